@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace protocol {
+
+class SettingsStore;
+
+// The three frame delimiters, their two modes and the last composed frame.
+//
+// One process-wide instance (instance()); tests may make their own. Everything
+// but modeFlag() is written and read on the UI thread only. FrameCheck reads
+// modeFlag() and the fixed codes on the watcher thread: the codes never change
+// after resetDelimiters(), which runs before any channel opens, and modeFlag is
+// one lock-free atomic 32-bit word that only the UI thread writes.
+class DelimiterSet {
+public:
+    // Wire codes of the delimiters in RELEASE mode.
+    static constexpr std::uint8_t kStartCode = 7;
+    static constexpr std::uint8_t kEqualCode = 8;
+    static constexpr std::uint8_t kDashCode = 9;
+    // Display characters, which are also the wire characters in DEMO mode.
+    static constexpr std::uint8_t kStartDisplay = '[';
+    static constexpr std::uint8_t kEqualDisplay = '=';
+    static constexpr std::uint8_t kDashDisplay = '-';
+    // frameText: at most 513 characters and the zero.
+    static constexpr std::size_t kFrameTextSize = 514;
+    // Field widths of a command frame.
+    static constexpr std::size_t kMediaWidth = 1;
+    static constexpr std::size_t kDeviceIdWidth = 2;
+    static constexpr std::size_t kCommandWidth = 3;
+    static constexpr std::size_t kDataMaxLength = 36;
+    static constexpr std::size_t kMessageMaxLength = 120;
+    // The mode name that selects RELEASE (exact, case-sensitive), and the other.
+    static constexpr std::string_view kReleaseModeText = "RELEASE";
+    static constexpr std::string_view kDemoModeText = "DEMO";
+
+    static DelimiterSet& instance();
+
+    DelimiterSet();
+    DelimiterSet(const DelimiterSet&) = delete;
+    DelimiterSet& operator=(const DelimiterSet&) = delete;
+
+    // Clears everything (mode DEMO, active delimiters and frame empty) and sets
+    // the wire codes and display characters.
+    void resetDelimiters();
+    // Sets the active delimiters from modeFlag: the codes 7, 8, 9 in RELEASE,
+    // '[' '=' '-' in DEMO.
+    void applyDelimiterSet();
+    // modeFlag = 1 when `modeText` is exactly "RELEASE", else 0; stores it as
+    // Params/bRelease in `settings` at every call; then applyDelimiterSet().
+    void switchDelimiterMode(std::string_view modeText, SettingsStore& settings);
+
+    // Writes the frame into frameText: start, the first character of media, the
+    // first two of deviceId, data whole, equal, the first three of command,
+    // dash, message whole. The copy is bounded by frameText's size.
+    void composeCommandFrame(std::string_view media, std::string_view deviceId,
+                             std::string_view data, std::string_view command,
+                             std::string_view message);
+    // Rewrites frameText into its printable form: every code 7 and 8 up to the
+    // first code 9 and that code 9 become '[', '=', '-'; the walk ends there.
+    void frameDisplayForm();
+
+    // 0 DEMO, any other value RELEASE. Safe to read on any thread.
+    std::int32_t modeFlag() const { return modeFlag_.load(std::memory_order_relaxed); }
+    // UI thread: the value loaded from the settings at start, used unchanged.
+    void setModeFlag(std::int32_t flag) { modeFlag_.store(flag, std::memory_order_relaxed); }
+    bool isRelease() const { return modeFlag() != 0; }
+
+    std::uint8_t startCode() const { return startCode_; }
+    std::uint8_t equalCode() const { return equalCode_; }
+    std::uint8_t dashCode() const { return dashCode_; }
+    std::uint8_t startDisplay() const { return startDisplay_; }
+    std::uint8_t equalDisplay() const { return equalDisplay_; }
+    std::uint8_t dashDisplay() const { return dashDisplay_; }
+    // The active delimiters, each one character ("" after a reset).
+    std::string_view activeStart() const { return activeStart_; }
+    std::string_view activeEqual() const { return activeEqual_; }
+    std::string_view activeDash() const { return activeDash_; }
+    // The last composed frame (its display form after frameDisplayForm()).
+    std::string_view frameText() const { return frameText_; }
+
+private:
+    std::atomic<std::int32_t> modeFlag_{0};
+    std::uint8_t startCode_ = 0, equalCode_ = 0, dashCode_ = 0;
+    std::uint8_t startDisplay_ = 0, equalDisplay_ = 0, dashDisplay_ = 0;
+    char activeStart_[2] = {}, activeEqual_[2] = {}, activeDash_[2] = {};
+    char frameText_[kFrameTextSize] = {};
+};
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+
+// The message to show when the texts are not enough for a frame, checked in
+// this order: command shorter than 3 characters, media empty, device id
+// shorter than 2. Empty when the texts are enough.
+std::string_view validateFrameFields(std::string_view media, std::string_view deviceId,
+                                     std::string_view command);
+
+} // namespace protocol

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "delimiterset.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace protocol {
+
+// The check every received block passes before it is shown: the start, equal
+// and dash delimiters must stand in this order. One instance per caller; it
+// holds the scan state, which is reset at the start of every block. Runs on the
+// watcher thread; reads the delimiter set's mode once per block, allocates
+// nothing, and touches only the block and its own state.
+class FrameCheck {
+public:
+    static constexpr std::string_view kErrorText = "Error received data !\r\n"; // 23 characters
+    static constexpr std::uint32_t kErrorTextSize = 512;
+    // Bytes the error text takes in the block: the text and its zero.
+    static constexpr std::uint32_t kErrorFootprint = kErrorText.size() + 1;
+
+    explicit FrameCheck(const DelimiterSet& delimiters = DelimiterSet::instance());
+
+    // Checks `length` bytes of `block` (the whole block, NUL bytes included)
+    // and returns how many bytes to show. All three delimiters found in order:
+    // `length`, and in RELEASE mode those three bytes were replaced by
+    // '[' '=' '-'. Otherwise the error text and its zero were copied over the
+    // start of the block and the result is 23. `capacity` is the size of the
+    // writable area at `block` (at least `length`); the copy never goes past it
+    // and the result never exceeds what was written.
+    std::uint32_t check(std::uint8_t* block, std::uint32_t length, std::uint32_t capacity);
+
+    // The scan state of the last check.
+    std::int32_t startFound() const { return startFound_; }
+    std::int32_t equalFound() const { return equalFound_; }
+    std::int32_t dashFound() const { return dashFound_; }
+    std::uint32_t scanPos() const { return scanPos_; }
+
+private:
+    const DelimiterSet& delimiters_;
+    std::int32_t startFound_ = 0;
+    std::int32_t equalFound_ = 0;
+    std::int32_t dashFound_ = 0;
+    std::uint32_t scanPos_ = 0;
+    char errorText_[kErrorTextSize] = {};
+};
+
+} // namespace protocol

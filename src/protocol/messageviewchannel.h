@@ -1,0 +1,53 @@
+#pragma once
+
+#include "framecheck.h"
+#include "viewwindow.h"
+
+#include "socket/socketchannel.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace protocol {
+
+// The console's channel: every received block passes FrameCheck and is shown
+// in the bound view as text of single bytes (up to its first NUL; nothing is
+// decoded, added or dropped otherwise); every connection event appends a fixed
+// line and posts kSocketEventMessage to the view's parent.
+//
+// Threads: setView() on the UI thread before the channel opens; the hooks and
+// their appends on the watcher thread; appendToView() also on the UI thread
+// (the echo of a sent frame). Each append waits at most
+// ViewWindow::kAppendTimeoutMs; a text that cannot be appended in time is lost.
+class MessageViewChannel : public net::SocketChannel {
+public:
+    // Posted to the view's parent after every event: wParam the event code,
+    // lParam the address of the channel.
+    static constexpr std::uint32_t kSocketEventMessage = 0x9234; // WM_APP + 0x1234
+
+    explicit MessageViewChannel(const DelimiterSet& delimiters = DelimiterSet::instance());
+    // Stops the channel before anything of this class is destroyed.
+    ~MessageViewChannel() override;
+
+    // Binds the view (not owned; nullptr for none). Call before the channel opens.
+    void setView(ViewWindow* view);
+    ViewWindow* view() const { return view_; }
+
+    // Appends a text at the end of the view; does nothing without a view.
+    void appendToView(std::string_view text);
+    // Shows a received block: its first `length` bytes, cut before the first NUL.
+    void displayData(const std::uint8_t* data, std::uint32_t length);
+
+    // The line shown for an event.
+    static std::string_view eventText(net::ChannelEvent event);
+
+protected:
+    void handleBlock(std::uint8_t* data, std::uint32_t length) override;
+    void handleEvent(net::ChannelEvent event) override;
+
+private:
+    ViewWindow* view_ = nullptr;
+    FrameCheck check_;
+};
+
+} // namespace protocol

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace protocol {
+
+// Where the console keeps its remembered values, and their names.
+inline constexpr std::string_view kParamsSection = "Params";
+inline constexpr std::string_view kReleaseKey = "bRelease"; // integer: 0 DEMO, other RELEASE
+
+// A per-user settings store: texts and integers by section and key. The console
+// gives it a QSettings implementation; tests and tools use MemorySettingsStore.
+// Called on one thread (the UI thread); writes are not verified.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual std::string readText(std::string_view section, std::string_view key,
+                                 std::string_view fallback) = 0;
+    virtual void writeText(std::string_view section, std::string_view key,
+                           std::string_view value) = 0;
+    virtual std::int32_t readInt(std::string_view section, std::string_view key,
+                                 std::int32_t fallback) = 0;
+    virtual void writeInt(std::string_view section, std::string_view key, std::int32_t value) = 0;
+};
+
+} // namespace protocol

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "hostlookup.h"
+#include "socketaddress.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace net {
+
+// Code given to a channel's event hook.
+enum class ChannelEvent : int {
+    ConnectionEstablished = 0, // server role: an accepted connection replaced the listening socket
+    ConnectionFailed = 1,      // server role: accepting failed while a socket was still held
+    ConnectionDropped = 2,     // a read failed while a socket was still held
+    ZeroLengthMessage = 3,     // address-header mode: a datagram without data arrived
+};
+
+// One socket and, once started, one watcher thread that reads from it and
+// hands what arrives to two virtual hooks.
+//
+// Threads. Every public operation is called from the owner's thread (the
+// console's UI thread), one at a time. The watcher thread runs runLoop(),
+// readBlock() and the hooks. The held socket is one atomic value: the watcher
+// reads it at every turn, stop() clears it from the owner's thread.
+//
+// States, derived from hasSocket() and hasWatcher():
+//   Closed   (no socket, no watcher)   construction; stop() from any state
+//   Open     (socket, no watcher)      openClient() returning true
+//   Watching (socket, running watcher) startWatcher() returning true
+//   Ended    (socket, ended watcher)   the watcher returned by itself after
+//                                      ConnectionDropped or ConnectionFailed;
+//                                      the socket stays held until stop()
+//
+// Hook contract, for every class that overrides handleBlock or handleEvent:
+// - hooks run only on the watcher thread, one call at a time, and never after
+//   stop() has returned;
+// - every wait inside a hook is bounded (the console's view waits at most
+//   1000 ms per append). stop() waits kWatcherWaitMs for the watcher after
+//   releasing the socket; POSIX has no safe way to end a thread by force, so a
+//   hook that breaks this promise makes stop() wait on until the hook returns:
+//   stop() is then late, but no hook ever runs after it and no thread
+//   outlives its channel.
+// - A class that overrides the hooks calls stop() in its own destructor, so
+//   that no hook runs while its members are being destroyed.
+//
+// Results: nothing throws. Operations report true/false, or a signed count in
+// which 0 means nothing happened within the time-out and -1 a failure (with the
+// thread's last-error code set, see lasterror.h).
+class SocketChannel {
+public:
+    // Time-outs are milliseconds; kNoTimeout waits without limit.
+    static constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize;    // 16
+    static constexpr std::uint32_t kDataCapacity = 2048;                  // data bytes per block
+    static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
+    static constexpr std::uint32_t kReadTimeoutMs = 100;    // the watcher's read time-out
+    static constexpr std::uint32_t kReleasePauseMs = 50;    // stop(): pause after releasing
+    static constexpr std::uint32_t kWatcherWaitMs = 5000;   // stop(): wait for the watcher
+    static constexpr std::uint32_t kConnectTimeoutMs = 20000; // openClient(): TCP connect bound
+    static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
+
+    SocketChannel();
+    // Stops the channel as stop() does, then discards the peer list.
+    virtual ~SocketChannel();
+    SocketChannel(const SocketChannel&) = delete;
+    SocketChannel& operator=(const SocketChannel&) = delete;
+
+    bool hasSocket() const;
+    bool hasWatcher() const;
+    SocketHandle socketHandle() const;
+
+    bool isServerRole() const;
+    bool usesAddressHeaders() const;
+    // Both setters are silently ignored while a watcher is recorded (also one
+    // that has ended by itself), until stop().
+    void setServerRole(bool on);
+    void setAddressHeaders(bool on);
+
+    // The lock that guards every walk of the peer list. Does nothing while no
+    // lock exists (it exists whenever address-header mode can use the list).
+    void lockPeers();
+    void unlockPeers();
+    // Snapshot of the peer list (address-header mode), most recently heard last.
+    std::vector<SocketAddress> peers();
+
+    // Fills `local` with the held socket's own address. False when no socket
+    // is held or the query fails.
+    bool queryLocalAddress(SocketAddress& local) const;
+
+    // Opens a connected client socket (family AF_INET; type SOCK_STREAM or
+    // SOCK_DGRAM) to `host`:`service`. False when a socket is held already
+    // (nothing changes) or any step fails (the new socket is closed, the
+    // channel holds none). A TCP connect gives up after kConnectTimeoutMs.
+    bool openClient(const char* host, const char* service, int family, int type);
+
+    // Shuts the held socket down and forgets it; this wakes a watcher blocked
+    // on it at once. The descriptor itself is closed only once no watcher can
+    // use it any more, so its number is never reused under the watcher.
+    void releaseSocket();
+
+    // Starts the watcher thread. False when a watcher is recorded already, no
+    // socket is held, or the thread cannot be started.
+    bool startWatcher();
+
+    // Ends everything the channel holds: releases the socket, pauses
+    // kReleasePauseMs, waits for the watcher (see the hook contract), empties
+    // the peer list and drops the peer lock. The mode flags keep their values.
+    // May be called at any time, any number of times.
+    void stop();
+
+    // Reads one block into `buffer`. Returns the bytes read (in address-header
+    // mode counting the 16-byte sender header), 0 when nothing came within the
+    // time-out (or for no buffer / capacity 0), -1 on failure: an error, an
+    // orderly close, or in plain mode a datagram without data. Called by the
+    // watcher; tests may call it on a channel without a watcher.
+    std::int32_t readBlock(void* buffer, std::uint32_t capacity, std::uint32_t timeoutMs);
+
+    // Writes one block. Returns the bytes written (in address-header mode the
+    // payload, without the header), 0 when no socket is held, there is no data,
+    // or the socket did not become writable within the time-out, -1 on failure.
+    // A write to a peer that has gone returns -1; it never raises SIGPIPE.
+    // Address-header mode: the first 16 bytes name the destination (below 16
+    // bytes: -1, last-error 1784); destination 255.255.255.255 sends to every
+    // peer in the list and returns length - 16 whatever the single sends gave.
+    std::int32_t writeBlock(const void* data, std::uint32_t length, std::uint32_t timeoutMs);
+
+protected:
+    // A block was received: `data` lies at the start of the watcher's read area
+    // (kDataCapacity bytes in plain mode, kBufferSize with address headers),
+    // is valid only during the call and may be written anywhere in that area.
+    // Plain mode: length 1..2048. Address-header mode: the sender's header
+    // first, length 17..2064.
+    virtual void handleBlock(std::uint8_t* data, std::uint32_t length);
+    // A connection event (see ChannelEvent).
+    virtual void handleEvent(ChannelEvent event);
+    // The watcher's body: reads with kReadTimeoutMs until no socket is held, a
+    // read fails (ConnectionDropped) or, in server role, accepting fails.
+    virtual void runLoop();
+
+private:
+    struct Watcher;
+    std::atomic<SocketHandle> socket_{kInvalidSocket};
+    std::unique_ptr<Watcher> watcher_;
+    bool serverRole_ = false;
+    bool addressHeaders_ = false;
+    std::vector<SocketAddress> peers_;
+    std::unique_ptr<std::mutex> peerLock_;
+    // Descriptors released while a watcher may still use them; closed by stop()
+    // once the watcher has ended.
+    std::vector<SocketHandle> pendingClose_;
+};
+
+} // namespace net
