@@ -54,7 +54,7 @@ enum class ChannelEvent : int {
 class SocketChannel {
 public:
     // Time-outs are milliseconds; kNoTimeout waits without limit.
-    static constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kNoTimeout = net::kNoTimeout;
     static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize;    // 16
     static constexpr std::uint32_t kDataCapacity = 2048;                  // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
@@ -96,7 +96,22 @@ public:
     // SOCK_DGRAM) to `host`:`service`. False when a socket is held already
     // (nothing changes) or any step fails (the new socket is closed, the
     // channel holds none). A TCP connect gives up after kConnectTimeoutMs.
+    // The socket is bound first to clientBindAddress() of the local host's
+    // first address (port 0) and the server's address.
     bool openClient(const char* host, const char* service, int family, int type);
+
+    // Holds a socket made elsewhere, e.g. a listening socket for the server
+    // role or an unconnected datagram socket for address-header mode. The
+    // channel owns it from now on. False (and the socket is not taken) when a
+    // socket is held already or `socket` is kInvalidSocket.
+    bool adoptSocket(SocketHandle socket);
+
+    // The address openClient() binds to: `local` as it stands, except that its
+    // address becomes the wildcard address when it is a loopback address
+    // (127.0.0.0/8) and `server`'s is not, since a socket bound to a loopback
+    // address can reach no other host, or when it is 255.255.255.255 (the
+    // local host's name did not resolve), which no socket can be bound to.
+    static SocketAddress clientBindAddress(const SocketAddress& local, const SocketAddress& server);
 
     // Shuts the held socket down and forgets it; this wakes a watcher blocked
     // on it at once. The descriptor itself is closed only once no watcher can
@@ -115,9 +130,11 @@ public:
 
     // Reads one block into `buffer`. Returns the bytes read (in address-header
     // mode counting the 16-byte sender header), 0 when nothing came within the
-    // time-out (or for no buffer / capacity 0), -1 on failure: an error, an
-    // orderly close, or in plain mode a datagram without data. Called by the
-    // watcher; tests may call it on a channel without a watcher.
+    // time-out (or for no buffer / capacity 0, or when the wait fails or no
+    // socket is held), -1 on failure: an error, an orderly close of a stream,
+    // or in plain mode a datagram without data. A wait or read interrupted by
+    // a signal is resumed. Called by the watcher; tests may call it on a
+    // channel without a watcher.
     std::int32_t readBlock(void* buffer, std::uint32_t capacity, std::uint32_t timeoutMs);
 
     // Writes one block. Returns the bytes written (in address-header mode the
@@ -144,6 +161,7 @@ protected:
 
 private:
     struct Watcher;
+    void closeReleased();
     std::atomic<SocketHandle> socket_{kInvalidSocket};
     std::unique_ptr<Watcher> watcher_;
     bool serverRole_ = false;

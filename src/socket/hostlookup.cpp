@@ -1,0 +1,305 @@
+#include "hostlookup.h"
+
+#include "lasterror.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace net {
+
+namespace {
+
+// inet_addr gives INADDR_NONE both for this text and for any text that is no
+// dotted address; comparing with it tells the two apart.
+constexpr char kBroadcastText[] = "255.255.255.255";
+// Room for "255.255.255.255" and its zero.
+constexpr std::size_t kDottedBufferSize = 16;
+constexpr std::size_t kIpv4Length = 4;
+// Work buffers of the re-entrant database calls: they start at this size and
+// double on ERANGE up to the limit.
+constexpr std::size_t kLookupBufferStart = 1024;
+constexpr std::size_t kLookupBufferLimit = 1024 * 1024;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Looks `name` up in the host database and hands the entry to `use`. The
+// re-entrant call gives the same entries as gethostbyname (IPv4 only, in the
+// database's order) without its process-wide result buffer, so concurrent
+// callers cannot overwrite each other's results.
+template <typename Use> bool withHostEntry(const char* name, Use use)
+{
+    std::vector<char> work(kLookupBufferStart);
+    for (;;) {
+        hostent entry{};
+        hostent* result = nullptr;
+        int hostError = 0;
+        const int rc =
+            ::gethostbyname_r(name, &entry, work.data(), work.size(), &result, &hostError);
+        if (rc == ERANGE && work.size() < kLookupBufferLimit) {
+            work.resize(work.size() * 2);
+            continue;
+        }
+        if (rc != 0 || result == nullptr)
+            return false;
+        use(*result);
+        return true;
+    }
+}
+
+// The first IPv4 address of a host entry, as stored (network order).
+bool firstAddress(const hostent& entry, std::uint32_t& address)
+{
+    if (entry.h_addr_list == nullptr || entry.h_addr_list[0] == nullptr ||
+        entry.h_length < static_cast<int>(kIpv4Length))
+        return false;
+    std::memcpy(&address, entry.h_addr_list[0], kIpv4Length);
+    return true;
+}
+
+// Copies a zero-terminated text with its zero into the caller's buffer, or
+// sets 122 and leaves the buffer untouched when it does not fit.
+bool copyOut(const char* text, char* buffer, std::size_t capacity)
+{
+    const std::size_t length = std::strlen(text);
+    if (length + 1 > capacity) {
+        setLastError(kErrorInsufficientBuffer);
+        return false;
+    }
+    std::memcpy(buffer, text, length + 1);
+    return true;
+}
+
+// gethostname into a zeroed work buffer; the last byte stays zero.
+bool fetchHostName(char (&work)[kHostNameBufferSize])
+{
+    std::memset(work, 0, sizeof work);
+    if (::gethostname(work, sizeof work - 1) != 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::uint16_t parsePort(const char* service)
+{
+    if (service == nullptr)
+        return 0;
+    if (isDigit(service[0])) {
+        // Arithmetic modulo 65536 keeps exactly the low 16 bits of the whole
+        // number, however many digits follow.
+        std::uint32_t port = 0;
+        for (const char* p = service; isDigit(*p); ++p)
+            port = (port * 10 + static_cast<std::uint32_t>(*p - '0')) & 0xFFFFu;
+        return static_cast<std::uint16_t>(port);
+    }
+    std::vector<char> work(kLookupBufferStart);
+    for (;;) {
+        servent entry{};
+        servent* result = nullptr;
+        const int rc =
+            ::getservbyname_r(service, nullptr, &entry, work.data(), work.size(), &result);
+        if (rc == ERANGE && work.size() < kLookupBufferLimit) {
+            work.resize(work.size() * 2);
+            continue;
+        }
+        if (rc != 0 || result == nullptr)
+            return 0;
+        return ntohs(static_cast<std::uint16_t>(result->s_port));
+    }
+}
+
+std::uint32_t resolveHost(const char* host)
+{
+    char localName[kHostNameBufferSize] = {};
+    const char* text = host;
+    if (text == nullptr) {
+        if (!localHostName(localName, sizeof localName))
+            localName[0] = '\0';
+        text = localName;
+    }
+    const in_addr_t dotted = ::inet_addr(text);
+    if (dotted != INADDR_NONE)
+        return ntohl(dotted);
+    if (std::strcmp(text, kBroadcastText) == 0)
+        return kAddressNone;
+    std::uint32_t result = kAddressNone;
+    withHostEntry(text, [&](const hostent& entry) {
+        std::uint32_t address = 0;
+        if (firstAddress(entry, address))
+            result = ntohl(address);
+    });
+    return result;
+}
+
+bool localHostName(char* buffer, std::size_t capacity)
+{
+    if (buffer == nullptr || capacity == 0) {
+        setLastError(kErrorInvalidParameter);
+        return false;
+    }
+    char work[kHostNameBufferSize];
+    if (!fetchHostName(work))
+        return false;
+    withHostEntry(work, [&](const hostent& entry) {
+        // A canonical name too long for the work buffer is not cut short: the
+        // plain host name stays then.
+        if (entry.h_name == nullptr)
+            return;
+        const std::size_t length = std::strlen(entry.h_name);
+        if (length < sizeof work)
+            std::memmove(work, entry.h_name, length + 1);
+    });
+    return copyOut(work, buffer, capacity);
+}
+
+bool localDottedAddress(char* buffer, std::size_t capacity)
+{
+    if (buffer == nullptr || capacity == 0) {
+        setLastError(kErrorInvalidParameter);
+        return false;
+    }
+    char work[kHostNameBufferSize];
+    if (!fetchHostName(work))
+        return false;
+    std::uint32_t address = 0;
+    bool found = false;
+    withHostEntry(work, [&](const hostent& entry) { found = firstAddress(entry, address); });
+    if (!found)
+        return false;
+    unsigned char octets[kIpv4Length];
+    std::memcpy(octets, &address, kIpv4Length);
+    char text[kDottedBufferSize];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned{octets[0]}, unsigned{octets[1]},
+                  unsigned{octets[2]}, unsigned{octets[3]});
+    return copyOut(text, buffer, capacity);
+}
+
+SocketHandle acceptOne(SocketHandle listening)
+{
+    for (;;) {
+        const SocketHandle accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+        if (accepted >= 0)
+            return accepted;
+        if (errno != EINTR) {
+            setLastErrorFromErrno();
+            return kInvalidSocket;
+        }
+    }
+}
+
+bool shutdownAndClose(SocketHandle socket)
+{
+    ::shutdown(socket, SHUT_RDWR);
+    if (::close(socket) == 0)
+        return true;
+    // Linux releases the descriptor even when close is interrupted, so EINTR
+    // is a success and is never retried: a retry could close a number that
+    // another thread has been handed in the meantime.
+    if (errno == EINTR)
+        return true;
+    setLastErrorFromErrno();
+    return false;
+}
+
+int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
+{
+    // poll ignores a negative descriptor and would sleep out the whole time-out.
+    if (socket < 0) {
+        setLastError(EBADF);
+        return -1;
+    }
+    using Clock = std::chrono::steady_clock;
+    const bool forever = timeoutMs == kNoTimeout;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = what == SocketWait::Readable ? POLLIN : POLLOUT;
+    for (;;) {
+        int waitMs = -1;
+        if (!forever) {
+            // Rounded up, so that a wait never ends before its deadline; poll
+            // takes an int, so very long time-outs are waited out in parts.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            waitMs = static_cast<int>(std::min<long long>(std::max<long long>(left.count(), 0),
+                                                          INT_MAX));
+        }
+        entry.revents = 0;
+        const int rc = ::poll(&entry, 1, waitMs);
+        if (rc > 0) {
+            if (entry.revents & POLLNVAL) {
+                setLastError(EBADF);
+                return -1;
+            }
+            return 1;
+        }
+        if (rc == 0) {
+            if (forever || Clock::now() < deadline)
+                continue;
+            return 0;
+        }
+        if (errno != EINTR) {
+            setLastErrorFromErrno();
+            return -1;
+        }
+    }
+}
+
+bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs)
+{
+    // A blocking connect to an unreachable host can take minutes on Linux; a
+    // non-blocking connect and a bounded wait for writability put a limit on it.
+    const int flags = ::fcntl(socket, F_GETFL);
+    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    if (::connect(socket, peer.asSockaddr(), SocketAddress::kSize) != 0) {
+        // EINTR: the attempt goes on in the background, as with EINPROGRESS.
+        if (errno != EINPROGRESS && errno != EINTR) {
+            setLastErrorFromErrno();
+            return false;
+        }
+        const int ready = waitForSocket(socket, SocketWait::Writable, timeoutMs);
+        if (ready == 0) {
+            setLastError(ETIMEDOUT);
+            return false;
+        }
+        if (ready < 0)
+            return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+            setLastErrorFromErrno();
+            return false;
+        }
+        if (error != 0) {
+            setLastError(static_cast<std::uint32_t>(error));
+            return false;
+        }
+    }
+    if (::fcntl(socket, F_SETFL, flags) < 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    return true;
+}
+
+} // namespace net

@@ -1,0 +1,430 @@
+#include "socketchannel.h"
+
+#include "lasterror.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+// Releasing the socket while a watcher may be blocked on it.
+//
+// Closing a descriptor does not wake a thread blocked in poll or recv on it,
+// and the number is handed out again at once, so a watcher could end up
+// reading some later socket. Therefore:
+// - the owner's thread (releaseSocket) takes the handle out of socket_ and
+//   shuts it down both ways; that wakes the watcher's wait, read or accept at
+//   once. While a watcher is recorded, the descriptor is not closed but kept
+//   in pendingClose_;
+// - the watcher thread never closes a descriptor the owner may still use: in
+//   server role it parks the replaced listening socket in its Watcher record;
+// - stop(), on the owner's thread, closes both only after joining the watcher.
+// Without a recorded watcher no other thread can use the socket, and it is
+// closed at once.
+
+namespace net {
+
+namespace {
+
+constexpr std::uint32_t kLoopbackNet = 0x7F000000u; // 127.0.0.0/8, host order
+constexpr std::uint32_t kLoopbackMask = 0xFF000000u;
+
+bool isLoopback(std::uint32_t networkOrderAddress)
+{
+    return (ntohl(networkOrderAddress) & kLoopbackMask) == kLoopbackNet;
+}
+
+// The count that one send or receive call may report in a signed 32-bit result.
+std::size_t clampLength(std::uint32_t length)
+{
+    return std::min<std::uint32_t>(length, INT32_MAX);
+}
+
+// recv, recvfrom, send and sendto, resumed when a signal interrupts them; the
+// last-error code is set on failure.
+template <typename Call> ssize_t retryOnSignal(Call call)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0)
+            return n;
+        if (errno != EINTR) {
+            setLastErrorFromErrno();
+            return n;
+        }
+    }
+}
+
+} // namespace
+
+struct SocketChannel::Watcher {
+    std::thread thread;
+    // Set by the watcher thread as its very last step; stop() waits on it with
+    // a time limit before joining.
+    std::mutex mutex;
+    std::condition_variable endedSignal;
+    bool ended = false;
+    // Server role: the listening socket that the accepted one replaced. Written
+    // by the watcher thread, closed by stop() after the join.
+    SocketHandle retired = kInvalidSocket;
+};
+
+SocketChannel::SocketChannel() = default;
+
+SocketChannel::~SocketChannel()
+{
+    stop();
+    peers_.clear();
+}
+
+bool SocketChannel::hasSocket() const
+{
+    return socket_.load() != kInvalidSocket;
+}
+
+bool SocketChannel::hasWatcher() const
+{
+    return watcher_ != nullptr;
+}
+
+SocketHandle SocketChannel::socketHandle() const
+{
+    return socket_.load();
+}
+
+bool SocketChannel::isServerRole() const
+{
+    return serverRole_;
+}
+
+bool SocketChannel::usesAddressHeaders() const
+{
+    return addressHeaders_;
+}
+
+void SocketChannel::setServerRole(bool on)
+{
+    if (watcher_)
+        return;
+    serverRole_ = on;
+}
+
+void SocketChannel::setAddressHeaders(bool on)
+{
+    if (watcher_)
+        return;
+    addressHeaders_ = on;
+    if (on && !peerLock_)
+        peerLock_ = std::make_unique<std::mutex>();
+}
+
+void SocketChannel::lockPeers()
+{
+    if (peerLock_)
+        peerLock_->lock();
+}
+
+void SocketChannel::unlockPeers()
+{
+    if (peerLock_)
+        peerLock_->unlock();
+}
+
+std::vector<SocketAddress> SocketChannel::peers()
+{
+    lockPeers();
+    std::vector<SocketAddress> copy = peers_;
+    unlockPeers();
+    return copy;
+}
+
+bool SocketChannel::queryLocalAddress(SocketAddress& local) const
+{
+    const SocketHandle socket = socket_.load();
+    if (socket == kInvalidSocket)
+        return false;
+    socklen_t length = SocketAddress::kSize;
+    if (::getsockname(socket, local.asSockaddr(), &length) != 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    return true;
+}
+
+SocketAddress SocketChannel::clientBindAddress(const SocketAddress& local,
+                                               const SocketAddress& server)
+{
+    SocketAddress bindTo = local;
+    const bool unresolved = local.address == htonl(kAddressNone);
+    if (unresolved || (isLoopback(local.address) && !isLoopback(server.address)))
+        bindTo.address = htonl(INADDR_ANY);
+    return bindTo;
+}
+
+bool SocketChannel::openClient(const char* host, const char* service, int family, int type)
+{
+    if (hasSocket())
+        return false;
+    const SocketHandle socket = ::socket(family, type | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        setLastErrorFromErrno();
+        return false;
+    }
+    // A plain close on failure: nothing else knows the new socket yet. The
+    // last-error code of the failed step stays.
+    const auto fail = [socket] {
+        ::close(socket);
+        return false;
+    };
+    SocketAddress local;
+    if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(family)))
+        return fail();
+    // Built before the bind, because the bind address depends on it. A host
+    // that does not resolve yields 255.255.255.255 and the connect decides.
+    SocketAddress server;
+    server.buildFromText(host, service, AF_INET);
+    const SocketAddress bindTo = clientBindAddress(local, server);
+    if (::bind(socket, bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
+        setLastErrorFromErrno();
+        return fail();
+    }
+    // For a datagram socket the connect only fixes the peer and returns at once.
+    if (!connectWithin(socket, server, kConnectTimeoutMs))
+        return fail();
+    socket_.store(socket);
+    return true;
+}
+
+bool SocketChannel::adoptSocket(SocketHandle socket)
+{
+    if (socket == kInvalidSocket || hasSocket())
+        return false;
+    socket_.store(socket);
+    return true;
+}
+
+void SocketChannel::releaseSocket()
+{
+    const SocketHandle socket = socket_.exchange(kInvalidSocket);
+    if (socket == kInvalidSocket)
+        return;
+    ::shutdown(socket, SHUT_RDWR);
+    if (watcher_)
+        pendingClose_.push_back(socket);
+    else
+        ::close(socket);
+}
+
+bool SocketChannel::startWatcher()
+{
+    if (watcher_ || !hasSocket())
+        return false;
+    // The lock must exist before a second thread can walk the peer list; stop()
+    // drops it, so a restart after stop() creates it again.
+    if (addressHeaders_ && !peerLock_)
+        peerLock_ = std::make_unique<std::mutex>();
+    // Recorded before the thread starts, so that runLoop() finds it.
+    watcher_ = std::make_unique<Watcher>();
+    Watcher* watcher = watcher_.get();
+    try {
+        watcher->thread = std::thread([this, watcher] {
+            runLoop();
+            const std::lock_guard<std::mutex> guard(watcher->mutex);
+            watcher->ended = true;
+            watcher->endedSignal.notify_all();
+        });
+    } catch (const std::system_error& error) {
+        setLastError(static_cast<std::uint32_t>(error.code().value()));
+        watcher_.reset();
+        return false;
+    }
+    return true;
+}
+
+void SocketChannel::stop()
+{
+    if (hasSocket()) {
+        releaseSocket();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
+    }
+    if (watcher_) {
+        Watcher& watcher = *watcher_;
+        {
+            std::unique_lock<std::mutex> lock(watcher.mutex);
+            if (!watcher.endedSignal.wait_for(lock, std::chrono::milliseconds(kWatcherWaitMs),
+                                              [&] { return watcher.ended; }))
+                std::fprintf(stderr,
+                             "SocketChannel: watcher still busy %u ms after its socket was "
+                             "released; waiting for its hook to return\n",
+                             kWatcherWaitMs);
+        }
+        // Without a way to end a thread by force, a hook that breaks its
+        // promise keeps stop() here until it returns.
+        watcher.thread.join();
+        if (watcher.retired != kInvalidSocket)
+            ::close(watcher.retired);
+        watcher_.reset();
+    }
+    closeReleased();
+    peers_.clear();
+    peerLock_.reset();
+}
+
+void SocketChannel::closeReleased()
+{
+    for (const SocketHandle socket : pendingClose_)
+        ::close(socket);
+    pendingClose_.clear();
+}
+
+std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std::uint32_t timeoutMs)
+{
+    if (buffer == nullptr || capacity == 0)
+        return 0;
+    const SocketHandle socket = socket_.load();
+    if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
+        return 0;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (!addressHeaders_) {
+        const ssize_t n =
+            retryOnSignal([&] { return ::recv(socket, bytes, clampLength(capacity), 0); });
+        return n <= 0 ? -1 : static_cast<std::int32_t>(n);
+    }
+    if (capacity < kHeaderSize) {
+        setLastError(kErrorInvalidUserBuffer);
+        return -1;
+    }
+    SocketAddress sender;
+    socklen_t senderLength = SocketAddress::kSize;
+    ssize_t n = retryOnSignal([&] {
+        return ::recvfrom(socket, bytes + kHeaderSize, clampLength(capacity - kHeaderSize), 0,
+                          sender.asSockaddr(), &senderLength);
+    });
+    std::memset(sender.zero, 0, sizeof sender.zero);
+    if (n == 0) {
+        // On a stream 0 is an orderly close, not an empty message; taken as
+        // one, it would raise ZeroLengthMessage at every turn for ever.
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 &&
+            type == SOCK_STREAM)
+            n = -1;
+    }
+    lockPeers();
+    peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
+                                [&](const SocketAddress& peer) {
+                                    return peer.sameEndpoint(sender);
+                                }),
+                 peers_.end());
+    if (n >= 0) {
+        peers_.push_back(sender);
+        std::memcpy(bytes, &sender, kHeaderSize);
+        n += kHeaderSize;
+    }
+    unlockPeers();
+    return n < 0 ? -1 : static_cast<std::int32_t>(n);
+}
+
+std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
+                                       std::uint32_t timeoutMs)
+{
+    const SocketHandle socket = socket_.load();
+    if (socket == kInvalidSocket || data == nullptr)
+        return 0;
+    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0)
+        return 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of a SIGPIPE
+    // that would end the process.
+    if (!addressHeaders_) {
+        const ssize_t n = retryOnSignal(
+            [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
+        return n < 0 ? -1 : static_cast<std::int32_t>(n);
+    }
+    if (length < kHeaderSize) {
+        setLastError(kErrorInvalidUserBuffer);
+        return -1;
+    }
+    SocketAddress destination;
+    std::memcpy(&destination, bytes, kHeaderSize);
+    const std::uint8_t* payload = bytes + kHeaderSize;
+    const std::size_t payloadLength = clampLength(length - kHeaderSize);
+    const auto sendTo = [&](const SocketAddress& to) {
+        return retryOnSignal([&] {
+            return ::sendto(socket, payload, payloadLength, MSG_NOSIGNAL, to.asSockaddr(),
+                            SocketAddress::kSize);
+        });
+    };
+    if (destination.address != htonl(kBroadcastAddress)) {
+        const ssize_t n = sendTo(destination);
+        return n < 0 ? -1 : static_cast<std::int32_t>(n);
+    }
+    lockPeers();
+    peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
+                                [&](const SocketAddress& peer) { return sendTo(peer) < 0; }),
+                 peers_.end());
+    unlockPeers();
+    return static_cast<std::int32_t>(payloadLength);
+}
+
+void SocketChannel::handleBlock(std::uint8_t* /*data*/, std::uint32_t /*length*/) {}
+
+void SocketChannel::handleEvent(ChannelEvent /*event*/) {}
+
+void SocketChannel::runLoop()
+{
+    // Set up once per run: in plain mode reads go to the data area behind the
+    // header room, with address headers every block starts with its header.
+    std::array<std::uint8_t, kBufferSize> buffer{};
+    std::uint8_t* const area = addressHeaders_ ? buffer.data() : buffer.data() + kHeaderSize;
+    const std::uint32_t capacity = addressHeaders_ ? kBufferSize : kDataCapacity;
+
+    if (serverRole_) {
+        const SocketHandle listening = socket_.load();
+        const SocketHandle accepted = acceptOne(listening);
+        if (accepted == kInvalidSocket) {
+            if (hasSocket())
+                handleEvent(ChannelEvent::ConnectionFailed);
+            return;
+        }
+        SocketHandle expected = listening;
+        if (!socket_.compare_exchange_strong(expected, accepted)) {
+            // stop() released the listening socket meanwhile; nobody else knows
+            // the accepted one.
+            ::close(accepted);
+            return;
+        }
+        ::shutdown(listening, SHUT_RDWR);
+        if (watcher_)
+            watcher_->retired = listening;
+        else
+            ::close(listening);
+        handleEvent(ChannelEvent::ConnectionEstablished);
+    }
+
+    while (hasSocket()) {
+        const std::int32_t n = readBlock(area, capacity, kReadTimeoutMs);
+        if (n == -1) {
+            if (hasSocket())
+                handleEvent(ChannelEvent::ConnectionDropped);
+            return;
+        }
+        if (addressHeaders_ && n == static_cast<std::int32_t>(kHeaderSize))
+            handleEvent(ChannelEvent::ZeroLengthMessage);
+        else if (n > 0)
+            handleBlock(area, static_cast<std::uint32_t>(n));
+        std::this_thread::yield();
+    }
+}
+
+} // namespace net
