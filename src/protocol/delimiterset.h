@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-namespace protocol {
+namespace protocol
+{
 
 class SettingsStore;
 
@@ -13,10 +14,12 @@ class SettingsStore;
 //
 // One process-wide instance (instance()); tests may make their own. Everything
 // but modeFlag() is written and read on the UI thread only. FrameCheck reads
-// modeFlag() and the fixed codes on the watcher thread: the codes never change
-// after resetDelimiters(), which runs before any channel opens, and modeFlag is
-// one lock-free atomic 32-bit word that only the UI thread writes.
-class DelimiterSet {
+// only modeFlag() on the watcher thread, together with the fixed codes and
+// display characters as the constants below (the fields hold the same values
+// from construction on, but applyDelimiterSet() rewrites them on the UI thread);
+// modeFlag is one lock-free atomic 32-bit word that only the UI thread writes.
+class DelimiterSet
+{
 public:
     // Wire codes of the delimiters in RELEASE mode.
     static constexpr std::uint8_t kStartCode = 7;
@@ -40,6 +43,7 @@ public:
 
     static DelimiterSet& instance();
 
+    // A new set is already reset (mode DEMO, no active delimiters yet).
     DelimiterSet();
     DelimiterSet(const DelimiterSet&) = delete;
     DelimiterSet& operator=(const DelimiterSet&) = delete;
@@ -56,7 +60,8 @@ public:
 
     // Writes the frame into frameText: start, the first character of media, the
     // first two of deviceId, data whole, equal, the first three of command,
-    // dash, message whole. The copy is bounded by frameText's size.
+    // dash, message whole, with the active delimiters as they stand. The copy
+    // is bounded by frameText's size: anything past 513 characters is cut.
     void composeCommandFrame(std::string_view media, std::string_view deviceId,
                              std::string_view data, std::string_view command,
                              std::string_view message);

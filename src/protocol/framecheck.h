@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <string_view>
 
-namespace protocol {
+namespace protocol
+{
 
 // The check every received block passes before it is shown: the start, equal
 // and dash delimiters must stand in this order. One instance per caller; it
 // holds the scan state, which is reset at the start of every block. Runs on the
 // watcher thread; reads the delimiter set's mode once per block, allocates
 // nothing, and touches only the block and its own state.
-class FrameCheck {
+class FrameCheck
+{
 public:
     static constexpr std::string_view kErrorText = "Error received data !\r\n"; // 23 characters
     static constexpr std::uint32_t kErrorTextSize = 512;
@@ -22,12 +24,16 @@ public:
     explicit FrameCheck(const DelimiterSet& delimiters = DelimiterSet::instance());
 
     // Checks `length` bytes of `block` (the whole block, NUL bytes included)
-    // and returns how many bytes to show. All three delimiters found in order:
-    // `length`, and in RELEASE mode those three bytes were replaced by
-    // '[' '=' '-'. Otherwise the error text and its zero were copied over the
-    // start of the block and the result is 23. `capacity` is the size of the
-    // writable area at `block` (at least `length`); the copy never goes past it
-    // and the result never exceeds what was written.
+    // and returns how many bytes to show. The delimiters sought are the first
+    // start, the first equal after it and the first dash after that. All three
+    // found: `length`, and in RELEASE mode exactly those three bytes were
+    // replaced by '[' '=' '-'. Otherwise the error text and its zero were
+    // copied over the start of the block and the result is 23. `capacity` is
+    // the size of the writable area at `block` (at least `length`; a longer
+    // `length` is cut to it). Nothing is read or written past `capacity`: in an
+    // area smaller than 24 bytes the error text is cut to capacity - 1
+    // characters and its zero, and that shorter length is returned (0 for
+    // capacity 0 or no block).
     std::uint32_t check(std::uint8_t* block, std::uint32_t length, std::uint32_t capacity);
 
     // The scan state of the last check.

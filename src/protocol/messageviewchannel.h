@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
-namespace protocol {
+namespace protocol
+{
 
 // The console's channel: every received block passes FrameCheck and is shown
 // in the bound view as text of single bytes (up to its first NUL; nothing is
@@ -17,9 +18,11 @@ namespace protocol {
 //
 // Threads: setView() on the UI thread before the channel opens; the hooks and
 // their appends on the watcher thread; appendToView() also on the UI thread
-// (the echo of a sent frame). Each append waits at most
-// ViewWindow::kAppendTimeoutMs; a text that cannot be appended in time is lost.
-class MessageViewChannel : public net::SocketChannel {
+// (the echo of a sent frame). Each append is one ViewWindow::appendText() that
+// waits at most ViewWindow::kAppendTimeoutMs; a text that cannot be appended in
+// time is lost, without a report, and the watcher goes on reading.
+class MessageViewChannel : public net::SocketChannel
+{
 public:
     // Posted to the view's parent after every event: wParam the event code,
     // lParam the address of the channel.
@@ -33,16 +36,24 @@ public:
     void setView(ViewWindow* view);
     ViewWindow* view() const { return view_; }
 
-    // Appends a text at the end of the view; does nothing without a view.
+    // Appends a text at the end of the view; does nothing without a view or
+    // for an empty text.
     void appendToView(std::string_view text);
-    // Shows a received block: its first `length` bytes, cut before the first NUL.
+    // Shows a received block: its first `length` bytes, cut before the first
+    // NUL, as single-byte text (nothing decoded, added or replaced).
     void displayData(const std::uint8_t* data, std::uint32_t length);
 
     // The line shown for an event.
     static std::string_view eventText(net::ChannelEvent event);
 
 protected:
+    // FrameCheck over the whole block (in address-header mode the header
+    // included), allowed to write anywhere in the watcher's read area, then
+    // displayData() of what the check says to show.
     void handleBlock(std::uint8_t* data, std::uint32_t length) override;
+    // Without a view, or once the view's parent is gone: nothing. Otherwise
+    // appends eventText() and posts kSocketEventMessage (code, this) to the
+    // parent, the post whether or not the append got through.
     void handleEvent(net::ChannelEvent event) override;
 
 private:

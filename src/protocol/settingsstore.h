@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-namespace protocol {
+namespace protocol
+{
 
 // Where the console keeps its remembered values, and their names.
 inline constexpr std::string_view kParamsSection = "Params";
@@ -13,7 +14,8 @@ inline constexpr std::string_view kReleaseKey = "bRelease"; // integer: 0 DEMO, 
 // A per-user settings store: texts and integers by section and key. The console
 // gives it a QSettings implementation; tests and tools use MemorySettingsStore.
 // Called on one thread (the UI thread); writes are not verified.
-class SettingsStore {
+class SettingsStore
+{
 public:
     virtual ~SettingsStore() = default;
     virtual std::string readText(std::string_view section, std::string_view key,

@@ -3,14 +3,16 @@
 #include <cstdint>
 #include <string_view>
 
-namespace protocol {
+namespace protocol
+{
 
 // The message view as the channel reaches it: a text window owned by a UI
 // thread, with a parent window that takes posted events. The console gives it
 // a Qt implementation; tests give it a double that runs its own UI thread.
 //
 // Any thread may call these. Nothing here may block without a bound.
-class ViewWindow {
+class ViewWindow
+{
 public:
     // How long a watcher waits for one append to be carried out.
     static constexpr std::uint32_t kAppendTimeoutMs = 1000;
