@@ -10,17 +10,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-namespace net {
+namespace net
+{
 
-namespace {
+namespace
+{
 
 // inet_addr gives INADDR_NONE both for this text and for any text that is no
 // dotted address; comparing with it tells the two apart.
@@ -238,8 +240,8 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
             // Rounded up, so that a wait never ends before its deadline; poll
             // takes an int, so very long time-outs are waited out in parts.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            waitMs = static_cast<int>(std::min<long long>(std::max<long long>(left.count(), 0),
-                                                          INT_MAX));
+            waitMs = static_cast<int>(
+                std::min<long long>(std::max<long long>(left.count(), 0), INT_MAX));
         }
         entry.revents = 0;
         const int rc = ::poll(&entry, 1, waitMs);

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace net {
+namespace net
+{
 
 // A platform socket descriptor, and the value that stands for none.
 using SocketHandle = int;

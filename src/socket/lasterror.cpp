@@ -2,9 +2,11 @@
 
 #include <cerrno>
 
-namespace net {
+namespace net
+{
 
-namespace {
+namespace
+{
 thread_local std::uint32_t tLastError = 0;
 }
 

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-namespace net {
+namespace net
+{
 
 // The calling thread's last-error code, kept per thread.
 //

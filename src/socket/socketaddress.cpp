@@ -9,7 +9,8 @@
 #include <cstring>
 #include <type_traits>
 
-namespace net {
+namespace net
+{
 
 // Copying must copy all 16 bytes, and the socket calls take the record as it
 // lies in memory.
@@ -19,7 +20,8 @@ static_assert(offsetof(sockaddr_in, sin_family) == offsetof(SocketAddress, famil
 static_assert(offsetof(sockaddr_in, sin_port) == offsetof(SocketAddress, port));
 static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(SocketAddress, address));
 
-namespace {
+namespace
+{
 constexpr std::size_t kEndpointBytes = 8; // family, port and address
 }
 

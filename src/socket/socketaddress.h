@@ -5,7 +5,8 @@
 
 struct sockaddr;
 
-namespace net {
+namespace net
+{
 
 // A 16-byte IPv4 endpoint with the platform's socket-address layout: family in
 // host order, port and address in network order, then eight zero bytes. It is

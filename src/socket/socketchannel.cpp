@@ -32,9 +32,11 @@
 // Without a recorded watcher no other thread can use the socket, and it is
 // closed at once.
 
-namespace net {
+namespace net
+{
 
-namespace {
+namespace
+{
 
 constexpr std::uint32_t kLoopbackNet = 0x7F000000u; // 127.0.0.0/8, host order
 constexpr std::uint32_t kLoopbackMask = 0xFF000000u;
@@ -321,11 +323,10 @@ std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std:
             n = -1;
     }
     lockPeers();
-    peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
-                                [&](const SocketAddress& peer) {
-                                    return peer.sameEndpoint(sender);
-                                }),
-                 peers_.end());
+    peers_.erase(
+        std::remove_if(peers_.begin(), peers_.end(),
+                       [&](const SocketAddress& peer) { return peer.sameEndpoint(sender); }),
+        peers_.end());
     if (n >= 0) {
         peers_.push_back(sender);
         std::memcpy(bytes, &sender, kHeaderSize);
@@ -347,8 +348,8 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
     // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of a SIGPIPE
     // that would end the process.
     if (!addressHeaders_) {
-        const ssize_t n = retryOnSignal(
-            [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
+        const ssize_t n =
+            retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
         return n < 0 ? -1 : static_cast<std::int32_t>(n);
     }
     if (length < kHeaderSize) {

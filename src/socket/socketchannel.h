@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-namespace net {
+namespace net
+{
 
 // Code given to a channel's event hook.
 enum class ChannelEvent : int {
@@ -25,16 +26,24 @@ enum class ChannelEvent : int {
 //
 // Threads. Every public operation is called from the owner's thread (the
 // console's UI thread), one at a time. The watcher thread runs runLoop(),
-// readBlock() and the hooks. The held socket is one atomic value: the watcher
-// reads it at every turn, stop() clears it from the owner's thread.
+// readBlock() and the hooks; hooks may also call writeBlock(). The held
+// socket is one atomic value: the watcher reads it at every turn (and in
+// server role swaps in the accepted socket), releaseSocket() clears it from
+// the owner's thread and shuts the socket down, which wakes the watcher at
+// once. While a watcher is recorded, released descriptors are closed only by
+// stop() after it has joined the watcher, so no number is reused under it.
+// The peer list is guarded by the peer lock, which exists whenever address-
+// header mode is on and a watcher may run.
 //
 // States, derived from hasSocket() and hasWatcher():
 //   Closed   (no socket, no watcher)   construction; stop() from any state
-//   Open     (socket, no watcher)      openClient() returning true
+//   Open     (socket, no watcher)      openClient() or adoptSocket() returning true
 //   Watching (socket, running watcher) startWatcher() returning true
 //   Ended    (socket, ended watcher)   the watcher returned by itself after
 //                                      ConnectionDropped or ConnectionFailed;
-//                                      the socket stays held until stop()
+//                                      the socket stays held until stop(); writes
+//                                      still work, openClient(), adoptSocket(),
+//                                      startWatcher() and the mode setters refuse
 //
 // Hook contract, for every class that overrides handleBlock or handleEvent:
 // - hooks run only on the watcher thread, one call at a time, and never after
@@ -51,16 +60,17 @@ enum class ChannelEvent : int {
 // Results: nothing throws. Operations report true/false, or a signed count in
 // which 0 means nothing happened within the time-out and -1 a failure (with the
 // thread's last-error code set, see lasterror.h).
-class SocketChannel {
+class SocketChannel
+{
 public:
     // Time-outs are milliseconds; kNoTimeout waits without limit.
     static constexpr std::uint32_t kNoTimeout = net::kNoTimeout;
-    static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize;    // 16
-    static constexpr std::uint32_t kDataCapacity = 2048;                  // data bytes per block
+    static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize; // 16
+    static constexpr std::uint32_t kDataCapacity = 2048;               // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
-    static constexpr std::uint32_t kReadTimeoutMs = 100;    // the watcher's read time-out
-    static constexpr std::uint32_t kReleasePauseMs = 50;    // stop(): pause after releasing
-    static constexpr std::uint32_t kWatcherWaitMs = 5000;   // stop(): wait for the watcher
+    static constexpr std::uint32_t kReadTimeoutMs = 100;      // the watcher's read time-out
+    static constexpr std::uint32_t kReleasePauseMs = 50;      // stop(): pause after releasing
+    static constexpr std::uint32_t kWatcherWaitMs = 5000;     // stop(): wait for the watcher
     static constexpr std::uint32_t kConnectTimeoutMs = 20000; // openClient(): TCP connect bound
     static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
 

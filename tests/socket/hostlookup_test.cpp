@@ -20,7 +20,8 @@
 
 using namespace net;
 
-namespace {
+namespace
+{
 
 // A host name that cannot resolve and that the resolver rejects before
 // sending any query (a label longer than 63 characters): no test traffic
@@ -46,7 +47,9 @@ void PrintTo(const PortRow& row, std::ostream* out)
     *out << '"' << row.text << '"';
 }
 
-class ParsePortTest : public testing::TestWithParam<PortRow> {};
+class ParsePortTest : public testing::TestWithParam<PortRow>
+{
+};
 
 TEST_P(ParsePortTest, GivesLowSixteenBitsOrServicePort)
 {
@@ -79,7 +82,9 @@ void PrintTo(const HostRow& row, std::ostream* out)
     *out << '"' << row.text.substr(0, 20) << '"';
 }
 
-class ResolveHostTest : public testing::TestWithParam<HostRow> {};
+class ResolveHostTest : public testing::TestWithParam<HostRow>
+{
+};
 
 TEST_P(ResolveHostTest, GivesHostOrderAddress)
 {
@@ -88,8 +93,7 @@ TEST_P(ResolveHostTest, GivesHostOrderAddress)
 
 INSTANTIATE_TEST_SUITE_P(Rows, ResolveHostTest,
                          testing::Values(HostRow{"192.168.0.1", 0xC0A80001u},
-                                         HostRow{"127.0.0.1", 0x7F000001u},
-                                         HostRow{"0.0.0.0", 0},
+                                         HostRow{"127.0.0.1", 0x7F000001u}, HostRow{"0.0.0.0", 0},
                                          HostRow{"255.255.255.255", kAddressNone},
                                          HostRow{"localhost", 0x7F000001u},
                                          HostRow{kUnresolvableHost, kAddressNone},

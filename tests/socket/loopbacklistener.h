@@ -8,7 +8,8 @@
 
 // A listening TCP socket on 127.0.0.1 with a port picked by the system, for
 // the socket tests. Used from the test's thread only.
-class LoopbackListener {
+class LoopbackListener
+{
 public:
     explicit LoopbackListener(int backlog = 8);
     ~LoopbackListener();

@@ -10,7 +10,8 @@
 // An unconnected UDP socket on 127.0.0.1 with a port picked by the system, for
 // the socket tests: a peer that sends to and hears from a channel. Used from
 // the test's thread only.
-class LoopbackUdpSocket {
+class LoopbackUdpSocket
+{
 public:
     LoopbackUdpSocket();
     ~LoopbackUdpSocket();

@@ -32,7 +32,8 @@ using namespace net;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+namespace
+{
 
 constexpr auto kDeadline = 3s;
 
@@ -42,7 +43,8 @@ std::string bytesText(const std::uint8_t* data, std::uint32_t length)
 }
 
 // Records what the hooks get; the test waits on it with a deadline.
-class RecordingChannel : public SocketChannel {
+class RecordingChannel : public SocketChannel
+{
 public:
     ~RecordingChannel() override { stop(); }
 
@@ -234,7 +236,9 @@ void PrintTo(const BindRow& row, std::ostream* out)
     *out << row.local << " to " << row.server;
 }
 
-class ClientBindAddressTest : public testing::TestWithParam<BindRow> {};
+class ClientBindAddressTest : public testing::TestWithParam<BindRow>
+{
+};
 
 TEST_P(ClientBindAddressTest, LoopbackOnlyForLoopbackServers)
 {
@@ -247,15 +251,14 @@ TEST_P(ClientBindAddressTest, LoopbackOnlyForLoopbackServers)
         << GetParam().local << " -> " << GetParam().server;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ClientBindAddressTest,
-    testing::Values(BindRow{"127.0.1.1", "192.168.0.1", "0.0.0.0"},
-                    BindRow{"127.0.0.1", "10.1.2.3", "0.0.0.0"},
-                    BindRow{"127.0.0.1", "127.0.0.1", "127.0.0.1"},
-                    BindRow{"127.0.1.1", "127.0.0.1", "127.0.1.1"},
-                    BindRow{"10.0.0.5", "192.168.0.1", "10.0.0.5"},
-                    BindRow{"10.0.0.5", "127.0.0.1", "10.0.0.5"},
-                    BindRow{"255.255.255.255", "127.0.0.1", "0.0.0.0"}));
+INSTANTIATE_TEST_SUITE_P(Rows, ClientBindAddressTest,
+                         testing::Values(BindRow{"127.0.1.1", "192.168.0.1", "0.0.0.0"},
+                                         BindRow{"127.0.0.1", "10.1.2.3", "0.0.0.0"},
+                                         BindRow{"127.0.0.1", "127.0.0.1", "127.0.0.1"},
+                                         BindRow{"127.0.1.1", "127.0.0.1", "127.0.1.1"},
+                                         BindRow{"10.0.0.5", "192.168.0.1", "10.0.0.5"},
+                                         BindRow{"10.0.0.5", "127.0.0.1", "10.0.0.5"},
+                                         BindRow{"255.255.255.255", "127.0.0.1", "0.0.0.0"}));
 
 TEST(SocketChannel, StartWatcherOnlyOnceAndOnlyWithSocket)
 {
@@ -364,8 +367,10 @@ TEST(SocketChannel, WriteToDeadPeerFailsWithoutSigpipe)
 {
     // The default action of SIGPIPE ends the process: the test only survives
     // if no write raises it.
-    struct sigaction previous {};
-    struct sigaction byDefault {};
+    struct sigaction previous {
+    };
+    struct sigaction byDefault {
+    };
     byDefault.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &byDefault, &previous);
 
@@ -383,11 +388,13 @@ TEST(SocketChannel, WriteToDeadPeerFailsWithoutSigpipe)
     ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
-namespace {
+namespace
+{
 
 // Reads once with a long time-out instead of the usual loop, so the test sees
 // how soon a release wakes a blocked read.
-class SingleReadChannel : public SocketChannel {
+class SingleReadChannel : public SocketChannel
+{
 public:
     ~SingleReadChannel() override { stop(); }
     std::atomic<bool> done{false};
@@ -524,7 +531,8 @@ TEST(SocketChannel, ReadAndWriteArgumentsAndTimeouts)
     EXPECT_EQ(std::memcmp(buffer, "abc", 3), 0);
 }
 
-namespace {
+namespace
+{
 std::atomic<int> signalsSeen{0};
 void countSignal(int)
 {
@@ -534,8 +542,10 @@ void countSignal(int)
 
 TEST(SocketChannel, SignalsDoNotCutAWaitShort)
 {
-    struct sigaction action {};
-    struct sigaction previous {};
+    struct sigaction action {
+    };
+    struct sigaction previous {
+    };
     action.sa_handler = countSignal; // no SA_RESTART: poll sees EINTR
     ::sigaction(SIGUSR1, &action, &previous);
     signalsSeen = 0;
@@ -628,7 +638,8 @@ TEST(SocketChannel, AddressHeaderPeerListOrderAndZeroLengthMessage)
     EXPECT_TRUE(sameList(channel.peers(), {a.address(), b.address()}));
     ASSERT_TRUE(a.sendTo(local, "a again"));
     ASSERT_TRUE(channel.waitUntil([&] { return channel.blocks_.size() == 3; }));
-    EXPECT_TRUE(sameList(channel.peers(), {b.address(), a.address()})) << "heard twice, listed once";
+    EXPECT_TRUE(sameList(channel.peers(), {b.address(), a.address()}))
+        << "heard twice, listed once";
     ASSERT_TRUE(b.sendTo(local, ""));
     ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
     EXPECT_TRUE(sameList(channel.peers(), {a.address(), b.address()}));

@@ -38,7 +38,6 @@ int main()
     const double median = (times[kRuns / 2 - 1] + times[kRuns / 2]) / 2;
     std::printf("stop() with an idle watcher, %d runs: median %.2f ms, min %.2f ms, max %.2f ms "
                 "(of which %u ms is the fixed pause after the release)\n",
-                kRuns, median, times.front(), times.back(),
-                net::SocketChannel::kReleasePauseMs);
+                kRuns, median, times.front(), times.back(), net::SocketChannel::kReleasePauseMs);
     return 0;
 }
