@@ -313,15 +313,11 @@ std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std:
                           sender.asSockaddr(), &senderLength);
     });
     std::memset(sender.zero, 0, sizeof sender.zero);
-    if (n == 0) {
-        // On a stream 0 is an orderly close, not an empty message; taken as
-        // one, it would raise ZeroLengthMessage at every turn for ever.
-        int type = 0;
-        socklen_t typeLength = sizeof type;
-        if (::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 &&
-            type == SOCK_STREAM)
-            n = -1;
-    }
+    // An empty datagram comes with its sender. A 0 without one is the end of a
+    // stream or the shutdown of a released socket: a failed read, not an empty
+    // message (which would be raised at every turn for ever, or after stop).
+    if (n == 0 && senderLength == 0)
+        n = -1;
     lockPeers();
     peers_.erase(
         std::remove_if(peers_.begin(), peers_.end(),

@@ -76,8 +76,14 @@ public:
     std::vector<ChannelEvent> events_;
     // Runs inside handleBlock, after the block was recorded.
     std::function<void()> onBlock;
+    std::atomic<pid_t> threadId{0};
 
 protected:
+    void runLoop() override
+    {
+        threadId = ::gettid();
+        SocketChannel::runLoop();
+    }
     void handleBlock(std::uint8_t* data, std::uint32_t length) override
     {
         {
@@ -108,6 +114,28 @@ std::size_t openDescriptorCount()
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
     return count;
+}
+
+// True once the thread is asleep in the kernel (state S in its stat line).
+bool threadSleeping(pid_t tid)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'S';
+}
+
+// Waits until the channel's watcher has started and sleeps (in its read).
+template <typename Channel> bool watcherAsleep(const Channel& channel)
+{
+    const auto start = Clock::now();
+    while (Clock::now() - start < kDeadline) {
+        if (channel.threadId != 0 && threadSleeping(channel.threadId))
+            return true;
+        std::this_thread::yield();
+    }
+    return false;
 }
 
 bool descriptorOpen(int fd)
@@ -414,41 +442,71 @@ protected:
     }
 };
 
-// True once the thread is asleep in the kernel (state S in its stat line).
-bool threadSleeping(pid_t tid)
-{
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'S';
-}
-
 } // namespace
 
-TEST(SocketChannel, ReleaseWakesBlockedReadAtOnceAndDefersClose)
+enum class Setup { TcpClient, UdpClient, UdpWithAddressHeaders };
+
+void PrintTo(Setup setup, std::ostream* out)
 {
-    TcpPair pair;
+    static const char* const names[] = {"TcpClient", "UdpClient", "UdpWithAddressHeaders"};
+    *out << names[static_cast<int>(setup)];
+}
+
+class ReleaseTest : public testing::TestWithParam<Setup>
+{
+protected:
+    // Opens `channel` the way the row says; the peers live as long as the test.
+    bool open(SocketChannel& channel)
+    {
+        switch (GetParam()) {
+        case Setup::TcpClient:
+            return tcp_.connect(channel);
+        case Setup::UdpClient:
+            return channel.openClient("127.0.0.1", udp_.portText().c_str(), AF_INET, SOCK_DGRAM);
+        case Setup::UdpWithAddressHeaders:
+            channel.setAddressHeaders(true);
+            return channel.adoptSocket(udp_.release());
+        }
+        return false;
+    }
+    TcpPair tcp_;
+    LoopbackUdpSocket udp_;
+};
+
+TEST_P(ReleaseTest, WakesABlockedReadAtOnceAndDefersTheClose)
+{
     SingleReadChannel channel;
-    ASSERT_TRUE(pair.connect(channel));
+    ASSERT_TRUE(open(channel));
     const SocketHandle held = channel.socketHandle();
     ASSERT_TRUE(channel.startWatcher());
+    ASSERT_TRUE(watcherAsleep(channel)) << "the watcher never blocked in its read";
     const auto start = Clock::now();
-    while ((channel.threadId == 0 || !threadSleeping(channel.threadId)) &&
-           Clock::now() - start < kDeadline)
-        std::this_thread::yield();
-    ASSERT_TRUE(threadSleeping(channel.threadId)) << "the watcher never blocked in its read";
     channel.releaseSocket();
     EXPECT_FALSE(channel.hasSocket());
     EXPECT_TRUE(descriptorOpen(held)) << "closed while the watcher may still use it";
     while (!channel.done && Clock::now() - start < kDeadline)
         std::this_thread::yield();
     ASSERT_TRUE(channel.done);
-    EXPECT_EQ(channel.result, -1);
+    EXPECT_EQ(channel.result, -1) << "a released socket reads as a failure, not as data";
     EXPECT_LT(channel.elapsedMs, 1000) << "the release did not wake the read";
     channel.stop();
     EXPECT_FALSE(descriptorOpen(held));
 }
+
+TEST_P(ReleaseTest, StopRaisesNoEventAndHandsNoBlock)
+{
+    RecordingChannel channel;
+    ASSERT_TRUE(open(channel));
+    ASSERT_TRUE(channel.startWatcher());
+    ASSERT_TRUE(watcherAsleep(channel));
+    channel.stop();
+    EXPECT_TRUE(channel.events().empty());
+    EXPECT_TRUE(channel.blocks().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReleaseTest,
+                         testing::Values(Setup::TcpClient, Setup::UdpClient,
+                                         Setup::UdpWithAddressHeaders));
 
 TEST(SocketChannel, StopWithIdleWatcherIsPromptAndNoHookRunsAfterIt)
 {

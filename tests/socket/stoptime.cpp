@@ -1,7 +1,8 @@
 // Measures how long SocketChannel::stop() takes with the watcher idle in its
-// read on a loopback TCP connection, and prints the median of the runs.
+// read, over loopback TCP and UDP, and prints the median of the runs.
 
 #include "loopbacklistener.h"
+#include "loopbackudpsocket.h"
 
 #include "socket/socketchannel.h"
 
@@ -14,30 +15,57 @@
 #include <thread>
 #include <vector>
 
-int main()
+namespace
 {
-    constexpr int kRuns = 20;
-    using Clock = std::chrono::steady_clock;
+
+constexpr int kRuns = 20;
+using Clock = std::chrono::steady_clock;
+
+// One stop() of a channel whose watcher has settled into its 100 ms read; the
+// time in ms, or a negative value when the channel could not be opened.
+double timeOneStop(int type)
+{
+    LoopbackListener listener;
+    LoopbackUdpSocket udpPeer;
+    net::SocketChannel channel;
+    const std::string port = type == SOCK_STREAM ? listener.portText() : udpPeer.portText();
+    if (!channel.openClient("127.0.0.1", port.c_str(), AF_INET, type))
+        return -1;
+    net::SocketHandle peer = net::kInvalidSocket;
+    if (type == SOCK_STREAM && (peer = listener.acceptWithin(std::chrono::seconds(3))) < 0)
+        return -1;
+    if (!channel.startWatcher())
+        return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto start = Clock::now();
+    channel.stop();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (peer >= 0)
+        ::close(peer);
+    return ms;
+}
+
+bool report(const char* name, int type)
+{
     std::vector<double> times;
     for (int run = 0; run < kRuns; ++run) {
-        LoopbackListener listener;
-        net::SocketChannel channel;
-        if (!channel.openClient("127.0.0.1", listener.portText().c_str(), AF_INET, SOCK_STREAM))
-            return 1;
-        const net::SocketHandle peer = listener.acceptWithin(std::chrono::seconds(3));
-        if (peer < 0 || !channel.startWatcher())
-            return 1;
-        // Let the watcher settle into its 100 ms read.
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        const auto start = Clock::now();
-        channel.stop();
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        ::close(peer);
+        const double ms = timeOneStop(type);
+        if (ms < 0)
+            return false;
+        times.push_back(ms);
     }
     std::sort(times.begin(), times.end());
     const double median = (times[kRuns / 2 - 1] + times[kRuns / 2]) / 2;
-    std::printf("stop() with an idle watcher, %d runs: median %.2f ms, min %.2f ms, max %.2f ms "
-                "(of which %u ms is the fixed pause after the release)\n",
-                kRuns, median, times.front(), times.back(), net::SocketChannel::kReleasePauseMs);
-    return 0;
+    std::printf("stop() with an idle watcher, %s, %d runs: median %.2f ms, min %.2f ms, "
+                "max %.2f ms (%u ms of it is the fixed pause after the release)\n",
+                name, kRuns, median, times.front(), times.back(),
+                net::SocketChannel::kReleasePauseMs);
+    return true;
+}
+
+} // namespace
+
+int main()
+{
+    return report("TCP", SOCK_STREAM) && report("UDP", SOCK_DGRAM) ? 0 : 1;
 }
