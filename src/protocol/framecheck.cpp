@@ -10,9 +10,9 @@ namespace
 {
 
 // memchr over [from, end): nullptr when `from` is already at the end.
-std::uint8_t* findByte(std::uint8_t* from, const std::uint8_t* end, std::uint8_t wanted)
+const std::uint8_t* findByte(const std::uint8_t* from, const std::uint8_t* end, std::uint8_t wanted)
 {
-    return static_cast<std::uint8_t*>(
+    return static_cast<const std::uint8_t*>(
         std::memchr(from, wanted, static_cast<std::size_t>(end - from)));
 }
 
@@ -41,23 +41,24 @@ std::uint32_t FrameCheck::check(std::uint8_t* block, std::uint32_t length, std::
 
     // The first start, the first equal after it, the first dash after that: the
     // same positions a byte-by-byte scan finds (a replaced byte can never match
-    // the next delimiter, as the three differ), but each stretch is searched
-    // with memchr, which reads many bytes per step.
+    // the next delimiter, as the three differ). The three stretches together
+    // are one pass over the block that ends at the dash, each searched by
+    // memchr many bytes at a time.
     const std::uint8_t* const end = block + length;
-    std::uint8_t* const startAt = findByte(block, end, start);
+    const std::uint8_t* const startAt = findByte(block, end, start);
     if (startAt != nullptr) {
         startFound_ = 1;
-        std::uint8_t* const equalAt = findByte(startAt + 1, end, equal);
+        const std::uint8_t* const equalAt = findByte(startAt + 1, end, equal);
         if (equalAt != nullptr) {
             equalFound_ = 1;
-            std::uint8_t* const dashAt = findByte(equalAt + 1, end, dash);
+            const std::uint8_t* const dashAt = findByte(equalAt + 1, end, dash);
             if (dashAt != nullptr) {
                 dashFound_ = 1;
                 scanPos_ = static_cast<std::uint32_t>(dashAt - block);
                 if (release) {
-                    *startAt = DelimiterSet::kStartDisplay;
-                    *equalAt = DelimiterSet::kEqualDisplay;
-                    *dashAt = DelimiterSet::kDashDisplay;
+                    block[startAt - block] = DelimiterSet::kStartDisplay;
+                    block[equalAt - block] = DelimiterSet::kEqualDisplay;
+                    block[dashAt - block] = DelimiterSet::kDashDisplay;
                 }
                 return length;
             }

@@ -1,0 +1,273 @@
+// The receive path without a GUI: a loopback TCP peer sends 200 MB of frames
+// as fast as it can, and the bytes per second through SocketChannel, FrameCheck
+// and a view that only counts are set against a plain recv loop into a
+// 2048-byte buffer over the same kind of connection in the same run.
+// Goal: the channel path reaches at least 0.8 of the plain loop.
+
+#include "benchratios.h"
+#include "countingviewwindow.h"
+
+#include "protocol/messageviewchannel.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kFrame = "[BA139123439=ENT-Message / Description\r\n"; // 40 bytes
+constexpr std::size_t kFramesPerSend = 1600;                                      // 64000 bytes
+constexpr std::size_t kSends = 3125;                                              // 200 MB in all
+constexpr std::uint64_t kTotalBytes = kSends * kFramesPerSend * kFrame.size();
+constexpr auto kAcceptLimit = 10s;
+constexpr auto kRunLimit = 120s;
+constexpr int kRepetitions = 5;
+
+// The peer: listens on 127.0.0.1, accepts one connection and sends kSends
+// blocks of whole frames (or stops at kRunLimit), then closes.
+class FrameSender
+{
+public:
+    FrameSender()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (listener_ < 0 ||
+            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        for (std::size_t i = 0; i < kFramesPerSend; ++i) {
+            chunk_.append(kFrame);
+        }
+    }
+
+    ~FrameSender()
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (listener_ >= 0) {
+            ::close(listener_);
+        }
+    }
+
+    std::uint16_t port() const { return port_; }
+
+    void start()
+    {
+        thread_ = std::thread([this] { run(); });
+    }
+    void join() { thread_.join(); }
+    std::uint64_t sent() const { return sent_; }
+
+private:
+    void run()
+    {
+        pollfd wanted{listener_, POLLIN, 0};
+        if (::poll(&wanted, 1, static_cast<int>(std::chrono::milliseconds(kAcceptLimit).count())) <=
+            0) {
+            return;
+        }
+        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) {
+            return;
+        }
+        const auto deadline = Clock::now() + kRunLimit;
+        for (std::size_t i = 0; i < kSends && Clock::now() < deadline; ++i) {
+            std::size_t done = 0;
+            while (done < chunk_.size()) {
+                const ssize_t n =
+                    ::send(connection, chunk_.data() + done, chunk_.size() - done, MSG_NOSIGNAL);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    ::close(connection);
+                    return;
+                }
+                done += static_cast<std::size_t>(n);
+                sent_ += static_cast<std::uint64_t>(n);
+            }
+        }
+        ::close(connection);
+    }
+
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::string chunk_;
+    std::thread thread_;
+    std::uint64_t sent_ = 0;
+};
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// The plain loop: recv into a 2048-byte buffer until the peer closes. With
+// `likeWatcher`, every read is preceded by a poll with the watcher's 100 ms
+// time-out and followed by a yield, as the channel's run loop does, which
+// tells the cost of that read pattern apart from the check and the view.
+void runRecvLoop(benchmark::State& state, bool likeWatcher)
+{
+    for (auto _ : state) {
+        FrameSender sender;
+        const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(sender.port());
+        if (sender.port() == 0 || socket < 0 ||
+            ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            state.SkipWithError("no loopback connection");
+            if (socket >= 0) {
+                ::close(socket);
+            }
+            return;
+        }
+        const auto begin = Clock::now();
+        sender.start();
+        std::uint8_t buffer[2048];
+        std::uint64_t received = 0;
+        while (true) {
+            if (likeWatcher) {
+                pollfd readable{socket, POLLIN, 0};
+                ::poll(&readable, 1, static_cast<int>(net::SocketChannel::kReadTimeoutMs));
+            }
+            const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+            if (likeWatcher) {
+                std::this_thread::yield();
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            received += static_cast<std::uint64_t>(n);
+            benchmark::DoNotOptimize(buffer);
+        }
+        const auto end = Clock::now();
+        ::close(socket);
+        sender.join();
+        state.SetIterationTime(seconds(end - begin));
+        if (received != kTotalBytes) {
+            state.SkipWithError("the plain loop did not receive every byte");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotalBytes));
+}
+
+void BM_PlainRecvLoop(benchmark::State& state)
+{
+    runRecvLoop(state, false);
+}
+void BM_PollRecvYieldLoop(benchmark::State& state)
+{
+    runRecvLoop(state, true);
+}
+
+void BM_ChannelReceivePath(benchmark::State& state)
+{
+    const std::uint64_t dropLine =
+        protocol::MessageViewChannel::eventText(net::ChannelEvent::ConnectionDropped).size();
+    for (auto _ : state) {
+        FrameSender sender;
+        CountingViewWindow view;
+        protocol::DelimiterSet delimiters;
+        protocol::MessageViewChannel channel(delimiters);
+        channel.setView(&view);
+        const std::string port = std::to_string(sender.port());
+        if (sender.port() == 0 ||
+            !channel.openClient("127.0.0.1", port.c_str(), AF_INET, SOCK_STREAM)) {
+            state.SkipWithError("no loopback connection");
+            return;
+        }
+        const auto begin = Clock::now();
+        sender.start();
+        if (!channel.startWatcher()) {
+            state.SkipWithError("the watcher did not start");
+            return;
+        }
+        // The peer's close after its last byte ends the watcher with the
+        // drop event, so the event marks the end of the data.
+        const bool ended = view.waitForPosts(1, kRunLimit + kAcceptLimit);
+        const auto end = Clock::now();
+        channel.stop();
+        sender.join();
+        state.SetIterationTime(seconds(end - begin));
+        if (!ended || sender.sent() != kTotalBytes) {
+            state.SkipWithError("the channel did not receive every byte in time");
+            return;
+        }
+        if (view.bytes() != kTotalBytes + dropLine) {
+            // A block that split frames so that it held no whole frame shows
+            // as the error line instead; say how far off the count is.
+            state.counters["shown_minus_sent"] =
+                static_cast<double>(view.bytes()) - static_cast<double>(kTotalBytes + dropLine);
+        }
+        state.counters["blocks"] = static_cast<double>(view.appends() - 1);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotalBytes));
+}
+
+BENCHMARK(BM_PlainRecvLoop)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollRecvYieldLoop)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChannelReceivePath)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nReceive path over loopback TCP, %llu bytes of frames per run (medians):\n",
+                static_cast<unsigned long long>(kTotalBytes));
+    reporter.printRatio("channel + FrameCheck + counting view", "BM_ChannelReceivePath",
+                        "BM_PlainRecvLoop", "goal >= 0.80");
+    reporter.printRatio("poll + recv + yield per block, no check", "BM_PollRecvYieldLoop",
+                        "BM_PlainRecvLoop", "for information: the watcher's read pattern");
+    reporter.printRatio("channel against that read pattern", "BM_ChannelReceivePath",
+                        "BM_PollRecvYieldLoop", "for information: check and view cost");
+    return 0;
+}
