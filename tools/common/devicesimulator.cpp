@@ -1,0 +1,361 @@
+#include "devicesimulator.h"
+
+#include "recordsplitter.h"
+#include "socketio.h"
+
+#include "socket/hostlookup.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <system_error>
+#include <vector>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::string_view kTcp = "tcp ";
+constexpr std::string_view kUdp = "udp ";
+
+void closeQuietly(int fd)
+{
+    // Not retried on EINTR: on Linux the descriptor is gone either way.
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+// A key for a UDP peer: its address and port.
+std::uint64_t peerKey(const net::SocketAddress& peer)
+{
+    return (std::uint64_t{peer.address} << 16) | peer.port;
+}
+
+} // namespace
+
+DeviceSimulator::DeviceSimulator(const SimulatorConfig& config, SimulatorLog& log)
+    : config_(config), log_(log),
+      responder_(config.rules ? &*config.rules : nullptr, config.echo, config.faults),
+      sessionSettings_{responder_, config.faults, log, stop_, config.verbose}
+{
+}
+
+DeviceSimulator::~DeviceSimulator()
+{
+    stop();
+}
+
+bool DeviceSimulator::start(std::string& error)
+{
+    if (started_) {
+        error = "the simulator runs already";
+        return false;
+    }
+    if (!stop_.valid()) {
+        error = "cannot make the stop pipe: " + errorText(errno);
+        return false;
+    }
+    if (!bindSockets(error)) {
+        return false;
+    }
+    started_ = true;
+    try {
+        acceptThread_ = std::thread([this] { acceptLoop(); });
+        udpThread_ = std::thread([this] { udpLoop(); });
+    } catch (const std::system_error& e) {
+        error = std::string("cannot start a thread: ") + e.what();
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool DeviceSimulator::bindSockets(std::string& error)
+{
+    address_ = net::resolveHost(config_.listenHost.c_str());
+    if (address_ == net::kAddressNone) {
+        error = "cannot resolve the address " + config_.listenHost;
+        return false;
+    }
+    // With port 0 the system picks the TCP port; the UDP socket then asks for
+    // the same number, which another program may hold: try again a few times.
+    const int attempts = config_.port == 0 ? kBindAttempts : 1;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        udp_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (listener_ < 0 || udp_ < 0) {
+            error = "cannot make a socket: " + errorText(errno);
+            break;
+        }
+        // A restarted simulator may bind while old connections linger.
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        net::SocketAddress local = makeEndpoint(address_, config_.port);
+        socklen_t length = net::SocketAddress::kSize;
+        if (::bind(listener_, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
+            ::listen(listener_, kListenBacklog) != 0 ||
+            ::getsockname(listener_, local.asSockaddr(), &length) != 0) {
+            error = "cannot listen on TCP " + endpointText(local) + ": " + errorText(errno);
+            break;
+        }
+        if (::bind(udp_, local.asSockaddr(), net::SocketAddress::kSize) == 0) {
+            port_ = ntohs(local.port);
+            return true;
+        }
+        error = "cannot bind UDP " + endpointText(local) + ": " + errorText(errno);
+        closeQuietly(listener_);
+        closeQuietly(udp_);
+        listener_ = udp_ = -1;
+    }
+    closeQuietly(listener_);
+    closeQuietly(udp_);
+    listener_ = udp_ = -1;
+    return false;
+}
+
+void DeviceSimulator::stop()
+{
+    stop_.trigger();
+    if (acceptThread_.joinable()) {
+        acceptThread_.join();
+    }
+    if (udpThread_.joinable()) {
+        udpThread_.join();
+    }
+    reapClients(true);
+    closeQuietly(listener_);
+    closeQuietly(udp_);
+    listener_ = udp_ = -1;
+}
+
+void DeviceSimulator::reapClients(bool all)
+{
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if (all || (*it)->done.load()) {
+            if ((*it)->thread.joinable()) {
+                (*it)->thread.join();
+            }
+            it = clients_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DeviceSimulator::acceptLoop()
+{
+    for (;;) {
+        const WaitResult ready = waitReady(listener_, POLLIN, stop_, kWaitForever);
+        if (ready == WaitResult::Stopped) {
+            return;
+        }
+        if (ready == WaitResult::Failed) {
+            log_.write({}, "tcp: waiting for clients failed: " + errorText(errno));
+            return;
+        }
+        net::SocketAddress peer;
+        socklen_t length = net::SocketAddress::kSize;
+        int fd;
+        do {
+            fd = ::accept4(listener_, peer.asSockaddr(), &length, SOCK_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            // A connection that was reset before it was taken, or no
+            // descriptors left: the listener itself is still fine.
+            continue;
+        }
+        const std::string peerText = std::string(kTcp) + endpointText(peer);
+        reapClients(false);
+        if (clients_.size() >= config_.maxClients) {
+            log_.write(peerText, "refused: " + std::to_string(clients_.size()) +
+                                     " clients are served already");
+            closeQuietly(fd);
+            continue;
+        }
+        // Each answer goes out as soon as it is written, so that the pieces of
+        // a split answer are not merged on the way.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto client = std::make_unique<Client>();
+        Client& self = *client;
+        try {
+            self.thread = std::thread([this, fd, peer, &self] { serveClient(fd, peer, self); });
+        } catch (const std::system_error& e) {
+            log_.write(peerText, std::string("refused: cannot start a thread: ") + e.what());
+            closeQuietly(fd);
+            continue;
+        }
+        clients_.push_back(std::move(client));
+    }
+}
+
+void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client& self)
+{
+    const std::uint32_t active = ++activeClients_;
+    const std::string peerText = std::string(kTcp) + endpointText(peer);
+    log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
+                             std::to_string(config_.maxClients) + ")");
+    PeerSession session(peerText, sessionSettings_, [this, fd](std::string_view bytes) {
+        return sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
+    });
+    RecordSplitter splitter;
+    PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
+    const auto onRecord = [&](std::string_view record) {
+        // Records after a close or a failure in the same read are dropped.
+        if (outcome == PeerSession::Outcome::Continue) {
+            outcome = session.handleRecord(record);
+        }
+    };
+    std::vector<char> buffer(kReadSize);
+    std::string ending = "closed by the peer";
+    while (outcome == PeerSession::Outcome::Continue) {
+        const std::uint32_t waitMs = session.msUntilFlood().value_or(kWaitForever);
+        const WaitResult ready = waitReady(fd, POLLIN, stop_, waitMs);
+        if (ready == WaitResult::Stopped) {
+            break;
+        }
+        if (ready == WaitResult::Failed) {
+            ending = "closed: waiting failed: " + errorText(errno);
+            break;
+        }
+        if (ready == WaitResult::Ready) {
+            ssize_t n;
+            do {
+                n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            } while (n < 0 && errno == EINTR);
+            if (n <= 0) {
+                splitter.finish(onRecord);
+                ending = n == 0 ? "closed by the peer" : "closed: " + errorText(errno);
+                break;
+            }
+            splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), onRecord);
+        }
+        if (outcome == PeerSession::Outcome::Continue) {
+            outcome = session.sendDueFlood();
+        }
+    }
+    if (stop_.triggered()) {
+        ending = "closed: the simulator stops";
+    } else if (outcome == PeerSession::Outcome::Close) {
+        ending = "fault: closed after " + std::to_string(session.frames()) + " frames";
+    } else if (outcome == PeerSession::Outcome::Failed) {
+        ending = "closed: sending failed or the peer takes no more bytes";
+    }
+    if (outcome == PeerSession::Outcome::Close) {
+        closeGracefully(fd);
+    } else {
+        closeQuietly(fd);
+    }
+    log_.write(peerText, ending);
+    --activeClients_;
+    self.done.store(true);
+}
+
+void DeviceSimulator::closeGracefully(int fd)
+{
+    // The end of the stream goes after every answer already written. Bytes the
+    // peer sent that were never read would turn the close into a reset, which
+    // can destroy the answers still on their way: they are read and dropped.
+    ::shutdown(fd, SHUT_WR);
+    std::vector<char> sink(kReadSize);
+    ssize_t n;
+    do {
+        n = ::recv(fd, sink.data(), sink.size(), MSG_DONTWAIT);
+    } while (n > 0 || (n < 0 && errno == EINTR));
+    closeQuietly(fd);
+}
+
+void DeviceSimulator::udpLoop()
+{
+    struct Peer {
+        net::SocketAddress address;
+        std::unique_ptr<PeerSession> session;
+        std::uint64_t lastHeard = 0;
+    };
+    std::map<std::uint64_t, Peer> peers;
+    std::uint64_t turn = 0;
+    std::vector<char> buffer(kDatagramCapacity);
+    const auto sendTo = [this](const net::SocketAddress& to, std::string_view bytes) {
+        return sendBlock(udp_, bytes, &to, stop_, kWriteTimeoutMs);
+    };
+    for (;;) {
+        std::uint32_t waitMs = kWaitForever;
+        for (const auto& [key, peer] : peers) {
+            if (const auto due = peer.session->msUntilFlood()) {
+                waitMs = std::min(waitMs, *due);
+            }
+        }
+        const WaitResult ready = waitReady(udp_, POLLIN, stop_, waitMs);
+        if (ready == WaitResult::Stopped) {
+            return;
+        }
+        if (ready == WaitResult::Failed) {
+            log_.write({}, "udp: waiting failed: " + errorText(errno));
+            return;
+        }
+        if (ready == WaitResult::Ready) {
+            net::SocketAddress from;
+            socklen_t length = net::SocketAddress::kSize;
+            ssize_t n;
+            do {
+                n = ::recvfrom(udp_, buffer.data(), buffer.size(), MSG_DONTWAIT, from.asSockaddr(),
+                               &length);
+            } while (n < 0 && errno == EINTR);
+            if (n >= 0) {
+                const std::string peerText = std::string(kUdp) + endpointText(from);
+                auto found = peers.find(peerKey(from));
+                if (found == peers.end()) {
+                    if (peers.size() >= kMaxUdpPeers) {
+                        peers.erase(std::min_element(
+                            peers.begin(), peers.end(), [](const auto& a, const auto& b) {
+                                return a.second.lastHeard < b.second.lastHeard;
+                            }));
+                    }
+                    auto session = std::make_unique<PeerSession>(
+                        peerText, sessionSettings_,
+                        [sendTo, from](std::string_view bytes) { return sendTo(from, bytes); });
+                    found = peers.emplace(peerKey(from), Peer{from, std::move(session), 0}).first;
+                }
+                Peer& current = found->second;
+                current.lastHeard = ++turn;
+                if (n == 0) {
+                    log_.write(peerText, "empty datagram");
+                }
+                // Each datagram is complete in itself: what follows its last line
+                // end is a record too.
+                RecordSplitter splitter;
+                PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
+                const auto onRecord = [&](std::string_view record) {
+                    if (outcome == PeerSession::Outcome::Continue) {
+                        outcome = current.session->handleRecord(record);
+                    }
+                };
+                splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)),
+                              onRecord);
+                splitter.finish(onRecord);
+                if (outcome == PeerSession::Outcome::Close) {
+                    // A connected UDP client reads an empty datagram as the
+                    // end of the exchange, as a TCP client reads a close.
+                    sendTo(current.address, {});
+                    log_.write(peerText, "fault: empty datagram after " +
+                                             std::to_string(current.session->frames()) + " frames");
+                    current.session->resetCount();
+                }
+            }
+        }
+        for (auto& [key, peer] : peers) {
+            peer.session->sendDueFlood();
+        }
+    }
+}
+
+} // namespace devicetools

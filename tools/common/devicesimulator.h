@@ -1,0 +1,94 @@
+#pragma once
+
+#include "peersession.h"
+#include "responder.h"
+#include "simulatorconfig.h"
+#include "simulatorlog.h"
+#include "stopsignal.h"
+
+#include "socket/socketaddress.h"
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace devicetools
+{
+
+// A device for the console to talk to: listens on TCP and UDP at the same
+// address and port, recognises command frames in both delimiter modes, logs
+// every record and answers as its configuration says (see PeerSession,
+// Responder, FaultModes).
+//
+// Threads: start() and stop() from one owner thread. start() runs an accept
+// thread, a UDP thread and then one thread per TCP client (at most
+// maxClients); each waits on its socket and the stop signal together, so
+// stop() ends them all at once, also in the middle of a pause or a flood, and
+// joins them. The configuration and log must outlive the simulator.
+class DeviceSimulator
+{
+public:
+    // A peer that takes no bytes for this long is given up.
+    static constexpr std::uint32_t kWriteTimeoutMs = 2000;
+    // With port 0: how often to look for a port that is free for both TCP and UDP.
+    static constexpr int kBindAttempts = 8;
+    static constexpr int kListenBacklog = 16;
+    static constexpr std::size_t kReadSize = 4096;
+    static constexpr std::size_t kDatagramCapacity = 65536;
+    // UDP peers remembered for counting and flooding; the longest silent goes first.
+    static constexpr std::size_t kMaxUdpPeers = 64;
+
+    DeviceSimulator(const SimulatorConfig& config, SimulatorLog& log);
+    // Stops the simulator.
+    ~DeviceSimulator();
+    DeviceSimulator(const DeviceSimulator&) = delete;
+    DeviceSimulator& operator=(const DeviceSimulator&) = delete;
+
+    // Binds both sockets and starts serving. False, with `error` set and
+    // nothing left open, when the address does not resolve, a socket cannot be
+    // bound, or the simulator was started before.
+    bool start(std::string& error);
+    // Ends every thread and closes every socket; may be called any number of times.
+    void stop();
+
+    // The port both sockets are bound to (after start()).
+    std::uint16_t port() const { return port_; }
+    // The address listened on, host order (after start()).
+    std::uint32_t address() const { return address_; }
+    // TCP clients being served right now.
+    std::uint32_t activeClients() const { return activeClients_.load(); }
+
+private:
+    struct Client {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    bool bindSockets(std::string& error);
+    void acceptLoop();
+    void serveClient(int fd, const net::SocketAddress& peer, Client& self);
+    void closeGracefully(int fd);
+    void udpLoop();
+    void reapClients(bool all);
+
+    const SimulatorConfig& config_;
+    SimulatorLog& log_;
+    StopSignal stop_;
+    Responder responder_;
+    PeerSession::Settings sessionSettings_;
+    int listener_ = -1;
+    int udp_ = -1;
+    std::uint16_t port_ = 0;
+    std::uint32_t address_ = 0;
+    bool started_ = false;
+    std::thread acceptThread_;
+    std::thread udpThread_;
+    // Touched by the accept thread only, and by stop() once it has joined it.
+    std::list<std::unique_ptr<Client>> clients_;
+    std::atomic<std::uint32_t> activeClients_{0};
+};
+
+} // namespace devicetools

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "protocol/delimiterset.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace devicetools
+{
+
+// The two delimiter modes as they show on the wire: '[' '=' '-' or the codes 7, 8, 9.
+enum class FrameMode { Demo, Release };
+
+// "DEMO" or "RELEASE", the names the console's mode box uses.
+std::string_view modeName(FrameMode mode);
+
+// The fields of one command frame, without its delimiters.
+struct DecodedFrame {
+    FrameMode mode = FrameMode::Demo;
+    std::string media;    // 1 character
+    std::string deviceId; // 2
+    std::string data;     // 0 to 36
+    std::string command;  // 3
+    std::string message;  // 0 to 120
+};
+
+// Recognises a command frame in one record (the bytes before its line end)
+// and describes records for the simulator's log. Stateless; any thread.
+class FrameDecoder
+{
+public:
+    using Delimiters = protocol::DelimiterSet;
+    static constexpr std::size_t kMinFrameLength =
+        3 + Delimiters::kMediaWidth + Delimiters::kDeviceIdWidth + Delimiters::kCommandWidth; // 9
+    static constexpr std::size_t kMaxFrameLength =
+        kMinFrameLength + Delimiters::kDataMaxLength + Delimiters::kMessageMaxLength; // 165
+
+    // The frame in `record`, or nothing when the record is not a well-formed
+    // frame. Well-formed: the start delimiter of one mode first, media (1),
+    // device id (2), data (0 to 36), the equal delimiter, command (3), the dash
+    // delimiter and the message (0 to 120), all three delimiters of the same
+    // mode, and every field byte printable (32 or above, not 127). As frames
+    // carry no escaping, a data text may itself hold the equal character: the
+    // first equal that is followed by a command and a dash ends the data.
+    static std::optional<DecodedFrame> decode(std::string_view record);
+
+    // One log text for a frame: its mode and fields, texts quoted.
+    static std::string describe(const DecodedFrame& frame);
+    // One log text for a record that is no frame: its length, hex bytes and
+    // an escaped preview.
+    static std::string describeRaw(std::string_view record);
+};
+
+} // namespace devicetools

@@ -1,0 +1,49 @@
+#include "recordsplitter.h"
+
+namespace devicetools
+{
+
+void RecordSplitter::feed(std::string_view bytes, const Sink& sink)
+{
+    for (const char c : bytes) {
+        // The NUL the console sends after CR LF belongs to that line end,
+        // even when it arrives in the next read.
+        const bool trailingNul = afterLineFeed_ && c == '\0';
+        afterLineFeed_ = false;
+        if (trailingNul) {
+            continue;
+        }
+        if (c == '\n') {
+            if (!pending_.empty() && pending_.back() == '\r') {
+                pending_.pop_back();
+            }
+            emit(sink);
+            afterLineFeed_ = true;
+        } else if (c == '\0') {
+            emit(sink);
+        } else {
+            pending_ += c;
+            if (pending_.size() >= kMaxRecordLength) {
+                emit(sink);
+            }
+        }
+    }
+}
+
+void RecordSplitter::finish(const Sink& sink)
+{
+    emit(sink);
+    afterLineFeed_ = false;
+}
+
+void RecordSplitter::emit(const Sink& sink)
+{
+    if (pending_.empty()) {
+        return;
+    }
+    std::string record;
+    record.swap(pending_);
+    sink(record);
+}
+
+} // namespace devicetools

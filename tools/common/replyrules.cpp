@@ -1,0 +1,264 @@
+#include "replyrules.h"
+
+#include "wireform.h"
+
+#include "protocol/delimiterset.h"
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <sstream>
+
+namespace devicetools
+{
+
+namespace
+{
+
+using Delimiters = protocol::DelimiterSet;
+
+constexpr std::string_view kArrow = "=>";
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kFrameWord = "frame";
+constexpr std::string_view kTextWord = "text";
+constexpr std::string_view kNoneWord = "none";
+// Rule files are small; a larger file is surely the wrong file.
+constexpr std::size_t kMaxRuleFileSize = 64 * 1024;
+
+struct Placeholder {
+    std::string_view name;
+    std::string DecodedFrame::*field;
+};
+
+const std::array<Placeholder, 5> kPlaceholders{{
+    {"{media}", &DecodedFrame::media},
+    {"{id}", &DecodedFrame::deviceId},
+    {"{data}", &DecodedFrame::data},
+    {"{command}", &DecodedFrame::command},
+    {"{message}", &DecodedFrame::message},
+}};
+
+std::string_view trimmed(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+// Replaces the placeholders in `piece` by the frame's fields; with no frame it
+// only checks them. False (and `error` set) for a brace that starts no known
+// placeholder.
+bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& out,
+                std::string& error)
+{
+    std::size_t i = 0;
+    while (i < piece.size()) {
+        if (piece[i] != '{') {
+            out += piece[i++];
+            continue;
+        }
+        bool known = false;
+        for (const Placeholder& p : kPlaceholders) {
+            if (piece.substr(i, p.name.size()) == p.name) {
+                if (frame != nullptr) {
+                    out += frame->*p.field;
+                }
+                i += p.name.size();
+                known = true;
+                break;
+            }
+        }
+        if (!known) {
+            const std::size_t close = piece.find('}', i);
+            error =
+                "unknown placeholder " +
+                std::string(piece.substr(i, close == std::string_view::npos ? std::string_view::npos
+                                                                            : close - i + 1)) +
+                " (known: {media} {id} {data} {command} {message})";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Positions of the first '[', the first '=' after it and the first '-' after
+// that, as the console's frame check finds them.
+bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
+{
+    const std::array<char, 3> wanted{static_cast<char>(Delimiters::kStartDisplay),
+                                     static_cast<char>(Delimiters::kEqualDisplay),
+                                     static_cast<char>(Delimiters::kDashDisplay)};
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        at[k] = text.find(wanted[k], from);
+        if (at[k] == std::string_view::npos) {
+            return false;
+        }
+        from = at[k] + 1;
+    }
+    return true;
+}
+
+// The frame template with its delimiters in `mode` and its placeholders
+// filled; the delimiters are placed before the fields go in, so a field that
+// holds '=' or '-' cannot move them. With no frame it only checks.
+bool renderFrame(std::string_view templateText, const DecodedFrame* frame, FrameMode mode,
+                 std::string& out, std::string& error)
+{
+    std::array<std::size_t, 3> at{};
+    if (!findDelimiters(templateText, at)) {
+        error = "a frame needs '[' '=' '-' in this order";
+        return false;
+    }
+    const bool release = mode == FrameMode::Release;
+    const std::array<char, 3> delimiter{
+        static_cast<char>(release ? Delimiters::kStartCode : Delimiters::kStartDisplay),
+        static_cast<char>(release ? Delimiters::kEqualCode : Delimiters::kEqualDisplay),
+        static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < at.size(); ++k) {
+        if (!substitute(templateText.substr(from, at[k] - from), frame, out, error)) {
+            return false;
+        }
+        out += delimiter[k];
+        from = at[k] + 1;
+    }
+    return substitute(templateText.substr(from), frame, out, error);
+}
+
+} // namespace
+
+std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& error)
+{
+    ReplyRules result;
+    int lineNumber = 0;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(from, end - from);
+        from = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        const std::string_view content = trimmed(line);
+        if (content.empty() || content.front() == '#') {
+            continue;
+        }
+        const auto fail = [&](const std::string& what) {
+            error = "line " + std::to_string(lineNumber) + ": " + what;
+            return std::nullopt;
+        };
+        const std::size_t arrow = line.find(kArrow);
+        if (arrow == std::string_view::npos) {
+            return fail("expected COMMAND => frame|text|none ...");
+        }
+        Rule rule;
+        rule.line = lineNumber;
+        rule.command = std::string(trimmed(line.substr(0, arrow)));
+        if (rule.command != kAnyCommand && rule.command.size() != Delimiters::kCommandWidth) {
+            return fail("the command must have 3 characters, or be *: \"" + rule.command + '"');
+        }
+        const bool duplicate =
+            std::any_of(result.rules_.begin(), result.rules_.end(),
+                        [&](const Rule& other) { return other.command == rule.command; });
+        if (duplicate) {
+            return fail("a second rule for " + rule.command);
+        }
+        std::string_view rest = line.substr(arrow + kArrow.size());
+        rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(kBlanks)));
+        const std::string_view word = rest.substr(0, rest.find_first_of(kBlanks));
+        std::string_view templateText = rest.substr(word.size());
+        if (!templateText.empty()) {
+            templateText.remove_prefix(1); // the one blank after the word
+        }
+        std::string checked;
+        if (word == kFrameWord) {
+            rule.kind = Kind::Frame;
+            if (!renderFrame(templateText, nullptr, FrameMode::Demo, checked, error)) {
+                return fail(error);
+            }
+        } else if (word == kTextWord) {
+            rule.kind = Kind::Text;
+            if (trimmed(templateText).empty()) {
+                return fail("a text rule needs a text");
+            }
+            if (!substitute(templateText, nullptr, checked, error)) {
+                return fail(error);
+            }
+        } else if (word == kNoneWord) {
+            rule.kind = Kind::None;
+            if (!trimmed(templateText).empty()) {
+                return fail("nothing may follow none");
+            }
+        } else {
+            return fail("expected frame, text or none after =>, not \"" + std::string(word) + '"');
+        }
+        rule.templateText = std::string(templateText);
+        result.rules_.push_back(std::move(rule));
+    }
+    return result;
+}
+
+std::optional<ReplyRules> ReplyRules::load(const std::string& path, std::string& error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot read the rule file " + path;
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    const std::string text = content.str();
+    if (text.size() > kMaxRuleFileSize) {
+        error =
+            path + ": a rule file may have at most " + std::to_string(kMaxRuleFileSize) + " bytes";
+        return std::nullopt;
+    }
+    std::string fault;
+    auto rules = parse(text, fault);
+    if (!rules) {
+        error = path + ": " + fault;
+    }
+    return rules;
+}
+
+const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
+{
+    const Rule* any = nullptr;
+    for (const Rule& rule : rules_) {
+        if (rule.command == command) {
+            return &rule;
+        }
+        if (rule.command == kAnyCommand) {
+            any = &rule;
+        }
+    }
+    return any;
+}
+
+std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
+{
+    std::string out;
+    std::string error;
+    switch (rule.kind) {
+    case Kind::None:
+        return {};
+    case Kind::Text:
+        substitute(rule.templateText, &frame, out, error);
+        break;
+    case Kind::Frame:
+        renderFrame(rule.templateText, &frame, frame.mode, out, error);
+        break;
+    }
+    out += kWireTrailer;
+    return out;
+}
+
+} // namespace devicetools

@@ -1,0 +1,73 @@
+// devicesim: a device simulator for the console. See --help.
+
+#include "commandline.h"
+#include "devicesimulator.h"
+#include "simulatorarguments.h"
+#include "socketio.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+namespace
+{
+
+constexpr int kExitStopped = 0;
+constexpr int kExitCannotListen = 1;
+constexpr int kExitUsage = 2;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace devicetools;
+    SimulatorConfig config;
+    std::string error;
+    CommandLine line(argc, argv);
+    switch (parseSimulatorArguments(line, config, error)) {
+    case ParseResult::Help:
+        std::cout << simulatorUsage();
+        return kExitStopped;
+    case ParseResult::UsageError:
+        std::cerr << "devicesim: " << error << "\nTry devicesim --help.\n";
+        return kExitUsage;
+    case ParseResult::Run:
+        break;
+    }
+
+    // Ctrl+C and SIGTERM are blocked in every thread and taken by sigwait
+    // below, so no work ever runs in a signal handler. The mask is set before
+    // the first thread starts, which inherits it.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    SimulatorLog log(SimulatorLog::standardOutput());
+    DeviceSimulator simulator(config, log);
+    if (!simulator.start(error)) {
+        std::cerr << "devicesim: " << error << '\n';
+        return kExitCannotListen;
+    }
+    if (!isLoopback(simulator.address())) {
+        std::cerr << "devicesim: warning: listening on " << config.listenHost
+                  << ", beyond the loopback network: other hosts can reach the simulator\n";
+    }
+    const std::string endpoint = endpointText(makeEndpoint(simulator.address(), simulator.port()));
+    log.write({}, "devicesim listening on " + endpoint.substr(0, endpoint.rfind(':')) + " port " +
+                      std::to_string(simulator.port()) + " (TCP and UDP); answers: " +
+                      (config.rules ? "reply rules, then " : "") + (config.echo ? "echo" : "none") +
+                      "; faults: " + config.faults.summary() + ". Ctrl+C stops.");
+
+    int received = 0;
+    while (sigwait(&stopSignals, &received) != 0) {
+    }
+    log.write({},
+              std::string("devicesim stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+    simulator.stop();
+    return kExitStopped;
+}
