@@ -1,10 +1,12 @@
 #include "protocol/framecheck.h"
 #include "protocol/memorysettingsstore.h"
+#include "referenceframecheck.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,6 +192,39 @@ TEST(FrameCheck, ZeroCapacityWritesNothing)
     EXPECT_EQ(check.check(&byte, 1, 0), 0u);
     EXPECT_EQ(byte, 'x');
     EXPECT_EQ(check.check(nullptr, 10, 10), 0u);
+}
+
+// Random blocks with few, scattered delimiters, NUL bytes and the other mode's
+// characters, of every length up to beyond two 128-byte strides: the check
+// finds what the byte-by-byte scan finds and shows the same bytes.
+TEST(FrameCheck, MatchesTheByteByByteScanOnRandomBlocks)
+{
+    std::mt19937 random(20240603);
+    const std::uint8_t alphabet[] = {'[', '=', '-', 7, 8, 9, 0, 'a', 0xFF};
+    for (int round = 0; round < 20000; ++round) {
+        const bool release = round % 2 == 1;
+        const std::uint32_t length = random() % 300;
+        std::vector<std::uint8_t> block(2048, 'x');
+        for (std::uint32_t i = 0; i < length; ++i) {
+            // Mostly filler, so that the delimiters lie far apart.
+            block[i] = random() % 16 == 0 ? alphabet[random() % sizeof alphabet] : 'x';
+        }
+        std::vector<std::uint8_t> expected = block;
+        const ReferenceCheck want = referenceFrameCheck(expected.data(), length, release);
+
+        DelimiterSet set;
+        set.setModeFlag(release ? 1 : 0);
+        FrameCheck check(set);
+        const std::uint32_t shown = check.check(block.data(), length, 2048);
+        ASSERT_EQ(shown, want.shown) << "round " << round;
+        ASSERT_EQ(check.startFound(), want.startFound) << "round " << round;
+        ASSERT_EQ(check.equalFound(), want.equalFound) << "round " << round;
+        ASSERT_EQ(check.dashFound(), want.dashFound) << "round " << round;
+        ASSERT_EQ(check.scanPos(), want.scanPos) << "round " << round;
+        // What is shown, and the error text's zero, are the same.
+        ASSERT_EQ(std::memcmp(block.data(), expected.data(), shown + (want.dashFound ? 0 : 1)), 0)
+            << "round " << round;
+    }
 }
 
 // The UI thread switches the mode (which also rewrites the display fields)
