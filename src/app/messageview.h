@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <string>
+#include <string_view>
+
+namespace app
+{
+
+// The console's message view (control 1008): what the device sent and the
+// console's own lines, as text of single bytes. Not read-only, no line
+// wrapping, both scroll bars always shown.
+//
+// Text. Every byte shows as the character with the same code (Latin-1), so no
+// byte is lost or changed by decoding. CR LF, a lone LF and a lone CR each end
+// a line; a CR that ends one append and an LF that starts the next still make
+// one line break. A text ends before its first NUL byte, as a C string does.
+//
+// Bounds. The view keeps at most kMaxLines lines and kMaxChars characters,
+// dropping the oldest whole lines beyond either; a line longer than
+// kMaxLineLength characters goes on over further display lines (a line break
+// is inserted after every kMaxLineLength characters). So memory and the cost
+// of an append stay bounded however a device splits its data into lines, also
+// when it never sends a line break.
+//
+// The operator may edit, select and scroll meanwhile: an append leaves the
+// cursor and the selection on the same text, keeps the view at its end when it
+// was there, and otherwise keeps the same lines in sight until they are dropped.
+//
+// UI thread only; other threads append through QtViewWindow.
+class MessageView : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxLines = 100000;
+    static constexpr int kMaxChars = 8 * 1024 * 1024;
+    static constexpr int kMaxLineLength = 1024;
+    // Trimming drops this much more than the excess, so that it runs now and
+    // then on a batch of lines instead of on every append.
+    static constexpr int kTrimLines = kMaxLines / 32;
+    static constexpr int kTrimChars = kMaxChars / 32;
+
+    explicit MessageView(QWidget* parent = nullptr);
+
+    // Appends received bytes (or a line of the console's own) at the end.
+    void appendBytes(std::string_view bytes);
+
+    // Replaces the whole content by `bytes` (the connect line) and forgets a CR
+    // that ended the old content. The cursor goes to the start.
+    void replaceText(std::string_view bytes);
+
+    // The content as bytes: every character back to its byte and every line
+    // break as '\n' (unlike toPlainText(), which turns 0xA0 into a blank). A
+    // character the operator typed beyond Latin-1 reads as '?'.
+    std::string contentBytes() const;
+
+private:
+    // Turns bytes into the characters to insert: line breaks as '\n', a break
+    // after every kMaxLineLength characters of a line, which has `lineLength`
+    // characters already. Counts the breaks into `breaks`.
+    std::string displayBytes(std::string_view bytes, int lineLength, int& breaks);
+    // Once the text exceeds kMaxLines or kMaxChars, drops the oldest whole
+    // lines down to kTrimLines / kTrimChars below the limits (the last line
+    // always stays).
+    void dropOldestLines();
+
+    // The last byte taken was a CR: an LF at the start of the next append
+    // belongs to it.
+    bool crPending_ = false;
+};
+
+} // namespace app

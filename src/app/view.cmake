@@ -1,0 +1,9 @@
+# The message view, the Qt side of the channel's view and its event; included
+# by this folder's CMakeLists.txt into console_app.
+target_sources(console_app PRIVATE
+  messageview.cpp
+  messageview.h
+  qtviewwindow.cpp
+  qtviewwindow.h
+  socketevent.cpp
+  socketevent.h)
