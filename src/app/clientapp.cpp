@@ -1,0 +1,92 @@
+#include "clientapp.h"
+
+#include "consoledialog.h"
+#include "qtsettingsstore.h"
+
+#include <QApplication>
+#include <QString>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace app
+{
+
+namespace
+{
+
+constexpr char kNoDisplayText[] =
+    "%s: no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset).\n"
+    "The console needs a desktop session; start it from a graphical terminal, or try it\n"
+    "under a virtual X server: xvfb-run -a %s\n";
+constexpr char kDisplayFailedText[] = "%s: cannot open the display: %s\n";
+
+const char* programName = "socketclient";
+QtMessageHandler previousHandler = nullptr;
+
+bool environmentSet(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// Qt ends the process with abort() when its platform cannot start (for
+// instance a DISPLAY that nothing answers on). While the QApplication is being
+// made, that fatal message becomes a clear line and a plain exit status.
+void startupMessageHandler(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message)
+{
+    if (type == QtFatalMsg) {
+        const QByteArray text = message.toLocal8Bit();
+        std::fprintf(stderr, kDisplayFailedText, programName, text.constData());
+        std::fflush(stderr);
+        std::_Exit(ClientApp::kExitNoDisplay);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+bool ClientApp::displayNamed(int argc, char** argv)
+{
+    if (environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
+        environmentSet("QT_QPA_PLATFORM"))
+        return true;
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "-platform") == 0 ||
+            std::strcmp(argv[index], "--platform") == 0)
+            return true;
+    }
+    return false;
+}
+
+int ClientApp::run(int argc, char** argv)
+{
+    if (argc > 0 && argv[0] != nullptr)
+        programName = argv[0];
+    // Writes to a peer that has gone must fail with EPIPE, never end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (!displayNamed(argc, argv)) {
+        std::fprintf(stderr, kNoDisplayText, programName, programName);
+        return kExitNoDisplay;
+    }
+
+    previousHandler = qInstallMessageHandler(startupMessageHandler);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(previousHandler);
+
+    QCoreApplication::setOrganizationName(
+        QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
+                            static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
+    {
+        ConsoleDialog console;
+        console.exec();
+    }
+    return kExitOk;
+}
+
+} // namespace app

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string_view>
+
+namespace app
+{
+
+// The application: one QApplication and the console run modally, then the end.
+//
+// run() makes the process ready for sockets (SIGPIPE ignored, a second guard
+// next to the socket layer's MSG_NOSIGNAL), names the settings root
+// (organisation "Quorvel"; the application keeps the executable's base name),
+// runs the ConsoleDialog with exec() and returns the exit code: 0 after the
+// console has closed. It returns 1 with a message on stderr, and shows no
+// window, when there is no display to open: neither DISPLAY, WAYLAND_DISPLAY,
+// QT_QPA_PLATFORM nor a -platform argument names one, or Qt cannot connect to
+// the one named (where Qt would otherwise abort). Call once, on the main thread.
+class ClientApp
+{
+public:
+    static constexpr int kExitOk = 0;
+    static constexpr int kExitNoDisplay = 1;
+
+    int run(int argc, char** argv);
+
+    // True when the environment or the arguments name a display or a Qt
+    // platform to open.
+    static bool displayNamed(int argc, char** argv);
+};
+
+} // namespace app

@@ -1,0 +1,7 @@
+#include "clientapp.h"
+
+int main(int argc, char** argv)
+{
+    app::ClientApp application;
+    return application.run(argc, argv);
+}

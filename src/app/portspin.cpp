@@ -1,0 +1,100 @@
+#include "portspin.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace app
+{
+
+PortSpin::PortSpin(QWidget* parent)
+    : QWidget(parent), upArrow_(new QToolButton(this)), downArrow_(new QToolButton(this))
+{
+    setFocusPolicy(Qt::NoFocus);
+    upArrow_->setObjectName(QStringLiteral("upArrow"));
+    downArrow_->setObjectName(QStringLiteral("downArrow"));
+    upArrow_->setArrowType(Qt::UpArrow);
+    downArrow_->setArrowType(Qt::DownArrow);
+    for (QToolButton* arrow : {upArrow_, downArrow_}) {
+        arrow->setFocusPolicy(Qt::NoFocus);
+        arrow->setAutoRepeat(true);
+    }
+    connect(upArrow_, &QToolButton::clicked, this, &PortSpin::stepUp);
+    connect(downArrow_, &QToolButton::clicked, this, &PortSpin::stepDown);
+    position_ = lower_;
+}
+
+void PortSpin::setBuddy(QLineEdit* buddy)
+{
+    if (buddy_)
+        buddy_->removeEventFilter(this);
+    buddy_ = buddy;
+    if (buddy_)
+        buddy_->installEventFilter(this);
+}
+
+void PortSpin::setRange(int lower, int upper)
+{
+    lower_ = lower;
+    upper_ = upper;
+    if (position_ < std::min(lower_, upper_) || position_ > std::max(lower_, upper_))
+        position_ = lower_;
+}
+
+void PortSpin::stepUp()
+{
+    step(1);
+}
+
+void PortSpin::stepDown()
+{
+    step(-1);
+}
+
+void PortSpin::step(int towardUpper)
+{
+    if (buddy_) {
+        bool ok = false;
+        const int number = buddy_->text().trimmed().toInt(&ok);
+        if (ok)
+            position_ = number;
+    }
+    const int direction = upper_ >= lower_ ? 1 : -1;
+    const int next = std::clamp(position_ + towardUpper * direction, std::min(lower_, upper_),
+                                std::max(lower_, upper_));
+    position_ = next;
+    if (buddy_) {
+        const QString text = QString::number(next);
+        if (buddy_->text() != text)
+            buddy_->setText(text);
+    }
+}
+
+bool PortSpin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == buddy_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Up && isEnabled()) {
+            stepUp();
+            return true;
+        }
+        if (key->key() == Qt::Key_Down && isEnabled()) {
+            stepDown();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PortSpin::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const int half = height() / 2;
+    upArrow_->setGeometry(0, 0, width(), half);
+    downArrow_->setGeometry(0, half, width(), height() - half);
+}
+
+} // namespace app

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+
+namespace app
+{
+
+// An up-down control that steps the number in a buddy edit, as the port spin
+// next to the console's port edit does. It keeps no number of its own that
+// the operator sees: every step reads the buddy's text, moves one step and
+// writes the result back as a plain integer (no thousands separator).
+//
+// The range is given as (lower, upper): the up arrow moves toward `upper`, the
+// down arrow toward `lower`, so a range whose lower bound is the greater one
+// runs backwards (up lowers the number). Steps stop at the bounds. A buddy text
+// that is not an integer counts as the last position the spin read or wrote
+// (at first `lower`); a number outside the range snaps into it on the next step.
+// Writing the buddy's text is a programmatic change: it does not count as an
+// edit by the operator and does not move the keyboard focus.
+//
+// The spin takes no focus (no tab stop); its arrows take clicks and repeat
+// while held. With a buddy set, the Up and Down arrow keys in the buddy step
+// the spin too. UI thread only.
+class PortSpin : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PortSpin(QWidget* parent = nullptr);
+
+    // The edit whose number the spin steps; nullptr for none. Not owned.
+    void setBuddy(QLineEdit* buddy);
+    QLineEdit* buddy() const { return buddy_; }
+
+    void setRange(int lower, int upper);
+    int lower() const { return lower_; }
+    int upper() const { return upper_; }
+    // The position of the last step (or the last buddy number read).
+    int position() const { return position_; }
+
+    // One step of the up or down arrow.
+    void stepUp();
+    void stepDown();
+
+    QToolButton* upArrow() const { return upArrow_; }
+    QToolButton* downArrow() const { return downArrow_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void step(int towardUpper);
+
+    QLineEdit* buddy_ = nullptr;
+    QToolButton* upArrow_;
+    QToolButton* downArrow_;
+    int lower_ = 0;
+    int upper_ = 100;
+    int position_ = 0;
+};
+
+} // namespace app

@@ -1,0 +1,125 @@
+// The IPv4 address control: four fields of 0 to 255, its dotted text, and the
+// field-changed signal for the operator's changes only.
+
+#include "app/ipv4addressedit.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+using app::Ipv4AddressEdit;
+
+class TestIpv4AddressEdit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setTextAndText_data();
+    void setTextAndText();
+    void typingChangesFieldsAndSignals_data();
+    void typingChangesFieldsAndSignals();
+    void backspaceAtFieldStartMovesBack();
+    void tabReachesOnlyFirstField();
+};
+
+void TestIpv4AddressEdit::setTextAndText_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("plain") << "192.168.0.1"
+                           << "192.168.0.1";
+    QTest::newRow("leading zeros") << "010.001.000.009"
+                                   << "10.1.0.9";
+    QTest::newRow("above 255 shows 255") << "300.1.2.99999999999"
+                                         << "255.1.2.255";
+    QTest::newRow("blank field") << "10..0.1"
+                                 << "10..0.1";
+    QTest::newRow("too few parts") << "10.1"
+                                   << "10.1..";
+    QTest::newRow("parts after the fourth ignored") << "1.2.3.4.5"
+                                                    << "1.2.3.4";
+    QTest::newRow("not a number leaves it blank") << "a.2.-3.4"
+                                                  << ".2..4";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("host name") << "localhost"
+                               << "";
+}
+
+void TestIpv4AddressEdit::setTextAndText()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, text);
+    Ipv4AddressEdit edit;
+    QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
+    edit.setText(QStringLiteral("9.9.9.9"));
+    edit.setText(input);
+    QCOMPARE(edit.text(), text);
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestIpv4AddressEdit::typingChangesFieldsAndSignals_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("signalCount");
+    QTest::newRow("dots move on") << "10.1.2.3"
+                                  << "10.1.2.3" << 5;
+    QTest::newRow("third digit moves on") << "1921680"
+                                          << "192.168.0.1" << 7;
+    QTest::newRow("above 255 becomes 255") << "300"
+                                           << "255.0.0.1" << 3;
+    QTest::newRow("blank moves on like a dot") << "7 8"
+                                               << "7.8.0.1" << 2;
+    QTest::newRow("letters are refused") << "1x2"
+                                         << "12.0.0.1" << 2;
+}
+
+void TestIpv4AddressEdit::typingChangesFieldsAndSignals()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, text);
+    QFETCH(int, signalCount);
+    Ipv4AddressEdit edit;
+    edit.setText(QStringLiteral("0.0.0.1"));
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowActive(&edit));
+    QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
+    // Typing over: each field is selected when entered.
+    edit.field(0)->setFocus(Qt::MouseFocusReason);
+    edit.field(0)->selectAll();
+    for (QChar character : typed)
+        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QCOMPARE(edit.text(), text);
+    QCOMPARE(changed.count(), signalCount);
+    // The last signal names the last field typed in, with its value as shown.
+    const QList<QVariant> last = changed.last();
+    QCOMPARE(last.at(1).toInt(), edit.fieldValue(last.at(0).toInt()));
+}
+
+void TestIpv4AddressEdit::backspaceAtFieldStartMovesBack()
+{
+    Ipv4AddressEdit edit;
+    edit.setText(QStringLiteral("1.22.3.4"));
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowActive(&edit));
+    edit.field(2)->setFocus(Qt::MouseFocusReason);
+    edit.field(2)->setCursorPosition(0);
+    QTest::keyClick(edit.field(2), Qt::Key_Backspace);
+    QCOMPARE(QApplication::focusWidget(), edit.field(1));
+    QTest::keyClick(edit.field(1), Qt::Key_Backspace);
+    QCOMPARE(edit.text(), QStringLiteral("1.2.3.4"));
+}
+
+void TestIpv4AddressEdit::tabReachesOnlyFirstField()
+{
+    Ipv4AddressEdit edit;
+    QCOMPARE(edit.field(0)->focusPolicy(), Qt::StrongFocus);
+    for (int index = 1; index < Ipv4AddressEdit::kFieldCount; ++index)
+        QCOMPARE(edit.field(index)->focusPolicy(), Qt::ClickFocus);
+    QCOMPARE(edit.focusProxy(), edit.field(0));
+}
+
+QTEST_MAIN(TestIpv4AddressEdit)
+#include "tst_ipv4addressedit.moc"
