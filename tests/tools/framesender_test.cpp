@@ -1,0 +1,275 @@
+#include "commandline.h"
+#include "framesender.h"
+#include "rowname.h"
+#include "simulatorarguments.h"
+#include "simulatorundertest.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using devicetools::CommandLine;
+using devicetools::FrameSender;
+using devicetools::ParseResult;
+using devicetools::SenderOptions;
+using devicetools::SimulatorConfig;
+
+namespace
+{
+
+constexpr std::uint32_t kTimeoutMs = 3000;
+// For runs that wait for an answer that never comes.
+constexpr std::uint32_t kShortTimeoutMs = 200;
+const std::string kShown = "[BA139123439=ENT-Message / Description\n";
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Outcome send(SenderOptions options)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = FrameSender(std::move(options)).run(out, err);
+    return {code, out.str(), err.str()};
+}
+
+SenderOptions towards(const SimulatorUnderTest& device)
+{
+    SenderOptions options;
+    options.port = device.portText();
+    options.timeoutMs = kTimeoutMs;
+    return options;
+}
+
+// A loopback port on which nothing listens: bound by the system, then freed.
+std::string freePort(int type)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return std::to_string(ntohs(address.sin_port));
+}
+
+struct SendRow {
+    const char* name;
+    bool udp;
+    bool release;
+};
+
+void PrintTo(const SendRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class SenderAgainstSimulator : public testing::TestWithParam<SendRow>
+{
+};
+
+TEST_P(SenderAgainstSimulator, GetsTheEchoThroughTheCheck)
+{
+    SimulatorUnderTest device;
+    ASSERT_TRUE(device.started()) << device.startError();
+    SenderOptions options = towards(device);
+    options.udp = GetParam().udp;
+    options.release = GetParam().release;
+    const Outcome outcome = send(options);
+    EXPECT_EQ(outcome.code, FrameSender::kAnswerPassed) << outcome.err;
+    EXPECT_EQ(outcome.out, kShown);
+    EXPECT_TRUE(device.waitForLine(GetParam().release ? "RELEASE media=B" : "DEMO media=B",
+                                   std::chrono::seconds(5)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SenderAgainstSimulator,
+                         testing::Values(SendRow{"TCP DEMO", false, false},
+                                         SendRow{"TCP RELEASE", false, true},
+                                         SendRow{"UDP DEMO", true, false},
+                                         SendRow{"UDP RELEASE", true, true}),
+                         rowName<SendRow>);
+
+TEST(SenderOutcome, FreeTextWithoutAnswerExitsOne)
+{
+    SimulatorUnderTest device;
+    ASSERT_TRUE(device.started()) << device.startError();
+    SenderOptions options = towards(device);
+    options.text = "hello";
+    options.timeoutMs = kShortTimeoutMs;
+    const Outcome outcome = send(options);
+    EXPECT_EQ(outcome.code, FrameSender::kNoGoodAnswer);
+    EXPECT_EQ(outcome.out, "");
+}
+
+TEST(SenderOutcome, MalformedAnswerShowsTheErrorLineAndExitsOne)
+{
+    SimulatorConfig config;
+    config.faults.malformed = true;
+    SimulatorUnderTest device(config);
+    ASSERT_TRUE(device.started()) << device.startError();
+    SenderOptions options = towards(device);
+    options.timeoutMs = kShortTimeoutMs;
+    const Outcome outcome = send(options);
+    EXPECT_EQ(outcome.code, FrameSender::kNoGoodAnswer);
+    EXPECT_EQ(outcome.out, "Error received data !\n");
+}
+
+TEST(SenderOutcome, AnswerThenCloseShowsBothAndExitsZero)
+{
+    SimulatorConfig config;
+    config.faults.closeAfterFrames = 1;
+    SimulatorUnderTest device(config);
+    ASSERT_TRUE(device.started()) << device.startError();
+    SenderOptions options = towards(device);
+    options.hex = true;
+    const Outcome outcome = send(options);
+    EXPECT_EQ(outcome.code, FrameSender::kAnswerPassed) << outcome.err;
+    EXPECT_EQ(outcome.out, "<- 41 bytes: 5b 42 41 31 33 39 31 32 33 34 33 39 3d 45 4e 54 2d 4d 65 "
+                           "73 73 61 67 65 20 2f 20 44 65 73 63 72 69 70 74 69 6f 6e 0d 0a 00\n" +
+                               kShown + "Connection Abandonned\n");
+}
+
+TEST(SenderOutcome, NothingListeningIsAConnectionError)
+{
+    for (const bool udp : {false, true}) {
+        SCOPED_TRACE(udp ? "UDP" : "TCP");
+        SenderOptions options;
+        options.port = freePort(udp ? SOCK_DGRAM : SOCK_STREAM);
+        options.udp = udp;
+        options.timeoutMs = kTimeoutMs;
+        const Outcome outcome = send(options);
+        EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
+        EXPECT_NE(outcome.err.find("refused"), std::string::npos) << outcome.err;
+    }
+}
+
+// --- command lines --------------------------------------------------------------
+
+struct ArgumentRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    ParseResult result;
+    std::string errorPart;
+};
+
+void PrintTo(const ArgumentRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const std::vector<ArgumentRow> kSenderRows = {
+    {"defaults", {}, ParseResult::Run, ""},
+    {"attached values", {"--port=21211", "--udp", "--release", "--hex"}, ParseResult::Run, ""},
+    {"help", {"--port", "1", "--help"}, ParseResult::Help, ""},
+    {"port 0", {"--port", "0"}, ParseResult::UsageError, "--port takes a number"},
+    {"port too big", {"--port", "65536"}, ParseResult::UsageError, "--port takes a number"},
+    {"missing value", {"--timeout"}, ParseResult::UsageError, "--timeout needs a value"},
+    {"value for a switch", {"--hex=1"}, ParseResult::UsageError, "--hex takes no value"},
+    {"unknown option", {"--bogus"}, ParseResult::UsageError, "unknown option \"--bogus\""},
+    {"short command",
+     {"--command", "EN", "--media", ""},
+     ParseResult::UsageError,
+     "Error Command, have to be added !"},
+    {"no media",
+     {"--media", "", "--id", "A"},
+     ParseResult::UsageError,
+     "Error Media, have to be added !"},
+    {"short device id",
+     {"--id", "A"},
+     ParseResult::UsageError,
+     "Error Device Id, have to be added !"},
+    {"data too long", {"--data", std::string(37, '1')}, ParseResult::UsageError, "at most 36"},
+    {"empty text", {"--text", ""}, ParseResult::UsageError, "1 to 2045"},
+    {"text too long", {"--text", std::string(2046, 't')}, ParseResult::UsageError, "1 to 2045"},
+};
+
+class SenderArguments : public testing::TestWithParam<ArgumentRow>
+{
+};
+
+TEST_P(SenderArguments, ParseOrNameTheFault)
+{
+    CommandLine line(GetParam().arguments);
+    SenderOptions options;
+    std::string error;
+    EXPECT_EQ(devicetools::parseSenderArguments(line, options, error), GetParam().result);
+    if (!GetParam().errorPart.empty()) {
+        EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SenderArguments, testing::ValuesIn(kSenderRows),
+                         rowName<ArgumentRow>);
+
+const std::vector<ArgumentRow> kSimulatorRows = {
+    {"every fault",
+     {"--port", "0", "--close-after=3", "--malformed", "--nul-inside", "--split-at", "3,10",
+      "--split-pause", "20", "--flood", "5", "--flood-for", "100", "--no-echo", "--max-clients",
+      "64"},
+     ParseResult::Run,
+     ""},
+    {"split offsets not ascending",
+     {"--split-at", "10,3"},
+     ParseResult::UsageError,
+     "--split-at takes ascending"},
+    {"split offset 0", {"--split-at", "0,3"}, ParseResult::UsageError, "--split-at"},
+    {"flood rate 0", {"--flood", "0"}, ParseResult::UsageError, "--flood takes a number from 1"},
+    {"flood too long", {"--flood-for", "60001"}, ParseResult::UsageError, "to 60000"},
+    {"too many clients", {"--max-clients", "65"}, ParseResult::UsageError, "from 1 to 64"},
+    {"port too big", {"--port", "65536"}, ParseResult::UsageError, "to 65535"},
+    {"rule file missing",
+     {"--rules", "/nonexistent/rules"},
+     ParseResult::UsageError,
+     "cannot read the rule file"},
+};
+
+class SimulatorArguments : public testing::TestWithParam<ArgumentRow>
+{
+};
+
+TEST_P(SimulatorArguments, ParseOrNameTheFault)
+{
+    CommandLine line(GetParam().arguments);
+    SimulatorConfig config;
+    std::string error;
+    EXPECT_EQ(devicetools::parseSimulatorArguments(line, config, error), GetParam().result);
+    if (!GetParam().errorPart.empty()) {
+        EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SimulatorArguments, testing::ValuesIn(kSimulatorRows),
+                         rowName<ArgumentRow>);
+
+TEST(SimulatorArgumentsValues, EveryOptionReachesTheConfig)
+{
+    CommandLine line(kSimulatorRows.front().arguments);
+    SimulatorConfig config;
+    std::string error;
+    ASSERT_EQ(devicetools::parseSimulatorArguments(line, config, error), ParseResult::Run);
+    EXPECT_EQ(config.port, 0);
+    EXPECT_FALSE(config.echo);
+    EXPECT_EQ(config.maxClients, 64u);
+    EXPECT_EQ(config.faults.closeAfterFrames, 3u);
+    EXPECT_TRUE(config.faults.malformed);
+    EXPECT_TRUE(config.faults.nulInside);
+    EXPECT_EQ(config.faults.splitAt, (std::vector<std::uint32_t>{3, 10}));
+    EXPECT_EQ(config.faults.splitPauseMs, 20u);
+    EXPECT_EQ(config.faults.floodRate, 5u);
+    EXPECT_EQ(config.faults.floodForMs, 100u);
+}
+
+} // namespace

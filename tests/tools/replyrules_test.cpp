@@ -1,0 +1,211 @@
+#include "faultmodes.h"
+#include "framedecoder.h"
+#include "replyrules.h"
+#include "responder.h"
+#include "rowname.h"
+
+#include "protocol/delimiterset.h"
+#include "protocol/framecheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using devicetools::DecodedFrame;
+using devicetools::FaultModes;
+using devicetools::FrameMode;
+using devicetools::ReplyRules;
+using devicetools::Responder;
+using namespace std::string_literals;
+
+namespace
+{
+
+DecodedFrame frame(FrameMode mode, std::string command, std::string data = "39123439",
+                   std::string message = "Message / Description")
+{
+    return DecodedFrame{mode, "B", "A1", std::move(data), std::move(command), std::move(message)};
+}
+
+struct FaultRow {
+    const char* name;
+    std::string text;
+    std::string errorPart;
+};
+
+void PrintTo(const FaultRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const std::vector<FaultRow> kFaultRows = {
+    {"no arrow", "ENT frame [B=ENT-", "line 1: expected COMMAND =>"},
+    {"command of two characters", "EN => none", "line 1: the command must have 3 characters"},
+    {"unknown kind", "ENT => reply x", "line 1: expected frame, text or none"},
+    {"frame without dash", "ENT => frame [{media}={command}", "'[' '=' '-' in this order"},
+    {"frame with dash before equal", "ENT => frame [-x=y", "'[' '=' '-' in this order"},
+    {"unknown placeholder", "ENT => text {name} here", "unknown placeholder {name}"},
+    {"text without text", "ENT => text ", "a text rule needs a text"},
+    {"none with a template", "IGN => none x", "nothing may follow none"},
+    {"second rule for a command, line counted", "# rules\n\nENT => none\nENT => none",
+     "line 4: a second rule for ENT"},
+};
+
+class ReplyRulesFault : public testing::TestWithParam<FaultRow>
+{
+};
+
+TEST_P(ReplyRulesFault, IsRefusedWithItsLine)
+{
+    std::string error;
+    EXPECT_FALSE(ReplyRules::parse(GetParam().text, error));
+    EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReplyRulesFault, testing::ValuesIn(kFaultRows), rowName<FaultRow>);
+
+constexpr const char* kRules = "# reply rules\r\n"
+                               "ENT => frame [{media}{id}{data}=ACK-Welcome {message}\r\n"
+                               "ERR => text Error {command} on {id}\r\n"
+                               "IGN => none\r\n"
+                               "*   => frame [{media}{id}=ANY-{command}\r\n";
+
+struct RenderRow {
+    const char* name;
+    DecodedFrame received;
+    std::string answer;
+};
+
+void PrintTo(const RenderRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const std::vector<RenderRow> kRenderRows = {
+    {"frame rule, DEMO", frame(FrameMode::Demo, "ENT"),
+     "[BA139123439=ACK-Welcome Message / Description\r\n\0"s},
+    {"frame rule, RELEASE: delimiters as codes", frame(FrameMode::Release, "ENT"),
+     "\x07"
+     "BA139123439\x08"
+     "ACK\x09"
+     "Welcome Message / Description\r\n\0"s},
+    {"delimiters inside a field stay", frame(FrameMode::Release, "ENT", "1=2-3", "[-="),
+     "\x07"
+     "BA11=2-3\x08"
+     "ACK\x09"
+     "Welcome [-=\r\n\0"s},
+    {"text rule", frame(FrameMode::Release, "ERR"), "Error ERR on A1\r\n\0"s},
+    {"none rule", frame(FrameMode::Demo, "IGN"), ""},
+    {"any other command", frame(FrameMode::Demo, "TIM"), "[BA1=ANY-TIM\r\n\0"s},
+};
+
+class ReplyRulesRender : public testing::TestWithParam<RenderRow>
+{
+};
+
+TEST_P(ReplyRulesRender, AnswersInTheModeOfTheRequest)
+{
+    std::string error;
+    const auto rules = ReplyRules::parse(kRules, error);
+    ASSERT_TRUE(rules) << error;
+    const ReplyRules::Rule* rule = rules->find(GetParam().received.command);
+    ASSERT_NE(rule, nullptr);
+    EXPECT_EQ(ReplyRules::render(*rule, GetParam().received), GetParam().answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReplyRulesRender, testing::ValuesIn(kRenderRows),
+                         rowName<RenderRow>);
+
+TEST(ReplyRulesFile, LoadsAFileAndNamesAMissingOne)
+{
+    const std::string path = testing::TempDir() + "replyrules_test.rules";
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << kRules;
+    }
+    std::string error;
+    const auto rules = ReplyRules::load(path, error);
+    std::remove(path.c_str());
+    ASSERT_TRUE(rules) << error;
+    EXPECT_EQ(rules->rules().size(), 4u);
+    EXPECT_EQ(rules->rules()[3].line, 5);
+
+    EXPECT_FALSE(ReplyRules::load(path, error));
+    EXPECT_NE(error.find(path), std::string::npos);
+}
+
+// The console's frame check as a DEMO or RELEASE console runs it: true when
+// the block passes.
+bool passesCheck(std::string block, bool release)
+{
+    protocol::DelimiterSet delimiters;
+    delimiters.setModeFlag(release ? 1 : 0);
+    protocol::FrameCheck check(delimiters);
+    block.resize(std::max<std::size_t>(block.size(), protocol::FrameCheck::kErrorFootprint));
+    auto* bytes = reinterpret_cast<std::uint8_t*>(block.data());
+    check.check(bytes, static_cast<std::uint32_t>(block.size()),
+                static_cast<std::uint32_t>(block.size()));
+    return check.dashFound() != 0;
+}
+
+TEST(FaultModesShape, MalformedBlockFailsTheCheckInBothModes)
+{
+    FaultModes faults;
+    faults.malformed = true;
+    const std::string answer = faults.shape("[BA1=ENT-\r\n\0"s);
+    EXPECT_EQ(answer, FaultModes::kMalformedBlock);
+    EXPECT_FALSE(passesCheck(answer, false));
+    EXPECT_FALSE(passesCheck(answer, true));
+}
+
+TEST(FaultModesShape, NulGoesInTheMiddleBeforeTheLineEnd)
+{
+    FaultModes faults;
+    faults.nulInside = true;
+    EXPECT_EQ(faults.shape("[BA139123439=ENT-Message / Description\r\n\0"s),
+              "[BA139123439=ENT-Me\0ssage / Description\r\n\0"s);
+    EXPECT_EQ(faults.shape(""), "") << "no answer stays no answer";
+}
+
+TEST(FaultModesPieces, CutsAtTheOffsetsInsideTheBlock)
+{
+    FaultModes faults;
+    EXPECT_EQ(faults.pieces("abcdef"), (std::vector<std::string_view>{"abcdef"}));
+    faults.splitAt = {1, 3, 6, 9};
+    EXPECT_EQ(faults.pieces("abcdef"), (std::vector<std::string_view>{"a", "bc", "def"}));
+}
+
+TEST(FaultModesFlood, CountIsRateTimesDurationAndAtLeastOne)
+{
+    FaultModes faults;
+    faults.floodRate = 200;
+    faults.floodForMs = 250;
+    EXPECT_EQ(faults.floodCount(), 50u);
+    faults.floodRate = 1;
+    faults.floodForMs = 10;
+    EXPECT_EQ(faults.floodCount(), 1u);
+}
+
+TEST(ResponderAnswer, RuleFirstThenEchoUnlessEchoIsOff)
+{
+    std::string error;
+    const auto rules = ReplyRules::parse("IGN => none\nERR => text e", error);
+    ASSERT_TRUE(rules) << error;
+    const FaultModes faults;
+    const Responder echoing(&*rules, true, faults);
+    const Responder silent(&*rules, false, faults);
+    const DecodedFrame release = frame(FrameMode::Release, "EXT");
+    EXPECT_EQ(echoing.answerTo(release), "\x07"
+                                         "BA139123439\x08"
+                                         "EXT\x09"
+                                         "Message / Description\r\n\0"s);
+    EXPECT_EQ(silent.answerTo(release), "");
+    EXPECT_EQ(echoing.answerTo(frame(FrameMode::Demo, "IGN")), "");
+    EXPECT_EQ(silent.answerTo(frame(FrameMode::Demo, "ERR")), "e\r\n\0"s);
+}
+
+} // namespace
