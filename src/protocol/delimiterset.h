@@ -85,7 +85,8 @@ public:
     std::string_view activeStart() const { return activeStart_; }
     std::string_view activeEqual() const { return activeEqual_; }
     std::string_view activeDash() const { return activeDash_; }
-    // The last composed frame (its display form after frameDisplayForm()).
+    // The last composed frame up to its first zero (its display form after
+    // frameDisplayForm()).
     std::string_view frameText() const { return frameText_; }
 
 private:

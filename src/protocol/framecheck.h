@@ -33,10 +33,13 @@ public:
     // `length` is cut to it). Nothing is read or written past `capacity`: in an
     // area smaller than 24 bytes the error text is cut to capacity - 1
     // characters and its zero, and that shorter length is returned (0 for
-    // capacity 0 or no block).
+    // capacity 0 or no block). A failing block is changed only by the error
+    // text: no delimiter in it is replaced.
     std::uint32_t check(std::uint8_t* block, std::uint32_t length, std::uint32_t capacity);
 
-    // The scan state of the last check.
+    // The scan state of the last check: which delimiters were found, and where
+    // the scan ended (the dash's position when all three were found, else the
+    // length checked).
     std::int32_t startFound() const { return startFound_; }
     std::int32_t equalFound() const { return equalFound_; }
     std::int32_t dashFound() const { return dashFound_; }
