@@ -24,6 +24,8 @@ namespace
 
 constexpr std::size_t kBlockSize = 2048;
 constexpr std::uint8_t kAbsentByte = 0xFF;
+// Where the spread blocks hold start, equal and dash: the dash is the last byte.
+constexpr std::size_t kDelimiterAt[] = {kBlockSize / 3, 2 * kBlockSize / 3, kBlockSize - 1};
 
 using Block = std::array<std::uint8_t, kBlockSize>;
 
@@ -42,9 +44,9 @@ Block filler()
 Block passingBlock(bool release)
 {
     Block block = filler();
-    block[kBlockSize / 3] = release ? protocol::DelimiterSet::kStartCode : '[';
-    block[2 * kBlockSize / 3] = release ? protocol::DelimiterSet::kEqualCode : '=';
-    block[kBlockSize - 1] = release ? protocol::DelimiterSet::kDashCode : '-';
+    block[kDelimiterAt[0]] = release ? protocol::DelimiterSet::kStartCode : '[';
+    block[kDelimiterAt[1]] = release ? protocol::DelimiterSet::kEqualCode : '=';
+    block[kDelimiterAt[2]] = release ? protocol::DelimiterSet::kDashCode : '-';
     return block;
 }
 
@@ -59,26 +61,75 @@ Block frameFirstBlock()
 Block failingBlock()
 {
     Block block = filler();
-    block[kBlockSize / 3] = '[';
-    block[2 * kBlockSize / 3] = '=';
+    block[kDelimiterAt[0]] = '[';
+    block[kDelimiterAt[1]] = '=';
     return block;
 }
 
-void finish(benchmark::State& state, long allocationsBefore)
+// One check of the block, after which the block is put back as it was: the
+// error text's 24 bytes, or in RELEASE mode the three replaced codes.
+struct CheckOnce {
+    protocol::FrameCheck& check;
+    Block& block;
+    const Block& pristine;
+    bool release;
+
+    void operator()() const
+    {
+        benchmark::DoNotOptimize(block.data());
+        benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
+        benchmark::ClobberMemory();
+        if (check.dashFound() == 0) {
+            std::memcpy(block.data(), pristine.data(), protocol::FrameCheck::kErrorFootprint);
+        } else if (release) {
+            for (const std::size_t at : kDelimiterAt) {
+                block[at] = pristine[at];
+            }
+        }
+    }
+};
+
+void MemchrOnce(const Block& block)
 {
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlockSize);
-    state.counters["allocations"] = static_cast<double>(allocationCount() - allocationsBefore);
+    benchmark::DoNotOptimize(block.data());
+    const void* found = std::memchr(block.data(), kAbsentByte, block.size());
+    benchmark::DoNotOptimize(found);
 }
 
-void runMemchr(benchmark::State& state, Block block)
+// Runs a thousand more checks outside the timed loop and counts what they
+// allocated, away from the benchmark library's own allocations.
+void countAllocations(benchmark::State& state, const CheckOnce& once)
 {
     const long before = allocationCount();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(block.data());
-        const void* found = std::memchr(block.data(), kAbsentByte, block.size());
-        benchmark::DoNotOptimize(found);
+    for (int i = 0; i < 1000; ++i) {
+        once();
     }
-    finish(state, before);
+    state.counters["allocations"] = static_cast<double>(allocationCount() - before);
+}
+
+void runMemchr(benchmark::State& state, const Block& block)
+{
+    for (auto _ : state) {
+        MemchrOnce(block);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlockSize);
+}
+
+void runCheck(benchmark::State& state, const Block& pristine, bool release, bool passes)
+{
+    protocol::DelimiterSet set;
+    set.setModeFlag(release ? 1 : 0);
+    protocol::FrameCheck check(set);
+    Block block = pristine;
+    const CheckOnce once{check, block, pristine, release};
+    for (auto _ : state) {
+        once();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlockSize);
+    countAllocations(state, once);
+    if ((check.dashFound() == 1) != passes) {
+        state.SkipWithError(passes ? "the passing block failed" : "the failing block passed");
+    }
 }
 
 void BM_MemchrPassingBlock(benchmark::State& state)
@@ -89,120 +140,50 @@ void BM_MemchrFailingBlock(benchmark::State& state)
 {
     runMemchr(state, failingBlock());
 }
-
 void BM_FrameCheckPassingDemo(benchmark::State& state)
 {
-    protocol::DelimiterSet set;
-    protocol::FrameCheck check(set);
-    Block block = passingBlock(false);
-    const long before = allocationCount();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(block.data());
-        benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
-        benchmark::ClobberMemory();
-    }
-    finish(state, before);
-    if (check.dashFound() != 1) {
-        state.SkipWithError("the passing block failed");
-    }
+    runCheck(state, passingBlock(false), false, true);
 }
-
 void BM_FrameCheckPassingRelease(benchmark::State& state)
 {
-    protocol::DelimiterSet set;
-    set.setModeFlag(1);
-    protocol::FrameCheck check(set);
-    const Block pristine = passingBlock(true);
-    Block block = pristine;
-    const long before = allocationCount();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(block.data());
-        benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
-        benchmark::ClobberMemory();
-        // The check made the three codes printable; put them back.
-        block[kBlockSize / 3] = pristine[kBlockSize / 3];
-        block[2 * kBlockSize / 3] = pristine[2 * kBlockSize / 3];
-        block[kBlockSize - 1] = pristine[kBlockSize - 1];
-    }
-    finish(state, before);
-    if (check.dashFound() != 1) {
-        state.SkipWithError("the passing block failed");
-    }
+    runCheck(state, passingBlock(true), true, true);
 }
-
 void BM_FrameCheckFrameFirst(benchmark::State& state)
 {
-    protocol::DelimiterSet set;
-    protocol::FrameCheck check(set);
-    Block block = frameFirstBlock();
-    const long before = allocationCount();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(block.data());
-        benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
-        benchmark::ClobberMemory();
-    }
-    finish(state, before);
+    runCheck(state, frameFirstBlock(), false, true);
 }
-
 void BM_FrameCheckFailing(benchmark::State& state)
 {
-    protocol::DelimiterSet set;
-    protocol::FrameCheck check(set);
-    const Block pristine = failingBlock();
-    Block block = pristine;
-    const long before = allocationCount();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(block.data());
-        benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
-        benchmark::ClobberMemory();
-        // The error text went over the first 24 bytes; put them back.
-        std::memcpy(block.data(), pristine.data(), protocol::FrameCheck::kErrorFootprint);
-    }
-    finish(state, before);
-    if (check.dashFound() != 0) {
-        state.SkipWithError("the failing block passed");
-    }
+    runCheck(state, failingBlock(), false, false);
 }
 
 // Both in one loop, in alternating batches, so that a load from elsewhere on
 // the machine weighs on both alike: the ratio of their times is the
 // throughput ratio of the check to memchr.
-void runInterleaved(benchmark::State& state, Block pristine, bool release)
+void runInterleaved(benchmark::State& state, const Block& pristine, bool release)
 {
     constexpr int kBatch = 512;
     protocol::DelimiterSet set;
     set.setModeFlag(release ? 1 : 0);
     protocol::FrameCheck check(set);
     Block block = pristine;
+    const CheckOnce once{check, block, pristine, release};
     std::chrono::steady_clock::duration memchrTime{}, checkTime{};
-    const long before = allocationCount();
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(block.data());
-            const void* found = std::memchr(block.data(), kAbsentByte, block.size());
-            benchmark::DoNotOptimize(found);
+            MemchrOnce(pristine);
         }
         const auto t1 = std::chrono::steady_clock::now();
         for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(block.data());
-            benchmark::DoNotOptimize(check.check(block.data(), kBlockSize, kBlockSize));
-            benchmark::ClobberMemory();
-            // Undo what the check wrote: the error text, or the three codes.
-            if (check.dashFound() == 0) {
-                std::memcpy(block.data(), pristine.data(), protocol::FrameCheck::kErrorFootprint);
-            } else if (release) {
-                block[kBlockSize / 3] = pristine[kBlockSize / 3];
-                block[2 * kBlockSize / 3] = pristine[2 * kBlockSize / 3];
-                block[kBlockSize - 1] = pristine[kBlockSize - 1];
-            }
+            once();
         }
         checkTime += std::chrono::steady_clock::now() - t1;
         memchrTime += t1 - t0;
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBatch * kBlockSize *
                             2);
-    state.counters["allocations"] = static_cast<double>(allocationCount() - before);
+    countAllocations(state, once);
     state.counters["check_vs_memchr"] = checkTime.count() > 0
                                             ? std::chrono::duration<double>(memchrTime).count() /
                                                   std::chrono::duration<double>(checkTime).count()
