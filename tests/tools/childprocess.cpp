@@ -11,6 +11,13 @@
 
 extern char** environ;
 
+namespace
+{
+
+constexpr std::size_t kReadSize = 4096;
+
+} // namespace
+
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& arguments)
 {
     int ends[2];
@@ -60,7 +67,7 @@ bool ChildProcess::readSome(std::chrono::steady_clock::time_point deadline)
     if (rc <= 0) {
         return rc == 0 || errno == EINTR;
     }
-    char buffer[4096];
+    char buffer[kReadSize];
     ssize_t n;
     do {
         n = ::read(out_, buffer, sizeof buffer);

@@ -138,6 +138,16 @@ TEST(ReplyRulesFile, LoadsAFileAndNamesAMissingOne)
     EXPECT_NE(error.find(path), std::string::npos);
 }
 
+TEST(ReplyRulesFile, TheShippedExampleLoads)
+{
+    std::string error;
+    const auto rules = ReplyRules::load(EXAMPLE_RULES_PATH, error);
+    ASSERT_TRUE(rules) << error;
+    for (const char* command : {"ENT", "EXT", "DEL", "IGN", "ERR", "END", "TIM"}) {
+        EXPECT_NE(rules->find(command), nullptr) << command;
+    }
+}
+
 // The console's frame check as a DEMO or RELEASE console runs it: true when
 // the block passes.
 bool passesCheck(std::string block, bool release)
@@ -177,17 +187,6 @@ TEST(FaultModesPieces, CutsAtTheOffsetsInsideTheBlock)
     EXPECT_EQ(faults.pieces("abcdef"), (std::vector<std::string_view>{"abcdef"}));
     faults.splitAt = {1, 3, 6, 9};
     EXPECT_EQ(faults.pieces("abcdef"), (std::vector<std::string_view>{"a", "bc", "def"}));
-}
-
-TEST(FaultModesFlood, CountIsRateTimesDurationAndAtLeastOne)
-{
-    FaultModes faults;
-    faults.floodRate = 200;
-    faults.floodForMs = 250;
-    EXPECT_EQ(faults.floodCount(), 50u);
-    faults.floodRate = 1;
-    faults.floodForMs = 10;
-    EXPECT_EQ(faults.floodCount(), 1u);
 }
 
 TEST(ResponderAnswer, RuleFirstThenEchoUnlessEchoIsOff)

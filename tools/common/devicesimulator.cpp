@@ -169,8 +169,12 @@ void DeviceSimulator::acceptLoop()
             fd = ::accept4(listener_, peer.asSockaddr(), &length, SOCK_CLOEXEC);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) {
-            // A connection that was reset before it was taken, or no
-            // descriptors left: the listener itself is still fine.
+            // A connection reset before it was taken is simply gone. Without
+            // descriptors left the listener stays readable: pausing keeps
+            // the loop from spinning until some are free again.
+            if (errno != ECONNABORTED && stop_.waitFor(kAcceptRetryMs)) {
+                return;
+            }
             continue;
         }
         const std::string peerText = std::string(kTcp) + endpointText(peer);

@@ -36,6 +36,8 @@ public:
     // With port 0: how often to look for a port that is free for both TCP and UDP.
     static constexpr int kBindAttempts = 8;
     static constexpr int kListenBacklog = 16;
+    // Pause after a failed accept (no descriptors left, for instance).
+    static constexpr std::uint32_t kAcceptRetryMs = 100;
     static constexpr std::size_t kReadSize = 4096;
     static constexpr std::size_t kDatagramCapacity = 65536;
     // UDP peers remembered for counting and flooding; the longest silent goes first.

@@ -13,6 +13,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -25,14 +26,14 @@ namespace
 {
 
 constexpr std::uint32_t kMinPort = 1;
-constexpr std::uint32_t kMaxPort = 65535;
 
 constexpr std::string_view kUsage = R"(Usage: framesend [options]
 
 Sends one command frame or one free text to a device exactly as the console
 does (followed by CR LF and NUL, in one write), then prints every block that
 comes back within the time limit after the console's frame check: the text
-the console would show, or "Error received data !". Prints nothing else.
+the console would show, or "Error received data !". Nothing else is printed
+unless --hex is given.
 
 Exit status: 0 when an answer passed the frame check, 1 when no answer came
 or none passed, 2 on a usage or connection error.
@@ -40,7 +41,8 @@ or none passed, 2 on a usage or connection error.
 Where to:
   --host HOST       device address or host name (default 127.0.0.1)
   --port PORT       device port, 1 to 65535 (default 21210)
-  --udp             send over UDP (default: TCP)
+  --tcp             send over TCP (the default)
+  --udp             send over UDP
 
 What (a frame by default, with the fields the console opens with):
   --media TEXT      media; its first character counts (default B)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "socketio.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,13 +15,11 @@ namespace devicetools
 // What the sender is told on its command line. The frame fields start as the
 // console's fields stand when it opens.
 struct SenderOptions {
-    static constexpr std::string_view kDefaultHost = "127.0.0.1";
-    static constexpr std::string_view kDefaultPort = "21210";
     static constexpr std::uint32_t kDefaultTimeoutMs = 2000;
     static constexpr std::uint32_t kMaxTimeoutMs = 600000;
 
     std::string host{kDefaultHost};
-    std::string port{kDefaultPort};
+    std::string port = std::to_string(kDefaultPort);
     bool udp = false;
     bool release = false;
     std::string media = "B";

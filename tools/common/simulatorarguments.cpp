@@ -1,5 +1,7 @@
 #include "simulatorarguments.h"
 
+#include "socketio.h"
+
 #include <algorithm>
 
 namespace devicetools
@@ -7,8 +9,6 @@ namespace devicetools
 
 namespace
 {
-
-constexpr std::uint32_t kMaxPort = 65535;
 
 constexpr std::string_view kUsage = R"(Usage: devicesim [options]
 

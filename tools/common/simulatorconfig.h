@@ -2,6 +2,7 @@
 
 #include "faultmodes.h"
 #include "replyrules.h"
+#include "socketio.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,8 +14,6 @@ namespace devicetools
 
 // Everything the device simulator is told on its command line.
 struct SimulatorConfig {
-    static constexpr std::string_view kDefaultHost = "127.0.0.1";
-    static constexpr std::uint16_t kDefaultPort = 21210;
     static constexpr std::uint32_t kDefaultMaxClients = 8;
     static constexpr std::uint32_t kMaxClientsLimit = 64;
 

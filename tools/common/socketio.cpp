@@ -19,6 +19,8 @@ namespace
 
 constexpr std::uint32_t kLoopbackNet = 0x7f000000u;
 constexpr std::uint32_t kLoopbackMask = 0xff000000u;
+// Room for any errno text.
+constexpr std::size_t kErrorTextSize = 256;
 
 } // namespace
 
@@ -116,7 +118,7 @@ bool isLoopback(std::uint32_t hostOrderAddress)
 
 std::string errorText(int code)
 {
-    char buffer[256] = {};
+    char buffer[kErrorTextSize] = {};
     // The GNU strerror_r may return a static text instead of filling the buffer.
     return ::strerror_r(code, buffer, sizeof buffer);
 }

@@ -11,6 +11,12 @@
 namespace devicetools
 {
 
+// Where the tools meet by default: the simulator listens there, the sender
+// sends there, and the console is pointed there to try it without a device.
+inline constexpr std::string_view kDefaultHost = "127.0.0.1";
+inline constexpr std::uint16_t kDefaultPort = 21210;
+inline constexpr std::uint32_t kMaxPort = 65535;
+
 // A time-out that stands for "no limit" in waitReady().
 inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
