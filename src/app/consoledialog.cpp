@@ -41,6 +41,13 @@ namespace app
 namespace
 {
 
+// A caption bar without a close box. X11 window managers take the allowed
+// actions from the window's Motif hints, which Qt writes only when at least one
+// button is asked for; without one they allow everything and show a close box.
+// Asking for the minimise button makes "close" and "maximise" missing from
+// those actions.
+constexpr Qt::WindowFlags kWindowFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
 const QString kIconResource = QStringLiteral(":/app/icon128.png");
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kTcpConnectText = "Connection established with server: ";
@@ -48,6 +55,10 @@ constexpr std::string_view kTcpPortText = " on port ";
 constexpr std::string_view kUdpConnectText = "Socket created: ";
 constexpr char kUdpAddressFormat[] = "IP: %u.%u.%u.%u, Port: %d";
 constexpr char kEchoFormat[] = " -> %.*s\r\n";
+constexpr char kGroupBoxStyle[] =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 0.5em; padding: 0 2px; background-color: palette(window); }";
 // "IP: 255.255.255.255, Port: 65535" and its zero, with room to spare.
 constexpr std::size_t kUdpAddressTextSize = 64;
 
@@ -83,8 +94,7 @@ std::string_view cString(const std::string& text)
 
 } // namespace
 
-ConsoleDialog::ConsoleDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags)
 {
     initConsoleResources();
     icon_ = QIcon(kIconResource);
@@ -211,9 +221,16 @@ QWidget* ConsoleDialog::createControl(const ConsoleTemplate::Control& control)
     case Kind::MessageView:
         widget = new MessageView(this);
         break;
-    case Kind::GroupBox:
-        widget = new QGroupBox(text, this);
+    case Kind::GroupBox: {
+        // The frame line runs through the middle of the title, half a line
+        // below the top of the box, as the template's layout expects; the
+        // platform style would put the whole title above the line and so push
+        // the line down into the controls.
+        auto* group = new QGroupBox(text, this);
+        group->setStyleSheet(QLatin1String(kGroupBoxStyle));
+        widget = group;
         break;
+    }
     case Kind::SortedCombo:
         widget = new DialogComboBox(DialogComboBox::Order::Sorted, this);
         break;

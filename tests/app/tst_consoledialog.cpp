@@ -216,7 +216,7 @@ void TestConsoleDialog::captionIconAndNoCloseBox()
              QStringLiteral("Tessarin TCP/IP and UDP Client,  Version: 30.03.2014"));
     QVERIFY(!dialog.windowIcon().isNull());
     QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowSystemMenuHint));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(qobject_cast<QPushButton*>(dialog.control(ConsoleTemplate::kConnect))->text(),
              QStringLiteral("Connect\nto Server"));
     QCOMPARE(qobject_cast<QPushButton*>(dialog.control(ConsoleTemplate::kClose))->text(),
