@@ -1,0 +1,445 @@
+// Flood benchmark of the console's receive path as the operator sees it: a
+// loopback TCP peer sends frames as fast as it can into a MessageViewChannel
+// bound to a visible MessageView, while the UI thread's responsiveness is
+// measured. Prints the figures and always exits 0; the goals are printed next
+// to them.
+//
+// Usage: floodlatency_bench [seconds]   (default 10; the flood's length)
+// Without a display it runs on Qt's offscreen platform; run it under
+// `xvfb-run -a` for a real X server.
+
+#include "app/messageview.h"
+#include "app/qtviewwindow.h"
+
+#include "protocol/delimiterset.h"
+#include "protocol/messageviewchannel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kProbeInterval = 10ms;              // how often the UI thread is probed
+constexpr auto kAcceptLimit = 5s;                  // the peer waits this long for the console
+constexpr auto kPeerGrace = 5s;                    // the peer outlives the flood by at most this
+constexpr std::uint64_t kPeerByteCap = 1ULL << 34; // and never sends more than 16 GiB
+constexpr int kPollSliceMs = 100;
+constexpr double kLatencyGoalMs = 100.0; // at the 99th percentile
+constexpr int kShortFloods = 3;          // floods ended with suspended appends
+constexpr auto kShortFlood = 1s;
+
+template <typename Call> auto retryOnEintr(Call call)
+{
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
+// The device: listens on 127.0.0.1 and, once the console has connected, sends
+// frames back to back until its time is up, the console goes away, or the
+// byte cap is reached. Never talks to any other address.
+class FloodPeer
+{
+public:
+    FloodPeer()
+    {
+        listener_ = retryOnEintr([] { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+
+        for (int i = 0; payload_.size() < 64 * 1024; ++i) {
+            char frame[64];
+            std::snprintf(frame, sizeof frame, "[A01data%06d=CMD-flood message\r\n", i % 1000000);
+            payload_ += frame;
+        }
+    }
+
+    ~FloodPeer()
+    {
+        join();
+        if (listener_ >= 0)
+            ::close(listener_);
+    }
+
+    std::uint16_t port() const { return port_; }
+    std::uint64_t bytesSent() const { return sent_; }
+
+    void start(Clock::duration limit)
+    {
+        thread_ = std::thread([this, limit] { run(Clock::now() + limit); });
+    }
+
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    static bool waitFor(int socket, short events, Clock::time_point deadline)
+    {
+        while (Clock::now() < deadline) {
+            pollfd entry{socket, events, 0};
+            const int ready = retryOnEintr([&] { return ::poll(&entry, 1, kPollSliceMs); });
+            if (ready < 0)
+                return false;
+            if (ready > 0)
+                return (entry.revents & events) != 0;
+        }
+        return false;
+    }
+
+    void run(Clock::time_point deadline)
+    {
+        if (!waitFor(listener_, POLLIN, Clock::now() + kAcceptLimit))
+            return;
+        const int connection = retryOnEintr(
+            [&] { return ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); });
+        if (connection < 0)
+            return;
+        std::size_t at = 0;
+        while (sent_ < kPeerByteCap && waitFor(connection, POLLOUT, deadline)) {
+            const ssize_t n = retryOnEintr([&] {
+                return ::send(connection, payload_.data() + at, payload_.size() - at, MSG_NOSIGNAL);
+            });
+            if (n < 0 && errno != EAGAIN)
+                break; // the console has gone
+            if (n > 0) {
+                sent_ += static_cast<std::uint64_t>(n);
+                at = (at + static_cast<std::size_t>(n)) % payload_.size();
+            }
+        }
+        ::close(connection);
+    }
+
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::string payload_;
+    std::thread thread_;
+    std::atomic<std::uint64_t> sent_{0};
+};
+
+// The view window that counts what reached the view and what was dropped.
+class CountingViewWindow : public app::QtViewWindow
+{
+public:
+    using QtViewWindow::QtViewWindow;
+    std::atomic<std::uint64_t> shownBytes{0};
+    std::atomic<std::uint64_t> shown{0};
+    std::atomic<std::uint64_t> dropped{0};
+
+    bool appendText(std::string_view text, std::uint32_t timeoutMs) override
+    {
+        const bool ok = QtViewWindow::appendText(text, timeoutMs);
+        if (ok) {
+            shownBytes += text.size();
+            ++shown;
+        } else {
+            ++dropped;
+        }
+        return ok;
+    }
+};
+
+// An event stamped when it is posted; its delay is how long the UI thread
+// took to get to it, as it would to the operator's input.
+class ProbeEvent : public QEvent
+{
+public:
+    static QEvent::Type type()
+    {
+        static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return t;
+    }
+    ProbeEvent() : QEvent(type()), posted(Clock::now()) {}
+    const Clock::time_point posted;
+};
+
+class Probe : public QObject
+{
+public:
+    std::vector<double> postedDelaysMs;
+    std::vector<double> timerLatenessMs;
+
+    void start()
+    {
+        running_ = true;
+        poster_ = std::thread([this] {
+            while (running_) {
+                QCoreApplication::postEvent(this, new ProbeEvent);
+                std::this_thread::sleep_for(kProbeInterval);
+            }
+        });
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            const auto now = Clock::now();
+            if (lastTick_ != Clock::time_point{})
+                timerLatenessMs.push_back(ms(now - lastTick_ - kProbeInterval));
+            lastTick_ = now;
+        });
+        timer_.start(kProbeInterval);
+    }
+
+    void stop()
+    {
+        running_ = false;
+        if (poster_.joinable())
+            poster_.join();
+        timer_.stop();
+        lastTick_ = {};
+        QCoreApplication::removePostedEvents(this, ProbeEvent::type());
+    }
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != ProbeEvent::type())
+            return QObject::event(event);
+        postedDelaysMs.push_back(ms(Clock::now() - static_cast<ProbeEvent*>(event)->posted));
+        return true;
+    }
+
+    static double ms(Clock::duration d)
+    {
+        return std::chrono::duration<double, std::milli>(d).count();
+    }
+
+private:
+    std::atomic<bool> running_{false};
+    std::thread poster_;
+    QTimer timer_;
+    Clock::time_point lastTick_{};
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1));
+    return values[index];
+}
+
+void printDistribution(const char* label, const std::vector<double>& values)
+{
+    std::printf("%-40s p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms  (%zu samples)\n", label,
+                percentile(values, 50), percentile(values, 99), percentile(values, 100),
+                values.size());
+}
+
+long statusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(field));
+    return 0;
+}
+
+// Runs the UI thread's event loop for `limit`.
+void serve(Clock::duration limit)
+{
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(limit), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+}
+
+struct FloodResult {
+    double seconds = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t shownBytes = 0;
+    std::uint64_t shown = 0;
+    std::uint64_t dropped = 0;
+    double stopMs = 0;
+    bool connected = false;
+};
+
+// One connection: floods for `limit`, then stops the channel while the peer is
+// still sending, with appends suspended around the stop or not.
+FloodResult flood(protocol::MessageViewChannel& channel, CountingViewWindow& window, Probe* probe,
+                  Clock::duration limit, bool suspendAroundStop)
+{
+    FloodResult result;
+    FloodPeer peer;
+    if (peer.port() == 0)
+        return result;
+    peer.start(limit + kPeerGrace);
+    const std::string port = std::to_string(peer.port());
+    if (!channel.openClient("127.0.0.1", port.c_str(), AF_INET, SOCK_STREAM) ||
+        !channel.startWatcher()) {
+        channel.stop();
+        return result;
+    }
+    result.connected = true;
+    const std::uint64_t shownBefore = window.shownBytes, appendsBefore = window.shown,
+                        droppedBefore = window.dropped;
+
+    if (probe)
+        probe->start();
+    const auto began = Clock::now();
+    serve(limit);
+    result.seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    if (probe)
+        probe->stop();
+
+    QElapsedTimer stopping;
+    stopping.start();
+    if (suspendAroundStop)
+        window.setAppendsSuspended(true);
+    channel.stop();
+    if (suspendAroundStop)
+        window.setAppendsSuspended(false);
+    result.stopMs = static_cast<double>(stopping.nsecsElapsed()) / 1e6;
+
+    peer.join();
+    QCoreApplication::sendPostedEvents();
+    result.sent = peer.bytesSent();
+    result.shownBytes = window.shownBytes - shownBefore;
+    result.shown = window.shown - appendsBefore;
+    result.dropped = window.dropped - droppedBefore;
+    return result;
+}
+
+// Times direct appends of 2048-byte blocks on the UI thread.
+void timeAppends(app::MessageView& view, const std::string& stream, const char* label)
+{
+    constexpr std::size_t kBlock = 2048;
+    std::vector<double> costs;
+    for (std::size_t at = 0; at + kBlock <= stream.size(); at += kBlock) {
+        QElapsedTimer one;
+        one.start();
+        view.appendBytes(std::string_view(stream).substr(at, kBlock));
+        costs.push_back(static_cast<double>(one.nsecsElapsed()) / 1e3);
+    }
+    double sum = 0;
+    for (const double c : costs)
+        sum += c;
+    std::printf("%-40s mean %7.1f us  p99 %7.1f us  max %8.1f us  (%zu appends)\n", label,
+                sum / static_cast<double>(costs.size()), percentile(costs, 99),
+                percentile(costs, 100), costs.size());
+}
+
+void appendCosts()
+{
+    std::string frames;
+    for (int i = 0; frames.size() < 6 * 1024 * 1024; ++i)
+        frames += "[A01data" + std::to_string(i) + "=CMD-flood message\r\n";
+    std::string noBreaks(12 * 1024 * 1024, 'x');
+    for (std::size_t i = 0; i < noBreaks.size(); ++i)
+        noBreaks[i] = static_cast<char>('!' + i % 90);
+
+    app::MessageView empty;
+    timeAppends(empty, frames.substr(0, 2 * 1024 * 1024), "append, short lines, view filling:");
+    app::MessageView full;
+    for (std::size_t at = 0; at < frames.size(); at += 2048)
+        full.appendBytes(std::string_view(frames).substr(at, 2048));
+    std::printf("%-40s %d lines\n", "  view then holds:", full.document()->blockCount());
+    timeAppends(full, frames, "append, short lines, view full:");
+    app::MessageView endless;
+    timeAppends(endless, noBreaks, "append, no line break (12 MB):");
+    std::printf("%-40s %d chars in %d display lines\n",
+                "  view then holds:", endless.document()->characterCount() - 1,
+                endless.document()->blockCount());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+
+    QWidget console;
+    auto* layout = new QVBoxLayout(&console);
+    auto* view = new app::MessageView(&console);
+    layout->addWidget(view);
+    console.resize(800, 500);
+    console.show();
+    QElapsedTimer exposing;
+    exposing.start();
+    while (!(console.windowHandle() && console.windowHandle()->isExposed()) &&
+           exposing.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    protocol::DelimiterSet delimiters; // DEMO
+    CountingViewWindow window(view, &console);
+    protocol::MessageViewChannel channel(delimiters);
+    channel.setView(&window);
+    Probe probe;
+
+    std::printf("Flood latency benchmark: Qt platform \"%s\", %d s flood on 127.0.0.1\n",
+                qPrintable(QGuiApplication::platformName()), seconds);
+    const FloodResult main = flood(channel, window, &probe, std::chrono::seconds(seconds), false);
+    if (!main.connected) {
+        std::printf("could not set up the loopback flood; no figures\n");
+        return 0;
+    }
+    printDistribution("UI latency, posted events:", probe.postedDelaysMs);
+    printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs);
+    std::printf("%-40s %s\n", "goal p99 < 100 ms:",
+                percentile(probe.postedDelaysMs, 99) < kLatencyGoalMs ? "met" : "NOT met");
+    std::printf("%-40s %.2f MB/s shown (%.2f MB/s sent), %llu appends shown, %llu dropped\n",
+                "throughput:", static_cast<double>(main.shownBytes) / main.seconds / 1e6,
+                static_cast<double>(main.sent) / main.seconds / 1e6,
+                static_cast<unsigned long long>(main.shown),
+                static_cast<unsigned long long>(main.dropped));
+    std::printf("%-40s %d lines, %d chars\n",
+                "view after the flood:", view->document()->blockCount(),
+                view->document()->characterCount() - 1);
+    std::printf("%-40s %.1f ms  (bound %u ms)\n", "stop() during the flood, plain:", main.stopMs,
+                net::SocketChannel::kReleasePauseMs + net::SocketChannel::kWatcherWaitMs);
+
+    double worstSuspended = 0;
+    for (int i = 0; i < kShortFloods; ++i)
+        worstSuspended =
+            std::max(worstSuspended, flood(channel, window, nullptr, kShortFlood, true).stopMs);
+    std::printf("%-40s %.1f ms  (worst of %d)\n",
+                "stop() during a flood, appends suspended:", worstSuspended, kShortFloods);
+    std::printf("%-40s %ld MB now, %ld MB peak\n", "memory (RSS):", statusKb("VmRSS:") / 1024,
+                statusKb("VmHWM:") / 1024);
+
+    appendCosts();
+    return 0;
+}
