@@ -294,14 +294,30 @@ std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std:
     if (buffer == nullptr || capacity == 0)
         return 0;
     const SocketHandle socket = socket_.load();
-    if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
+    if (socket == kInvalidSocket)
         return 0;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     if (!addressHeaders_) {
+        // Bytes that are already waiting are taken at once: while a device
+        // streams, a wait before every read would double the system calls on
+        // the watcher's path. Only an empty socket is waited on.
+        const ssize_t ready = ::recv(socket, bytes, clampLength(capacity), MSG_DONTWAIT);
+        if (ready > 0)
+            return static_cast<std::int32_t>(ready);
+        if (ready == 0)
+            return -1;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            setLastErrorFromErrno();
+            return -1;
+        }
+        if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
+            return 0;
         const ssize_t n =
             retryOnSignal([&] { return ::recv(socket, bytes, clampLength(capacity), 0); });
         return n <= 0 ? -1 : static_cast<std::int32_t>(n);
     }
+    if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
+        return 0;
     if (capacity < kHeaderSize) {
         setLastError(kErrorInvalidUserBuffer);
         return -1;
@@ -420,7 +436,11 @@ void SocketChannel::runLoop()
             handleEvent(ChannelEvent::ZeroLengthMessage);
         else if (n > 0)
             handleBlock(area, static_cast<std::uint32_t>(n));
-        std::this_thread::yield();
+        // A turn that found nothing gives the processor away before the next
+        // wait; while blocks keep coming the next read follows at once (the
+        // reads themselves block when the socket runs dry).
+        if (n == 0)
+            std::this_thread::yield();
     }
 }
 
