@@ -28,7 +28,10 @@ MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // No undo history: it would keep every appended text for as long as the
-    // console runs.
+    // console runs. The document's own block limit is left off: it trims on
+    // every append that goes beyond it, laying out each dropped line on the way
+    // and copying the whole text now and then, which made appends to a full
+    // view several times dearer than dropOldestLines() does.
     setUndoRedoEnabled(false);
 }
 

@@ -17,12 +17,15 @@ namespace app
 // a line; a CR that ends one append and an LF that starts the next still make
 // one line break. A text ends before its first NUL byte, as a C string does.
 //
-// Bounds. The view keeps at most kMaxLines lines and kMaxChars characters,
-// dropping the oldest whole lines beyond either; a line longer than
-// kMaxLineLength characters goes on over further display lines (a line break
-// is inserted after every kMaxLineLength characters). So memory and the cost
-// of an append stay bounded however a device splits its data into lines, also
-// when it never sends a line break.
+// Bounds. The view keeps at most kMaxLines lines and kMaxChars characters
+// (counting a line break as one). An append that goes beyond either drops the
+// oldest whole lines, down to kTrimLines lines and kTrimChars characters below
+// the limits, so that trimming runs now and then on a batch of lines rather
+// than on every append. A line longer than kMaxLineLength characters goes on
+// over further display lines (a line break is shown after every
+// kMaxLineLength characters). So memory and the cost of an append stay
+// bounded however a device splits its data into lines, also when it never
+// sends a line break.
 //
 // The operator may edit, select and scroll meanwhile: an append leaves the
 // cursor and the selection on the same text, keeps the view at its end when it
@@ -37,8 +40,6 @@ public:
     static constexpr int kMaxLines = 100000;
     static constexpr int kMaxChars = 8 * 1024 * 1024;
     static constexpr int kMaxLineLength = 1024;
-    // Trimming drops this much more than the excess, so that it runs now and
-    // then on a batch of lines instead of on every append.
     static constexpr int kTrimLines = kMaxLines / 32;
     static constexpr int kTrimChars = kMaxChars / 32;
 

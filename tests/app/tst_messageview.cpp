@@ -137,6 +137,8 @@ void TestMessageView::replaceText()
     view.replaceText(str(replacement));
     view.appendBytes(str(after));
     QCOMPARE(view.contentBytes(), str(expected));
+    // An undo history would keep every appended text.
+    QVERIFY(!view.document()->isUndoRedoEnabled());
 }
 
 void TestMessageView::keepsTheNewestLinesWithinTheLineLimit()
