@@ -271,10 +271,12 @@ void DeviceSimulator::closeGracefully(int fd)
     // can destroy the answers still on their way: they are read and dropped.
     ::shutdown(fd, SHUT_WR);
     std::vector<char> sink(kReadSize);
-    ssize_t n;
-    do {
-        n = ::recv(fd, sink.data(), sink.size(), MSG_DONTWAIT);
-    } while (n > 0 || (n < 0 && errno == EINTR));
+    for (int read = 0; read < kDrainReads; ++read) {
+        const ssize_t n = ::recv(fd, sink.data(), sink.size(), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EINTR)) {
+            break;
+        }
+    }
     closeQuietly(fd);
 }
 

@@ -39,6 +39,9 @@ public:
     // Pause after a failed accept (no descriptors left, for instance).
     static constexpr std::uint32_t kAcceptRetryMs = 100;
     static constexpr std::size_t kReadSize = 4096;
+    // Reads of unread bytes before a fault close, at most (a peer that keeps
+    // sending must not hold the close up).
+    static constexpr int kDrainReads = 64;
     static constexpr std::size_t kDatagramCapacity = 65536;
     // UDP peers remembered for counting and flooding; the longest silent goes first.
     static constexpr std::size_t kMaxUdpPeers = 64;
