@@ -40,10 +40,11 @@ class QtViewWindow;
 // "Connect\nto Server". Console state: Disconnected (Connect, TCP and UDP
 // enabled; Send message and Disconnect disabled) or Connected (the reverse).
 //
-// Keys: Esc does nothing in any control of the window. Enter in the free-text
-// edit sends its text when connected and is consumed either way. Enter in
-// another control goes to the focused push button, else to the default button
-// "Send this data" (an edit's Enter never ends the dialog).
+// Keys: Esc does nothing in any control of the window (an open drop-down list
+// is a window of its own and closes on Esc as usual). Enter in the free-text
+// edit sends its text when connected and is consumed either way. Enter in the
+// message view starts a new line there. Enter in any other control presses
+// the focused push button, or else the default button "Send this data".
 //
 // Settings (Params section): SocketPort is written when the port edit loses
 // the focus, SocketIp whenever the operator changes a field of the address,

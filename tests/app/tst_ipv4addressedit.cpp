@@ -20,7 +20,6 @@ private slots:
     void typingChangesFieldsAndSignals_data();
     void typingChangesFieldsAndSignals();
     void backspaceAtFieldStartMovesBack();
-    void tabReachesOnlyFirstField();
 };
 
 void TestIpv4AddressEdit::setTextAndText_data()
@@ -110,15 +109,6 @@ void TestIpv4AddressEdit::backspaceAtFieldStartMovesBack()
     QCOMPARE(QApplication::focusWidget(), edit.field(1));
     QTest::keyClick(edit.field(1), Qt::Key_Backspace);
     QCOMPARE(edit.text(), QStringLiteral("1.2.3.4"));
-}
-
-void TestIpv4AddressEdit::tabReachesOnlyFirstField()
-{
-    Ipv4AddressEdit edit;
-    QCOMPARE(edit.field(0)->focusPolicy(), Qt::StrongFocus);
-    for (int index = 1; index < Ipv4AddressEdit::kFieldCount; ++index)
-        QCOMPARE(edit.field(index)->focusPolicy(), Qt::ClickFocus);
-    QCOMPARE(edit.focusProxy(), edit.field(0));
 }
 
 QTEST_MAIN(TestIpv4AddressEdit)

@@ -16,7 +16,6 @@ private slots:
     void stepsBuddyNumber_data();
     void stepsBuddyNumber();
     void arrowKeysInBuddyStep();
-    void takesNoFocus();
 };
 
 void TestPortSpin::stepsBuddyNumber_data()
@@ -93,14 +92,6 @@ void TestPortSpin::arrowKeysInBuddyStep()
     // Other keys still reach the edit.
     QTest::keyClick(&edit, Qt::Key_Backspace);
     QCOMPARE(edit.text(), QStringLiteral("2121"));
-}
-
-void TestPortSpin::takesNoFocus()
-{
-    app::PortSpin spin;
-    QCOMPARE(spin.focusPolicy(), Qt::NoFocus);
-    QCOMPARE(spin.upArrow()->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(spin.downArrow()->focusPolicy(), Qt::NoFocus);
 }
 
 QTEST_MAIN(TestPortSpin)
