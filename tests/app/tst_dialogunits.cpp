@@ -29,7 +29,7 @@ void TestDialogUnits::unitsToPixels_data()
     QTest::addColumn<int>("units");
     QTest::addColumn<int>("pixelsX");
     QTest::addColumn<int>("pixelsY");
-    // The original platform's classic font: 6 x 13 pixels.
+    // A small classic dialog font: 6 x 13 pixels.
     QTest::newRow("dialog width") << 6 << 13 << 524 << 786 << 852;
     QTest::newRow("half rounds up") << 6 << 13 << 2 << 3 << 3;
     QTest::newRow("above half rounds up") << 7 << 13 << 1 << 2 << 2;
