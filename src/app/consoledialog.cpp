@@ -238,6 +238,12 @@ QWidget* ConsoleDialog::createControl(const ConsoleTemplate::Control& control)
         widget = new DialogComboBox(DialogComboBox::Order::AsAdded, this);
         break;
     }
+    // Labels, frames and group boxes only draw: a click on them goes to the
+    // control underneath. Without this the empty group box, which lies above
+    // "Send this data" in the template's order, would take that button's clicks.
+    if (control.kind == Kind::Label || control.kind == Kind::WhiteRect ||
+        control.kind == Kind::GroupBox)
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
     if (control.id != ConsoleTemplate::kStatic)
         widget->setObjectName(QStringLiteral("control%1").arg(control.id));
     return widget;

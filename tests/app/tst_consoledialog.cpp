@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -91,6 +92,7 @@ private slots:
     void closeRequestEndsDialogAsAccepted();
     void layoutFollowsFontInDialogUnits_data();
     void layoutFollowsFontInDialogUnits();
+    void groupBoxDoesNotSwallowClicksOnControls();
 
 private:
     ConsoleTestEnvironment environment_;
@@ -555,6 +557,35 @@ void TestConsoleDialog::layoutFollowsFontInDialogUnits()
                      qPrintable(label->text() + QLatin1String(" overlaps ") + other->objectName()));
         }
     }
+}
+
+// Regression: the empty group box lies above "Send this data" in the stacking
+// order and took every click meant for the button. A click lands where the
+// operator aims it: on every control that takes input, the dialog finds that
+// control (or a part of it) under the centre of its box.
+void TestConsoleDialog::groupBoxDoesNotSwallowClicksOnControls()
+{
+    ConsoleDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (const ConsoleTemplate::Control& control : ConsoleTemplate::kControls) {
+        if (control.id == ConsoleTemplate::kStatic)
+            continue;
+        QWidget* widget = dialog.control(control.id);
+        QVERIFY(widget);
+        QWidget* hit = dialog.childAt(widget->geometry().center());
+        QVERIFY2(hit == widget || widget->isAncestorOf(hit),
+                 qPrintable(widget->objectName() + QLatin1String(" is covered by ") +
+                            (hit ? hit->metaObject()->className() : "nothing")));
+    }
+
+    // And a click delivered to the window, as the window system delivers it,
+    // reaches the button.
+    auto* sendThisData = controlOf<QPushButton>(dialog, ConsoleTemplate::kSendThisData);
+    QSignalSpy clicked(sendThisData, &QPushButton::clicked);
+    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
+                      sendThisData->geometry().center());
+    QCOMPARE(clicked.count(), 1);
 }
 
 QTEST_MAIN(TestConsoleDialog)
