@@ -1,4 +1,4 @@
-#include "loopbacklistener.h"
+#include "loopbacktcpserver.h"
 
 #include "socket/hostlookup.h"
 #include "socket/lasterror.h"
@@ -216,14 +216,14 @@ TEST(LastError, IsKeptPerThread)
 
 TEST(AcceptOne, GivesCloseOnExecSocketOrInvalid)
 {
-    LoopbackListener listener;
+    LoopbackTcpServer listener;
     ASSERT_TRUE(listener.listening());
     const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     SocketAddress server;
     ASSERT_TRUE(server.buildFromText("127.0.0.1", listener.portText().c_str(), AF_INET));
     ASSERT_EQ(::connect(client, server.asSockaddr(), SocketAddress::kSize), 0);
 
-    const SocketHandle accepted = acceptOne(listener.release());
+    const SocketHandle accepted = acceptOne(listener.releaseListener());
     ASSERT_NE(accepted, kInvalidSocket);
     EXPECT_TRUE(::fcntl(accepted, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(shutdownAndClose(accepted));
@@ -250,11 +250,11 @@ TEST(ShutdownAndClose, FalseForClosedSocket)
 
 TEST(ConnectWithin, RefusedPortFailsAtOnce)
 {
-    LoopbackListener listener;
+    LoopbackTcpServer listener;
     ASSERT_TRUE(listener.listening());
     SocketAddress server;
     ASSERT_TRUE(server.buildFromText("127.0.0.1", listener.portText().c_str(), AF_INET));
-    listener.close();
+    listener.closeListener();
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     setLastError(0);
     EXPECT_FALSE(connectWithin(s, server, 2000));
@@ -266,7 +266,7 @@ TEST(ConnectWithin, RefusedPortFailsAtOnce)
 // backlog leaves further connects hanging, and the bounded connect gives up.
 TEST(ConnectWithin, GivesUpAfterItsTimeLimit)
 {
-    LoopbackListener listener(0);
+    LoopbackTcpServer listener(0);
     ASSERT_TRUE(listener.listening());
     SocketAddress server;
     ASSERT_TRUE(server.buildFromText("127.0.0.1", listener.portText().c_str(), AF_INET));

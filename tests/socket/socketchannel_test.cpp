@@ -1,5 +1,5 @@
-#include "loopbacklistener.h"
-#include "loopbackudpsocket.h"
+#include "loopbacktcpserver.h"
+#include "loopbackudppeer.h"
 
 #include "socket/lasterror.h"
 #include "socket/socketchannel.h"
@@ -165,22 +165,14 @@ SocketAddress headerOf(const std::string& block)
     return a;
 }
 
-// A channel holding a TCP connection to a loopback listener, and the
-// listener's side of that connection.
+// A channel holding a TCP connection to a loopback server, and the server's
+// side of that connection.
 struct TcpPair {
-    LoopbackListener listener;
-    SocketHandle peer = kInvalidSocket;
-    ~TcpPair()
-    {
-        if (peer >= 0)
-            ::close(peer);
-    }
+    LoopbackTcpServer server;
     bool connect(SocketChannel& channel)
     {
-        if (!channel.openClient("127.0.0.1", listener.portText().c_str(), AF_INET, SOCK_STREAM))
-            return false;
-        peer = listener.acceptWithin(kDeadline);
-        return peer >= 0;
+        return channel.openClient("127.0.0.1", server.portText().c_str(), AF_INET, SOCK_STREAM) &&
+               server.accept(kDeadline);
     }
 };
 
@@ -214,7 +206,7 @@ TEST(SocketChannel, NewChannelIsClosedAndStopIsIdempotent)
 TEST(SocketChannel, TcpConnectSucceedsAndRefusesWhileHeld)
 {
     TcpPair pair;
-    ASSERT_TRUE(pair.listener.listening());
+    ASSERT_TRUE(pair.server.listening());
     RecordingChannel channel;
     ASSERT_TRUE(pair.connect(channel));
     const SocketHandle held = channel.socketHandle();
@@ -227,12 +219,13 @@ TEST(SocketChannel, TcpConnectSucceedsAndRefusesWhileHeld)
     EXPECT_EQ(local.address, htonl(INADDR_LOOPBACK));
     EXPECT_NE(local.port, 0);
 
-    LoopbackListener other;
+    LoopbackTcpServer other;
     EXPECT_FALSE(channel.openClient("127.0.0.1", other.portText().c_str(), AF_INET, SOCK_STREAM));
     EXPECT_EQ(channel.socketHandle(), held);
     EXPECT_EQ(channel.writeBlock("hello", 5, SocketChannel::kNoTimeout), 5);
-    char got[8] = {};
-    EXPECT_EQ(::recv(pair.peer, got, sizeof got, 0), 5);
+    std::string got;
+    EXPECT_TRUE(pair.server.receive(got, kDeadline));
+    EXPECT_EQ(got, "hello");
 
     channel.stop();
     EXPECT_FALSE(channel.hasSocket());
@@ -241,9 +234,9 @@ TEST(SocketChannel, TcpConnectSucceedsAndRefusesWhileHeld)
 
 TEST(SocketChannel, RefusedConnectLeavesNothingBehind)
 {
-    LoopbackListener listener;
+    LoopbackTcpServer listener;
     const std::string port = listener.portText();
-    listener.close();
+    listener.closeListener();
     RecordingChannel channel;
     const std::size_t before = openDescriptorCount();
     setLastError(0);
@@ -319,7 +312,7 @@ TEST(SocketChannel, TcpStreamArrivesInBlocksOfAtMost2048)
     std::string sent(5000, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i)
         sent[i] = static_cast<char>('A' + i % 26);
-    ASSERT_EQ(::send(pair.peer, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+    ASSERT_TRUE(pair.server.send(sent));
 
     ASSERT_TRUE(channel.waitUntil([&] {
         std::size_t total = 0;
@@ -346,15 +339,14 @@ TEST(SocketChannel, DroppedConnectionIsRaisedOnceAndSocketStaysHeld)
     ASSERT_TRUE(pair.connect(channel));
     ASSERT_TRUE(channel.startWatcher());
     const SocketHandle held = channel.socketHandle();
-    ::close(pair.peer);
-    pair.peer = kInvalidSocket;
+    pair.server.closeConnection();
 
     ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
     EXPECT_TRUE(channel.hasSocket());
     EXPECT_TRUE(channel.hasWatcher());
     EXPECT_EQ(channel.socketHandle(), held);
     // Ended: everything but writing and stop refuses.
-    LoopbackListener other;
+    LoopbackTcpServer other;
     EXPECT_FALSE(channel.openClient("127.0.0.1", other.portText().c_str(), AF_INET, SOCK_STREAM));
     EXPECT_FALSE(channel.startWatcher());
     channel.setAddressHeaders(true);
@@ -368,7 +360,7 @@ TEST(SocketChannel, DroppedConnectionIsRaisedOnceAndSocketStaysHeld)
 
 TEST(SocketChannel, UdpPlainModeBlocksAndEmptyDatagramDrops)
 {
-    LoopbackUdpSocket peer;
+    LoopbackUdpPeer peer;
     ASSERT_TRUE(peer.bound());
     RecordingChannel channel;
     ASSERT_TRUE(channel.openClient("127.0.0.1", peer.portText().c_str(), AF_INET, SOCK_DGRAM));
@@ -405,8 +397,7 @@ TEST(SocketChannel, WriteToDeadPeerFailsWithoutSigpipe)
     TcpPair pair;
     RecordingChannel channel;
     ASSERT_TRUE(pair.connect(channel));
-    ::close(pair.peer);
-    pair.peer = kInvalidSocket;
+    pair.server.closeConnection();
     std::int32_t result = 0;
     const auto start = Clock::now();
     for (int i = 0; i < 1000 && result != -1 && Clock::now() - start < kDeadline; ++i)
@@ -470,7 +461,7 @@ protected:
         return false;
     }
     TcpPair tcp_;
-    LoopbackUdpSocket udp_;
+    LoopbackUdpPeer udp_;
 };
 
 TEST_P(ReleaseTest, WakesABlockedReadAtOnceAndDefersTheClose)
@@ -520,7 +511,7 @@ TEST(SocketChannel, StopWithIdleWatcherIsPromptAndNoHookRunsAfterIt)
             ++lateCalls;
     };
     ASSERT_TRUE(channel.startWatcher());
-    ASSERT_EQ(::send(pair.peer, "x", 1, 0), 1);
+    ASSERT_TRUE(pair.server.send("x"));
     ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
 
     const auto start = Clock::now();
@@ -530,7 +521,7 @@ TEST(SocketChannel, StopWithIdleWatcherIsPromptAndNoHookRunsAfterIt)
     EXPECT_GE(stopMs, SocketChannel::kReleasePauseMs - 5);
     EXPECT_LT(stopMs, 1000);
     EXPECT_FALSE(channel.hasWatcher());
-    ::send(pair.peer, "late", 4, MSG_NOSIGNAL);
+    pair.server.send("late");
     EXPECT_EQ(lateCalls, 0);
     EXPECT_TRUE(channel.events().empty()) << "a read failing after stop raises nothing";
 }
@@ -554,7 +545,7 @@ TEST(SocketChannel, StopWaitsForAHookThatKeepsItsBound)
         hookReturned = true;
     };
     ASSERT_TRUE(channel.startWatcher());
-    ASSERT_EQ(::send(pair.peer, "x", 1, 0), 1);
+    ASSERT_TRUE(pair.server.send("x"));
     {
         std::unique_lock<std::mutex> lock(hookMutex);
         ASSERT_TRUE(hookEntered.wait_for(lock, kDeadline, [&] { return entered; }));
@@ -565,7 +556,7 @@ TEST(SocketChannel, StopWaitsForAHookThatKeepsItsBound)
 
 TEST(SocketChannel, ReadAndWriteArgumentsAndTimeouts)
 {
-    LoopbackUdpSocket peer;
+    LoopbackUdpPeer peer;
     RecordingChannel channel;
     ASSERT_TRUE(channel.openClient("127.0.0.1", peer.portText().c_str(), AF_INET, SOCK_DGRAM));
     std::uint8_t buffer[64];
@@ -608,7 +599,7 @@ TEST(SocketChannel, SignalsDoNotCutAWaitShort)
     ::sigaction(SIGUSR1, &action, &previous);
     signalsSeen = 0;
 
-    LoopbackUdpSocket peer;
+    LoopbackUdpPeer peer;
     RecordingChannel channel;
     ASSERT_TRUE(channel.openClient("127.0.0.1", peer.portText().c_str(), AF_INET, SOCK_DGRAM));
     std::atomic<bool> done{false};
@@ -635,8 +626,8 @@ TEST(SocketChannel, SignalsDoNotCutAWaitShort)
 
 TEST(SocketChannel, AddressHeaderWritesWithoutWatcher)
 {
-    LoopbackUdpSocket own;
-    LoopbackUdpSocket peer;
+    LoopbackUdpPeer own;
+    LoopbackUdpPeer peer;
     RecordingChannel channel;
     channel.setAddressHeaders(true);
     ASSERT_TRUE(channel.adoptSocket(own.release()));
@@ -670,9 +661,9 @@ TEST(SocketChannel, AddressHeaderWritesWithoutWatcher)
 
 TEST(SocketChannel, AddressHeaderPeerListOrderAndZeroLengthMessage)
 {
-    LoopbackUdpSocket own;
-    LoopbackUdpSocket a;
-    LoopbackUdpSocket b;
+    LoopbackUdpPeer own;
+    LoopbackUdpPeer a;
+    LoopbackUdpPeer b;
     RecordingChannel channel;
     channel.setAddressHeaders(true);
     ASSERT_TRUE(channel.adoptSocket(own.release()));
@@ -733,8 +724,7 @@ TEST(SocketChannel, AddressHeaderStreamCloseIsADropNotEmptyMessages)
     channel.setAddressHeaders(true);
     ASSERT_TRUE(pair.connect(channel));
     ASSERT_TRUE(channel.startWatcher());
-    ::close(pair.peer);
-    pair.peer = kInvalidSocket;
+    pair.server.closeConnection();
     ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
     channel.stop();
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionDropped});
@@ -755,9 +745,9 @@ TEST(SocketChannel, ServerRoleOnConnectedSocketFailsToAccept)
 
 TEST(SocketChannel, ServerRoleAcceptsAndReadsFromTheAcceptedSocket)
 {
-    LoopbackListener listener;
+    LoopbackTcpServer listener;
     const std::string port = listener.portText();
-    const SocketHandle listening = listener.release();
+    const SocketHandle listening = listener.releaseListener();
     RecordingChannel channel;
     channel.setServerRole(true);
     ASSERT_TRUE(channel.adoptSocket(listening));
@@ -783,10 +773,10 @@ TEST(SocketChannel, ServerRoleAcceptsAndReadsFromTheAcceptedSocket)
 
 TEST(SocketChannel, StopWakesAWatcherWaitingToAccept)
 {
-    LoopbackListener listener;
+    LoopbackTcpServer listener;
     RecordingChannel channel;
     channel.setServerRole(true);
-    ASSERT_TRUE(channel.adoptSocket(listener.release()));
+    ASSERT_TRUE(channel.adoptSocket(listener.releaseListener()));
     ASSERT_TRUE(channel.startWatcher());
     const auto start = Clock::now();
     channel.stop();
@@ -796,8 +786,8 @@ TEST(SocketChannel, StopWakesAWatcherWaitingToAccept)
 
 TEST(SocketChannel, AdoptRefusesWhileHeldAndInvalidSocket)
 {
-    LoopbackUdpSocket first;
-    LoopbackUdpSocket second;
+    LoopbackUdpPeer first;
+    LoopbackUdpPeer second;
     RecordingChannel channel;
     EXPECT_FALSE(channel.adoptSocket(kInvalidSocket));
     const SocketHandle held = first.release();

@@ -1,13 +1,12 @@
 // Measures how long SocketChannel::stop() takes with the watcher idle in its
 // read, over loopback TCP and UDP, and prints the median of the runs.
 
-#include "loopbacklistener.h"
-#include "loopbackudpsocket.h"
+#include "loopbacktcpserver.h"
+#include "loopbackudppeer.h"
 
 #include "socket/socketchannel.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,30 +18,28 @@ namespace
 {
 
 constexpr int kRuns = 20;
+constexpr auto kAcceptLimit = std::chrono::seconds(3);
+constexpr auto kSettleTime = std::chrono::milliseconds(30); // the watcher reaches its read
 using Clock = std::chrono::steady_clock;
 
 // One stop() of a channel whose watcher has settled into its 100 ms read; the
 // time in ms, or a negative value when the channel could not be opened.
 double timeOneStop(int type)
 {
-    LoopbackListener listener;
-    LoopbackUdpSocket udpPeer;
+    LoopbackTcpServer tcpPeer;
+    LoopbackUdpPeer udpPeer;
     net::SocketChannel channel;
-    const std::string port = type == SOCK_STREAM ? listener.portText() : udpPeer.portText();
+    const std::string port = type == SOCK_STREAM ? tcpPeer.portText() : udpPeer.portText();
     if (!channel.openClient("127.0.0.1", port.c_str(), AF_INET, type))
         return -1;
-    net::SocketHandle peer = net::kInvalidSocket;
-    if (type == SOCK_STREAM && (peer = listener.acceptWithin(std::chrono::seconds(3))) < 0)
+    if (type == SOCK_STREAM && !tcpPeer.accept(kAcceptLimit))
         return -1;
     if (!channel.startWatcher())
         return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(kSettleTime);
     const auto start = Clock::now();
     channel.stop();
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    if (peer >= 0)
-        ::close(peer);
-    return ms;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 bool report(const char* name, int type)
