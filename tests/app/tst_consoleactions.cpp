@@ -3,7 +3,8 @@
 // a dropped connection, and closing while connected.
 
 #include "consoletestenvironment.h"
-#include "loopbackpeer.h"
+#include "loopbacktcpserver.h"
+#include "loopbackudppeer.h"
 #include "messageboxwatcher.h"
 
 #include "app/consoledialog.h"
@@ -19,17 +20,18 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 using app::ConsoleDialog;
 using app::ConsoleTemplate;
-using Kind = LoopbackPeer::Kind;
 
 namespace
 {
 
 constexpr int kWaitMs = 5000;
+constexpr auto kWait = std::chrono::milliseconds(kWaitMs);
 
 const QByteArray kDemoFrameOnWire("[BA139123439=ENT-Message / Description\r\n\0", 41);
 const QByteArray kReleaseFrameOnWire("\x07"
@@ -73,18 +75,18 @@ bool isDisconnectedState(const ConsoleDialog& dialog)
            !dialog.control(ConsoleTemplate::kSendMessage)->isEnabled();
 }
 
-// Points the console at the peer (always 127.0.0.1) and clicks Connect.
-void clickConnect(ConsoleDialog& dialog, const LoopbackPeer& peer)
+// Points the console at a peer's port, always on 127.0.0.1, and clicks Connect.
+void clickConnect(ConsoleDialog& dialog, const std::string& portText)
 {
     qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
         ->setText(QStringLiteral("127.0.0.1"));
-    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(peer.portText());
+    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(portText));
     QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
 }
 
-void chooseSocketType(ConsoleDialog& dialog, Kind kind)
+void chooseSocketType(ConsoleDialog& dialog, bool udp)
 {
-    const int id = kind == Kind::Udp ? ConsoleTemplate::kUdpRadio : ConsoleTemplate::kTcpRadio;
+    const int id = udp ? ConsoleTemplate::kUdpRadio : ConsoleTemplate::kTcpRadio;
     QTest::mouseClick(dialog.control(id), Qt::LeftButton);
 }
 
@@ -141,36 +143,36 @@ private:
 
 void TestConsoleActions::tcpConnectShowsServerAndPort()
 {
-    LoopbackPeer peer(Kind::Tcp);
-    QVERIFY(peer.isReady());
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
 
-    QCOMPARE(viewText(dialog), "Connection established with server: 127.0.0.1 on port " +
-                                   peer.portText().toStdString() + "\n");
+    QCOMPARE(viewText(dialog),
+             "Connection established with server: 127.0.0.1 on port " + peer.portText() + "\n");
     QVERIFY(isConnectedState(dialog));
     QCOMPARE(QApplication::focusWidget(), dialog.control(ConsoleTemplate::kFreeTextEdit));
 }
 
 void TestConsoleActions::udpConnectShowsLocalAddressAndPort()
 {
-    LoopbackPeer peer(Kind::Udp);
-    QVERIFY(peer.isReady());
+    LoopbackUdpPeer peer;
+    QVERIFY(peer.bound());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, Kind::Udp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, peer.portText());
     QVERIFY(isConnectedState(dialog));
 
     // The peer learns the console's local port from a datagram it sends.
     QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
     QTest::keyClicks(freeText, QStringLiteral("hi"));
     QTest::keyClick(freeText, Qt::Key_Return);
-    QByteArray datagram;
-    std::uint16_t localPort = 0;
-    QVERIFY(peer.receive(datagram, kWaitMs, &localPort));
+    std::string datagram;
+    QVERIFY(peer.receive(datagram, kWait));
+    const std::uint16_t localPort = peer.senderPort();
     QVERIFY(localPort != 0);
     QCOMPARE(viewText(dialog),
              "Socket created: IP: 127.0.0.1, Port: " + std::to_string(localPort) + "\n");
@@ -181,8 +183,8 @@ void TestConsoleActions::failedConnectChangesNothing()
     // A port on which nothing listens any more: the connect is refused.
     std::uint16_t freePort = 0;
     {
-        LoopbackPeer closed(Kind::Tcp);
-        QVERIFY(closed.isReady());
+        LoopbackTcpServer closed;
+        QVERIFY(closed.listening());
         freePort = closed.port();
     }
     ConsoleDialog dialog;
@@ -211,15 +213,16 @@ void TestConsoleActions::freeTextGoesOutInOneWrite()
 {
     QFETCH(bool, udp);
     QFETCH(bool, byButton);
-    LoopbackPeer peer(udp ? Kind::Udp : Kind::Tcp);
-    QVERIFY(peer.isReady());
+    LoopbackTcpServer tcpPeer;
+    LoopbackUdpPeer udpPeer;
+    QVERIFY(udp ? udpPeer.bound() : tcpPeer.listening());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, udp ? Kind::Udp : Kind::Tcp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, udp);
+    clickConnect(dialog, udp ? udpPeer.portText() : tcpPeer.portText());
     QVERIFY(isConnectedState(dialog));
     if (!udp)
-        QVERIFY(peer.accept(kWaitMs));
+        QVERIFY(tcpPeer.accept(kWait));
     const std::string connectLine = viewText(dialog);
 
     QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
@@ -230,9 +233,9 @@ void TestConsoleActions::freeTextGoesOutInOneWrite()
         QTest::keyClick(freeText, Qt::Key_Return);
 
     // Over UDP one datagram is one write.
-    QByteArray received;
-    QVERIFY(peer.receive(received, kWaitMs));
-    QCOMPARE(received, QByteArray("abc\r\n\0", 6));
+    std::string received;
+    QVERIFY(udp ? udpPeer.receive(received, kWait) : tcpPeer.receive(received, kWait));
+    QCOMPARE(QByteArray::fromStdString(received), QByteArray("abc\r\n\0", 6));
     QCOMPARE(freeText->text(), QStringLiteral("abc"));
     QCOMPARE(viewText(dialog), connectLine);
     QVERIFY(dialog.isVisible());
@@ -240,20 +243,20 @@ void TestConsoleActions::freeTextGoesOutInOneWrite()
 
 void TestConsoleActions::emptyFreeTextSendsNothing()
 {
-    LoopbackPeer peer(Kind::Udp);
+    LoopbackUdpPeer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, Kind::Udp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, peer.portText());
     QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
     QTest::keyClick(freeText, Qt::Key_Return);
     QTest::mouseClick(dialog.control(ConsoleTemplate::kSendMessage), Qt::LeftButton);
     QTest::keyClicks(freeText, QStringLiteral("x"));
     QTest::keyClick(freeText, Qt::Key_Return);
     // The first datagram that arrives is the one with text.
-    QByteArray received;
-    QVERIFY(peer.receive(received, kWaitMs));
-    QCOMPARE(received, QByteArray("x\r\n\0", 4));
+    std::string received;
+    QVERIFY(peer.receive(received, kWait));
+    QCOMPARE(QByteArray::fromStdString(received), QByteArray("x\r\n\0", 4));
 }
 
 void TestConsoleActions::enterInFreeTextWhileDisconnectedIsConsumed()
@@ -304,7 +307,7 @@ void TestConsoleActions::commandFrameGoesOutInOneWriteWithEcho()
     QFETCH(QByteArray, wire);
     QFETCH(QString, echo);
     ConsoleTestEnvironment::setValue("bRelease", mode == QLatin1String("stored RELEASE") ? 1 : 0);
-    LoopbackPeer peer(Kind::Udp);
+    LoopbackUdpPeer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
     if (mode == QLatin1String("chosen RELEASE")) {
@@ -312,33 +315,33 @@ void TestConsoleActions::commandFrameGoesOutInOneWriteWithEcho()
         modeBox->setFocus(Qt::TabFocusReason);
         modeBox->setCurrentIndex(1);
     }
-    chooseSocketType(dialog, Kind::Udp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, peer.portText());
     QVERIFY(isConnectedState(dialog));
     const std::string connectLine = viewText(dialog);
     editOf(dialog, ConsoleTemplate::kData)->setText(data);
     editOf(dialog, ConsoleTemplate::kMessage)->setText(message);
 
     QTest::mouseClick(dialog.control(ConsoleTemplate::kSendThisData), Qt::LeftButton);
-    QByteArray received;
-    QVERIFY(peer.receive(received, kWaitMs));
-    QCOMPARE(received, wire);
+    std::string received;
+    QVERIFY(peer.receive(received, kWait));
+    QCOMPARE(QByteArray::fromStdString(received), wire);
     QCOMPARE(viewText(dialog), connectLine + echo.toStdString());
 }
 
 void TestConsoleActions::enterInAnotherEditPressesSendThisData()
 {
-    LoopbackPeer peer(Kind::Udp);
+    LoopbackUdpPeer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, Kind::Udp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, peer.portText());
     QLineEdit* message = editOf(dialog, ConsoleTemplate::kMessage);
     message->setFocus(Qt::TabFocusReason);
     QTest::keyClick(message, Qt::Key_Return);
-    QByteArray received;
-    QVERIFY(peer.receive(received, kWaitMs));
-    QCOMPARE(received, kDemoFrameOnWire);
+    std::string received;
+    QVERIFY(peer.receive(received, kWait));
+    QCOMPARE(QByteArray::fromStdString(received), kDemoFrameOnWire);
     QVERIFY(dialog.isVisible());
 }
 
@@ -377,11 +380,11 @@ void TestConsoleActions::missingFieldShowsOneMessageBox()
     QFETCH(QString, deviceId);
     QFETCH(QString, command);
     QFETCH(QString, text);
-    LoopbackPeer peer(Kind::Udp);
+    LoopbackUdpPeer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, Kind::Udp);
-    clickConnect(dialog, peer);
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, peer.portText());
     const std::string connectLine = viewText(dialog);
     comboOf(dialog, ConsoleTemplate::kMedia)->setEditText(media);
     comboOf(dialog, ConsoleTemplate::kDeviceId)->setEditText(deviceId);
@@ -400,9 +403,9 @@ void TestConsoleActions::missingFieldShowsOneMessageBox()
     comboOf(dialog, ConsoleTemplate::kDeviceId)->setEditText(QStringLiteral("A1"));
     comboOf(dialog, ConsoleTemplate::kCommand)->setEditText(QStringLiteral("ENT"));
     QTest::mouseClick(dialog.control(ConsoleTemplate::kSendThisData), Qt::LeftButton);
-    QByteArray received;
-    QVERIFY(peer.receive(received, kWaitMs));
-    QCOMPARE(received, kDemoFrameOnWire);
+    std::string received;
+    QVERIFY(peer.receive(received, kWait));
+    QCOMPARE(QByteArray::fromStdString(received), kDemoFrameOnWire);
 }
 
 void TestConsoleActions::frameWithoutConnectionSendsAndShowsNothing()
@@ -421,11 +424,11 @@ void TestConsoleActions::frameWithoutConnectionSendsAndShowsNothing()
 
 void TestConsoleActions::droppedConnectionIsShownAndDisconnectRestores()
 {
-    LoopbackPeer peer(Kind::Tcp);
+    LoopbackTcpServer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
     const std::string connectLine = viewText(dialog);
 
     peer.closeConnection();
@@ -440,21 +443,21 @@ void TestConsoleActions::droppedConnectionIsShownAndDisconnectRestores()
 
 void TestConsoleActions::secondConnectReplacesView()
 {
-    LoopbackPeer peer(Kind::Tcp);
+    LoopbackTcpServer peer;
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
     const std::string connectLine = viewText(dialog);
-    QVERIFY(peer.send(QByteArray("[BA1=ENT-hello\r\n")));
+    QVERIFY(peer.send("[BA1=ENT-hello\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(viewText(dialog), connectLine + "[BA1=ENT-hello\n", kWaitMs);
 
     QTest::mouseClick(dialog.control(ConsoleTemplate::kDisconnect), Qt::LeftButton);
     QVERIFY(isDisconnectedState(dialog));
-    QVERIFY(peer.waitForClose(kWaitMs));
+    QVERIFY(peer.waitForClose(kWait));
 
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
     QVERIFY(isConnectedState(dialog));
     QCOMPARE(viewText(dialog), connectLine);
 }
@@ -469,11 +472,11 @@ void TestConsoleActions::closingWhileConnectedStopsChannel_data()
 void TestConsoleActions::closingWhileConnectedStopsChannel()
 {
     QFETCH(bool, byButton);
-    LoopbackPeer peer(Kind::Tcp);
+    LoopbackTcpServer peer;
     auto dialog = std::make_unique<ConsoleDialog>();
     QVERIFY(ConsoleTestEnvironment::showActive(dialog.get()));
-    clickConnect(*dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(*dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
 
     if (byButton)
         QTest::mouseClick(dialog->control(ConsoleTemplate::kClose), Qt::LeftButton);
@@ -482,7 +485,7 @@ void TestConsoleActions::closingWhileConnectedStopsChannel()
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QVERIFY(!dialog->isVisible());
     // The channel has let the socket go while the window still exists.
-    QVERIFY(peer.waitForClose(kWaitMs));
+    QVERIFY(peer.waitForClose(kWait));
     dialog.reset();
 }
 
@@ -491,22 +494,22 @@ void TestConsoleActions::closingWhileConnectedStopsChannel()
 // was closed.
 void TestConsoleActions::failedWatcherStartLeavesConsoleAbleToConnect()
 {
-    LoopbackPeer peer(Kind::Tcp);
+    LoopbackTcpServer peer;
     WatcherFailingDialog dialog;
     dialog.failuresLeft = 1;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
 
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
-    QVERIFY(peer.waitForClose(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
+    QVERIFY(peer.waitForClose(kWait));
     QVERIFY(isDisconnectedState(dialog));
     QVERIFY(viewText(dialog).empty());
 
-    clickConnect(dialog, peer);
-    QVERIFY(peer.accept(kWaitMs));
+    clickConnect(dialog, peer.portText());
+    QVERIFY(peer.accept(kWait));
     QVERIFY(isConnectedState(dialog));
-    QCOMPARE(viewText(dialog), "Connection established with server: 127.0.0.1 on port " +
-                                   peer.portText().toStdString() + "\n");
+    QCOMPARE(viewText(dialog),
+             "Connection established with server: 127.0.0.1 on port " + peer.portText() + "\n");
 }
 
 QTEST_MAIN(TestConsoleActions)

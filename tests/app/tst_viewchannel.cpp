@@ -1,7 +1,7 @@
 #include "app/messageview.h"
 #include "app/qtviewwindow.h"
 #include "app/socketevent.h"
-#include "loopbackpeer.h"
+#include "loopbacktcpserver.h"
 
 #include "protocol/delimiterset.h"
 #include "protocol/messageviewchannel.h"
@@ -26,6 +26,8 @@ using protocol::MessageViewChannel;
 
 namespace
 {
+
+constexpr auto kAcceptLimit = std::chrono::seconds(5);
 
 // Stands for the console window: records every SocketEvent it receives.
 class EventRecorder : public QObject
@@ -65,15 +67,14 @@ struct Console {
     EventRecorder target;
     WatchedViewWindow window{&view, &target};
     MessageViewChannel channel{delimiters};
-    LoopbackPeer peer{LoopbackPeer::Kind::Tcp};
+    LoopbackTcpServer peer;
 
     bool connect()
     {
         channel.setView(&window);
-        return peer.isReady() &&
-               channel.openClient("127.0.0.1", peer.portText().toLatin1().constData(), AF_INET,
-                                  SOCK_STREAM) &&
-               peer.accept(5000) && channel.startWatcher();
+        return peer.listening() &&
+               channel.openClient("127.0.0.1", peer.portText().c_str(), AF_INET, SOCK_STREAM) &&
+               peer.accept(kAcceptLimit) && channel.startWatcher();
     }
     ~Console() { channel.stop(); }
 };
@@ -114,7 +115,7 @@ void TestViewChannel::receivedBlocksShow()
     Console console;
     QVERIFY(console.connect());
     for (const QByteArray& block : blocks)
-        QVERIFY(console.peer.send(block));
+        QVERIFY(console.peer.send(block.toStdString()));
     const std::string expected(shown.constData(), static_cast<std::size_t>(shown.size()));
     QTRY_COMPARE(console.view.contentBytes(), expected);
 }

@@ -1,15 +1,14 @@
 #include "commandline.h"
 #include "framesender.h"
+#include "loopbacktcpserver.h"
+#include "loopbackudppeer.h"
 #include "rowname.h"
 #include "simulatorarguments.h"
 #include "simulatorundertest.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <ostream>
 #include <sstream>
@@ -55,15 +54,9 @@ SenderOptions towards(const SimulatorUnderTest& device)
 // A loopback port on which nothing listens: bound by the system, then freed.
 std::string freePort(int type)
 {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return std::to_string(ntohs(address.sin_port));
+    if (type == SOCK_DGRAM)
+        return LoopbackUdpPeer().portText();
+    return LoopbackTcpServer().portText();
 }
 
 struct SendRow {
