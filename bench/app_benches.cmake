@@ -1,4 +1,5 @@
 # Benchmarks of the console: the UI thread's responsiveness while a loopback
 # peer floods the message view, and the cost of one append.
 add_executable(floodlatency_bench floodlatency_bench.cpp)
-target_link_libraries(floodlatency_bench PRIVATE console_app Threads::Threads client_warnings)
+target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
+  client_warnings)

@@ -8,6 +8,8 @@
 // Without a display it runs on Qt's offscreen platform; run it under
 // `xvfb-run -a` for a real X server.
 
+#include "loopbacktcpserver.h"
+
 #include "app/messageview.h"
 #include "app/qtviewwindow.h"
 
@@ -23,16 +25,12 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,19 +50,9 @@ constexpr auto kProbeInterval = 10ms;              // how often the UI thread is
 constexpr auto kAcceptLimit = 5s;                  // the peer waits this long for the console
 constexpr auto kPeerGrace = 5s;                    // the peer outlives the flood by at most this
 constexpr std::uint64_t kPeerByteCap = 1ULL << 34; // and never sends more than 16 GiB
-constexpr int kPollSliceMs = 100;
-constexpr double kLatencyGoalMs = 100.0; // at the 99th percentile
-constexpr int kShortFloods = 3;          // floods ended with suspended appends
+constexpr double kLatencyGoalMs = 100.0;           // at the 99th percentile
+constexpr int kShortFloods = 3;                    // floods ended with suspended appends
 constexpr auto kShortFlood = 1s;
-
-template <typename Call> auto retryOnEintr(Call call)
-{
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR)
-            return result;
-    }
-}
 
 // The device: listens on 127.0.0.1 and, once the console has connected, sends
 // frames back to back until its time is up, the console goes away, or the
@@ -74,17 +62,6 @@ class FloodPeer
 public:
     FloodPeer()
     {
-        listener_ = retryOnEintr([] { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            return;
-        port_ = ntohs(address.sin_port);
-
         for (int i = 0; payload_.size() < 64 * 1024; ++i) {
             char frame[64];
             std::snprintf(frame, sizeof frame, "[A01data%06d=CMD-flood message\r\n", i % 1000000);
@@ -92,14 +69,9 @@ public:
         }
     }
 
-    ~FloodPeer()
-    {
-        join();
-        if (listener_ >= 0)
-            ::close(listener_);
-    }
+    ~FloodPeer() { join(); }
 
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return server_.listening() ? server_.port() : 0; }
     std::uint64_t bytesSent() const { return sent_; }
 
     void start(Clock::duration limit)
@@ -114,44 +86,26 @@ public:
     }
 
 private:
-    static bool waitFor(int socket, short events, Clock::time_point deadline)
-    {
-        while (Clock::now() < deadline) {
-            pollfd entry{socket, events, 0};
-            const int ready = retryOnEintr([&] { return ::poll(&entry, 1, kPollSliceMs); });
-            if (ready < 0)
-                return false;
-            if (ready > 0)
-                return (entry.revents & events) != 0;
-        }
-        return false;
-    }
-
     void run(Clock::time_point deadline)
     {
-        if (!waitFor(listener_, POLLIN, Clock::now() + kAcceptLimit))
+        if (!server_.accept(kAcceptLimit))
             return;
-        const int connection = retryOnEintr(
-            [&] { return ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); });
-        if (connection < 0)
-            return;
+        const std::string_view payload(payload_);
         std::size_t at = 0;
-        while (sent_ < kPeerByteCap && waitFor(connection, POLLOUT, deadline)) {
-            const ssize_t n = retryOnEintr([&] {
-                return ::send(connection, payload_.data() + at, payload_.size() - at, MSG_NOSIGNAL);
-            });
-            if (n < 0 && errno != EAGAIN)
+        for (auto now = Clock::now(); sent_ < kPeerByteCap && now < deadline; now = Clock::now()) {
+            // Never waits past the deadline for room, so a console that stops
+            // reading cannot hold the peer.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            const std::ptrdiff_t n = server_.sendSome(payload.substr(at), left);
+            if (n < 0)
                 break; // the console has gone
-            if (n > 0) {
-                sent_ += static_cast<std::uint64_t>(n);
-                at = (at + static_cast<std::size_t>(n)) % payload_.size();
-            }
+            sent_ += static_cast<std::uint64_t>(n);
+            at = (at + static_cast<std::size_t>(n)) % payload_.size();
         }
-        ::close(connection);
+        server_.closeConnection();
     }
 
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
+    LoopbackTcpServer server_;
     std::string payload_;
     std::thread thread_;
     std::atomic<std::uint64_t> sent_{0};

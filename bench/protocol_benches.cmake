@@ -5,5 +5,5 @@ target_link_libraries(framecheck_bench PRIVATE protocol_layer benchmark::benchma
 
 add_executable(receivepath_bench receivepath_bench.cpp)
 target_include_directories(receivepath_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/protocol)
-target_link_libraries(receivepath_bench PRIVATE protocol_layer benchmark::benchmark
+target_link_libraries(receivepath_bench PRIVATE protocol_layer test_support benchmark::benchmark
   Threads::Threads client_warnings)

@@ -6,6 +6,7 @@
 
 #include "benchratios.h"
 #include "countingviewwindow.h"
+#include "loopbacktcpserver.h"
 
 #include "protocol/messageviewchannel.h"
 
@@ -45,18 +46,6 @@ class FrameSender
 public:
     FrameSender()
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener_ < 0 ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
         for (std::size_t i = 0; i < kFramesPerSend; ++i) {
             chunk_.append(kFrame);
         }
@@ -67,12 +56,9 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        if (listener_ >= 0) {
-            ::close(listener_);
-        }
     }
 
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return server_.listening() ? server_.port() : 0; }
 
     void start()
     {
@@ -84,37 +70,20 @@ public:
 private:
     void run()
     {
-        pollfd wanted{listener_, POLLIN, 0};
-        if (::poll(&wanted, 1, static_cast<int>(std::chrono::milliseconds(kAcceptLimit).count())) <=
-            0) {
-            return;
-        }
-        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
+        if (!server_.accept(kAcceptLimit)) {
             return;
         }
         const auto deadline = Clock::now() + kRunLimit;
         for (std::size_t i = 0; i < kSends && Clock::now() < deadline; ++i) {
-            std::size_t done = 0;
-            while (done < chunk_.size()) {
-                const ssize_t n =
-                    ::send(connection, chunk_.data() + done, chunk_.size() - done, MSG_NOSIGNAL);
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    ::close(connection);
-                    return;
-                }
-                done += static_cast<std::size_t>(n);
-                sent_ += static_cast<std::uint64_t>(n);
+            if (!server_.send(chunk_)) {
+                break;
             }
+            sent_ += chunk_.size();
         }
-        ::close(connection);
+        server_.closeConnection();
     }
 
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
+    LoopbackTcpServer server_;
     std::string chunk_;
     std::thread thread_;
     std::uint64_t sent_ = 0;
