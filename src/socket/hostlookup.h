@@ -19,9 +19,6 @@ inline constexpr std::uint32_t kAddressNone = 0xFFFFFFFFu;
 // Size of the work buffer for host names: 259 characters and the zero.
 inline constexpr std::size_t kHostNameBufferSize = 260;
 
-// A time-out in milliseconds that stands for "no limit".
-inline constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
-
 // Free look-up operations. They keep no state, may be called from any thread,
 // and take as long as the system's name services take. Texts are
 // zero-terminated; nothing here throws.
@@ -58,21 +55,5 @@ SocketHandle acceptOne(SocketHandle listening);
 // Shuts the socket down both ways (result ignored), then closes it. True when
 // the close succeeded; false for a socket that is already closed.
 bool shutdownAndClose(SocketHandle socket);
-
-// What waitForSocket() waits for.
-enum class SocketWait { Readable, Writable };
-
-// Waits until the socket is readable or writable, at most `timeoutMs`
-// milliseconds (kNoTimeout: no limit; 0: only polls). An error or hang-up on
-// the socket also counts as ready: the read or write that follows reports it.
-// A wait interrupted by a signal goes on with the time left. Returns 1 when
-// ready, 0 at the time-out, -1 on failure (last-error set; EBADF for
-// kInvalidSocket).
-int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs);
-
-// Connects a blocking socket to `peer` (length 16), giving up after
-// `timeoutMs` (kNoTimeout: no limit) with last-error ETIMEDOUT. The socket is
-// blocking again when this returns true; on false the caller closes it.
-bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs);
 
 } // namespace net

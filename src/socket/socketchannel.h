@@ -2,6 +2,7 @@
 
 #include "hostlookup.h"
 #include "socketaddress.h"
+#include "socketwait.h"
 
 #include <atomic>
 #include <cstdint>
