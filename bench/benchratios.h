@@ -64,3 +64,16 @@ private:
     std::map<std::pair<std::string, std::string>, double> values_;
     std::map<std::string, bool> haveMedian_;
 };
+
+// Runs the benchmarks named on the command line (all by default) through
+// `reporter`. False for arguments the library does not know.
+inline bool runBenchmarks(int argc, char** argv, RatioReporter& reporter)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return false;
+    }
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return true;
+}

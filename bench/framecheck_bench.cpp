@@ -219,13 +219,10 @@ BENCHMARK(BM_InterleavedFailing)->Repetitions(kRepetitions);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    RatioReporter reporter;
+    if (!runBenchmarks(argc, argv, reporter)) {
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
 
     std::printf("\nFrameCheck against memchr over the same 2048 bytes (medians):\n");
     reporter.printRatio("passing block, DEMO", "BM_FrameCheckPassingDemo", "BM_MemchrPassingBlock",

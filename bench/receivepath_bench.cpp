@@ -222,13 +222,10 @@ BENCHMARK(BM_ChannelReceivePath)
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    RatioReporter reporter;
+    if (!runBenchmarks(argc, argv, reporter)) {
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
 
     std::printf("\nReceive path over loopback TCP, %llu bytes of frames per run (medians):\n",
                 static_cast<unsigned long long>(kTotalBytes));
