@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 using loopback::retryOnInterrupt;
 
 LoopbackTcpServer::LoopbackTcpServer(int backlog)
@@ -38,21 +40,30 @@ bool LoopbackTcpServer::accept(std::chrono::milliseconds limit)
     return connection_ >= 0;
 }
 
-bool LoopbackTcpServer::send(std::string_view bytes)
+bool LoopbackTcpServer::send(std::string_view bytes, std::chrono::milliseconds limit)
 {
+    using Clock = std::chrono::steady_clock;
     if (connection_ < 0)
         return false;
-    // A blocking send takes everything unless a signal cuts it short; the
-    // rest then goes out with the next call.
+    // Each send takes what fits without blocking; the waits for room share
+    // one deadline, so a far end that stops reading cannot hold the caller.
+    const Clock::time_point deadline = Clock::now() + limit;
     std::size_t done = 0;
-    do {
-        const ssize_t sent = retryOnInterrupt([&] {
-            return ::send(connection_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        });
-        if (sent < 0)
+    while (done < bytes.size()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (!loopback::waitFor(connection_, POLLOUT, std::max(left, std::chrono::milliseconds(0))))
             return false;
+        const ssize_t sent = retryOnInterrupt([&] {
+            return ::send(connection_, bytes.data() + done, bytes.size() - done,
+                          MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
+        if (sent < 0) {
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && Clock::now() < deadline)
+                continue;
+            return false;
+        }
         done += static_cast<std::size_t>(sent);
-    } while (done < bytes.size());
+    }
     return true;
 }
 

@@ -16,6 +16,8 @@ class LoopbackTcpServer
 {
 public:
     static constexpr int kDefaultBacklog = 4;
+    // How long send() waits for a far end that takes no more bytes.
+    static constexpr std::chrono::milliseconds kSendLimit{10000};
 
     // Listens at once; check listening(). A backlog of 0 lets a test fill the
     // queue of pending connections with a few connects.
@@ -38,9 +40,10 @@ public:
     // object still closes it.
     net::SocketHandle connection() const { return connection_; }
 
-    // Sends all of `bytes`, blocking while the system's buffer is full; true
-    // when every byte went out.
-    bool send(std::string_view bytes);
+    // Sends all of `bytes`, waiting for room while the system's buffer is full,
+    // at most `limit` in all; true when every byte went out. A far end that
+    // stops reading makes it false at the deadline instead of blocking for good.
+    bool send(std::string_view bytes, std::chrono::milliseconds limit = kSendLimit);
     // Waits at most `limit` for room, then sends what fits without blocking.
     // The count sent (0 when there was no room in time), or -1 when the
     // connection failed.
