@@ -131,7 +131,11 @@ bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
             edit->cursorPosition() == edit->text().size() && !edit->hasSelectedText();
         const QString typed = key->text();
         if (typed == QLatin1String(".") || typed == QLatin1String(" ")) {
-            if (index + 1 < kFieldCount && !edit->text().isEmpty())
+            // Only after digits typed into this field: a field just entered
+            // has its text selected, and the dot that follows a third digit
+            // (which already moved on) must not skip the field.
+            if (index + 1 < kFieldCount && !edit->text().isEmpty() && !edit->hasSelectedText() &&
+                edit->cursorPosition() > 0)
                 enterField(index + 1, false);
             return true;
         }

@@ -21,9 +21,12 @@ namespace app
 //
 // fieldChanged is emitted for every change the operator makes in a field
 // (typing, deleting, pasting), after a value above 255 has been replaced by
-// 255; never for setText(). Typing '.' or a blank moves on to the next field,
-// as does a third digit; Backspace and Left at the start of a field and Right
-// at its end move to the neighbouring field. UI thread only.
+// 255; never for setText(). A third digit moves on to the next field, its
+// text selected. Typing '.' or a blank after digits in a field moves on too;
+// in a field with its text selected or the cursor at its start it does
+// nothing, so an address typed as written ("192.168.0.1") fills the four
+// fields in order. Backspace and Left at the start of a field and Right at its
+// end move to the neighbouring field. UI thread only.
 class Ipv4AddressEdit : public QFrame
 {
     Q_OBJECT

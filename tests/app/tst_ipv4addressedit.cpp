@@ -19,6 +19,8 @@ private slots:
     void setTextAndText();
     void typingChangesFieldsAndSignals_data();
     void typingChangesFieldsAndSignals();
+    void dotAfterThirdDigitDoesNotSkipAField_data();
+    void dotAfterThirdDigitDoesNotSkipAField();
     void backspaceAtFieldStartMovesBack();
 };
 
@@ -95,6 +97,38 @@ void TestIpv4AddressEdit::typingChangesFieldsAndSignals()
     // The last signal names the last field typed in, with its value as shown.
     const QList<QVariant> last = changed.last();
     QCOMPARE(last.at(1).toInt(), edit.fieldValue(last.at(0).toInt()));
+}
+
+void TestIpv4AddressEdit::dotAfterThirdDigitDoesNotSkipAField_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("three-digit fields") << "192.168.100.1"
+                                        << "192.168.100.1";
+    QTest::newRow("three digits, then short fields") << "127.0.0.1"
+                                                     << "127.0.0.1";
+    QTest::newRow("blanks for dots") << "172 16 254 3"
+                                     << "172.16.254.3";
+    QTest::newRow("dot in a field just entered") << "1..2"
+                                                 << "1.2.9.9";
+}
+
+// Regression: a dot typed right after a third digit, which had already moved
+// on, moved on once more, so "192.168.0.1" typed as written became an address
+// with the second field skipped (192.1.168.01), stored and connected to.
+void TestIpv4AddressEdit::dotAfterThirdDigitDoesNotSkipAField()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, text);
+    Ipv4AddressEdit edit;
+    edit.setText(QStringLiteral("9.9.9.9"));
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowActive(&edit));
+    edit.field(0)->setFocus(Qt::MouseFocusReason);
+    edit.field(0)->selectAll();
+    for (QChar character : typed)
+        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QCOMPARE(edit.text(), text);
 }
 
 void TestIpv4AddressEdit::backspaceAtFieldStartMovesBack()
