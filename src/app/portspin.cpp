@@ -22,6 +22,10 @@ PortSpin::PortSpin(QWidget* parent)
         arrow->setFocusPolicy(Qt::NoFocus);
         arrow->setAutoRepeat(true);
     }
+    // The buddy takes the focus before the step: whoever saves the buddy's
+    // number when it loses the focus then also sees numbers stepped here.
+    for (QToolButton* arrow : {upArrow_, downArrow_})
+        connect(arrow, &QToolButton::pressed, this, &PortSpin::focusBuddy);
     connect(upArrow_, &QToolButton::clicked, this, &PortSpin::stepUp);
     connect(downArrow_, &QToolButton::clicked, this, &PortSpin::stepDown);
     position_ = lower_;
@@ -52,6 +56,12 @@ void PortSpin::stepUp()
 void PortSpin::stepDown()
 {
     step(-1);
+}
+
+void PortSpin::focusBuddy()
+{
+    if (buddy_ && buddy_->isEnabled() && !buddy_->hasFocus())
+        buddy_->setFocus(Qt::MouseFocusReason);
 }
 
 void PortSpin::step(int towardUpper)

@@ -22,8 +22,10 @@ namespace app
 // edit by the operator and does not move the keyboard focus.
 //
 // The spin takes no focus (no tab stop); its arrows take clicks and repeat
-// while held. With a buddy set, the Up and Down arrow keys in the buddy step
-// the spin too. UI thread only.
+// while held. Pressing an arrow gives the keyboard focus to the buddy, so a
+// number stepped with the mouse is in an edit that has the focus and later
+// loses it, as a typed one is. With a buddy set, the Up and Down arrow keys in
+// the buddy step the spin too. UI thread only.
 class PortSpin : public QWidget
 {
     Q_OBJECT
@@ -52,6 +54,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void focusBuddy();
     void step(int towardUpper);
 
     QLineEdit* buddy_ = nullptr;

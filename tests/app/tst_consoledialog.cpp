@@ -88,6 +88,7 @@ private slots:
     void modeIsSwitchedAndStoredWhenModeBoxLosesFocus();
     void settingsWrittenBackAreReadAtNextStart();
     void portSpinStepsPortBackwards();
+    void portSteppedWithSpinIsStoredWhenFocusMovesOn();
     void socketEventChangesNothing();
     void closeRequestEndsDialogAsAccepted();
     void layoutFollowsFontInDialogUnits_data();
@@ -485,8 +486,9 @@ void TestConsoleDialog::portSpinStepsPortBackwards()
     QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
     QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
     QCOMPARE(port->text(), QStringLiteral("21211"));
-    // The spin neither takes the focus nor stores the port.
-    QCOMPARE(focusedId(dialog), ConsoleTemplate::kConnect);
+    // The spin hands the focus to the port edit; the port is stored only when
+    // that edit loses it.
+    QCOMPARE(focusedId(dialog), ConsoleTemplate::kPortEdit);
     QCOMPARE(ConsoleTestEnvironment::value("SocketPort").toString(), QStringLiteral("21210"));
 
     port->setFocus(Qt::TabFocusReason);
@@ -494,6 +496,30 @@ void TestConsoleDialog::portSpinStepsPortBackwards()
     QCOMPARE(port->text(), QStringLiteral("21210"));
     QTest::keyClick(port, Qt::Key_Down);
     QCOMPARE(port->text(), QStringLiteral("21211"));
+}
+
+// Regression: the spin's arrows left the focus where it was, so a port stepped
+// with the mouse never went through the port edit's loss of focus and was not
+// remembered. Clicks go through the window, as the operator's do.
+void TestConsoleDialog::portSteppedWithSpinIsStoredWhenFocusMovesOn()
+{
+    ConsoleDialog dialog;
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    QCOMPARE(focusedId(dialog), ConsoleTemplate::kConnect);
+    auto* spin = controlOf<app::PortSpin>(dialog, ConsoleTemplate::kPortSpin);
+    const auto clickOn = [&dialog](QWidget* widget) {
+        QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
+                          widget->mapTo(&dialog, widget->rect().center()));
+    };
+
+    clickOn(spin->downArrow());
+    clickOn(spin->downArrow());
+    QCOMPARE(editOf(dialog, ConsoleTemplate::kPortEdit)->text(), QStringLiteral("21212"));
+    QCOMPARE(ConsoleTestEnvironment::value("SocketPort").toString(), QStringLiteral("21210"));
+
+    clickOn(dialog.control(ConsoleTemplate::kMessageView));
+    QCOMPARE(focusedId(dialog), ConsoleTemplate::kMessageView);
+    QCOMPARE(ConsoleTestEnvironment::value("SocketPort").toString(), QStringLiteral("21212"));
 }
 
 void TestConsoleDialog::socketEventChangesNothing()
