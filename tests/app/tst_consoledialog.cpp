@@ -609,8 +609,7 @@ void TestConsoleDialog::groupBoxDoesNotSwallowClicksOnControls()
     // reaches the button.
     auto* sendThisData = controlOf<QPushButton>(dialog, ConsoleTemplate::kSendThisData);
     QSignalSpy clicked(sendThisData, &QPushButton::clicked);
-    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
-                      sendThisData->geometry().center());
+    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, sendThisData->geometry().center());
     QCOMPARE(clicked.count(), 1);
 }
 
