@@ -3,6 +3,7 @@
 // a dropped connection, and closing while connected.
 
 #include "consoletestenvironment.h"
+#include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 #include "messageboxwatcher.h"
@@ -40,16 +41,6 @@ const QByteArray kReleaseFrameOnWire("\x07"
                                      "Message / Description\r\n\0",
                                      41);
 const std::string kFrameEcho = " -> [BA139123439=ENT-Message / Description\n";
-
-QLineEdit* editOf(const ConsoleDialog& dialog, int id)
-{
-    return qobject_cast<QLineEdit*>(dialog.control(id));
-}
-
-app::DialogComboBox* comboOf(const ConsoleDialog& dialog, int id)
-{
-    return qobject_cast<app::DialogComboBox*>(dialog.control(id));
-}
 
 std::string viewText(const ConsoleDialog& dialog)
 {

@@ -2,6 +2,7 @@
 // settings it reads and writes, its keys, its tab order and its layout.
 
 #include "consoletestenvironment.h"
+#include "dialogcontrols.h"
 
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
@@ -31,21 +32,6 @@ using app::ConsoleTemplate;
 
 namespace
 {
-
-template <typename T> T* controlOf(const ConsoleDialog& dialog, int id)
-{
-    return qobject_cast<T*>(dialog.control(id));
-}
-
-QLineEdit* editOf(const ConsoleDialog& dialog, int id)
-{
-    return controlOf<QLineEdit>(dialog, id);
-}
-
-app::DialogComboBox* comboOf(const ConsoleDialog& dialog, int id)
-{
-    return controlOf<app::DialogComboBox>(dialog, id);
-}
 
 // The template id of the control that holds the keyboard focus (a field of the
 // address control counts as the address control).
