@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace traffic
+{
+
+// What one record of a connection's traffic is about.
+enum class RecordKind : std::uint8_t {
+    ConnectAttempt, // text: protocol, target address and port ("TCP 192.168.0.50:21210")
+    Connected,      // text: the local address and port the connection got
+    ConnectFailed,  // text: the system's reason and how long the attempt took
+    Write,          // bytes: exactly as they went out; text: the write's result
+    Read,           // bytes: exactly as read, before any check; text: the frame check's verdict
+    Event,          // text: a connection event (dropped, zero-length datagram)
+    Disconnect,     // text: why the connection ended (operator, close)
+};
+
+// The three directions a record is shown under.
+enum class Direction : std::uint8_t { Sent, Received, Event };
+
+constexpr Direction directionOf(RecordKind kind)
+{
+    switch (kind) {
+    case RecordKind::Write:
+        return Direction::Sent;
+    case RecordKind::Read:
+        return Direction::Received;
+    default:
+        return Direction::Event;
+    }
+}
+
+// One record: a value, copied from the traffic; recording never changes what
+// goes on the wire or into the message view.
+struct Record {
+    std::chrono::system_clock::time_point time; // wall clock, microseconds kept
+    RecordKind kind = RecordKind::Event;
+    std::string bytes; // the exact bytes of a Write or Read, NULs included
+    std::string text;  // the description that goes with the kind (above)
+};
+
+// Takes records. Threads: record() is called from the UI thread (connects,
+// writes, disconnects), a connect attempt's thread and the channel's watcher
+// (reads, events), so every implementation is safe to call from any thread.
+// An implementation may make the watcher wait briefly (back-pressure) but
+// never the UI thread, and never drops a record without counting it.
+class RecordSink
+{
+public:
+    virtual ~RecordSink() = default;
+    virtual void record(const Record& record) = 0;
+};
+
+} // namespace traffic
