@@ -9,7 +9,8 @@ namespace app
 {
 
 // The console's own command line: -h/--help and -v/--version, and room for
-// further options (add them in the constructor).
+// further options (add them in the constructor, with an accessor; their values
+// are final once check() has returned Action::Run).
 //
 // It is read twice. read() takes the raw argv before any QApplication or
 // display exists, so --help and --version work on a machine without a
