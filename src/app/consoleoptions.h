@@ -19,7 +19,7 @@ namespace app
 // its own arguments out, check() reads what is left and reports unknown
 // options and stray arguments as a usage error. Both return the action to
 // take; report() prints the help, version or error text and gives the exit
-// code for it. Plain value class, main thread only.
+// code for it. Not copyable; main thread only.
 class ConsoleOptions
 {
 public:
