@@ -16,7 +16,7 @@ function(options_in text out)
   set(${out} "${names}" PARENT_SCOPE)
 endfunction()
 
-execute_process(COMMAND "${PROGRAM}" --help
+execute_process(COMMAND "${PROGRAM}" --help TIMEOUT 20
   OUTPUT_VARIABLE help ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} --help ended with ${status}: ${errors}")
