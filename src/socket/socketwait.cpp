@@ -16,17 +16,32 @@ namespace net
 
 int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
 {
+    switch (waitForSocketOrStop(socket, what, timeoutMs, kInvalidSocket)) {
+    case WaitOutcome::Ready:
+        return 1;
+    case WaitOutcome::TimedOut:
+        return 0;
+    case WaitOutcome::Stopped:
+    case WaitOutcome::Failed:
+        break;
+    }
+    return -1;
+}
+
+WaitOutcome waitForSocketOrStop(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
+                                SocketHandle stop)
+{
     // poll ignores a negative descriptor and would sleep out the whole time-out.
     if (socket < 0) {
         setLastError(EBADF);
-        return -1;
+        return WaitOutcome::Failed;
     }
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == kNoTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd entry{};
-    entry.fd = socket;
-    entry.events = what == SocketWait::Readable ? POLLIN : POLLOUT;
+    // A negative stop descriptor is ignored by poll, as wanted here.
+    const short events = what == SocketWait::Readable ? POLLIN : POLLOUT;
+    pollfd entries[2] = {{socket, events, 0}, {stop, POLLIN, 0}};
     for (;;) {
         int waitMs = -1;
         if (!forever) {
@@ -36,23 +51,25 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
             waitMs = static_cast<int>(
                 std::min<long long>(std::max<long long>(left.count(), 0), INT_MAX));
         }
-        entry.revents = 0;
-        const int rc = ::poll(&entry, 1, waitMs);
+        entries[0].revents = entries[1].revents = 0;
+        const int rc = ::poll(entries, 2, waitMs);
         if (rc > 0) {
-            if (entry.revents & POLLNVAL) {
+            if (entries[1].revents != 0)
+                return WaitOutcome::Stopped;
+            if (entries[0].revents & POLLNVAL) {
                 setLastError(EBADF);
-                return -1;
+                return WaitOutcome::Failed;
             }
-            return 1;
+            return WaitOutcome::Ready;
         }
         if (rc == 0) {
             if (forever || Clock::now() < deadline)
                 continue;
-            return 0;
+            return WaitOutcome::TimedOut;
         }
         if (errno != EINTR) {
             setLastErrorFromErrno();
-            return -1;
+            return WaitOutcome::Failed;
         }
     }
 }

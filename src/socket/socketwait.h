@@ -25,6 +25,16 @@ enum class SocketWait { Readable, Writable };
 // kInvalidSocket).
 int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs);
 
+// What waitForSocketOrStop() found.
+enum class WaitOutcome { Ready, TimedOut, Stopped, Failed };
+
+// As waitForSocket(), but the wait also ends, with Stopped, once `stop` (a
+// descriptor that becomes readable and stays so, e.g. the read end of a pipe
+// that a stop request writes to) is readable; a stop wins over readiness.
+// kInvalidSocket as `stop` waits for the socket alone. Failed sets last-error.
+WaitOutcome waitForSocketOrStop(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
+                                SocketHandle stop);
+
 // Connects a blocking socket to `peer` (length 16), giving up after
 // `timeoutMs` (kNoTimeout: no limit) with last-error ETIMEDOUT. The socket is
 // blocking again when this returns true; on false the caller closes it.

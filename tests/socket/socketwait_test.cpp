@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 using namespace net;
 
@@ -58,4 +60,53 @@ TEST(ConnectWithin, GivesUpAfterItsTimeLimit)
     EXPECT_EQ(lastError(), static_cast<std::uint32_t>(ETIMEDOUT));
     EXPECT_GE(elapsed, std::chrono::milliseconds(150));
     EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+}
+
+// A wait that a stop descriptor can end: a stop wins over a ready socket and
+// ends the wait on a quiet one; without a stop the plain wait stands.
+struct StopRow {
+    const char* name;
+    bool socketReady;
+    bool stopped;
+    WaitOutcome expected;
+};
+
+class WaitForSocketOrStop : public testing::TestWithParam<StopRow>
+{
+};
+
+TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
+{
+    int sockets[2];
+    int stopPipe[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
+    ASSERT_EQ(::pipe2(stopPipe, O_CLOEXEC), 0);
+    if (GetParam().socketReady) {
+        ASSERT_EQ(::write(sockets[1], "x", 1), 1);
+    }
+    if (GetParam().stopped) {
+        ASSERT_EQ(::write(stopPipe[1], "x", 1), 1);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waitForSocketOrStop(sockets[0], SocketWait::Readable, 100, stopPipe[0]),
+              GetParam().expected);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    for (int fd : {sockets[0], sockets[1], stopPipe[0], stopPipe[1]})
+        ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WaitForSocketOrStop,
+    testing::Values(StopRow{"ReadyAndStopped", true, true, WaitOutcome::Stopped},
+                    StopRow{"Stopped", false, true, WaitOutcome::Stopped},
+                    StopRow{"Ready", true, false, WaitOutcome::Ready},
+                    StopRow{"Neither", false, false, WaitOutcome::TimedOut}),
+    [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+
+TEST(WaitForSocketOrStop, InvalidSocketFailsWithBadDescriptor)
+{
+    setLastError(0);
+    EXPECT_EQ(waitForSocketOrStop(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket),
+              WaitOutcome::Failed);
+    EXPECT_EQ(lastError(), static_cast<std::uint32_t>(EBADF));
 }

@@ -17,11 +17,6 @@ std::string frameOnWire(FrameMode mode, std::string_view media, std::string_view
     return block;
 }
 
-std::string frameOnWire(const DecodedFrame& frame, FrameMode mode)
-{
-    return frameOnWire(mode, frame.media, frame.deviceId, frame.data, frame.command, frame.message);
-}
-
 std::string textOnWire(std::string_view text)
 {
     std::string block(text);

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "framedecoder.h"
-
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace devicetools
 {
+
+// The two delimiter modes as they show on the wire: '[' '=' '-' or the codes 7, 8, 9.
+enum class FrameMode { Demo, Release };
 
 // What the console puts on the wire after a frame or a free text: CR LF and
 // one NUL byte, in the same write.
@@ -23,7 +24,6 @@ inline constexpr std::size_t kMaxTextLength = kSendBufferSize - kWireTrailer.siz
 // CR LF and NUL. Uses a delimiter set of its own: any thread.
 std::string frameOnWire(FrameMode mode, std::string_view media, std::string_view deviceId,
                         std::string_view data, std::string_view command, std::string_view message);
-std::string frameOnWire(const DecodedFrame& frame, FrameMode mode);
 
 // A free text as the console sends it: the text, CR LF and NUL.
 std::string textOnWire(std::string_view text);

@@ -3,7 +3,7 @@
 #include "commandline.h"
 #include "devicesimulator.h"
 #include "simulatorarguments.h"
-#include "socketio.h"
+#include "nettext.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
         std::cerr << "devicesim: " << error << '\n';
         return kExitCannotListen;
     }
-    if (!isLoopback(simulator.address())) {
+    if (!makeEndpoint(simulator.address(), 0).isLoopback()) {
         std::cerr << "devicesim: warning: listening on " << config.listenHost
                   << ", beyond the loopback network: other hosts can reach the simulator\n";
     }

@@ -19,7 +19,8 @@ std::string Responder::answerTo(const DecodedFrame& frame) const
     } else if (echo_) {
         // Composed afresh rather than copied, so the echo is exactly what the
         // console itself would send with these fields in this mode.
-        answer = frameOnWire(frame, frame.mode);
+        answer = frameOnWire(frame.mode, frame.media, frame.deviceId, frame.data, frame.command,
+                             frame.message);
     }
     return faults_.shape(std::move(answer));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wireform.h"
+
 #include "protocol/delimiterset.h"
 
 #include <cstddef>
@@ -9,9 +11,6 @@
 
 namespace devicetools
 {
-
-// The two delimiter modes as they show on the wire: '[' '=' '-' or the codes 7, 8, 9.
-enum class FrameMode { Demo, Release };
 
 // "DEMO" or "RELEASE", the names the console's mode box uses.
 std::string_view modeName(FrameMode mode);

@@ -1,6 +1,6 @@
 #include "simulatorarguments.h"
 
-#include "socketio.h"
+#include "nettext.h"
 
 #include <algorithm>
 

@@ -1,8 +1,7 @@
 #include "framesender.h"
 
 #include "bytetext.h"
-#include "framedecoder.h"
-#include "socketio.h"
+#include "nettext.h"
 #include "wireform.h"
 
 #include "protocol/delimiterset.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commandline.h"
-#include "socketio.h"
+#include "nettext.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,6 @@
 #include "devicesimulator.h"
 
+#include "nettext.h"
 #include "recordsplitter.h"
 #include "socketio.h"
 
@@ -154,11 +155,11 @@ void DeviceSimulator::reapClients(bool all)
 void DeviceSimulator::acceptLoop()
 {
     for (;;) {
-        const WaitResult ready = waitReady(listener_, POLLIN, stop_, kWaitForever);
-        if (ready == WaitResult::Stopped) {
+        const net::WaitOutcome ready = waitReady(listener_, net::SocketWait::Readable, stop_, kWaitForever);
+        if (ready == net::WaitOutcome::Stopped) {
             return;
         }
-        if (ready == WaitResult::Failed) {
+        if (ready == net::WaitOutcome::Failed) {
             log_.write({}, "tcp: waiting for clients failed: " + errorText(errno));
             return;
         }
@@ -209,7 +210,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
                              std::to_string(config_.maxClients) + ")");
     PeerSession session(peerText, sessionSettings_, [this, fd](std::string_view bytes) {
-        return sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
+        return sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs) == 0;
     });
     RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
@@ -223,15 +224,15 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     std::string ending = "closed by the peer";
     while (outcome == PeerSession::Outcome::Continue) {
         const std::uint32_t waitMs = session.msUntilFlood().value_or(kWaitForever);
-        const WaitResult ready = waitReady(fd, POLLIN, stop_, waitMs);
-        if (ready == WaitResult::Stopped) {
+        const net::WaitOutcome ready = waitReady(fd, net::SocketWait::Readable, stop_, waitMs);
+        if (ready == net::WaitOutcome::Stopped) {
             break;
         }
-        if (ready == WaitResult::Failed) {
+        if (ready == net::WaitOutcome::Failed) {
             ending = "closed: waiting failed: " + errorText(errno);
             break;
         }
-        if (ready == WaitResult::Ready) {
+        if (ready == net::WaitOutcome::Ready) {
             ssize_t n;
             do {
                 n = ::recv(fd, buffer.data(), buffer.size(), 0);
@@ -291,7 +292,7 @@ void DeviceSimulator::udpLoop()
     std::uint64_t turn = 0;
     std::vector<char> buffer(kDatagramCapacity);
     const auto sendTo = [this](const net::SocketAddress& to, std::string_view bytes) {
-        return sendBlock(udp_, bytes, &to, stop_, kWriteTimeoutMs);
+        return sendBlock(udp_, bytes, &to, stop_, kWriteTimeoutMs) == 0;
     };
     for (;;) {
         std::uint32_t waitMs = kWaitForever;
@@ -300,15 +301,15 @@ void DeviceSimulator::udpLoop()
                 waitMs = std::min(waitMs, *due);
             }
         }
-        const WaitResult ready = waitReady(udp_, POLLIN, stop_, waitMs);
-        if (ready == WaitResult::Stopped) {
+        const net::WaitOutcome ready = waitReady(udp_, net::SocketWait::Readable, stop_, waitMs);
+        if (ready == net::WaitOutcome::Stopped) {
             return;
         }
-        if (ready == WaitResult::Failed) {
+        if (ready == net::WaitOutcome::Failed) {
             log_.write({}, "udp: waiting failed: " + errorText(errno));
             return;
         }
-        if (ready == WaitResult::Ready) {
+        if (ready == net::WaitOutcome::Ready) {
             net::SocketAddress from;
             socklen_t length = net::SocketAddress::kSize;
             ssize_t n;

@@ -2,7 +2,7 @@
 
 #include "faultmodes.h"
 #include "replyrules.h"
-#include "socketio.h"
+#include "nettext.h"
 
 #include <cstdint>
 #include <optional>
