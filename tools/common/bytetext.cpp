@@ -37,7 +37,10 @@ std::string hexBytes(std::string_view bytes, std::size_t limit)
     return out;
 }
 
-std::string escapedText(std::string_view bytes, bool quote)
+namespace
+{
+
+std::string escaped(std::string_view bytes, bool quote, bool high)
 {
     std::string out;
     out.reserve(bytes.size());
@@ -62,7 +65,7 @@ std::string escapedText(std::string_view bytes, bool quote)
         default:
             break;
         }
-        if (byte < kFirstPrintable || byte == kDelete) {
+        if (byte < kFirstPrintable || byte == kDelete || (high && byte > kDelete)) {
             out += "\\x";
             appendHex(out, byte);
         } else {
@@ -70,6 +73,18 @@ std::string escapedText(std::string_view bytes, bool quote)
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string escapedText(std::string_view bytes, bool quote)
+{
+    return escaped(bytes, quote, false);
+}
+
+std::string escapedAscii(std::string_view bytes, bool quote)
+{
+    return escaped(bytes, quote, true);
 }
 
 } // namespace devicetools

@@ -108,18 +108,18 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
 std::string FrameDecoder::describe(const DecodedFrame& frame)
 {
     std::string out(modeName(frame.mode));
-    out += " media=" + escapedText(frame.media);
-    out += " id=" + escapedText(frame.deviceId);
-    out += " data=\"" + escapedText(frame.data, true) + '"';
-    out += " command=" + escapedText(frame.command);
-    out += " message=\"" + escapedText(frame.message, true) + '"';
+    out += " media=" + escapedAscii(frame.media);
+    out += " id=" + escapedAscii(frame.deviceId);
+    out += " data=\"" + escapedAscii(frame.data, true) + '"';
+    out += " command=" + escapedAscii(frame.command);
+    out += " message=\"" + escapedAscii(frame.message, true) + '"';
     return out;
 }
 
 std::string FrameDecoder::describeRaw(std::string_view record)
 {
     return "- not a frame, " + std::to_string(record.size()) + " bytes: " + hexBytes(record) +
-           " \"" + escapedText(record.substr(0, kHexDumpLimit), true) + '"';
+           " \"" + escapedAscii(record.substr(0, kHexDumpLimit), true) + '"';
 }
 
 } // namespace devicetools

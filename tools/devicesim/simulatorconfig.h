@@ -16,6 +16,10 @@ namespace devicetools
 struct SimulatorConfig {
     static constexpr std::uint32_t kDefaultMaxClients = 8;
     static constexpr std::uint32_t kMaxClientsLimit = 64;
+    static constexpr std::uint32_t kDefaultIdleTimeoutMs = 60000;
+    static constexpr std::uint32_t kMaxIdleTimeoutSeconds = 86400;
+    static constexpr std::uint32_t kDefaultLogRate = 100;
+    static constexpr std::uint32_t kMaxLogRate = 1000000;
 
     // Dotted IPv4 address or host name to listen on.
     std::string listenHost{kDefaultHost};
@@ -29,6 +33,10 @@ struct SimulatorConfig {
     std::uint32_t maxClients = kDefaultMaxClients;
     // Log every answer sent, too.
     bool verbose = false;
+    // A TCP client that sends nothing for this long is closed (0: never).
+    std::uint32_t idleTimeoutMs = kDefaultIdleTimeoutMs;
+    // Records of one peer logged a second; the rest are counted (0: all).
+    std::uint32_t logRate = kDefaultLogRate;
 };
 
 } // namespace devicetools
