@@ -4,6 +4,7 @@
 #include "qtsettingsstore.h"
 
 #include "protocol/delimiterset.h"
+#include "protocol/framedefaults.h"
 #include "protocol/messageviewchannel.h"
 
 #include <QDialog>
@@ -65,9 +66,9 @@ public:
     static constexpr std::string_view kPortKey = "SocketPort";
     static constexpr std::string_view kServerAddressKey = "SocketIp";
     static constexpr std::string_view kAbsentPort = "0";
-    static constexpr std::string_view kFirstPort = "21210";
-    static constexpr std::string_view kDefaultServerAddress = "192.168.0.1";
-    static constexpr std::string_view kLoopbackAddress = "127.0.0.1";
+    static constexpr std::string_view kFirstPort = protocol::kDefaultPortText;
+    static constexpr std::string_view kDefaultServerAddress = protocol::kDefaultServerAddress;
+    static constexpr std::string_view kLoopbackAddress = protocol::kLoopbackAddress;
     static constexpr std::int32_t kDefaultReleaseFlag = 0;
 
     // The port spin's range as (lower, upper): up lowers the port, down raises it.
