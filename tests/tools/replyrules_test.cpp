@@ -17,7 +17,7 @@
 
 using devicetools::DecodedFrame;
 using devicetools::FaultModes;
-using devicetools::FrameMode;
+using protocol::DelimiterMode;
 using devicetools::ReplyRules;
 using devicetools::Responder;
 using namespace std::string_literals;
@@ -25,7 +25,7 @@ using namespace std::string_literals;
 namespace
 {
 
-DecodedFrame frame(FrameMode mode, std::string command, std::string data = "39123439",
+DecodedFrame frame(DelimiterMode mode, std::string command, std::string data = "39123439",
                    std::string message = "Message / Description")
 {
     return DecodedFrame{mode, "B", "A1", std::move(data), std::move(command), std::move(message)};
@@ -86,21 +86,21 @@ void PrintTo(const RenderRow& row, std::ostream* out)
 }
 
 const std::vector<RenderRow> kRenderRows = {
-    {"frame rule, DEMO", frame(FrameMode::Demo, "ENT"),
+    {"frame rule, DEMO", frame(DelimiterMode::Demo, "ENT"),
      "[BA139123439=ACK-Welcome Message / Description\r\n\0"s},
-    {"frame rule, RELEASE: delimiters as codes", frame(FrameMode::Release, "ENT"),
+    {"frame rule, RELEASE: delimiters as codes", frame(DelimiterMode::Release, "ENT"),
      "\x07"
      "BA139123439\x08"
      "ACK\x09"
      "Welcome Message / Description\r\n\0"s},
-    {"delimiters inside a field stay", frame(FrameMode::Release, "ENT", "1=2-3", "[-="),
+    {"delimiters inside a field stay", frame(DelimiterMode::Release, "ENT", "1=2-3", "[-="),
      "\x07"
      "BA11=2-3\x08"
      "ACK\x09"
      "Welcome [-=\r\n\0"s},
-    {"text rule", frame(FrameMode::Release, "ERR"), "Error ERR on A1\r\n\0"s},
-    {"none rule", frame(FrameMode::Demo, "IGN"), ""},
-    {"any other command", frame(FrameMode::Demo, "TIM"), "[BA1=ANY-TIM\r\n\0"s},
+    {"text rule", frame(DelimiterMode::Release, "ERR"), "Error ERR on A1\r\n\0"s},
+    {"none rule", frame(DelimiterMode::Demo, "IGN"), ""},
+    {"any other command", frame(DelimiterMode::Demo, "TIM"), "[BA1=ANY-TIM\r\n\0"s},
 };
 
 class ReplyRulesRender : public testing::TestWithParam<RenderRow>
@@ -112,7 +112,7 @@ TEST_P(ReplyRulesRender, AnswersInTheModeOfTheRequest)
     std::string error;
     const auto rules = ReplyRules::parse(kRules, error);
     ASSERT_TRUE(rules) << error;
-    const ReplyRules::Rule* rule = rules->find(GetParam().received.command);
+    const ReplyRules::Rule* rule = rules->find(GetParam().received.fields.command);
     ASSERT_NE(rule, nullptr);
     EXPECT_EQ(ReplyRules::render(*rule, GetParam().received), GetParam().answer);
 }
@@ -197,14 +197,14 @@ TEST(ResponderAnswer, RuleFirstThenEchoUnlessEchoIsOff)
     const FaultModes faults;
     const Responder echoing(&*rules, true, faults);
     const Responder silent(&*rules, false, faults);
-    const DecodedFrame release = frame(FrameMode::Release, "EXT");
+    const DecodedFrame release = frame(DelimiterMode::Release, "EXT");
     EXPECT_EQ(echoing.answerTo(release), "\x07"
                                          "BA139123439\x08"
                                          "EXT\x09"
                                          "Message / Description\r\n\0"s);
     EXPECT_EQ(silent.answerTo(release), "");
-    EXPECT_EQ(echoing.answerTo(frame(FrameMode::Demo, "IGN")), "");
-    EXPECT_EQ(silent.answerTo(frame(FrameMode::Demo, "ERR")), "e\r\n\0"s);
+    EXPECT_EQ(echoing.answerTo(frame(DelimiterMode::Demo, "IGN")), "");
+    EXPECT_EQ(silent.answerTo(frame(DelimiterMode::Demo, "ERR")), "e\r\n\0"s);
 }
 
 } // namespace

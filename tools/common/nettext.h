@@ -9,10 +9,6 @@
 namespace devicetools
 {
 
-// Where the tools meet by default: the simulator listens there, the sender
-// sends there, and the console is pointed there to try it without a device.
-inline constexpr std::string_view kDefaultHost = "127.0.0.1";
-inline constexpr std::uint16_t kDefaultPort = 21210;
 inline constexpr std::uint32_t kMaxPort = 65535;
 
 // "a.b.c.d:port" of an endpoint.

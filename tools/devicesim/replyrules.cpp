@@ -3,7 +3,6 @@
 #include "bytetext.h"
 #include "nettext.h"
 #include "simulatorlog.h"
-#include "wireform.h"
 
 #include "protocol/delimiterset.h"
 
@@ -34,23 +33,23 @@ constexpr std::size_t kReadChunk = 4096;
 
 struct Placeholder {
     std::string_view name;
-    std::string DecodedFrame::*field;
+    std::string protocol::FrameFields::*field;
     std::size_t widest; // the longest field a well-formed frame brings
 };
 
 const std::array<Placeholder, 5> kPlaceholders{{
-    {"{media}", &DecodedFrame::media, Delimiters::kMediaWidth},
-    {"{id}", &DecodedFrame::deviceId, Delimiters::kDeviceIdWidth},
-    {"{data}", &DecodedFrame::data, Delimiters::kDataMaxLength},
-    {"{command}", &DecodedFrame::command, Delimiters::kCommandWidth},
-    {"{message}", &DecodedFrame::message, Delimiters::kMessageMaxLength},
+    {"{media}", &protocol::FrameFields::media, protocol::kMediaWidth},
+    {"{id}", &protocol::FrameFields::deviceId, protocol::kDeviceIdWidth},
+    {"{data}", &protocol::FrameFields::data, protocol::kDataMaxLength},
+    {"{command}", &protocol::FrameFields::command, protocol::kCommandWidth},
+    {"{message}", &protocol::FrameFields::message, protocol::kMessageMaxLength},
 }};
 
 // The most bytes a checked template can give once its placeholders are
 // filled, the line end included.
 std::size_t widestAnswer(std::string_view templateText)
 {
-    std::size_t size = kWireTrailer.size();
+    std::size_t size = protocol::kLineEnd.size();
     std::size_t i = 0;
     while (i < templateText.size()) {
         std::size_t step = 1;
@@ -94,7 +93,7 @@ bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& 
         for (const Placeholder& p : kPlaceholders) {
             if (piece.substr(i, p.name.size()) == p.name) {
                 if (frame != nullptr) {
-                    out += frame->*p.field;
+                    out += frame->fields.*p.field;
                 }
                 i += p.name.size();
                 known = true;
@@ -135,7 +134,7 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const DecodedFrame* frame, FrameMode mode,
+bool renderFrame(std::string_view templateText, const DecodedFrame* frame, protocol::DelimiterMode mode,
                  std::string& out, std::string& error)
 {
     std::array<std::size_t, 3> at{};
@@ -143,7 +142,7 @@ bool renderFrame(std::string_view templateText, const DecodedFrame* frame, Frame
         error = "a frame needs '[' '=' '-' in this order";
         return false;
     }
-    const bool release = mode == FrameMode::Release;
+    const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
         static_cast<char>(release ? Delimiters::kStartCode : Delimiters::kStartDisplay),
         static_cast<char>(release ? Delimiters::kEqualCode : Delimiters::kEqualDisplay),
@@ -254,7 +253,7 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         Rule rule;
         rule.line = lineNumber;
         rule.command = std::string(trimmed(line.substr(0, arrow)));
-        if (rule.command != kAnyCommand && rule.command.size() != Delimiters::kCommandWidth) {
+        if (rule.command != kAnyCommand && rule.command.size() != protocol::kCommandWidth) {
             return fail("the command must have 3 characters, or be *: \"" + rule.command + '"');
         }
         const bool duplicate =
@@ -273,7 +272,7 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            if (!renderFrame(templateText, nullptr, FrameMode::Demo, checked, error)) {
+            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked, error)) {
                 return fail(error);
             }
         } else if (word == kTextWord) {
@@ -348,7 +347,7 @@ std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
         renderFrame(rule.templateText, &frame, frame.mode, out, error);
         break;
     }
-    out += kWireTrailer;
+    out += protocol::kLineEnd;
     return out;
 }
 

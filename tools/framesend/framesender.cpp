@@ -2,20 +2,19 @@
 
 #include "bytetext.h"
 #include "nettext.h"
-#include "wireform.h"
 
 #include "protocol/delimiterset.h"
 #include "protocol/framecheck.h"
 #include "protocol/messageviewchannel.h"
 #include "socket/lasterror.h"
-#include "socket/socketchannel.h"
+#include "socket/socketwait.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 namespace devicetools
@@ -24,50 +23,9 @@ namespace devicetools
 namespace
 {
 
-constexpr std::uint32_t kMinPort = 1;
-
-constexpr std::string_view kUsage = R"(Usage: framesend [options]
-
-Sends one command frame or one free text to a device exactly as the console
-does (followed by CR LF and NUL, in one write), then prints every block that
-comes back within the time limit after the console's frame check: the text
-the console would show, or "Error received data !". Nothing else is printed
-unless --hex is given.
-
-Exit status: 0 when an answer passed the frame check, 1 when no answer came
-or none passed, 2 on a usage or connection error.
-
-Where to:
-  --host HOST       device address or host name (default 127.0.0.1)
-  --port PORT       device port, 1 to 65535 (default 21210)
-  --tcp             send over TCP (the default)
-  --udp             send over UDP
-
-What (a frame by default, with the fields the console opens with):
-  --media TEXT      media; its first character counts (default B)
-  --id TEXT         device id; its first two characters count (default A1)
-  --data TEXT       data, at most 36 characters (default 39123439)
-  --command TEXT    command; its first three characters count (default ENT)
-  --message TEXT    message, at most 120 characters
-                    (default "Message / Description")
-  --release         RELEASE mode: the frame's delimiters go out as the codes
-                    7, 8, 9, and answers are checked for those codes
-  --text TEXT       send this free text instead of a frame (1 to 2045
-                    characters)
-
-How:
-  --timeout MS      how long to wait for answers, 1 to 600000 ms (default
-                    2000); once an answer has passed the check, only until
-                    the line has been quiet for 100 ms
-  --hex             also show each block's raw bytes in hex
-  --help            show this text
-
-Examples:
-  framesend                          # the console's default frame, TCP, 127.0.0.1:21210
-  framesend --udp --release --command EXT --data 4711
-  framesend --command "IGN  -  Ignore" --message "" && echo "device answered"
-  framesend --text "hello" --timeout 500 --hex
-)";
+// The one text that resolves to the address that also stands for "nothing
+// resolved".
+constexpr std::string_view kBroadcastText = "255.255.255.255";
 
 // The console shows a block up to its first NUL.
 std::string_view shownText(const std::uint8_t* block, std::uint32_t length)
@@ -89,165 +47,129 @@ std::string outputLine(std::string_view shown)
     return escapedText(shown);
 }
 
+// Milliseconds from now to the deadline, 0 once it has passed.
+std::uint32_t msLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+}
+
+std::string lastErrorText()
+{
+    return errorText(static_cast<int>(net::lastError()));
+}
+
 } // namespace
 
-ParseResult parseSenderArguments(CommandLine& line, SenderOptions& options, std::string& error)
+FrameSender::FrameSender(SenderOptions options)
+    : options_(std::move(options)),
+      where_(escapedText(options_.host) + " port " + options_.port +
+             (options_.udp ? " over UDP" : " over TCP"))
 {
-    std::string value;
-    while (!line.atEnd()) {
-        const std::string option(line.nextOption());
-        bool ok = true;
-        if (option == "--help") {
-            return ParseResult::Help;
-        } else if (option == "--host") {
-            ok = line.value(options.host, error);
-        } else if (option == "--port") {
-            std::uint32_t port = 0;
-            ok = line.value(options.port, error);
-            if (ok && !CommandLine::parseNumber(options.port, kMinPort, kMaxPort, port)) {
-                error = "--port takes a number from 1 to 65535, not \"" + options.port + '"';
-                ok = false;
-            }
-        } else if (option == "--udp") {
-            options.udp = true;
-            ok = line.noValue(error);
-        } else if (option == "--tcp") {
-            options.udp = false;
-            ok = line.noValue(error);
-        } else if (option == "--release") {
-            options.release = true;
-            ok = line.noValue(error);
-        } else if (option == "--media") {
-            ok = line.value(options.media, error);
-        } else if (option == "--id") {
-            ok = line.value(options.deviceId, error);
-        } else if (option == "--data") {
-            ok = line.value(options.data, error);
-        } else if (option == "--command") {
-            ok = line.value(options.command, error);
-        } else if (option == "--message") {
-            ok = line.value(options.message, error);
-        } else if (option == "--text") {
-            ok = line.value(value, error);
-            options.text = value;
-        } else if (option == "--timeout") {
-            ok = line.value(value, error);
-            if (ok && !CommandLine::parseNumber(value, 1, SenderOptions::kMaxTimeoutMs,
-                                                options.timeoutMs)) {
-                error = "--timeout takes milliseconds from 1 to " +
-                        std::to_string(SenderOptions::kMaxTimeoutMs) + ", not \"" + value + '"';
-                ok = false;
-            }
-        } else if (option == "--hex") {
-            options.hex = true;
-            ok = line.noValue(error);
-        } else {
-            error = "unknown option \"" + option + '"';
-            ok = false;
-        }
-        if (!ok) {
-            return ParseResult::UsageError;
-        }
-    }
-    std::string block;
-    if (!FrameSender::buildBlock(options, block, error)) {
-        return ParseResult::UsageError;
-    }
-    return ParseResult::Run;
-}
-
-std::string_view senderUsage()
-{
-    return kUsage;
-}
-
-FrameSender::FrameSender(SenderOptions options) : options_(std::move(options)) {}
-
-bool FrameSender::buildBlock(const SenderOptions& options, std::string& block, std::string& error)
-{
-    using Delimiters = protocol::DelimiterSet;
-    if (options.text) {
-        // The console sends nothing for an empty text.
-        if (options.text->empty() || options.text->size() > kMaxTextLength) {
-            error = "the text must have 1 to " + std::to_string(kMaxTextLength) + " characters";
-            return false;
-        }
-        block = textOnWire(*options.text);
-        return true;
-    }
-    const std::string_view missing =
-        protocol::validateFrameFields(options.media, options.deviceId, options.command);
-    if (!missing.empty()) {
-        error = std::string(missing);
-        return false;
-    }
-    // The console's edits hold at most this much; longer texts would make a
-    // frame no device reads.
-    if (options.data.size() > Delimiters::kDataMaxLength) {
-        error = "the data may have at most " + std::to_string(Delimiters::kDataMaxLength) +
-                " characters";
-        return false;
-    }
-    if (options.message.size() > Delimiters::kMessageMaxLength) {
-        error = "the message may have at most " + std::to_string(Delimiters::kMessageMaxLength) +
-                " characters";
-        return false;
-    }
-    block = frameOnWire(options.release ? FrameMode::Release : FrameMode::Demo, options.media,
-                        options.deviceId, options.data, options.command, options.message);
-    return true;
 }
 
 int FrameSender::run(std::ostream& out, std::ostream& err)
 {
-    using Clock = std::chrono::steady_clock;
-    const std::string where =
-        options_.host + " port " + options_.port + (options_.udp ? " over UDP" : " over TCP");
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
     std::string block;
     std::string error;
     if (!buildBlock(options_, block, error)) {
         err << "framesend: " << error << '\n';
         return kUsageOrConnectionError;
     }
+    for (const std::string& warning : fieldWarnings(options_)) {
+        err << "framesend: warning: " << warning << '\n';
+    }
     net::SocketChannel channel;
-    if (!channel.openClient(options_.host.c_str(), options_.port.c_str(), AF_INET,
-                            options_.udp ? SOCK_DGRAM : SOCK_STREAM)) {
-        err << "framesend: cannot connect to " << where << ": "
-            << errorText(static_cast<int>(net::lastError())) << '\n';
+    if (!connect(channel, deadline, err)) {
         return kUsageOrConnectionError;
     }
-    // One write, as the console makes it; bounded, as a script must not hang.
+    // One write, as the console makes it; bounded by what is left of the run.
     const std::int32_t written = channel.writeBlock(
-        block.data(), static_cast<std::uint32_t>(block.size()), options_.timeoutMs);
+        block.data(), static_cast<std::uint32_t>(block.size()), std::max(msLeft(deadline), 1u));
     if (written != static_cast<std::int32_t>(block.size())) {
-        err << "framesend: cannot send to " << where << '\n';
+        err << "framesend: cannot send to " << where_ << ": "
+            << (written == 0 ? std::string("timed out") : lastErrorText()) << '\n';
         return kUsageOrConnectionError;
     }
+    return readAnswers(channel, deadline, out, err);
+}
 
+bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadline,
+                          std::ostream& err) const
+{
+    // The socket layer stores a host that does not resolve as the broadcast
+    // address and leaves it to the connect, whose error would mislead.
+    const std::uint32_t address =
+        options_.host.empty() ? net::kAddressNone : net::resolveHost(options_.host.c_str());
+    if (address == net::kAddressNone && options_.host != kBroadcastText) {
+        err << "framesend: cannot resolve host \"" << escapedText(options_.host, true)
+            << "\" (an IPv4 address or a host name with an IPv4 address)\n";
+        return false;
+    }
+    net::SocketAddress server;
+    server.buildFromText(options_.host.c_str(), options_.port.c_str(), AF_INET);
+    const int socket = ::socket(AF_INET, (options_.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        err << "framesend: cannot make a socket: " << errorText(errno) << '\n';
+        return false;
+    }
+    // Bound as the console binds its client socket.
+    net::SocketAddress local;
+    local.buildFromText(nullptr, "0", AF_INET);
+    const net::SocketAddress bindTo = net::SocketChannel::clientBindAddress(local, server);
+    const bool bound = ::bind(socket, bindTo.asSockaddr(), net::SocketAddress::kSize) == 0;
+    if (!bound) {
+        net::setLastErrorFromErrno();
+    }
+    // The connect gets what is left of the run's time, not a bound of its own.
+    if (!bound || !net::connectWithin(socket, server, msLeft(deadline)) ||
+        !channel.adoptSocket(socket)) {
+        const bool timedOut = net::lastError() == ETIMEDOUT;
+        err << "framesend: " << (timedOut ? "timed out connecting to " : "cannot connect to ")
+            << where_;
+        if (!timedOut) {
+            err << ": " << lastErrorText();
+        }
+        err << '\n';
+        ::close(socket);
+        return false;
+    }
+    return true;
+}
+
+int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point deadline,
+                             std::ostream& out, std::ostream& err) const
+{
     protocol::DelimiterSet delimiters;
-    delimiters.setModeFlag(options_.release ? 1 : 0);
+    delimiters.setModeFlag(options_.mode == protocol::DelimiterMode::Release ? 1 : 0);
     protocol::FrameCheck check(delimiters);
     std::array<std::uint8_t, net::SocketChannel::kDataCapacity> area{};
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
     Clock::time_point end = deadline;
     bool passed = false;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        // The socket layer keeps errno of a failed read; it tells a refused
-        // UDP port from a closed connection.
-        errno = 0;
-        const std::int32_t n =
-            channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()),
-                              static_cast<std::uint32_t>(left.count()));
+    while (msLeft(end) > 0) {
+        // Cleared first: an orderly close sets no code of its own.
+        net::setLastError(0);
+        const std::int32_t n = channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()),
+                                                 msLeft(end));
         if (n == 0) {
             continue;
         }
         if (n < 0) {
-            if (errno == ECONNREFUSED) {
-                err << "framesend: nothing answers at " << where << " (connection refused)\n";
+            const auto code = static_cast<int>(net::lastError());
+            if (!passed) {
+                // Whether a reset or a close comes first, and whether it is
+                // seen by the read or as a refused port, depends on timing:
+                // before an answer passed, every end is a connection error.
+                err << "framesend: " << where_
+                    << (code == ECONNREFUSED ? ": nothing answers (connection refused)"
+                                             : ": the connection ended before an answer "
+                                               "passed the check (" +
+                                                   (code == 0 ? std::string("closed by the peer")
+                                                              : errorText(code)) +
+                                                   ")")
+                    << '\n';
                 return kUsageOrConnectionError;
             }
             const std::string_view dropped =
