@@ -4,12 +4,18 @@
 #include "responder.h"
 #include "rowname.h"
 
+#include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 #include "protocol/framecheck.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -29,6 +35,15 @@ DecodedFrame frame(DelimiterMode mode, std::string command, std::string data = "
                    std::string message = "Message / Description")
 {
     return DecodedFrame{mode, "B", "A1", std::move(data), std::move(command), std::move(message)};
+}
+
+std::string repeated(std::string_view piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += piece;
+    }
+    return out;
 }
 
 struct FaultRow {
@@ -53,6 +68,9 @@ const std::vector<FaultRow> kFaultRows = {
     {"none with a template", "IGN => none x", "nothing may follow none"},
     {"second rule for a command, line counted", "# rules\n\nENT => none\nENT => none",
      "line 4: a second rule for ENT"},
+    // 546 messages of up to 120 characters: more than one datagram takes.
+    {"answer beyond one UDP datagram", "ENT => text " + repeated("{message}", 546),
+     "line 1: the answer can reach 65,523 bytes, more than one UDP datagram takes"},
 };
 
 class ReplyRulesFault : public testing::TestWithParam<FaultRow>
@@ -137,6 +155,92 @@ TEST(ReplyRulesFile, LoadsAFileAndNamesAMissingOne)
     EXPECT_FALSE(ReplyRules::load(path, error));
     EXPECT_NE(error.find(path), std::string::npos);
 }
+
+TEST(ReplyRulesSize, AnAnswerThatFillsOneDatagramIsTheLimit)
+{
+    const std::size_t text = ReplyRules::kMaxAnswerSize - protocol::kLineEnd.size();
+    std::string error;
+    const auto rules = ReplyRules::parse("ENT => text " + std::string(text, 'x'), error);
+    ASSERT_TRUE(rules) << error;
+    EXPECT_EQ(ReplyRules::render(rules->rules().front(), frame(DelimiterMode::Demo, "ENT")).size(),
+              ReplyRules::kMaxAnswerSize);
+    EXPECT_FALSE(ReplyRules::parse("ENT => text " + std::string(text + 1, 'x'), error));
+}
+
+// Files that are no rule file: each refused at once, with the reason, and
+// never read beyond the size limit.
+enum class Unusable { Missing, Directory, Fifo, Device, Oversized };
+
+struct FileRow {
+    const char* name;
+    Unusable kind;
+    std::string errorPart;
+};
+
+void PrintTo(const FileRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ReplyRulesUnusableFile : public testing::TestWithParam<FileRow>
+{
+protected:
+    void SetUp() override
+    {
+        std::string pattern = testing::TempDir() + "rulesXXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // The path to load for the row's kind.
+    std::string make(Unusable kind)
+    {
+        const std::string path = folder_ + "/rules";
+        switch (kind) {
+        case Unusable::Missing:
+            break;
+        case Unusable::Directory:
+            std::filesystem::create_directory(path);
+            break;
+        case Unusable::Fifo:
+            EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            break;
+        case Unusable::Device:
+            return "/dev/zero";
+        case Unusable::Oversized: {
+            // Comments only: the size alone refuses it.
+            std::ofstream file(path, std::ios::binary);
+            file << '#' << std::string(64 * 1024, 'x') << '\n';
+            break;
+        }
+        }
+        return path;
+    }
+
+    std::string folder_;
+};
+
+TEST_P(ReplyRulesUnusableFile, IsRefusedAtOnceWithTheReason)
+{
+    const std::string path = make(GetParam().kind);
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReplyRules::load(path, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_NE(error.find("cannot read the rule file " + path + ": " + GetParam().errorPart),
+              std::string::npos)
+        << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReplyRulesUnusableFile,
+    testing::Values(FileRow{"missing", Unusable::Missing, "No such file or directory"},
+                    FileRow{"directory", Unusable::Directory, "it is a directory"},
+                    FileRow{"FIFO without a writer", Unusable::Fifo, "it is a FIFO"},
+                    FileRow{"endless device", Unusable::Device, "it is a device"},
+                    FileRow{"one byte too many", Unusable::Oversized, "it has more than 65,536 bytes"}),
+    rowName<FileRow>);
 
 TEST(ReplyRulesFile, TheShippedExampleLoads)
 {

@@ -213,8 +213,8 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
     }
     ::close(fd);
     if (ok && text.size() > kMaxRuleFileSize) {
-        error = "a rule file may have at most " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
-                " bytes";
+        error = "it has more than " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                " bytes, the most a rule file may have";
         ok = false;
     }
     return ok;
