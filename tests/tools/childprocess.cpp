@@ -138,6 +138,14 @@ void ChildProcess::signal(int number)
     }
 }
 
+void ChildProcess::closeStalledOutput()
+{
+    if (stalled_ >= 0) {
+        ::close(stalled_);
+        stalled_ = -1;
+    }
+}
+
 ProcessResult runProcess(const std::string& path, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds limit)
 {

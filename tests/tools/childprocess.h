@@ -30,6 +30,9 @@ public:
     // The exit code, or -1 when the child did not end in time or was killed.
     int wait(std::chrono::milliseconds limit);
     void signal(int number);
+    // With StalledOutput: closes the unread pipe's read end, as a reader that
+    // has gone.
+    void closeStalledOutput();
     const std::string& output() const { return output_; }
 
 private:

@@ -74,9 +74,15 @@ TEST(Programs, HelpAndUsageErrors)
         EXPECT_EQ(help.code, 0);
         EXPECT_NE(help.output.find("Usage: "), std::string::npos);
         EXPECT_NE(help.output.find("Examples:"), std::string::npos);
+        EXPECT_NE(help.output.find("Exit status"), std::string::npos);
         const ProcessResult wrong = runProcess(program, {"--bogus"}, kDeadline);
         EXPECT_EQ(wrong.code, 2);
         EXPECT_NE(wrong.output.find("unknown option"), std::string::npos) << wrong.output;
+        // A terminal's clear-screen sequence in an argument comes back escaped.
+        const ProcessResult control = runProcess(program, {"--x\x1b[2J"}, kDeadline);
+        EXPECT_EQ(control.code, 2);
+        EXPECT_NE(control.output.find("\"--x\\x1b[2J\""), std::string::npos) << control.output;
+        EXPECT_EQ(control.output.find('\x1b'), std::string::npos);
     }
 }
 
@@ -119,9 +125,14 @@ TEST(Programs, SenderExitCodesAgainstTheSimulator)
 }
 
 // devicesim | sleep 600 with a client sending records fast: the pipe fills
-// and is never read, and yet both transports go on answering and SIGTERM ends
-// the simulator with status 0 (its own bound is a second; the test allows more).
-TEST(Programs, SimulatorServesAndStopsWhileItsOutputIsNeverRead)
+// and is never read (or its reader goes), and yet both transports go on
+// answering and SIGTERM ends the simulator with status 0 (its own bound is a
+// second; the test allows more).
+class ProgramsStalledOutput : public testing::TestWithParam<bool>
+{
+};
+
+TEST_P(ProgramsStalledOutput, SimulatorServesAndStopsWhateverItsOutputDoes)
 {
     // A port that was free a moment ago; the output that would name a port of
     // the simulator's choosing is never read here.
@@ -138,6 +149,9 @@ TEST(Programs, SimulatorServesAndStopsWhileItsOutputIsNeverRead)
         }
     }
     ASSERT_GE(flooder, 0) << simulator.output();
+    if (GetParam()) {
+        simulator.closeStalledOutput();
+    }
     // About 2 MB of log for 40,000 records, far beyond any pipe's buffer.
     std::string records;
     for (int i = 0; i < 1000; ++i) {
@@ -156,6 +170,11 @@ TEST(Programs, SimulatorServesAndStopsWhileItsOutputIsNeverRead)
     EXPECT_EQ(simulator.wait(kDeadline), 0) << simulator.output();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, ProgramsStalledOutput, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ReaderGone" : "NeverRead";
+                         });
 
 // Out of descriptors (a limit of 32 leaves room for about 20 clients, fewer
 // when the test inherits descriptors): the failed accepts are logged once, the

@@ -53,6 +53,10 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of the output that goes away (Ctrl+C ends a whole pipeline)
+    // only ends the output: the sockets send with MSG_NOSIGNAL, and the log
+    // sees EPIPE and writes no more.
+    ::signal(SIGPIPE, SIG_IGN);
 
     // The log thread and every serving thread write through the log's queue;
     // only the log thread waits for the output, and the stop below never
