@@ -22,7 +22,7 @@ static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(SocketAddress, address
 
 namespace
 {
-constexpr std::size_t kEndpointBytes = 8;          // family, port and address
+constexpr std::size_t kEndpointBytes = 8;           // family, port and address
 constexpr std::uint32_t kLoopbackNet = 0x7F000000u; // 127.0.0.0/8, host order
 constexpr std::uint32_t kLoopbackMask = 0xFF000000u;
 } // namespace

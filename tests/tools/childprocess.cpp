@@ -29,8 +29,8 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output == Output::StalledOutput ? stalled[1] : ends[1],
-                                     STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(
+        &actions, output == Output::StalledOutput ? stalled[1] : ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));

@@ -11,8 +11,8 @@
 
 using devicetools::DecodedFrame;
 using devicetools::FrameDecoder;
-using protocol::DelimiterMode;
 using devicetools::RecordSplitter;
+using protocol::DelimiterMode;
 using namespace std::string_literals;
 
 namespace

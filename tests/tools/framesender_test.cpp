@@ -80,7 +80,8 @@ TEST_P(SenderAgainstSimulator, GetsTheEchoThroughTheCheck)
     ASSERT_TRUE(device.started()) << device.startError();
     SenderOptions options = towards(device);
     options.udp = GetParam().udp;
-    options.mode = GetParam().release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo;
+    options.mode =
+        GetParam().release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo;
     const Outcome outcome = send(options);
     EXPECT_EQ(outcome.code, FrameSender::kAnswerPassed) << outcome.err;
     EXPECT_EQ(outcome.out, kShown);

@@ -182,8 +182,8 @@ INSTANTIATE_TEST_SUITE_P(Readers, ProgramsStalledOutput, testing::Values(false, 
 // logged too.
 TEST(Programs, SimulatorLogsRunningOutOfDescriptorsOnce)
 {
-    ChildProcess simulator("/bin/sh", {"-c", "ulimit -n 32 && exec \"$0\" --port 0 --max-clients 64",
-                                       kSimulator});
+    ChildProcess simulator(
+        "/bin/sh", {"-c", "ulimit -n 32 && exec \"$0\" --port 0 --max-clients 64", kSimulator});
     ASSERT_TRUE(simulator.started());
     const std::string port = announcedPort(simulator);
     ASSERT_FALSE(port.empty()) << simulator.output();
@@ -194,7 +194,8 @@ TEST(Programs, SimulatorLogsRunningOutOfDescriptorsOnce)
         ASSERT_GE(fd, 0);
         clients.push_back(fd);
     }
-    EXPECT_TRUE(simulator.waitForLine("tcp: cannot accept a client: Too many open files", kDeadline))
+    EXPECT_TRUE(
+        simulator.waitForLine("tcp: cannot accept a client: Too many open files", kDeadline))
         << simulator.output();
     for (const int fd : clients) {
         ::close(fd);

@@ -23,9 +23,9 @@
 
 using devicetools::DecodedFrame;
 using devicetools::FaultModes;
-using protocol::DelimiterMode;
 using devicetools::ReplyRules;
 using devicetools::Responder;
+using protocol::DelimiterMode;
 using namespace std::string_literals;
 
 namespace
@@ -239,7 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FileRow{"directory", Unusable::Directory, "it is a directory"},
                     FileRow{"FIFO without a writer", Unusable::Fifo, "it is a FIFO"},
                     FileRow{"endless device", Unusable::Device, "it is a device"},
-                    FileRow{"one byte too many", Unusable::Oversized, "it has more than 65,536 bytes"}),
+                    FileRow{"one byte too many", Unusable::Oversized,
+                            "it has more than 65,536 bytes"}),
     rowName<FileRow>);
 
 TEST(ReplyRulesFile, TheShippedExampleLoads)

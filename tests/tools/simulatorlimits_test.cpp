@@ -116,12 +116,13 @@ TEST_P(SimulatorIdleClient, IsClosedAfterTheIdleTimeAndFreesItsSlot)
     EXPECT_TRUE(device.waitForLine("refused: all 1 client slots busy", kDeadline));
 
     EXPECT_TRUE(holder.waitForClose(kDeadline));
-    EXPECT_TRUE(device.waitForLine("closed: nothing received for 300 ms (idle time-out)", kDeadline));
+    EXPECT_TRUE(
+        device.waitForLine("closed: nothing received for 300 ms (idle time-out)", kDeadline));
     ConsoleClient next(false);
     ASSERT_TRUE(next.connect(device.portText(), false));
     ASSERT_TRUE(next.sendDefaultFrame());
-    EXPECT_TRUE(next.view().waitForTextEqual("[BA139123439=ENT-Message / Description\r\n",
-                                             kDeadline))
+    EXPECT_TRUE(
+        next.view().waitForTextEqual("[BA139123439=ENT-Message / Description\r\n", kDeadline))
         << next.view().text();
 }
 

@@ -18,28 +18,6 @@ void appendHex(std::string& out, std::uint8_t byte)
     out += kHexDigits[byte & 0x0f];
 }
 
-} // namespace
-
-std::string hexBytes(std::string_view bytes, std::size_t limit)
-{
-    std::string out;
-    const std::size_t shown = bytes.size() < limit ? bytes.size() : limit;
-    out.reserve(shown * 3 + 4);
-    for (std::size_t i = 0; i < shown; ++i) {
-        if (i != 0) {
-            out += ' ';
-        }
-        appendHex(out, static_cast<std::uint8_t>(bytes[i]));
-    }
-    if (shown < bytes.size()) {
-        out += " ...";
-    }
-    return out;
-}
-
-namespace
-{
-
 std::string escaped(std::string_view bytes, bool quote, bool high)
 {
     std::string out;
@@ -76,6 +54,23 @@ std::string escaped(std::string_view bytes, bool quote, bool high)
 }
 
 } // namespace
+
+std::string hexBytes(std::string_view bytes, std::size_t limit)
+{
+    std::string out;
+    const std::size_t shown = bytes.size() < limit ? bytes.size() : limit;
+    out.reserve(shown * 3 + 4);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i != 0) {
+            out += ' ';
+        }
+        appendHex(out, static_cast<std::uint8_t>(bytes[i]));
+    }
+    if (shown < bytes.size()) {
+        out += " ...";
+    }
+    return out;
+}
 
 std::string escapedText(std::string_view bytes, bool quote)
 {

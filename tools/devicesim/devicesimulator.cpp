@@ -157,7 +157,8 @@ void DeviceSimulator::reapClients(bool all)
 void DeviceSimulator::acceptLoop()
 {
     for (;;) {
-        const net::WaitOutcome ready = waitReady(listener_, net::SocketWait::Readable, stop_, kWaitForever);
+        const net::WaitOutcome ready =
+            waitReady(listener_, net::SocketWait::Readable, stop_, kWaitForever);
         if (ready == net::WaitOutcome::Stopped) {
             return;
         }
@@ -190,8 +191,8 @@ void DeviceSimulator::acceptLoop()
         const std::string peerText = std::string(kTcp) + endpointText(peer);
         reapClients(false);
         if (clients_.size() >= config_.maxClients) {
-            log_.write(peerText, "refused: all " + std::to_string(config_.maxClients) +
-                                     " client slots busy");
+            log_.write(peerText,
+                       "refused: all " + std::to_string(config_.maxClients) + " client slots busy");
             closeQuietly(fd);
             continue;
         }
@@ -292,9 +293,9 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     } else if (outcome == PeerSession::Outcome::Close) {
         ending = "fault: closed after " + std::to_string(session.frames()) + " frames";
     } else if (outcome == PeerSession::Outcome::Failed) {
-        ending = "closed: sending failed: " +
-                 (sendFailure == ETIMEDOUT ? std::string("the peer takes no more bytes")
-                                           : errorText(sendFailure));
+        ending = "closed: sending failed: " + (sendFailure == ETIMEDOUT
+                                                   ? std::string("the peer takes no more bytes")
+                                                   : errorText(sendFailure));
     }
     if (outcome == PeerSession::Outcome::Close) {
         closeGracefully(fd);

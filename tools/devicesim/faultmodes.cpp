@@ -23,9 +23,9 @@ std::string FaultModes::shape(std::string answer) const
         answer = std::string(kMalformedBlock);
     }
     if (nulInside) {
-        const bool trailer =
-            answer.size() >= protocol::kLineEnd.size() &&
-            std::string_view(answer).substr(answer.size() - protocol::kLineEnd.size()) == protocol::kLineEnd;
+        const bool trailer = answer.size() >= protocol::kLineEnd.size() &&
+                             std::string_view(answer).substr(
+                                 answer.size() - protocol::kLineEnd.size()) == protocol::kLineEnd;
         const std::size_t body = answer.size() - (trailer ? protocol::kLineEnd.size() : 0);
         answer.insert(body / 2, 1, '\0');
     }

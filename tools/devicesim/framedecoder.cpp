@@ -53,7 +53,8 @@ std::uint8_t at(std::string_view record, std::size_t i)
 
 std::string_view modeName(protocol::DelimiterMode mode)
 {
-    return mode == protocol::DelimiterMode::Release ? Delimiters::kReleaseModeText : Delimiters::kDemoModeText;
+    return mode == protocol::DelimiterMode::Release ? Delimiters::kReleaseModeText
+                                                    : Delimiters::kDemoModeText;
 }
 
 std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)

@@ -27,7 +27,7 @@ class FrameDecoder
 public:
     static constexpr std::size_t kMinFrameLength =
         3 + protocol::kMediaWidth + protocol::kDeviceIdWidth + protocol::kCommandWidth; // 9
-    static constexpr std::size_t kMaxFrameLength = protocol::kFrameMaxLength;          // 165
+    static constexpr std::size_t kMaxFrameLength = protocol::kFrameMaxLength;           // 165
 
     // The frame in `record`, or nothing when the record is not a well-formed
     // frame. Well-formed: the start delimiter of one mode first, media (1),

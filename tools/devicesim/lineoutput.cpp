@@ -19,7 +19,8 @@ LineOutput::LineOutput(int fd) : fd_(fd)
     // open file description of its own, which may be non-blocking without
     // changing the one the shell shares. A regular file is left alone: a new
     // description would have an offset of its own.
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
         const std::string path = "/proc/self/fd/" + std::to_string(fd);
         ownFd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -4,8 +4,8 @@
 #include "commandline.h"
 #include "devicesimulator.h"
 #include "lineoutput.h"
-#include "simulatorarguments.h"
 #include "nettext.h"
+#include "simulatorarguments.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -49,7 +49,7 @@ public:
         const FaultModes& faults;
         SimulatorLog& log;
         const StopSignal& stop;
-        bool verbose = false; // log every answer sent
+        bool verbose = false;      // log every answer sent
         std::uint32_t logRate = 0; // records logged a second; 0: no limit
     };
 

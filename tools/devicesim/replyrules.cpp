@@ -134,8 +134,8 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const DecodedFrame* frame, protocol::DelimiterMode mode,
-                 std::string& out, std::string& error)
+bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
+                 protocol::DelimiterMode mode, std::string& out, std::string& error)
 {
     std::array<std::size_t, 3> at{};
     if (!findDelimiters(templateText, at)) {
@@ -187,7 +187,8 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
         error = errorText(errno);
         return false;
     }
-    struct stat info {};
+    struct stat info {
+    };
     bool ok = ::fstat(fd, &info) == 0;
     if (!ok) {
         error = errorText(errno);
@@ -272,7 +273,8 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked, error)) {
+            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked,
+                             error)) {
                 return fail(error);
             }
         } else if (word == kTextWord) {

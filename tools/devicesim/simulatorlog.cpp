@@ -110,8 +110,7 @@ void SimulatorLog::run()
             sink_(line);
         }
         if (lost != 0) {
-            sink_(timeText() + ' ' + groupedCount(lost) +
-                  (lost == 1 ? " log line" : " log lines") +
+            sink_(timeText() + ' ' + groupedCount(lost) + (lost == 1 ? " log line" : " log lines") +
                   " dropped: the output did not keep up");
         }
         lock.lock();

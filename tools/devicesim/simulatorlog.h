@@ -21,8 +21,8 @@ namespace devicetools
 // them to the sink one whole line (without its line end) at a time, in the
 // order they were written. A sink that does not keep up never holds a writer
 // up: once the queue holds kQueueLines lines or kQueueBytes bytes (besides
-// the batch the sink is writing), further lines are dropped and counted, and the log thread reports "N log lines
-// dropped" as soon as it has written what was queued before them.
+// the batch the sink is writing), further lines are dropped and counted, and the log thread reports
+// "N log lines dropped" as soon as it has written what was queued before them.
 //
 // Threads: write(), flush() and dropped() from any thread; close() and the
 // destructor from the owner. The sink runs on the log thread only.

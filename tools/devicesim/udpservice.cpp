@@ -105,9 +105,10 @@ UdpService::Peer& UdpService::peerFor(const net::SocketAddress& from)
         return found->second;
     }
     if (peers_.size() >= kMaxPeers) {
-        peers_.erase(std::min_element(peers_.begin(), peers_.end(), [](const auto& a, const auto& b) {
-            return a.second.lastHeard < b.second.lastHeard;
-        }));
+        peers_.erase(
+            std::min_element(peers_.begin(), peers_.end(), [](const auto& a, const auto& b) {
+                return a.second.lastHeard < b.second.lastHeard;
+            }));
     }
     auto session = std::make_unique<PeerSession>(
         std::string(kUdp) + endpointText(from), settings_,

@@ -63,9 +63,8 @@ std::string lastErrorText()
 } // namespace
 
 FrameSender::FrameSender(SenderOptions options)
-    : options_(std::move(options)),
-      where_(escapedText(options_.host) + " port " + options_.port +
-             (options_.udp ? " over UDP" : " over TCP"))
+    : options_(std::move(options)), where_(escapedText(options_.host) + " port " + options_.port +
+                                           (options_.udp ? " over UDP" : " over TCP"))
 {
 }
 
@@ -110,7 +109,8 @@ bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadlin
     }
     net::SocketAddress server;
     server.buildFromText(options_.host.c_str(), options_.port.c_str(), AF_INET);
-    const int socket = ::socket(AF_INET, (options_.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    const int socket =
+        ::socket(AF_INET, (options_.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     if (socket < 0) {
         err << "framesend: cannot make a socket: " << errorText(errno) << '\n';
         return false;
@@ -151,8 +151,8 @@ int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point dead
     while (msLeft(end) > 0) {
         // Cleared first: an orderly close sets no code of its own.
         net::setLastError(0);
-        const std::int32_t n = channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()),
-                                                 msLeft(end));
+        const std::int32_t n =
+            channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()), msLeft(end));
         if (n == 0) {
             continue;
         }

@@ -196,8 +196,8 @@ bool buildBlock(const SenderOptions& options, std::string& block, std::string& e
     // The console's edits hold at most this much; longer texts would make a
     // frame no device reads.
     if (fields.data.size() > protocol::kDataMaxLength) {
-        error = "the data may have at most " + std::to_string(protocol::kDataMaxLength) +
-                " characters";
+        error =
+            "the data may have at most " + std::to_string(protocol::kDataMaxLength) + " characters";
         return false;
     }
     if (fields.message.size() > protocol::kMessageMaxLength) {
