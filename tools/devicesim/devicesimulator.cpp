@@ -163,7 +163,8 @@ void DeviceSimulator::acceptLoop()
             return;
         }
         if (ready == net::WaitOutcome::Failed) {
-            log_.write({}, "tcp: waiting for clients failed: " + errorText(errno));
+            log_.write({}, "tcp: waiting for clients failed: " +
+                               errorText(static_cast<int>(net::lastError())));
             return;
         }
         net::SocketAddress peer;

@@ -4,6 +4,8 @@
 #include "recordsplitter.h"
 #include "socketio.h"
 
+#include "socket/lasterror.h"
+
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -47,7 +49,8 @@ void UdpService::run()
             return;
         }
         if (ready == net::WaitOutcome::Failed) {
-            settings_.log.write({}, "udp: waiting failed: " + errorText(errno));
+            settings_.log.write({}, "udp: waiting failed: " +
+                                        errorText(static_cast<int>(net::lastError())));
             return;
         }
         if (ready == net::WaitOutcome::Ready) {
