@@ -8,6 +8,7 @@
 #include "loopbackudppeer.h"
 #include "rowname.h"
 #include "senderoptions.h"
+#include "senderrun.h"
 #include "simulatorundertest.h"
 
 #include "socket/socketaddress.h"
@@ -36,20 +37,6 @@ namespace
 
 constexpr auto kDeadline = 5s;
 
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome send(SenderOptions options)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = FrameSender(std::move(options)).run(out, err);
-    return {code, out.str(), err.str()};
-}
-
 struct HostRow {
     const char* name;
     std::string host;
@@ -71,7 +58,7 @@ TEST_P(SenderHost, ThatDoesNotResolveIsNamedAsSuch)
     SenderOptions options;
     options.host = GetParam().host;
     options.udp = GetParam().udp;
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find("cannot resolve host \"" + GetParam().host + '"'), std::string::npos)
@@ -104,7 +91,7 @@ TEST(SenderTimeout, BoundsTheConnect)
     options.port = listener.portText();
     options.timeoutMs = 300;
     const auto start = std::chrono::steady_clock::now();
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     for (const int fd : fillers) {
         ::close(fd);
@@ -139,7 +126,7 @@ TEST_P(SenderConnectionEnd, BeforeAnAnswerIsAConnectionError)
     SenderOptions options;
     options.port = device.portText();
     options.timeoutMs = 3000;
-    auto running = std::async(std::launch::async, [options] { return send(options); });
+    auto running = std::async(std::launch::async, [options] { return runSender(options); });
     ASSERT_TRUE(device.accept(kDeadline));
     std::string block;
     ASSERT_TRUE(device.receive(block, kDeadline));
@@ -149,7 +136,7 @@ TEST_P(SenderConnectionEnd, BeforeAnAnswerIsAConnectionError)
     }
     device.closeConnection();
     ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready);
-    const Outcome outcome = running.get();
+    const SenderRun outcome = running.get();
     EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find("the connection ended before an answer passed the check"),
@@ -170,12 +157,12 @@ TEST(SenderConnectionEndUdp, EmptyDatagramBeforeAnAnswerIsAConnectionError)
     options.port = device.portText();
     options.udp = true;
     options.timeoutMs = 3000;
-    auto running = std::async(std::launch::async, [options] { return send(options); });
+    auto running = std::async(std::launch::async, [options] { return runSender(options); });
     std::string datagram;
     ASSERT_TRUE(device.receive(datagram, kDeadline));
     ASSERT_TRUE(device.sendToSender(""));
     ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready);
-    const Outcome outcome = running.get();
+    const SenderRun outcome = running.get();
     EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find("ended before an answer"), std::string::npos) << outcome.err;
@@ -237,7 +224,7 @@ TEST(SenderFieldWarningRun, WarnsAndSendsTheFrameAsGiven)
     options.port = device.portText();
     options.timeoutMs = 3000;
     options.fields.data = "1=2";
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     EXPECT_NE(outcome.err.find("framesend: warning: the data holds the delimiter '='"),
               std::string::npos)
         << outcome.err;
