@@ -23,9 +23,13 @@ namespace devicetools
 // every record and answers as its configuration says (see PeerSession,
 // Responder, FaultModes).
 //
+// A TCP client that sends nothing for the configured idle time is closed, a
+// client beyond maxClients is refused, and each with a log line saying why;
+// running out of descriptors is logged once until accepting works again.
+//
 // Threads: start() and stop() from one owner thread. start() runs an accept
-// thread, a UDP thread and then one thread per TCP client (at most
-// maxClients); each waits on its socket and the stop signal together, so
+// thread, a UDP thread (UdpService) and then one thread per TCP client (at
+// most maxClients); each waits on its socket and the stop signal together, so
 // stop() ends them all at once, also in the middle of a pause or a flood, and
 // joins them. The configuration and log must outlive the simulator.
 class DeviceSimulator
@@ -42,9 +46,6 @@ public:
     // Reads of unread bytes before a fault close, at most (a peer that keeps
     // sending must not hold the close up).
     static constexpr int kDrainReads = 64;
-    static constexpr std::size_t kDatagramCapacity = 65536;
-    // UDP peers remembered for counting and flooding; the longest silent goes first.
-    static constexpr std::size_t kMaxUdpPeers = 64;
 
     DeviceSimulator(const SimulatorConfig& config, SimulatorLog& log);
     // Stops the simulator.
@@ -76,8 +77,9 @@ private:
     void acceptLoop();
     void serveClient(int fd, const net::SocketAddress& peer, Client& self);
     void closeGracefully(int fd);
-    void udpLoop();
     void reapClients(bool all);
+    // Logs a failed accept once until an accept works again.
+    void acceptFailed(int error);
 
     const SimulatorConfig& config_;
     SimulatorLog& log_;
@@ -94,6 +96,8 @@ private:
     // Touched by the accept thread only, and by stop() once it has joined it.
     std::list<std::unique_ptr<Client>> clients_;
     std::atomic<std::uint32_t> activeClients_{0};
+    // The accept thread's: the errno of a failed accept already logged, or 0.
+    int acceptError_ = 0;
 };
 
 } // namespace devicetools

@@ -19,8 +19,13 @@ namespace devicetools
 // The simulator's dealings with one peer (a TCP connection, or one UDP
 // sender): logs each record, answers its frames, counts them for the
 // close-after fault and runs its flood. The transport hands it records and
-// calls sendDueFlood() when msUntilFlood() has passed; it sends through the
+// calls tick() when msUntilDue() has passed; it sends through the
 // transport's send function.
+//
+// The log gets at most Settings::logRate records a second from one peer
+// (with their answers); beyond that the records are counted, and once the
+// second is over one line says how many were left out. The destructor
+// writes a summary still due.
 //
 // One thread (the transport's) uses a session; the responder, faults, log and
 // stop signal it refers to must outlive it.
@@ -44,18 +49,31 @@ public:
         const FaultModes& faults;
         SimulatorLog& log;
         const StopSignal& stop;
-        bool verbose = false; // log every answer sent
+        bool verbose = false;      // log every answer sent
+        std::uint32_t logRate = 0; // records logged a second; 0: no limit
     };
 
+    static constexpr std::chrono::seconds kLogWindow{1};
+
+    // `peerText` is "tcp a.b.c.d:port" or "udp a.b.c.d:port".
     PeerSession(std::string peerText, const Settings& settings, Send send);
+    ~PeerSession();
+    PeerSession(const PeerSession&) = delete;
+    PeerSession& operator=(const PeerSession&) = delete;
 
     // One record of this peer (see RecordSplitter).
     Outcome handleRecord(std::string_view record);
-    // Sends every flood frame that is due by now; ends the flood once all its
-    // frames are out, or kFloodLateMs after its end time.
-    Outcome sendDueFlood();
-    // Milliseconds until the next flood frame is due (0: now), or nothing.
-    std::optional<std::uint32_t> msUntilFlood() const;
+    // Sends every flood frame that is due by now (ends the flood once all its
+    // frames are out, kFloodLateMs after its end time, or after a failed
+    // send) and writes a log summary that is due.
+    Outcome tick();
+    // Milliseconds until the next flood frame or log summary is due (0: now),
+    // or nothing.
+    std::optional<std::uint32_t> msUntilDue() const;
+    // True while a flood runs.
+    bool flooding() const { return flood_.has_value(); }
+    // Writes the summary of records left out of the log, if any, now.
+    void summariseLog();
     // Starts counting frames afresh (after a UDP "close").
     void resetCount() { frames_ = 0; }
 
@@ -70,8 +88,12 @@ private:
         std::uint32_t total = 0;
     };
 
-    Outcome sendAnswer(std::string_view answer);
+    Outcome sendAnswer(std::string_view answer, bool logged);
+    Outcome sendDueFlood();
     Clock::time_point floodDue(std::uint32_t index) const;
+    // Starts a new log second when the last is over; true when one more
+    // record of this peer may be logged in the current one.
+    bool takeLogTurn();
 
     std::string peerText_;
     Settings settings_;
@@ -79,6 +101,9 @@ private:
     std::uint32_t frames_ = 0;
     bool floodDone_ = false;
     std::optional<Flood> flood_;
+    Clock::time_point logWindowStart_{};
+    std::uint32_t loggedInWindow_ = 0;
+    std::uint64_t leftOut_ = 0;
 };
 
 } // namespace devicetools

@@ -2,6 +2,7 @@
 
 #include "framedecoder.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +31,8 @@ namespace devicetools
 // - text: a free text.
 // - none: no answer.
 // Placeholders {media} {id} {data} {command} {message} stand for the received
-// frame's fields; a brace always opens a placeholder. Every answer goes out followed by CR LF and
+// frame's fields; a brace always opens a placeholder. A rule whose answer could
+// exceed kMaxAnswerSize is refused. Every answer goes out followed by CR LF and
 // NUL, in one write. Loading checks every line; the first fault is reported with its line number.
 //
 // Read-only once loaded: any thread may use a loaded set.
@@ -47,10 +49,16 @@ public:
     };
 
     static constexpr std::string_view kAnyCommand = "*";
+    // The longest answer a rule may give, line end included: what one UDP
+    // datagram carries (65,507 bytes) less one byte for the NUL fault. A rule
+    // whose answer could grow beyond it, with the longest fields a frame can
+    // bring, is refused.
+    static constexpr std::size_t kMaxAnswerSize = 65507 - 1;
 
     // Parses rule text; nothing and a message naming the line on a fault.
     static std::optional<ReplyRules> parse(std::string_view text, std::string& error);
-    // Reads and parses a file; nothing and a message when it cannot be read.
+    // Reads and parses a regular file of at most 64 KiB (only one byte more
+    // is ever read); nothing and a message saying why when it cannot be used.
     static std::optional<ReplyRules> load(const std::string& path, std::string& error);
 
     // The rule for `command`, else the * rule, else nullptr.

@@ -19,16 +19,55 @@ PeerSession::PeerSession(std::string peerText, const Settings& settings, Send se
 {
 }
 
+PeerSession::~PeerSession()
+{
+    summariseLog();
+}
+
+bool PeerSession::takeLogTurn()
+{
+    const Clock::time_point now = Clock::now();
+    if (now - logWindowStart_ >= kLogWindow) {
+        summariseLog();
+        logWindowStart_ = now;
+        loggedInWindow_ = 0;
+    }
+    if (settings_.logRate != 0 && loggedInWindow_ >= settings_.logRate) {
+        ++leftOut_;
+        return false;
+    }
+    ++loggedInWindow_;
+    return true;
+}
+
+void PeerSession::summariseLog()
+{
+    if (leftOut_ == 0) {
+        return;
+    }
+    // The peer text without its "tcp " or "udp ".
+    const std::string_view endpoint = std::string_view(peerText_).substr(peerText_.find(' ') + 1);
+    settings_.log.write(peerText_, "\u2026 " + SimulatorLog::groupedCount(leftOut_) + " more " +
+                                       (leftOut_ == 1 ? "record" : "records") + " from " +
+                                       std::string(endpoint) + " in the last second");
+    leftOut_ = 0;
+}
+
 PeerSession::Outcome PeerSession::handleRecord(std::string_view record)
 {
+    const bool logged = takeLogTurn();
     const std::optional<DecodedFrame> frame = FrameDecoder::decode(record);
     if (!frame) {
-        settings_.log.write(peerText_, FrameDecoder::describeRaw(record));
+        if (logged) {
+            settings_.log.write(peerText_, FrameDecoder::describeRaw(record));
+        }
         return Outcome::Continue;
     }
-    settings_.log.write(peerText_, FrameDecoder::describe(*frame));
+    if (logged) {
+        settings_.log.write(peerText_, FrameDecoder::describe(*frame));
+    }
     ++frames_;
-    const Outcome answered = sendAnswer(settings_.responder.answerTo(*frame));
+    const Outcome answered = sendAnswer(settings_.responder.answerTo(*frame), logged);
     if (answered != Outcome::Continue) {
         return answered;
     }
@@ -44,18 +83,18 @@ PeerSession::Outcome PeerSession::handleRecord(std::string_view record)
     return Outcome::Continue;
 }
 
-PeerSession::Outcome PeerSession::sendAnswer(std::string_view answer)
+PeerSession::Outcome PeerSession::sendAnswer(std::string_view answer, bool logged)
 {
     if (answer.empty()) {
         return Outcome::Continue;
     }
     const std::vector<std::string_view> pieces = settings_.faults.pieces(answer);
-    if (settings_.verbose) {
+    if (settings_.verbose && logged) {
         std::string text = "answer, " + std::to_string(answer.size()) + " bytes";
         if (pieces.size() > 1) {
             text += " in " + std::to_string(pieces.size()) + " pieces";
         }
-        settings_.log.write(peerText_, text + ": \"" + escapedText(answer, true) + '"');
+        settings_.log.write(peerText_, text + ": \"" + escapedAscii(answer, true) + '"');
     }
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         // The pause lets each piece reach the peer as a block of its own; it
@@ -77,14 +116,29 @@ PeerSession::Clock::time_point PeerSession::floodDue(std::uint32_t index) const
     return flood_->start + std::chrono::microseconds(offset);
 }
 
-std::optional<std::uint32_t> PeerSession::msUntilFlood() const
+std::optional<std::uint32_t> PeerSession::msUntilDue() const
 {
-    if (!flood_) {
+    std::optional<Clock::time_point> due;
+    if (flood_) {
+        due = floodDue(flood_->sent);
+    }
+    if (leftOut_ != 0) {
+        const Clock::time_point summary = logWindowStart_ + kLogWindow;
+        due = due ? std::min(*due, summary) : summary;
+    }
+    if (!due) {
         return std::nullopt;
     }
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(floodDue(flood_->sent) - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
     return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+}
+
+PeerSession::Outcome PeerSession::tick()
+{
+    if (leftOut_ != 0 && Clock::now() - logWindowStart_ >= kLogWindow) {
+        summariseLog();
+    }
+    return sendDueFlood();
 }
 
 PeerSession::Outcome PeerSession::sendDueFlood()
@@ -106,6 +160,11 @@ PeerSession::Outcome PeerSession::sendDueFlood()
         }
         ++flood_->sent;
         if (!send_(Responder::floodFrame(flood_->trigger, flood_->sent))) {
+            settings_.log.write(peerText_, "flood: ended after a failed send, " +
+                                               std::to_string(flood_->sent - 1) + " of " +
+                                               std::to_string(flood_->total) + " frames sent");
+            flood_.reset();
+            floodDone_ = true;
             return Outcome::Failed;
         }
     }

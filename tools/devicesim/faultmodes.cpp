@@ -1,6 +1,6 @@
 #include "faultmodes.h"
 
-#include "wireform.h"
+#include "protocol/commandframe.h"
 
 #include <algorithm>
 
@@ -23,10 +23,10 @@ std::string FaultModes::shape(std::string answer) const
         answer = std::string(kMalformedBlock);
     }
     if (nulInside) {
-        const bool trailer =
-            answer.size() >= kWireTrailer.size() &&
-            std::string_view(answer).substr(answer.size() - kWireTrailer.size()) == kWireTrailer;
-        const std::size_t body = answer.size() - (trailer ? kWireTrailer.size() : 0);
+        const bool trailer = answer.size() >= protocol::kLineEnd.size() &&
+                             std::string_view(answer).substr(
+                                 answer.size() - protocol::kLineEnd.size()) == protocol::kLineEnd;
+        const std::size_t body = answer.size() - (trailer ? protocol::kLineEnd.size() : 0);
         answer.insert(body / 2, 1, '\0');
     }
     return answer;

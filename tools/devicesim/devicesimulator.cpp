@@ -1,19 +1,21 @@
 #include "devicesimulator.h"
 
+#include "nettext.h"
 #include "recordsplitter.h"
 #include "socketio.h"
+#include "udpservice.h"
 
 #include "socket/hostlookup.h"
+#include "socket/lasterror.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
+#include <chrono>
 #include <system_error>
 #include <vector>
 
@@ -24,7 +26,14 @@ namespace
 {
 
 constexpr std::string_view kTcp = "tcp ";
-constexpr std::string_view kUdp = "udp ";
+
+// "60 s" for whole seconds, else "250 ms".
+std::string durationText(std::uint32_t ms)
+{
+    constexpr std::uint32_t kMsPerSecond = 1000;
+    return ms % kMsPerSecond == 0 ? std::to_string(ms / kMsPerSecond) + " s"
+                                  : std::to_string(ms) + " ms";
+}
 
 void closeQuietly(int fd)
 {
@@ -34,18 +43,12 @@ void closeQuietly(int fd)
     }
 }
 
-// A key for a UDP peer: its address and port.
-std::uint64_t peerKey(const net::SocketAddress& peer)
-{
-    return (std::uint64_t{peer.address} << 16) | peer.port;
-}
-
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const SimulatorConfig& config, SimulatorLog& log)
     : config_(config), log_(log),
       responder_(config.rules ? &*config.rules : nullptr, config.echo, config.faults),
-      sessionSettings_{responder_, config.faults, log, stop_, config.verbose}
+      sessionSettings_{responder_, config.faults, log, stop_, config.verbose, config.logRate}
 {
 }
 
@@ -70,7 +73,7 @@ bool DeviceSimulator::start(std::string& error)
     started_ = true;
     try {
         acceptThread_ = std::thread([this] { acceptLoop(); });
-        udpThread_ = std::thread([this] { udpLoop(); });
+        udpThread_ = std::thread([this] { UdpService(udp_, sessionSettings_).run(); });
     } catch (const std::system_error& e) {
         error = std::string("cannot start a thread: ") + e.what();
         stop();
@@ -154,12 +157,14 @@ void DeviceSimulator::reapClients(bool all)
 void DeviceSimulator::acceptLoop()
 {
     for (;;) {
-        const WaitResult ready = waitReady(listener_, POLLIN, stop_, kWaitForever);
-        if (ready == WaitResult::Stopped) {
+        const net::WaitStatus ready =
+            waitReady(listener_, net::SocketWait::Readable, stop_, kWaitForever);
+        if (ready == net::WaitStatus::Cancelled) {
             return;
         }
-        if (ready == WaitResult::Failed) {
-            log_.write({}, "tcp: waiting for clients failed: " + errorText(errno));
+        if (ready == net::WaitStatus::Failed) {
+            log_.write({}, "tcp: waiting for clients failed: " +
+                               errorText(static_cast<int>(net::lastError())));
             return;
         }
         net::SocketAddress peer;
@@ -172,16 +177,23 @@ void DeviceSimulator::acceptLoop()
             // A connection reset before it was taken is simply gone. Without
             // descriptors left the listener stays readable: pausing keeps
             // the loop from spinning until some are free again.
-            if (errno != ECONNABORTED && stop_.waitFor(kAcceptRetryMs)) {
-                return;
+            if (errno != ECONNABORTED) {
+                acceptFailed(errno);
+                if (stop_.waitFor(kAcceptRetryMs)) {
+                    return;
+                }
             }
             continue;
+        }
+        if (acceptError_ != 0) {
+            log_.write({}, "tcp: accepting clients again");
+            acceptError_ = 0;
         }
         const std::string peerText = std::string(kTcp) + endpointText(peer);
         reapClients(false);
         if (clients_.size() >= config_.maxClients) {
-            log_.write(peerText, "refused: " + std::to_string(clients_.size()) +
-                                     " clients are served already");
+            log_.write(peerText,
+                       "refused: all " + std::to_string(config_.maxClients) + " client slots busy");
             closeQuietly(fd);
             continue;
         }
@@ -202,14 +214,29 @@ void DeviceSimulator::acceptLoop()
     }
 }
 
+void DeviceSimulator::acceptFailed(int error)
+{
+    if (error == acceptError_) {
+        return;
+    }
+    acceptError_ = error;
+    const bool noDescriptors = error == EMFILE || error == ENFILE;
+    log_.write({}, "tcp: cannot accept a client: " + errorText(error) +
+                       (noDescriptors ? "; clients wait until descriptors are free" : "") +
+                       " (said once until accepting works again)");
+}
+
 void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client& self)
 {
+    using Clock = std::chrono::steady_clock;
     const std::uint32_t active = ++activeClients_;
     const std::string peerText = std::string(kTcp) + endpointText(peer);
     log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
                              std::to_string(config_.maxClients) + ")");
-    PeerSession session(peerText, sessionSettings_, [this, fd](std::string_view bytes) {
-        return sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
+    int sendFailure = 0;
+    PeerSession session(peerText, sessionSettings_, [&](std::string_view bytes) {
+        sendFailure = sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
+        return sendFailure == 0;
     });
     RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
@@ -219,19 +246,33 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
             outcome = session.handleRecord(record);
         }
     };
+    const std::chrono::milliseconds idleLimit(config_.idleTimeoutMs);
+    Clock::time_point lastHeard = Clock::now();
     std::vector<char> buffer(kReadSize);
     std::string ending = "closed by the peer";
     while (outcome == PeerSession::Outcome::Continue) {
-        const std::uint32_t waitMs = session.msUntilFlood().value_or(kWaitForever);
-        const WaitResult ready = waitReady(fd, POLLIN, stop_, waitMs);
-        if (ready == WaitResult::Stopped) {
+        std::uint32_t waitMs = session.msUntilDue().value_or(kWaitForever);
+        // A flood keeps a silent client served: it asked for the frames.
+        const bool idleCounts = config_.idleTimeoutMs != 0 && !session.flooding();
+        if (idleCounts) {
+            const auto idleLeft =
+                std::chrono::ceil<std::chrono::milliseconds>(lastHeard + idleLimit - Clock::now());
+            if (idleLeft.count() <= 0) {
+                ending = "closed: nothing received for " + durationText(config_.idleTimeoutMs) +
+                         " (idle time-out)";
+                break;
+            }
+            waitMs = std::min(waitMs, static_cast<std::uint32_t>(idleLeft.count()));
+        }
+        const net::WaitStatus ready = waitReady(fd, net::SocketWait::Readable, stop_, waitMs);
+        if (ready == net::WaitStatus::Cancelled) {
             break;
         }
-        if (ready == WaitResult::Failed) {
-            ending = "closed: waiting failed: " + errorText(errno);
+        if (ready == net::WaitStatus::Failed) {
+            ending = "closed: waiting failed: " + errorText(static_cast<int>(net::lastError()));
             break;
         }
-        if (ready == WaitResult::Ready) {
+        if (ready == net::WaitStatus::Ready) {
             ssize_t n;
             do {
                 n = ::recv(fd, buffer.data(), buffer.size(), 0);
@@ -241,10 +282,11 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
                 ending = n == 0 ? "closed by the peer" : "closed: " + errorText(errno);
                 break;
             }
+            lastHeard = Clock::now();
             splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), onRecord);
         }
         if (outcome == PeerSession::Outcome::Continue) {
-            outcome = session.sendDueFlood();
+            outcome = session.tick();
         }
     }
     if (stop_.triggered()) {
@@ -252,13 +294,16 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     } else if (outcome == PeerSession::Outcome::Close) {
         ending = "fault: closed after " + std::to_string(session.frames()) + " frames";
     } else if (outcome == PeerSession::Outcome::Failed) {
-        ending = "closed: sending failed or the peer takes no more bytes";
+        ending = "closed: sending failed: " + (sendFailure == ETIMEDOUT
+                                                   ? std::string("the peer takes no more bytes")
+                                                   : errorText(sendFailure));
     }
     if (outcome == PeerSession::Outcome::Close) {
         closeGracefully(fd);
     } else {
         closeQuietly(fd);
     }
+    session.summariseLog();
     log_.write(peerText, ending);
     --activeClients_;
     self.done.store(true);
@@ -278,90 +323,6 @@ void DeviceSimulator::closeGracefully(int fd)
         }
     }
     closeQuietly(fd);
-}
-
-void DeviceSimulator::udpLoop()
-{
-    struct Peer {
-        net::SocketAddress address;
-        std::unique_ptr<PeerSession> session;
-        std::uint64_t lastHeard = 0;
-    };
-    std::map<std::uint64_t, Peer> peers;
-    std::uint64_t turn = 0;
-    std::vector<char> buffer(kDatagramCapacity);
-    const auto sendTo = [this](const net::SocketAddress& to, std::string_view bytes) {
-        return sendBlock(udp_, bytes, &to, stop_, kWriteTimeoutMs);
-    };
-    for (;;) {
-        std::uint32_t waitMs = kWaitForever;
-        for (const auto& [key, peer] : peers) {
-            if (const auto due = peer.session->msUntilFlood()) {
-                waitMs = std::min(waitMs, *due);
-            }
-        }
-        const WaitResult ready = waitReady(udp_, POLLIN, stop_, waitMs);
-        if (ready == WaitResult::Stopped) {
-            return;
-        }
-        if (ready == WaitResult::Failed) {
-            log_.write({}, "udp: waiting failed: " + errorText(errno));
-            return;
-        }
-        if (ready == WaitResult::Ready) {
-            net::SocketAddress from;
-            socklen_t length = net::SocketAddress::kSize;
-            ssize_t n;
-            do {
-                n = ::recvfrom(udp_, buffer.data(), buffer.size(), MSG_DONTWAIT, from.asSockaddr(),
-                               &length);
-            } while (n < 0 && errno == EINTR);
-            if (n >= 0) {
-                const std::string peerText = std::string(kUdp) + endpointText(from);
-                auto found = peers.find(peerKey(from));
-                if (found == peers.end()) {
-                    if (peers.size() >= kMaxUdpPeers) {
-                        peers.erase(std::min_element(
-                            peers.begin(), peers.end(), [](const auto& a, const auto& b) {
-                                return a.second.lastHeard < b.second.lastHeard;
-                            }));
-                    }
-                    auto session = std::make_unique<PeerSession>(
-                        peerText, sessionSettings_,
-                        [sendTo, from](std::string_view bytes) { return sendTo(from, bytes); });
-                    found = peers.emplace(peerKey(from), Peer{from, std::move(session), 0}).first;
-                }
-                Peer& current = found->second;
-                current.lastHeard = ++turn;
-                if (n == 0) {
-                    log_.write(peerText, "empty datagram");
-                }
-                // Each datagram is complete in itself: what follows its last line
-                // end is a record too.
-                RecordSplitter splitter;
-                PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
-                const auto onRecord = [&](std::string_view record) {
-                    if (outcome == PeerSession::Outcome::Continue) {
-                        outcome = current.session->handleRecord(record);
-                    }
-                };
-                splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)),
-                              onRecord);
-                splitter.finish(onRecord);
-                if (outcome == PeerSession::Outcome::Close) {
-                    // A connected UDP client reads an empty datagram as the
-                    // end of the exchange, as a TCP client reads a close.
-                    sendTo(current.address, {});
-                    log_.write(peerText, "fault: empty datagram after " +
-                                             std::to_string(current.session->frames()) + " frames");
-                    current.session->resetCount();
-                }
-            }
-        }
-        for (auto& [key, peer] : peers) {
-            peer.session->sendDueFlood();
-        }
-    }
 }
 
 } // namespace devicetools

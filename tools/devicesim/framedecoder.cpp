@@ -2,6 +2,8 @@
 
 #include "bytetext.h"
 
+#include "protocol/delimiterset.h"
+
 #include <cstdint>
 
 namespace devicetools
@@ -16,19 +18,19 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kDelete = 0x7f;
 // Offsets inside a frame: start, media, device id, then the data.
 constexpr std::size_t kMediaAt = 1;
-constexpr std::size_t kDeviceIdAt = kMediaAt + Delimiters::kMediaWidth;
-constexpr std::size_t kDataAt = kDeviceIdAt + Delimiters::kDeviceIdWidth;
+constexpr std::size_t kDeviceIdAt = kMediaAt + protocol::kMediaWidth;
+constexpr std::size_t kDataAt = kDeviceIdAt + protocol::kDeviceIdWidth;
 // From the equal delimiter to the dash delimiter.
-constexpr std::size_t kEqualToDash = Delimiters::kCommandWidth + 1;
+constexpr std::size_t kEqualToDash = protocol::kCommandWidth + 1;
 
 struct ModeDelimiters {
-    FrameMode mode;
+    protocol::DelimiterMode mode;
     std::uint8_t start, equal, dash;
 };
 
-constexpr ModeDelimiters kDemo{FrameMode::Demo, Delimiters::kStartDisplay,
+constexpr ModeDelimiters kDemo{protocol::DelimiterMode::Demo, Delimiters::kStartDisplay,
                                Delimiters::kEqualDisplay, Delimiters::kDashDisplay};
-constexpr ModeDelimiters kRelease{FrameMode::Release, Delimiters::kStartCode,
+constexpr ModeDelimiters kRelease{protocol::DelimiterMode::Release, Delimiters::kStartCode,
                                   Delimiters::kEqualCode, Delimiters::kDashCode};
 
 bool printable(std::string_view text)
@@ -49,9 +51,10 @@ std::uint8_t at(std::string_view record, std::size_t i)
 
 } // namespace
 
-std::string_view modeName(FrameMode mode)
+std::string_view modeName(protocol::DelimiterMode mode)
 {
-    return mode == FrameMode::Release ? Delimiters::kReleaseModeText : Delimiters::kDemoModeText;
+    return mode == protocol::DelimiterMode::Release ? Delimiters::kReleaseModeText
+                                                    : Delimiters::kDemoModeText;
 }
 
 std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
@@ -78,12 +81,12 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
         }
         return printable(field);
     };
-    const std::string_view media = record.substr(kMediaAt, Delimiters::kMediaWidth);
-    const std::string_view deviceId = record.substr(kDeviceIdAt, Delimiters::kDeviceIdWidth);
+    const std::string_view media = record.substr(kMediaAt, protocol::kMediaWidth);
+    const std::string_view deviceId = record.substr(kDeviceIdAt, protocol::kDeviceIdWidth);
     if (!fixedField(media) || !fixedField(deviceId)) {
         return std::nullopt;
     }
-    const std::size_t lastEqual = kDataAt + Delimiters::kDataMaxLength;
+    const std::size_t lastEqual = kDataAt + protocol::kDataMaxLength;
     for (std::size_t equal = kDataAt; equal <= lastEqual; ++equal) {
         const std::size_t dash = equal + kEqualToDash;
         if (dash >= record.size()) {
@@ -93,14 +96,15 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
             continue;
         }
         const std::string_view data = record.substr(kDataAt, equal - kDataAt);
-        const std::string_view command = record.substr(equal + 1, Delimiters::kCommandWidth);
+        const std::string_view command = record.substr(equal + 1, protocol::kCommandWidth);
         const std::string_view message = record.substr(dash + 1);
         if (!fixedField(command) || !printable(data) || !printable(message) ||
-            message.size() > Delimiters::kMessageMaxLength) {
+            message.size() > protocol::kMessageMaxLength) {
             continue;
         }
-        return DecodedFrame{mode->mode,        std::string(media),   std::string(deviceId),
-                            std::string(data), std::string(command), std::string(message)};
+        return DecodedFrame{mode->mode,
+                            {std::string(media), std::string(deviceId), std::string(data),
+                             std::string(command), std::string(message)}};
     }
     return std::nullopt;
 }
@@ -108,18 +112,19 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
 std::string FrameDecoder::describe(const DecodedFrame& frame)
 {
     std::string out(modeName(frame.mode));
-    out += " media=" + escapedText(frame.media);
-    out += " id=" + escapedText(frame.deviceId);
-    out += " data=\"" + escapedText(frame.data, true) + '"';
-    out += " command=" + escapedText(frame.command);
-    out += " message=\"" + escapedText(frame.message, true) + '"';
+    const protocol::FrameFields& fields = frame.fields;
+    out += " media=" + escapedAscii(fields.media);
+    out += " id=" + escapedAscii(fields.deviceId);
+    out += " data=\"" + escapedAscii(fields.data, true) + '"';
+    out += " command=" + escapedAscii(fields.command);
+    out += " message=\"" + escapedAscii(fields.message, true) + '"';
     return out;
 }
 
 std::string FrameDecoder::describeRaw(std::string_view record)
 {
     return "- not a frame, " + std::to_string(record.size()) + " bytes: " + hexBytes(record) +
-           " \"" + escapedText(record.substr(0, kHexDumpLimit), true) + '"';
+           " \"" + escapedAscii(record.substr(0, kHexDumpLimit), true) + '"';
 }
 
 } // namespace devicetools

@@ -1,6 +1,6 @@
 #include "simulatorarguments.h"
 
-#include "socketio.h"
+#include "nettext.h"
 
 #include <algorithm>
 
@@ -9,6 +9,8 @@ namespace devicetools
 
 namespace
 {
+
+constexpr std::uint32_t kMsPerSecond = 1000;
 
 constexpr std::string_view kUsage = R"(Usage: devicesim [options]
 
@@ -24,7 +26,11 @@ Listening:
                      other hosts can then reach the simulator.
   --port PORT        TCP and UDP port, 0 to 65535 (default 21210); 0 lets the
                      system pick one that is free for both, shown at start.
-  --max-clients N    TCP clients served at a time, 1 to 64 (default 8).
+  --max-clients N    TCP clients served at a time, 1 to 64 (default 8); a
+                     client beyond them is closed at once, with a log line.
+  --idle-timeout S   close a TCP client that has sent nothing for S seconds,
+                     0 to 86400 (default 60; 0: never). A client that gets a
+                     flood is not closed while the flood runs.
 
 Answers:
   --rules FILE       answer by reply rules (format below).
@@ -32,6 +38,12 @@ Answers:
                      they are echoed in the mode they came in. Free text never
                      gets an answer.
   --verbose          also print every answer sent.
+
+Output:
+  --log-rate N       print at most N records a second from one peer, 0 to
+                     1000000 (default 100; 0: all); for the rest, one line
+                     says how many there were ("... 12,345 more records from
+                     127.0.0.1:40312 in the last second").
 
 Faults, for testing clients (each one bounded):
   --close-after N    after answering N frames of a connection, close it
@@ -52,10 +64,14 @@ Faults, for testing clients (each one bounded):
   --help             show this text.
 
 Output: one line per record received, with the time, the peer, the mode and
-the fields; records that are no well-formed frame show their bytes in hex:
+the fields; records that are no well-formed frame show their bytes in hex
+(bytes that are not printable ASCII are always shown escaped, as \xNN):
   14:02:07.513 tcp 127.0.0.1:40312 DEMO media=B id=A1 data="39123439" command=ENT message="Message / Description"
   14:02:09.120 udp 127.0.0.1:51730 - not a frame, 3 bytes: 61 62 63 "abc"
-Connections, faults and floods get lines of their own.
+Connections, faults, floods and failed sends get lines of their own. The
+output never holds the simulator up: when it does not keep up (a pipe nobody
+reads, a stopped terminal), lines are dropped and later counted in a line
+"N log lines dropped".
 
 Reply rule file: one rule a line, COMMAND => frame|text|none TEMPLATE.
 COMMAND is the command received (ENT, EXT, DEL, IGN, ERR, END, TIM, or any
@@ -63,7 +79,10 @@ other three characters), or * for every command without a rule of its own.
 A frame template is written as the console shows a frame, with '[' '=' '-';
 it goes out in the mode the request came in. The placeholders {media} {id}
 {data} {command} {message} take the received frame's fields. Every answer is
-followed by CR LF and NUL. Lines starting with # are comments. For example:
+followed by CR LF and NUL. Lines starting with # are comments. The file must
+be a regular file of at most 64 KiB, and no answer may be able to grow beyond
+65,506 bytes (what a UDP datagram takes, less room for --nul-inside). For
+example:
   ENT => frame [{media}{id}{data}=ENT-Welcome {message}
   ERR => text Error {message}
   IGN => none
@@ -76,8 +95,9 @@ Examples:
   devicesim --split-at 3,10 --split-pause 100
   devicesim --flood 50 --flood-for 2000
 
-Exit status: 0 after Ctrl+C or SIGTERM, 1 when it cannot listen, 2 on a
-usage error.
+Exit status: 0 after Ctrl+C or SIGTERM (within a second, whatever the output
+does), 1 when it cannot listen, 2 on a usage error or a rule file it cannot
+use.
 )";
 
 bool parseOffsets(std::string_view text, std::vector<std::uint32_t>& out)
@@ -136,6 +156,12 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
             config.port = static_cast<std::uint16_t>(port);
         } else if (option == "--max-clients") {
             ok = number(option, 1, SimulatorConfig::kMaxClientsLimit, config.maxClients);
+        } else if (option == "--idle-timeout") {
+            std::uint32_t seconds = 0;
+            ok = number(option, 0, SimulatorConfig::kMaxIdleTimeoutSeconds, seconds);
+            config.idleTimeoutMs = seconds * kMsPerSecond;
+        } else if (option == "--log-rate") {
+            ok = number(option, 0, SimulatorConfig::kMaxLogRate, config.logRate);
         } else if (option == "--rules") {
             ok = line.value(rulesPath, error);
         } else if (option == "--no-echo") {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/delimiterset.h"
+#include "protocol/commandframe.h"
 
 #include <cstddef>
 #include <optional>
@@ -10,20 +10,14 @@
 namespace devicetools
 {
 
-// The two delimiter modes as they show on the wire: '[' '=' '-' or the codes 7, 8, 9.
-enum class FrameMode { Demo, Release };
-
 // "DEMO" or "RELEASE", the names the console's mode box uses.
-std::string_view modeName(FrameMode mode);
+std::string_view modeName(protocol::DelimiterMode mode);
 
-// The fields of one command frame, without its delimiters.
+// One command frame as received: its mode and its fields (media 1 character,
+// device id 2, data 0 to 36, command 3, message 0 to 120).
 struct DecodedFrame {
-    FrameMode mode = FrameMode::Demo;
-    std::string media;    // 1 character
-    std::string deviceId; // 2
-    std::string data;     // 0 to 36
-    std::string command;  // 3
-    std::string message;  // 0 to 120
+    protocol::DelimiterMode mode = protocol::DelimiterMode::Demo;
+    protocol::FrameFields fields;
 };
 
 // Recognises a command frame in one record (the bytes before its line end)
@@ -31,11 +25,9 @@ struct DecodedFrame {
 class FrameDecoder
 {
 public:
-    using Delimiters = protocol::DelimiterSet;
     static constexpr std::size_t kMinFrameLength =
-        3 + Delimiters::kMediaWidth + Delimiters::kDeviceIdWidth + Delimiters::kCommandWidth; // 9
-    static constexpr std::size_t kMaxFrameLength =
-        kMinFrameLength + Delimiters::kDataMaxLength + Delimiters::kMessageMaxLength; // 165
+        3 + protocol::kMediaWidth + protocol::kDeviceIdWidth + protocol::kCommandWidth; // 9
+    static constexpr std::size_t kMaxFrameLength = protocol::kFrameMaxLength;           // 165
 
     // The frame in `record`, or nothing when the record is not a well-formed
     // frame. Well-formed: the start delimiter of one mode first, media (1),

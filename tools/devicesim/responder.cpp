@@ -1,6 +1,6 @@
 #include "responder.h"
 
-#include "wireform.h"
+#include "protocol/commandframe.h"
 
 namespace devicetools
 {
@@ -12,22 +12,24 @@ Responder::Responder(const ReplyRules* rules, bool echo, const FaultModes& fault
 
 std::string Responder::answerTo(const DecodedFrame& frame) const
 {
-    const ReplyRules::Rule* rule = rules_ != nullptr ? rules_->find(frame.command) : nullptr;
+    const ReplyRules::Rule* rule = rules_ != nullptr ? rules_->find(frame.fields.command) : nullptr;
     std::string answer;
     if (rule != nullptr) {
         answer = ReplyRules::render(*rule, frame);
     } else if (echo_) {
         // Composed afresh rather than copied, so the echo is exactly what the
         // console itself would send with these fields in this mode.
-        answer = frameOnWire(frame, frame.mode);
+        answer = protocol::wireBlock(protocol::composeFrame(frame.fields, frame.mode));
     }
     return faults_.shape(std::move(answer));
 }
 
 std::string Responder::floodFrame(const DecodedFrame& trigger, std::uint32_t sequence)
 {
-    return frameOnWire(trigger.mode, trigger.media, trigger.deviceId, std::to_string(sequence),
-                       trigger.command, kFloodMessage);
+    protocol::FrameFields fields = trigger.fields;
+    fields.data = std::to_string(sequence);
+    fields.message = kFloodMessage;
+    return protocol::wireBlock(protocol::composeFrame(fields, trigger.mode));
 }
 
 } // namespace devicetools

@@ -1,13 +1,18 @@
 #include "replyrules.h"
 
-#include "wireform.h"
+#include "bytetext.h"
+#include "nettext.h"
+#include "simulatorlog.h"
 
 #include "protocol/delimiterset.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 namespace devicetools
 {
@@ -24,19 +29,43 @@ constexpr std::string_view kTextWord = "text";
 constexpr std::string_view kNoneWord = "none";
 // Rule files are small; a larger file is surely the wrong file.
 constexpr std::size_t kMaxRuleFileSize = 64 * 1024;
+constexpr std::size_t kReadChunk = 4096;
 
 struct Placeholder {
     std::string_view name;
-    std::string DecodedFrame::*field;
+    std::string protocol::FrameFields::*field;
+    std::size_t widest; // the longest field a well-formed frame brings
 };
 
 const std::array<Placeholder, 5> kPlaceholders{{
-    {"{media}", &DecodedFrame::media},
-    {"{id}", &DecodedFrame::deviceId},
-    {"{data}", &DecodedFrame::data},
-    {"{command}", &DecodedFrame::command},
-    {"{message}", &DecodedFrame::message},
+    {"{media}", &protocol::FrameFields::media, protocol::kMediaWidth},
+    {"{id}", &protocol::FrameFields::deviceId, protocol::kDeviceIdWidth},
+    {"{data}", &protocol::FrameFields::data, protocol::kDataMaxLength},
+    {"{command}", &protocol::FrameFields::command, protocol::kCommandWidth},
+    {"{message}", &protocol::FrameFields::message, protocol::kMessageMaxLength},
 }};
+
+// The most bytes a checked template can give once its placeholders are
+// filled, the line end included.
+std::size_t widestAnswer(std::string_view templateText)
+{
+    std::size_t size = protocol::kLineEnd.size();
+    std::size_t i = 0;
+    while (i < templateText.size()) {
+        std::size_t step = 1;
+        std::size_t width = 1;
+        for (const Placeholder& p : kPlaceholders) {
+            if (templateText.substr(i, p.name.size()) == p.name) {
+                step = p.name.size();
+                width = p.widest;
+                break;
+            }
+        }
+        size += width;
+        i += step;
+    }
+    return size;
+}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -64,7 +93,7 @@ bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& 
         for (const Placeholder& p : kPlaceholders) {
             if (piece.substr(i, p.name.size()) == p.name) {
                 if (frame != nullptr) {
-                    out += frame->*p.field;
+                    out += frame->fields.*p.field;
                 }
                 i += p.name.size();
                 known = true;
@@ -105,15 +134,15 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const DecodedFrame* frame, FrameMode mode,
-                 std::string& out, std::string& error)
+bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
+                 protocol::DelimiterMode mode, std::string& out, std::string& error)
 {
     std::array<std::size_t, 3> at{};
     if (!findDelimiters(templateText, at)) {
         error = "a frame needs '[' '=' '-' in this order";
         return false;
     }
-    const bool release = mode == FrameMode::Release;
+    const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
         static_cast<char>(release ? Delimiters::kStartCode : Delimiters::kStartDisplay),
         static_cast<char>(release ? Delimiters::kEqualCode : Delimiters::kEqualDisplay),
@@ -127,6 +156,69 @@ bool renderFrame(std::string_view templateText, const DecodedFrame* frame, Frame
         from = at[k] + 1;
     }
     return substitute(templateText.substr(from), frame, out, error);
+}
+
+// What a file that is no regular file is, for the refusal.
+std::string_view fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "no regular file";
+}
+
+// Reads a rule file into `text`: only a regular file, and at most one byte
+// more than the limit, so that neither a device that never ends nor a FIFO
+// without a writer can hold the start-up. False with the reason.
+bool readRuleFile(const std::string& path, std::string& text, std::string& error)
+{
+    // Non-blocking, so that opening a FIFO returns at once and is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errorText(errno);
+        return false;
+    }
+    struct stat info {
+    };
+    bool ok = ::fstat(fd, &info) == 0;
+    if (!ok) {
+        error = errorText(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = "it is " + std::string(fileKind(info.st_mode)) + ", not a regular file";
+        ok = false;
+    }
+    while (ok && text.size() <= kMaxRuleFileSize) {
+        char chunk[kReadChunk];
+        const std::size_t room = kMaxRuleFileSize + 1 - text.size();
+        const ssize_t n = ::read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = errorText(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (ok && text.size() > kMaxRuleFileSize) {
+        error = "it has more than " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                " bytes, the most a rule file may have";
+        ok = false;
+    }
+    return ok;
 }
 
 } // namespace
@@ -162,7 +254,7 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         Rule rule;
         rule.line = lineNumber;
         rule.command = std::string(trimmed(line.substr(0, arrow)));
-        if (rule.command != kAnyCommand && rule.command.size() != Delimiters::kCommandWidth) {
+        if (rule.command != kAnyCommand && rule.command.size() != protocol::kCommandWidth) {
             return fail("the command must have 3 characters, or be *: \"" + rule.command + '"');
         }
         const bool duplicate =
@@ -181,7 +273,8 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            if (!renderFrame(templateText, nullptr, FrameMode::Demo, checked, error)) {
+            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked,
+                             error)) {
                 return fail(error);
             }
         } else if (word == kTextWord) {
@@ -200,6 +293,12 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         } else {
             return fail("expected frame, text or none after =>, not \"" + std::string(word) + '"');
         }
+        if (rule.kind != Kind::None && widestAnswer(templateText) > kMaxAnswerSize) {
+            return fail("the answer can reach " +
+                        SimulatorLog::groupedCount(widestAnswer(templateText)) +
+                        " bytes, more than one UDP datagram takes (" +
+                        SimulatorLog::groupedCount(kMaxAnswerSize) + " with room for a NUL fault)");
+        }
         rule.templateText = std::string(templateText);
         result.rules_.push_back(std::move(rule));
     }
@@ -208,23 +307,16 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
 
 std::optional<ReplyRules> ReplyRules::load(const std::string& path, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read the rule file " + path;
-        return std::nullopt;
-    }
-    std::ostringstream content;
-    content << file.rdbuf();
-    const std::string text = content.str();
-    if (text.size() > kMaxRuleFileSize) {
-        error =
-            path + ": a rule file may have at most " + std::to_string(kMaxRuleFileSize) + " bytes";
+    const std::string shown = escapedText(path);
+    std::string text;
+    if (!readRuleFile(path, text, error)) {
+        error = "cannot read the rule file " + shown + ": " + error;
         return std::nullopt;
     }
     std::string fault;
     auto rules = parse(text, fault);
     if (!rules) {
-        error = path + ": " + fault;
+        error = shown + ": " + fault;
     }
     return rules;
 }
@@ -257,7 +349,7 @@ std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
         renderFrame(rule.templateText, &frame, frame.mode, out, error);
         break;
     }
-    out += kWireTrailer;
+    out += protocol::kLineEnd;
     return out;
 }
 
