@@ -67,6 +67,17 @@ void chooseSocketType(ConsoleDialog& dialog, bool udp)
 
 void clickConnect(ConsoleDialog& dialog, const std::string& portText)
 {
+    startConnect(dialog, portText);
+    waitForConnectEnd(dialog);
+}
+
+bool waitForConnectEnd(const ConsoleDialog& dialog)
+{
+    return QTest::qWaitFor([&] { return !dialog.connectPending(); }, kWaitMs);
+}
+
+void startConnect(ConsoleDialog& dialog, const std::string& portText)
+{
     controlOf<app::Ipv4AddressEdit>(dialog, ConsoleTemplate::kServerAddress)
         ->setText(QStringLiteral("127.0.0.1"));
     editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(portText));

@@ -25,8 +25,13 @@ bool isDisconnectedState(const app::ConsoleDialog& dialog);
 
 void click(app::ConsoleDialog& dialog, int id);
 void chooseSocketType(app::ConsoleDialog& dialog, bool udp);
-// Points the console at `portText` on 127.0.0.1 and clicks Connect.
+// Points the console at `portText` on 127.0.0.1 and clicks Connect; the
+// connect runs in the background.
+void startConnect(app::ConsoleDialog& dialog, const std::string& portText);
+// The same, then waits (at most kWait) for the attempt to end.
 void clickConnect(app::ConsoleDialog& dialog, const std::string& portText);
+// Waits at most kWait until no connect is pending; true when none is.
+bool waitForConnectEnd(const app::ConsoleDialog& dialog);
 
 // The line the console shows after a TCP connect to 127.0.0.1.
 std::string tcpConnectLine(const std::string& portText);

@@ -140,10 +140,7 @@ void TestConsoleActions::failedConnectChangesNothing()
     }
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
-        ->setText(QStringLiteral("127.0.0.1"));
-    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::number(freePort));
-    QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
+    clickConnect(dialog, std::to_string(freePort));
 
     QVERIFY(isDisconnectedState(dialog));
     QVERIFY(viewText(dialog).empty());

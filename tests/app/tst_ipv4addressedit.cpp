@@ -10,6 +10,27 @@
 
 using app::Ipv4AddressEdit;
 
+namespace
+{
+
+// Shows the control holding `start`, enters its first field with its text
+// selected, and types `typed` one key at a time into whichever field has the
+// focus. False when the control never became active.
+bool typeFromFirstField(Ipv4AddressEdit& edit, const QString& start, const QString& typed)
+{
+    edit.setText(start);
+    edit.show();
+    if (!QTest::qWaitForWindowActive(&edit))
+        return false;
+    edit.field(0)->setFocus(Qt::MouseFocusReason);
+    edit.field(0)->selectAll();
+    for (QChar character : typed)
+        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    return true;
+}
+
+} // namespace
+
 class TestIpv4AddressEdit : public QObject
 {
     Q_OBJECT
@@ -85,15 +106,9 @@ void TestIpv4AddressEdit::typingChangesFieldsAndSignals()
     QFETCH(QString, text);
     QFETCH(int, signalCount);
     Ipv4AddressEdit edit;
-    edit.setText(QStringLiteral("0.0.0.1"));
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
     QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
     // Typing over: each field is selected when entered.
-    edit.field(0)->setFocus(Qt::MouseFocusReason);
-    edit.field(0)->selectAll();
-    for (QChar character : typed)
-        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("0.0.0.1"), typed));
     QCOMPARE(edit.text(), text);
     QCOMPARE(changed.count(), signalCount);
     // The last signal names the last field typed in, with its value as shown.
@@ -123,13 +138,7 @@ void TestIpv4AddressEdit::dotAfterThirdDigitDoesNotSkipAField()
     QFETCH(QString, typed);
     QFETCH(QString, text);
     Ipv4AddressEdit edit;
-    edit.setText(QStringLiteral("9.9.9.9"));
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
-    edit.field(0)->setFocus(Qt::MouseFocusReason);
-    edit.field(0)->selectAll();
-    for (QChar character : typed)
-        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("9.9.9.9"), typed));
     QCOMPARE(edit.text(), text);
 }
 
@@ -169,14 +178,8 @@ void TestIpv4AddressEdit::leadingZerosTypedReadAsDecimal()
     QFETCH(QString, typed);
     QFETCH(QString, text);
     Ipv4AddressEdit edit;
-    edit.setText(QStringLiteral("9.9.9.9"));
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
     QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
-    edit.field(0)->setFocus(Qt::MouseFocusReason);
-    edit.field(0)->selectAll();
-    for (QChar character : typed)
-        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("9.9.9.9"), typed));
     QCOMPARE(edit.text(), text);
     // Whoever reads the text when a field changes sees no leading zero either.
     QVERIFY(!changed.isEmpty());
