@@ -16,6 +16,7 @@
 #include "socket/connectattempt.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -52,6 +53,14 @@ bool tooltipTells(const ConsoleDialog& dialog, const std::string& port, const QS
     if (!matches)
         qWarning("tooltip: %s", qPrintable(tooltipOf(dialog)));
     return matches;
+}
+
+// The descriptors this process holds open.
+int openDescriptors()
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
+                                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                                .size());
 }
 
 bool busyCursorShown()
@@ -130,6 +139,7 @@ void TestFaultConnect::hangingConnectIsAbandoned()
         net::ConnectAttempt::setConnectBoundForTesting(kShortBoundMs);
     auto dialog = std::make_unique<ConsoleDialog>();
     QVERIFY(ConsoleTestEnvironment::showActive(dialog.get()));
+    const int descriptorsBefore = openDescriptors();
 
     startConnect(*dialog, listener.portText());
     QVERIFY(dialog->connectPending());
@@ -177,6 +187,8 @@ void TestFaultConnect::hangingConnectIsAbandoned()
         const QString reason = abandon == Abandon::Bound ? QStringLiteral("Connection timed out")
                                                          : QStringLiteral("Operation canceled");
         QVERIFY(tooltipTells(*dialog, listener.portText(), reason));
+        // The attempt's socket is closed, not left behind.
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), descriptorsBefore, kWaitMs);
     }
     QVERIFY(connectsAgain(*dialog));
 }
