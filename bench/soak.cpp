@@ -323,6 +323,8 @@ bool floodPhase(Console& console, const Options& options)
 
 int main(int argc, char** argv)
 {
+    // Each figure shows as soon as it is known, also when the output is a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: soak [--cycles N] [--flood-seconds S] [--rate-kib R] "
