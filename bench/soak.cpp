@@ -90,7 +90,8 @@ struct Footprint {
         Footprint f;
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
             ++f.descriptors;
-        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+        for ([[maybe_unused]] const auto& e :
+             std::filesystem::directory_iterator("/proc/self/task"))
             ++f.threads;
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);)
@@ -274,7 +275,8 @@ bool cyclePhase(Console& console, const Options& options)
     printFootprint("after", after);
     std::printf("  change: descriptors %+lld, threads %+lld, RSS %+.2f MiB "
                 "(goal: 0, 0, under %.0f MiB)\n",
-                static_cast<long long>(after.descriptors) - static_cast<long long>(before.descriptors),
+                static_cast<long long>(after.descriptors) -
+                    static_cast<long long>(before.descriptors),
                 static_cast<long long>(after.threads) - static_cast<long long>(before.threads),
                 after.rssMiB - before.rssMiB, kCycleRssGoalMiB);
     return failures <= kFailureLimit;
@@ -284,7 +286,8 @@ bool floodPhase(Console& console, const Options& options)
 {
     if (options.floodSeconds == 0)
         return true;
-    const int checkpoint = std::max(1, std::min(options.checkpointSeconds, options.floodSeconds / 2));
+    const int checkpoint =
+        std::max(1, std::min(options.checkpointSeconds, options.floodSeconds / 2));
     FloodPeer peer(options.rateKiB);
     const Footprint before = Footprint::now();
     if (!console.connect(false, peer.portText()) || !peer.start())
