@@ -206,6 +206,12 @@ public:
 
     std::string portText() const { return server_.portText(); }
     std::uint64_t bytesSent() const { return sent_; }
+    // The longest time between two sends: how long the console read nothing.
+    double longestGapSeconds() const
+    {
+        return std::chrono::duration<double>(longestGap_.load()).count();
+    }
+    bool consoleGone() const { return consoleGone_; }
 
     bool start()
     {
@@ -225,17 +231,34 @@ public:
 private:
     void run()
     {
-        auto next = Clock::now();
+        // What the rate allows is owed; while the console reads nothing the
+        // debt grows up to one second's worth and is paid once it reads again.
+        const std::uint64_t maxOwed = bytesPerTick_ * (1000 / kFloodTick.count());
         std::uint64_t owed = 0;
+        std::size_t at = 0; // where in the block the next send starts
+        auto next = Clock::now();
+        auto lastSend = next;
         while (!stopping_) {
-            owed += bytesPerTick_;
-            while (owed >= kFloodBlock && !stopping_) {
-                if (!server_.send(block_, kStepLimit))
-                    return; // the console has gone or stopped reading
-                sent_ += kFloodBlock;
-                owed -= kFloodBlock;
+            owed = std::min(owed + bytesPerTick_, maxOwed);
+            while (owed > 0 && !stopping_) {
+                const std::size_t length =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(owed, block_.size() - at));
+                const std::ptrdiff_t n =
+                    server_.sendSome(std::string_view(block_).substr(at, length), kFloodTick);
+                if (n < 0) {
+                    consoleGone_ = true;
+                    return;
+                }
+                if (n == 0)
+                    break; // no room: the console is behind
+                const auto now = Clock::now();
+                longestGap_ = std::max(longestGap_.load(), now - lastSend);
+                lastSend = now;
+                sent_ += static_cast<std::uint64_t>(n);
+                owed -= static_cast<std::uint64_t>(n);
+                at = (at + static_cast<std::size_t>(n)) % block_.size();
             }
-            next += kFloodTick;
+            next = std::max(next + kFloodTick, Clock::now());
             std::this_thread::sleep_until(next); // the pace of the flood, not a wait
         }
     }
@@ -246,6 +269,8 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> sent_{0};
+    std::atomic<Clock::duration> longestGap_{Clock::duration::zero()};
+    std::atomic<bool> consoleGone_{false};
 };
 
 void printFootprint(const char* when, const Footprint& f)
@@ -300,7 +325,7 @@ bool floodPhase(Console& console, const Options& options)
               std::chrono::seconds(options.floodSeconds - checkpoint));
     const Footprint atEnd = Footprint::now();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool stillConnected = console.connected();
+    const bool stillConnected = console.connected() && !peer.consoleGone();
     peer.stop();
     console.disconnect();
     const Footprint after = Footprint::now();
@@ -313,6 +338,7 @@ bool floodPhase(Console& console, const Options& options)
                 static_cast<unsigned long long>(console.viewChanges()),
                 static_cast<unsigned long long>(console.viewChanges() - changesAtCheckpoint),
                 stillConnected ? "connected throughout" : "the connection ended early");
+    std::printf("  longest time the console took nothing: %.2f s\n", peer.longestGapSeconds());
     printFootprint("before the flood", before);
     printFootprint(("after " + std::to_string(checkpoint) + " s").c_str(), atCheckpoint);
     printFootprint("at the end of the flood", atEnd);
