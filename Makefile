@@ -32,7 +32,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps package-deps build run test package bench fuzz clean
+.PHONY: all deps package-deps build run test package bench soak fuzz clean
 
 all: build
 
@@ -67,6 +67,14 @@ bench: deps
 	@[ -f build/bench/CMakeCache.txt ] || cmake --preset bench
 	cmake --build --preset bench
 	@for b in build/bench/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+# 1000 connect/disconnect cycles and a 10-minute flood through the console;
+# e.g. `make soak SOAK_ARGS="--cycles 200 --flood-seconds 60"` for a short run.
+SOAK_ARGS ?=
+soak: deps
+	@[ -f build/bench/CMakeCache.txt ] || cmake --preset bench
+	cmake --build --preset bench --target soak
+	build/bench/bench/soak $(SOAK_ARGS)
 
 fuzz: deps
 	$(call install_missing,$(FUZZ_PACKAGES))

@@ -8,3 +8,9 @@ target_link_libraries(floodlatency_bench PRIVATE console_app test_support Thread
 # Disconnect and Close end the attempt.
 add_executable(connectpending_bench connectpending_bench.cpp)
 target_link_libraries(connectpending_bench PRIVATE console_app test_support client_warnings)
+
+# The soak run (`make soak`, never part of `make test` or `make bench`):
+# connect/disconnect cycles and a long flood through the dialog, with the
+# process's descriptors, threads and memory before and after.
+add_executable(soak soak.cpp)
+target_link_libraries(soak PRIVATE console_app test_support Threads::Threads client_warnings)

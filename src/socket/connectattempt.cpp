@@ -202,8 +202,8 @@ void ConnectAttempt::abandon()
     }
     const std::lock_guard<std::mutex> lock(state_->mutex);
     if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Abandoned)
-        *state_->outcome = ended(ConnectStatus::Abandoned, ECANCELED,
-                                 Clock::now() - state_->outcome->elapsed);
+        *state_->outcome =
+            ended(ConnectStatus::Abandoned, ECANCELED, Clock::now() - state_->outcome->elapsed);
 }
 
 bool ConnectAttempt::finished() const

@@ -32,8 +32,8 @@ enum class ConnectStatus {
 struct ConnectOutcome {
     ConnectStatus status = ConnectStatus::Failed;
     ConnectedSocket socket;
-    std::uint32_t error = 0;            // the last-error code of the failed step
-    std::string errorText;              // the system's text for `error`
+    std::uint32_t error = 0;             // the last-error code of the failed step
+    std::string errorText;               // the system's text for `error`
     std::chrono::milliseconds elapsed{}; // from the start to the end of the attempt
 };
 

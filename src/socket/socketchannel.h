@@ -71,9 +71,9 @@ public:
     static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize; // 16
     static constexpr std::uint32_t kDataCapacity = 2048;               // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
-    static constexpr std::uint32_t kReadTimeoutMs = 100;      // the watcher's read time-out
-    static constexpr std::uint32_t kReleasePauseMs = 50;      // stop(): pause after releasing
-    static constexpr std::uint32_t kWatcherWaitMs = 5000;     // stop(): wait for the watcher
+    static constexpr std::uint32_t kReadTimeoutMs = 100;  // the watcher's read time-out
+    static constexpr std::uint32_t kReleasePauseMs = 50;  // stop(): pause after releasing
+    static constexpr std::uint32_t kWatcherWaitMs = 5000; // stop(): wait for the watcher
     // openClient(): TCP connect bound (shortened only by tests, see ConnectAttempt).
     static constexpr std::uint32_t kConnectTimeoutMs = ConnectAttempt::kDefaultConnectBoundMs;
     static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
@@ -187,8 +187,7 @@ private:
                             std::uint32_t timeoutMs);
     // Address-header mode: sends the payload behind the header; a Data count
     // leaves out the header.
-    IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
-                             std::uint32_t length);
+    IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
 
     std::atomic<SocketHandle> socket_{kInvalidSocket};
     std::unique_ptr<Watcher> watcher_;

@@ -270,3 +270,36 @@ TEST_F(ConnectAttemptTest, AbandonAfterTheEndDropsTheSocket)
     EXPECT_FALSE(outcome->socket.valid());
     EXPECT_TRUE(server.waitForClose(kDeadline));
 }
+
+// Abandon races the attempt's own end: whichever wins, no callback runs after
+// abandon() has returned and no socket or eventfd is left open.
+TEST_F(ConnectAttemptTest, AbandonRacingTheEndNeverReportsLateNorLeaks)
+{
+    LoopbackUdpPeer udp;
+    LoopbackTcpServer refusing;
+    const std::string refusedPort = refusing.portText();
+    refusing.closeListener();
+    const std::size_t descriptors = openDescriptorCount();
+    constexpr int kRounds = 200;
+    std::atomic<int> lateCalls{0};
+    const auto start = Clock::now();
+    for (int i = 0; i < kRounds && Clock::now() - start < kDeadline; ++i) {
+        const bool useUdp = i % 2 == 0;
+        ConnectAttempt attempt(useUdp ? request(udp.portText(), SOCK_DGRAM)
+                                      : request(refusedPort, SOCK_STREAM));
+        std::atomic<bool> abandoned{false};
+        ASSERT_TRUE(attempt.start([&] {
+            if (abandoned)
+                ++lateCalls;
+        }));
+        attempt.abandon();
+        abandoned = true;
+        ASSERT_TRUE(attempt.finished());
+        const std::optional<ConnectOutcome> outcome = attempt.take();
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+        EXPECT_FALSE(outcome->socket.valid());
+    }
+    EXPECT_EQ(lateCalls, 0);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
