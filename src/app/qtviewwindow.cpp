@@ -8,8 +8,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <span>
 
 namespace app
 {
@@ -50,7 +52,7 @@ QtViewWindow::QtViewWindow(MessageView* view, QObject* eventTarget, std::size_t 
     drainTimer_ = new QTimer(context_.get());
     drainTimer_->setSingleShot(true);
     drainTimer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(drainTimer_, &QTimer::timeout, context_.get(), [this] { flush(); });
+    QObject::connect(drainTimer_, &QTimer::timeout, context_.get(), [this] { requestDrain(); });
 
     const std::shared_ptr<Shared> shared = shared_;
     if (view) {
@@ -118,22 +120,78 @@ void QtViewWindow::requestDrain()
 {
     const qint64 since = lastDrain_.isValid() ? lastDrain_.elapsed() : kDrainIntervalMs;
     if (since >= kDrainIntervalMs)
-        flush();
+        drain(false);
     else if (!drainTimer_->isActive())
         drainTimer_->start(static_cast<int>(kDrainIntervalMs - since));
 }
 
 void QtViewWindow::flush()
 {
+    drain(true);
+}
+
+void QtViewWindow::drain(bool everything)
+{
+    // A flush from whatever the view's signals run while a drain is showing
+    // text would show texts out of order; the running drain goes on instead.
+    if (draining_)
+        return;
+    draining_ = true;
     lastDrain_.start();
-    // Taken out of the member for the time it is shown: whatever the view's
-    // signals run may call back into this window (no lock is held either), and
-    // a nested flush must not reuse the batch being shown.
-    AppendQueue::Batch batch = std::move(batch_);
-    shared_->queue.take(batch);
-    if (!batch.empty() && view_)
-        view_->appendTexts(batch.text(), batch.lengths);
-    batch_ = std::move(batch);
+    takeIfAllShown();
+    if (everything) {
+        showTaken(taken_.bytes.size());
+        takeIfAllShown();
+        showTaken(taken_.bytes.size());
+    } else {
+        const auto budget = static_cast<std::size_t>(bytesPerMs_ * kDrainBudgetMs);
+        showTaken(std::max(budget, kMinDrainBytes));
+    }
+    // Whatever is queued now is taken now, so the queue has room, and a text
+    // queued from here on asks for a drain of its own. What is taken and not
+    // shown waits for the next drain, a frame after this one.
+    takeIfAllShown();
+    draining_ = false;
+    if (shownTexts_ < taken_.lengths.size() && !drainTimer_->isActive())
+        drainTimer_->start(kDrainIntervalMs);
+}
+
+void QtViewWindow::takeIfAllShown()
+{
+    if (shownTexts_ < taken_.lengths.size())
+        return;
+    shared_->queue.take(taken_);
+    shownTexts_ = 0;
+    shownBytes_ = 0;
+}
+
+void QtViewWindow::showTaken(std::size_t budget)
+{
+    const std::size_t count = taken_.lengths.size();
+    if (shownTexts_ >= count)
+        return;
+    if (!view_) {
+        shownTexts_ = count;
+        shownBytes_ = taken_.bytes.size();
+        return;
+    }
+    std::size_t texts = 0;
+    std::size_t bytes = 0;
+    do {
+        bytes += taken_.lengths[shownTexts_ + texts];
+        ++texts;
+    } while (shownTexts_ + texts < count && bytes + taken_.lengths[shownTexts_ + texts] <= budget);
+
+    QElapsedTimer showing;
+    showing.start();
+    view_->appendTexts(taken_.text().substr(shownBytes_, bytes),
+                       std::span(taken_.lengths).subspan(shownTexts_, texts));
+    shownTexts_ += texts;
+    shownBytes_ += bytes;
+    // Only drains of some size say how fast the view takes text.
+    const double ms = static_cast<double>(showing.nsecsElapsed()) / 1e6;
+    if (bytes >= kMinDrainBytes && ms > 0.0)
+        bytesPerMs_ = 0.7 * bytesPerMs_ + 0.3 * (static_cast<double>(bytes) / ms);
 }
 
 bool QtViewWindow::parentExists() const

@@ -24,12 +24,15 @@ class MessageView;
 // thread, and events reach the console window as SocketEvent.
 //
 // Appends from other threads go into a bounded queue (AppendQueue) and return
-// as soon as they are queued; the UI thread shows everything queued in one
-// edit (MessageView::appendTexts), at most once every kDrainIntervalMs unless
-// something on the UI thread needs the queue shown first: its own append, an
-// event delivered to the target, a suspension. So a fast device costs the UI
-// thread one edit per frame rather than one per block, and the text is the
-// same as with one edit per block.
+// as soon as they are queued. The UI thread takes what is queued at most once
+// every kDrainIntervalMs and shows it in one edit (MessageView::appendTexts),
+// as much of it as fits in about kDrainBudgetMs (judged by how fast the last
+// drains went); the rest goes first at the next drain. Everything taken and
+// queued is shown at once when something on the UI thread has to come after
+// it: its own append, an event delivered to the target, a suspension. So a
+// fast device costs the UI thread one edit of bounded length per frame rather
+// than one edit per block, input and painting get their turn between drains,
+// and the text is the same as with one edit per block.
 //
 // Threads. The constructor, the destructor and setAppendsSuspended() run on the
 // UI thread, the thread that owns the view and the event target. appendText(),
@@ -43,12 +46,17 @@ class MessageView;
 class QtViewWindow : public protocol::ViewWindow
 {
 public:
-    // Bounds of the queue: what can wait for the UI thread. A drain of a full
-    // queue stays a few tens of milliseconds of UI time.
-    static constexpr std::size_t kQueueBytes = 256 * 1024;
-    static constexpr std::size_t kQueueTexts = 8192;
-    // The least time between two drains that a queued append asks for: a frame.
+    // Bounds of the queue: what can wait for the UI thread. Showing a full
+    // queue at once (at a suspension or an event) stays well under 100 ms.
+    static constexpr std::size_t kQueueBytes = 128 * 1024;
+    static constexpr std::size_t kQueueTexts = 4096;
+    // The least time between two drains: a frame.
     static constexpr int kDrainIntervalMs = 16;
+    // The UI time one drain aims to take, and the least it shows (so that it
+    // always gets on). A frame's worth: the view takes as much as it can while
+    // an event waits behind one drain at most.
+    static constexpr int kDrainBudgetMs = 16;
+    static constexpr std::size_t kMinDrainBytes = 4 * 1024;
 
     // `view` and `eventTarget` live on the calling thread; neither is owned,
     // and either may be null (then appends or events have no effect).
@@ -86,15 +94,24 @@ public:
     // the stop up for a whole append time-out.
     void setAppendsSuspended(bool suspended);
 
-    // UI thread: shows everything queued now.
+    // UI thread: shows everything taken and queued now.
     void flush();
 
 private:
     struct Shared;
 
-    // Runs on the UI thread when an append found the queue empty: drains now,
-    // or once kDrainIntervalMs have passed since the last drain.
+    // Runs on the UI thread when an append found the queue empty, and by the
+    // timer: drains now, or once kDrainIntervalMs have passed since the last
+    // drain.
     void requestDrain();
+    // UI thread: shows what was taken and not shown yet, then what is queued;
+    // all of it, or about kDrainBudgetMs' worth. Schedules the next drain
+    // while anything is left.
+    void drain(bool everything);
+    // Shows up to `budget` bytes (at least one text) of what was taken.
+    void showTaken(std::size_t budget);
+    // Takes what is queued once everything taken before has been shown.
+    void takeIfAllShown();
     // Any thread: asks the UI thread for requestDrain().
     void postDrainRequest();
     // Runs on the UI thread: hands an event to the target if it still exists.
@@ -107,11 +124,17 @@ private:
     // Lives on the UI thread and receives the handed-over work; destroying it
     // discards work not yet carried out.
     std::unique_ptr<QObject> context_;
-    // UI thread only: the delayed drain, when the last drain was made, and
-    // the batch whose buffers go round with the queue's.
+    // UI thread only: the delayed drain, when the last drain was made, how
+    // many bytes a millisecond of drain has shown lately, what was taken from
+    // the queue (its buffers go round with the queue's) and how much of it
+    // has been shown, in texts and bytes.
     QTimer* drainTimer_ = nullptr;
     QElapsedTimer lastDrain_;
-    protocol::AppendQueue::Batch batch_;
+    double bytesPerMs_ = 1000.0;
+    protocol::AppendQueue::Batch taken_;
+    std::size_t shownTexts_ = 0;
+    std::size_t shownBytes_ = 0;
+    bool draining_ = false;
 };
 
 } // namespace app

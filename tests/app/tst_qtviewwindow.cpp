@@ -134,7 +134,7 @@ void TestQtViewWindow::appendsFromAnotherThreadLandInOrder()
     std::string expected;
     for (int i = 0; i < kCount; ++i)
         expected += std::to_string(i) + "\n";
-    QCOMPARE(view.contentBytes(), expected);
+    QTRY_COMPARE(view.contentBytes(), expected);
 }
 
 void TestQtViewWindow::appendOnTheUiThreadIsImmediate()
