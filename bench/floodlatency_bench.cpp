@@ -374,6 +374,31 @@ void timeAppends(app::MessageView& view, const std::string& stream, const char* 
                 percentile(costs, 100), costs.size());
 }
 
+// Times MessageView::appendTexts() of 64 KiB of 2048-byte texts, as one
+// drain shows them: the most the UI thread can take of this stream in MB/s of
+// its own time, the ceiling of the intake.
+void timeBatches(app::MessageView& view, const std::string& stream, const char* label)
+{
+    constexpr std::size_t kText = 2048;
+    constexpr std::size_t kBatch = 64 * 1024;
+    const std::vector<std::uint32_t> lengths(kBatch / kText, kText);
+    std::vector<double> costs;
+    QElapsedTimer all;
+    all.start();
+    std::size_t shown = 0;
+    for (std::size_t at = 0; at + kBatch <= stream.size(); at += kBatch) {
+        QElapsedTimer one;
+        one.start();
+        view.appendTexts(std::string_view(stream).substr(at, kBatch), lengths);
+        costs.push_back(static_cast<double>(one.nsecsElapsed()) / 1e6);
+        shown += kBatch;
+    }
+    const double seconds = static_cast<double>(all.nsecsElapsed()) / 1e9;
+    std::printf("%-40s %.2f MB/s  p99 %6.1f ms  max %6.1f ms  (%zu edits)\n", label,
+                static_cast<double>(shown) / seconds / 1e6, percentile(costs, 99),
+                percentile(costs, 100), costs.size());
+}
+
 void appendCosts()
 {
     std::string frames;
@@ -390,6 +415,7 @@ void appendCosts()
         full.appendBytes(std::string_view(frames).substr(at, 2048));
     std::printf("%-40s %d lines\n", "  view then holds:", full.document()->blockCount());
     timeAppends(full, frames, "append, short lines, view full:");
+    timeBatches(full, frames, "64 KiB edits of 2 KiB texts, view full:");
     app::MessageView endless;
     timeAppends(endless, noBreaks, "append, no line break (12 MB):");
     std::printf("%-40s %d chars in %d display lines\n",

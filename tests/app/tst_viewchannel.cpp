@@ -46,17 +46,18 @@ public:
     }
 };
 
-// The view window with a flag raised when the watcher starts an append.
+// The view window with a flag raised when the watcher has placed an append.
 class WatchedViewWindow : public QtViewWindow
 {
 public:
     using QtViewWindow::QtViewWindow;
-    std::atomic<bool> appendStarted{false};
+    std::atomic<bool> appendPlaced{false};
 
     bool appendText(std::string_view text, std::uint32_t timeoutMs) override
     {
-        appendStarted = true;
-        return QtViewWindow::appendText(text, timeoutMs);
+        const bool placed = QtViewWindow::appendText(text, timeoutMs);
+        appendPlaced = placed;
+        return placed;
     }
 };
 
@@ -150,9 +151,9 @@ void TestViewChannel::stopWhileTheUiThreadIsBusy()
     // The UI thread serves no events from here until the stop has returned.
     QElapsedTimer waited;
     waited.start();
-    while (!console.window.appendStarted && waited.elapsed() < 5000)
+    while (!console.window.appendPlaced && waited.elapsed() < 5000)
         std::this_thread::yield();
-    QVERIFY(console.window.appendStarted);
+    QVERIFY(console.window.appendPlaced);
 
     QElapsedTimer stopping;
     stopping.start();
