@@ -81,9 +81,9 @@ public:
 
     // Delivers SocketEvent(message, wParam, lParam) to the event target on the
     // UI thread, after the appends queued before it have been shown (this
-    // shows the queue first); returns at once. The
-    // event goes through a context object of this window, so nothing is
-    // delivered once the target or this window is gone.
+    // shows the queue first); returns at once. The event goes through a
+    // context object of this window, so nothing is delivered once the target
+    // or this window is gone.
     void postToParent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     // While suspended, appends from other threads fail at once, also one that
