@@ -53,9 +53,9 @@ public:
     // The least time between two drains: a frame.
     static constexpr int kDrainIntervalMs = 16;
     // The UI time one drain aims to take, and the least it shows (so that it
-    // always gets on). A frame's worth: the view takes as much as it can while
-    // an event waits behind one drain at most.
-    static constexpr int kDrainBudgetMs = 16;
+    // always gets on). Half a frame: the other half is the operator's, and an
+    // event waits behind one short drain at most, also on a busy machine.
+    static constexpr int kDrainBudgetMs = 8;
     static constexpr std::size_t kMinDrainBytes = 4 * 1024;
 
     // `view` and `eventTarget` live on the calling thread; neither is owned,
