@@ -9,6 +9,7 @@
 // Without a display it runs on Qt's offscreen platform; run it under
 // `xvfb-run -a` for a real X server.
 
+#include "allocationcount.h"
 #include "countingviewwindow.h"
 #include "loopbacktcpserver.h"
 
@@ -355,6 +356,29 @@ int framesOutOfStep(const std::string& content)
     return outOfStep;
 }
 
+// The watcher's side of an append: a thread places `count` blocks of 2048
+// bytes while the UI thread waits for it (so nothing is drained and nothing
+// else allocates), with a queue that holds them all. Prints the allocations
+// per append.
+void watcherAllocations(app::MessageView& view)
+{
+    constexpr std::size_t kBlock = 2048;
+    constexpr int kCount = 4096;
+    app::QtViewWindow window(&view, nullptr, kBlock * kCount, kCount);
+    const std::string block(kBlock, 'x');
+    long allocations = 0;
+    int placed = 0;
+    std::thread watcher([&] {
+        const long before = allocationCount();
+        for (int i = 0; i < kCount; ++i)
+            placed += window.appendText(block, 1000) ? 1 : 0;
+        allocations = allocationCount() - before;
+    });
+    watcher.join();
+    std::printf("%-40s %.4f allocations per append (%ld in %d appends placed)\n",
+                "watcher path:", static_cast<double>(allocations) / kCount, allocations, placed);
+}
+
 // Times direct appends of 2048-byte blocks on the UI thread.
 void timeAppends(app::MessageView& view, const std::string& stream, const char* label)
 {
@@ -500,6 +524,8 @@ int main(int argc, char** argv)
     std::printf("%-40s %.2f MB/s / %.2f MB/s = %.3f  (the same stream without a GUI)\n",
                 "intake against the no-GUI path:", intake, noGui, noGui > 0 ? intake / noGui : 0.0);
 
+    app::MessageView quiet;
+    watcherAllocations(quiet);
     appendCosts();
     return 0;
 }
