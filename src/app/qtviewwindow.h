@@ -46,10 +46,11 @@ class MessageView;
 class QtViewWindow : public protocol::ViewWindow
 {
 public:
-    // Bounds of the queue: what can wait for the UI thread. Showing a full
-    // queue at once (at a suspension or an event) stays well under 100 ms.
-    static constexpr std::size_t kQueueBytes = 128 * 1024;
-    static constexpr std::size_t kQueueTexts = 4096;
+    // Bounds of the queue: what can wait for the UI thread. Enough for the
+    // intake of a frame; small enough that showing all of it at once (at a
+    // suspension or an event) keeps a Disconnect well within 200 ms.
+    static constexpr std::size_t kQueueBytes = 64 * 1024;
+    static constexpr std::size_t kQueueTexts = 2048;
     // The least time between two drains: a frame.
     static constexpr int kDrainIntervalMs = 16;
     // The UI time one drain aims to take, and the least it shows (so that it
