@@ -59,7 +59,8 @@ constexpr double kDisconnectGoalMs = 200.0;        // stop with appends suspende
 constexpr long kMemoryGoalMB = 150;                // peak RSS
 constexpr int kShortFloods = 3;                    // floods ended with suspended appends
 constexpr auto kShortFlood = 1s;
-constexpr auto kNoGuiFlood = 3s;                   // the same stream into a counting view
+// How long the same stream runs into a view that only counts.
+constexpr auto kNoGuiFlood = 3s;
 
 // The device: listens on 127.0.0.1 and, once the console has connected, sends
 // frames back to back until its time is up, the console goes away, or the
@@ -497,7 +498,8 @@ int main(int argc, char** argv)
                 kIntakeGoalMBs, intake >= kIntakeGoalMBs ? "met" : "NOT met");
     const int lines = view->document()->blockCount();
     const int chars = view->document()->characterCount() - 1;
-    const bool bounded = lines <= app::MessageView::kMaxLines && chars <= app::MessageView::kMaxChars;
+    const bool bounded =
+        lines <= app::MessageView::kMaxLines && chars <= app::MessageView::kMaxChars;
     std::printf("%-40s %d lines, %d chars  (bound %d lines, %d chars: %s)\n",
                 "view after the flood:", lines, chars, app::MessageView::kMaxLines,
                 app::MessageView::kMaxChars, bounded ? "kept" : "NOT kept");
@@ -516,8 +518,8 @@ int main(int argc, char** argv)
                 "Disconnect during a flood:", worstSuspended, kShortFloods, kDisconnectGoalMs,
                 worstSuspended < kDisconnectGoalMs ? "met" : "NOT met");
     const long peakMB = statusKb("VmHWM:") / 1024;
-    std::printf("%-40s %ld MB now, %ld MB peak  (goal < %ld MB: %s)\n", "memory (RSS):",
-                statusKb("VmRSS:") / 1024, peakMB, kMemoryGoalMB,
+    std::printf("%-40s %ld MB now, %ld MB peak  (goal < %ld MB: %s)\n",
+                "memory (RSS):", statusKb("VmRSS:") / 1024, peakMB, kMemoryGoalMB,
                 peakMB < kMemoryGoalMB ? "met" : "NOT met");
 
     const double noGui = noGuiIntake(kNoGuiFlood) / 1e6;

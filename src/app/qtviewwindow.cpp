@@ -113,7 +113,8 @@ void QtViewWindow::postDrainRequest()
     std::lock_guard lock(shared_->mutex);
     if (!shared_->context)
         return;
-    QMetaObject::invokeMethod(shared_->context, [this] { requestDrain(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        shared_->context, [this] { requestDrain(); }, Qt::QueuedConnection);
 }
 
 void QtViewWindow::requestDrain()

@@ -328,7 +328,8 @@ void TestMessageView::batchedTextsMatchOneAppendEach_data()
 
     const std::string tail(900, 'x');
     std::string longLines;
-    for (int i = 0; longLines.size() < static_cast<std::size_t>(MessageView::kMaxChars) * 3 / 2; ++i)
+    for (int i = 0; longLines.size() < static_cast<std::size_t>(MessageView::kMaxChars) * 3 / 2;
+         ++i)
         longLines += std::to_string(i) + ":" + tail + "\r\n";
     QTest::newRow("long lines past the character limit") << longLines << 2048 << 150;
 

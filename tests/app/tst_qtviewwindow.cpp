@@ -290,8 +290,8 @@ void TestQtViewWindow::textsFasterThanTheUiDrainsShowWholeAndInOrder_data()
     QTest::addColumn<int>("queueBytes");
     QTest::addColumn<int>("queueTexts");
     QTest::addColumn<int>("count");
-    QTest::newRow("default queue") << int(QtViewWindow::kQueueBytes)
-                                   << int(QtViewWindow::kQueueTexts) << 5000;
+    QTest::newRow("default queue")
+        << int(QtViewWindow::kQueueBytes) << int(QtViewWindow::kQueueTexts) << 5000;
     QTest::newRow("queue of 200 bytes") << 200 << 1000 << 400;
     QTest::newRow("queue of 3 texts") << 100000 << 3 << 90;
 }

@@ -80,15 +80,13 @@ TEST_P(FullQueue, TimedOutTextIsNeverQueuedAndLaterOnesAre)
     EXPECT_EQ(texts(batch), (std::vector<std::string>{"next"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FullQueue,
-                         testing::Values(FullRow{"BytesFull", 8, 100, {"1234", "5678"}, "x"},
-                                         FullRow{"NoRoomForTheWholeText", 8, 100, {"12345"},
-                                                 "6789"},
-                                         FullRow{"TextPlacesFull", 100, 2, {"a", "b"}, "c"},
-                                         FullRow{"EmptyTextNeedsAPlace", 100, 1, {""}, ""}),
-                         [](const testing::TestParamInfo<FullRow>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FullQueue,
+    testing::Values(FullRow{"BytesFull", 8, 100, {"1234", "5678"}, "x"},
+                    FullRow{"NoRoomForTheWholeText", 8, 100, {"12345"}, "6789"},
+                    FullRow{"TextPlacesFull", 100, 2, {"a", "b"}, "c"},
+                    FullRow{"EmptyTextNeedsAPlace", 100, 1, {""}, ""}),
+    [](const testing::TestParamInfo<FullRow>& info) { return std::string(info.param.name); });
 
 TEST(AppendQueue, TextLongerThanTheQueueIsRefusedAtOnce)
 {
