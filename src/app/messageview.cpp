@@ -6,6 +6,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <limits>
 
 namespace app
 {
@@ -35,10 +36,10 @@ MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent)
     setUndoRedoEnabled(false);
 }
 
-std::string MessageView::displayBytes(std::string_view bytes, int lineLength, int& breaks)
+void MessageView::displayBytes(std::string_view bytes, int& lineLength, int& breaks,
+                               std::string& out)
 {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / kMaxLineLength + 1);
+    out.reserve(out.size() + bytes.size() + bytes.size() / kMaxLineLength + 1);
     for (const char c : bytes) {
         if (c == '\n' && crPending_) {
             crPending_ = false;
@@ -59,7 +60,15 @@ std::string MessageView::displayBytes(std::string_view bytes, int lineLength, in
         out += c;
         ++lineLength;
     }
-    return out;
+}
+
+void MessageView::insertAtEnd(const std::string& display)
+{
+    // A cursor of our own, so the operator's cursor and selection stay on
+    // their text.
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromLatin1(display.data(), static_cast<qsizetype>(display.size())));
 }
 
 void MessageView::appendBytes(std::string_view bytes)
@@ -67,23 +76,54 @@ void MessageView::appendBytes(std::string_view bytes)
     bytes = untilNul(bytes);
     if (bytes.empty())
         return;
+    const auto length = static_cast<std::uint32_t>(
+        std::min<std::size_t>(bytes.size(), std::numeric_limits<std::uint32_t>::max()));
+    appendTexts(bytes, std::span(&length, 1));
+}
 
+void MessageView::appendTexts(std::string_view bytes, std::span<const std::uint32_t> lengths)
+{
     QTextDocument* doc = document();
     QScrollBar* bar = verticalScrollBar();
     const int scrollValue = bar->value();
     const bool atEnd = scrollValue >= bar->maximum();
     const int blocksBefore = doc->blockCount();
 
+    // What the document will hold once display_ is inserted: where it goes
+    // beyond a limit, one append per text would have trimmed right after that
+    // text, so the characters so far go in and the trim runs there too.
+    qint64 chars = doc->characterCount() - 1;
+    qint64 lines = blocksBefore;
+    int lineLength = doc->lastBlock().length() - 1;
     int breaks = 0;
-    const std::string text = displayBytes(bytes, doc->lastBlock().length() - 1, breaks);
-    if (!text.empty()) {
-        // A cursor of our own, so the operator's cursor and selection stay on
-        // their text.
-        QTextCursor cursor(doc);
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
-        dropOldestLines();
+    display_.clear();
+    std::size_t at = 0;
+    for (const std::uint32_t length : lengths) {
+        if (at >= bytes.size())
+            break;
+        const std::string_view text = untilNul(bytes.substr(at, length));
+        at += length;
+        const std::size_t before = display_.size();
+        int textBreaks = 0;
+        displayBytes(text, lineLength, textBreaks, display_);
+        if (display_.size() == before)
+            continue;
+        breaks += textBreaks;
+        chars += static_cast<qint64>(display_.size() - before);
+        lines += textBreaks;
+        if (chars > kMaxChars || lines > kMaxLines) {
+            insertAtEnd(display_);
+            display_.clear();
+            dropOldestLines();
+            chars = doc->characterCount() - 1;
+            lines = doc->blockCount();
+        }
     }
+    if (!display_.empty())
+        insertAtEnd(display_);
+    // Storage for one batch at most is kept between appends.
+    if (display_.capacity() > kMaxKeptDisplay)
+        std::string().swap(display_);
 
     const int dropped = blocksBefore + breaks - doc->blockCount();
     if (atEnd)
@@ -95,8 +135,10 @@ void MessageView::appendBytes(std::string_view bytes)
 void MessageView::replaceText(std::string_view bytes)
 {
     crPending_ = false;
+    int lineLength = 0;
     int breaks = 0;
-    const std::string text = displayBytes(untilNul(bytes), 0, breaks);
+    std::string text;
+    displayBytes(untilNul(bytes), lineLength, breaks, text);
     setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     dropOldestLines();
 }

@@ -2,6 +2,8 @@
 
 #include <QPlainTextEdit>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -48,6 +50,13 @@ public:
     // Appends received bytes (or a line of the console's own) at the end.
     void appendBytes(std::string_view bytes);
 
+    // Appends texts that arrived one after another: `lengths` gives their
+    // sizes, in order, and `bytes` holds them back to back. The view ends up
+    // exactly as after one appendBytes() per text (each cut at its own first
+    // NUL, trimmed at the same points), but the document is edited once, or
+    // once more for each trim that falls among the texts, and scrolled once.
+    void appendTexts(std::string_view bytes, std::span<const std::uint32_t> lengths);
+
     // Replaces the whole content by `bytes` (the connect line) and forgets a CR
     // that ended the old content. The cursor goes to the start.
     void replaceText(std::string_view bytes);
@@ -58,10 +67,13 @@ public:
     std::string contentBytes() const;
 
 private:
-    // Turns bytes into the characters to insert: line breaks as '\n', a break
-    // after every kMaxLineLength characters of a line, which has `lineLength`
-    // characters already. Counts the breaks into `breaks`.
-    std::string displayBytes(std::string_view bytes, int lineLength, int& breaks);
+    // Adds to `out` the characters to insert for `bytes`: line breaks as '\n',
+    // a break after every kMaxLineLength characters of a line, which has
+    // `lineLength` characters already (updated to the open line's length).
+    // Counts the breaks into `breaks`.
+    void displayBytes(std::string_view bytes, int& lineLength, int& breaks, std::string& out);
+    // Inserts display characters at the end with a cursor of its own.
+    void insertAtEnd(const std::string& display);
     // Once the text exceeds kMaxLines or kMaxChars, drops the oldest whole
     // lines down to kTrimLines / kTrimChars below the limits (the last line
     // always stays).
@@ -70,6 +82,10 @@ private:
     // The last byte taken was a CR: an LF at the start of the next append
     // belongs to it.
     bool crPending_ = false;
+    // The characters of the append being made; its storage is kept for the
+    // next append up to kMaxKeptDisplay bytes.
+    static constexpr std::size_t kMaxKeptDisplay = 1024 * 1024;
+    std::string display_;
 };
 
 } // namespace app

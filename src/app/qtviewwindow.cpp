@@ -6,51 +6,61 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
-#include <string>
+#include <span>
 
 namespace app
 {
 
+using protocol::AppendQueue;
+
 // What the calling threads and the UI thread share. Kept alive by every caller
 // that waits, so a waiter never touches the window after it wakes.
 struct QtViewWindow::Shared {
+    Shared(std::size_t queueBytes, std::size_t queueTexts) : queue(queueBytes, queueTexts) {}
+
+    // Under `mutex`: the queue refuses while appends cannot show.
+    void updateRefusing() { queue.setRefusing(!viewAlive || suspended || context == nullptr); }
+
     std::mutex mutex;
-    std::condition_variable changed;
     bool viewAlive = false;
     bool targetAlive = false;
     bool suspended = false;
     // Receives handed-over work; null once the window is being destroyed.
     QObject* context = nullptr;
+    AppendQueue queue;
 };
 
-// One handed-over append. Its state decides, under Shared::mutex, whether the
-// UI thread carries it out or its caller has given up: never both.
-struct QtViewWindow::Request {
-    enum class State { Pending, Applying, Done, Cancelled };
-    State state = State::Pending;
-    std::string text;
-};
-
-QtViewWindow::QtViewWindow(MessageView* view, QObject* eventTarget)
-    : shared_(std::make_shared<Shared>()), uiThread_(std::this_thread::get_id()), view_(view),
-      target_(eventTarget), context_(std::make_unique<QObject>())
+QtViewWindow::QtViewWindow(MessageView* view, QObject* eventTarget, std::size_t queueBytes,
+                           std::size_t queueTexts)
+    : shared_(std::make_shared<Shared>(queueBytes, queueTexts)),
+      uiThread_(std::this_thread::get_id()), view_(view), target_(eventTarget),
+      context_(std::make_unique<QObject>())
 {
-    shared_->viewAlive = view != nullptr;
-    shared_->targetAlive = eventTarget != nullptr;
-    shared_->context = context_.get();
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->viewAlive = view != nullptr;
+        shared_->targetAlive = eventTarget != nullptr;
+        shared_->context = context_.get();
+        shared_->updateRefusing();
+    }
+
+    drainTimer_ = new QTimer(context_.get());
+    drainTimer_->setSingleShot(true);
+    drainTimer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(drainTimer_, &QTimer::timeout, context_.get(), [this] { requestDrain(); });
 
     const std::shared_ptr<Shared> shared = shared_;
     if (view) {
         QObject::connect(view, &QObject::destroyed, context_.get(), [shared] {
-            {
-                std::lock_guard lock(shared->mutex);
-                shared->viewAlive = false;
-            }
-            shared->changed.notify_all();
+            std::lock_guard lock(shared->mutex);
+            shared->viewAlive = false;
+            shared->updateRefusing();
+            shared->queue.clear();
         });
     }
     if (eventTarget) {
@@ -63,13 +73,12 @@ QtViewWindow::QtViewWindow(MessageView* view, QObject* eventTarget)
 
 QtViewWindow::~QtViewWindow()
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->viewAlive = false;
-        shared_->targetAlive = false;
-        shared_->context = nullptr;
-    }
-    shared_->changed.notify_all();
+    std::lock_guard lock(shared_->mutex);
+    shared_->viewAlive = false;
+    shared_->targetAlive = false;
+    shared_->context = nullptr;
+    shared_->updateRefusing();
+    shared_->queue.clear();
 }
 
 bool QtViewWindow::appendText(std::string_view text, std::uint32_t timeoutMs)
@@ -77,59 +86,113 @@ bool QtViewWindow::appendText(std::string_view text, std::uint32_t timeoutMs)
     if (std::this_thread::get_id() == uiThread_) {
         if (!view_)
             return false;
+        // Whatever was queued came first.
+        flush();
         view_->appendBytes(text);
         return true;
     }
 
+    // Holds the queue alive should the window go while this call waits.
     const std::shared_ptr<Shared> shared = shared_;
-    auto request = std::make_shared<Request>();
-    request->text.assign(text);
-
-    std::unique_lock lock(shared->mutex);
-    if (!shared->viewAlive || shared->suspended || !shared->context)
-        return false;
-    // Queued calls to one receiver run in the order they were made, so appends
-    // from one thread keep their order.
-    QMetaObject::invokeMethod(
-        shared->context, [this, request] { deliver(*request); }, Qt::QueuedConnection);
-
-    using State = Request::State;
-    const auto settled = [&] {
-        return request->state == State::Done || request->state == State::Cancelled ||
-               (request->state == State::Pending && (!shared->viewAlive || shared->suspended));
-    };
-    shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), settled);
-    // An append the UI thread has begun is finished rather than torn.
-    if (request->state == State::Applying)
-        shared->changed.wait(lock, [&] { return request->state == State::Done; });
-    if (request->state == State::Done)
+    switch (shared->queue.push(text, std::chrono::milliseconds(timeoutMs))) {
+    case AppendQueue::PushResult::QueuedFirst:
+        postDrainRequest();
         return true;
-    request->state = State::Cancelled;
+    case AppendQueue::PushResult::Queued:
+        return true;
+    case AppendQueue::PushResult::TimedOut:
+    case AppendQueue::PushResult::Refused:
+    case AppendQueue::PushResult::TooLarge:
+        break;
+    }
     return false;
 }
 
-void QtViewWindow::deliver(Request& request)
+void QtViewWindow::postDrainRequest()
 {
-    using State = Request::State;
-    {
-        std::lock_guard lock(shared_->mutex);
-        if (request.state != State::Pending)
-            return;
-        if (!view_ || !shared_->viewAlive || shared_->suspended) {
-            request.state = State::Cancelled;
-            shared_->changed.notify_all();
-            return;
-        }
-        request.state = State::Applying;
+    std::lock_guard lock(shared_->mutex);
+    if (!shared_->context)
+        return;
+    QMetaObject::invokeMethod(
+        shared_->context, [this] { requestDrain(); }, Qt::QueuedConnection);
+}
+
+void QtViewWindow::requestDrain()
+{
+    const qint64 since = lastDrain_.isValid() ? lastDrain_.elapsed() : kDrainIntervalMs;
+    if (since >= kDrainIntervalMs)
+        drain(false);
+    else if (!drainTimer_->isActive())
+        drainTimer_->start(static_cast<int>(kDrainIntervalMs - since));
+}
+
+void QtViewWindow::flush()
+{
+    drain(true);
+}
+
+void QtViewWindow::drain(bool everything)
+{
+    // A flush from whatever the view's signals run while a drain is showing
+    // text would show texts out of order; the running drain goes on instead.
+    if (draining_)
+        return;
+    draining_ = true;
+    lastDrain_.start();
+    takeIfAllShown();
+    if (everything) {
+        showTaken(taken_.bytes.size());
+        takeIfAllShown();
+        showTaken(taken_.bytes.size());
+    } else {
+        const auto budget = static_cast<std::size_t>(bytesPerMs_ * kDrainBudgetMs);
+        showTaken(std::max(budget, kMinDrainBytes));
     }
-    // Appended without the lock, so whatever the view's signals run may call
-    // back into this window.
-    view_->appendBytes(request.text);
-    {
-        std::lock_guard lock(shared_->mutex);
-        request.state = State::Done;
+    // Whatever is queued now is taken now, so the queue has room, and a text
+    // queued from here on asks for a drain of its own. What is taken and not
+    // shown waits for the next drain, a frame after this one.
+    takeIfAllShown();
+    draining_ = false;
+    if (shownTexts_ < taken_.lengths.size() && !drainTimer_->isActive())
+        drainTimer_->start(kDrainIntervalMs);
+}
+
+void QtViewWindow::takeIfAllShown()
+{
+    if (shownTexts_ < taken_.lengths.size())
+        return;
+    shared_->queue.take(taken_);
+    shownTexts_ = 0;
+    shownBytes_ = 0;
+}
+
+void QtViewWindow::showTaken(std::size_t budget)
+{
+    const std::size_t count = taken_.lengths.size();
+    if (shownTexts_ >= count)
+        return;
+    if (!view_) {
+        shownTexts_ = count;
+        shownBytes_ = taken_.bytes.size();
+        return;
     }
-    shared_->changed.notify_all();
+    std::size_t texts = 0;
+    std::size_t bytes = 0;
+    do {
+        bytes += taken_.lengths[shownTexts_ + texts];
+        ++texts;
+    } while (shownTexts_ + texts < count && bytes + taken_.lengths[shownTexts_ + texts] <= budget);
+
+    QElapsedTimer showing;
+    showing.start();
+    view_->appendTexts(taken_.text().substr(shownBytes_, bytes),
+                       std::span(taken_.lengths).subspan(shownTexts_, texts));
+    shownTexts_ += texts;
+    shownBytes_ += bytes;
+    // Only drains of some size say how fast the view takes text.
+    const double ms = static_cast<double>(showing.nsecsElapsed()) / 1e6;
+    if (bytes >= kMinDrainBytes && ms > 0.0)
+        bytesPerMs_ = 0.7 * bytesPerMs_ + 0.3 * (static_cast<double>(bytes) / ms);
 }
 
 bool QtViewWindow::parentExists() const
@@ -150,6 +213,9 @@ void QtViewWindow::postToParent(std::uint32_t message, std::uintptr_t wParam, st
 
 void QtViewWindow::forward(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    // The event's line, and every block before it, show before the target
+    // hears of the event.
+    flush();
     if (!target_)
         return;
     SocketEvent event(message, wParam, lParam);
@@ -161,8 +227,9 @@ void QtViewWindow::setAppendsSuspended(bool suspended)
     {
         std::lock_guard lock(shared_->mutex);
         shared_->suspended = suspended;
+        shared_->updateRefusing();
     }
-    shared_->changed.notify_all();
+    flush();
 }
 
 } // namespace app

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "protocol/appendqueue.h"
 #include "protocol/viewwindow.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <thread>
 
 class QObject;
+class QTimer;
 
 namespace app
 {
@@ -18,6 +22,17 @@ class MessageView;
 
 // The Qt side of the channel's view: appends land in a MessageView on the UI
 // thread, and events reach the console window as SocketEvent.
+//
+// Appends from other threads go into a bounded queue (AppendQueue) and return
+// as soon as they are queued. The UI thread takes what is queued at most once
+// every kDrainIntervalMs and shows it in one edit (MessageView::appendTexts),
+// as much of it as fits in about kDrainBudgetMs (judged by how fast the last
+// drains went); the rest goes first at the next drain. Everything taken and
+// queued is shown at once when something on the UI thread has to come after
+// it: its own append, an event delivered to the target, a suspension. So a
+// fast device costs the UI thread one edit of bounded length per frame rather
+// than one edit per block, input and painting get their turn between drains,
+// and the text is the same as with one edit per block.
 //
 // Threads. The constructor, the destructor and setAppendsSuspended() run on the
 // UI thread, the thread that owns the view and the event target. appendText(),
@@ -31,44 +46,75 @@ class MessageView;
 class QtViewWindow : public protocol::ViewWindow
 {
 public:
+    // Bounds of the queue: what can wait for the UI thread. Enough for the
+    // intake of a frame; small enough that showing all of it at once (at a
+    // suspension or an event) keeps a Disconnect well within 200 ms.
+    static constexpr std::size_t kQueueBytes = 64 * 1024;
+    static constexpr std::size_t kQueueTexts = 2048;
+    // The least time between two drains: a frame.
+    static constexpr int kDrainIntervalMs = 16;
+    // The UI time one drain aims to take, and the least it shows (so that it
+    // always gets on). Half a frame: the other half is the operator's, and an
+    // event waits behind one short drain at most, also on a busy machine.
+    static constexpr int kDrainBudgetMs = 8;
+    static constexpr std::size_t kMinDrainBytes = 4 * 1024;
+
     // `view` and `eventTarget` live on the calling thread; neither is owned,
     // and either may be null (then appends or events have no effect).
-    QtViewWindow(MessageView* view, QObject* eventTarget);
+    QtViewWindow(MessageView* view, QObject* eventTarget, std::size_t queueBytes = kQueueBytes,
+                 std::size_t queueTexts = kQueueTexts);
     ~QtViewWindow() override;
     QtViewWindow(const QtViewWindow&) = delete;
     QtViewWindow& operator=(const QtViewWindow&) = delete;
 
-    // On the UI thread: appends at once and returns true (false without a
-    // view). From another thread: hands the text to the UI thread and waits at
-    // most `timeoutMs` for it to be appended. True when it was appended; false
-    // when it was not in time, the view is gone or appends are suspended, and
-    // then it never shows up later. Appends from one thread land in call order,
-    // each in one piece.
+    // On the UI thread: shows what is queued, then appends at once and returns
+    // true (false without a view). From another thread: queues the text for
+    // the UI thread, waiting at most `timeoutMs` while the queue is full. True
+    // once queued: the text then shows (unless the view goes away first)
+    // after everything queued before it. False when there was no room in
+    // time, the view is gone, appends are suspended or the text is longer than
+    // the whole queue; then it never shows up. Appends from one thread land in
+    // call order, each in one piece.
     bool appendText(std::string_view text, std::uint32_t timeoutMs) override;
 
     // True while both the view and the event target exist.
     bool parentExists() const override;
 
     // Delivers SocketEvent(message, wParam, lParam) to the event target on the
-    // UI thread, after the appends handed over before it; returns at once. The
-    // event goes through a context object of this window, so nothing is
-    // delivered once the target or this window is gone.
+    // UI thread, after the appends queued before it have been shown (this
+    // shows the queue first); returns at once. The event goes through a
+    // context object of this window, so nothing is delivered once the target
+    // or this window is gone.
     void postToParent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     // While suspended, appends from other threads fail at once, also one that
-    // is waiting already; appends on the UI thread still show. The console
-    // suspends them around stopping its channel: the UI thread then waits for
-    // the watcher and serves no append, so a watcher waiting on one would
-    // otherwise hold the stop up for a whole append time-out.
+    // is waiting for room already; appends on the UI thread still show. Either
+    // way, what was queued before shows now. The console suspends appends
+    // around stopping its channel: the UI thread then waits for the watcher
+    // and drains nothing, so a watcher waiting for room would otherwise hold
+    // the stop up for a whole append time-out.
     void setAppendsSuspended(bool suspended);
+
+    // UI thread: shows everything taken and queued now.
+    void flush();
 
 private:
     struct Shared;
-    struct Request;
 
-    // Runs on the UI thread: carries out a handed-over append unless its
-    // caller has given up on it.
-    void deliver(Request& request);
+    // Runs on the UI thread when an append found the queue empty, and by the
+    // timer: drains now, or once kDrainIntervalMs have passed since the last
+    // drain.
+    void requestDrain();
+    // UI thread: shows what was taken and not shown yet, then what is queued;
+    // all of it, or about kDrainBudgetMs' worth. Schedules the next drain
+    // while anything is left.
+    void drain(bool everything);
+    // Shows up to `budget` bytes (at least one text) of what was taken.
+    void showTaken(std::size_t budget);
+    // Takes what is queued once everything taken before has been shown.
+    void takeIfAllShown();
+    // Any thread: asks the UI thread for requestDrain().
+    void postDrainRequest();
     // Runs on the UI thread: hands an event to the target if it still exists.
     void forward(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
@@ -79,6 +125,17 @@ private:
     // Lives on the UI thread and receives the handed-over work; destroying it
     // discards work not yet carried out.
     std::unique_ptr<QObject> context_;
+    // UI thread only: the delayed drain, when the last drain was made, how
+    // many bytes a millisecond of drain has shown lately, what was taken from
+    // the queue (its buffers go round with the queue's) and how much of it
+    // has been shown, in texts and bytes.
+    QTimer* drainTimer_ = nullptr;
+    QElapsedTimer lastDrain_;
+    double bytesPerMs_ = 1000.0;
+    protocol::AppendQueue::Batch taken_;
+    std::size_t shownTexts_ = 0;
+    std::size_t shownBytes_ = 0;
+    bool draining_ = false;
 };
 
 } // namespace app

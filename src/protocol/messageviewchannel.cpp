@@ -36,8 +36,8 @@ void MessageViewChannel::appendToView(std::string_view text)
         return;
     }
     // One request instead of separate length, select and replace steps, so
-    // that no other append can fall between them. A text that is not appended in time is dropped
-    // without a report.
+    // that no other append can fall between them. A text that is not placed in
+    // time is dropped without a report.
     view_->appendText(text, ViewWindow::kAppendTimeoutMs);
 }
 

@@ -19,8 +19,10 @@ namespace protocol
 // Threads: setView() on the UI thread before the channel opens; the hooks and
 // their appends on the watcher thread; appendToView() also on the UI thread
 // (the echo of a sent frame). Each append is one ViewWindow::appendText() that
-// waits at most ViewWindow::kAppendTimeoutMs; a text that cannot be appended in
-// time is lost, without a report, and the watcher goes on reading.
+// waits at most ViewWindow::kAppendTimeoutMs for the text to be placed (a view
+// may queue it and return at once while its queue has room); a text that
+// cannot be placed in time is lost, without a report, and the watcher goes on
+// reading.
 class MessageViewChannel : public net::SocketChannel
 {
 public:

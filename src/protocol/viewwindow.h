@@ -14,17 +14,19 @@ namespace protocol
 class ViewWindow
 {
 public:
-    // How long a watcher waits for one append to be carried out.
+    // How long a watcher waits for one append to be placed.
     static constexpr std::uint32_t kAppendTimeoutMs = 1000;
 
     virtual ~ViewWindow() = default;
 
     // Appends `text` (no NUL inside) at the end of the view, carried out on the
-    // view's own thread. From another thread it waits at most `timeoutMs` and
-    // returns true when the text was appended; an append that timed out (or
-    // whose view is gone) returns false and never takes effect later, so no
-    // text shows out of order or after the channel has stopped. Called on the
-    // view's own thread it appends at once.
+    // view's own thread. From another thread it waits at most `timeoutMs` for
+    // the text to be placed, that is appended, or queued to be appended after
+    // every text placed before it, and then returns true. An append that was
+    // not placed in time (or whose view is gone, or that is refused) returns
+    // false and never takes effect later, so no text shows out of order or
+    // after the channel has stopped. Called on the view's own thread it
+    // appends at once, after whatever was placed before.
     virtual bool appendText(std::string_view text, std::uint32_t timeoutMs) = 0;
 
     // True while the view and its parent window still exist.

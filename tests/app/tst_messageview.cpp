@@ -5,7 +5,9 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 using app::MessageView;
 
@@ -24,6 +26,21 @@ void appendInPieces(MessageView& view, const std::string& bytes, std::size_t pie
 {
     for (std::size_t at = 0; at < bytes.size(); at += piece)
         view.appendBytes(std::string_view(bytes).substr(at, piece));
+}
+
+// Cuts `bytes` into texts of 1 to `maxPiece` bytes (a fixed pseudo-random
+// sequence), as a device's blocks might come.
+std::vector<std::string> cutIntoTexts(const std::string& bytes, std::size_t maxPiece)
+{
+    std::vector<std::string> texts;
+    std::uint32_t state = 12345;
+    for (std::size_t at = 0; at < bytes.size();) {
+        state = state * 1103515245u + 12345u;
+        const std::size_t piece = 1 + (state >> 8) % maxPiece;
+        texts.push_back(bytes.substr(at, piece));
+        at += piece;
+    }
+    return texts;
 }
 
 // The text of the line at the top of the view's viewport.
@@ -53,6 +70,8 @@ private slots:
     void appendLeavesTheOperatorsSelection();
     void viewAtTheEndFollowsAppends();
     void scrolledViewKeepsItsLinesInSight();
+    void batchedTextsMatchOneAppendEach_data();
+    void batchedTextsMatchOneAppendEach();
 };
 
 void TestMessageView::everyByteShowsAsItsLatin1Character_data()
@@ -294,6 +313,64 @@ void TestMessageView::scrolledViewKeepsItsLinesInSight()
     QVERIFY(view.document()->firstBlock().text().mid(5).toInt() > firstBefore);
     QCOMPARE(topLine(view), top);
     QVERIFY(bar->value() < bar->maximum());
+}
+
+void TestMessageView::batchedTextsMatchOneAppendEach_data()
+{
+    QTest::addColumn<std::string>("bytes");
+    QTest::addColumn<int>("maxPiece");
+    QTest::addColumn<int>("batch");
+
+    std::string shortLines;
+    for (int i = 0; shortLines.size() < 1536u * 1024; ++i)
+        shortLines += (i % 7 == 0 ? "\n" : "") + std::to_string(i) + (i % 3 ? "\r\n" : "\r");
+    QTest::newRow("short lines past the line limit") << shortLines << 300 << 700;
+
+    const std::string tail(900, 'x');
+    std::string longLines;
+    for (int i = 0; longLines.size() < static_cast<std::size_t>(MessageView::kMaxChars) * 3 / 2;
+         ++i)
+        longLines += std::to_string(i) + ":" + tail + "\r\n";
+    QTest::newRow("long lines past the character limit") << longLines << 2048 << 150;
+
+    std::string noBreaks(9 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < noBreaks.size(); ++i)
+        noBreaks[i] = static_cast<char>('!' + i % 90);
+    QTest::newRow("no line breaks") << noBreaks << 2048 << 128;
+
+    std::string mixed;
+    for (int i = 0; i < 300; ++i)
+        mixed += std::string("ab\0cd\r", 6) + "\n" + std::string(i % 5, '\0') + "e\r";
+    QTest::newRow("NULs, empty texts, CR and LF apart") << mixed << 4 << 3;
+}
+
+void TestMessageView::batchedTextsMatchOneAppendEach()
+{
+    QFETCH(std::string, bytes);
+    QFETCH(int, maxPiece);
+    QFETCH(int, batch);
+    const std::vector<std::string> texts = cutIntoTexts(bytes, static_cast<std::size_t>(maxPiece));
+
+    MessageView oneByOne;
+    for (const std::string& text : texts)
+        oneByOne.appendBytes(text);
+
+    MessageView batched;
+    const auto perBatch = static_cast<std::size_t>(batch);
+    for (std::size_t first = 0; first < texts.size(); first += perBatch) {
+        std::string joined;
+        std::vector<std::uint32_t> lengths;
+        for (std::size_t i = first; i < std::min(texts.size(), first + perBatch); ++i) {
+            joined += texts[i];
+            lengths.push_back(static_cast<std::uint32_t>(texts[i].size()));
+        }
+        batched.appendTexts(joined, lengths);
+    }
+
+    QCOMPARE(batched.document()->blockCount(), oneByOne.document()->blockCount());
+    QVERIFY(batched.contentBytes() == oneByOne.contentBytes());
+    QVERIFY(batched.document()->blockCount() <= MessageView::kMaxLines);
+    QVERIFY(batched.document()->characterCount() - 1 <= MessageView::kMaxChars);
 }
 
 QTEST_MAIN(TestMessageView)

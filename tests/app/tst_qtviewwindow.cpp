@@ -3,10 +3,12 @@
 #include "app/socketevent.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <future>
@@ -74,6 +76,23 @@ void drainEvents()
     QCoreApplication::processEvents();
 }
 
+// A window whose queue holds one four-byte text, filled with "full": the next
+// append from another thread has to wait for the UI thread.
+std::unique_ptr<QtViewWindow> filledWindow(MessageView* view, QObject* target)
+{
+    auto window = std::make_unique<QtViewWindow>(view, target, 4, 1);
+    auto filled = std::async(std::launch::async, [&] { return window->appendText("full", 0); });
+    if (!filled.get())
+        return nullptr;
+    return window;
+}
+
+// The frames a device might send, numbered: "[A01=n-frame\r\n".
+std::string frame(int n)
+{
+    return "[A01=" + std::to_string(n) + "-frame\r\n";
+}
+
 } // namespace
 
 class TestQtViewWindow : public QObject
@@ -91,6 +110,11 @@ private slots:
     void lateCallsAfterTheViewOrTargetIsGone();
     void waitingAppendEndsWhenTheViewGoes();
     void handedOverWorkIsDroppedWithTheWindow();
+    void textsFasterThanTheUiDrainsShowWholeAndInOrder_data();
+    void textsFasterThanTheUiDrainsShowWholeAndInOrder();
+    void appendRefusedAfterTheTimeOutNeverShows();
+    void suspensionDuringABacklogRefusesAtOnceAndShowsTheBacklog();
+    void eventAndUiAppendComeAfterTheTextsQueuedBeforeThem();
 };
 
 void TestQtViewWindow::appendsFromAnotherThreadLandInOrder()
@@ -110,7 +134,7 @@ void TestQtViewWindow::appendsFromAnotherThreadLandInOrder()
     std::string expected;
     for (int i = 0; i < kCount; ++i)
         expected += std::to_string(i) + "\n";
-    QCOMPARE(view.contentBytes(), expected);
+    QTRY_COMPARE(view.contentBytes(), expected);
 }
 
 void TestQtViewWindow::appendOnTheUiThreadIsImmediate()
@@ -124,40 +148,42 @@ void TestQtViewWindow::appendOnTheUiThreadIsImmediate()
 void TestQtViewWindow::timedOutAppendNeverShowsUpLater()
 {
     MessageView view;
-    QtViewWindow window(&view, nullptr);
+    auto window = filledWindow(&view, nullptr);
+    QVERIFY(window);
     // The UI thread serves no events until the append has given up.
-    auto late = onOtherThread([&] { return window.appendText("late", 100); });
+    auto late = onOtherThread([&] { return window->appendText("late", 100); });
     QCOMPARE(late.wait_for(5s), std::future_status::ready);
     QCOMPARE(late.get(), false);
     drainEvents();
-    QCOMPARE(view.contentBytes(), std::string());
+    QCOMPARE(view.contentBytes(), std::string("full"));
 
     // The next append is served normally.
-    auto next = onOtherThread([&] { return window.appendText("next", 1000); });
+    auto next = onOtherThread([&] { return window->appendText("next", 1000); });
     QVERIFY(serveUntilReady(next));
     QCOMPARE(next.get(), true);
-    QCOMPARE(view.contentBytes(), std::string("next"));
+    QTRY_COMPARE(view.contentBytes(), std::string("fullnext"));
 }
 
 void TestQtViewWindow::suspendedAppendsFailAtOnce()
 {
     MessageView view;
-    QtViewWindow window(&view, nullptr);
+    auto window = filledWindow(&view, nullptr);
+    QVERIFY(window);
     // Whether the append is made before or after the suspension, it fails long
-    // before its time-out, and its text never shows.
-    auto waiting = onOtherThread([&] { return window.appendText("lost", 60000); });
-    window.setAppendsSuspended(true);
+    // before its time-out, and its text never shows; what was queued shows.
+    auto waiting = onOtherThread([&] { return window->appendText("lost", 60000); });
+    window->setAppendsSuspended(true);
     QCOMPARE(waiting.wait_for(5s), std::future_status::ready);
     QCOMPARE(waiting.get(), false);
-    QVERIFY(window.appendText("echo ", 0)); // the UI thread's own appends still show
+    QVERIFY(window->appendText("echo ", 0)); // the UI thread's own appends still show
     drainEvents();
-    QCOMPARE(view.contentBytes(), std::string("echo "));
+    QCOMPARE(view.contentBytes(), std::string("fullecho "));
 
-    window.setAppendsSuspended(false);
-    auto resumed = onOtherThread([&] { return window.appendText("back", 1000); });
+    window->setAppendsSuspended(false);
+    auto resumed = onOtherThread([&] { return window->appendText("back", 1000); });
     QVERIFY(serveUntilReady(resumed));
     QCOMPARE(resumed.get(), true);
-    QCOMPARE(view.contentBytes(), std::string("echo back"));
+    QTRY_COMPARE(view.contentBytes(), std::string("fullecho back"));
 }
 
 void TestQtViewWindow::postToParentDeliversTheValues_data()
@@ -232,8 +258,9 @@ void TestQtViewWindow::lateCallsAfterTheViewOrTargetIsGone()
 void TestQtViewWindow::waitingAppendEndsWhenTheViewGoes()
 {
     auto view = std::make_unique<MessageView>();
-    QtViewWindow window(view.get(), nullptr);
-    auto waiting = onOtherThread([&] { return window.appendText("lost", 60000); });
+    auto window = filledWindow(view.get(), nullptr);
+    QVERIFY(window);
+    auto waiting = onOtherThread([&] { return window->appendText("lost", 60000); });
     view.reset();
     QCOMPARE(waiting.wait_for(5s), std::future_status::ready);
     QCOMPARE(waiting.get(), false);
@@ -245,14 +272,153 @@ void TestQtViewWindow::handedOverWorkIsDroppedWithTheWindow()
     MessageView view;
     EventRecorder target;
     auto window = std::make_unique<QtViewWindow>(&view, &target);
+    // Queued, but the window goes before the UI thread gets to it.
     auto late = onOtherThread([&] { return window->appendText("late", 50); });
     QCOMPARE(late.wait_for(5s), std::future_status::ready);
-    QCOMPARE(late.get(), false);
+    QCOMPARE(late.get(), true);
     window->postToParent(0x9234, 2, 3);
     window.reset();
     drainEvents();
     QCOMPARE(view.contentBytes(), std::string());
     QVERIFY(target.received.empty());
+}
+
+void TestQtViewWindow::textsFasterThanTheUiDrainsShowWholeAndInOrder_data()
+{
+    // A small queue makes the watcher wait for room again and again; the
+    // counts keep the drains (one a frame) within a second or two.
+    QTest::addColumn<int>("queueBytes");
+    QTest::addColumn<int>("queueTexts");
+    QTest::addColumn<int>("count");
+    QTest::newRow("default queue")
+        << int(QtViewWindow::kQueueBytes) << int(QtViewWindow::kQueueTexts) << 5000;
+    QTest::newRow("queue of 200 bytes") << 200 << 1000 << 400;
+    QTest::newRow("queue of 3 texts") << 100000 << 3 << 90;
+}
+
+void TestQtViewWindow::textsFasterThanTheUiDrainsShowWholeAndInOrder()
+{
+    QFETCH(int, queueBytes);
+    QFETCH(int, queueTexts);
+    QFETCH(int, count);
+    MessageView view;
+    QtViewWindow window(&view, nullptr, static_cast<std::size_t>(queueBytes),
+                        static_cast<std::size_t>(queueTexts));
+    auto result = onOtherThread([&] {
+        int placed = 0;
+        for (int i = 0; i < count; ++i)
+            placed += window.appendText(frame(i), 5000) ? 1 : 0;
+        return placed;
+    });
+    // The UI thread is busy while the first texts come in; a small queue
+    // fills, and the rest comes in as drains make room.
+    QTest::qSleep(50);
+    QVERIFY(serveUntilReady(result));
+    QCOMPARE(result.get(), count);
+    std::string expected;
+    for (int i = 0; i < count; ++i)
+        expected += "[A01=" + std::to_string(i) + "-frame\n";
+    QTRY_COMPARE(view.contentBytes(), expected);
+}
+
+void TestQtViewWindow::appendRefusedAfterTheTimeOutNeverShows()
+{
+    MessageView view;
+    QtViewWindow window(&view, nullptr, 2 * frame(0).size(), 100);
+    // The UI thread serves nothing while the queue fills and the third frame
+    // waits the channel's whole append time-out.
+    auto placed = onOtherThread([&] {
+        std::vector<bool> results;
+        for (int i = 0; i < 3; ++i)
+            results.push_back(window.appendText(frame(i), protocol::ViewWindow::kAppendTimeoutMs));
+        return results;
+    });
+    QCOMPARE(placed.wait_for(10s), std::future_status::ready);
+    QCOMPARE(placed.get(), (std::vector<bool>{true, true, false}));
+
+    auto after = onOtherThread([&] { return window.appendText(frame(3), 1000); });
+    QVERIFY(serveUntilReady(after));
+    QCOMPARE(after.get(), true);
+    const std::string expected = "[A01=0-frame\n[A01=1-frame\n[A01=3-frame\n";
+    QTRY_COMPARE(view.contentBytes(), expected);
+    // Nothing turns up later either.
+    QTest::qWait(3 * QtViewWindow::kDrainIntervalMs);
+    QCOMPARE(view.contentBytes(), expected);
+}
+
+void TestQtViewWindow::suspensionDuringABacklogRefusesAtOnceAndShowsTheBacklog()
+{
+    MessageView view;
+    QtViewWindow window(&view, nullptr, 4 * frame(0).size(), 100);
+    // The UI thread serves nothing: four frames fill the queue, the fifth
+    // waits for room (or is refused at once should the suspension come first).
+    std::atomic<int> placed{0};
+    auto waiting = onOtherThread([&] {
+        for (int i = 0; i < 4; ++i)
+            placed += window.appendText(frame(i), 1000) ? 1 : 0;
+        return window.appendText(frame(4), 60000);
+    });
+    QElapsedTimer filling;
+    filling.start();
+    while (placed < 4 && filling.elapsed() < 5000)
+        std::this_thread::yield();
+    QCOMPARE(placed.load(), 4);
+
+    window.setAppendsSuspended(true);
+    QCOMPARE(waiting.wait_for(5s), std::future_status::ready);
+    QCOMPARE(waiting.get(), false);
+    const std::string backlog = "[A01=0-frame\n[A01=1-frame\n[A01=2-frame\n[A01=3-frame\n";
+    QCOMPARE(view.contentBytes(), backlog);
+
+    // While suspended, a new append is refused at once, even with room.
+    auto refused = onOtherThread([&] { return window.appendText(frame(5), 60000); });
+    QCOMPARE(refused.wait_for(5s), std::future_status::ready);
+    QCOMPARE(refused.get(), false);
+    window.setAppendsSuspended(false);
+    drainEvents();
+    QCOMPARE(view.contentBytes(), backlog);
+}
+
+void TestQtViewWindow::eventAndUiAppendComeAfterTheTextsQueuedBeforeThem()
+{
+    MessageView view;
+    // Records what the view showed when the event arrived.
+    class SnapshotRecorder : public EventRecorder
+    {
+    public:
+        explicit SnapshotRecorder(const MessageView& view) : view_(view) {}
+        std::string seen;
+        bool event(QEvent* event) override
+        {
+            if (event->type() == SocketEvent::eventType())
+                seen = view_.contentBytes();
+            return EventRecorder::event(event);
+        }
+
+    private:
+        const MessageView& view_;
+    } target(view);
+    QtViewWindow window(&view, &target);
+
+    auto queued = onOtherThread([&] {
+        bool placed = window.appendText(frame(0), 1000);
+        placed = window.appendText("Connection Abandonned\r\n", 1000) && placed;
+        window.postToParent(0x9234, 2, 0);
+        return placed;
+    });
+    QCOMPARE(queued.wait_for(5s), std::future_status::ready);
+    QVERIFY(queued.get());
+    QTRY_COMPARE(target.received.size(), std::size_t(1));
+    QCOMPARE(target.seen, std::string("[A01=0-frame\nConnection Abandonned\n"));
+
+    // An append on the UI thread (the echo of a sent frame) lands after what
+    // was queued before it.
+    auto more = onOtherThread([&] { return window.appendText(frame(1), 1000); });
+    QCOMPARE(more.wait_for(5s), std::future_status::ready);
+    QVERIFY(more.get());
+    QVERIFY(window.appendText(" -> echo\r\n", 0));
+    QCOMPARE(view.contentBytes(),
+             std::string("[A01=0-frame\nConnection Abandonned\n[A01=1-frame\n -> echo\n"));
 }
 
 QTEST_MAIN(TestQtViewWindow)
