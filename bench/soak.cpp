@@ -131,7 +131,9 @@ public:
 
     void click(int id) { qobject_cast<QAbstractButton*>(dialog_.control(id))->click(); }
     bool enabled(int id) const { return dialog_.control(id)->isEnabled(); }
-    bool connected() const { return enabled(ConsoleTemplate::kDisconnect); }
+    // Send is enabled only once connected (Disconnect is also enabled while a
+    // connect is still pending).
+    bool connected() const { return enabled(ConsoleTemplate::kSendMessage); }
 
     bool connect(bool udp, const std::string& port)
     {
