@@ -1,14 +1,14 @@
 #pragma once
 
 #include "hostlookup.h"
+#include "ioresult.h"
+#include "peerlist.h"
 #include "socketaddress.h"
 #include "socketwait.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace net
@@ -33,8 +33,7 @@ enum class ChannelEvent : int {
 // the owner's thread and shuts the socket down, which wakes the watcher at
 // once. While a watcher is recorded, released descriptors are closed only by
 // stop() after it has joined the watcher, so no number is reused under it.
-// The peer list is guarded by the peer lock, which exists whenever address-
-// header mode is on and a watcher may run.
+// The peer list (address-header mode) guards itself with its own mutex.
 //
 // States, derived from hasSocket() and hasWatcher():
 //   Closed   (no socket, no watcher)   construction; stop() from any state
@@ -92,10 +91,6 @@ public:
     void setServerRole(bool on);
     void setAddressHeaders(bool on);
 
-    // The lock that guards every walk of the peer list. Does nothing while no
-    // lock exists (it exists whenever address-header mode can use the list).
-    void lockPeers();
-    void unlockPeers();
     // Snapshot of the peer list (address-header mode), most recently heard last.
     std::vector<SocketAddress> peers();
 
@@ -134,8 +129,8 @@ public:
     bool startWatcher();
 
     // Ends everything the channel holds: releases the socket, pauses
-    // kReleasePauseMs, waits for the watcher (see the hook contract), empties
-    // the peer list and drops the peer lock. The mode flags keep their values.
+    // kReleasePauseMs, waits for the watcher (see the hook contract) and empties
+    // the peer list. The mode flags keep their values.
     // May be called at any time, any number of times.
     void stop();
 
@@ -173,12 +168,21 @@ protected:
 private:
     struct Watcher;
     void closeReleased();
+    // One read in the current mode; no socket held reads as TimedOut. A Data
+    // count in address-header mode leaves out the header written before it.
+    IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
+    IoResult readWithHeader(SocketHandle socket, std::uint8_t* bytes, std::uint32_t capacity,
+                            std::uint32_t timeoutMs);
+    // Address-header mode: sends the payload behind the header; a Data count
+    // leaves out the header.
+    IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
+                             std::uint32_t length);
+
     std::atomic<SocketHandle> socket_{kInvalidSocket};
     std::unique_ptr<Watcher> watcher_;
     bool serverRole_ = false;
     bool addressHeaders_ = false;
-    std::vector<SocketAddress> peers_;
-    std::unique_ptr<std::mutex> peerLock_;
+    PeerList peers_;
     // Descriptors released while a watcher may still use them; closed by stop()
     // once the watcher has ended.
     std::vector<SocketHandle> pendingClose_;
