@@ -140,33 +140,23 @@ bool SocketChannel::openClient(const char* host, const char* service, int family
 {
     if (hasSocket())
         return false;
-    const SocketHandle socket = ::socket(family, type | SOCK_CLOEXEC, 0);
-    if (socket < 0) {
-        setLastErrorFromErrno();
+    ConnectRequest request;
+    if (host != nullptr)
+        request.host = host;
+    if (service != nullptr)
+        request.service = service;
+    request.family = family;
+    request.type = type;
+    // A failed step has left its last-error code on this thread.
+    ConnectOutcome outcome = ConnectAttempt::connectNow(request);
+    return adoptClient(std::move(outcome.socket));
+}
+
+bool SocketChannel::adoptClient(ConnectedSocket&& connected)
+{
+    if (!connected.valid() || hasSocket())
         return false;
-    }
-    // A plain close on failure: nothing else knows the new socket yet. The
-    // last-error code of the failed step stays.
-    const auto fail = [socket] {
-        ::close(socket);
-        return false;
-    };
-    SocketAddress local;
-    if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(family)))
-        return fail();
-    // Built before the bind, because the bind address depends on it. A host
-    // that does not resolve yields 255.255.255.255 and the connect decides.
-    SocketAddress server;
-    server.buildFromText(host, service, AF_INET);
-    const SocketAddress bindTo = clientBindAddress(local, server);
-    if (::bind(socket, bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
-        setLastErrorFromErrno();
-        return fail();
-    }
-    // For a datagram socket the connect only fixes the peer and returns at once.
-    if (!connectWithin(socket, server, kConnectTimeoutMs))
-        return fail();
-    socket_.store(socket);
+    socket_.store(connected.release());
     return true;
 }
 

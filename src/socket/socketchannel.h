@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connectattempt.h"
+#include "connectedsocket.h"
 #include "hostlookup.h"
 #include "ioresult.h"
 #include "peerlist.h"
@@ -37,7 +39,8 @@ enum class ChannelEvent : int {
 //
 // States, derived from hasSocket() and hasWatcher():
 //   Closed   (no socket, no watcher)   construction; stop() from any state
-//   Open     (socket, no watcher)      openClient() or adoptSocket() returning true
+//   Open     (socket, no watcher)      openClient(), adoptClient() or adoptSocket()
+//                                      returning true
 //   Watching (socket, running watcher) startWatcher() returning true
 //   Ended    (socket, ended watcher)   the watcher returned by itself after
 //                                      ConnectionDropped or ConnectionFailed;
@@ -71,7 +74,8 @@ public:
     static constexpr std::uint32_t kReadTimeoutMs = 100;      // the watcher's read time-out
     static constexpr std::uint32_t kReleasePauseMs = 50;      // stop(): pause after releasing
     static constexpr std::uint32_t kWatcherWaitMs = 5000;     // stop(): wait for the watcher
-    static constexpr std::uint32_t kConnectTimeoutMs = 20000; // openClient(): TCP connect bound
+    // openClient(): TCP connect bound (shortened only by tests, see ConnectAttempt).
+    static constexpr std::uint32_t kConnectTimeoutMs = ConnectAttempt::kDefaultConnectBoundMs;
     static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
 
     SocketChannel();
@@ -103,8 +107,16 @@ public:
     // (nothing changes) or any step fails (the new socket is closed, the
     // channel holds none). A TCP connect gives up after kConnectTimeoutMs.
     // The socket is bound first to clientBindAddress() of the local host's
-    // first address (port 0) and the server's address.
+    // first address (port 0) and the server's address. The same steps as a
+    // ConnectAttempt, run on the calling thread.
     bool openClient(const char* host, const char* service, int family, int type);
+
+    // Holds the socket of a finished ConnectAttempt (or connectNow()), on the
+    // owner's thread; from then on the channel behaves exactly as after an
+    // openClient() that returned true. False when a socket is held already or
+    // `connected` holds none: `connected` then keeps its socket (and closes it
+    // when destroyed).
+    bool adoptClient(ConnectedSocket&& connected);
 
     // Holds a socket made elsewhere, e.g. a listening socket for the server
     // role or an unconnected datagram socket for address-header mode. The
