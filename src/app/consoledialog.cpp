@@ -130,6 +130,7 @@ void ConsoleDialog::initDialog()
     channel_.setView(viewWindow_.get());
     channel_.setServerRole(false);
     channel_.setAddressHeaders(false);
+    channel_.setObserver(&trafficRecording_.observer());
 
     // The delimiters, in the remembered mode; the mode box follows it.
     protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();

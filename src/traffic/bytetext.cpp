@@ -73,9 +73,20 @@ bool isLowerHexDigit(char c)
 
 void appendVisibleText(std::string& out, std::string_view bytes)
 {
-    for (const char c : bytes) {
-        const Escape& e = kEscapes[static_cast<unsigned char>(c)];
-        out.append(e.text.data(), e.size);
+    // Runs of bytes shown as they are go in with one append each: received
+    // frames are mostly printable, and this is the writer's hot loop.
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p < end) {
+        const char* const run = p;
+        while (p < end && kEscapes[static_cast<unsigned char>(*p)].size == 1) {
+            ++p;
+        }
+        out.append(run, static_cast<std::size_t>(p - run));
+        if (p < end) {
+            const Escape& e = kEscapes[static_cast<unsigned char>(*p++)];
+            out.append(e.text.data(), e.size);
+        }
     }
 }
 

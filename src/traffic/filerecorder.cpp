@@ -99,12 +99,13 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
                 return stop();
             }
         }
-        line.clear();
-        appendRecordLine(line, record);
-        if (out.size() + line.size() > kWriteChunkBytes && !flush()) {
-            return stop();
-        }
-        if (!folder.fits(out.size() + line.size())) {
+        // Formatted straight into the piece being gathered; only a line that
+        // does not fit is taken out again, to go after the room is made.
+        const std::size_t mark = out.size();
+        appendRecordLine(out, record);
+        if (!folder.fits(out.size())) {
+            line.assign(out, mark);
+            out.resize(mark);
             if (!flush()) {
                 return stop();
             }
@@ -117,10 +118,13 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
                 ++done;
                 continue;
             }
+            out.swap(line);
         }
-        out += line;
         ++recordsInOut;
         ++done;
+        if (out.size() >= kWriteChunkBytes && !flush()) {
+            return stop();
+        }
     }
     return flush() || stop();
 }
