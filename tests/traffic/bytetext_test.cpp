@@ -64,6 +64,22 @@ TEST(VisibleTextOfEveryByte, ComesBackAndNoByteShowsAsAControlByte)
     EXPECT_EQ(traffic::bytesFromVisibleText(text), bytes);
 }
 
+// Runs of printable bytes are shown eight at a time: any one byte in any
+// place of such a run is still shown as it is alone.
+TEST(VisibleTextOfEveryByte, ShowsTheSameInsideALongRunAtEveryOffset)
+{
+    for (int value = 0; value < 256; ++value) {
+        const std::string alone = traffic::visibleText(std::string(1, static_cast<char>(value)));
+        for (std::size_t offset = 0; offset < 9; ++offset) {
+            const std::string bytes =
+                std::string(offset, 'a') + static_cast<char>(value) + std::string(17, 'b');
+            ASSERT_EQ(traffic::visibleText(bytes),
+                      std::string(offset, 'a') + alone + std::string(17, 'b'))
+                << value << " at " << offset;
+        }
+    }
+}
+
 TEST(HexText, SpacedAndPlainFormsGiveTheSameBytes)
 {
     EXPECT_EQ(traffic::hexText("\r\n\0["s), "0d 0a 00 5b");
