@@ -228,7 +228,10 @@ void FileRecorder::run()
         bool ending = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_for(lock, kWriteInterval, [&] { return ending_ || urgent_; });
+            // A flood that filled the queue while the last piece was being
+            // written is taken at once, not after the interval.
+            wake_.wait_for(lock, kWriteInterval,
+                           [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
             batch.swap(queue_);
             queuedBytes_ = 0;
             urgent_ = false;
