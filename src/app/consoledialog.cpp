@@ -7,6 +7,7 @@
 #include "portspin.h"
 #include "qtviewwindow.h"
 #include "socketevent.h"
+#include "trafficwindow.h"
 
 #include "socket/hostlookup.h"
 #include "socket/socketaddress.h"
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -103,6 +105,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags)
     qApp->installEventFilter(this);
     filtering_ = true;
     initDialog();
+    setUpTraffic();
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -111,6 +114,7 @@ ConsoleDialog::~ConsoleDialog()
         qApp->removeEventFilter(this);
     filtering_ = false;
     stopChannel();
+    delete trafficWindow_;
 }
 
 QWidget* ConsoleDialog::control(int id) const
@@ -637,6 +641,27 @@ void ConsoleDialog::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         layoutControls();
+}
+
+void ConsoleDialog::setUpTraffic()
+{
+    // An application shortcut: Ctrl+T works whichever control has the focus,
+    // also in the Traffic window itself.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, &ConsoleDialog::showTrafficWindow);
+    connect(messageView_, &MessageView::trafficRequested, this,
+            &ConsoleDialog::showTrafficWindow);
+}
+
+void ConsoleDialog::showTrafficWindow()
+{
+    // A child window of the dialog, so the dialog's modality does not block it.
+    if (!trafficWindow_)
+        trafficWindow_ = new TrafficWindow(trafficQueue_, this);
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
 }
 
 } // namespace app

@@ -2,6 +2,7 @@
 
 #include "consoletemplate.h"
 #include "qtsettingsstore.h"
+#include "trafficqueue.h"
 
 #include "protocol/delimiterset.h"
 #include "protocol/messageviewchannel.h"
@@ -27,6 +28,7 @@ class Ipv4AddressEdit;
 class MessageView;
 class PortSpin;
 class QtViewWindow;
+class TrafficWindow;
 
 // The console: the program's only window, a modal dialog through which the
 // operator picks the server address, port and socket type, connects, sends free
@@ -130,6 +132,15 @@ public:
     // done() (its Close button or a close request).
     void reject() override;
 
+    // The Traffic window's intake, for whatever produces the channel's
+    // records; it exists as long as the dialog does.
+    traffic::RecordSink& trafficSink() { return trafficQueue_; }
+    // Shows the Traffic window (made at the first call), raised and active.
+    // Ctrl+T anywhere in the console and the message view's "Traffic…" call it.
+    void showTrafficWindow();
+    // The Traffic window, or nullptr before the first showTrafficWindow().
+    TrafficWindow* trafficWindow() const { return trafficWindow_; }
+
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
     // test can make the start fail.
@@ -144,6 +155,7 @@ protected:
 
 private:
     void buildControls();
+    void setUpTraffic();
     QWidget* createControl(const ConsoleTemplate::Control& control);
     void layoutControls();
     void fillComboLists();
@@ -209,6 +221,11 @@ private:
 
     QIcon icon_;
     bool filtering_ = false;
+
+    // The queue outlives the channel that feeds it (declared before it); the
+    // window is deleted with the channel stopped, before the queue goes.
+    TrafficQueue trafficQueue_;
+    TrafficWindow* trafficWindow_ = nullptr;
 
     // Declared last so that it is destroyed first: the channel stops its
     // watcher before the view window it appends through goes away.
