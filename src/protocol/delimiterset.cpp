@@ -11,10 +11,6 @@ namespace protocol
 namespace
 {
 
-constexpr std::string_view kMissingCommandText = "Error Command, have to be added !";
-constexpr std::string_view kMissingMediaText = "Error Media, have to be added !";
-constexpr std::string_view kMissingDeviceIdText = "Error Device Id, have to be added !";
-
 // Appends at most `count` characters of `text` to `buffer` at `used`, never
 // writing past the last byte before the terminating zero's place.
 void appendBounded(char* buffer, std::size_t capacity, std::size_t& used, std::string_view text,
@@ -129,21 +125,6 @@ void DelimiterSet::frameDisplayForm()
             return;
         }
     }
-}
-
-std::string_view validateFrameFields(std::string_view media, std::string_view deviceId,
-                                     std::string_view command)
-{
-    if (command.size() < DelimiterSet::kCommandWidth) {
-        return kMissingCommandText;
-    }
-    if (media.size() < DelimiterSet::kMediaWidth) {
-        return kMissingMediaText;
-    }
-    if (deviceId.size() < DelimiterSet::kDeviceIdWidth) {
-        return kMissingDeviceIdText;
-    }
-    return {};
 }
 
 } // namespace protocol

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandframe.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -31,12 +33,12 @@ public:
     static constexpr std::uint8_t kDashDisplay = '-';
     // frameText: at most 513 characters and the zero.
     static constexpr std::size_t kFrameTextSize = 514;
-    // Field widths of a command frame.
-    static constexpr std::size_t kMediaWidth = 1;
-    static constexpr std::size_t kDeviceIdWidth = 2;
-    static constexpr std::size_t kCommandWidth = 3;
-    static constexpr std::size_t kDataMaxLength = 36;
-    static constexpr std::size_t kMessageMaxLength = 120;
+    // Field widths of a command frame (see commandframe.h).
+    static constexpr std::size_t kMediaWidth = protocol::kMediaWidth;
+    static constexpr std::size_t kDeviceIdWidth = protocol::kDeviceIdWidth;
+    static constexpr std::size_t kCommandWidth = protocol::kCommandWidth;
+    static constexpr std::size_t kDataMaxLength = protocol::kDataMaxLength;
+    static constexpr std::size_t kMessageMaxLength = protocol::kMessageMaxLength;
     // The mode name that selects RELEASE (exact, case-sensitive), and the other.
     static constexpr std::string_view kReleaseModeText = "RELEASE";
     static constexpr std::string_view kDemoModeText = "DEMO";
@@ -58,6 +60,9 @@ public:
     // Params/bRelease in `settings` at every call; then applyDelimiterSet().
     void switchDelimiterMode(std::string_view modeText, SettingsStore& settings);
 
+    // Kept for callers that still compose in place; new code uses the values
+    // of composeFrame() and frameDisplayText().
+    //
     // Writes the frame into frameText: start, the first character of media, the
     // first two of deviceId, data whole, equal, the first three of command,
     // dash, message whole, with the active delimiters as they stand. The copy
@@ -97,11 +102,5 @@ private:
     char frameText_[kFrameTextSize] = {};
 };
 static_assert(std::atomic<std::int32_t>::is_always_lock_free);
-
-// The message to show when the texts are not enough for a frame, checked in
-// this order: command shorter than 3 characters, media empty, device id
-// shorter than 2. Empty when the texts are enough.
-std::string_view validateFrameFields(std::string_view media, std::string_view deviceId,
-                                     std::string_view command);
 
 } // namespace protocol

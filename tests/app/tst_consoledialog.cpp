@@ -4,6 +4,7 @@
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
 
+#include "app/consolecontrols.h"
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
 #include "app/dialogcombobox.h"
@@ -550,10 +551,16 @@ void TestConsoleDialog::layoutFollowsFontInDialogUnits()
 
     QCOMPARE(dialog.size(),
              units.toPixels(ConsoleTemplate::kWidthUnits, ConsoleTemplate::kHeightUnits));
-    QCOMPARE(dialog.control(ConsoleTemplate::kMessageView)->geometry(),
-             units.toPixels(2, 99, 255, 257));
-    QCOMPARE(dialog.control(ConsoleTemplate::kConnect)->geometry(),
-             units.toPixels(331, 15, 50, 26));
+    // Every control with an id sits in its template box; a combo box's box
+    // holds its field and its dropped-down list, and shows only the field.
+    for (const ConsoleTemplate::Control& control : ConsoleTemplate::kControls) {
+        if (control.id == ConsoleTemplate::kStatic)
+            continue;
+        const bool combo = qobject_cast<app::DialogComboBox*>(dialog.control(control.id));
+        const int height = combo ? app::ConsoleControls::kComboFieldHeight : control.height;
+        QCOMPARE(dialog.control(control.id)->geometry(),
+                 units.toPixels(control.x, control.y, control.width, height));
+    }
 
     // No label runs into another control (the frames underneath excepted), and
     // no label is cut.

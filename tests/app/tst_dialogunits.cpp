@@ -1,6 +1,7 @@
 // Dialog units: a quarter of the font's average character width across, an
 // eighth of its height down, each value rounded on its own.
 
+#include "app/consoletemplate.h"
 #include "app/dialogunits.h"
 
 #include <QFont>
@@ -72,10 +73,16 @@ void TestDialogUnits::baseUnitsComeFromFont()
     QVERIFY2(std::abs(units.charWidth() - average) <= 0.5,
              qPrintable(QString::number(units.charWidth()) + " vs " + QString::number(average)));
     QCOMPARE(units.charHeight(), metrics.height());
-    // A template box keeps its proportions.
-    const QRect box = units.toPixels(0, 0, 524, 358);
-    QVERIFY(std::abs(double(box.width()) / units.charWidth() - 131.0) < 0.5);
-    QVERIFY(std::abs(double(box.height()) / units.charHeight() - 44.75) < 0.5);
+    // A template box keeps its proportions: a dialog unit is a quarter of the
+    // average character width and an eighth of the character height.
+    using app::ConsoleTemplate;
+    const QRect box =
+        units.toPixels(0, 0, ConsoleTemplate::kWidthUnits, ConsoleTemplate::kHeightUnits);
+    QVERIFY(std::abs(double(box.width()) / units.charWidth() -
+                     double(ConsoleTemplate::kWidthUnits) / DialogUnits::kUnitsPerCharWidth) < 0.5);
+    QVERIFY(std::abs(double(box.height()) / units.charHeight() -
+                     double(ConsoleTemplate::kHeightUnits) / DialogUnits::kUnitsPerCharHeight) <
+            0.5);
 }
 
 QTEST_MAIN(TestDialogUnits)
