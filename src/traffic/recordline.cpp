@@ -1,0 +1,214 @@
+#include "recordline.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+
+namespace traffic
+{
+
+namespace
+{
+
+using Clock = std::chrono::system_clock;
+using Micros = std::chrono::microseconds;
+
+constexpr char kSeparator = '\t';
+constexpr std::size_t kFieldCount = 7;
+constexpr std::size_t kIsoTimeSize = 27; // 2026-12-07T08:15:02.123456Z
+
+struct KindName {
+    RecordKind kind;
+    std::string_view name;
+};
+
+constexpr std::array<KindName, 7> kKindNames{{
+    {RecordKind::ConnectAttempt, "connect"},
+    {RecordKind::Connected, "connected"},
+    {RecordKind::ConnectFailed, "connect-failed"},
+    {RecordKind::Write, "write"},
+    {RecordKind::Read, "read"},
+    {RecordKind::Event, "event"},
+    {RecordKind::Disconnect, "disconnect"},
+}};
+
+// Reads exactly `digits` decimal digits at `pos`; -1 when they are not there.
+int fixedNumber(std::string_view text, std::size_t pos, std::size_t digits)
+{
+    if (pos + digits > text.size()) {
+        return -1;
+    }
+    int value = 0;
+    for (std::size_t i = pos; i < pos + digits; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+std::string_view directionName(Direction direction)
+{
+    switch (direction) {
+    case Direction::Sent:
+        return "sent";
+    case Direction::Received:
+        return "received";
+    case Direction::Event:
+        return "event";
+    }
+    return "event";
+}
+
+std::string_view kindName(RecordKind kind)
+{
+    for (const KindName& entry : kKindNames) {
+        if (entry.kind == kind) {
+            return entry.name;
+        }
+    }
+    return "event";
+}
+
+std::optional<RecordKind> kindFromName(std::string_view name)
+{
+    for (const KindName& entry : kKindNames) {
+        if (entry.name == name) {
+            return entry.kind;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string isoTime(Clock::time_point time)
+{
+    const auto micros = std::chrono::floor<Micros>(time);
+    const auto days = std::chrono::floor<std::chrono::days>(micros);
+    const std::chrono::year_month_day date{days};
+    const std::chrono::hh_mm_ss clock{micros - days};
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02lld.%06lldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<long long>(clock.seconds().count()),
+                  static_cast<long long>(clock.subseconds().count()));
+    return text.data();
+}
+
+std::optional<Clock::time_point> timeFromIso(std::string_view text)
+{
+    if (text.size() != kIsoTimeSize || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != '.' || text[26] != 'Z') {
+        return std::nullopt;
+    }
+    const int year = fixedNumber(text, 0, 4);
+    const int month = fixedNumber(text, 5, 2);
+    const int day = fixedNumber(text, 8, 2);
+    const int hour = fixedNumber(text, 11, 2);
+    const int minute = fixedNumber(text, 14, 2);
+    const int second = fixedNumber(text, 17, 2);
+    const int micro = fixedNumber(text, 20, 6);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59 || micro < 0) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{year},
+                                           std::chrono::month{static_cast<unsigned>(month)},
+                                           std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    const auto time = std::chrono::sys_days{date} + std::chrono::hours{hour} +
+                      std::chrono::minutes{minute} + std::chrono::seconds{second} + Micros{micro};
+    return Clock::time_point{std::chrono::duration_cast<Clock::duration>(time.time_since_epoch())};
+}
+
+void appendRecordLine(std::string& out, const Record& record)
+{
+    out.reserve(out.size() + 64 + record.bytes.size() * 3 + record.text.size());
+    out += isoTime(record.time);
+    out += kSeparator;
+    out += directionName(directionOf(record.kind));
+    out += kSeparator;
+    out += kindName(record.kind);
+    out += kSeparator;
+    std::array<char, 24> length{};
+    const auto written =
+        std::to_chars(length.data(), length.data() + length.size(), record.bytes.size());
+    out.append(length.data(), written.ptr);
+    out += kSeparator;
+    appendVisibleText(out, record.bytes);
+    out += kSeparator;
+    appendHexText(out, record.bytes);
+    out += kSeparator;
+    appendVisibleText(out, record.text);
+    out += '\n';
+}
+
+std::string recordLine(const Record& record)
+{
+    std::string line;
+    appendRecordLine(line, record);
+    return line;
+}
+
+std::optional<Record> recordFromLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+    }
+    if (line.empty() || line.front() == '#') {
+        return std::nullopt;
+    }
+    std::array<std::string_view, kFieldCount> fields;
+    std::size_t count = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = line.find(kSeparator, start);
+        if (count == kFieldCount) {
+            return std::nullopt;
+        }
+        fields[count++] = line.substr(start, end == std::string_view::npos ? end : end - start);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    if (count != kFieldCount) {
+        return std::nullopt;
+    }
+    const auto time = timeFromIso(fields[0]);
+    const auto kind = kindFromName(fields[2]);
+    if (!time || !kind || fields[1] != directionName(directionOf(*kind))) {
+        return std::nullopt;
+    }
+    std::size_t length = 0;
+    const auto parsed =
+        std::from_chars(fields[3].data(), fields[3].data() + fields[3].size(), length);
+    if (fields[3].empty() || parsed.ec != std::errc{} ||
+        parsed.ptr != fields[3].data() + fields[3].size()) {
+        return std::nullopt;
+    }
+    // The hex is read only when it is the unspaced form the writer uses, and
+    // it must agree with the visible bytes: a line changed by hand in one of
+    // them is refused rather than half believed.
+    auto fromHex = bytesFromHexText(fields[5]);
+    auto fromVisible = bytesFromVisibleText(fields[4]);
+    auto text = bytesFromVisibleText(fields[6]);
+    if (!fromHex || !fromVisible || !text || fields[5].find(' ') != std::string_view::npos ||
+        *fromHex != *fromVisible || fromHex->size() != length) {
+        return std::nullopt;
+    }
+    Record record;
+    record.time = *time;
+    record.kind = *kind;
+    record.bytes = std::move(*fromHex);
+    record.text = std::move(*text);
+    return record;
+}
+
+} // namespace traffic
