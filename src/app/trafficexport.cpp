@@ -2,6 +2,9 @@
 
 #include "trafficformat.h"
 
+#include "traffic/bytetext.h"
+#include "traffic/recordline.h"
+
 #include <QSaveFile>
 #include <QStringList>
 
@@ -11,9 +14,16 @@ namespace app
 namespace
 {
 
+using trafficformat::text;
+
 QString description(const traffic::Record& record)
 {
-    return QString::fromUtf8(record.text.data(), static_cast<qsizetype>(record.text.size()));
+    return text(record.text);
+}
+
+QString directionOf(const traffic::Record& record)
+{
+    return text(traffic::directionName(traffic::directionOf(record.kind)));
 }
 
 bool isEvent(const traffic::Record& record)
@@ -49,48 +59,38 @@ QString csvField(const QString& field)
 
 QString TrafficExport::copyText(const std::vector<const traffic::Record*>& records)
 {
-    QString text;
+    QString copied;
     for (const traffic::Record* record : records) {
         const bool event = isEvent(*record);
         const QStringList fields{
             trafficformat::dateTime(record->time),
-            trafficformat::direction(traffic::directionOf(record->kind)),
+            directionOf(*record),
             event ? QString() : QString::number(record->bytes.size()),
-            event ? trafficformat::kind(record->kind) : trafficformat::visible(record->bytes),
-            event ? oneField(description(*record)) : trafficformat::hex(record->bytes)};
-        text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+            event ? text(traffic::kindName(record->kind)) : text(traffic::visibleText(record->bytes)),
+            event ? oneField(description(*record)) : text(traffic::hexText(record->bytes))};
+        copied += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
-    return text;
+    return copied;
 }
 
 QString TrafficExport::csvHeader()
 {
-    return QStringLiteral("time,direction,kind,length,text,hex,description\r\n");
+    return QStringLiteral("time,direction,kind,length,bytes,hex,note\r\n");
 }
 
 QString TrafficExport::csvLine(const traffic::Record& record)
 {
-    const QStringList fields{trafficformat::utcTime(record.time),
-                             trafficformat::direction(traffic::directionOf(record.kind)),
-                             trafficformat::kind(record.kind),
+    const QStringList fields{text(traffic::isoTime(record.time)),
+                             directionOf(record),
+                             text(traffic::kindName(record.kind)),
                              QString::number(record.bytes.size()),
-                             trafficformat::visible(record.bytes),
-                             trafficformat::hex(record.bytes),
+                             text(traffic::visibleText(record.bytes)),
+                             text(traffic::hexText(record.bytes, false)),
                              description(record)};
     QStringList quoted;
     for (const QString& field : fields)
         quoted += csvField(field);
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-}
-
-QString TrafficExport::logLine(const traffic::Record& record)
-{
-    const QStringList fields{trafficformat::utcTime(record.time),
-                             trafficformat::direction(traffic::directionOf(record.kind)),
-                             QString::number(record.bytes.size()),
-                             trafficformat::visible(record.bytes),
-                             trafficformat::hex(record.bytes), oneField(description(record))};
-    return fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
 }
 
 bool TrafficExport::save(const QString& path, Format format,
@@ -101,12 +101,21 @@ bool TrafficExport::save(const QString& path, Format format,
     const bool ok = file.open(QIODevice::WriteOnly) &&
                     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (ok) {
-        if (format == Format::Csv)
+        const bool csv = format == Format::Csv;
+        if (csv)
             file.write(csvHeader().toUtf8());
+        else
+            file.write(traffic::kRecordFileHeader.data(),
+                       static_cast<qint64>(traffic::kRecordFileHeader.size()));
+        std::string line;
         for (const traffic::Record* record : records) {
-            const QString line = format == Format::Csv ? csvLine(*record) : logLine(*record);
-            if (file.write(line.toUtf8()) < 0)
-                break;
+            if (csv) {
+                file.write(csvLine(*record).toUtf8());
+            } else {
+                line.clear();
+                traffic::appendRecordLine(line, *record);
+                file.write(line.data(), static_cast<qint64>(line.size()));
+            }
         }
     }
     if (ok && file.commit())

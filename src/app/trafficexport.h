@@ -16,11 +16,13 @@ namespace app
 // with the columns as the table shows them (the date added to the time).
 //
 // CSV (RFC 4180, UTF-8, CR LF line ends): a header line, then per record the
-// UTC time (ISO 8601, microseconds), direction, kind, length, the bytes as
-// visible text, the bytes in hex and the description. The hex field gives the
-// exact bytes back.
+// fields of the record files' line format (traffic/recordline.h): UTC time,
+// direction, kind, length, the bytes as visible text, the bytes in hex and the
+// note, which is the record's text as it is. The hex field gives the exact
+// bytes back.
 //
-// Text log: one record a line in the traffic record's line format.
+// Text log: exactly a record file's content, its header comment first, so the
+// core's recordFromLine() reads it back.
 //
 // Files are written whole or not at all (a temporary file renamed at the end)
 // and are readable and writable by the owner only. Any thread.
@@ -37,7 +39,6 @@ public:
 
     static QString csvHeader();
     static QString csvLine(const traffic::Record& record);
-    static QString logLine(const traffic::Record& record);
 };
 
 } // namespace app

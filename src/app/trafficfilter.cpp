@@ -3,6 +3,9 @@
 #include "trafficformat.h"
 #include "trafficmodel.h"
 
+#include "traffic/bytetext.h"
+#include "traffic/recordline.h"
+
 namespace app
 {
 
@@ -41,9 +44,10 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
     const auto found = [this](const QString& in) {
         return in.contains(text_, Qt::CaseInsensitive);
     };
-    return found(QString::fromUtf8(record.text.data(), static_cast<qsizetype>(record.text.size()))) ||
-           found(trafficformat::kind(record.kind)) || found(trafficformat::visible(record.bytes)) ||
-           found(trafficformat::hex(record.bytes));
+    return found(trafficformat::text(record.text)) ||
+           found(trafficformat::text(traffic::kindName(record.kind))) ||
+           found(trafficformat::text(traffic::visibleText(record.bytes))) ||
+           found(trafficformat::text(traffic::hexText(record.bytes)));
 }
 
 } // namespace app

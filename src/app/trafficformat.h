@@ -1,9 +1,8 @@
 #pragma once
 
-#include "traffic/trafficrecord.h"
-
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -11,27 +10,17 @@
 namespace app::trafficformat
 {
 
-// How the Traffic window writes a record's parts. UI thread or any thread:
-// these are plain functions of their arguments (and the local time zone).
+// What the Traffic window adds to the core's record texts (traffic/bytetext.h,
+// traffic/recordline.h): local times and the dump of the detail pane. Plain
+// functions of their arguments (and the local time zone); any thread.
 
 // The local time of day with microseconds, "14:02:07.513042".
 QString timeOfDay(std::chrono::system_clock::time_point time);
 // The local date and time with microseconds, "2026-12-07 14:02:07.513042".
 QString dateTime(std::chrono::system_clock::time_point time);
 
-// UTC in ISO 8601 with microseconds, "2026-12-07T13:02:07.513042Z".
-QString utcTime(std::chrono::system_clock::time_point time);
-
-// "sent", "received" or "event".
-QString direction(traffic::Direction direction);
-// What a record is about, "connect attempt", "read", ...
-QString kind(traffic::RecordKind kind);
-
-// The bytes as text, every byte as one character and every byte that does not
-// print shown distinctly (see the core's visibleText()).
-QString visible(std::string_view bytes);
-// The bytes as two-digit hex pairs separated by blanks (the core's hexText()).
-QString hex(std::string_view bytes);
+// A core text (ASCII or UTF-8) as a QString.
+QString text(std::string_view utf8);
 
 // The offset / hex / ASCII dump of at most kDumpLimit bytes: 16 bytes a line,
 // "00000000  41 00 07 08 09 0d 0a 42  43 44 45 46 47 48 49 4a  |A......BCDEFGHIJ|",

@@ -2,6 +2,9 @@
 
 #include "trafficformat.h"
 
+#include "traffic/bytetext.h"
+#include "traffic/recordline.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -18,7 +21,7 @@ bool isEvent(const traffic::Record& record)
 
 QString description(const traffic::Record& record)
 {
-    return QString::fromUtf8(record.text.data(), static_cast<qsizetype>(record.text.size()));
+    return trafficformat::text(record.text);
 }
 
 } // namespace
@@ -64,14 +67,15 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
     case TimeColumn:
         return trafficformat::timeOfDay(record.time);
     case DirectionColumn:
-        return trafficformat::direction(traffic::directionOf(record.kind));
+        return trafficformat::text(traffic::directionName(traffic::directionOf(record.kind)));
     case LengthColumn:
         return isEvent(record) ? QVariant() : QVariant(static_cast<qulonglong>(record.bytes.size()));
     case TextColumn:
-        return isEvent(record) ? trafficformat::kind(record.kind)
-                               : trafficformat::visible(record.bytes);
+        return isEvent(record) ? trafficformat::text(traffic::kindName(record.kind))
+                               : trafficformat::text(traffic::visibleText(record.bytes));
     case HexColumn:
-        return isEvent(record) ? description(record) : trafficformat::hex(record.bytes);
+        return isEvent(record) ? description(record)
+                               : trafficformat::text(traffic::hexText(record.bytes));
     default:
         return {};
     }

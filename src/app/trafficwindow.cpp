@@ -4,6 +4,8 @@
 #include "trafficformat.h"
 #include "trafficqueue.h"
 
+#include "traffic/recordline.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -213,14 +215,13 @@ void TrafficWindow::showDetail(const QModelIndex& current)
     const traffic::Record& record = model_->record(filter_->mapToSource(current).row());
     const traffic::Direction direction = traffic::directionOf(record.kind);
     QString text = trafficformat::dateTime(record.time) + QStringLiteral("  ") +
-                   trafficformat::direction(direction) + QStringLiteral("  ") +
-                   trafficformat::kind(record.kind);
+                   trafficformat::text(traffic::directionName(direction)) + QStringLiteral("  ") +
+                   trafficformat::text(traffic::kindName(record.kind));
     if (direction != traffic::Direction::Event)
         text += QStringLiteral("  %1 bytes").arg(record.bytes.size());
     text += QLatin1Char('\n');
     if (!record.text.empty())
-        text += QString::fromUtf8(record.text.data(), static_cast<qsizetype>(record.text.size())) +
-                QLatin1Char('\n');
+        text += trafficformat::text(record.text) + QLatin1Char('\n');
     if (!record.bytes.empty()) {
         const std::string dump = trafficformat::dump(record.bytes);
         text += QLatin1Char('\n') +

@@ -67,11 +67,12 @@ void TestTrafficFilter::showsMatchingRows_data()
     QTest::newRow("received") << DirectionChoice(Direction::Received) << "" << QList<int>{3};
     QTest::newRow("events") << DirectionChoice(Direction::Event) << "" << QList<int>{0, 1, 4};
     QTest::newRow("visible text, any case") << all << "ping" << QList<int>{2};
-    QTest::newRow("control pictures") << all << QStringLiteral("\u240d\u240a") << QList<int>{2, 3};
+    QTest::newRow("escaped line end") << all << QStringLiteral("\\r\\n") << QList<int>{2, 3};
+    QTest::newRow("escaped delimiter") << all << QStringLiteral("1\\x08E") << QList<int>{3};
     QTest::newRow("hex") << all << "0d 0a 00" << QList<int>{2};
     QTest::newRow("delimiter byte in hex") << all << "08 45" << QList<int>{3};
     QTest::newRow("description") << all << "refused" << QList<int>{1};
-    QTest::newRow("what the record is") << all << "connect failed" << QList<int>{1};
+    QTest::newRow("what the record is") << all << "connect-failed" << QList<int>{1};
     QTest::newRow("text within a direction")
         << DirectionChoice(Direction::Event) << "0.0.1" << QList<int>{0};
     QTest::newRow("nothing matches") << all << "absent" << QList<int>{};

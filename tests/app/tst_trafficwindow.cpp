@@ -10,6 +10,8 @@
 #include "app/trafficqueue.h"
 #include "app/trafficwindow.h"
 
+#include "traffic/recordline.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -101,7 +103,7 @@ private slots:
     void filterControlsNarrowTheTable();
     void copiesTheSelectedRowsTabSeparated();
     void savesCsvThatGivesTheBytesBack();
-    void savesATextLogOwnerOnly();
+    void savesARecordFileOwnerOnly();
     void saveToAnUnwritableFolderFails();
     void clearEmptiesTableAndDetail();
     void recordToFileIsRememberedInItsOwnSection();
@@ -214,7 +216,7 @@ void TestTrafficWindow::detailShowsTheSelectedRecordsDump_data()
                                  "                              |.Hi....|\n");
     QTest::newRow("an event")
         << makeRecord(RecordKind::ConnectFailed, {}, "Connection refused after 0.3 ms")
-        << when + QStringLiteral("  event  connect failed\nConnection refused after 0.3 ms\n");
+        << when + QStringLiteral("  event  connect-failed\nConnection refused after 0.3 ms\n");
 }
 
 void TestTrafficWindow::detailShowsTheSelectedRecordsDump()
@@ -266,7 +268,7 @@ void TestTrafficWindow::copiesTheSelectedRowsTabSeparated()
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                          QStringLiteral(".513042");
     QCOMPARE(QApplication::clipboard()->text(),
-             when + QStringLiteral("\tsent\t5\tAB\u240d\u240a\u2400\t41 42 0d 0a 00\n") + when +
+             when + QStringLiteral("\tsent\t5\tAB\\r\\n\\0\t41 42 0d 0a 00\n") + when +
                  QStringLiteral("\tevent\t\tevent\tconnection dropped by peer\n"));
 }
 
@@ -291,8 +293,8 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QStringList> rows = parseCsv(QString::fromUtf8(file.readAll()));
     QCOMPARE(rows.size(), records.size() + 1);
-    QCOMPARE(rows[0], (QStringList{"time", "direction", "kind", "length", "text", "hex",
-                                   "description"}));
+    QCOMPARE(rows[0],
+             (QStringList{"time", "direction", "kind", "length", "bytes", "hex", "note"}));
     const QStringList times{"2026-12-07T13:02:07.513042Z", "2026-12-07T13:02:07.513043Z",
                             "2026-12-07T13:02:08.513043Z"};
     for (qsizetype i = 0; i < records.size(); ++i) {
@@ -309,13 +311,16 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     }
 }
 
-void TestTrafficWindow::savesATextLogOwnerOnly()
+void TestTrafficWindow::savesARecordFileOwnerOnly()
 {
-    queue_->record(makeRecord(RecordKind::Write, QByteArray("A\0B\r\n", 5), "5 bytes written"));
-    queue_->record(readRecord("hidden by the filter"));
-    queue_->record(makeRecord(RecordKind::Disconnect, {}, "closed by the operator"));
+    const QList<traffic::Record> records{
+        makeRecord(RecordKind::Write, QByteArray("A\0B\r\n\t\\", 7), "7 bytes written"),
+        readRecord("skipped", 5us),
+        makeRecord(RecordKind::Disconnect, {}, "closed by the operator", 9us)};
+    for (const traffic::Record& record : records)
+        queue_->record(record);
     window_->drain();
-    window_->filter().setDirection(traffic::Direction::Sent);
+    window_->filter().setText(QStringLiteral("by")); // in the write's and the disconnect's text
     const QString path = files_.filePath(QStringLiteral("traffic.log"));
     QFile::remove(path);
 
@@ -326,9 +331,20 @@ void TestTrafficWindow::savesATextLogOwnerOnly()
              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.size(), 2); // the shown row, then the end of the last line
-    QVERIFY(lines[1].isEmpty());
-    QVERIFY2(lines[0].contains("sent") && lines[0].contains("41 00 42 0d 0a"), lines[0].constData());
+    // The header comment, the two rows the filter shows, the end of the last line.
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith('#'));
+    QVERIFY(lines[3].isEmpty());
+    for (const int i : {0, 2}) {
+        const QByteArray& line = lines[i == 0 ? 1 : 2]; // records 0 and 2 on lines 1 and 2
+        const std::optional<traffic::Record> back =
+            traffic::recordFromLine(std::string_view(line.constData(), line.size()));
+        QVERIFY2(back, line.constData());
+        QCOMPARE(back->time, records[i].time);
+        QCOMPARE(back->kind, records[i].kind);
+        QCOMPARE(back->bytes, records[i].bytes);
+        QCOMPARE(back->text, records[i].text);
+    }
 }
 
 void TestTrafficWindow::saveToAnUnwritableFolderFails()
