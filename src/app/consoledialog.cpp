@@ -5,8 +5,10 @@
 #include "ipv4addressedit.h"
 #include "messageview.h"
 #include "portspin.h"
+#include "qtsettingsstore.h"
 #include "qtviewwindow.h"
 #include "socketevent.h"
+#include "trafficwindow.h"
 
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
@@ -20,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -100,6 +103,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags), c
     connect(keyFilter_, &ConsoleKeyFilter::modeBoxLeft, this, &ConsoleDialog::onModeBoxLostFocus);
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
     initDialog();
+    setUpTraffic();
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -109,6 +113,7 @@ ConsoleDialog::~ConsoleDialog()
     delete keyFilter_;
     keyFilter_ = nullptr;
     stopChannel();
+    delete trafficWindow_;
 }
 
 void ConsoleDialog::initDialog()
@@ -351,6 +356,38 @@ void ConsoleDialog::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         controls_.layout();
+}
+
+void ConsoleDialog::setUpTraffic()
+{
+    // Every record goes to the window's queue; record files are written when
+    // the window's remembered switch says so (or the command line asks).
+    trafficRecording_.setViewSink(&trafficQueue_);
+    QtSettingsStore settings;
+    trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
+
+    // An application shortcut: Ctrl+T works whichever control has the focus,
+    // also in the Traffic window itself.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, &ConsoleDialog::showTrafficWindow);
+    connect(controls_.messageView(), &MessageView::trafficRequested, this,
+            &ConsoleDialog::showTrafficWindow);
+}
+
+void ConsoleDialog::showTrafficWindow()
+{
+    // A child window of the dialog, so the dialog's modality does not block it.
+    if (!trafficWindow_) {
+        trafficWindow_ = new TrafficWindow(trafficQueue_, this);
+        connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
+                [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
+        trafficWindow_->setRecordingStatus(
+            [this] { return QString::fromStdString(trafficRecording_.statusText()); });
+    }
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
 }
 
 } // namespace app

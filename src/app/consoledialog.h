@@ -2,6 +2,7 @@
 
 #include "consolecontrols.h"
 #include "consolesettings.h"
+#include "trafficqueue.h"
 
 #include "protocol/messageviewchannel.h"
 #include "traffic/recordingcontrol.h"
@@ -18,6 +19,7 @@ namespace app
 
 class ConsoleKeyFilter;
 class QtViewWindow;
+class TrafficWindow;
 
 // The console: the program's only window, a modal dialog through which the
 // operator picks the server address, port and socket type, connects, sends free
@@ -76,6 +78,15 @@ public:
     // done() (its Close button or a close request).
     void reject() override;
 
+    // The Traffic window's intake, for whatever produces the channel's
+    // records; it exists as long as the dialog does.
+    traffic::RecordSink& trafficSink() { return trafficQueue_; }
+    // Shows the Traffic window (made at the first call), raised and active.
+    // Ctrl+T anywhere in the console and the message view's "Traffic…" call it.
+    void showTrafficWindow();
+    // The Traffic window, or nullptr before the first showTrafficWindow().
+    TrafficWindow* trafficWindow() const { return trafficWindow_; }
+
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
     // test can make the start fail.
@@ -88,6 +99,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void setUpTraffic();
     void initDialog();
     void showInitialFields();
     void stopChannel();
@@ -108,7 +120,12 @@ private:
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
 
-    // Outlives the channel, whose last stop() still reports to it.
+    // The queue outlives the channel that feeds it (declared before it); the
+    // window is deleted with the channel stopped, before the queue goes.
+    TrafficQueue trafficQueue_;
+    TrafficWindow* trafficWindow_ = nullptr;
+    // Feeds the queue (and the record files); outlives the channel, whose
+    // last stop() still reports to it.
     traffic::RecordingControl trafficRecording_;
 
     // Declared last so that it is destroyed first: the channel stops its

@@ -1,11 +1,14 @@
 #include "messageview.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
+#include <memory>
 
 namespace app
 {
@@ -140,6 +143,20 @@ std::string MessageView::contentBytes() const
         bytes[static_cast<std::size_t>(i)] = byte;
     }
     return bytes;
+}
+
+QMenu* MessageView::createContextMenu()
+{
+    QMenu* menu = createStandardContextMenu();
+    menu->addSeparator();
+    menu->addAction(tr("Traffic…"), this, &MessageView::trafficRequested);
+    return menu;
+}
+
+void MessageView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const std::unique_ptr<QMenu> menu(createContextMenu());
+    menu->exec(event->globalPos());
 }
 
 } // namespace app

@@ -45,6 +45,15 @@ public:
 
     explicit MessageView(QWidget* parent = nullptr);
 
+    // The context menu: the standard edit menu, then "Traffic…", which emits
+    // trafficRequested(). The caller owns it.
+    QMenu* createContextMenu();
+
+signals:
+    void trafficRequested();
+
+public:
+
     // Appends received bytes (or a line of the console's own) at the end.
     void appendBytes(std::string_view bytes);
 
@@ -56,6 +65,9 @@ public:
     // break as '\n' (unlike toPlainText(), which turns 0xA0 into a blank). A
     // character the operator typed beyond Latin-1 reads as '?'.
     std::string contentBytes() const;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Turns bytes into the characters to insert: line breaks as '\n', a break

@@ -1,6 +1,7 @@
 // The console with its traffic recorded to files: the wire and the message
-// view stay exactly as without recording, and the files hold what went over
-// the wire both ways.
+// view stay exactly as without recording, the files hold what went over the
+// wire both ways, and the Traffic window's switch (remembered in its own
+// settings section) turns the recording on and off.
 
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
@@ -10,9 +11,13 @@
 #include "app/consoletemplate.h"
 #include "app/ipv4addressedit.h"
 #include "app/messageview.h"
+#include "app/trafficmodel.h"
+#include "app/trafficwindow.h"
 #include "traffic/recordline.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,6 +80,9 @@ private slots:
 
     void recordingChangesNeitherWireNorView_data();
     void recordingChangesNeitherWireNorView();
+    void rememberedSwitchRecordsFromTheStart_data();
+    void rememberedSwitchRecordsFromTheStart();
+    void windowSwitchTurnsRecordingOnAndOff();
 
 private:
     // Connects over TCP, sends the command frame, lets the peer answer with
@@ -169,6 +177,66 @@ void TestConsoleRecording::recordingChangesNeitherWireNorView()
     QCOMPARE(kinds[1], RecordKind::Connected);
     QCOMPARE(kinds[kinds.size() - 2], RecordKind::Event);
     QCOMPARE(kinds.back(), RecordKind::Disconnect);
+}
+
+void TestConsoleRecording::rememberedSwitchRecordsFromTheStart_data()
+{
+    QTest::addColumn<QVariant>("remembered");
+    QTest::addColumn<bool>("recording");
+    QTest::newRow("never set") << QVariant() << false;
+    QTest::newRow("off") << QVariant(0) << false;
+    QTest::newRow("on") << QVariant(1) << true;
+}
+
+void TestConsoleRecording::rememberedSwitchRecordsFromTheStart()
+{
+    QFETCH(QVariant, remembered);
+    QFETCH(bool, recording);
+    if (remembered.isValid())
+        ConsoleTestEnvironment::settings()->setValue(QStringLiteral("Traffic/RecordToFile"),
+                                                     remembered);
+    ConsoleDialog dialog;
+    QCOMPARE(dialog.trafficRecording().recordingEnabled(), recording);
+    // Never a key of the dialog's own section.
+    QVERIFY(!ConsoleTestEnvironment::value("RecordToFile").isValid());
+}
+
+void TestConsoleRecording::windowSwitchTurnsRecordingOnAndOff()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    LoopbackTcpServer peer;
+    ConsoleDialog dialog;
+    dialog.trafficRecording().setFileOptions({folder.path().toStdString()});
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    dialog.showTrafficWindow();
+    app::TrafficWindow* window = dialog.trafficWindow();
+    QVERIFY(window);
+    auto* recordToFile = window->findChild<QCheckBox*>(QStringLiteral("recordToFile"));
+    auto* status = window->findChild<QLabel*>(QStringLiteral("recordingStatus"));
+    QVERIFY(recordToFile && status);
+    QVERIFY(!dialog.trafficRecording().recordingEnabled());
+
+    recordToFile->click();
+    QVERIFY(dialog.trafficRecording().recordingEnabled());
+    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
+        ->setText(QStringLiteral("127.0.0.1"));
+    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(peer.portText()));
+    QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
+    QVERIFY(peer.accept(kWait));
+    QVERIFY(peer.send("[a=b-c\r\n"));
+    // Connect, connected and the read reach the window; the status line says
+    // where they are recorded.
+    QTRY_VERIFY_WITH_TIMEOUT(window->model().rowCount() >= 3, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        status->text().startsWith(QStringLiteral("Recording to ") + folder.path()), kWaitMs);
+
+    recordToFile->click();
+    QVERIFY(!dialog.trafficRecording().recordingEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Not recording to a file."), kWaitMs);
+    const std::vector<Record> records = recordsIn(folder.path());
+    QVERIFY(records.size() >= 3);
+    QCOMPARE(records.front().kind, RecordKind::ConnectAttempt);
 }
 
 QTEST_MAIN(TestConsoleRecording)
