@@ -18,8 +18,10 @@ namespace traffic
 // makes a new FileRecorder (so one that stopped after a failure is tried
 // afresh); a connection that is running then is announced to it first with
 // the records that opened it, so its file is named and started as usual.
-// Switching off, or a change of the file options, ends the current one (it
-// writes what it holds).
+// Switching off, or a change of the file options, ends the current one: it
+// writes what it still holds first (at most its queue's bound, handed to the
+// system's cache), on the calling thread unless a channel call is using it at
+// that moment, in which case that call's thread finishes it.
 //
 // Threads: everything on the owner's (UI) thread, except observer(), whose
 // calls come from the channel's threads. Destroy it only after the channel
