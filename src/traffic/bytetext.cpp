@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace traffic
 {
 
@@ -54,18 +58,41 @@ constexpr std::array<Escape, 256> makeEscapes()
 
 constexpr std::array<Escape, 256> kEscapes = makeEscapes();
 
-// True when each of the eight bytes in `word` is printable ASCII other than
-// the backslash: no byte below 0x20, none above 0x7E, none equal to 0x5C.
-constexpr bool allShownAsThey(std::uint64_t word)
+// The writer's hot loops work on blocks of kBlock bytes: with SSE2 (every
+// x86-64 processor) sixteen at once, otherwise in 64-bit steps.
+constexpr std::size_t kBlock = 16;
+
+#if defined(__SSE2__)
+
+// The 32 hex digits of the 16 bytes at `in`, to `out`.
+void hexBlock(const char* in, char* out)
 {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-    const std::uint64_t below = (word - kOnes * 0x20) & ~word & kHighBits;
-    const std::uint64_t above = ((word + kOnes * (0x7F - 0x7E)) | word) & kHighBits;
-    const std::uint64_t backslash = word ^ (kOnes * '\\');
-    const std::uint64_t isBackslash = (backslash - kOnes) & ~backslash & kHighBits;
-    return (below | above | isBackslash) == 0;
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i lowNibble = _mm_set1_epi8(0x0F);
+    const auto digits = [](__m128i nibbles) {
+        const __m128i letter = _mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9));
+        return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')),
+                            _mm_and_si128(letter, _mm_set1_epi8('a' - '0' - 10)));
+    };
+    const __m128i high = digits(_mm_and_si128(_mm_srli_epi16(bytes, 4), lowNibble));
+    const __m128i low = digits(_mm_and_si128(bytes, lowNibble));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(high, low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBlock), _mm_unpackhi_epi8(high, low));
 }
+
+// How many of the 16 bytes at `in`, from the first on, stand as they are:
+// printable ASCII (0x20..0x7E; bytes from 0x80 on compare as negative) other
+// than the backslash.
+unsigned leadingShownAsThey(const char* in)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F)),
+                                            _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7F)));
+    const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), printable);
+    return static_cast<unsigned>(std::countr_one(static_cast<unsigned>(_mm_movemask_epi8(shown))));
+}
+
+#else
 
 // The eight hex digits of four bytes at once, in memory order (first byte's
 // high digit first). Each byte goes to a 16-bit lane, its high nibble in the
@@ -83,6 +110,27 @@ std::uint64_t hexDigitsOf(std::uint32_t fourBytes)
     const std::uint64_t letters = ((nibbles + kEach * 6) >> 4) & kEach;
     return nibbles + kEach * '0' + letters * ('a' - '0' - 10);
 }
+
+void hexBlock(const char* in, char* out)
+{
+    for (std::size_t i = 0; i < kBlock; i += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, in + i, 4);
+        const std::uint64_t digits = hexDigitsOf(word);
+        std::memcpy(out + 2 * i, &digits, 8);
+    }
+}
+
+unsigned leadingShownAsThey(const char* in)
+{
+    unsigned count = 0;
+    while (count < kBlock && kEscapes[static_cast<unsigned char>(in[count])].size == 1) {
+        ++count;
+    }
+    return count;
+}
+
+#endif
 
 int hexValue(char c)
 {
@@ -108,34 +156,33 @@ bool isLowerHexDigit(char c)
 void appendVisibleText(std::string& out, std::string_view bytes)
 {
     // The writer's hot loop. The room is made once (at most four characters a
-    // byte) and the string cut to what was written at the end. Eight bytes
-    // that all stand as they are (received frames are mostly printable) go
-    // in one copy; any other byte costs a four-byte copy from the table and a
-    // step by its shown size.
+    // byte) and the string cut to what was written at the end. A block is
+    // copied whole and the output moves on by the bytes in it that stand as
+    // they are (received frames are mostly printable); the byte after them,
+    // if any, goes in escaped, as a four-byte copy from the table and a step
+    // by its shown size.
     const std::size_t start = out.size();
     out.resize(start + bytes.size() * kMaxEscapeSize);
     char* p = out.data() + start;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
-    while (end - in >= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, in, 8);
-        if (allShownAsThey(word)) {
-            std::memcpy(p, in, 8);
-            p += 8;
-            in += 8;
-            continue;
-        }
-        for (const char* const stop = in + 8; in < stop; ++in) {
-            const Escape& e = kEscapes[static_cast<unsigned char>(*in)];
-            std::memcpy(p, e.text.data(), kMaxEscapeSize);
-            p += e.size;
+    const auto escapeOne = [&p](char c) {
+        const Escape& e = kEscapes[static_cast<unsigned char>(c)];
+        std::memcpy(p, e.text.data(), kMaxEscapeSize);
+        p += e.size;
+    };
+    while (static_cast<std::size_t>(end - in) >= kBlock) {
+        const unsigned shown = leadingShownAsThey(in);
+        // Room: at least kMaxEscapeSize characters per byte still to come.
+        std::memcpy(p, in, kBlock);
+        p += shown;
+        in += shown;
+        if (shown < kBlock) {
+            escapeOne(*in++);
         }
     }
     for (; in < end; ++in) {
-        const Escape& e = kEscapes[static_cast<unsigned char>(*in)];
-        std::memcpy(p, e.text.data(), kMaxEscapeSize);
-        p += e.size;
+        escapeOne(*in);
     }
     out.resize(static_cast<std::size_t>(p - out.data()));
 }
@@ -207,11 +254,8 @@ void appendHexText(std::string& out, std::string_view bytes)
     char* p = out.data() + start;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
-    for (; end - in >= 4; in += 4, p += 8) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, in, 4);
-        const std::uint64_t digits = hexDigitsOf(word);
-        std::memcpy(p, &digits, 8);
+    for (; static_cast<std::size_t>(end - in) >= kBlock; in += kBlock, p += 2 * kBlock) {
+        hexBlock(in, p);
     }
     for (; in < end; ++in) {
         const auto value = static_cast<unsigned char>(*in);

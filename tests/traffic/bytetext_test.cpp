@@ -88,6 +88,15 @@ TEST(HexText, SpacedAndPlainFormsGiveTheSameBytes)
     const std::string bytes = everyByte();
     EXPECT_EQ(traffic::bytesFromHexText(traffic::hexText(bytes)), bytes);
     EXPECT_EQ(traffic::bytesFromHexText(traffic::hexText(bytes, false)), bytes);
+    // Blocks of bytes and the bytes after them, from every start.
+    for (std::size_t offset = 0; offset < 17; ++offset) {
+        const std::string part = bytes.substr(offset);
+        std::string plain;
+        for (const char c : part) {
+            plain += traffic::hexText(std::string(1, c));
+        }
+        EXPECT_EQ(traffic::hexText(part, false), plain) << offset;
+    }
     for (const char* bad : {"0", "0g", " 00", "00-11", "000"}) {
         EXPECT_FALSE(traffic::bytesFromHexText(bad).has_value()) << bad;
     }
