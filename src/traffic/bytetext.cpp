@@ -80,16 +80,16 @@ void hexBlock(const char* in, char* out)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBlock), _mm_unpackhi_epi8(high, low));
 }
 
-// How many of the 16 bytes at `in`, from the first on, stand as they are:
-// printable ASCII (0x20..0x7E; bytes from 0x80 on compare as negative) other
-// than the backslash.
-unsigned leadingShownAsThey(const char* in)
+// True when each of the 16 bytes at `in` stands as it is: printable ASCII
+// (0x20..0x7E; bytes from 0x80 on compare as negative) other than the
+// backslash.
+bool allShownAsThey(const char* in)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F)),
                                             _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7F)));
     const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), printable);
-    return static_cast<unsigned>(std::countr_one(static_cast<unsigned>(_mm_movemask_epi8(shown))));
+    return _mm_movemask_epi8(shown) == 0xFFFF;
 }
 
 #else
@@ -121,13 +121,14 @@ void hexBlock(const char* in, char* out)
     }
 }
 
-unsigned leadingShownAsThey(const char* in)
+bool allShownAsThey(const char* in)
 {
-    unsigned count = 0;
-    while (count < kBlock && kEscapes[static_cast<unsigned char>(in[count])].size == 1) {
-        ++count;
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        if (kEscapes[static_cast<unsigned char>(in[i])].size != 1) {
+            return false;
+        }
     }
-    return count;
+    return true;
 }
 
 #endif
@@ -156,11 +157,11 @@ bool isLowerHexDigit(char c)
 void appendVisibleText(std::string& out, std::string_view bytes)
 {
     // The writer's hot loop. The room is made once (at most four characters a
-    // byte) and the string cut to what was written at the end. A block is
-    // copied whole and the output moves on by the bytes in it that stand as
-    // they are (received frames are mostly printable); the byte after them,
-    // if any, goes in escaped, as a four-byte copy from the table and a step
-    // by its shown size.
+    // byte) and the string cut to what was written at the end. A block whose
+    // bytes all stand as they are (received frames are mostly printable) goes
+    // in with one copy; in any other block every byte costs a four-byte copy
+    // from the table and a step by its shown size. The blocks follow one
+    // another at a fixed stride, so their checks do not wait on each other.
     const std::size_t start = out.size();
     out.resize(start + bytes.size() * kMaxEscapeSize);
     char* p = out.data() + start;
@@ -171,14 +172,14 @@ void appendVisibleText(std::string& out, std::string_view bytes)
         std::memcpy(p, e.text.data(), kMaxEscapeSize);
         p += e.size;
     };
-    while (static_cast<std::size_t>(end - in) >= kBlock) {
-        const unsigned shown = leadingShownAsThey(in);
-        // Room: at least kMaxEscapeSize characters per byte still to come.
-        std::memcpy(p, in, kBlock);
-        p += shown;
-        in += shown;
-        if (shown < kBlock) {
-            escapeOne(*in++);
+    for (; static_cast<std::size_t>(end - in) >= kBlock; in += kBlock) {
+        if (allShownAsThey(in)) {
+            std::memcpy(p, in, kBlock);
+            p += kBlock;
+            continue;
+        }
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            escapeOne(in[i]);
         }
     }
     for (; in < end; ++in) {
