@@ -143,9 +143,17 @@ std::optional<Clock::time_point> timeFromIso(std::string_view text)
     if (!date.ok()) {
         return std::nullopt;
     }
-    const auto time = std::chrono::sys_days{date} + std::chrono::hours{hour} +
-                      std::chrono::minutes{minute} + std::chrono::seconds{second} + Micros{micro};
-    return Clock::time_point{std::chrono::duration_cast<Clock::duration>(time.time_since_epoch())};
+    const Micros sinceEpoch =
+        (std::chrono::sys_days{date} + std::chrono::hours{hour} + std::chrono::minutes{minute} +
+         std::chrono::seconds{second} + Micros{micro})
+            .time_since_epoch();
+    // The clock counts finer than microseconds in 64 bits, so it reaches only
+    // a few centuries either side of 1970; a time beyond is no time it gave.
+    if (sinceEpoch < std::chrono::ceil<Micros>(Clock::time_point::min().time_since_epoch()) ||
+        sinceEpoch > std::chrono::floor<Micros>(Clock::time_point::max().time_since_epoch())) {
+        return std::nullopt;
+    }
+    return Clock::time_point{std::chrono::duration_cast<Clock::duration>(sinceEpoch)};
 }
 
 void appendRecordLine(std::string& out, const Record& record)
