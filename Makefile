@@ -1,5 +1,6 @@
 # One-command set-up for Debian 12: `make run` and `make test` install what is
 # missing, configure, build, and then start the console or run every test.
+# `make package` builds the release and the Debian package build/socketclient_*.deb.
 
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
@@ -9,6 +10,10 @@ FUZZ_SECONDS ?= 60
 PACKAGES := g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev \
             libbenchmark-dev netbase xvfb xauth
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The Debian package and its checks (part of `make test`): CPack's DEB
+# generator needs dpkg-shlibdeps (dpkg-dev) and file; the checks validate with
+# lintian, desktop-file-validate and appstreamcli.
+PACKAGE_PACKAGES := dpkg-dev file lintian desktop-file-utils appstream
 
 # Installs the Debian packages in $(1) that are not installed yet.
 define install_missing
@@ -27,12 +32,15 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps build run test bench fuzz clean
+.PHONY: all deps package-deps build run test package bench fuzz clean
 
 all: build
 
 deps:
 	$(call install_missing,$(PACKAGES))
+
+package-deps:
+	$(call install_missing,$(PACKAGE_PACKAGES))
 
 build: deps
 	@[ -f $(BUILD_DIR)/CMakeCache.txt ] || cmake --preset $(PRESET)
@@ -47,8 +55,13 @@ run: build
 	fi
 	$(APP)
 
-test: build
+test: build package-deps
 	ctest --preset $(PRESET)
+
+package: deps package-deps
+	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
+	cmake --build --preset release
+	cpack --preset release
 
 bench: deps
 	@[ -f build/bench/CMakeCache.txt ] || cmake --preset bench

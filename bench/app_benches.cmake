@@ -3,3 +3,8 @@
 add_executable(floodlatency_bench floodlatency_bench.cpp)
 target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
+
+# The console dialog while a connect hangs: UI lateness, and how fast
+# Disconnect and Close end the attempt.
+add_executable(connectpending_bench connectpending_bench.cpp)
+target_link_libraries(connectpending_bench PRIVATE console_app test_support client_warnings)

@@ -27,7 +27,7 @@ constexpr char kDisplayFailedText[] = "%s: cannot open the display: %s\n";
 
 const char* programName = "socketclient";
 // Names the desktop entry and icon, so that desktops match the window to them.
-const QString kDesktopFileName = QStringLiteral("org.quorvel.SocketClient");
+constexpr char kDesktopFileName[] = "org.quorvel.SocketClient";
 QtMessageHandler previousHandler = nullptr;
 
 bool environmentSet(const char* name)
@@ -114,7 +114,7 @@ int ClientApp::run(int argc, char** argv)
 
     // The application's name stays the executable's: it names the settings file.
     QCoreApplication::setApplicationVersion(QStringLiteral(SOCKETCLIENT_VERSION));
-    QGuiApplication::setDesktopFileName(kDesktopFileName);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
     QCoreApplication::setOrganizationName(
         QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));

@@ -6,6 +6,9 @@
 #include "messageview.h"
 #include "portspin.h"
 
+#include "protocol/commandframe.h"
+#include "protocol/framedefaults.h"
+
 #include <QDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -21,6 +24,14 @@ namespace app
 
 namespace
 {
+
+// The read-only displays beside the frame fields always show the printable
+// delimiters and the line end as text (four characters, not CR LF).
+constexpr std::string_view kStartDelimiterValue = "[";
+constexpr std::string_view kEqualDelimiterValue = "=";
+constexpr std::string_view kDashDelimiterValue = "-";
+constexpr std::string_view kEndOfDataValue = "\\r\\n";
+constexpr std::string_view kTerminatorValue = "0";
 
 constexpr char kGroupBoxStyle[] =
     "QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
@@ -44,6 +55,13 @@ QString latin1(std::string_view text)
 std::string latin1Bytes(const QString& text)
 {
     return text.toLatin1().toStdString();
+}
+
+std::string textUpToNul(const QString& text)
+{
+    std::string bytes = latin1Bytes(text);
+    bytes.resize(std::string_view(bytes.c_str()).size());
+    return bytes;
 }
 
 ConsoleControls::ConsoleControls(QDialog* window) : window_(window)
@@ -92,12 +110,6 @@ QWidget* ConsoleControls::control(int id) const
             return widgets_[index];
     }
     return nullptr;
-}
-
-QString ConsoleControls::editText(int id) const
-{
-    const auto* edit = typed<QLineEdit>(*this, id);
-    return edit ? edit->text() : QString();
 }
 
 void ConsoleControls::setEditText(int id, std::string_view text)
@@ -217,6 +229,28 @@ void ConsoleControls::fillComboLists()
     fill(deviceId_, ConsoleTemplate::kDeviceIdEntries);
     fill(command_, ConsoleTemplate::kCommandEntries);
     fill(mode_, ConsoleTemplate::kModeEntries);
+}
+
+void ConsoleControls::showInitialValues()
+{
+    // The free-text limit keeps every message within the send block with its
+    // CR LF and NUL.
+    message_->setMaxLength(static_cast<int>(protocol::kMessageMaxLength));
+    data_->setMaxLength(static_cast<int>(protocol::kDataMaxLength));
+    freeText_->setMaxLength(static_cast<int>(protocol::kFreeTextMaxLength));
+
+    tcp_->setChecked(true);
+    const protocol::FrameFields fields = protocol::defaultFrameFields();
+    media_->setExchangeText(latin1(fields.media));
+    deviceId_->setExchangeText(latin1(fields.deviceId));
+    data_->setText(latin1(fields.data));
+    command_->setExchangeText(latin1(fields.command));
+    message_->setText(latin1(fields.message));
+    setEditText(ConsoleTemplate::kStartDisplay, kStartDelimiterValue);
+    setEditText(ConsoleTemplate::kEqualDisplay, kEqualDelimiterValue);
+    setEditText(ConsoleTemplate::kDashDisplay, kDashDelimiterValue);
+    setEditText(ConsoleTemplate::kEndOfDataDisplay, kEndOfDataValue);
+    setEditText(ConsoleTemplate::kTerminatorDisplay, kTerminatorValue);
 }
 
 } // namespace app

@@ -51,6 +51,10 @@ public:
     void layout();
     // Adds the template's lists to the four combo boxes.
     void fillComboLists();
+    // The length limits of the free text, data and message edits, and the
+    // values the fields show when the console opens: TCP, the default frame
+    // fields, the printable delimiters and line end in their displays.
+    void showInitialValues();
 
     QPushButton* connect() const { return connect_; }
     QPushButton* disconnect() const { return disconnect_; }
@@ -71,12 +75,9 @@ public:
     DialogComboBox* command() const { return command_; }
     DialogComboBox* mode() const { return mode_; }
 
-    // The text of the line edit with this template id ("" when there is none).
-    QString editText(int id) const;
-    void setEditText(int id, std::string_view text);
-
 private:
     QWidget* createControl(const ConsoleTemplate::Control& control);
+    void setEditText(int id, std::string_view text);
 
     QDialog* window_;
     std::array<QWidget*, ConsoleTemplate::kControls.size()> widgets_{};
@@ -104,5 +105,8 @@ private:
 // Latin-1 reads as '?'.
 QString latin1(std::string_view text);
 std::string latin1Bytes(const QString& text);
+// A control's text as the console reads it for a connect or a send: single
+// bytes up to the first NUL byte, as a C string would end there.
+std::string textUpToNul(const QString& text);
 
 } // namespace app

@@ -1,6 +1,7 @@
 #include "consoledialog.h"
 
 #include "consolekeyfilter.h"
+#include "consoletexts.h"
 #include "dialogcombobox.h"
 #include "ipv4addressedit.h"
 #include "messageview.h"
@@ -10,22 +11,18 @@
 #include "socketevent.h"
 #include "trafficwindow.h"
 
-#include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
-#include "protocol/framedefaults.h"
 #include "socket/socketaddress.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 
-#include <arpa/inet.h>
-#include <cstdio>
 #include <sys/socket.h>
 
 // The icon lives in a static library, whose resource registration the linker
@@ -49,35 +46,13 @@ namespace
 constexpr Qt::WindowFlags kWindowFlags =
     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
 const QString kIconResource = QStringLiteral(":/app/icon128.png");
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kTcpConnectText = "Connection established with server: ";
-constexpr std::string_view kTcpPortText = " on port ";
-constexpr std::string_view kUdpConnectText = "Socket created: ";
-constexpr char kUdpAddressFormat[] = "IP: %u.%u.%u.%u, Port: %d";
-// "IP: 255.255.255.255, Port: 65535" and its zero, with room to spare.
-constexpr std::size_t kUdpAddressTextSize = 64;
-constexpr std::string_view kEchoPrefix = " -> ";
-
-// The read-only displays beside the frame fields always show the printable
-// delimiters and the line end as text (four characters, not CR LF).
-constexpr std::string_view kStartDelimiterValue = "[";
-constexpr std::string_view kEqualDelimiterValue = "=";
-constexpr std::string_view kDashDelimiterValue = "-";
-constexpr std::string_view kEndOfDataValue = "\\r\\n";
-constexpr std::string_view kTerminatorValue = "0";
-
-// A control's text up to its first NUL byte, as the console has always read
-// them: a text with a NUL in it ends there.
-std::string cText(const QString& text)
-{
-    std::string bytes = latin1Bytes(text);
-    bytes.resize(std::string_view(bytes.c_str()).size());
-    return bytes;
-}
 
 } // namespace
 
-ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags), controls_(this)
+ConsoleDialog::ConsoleDialog(QWidget* parent)
+    : QDialog(parent, kWindowFlags), controls_(this),
+      connector_([this](net::ConnectOutcome outcome) { onConnectEnded(std::move(outcome)); }),
+      sender_(controls_, channel_, this)
 {
     initConsoleResources();
     icon_ = QIcon(kIconResource);
@@ -87,9 +62,10 @@ ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags), c
 
     connect(controls_.connect(), &QPushButton::clicked, this, &ConsoleDialog::onConnect);
     connect(controls_.disconnect(), &QPushButton::clicked, this, &ConsoleDialog::onDisconnect);
-    connect(controls_.sendMessage(), &QPushButton::clicked, this, &ConsoleDialog::onSendMessage);
+    connect(controls_.sendMessage(), &QPushButton::clicked, this,
+            [this] { sender_.sendFreeText(); });
     connect(controls_.sendThisData(), &QPushButton::clicked, this,
-            &ConsoleDialog::onSendCommandFrame);
+            [this] { sender_.sendCommandFrame(); });
     connect(controls_.close(), &QPushButton::clicked, this, &ConsoleDialog::accept);
     connect(controls_.address(), &Ipv4AddressEdit::fieldChanged, this,
             &ConsoleDialog::onServerAddressFieldChanged);
@@ -98,7 +74,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent) : QDialog(parent, kWindowFlags), c
         new ConsoleKeyFilter(this, controls_.freeText(), controls_.mode(), controls_.port());
     connect(keyFilter_, &ConsoleKeyFilter::freeTextEntered, this, [this] {
         if (channel_.hasSocket())
-            onSendMessage();
+            sender_.sendFreeText();
     });
     connect(keyFilter_, &ConsoleKeyFilter::modeBoxLeft, this, &ConsoleDialog::onModeBoxLostFocus);
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
@@ -112,6 +88,8 @@ ConsoleDialog::~ConsoleDialog()
     // must reach no handler of this half-destroyed dialog.
     delete keyFilter_;
     keyFilter_ = nullptr;
+    if (connector_.pending())
+        abandonConnect();
     stopChannel();
     delete trafficWindow_;
 }
@@ -146,30 +124,8 @@ void ConsoleDialog::initDialog()
                                                  ? protocol::DelimiterSet::kReleaseModeText
                                                  : protocol::DelimiterSet::kDemoModeText));
 
-    // Length limits. The free-text limit keeps every message within the send
-    // block with its CR LF and NUL.
-    controls_.message()->setMaxLength(static_cast<int>(protocol::kMessageMaxLength));
-    controls_.data()->setMaxLength(static_cast<int>(protocol::kDataMaxLength));
-    controls_.freeText()->setMaxLength(static_cast<int>(protocol::kFreeTextMaxLength));
-
-    showInitialFields();
+    controls_.showInitialValues();
     controls_.connect()->setFocus(Qt::OtherFocusReason);
-}
-
-void ConsoleDialog::showInitialFields()
-{
-    controls_.tcp()->setChecked(true);
-    const protocol::FrameFields fields = protocol::defaultFrameFields();
-    controls_.media()->setExchangeText(latin1(fields.media));
-    controls_.deviceId()->setExchangeText(latin1(fields.deviceId));
-    controls_.data()->setText(latin1(fields.data));
-    controls_.command()->setExchangeText(latin1(fields.command));
-    controls_.message()->setText(latin1(fields.message));
-    controls_.setEditText(ConsoleTemplate::kStartDisplay, kStartDelimiterValue);
-    controls_.setEditText(ConsoleTemplate::kEqualDisplay, kEqualDelimiterValue);
-    controls_.setEditText(ConsoleTemplate::kDashDisplay, kDashDelimiterValue);
-    controls_.setEditText(ConsoleTemplate::kEndOfDataDisplay, kEndOfDataValue);
-    controls_.setEditText(ConsoleTemplate::kTerminatorDisplay, kTerminatorValue);
 }
 
 bool ConsoleDialog::startWatcher()
@@ -194,35 +150,70 @@ ConsoleDialog::SocketType ConsoleDialog::socketType() const
     return controls_.tcp()->isChecked() ? SocketType::Tcp : SocketType::Udp;
 }
 
-std::string ConsoleDialog::connectLine(SocketType type, std::string_view host,
-                                       std::string_view port) const
-{
-    std::string line;
-    if (type == SocketType::Tcp) {
-        line.append(kTcpConnectText).append(host).append(kTcpPortText).append(port);
-        return line.append(kLineEnd);
-    }
-    net::SocketAddress local;
-    if (!channel_.queryLocalAddress(local))
-        local = net::SocketAddress{};
-    const auto* octets = reinterpret_cast<const unsigned char*>(&local.address);
-    char addressText[kUdpAddressTextSize] = {};
-    std::snprintf(addressText, sizeof addressText, kUdpAddressFormat, octets[0], octets[1],
-                  octets[2], octets[3], static_cast<int>(ntohs(local.port)));
-    return line.append(kUdpConnectText).append(addressText).append(kLineEnd);
-}
-
 void ConsoleDialog::onConnect()
 {
-    const std::string host = cText(controls_.address()->text());
-    const std::string port = cText(controls_.port()->text());
-    const SocketType type = socketType();
-    if (!channel_.openClient(host.c_str(), port.c_str(), AF_INET,
-                             type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM))
+    // One attempt at a time, and none while a socket is held.
+    if (connector_.pending() || channel_.hasSocket())
         return;
+    PendingConnect pending;
+    pending.host = textUpToNul(controls_.address()->text());
+    pending.port = textUpToNul(controls_.port()->text());
+    pending.type = socketType();
+    pending.connectHadFocus = controls_.connect()->hasFocus();
+    net::ConnectRequest request;
+    request.host = pending.host;
+    request.service = pending.port;
+    request.family = AF_INET;
+    request.type = pending.type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+    // The traffic record hears of the attempt and of its end, as it does of
+    // the channel's own connects.
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectStarted(request);
+    connector_.start(std::move(request));
+    enterPending(std::move(pending));
+}
+
+void ConsoleDialog::enterPending(PendingConnect pending)
+{
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    busyCursor_ = true;
+    controls_.disconnect()->setEnabled(true);
+    controls_.connect()->setEnabled(false);
+    // Where the focus went when Connect gave it up: if it is still there when
+    // the attempt ends, Connect takes it back before the connect steps run.
+    pending.focusWhilePending = QApplication::focusWidget();
+    pending_ = std::move(pending);
+}
+
+ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
+{
+    PendingConnect pending = std::move(*pending_);
+    pending_.reset();
+    if (busyCursor_)
+        QGuiApplication::restoreOverrideCursor();
+    busyCursor_ = false;
+    const bool focusUntouched = QApplication::focusWidget() == pending.focusWhilePending;
+    controls_.connect()->setEnabled(true);
+    controls_.disconnect()->setEnabled(false);
+    if (pending.connectHadFocus && focusUntouched)
+        controls_.connect()->setFocus(Qt::OtherFocusReason);
+    return pending;
+}
+
+void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
+{
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectEnded(outcome);
+    const PendingConnect pending = leavePending();
+    if (outcome.status != net::ConnectStatus::Connected ||
+        !channel_.adoptClient(std::move(outcome.socket))) {
+        showLastAttempt(pending, outcome);
+        return;
+    }
+    controls_.connect()->setToolTip(QString());
     if (!startWatcher()) {
         // A socket held without a watcher would make every later connect fail
-        // at openClient until the window closes: give it back now.
+        // until the window closes: give it back now.
         stopChannel();
         return;
     }
@@ -235,11 +226,39 @@ void ConsoleDialog::onConnect()
     controls_.connect()->setEnabled(false);
     controls_.tcp()->setEnabled(false);
     controls_.udp()->setEnabled(false);
-    controls_.messageView()->replaceText(connectLine(type, host, port));
+    net::SocketAddress local;
+    if (pending.type == SocketType::Udp && !channel_.queryLocalAddress(local))
+        local = net::SocketAddress{};
+    controls_.messageView()->replaceText(
+        pending.type == SocketType::Tcp ? consoletexts::tcpConnectLine(pending.host, pending.port)
+                                        : consoletexts::udpConnectLine(local));
+}
+
+void ConsoleDialog::abandonConnect()
+{
+    const bool disconnectHadFocus = controls_.disconnect()->hasFocus();
+    const net::ConnectOutcome outcome = connector_.abandon();
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectEnded(outcome);
+    const PendingConnect pending = leavePending();
+    if (disconnectHadFocus)
+        controls_.connect()->setFocus(Qt::OtherFocusReason);
+    showLastAttempt(pending, outcome);
+}
+
+void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
+                                    const net::ConnectOutcome& outcome)
+{
+    controls_.connect()->setToolTip(consoletexts::lastAttemptText(
+        pending.host, pending.port, pending.type == SocketType::Tcp, outcome));
 }
 
 void ConsoleDialog::onDisconnect()
 {
+    if (connector_.pending()) {
+        abandonConnect();
+        return;
+    }
     stopChannel();
     if (channel_.hasSocket())
         return;
@@ -249,54 +268,6 @@ void ConsoleDialog::onDisconnect()
     controls_.disconnect()->setEnabled(false);
     controls_.tcp()->setEnabled(true);
     controls_.udp()->setEnabled(true);
-}
-
-void ConsoleDialog::onSendMessage()
-{
-    if (!channel_.hasSocket())
-        return;
-    const std::string text = cText(controls_.freeText()->text());
-    if (text.empty())
-        return;
-    const std::string block = protocol::wireBlock(text);
-    channel_.writeBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                        net::SocketChannel::kNoTimeout);
-}
-
-void ConsoleDialog::onSendCommandFrame()
-{
-    const protocol::FrameFields fields{
-        cText(controls_.media()->exchangeText()), cText(controls_.deviceId()->exchangeText()),
-        cText(controls_.data()->text()), cText(controls_.command()->exchangeText()),
-        cText(controls_.message()->text())};
-    const std::string_view problem =
-        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
-    if (!problem.empty()) {
-        showFieldMessage(problem);
-        return;
-    }
-    if (!channel_.hasSocket())
-        return;
-
-    const bool release = protocol::DelimiterSet::instance().isRelease();
-    const std::string frame = protocol::composeFrame(
-        fields, release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo);
-    const std::string block = protocol::wireBlock(frame);
-    channel_.writeBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                        net::SocketChannel::kNoTimeout);
-
-    // The echo shows a Release frame in its printable form; a Demo frame goes
-    // in as it went out.
-    std::string echo(kEchoPrefix);
-    echo.append(release ? protocol::frameDisplayText(frame) : frame).append(kLineEnd);
-    channel_.appendToView(echo);
-}
-
-void ConsoleDialog::showFieldMessage(std::string_view text)
-{
-    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), latin1(text),
-                    QMessageBox::Ok, this);
-    box.exec();
 }
 
 void ConsoleDialog::onModeBoxLostFocus()
@@ -316,6 +287,8 @@ void ConsoleDialog::onServerAddressFieldChanged()
 
 void ConsoleDialog::done(int result)
 {
+    if (connector_.pending())
+        abandonConnect();
     stopChannel();
     QDialog::done(result);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "backgroundconnect.h"
 #include "consolecontrols.h"
+#include "consolesender.h"
 #include "consolesettings.h"
 #include "trafficqueue.h"
 
@@ -9,8 +11,10 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +37,15 @@ class TrafficWindow;
 // focus on "Connect\nto Server". Console state: Disconnected (Connect, TCP and
 // UDP enabled; Send message and Disconnect disabled) or Connected (the
 // reverse).
+//
+// Connecting runs in the background (BackgroundConnect): while the attempt is
+// pending the window answers input, the mouse shows a busy cursor, Connect is
+// disabled and Disconnect enabled; Disconnect abandons the attempt, and so
+// does ending the dialog. When the attempt ends the connect steps run on the
+// UI thread: on success the Connected state, the focus one control on from
+// Connect and the connect line in the view; on failure (an abandoned attempt
+// included) nothing changes but the Connect button's tooltip, which tells the
+// last attempt's server, socket type, reason and duration.
 //
 // Keys (ConsoleKeyFilter): Esc does nothing in any control of the window (an
 // open drop-down list is a window of its own and closes on Esc as usual).
@@ -67,6 +80,8 @@ public:
 
     // The control with this template id, or nullptr (also for kStatic).
     QWidget* control(int id) const { return controls_.control(id); }
+    // True while a connect attempt runs in the background.
+    bool connectPending() const { return connector_.pending(); }
 
     // The channel's traffic record: what the Traffic window shows and, when
     // switched on (or asked for on the command line), the record files.
@@ -100,17 +115,28 @@ protected:
 
 private:
     void setUpTraffic();
+    // What a pending connect was asked for, read from the controls at the
+    // click, and where the focus was.
+    struct PendingConnect {
+        std::string host;
+        std::string port;
+        SocketType type = SocketType::Tcp;
+        bool connectHadFocus = false;
+        QPointer<QWidget> focusWhilePending;
+    };
+
     void initDialog();
-    void showInitialFields();
     void stopChannel();
-    void showFieldMessage(std::string_view text);
     SocketType socketType() const;
-    std::string connectLine(SocketType type, std::string_view host, std::string_view port) const;
+
+    void enterPending(PendingConnect pending);
+    PendingConnect leavePending();
+    void onConnectEnded(net::ConnectOutcome outcome);
+    void abandonConnect();
+    void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
     void onConnect();
     void onDisconnect();
-    void onSendMessage();
-    void onSendCommandFrame();
     void onModeBoxLostFocus();
     void onPortEditLostFocus();
     void onServerAddressFieldChanged();
@@ -119,6 +145,9 @@ private:
     ConsoleSettings settings_;
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
+    BackgroundConnect connector_;
+    std::optional<PendingConnect> pending_;
+    bool busyCursor_ = false;
 
     // The queue outlives the channel that feeds it (declared before it); the
     // window is deleted with the channel stopped, before the queue goes.
@@ -132,6 +161,7 @@ private:
     // watcher before the view window it appends through goes away.
     std::unique_ptr<QtViewWindow> viewWindow_;
     protocol::MessageViewChannel channel_;
+    ConsoleSender sender_;
 };
 
 } // namespace app

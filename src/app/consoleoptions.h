@@ -14,7 +14,8 @@ namespace app
 // The console's own command line: -h/--help, -v/--version, --record DIR
 // (record the traffic to files in DIR for this run) and --record-limit MB (the
 // disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
-// another value is a usage error). Further options go in the constructor.
+// another value is a usage error). Further options go in the constructor, with
+// an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
 // display exists, so --help and --version work on a machine without a
@@ -23,7 +24,7 @@ namespace app
 // its own arguments out, check() reads what is left and reports unknown
 // options and stray arguments as a usage error. Both return the action to
 // take; report() prints the help, version or error text and gives the exit
-// code for it. Plain value class, main thread only.
+// code for it. Not copyable; main thread only.
 class ConsoleOptions
 {
 public:

@@ -54,9 +54,13 @@ QString Ipv4AddressEdit::text() const
 {
     QStringList parts;
     bool allBlank = true;
-    for (const QLineEdit* edit : fields_) {
-        parts << edit->text();
-        allBlank = allBlank && edit->text().isEmpty();
+    // Each field as its decimal value: a field typed "010" reads as 10, never
+    // as a part with a leading zero, which the dotted-address parser would take
+    // for an octal number (8).
+    for (int index = 0; index < kFieldCount; ++index) {
+        const int value = fieldValue(index);
+        parts << (value == kBlank ? QString() : QString::number(value));
+        allBlank = allBlank && value == kBlank;
     }
     return allBlank ? QString() : parts.join(QLatin1Char('.'));
 }

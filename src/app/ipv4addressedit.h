@@ -13,7 +13,9 @@ namespace app
 // An IPv4 address entry: four fields of 0 to 255 separated by dots, one tab
 // stop for the whole control (Tab enters the first field).
 //
-// text() is the dotted address. A blank field gives an empty part ("10..0.1")
+// text() is the dotted address, each field as its decimal value without
+// leading zeros whatever was typed ("010" gives 10). A blank field gives an
+// empty part ("10..0.1")
 // and a wholly blank control an empty text, so what the operator left blank
 // never turns into a 0 that was not typed. setText() takes such a text back:
 // each part that is a number fills its field (above 255 it shows 255), any

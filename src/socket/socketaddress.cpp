@@ -22,8 +22,10 @@ static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(SocketAddress, address
 
 namespace
 {
-constexpr std::size_t kEndpointBytes = 8; // family, port and address
-}
+constexpr std::size_t kEndpointBytes = 8;           // family, port and address
+constexpr std::uint32_t kLoopbackNet = 0x7F000000u; // 127.0.0.0/8, host order
+constexpr std::uint32_t kLoopbackMask = 0xFF000000u;
+} // namespace
 
 bool SocketAddress::sameEndpoint(const SocketAddress& other) const
 {
@@ -37,6 +39,11 @@ bool SocketAddress::buildFromText(const char* host, const char* service, std::ui
     port = htons(parsePort(service));
     this->family = static_cast<std::uint16_t>(family & 0xFFFFu);
     return address != 0 || port != 0;
+}
+
+bool SocketAddress::isLoopback() const
+{
+    return (ntohl(address) & kLoopbackMask) == kLoopbackNet;
 }
 
 const sockaddr* SocketAddress::asSockaddr() const

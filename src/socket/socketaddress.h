@@ -25,6 +25,9 @@ struct SocketAddress {
     // never decide.
     bool sameEndpoint(const SocketAddress& other) const;
 
+    // True for an address in 127.0.0.0/8.
+    bool isLoopback() const;
+
     // Clears the record, then stores the address of `host` (nullptr: the local
     // host; see resolveHost), the port of `service` (see parsePort) and the low
     // 16 bits of `family`. True when the stored address or port is non-zero,

@@ -37,19 +37,6 @@
 namespace net
 {
 
-namespace
-{
-
-constexpr std::uint32_t kLoopbackNet = 0x7F000000u; // 127.0.0.0/8, host order
-constexpr std::uint32_t kLoopbackMask = 0xFF000000u;
-
-bool isLoopback(std::uint32_t networkOrderAddress)
-{
-    return (ntohl(networkOrderAddress) & kLoopbackMask) == kLoopbackNet;
-}
-
-} // namespace
-
 struct SocketChannel::Watcher {
     std::thread thread;
     // Set by the watcher thread as its very last step; stop() waits on it with
@@ -131,7 +118,7 @@ SocketAddress SocketChannel::clientBindAddress(const SocketAddress& local,
 {
     SocketAddress bindTo = local;
     const bool unresolved = local.address == htonl(kAddressNone);
-    if (unresolved || (isLoopback(local.address) && !isLoopback(server.address)))
+    if (unresolved || (local.isLoopback() && !server.isLoopback()))
         bindTo.address = htonl(INADDR_ANY);
     return bindTo;
 }

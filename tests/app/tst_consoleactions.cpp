@@ -2,6 +2,7 @@
 // clicks and keys: connect, disconnect, send free text, send a command frame,
 // a dropped connection, and closing while connected.
 
+#include "consoledriver.h"
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
@@ -27,12 +28,10 @@
 
 using app::ConsoleDialog;
 using app::ConsoleTemplate;
+using namespace consoledriver;
 
 namespace
 {
-
-constexpr int kWaitMs = 5000;
-constexpr auto kWait = std::chrono::milliseconds(kWaitMs);
 
 const QByteArray kDemoFrameOnWire("[BA139123439=ENT-Message / Description\r\n\0", 41);
 const QByteArray kReleaseFrameOnWire("\x07"
@@ -41,45 +40,6 @@ const QByteArray kReleaseFrameOnWire("\x07"
                                      "Message / Description\r\n\0",
                                      41);
 const std::string kFrameEcho = " -> [BA139123439=ENT-Message / Description\n";
-
-std::string viewText(const ConsoleDialog& dialog)
-{
-    return qobject_cast<app::MessageView*>(dialog.control(ConsoleTemplate::kMessageView))
-        ->contentBytes();
-}
-
-bool isConnectedState(const ConsoleDialog& dialog)
-{
-    return !dialog.control(ConsoleTemplate::kConnect)->isEnabled() &&
-           !dialog.control(ConsoleTemplate::kTcpRadio)->isEnabled() &&
-           !dialog.control(ConsoleTemplate::kUdpRadio)->isEnabled() &&
-           dialog.control(ConsoleTemplate::kDisconnect)->isEnabled() &&
-           dialog.control(ConsoleTemplate::kSendMessage)->isEnabled();
-}
-
-bool isDisconnectedState(const ConsoleDialog& dialog)
-{
-    return dialog.control(ConsoleTemplate::kConnect)->isEnabled() &&
-           dialog.control(ConsoleTemplate::kTcpRadio)->isEnabled() &&
-           dialog.control(ConsoleTemplate::kUdpRadio)->isEnabled() &&
-           !dialog.control(ConsoleTemplate::kDisconnect)->isEnabled() &&
-           !dialog.control(ConsoleTemplate::kSendMessage)->isEnabled();
-}
-
-// Points the console at a peer's port, always on 127.0.0.1, and clicks Connect.
-void clickConnect(ConsoleDialog& dialog, const std::string& portText)
-{
-    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
-        ->setText(QStringLiteral("127.0.0.1"));
-    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(portText));
-    QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
-}
-
-void chooseSocketType(ConsoleDialog& dialog, bool udp)
-{
-    const int id = udp ? ConsoleTemplate::kUdpRadio : ConsoleTemplate::kTcpRadio;
-    QTest::mouseClick(dialog.control(id), Qt::LeftButton);
-}
 
 // The console with a switch to make the next watcher starts fail, as a thread
 // that cannot be started would.
@@ -180,10 +140,7 @@ void TestConsoleActions::failedConnectChangesNothing()
     }
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
-        ->setText(QStringLiteral("127.0.0.1"));
-    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::number(freePort));
-    QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
+    clickConnect(dialog, std::to_string(freePort));
 
     QVERIFY(isDisconnectedState(dialog));
     QVERIFY(viewText(dialog).empty());

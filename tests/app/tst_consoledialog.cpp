@@ -395,6 +395,9 @@ void TestConsoleDialog::addressIsStoredWhenOperatorChangesAField()
     QCOMPARE(ConsoleTestEnvironment::value("SocketIp").toString(), QStringLiteral("127.0.0.9"));
     QTest::keyClick(last, Qt::Key_Backspace);
     QCOMPARE(ConsoleTestEnvironment::value("SocketIp").toString(), QStringLiteral("127.0.0."));
+    // A field typed with a leading zero is stored as its decimal value.
+    QTest::keyClicks(last, QStringLiteral("010"));
+    QCOMPARE(ConsoleTestEnvironment::value("SocketIp").toString(), QStringLiteral("127.0.0.10"));
 }
 
 void TestConsoleDialog::modeIsSwitchedAndStoredWhenModeBoxLosesFocus_data()

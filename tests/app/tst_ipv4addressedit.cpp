@@ -10,6 +10,27 @@
 
 using app::Ipv4AddressEdit;
 
+namespace
+{
+
+// Shows the control holding `start`, enters its first field with its text
+// selected, and types `typed` one key at a time into whichever field has the
+// focus. False when the control never became active.
+bool typeFromFirstField(Ipv4AddressEdit& edit, const QString& start, const QString& typed)
+{
+    edit.setText(start);
+    edit.show();
+    if (!QTest::qWaitForWindowActive(&edit))
+        return false;
+    edit.field(0)->setFocus(Qt::MouseFocusReason);
+    edit.field(0)->selectAll();
+    for (QChar character : typed)
+        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    return true;
+}
+
+} // namespace
+
 class TestIpv4AddressEdit : public QObject
 {
     Q_OBJECT
@@ -22,6 +43,8 @@ private slots:
     void dotAfterThirdDigitDoesNotSkipAField_data();
     void dotAfterThirdDigitDoesNotSkipAField();
     void backspaceAtFieldStartMovesBack();
+    void leadingZerosTypedReadAsDecimal_data();
+    void leadingZerosTypedReadAsDecimal();
 };
 
 void TestIpv4AddressEdit::setTextAndText_data()
@@ -83,15 +106,9 @@ void TestIpv4AddressEdit::typingChangesFieldsAndSignals()
     QFETCH(QString, text);
     QFETCH(int, signalCount);
     Ipv4AddressEdit edit;
-    edit.setText(QStringLiteral("0.0.0.1"));
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
     QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
     // Typing over: each field is selected when entered.
-    edit.field(0)->setFocus(Qt::MouseFocusReason);
-    edit.field(0)->selectAll();
-    for (QChar character : typed)
-        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("0.0.0.1"), typed));
     QCOMPARE(edit.text(), text);
     QCOMPARE(changed.count(), signalCount);
     // The last signal names the last field typed in, with its value as shown.
@@ -121,13 +138,7 @@ void TestIpv4AddressEdit::dotAfterThirdDigitDoesNotSkipAField()
     QFETCH(QString, typed);
     QFETCH(QString, text);
     Ipv4AddressEdit edit;
-    edit.setText(QStringLiteral("9.9.9.9"));
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
-    edit.field(0)->setFocus(Qt::MouseFocusReason);
-    edit.field(0)->selectAll();
-    for (QChar character : typed)
-        QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("9.9.9.9"), typed));
     QCOMPARE(edit.text(), text);
 }
 
@@ -143,6 +154,38 @@ void TestIpv4AddressEdit::backspaceAtFieldStartMovesBack()
     QCOMPARE(QApplication::focusWidget(), edit.field(1));
     QTest::keyClick(edit.field(1), Qt::Key_Backspace);
     QCOMPARE(edit.text(), QStringLiteral("1.2.3.4"));
+}
+
+void TestIpv4AddressEdit::leadingZerosTypedReadAsDecimal_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one field with a leading zero") << "192.168.010.1"
+                                                   << "192.168.10.1";
+    QTest::newRow("every field padded") << "010001000009"
+                                        << "10.1.0.9";
+    QTest::newRow("zeros only") << "00.000.0.00"
+                                << "0.0.0.0";
+    QTest::newRow("octal-looking digits") << "017.08.09.1"
+                                          << "17.8.9.1";
+}
+
+// Regression: the fields went into the text as typed, so 192.168.010.1 reached
+// the look-up as "...010", which the dotted-address parser reads as octal
+// (192.168.8.1), and the stored SocketIp kept the wrong text.
+void TestIpv4AddressEdit::leadingZerosTypedReadAsDecimal()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, text);
+    Ipv4AddressEdit edit;
+    QSignalSpy changed(&edit, &Ipv4AddressEdit::fieldChanged);
+    QVERIFY(typeFromFirstField(edit, QStringLiteral("9.9.9.9"), typed));
+    QCOMPARE(edit.text(), text);
+    // Whoever reads the text when a field changes sees no leading zero either.
+    QVERIFY(!changed.isEmpty());
+    for (int index = 0; index < Ipv4AddressEdit::kFieldCount; ++index)
+        QCOMPARE(edit.text().split(QLatin1Char('.')).at(index),
+                 QString::number(edit.fieldValue(index)));
 }
 
 QTEST_MAIN(TestIpv4AddressEdit)

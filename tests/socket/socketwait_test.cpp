@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 using namespace net;
 
@@ -57,4 +59,53 @@ TEST(ConnectWithin, GivesUpAfterItsTimeLimit)
         GTEST_SKIP() << "this system accepts connects beyond a full backlog";
     EXPECT_EQ(lastError(), static_cast<std::uint32_t>(ETIMEDOUT));
     EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
+}
+
+// A wait that a stop descriptor can end: a stop wins over a ready socket and
+// ends the wait on a quiet one; without a stop the plain wait stands.
+struct StopRow {
+    const char* name;
+    bool socketReady;
+    bool stopped;
+    WaitStatus expected;
+};
+
+class WaitForSocketOrStop : public testing::TestWithParam<StopRow>
+{
+};
+
+TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
+{
+    int sockets[2];
+    int stopPipe[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
+    ASSERT_EQ(::pipe2(stopPipe, O_CLOEXEC), 0);
+    if (GetParam().socketReady) {
+        ASSERT_EQ(::write(sockets[1], "x", 1), 1);
+    }
+    if (GetParam().stopped) {
+        ASSERT_EQ(::write(stopPipe[1], "x", 1), 1);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waitUntilReady(sockets[0], SocketWait::Readable, 100, stopPipe[0]).status,
+              GetParam().expected);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    for (int fd : {sockets[0], sockets[1], stopPipe[0], stopPipe[1]})
+        ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WaitForSocketOrStop,
+    testing::Values(StopRow{"ReadyAndStopped", true, true, WaitStatus::Cancelled},
+                    StopRow{"Stopped", false, true, WaitStatus::Cancelled},
+                    StopRow{"Ready", true, false, WaitStatus::Ready},
+                    StopRow{"Neither", false, false, WaitStatus::TimedOut}),
+    [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+
+TEST(WaitForSocketOrStop, InvalidSocketFailsWithBadDescriptor)
+{
+    const WaitResult result =
+        waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket);
+    EXPECT_EQ(result.status, WaitStatus::Failed);
+    EXPECT_EQ(result.error, static_cast<std::uint32_t>(EBADF));
 }

@@ -18,15 +18,19 @@ constexpr std::size_t kReadSize = 4096;
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& arguments)
+ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& arguments,
+                           Output output)
 {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
+    int stalled[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0 ||
+        (output == Output::StalledOutput && ::pipe2(stalled, O_CLOEXEC) != 0)) {
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(
+        &actions, output == Output::StalledOutput ? stalled[1] : ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
@@ -41,6 +45,10 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
     out_ = ends[0];
+    if (stalled[1] >= 0) {
+        ::close(stalled[1]);
+        stalled_ = stalled[0];
+    }
 }
 
 ChildProcess::~ChildProcess()
@@ -52,6 +60,9 @@ ChildProcess::~ChildProcess()
     }
     if (out_ >= 0) {
         ::close(out_);
+    }
+    if (stalled_ >= 0) {
+        ::close(stalled_);
     }
 }
 
@@ -124,6 +135,14 @@ void ChildProcess::signal(int number)
 {
     if (pid_ > 0 && !ended_) {
         ::kill(pid_, number);
+    }
+}
+
+void ChildProcess::closeStalledOutput()
+{
+    if (stalled_ >= 0) {
+        ::close(stalled_);
+        stalled_ = -1;
     }
 }
 

@@ -7,12 +7,17 @@
 #include <vector>
 
 // A program started by a test, with its standard output and error joined in
-// one pipe that the test reads with deadlines. The destructor kills a child
+// one pipe that the test reads with deadlines, or, with StalledOutput, its
+// standard output into a pipe that nobody ever reads (held open until the
+// destructor) and only its standard error read. The destructor kills a child
 // that is still running and reaps it. One thread (the test's) uses it.
 class ChildProcess
 {
 public:
-    ChildProcess(const std::string& path, const std::vector<std::string>& arguments);
+    enum class Output { Joined, StalledOutput };
+
+    ChildProcess(const std::string& path, const std::vector<std::string>& arguments,
+                 Output output = Output::Joined);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -25,6 +30,9 @@ public:
     // The exit code, or -1 when the child did not end in time or was killed.
     int wait(std::chrono::milliseconds limit);
     void signal(int number);
+    // With StalledOutput: closes the unread pipe's read end, as a reader that
+    // has gone.
+    void closeStalledOutput();
     const std::string& output() const { return output_; }
 
 private:
@@ -33,6 +41,7 @@ private:
 
     pid_t pid_ = -1;
     int out_ = -1;
+    int stalled_ = -1;
     bool ended_ = false;
     std::string output_;
 };

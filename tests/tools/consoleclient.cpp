@@ -2,7 +2,9 @@
 
 #include <sys/socket.h>
 
-ConsoleClient::ConsoleClient(bool release) : MessageViewChannel(delimiters)
+ConsoleClient::ConsoleClient(bool release)
+    : MessageViewChannel(delimiters),
+      mode_(release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo)
 {
     delimiters.setModeFlag(release ? 1 : 0);
     delimiters.applyDelimiterSet();
@@ -24,11 +26,9 @@ bool ConsoleClient::sendFrame(std::string_view media, std::string_view deviceId,
                               std::string_view data, std::string_view command,
                               std::string_view message)
 {
-    delimiters.composeCommandFrame(media, deviceId, data, command, message);
-    std::string block(delimiters.frameText());
-    block += "\r\n";
-    block += '\0';
-    return write(block);
+    const protocol::FrameFields fields{std::string(media), std::string(deviceId), std::string(data),
+                                       std::string(command), std::string(message)};
+    return write(protocol::wireBlock(protocol::composeFrame(fields, mode_)));
 }
 
 bool ConsoleClient::sendDefaultFrame()
@@ -38,10 +38,7 @@ bool ConsoleClient::sendDefaultFrame()
 
 bool ConsoleClient::sendText(std::string_view text)
 {
-    std::string block(text);
-    block += "\r\n";
-    block += '\0';
-    return write(block);
+    return write(protocol::wireBlock(text));
 }
 
 bool ConsoleClient::write(const std::string& block)

@@ -2,6 +2,7 @@
 
 #include "recordingview.h"
 
+#include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 #include "protocol/messageviewchannel.h"
 
@@ -55,6 +56,7 @@ protected:
 private:
     bool write(const std::string& block);
 
+    protocol::DelimiterMode mode_;
     RecordingView view_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;

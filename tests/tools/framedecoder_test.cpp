@@ -11,8 +11,8 @@
 
 using devicetools::DecodedFrame;
 using devicetools::FrameDecoder;
-using devicetools::FrameMode;
 using devicetools::RecordSplitter;
+using protocol::DelimiterMode;
 using namespace std::string_literals;
 
 namespace
@@ -29,7 +29,7 @@ void PrintTo(const DecodeRow& row, std::ostream* out)
     *out << row.name;
 }
 
-DecodedFrame fields(FrameMode mode, std::string data, std::string message,
+DecodedFrame fields(DelimiterMode mode, std::string data, std::string message,
                     std::string command = "ENT")
 {
     return DecodedFrame{mode, "B", "A1", std::move(data), std::move(command), std::move(message)};
@@ -40,7 +40,7 @@ std::string demo(const std::string& data, const std::string& message)
     return "[BA1" + data + "=ENT-" + message;
 }
 
-const auto kDemo = FrameMode::Demo;
+const auto kDemo = DelimiterMode::Demo;
 const auto kNone = std::nullopt;
 
 const std::vector<DecodeRow> kDecodeRows = {
@@ -51,7 +51,7 @@ const std::vector<DecodeRow> kDecodeRows = {
      "BA139123439\x08"
      "ENT\x09"
      "Message / Description",
-     fields(FrameMode::Release, "39123439", "Message / Description")},
+     fields(DelimiterMode::Release, "39123439", "Message / Description")},
     {"empty data and message: 9 characters", "[BA1=ENT-", fields(kDemo, "", "")},
     {"36 characters of data", demo(std::string(36, 'd'), "m"),
      fields(kDemo, std::string(36, 'd'), "m")},
@@ -99,11 +99,11 @@ TEST_P(FrameDecoderTest, DecodesWellFormedFramesOnly)
         return;
     }
     EXPECT_EQ(frame->mode, expected->mode);
-    EXPECT_EQ(frame->media, expected->media);
-    EXPECT_EQ(frame->deviceId, expected->deviceId);
-    EXPECT_EQ(frame->data, expected->data);
-    EXPECT_EQ(frame->command, expected->command);
-    EXPECT_EQ(frame->message, expected->message);
+    EXPECT_EQ(frame->fields.media, expected->fields.media);
+    EXPECT_EQ(frame->fields.deviceId, expected->fields.deviceId);
+    EXPECT_EQ(frame->fields.data, expected->fields.data);
+    EXPECT_EQ(frame->fields.command, expected->fields.command);
+    EXPECT_EQ(frame->fields.message, expected->fields.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FrameDecoderTest, testing::ValuesIn(kDecodeRows),

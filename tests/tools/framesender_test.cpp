@@ -3,6 +3,7 @@
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 #include "rowname.h"
+#include "senderrun.h"
 #include "simulatorarguments.h"
 #include "simulatorundertest.h"
 
@@ -28,20 +29,6 @@ constexpr std::uint32_t kTimeoutMs = 3000;
 // For runs that wait for an answer that never comes.
 constexpr std::uint32_t kShortTimeoutMs = 200;
 const std::string kShown = "[BA139123439=ENT-Message / Description\n";
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome send(SenderOptions options)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = FrameSender(std::move(options)).run(out, err);
-    return {code, out.str(), err.str()};
-}
 
 SenderOptions towards(const SimulatorUnderTest& device)
 {
@@ -80,8 +67,9 @@ TEST_P(SenderAgainstSimulator, GetsTheEchoThroughTheCheck)
     ASSERT_TRUE(device.started()) << device.startError();
     SenderOptions options = towards(device);
     options.udp = GetParam().udp;
-    options.release = GetParam().release;
-    const Outcome outcome = send(options);
+    options.mode =
+        GetParam().release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo;
+    const SenderRun outcome = runSender(options);
     EXPECT_EQ(outcome.code, FrameSender::kAnswerPassed) << outcome.err;
     EXPECT_EQ(outcome.out, kShown);
     EXPECT_TRUE(device.waitForLine(GetParam().release ? "RELEASE media=B" : "DEMO media=B",
@@ -102,7 +90,7 @@ TEST(SenderOutcome, FreeTextWithoutAnswerExitsOne)
     SenderOptions options = towards(device);
     options.text = "hello";
     options.timeoutMs = kShortTimeoutMs;
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     EXPECT_EQ(outcome.code, FrameSender::kNoGoodAnswer);
     EXPECT_EQ(outcome.out, "");
 }
@@ -115,7 +103,7 @@ TEST(SenderOutcome, MalformedAnswerShowsTheErrorLineAndExitsOne)
     ASSERT_TRUE(device.started()) << device.startError();
     SenderOptions options = towards(device);
     options.timeoutMs = kShortTimeoutMs;
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     EXPECT_EQ(outcome.code, FrameSender::kNoGoodAnswer);
     EXPECT_EQ(outcome.out, "Error received data !\n");
 }
@@ -128,7 +116,7 @@ TEST(SenderOutcome, AnswerThenCloseShowsBothAndExitsZero)
     ASSERT_TRUE(device.started()) << device.startError();
     SenderOptions options = towards(device);
     options.hex = true;
-    const Outcome outcome = send(options);
+    const SenderRun outcome = runSender(options);
     EXPECT_EQ(outcome.code, FrameSender::kAnswerPassed) << outcome.err;
     EXPECT_EQ(outcome.out, "<- 41 bytes: 5b 42 41 31 33 39 31 32 33 34 33 39 3d 45 4e 54 2d 4d 65 "
                            "73 73 61 67 65 20 2f 20 44 65 73 63 72 69 70 74 69 6f 6e 0d 0a 00\n" +
@@ -143,7 +131,7 @@ TEST(SenderOutcome, NothingListeningIsAConnectionError)
         options.port = freePort(udp ? SOCK_DGRAM : SOCK_STREAM);
         options.udp = udp;
         options.timeoutMs = kTimeoutMs;
-        const Outcome outcome = send(options);
+        const SenderRun outcome = runSender(options);
         EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
         EXPECT_NE(outcome.err.find("refused"), std::string::npos) << outcome.err;
     }

@@ -4,12 +4,18 @@
 #include "responder.h"
 #include "rowname.h"
 
+#include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 #include "protocol/framecheck.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -17,18 +23,27 @@
 
 using devicetools::DecodedFrame;
 using devicetools::FaultModes;
-using devicetools::FrameMode;
 using devicetools::ReplyRules;
 using devicetools::Responder;
+using protocol::DelimiterMode;
 using namespace std::string_literals;
 
 namespace
 {
 
-DecodedFrame frame(FrameMode mode, std::string command, std::string data = "39123439",
+DecodedFrame frame(DelimiterMode mode, std::string command, std::string data = "39123439",
                    std::string message = "Message / Description")
 {
     return DecodedFrame{mode, "B", "A1", std::move(data), std::move(command), std::move(message)};
+}
+
+std::string repeated(std::string_view piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += piece;
+    }
+    return out;
 }
 
 struct FaultRow {
@@ -53,6 +68,9 @@ const std::vector<FaultRow> kFaultRows = {
     {"none with a template", "IGN => none x", "nothing may follow none"},
     {"second rule for a command, line counted", "# rules\n\nENT => none\nENT => none",
      "line 4: a second rule for ENT"},
+    // 546 messages of up to 120 characters: more than one datagram takes.
+    {"answer beyond one UDP datagram", "ENT => text " + repeated("{message}", 546),
+     "line 1: the answer can reach 65,523 bytes, more than one UDP datagram takes"},
 };
 
 class ReplyRulesFault : public testing::TestWithParam<FaultRow>
@@ -86,21 +104,21 @@ void PrintTo(const RenderRow& row, std::ostream* out)
 }
 
 const std::vector<RenderRow> kRenderRows = {
-    {"frame rule, DEMO", frame(FrameMode::Demo, "ENT"),
+    {"frame rule, DEMO", frame(DelimiterMode::Demo, "ENT"),
      "[BA139123439=ACK-Welcome Message / Description\r\n\0"s},
-    {"frame rule, RELEASE: delimiters as codes", frame(FrameMode::Release, "ENT"),
+    {"frame rule, RELEASE: delimiters as codes", frame(DelimiterMode::Release, "ENT"),
      "\x07"
      "BA139123439\x08"
      "ACK\x09"
      "Welcome Message / Description\r\n\0"s},
-    {"delimiters inside a field stay", frame(FrameMode::Release, "ENT", "1=2-3", "[-="),
+    {"delimiters inside a field stay", frame(DelimiterMode::Release, "ENT", "1=2-3", "[-="),
      "\x07"
      "BA11=2-3\x08"
      "ACK\x09"
      "Welcome [-=\r\n\0"s},
-    {"text rule", frame(FrameMode::Release, "ERR"), "Error ERR on A1\r\n\0"s},
-    {"none rule", frame(FrameMode::Demo, "IGN"), ""},
-    {"any other command", frame(FrameMode::Demo, "TIM"), "[BA1=ANY-TIM\r\n\0"s},
+    {"text rule", frame(DelimiterMode::Release, "ERR"), "Error ERR on A1\r\n\0"s},
+    {"none rule", frame(DelimiterMode::Demo, "IGN"), ""},
+    {"any other command", frame(DelimiterMode::Demo, "TIM"), "[BA1=ANY-TIM\r\n\0"s},
 };
 
 class ReplyRulesRender : public testing::TestWithParam<RenderRow>
@@ -112,7 +130,7 @@ TEST_P(ReplyRulesRender, AnswersInTheModeOfTheRequest)
     std::string error;
     const auto rules = ReplyRules::parse(kRules, error);
     ASSERT_TRUE(rules) << error;
-    const ReplyRules::Rule* rule = rules->find(GetParam().received.command);
+    const ReplyRules::Rule* rule = rules->find(GetParam().received.fields.command);
     ASSERT_NE(rule, nullptr);
     EXPECT_EQ(ReplyRules::render(*rule, GetParam().received), GetParam().answer);
 }
@@ -137,6 +155,93 @@ TEST(ReplyRulesFile, LoadsAFileAndNamesAMissingOne)
     EXPECT_FALSE(ReplyRules::load(path, error));
     EXPECT_NE(error.find(path), std::string::npos);
 }
+
+TEST(ReplyRulesSize, AnAnswerThatFillsOneDatagramIsTheLimit)
+{
+    const std::size_t text = ReplyRules::kMaxAnswerSize - protocol::kLineEnd.size();
+    std::string error;
+    const auto rules = ReplyRules::parse("ENT => text " + std::string(text, 'x'), error);
+    ASSERT_TRUE(rules) << error;
+    EXPECT_EQ(ReplyRules::render(rules->rules().front(), frame(DelimiterMode::Demo, "ENT")).size(),
+              ReplyRules::kMaxAnswerSize);
+    EXPECT_FALSE(ReplyRules::parse("ENT => text " + std::string(text + 1, 'x'), error));
+}
+
+// Files that are no rule file: each refused at once, with the reason, and
+// never read beyond the size limit.
+enum class Unusable { Missing, Directory, Fifo, Device, Oversized };
+
+struct FileRow {
+    const char* name;
+    Unusable kind;
+    std::string errorPart;
+};
+
+void PrintTo(const FileRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ReplyRulesUnusableFile : public testing::TestWithParam<FileRow>
+{
+protected:
+    void SetUp() override
+    {
+        std::string pattern = testing::TempDir() + "rulesXXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // The path to load for the row's kind.
+    std::string make(Unusable kind)
+    {
+        const std::string path = folder_ + "/rules";
+        switch (kind) {
+        case Unusable::Missing:
+            break;
+        case Unusable::Directory:
+            std::filesystem::create_directory(path);
+            break;
+        case Unusable::Fifo:
+            EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            break;
+        case Unusable::Device:
+            return "/dev/zero";
+        case Unusable::Oversized: {
+            // Comments only: the size alone refuses it.
+            std::ofstream file(path, std::ios::binary);
+            file << '#' << std::string(64 * 1024, 'x') << '\n';
+            break;
+        }
+        }
+        return path;
+    }
+
+    std::string folder_;
+};
+
+TEST_P(ReplyRulesUnusableFile, IsRefusedAtOnceWithTheReason)
+{
+    const std::string path = make(GetParam().kind);
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReplyRules::load(path, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_NE(error.find("cannot read the rule file " + path + ": " + GetParam().errorPart),
+              std::string::npos)
+        << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReplyRulesUnusableFile,
+    testing::Values(FileRow{"missing", Unusable::Missing, "No such file or directory"},
+                    FileRow{"directory", Unusable::Directory, "it is a directory"},
+                    FileRow{"FIFO without a writer", Unusable::Fifo, "it is a FIFO"},
+                    FileRow{"endless device", Unusable::Device, "it is a device"},
+                    FileRow{"one byte too many", Unusable::Oversized,
+                            "it has more than 65,536 bytes"}),
+    rowName<FileRow>);
 
 TEST(ReplyRulesFile, TheShippedExampleLoads)
 {
@@ -197,14 +302,14 @@ TEST(ResponderAnswer, RuleFirstThenEchoUnlessEchoIsOff)
     const FaultModes faults;
     const Responder echoing(&*rules, true, faults);
     const Responder silent(&*rules, false, faults);
-    const DecodedFrame release = frame(FrameMode::Release, "EXT");
+    const DecodedFrame release = frame(DelimiterMode::Release, "EXT");
     EXPECT_EQ(echoing.answerTo(release), "\x07"
                                          "BA139123439\x08"
                                          "EXT\x09"
                                          "Message / Description\r\n\0"s);
     EXPECT_EQ(silent.answerTo(release), "");
-    EXPECT_EQ(echoing.answerTo(frame(FrameMode::Demo, "IGN")), "");
-    EXPECT_EQ(silent.answerTo(frame(FrameMode::Demo, "ERR")), "e\r\n\0"s);
+    EXPECT_EQ(echoing.answerTo(frame(DelimiterMode::Demo, "IGN")), "");
+    EXPECT_EQ(silent.answerTo(frame(DelimiterMode::Demo, "ERR")), "e\r\n\0"s);
 }
 
 } // namespace

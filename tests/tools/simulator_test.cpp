@@ -105,7 +105,7 @@ TEST(SimulatorClients, ServesSeveralAtOnceAndRefusesBeyondTheLimit)
     ConsoleClient third(false);
     ASSERT_TRUE(third.connect(device.portText(), false));
     EXPECT_TRUE(third.view().waitForTextEqual(kDropped, kDeadline)) << third.view().text();
-    EXPECT_TRUE(device.waitForLine("refused: 2 clients are served already", kDeadline));
+    EXPECT_TRUE(device.waitForLine("refused: all 2 client slots busy", kDeadline));
 }
 
 TEST(SimulatorStop, DropsItsClientsAndEndsAFloodAtOnce)

@@ -32,6 +32,8 @@ SimulatorUnderTest::~SimulatorUnderTest()
 
 std::vector<std::string> SimulatorUnderTest::lines() const
 {
+    constexpr std::chrono::seconds kFlushLimit{5};
+    log_.flush(kFlushLimit);
     std::lock_guard lock(mutex_);
     return lines_;
 }

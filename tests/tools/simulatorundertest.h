@@ -28,6 +28,8 @@ public:
     std::string portText() const { return std::to_string(simulator_.port()); }
     devicetools::DeviceSimulator& simulator() { return simulator_; }
 
+    // The log lines so far: what was logged before the call, once the log
+    // thread has written it (at most a few seconds).
     std::vector<std::string> lines() const;
     // Waits until a log line holds `part`; true when one did within `limit`.
     bool waitForLine(std::string_view part, std::chrono::milliseconds limit);
@@ -39,7 +41,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable added_;
     std::vector<std::string> lines_;
-    devicetools::SimulatorLog log_;
+    mutable devicetools::SimulatorLog log_;
     devicetools::DeviceSimulator simulator_;
     std::string error_;
     bool started_ = false;

@@ -18,26 +18,7 @@ void appendHex(std::string& out, std::uint8_t byte)
     out += kHexDigits[byte & 0x0f];
 }
 
-} // namespace
-
-std::string hexBytes(std::string_view bytes, std::size_t limit)
-{
-    std::string out;
-    const std::size_t shown = bytes.size() < limit ? bytes.size() : limit;
-    out.reserve(shown * 3 + 4);
-    for (std::size_t i = 0; i < shown; ++i) {
-        if (i != 0) {
-            out += ' ';
-        }
-        appendHex(out, static_cast<std::uint8_t>(bytes[i]));
-    }
-    if (shown < bytes.size()) {
-        out += " ...";
-    }
-    return out;
-}
-
-std::string escapedText(std::string_view bytes, bool quote)
+std::string escaped(std::string_view bytes, bool quote, bool high)
 {
     std::string out;
     out.reserve(bytes.size());
@@ -62,7 +43,7 @@ std::string escapedText(std::string_view bytes, bool quote)
         default:
             break;
         }
-        if (byte < kFirstPrintable || byte == kDelete) {
+        if (byte < kFirstPrintable || byte == kDelete || (high && byte > kDelete)) {
             out += "\\x";
             appendHex(out, byte);
         } else {
@@ -70,6 +51,35 @@ std::string escapedText(std::string_view bytes, bool quote)
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string hexBytes(std::string_view bytes, std::size_t limit)
+{
+    std::string out;
+    const std::size_t shown = bytes.size() < limit ? bytes.size() : limit;
+    out.reserve(shown * 3 + 4);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i != 0) {
+            out += ' ';
+        }
+        appendHex(out, static_cast<std::uint8_t>(bytes[i]));
+    }
+    if (shown < bytes.size()) {
+        out += " ...";
+    }
+    return out;
+}
+
+std::string escapedText(std::string_view bytes, bool quote)
+{
+    return escaped(bytes, quote, false);
+}
+
+std::string escapedAscii(std::string_view bytes, bool quote)
+{
+    return escaped(bytes, quote, true);
 }
 
 } // namespace devicetools

@@ -19,4 +19,8 @@ std::string hexBytes(std::string_view bytes, std::size_t limit = kHexDumpLimit);
 // they are. With `quote`, a double quote is escaped as \" too.
 std::string escapedText(std::string_view bytes, bool quote = false);
 
+// As escapedText(), but bytes from 128 on are written as \xNN too, so that
+// bytes from a peer never reach a terminal raw.
+std::string escapedAscii(std::string_view bytes, bool quote = false);
+
 } // namespace devicetools

@@ -1,14 +1,18 @@
 // devicesim: a device simulator for the console. See --help.
 
+#include "bytetext.h"
 #include "commandline.h"
 #include "devicesimulator.h"
+#include "lineoutput.h"
+#include "nettext.h"
 #include "simulatorarguments.h"
-#include "socketio.h"
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 
@@ -18,6 +22,9 @@ namespace
 constexpr int kExitStopped = 0;
 constexpr int kExitCannotListen = 1;
 constexpr int kExitUsage = 2;
+// How long the log may take to write what is queued once the simulator has
+// stopped; the whole stop stays well within a second.
+constexpr std::chrono::milliseconds kLogDrainLimit{400};
 
 } // namespace
 
@@ -32,7 +39,7 @@ int main(int argc, char** argv)
         std::cout << simulatorUsage();
         return kExitStopped;
     case ParseResult::UsageError:
-        std::cerr << "devicesim: " << error << "\nTry devicesim --help.\n";
+        std::cerr << "devicesim: " << escapedText(error) << "\nTry devicesim --help.\n";
         return kExitUsage;
     case ParseResult::Run:
         break;
@@ -46,15 +53,24 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of the output that goes away (Ctrl+C ends a whole pipeline)
+    // only ends the output: the sockets send with MSG_NOSIGNAL, and the log
+    // sees EPIPE and writes no more.
+    ::signal(SIGPIPE, SIG_IGN);
 
-    SimulatorLog log(SimulatorLog::standardOutput());
+    // The log thread and every serving thread write through the log's queue;
+    // only the log thread waits for the output, and the stop below never
+    // waits for it longer than kLogDrainLimit.
+    LineOutput output(STDOUT_FILENO);
+    SimulatorLog log([&output](std::string_view text) { output.writeLine(text); });
     DeviceSimulator simulator(config, log);
     if (!simulator.start(error)) {
-        std::cerr << "devicesim: " << error << '\n';
+        std::cerr << "devicesim: " << escapedText(error) << '\n';
+        log.close(kLogDrainLimit, [&output] { output.abandon(); });
         return kExitCannotListen;
     }
-    if (!isLoopback(simulator.address())) {
-        std::cerr << "devicesim: warning: listening on " << config.listenHost
+    if (!makeEndpoint(simulator.address(), 0).isLoopback()) {
+        std::cerr << "devicesim: warning: listening on " << escapedText(config.listenHost)
                   << ", beyond the loopback network: other hosts can reach the simulator\n";
     }
     const std::string endpoint = endpointText(makeEndpoint(simulator.address(), simulator.port()));
@@ -69,5 +85,6 @@ int main(int argc, char** argv)
     log.write({},
               std::string("devicesim stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
     simulator.stop();
+    log.close(kLogDrainLimit, [&output] { output.abandon(); });
     return kExitStopped;
 }

@@ -1,5 +1,6 @@
 // framesend: sends one frame or text as the console does. See --help.
 
+#include "bytetext.h"
 #include "commandline.h"
 #include "framesender.h"
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv)
         std::cout << senderUsage();
         return FrameSender::kAnswerPassed;
     case ParseResult::UsageError:
-        std::cerr << "framesend: " << error << "\nTry framesend --help.\n";
+        std::cerr << "framesend: " << escapedText(error) << "\nTry framesend --help.\n";
         return FrameSender::kUsageOrConnectionError;
     case ParseResult::Run:
         break;

@@ -1,0 +1,74 @@
+#include "backgroundconnect.h"
+
+#include <QMetaObject>
+
+#include <cerrno>
+#include <system_error>
+
+namespace app
+{
+
+BackgroundConnect::BackgroundConnect(Handler onEnded, QObject* parent)
+    : QObject(parent), onEnded_(std::move(onEnded))
+{
+}
+
+BackgroundConnect::~BackgroundConnect()
+{
+    if (attempt_)
+        attempt_->abandon();
+}
+
+bool BackgroundConnect::start(net::ConnectRequest request)
+{
+    if (attempt_)
+        return false;
+    attempt_ = std::make_unique<net::ConnectAttempt>(std::move(request));
+    started_ = std::chrono::steady_clock::now();
+    const std::uint64_t generation = ++generation_;
+    // The completion runs on the attempt's thread: it only queues the
+    // delivery to this object's thread. It never runs after abandon() has
+    // returned, and a queued delivery dies with this object.
+    const auto queueDelivery = [this, generation] {
+        QMetaObject::invokeMethod(
+            this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
+    };
+    if (!attempt_->start(queueDelivery))
+        queueDelivery();
+    return true;
+}
+
+net::ConnectOutcome BackgroundConnect::abandon()
+{
+    if (!attempt_)
+        return {};
+    attempt_->abandon();
+    ++generation_;
+    return takeOutcome();
+}
+
+net::ConnectOutcome BackgroundConnect::takeOutcome()
+{
+    std::optional<net::ConnectOutcome> outcome = attempt_->take();
+    attempt_.reset();
+    if (outcome)
+        return std::move(*outcome);
+    // Only a host-name look-up outlasts abandon(); its thread ends alone and
+    // closes what it made. Told as the attempt would have told it.
+    net::ConnectOutcome abandoned;
+    abandoned.status = net::ConnectStatus::Abandoned;
+    abandoned.error = ECANCELED;
+    abandoned.errorText = std::system_category().message(ECANCELED);
+    abandoned.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started_);
+    return abandoned;
+}
+
+void BackgroundConnect::deliver(std::uint64_t generation)
+{
+    if (generation != generation_ || !attempt_)
+        return;
+    onEnded_(takeOutcome());
+}
+
+} // namespace app

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string_view>
+
+class QWidget;
+
+namespace protocol
+{
+class MessageViewChannel;
+}
+
+namespace app
+{
+
+class ConsoleControls;
+
+// The console's two sends, each read from the controls at the moment of
+// sending and put out as one write of one wire block (CR LF NUL closed):
+// the free text, and the command frame with its echo in the view.
+//
+// UI thread only; it uses the channel only on that thread.
+class ConsoleSender
+{
+public:
+    // `messageParent` is the window the field message boxes belong to.
+    ConsoleSender(const ConsoleControls& controls, protocol::MessageViewChannel& channel,
+                  QWidget* messageParent);
+
+    // Sends the free text (up to a NUL byte in it), unless it is empty or no
+    // socket is held.
+    void sendFreeText();
+    // Checks the frame fields first (a message box names the first one
+    // missing, connected or not); then, with a socket held, sends the frame
+    // in the delimiter mode in force and appends " -> " and its printable
+    // form to the view, whether the write got through or not.
+    void sendCommandFrame();
+
+private:
+    void showFieldMessage(std::string_view text);
+
+    const ConsoleControls& controls_;
+    protocol::MessageViewChannel& channel_;
+    QWidget* messageParent_;
+};
+
+} // namespace app

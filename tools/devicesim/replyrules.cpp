@@ -1,0 +1,356 @@
+#include "replyrules.h"
+
+#include "bytetext.h"
+#include "nettext.h"
+#include "simulatorlog.h"
+
+#include "protocol/delimiterset.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+namespace devicetools
+{
+
+namespace
+{
+
+using Delimiters = protocol::DelimiterSet;
+
+constexpr std::string_view kArrow = "=>";
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kFrameWord = "frame";
+constexpr std::string_view kTextWord = "text";
+constexpr std::string_view kNoneWord = "none";
+// Rule files are small; a larger file is surely the wrong file.
+constexpr std::size_t kMaxRuleFileSize = 64 * 1024;
+constexpr std::size_t kReadChunk = 4096;
+
+struct Placeholder {
+    std::string_view name;
+    std::string protocol::FrameFields::*field;
+    std::size_t widest; // the longest field a well-formed frame brings
+};
+
+const std::array<Placeholder, 5> kPlaceholders{{
+    {"{media}", &protocol::FrameFields::media, protocol::kMediaWidth},
+    {"{id}", &protocol::FrameFields::deviceId, protocol::kDeviceIdWidth},
+    {"{data}", &protocol::FrameFields::data, protocol::kDataMaxLength},
+    {"{command}", &protocol::FrameFields::command, protocol::kCommandWidth},
+    {"{message}", &protocol::FrameFields::message, protocol::kMessageMaxLength},
+}};
+
+// The most bytes a checked template can give once its placeholders are
+// filled, the line end included.
+std::size_t widestAnswer(std::string_view templateText)
+{
+    std::size_t size = protocol::kLineEnd.size();
+    std::size_t i = 0;
+    while (i < templateText.size()) {
+        std::size_t step = 1;
+        std::size_t width = 1;
+        for (const Placeholder& p : kPlaceholders) {
+            if (templateText.substr(i, p.name.size()) == p.name) {
+                step = p.name.size();
+                width = p.widest;
+                break;
+            }
+        }
+        size += width;
+        i += step;
+    }
+    return size;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+// Replaces the placeholders in `piece` by the frame's fields; with no frame it
+// only checks them. False (and `error` set) for a brace that starts no known
+// placeholder.
+bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& out,
+                std::string& error)
+{
+    std::size_t i = 0;
+    while (i < piece.size()) {
+        if (piece[i] != '{') {
+            out += piece[i++];
+            continue;
+        }
+        bool known = false;
+        for (const Placeholder& p : kPlaceholders) {
+            if (piece.substr(i, p.name.size()) == p.name) {
+                if (frame != nullptr) {
+                    out += frame->fields.*p.field;
+                }
+                i += p.name.size();
+                known = true;
+                break;
+            }
+        }
+        if (!known) {
+            const std::size_t close = piece.find('}', i);
+            error =
+                "unknown placeholder " +
+                std::string(piece.substr(i, close == std::string_view::npos ? std::string_view::npos
+                                                                            : close - i + 1)) +
+                " (known: {media} {id} {data} {command} {message})";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Positions of the first '[', the first '=' after it and the first '-' after
+// that, as the console's frame check finds them.
+bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
+{
+    const std::array<char, 3> wanted{static_cast<char>(Delimiters::kStartDisplay),
+                                     static_cast<char>(Delimiters::kEqualDisplay),
+                                     static_cast<char>(Delimiters::kDashDisplay)};
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        at[k] = text.find(wanted[k], from);
+        if (at[k] == std::string_view::npos) {
+            return false;
+        }
+        from = at[k] + 1;
+    }
+    return true;
+}
+
+// The frame template with its delimiters in `mode` and its placeholders
+// filled; the delimiters are placed before the fields go in, so a field that
+// holds '=' or '-' cannot move them. With no frame it only checks.
+bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
+                 protocol::DelimiterMode mode, std::string& out, std::string& error)
+{
+    std::array<std::size_t, 3> at{};
+    if (!findDelimiters(templateText, at)) {
+        error = "a frame needs '[' '=' '-' in this order";
+        return false;
+    }
+    const bool release = mode == protocol::DelimiterMode::Release;
+    const std::array<char, 3> delimiter{
+        static_cast<char>(release ? Delimiters::kStartCode : Delimiters::kStartDisplay),
+        static_cast<char>(release ? Delimiters::kEqualCode : Delimiters::kEqualDisplay),
+        static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < at.size(); ++k) {
+        if (!substitute(templateText.substr(from, at[k] - from), frame, out, error)) {
+            return false;
+        }
+        out += delimiter[k];
+        from = at[k] + 1;
+    }
+    return substitute(templateText.substr(from), frame, out, error);
+}
+
+// What a file that is no regular file is, for the refusal.
+std::string_view fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "no regular file";
+}
+
+// Reads a rule file into `text`: only a regular file, and at most one byte
+// more than the limit, so that neither a device that never ends nor a FIFO
+// without a writer can hold the start-up. False with the reason.
+bool readRuleFile(const std::string& path, std::string& text, std::string& error)
+{
+    // Non-blocking, so that opening a FIFO returns at once and is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errorText(errno);
+        return false;
+    }
+    struct stat info {
+    };
+    bool ok = ::fstat(fd, &info) == 0;
+    if (!ok) {
+        error = errorText(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = "it is " + std::string(fileKind(info.st_mode)) + ", not a regular file";
+        ok = false;
+    }
+    while (ok && text.size() <= kMaxRuleFileSize) {
+        char chunk[kReadChunk];
+        const std::size_t room = kMaxRuleFileSize + 1 - text.size();
+        const ssize_t n = ::read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = errorText(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (ok && text.size() > kMaxRuleFileSize) {
+        error = "it has more than " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                " bytes, the most a rule file may have";
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& error)
+{
+    ReplyRules result;
+    int lineNumber = 0;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(from, end - from);
+        from = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        const std::string_view content = trimmed(line);
+        if (content.empty() || content.front() == '#') {
+            continue;
+        }
+        const auto fail = [&](const std::string& what) {
+            error = "line " + std::to_string(lineNumber) + ": " + what;
+            return std::nullopt;
+        };
+        const std::size_t arrow = line.find(kArrow);
+        if (arrow == std::string_view::npos) {
+            return fail("expected COMMAND => frame|text|none ...");
+        }
+        Rule rule;
+        rule.line = lineNumber;
+        rule.command = std::string(trimmed(line.substr(0, arrow)));
+        if (rule.command != kAnyCommand && rule.command.size() != protocol::kCommandWidth) {
+            return fail("the command must have 3 characters, or be *: \"" + rule.command + '"');
+        }
+        const bool duplicate =
+            std::any_of(result.rules_.begin(), result.rules_.end(),
+                        [&](const Rule& other) { return other.command == rule.command; });
+        if (duplicate) {
+            return fail("a second rule for " + rule.command);
+        }
+        std::string_view rest = line.substr(arrow + kArrow.size());
+        rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(kBlanks)));
+        const std::string_view word = rest.substr(0, rest.find_first_of(kBlanks));
+        std::string_view templateText = rest.substr(word.size());
+        if (!templateText.empty()) {
+            templateText.remove_prefix(1); // the one blank after the word
+        }
+        std::string checked;
+        if (word == kFrameWord) {
+            rule.kind = Kind::Frame;
+            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked,
+                             error)) {
+                return fail(error);
+            }
+        } else if (word == kTextWord) {
+            rule.kind = Kind::Text;
+            if (trimmed(templateText).empty()) {
+                return fail("a text rule needs a text");
+            }
+            if (!substitute(templateText, nullptr, checked, error)) {
+                return fail(error);
+            }
+        } else if (word == kNoneWord) {
+            rule.kind = Kind::None;
+            if (!trimmed(templateText).empty()) {
+                return fail("nothing may follow none");
+            }
+        } else {
+            return fail("expected frame, text or none after =>, not \"" + std::string(word) + '"');
+        }
+        if (rule.kind != Kind::None && widestAnswer(templateText) > kMaxAnswerSize) {
+            return fail("the answer can reach " +
+                        SimulatorLog::groupedCount(widestAnswer(templateText)) +
+                        " bytes, more than one UDP datagram takes (" +
+                        SimulatorLog::groupedCount(kMaxAnswerSize) + " with room for a NUL fault)");
+        }
+        rule.templateText = std::string(templateText);
+        result.rules_.push_back(std::move(rule));
+    }
+    return result;
+}
+
+std::optional<ReplyRules> ReplyRules::load(const std::string& path, std::string& error)
+{
+    const std::string shown = escapedText(path);
+    std::string text;
+    if (!readRuleFile(path, text, error)) {
+        error = "cannot read the rule file " + shown + ": " + error;
+        return std::nullopt;
+    }
+    std::string fault;
+    auto rules = parse(text, fault);
+    if (!rules) {
+        error = shown + ": " + fault;
+    }
+    return rules;
+}
+
+const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
+{
+    const Rule* any = nullptr;
+    for (const Rule& rule : rules_) {
+        if (rule.command == command) {
+            return &rule;
+        }
+        if (rule.command == kAnyCommand) {
+            any = &rule;
+        }
+    }
+    return any;
+}
+
+std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
+{
+    std::string out;
+    std::string error;
+    switch (rule.kind) {
+    case Kind::None:
+        return {};
+    case Kind::Text:
+        substitute(rule.templateText, &frame, out, error);
+        break;
+    case Kind::Frame:
+        renderFrame(rule.templateText, &frame, frame.mode, out, error);
+        break;
+    }
+    out += protocol::kLineEnd;
+    return out;
+}
+
+} // namespace devicetools

@@ -1,0 +1,215 @@
+#include "simulatorarguments.h"
+
+#include "nettext.h"
+
+#include <algorithm>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::uint32_t kMsPerSecond = 1000;
+
+constexpr std::string_view kUsage = R"(Usage: devicesim [options]
+
+A device for the console to talk to. It listens on TCP and UDP at once,
+recognises command frames in both delimiter modes ('[' '=' '-' or the codes
+7, 8, 9) followed by CR LF and NUL (a missing NUL or a lone LF will do), prints
+one line for every frame it receives, and answers like a device would.
+Ctrl+C or SIGTERM stops it.
+
+Listening:
+  --listen ADDRESS   IPv4 address or host name to listen on (default 127.0.0.1).
+                     An address outside 127.0.0.0/8 works, with a warning:
+                     other hosts can then reach the simulator.
+  --port PORT        TCP and UDP port, 0 to 65535 (default 21210); 0 lets the
+                     system pick one that is free for both, shown at start.
+  --max-clients N    TCP clients served at a time, 1 to 64 (default 8); a
+                     client beyond them is closed at once, with a log line.
+  --idle-timeout S   close a TCP client that has sent nothing for S seconds,
+                     0 to 86400 (default 60; 0: never). A client that gets a
+                     flood is not closed while the flood runs.
+
+Answers:
+  --rules FILE       answer by reply rules (format below).
+  --no-echo          frames that no rule answers get no answer. By default
+                     they are echoed in the mode they came in. Free text never
+                     gets an answer.
+  --verbose          also print every answer sent.
+
+Output:
+  --log-rate N       print at most N records a second from one peer, 0 to
+                     1000000 (default 100; 0: all); for the rest, one line
+                     says how many there were ("... 12,345 more records from
+                     127.0.0.1:40312 in the last second").
+
+Faults, for testing clients (each one bounded):
+  --close-after N    after answering N frames of a connection, close it
+                     (UDP: send an empty datagram, which a connected client
+                     reads as the end of the connection).
+  --malformed        answer every frame with a block that fails the frame
+                     check: "-=[ malformed block", CR LF, NUL.
+  --split-at LIST    send every answer in pieces cut at these byte offsets,
+                     ascending, comma-separated, at most 32 (e.g. 3,10).
+  --split-pause MS   pause between the pieces, 1 to 5000 ms (default 50), so
+                     that they arrive as separate blocks.
+  --nul-inside       put a NUL byte in the middle of every answer.
+  --flood RATE       after a connection's first frame, send frames at RATE
+                     per second (1 to 10000): its media, id and command, a
+                     running number as data and "flood" as message...
+  --flood-for MS     ...for MS milliseconds (1 to 60000, default 1000).
+
+  --help             show this text.
+
+Output: one line per record received, with the time, the peer, the mode and
+the fields; records that are no well-formed frame show their bytes in hex
+(bytes that are not printable ASCII are always shown escaped, as \xNN):
+  14:02:07.513 tcp 127.0.0.1:40312 DEMO media=B id=A1 data="39123439" command=ENT message="Message / Description"
+  14:02:09.120 udp 127.0.0.1:51730 - not a frame, 3 bytes: 61 62 63 "abc"
+Connections, faults, floods and failed sends get lines of their own. The
+output never holds the simulator up: when it does not keep up (a pipe nobody
+reads, a stopped terminal), lines are dropped and later counted in a line
+"N log lines dropped".
+
+Reply rule file: one rule a line, COMMAND => frame|text|none TEMPLATE.
+COMMAND is the command received (ENT, EXT, DEL, IGN, ERR, END, TIM, or any
+other three characters), or * for every command without a rule of its own.
+A frame template is written as the console shows a frame, with '[' '=' '-';
+it goes out in the mode the request came in. The placeholders {media} {id}
+{data} {command} {message} take the received frame's fields. Every answer is
+followed by CR LF and NUL. Lines starting with # are comments. The file must
+be a regular file of at most 64 KiB, and no answer may be able to grow beyond
+65,506 bytes (what a UDP datagram takes, less room for --nul-inside). For
+example:
+  ENT => frame [{media}{id}{data}=ENT-Welcome {message}
+  ERR => text Error {message}
+  IGN => none
+
+Examples:
+  devicesim
+  devicesim --port 0 --verbose
+  devicesim --rules tools/devicesim/replies.example
+  devicesim --close-after 3
+  devicesim --split-at 3,10 --split-pause 100
+  devicesim --flood 50 --flood-for 2000
+
+Exit status: 0 after Ctrl+C or SIGTERM (within a second, whatever the output
+does), 1 when it cannot listen, 2 on a usage error or a rule file it cannot
+use.
+)";
+
+bool parseOffsets(std::string_view text, std::vector<std::uint32_t>& out)
+{
+    out.clear();
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t comma = text.find(',', from);
+        if (comma == std::string_view::npos) {
+            comma = text.size();
+        }
+        std::uint32_t offset = 0;
+        if (!CommandLine::parseNumber(text.substr(from, comma - from), 1, UINT32_MAX, offset) ||
+            (!out.empty() && offset <= out.back()) || out.size() >= FaultModes::kMaxSplitPoints) {
+            return false;
+        }
+        out.push_back(offset);
+        from = comma + 1;
+    }
+    return !out.empty();
+}
+
+} // namespace
+
+ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, std::string& error)
+{
+    FaultModes& faults = config.faults;
+    std::string value;
+    std::string rulesPath;
+    const auto number = [&](std::string_view option, std::uint32_t min, std::uint32_t max,
+                            std::uint32_t& out) {
+        if (!line.value(value, error)) {
+            return false;
+        }
+        if (!CommandLine::parseNumber(value, min, max, out)) {
+            error = std::string(option) + " takes a number from " + std::to_string(min) + " to " +
+                    std::to_string(max) + ", not \"" + value + '"';
+            return false;
+        }
+        return true;
+    };
+    const auto flag = [&](bool& target) {
+        target = true;
+        return line.noValue(error);
+    };
+    while (!line.atEnd()) {
+        const std::string option(line.nextOption());
+        bool ok = true;
+        if (option == "--help") {
+            return ParseResult::Help;
+        } else if (option == "--listen") {
+            ok = line.value(config.listenHost, error);
+        } else if (option == "--port") {
+            std::uint32_t port = 0;
+            ok = number(option, 0, kMaxPort, port);
+            config.port = static_cast<std::uint16_t>(port);
+        } else if (option == "--max-clients") {
+            ok = number(option, 1, SimulatorConfig::kMaxClientsLimit, config.maxClients);
+        } else if (option == "--idle-timeout") {
+            std::uint32_t seconds = 0;
+            ok = number(option, 0, SimulatorConfig::kMaxIdleTimeoutSeconds, seconds);
+            config.idleTimeoutMs = seconds * kMsPerSecond;
+        } else if (option == "--log-rate") {
+            ok = number(option, 0, SimulatorConfig::kMaxLogRate, config.logRate);
+        } else if (option == "--rules") {
+            ok = line.value(rulesPath, error);
+        } else if (option == "--no-echo") {
+            bool noEcho = false;
+            ok = flag(noEcho);
+            config.echo = !noEcho;
+        } else if (option == "--verbose") {
+            ok = flag(config.verbose);
+        } else if (option == "--close-after") {
+            ok = number(option, 1, FaultModes::kMaxCloseAfter, faults.closeAfterFrames);
+        } else if (option == "--malformed") {
+            ok = flag(faults.malformed);
+        } else if (option == "--nul-inside") {
+            ok = flag(faults.nulInside);
+        } else if (option == "--split-at") {
+            ok = line.value(value, error);
+            if (ok && !parseOffsets(value, faults.splitAt)) {
+                error = "--split-at takes ascending byte offsets above 0, comma-separated, at "
+                        "most " +
+                        std::to_string(FaultModes::kMaxSplitPoints) + ", not \"" + value + '"';
+                ok = false;
+            }
+        } else if (option == "--split-pause") {
+            ok = number(option, 1, FaultModes::kMaxSplitPauseMs, faults.splitPauseMs);
+        } else if (option == "--flood") {
+            ok = number(option, 1, FaultModes::kMaxFloodRate, faults.floodRate);
+        } else if (option == "--flood-for") {
+            ok = number(option, 1, FaultModes::kMaxFloodForMs, faults.floodForMs);
+        } else {
+            error = "unknown option \"" + option + '"';
+            ok = false;
+        }
+        if (!ok) {
+            return ParseResult::UsageError;
+        }
+    }
+    if (!rulesPath.empty()) {
+        config.rules = ReplyRules::load(rulesPath, error);
+        if (!config.rules) {
+            return ParseResult::UsageError;
+        }
+    }
+    return ParseResult::Run;
+}
+
+std::string_view simulatorUsage()
+{
+    return kUsage;
+}
+
+} // namespace devicetools

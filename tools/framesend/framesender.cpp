@@ -1,0 +1,199 @@
+#include "framesender.h"
+
+#include "bytetext.h"
+#include "nettext.h"
+
+#include "protocol/delimiterset.h"
+#include "protocol/framecheck.h"
+#include "protocol/messageviewchannel.h"
+#include "socket/lasterror.h"
+#include "socket/socketwait.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace devicetools
+{
+
+namespace
+{
+
+// The one text that resolves to the address that also stands for "nothing
+// resolved".
+constexpr std::string_view kBroadcastText = "255.255.255.255";
+
+// The console shows a block up to its first NUL.
+std::string_view shownText(const std::uint8_t* block, std::uint32_t length)
+{
+    const auto* text = reinterpret_cast<const char*>(block);
+    const void* nul = std::memchr(block, '\0', length);
+    return std::string_view(text, nul != nullptr ? static_cast<const char*>(nul) - text : length);
+}
+
+// One output line per block: the block's own line end is dropped, anything
+// else that would break the line is escaped.
+std::string outputLine(std::string_view shown)
+{
+    constexpr std::string_view kLineEnd = "\r\n";
+    if (shown.size() >= kLineEnd.size() &&
+        shown.substr(shown.size() - kLineEnd.size()) == kLineEnd) {
+        shown.remove_suffix(kLineEnd.size());
+    }
+    return escapedText(shown);
+}
+
+// Milliseconds from now to the deadline, 0 once it has passed.
+std::uint32_t msLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+}
+
+std::string lastErrorText()
+{
+    return errorText(static_cast<int>(net::lastError()));
+}
+
+} // namespace
+
+FrameSender::FrameSender(SenderOptions options)
+    : options_(std::move(options)), where_(escapedText(options_.host) + " port " + options_.port +
+                                           (options_.udp ? " over UDP" : " over TCP"))
+{
+}
+
+int FrameSender::run(std::ostream& out, std::ostream& err)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+    std::string block;
+    std::string error;
+    if (!buildBlock(options_, block, error)) {
+        err << "framesend: " << error << '\n';
+        return kUsageOrConnectionError;
+    }
+    for (const std::string& warning : fieldWarnings(options_)) {
+        err << "framesend: warning: " << warning << '\n';
+    }
+    net::SocketChannel channel;
+    if (!connect(channel, deadline, err)) {
+        return kUsageOrConnectionError;
+    }
+    // One write, as the console makes it; bounded by what is left of the run.
+    const std::int32_t written = channel.writeBlock(
+        block.data(), static_cast<std::uint32_t>(block.size()), std::max(msLeft(deadline), 1u));
+    if (written != static_cast<std::int32_t>(block.size())) {
+        err << "framesend: cannot send to " << where_ << ": "
+            << (written == 0 ? std::string("timed out") : lastErrorText()) << '\n';
+        return kUsageOrConnectionError;
+    }
+    return readAnswers(channel, deadline, out, err);
+}
+
+bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadline,
+                          std::ostream& err) const
+{
+    // The socket layer stores a host that does not resolve as the broadcast
+    // address and leaves it to the connect, whose error would mislead.
+    const std::uint32_t address =
+        options_.host.empty() ? net::kAddressNone : net::resolveHost(options_.host.c_str());
+    if (address == net::kAddressNone && options_.host != kBroadcastText) {
+        err << "framesend: cannot resolve host \"" << escapedText(options_.host, true)
+            << "\" (an IPv4 address or a host name with an IPv4 address)\n";
+        return false;
+    }
+    net::SocketAddress server;
+    server.buildFromText(options_.host.c_str(), options_.port.c_str(), AF_INET);
+    const int socket =
+        ::socket(AF_INET, (options_.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        err << "framesend: cannot make a socket: " << errorText(errno) << '\n';
+        return false;
+    }
+    // Bound as the console binds its client socket.
+    net::SocketAddress local;
+    local.buildFromText(nullptr, "0", AF_INET);
+    const net::SocketAddress bindTo = net::SocketChannel::clientBindAddress(local, server);
+    const bool bound = ::bind(socket, bindTo.asSockaddr(), net::SocketAddress::kSize) == 0;
+    if (!bound) {
+        net::setLastErrorFromErrno();
+    }
+    // The connect gets what is left of the run's time, not a bound of its own.
+    if (!bound || !net::connectWithin(socket, server, msLeft(deadline)) ||
+        !channel.adoptSocket(socket)) {
+        const bool timedOut = net::lastError() == ETIMEDOUT;
+        err << "framesend: " << (timedOut ? "timed out connecting to " : "cannot connect to ")
+            << where_;
+        if (!timedOut) {
+            err << ": " << lastErrorText();
+        }
+        err << '\n';
+        ::close(socket);
+        return false;
+    }
+    return true;
+}
+
+int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point deadline,
+                             std::ostream& out, std::ostream& err) const
+{
+    protocol::DelimiterSet delimiters;
+    delimiters.setModeFlag(options_.mode == protocol::DelimiterMode::Release ? 1 : 0);
+    protocol::FrameCheck check(delimiters);
+    std::array<std::uint8_t, net::SocketChannel::kDataCapacity> area{};
+    Clock::time_point end = deadline;
+    bool passed = false;
+    while (msLeft(end) > 0) {
+        // Cleared first: an orderly close sets no code of its own.
+        net::setLastError(0);
+        const std::int32_t n =
+            channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()), msLeft(end));
+        if (n == 0) {
+            continue;
+        }
+        if (n < 0) {
+            const auto code = static_cast<int>(net::lastError());
+            if (!passed) {
+                // Whether a reset or a close comes first, and whether it is
+                // seen by the read or as a refused port, depends on timing:
+                // before an answer passed, every end is a connection error.
+                err << "framesend: " << where_
+                    << (code == ECONNREFUSED ? ": nothing answers (connection refused)"
+                                             : ": the connection ended before an answer "
+                                               "passed the check (" +
+                                                   (code == 0 ? std::string("closed by the peer")
+                                                              : errorText(code)) +
+                                                   ")")
+                    << '\n';
+                return kUsageOrConnectionError;
+            }
+            const std::string_view dropped =
+                protocol::MessageViewChannel::eventText(net::ChannelEvent::ConnectionDropped);
+            out << outputLine(dropped) << '\n';
+            break;
+        }
+        const auto length = static_cast<std::uint32_t>(n);
+        if (options_.hex) {
+            out << "<- " << length << " bytes: "
+                << hexBytes(std::string_view(reinterpret_cast<const char*>(area.data()), length),
+                            length)
+                << '\n';
+        }
+        const std::uint32_t shown =
+            check.check(area.data(), length, static_cast<std::uint32_t>(area.size()));
+        out << outputLine(shownText(area.data(), shown)) << '\n';
+        if (check.dashFound() != 0) {
+            passed = true;
+            end = std::min(deadline, Clock::now() + std::chrono::milliseconds(kQuietMs));
+        }
+    }
+    out.flush();
+    return passed ? kAnswerPassed : kNoGoodAnswer;
+}
+
+} // namespace devicetools

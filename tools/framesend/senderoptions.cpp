@@ -1,0 +1,243 @@
+#include "senderoptions.h"
+
+#include "bytetext.h"
+#include "nettext.h"
+
+#include "protocol/delimiterset.h"
+
+#include <array>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::uint32_t kMinPort = 1;
+constexpr std::uint8_t kFirstPrintable = 0x20;
+constexpr std::uint8_t kDelete = 0x7f;
+
+constexpr std::string_view kUsage = R"(Usage: framesend [options]
+
+Sends one command frame or one free text to a device exactly as the console
+does (followed by CR LF and NUL, in one write), then prints every block that
+comes back within the time limit after the console's frame check: the text
+the console would show, or "Error received data !". Nothing else goes to
+standard output unless --hex is given; errors and warnings go to standard
+error.
+
+Exit status:
+  0  an answer passed the frame check (if the connection ends after that,
+     the console's line "Connection Abandonned" is printed too)
+  1  the connection held, but no answer came in time or none passed
+  2  a usage error, or a connection error: the host does not resolve, the
+     connect is refused or does not finish within --timeout ("timed out
+     connecting to ..."), sending fails, or the connection ends before an
+     answer passed the check
+
+Where to:
+  --host HOST       device address or host name (IPv4; default 127.0.0.1)
+  --port PORT       device port, 1 to 65535 (default 21210)
+  --tcp             send over TCP (the default)
+  --udp             send over UDP
+
+What (a frame by default, with the fields the console opens with):
+  --media TEXT      media; its first character counts (default B)
+  --id TEXT         device id; its first two characters count (default A1)
+  --data TEXT       data, at most 36 characters (default 39123439)
+  --command TEXT    command; its first three characters count (default ENT)
+  --message TEXT    message, at most 120 characters
+                    (default "Message / Description")
+  --release         RELEASE mode: the frame's delimiters go out as the codes
+                    7, 8, 9, and answers are checked for those codes
+  --text TEXT       send this free text instead of a frame (1 to 2045
+                    characters)
+A field that holds a delimiter of the mode ('[' '=' '-' in DEMO), a control
+byte or a line break gets a warning on standard error; the frame still goes
+out as given, as the console would send it.
+
+How:
+  --timeout MS      how long the whole run may take: connect, send and wait
+                    for answers, 1 to 600000 ms (default 2000); once an
+                    answer has passed the check, only until the line has been
+                    quiet for 100 ms
+  --hex             also show each block's raw bytes in hex
+  --help            show this text
+
+Examples:
+  framesend                          # the console's default frame, TCP, 127.0.0.1:21210
+  framesend --udp --release --command EXT --data 4711
+  framesend --command "IGN  -  Ignore" --message "" && echo "device answered"
+  framesend --text "hello" --timeout 500 --hex
+)";
+
+struct NamedField {
+    std::string_view name;
+    std::string protocol::FrameFields::*field;
+    std::size_t counted; // how much of it goes on the wire
+};
+
+const std::array<NamedField, 5> kFields{{
+    {"media", &protocol::FrameFields::media, protocol::kMediaWidth},
+    {"device id", &protocol::FrameFields::deviceId, protocol::kDeviceIdWidth},
+    {"data", &protocol::FrameFields::data, protocol::kDataMaxLength},
+    {"command", &protocol::FrameFields::command, protocol::kCommandWidth},
+    {"message", &protocol::FrameFields::message, protocol::kMessageMaxLength},
+}};
+
+// What makes `text` read differently on the wire, or empty: a line break, a
+// control byte, or one of `delimiters`.
+std::string troubleIn(std::string_view text, std::string_view delimiters)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (c == '\r' || c == '\n') {
+            return "a line break";
+        }
+        if (byte < kFirstPrintable || byte == kDelete) {
+            return "the control byte \\x" + hexBytes(std::string_view(&c, 1));
+        }
+        if (delimiters.find(c) != std::string_view::npos) {
+            return std::string("the delimiter '") + c + '\'';
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+ParseResult parseSenderArguments(CommandLine& line, SenderOptions& options, std::string& error)
+{
+    std::string value;
+    protocol::FrameFields& fields = options.fields;
+    while (!line.atEnd()) {
+        const std::string option(line.nextOption());
+        bool ok = true;
+        if (option == "--help") {
+            return ParseResult::Help;
+        } else if (option == "--host") {
+            ok = line.value(options.host, error);
+        } else if (option == "--port") {
+            std::uint32_t port = 0;
+            ok = line.value(options.port, error);
+            if (ok && !CommandLine::parseNumber(options.port, kMinPort, kMaxPort, port)) {
+                error = "--port takes a number from 1 to 65535, not \"" + options.port + '"';
+                ok = false;
+            }
+        } else if (option == "--udp" || option == "--tcp") {
+            options.udp = option == "--udp";
+            ok = line.noValue(error);
+        } else if (option == "--release") {
+            options.mode = protocol::DelimiterMode::Release;
+            ok = line.noValue(error);
+        } else if (option == "--media") {
+            ok = line.value(fields.media, error);
+        } else if (option == "--id") {
+            ok = line.value(fields.deviceId, error);
+        } else if (option == "--data") {
+            ok = line.value(fields.data, error);
+        } else if (option == "--command") {
+            ok = line.value(fields.command, error);
+        } else if (option == "--message") {
+            ok = line.value(fields.message, error);
+        } else if (option == "--text") {
+            ok = line.value(value, error);
+            options.text = value;
+        } else if (option == "--timeout") {
+            ok = line.value(value, error);
+            if (ok && !CommandLine::parseNumber(value, 1, SenderOptions::kMaxTimeoutMs,
+                                                options.timeoutMs)) {
+                error = "--timeout takes milliseconds from 1 to " +
+                        std::to_string(SenderOptions::kMaxTimeoutMs) + ", not \"" + value + '"';
+                ok = false;
+            }
+        } else if (option == "--hex") {
+            options.hex = true;
+            ok = line.noValue(error);
+        } else {
+            error = "unknown option \"" + option + '"';
+            ok = false;
+        }
+        if (!ok) {
+            return ParseResult::UsageError;
+        }
+    }
+    std::string block;
+    if (!buildBlock(options, block, error)) {
+        return ParseResult::UsageError;
+    }
+    return ParseResult::Run;
+}
+
+std::string_view senderUsage()
+{
+    return kUsage;
+}
+
+bool buildBlock(const SenderOptions& options, std::string& block, std::string& error)
+{
+    if (options.text) {
+        // The console sends nothing for an empty text.
+        if (options.text->empty() || options.text->size() > protocol::kFreeTextMaxLength) {
+            error = "the text must have 1 to " + std::to_string(protocol::kFreeTextMaxLength) +
+                    " characters";
+            return false;
+        }
+        block = protocol::wireBlock(*options.text);
+        return true;
+    }
+    const protocol::FrameFields& fields = options.fields;
+    const std::string_view missing =
+        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
+    if (!missing.empty()) {
+        error = std::string(missing);
+        return false;
+    }
+    // The console's edits hold at most this much; longer texts would make a
+    // frame no device reads.
+    if (fields.data.size() > protocol::kDataMaxLength) {
+        error =
+            "the data may have at most " + std::to_string(protocol::kDataMaxLength) + " characters";
+        return false;
+    }
+    if (fields.message.size() > protocol::kMessageMaxLength) {
+        error = "the message may have at most " + std::to_string(protocol::kMessageMaxLength) +
+                " characters";
+        return false;
+    }
+    block = protocol::wireBlock(protocol::composeFrame(fields, options.mode));
+    return true;
+}
+
+std::vector<std::string> fieldWarnings(const SenderOptions& options)
+{
+    using Delimiters = protocol::DelimiterSet;
+    std::vector<std::string> warnings;
+    if (options.text) {
+        const std::string trouble = troubleIn(*options.text, {});
+        if (!trouble.empty()) {
+            warnings.push_back("the text holds " + trouble +
+                               ": the device may read it as more than one record");
+        }
+        return warnings;
+    }
+    // In RELEASE mode the delimiters are control bytes, found as such.
+    const std::array<char, 3> demo{static_cast<char>(Delimiters::kStartDisplay),
+                                   static_cast<char>(Delimiters::kEqualDisplay),
+                                   static_cast<char>(Delimiters::kDashDisplay)};
+    const std::string_view delimiters = options.mode == protocol::DelimiterMode::Demo
+                                            ? std::string_view(demo.data(), demo.size())
+                                            : std::string_view();
+    for (const NamedField& named : kFields) {
+        const std::string_view sent =
+            std::string_view(options.fields.*named.field).substr(0, named.counted);
+        const std::string trouble = troubleIn(sent, delimiters);
+        if (!trouble.empty()) {
+            warnings.push_back("the " + std::string(named.name) + " holds " + trouble +
+                               ": the device may reject the frame (it goes out as given)");
+        }
+    }
+    return warnings;
+}
+
+} // namespace devicetools
