@@ -3,3 +3,7 @@
 add_executable(floodlatency_bench floodlatency_bench.cpp)
 target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
+
+# The Traffic window's responsiveness while records flood in.
+add_executable(trafficwindow_bench trafficwindow_bench.cpp)
+target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads client_warnings)

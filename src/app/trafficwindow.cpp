@@ -270,12 +270,13 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
 void TrafficWindow::onSaveAs()
 {
     QString chosen;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save traffic"), QString(),
-                                                      kLogFilter + QStringLiteral(";;") + kCsvFilter,
-                                                      &chosen);
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save traffic"), QString(),
+                                     kLogFilter + QStringLiteral(";;") + kCsvFilter, &chosen);
     if (path.isEmpty())
         return;
-    const bool csv = chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+    const bool csv =
+        chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
     QString error;
     if (!saveTo(path, csv ? TrafficExport::Format::Csv : TrafficExport::Format::TextLog, &error))
         QMessageBox::warning(this, windowTitle(),
