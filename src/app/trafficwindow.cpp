@@ -34,7 +34,7 @@ namespace app
 namespace
 {
 
-constexpr int kDefaultWidth = 960;
+constexpr int kDefaultWidth = 1040;
 constexpr int kDefaultHeight = 560;
 
 // The direction box's entries, in order; the first shows every direction.
@@ -115,7 +115,7 @@ void TrafficWindow::buildControls()
     table_->setColumnWidth(TrafficModel::TimeColumn, digit * 17);
     table_->setColumnWidth(TrafficModel::DirectionColumn, digit * 10);
     table_->setColumnWidth(TrafficModel::LengthColumn, digit * 7);
-    table_->setColumnWidth(TrafficModel::TextColumn, digit * 40);
+    table_->setColumnWidth(TrafficModel::TextColumn, digit * 56);
 
     auto* copy = new QAction(tr("Copy"), table_);
     copy->setShortcut(QKeySequence::Copy);
@@ -147,7 +147,7 @@ void TrafficWindow::buildControls()
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table_);
     split->addWidget(detail_);
-    split->setStretchFactor(0, 3);
+    split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(recordToFile_);
