@@ -1,9 +1,11 @@
 #include "clientapp.h"
 
 #include "consoledialog.h"
+#include "consoleoptions.h"
 #include "qtsettingsstore.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QString>
 
 #include <csignal>
@@ -24,6 +26,8 @@ constexpr char kNoDisplayText[] =
 constexpr char kDisplayFailedText[] = "%s: cannot open the display: %s\n";
 
 const char* programName = "socketclient";
+// Names the desktop entry and icon, so that desktops match the window to them.
+const QString kDesktopFileName = QStringLiteral("org.quorvel.SocketClient");
 QtMessageHandler previousHandler = nullptr;
 
 bool environmentSet(const char* name)
@@ -48,6 +52,28 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext& context,
         previousHandler(type, context, message);
 }
 
+// The executable's base name, as Qt takes it for the application's name.
+QString baseName(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return QString::fromLocal8Bit(slash != nullptr ? slash + 1 : path);
+}
+
+// --record-limit applies to whatever records to files in this run; --record
+// switches recording on, into its folder, for this run only.
+void applyRecordOptions(const ConsoleOptions& options, traffic::RecordingControl& recording)
+{
+    traffic::FileRecorder::Options files = recording.fileOptions();
+    if (const std::optional<std::uint64_t> limit = options.recordLimitBytes())
+        files.diskLimitBytes = *limit;
+    const QString folder = options.recordFolder();
+    if (!folder.isEmpty())
+        files.folder = QFile::encodeName(folder).toStdString();
+    recording.setFileOptions(files);
+    if (!folder.isEmpty())
+        recording.setRecordingEnabled(true);
+}
+
 } // namespace
 
 bool ClientApp::displayNamed(int argc, char** argv)
@@ -70,6 +96,10 @@ int ClientApp::run(int argc, char** argv)
     // Writes to a peer that has gone must fail with EPIPE, never end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    ConsoleOptions options(baseName(programName), QStringLiteral(SOCKETCLIENT_VERSION));
+    if (options.read(argc, argv) != ConsoleOptions::Action::Run)
+        return options.report();
+
     if (!displayNamed(argc, argv)) {
         std::fprintf(stderr, kNoDisplayText, programName, programName);
         return kExitNoDisplay;
@@ -78,12 +108,19 @@ int ClientApp::run(int argc, char** argv)
     previousHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication application(argc, argv);
     qInstallMessageHandler(previousHandler);
+    // QApplication has taken its own arguments out; the rest must be ours.
+    if (options.check(QCoreApplication::arguments()) != ConsoleOptions::Action::Run)
+        return options.report();
 
+    // The application's name stays the executable's: it names the settings file.
+    QCoreApplication::setApplicationVersion(QStringLiteral(SOCKETCLIENT_VERSION));
+    QGuiApplication::setDesktopFileName(kDesktopFileName);
     QCoreApplication::setOrganizationName(
         QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
     {
         ConsoleDialog console;
+        applyRecordOptions(options, console.trafficRecording());
         console.exec();
     }
     return kExitOk;

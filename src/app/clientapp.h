@@ -7,9 +7,15 @@ namespace app
 
 // The application: one QApplication and the console run modally, then the end.
 //
-// run() makes the process ready for sockets (SIGPIPE ignored, a second guard
-// next to the socket layer's MSG_NOSIGNAL), names the settings root
-// (organisation "Quorvel"; the application keeps the executable's base name),
+// run() first reads the command line (ConsoleOptions): --help and --version
+// print their text and return 0 without opening a display; an unknown option
+// or argument returns ConsoleOptions::kExitUsage (2) with a message on stderr,
+// before any window shows. --record DIR and --record-limit MB go to the
+// console's traffic record (ConsoleDialog::trafficRecording()). It makes the
+// process ready for sockets (SIGPIPE ignored, a second guard next to the
+// socket layer's MSG_NOSIGNAL), names the
+// settings root (organisation "Quorvel"; the application keeps the
+// executable's base name) and the desktop entry (org.quorvel.SocketClient),
 // runs the ConsoleDialog with exec() and returns the exit code: 0 after the
 // console has closed. It returns 1 with a message on stderr, and shows no
 // window, when there is no display to open: neither DISPLAY, WAYLAND_DISPLAY,

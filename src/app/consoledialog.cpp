@@ -5,6 +5,7 @@
 #include "ipv4addressedit.h"
 #include "messageview.h"
 #include "portspin.h"
+#include "qtsettingsstore.h"
 #include "qtviewwindow.h"
 #include "socketevent.h"
 #include "trafficwindow.h"
@@ -134,6 +135,7 @@ void ConsoleDialog::initDialog()
     channel_.setView(viewWindow_.get());
     channel_.setServerRole(false);
     channel_.setAddressHeaders(false);
+    channel_.setObserver(&trafficRecording_.observer());
 
     // The delimiters, in the remembered mode; the mode box follows it.
     protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();
@@ -358,6 +360,12 @@ void ConsoleDialog::changeEvent(QEvent* event)
 
 void ConsoleDialog::setUpTraffic()
 {
+    // Every record goes to the window's queue; record files are written when
+    // the window's remembered switch says so (or the command line asks).
+    trafficRecording_.setViewSink(&trafficQueue_);
+    QtSettingsStore settings;
+    trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
+
     // An application shortcut: Ctrl+T works whichever control has the focus,
     // also in the Traffic window itself.
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
@@ -370,8 +378,13 @@ void ConsoleDialog::setUpTraffic()
 void ConsoleDialog::showTrafficWindow()
 {
     // A child window of the dialog, so the dialog's modality does not block it.
-    if (!trafficWindow_)
+    if (!trafficWindow_) {
         trafficWindow_ = new TrafficWindow(trafficQueue_, this);
+        connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
+                [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
+        trafficWindow_->setRecordingStatus(
+            [this] { return QString::fromStdString(trafficRecording_.statusText()); });
+    }
     trafficWindow_->show();
     trafficWindow_->raise();
     trafficWindow_->activateWindow();

@@ -5,6 +5,7 @@
 #include "trafficqueue.h"
 
 #include "protocol/messageviewchannel.h"
+#include "traffic/recordingcontrol.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -67,6 +68,10 @@ public:
     // The control with this template id, or nullptr (also for kStatic).
     QWidget* control(int id) const { return controls_.control(id); }
 
+    // The channel's traffic record: what the Traffic window shows and, when
+    // switched on (or asked for on the command line), the record files.
+    traffic::RecordingControl& trafficRecording() { return trafficRecording_; }
+
     // Stops the channel, then ends the dialog.
     void done(int result) override;
     // Esc and every other rejection are ignored: the dialog ends only through
@@ -119,6 +124,9 @@ private:
     // window is deleted with the channel stopped, before the queue goes.
     TrafficQueue trafficQueue_;
     TrafficWindow* trafficWindow_ = nullptr;
+    // Feeds the queue (and the record files); outlives the channel, whose
+    // last stop() still reports to it.
+    traffic::RecordingControl trafficRecording_;
 
     // Declared last so that it is destroyed first: the channel stops its
     // watcher before the view window it appends through goes away.

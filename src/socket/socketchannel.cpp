@@ -1,5 +1,6 @@
 #include "socketchannel.h"
 
+#include "blockio.h"
 #include "lasterror.h"
 
 #include <arpa/inet.h>
@@ -9,13 +10,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 // Releasing the socket while a watcher may be blocked on it.
 //
@@ -46,27 +48,6 @@ bool isLoopback(std::uint32_t networkOrderAddress)
     return (ntohl(networkOrderAddress) & kLoopbackMask) == kLoopbackNet;
 }
 
-// The count that one send or receive call may report in a signed 32-bit result.
-std::size_t clampLength(std::uint32_t length)
-{
-    return std::min<std::uint32_t>(length, INT32_MAX);
-}
-
-// recv, recvfrom, send and sendto, resumed when a signal interrupts them; the
-// last-error code is set on failure.
-template <typename Call> ssize_t retryOnSignal(Call call)
-{
-    for (;;) {
-        const ssize_t n = call();
-        if (n >= 0)
-            return n;
-        if (errno != EINTR) {
-            setLastErrorFromErrno();
-            return n;
-        }
-    }
-}
-
 } // namespace
 
 struct SocketChannel::Watcher {
@@ -86,7 +67,6 @@ SocketChannel::SocketChannel() = default;
 SocketChannel::~SocketChannel()
 {
     stop();
-    peers_.clear();
 }
 
 bool SocketChannel::hasSocket() const
@@ -126,28 +106,11 @@ void SocketChannel::setAddressHeaders(bool on)
     if (watcher_)
         return;
     addressHeaders_ = on;
-    if (on && !peerLock_)
-        peerLock_ = std::make_unique<std::mutex>();
-}
-
-void SocketChannel::lockPeers()
-{
-    if (peerLock_)
-        peerLock_->lock();
-}
-
-void SocketChannel::unlockPeers()
-{
-    if (peerLock_)
-        peerLock_->unlock();
 }
 
 std::vector<SocketAddress> SocketChannel::peers()
 {
-    lockPeers();
-    std::vector<SocketAddress> copy = peers_;
-    unlockPeers();
-    return copy;
+    return peers_.snapshot();
 }
 
 bool SocketChannel::queryLocalAddress(SocketAddress& local) const
@@ -177,33 +140,27 @@ bool SocketChannel::openClient(const char* host, const char* service, int family
 {
     if (hasSocket())
         return false;
-    const SocketHandle socket = ::socket(family, type | SOCK_CLOEXEC, 0);
-    if (socket < 0) {
-        setLastErrorFromErrno();
+    ConnectRequest request;
+    if (host != nullptr)
+        request.host = host;
+    if (service != nullptr)
+        request.service = service;
+    request.family = family;
+    request.type = type;
+    if (observer_)
+        observer_->connectStarted(request);
+    // A failed step has left its last-error code on this thread.
+    ConnectOutcome outcome = ConnectAttempt::connectNow(request);
+    if (observer_)
+        observer_->connectEnded(outcome);
+    return adoptClient(std::move(outcome.socket));
+}
+
+bool SocketChannel::adoptClient(ConnectedSocket&& connected)
+{
+    if (!connected.valid() || hasSocket())
         return false;
-    }
-    // A plain close on failure: nothing else knows the new socket yet. The
-    // last-error code of the failed step stays.
-    const auto fail = [socket] {
-        ::close(socket);
-        return false;
-    };
-    SocketAddress local;
-    if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(family)))
-        return fail();
-    // Built before the bind, because the bind address depends on it. A host
-    // that does not resolve yields 255.255.255.255 and the connect decides.
-    SocketAddress server;
-    server.buildFromText(host, service, AF_INET);
-    const SocketAddress bindTo = clientBindAddress(local, server);
-    if (::bind(socket, bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
-        setLastErrorFromErrno();
-        return fail();
-    }
-    // For a datagram socket the connect only fixes the peer and returns at once.
-    if (!connectWithin(socket, server, kConnectTimeoutMs))
-        return fail();
-    socket_.store(socket);
+    socket_.store(connected.release());
     return true;
 }
 
@@ -213,6 +170,13 @@ bool SocketChannel::adoptSocket(SocketHandle socket)
         return false;
     socket_.store(socket);
     return true;
+}
+
+void SocketChannel::setObserver(ChannelObserver* observer)
+{
+    if (watcher_)
+        return;
+    observer_ = observer;
 }
 
 void SocketChannel::releaseSocket()
@@ -231,10 +195,6 @@ bool SocketChannel::startWatcher()
 {
     if (watcher_ || !hasSocket())
         return false;
-    // The lock must exist before a second thread can walk the peer list; stop()
-    // drops it, so a restart after stop() creates it again.
-    if (addressHeaders_ && !peerLock_)
-        peerLock_ = std::make_unique<std::mutex>();
     // Recorded before the thread starts, so that runLoop() finds it.
     watcher_ = std::make_unique<Watcher>();
     Watcher* watcher = watcher_.get();
@@ -255,6 +215,7 @@ bool SocketChannel::startWatcher()
 
 void SocketChannel::stop()
 {
+    const bool connected = hasSocket() || watcher_ != nullptr;
     if (hasSocket()) {
         releaseSocket();
         std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
@@ -279,7 +240,8 @@ void SocketChannel::stop()
     }
     closeReleased();
     peers_.clear();
-    peerLock_.reset();
+    if (connected && observer_)
+        observer_->disconnected();
 }
 
 void SocketChannel::closeReleased()
@@ -293,59 +255,47 @@ std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std:
 {
     if (buffer == nullptr || capacity == 0)
         return 0;
+    const IoResult result = readInto(static_cast<std::uint8_t*>(buffer), capacity, timeoutMs);
+    return reportAsCount(result, addressHeaders_ ? kHeaderSize : 0);
+}
+
+IoResult SocketChannel::readInto(std::uint8_t* bytes, std::uint32_t capacity,
+                                 std::uint32_t timeoutMs)
+{
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket)
-        return 0;
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    if (!addressHeaders_) {
-        // Bytes that are already waiting are taken at once: while a device
-        // streams, a wait before every read would double the system calls on
-        // the watcher's path. Only an empty socket is waited on.
-        const ssize_t ready = ::recv(socket, bytes, clampLength(capacity), MSG_DONTWAIT);
-        if (ready > 0)
-            return static_cast<std::int32_t>(ready);
-        if (ready == 0)
-            return -1;
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            setLastErrorFromErrno();
-            return -1;
-        }
-        if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
-            return 0;
-        const ssize_t n =
-            retryOnSignal([&] { return ::recv(socket, bytes, clampLength(capacity), 0); });
-        return n <= 0 ? -1 : static_cast<std::int32_t>(n);
-    }
-    if (waitForSocket(socket, SocketWait::Readable, timeoutMs) <= 0)
-        return 0;
+        return IoResult::timedOut();
+    if (!addressHeaders_)
+        return receivePlain(socket, bytes, capacity, timeoutMs);
+    return readWithHeader(socket, bytes, capacity, timeoutMs);
+}
+
+IoResult SocketChannel::readWithHeader(SocketHandle socket, std::uint8_t* bytes,
+                                       std::uint32_t capacity, std::uint32_t timeoutMs)
+{
     if (capacity < kHeaderSize) {
-        setLastError(kErrorInvalidUserBuffer);
-        return -1;
+        // Like a read, the short buffer is reported only once something waits.
+        const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
+        if (wait.status != WaitStatus::Ready)
+            return IoResult::timedOut(wait.status == WaitStatus::Failed ? wait.error : 0);
+        return IoResult::failed(kErrorInvalidUserBuffer);
     }
     SocketAddress sender;
-    socklen_t senderLength = SocketAddress::kSize;
-    ssize_t n = retryOnSignal([&] {
-        return ::recvfrom(socket, bytes + kHeaderSize, clampLength(capacity - kHeaderSize), 0,
-                          sender.asSockaddr(), &senderLength);
-    });
-    std::memset(sender.zero, 0, sizeof sender.zero);
-    // An empty datagram comes with its sender. A 0 without one is the end of a
-    // stream or the shutdown of a released socket: a failed read, not an empty
-    // message (which would be raised at every turn for ever, or after stop).
-    if (n == 0 && senderLength == 0)
-        n = -1;
-    lockPeers();
-    peers_.erase(
-        std::remove_if(peers_.begin(), peers_.end(),
-                       [&](const SocketAddress& peer) { return peer.sameEndpoint(sender); }),
-        peers_.end());
-    if (n >= 0) {
-        peers_.push_back(sender);
+    const IoResult result =
+        receiveFrom(socket, bytes + kHeaderSize, capacity - kHeaderSize, sender, timeoutMs);
+    switch (result.status) {
+    case IoStatus::TimedOut:
+        break;
+    case IoStatus::Data:
+        peers_.heard(sender);
         std::memcpy(bytes, &sender, kHeaderSize);
-        n += kHeaderSize;
+        break;
+    case IoStatus::Closed:
+    case IoStatus::Failed:
+        peers_.forget(sender);
+        break;
     }
-    unlockPeers();
-    return n < 0 ? -1 : static_cast<std::int32_t>(n);
+    return result;
 }
 
 std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
@@ -354,43 +304,57 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket || data == nullptr)
         return 0;
-    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0)
+    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0) {
+        if (observer_)
+            observer_->blockWritten(static_cast<const std::uint8_t*>(data), length,
+                                    IoResult::timedOut());
         return 0;
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of a SIGPIPE
-    // that would end the process.
-    if (!addressHeaders_) {
-        const ssize_t n =
-            retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
-        return n < 0 ? -1 : static_cast<std::int32_t>(n);
-    }
-    if (length < kHeaderSize) {
-        setLastError(kErrorInvalidUserBuffer);
-        return -1;
-    }
+    const IoResult result =
+        addressHeaders_ ? writeWithHeader(socket, bytes, length) : sendPlain(socket, bytes, length);
+    if (observer_)
+        observer_->blockWritten(bytes, length, result);
+    return reportAsCount(result);
+}
+
+IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
+                                        std::uint32_t length)
+{
+    if (length < kHeaderSize)
+        return IoResult::failed(kErrorInvalidUserBuffer);
     SocketAddress destination;
     std::memcpy(&destination, bytes, kHeaderSize);
     const std::uint8_t* payload = bytes + kHeaderSize;
-    const std::size_t payloadLength = clampLength(length - kHeaderSize);
-    const auto sendTo = [&](const SocketAddress& to) {
-        return retryOnSignal([&] {
-            return ::sendto(socket, payload, payloadLength, MSG_NOSIGNAL, to.asSockaddr(),
-                            SocketAddress::kSize);
-        });
-    };
-    if (destination.address != htonl(kBroadcastAddress)) {
-        const ssize_t n = sendTo(destination);
-        return n < 0 ? -1 : static_cast<std::int32_t>(n);
-    }
-    lockPeers();
-    peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
-                                [&](const SocketAddress& peer) { return sendTo(peer) < 0; }),
-                 peers_.end());
-    unlockPeers();
-    return static_cast<std::int32_t>(payloadLength);
+    const std::uint32_t payloadLength = length - kHeaderSize;
+    if (destination.address != htonl(kBroadcastAddress))
+        return sendTo(socket, payload, payloadLength, destination);
+    // To every peer: one that cannot be reached any more leaves the list, and
+    // the caller hears of the payload as sent whatever the single sends gave.
+    peers_.sendToEach([&](const SocketAddress& to) {
+        return sendTo(socket, payload, payloadLength, to).status == IoStatus::Data;
+    });
+    return IoResult::data(std::min<std::uint32_t>(payloadLength, INT32_MAX));
 }
 
-void SocketChannel::handleBlock(std::uint8_t* /*data*/, std::uint32_t /*length*/) {}
+void SocketChannel::handleBlock(std::uint8_t* data, std::uint32_t length)
+{
+    reportRead(data, length, {});
+}
+
+void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
+                               std::string_view verdict)
+{
+    if (observer_)
+        observer_->blockRead(data, length, verdict);
+}
+
+void SocketChannel::raiseEvent(ChannelEvent event, std::uint32_t error)
+{
+    if (observer_)
+        observer_->channelEvent(event, error);
+    handleEvent(event);
+}
 
 void SocketChannel::handleEvent(ChannelEvent /*event*/) {}
 
@@ -407,7 +371,7 @@ void SocketChannel::runLoop()
         const SocketHandle accepted = acceptOne(listening);
         if (accepted == kInvalidSocket) {
             if (hasSocket())
-                handleEvent(ChannelEvent::ConnectionFailed);
+                raiseEvent(ChannelEvent::ConnectionFailed, lastError());
             return;
         }
         SocketHandle expected = listening;
@@ -422,25 +386,33 @@ void SocketChannel::runLoop()
             watcher_->retired = listening;
         else
             ::close(listening);
-        handleEvent(ChannelEvent::ConnectionEstablished);
+        raiseEvent(ChannelEvent::ConnectionEstablished);
     }
 
+    const std::uint32_t headerLength = addressHeaders_ ? kHeaderSize : 0;
     while (hasSocket()) {
-        const std::int32_t n = readBlock(area, capacity, kReadTimeoutMs);
-        if (n == -1) {
+        const IoResult result = readInto(area, capacity, kReadTimeoutMs);
+        switch (result.status) {
+        case IoStatus::Closed:
+        case IoStatus::Failed:
+            // The thread's last-error code says why, for a hook that asks.
+            reportAsCount(result);
             if (hasSocket())
-                handleEvent(ChannelEvent::ConnectionDropped);
+                raiseEvent(ChannelEvent::ConnectionDropped, result.error);
             return;
-        }
-        if (addressHeaders_ && n == static_cast<std::int32_t>(kHeaderSize))
-            handleEvent(ChannelEvent::ZeroLengthMessage);
-        else if (n > 0)
-            handleBlock(area, static_cast<std::uint32_t>(n));
-        // A turn that found nothing gives the processor away before the next
-        // wait; while blocks keep coming the next read follows at once (the
-        // reads themselves block when the socket runs dry).
-        if (n == 0)
+        case IoStatus::Data:
+            if (addressHeaders_ && result.count == 0)
+                raiseEvent(ChannelEvent::ZeroLengthMessage);
+            else
+                handleBlock(area, result.count + headerLength);
+            break;
+        case IoStatus::TimedOut:
+            // A turn that found nothing gives the processor away before the
+            // next wait; while blocks keep coming the next read follows at once
+            // (the reads themselves block when the socket runs dry).
             std::this_thread::yield();
+            break;
+        }
     }
 }
 

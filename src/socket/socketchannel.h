@@ -1,26 +1,22 @@
 #pragma once
 
+#include "channelobserver.h"
+#include "connectattempt.h"
+#include "connectedsocket.h"
 #include "hostlookup.h"
+#include "ioresult.h"
+#include "peerlist.h"
 #include "socketaddress.h"
 #include "socketwait.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 namespace net
 {
-
-// Code given to a channel's event hook.
-enum class ChannelEvent : int {
-    ConnectionEstablished = 0, // server role: an accepted connection replaced the listening socket
-    ConnectionFailed = 1,      // server role: accepting failed while a socket was still held
-    ConnectionDropped = 2,     // a read failed while a socket was still held
-    ZeroLengthMessage = 3,     // address-header mode: a datagram without data arrived
-};
 
 // One socket and, once started, one watcher thread that reads from it and
 // hands what arrives to two virtual hooks.
@@ -33,12 +29,12 @@ enum class ChannelEvent : int {
 // the owner's thread and shuts the socket down, which wakes the watcher at
 // once. While a watcher is recorded, released descriptors are closed only by
 // stop() after it has joined the watcher, so no number is reused under it.
-// The peer list is guarded by the peer lock, which exists whenever address-
-// header mode is on and a watcher may run.
+// The peer list (address-header mode) guards itself with its own mutex.
 //
 // States, derived from hasSocket() and hasWatcher():
 //   Closed   (no socket, no watcher)   construction; stop() from any state
-//   Open     (socket, no watcher)      openClient() or adoptSocket() returning true
+//   Open     (socket, no watcher)      openClient(), adoptClient() or adoptSocket()
+//                                      returning true
 //   Watching (socket, running watcher) startWatcher() returning true
 //   Ended    (socket, ended watcher)   the watcher returned by itself after
 //                                      ConnectionDropped or ConnectionFailed;
@@ -69,10 +65,11 @@ public:
     static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize; // 16
     static constexpr std::uint32_t kDataCapacity = 2048;               // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
-    static constexpr std::uint32_t kReadTimeoutMs = 100;      // the watcher's read time-out
-    static constexpr std::uint32_t kReleasePauseMs = 50;      // stop(): pause after releasing
-    static constexpr std::uint32_t kWatcherWaitMs = 5000;     // stop(): wait for the watcher
-    static constexpr std::uint32_t kConnectTimeoutMs = 20000; // openClient(): TCP connect bound
+    static constexpr std::uint32_t kReadTimeoutMs = 100;  // the watcher's read time-out
+    static constexpr std::uint32_t kReleasePauseMs = 50;  // stop(): pause after releasing
+    static constexpr std::uint32_t kWatcherWaitMs = 5000; // stop(): wait for the watcher
+    // openClient(): TCP connect bound (shortened only by tests, see ConnectAttempt).
+    static constexpr std::uint32_t kConnectTimeoutMs = ConnectAttempt::kDefaultConnectBoundMs;
     static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
 
     SocketChannel();
@@ -92,10 +89,16 @@ public:
     void setServerRole(bool on);
     void setAddressHeaders(bool on);
 
-    // The lock that guards every walk of the peer list. Does nothing while no
-    // lock exists (it exists whenever address-header mode can use the list).
-    void lockPeers();
-    void unlockPeers();
+    // The observer told about every connect, write, read, event and
+    // disconnect (channelobserver.h); nullptr (the default) for none, which
+    // costs a pointer test. Not owned: it must outlive the channel's last
+    // stop() (the destructor's included). Like the mode setters, ignored while
+    // a watcher is recorded, so the watcher reads it without a lock. A caller
+    // that connects through a ConnectAttempt and adoptClient() tells the
+    // observer of the attempt itself (connectStarted, connectEnded).
+    void setObserver(ChannelObserver* observer);
+    ChannelObserver* observer() const { return observer_; }
+
     // Snapshot of the peer list (address-header mode), most recently heard last.
     std::vector<SocketAddress> peers();
 
@@ -108,8 +111,16 @@ public:
     // (nothing changes) or any step fails (the new socket is closed, the
     // channel holds none). A TCP connect gives up after kConnectTimeoutMs.
     // The socket is bound first to clientBindAddress() of the local host's
-    // first address (port 0) and the server's address.
+    // first address (port 0) and the server's address. The same steps as a
+    // ConnectAttempt, run on the calling thread.
     bool openClient(const char* host, const char* service, int family, int type);
+
+    // Holds the socket of a finished ConnectAttempt (or connectNow()), on the
+    // owner's thread; from then on the channel behaves exactly as after an
+    // openClient() that returned true. False when a socket is held already or
+    // `connected` holds none: `connected` then keeps its socket (and closes it
+    // when destroyed).
+    bool adoptClient(ConnectedSocket&& connected);
 
     // Holds a socket made elsewhere, e.g. a listening socket for the server
     // role or an unconnected datagram socket for address-header mode. The
@@ -134,8 +145,8 @@ public:
     bool startWatcher();
 
     // Ends everything the channel holds: releases the socket, pauses
-    // kReleasePauseMs, waits for the watcher (see the hook contract), empties
-    // the peer list and drops the peer lock. The mode flags keep their values.
+    // kReleasePauseMs, waits for the watcher (see the hook contract) and empties
+    // the peer list. The mode flags keep their values.
     // May be called at any time, any number of times.
     void stop();
 
@@ -163,22 +174,37 @@ protected:
     // is valid only during the call and may be written anywhere in that area.
     // Plain mode: length 1..2048. Address-header mode: the sender's header
     // first, length 17..2064.
+    // This base version only reports the block to the observer; a class that
+    // overrides it calls reportRead() before it changes the block.
     virtual void handleBlock(std::uint8_t* data, std::uint32_t length);
     // A connection event (see ChannelEvent).
     virtual void handleEvent(ChannelEvent event);
     // The watcher's body: reads with kReadTimeoutMs until no socket is held, a
     // read fails (ConnectionDropped) or, in server role, accepting fails.
     virtual void runLoop();
+    // Tells the observer, if any, of a block as read and the hook's verdict.
+    void reportRead(const std::uint8_t* data, std::uint32_t length, std::string_view verdict);
 
 private:
     struct Watcher;
     void closeReleased();
+    // Tells the observer, then calls handleEvent().
+    void raiseEvent(ChannelEvent event, std::uint32_t error = 0);
+    // One read in the current mode; no socket held reads as TimedOut. A Data
+    // count in address-header mode leaves out the header written before it.
+    IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
+    IoResult readWithHeader(SocketHandle socket, std::uint8_t* bytes, std::uint32_t capacity,
+                            std::uint32_t timeoutMs);
+    // Address-header mode: sends the payload behind the header; a Data count
+    // leaves out the header.
+    IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
+
     std::atomic<SocketHandle> socket_{kInvalidSocket};
     std::unique_ptr<Watcher> watcher_;
     bool serverRole_ = false;
     bool addressHeaders_ = false;
-    std::vector<SocketAddress> peers_;
-    std::unique_ptr<std::mutex> peerLock_;
+    ChannelObserver* observer_ = nullptr;
+    PeerList peers_;
     // Descriptors released while a watcher may still use them; closed by stop()
     // once the watcher has ended.
     std::vector<SocketHandle> pendingClose_;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -14,19 +15,21 @@
 namespace net
 {
 
-int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
+WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
+                          SocketHandle cancel)
 {
     // poll ignores a negative descriptor and would sleep out the whole time-out.
-    if (socket < 0) {
-        setLastError(EBADF);
-        return -1;
-    }
+    if (socket < 0)
+        return {WaitStatus::Failed, EBADF};
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == kNoTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd entry{};
-    entry.fd = socket;
-    entry.events = what == SocketWait::Readable ? POLLIN : POLLOUT;
+    std::array<pollfd, 2> entries{};
+    entries[0].fd = socket;
+    entries[0].events = what == SocketWait::Readable ? POLLIN : POLLOUT;
+    entries[1].fd = cancel; // a negative descriptor is skipped by poll
+    entries[1].events = POLLIN;
+    const nfds_t count = cancel < 0 ? 1 : 2;
     for (;;) {
         int waitMs = -1;
         if (!forever) {
@@ -36,28 +39,44 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
             waitMs = static_cast<int>(
                 std::min<long long>(std::max<long long>(left.count(), 0), INT_MAX));
         }
-        entry.revents = 0;
-        const int rc = ::poll(&entry, 1, waitMs);
+        for (pollfd& entry : entries)
+            entry.revents = 0;
+        const int rc = ::poll(entries.data(), count, waitMs);
         if (rc > 0) {
-            if (entry.revents & POLLNVAL) {
-                setLastError(EBADF);
-                return -1;
-            }
-            return 1;
+            if (entries[1].revents != 0)
+                return {WaitStatus::Cancelled, 0};
+            if (entries[0].revents & POLLNVAL)
+                return {WaitStatus::Failed, EBADF};
+            return {WaitStatus::Ready, 0};
         }
         if (rc == 0) {
             if (forever || Clock::now() < deadline)
                 continue;
-            return 0;
+            return {WaitStatus::TimedOut, 0};
         }
-        if (errno != EINTR) {
-            setLastErrorFromErrno();
-            return -1;
-        }
+        if (errno != EINTR)
+            return {WaitStatus::Failed, static_cast<std::uint32_t>(errno)};
     }
 }
 
-bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs)
+int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
+{
+    const WaitResult result = waitUntilReady(socket, what, timeoutMs);
+    switch (result.status) {
+    case WaitStatus::Ready:
+        return 1;
+    case WaitStatus::TimedOut:
+        return 0;
+    case WaitStatus::Cancelled:
+    case WaitStatus::Failed:
+        break;
+    }
+    setLastError(result.error);
+    return -1;
+}
+
+bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                   SocketHandle cancel)
 {
     // A blocking connect to an unreachable host can take minutes on Linux; a
     // non-blocking connect and a bounded wait for writability put a limit on it.
@@ -72,13 +91,20 @@ bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t
             setLastErrorFromErrno();
             return false;
         }
-        const int ready = waitForSocket(socket, SocketWait::Writable, timeoutMs);
-        if (ready == 0) {
+        const WaitResult wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs, cancel);
+        switch (wait.status) {
+        case WaitStatus::Ready:
+            break;
+        case WaitStatus::TimedOut:
             setLastError(ETIMEDOUT);
             return false;
-        }
-        if (ready < 0)
+        case WaitStatus::Cancelled:
+            setLastError(ECANCELED);
             return false;
+        case WaitStatus::Failed:
+            setLastError(wait.error);
+            return false;
+        }
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {

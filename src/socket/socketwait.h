@@ -17,17 +17,32 @@ inline constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
 // What waitForSocket() waits for.
 enum class SocketWait { Readable, Writable };
 
+// How a wait ended; `error` is the errno of a Failed wait (EBADF for
+// kInvalidSocket or a closed descriptor), else 0.
+enum class WaitStatus { Ready, TimedOut, Cancelled, Failed };
+struct WaitResult {
+    WaitStatus status = WaitStatus::TimedOut;
+    std::uint32_t error = 0;
+};
+
 // Waits until the socket is readable or writable, at most `timeoutMs`
-// milliseconds (kNoTimeout: no limit; 0: only polls). An error or hang-up on
-// the socket also counts as ready: the read or write that follows reports it.
-// A wait interrupted by a signal goes on with the time left. Returns 1 when
-// ready, 0 at the time-out, -1 on failure (last-error set; EBADF for
-// kInvalidSocket).
+// milliseconds (kNoTimeout: no limit; 0: only polls), or until `cancel` (a
+// descriptor such as an eventfd; kInvalidSocket for none) becomes readable. An
+// error or hang-up on the socket also counts as ready: the read or write that
+// follows reports it. A wait interrupted by a signal goes on with the time
+// left. Does not touch the last-error code.
+WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
+                          SocketHandle cancel = kInvalidSocket);
+
+// The same without a cancel descriptor, as a count: 1 when ready, 0 at the
+// time-out, -1 on failure (last-error set).
 int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs);
 
 // Connects a blocking socket to `peer` (length 16), giving up after
-// `timeoutMs` (kNoTimeout: no limit) with last-error ETIMEDOUT. The socket is
-// blocking again when this returns true; on false the caller closes it.
-bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs);
+// `timeoutMs` (kNoTimeout: no limit) with last-error ETIMEDOUT, or as soon as
+// `cancel` becomes readable with last-error ECANCELED. The socket is blocking
+// again when this returns true; on false the caller closes it.
+bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                   SocketHandle cancel = kInvalidSocket);
 
 } // namespace net

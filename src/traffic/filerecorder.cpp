@@ -99,12 +99,13 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
                 return stop();
             }
         }
-        line.clear();
-        appendRecordLine(line, record);
-        if (out.size() + line.size() > kWriteChunkBytes && !flush()) {
-            return stop();
-        }
-        if (!folder.fits(out.size() + line.size())) {
+        // Formatted straight into the piece being gathered; only a line that
+        // does not fit is taken out again, to go after the room is made.
+        const std::size_t mark = out.size();
+        appendRecordLine(out, record);
+        if (!folder.fits(out.size())) {
+            line.assign(out, mark);
+            out.resize(mark);
             if (!flush()) {
                 return stop();
             }
@@ -117,10 +118,13 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
                 ++done;
                 continue;
             }
+            out.swap(line);
         }
-        out += line;
         ++recordsInOut;
         ++done;
+        if (out.size() >= kWriteChunkBytes && !flush()) {
+            return stop();
+        }
     }
     return flush() || stop();
 }
@@ -224,7 +228,10 @@ void FileRecorder::run()
         bool ending = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_for(lock, kWriteInterval, [&] { return ending_ || urgent_; });
+            // A flood that filled the queue while the last piece was being
+            // written is taken at once, not after the interval.
+            wake_.wait_for(lock, kWriteInterval,
+                           [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
             batch.swap(queue_);
             queuedBytes_ = 0;
             urgent_ = false;

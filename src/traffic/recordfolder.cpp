@@ -18,6 +18,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
@@ -27,9 +28,8 @@ constexpr std::size_t kMaxLabelPartSize = 64;
 constexpr int kMaxNameTries = 1000;
 
 // "20261207T081502.123Z"
-std::string fileTime(std::chrono::system_clock::time_point time)
+std::string fileTime(std::chrono::sys_time<std::chrono::milliseconds> millis)
 {
-    const auto millis = std::chrono::floor<std::chrono::milliseconds>(time);
     const auto days = std::chrono::floor<std::chrono::days>(millis);
     const std::chrono::year_month_day date{days};
     const std::chrono::hh_mm_ss clock{millis - days};
@@ -157,13 +157,13 @@ FolderResult RecordFolder::startFile(std::string_view label,
     closeFile();
     while (used_ + header.size() > limit_ && deleteOldest()) {
     }
-    const std::string stem = fileTime(start) + "_" + std::string(label);
-    for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
-        std::string name = stem;
-        if (attempt > 0) {
-            name += "-" + std::to_string(attempt);
-        }
-        name += kExtension;
+    // Every file gets a later time than the one before, so that the names
+    // sort in the order the files were started, also when several start
+    // within one millisecond or the clock steps back.
+    auto time = std::max(std::chrono::floor<std::chrono::milliseconds>(start), lastStart_ + 1ms);
+    const std::string suffix = "_" + std::string(label) + std::string(kExtension);
+    for (int attempt = 0; attempt < kMaxNameTries; ++attempt, time += 1ms) {
+        const std::string name = fileTime(time) + suffix;
         const fs::path path = folder_ / name;
         // Created with its final mode and never widened: O_EXCL also keeps a
         // link planted under the name from being followed.
@@ -176,6 +176,7 @@ FolderResult RecordFolder::startFile(std::string_view label,
             currentPath_ = path;
             return {FolderResult::Code::CannotOpenFile, errno};
         }
+        lastStart_ = time;
         fd_ = fd;
         currentPath_ = path;
         currentLabel_ = std::string(label);
@@ -185,7 +186,7 @@ FolderResult RecordFolder::startFile(std::string_view label,
         currentHeaderSize_ = currentSize_;
         return written;
     }
-    currentPath_ = folder_ / (stem + std::string(kExtension));
+    currentPath_ = folder_ / (fileTime(time) + suffix);
     return {FolderResult::Code::CannotOpenFile, EEXIST};
 }
 

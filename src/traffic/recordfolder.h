@@ -33,7 +33,9 @@ struct FolderResult {
 //
 // Files: named "<start time>_<label>.log", e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
-// mode 0600 and never replaced (a name in use gets "-1", "-2", ...). Missing
+// mode 0600 and never replaced: each file's time is at least a millisecond
+// after the one before (a name in use moves it on by another), so that the
+// names sort in the order the files were started. Missing
 // folders are made with mode 0700; an existing folder is left as it is.
 //
 // The bound covers every file in the folder whose name has that form (older
@@ -107,6 +109,7 @@ private:
     std::string currentLabel_;
     std::uint64_t currentSize_ = 0;
     std::uint64_t currentHeaderSize_ = 0;
+    std::chrono::sys_time<std::chrono::milliseconds> lastStart_{};
 };
 
 } // namespace traffic

@@ -1,5 +1,6 @@
 // The program itself, run as a process: without a display to open it says so
-// and ends with status 1 instead of crashing.
+// and ends with status 1 instead of crashing; --help and --version need no
+// display; an unknown option ends it with status 2 before any window shows.
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -12,7 +13,22 @@ class TestClientApp : public QObject
 private slots:
     void withoutDisplayEndsWithMessage_data();
     void withoutDisplayEndsWithMessage();
+    void commandLine_data();
+    void commandLine();
 };
+
+namespace
+{
+
+QProcessEnvironment environmentWithout(std::initializer_list<const char*> names)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : names)
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+} // namespace
 
 void TestClientApp::withoutDisplayEndsWithMessage_data()
 {
@@ -28,9 +44,8 @@ void TestClientApp::withoutDisplayEndsWithMessage()
 {
     QFETCH(QString, display);
     QFETCH(QString, message);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
+    QProcessEnvironment environment =
+        environmentWithout({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
     if (!display.isEmpty())
         environment.insert(QStringLiteral("DISPLAY"), display);
 
@@ -43,6 +58,56 @@ void TestClientApp::withoutDisplayEndsWithMessage()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
     QVERIFY2(errors.contains(message), qPrintable(errors));
+}
+
+void TestClientApp::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("offscreen");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("errors");
+
+    const QString version = QStringLiteral("socketclient " SOCKETCLIENT_VERSION "\n");
+    QTest::newRow("--version without display")
+        << QStringList{"--version"} << false << 0 << version << QString();
+    QTest::newRow("--help without display")
+        << QStringList{"--help"} << false << 0 << "Usage: socketclient [options]" << QString();
+    QTest::newRow("--version after Qt's options")
+        << QStringList{"-platform", "offscreen", "-v"} << false << 0 << version << QString();
+    // Were the option ignored, the console would open and the test time out.
+    QTest::newRow("unknown option")
+        << QStringList{"--bogus"} << true << 2 << QString() << "Unknown option 'bogus'";
+    QTest::newRow("stray argument")
+        << QStringList{"127.0.0.1"} << true << 2 << QString() << "Unexpected argument";
+}
+
+void TestClientApp::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, offscreen);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+
+    QProcessEnvironment environment =
+        environmentWithout({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    if (offscreen)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(SOCKETCLIENT_PATH), arguments);
+    QVERIFY(process.waitForStarted());
+    QVERIFY(process.waitForFinished(20000));
+    const QString printed = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString complained = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(printed.startsWith(output), qPrintable(printed));
+    QVERIFY2(complained.contains(errors), qPrintable(complained));
+    if (output.endsWith(QLatin1Char('\n')))
+        QCOMPARE(printed, output);
 }
 
 QTEST_MAIN(TestClientApp)

@@ -211,10 +211,8 @@ TEST_F(TcpChannel, BlockedUiLosesThatBlockAndTheWatcherReadsOn)
 {
     connect();
     view.blockUi(10s);
-    const auto before = std::chrono::steady_clock::now();
     ASSERT_TRUE(server.send("[lost=block-\r\n"));
     ASSERT_TRUE(view.waitForTimedOutAppends(1, kDeadline));
-    EXPECT_GE(std::chrono::steady_clock::now() - before, 1000ms);
     ASSERT_TRUE(channel.waitForHooks(1, kDeadline));
     view.releaseUi();
 

@@ -1,0 +1,146 @@
+#include "consoleoptions.h"
+
+#include <cstdio>
+
+namespace app
+{
+
+namespace
+{
+
+const QString kUsagePrefix = QStringLiteral("Usage: ");
+
+void print(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+ConsoleOptions::ConsoleOptions(const QString& programName, const QString& version)
+    : programName_(programName), version_(version),
+      help_(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+            QStringLiteral("Show this help and exit.")),
+      versionOption_(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                     QStringLiteral("Show the program's version and exit.")),
+      record_(QStringLiteral("record"),
+              QStringLiteral("Record the traffic to files in <dir> for this run (made\n"
+                             "owner-only when missing)."),
+              QStringLiteral("dir")),
+      recordLimit_(QStringLiteral("record-limit"),
+                   QStringLiteral("The most disk the record files may take, in MB (default "
+                                  "256);\nthe oldest files are deleted first."),
+                   QStringLiteral("mb"))
+{
+    parser_.setApplicationDescription(QStringLiteral(
+        "A desktop console for testing access-control devices (card and barcode\n"
+        "readers, door controllers) over TCP or UDP: connect to a device, send\n"
+        "free text or command frames and watch what comes back.\n"
+        "\n"
+        "Qt's own options, such as -platform NAME or -style NAME, are accepted too."));
+    // "-platform" is one option, as Qt reads it, not the letters p, l, a...
+    parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser_.addOption(help_);
+    parser_.addOption(versionOption_);
+    parser_.addOption(record_);
+    parser_.addOption(recordLimit_);
+}
+
+QString ConsoleOptions::recordFolder() const
+{
+    return parser_.isSet(record_) ? parser_.value(record_) : QString();
+}
+
+std::optional<std::uint64_t> ConsoleOptions::recordLimitBytes() const
+{
+    if (!parser_.isSet(recordLimit_))
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong mb = parser_.value(recordLimit_).toULongLong(&ok);
+    if (!ok || mb == 0 || mb > kMaxRecordLimitMb)
+        return std::nullopt;
+    return mb * kBytesPerMb;
+}
+
+ConsoleOptions::Action ConsoleOptions::read(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments << QString::fromLocal8Bit(argv[index]);
+    return parse(arguments, false);
+}
+
+ConsoleOptions::Action ConsoleOptions::check(const QStringList& arguments)
+{
+    return parse(arguments, true);
+}
+
+ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool reportErrors)
+{
+    error_.clear();
+    // An empty list would make the parser take the first option for the
+    // program's name.
+    const bool parsed = parser_.parse(arguments.isEmpty() ? QStringList{programName_} : arguments);
+    // Help and version win over any error, as they do in most programs.
+    if (parser_.isSet(help_))
+        return action_ = Action::ShowHelp;
+    if (parser_.isSet(versionOption_))
+        return action_ = Action::ShowVersion;
+    if (reportErrors) {
+        if (!parsed)
+            error_ = parser_.errorText();
+        else if (parser_.isSet(recordLimit_) && !recordLimitBytes())
+            error_ = QStringLiteral("Invalid --record-limit '%1': give the megabytes as a whole "
+                                    "number from 1 to %2.")
+                         .arg(parser_.value(recordLimit_))
+                         .arg(kMaxRecordLimitMb);
+        else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
+            error_ = QStringLiteral("Invalid --record '': give a folder.");
+        else if (!parser_.positionalArguments().isEmpty())
+            error_ = QStringLiteral("Unexpected argument '%1'.")
+                         .arg(parser_.positionalArguments().constFirst());
+        if (!error_.isEmpty())
+            return action_ = Action::UsageError;
+    }
+    return action_ = Action::Run;
+}
+
+QString ConsoleOptions::helpText() const
+{
+    // The parser names the program by a placeholder while no QCoreApplication
+    // exists and by its full path once one does; the usage line shows the name.
+    QString text = parser_.helpText();
+    if (text.startsWith(kUsagePrefix)) {
+        const qsizetype end = text.indexOf(QLatin1Char(' '), kUsagePrefix.size());
+        if (end > 0)
+            text.replace(kUsagePrefix.size(), end - kUsagePrefix.size(), programName_);
+    }
+    return text;
+}
+
+QString ConsoleOptions::versionText() const
+{
+    return programName_ + QLatin1Char(' ') + version_ + QLatin1Char('\n');
+}
+
+int ConsoleOptions::report() const
+{
+    switch (action_) {
+    case Action::Run:
+        return kExitShown;
+    case Action::ShowHelp:
+        print(stdout, helpText());
+        return kExitShown;
+    case Action::ShowVersion:
+        print(stdout, versionText());
+        return kExitShown;
+    case Action::UsageError:
+        print(stderr, QStringLiteral("%1: %2\nTry %1 --help.\n").arg(programName_, error_));
+        return kExitUsage;
+    }
+    return kExitUsage;
+}
+
+} // namespace app

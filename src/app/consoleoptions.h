@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+namespace app
+{
+
+// The console's own command line: -h/--help, -v/--version, --record DIR
+// (record the traffic to files in DIR for this run) and --record-limit MB (the
+// disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
+// another value is a usage error). Further options go in the constructor.
+//
+// It is read twice. read() takes the raw argv before any QApplication or
+// display exists, so --help and --version work on a machine without a
+// desktop session; it knows nothing of Qt's own arguments (-platform NAME,
+// -style NAME, ...) and reports no errors. Once the QApplication has taken
+// its own arguments out, check() reads what is left and reports unknown
+// options and stray arguments as a usage error. Both return the action to
+// take; report() prints the help, version or error text and gives the exit
+// code for it. Plain value class, main thread only.
+class ConsoleOptions
+{
+public:
+    enum class Action { Run, ShowHelp, ShowVersion, UsageError };
+
+    static constexpr int kExitShown = 0;
+    static constexpr int kExitUsage = 2;
+    static constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
+    static constexpr std::uint64_t kMaxRecordLimitMb = 1024 * 1024; // 1 TB
+
+    // programName is the name shown in the help, version and error texts;
+    // version the program's version.
+    ConsoleOptions(const QString& programName, const QString& version);
+
+    Action read(int argc, char** argv);
+    Action check(const QStringList& arguments);
+
+    // Prints the text for the last action (help and version on stdout, a
+    // usage error on stderr) and returns kExitShown or kExitUsage. Nothing
+    // is printed for Action::Run, which returns kExitShown.
+    int report() const;
+
+    Action action() const { return action_; }
+    QString helpText() const;
+    QString versionText() const;
+    QString errorText() const { return error_; }
+
+    // The folder given with --record (empty when none), and the limit given
+    // with --record-limit in bytes (nullopt when none or not valid).
+    QString recordFolder() const;
+    std::optional<std::uint64_t> recordLimitBytes() const;
+
+private:
+    Action parse(const QStringList& arguments, bool reportErrors);
+
+    QString programName_;
+    QString version_;
+    QCommandLineParser parser_;
+    QCommandLineOption help_;
+    QCommandLineOption versionOption_;
+    QCommandLineOption record_;
+    QCommandLineOption recordLimit_;
+    Action action_ = Action::Run;
+    QString error_;
+};
+
+} // namespace app

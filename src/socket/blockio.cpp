@@ -1,0 +1,127 @@
+#include "blockio.h"
+
+#include "lasterror.h"
+#include "socketwait.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace net
+{
+
+namespace
+{
+
+// The count that one send or receive call may report in a signed 32-bit result.
+std::size_t clampLength(std::uint32_t length)
+{
+    return std::min<std::uint32_t>(length, INT32_MAX);
+}
+
+std::uint32_t errnoCode()
+{
+    return static_cast<std::uint32_t>(errno);
+}
+
+// recv, recvfrom, send and sendto, resumed when a signal interrupts them.
+template <typename Call> ssize_t retryOnSignal(Call call)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+IoResult waitReadable(SocketHandle socket, std::uint32_t timeoutMs)
+{
+    const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
+    if (wait.status == WaitStatus::Ready)
+        return IoResult::data(0);
+    return IoResult::timedOut(wait.status == WaitStatus::Failed ? wait.error : 0);
+}
+
+} // namespace
+
+IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
+                      std::uint32_t timeoutMs)
+{
+    // While a device streams, a wait before every read would double the system
+    // calls on the watcher's path.
+    const ssize_t ready = ::recv(socket, into, clampLength(capacity), MSG_DONTWAIT);
+    if (ready > 0)
+        return IoResult::data(static_cast<std::uint32_t>(ready));
+    if (ready == 0)
+        return IoResult::closed();
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return IoResult::failed(errnoCode());
+    if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
+        return wait;
+    const ssize_t n = retryOnSignal([&] { return ::recv(socket, into, clampLength(capacity), 0); });
+    if (n > 0)
+        return IoResult::data(static_cast<std::uint32_t>(n));
+    return n == 0 ? IoResult::closed() : IoResult::failed(errnoCode());
+}
+
+IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
+                     SocketAddress& sender, std::uint32_t timeoutMs)
+{
+    sender = SocketAddress{};
+    if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
+        return wait;
+    socklen_t senderLength = SocketAddress::kSize;
+    const ssize_t n = retryOnSignal([&] {
+        return ::recvfrom(socket, into, clampLength(capacity), 0, sender.asSockaddr(),
+                          &senderLength);
+    });
+    std::memset(sender.zero, 0, sizeof sender.zero);
+    if (n < 0)
+        return IoResult::failed(errnoCode());
+    // An empty datagram comes with its sender. A 0 without one is the end of a
+    // stream or the shutdown of a released socket: not an empty message, which
+    // would otherwise be raised at every turn for ever, or after stop.
+    if (n == 0 && senderLength == 0)
+        return IoResult::closed();
+    return IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length)
+{
+    const ssize_t n =
+        retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
+    return n < 0 ? IoResult::failed(errnoCode()) : IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length,
+                const SocketAddress& to)
+{
+    const ssize_t n = retryOnSignal([&] {
+        return ::sendto(socket, bytes, clampLength(length), MSG_NOSIGNAL, to.asSockaddr(),
+                        SocketAddress::kSize);
+    });
+    return n < 0 ? IoResult::failed(errnoCode()) : IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra)
+{
+    switch (result.status) {
+    case IoStatus::Data:
+        return static_cast<std::int32_t>(result.count + extra);
+    case IoStatus::TimedOut:
+        if (result.error != 0)
+            setLastError(result.error);
+        return 0;
+    case IoStatus::Closed:
+        return -1;
+    case IoStatus::Failed:
+        setLastError(result.error);
+        return -1;
+    }
+    return -1;
+}
+
+} // namespace net

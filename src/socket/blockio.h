@@ -1,0 +1,42 @@
+#pragma once
+
+#include "hostlookup.h"
+#include "ioresult.h"
+#include "socketaddress.h"
+
+#include <cstdint>
+
+namespace net
+{
+
+// The single socket calls behind the channel's reads and writes, with typed
+// results (ioresult.h) and no state: any thread may call them for a socket it
+// may use. Calls interrupted by a signal are resumed. None of them touches the
+// thread's last-error code; reportAsCount() does that at the public edge.
+
+// Plain mode: bytes already waiting are taken at once; only an empty socket is
+// waited on, at most `timeoutMs` (kNoTimeout: no limit). Data (1..capacity),
+// TimedOut, Closed (end of stream, or a datagram without data) or Failed.
+IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
+                      std::uint32_t timeoutMs);
+
+// Address-header mode: waits at most `timeoutMs`, then reads one datagram (or
+// one block of a stream) into `into` and its sender into `sender` (all zero
+// when the socket names none, as a stream does). Data (0..capacity: an empty
+// datagram is Data with count 0), TimedOut, Closed (end of stream or shutdown:
+// 0 bytes without a sender) or Failed.
+IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
+                     SocketAddress& sender, std::uint32_t timeoutMs);
+
+// Sends at once (the caller has waited for room); MSG_NOSIGNAL, so a peer that
+// has gone gives Failed with EPIPE instead of a SIGPIPE. Data or Failed.
+IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
+IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length,
+                const SocketAddress& to);
+
+// The public convention: Data gives its count, TimedOut 0, Closed -1, Failed -1
+// with the thread's last-error code set to the result's code (as does a
+// TimedOut whose wait failed). `extra` is added to a Data count (the header).
+std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra = 0);
+
+} // namespace net

@@ -1,0 +1,248 @@
+#include "connectattempt.h"
+
+#include "lasterror.h"
+#include "socketchannel.h"
+#include "socketwait.h"
+
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+
+namespace net
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// 0 stands for the default bound.
+std::atomic<std::uint32_t> gConnectBoundMs{0};
+
+const char* textOrNull(const std::optional<std::string>& text)
+{
+    return text ? text->c_str() : nullptr;
+}
+
+ConnectOutcome ended(ConnectStatus status, std::uint32_t code, Clock::time_point start)
+{
+    ConnectOutcome outcome;
+    outcome.status = status;
+    outcome.error = code;
+    outcome.errorText = std::system_category().message(static_cast<int>(code));
+    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    return outcome;
+}
+
+// Look-up, socket, bind and connect, in the order openClient() has always
+// used. `cancel` (kInvalidSocket: none) cuts the connect short; `abandoned`
+// (nullptr: never) is looked at between the steps. Each failed step leaves
+// its code as the calling thread's last-error code.
+ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
+                        const std::atomic<bool>* abandoned, Clock::time_point start)
+{
+    const auto wasAbandoned = [abandoned] { return abandoned != nullptr && abandoned->load(); };
+    const auto failed = [start] { return ended(ConnectStatus::Failed, lastError(), start); };
+    const auto cancelled = [start] {
+        setLastError(ECANCELED);
+        return ended(ConnectStatus::Abandoned, ECANCELED, start);
+    };
+
+    // Closed by its destructor on every way out but success.
+    ConnectedSocket held(::socket(request.family, request.type | SOCK_CLOEXEC, 0), {});
+    if (!held.valid()) {
+        setLastErrorFromErrno();
+        return failed();
+    }
+    SocketAddress local;
+    if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(request.family)))
+        return failed();
+    // Built before the bind, because the bind address depends on it. A host
+    // that does not resolve yields 255.255.255.255 and the connect decides.
+    SocketAddress server;
+    server.buildFromText(textOrNull(request.host), textOrNull(request.service), AF_INET);
+    if (wasAbandoned())
+        return cancelled();
+    const SocketAddress bindTo = SocketChannel::clientBindAddress(local, server);
+    if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
+        setLastErrorFromErrno();
+        return failed();
+    }
+    // For a datagram socket the connect only fixes the peer and returns at once.
+    if (!connectWithin(held.handle(), server, ConnectAttempt::connectBoundMs(), cancel)) {
+        switch (lastError()) {
+        case ETIMEDOUT:
+            return ended(ConnectStatus::TimedOut, ETIMEDOUT, start);
+        case ECANCELED:
+            return cancelled();
+        default:
+            return failed();
+        }
+    }
+    if (wasAbandoned())
+        return cancelled();
+    SocketAddress bound;
+    socklen_t length = SocketAddress::kSize;
+    if (::getsockname(held.handle(), bound.asSockaddr(), &length) != 0)
+        bound = SocketAddress{};
+    ConnectOutcome outcome = ended(ConnectStatus::Connected, 0, start);
+    outcome.errorText.clear();
+    outcome.socket = ConnectedSocket(held.release(), bound);
+    return outcome;
+}
+
+} // namespace
+
+struct ConnectAttempt::State {
+    explicit State(ConnectRequest r) : request(std::move(r)) {}
+    ~State()
+    {
+        if (cancel != kInvalidSocket)
+            ::close(cancel);
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+
+    // Marks the outcome as there and wakes waitFinished().
+    void finish(ConnectOutcome result)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            // Checked under the lock abandon() takes afterwards, so that one of
+            // the two always drops a socket made too late.
+            if (abandoned && result.status != ConnectStatus::Abandoned)
+                result = ended(ConnectStatus::Abandoned, ECANCELED, Clock::now() - result.elapsed);
+            outcome = std::move(result);
+            finished = true;
+        }
+        finishedSignal.notify_all();
+    }
+
+    const ConnectRequest request;
+    SocketHandle cancel = kInvalidSocket; // an eventfd; written by abandon()
+    std::atomic<bool> abandoned{false};
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable finishedSignal;
+    bool finished = false;
+    bool taken = false;
+    std::optional<ConnectOutcome> outcome;
+
+    // Held while the callback runs, so that abandon() can wait it out.
+    std::mutex callbackMutex;
+    DoneCallback onDone;
+};
+
+ConnectAttempt::ConnectAttempt(ConnectRequest request)
+    : state_(std::make_shared<State>(std::move(request)))
+{
+}
+
+ConnectAttempt::~ConnectAttempt()
+{
+    abandon();
+}
+
+bool ConnectAttempt::start(DoneCallback onDone)
+{
+    if (started_)
+        return false;
+    started_ = true;
+    const Clock::time_point begin = Clock::now();
+    state_->cancel = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state_->cancel < 0) {
+        state_->cancel = kInvalidSocket;
+        state_->finish(ended(ConnectStatus::Failed, static_cast<std::uint32_t>(errno), begin));
+        return false;
+    }
+    state_->onDone = std::move(onDone);
+    try {
+        thread_ = std::thread([state = state_, begin] {
+            state->finish(runSteps(state->request, state->cancel, &state->abandoned, begin));
+            const std::lock_guard<std::mutex> lock(state->callbackMutex);
+            if (state->onDone && !state->abandoned)
+                state->onDone();
+        });
+    } catch (const std::system_error& error) {
+        state_->onDone = nullptr;
+        state_->finish(
+            ended(ConnectStatus::Failed, static_cast<std::uint32_t>(error.code().value()), begin));
+        return false;
+    }
+    return true;
+}
+
+void ConnectAttempt::abandon()
+{
+    state_->abandoned = true;
+    if (state_->cancel != kInvalidSocket) {
+        const std::uint64_t one = 1;
+        // An eventfd counter cannot overflow from a handful of writes; a
+        // failed write only leaves the connect to its bound.
+        while (::write(state_->cancel, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(state_->callbackMutex);
+        state_->onDone = nullptr;
+    }
+    if (thread_.joinable()) {
+        // Only a name look-up outlasts the grace; the thread then ends alone
+        // and its state, socket and eventfd go with it.
+        if (waitFinished(kAbandonGrace))
+            thread_.join();
+        else
+            thread_.detach();
+    }
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Abandoned)
+        *state_->outcome = ended(ConnectStatus::Abandoned, ECANCELED,
+                                 Clock::now() - state_->outcome->elapsed);
+}
+
+bool ConnectAttempt::finished() const
+{
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->finished;
+}
+
+bool ConnectAttempt::waitFinished(std::chrono::milliseconds limit) const
+{
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->finishedSignal.wait_for(lock, limit, [this] { return state_->finished; });
+}
+
+std::optional<ConnectOutcome> ConnectAttempt::take()
+{
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->finished || state_->taken)
+        return std::nullopt;
+    state_->taken = true;
+    std::optional<ConnectOutcome> result = std::move(state_->outcome);
+    state_->outcome.reset();
+    return result;
+}
+
+ConnectOutcome ConnectAttempt::connectNow(const ConnectRequest& request)
+{
+    return runSteps(request, kInvalidSocket, nullptr, Clock::now());
+}
+
+std::uint32_t ConnectAttempt::connectBoundMs()
+{
+    const std::uint32_t bound = gConnectBoundMs.load();
+    return bound == 0 ? kDefaultConnectBoundMs : bound;
+}
+
+void ConnectAttempt::setConnectBoundForTesting(std::uint32_t boundMs)
+{
+    gConnectBoundMs.store(boundMs);
+}
+
+} // namespace net

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "connectedsocket.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace net
+{
+
+// What a client connect needs: the same inputs as SocketChannel::openClient.
+struct ConnectRequest {
+    std::optional<std::string> host;    // nullopt: the local host (as a null text)
+    std::optional<std::string> service; // nullopt: no service (port 0)
+    int family = 0;                     // AF_INET
+    int type = 0;                       // SOCK_STREAM or SOCK_DGRAM
+};
+
+enum class ConnectStatus {
+    Connected, // `socket` holds the connected socket
+    Failed,    // a step failed; `error` holds its code
+    TimedOut,  // the TCP connect did not finish within the bound (ETIMEDOUT)
+    Abandoned, // abandon() ended it (ECANCELED)
+};
+
+// How an attempt ended. A socket left in it is closed with it.
+struct ConnectOutcome {
+    ConnectStatus status = ConnectStatus::Failed;
+    ConnectedSocket socket;
+    std::uint32_t error = 0;            // the last-error code of the failed step
+    std::string errorText;              // the system's text for `error`
+    std::chrono::milliseconds elapsed{}; // from the start to the end of the attempt
+};
+
+// One client connect - look-up, socket, bind, connect - run on a thread of its
+// own, so that the thread that asked stays free.
+//
+// Threads. The owner (e.g. the console's UI thread) calls every member; the
+// steps run on the attempt's thread. The completion callback runs on the
+// attempt's thread, once, right after the outcome is ready: the owner must
+// hand it over to its own thread (e.g. a queued call) and must not call into
+// the attempt from inside it. It never runs after abandon() has returned.
+//
+// The socket belongs to the attempt until take() hands it over; an abandoned
+// attempt closes it, and so does an attempt destroyed with its outcome untaken.
+// abandon() ends a pending connect within a few milliseconds: the connect waits
+// on the socket and on a cancel descriptor at once. A host-name look-up cannot
+// be cut short; abandon() does not wait for it, and the thread ends by itself
+// when the look-up returns, closing what it made.
+class ConnectAttempt
+{
+public:
+    using DoneCallback = std::function<void()>;
+
+    // The bound of a TCP connect, unless a test has shortened it.
+    static constexpr std::uint32_t kDefaultConnectBoundMs = 20000;
+    // How long abandon() waits for the thread before leaving it to end alone.
+    static constexpr std::chrono::milliseconds kAbandonGrace{100};
+
+    explicit ConnectAttempt(ConnectRequest request);
+    // Abandons a pending attempt.
+    ~ConnectAttempt();
+    ConnectAttempt(const ConnectAttempt&) = delete;
+    ConnectAttempt& operator=(const ConnectAttempt&) = delete;
+
+    // Starts the thread. False when started before, or when no thread can be
+    // made: the outcome is then Failed with that code, and `onDone` not called.
+    bool start(DoneCallback onDone = {});
+    // Ends the attempt: a pending connect stops, its socket is closed, and the
+    // outcome becomes Abandoned unless it was taken already. Idempotent.
+    void abandon();
+
+    bool finished() const;
+    // Waits at most `limit` for the outcome; true once it is there.
+    bool waitFinished(std::chrono::milliseconds limit) const;
+    // The outcome, once finished (else nullopt); later calls give nullopt.
+    std::optional<ConnectOutcome> take();
+
+    // The same steps on the calling thread, without a way to abandon them; the
+    // thread's last-error code is left as the failed step set it. This is
+    // what SocketChannel::openClient does.
+    static ConnectOutcome connectNow(const ConnectRequest& request);
+
+    // The TCP connect bound in force: kDefaultConnectBoundMs unless shortened.
+    static std::uint32_t connectBoundMs();
+    // For tests only (not a user setting): shortens the bound for every later
+    // attempt and openClient(); 0 restores the default.
+    static void setConnectBoundForTesting(std::uint32_t boundMs);
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+    bool started_ = false;
+};
+
+} // namespace net

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "hostlookup.h"
+#include "socketaddress.h"
+
+namespace net
+{
+
+// A connected socket and its own address, owned: the descriptor is closed when
+// the object is destroyed or reset while it still holds it, so a socket that
+// nobody takes is never leaked. Move-only; one thread at a time uses it.
+class ConnectedSocket
+{
+public:
+    ConnectedSocket() = default;
+    // Takes ownership of `socket` (kInvalidSocket: holds nothing).
+    ConnectedSocket(SocketHandle socket, const SocketAddress& local);
+    ~ConnectedSocket();
+    ConnectedSocket(ConnectedSocket&& other) noexcept;
+    ConnectedSocket& operator=(ConnectedSocket&& other) noexcept;
+    ConnectedSocket(const ConnectedSocket&) = delete;
+    ConnectedSocket& operator=(const ConnectedSocket&) = delete;
+
+    bool valid() const { return socket_ != kInvalidSocket; }
+    SocketHandle handle() const { return socket_; }
+    // The socket's own address and port as the system bound it.
+    const SocketAddress& local() const { return local_; }
+
+    // Hands the descriptor over; the object holds nothing afterwards.
+    SocketHandle release();
+    // Closes a descriptor still held.
+    void reset();
+
+private:
+    SocketHandle socket_ = kInvalidSocket;
+    SocketAddress local_;
+};
+
+} // namespace net

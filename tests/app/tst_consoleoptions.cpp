@@ -1,0 +1,149 @@
+// The console's command line, read before and after Qt takes its own
+// arguments: which action each command line leads to.
+
+#include "app/consoleoptions.h"
+
+#include <QTest>
+
+#include <vector>
+
+using app::ConsoleOptions;
+using Action = ConsoleOptions::Action;
+
+Q_DECLARE_METATYPE(ConsoleOptions::Action)
+
+class TestConsoleOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void actions_data();
+    void actions();
+    void helpNamesProgramAndOptions();
+    void recordOptions_data();
+    void recordOptions();
+};
+
+void TestConsoleOptions::actions_data()
+{
+    // The raw command line, what QApplication leaves of it, and the action
+    // each of the two readings leads to.
+    QTest::addColumn<QStringList>("raw");
+    QTest::addColumn<QStringList>("afterQt");
+    QTest::addColumn<Action>("beforeDisplay");
+    QTest::addColumn<Action>("afterDisplay");
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("nothing") << QStringList{program} << QStringList{program} << Action::Run
+                             << Action::Run;
+    QTest::newRow("no arguments at all")
+        << QStringList{} << QStringList{} << Action::Run << Action::Run;
+    for (const char* help : {"--help", "-h"}) {
+        QTest::addRow("%s", help) << QStringList{program, QString::fromLatin1(help)}
+                                  << QStringList{program, QString::fromLatin1(help)}
+                                  << Action::ShowHelp << Action::ShowHelp;
+    }
+    for (const char* version : {"--version", "-v"}) {
+        QTest::addRow("%s", version) << QStringList{program, QString::fromLatin1(version)}
+                                     << QStringList{program, QString::fromLatin1(version)}
+                                     << Action::ShowVersion << Action::ShowVersion;
+    }
+    // Qt's own options must not be taken for unknown ones, nor "-platform"
+    // for the letters p, l, a, t...
+    QTest::newRow("Qt's options") << QStringList{program, "-platform", "offscreen", "-reverse"}
+                                  << QStringList{program} << Action::Run << Action::Run;
+    QTest::newRow("--version among Qt's options")
+        << QStringList{program, "-platform", "offscreen", "--version"}
+        << QStringList{program, "--version"} << Action::ShowVersion << Action::ShowVersion;
+    QTest::newRow("help wins over an unknown option")
+        << QStringList{program, "--bogus", "--help"} << QStringList{program, "--bogus", "--help"}
+        << Action::ShowHelp << Action::ShowHelp;
+    // Unknown options are only known to be unknown once Qt has had its say.
+    QTest::newRow("unknown option")
+        << QStringList{program, "--bogus"} << QStringList{program, "--bogus"} << Action::Run
+        << Action::UsageError;
+    QTest::newRow("stray argument")
+        << QStringList{program, "192.168.0.1"} << QStringList{program, "192.168.0.1"} << Action::Run
+        << Action::UsageError;
+}
+
+void TestConsoleOptions::actions()
+{
+    QFETCH(QStringList, raw);
+    QFETCH(QStringList, afterQt);
+    QFETCH(Action, beforeDisplay);
+    QFETCH(Action, afterDisplay);
+
+    std::vector<QByteArray> bytes;
+    std::vector<char*> argv;
+    for (const QString& argument : raw)
+        bytes.push_back(argument.toLocal8Bit());
+    for (QByteArray& argument : bytes)
+        argv.push_back(argument.data());
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.read(static_cast<int>(argv.size()), argv.data()), beforeDisplay);
+    QVERIFY(options.errorText().isEmpty());
+    QCOMPARE(options.check(afterQt), afterDisplay);
+    QCOMPARE(options.errorText().isEmpty(), afterDisplay != Action::UsageError);
+    QCOMPARE(options.report() == ConsoleOptions::kExitUsage, afterDisplay == Action::UsageError);
+}
+
+void TestConsoleOptions::helpNamesProgramAndOptions()
+{
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    // Once a QCoreApplication exists the parser would name the program by
+    // its full path; the help still shows the plain name.
+    const QString help = options.helpText();
+    QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
+    for (const char* option :
+         {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>"})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+    QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
+}
+
+void TestConsoleOptions::recordOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<qulonglong>("limitBytes"); // 0: none
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << QString() << 0ull;
+    QTest::newRow("folder") << QStringList{program, "--record", "/tmp/rec"} << Action::Run
+                            << QStringLiteral("/tmp/rec") << 0ull;
+    QTest::newRow("folder with =") << QStringList{program, "--record=rec dir"} << Action::Run
+                                   << QStringLiteral("rec dir") << 0ull;
+    QTest::newRow("limit") << QStringList{program, "--record-limit", "16"} << Action::Run
+                           << QString() << 16ull * 1024 * 1024;
+    QTest::newRow("both") << QStringList{program, "--record", "d", "--record-limit", "1"}
+                          << Action::Run << QStringLiteral("d") << 1024ull * 1024;
+    QTest::newRow("largest limit") << QStringList{program, "--record-limit", "1048576"}
+                                   << Action::Run << QString() << 1024ull * 1024 * 1024 * 1024;
+    for (const char* bad : {"0", "-5", "1.5", "ten", "", "1048577", "99999999999999999999"})
+        QTest::addRow("limit '%s'", bad) << QStringList{program, "--record-limit", bad}
+                                         << Action::UsageError << QString() << 0ull;
+    QTest::newRow("folder missing")
+        << QStringList{program, "--record"} << Action::UsageError << QString() << 0ull;
+    QTest::newRow("empty folder") << QStringList{program, "--record", ""} << Action::UsageError
+                                  << QString() << 0ull;
+}
+
+void TestConsoleOptions::recordOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(QString, folder);
+    QFETCH(qulonglong, limitBytes);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action != Action::Run)
+        return;
+    QCOMPARE(options.recordFolder(), folder);
+    QCOMPARE(options.recordLimitBytes().value_or(0), limitBytes);
+}
+
+QTEST_GUILESS_MAIN(TestConsoleOptions)
+#include "tst_consoleoptions.moc"

@@ -1,0 +1,272 @@
+// The background connect: its outcomes, abandoning it, and handing its socket
+// to a channel.
+
+#include "channelfixtures.h"
+#include "loopbackudppeer.h"
+
+#include "socket/connectattempt.h"
+#include "socket/lasterror.h"
+#include "socket/socketwait.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ostream>
+#include <system_error>
+
+using namespace net;
+using namespace channeltest;
+
+namespace
+{
+
+ConnectRequest request(const std::string& port, int type)
+{
+    ConnectRequest r;
+    r.host = "127.0.0.1";
+    r.service = port;
+    r.family = AF_INET;
+    r.type = type;
+    return r;
+}
+
+// A loopback listener whose accept queue is full, so that the kernel drops
+// further SYNs and a connect to it hangs until its bound.
+class SynDroppingListener
+{
+public:
+    SynDroppingListener() : listener_(0)
+    {
+        server_.buildFromText("127.0.0.1", listener_.portText().c_str(), AF_INET);
+        for (int& f : fillers_) {
+            f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(f, server_.asSockaddr(), SocketAddress::kSize);
+        }
+    }
+    ~SynDroppingListener()
+    {
+        for (int f : fillers_)
+            ::close(f);
+    }
+    std::string portText() const { return listener_.portText(); }
+    // False on a system that takes connects beyond a full queue.
+    bool dropsSyns() const
+    {
+        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool connected = connectWithin(probe, server_, 200);
+        ::close(probe);
+        return !connected && lastError() == ETIMEDOUT;
+    }
+
+private:
+    LoopbackTcpServer listener_;
+    SocketAddress server_;
+    int fillers_[4] = {};
+};
+
+// Counts completion calls; the test waits on it with a deadline.
+struct DoneCounter {
+    std::atomic<int> calls{0};
+    ConnectAttempt::DoneCallback callback()
+    {
+        return [this] { ++calls; };
+    }
+};
+
+class ConnectAttemptTest : public testing::Test
+{
+protected:
+    void TearDown() override { ConnectAttempt::setConnectBoundForTesting(0); }
+};
+
+} // namespace
+
+class ConnectAttemptSuccess : public testing::TestWithParam<int>
+{
+};
+
+TEST_P(ConnectAttemptSuccess, HandsAConnectedSocketThatAChannelAdopts)
+{
+    const int type = GetParam();
+    LoopbackTcpServer tcp;
+    LoopbackUdpPeer udp;
+    const std::string port = type == SOCK_STREAM ? tcp.portText() : udp.portText();
+
+    ConnectAttempt attempt(request(port, type));
+    DoneCounter done;
+    ASSERT_TRUE(attempt.start(done.callback()));
+    EXPECT_FALSE(attempt.start()) << "an attempt runs once";
+    ASSERT_TRUE(attempt.waitFinished(kDeadline));
+    std::optional<ConnectOutcome> outcome = attempt.take();
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(attempt.take()) << "the outcome is handed out once";
+    ASSERT_EQ(outcome->status, ConnectStatus::Connected) << outcome->errorText;
+    ASSERT_TRUE(outcome->socket.valid());
+    EXPECT_EQ(outcome->socket.local().address, htonl(INADDR_LOOPBACK));
+    EXPECT_NE(outcome->socket.local().port, 0);
+    const auto start = Clock::now();
+    while (done.calls == 0 && Clock::now() - start < kDeadline)
+        std::this_thread::yield();
+    EXPECT_EQ(done.calls, 1);
+
+    RecordingChannel channel;
+    const SocketHandle handle = outcome->socket.handle();
+    ASSERT_TRUE(channel.adoptClient(std::move(outcome->socket)));
+    EXPECT_FALSE(outcome->socket.valid());
+    EXPECT_EQ(channel.socketHandle(), handle);
+    SocketAddress local;
+    ASSERT_TRUE(channel.queryLocalAddress(local));
+    ASSERT_TRUE(channel.startWatcher());
+    std::string got;
+    if (type == SOCK_STREAM) {
+        ASSERT_TRUE(tcp.accept(kDeadline));
+        EXPECT_EQ(channel.writeBlock("ping", 4, 1000), 4);
+        ASSERT_TRUE(tcp.receive(got, kDeadline));
+        ASSERT_TRUE(tcp.send("pong"));
+    } else {
+        EXPECT_EQ(channel.writeBlock("ping", 4, 1000), 4);
+        ASSERT_TRUE(udp.receive(got, kDeadline));
+        ASSERT_TRUE(udp.sendTo(local, "pong"));
+    }
+    EXPECT_EQ(got, "ping");
+    ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
+    EXPECT_EQ(channel.blocks(), std::vector<std::string>{"pong"});
+
+    // A second socket is refused and stays with the caller.
+    ConnectAttempt second(request(port, type));
+    ASSERT_TRUE(second.start());
+    ASSERT_TRUE(second.waitFinished(kDeadline));
+    std::optional<ConnectOutcome> other = second.take();
+    ASSERT_TRUE(other && other->socket.valid());
+    EXPECT_FALSE(channel.adoptClient(std::move(other->socket)));
+    EXPECT_TRUE(other->socket.valid());
+    channel.stop();
+    EXPECT_FALSE(descriptorOpen(handle));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConnectAttemptSuccess, testing::Values(SOCK_STREAM, SOCK_DGRAM),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SOCK_STREAM ? "Tcp" : "Udp";
+                         });
+
+TEST_F(ConnectAttemptTest, RefusedConnectReportsTheSystemsReasonAndLeaksNothing)
+{
+    LoopbackTcpServer listener;
+    const std::string port = listener.portText();
+    listener.closeListener();
+    const std::size_t before = openDescriptorCount();
+    {
+        ConnectAttempt attempt(request(port, SOCK_STREAM));
+        DoneCounter done;
+        ASSERT_TRUE(attempt.start(done.callback()));
+        ASSERT_TRUE(attempt.waitFinished(kDeadline));
+        const std::optional<ConnectOutcome> outcome = attempt.take();
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->status, ConnectStatus::Failed);
+        EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ECONNREFUSED));
+        EXPECT_EQ(outcome->errorText, std::system_category().message(ECONNREFUSED));
+        EXPECT_FALSE(outcome->socket.valid());
+        EXPECT_LT(outcome->elapsed, std::chrono::milliseconds(kDeadline));
+    }
+    EXPECT_EQ(openDescriptorCount(), before);
+
+    // The same steps on the calling thread leave the code there.
+    setLastError(0);
+    const ConnectOutcome now = ConnectAttempt::connectNow(request(port, SOCK_STREAM));
+    EXPECT_EQ(now.status, ConnectStatus::Failed);
+    EXPECT_EQ(lastError(), static_cast<std::uint32_t>(ECONNREFUSED));
+    EXPECT_EQ(openDescriptorCount(), before);
+}
+
+TEST_F(ConnectAttemptTest, AbandonEndsAHangingConnectAtOnceAndLeaksNothing)
+{
+    SynDroppingListener listener;
+    if (!listener.dropsSyns())
+        GTEST_SKIP() << "this system accepts connects beyond a full backlog";
+    const std::size_t descriptors = openDescriptorCount();
+    {
+        ConnectAttempt attempt(request(listener.portText(), SOCK_STREAM));
+        DoneCounter done;
+        ASSERT_TRUE(attempt.start(done.callback()));
+        EXPECT_FALSE(attempt.waitFinished(std::chrono::milliseconds(300)))
+            << "the connect did not hang";
+        const auto start = Clock::now();
+        attempt.abandon();
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
+        EXPECT_TRUE(attempt.finished()) << "abandon left the thread behind";
+        const std::optional<ConnectOutcome> outcome = attempt.take();
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+        EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ECANCELED));
+        EXPECT_FALSE(outcome->socket.valid());
+        EXPECT_EQ(done.calls, 0) << "an abandoned attempt reports nothing";
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST_F(ConnectAttemptTest, DestroyingAPendingAttemptAbandonsItAtOnce)
+{
+    SynDroppingListener listener;
+    if (!listener.dropsSyns())
+        GTEST_SKIP() << "this system accepts connects beyond a full backlog";
+    const std::size_t descriptors = openDescriptorCount();
+    const auto start = Clock::now();
+    {
+        ConnectAttempt attempt(request(listener.portText(), SOCK_STREAM));
+        ASSERT_TRUE(attempt.start());
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST_F(ConnectAttemptTest, ShortenedBoundEndsWithATimeOut)
+{
+    SynDroppingListener listener;
+    if (!listener.dropsSyns())
+        GTEST_SKIP() << "this system accepts connects beyond a full backlog";
+    ConnectAttempt::setConnectBoundForTesting(300);
+    EXPECT_EQ(ConnectAttempt::connectBoundMs(), 300u);
+    ConnectAttempt attempt(request(listener.portText(), SOCK_STREAM));
+    DoneCounter done;
+    ASSERT_TRUE(attempt.start(done.callback()));
+    ASSERT_TRUE(attempt.waitFinished(std::chrono::seconds(10)));
+    const std::optional<ConnectOutcome> outcome = attempt.take();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->status, ConnectStatus::TimedOut);
+    EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ETIMEDOUT));
+    EXPECT_EQ(outcome->errorText, std::system_category().message(ETIMEDOUT));
+    EXPECT_LT(outcome->elapsed, std::chrono::seconds(10));
+
+    ConnectAttempt::setConnectBoundForTesting(0);
+    EXPECT_EQ(ConnectAttempt::connectBoundMs(), SocketChannel::kConnectTimeoutMs);
+}
+
+TEST_F(ConnectAttemptTest, UntakenSocketIsClosedWithTheAttempt)
+{
+    LoopbackTcpServer server;
+    const std::size_t before = openDescriptorCount();
+    {
+        ConnectAttempt attempt(request(server.portText(), SOCK_STREAM));
+        ASSERT_TRUE(attempt.start());
+        ASSERT_TRUE(attempt.waitFinished(kDeadline));
+        ASSERT_TRUE(server.accept(kDeadline));
+    }
+    EXPECT_TRUE(server.waitForClose(kDeadline)) << "the far end never saw the close";
+    server.closeConnection();
+    EXPECT_EQ(openDescriptorCount(), before);
+}
+
+TEST_F(ConnectAttemptTest, AbandonAfterTheEndDropsTheSocket)
+{
+    LoopbackTcpServer server;
+    ConnectAttempt attempt(request(server.portText(), SOCK_STREAM));
+    ASSERT_TRUE(attempt.start());
+    ASSERT_TRUE(attempt.waitFinished(kDeadline));
+    ASSERT_TRUE(server.accept(kDeadline));
+    attempt.abandon();
+    const std::optional<ConnectOutcome> outcome = attempt.take();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+    EXPECT_FALSE(outcome->socket.valid());
+    EXPECT_TRUE(server.waitForClose(kDeadline));
+}
