@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -187,6 +188,13 @@ void TrafficWindow::drain()
 void TrafficWindow::setRecordingStatus(std::function<QString()> status)
 {
     recordingStatus_ = std::move(status);
+    updateStatus();
+}
+
+void TrafficWindow::showRecordToFile(bool on)
+{
+    const QSignalBlocker quiet(recordToFile_);
+    recordToFile_->setChecked(on);
     updateStatus();
 }
 

@@ -71,6 +71,9 @@ public:
 
     // The text of the status line's recording part; asked at every drain.
     void setRecordingStatus(std::function<QString()> status);
+    // Shows "Record to file" as `on` without remembering it or announcing it:
+    // for a recording switched on elsewhere (the command line's --record).
+    void showRecordToFile(bool on);
 
     // Writes the rows the table shows; false with `error` set when the file
     // could not be written.

@@ -379,6 +379,14 @@ void TestTrafficWindow::recordToFileIsRememberedInItsOwnSection()
     QVERIFY(!box->isChecked()); // off until the operator asks
     QSignalSpy changed(window_.get(), &TrafficWindow::recordToFileChanged);
 
+    // A recording switched on elsewhere shows, and is neither remembered nor
+    // announced back.
+    window_->showRecordToFile(true);
+    QVERIFY(box->isChecked());
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(!ConsoleTestEnvironment::settings()->contains(QStringLiteral("Traffic/RecordToFile")));
+    window_->showRecordToFile(false);
+
     box->click();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toBool(), true);
