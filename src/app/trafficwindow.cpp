@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
@@ -164,6 +165,13 @@ void TrafficWindow::buildControls()
     connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             table_->scrollToBottom();
+    });
+    // Scrolling up by hand (scroll bar, wheel) stops following, or the next
+    // batch would pull the view away from what the operator went to read.
+    QScrollBar* rows = table_->verticalScrollBar();
+    connect(rows, &QScrollBar::actionTriggered, this, [this, rows] {
+        if (rows->sliderPosition() < rows->maximum())
+            follow_->setChecked(false);
     });
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::onClear);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::onSaveAs);

@@ -46,7 +46,8 @@ void fill(app::TrafficQueue& queue)
     add(queue, at, 3012457, RecordKind::Write, release, "41 bytes written");
     add(queue, at, 1288, RecordKind::Read, release.substr(0, 40) + release.substr(0, 12),
         "frame ok");
-    add(queue, at, 803, RecordKind::Read, release.substr(12, 28), "no frame: start delimiter missing");
+    add(queue, at, 803, RecordKind::Read, release.substr(12, 28),
+        "no frame: start delimiter missing");
     add(queue, at, 2203115, RecordKind::Write, std::string("PING\r\n\0", 7), "7 bytes written");
     add(queue, at, 913, RecordKind::Event, {}, "Connection closed by the peer");
     add(queue, at, 41, RecordKind::Disconnect, {}, "Disconnected");
@@ -68,9 +69,7 @@ int main(int argc, char** argv)
     app::TrafficWindow window(queue);
     fill(queue);
     window.drain();
-    window.setRecordingStatus([] {
-        return QStringLiteral("Not recording to a file.");
-    });
+    window.setRecordingStatus([] { return QStringLiteral("Not recording to a file."); });
     window.resize(1040, 560);
     window.show();
     auto* table = window.findChild<QTableView*>(QStringLiteral("trafficTable"));
