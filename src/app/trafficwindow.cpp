@@ -160,7 +160,10 @@ void TrafficWindow::buildControls()
     layout->addWidget(split, 1);
     layout->addLayout(bottom);
 
-    connect(filterText_, &QLineEdit::textChanged, filter_, &TrafficFilter::setText);
+    connect(filterText_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        filter_->setText(text);
+        updateStatus();
+    });
     connect(direction_, &QComboBox::currentIndexChanged, this, &TrafficWindow::onDirectionChosen);
     connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
@@ -210,14 +213,18 @@ void TrafficWindow::updateStatus()
 {
     const QLocale locale;
     QString counts = tr("%1 records").arg(locale.toString(model_->rowCount()));
+    if (filter_->rowCount() != model_->rowCount())
+        counts += tr(" (%1 shown)").arg(locale.toString(filter_->rowCount()));
     if (model_->droppedCount() > 0)
         counts += tr(", %1 older dropped from memory")
                       .arg(locale.toString(static_cast<qulonglong>(model_->droppedCount())));
-    counts_->setText(counts);
+    // Only a changed text: a label that is set lays the window out again.
+    if (counts_->text() != counts)
+        counts_->setText(counts);
     const QString recording =
         recordingStatus_ ? recordingStatus_()
-                         : (recordToFile_->isChecked() ? tr("Recording to file is switched on.")
-                                                       : tr("Not recording to file."));
+                         : (recordToFile_->isChecked() ? tr("Recording to a file is switched on.")
+                                                       : tr("Not recording to a file."));
     if (recording_->text() != recording)
         recording_->setText(recording);
 }
@@ -250,6 +257,7 @@ void TrafficWindow::onDirectionChosen(int index)
 {
     if (index >= 0 && index < static_cast<int>(std::size(kDirectionChoices)))
         filter_->setDirection(kDirectionChoices[index].direction);
+    updateStatus();
 }
 
 void TrafficWindow::onRecordToFileToggled(bool on)

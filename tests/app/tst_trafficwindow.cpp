@@ -250,6 +250,7 @@ void TestTrafficWindow::filterControlsNarrowTheTable()
     part<QComboBox>(*window_, "trafficDirection")->setCurrentIndex(0);
     QTest::keyClicks(part<QLineEdit>(*window_, "trafficFilterText"), QStringLiteral("0d 0a"));
     QCOMPARE(table->model()->rowCount(), 2);
+    QCOMPARE(part<QLabel>(*window_, "recordCount")->text(), QStringLiteral("3 records (2 shown)"));
     part<QLineEdit>(*window_, "trafficFilterText")->clear();
     QCOMPARE(table->model()->rowCount(), 3);
 }
