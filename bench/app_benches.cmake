@@ -8,3 +8,7 @@ target_link_libraries(floodlatency_bench PRIVATE console_app test_support Thread
 # Disconnect and Close end the attempt.
 add_executable(connectpending_bench connectpending_bench.cpp)
 target_link_libraries(connectpending_bench PRIVATE console_app test_support client_warnings)
+
+# The Traffic window's responsiveness while records flood in.
+add_executable(trafficwindow_bench trafficwindow_bench.cpp)
+target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads client_warnings)

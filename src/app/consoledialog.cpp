@@ -357,6 +357,8 @@ void ConsoleDialog::showTrafficWindow()
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
         trafficWindow_->setRecordingStatus(
             [this] { return QString::fromStdString(trafficRecording_.statusText()); });
+        // --record may have switched recording on for this run only.
+        trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
     }
     trafficWindow_->show();
     trafficWindow_->raise();

@@ -53,7 +53,6 @@ signals:
     void trafficRequested();
 
 public:
-
     // Appends received bytes (or a line of the console's own) at the end.
     void appendBytes(std::string_view bytes);
 

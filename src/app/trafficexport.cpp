@@ -62,12 +62,12 @@ QString TrafficExport::copyText(const std::vector<const traffic::Record*>& recor
     QString copied;
     for (const traffic::Record* record : records) {
         const bool event = isEvent(*record);
-        const QStringList fields{
-            trafficformat::dateTime(record->time),
-            directionOf(*record),
-            event ? QString() : QString::number(record->bytes.size()),
-            event ? text(traffic::kindName(record->kind)) : text(traffic::visibleText(record->bytes)),
-            event ? oneField(description(*record)) : text(traffic::hexText(record->bytes))};
+        const QStringList fields{trafficformat::dateTime(record->time), directionOf(*record),
+                                 event ? QString() : QString::number(record->bytes.size()),
+                                 event ? text(traffic::kindName(record->kind))
+                                       : text(traffic::visibleText(record->bytes)),
+                                 event ? oneField(description(*record))
+                                       : text(traffic::hexText(record->bytes))};
         copied += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return copied;

@@ -69,7 +69,8 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
     case DirectionColumn:
         return trafficformat::text(traffic::directionName(traffic::directionOf(record.kind)));
     case LengthColumn:
-        return isEvent(record) ? QVariant() : QVariant(static_cast<qulonglong>(record.bytes.size()));
+        return isEvent(record) ? QVariant()
+                               : QVariant(static_cast<qulonglong>(record.bytes.size()));
     case TextColumn:
         return isEvent(record) ? trafficformat::text(traffic::kindName(record.kind))
                                : trafficformat::text(traffic::visibleText(record.bytes));

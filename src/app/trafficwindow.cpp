@@ -22,6 +22,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -34,7 +36,7 @@ namespace app
 namespace
 {
 
-constexpr int kDefaultWidth = 960;
+constexpr int kDefaultWidth = 1040;
 constexpr int kDefaultHeight = 560;
 
 // The direction box's entries, in order; the first shows every direction.
@@ -115,7 +117,7 @@ void TrafficWindow::buildControls()
     table_->setColumnWidth(TrafficModel::TimeColumn, digit * 17);
     table_->setColumnWidth(TrafficModel::DirectionColumn, digit * 10);
     table_->setColumnWidth(TrafficModel::LengthColumn, digit * 7);
-    table_->setColumnWidth(TrafficModel::TextColumn, digit * 40);
+    table_->setColumnWidth(TrafficModel::TextColumn, digit * 56);
 
     auto* copy = new QAction(tr("Copy"), table_);
     copy->setShortcut(QKeySequence::Copy);
@@ -147,7 +149,7 @@ void TrafficWindow::buildControls()
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table_);
     split->addWidget(detail_);
-    split->setStretchFactor(0, 3);
+    split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(recordToFile_);
@@ -158,11 +160,21 @@ void TrafficWindow::buildControls()
     layout->addWidget(split, 1);
     layout->addLayout(bottom);
 
-    connect(filterText_, &QLineEdit::textChanged, filter_, &TrafficFilter::setText);
+    connect(filterText_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        filter_->setText(text);
+        updateStatus();
+    });
     connect(direction_, &QComboBox::currentIndexChanged, this, &TrafficWindow::onDirectionChosen);
     connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             table_->scrollToBottom();
+    });
+    // Scrolling up by hand (scroll bar, wheel) stops following, or the next
+    // batch would pull the view away from what the operator went to read.
+    QScrollBar* rows = table_->verticalScrollBar();
+    connect(rows, &QScrollBar::actionTriggered, this, [this, rows] {
+        if (rows->sliderPosition() < rows->maximum())
+            follow_->setChecked(false);
     });
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::onClear);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::onSaveAs);
@@ -190,18 +202,29 @@ void TrafficWindow::setRecordingStatus(std::function<QString()> status)
     updateStatus();
 }
 
+void TrafficWindow::showRecordToFile(bool on)
+{
+    const QSignalBlocker quiet(recordToFile_);
+    recordToFile_->setChecked(on);
+    updateStatus();
+}
+
 void TrafficWindow::updateStatus()
 {
     const QLocale locale;
     QString counts = tr("%1 records").arg(locale.toString(model_->rowCount()));
+    if (filter_->rowCount() != model_->rowCount())
+        counts += tr(" (%1 shown)").arg(locale.toString(filter_->rowCount()));
     if (model_->droppedCount() > 0)
         counts += tr(", %1 older dropped from memory")
                       .arg(locale.toString(static_cast<qulonglong>(model_->droppedCount())));
-    counts_->setText(counts);
+    // Only a changed text: a label that is set lays the window out again.
+    if (counts_->text() != counts)
+        counts_->setText(counts);
     const QString recording =
         recordingStatus_ ? recordingStatus_()
-                         : (recordToFile_->isChecked() ? tr("Recording to file is switched on.")
-                                                       : tr("Not recording to file."));
+                         : (recordToFile_->isChecked() ? tr("Recording to a file is switched on.")
+                                                       : tr("Not recording to a file."));
     if (recording_->text() != recording)
         recording_->setText(recording);
 }
@@ -234,6 +257,7 @@ void TrafficWindow::onDirectionChosen(int index)
 {
     if (index >= 0 && index < static_cast<int>(std::size(kDirectionChoices)))
         filter_->setDirection(kDirectionChoices[index].direction);
+    updateStatus();
 }
 
 void TrafficWindow::onRecordToFileToggled(bool on)
@@ -270,12 +294,13 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
 void TrafficWindow::onSaveAs()
 {
     QString chosen;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save traffic"), QString(),
-                                                      kLogFilter + QStringLiteral(";;") + kCsvFilter,
-                                                      &chosen);
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save traffic"), QString(),
+                                     kLogFilter + QStringLiteral(";;") + kCsvFilter, &chosen);
     if (path.isEmpty())
         return;
-    const bool csv = chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+    const bool csv =
+        chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
     QString error;
     if (!saveTo(path, csv ? TrafficExport::Format::Csv : TrafficExport::Format::TextLog, &error))
         QMessageBox::warning(this, windowTitle(),

@@ -35,14 +35,15 @@ class TrafficQueue;
 //
 // Intake: a timer takes what the queue holds kDrainIntervalMs apart (about 30
 // times a second) and hands it to the model as one batch; with "Follow newest"
-// on (the default) the table then shows its last row. Records dropped from
-// memory, by the queue or by the model's bound, are counted in the line below
-// the table. The timer runs while the window exists, shown or not.
+// on (the default) the table then shows its last row; scrolling up by hand
+// turns it off. Records dropped from memory, by the queue or by the model's
+// bound, are counted in the line below the table. The timer runs while the
+// window exists, shown or not.
 //
 // Controls: a text filter and a direction filter (TrafficFilter); "Follow
 // newest"; "Clear" forgets every record; Ctrl+C in the table copies the
 // selected rows as tab-separated lines; "Save as…" writes the rows the table
-// shows to a text log or a CSV file (TrafficExport), owner-only.
+// shows to a record file or a CSV file (TrafficExport), owner-only.
 //
 // "Record to file" is remembered in the settings, section kSettingsSection,
 // key kRecordToFileKey (0 or 1), read when the window is built and written at
@@ -71,6 +72,9 @@ public:
 
     // The text of the status line's recording part; asked at every drain.
     void setRecordingStatus(std::function<QString()> status);
+    // Shows "Record to file" as `on` without remembering it or announcing it:
+    // for a recording switched on elsewhere (the command line's --record).
+    void showRecordToFile(bool on);
 
     // Writes the rows the table shows; false with `error` set when the file
     // could not be written.

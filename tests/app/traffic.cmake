@@ -4,3 +4,7 @@ foreach(name tst_trafficmodel tst_trafficfilter tst_trafficqueue tst_trafficwind
         tst_consoletraffic)
   add_console_test(${name})
 endforeach()
+
+# Not a test: draws the README's picture of the window (see its first lines).
+add_executable(trafficscreenshot trafficscreenshot.cpp)
+target_link_libraries(trafficscreenshot PRIVATE console_app client_warnings)

@@ -15,8 +15,8 @@ inline traffic::Record makeRecord(traffic::RecordKind kind, const QByteArray& by
 {
     traffic::Record record;
     // A fixed moment (2026-12-07 13:02:07.513042 UTC) so that times compare.
-    record.time = std::chrono::system_clock::time_point(std::chrono::microseconds(1796648527513042) +
-                                                        since);
+    record.time =
+        std::chrono::system_clock::time_point(std::chrono::microseconds(1796648527513042) + since);
     record.kind = kind;
     record.bytes.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     record.text = text;

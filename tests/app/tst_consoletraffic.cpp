@@ -5,18 +5,22 @@
 
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
+#include "loopbacktcpserver.h"
 #include "trafficrecords.h"
 
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
+#include "app/ipv4addressedit.h"
 #include "app/messageview.h"
 #include "app/trafficmodel.h"
 #include "app/trafficwindow.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 
@@ -40,6 +44,8 @@ private slots:
     void windowTakesInputWhileTheConsoleIsModal();
     void showsWhatTheConsolesSinkReceives();
     void closingTheWindowLeavesTheConsoleAsItWas();
+    void showsEveryByteTheDeviceSent();
+    void showsARecordingSwitchedOnForThisRun();
 
 private:
     QWidget* openWithCtrlT();
@@ -175,6 +181,55 @@ void TestConsoleTraffic::closingTheWindowLeavesTheConsoleAsItWas()
     QTRY_COMPARE(QApplication::activeWindow(), dialog_.get());
     QCOMPARE(openWithCtrlT(), window);
     QTRY_VERIFY(window->isVisible());
+}
+
+void TestConsoleTraffic::showsEveryByteTheDeviceSent()
+{
+    // Two frames in one block, the second after a NUL: the message view ends
+    // at the NUL, the Traffic window shows it all.
+    const std::string answer("[a=b-c\r\n\0[d=e-f\r\n", 17);
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    QWidget* window = openWithCtrlT();
+    QVERIFY(window);
+    auto& traffic = static_cast<app::TrafficWindow&>(*window);
+    controlOf<app::Ipv4AddressEdit>(*dialog_, ConsoleTemplate::kServerAddress)
+        ->setText(QStringLiteral("127.0.0.1"));
+    editOf(*dialog_, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(peer.portText()));
+    QTest::mouseClick(dialog_->control(ConsoleTemplate::kConnect), Qt::LeftButton);
+    QVERIFY(peer.accept(std::chrono::seconds(5)));
+    QVERIFY(peer.send(answer));
+
+    const auto received = [&traffic] {
+        std::string bytes;
+        for (int row = 0; row < traffic.model().rowCount(); ++row) {
+            if (traffic.model().record(row).kind == traffic::RecordKind::Read)
+                bytes += traffic.model().record(row).bytes;
+        }
+        return bytes;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(received(), answer, 5000);
+    QCOMPARE(traffic.model().record(0).kind, traffic::RecordKind::ConnectAttempt);
+    QCOMPARE(traffic.model().record(0).text, "TCP 127.0.0.1:" + peer.portText());
+    QTest::mouseClick(dialog_->control(ConsoleTemplate::kDisconnect), Qt::LeftButton);
+    QTRY_COMPARE(traffic.model().record(traffic.model().rowCount() - 1).kind,
+                 traffic::RecordKind::Disconnect);
+}
+
+void TestConsoleTraffic::showsARecordingSwitchedOnForThisRun()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    // As --record DIR does it.
+    dialog_->trafficRecording().setFileOptions({folder.path().toStdString()});
+    dialog_->trafficRecording().setRecordingEnabled(true);
+
+    QWidget* window = openWithCtrlT();
+    QVERIFY(window);
+    QVERIFY(window->findChild<QCheckBox*>(QStringLiteral("recordToFile"))->isChecked());
+    // Shown, not remembered: the next run records only when asked again.
+    QVERIFY(!ConsoleTestEnvironment::settings()->contains(QStringLiteral("Traffic/RecordToFile")));
+    QVERIFY(dialog_->trafficRecording().recordingEnabled());
 }
 
 QTEST_MAIN(TestConsoleTraffic)

@@ -26,7 +26,11 @@ std::vector<traffic::Record> session()
         makeRecord(RecordKind::ConnectAttempt, {}, "TCP 127.0.0.1:21210"),
         makeRecord(RecordKind::ConnectFailed, {}, "Connection refused after 0.3 ms"),
         makeRecord(RecordKind::Write, QByteArray("PING\r\n\0", 7), "7 bytes written"),
-        readRecord(QByteArray("\x07" "BA1\x08" "ENT\x09" "pong\r\n", 15)),
+        readRecord(QByteArray("\x07"
+                              "BA1\x08"
+                              "ENT\x09"
+                              "pong\r\n",
+                              15)),
         makeRecord(RecordKind::Disconnect, {}, "closed by the operator"),
     };
 }

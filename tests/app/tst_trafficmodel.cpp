@@ -115,15 +115,14 @@ void TestTrafficModel::columns_data()
     QTest::addColumn<QString>("hex");
     QTest::addColumn<QString>("toolTip");
 
-    QTest::newRow("frame sent")
-        << makeRecord(RecordKind::Write, QByteArray("[A=B-C\r\n\0", 9), "9 bytes written")
-        << "sent" << QVariant(9ULL) << QStringLiteral("[A=B-C\\r\\n\\0")
-        << "5b 41 3d 42 2d 43 0d 0a 00"
-        << "9 bytes written";
+    QTest::newRow("frame sent") << makeRecord(RecordKind::Write, QByteArray("[A=B-C\r\n\0", 9),
+                                              "9 bytes written")
+                                << "sent" << QVariant(9ULL) << QStringLiteral("[A=B-C\\r\\n\\0")
+                                << "5b 41 3d 42 2d 43 0d 0a 00"
+                                << "9 bytes written";
     QTest::newRow("control bytes received")
         << readRecord(kControlBytes) << "received" << QVariant(9ULL)
-        << QStringLiteral("A\\0\\x07\\x08\\x09\\r\\n\\x7f\\xe9")
-        << "41 00 07 08 09 0d 0a 7f e9"
+        << QStringLiteral("A\\0\\x07\\x08\\x09\\r\\n\\x7f\\xe9") << "41 00 07 08 09 0d 0a 7f e9"
         << "frame check: passed";
     QTest::newRow("connect failed")
         << makeRecord(RecordKind::ConnectFailed, {}, "Connection refused after 0.2 ms") << "event"

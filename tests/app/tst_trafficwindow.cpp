@@ -66,7 +66,8 @@ QList<QStringList> parseCsv(const QString& text)
         } else if (c == QLatin1Char(',')) {
             row += field;
             field.clear();
-        } else if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
+        } else if (c == QLatin1Char('\r') && i + 1 < text.size() &&
+                   text.at(i + 1) == QLatin1Char('\n')) {
             row += field;
             rows += row;
             row.clear();
@@ -178,8 +179,9 @@ void TestTrafficWindow::followsTheNewestRowUnlessTurnedOff()
     QVERIFY(bar->maximum() > 0);
     QTRY_COMPARE(bar->value(), bar->maximum());
 
-    part<QCheckBox>(*window_, "followNewest")->setChecked(false);
-    bar->setValue(0);
+    // Scrolling up by hand stops following.
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    QVERIFY(!part<QCheckBox>(*window_, "followNewest")->isChecked());
     for (int i = 0; i < 100; ++i)
         queue_->record(readRecord(QByteArray::number(i)));
     window_->drain();
@@ -198,14 +200,17 @@ void TestTrafficWindow::detailShowsTheSelectedRecordsDump_data()
     const QString when = QDateTime::fromMSecsSinceEpoch(1796648527513)
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                          QStringLiteral(".513042");
-    QByteArray frame("\x07" "BA139123439\x08" "ENT\x09" "Hi\r\n", 22);
+    QByteArray frame("\x07"
+                     "BA139123439\x08"
+                     "ENT\x09"
+                     "Hi\r\n",
+                     22);
     frame.append('\0');
     QTest::newRow("control bytes") << readRecord(kControlBytes)
-                                   << when + QStringLiteral(
-                                                 "  received  read  9 bytes\n"
-                                                 "frame check: passed\n\n"
-                                                 "00000000  41 00 07 08 09 0d 0a 7f  e9"
-                                                 "                       |A........|\n");
+                                   << when + QStringLiteral("  received  read  9 bytes\n"
+                                                            "frame check: passed\n\n"
+                                                            "00000000  41 00 07 08 09 0d 0a 7f  e9"
+                                                            "                       |A........|\n");
     QTest::newRow("a RELEASE frame over two lines")
         << makeRecord(RecordKind::Write, frame, "23 bytes written")
         << when + QStringLiteral("  sent  write  23 bytes\n"
@@ -245,6 +250,7 @@ void TestTrafficWindow::filterControlsNarrowTheTable()
     part<QComboBox>(*window_, "trafficDirection")->setCurrentIndex(0);
     QTest::keyClicks(part<QLineEdit>(*window_, "trafficFilterText"), QStringLiteral("0d 0a"));
     QCOMPARE(table->model()->rowCount(), 2);
+    QCOMPARE(part<QLabel>(*window_, "recordCount")->text(), QStringLiteral("3 records (2 shown)"));
     part<QLineEdit>(*window_, "trafficFilterText")->clear();
     QCOMPARE(table->model()->rowCount(), 3);
 }
@@ -293,8 +299,7 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QStringList> rows = parseCsv(QString::fromUtf8(file.readAll()));
     QCOMPARE(rows.size(), records.size() + 1);
-    QCOMPARE(rows[0],
-             (QStringList{"time", "direction", "kind", "length", "bytes", "hex", "note"}));
+    QCOMPARE(rows[0], (QStringList{"time", "direction", "kind", "length", "bytes", "hex", "note"}));
     const QStringList times{"2026-12-07T13:02:07.513042Z", "2026-12-07T13:02:07.513043Z",
                             "2026-12-07T13:02:08.513043Z"};
     for (qsizetype i = 0; i < records.size(); ++i) {
@@ -376,6 +381,14 @@ void TestTrafficWindow::recordToFileIsRememberedInItsOwnSection()
     QVERIFY(!box->isChecked()); // off until the operator asks
     QSignalSpy changed(window_.get(), &TrafficWindow::recordToFileChanged);
 
+    // A recording switched on elsewhere shows, and is neither remembered nor
+    // announced back.
+    window_->showRecordToFile(true);
+    QVERIFY(box->isChecked());
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(!ConsoleTestEnvironment::settings()->contains(QStringLiteral("Traffic/RecordToFile")));
+    window_->showRecordToFile(false);
+
     box->click();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toBool(), true);
@@ -389,8 +402,9 @@ void TestTrafficWindow::recordToFileIsRememberedInItsOwnSection()
     TrafficWindow next(queue);
     QVERIFY(part<QCheckBox>(next, "recordToFile")->isChecked());
     part<QCheckBox>(next, "recordToFile")->click();
-    QCOMPARE(ConsoleTestEnvironment::settings()->value(QStringLiteral("Traffic/RecordToFile")).toInt(),
-             0);
+    QCOMPARE(
+        ConsoleTestEnvironment::settings()->value(QStringLiteral("Traffic/RecordToFile")).toInt(),
+        0);
 }
 
 QTEST_MAIN(TestTrafficWindow)
