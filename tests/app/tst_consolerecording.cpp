@@ -3,14 +3,12 @@
 // wire both ways, and the Traffic window's switch (remembered in its own
 // settings section) turns the recording on and off.
 
+#include "consoledriver.h"
 #include "consoletestenvironment.h"
-#include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
 
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
-#include "app/ipv4addressedit.h"
-#include "app/messageview.h"
 #include "app/trafficmodel.h"
 #include "app/trafficwindow.h"
 #include "traffic/recordline.h"
@@ -18,7 +16,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,14 +32,9 @@ using traffic::RecordKind;
 namespace
 {
 
-constexpr int kWaitMs = 5000;
-constexpr auto kWait = std::chrono::milliseconds(kWaitMs);
-
-std::string viewText(const ConsoleDialog& dialog)
-{
-    return qobject_cast<app::MessageView*>(dialog.control(ConsoleTemplate::kMessageView))
-        ->contentBytes();
-}
+using consoledriver::kWait;
+using consoledriver::kWaitMs;
+using consoledriver::viewText;
 
 // What one session gave: the bytes the peer received, the view's text at the
 // end, and the records of the files (none when not recording).
@@ -107,11 +99,8 @@ void TestConsoleRecording::runSession(LoopbackTcpServer& peer, bool record,
             dialog.trafficRecording().setRecordingEnabled(true);
         }
         QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-        qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
-            ->setText(QStringLiteral("127.0.0.1"));
-        editOf(dialog, ConsoleTemplate::kPortEdit)
-            ->setText(QString::fromStdString(peer.portText()));
-        QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
+        consoledriver::clickConnect(dialog, peer.portText());
+        QVERIFY(consoledriver::isConnectedState(dialog));
         QVERIFY(peer.accept(kWait));
         QTest::mouseClick(dialog.control(ConsoleTemplate::kSendThisData), Qt::LeftButton);
         QVERIFY(peer.receive(session.wire, kWait));
@@ -219,10 +208,8 @@ void TestConsoleRecording::windowSwitchTurnsRecordingOnAndOff()
 
     recordToFile->click();
     QVERIFY(dialog.trafficRecording().recordingEnabled());
-    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
-        ->setText(QStringLiteral("127.0.0.1"));
-    editOf(dialog, ConsoleTemplate::kPortEdit)->setText(QString::fromStdString(peer.portText()));
-    QTest::mouseClick(dialog.control(ConsoleTemplate::kConnect), Qt::LeftButton);
+    consoledriver::clickConnect(dialog, peer.portText());
+    QVERIFY(consoledriver::isConnectedState(dialog));
     QVERIFY(peer.accept(kWait));
     QVERIFY(peer.send("[a=b-c\r\n"));
     // Connect, connected and the read reach the window; the status line says
