@@ -15,3 +15,7 @@ target_link_libraries(connectpending_bench PRIVATE console_app test_support clie
 # process's descriptors, threads and memory before and after.
 add_executable(soak soak.cpp)
 target_link_libraries(soak PRIVATE console_app test_support Threads::Threads client_warnings)
+
+# The Traffic window's responsiveness while records flood in.
+add_executable(trafficwindow_bench trafficwindow_bench.cpp)
+target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads client_warnings)

@@ -5,6 +5,7 @@
 #include "qtsettingsstore.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QString>
 
 #include <csignal>
@@ -58,6 +59,21 @@ QString baseName(const char* path)
     return QString::fromLocal8Bit(slash != nullptr ? slash + 1 : path);
 }
 
+// --record-limit applies to whatever records to files in this run; --record
+// switches recording on, into its folder, for this run only.
+void applyRecordOptions(const ConsoleOptions& options, traffic::RecordingControl& recording)
+{
+    traffic::FileRecorder::Options files = recording.fileOptions();
+    if (const std::optional<std::uint64_t> limit = options.recordLimitBytes())
+        files.diskLimitBytes = *limit;
+    const QString folder = options.recordFolder();
+    if (!folder.isEmpty())
+        files.folder = QFile::encodeName(folder).toStdString();
+    recording.setFileOptions(files);
+    if (!folder.isEmpty())
+        recording.setRecordingEnabled(true);
+}
+
 } // namespace
 
 bool ClientApp::displayNamed(int argc, char** argv)
@@ -104,6 +120,7 @@ int ClientApp::run(int argc, char** argv)
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
     {
         ConsoleDialog console;
+        applyRecordOptions(options, console.trafficRecording());
         console.exec();
     }
     return kExitOk;

@@ -12,8 +12,10 @@ namespace app
 // or argument returns ConsoleOptions::kExitUsage (2) with a message on
 // stderr, before any window shows; only Qt knows its own options, so that
 // check waits for the QApplication, and without a display the missing display
-// is reported instead. run() makes the process ready for sockets (SIGPIPE
-// ignored, a second guard next to the socket layer's MSG_NOSIGNAL), names the
+// is reported instead. --record DIR and --record-limit MB go to the console's
+// traffic record (ConsoleDialog::trafficRecording()). run() makes the process
+// ready for sockets (SIGPIPE ignored, a second guard next to the socket
+// layer's MSG_NOSIGNAL), names the
 // settings root (organisation "Quorvel"; the application keeps the
 // executable's base name) and the desktop entry (org.quorvel.SocketClient),
 // runs the ConsoleDialog with exec() and returns the exit code: 0 after the

@@ -6,8 +6,10 @@
 #include "ipv4addressedit.h"
 #include "messageview.h"
 #include "portspin.h"
+#include "qtsettingsstore.h"
 #include "qtviewwindow.h"
 #include "socketevent.h"
+#include "trafficwindow.h"
 
 #include "protocol/delimiterset.h"
 #include "socket/socketaddress.h"
@@ -19,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include <sys/socket.h>
 
@@ -76,6 +79,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     connect(keyFilter_, &ConsoleKeyFilter::modeBoxLeft, this, &ConsoleDialog::onModeBoxLostFocus);
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
     initDialog();
+    setUpTraffic();
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -87,6 +91,7 @@ ConsoleDialog::~ConsoleDialog()
     if (connector_.pending())
         abandonConnect();
     stopChannel();
+    delete trafficWindow_;
 }
 
 void ConsoleDialog::initDialog()
@@ -108,6 +113,7 @@ void ConsoleDialog::initDialog()
     channel_.setView(viewWindow_.get());
     channel_.setServerRole(false);
     channel_.setAddressHeaders(false);
+    channel_.setObserver(&trafficRecording_.observer());
 
     // The delimiters, in the remembered mode; the mode box follows it.
     protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();
@@ -159,6 +165,10 @@ void ConsoleDialog::onConnect()
     request.service = pending.port;
     request.family = AF_INET;
     request.type = pending.type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+    // The traffic record hears of the attempt and of its end, as it does of
+    // the channel's own connects.
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectStarted(request);
     connector_.start(std::move(request));
     enterPending(std::move(pending));
 }
@@ -192,6 +202,8 @@ ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
 
 void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
 {
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
     if (outcome.status != net::ConnectStatus::Connected ||
         !channel_.adoptClient(std::move(outcome.socket))) {
@@ -226,6 +238,8 @@ void ConsoleDialog::abandonConnect()
 {
     const bool disconnectHadFocus = controls_.disconnect()->hasFocus();
     const net::ConnectOutcome outcome = connector_.abandon();
+    if (net::ChannelObserver* observer = channel_.observer())
+        observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
@@ -315,6 +329,40 @@ void ConsoleDialog::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         controls_.layout();
+}
+
+void ConsoleDialog::setUpTraffic()
+{
+    // Every record goes to the window's queue; record files are written when
+    // the window's remembered switch says so (or the command line asks).
+    trafficRecording_.setViewSink(&trafficQueue_);
+    QtSettingsStore settings;
+    trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
+
+    // An application shortcut: Ctrl+T works whichever control has the focus,
+    // also in the Traffic window itself.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, &ConsoleDialog::showTrafficWindow);
+    connect(controls_.messageView(), &MessageView::trafficRequested, this,
+            &ConsoleDialog::showTrafficWindow);
+}
+
+void ConsoleDialog::showTrafficWindow()
+{
+    // A child window of the dialog, so the dialog's modality does not block it.
+    if (!trafficWindow_) {
+        trafficWindow_ = new TrafficWindow(trafficQueue_, this);
+        connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
+                [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
+        trafficWindow_->setRecordingStatus(
+            [this] { return QString::fromStdString(trafficRecording_.statusText()); });
+        // --record may have switched recording on for this run only.
+        trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
+    }
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
 }
 
 } // namespace app

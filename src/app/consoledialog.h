@@ -4,8 +4,10 @@
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
+#include "trafficqueue.h"
 
 #include "protocol/messageviewchannel.h"
+#include "traffic/recordingcontrol.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -21,6 +23,7 @@ namespace app
 
 class ConsoleKeyFilter;
 class QtViewWindow;
+class TrafficWindow;
 
 // The console: the program's only window, a modal dialog through which the
 // operator picks the server address, port and socket type, connects, sends free
@@ -80,11 +83,24 @@ public:
     // True while a connect attempt runs in the background.
     bool connectPending() const { return connector_.pending(); }
 
+    // The channel's traffic record: what the Traffic window shows and, when
+    // switched on (or asked for on the command line), the record files.
+    traffic::RecordingControl& trafficRecording() { return trafficRecording_; }
+
     // Stops the channel, then ends the dialog.
     void done(int result) override;
     // Esc and every other rejection are ignored: the dialog ends only through
     // done() (its Close button or a close request).
     void reject() override;
+
+    // The Traffic window's intake, for whatever produces the channel's
+    // records; it exists as long as the dialog does.
+    traffic::RecordSink& trafficSink() { return trafficQueue_; }
+    // Shows the Traffic window (made at the first call), raised and active.
+    // Ctrl+T anywhere in the console and the message view's "Traffic…" call it.
+    void showTrafficWindow();
+    // The Traffic window, or nullptr before the first showTrafficWindow().
+    TrafficWindow* trafficWindow() const { return trafficWindow_; }
 
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
@@ -98,6 +114,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void setUpTraffic();
     // What a pending connect was asked for, read from the controls at the
     // click, and where the focus was.
     struct PendingConnect {
@@ -131,6 +148,14 @@ private:
     BackgroundConnect connector_;
     std::optional<PendingConnect> pending_;
     bool busyCursor_ = false;
+
+    // The queue outlives the channel that feeds it (declared before it); the
+    // window is deleted with the channel stopped, before the queue goes.
+    TrafficQueue trafficQueue_;
+    TrafficWindow* trafficWindow_ = nullptr;
+    // Feeds the queue (and the record files); outlives the channel, whose
+    // last stop() still reports to it.
+    traffic::RecordingControl trafficRecording_;
 
     // Declared last so that it is destroyed first: the channel stops its
     // watcher before the view window it appends through goes away.

@@ -24,7 +24,15 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       help_(QStringList{QStringLiteral("h"), QStringLiteral("help")},
             QStringLiteral("Show this help and exit.")),
       versionOption_(QStringList{QStringLiteral("v"), QStringLiteral("version")},
-                     QStringLiteral("Show the program's version and exit."))
+                     QStringLiteral("Show the program's version and exit.")),
+      record_(QStringLiteral("record"),
+              QStringLiteral("Record the traffic to files in <dir> for this run (made\n"
+                             "owner-only when missing)."),
+              QStringLiteral("dir")),
+      recordLimit_(QStringLiteral("record-limit"),
+                   QStringLiteral("The most disk the record files may take, in MB (default "
+                                  "256);\nthe oldest files are deleted first."),
+                   QStringLiteral("mb"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -36,6 +44,24 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser_.addOption(help_);
     parser_.addOption(versionOption_);
+    parser_.addOption(record_);
+    parser_.addOption(recordLimit_);
+}
+
+QString ConsoleOptions::recordFolder() const
+{
+    return parser_.isSet(record_) ? parser_.value(record_) : QString();
+}
+
+std::optional<std::uint64_t> ConsoleOptions::recordLimitBytes() const
+{
+    if (!parser_.isSet(recordLimit_))
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong mb = parser_.value(recordLimit_).toULongLong(&ok);
+    if (!ok || mb == 0 || mb > kMaxRecordLimitMb)
+        return std::nullopt;
+    return mb * kBytesPerMb;
 }
 
 ConsoleOptions::Action ConsoleOptions::read(int argc, char** argv)
@@ -65,6 +91,13 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
     if (reportErrors) {
         if (!parsed)
             error_ = parser_.errorText();
+        else if (parser_.isSet(recordLimit_) && !recordLimitBytes())
+            error_ = QStringLiteral("Invalid --record-limit '%1': give the megabytes as a whole "
+                                    "number from 1 to %2.")
+                         .arg(parser_.value(recordLimit_))
+                         .arg(kMaxRecordLimitMb);
+        else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
+            error_ = QStringLiteral("Invalid --record '': give a folder.");
         else if (!parser_.positionalArguments().isEmpty())
             error_ = QStringLiteral("Unexpected argument '%1'.")
                          .arg(parser_.positionalArguments().constFirst());

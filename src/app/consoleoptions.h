@@ -5,12 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 namespace app
 {
 
-// The console's own command line: -h/--help and -v/--version, and room for
-// further options (add them in the constructor, with an accessor; their values
-// are final once check() has returned Action::Run).
+// The console's own command line: -h/--help, -v/--version, --record DIR
+// (record the traffic to files in DIR for this run) and --record-limit MB (the
+// disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
+// another value is a usage error). Further options go in the constructor, with
+// an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
 // display exists, so --help and --version work on a machine without a
@@ -27,6 +32,8 @@ public:
 
     static constexpr int kExitShown = 0;
     static constexpr int kExitUsage = 2;
+    static constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
+    static constexpr std::uint64_t kMaxRecordLimitMb = 1024 * 1024; // 1 TB
 
     // programName is the name shown in the help, version and error texts;
     // version the program's version.
@@ -45,6 +52,11 @@ public:
     QString versionText() const;
     QString errorText() const { return error_; }
 
+    // The folder given with --record (empty when none), and the limit given
+    // with --record-limit in bytes (nullopt when none or not valid).
+    QString recordFolder() const;
+    std::optional<std::uint64_t> recordLimitBytes() const;
+
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
 
@@ -53,6 +65,8 @@ private:
     QCommandLineParser parser_;
     QCommandLineOption help_;
     QCommandLineOption versionOption_;
+    QCommandLineOption record_;
+    QCommandLineOption recordLimit_;
     Action action_ = Action::Run;
     QString error_;
 };

@@ -1,5 +1,7 @@
 #include "messageview.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -7,6 +9,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace app
 {
@@ -182,6 +185,20 @@ std::string MessageView::contentBytes() const
         bytes[static_cast<std::size_t>(i)] = byte;
     }
     return bytes;
+}
+
+QMenu* MessageView::createContextMenu()
+{
+    QMenu* menu = createStandardContextMenu();
+    menu->addSeparator();
+    menu->addAction(tr("Traffic…"), this, &MessageView::trafficRequested);
+    return menu;
+}
+
+void MessageView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const std::unique_ptr<QMenu> menu(createContextMenu());
+    menu->exec(event->globalPos());
 }
 
 } // namespace app

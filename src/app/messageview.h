@@ -47,6 +47,14 @@ public:
 
     explicit MessageView(QWidget* parent = nullptr);
 
+    // The context menu: the standard edit menu, then "Traffic…", which emits
+    // trafficRequested(). The caller owns it.
+    QMenu* createContextMenu();
+
+signals:
+    void trafficRequested();
+
+public:
     // Appends received bytes (or a line of the console's own) at the end.
     void appendBytes(std::string_view bytes);
 
@@ -65,6 +73,9 @@ public:
     // break as '\n' (unlike toPlainText(), which turns 0xA0 into a blank). A
     // character the operator typed beyond Latin-1 reads as '?'.
     std::string contentBytes() const;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Adds to `out` the characters to insert for `bytes`: line breaks as '\n',

@@ -78,4 +78,15 @@ std::uint32_t FrameCheck::check(std::uint8_t* block, std::uint32_t length, std::
     return shown;
 }
 
+std::string_view FrameCheck::verdict() const
+{
+    if (startFound_ == 0)
+        return "no frame: start delimiter missing";
+    if (equalFound_ == 0)
+        return "no frame: equal delimiter missing after the start";
+    if (dashFound_ == 0)
+        return "no frame: dash delimiter missing after the equal";
+    return kFrameOkVerdict;
+}
+
 } // namespace protocol

@@ -44,6 +44,11 @@ public:
     std::int32_t equalFound() const { return equalFound_; }
     std::int32_t dashFound() const { return dashFound_; }
     std::uint32_t scanPos() const { return scanPos_; }
+    // The last check's verdict in words, for a record of the traffic:
+    // kFrameOkVerdict, or which delimiter was missing.
+    std::string_view verdict() const;
+
+    static constexpr std::string_view kFrameOkVerdict = "frame ok";
 
 private:
     const DelimiterSet& delimiters_;

@@ -72,7 +72,16 @@ void MessageViewChannel::handleBlock(std::uint8_t* data, std::uint32_t length)
 {
     // The area the watcher reads into, which the error text may overwrite.
     const std::uint32_t capacity = usesAddressHeaders() ? kBufferSize : kDataCapacity;
-    displayData(data, check_.check(data, length, capacity));
+    if (observer() == nullptr || !observer()->active()) {
+        displayData(data, check_.check(data, length, capacity));
+        return;
+    }
+    // The record gets the block as read: a copy taken before the check
+    // writes into it (the copy's room is kept from block to block).
+    readCopy_.assign(data, data + length);
+    const std::uint32_t shown = check_.check(data, length, capacity);
+    reportRead(readCopy_.data(), length, check_.verdict());
+    displayData(data, shown);
 }
 
 void MessageViewChannel::handleEvent(net::ChannelEvent event)

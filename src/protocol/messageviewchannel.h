@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace protocol
 {
@@ -51,7 +52,8 @@ public:
 protected:
     // FrameCheck over the whole block (in address-header mode the header
     // included), allowed to write anywhere in the watcher's read area, then
-    // displayData() of what the check says to show.
+    // displayData() of what the check says to show. With an observer set, the
+    // block is reported as read, with the check's verdict.
     void handleBlock(std::uint8_t* data, std::uint32_t length) override;
     // Without a view, or once the view's parent is gone: nothing. Otherwise
     // appends eventText() and posts kSocketEventMessage (code, this) to the
@@ -61,6 +63,7 @@ protected:
 private:
     ViewWindow* view_ = nullptr;
     FrameCheck check_;
+    std::vector<std::uint8_t> readCopy_; // the block as read, for the observer
 };
 
 } // namespace protocol

@@ -134,8 +134,12 @@ bool SocketChannel::openClient(const char* host, const char* service, int family
         request.service = service;
     request.family = family;
     request.type = type;
+    if (observer_)
+        observer_->connectStarted(request);
     // A failed step has left its last-error code on this thread.
     ConnectOutcome outcome = ConnectAttempt::connectNow(request);
+    if (observer_)
+        observer_->connectEnded(outcome);
     return adoptClient(std::move(outcome.socket));
 }
 
@@ -153,6 +157,13 @@ bool SocketChannel::adoptSocket(SocketHandle socket)
         return false;
     socket_.store(socket);
     return true;
+}
+
+void SocketChannel::setObserver(ChannelObserver* observer)
+{
+    if (watcher_)
+        return;
+    observer_ = observer;
 }
 
 void SocketChannel::releaseSocket()
@@ -191,6 +202,7 @@ bool SocketChannel::startWatcher()
 
 void SocketChannel::stop()
 {
+    const bool connected = hasSocket() || watcher_ != nullptr;
     if (hasSocket()) {
         releaseSocket();
         std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
@@ -215,6 +227,8 @@ void SocketChannel::stop()
     }
     closeReleased();
     peers_.clear();
+    if (connected && observer_)
+        observer_->disconnected();
 }
 
 void SocketChannel::closeReleased()
@@ -277,12 +291,18 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket || data == nullptr)
         return 0;
-    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0)
+    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0) {
+        if (observer_)
+            observer_->blockWritten(static_cast<const std::uint8_t*>(data), length,
+                                    IoResult::timedOut());
         return 0;
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (!addressHeaders_)
-        return reportAsCount(sendPlain(socket, bytes, length));
-    return reportAsCount(writeWithHeader(socket, bytes, length));
+    const IoResult result =
+        addressHeaders_ ? writeWithHeader(socket, bytes, length) : sendPlain(socket, bytes, length);
+    if (observer_)
+        observer_->blockWritten(bytes, length, result);
+    return reportAsCount(result);
 }
 
 IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
@@ -304,7 +324,24 @@ IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t*
     return IoResult::data(std::min<std::uint32_t>(payloadLength, INT32_MAX));
 }
 
-void SocketChannel::handleBlock(std::uint8_t* /*data*/, std::uint32_t /*length*/) {}
+void SocketChannel::handleBlock(std::uint8_t* data, std::uint32_t length)
+{
+    reportRead(data, length, {});
+}
+
+void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
+                               std::string_view verdict)
+{
+    if (observer_)
+        observer_->blockRead(data, length, verdict);
+}
+
+void SocketChannel::raiseEvent(ChannelEvent event, std::uint32_t error)
+{
+    if (observer_)
+        observer_->channelEvent(event, error);
+    handleEvent(event);
+}
 
 void SocketChannel::handleEvent(ChannelEvent /*event*/) {}
 
@@ -321,7 +358,7 @@ void SocketChannel::runLoop()
         const SocketHandle accepted = acceptOne(listening);
         if (accepted == kInvalidSocket) {
             if (hasSocket())
-                handleEvent(ChannelEvent::ConnectionFailed);
+                raiseEvent(ChannelEvent::ConnectionFailed, lastError());
             return;
         }
         SocketHandle expected = listening;
@@ -336,7 +373,7 @@ void SocketChannel::runLoop()
             watcher_->retired = listening;
         else
             ::close(listening);
-        handleEvent(ChannelEvent::ConnectionEstablished);
+        raiseEvent(ChannelEvent::ConnectionEstablished);
     }
 
     const std::uint32_t headerLength = addressHeaders_ ? kHeaderSize : 0;
@@ -348,11 +385,11 @@ void SocketChannel::runLoop()
             // The thread's last-error code says why, for a hook that asks.
             reportAsCount(result);
             if (hasSocket())
-                handleEvent(ChannelEvent::ConnectionDropped);
+                raiseEvent(ChannelEvent::ConnectionDropped, result.error);
             return;
         case IoStatus::Data:
             if (addressHeaders_ && result.count == 0)
-                handleEvent(ChannelEvent::ZeroLengthMessage);
+                raiseEvent(ChannelEvent::ZeroLengthMessage);
             else
                 handleBlock(area, result.count + headerLength);
             break;

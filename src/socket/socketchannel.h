@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channelobserver.h"
 #include "connectattempt.h"
 #include "connectedsocket.h"
 #include "hostlookup.h"
@@ -11,18 +12,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace net
 {
-
-// Code given to a channel's event hook.
-enum class ChannelEvent : int {
-    ConnectionEstablished = 0, // server role: an accepted connection replaced the listening socket
-    ConnectionFailed = 1,      // server role: accepting failed while a socket was still held
-    ConnectionDropped = 2,     // a read failed while a socket was still held
-    ZeroLengthMessage = 3,     // address-header mode: a datagram without data arrived
-};
 
 // One socket and, once started, one watcher thread that reads from it and
 // hands what arrives to two virtual hooks.
@@ -94,6 +88,16 @@ public:
     // that has ended by itself), until stop().
     void setServerRole(bool on);
     void setAddressHeaders(bool on);
+
+    // The observer told about every connect, write, read, event and
+    // disconnect (channelobserver.h); nullptr (the default) for none, which
+    // costs a pointer test. Not owned: it must outlive the channel's last
+    // stop() (the destructor's included). Like the mode setters, ignored while
+    // a watcher is recorded, so the watcher reads it without a lock. A caller
+    // that connects through a ConnectAttempt and adoptClient() tells the
+    // observer of the attempt itself (connectStarted, connectEnded).
+    void setObserver(ChannelObserver* observer);
+    ChannelObserver* observer() const { return observer_; }
 
     // Snapshot of the peer list (address-header mode), most recently heard last.
     std::vector<SocketAddress> peers();
@@ -170,16 +174,22 @@ protected:
     // is valid only during the call and may be written anywhere in that area.
     // Plain mode: length 1..2048. Address-header mode: the sender's header
     // first, length 17..2064.
+    // This base version only reports the block to the observer; a class that
+    // overrides it calls reportRead() before it changes the block.
     virtual void handleBlock(std::uint8_t* data, std::uint32_t length);
     // A connection event (see ChannelEvent).
     virtual void handleEvent(ChannelEvent event);
     // The watcher's body: reads with kReadTimeoutMs until no socket is held, a
     // read fails (ConnectionDropped) or, in server role, accepting fails.
     virtual void runLoop();
+    // Tells the observer, if any, of a block as read and the hook's verdict.
+    void reportRead(const std::uint8_t* data, std::uint32_t length, std::string_view verdict);
 
 private:
     struct Watcher;
     void closeReleased();
+    // Tells the observer, then calls handleEvent().
+    void raiseEvent(ChannelEvent event, std::uint32_t error = 0);
     // One read in the current mode; no socket held reads as TimedOut. A Data
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
@@ -193,6 +203,7 @@ private:
     std::unique_ptr<Watcher> watcher_;
     bool serverRole_ = false;
     bool addressHeaders_ = false;
+    ChannelObserver* observer_ = nullptr;
     PeerList peers_;
     // Descriptors released while a watcher may still use them; closed by stop()
     // once the watcher has ended.

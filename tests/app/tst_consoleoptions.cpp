@@ -20,6 +20,8 @@ private slots:
     void actions_data();
     void actions();
     void helpNamesProgramAndOptions();
+    void recordOptions_data();
+    void recordOptions();
 };
 
 void TestConsoleOptions::actions_data()
@@ -94,9 +96,53 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     // its full path; the help still shows the plain name.
     const QString help = options.helpText();
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
-    for (const char* option : {"-h, --help", "-v, --version", "-platform"})
+    for (const char* option :
+         {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
+}
+
+void TestConsoleOptions::recordOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<qulonglong>("limitBytes"); // 0: none
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << QString() << 0ull;
+    QTest::newRow("folder") << QStringList{program, "--record", "/tmp/rec"} << Action::Run
+                            << QStringLiteral("/tmp/rec") << 0ull;
+    QTest::newRow("folder with =") << QStringList{program, "--record=rec dir"} << Action::Run
+                                   << QStringLiteral("rec dir") << 0ull;
+    QTest::newRow("limit") << QStringList{program, "--record-limit", "16"} << Action::Run
+                           << QString() << 16ull * 1024 * 1024;
+    QTest::newRow("both") << QStringList{program, "--record", "d", "--record-limit", "1"}
+                          << Action::Run << QStringLiteral("d") << 1024ull * 1024;
+    QTest::newRow("largest limit") << QStringList{program, "--record-limit", "1048576"}
+                                   << Action::Run << QString() << 1024ull * 1024 * 1024 * 1024;
+    for (const char* bad : {"0", "-5", "1.5", "ten", "", "1048577", "99999999999999999999"})
+        QTest::addRow("limit '%s'", bad) << QStringList{program, "--record-limit", bad}
+                                         << Action::UsageError << QString() << 0ull;
+    QTest::newRow("folder missing")
+        << QStringList{program, "--record"} << Action::UsageError << QString() << 0ull;
+    QTest::newRow("empty folder") << QStringList{program, "--record", ""} << Action::UsageError
+                                  << QString() << 0ull;
+}
+
+void TestConsoleOptions::recordOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(QString, folder);
+    QFETCH(qulonglong, limitBytes);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action != Action::Run)
+        return;
+    QCOMPARE(options.recordFolder(), folder);
+    QCOMPARE(options.recordLimitBytes().value_or(0), limitBytes);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

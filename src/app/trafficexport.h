@@ -1,0 +1,44 @@
+#pragma once
+
+#include "traffic/trafficrecord.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace app
+{
+
+// The Traffic window's records as text: the tab-separated lines that Copy puts
+// on the clipboard and the files that "Save as…" writes.
+//
+// Copy: one line a record, "date time<TAB>direction<TAB>length<TAB>text<TAB>hex"
+// with the columns as the table shows them (the date added to the time).
+//
+// CSV (RFC 4180, UTF-8, CR LF line ends): a header line, then per record the
+// fields of the record files' line format (traffic/recordline.h): UTC time,
+// direction, kind, length, the bytes as visible text, the bytes in hex and the
+// note, which is the record's text as it is. The hex field gives the exact
+// bytes back.
+//
+// Text log: exactly a record file's content, its header comment first, so the
+// core's recordFromLine() reads it back.
+//
+// Files are written whole or not at all (a temporary file renamed at the end)
+// and are readable and writable by the owner only. Any thread.
+class TrafficExport
+{
+public:
+    enum class Format { TextLog, Csv };
+
+    static QString copyText(const std::vector<const traffic::Record*>& records);
+
+    // False, with `error` set when given, when the file could not be written.
+    static bool save(const QString& path, Format format,
+                     const std::vector<const traffic::Record*>& records, QString* error = nullptr);
+
+    static QString csvHeader();
+    static QString csvLine(const traffic::Record& record);
+};
+
+} // namespace app

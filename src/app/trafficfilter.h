@@ -1,0 +1,39 @@
+#pragma once
+
+#include "traffic/trafficrecord.h"
+
+#include <QSortFilterProxyModel>
+
+#include <optional>
+
+namespace app
+{
+
+class TrafficModel;
+
+// The rows of a TrafficModel that the Traffic window shows: those of one
+// direction (or all), and those that contain a text (or all). The text is
+// looked for, case-insensitively, in a record's bytes as visible text and as
+// hex, in what the record is and in its description, so "0d 0a", "\r\n",
+// "refused" and "connect-failed" all find what the table shows them in.
+// Rows keep the model's order. UI thread only.
+class TrafficFilter : public QSortFilterProxyModel
+{
+    Q_OBJECT
+public:
+    explicit TrafficFilter(TrafficModel* model, QObject* parent = nullptr);
+
+    // No value: every direction.
+    void setDirection(std::optional<traffic::Direction> direction);
+    void setText(const QString& text);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    TrafficModel* model_;
+    std::optional<traffic::Direction> direction_;
+    QString text_;
+};
+
+} // namespace app

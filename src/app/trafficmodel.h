@@ -1,0 +1,67 @@
+#pragma once
+
+#include "traffic/trafficrecord.h"
+
+#include <QAbstractTableModel>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace app
+{
+
+// The records the Traffic window shows, oldest first (newest at the bottom),
+// at most maxRecords() of them.
+//
+// append() takes a whole batch with one beginInsertRows()/endInsertRows() and,
+// when the batch goes beyond the bound, drops the oldest records with one
+// beginRemoveRows()/endRemoveRows() before it: never a model reset, so a view
+// and a filter on it keep up with a flood. Every record dropped from memory
+// (trimmed here, or reported by the intake through addDropped()) is counted in
+// droppedCount() until clear().
+//
+// Columns: time of day (local, microseconds), direction, length of the bytes,
+// the bytes as visible text, the bytes in hex. An event (every record that is
+// neither sent nor received) shows what it is in the text column and its
+// description in the hex column. The tool tip of a row is its description.
+//
+// UI thread only.
+class TrafficModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    static constexpr std::size_t kMaxRecords = 100000;
+
+    enum Column { TimeColumn, DirectionColumn, LengthColumn, TextColumn, HexColumn, ColumnCount };
+
+    explicit TrafficModel(std::size_t maxRecords = kMaxRecords, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Adds the batch at the end (see above).
+    void append(std::vector<traffic::Record> batch);
+    // Counts records that were dropped before they reached the model.
+    void addDropped(std::uint64_t count);
+    // Forgets every record and the dropped count.
+    void clear();
+
+    // The record of a row; row must be in [0, rowCount()).
+    const traffic::Record& record(int row) const;
+    std::size_t maxRecords() const { return maxRecords_; }
+    std::uint64_t droppedCount() const { return dropped_; }
+
+private:
+    QVariant display(const traffic::Record& record, int column) const;
+
+    const std::size_t maxRecords_;
+    std::deque<traffic::Record> records_;
+    std::uint64_t dropped_ = 0;
+};
+
+} // namespace app

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "traffic/trafficrecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace app
+{
+
+// The Traffic window's intake: a RecordSink that any thread may feed and the
+// UI thread empties in batches (TrafficWindow's timer).
+//
+// record() copies the record into a queue under a mutex and returns; it never
+// waits for the UI thread. The queue holds at most `capacity` records: beyond
+// that the oldest waiting record is dropped and counted, so a UI thread that
+// falls behind costs bounded memory and the window can say how much it lost.
+// (The window keeps only the newest records anyway, so a dropped record is one
+// the window would have dropped itself.)
+//
+// Threads: record() from any thread; take() and the counts from any thread.
+class TrafficQueue : public traffic::RecordSink
+{
+public:
+    static constexpr std::size_t kCapacity = 100000;
+
+    struct Batch {
+        std::vector<traffic::Record> records; // oldest first
+        std::uint64_t dropped = 0;            // dropped since the previous take()
+    };
+
+    explicit TrafficQueue(std::size_t capacity = kCapacity);
+
+    void record(const traffic::Record& record) override;
+
+    // Everything waiting, and how many records were dropped since the last
+    // take(). Leaves the queue empty.
+    Batch take();
+
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    const std::size_t capacity_;
+    std::mutex mutex_;
+    std::deque<traffic::Record> waiting_;
+    std::uint64_t dropped_ = 0;
+};
+
+} // namespace app

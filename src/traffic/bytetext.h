@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace traffic
+{
+
+// Bytes shown as text, the same way in the Traffic window and in the record
+// files, so that what a technician sees on screen can be searched for in a
+// file. Pure functions; safe on any thread.
+
+// Every byte shown distinctly and reversibly: printable ASCII (0x20..0x7E) as
+// it is, except the backslash; then
+//   \\  backslash        \0  NUL (0)
+//   \r  CR (13)          \n  LF (10)
+//   \xHH every other byte, two lower-case hex digits; among them the frame
+//        delimiters 7, 8, 9 (\x07 \x08 \x09), other control bytes and 0x7F..0xFF.
+std::string visibleText(std::string_view bytes);
+
+// Appends visibleText(bytes) to `out` (no allocation while `out` has room).
+void appendVisibleText(std::string& out, std::string_view bytes);
+
+// The bytes that visibleText() turned into `text`; nullopt for a text that
+// visibleText() cannot have produced (an unknown escape, a cut-off escape,
+// upper-case or missing hex digits, a byte outside 0x20..0x7E).
+std::optional<std::string> bytesFromVisibleText(std::string_view text);
+
+// Each byte as two lower-case hex digits; `spaced` puts one space between
+// bytes ("0d 0a"), otherwise they follow one another ("0d0a").
+std::string hexText(std::string_view bytes, bool spaced = true);
+
+// Appends hexText(bytes, false) to `out`.
+void appendHexText(std::string& out, std::string_view bytes);
+
+// The bytes of a hex text, spaced or not (upper- or lower-case digits);
+// nullopt for anything else (an odd digit count, a stray character).
+std::optional<std::string> bytesFromHexText(std::string_view text);
+
+} // namespace traffic

@@ -1,0 +1,197 @@
+#include "channelrecorder.h"
+
+#include "socket/socketaddress.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cstdio>
+#include <system_error>
+
+namespace traffic
+{
+
+namespace
+{
+
+std::string systemText(std::uint32_t error)
+{
+    return std::system_category().message(static_cast<int>(error));
+}
+
+std::string endpointText(const net::SocketAddress& address)
+{
+    const auto* octets = reinterpret_cast<const unsigned char*>(&address.address);
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%u.%u.%u.%u:%u", octets[0], octets[1], octets[2],
+                  octets[3], static_cast<unsigned>(ntohs(address.port)));
+    return text.data();
+}
+
+std::string afterText(std::chrono::milliseconds elapsed)
+{
+    return " after " + std::to_string(elapsed.count()) + " ms";
+}
+
+} // namespace
+
+void ChannelRecorder::setSinks(Sinks sinks)
+{
+    SinkList list = sinks.empty() ? nullptr : std::make_shared<const Sinks>(std::move(sinks));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    sinks_.swap(list);
+    active_.store(sinks_ != nullptr, std::memory_order_relaxed);
+    // The old list goes when `list` leaves, outside the lock: its last sink
+    // may take a while to end (a FileRecorder writes what it holds).
+}
+
+ChannelRecorder::Sinks ChannelRecorder::sinks() const
+{
+    const SinkList list = current();
+    return list ? *list : Sinks{};
+}
+
+bool ChannelRecorder::active() const
+{
+    return active_.load(std::memory_order_relaxed);
+}
+
+ChannelRecorder::SinkList ChannelRecorder::current() const
+{
+    if (!active()) {
+        return nullptr;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return sinks_;
+}
+
+std::vector<Record> ChannelRecorder::connectionStart() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return connectionStart_;
+}
+
+Record ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::string bytes,
+                                std::string text)
+{
+    Record record{std::chrono::system_clock::now(), kind, std::move(bytes), std::move(text)};
+    for (const std::shared_ptr<RecordSink>& sink : *sinks) {
+        sink->record(record);
+    }
+    return record;
+}
+
+void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
+{
+    if (const SinkList sinks = current()) {
+        Record record = deliver(sinks, RecordKind::ConnectAttempt, {}, connectText(request));
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connectionStart_.assign(1, std::move(record));
+    }
+}
+
+void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
+{
+    if (const SinkList sinks = current()) {
+        const bool connected = outcome.status == net::ConnectStatus::Connected;
+        Record record =
+            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {},
+                    outcomeText(outcome));
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connectionStart_.push_back(std::move(record));
+    }
+}
+
+void ChannelRecorder::blockWritten(const std::uint8_t* data, std::uint32_t length,
+                                   const net::IoResult& result)
+{
+    if (const SinkList sinks = current()) {
+        deliver(sinks, RecordKind::Write, std::string(reinterpret_cast<const char*>(data), length),
+                writeText(result));
+    }
+}
+
+void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
+                                std::string_view verdict)
+{
+    if (const SinkList sinks = current()) {
+        deliver(sinks, RecordKind::Read, std::string(reinterpret_cast<const char*>(data), length),
+                std::string(verdict));
+    }
+}
+
+void ChannelRecorder::channelEvent(net::ChannelEvent event, std::uint32_t error)
+{
+    if (const SinkList sinks = current()) {
+        deliver(sinks, RecordKind::Event, {}, eventText(event, error));
+    }
+}
+
+void ChannelRecorder::disconnected()
+{
+    if (const SinkList sinks = current()) {
+        deliver(sinks, RecordKind::Disconnect, {}, "Disconnected");
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connectionStart_.clear();
+    }
+}
+
+std::string ChannelRecorder::connectText(const net::ConnectRequest& request)
+{
+    std::string text = request.type == SOCK_DGRAM ? "UDP " : "TCP ";
+    text += request.host ? *request.host : "(this host)";
+    text += ':';
+    text += request.service ? *request.service : "0";
+    return text;
+}
+
+std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
+{
+    switch (outcome.status) {
+    case net::ConnectStatus::Connected:
+        return endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
+    case net::ConnectStatus::TimedOut:
+        return "Timed out" + afterText(outcome.elapsed);
+    case net::ConnectStatus::Abandoned:
+        return "Abandoned" + afterText(outcome.elapsed);
+    case net::ConnectStatus::Failed:
+        break;
+    }
+    const std::string reason =
+        outcome.errorText.empty() ? systemText(outcome.error) : outcome.errorText;
+    return reason + afterText(outcome.elapsed);
+}
+
+std::string ChannelRecorder::writeText(const net::IoResult& result)
+{
+    switch (result.status) {
+    case net::IoStatus::Data:
+        return std::to_string(result.count) + " bytes written";
+    case net::IoStatus::TimedOut:
+        return "not written: no room within the time-out";
+    case net::IoStatus::Closed:
+        return "not written: the connection is closed";
+    case net::IoStatus::Failed:
+        break;
+    }
+    return "write failed: " + systemText(result.error);
+}
+
+std::string ChannelRecorder::eventText(net::ChannelEvent event, std::uint32_t error)
+{
+    switch (event) {
+    case net::ChannelEvent::ConnectionEstablished:
+        return "Connection accepted";
+    case net::ChannelEvent::ConnectionFailed:
+        return "Accepting failed: " + systemText(error);
+    case net::ChannelEvent::ConnectionDropped:
+        return error == 0 ? "Connection closed by the peer"
+                          : "Connection dropped: " + systemText(error);
+    case net::ChannelEvent::ZeroLengthMessage:
+        return "Zero-length datagram";
+    }
+    return "Event " + std::to_string(static_cast<int>(event));
+}
+
+} // namespace traffic

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "trafficrecord.h"
+
+#include "socket/channelobserver.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace traffic
+{
+
+// Turns a channel's observer calls into Records, timed by the wall clock when
+// the call comes, and hands each to every sink set (e.g. the Traffic window's
+// queue and a FileRecorder). Bytes are copied; the channel's own buffers are
+// never changed.
+//
+// The texts that go with each kind:
+//   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
+//   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
+//   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
+//                   time-out or an abandoned attempt says so)
+//   Write           "26 bytes written", "not written: no room within the time-out",
+//                   "write failed: Broken pipe"
+//   Read            the verdict of the class that handled the block
+//   Event           "Connection closed by the peer", "Connection dropped: Connection
+//                   reset by peer", "Zero-length datagram", "Connection accepted",
+//                   "Accepting failed: ..."
+//   Disconnect      "Disconnected"
+//
+// Threads: every call from any thread. setSinks() swaps the whole list at
+// once and may be called while the channel runs (e.g. when recording to a
+// file is switched on); a call already under way finishes with the list it
+// took. A sink stays alive while a call may still use it (shared ownership).
+// With no sink set, a call costs one atomic load and builds nothing.
+class ChannelRecorder : public net::ChannelObserver
+{
+public:
+    using Sinks = std::vector<std::shared_ptr<RecordSink>>;
+
+    void setSinks(Sinks sinks);
+    Sinks sinks() const;
+
+    // The records that opened the current connection (its ConnectAttempt and
+    // their outcome, as they were delivered), so that a sink added while it
+    // runs can be told how it started; empty after a Disconnect.
+    std::vector<Record> connectionStart() const;
+
+    // True while a sink is set.
+    bool active() const override;
+    void connectStarted(const net::ConnectRequest& request) override;
+    void connectEnded(const net::ConnectOutcome& outcome) override;
+    void blockWritten(const std::uint8_t* data, std::uint32_t length,
+                      const net::IoResult& result) override;
+    void blockRead(const std::uint8_t* data, std::uint32_t length,
+                   std::string_view verdict) override;
+    void channelEvent(net::ChannelEvent event, std::uint32_t error) override;
+    void disconnected() override;
+
+    // The texts above, for a caller that builds records of its own.
+    static std::string connectText(const net::ConnectRequest& request);
+    static std::string outcomeText(const net::ConnectOutcome& outcome);
+    static std::string writeText(const net::IoResult& result);
+    static std::string eventText(net::ChannelEvent event, std::uint32_t error);
+
+private:
+    using SinkList = std::shared_ptr<const Sinks>;
+    SinkList current() const;
+    static Record deliver(const SinkList& sinks, RecordKind kind, std::string bytes,
+                          std::string text);
+
+    mutable std::mutex mutex_;
+    SinkList sinks_;
+    std::atomic<bool> active_{false};
+    std::vector<Record> connectionStart_;
+};
+
+} // namespace traffic

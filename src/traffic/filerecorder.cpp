@@ -1,0 +1,286 @@
+#include "filerecorder.h"
+
+#include "recordfolder.h"
+#include "recordline.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace traffic
+{
+
+namespace
+{
+
+// The writer is woken before its interval once this much is queued, so that
+// it writes in large pieces under a flood and sleeps when nothing comes.
+constexpr std::size_t kWakeBytes = 256 * 1024;
+// The most the writer gathers before it hands a piece to the system.
+constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
+
+std::size_t queuedSize(const Record& record)
+{
+    return record.bytes.size() + record.text.size() + FileRecorder::kRecordOverheadBytes;
+}
+
+std::filesystem::path homeFolder()
+{
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    if (const passwd* entry = ::getpwuid(::getuid());
+        entry != nullptr && entry->pw_dir != nullptr) {
+        return entry->pw_dir;
+    }
+    return "/tmp";
+}
+
+} // namespace
+
+// Everything only the writer thread touches.
+struct FileRecorder::Writer {
+    Writer(const std::filesystem::path& folderPath, std::uint64_t limit) : folder(folderPath, limit)
+    {
+    }
+
+    // Writes `batch`; adds to `written` and `dropped`. False, with `error`
+    // set, when recording has to stop; the records not written are counted
+    // as dropped.
+    bool write(const std::vector<Record>& batch);
+    bool flush();
+
+    RecordFolder folder;
+    std::string out;
+    std::string line;
+    std::size_t recordsInOut = 0;
+    std::uint64_t written = 0;
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t dropped = 0;
+    FolderResult error;
+};
+
+bool FileRecorder::Writer::flush()
+{
+    if (out.empty()) {
+        return true;
+    }
+    error = folder.append(out);
+    if (!error.ok()) {
+        dropped += recordsInOut;
+    } else {
+        written += recordsInOut;
+        bytesWritten += out.size();
+    }
+    out.clear();
+    recordsInOut = 0;
+    return error.ok();
+}
+
+bool FileRecorder::Writer::write(const std::vector<Record>& batch)
+{
+    std::size_t done = 0;
+    const auto stop = [&] {
+        dropped += batch.size() - done;
+        return false;
+    };
+    for (const Record& record : batch) {
+        if (record.kind == RecordKind::ConnectAttempt || !folder.hasFile()) {
+            const std::string label = record.kind == RecordKind::ConnectAttempt
+                                          ? RecordFolder::labelOf(record.text)
+                                          : std::string(RecordFolder::kNoConnectionLabel);
+            if (!flush()) {
+                return stop();
+            }
+            error = folder.startFile(label, record.time, kRecordFileHeader);
+            if (!error.ok()) {
+                return stop();
+            }
+        }
+        // Formatted straight into the piece being gathered; only a line that
+        // does not fit is taken out again, to go after the room is made.
+        const std::size_t mark = out.size();
+        appendRecordLine(out, record);
+        if (!folder.fits(out.size())) {
+            line.assign(out, mark);
+            out.resize(mark);
+            if (!flush()) {
+                return stop();
+            }
+            if (!folder.makeRoom(line.size(), record.time, kRecordFileHeader, error)) {
+                if (!error.ok()) {
+                    return stop();
+                }
+                // Only a record larger than the whole bound lands here.
+                ++dropped;
+                ++done;
+                continue;
+            }
+            out.swap(line);
+        }
+        ++recordsInOut;
+        ++done;
+        if (out.size() >= kWriteChunkBytes && !flush()) {
+            return stop();
+        }
+    }
+    return flush() || stop();
+}
+
+FileRecorder::FileRecorder(Options options)
+{
+    if (options.folder.empty()) {
+        options.folder = defaultFolder();
+    }
+    status_.folder = options.folder;
+    status_.recording = true;
+    writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes);
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error& error) {
+        fail(std::string("cannot start the recording thread: ") + error.what());
+    }
+}
+
+FileRecorder::~FileRecorder()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    wake_.notify_all();
+    room_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void FileRecorder::record(const Record& record)
+{
+    const std::size_t size = queuedSize(record);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (failed_ || ending_) {
+        ++status_.recordsDropped;
+        return;
+    }
+    if (record.kind == RecordKind::Read && queuedBytes_ + size > kQueueBytes) {
+        urgent_ = true;
+        wake_.notify_one();
+        room_.wait_for(lock, kReadWaitLimit,
+                       [&] { return failed_ || ending_ || queuedBytes_ + size <= kQueueBytes; });
+        if (failed_) {
+            ++status_.recordsDropped;
+            return;
+        }
+    }
+    if (queuedBytes_ + size > kQueueHardBytes) {
+        ++status_.recordsDropped;
+        return;
+    }
+    try {
+        queue_.push_back(record);
+    } catch (const std::bad_alloc&) {
+        ++status_.recordsDropped;
+        return;
+    }
+    const bool crossed = queuedBytes_ < kWakeBytes && queuedBytes_ + size >= kWakeBytes;
+    queuedBytes_ += size;
+    if (record.kind == RecordKind::Disconnect) {
+        urgent_ = true;
+    }
+    if (crossed || record.kind == RecordKind::Disconnect) {
+        wake_.notify_one();
+    }
+}
+
+FileRecorder::Status FileRecorder::status() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return status_;
+}
+
+void FileRecorder::fail(std::string error)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    failed_ = true;
+    status_.recording = false;
+    status_.recordsDropped += queue_.size();
+    queue_.clear();
+    queuedBytes_ = 0;
+    status_.error = "Recording stopped: " + error + ". Kept " +
+                    std::to_string(status_.recordsWritten) + " records (" +
+                    std::to_string(status_.bytesWritten) + " bytes) in " + status_.folder.string() +
+                    ".";
+    room_.notify_all();
+}
+
+void FileRecorder::run()
+{
+    Writer& writer = *writer_;
+    if (const FolderResult prepared = writer.folder.prepare(); !prepared.ok()) {
+        fail(prepared.describe(writer.folder.folder()));
+        return;
+    }
+    std::vector<Record> batch;
+    for (;;) {
+        bool ending = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            // A flood that filled the queue while the last piece was being
+            // written is taken at once, not after the interval.
+            wake_.wait_for(lock, kWriteInterval,
+                           [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
+            batch.swap(queue_);
+            queuedBytes_ = 0;
+            urgent_ = false;
+            ending = ending_;
+        }
+        room_.notify_all();
+        bool ok = true;
+        try {
+            ok = batch.empty() || writer.write(batch);
+        } catch (const std::bad_alloc&) {
+            writer.dropped += batch.size();
+            writer.error = {FolderResult::Code::CannotWrite, ENOMEM};
+            ok = false;
+        }
+        batch.clear();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            status_.currentFile = writer.folder.currentFile();
+            status_.bytesWritten = writer.bytesWritten;
+            status_.bytesOnDisk = writer.folder.bytesOnDisk();
+            status_.recordsWritten = writer.written;
+            status_.recordsDropped += writer.dropped;
+            status_.filesDeleted = writer.folder.filesDeleted();
+            writer.dropped = 0;
+            ending = ending && queue_.empty();
+        }
+        if (!ok) {
+            const std::filesystem::path& where = writer.folder.currentFile().empty()
+                                                     ? writer.folder.folder()
+                                                     : writer.folder.currentFile();
+            fail(writer.error.describe(where));
+            return;
+        }
+        if (ending) {
+            return;
+        }
+    }
+}
+
+std::filesystem::path FileRecorder::defaultFolder()
+{
+    // A relative XDG_DATA_HOME is to be ignored, as the XDG rules say.
+    std::filesystem::path base;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+        base = data;
+    } else {
+        base = homeFolder() / ".local" / "share";
+    }
+    return base / "Quorvel" / "socketclient" / "traffic";
+}
+
+} // namespace traffic

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace traffic
+{
+
+// What a step of RecordFolder came to; `error` is the errno of the failed call.
+struct FolderResult {
+    enum class Code : std::uint8_t {
+        Ok,
+        CannotCreateFolder, // a missing folder could not be made
+        NotAFolder,         // the path exists but is no folder
+        CannotListFolder,   // the folder's entries could not be read
+        CannotOpenFile,     // a new file could not be made
+        CannotWrite,        // a write failed (e.g. the disk is full)
+    };
+    Code code = Code::Ok;
+    int error = 0;
+
+    bool ok() const { return code == Code::Ok; }
+    // "cannot write /path/file.log: No space left on device"
+    std::string describe(const std::filesystem::path& path) const;
+};
+
+// The folder of record files and the file being written, with the bound on
+// the disk they take. Used by one thread at a time (FileRecorder's writer).
+//
+// Files: named "<start time>_<label>.log", e.g.
+// 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
+// mode 0600 and never replaced: each file's time is at least a millisecond
+// after the one before (a name in use moves it on by another), so that the
+// names sort in the order the files were started. Missing
+// folders are made with mode 0700; an existing folder is left as it is.
+//
+// The bound covers every file in the folder whose name has that form (older
+// runs' files included) and nothing else there. A file grows to a quarter of
+// the bound, then the next part starts in a new file; to make room the oldest
+// files go first, the file being written never.
+class RecordFolder
+{
+public:
+    // The smallest bound honoured; a smaller one is raised to it.
+    static constexpr std::uint64_t kMinimumLimitBytes = 64 * 1024;
+    // The label for records that come before any connect attempt.
+    static constexpr std::string_view kNoConnectionLabel = "none";
+
+    RecordFolder(std::filesystem::path folder, std::uint64_t limitBytes);
+    // Closes the current file.
+    ~RecordFolder();
+    RecordFolder(const RecordFolder&) = delete;
+    RecordFolder& operator=(const RecordFolder&) = delete;
+
+    // Makes the folder when missing and counts the files it already holds.
+    FolderResult prepare();
+    // Closes the current file and starts a new one with the first line
+    // `header`; makes room for it first.
+    FolderResult startFile(std::string_view label, std::chrono::system_clock::time_point start,
+                           std::string_view header);
+    bool hasFile() const { return fd_ >= 0; }
+
+    // True when `bytes` more fit in the current file and under the bound.
+    bool fits(std::uint64_t bytes) const;
+    // Makes room for `bytes`: starts the next part of a file that has grown to
+    // its size (with `header`), then deletes the oldest other files while the
+    // bound would be passed. False when the bytes cannot fit even so (or the
+    // next part could not be started: see `result`).
+    bool makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
+                  std::string_view header, FolderResult& result);
+    // Writes all of `bytes` to the current file (resumed after signals and
+    // short writes). Call fits() or makeRoom() first.
+    FolderResult append(std::string_view bytes);
+
+    const std::filesystem::path& folder() const { return folder_; }
+    const std::filesystem::path& currentFile() const { return currentPath_; }
+    std::uint64_t limitBytes() const { return limit_; }
+    std::uint64_t bytesOnDisk() const { return used_; }
+    std::uint64_t filesDeleted() const { return deleted_; }
+
+    // "<protocol>_<address>_<port>" of a connect attempt's text
+    // ("TCP 127.0.0.1:21210" gives "tcp_127.0.0.1_21210"), every character
+    // other than a letter, digit, '.' or '-' replaced by '-', so that no text
+    // can reach outside the folder; kNoConnectionLabel for an empty text.
+    static std::string labelOf(std::string_view connectText);
+    // True for a name of the form the folder's files have.
+    static bool isRecordFileName(std::string_view name);
+
+private:
+    struct File {
+        std::string name;
+        std::uint64_t size = 0;
+    };
+    void closeFile();
+    // Deletes the oldest file other than the current one; false when none is left.
+    bool deleteOldest();
+
+    std::filesystem::path folder_;
+    std::uint64_t limit_;
+    std::vector<File> files_; // oldest first; the current file last
+    std::uint64_t used_ = 0;
+    std::uint64_t deleted_ = 0;
+    int fd_ = -1;
+    std::filesystem::path currentPath_;
+    std::string currentLabel_;
+    std::uint64_t currentSize_ = 0;
+    std::uint64_t currentHeaderSize_ = 0;
+    std::chrono::sys_time<std::chrono::milliseconds> lastStart_{};
+};
+
+} // namespace traffic

@@ -1,0 +1,83 @@
+#include "recordingcontrol.h"
+
+namespace traffic
+{
+
+RecordingControl::~RecordingControl()
+{
+    recorder_.setSinks({});
+}
+
+void RecordingControl::setViewSink(RecordSink* sink)
+{
+    viewSink_ = sink;
+    updateSinks();
+}
+
+void RecordingControl::setFileOptions(FileRecorder::Options options)
+{
+    options_ = std::move(options);
+    if (file_) {
+        setRecordingEnabled(false);
+        setRecordingEnabled(true);
+    }
+}
+
+void RecordingControl::setRecordingEnabled(bool on)
+{
+    if (on == recordingEnabled()) {
+        return;
+    }
+    if (!on) {
+        file_.reset();
+        updateSinks();
+        return;
+    }
+    file_ = std::make_shared<FileRecorder>(options_);
+    for (const Record& record : recorder_.connectionStart()) {
+        file_->record(record);
+    }
+    updateSinks();
+}
+
+void RecordingControl::updateSinks()
+{
+    ChannelRecorder::Sinks sinks;
+    if (viewSink_ != nullptr) {
+        // Not owned: an empty deleter.
+        sinks.emplace_back(viewSink_, [](RecordSink*) {});
+    }
+    if (file_) {
+        sinks.push_back(file_);
+    }
+    recorder_.setSinks(std::move(sinks));
+}
+
+std::optional<FileRecorder::Status> RecordingControl::fileStatus() const
+{
+    if (!file_) {
+        return std::nullopt;
+    }
+    return file_->status();
+}
+
+std::string RecordingControl::statusText() const
+{
+    const std::optional<FileRecorder::Status> status = fileStatus();
+    if (!status) {
+        return "Not recording to a file.";
+    }
+    if (!status->error.empty()) {
+        return status->error;
+    }
+    const std::string where =
+        status->currentFile.empty() ? status->folder.string() : status->currentFile.string();
+    std::string text = "Recording to " + where + " (" + std::to_string(status->recordsWritten) +
+                       " records, " + std::to_string(status->bytesWritten) + " bytes";
+    if (status->recordsDropped > 0) {
+        text += ", " + std::to_string(status->recordsDropped) + " dropped";
+    }
+    return text + ").";
+}
+
+} // namespace traffic

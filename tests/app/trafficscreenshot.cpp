@@ -1,0 +1,86 @@
+// Draws the Traffic window with a short sample session and saves it as a PNG
+// (the README's picture). Run by hand under a virtual X server:
+//   xvfb-run -a build/default/tests/app/trafficscreenshot docs/traffic.png
+// Its settings go to a temporary folder, never the user's.
+
+#include "app/trafficqueue.h"
+#include "app/trafficwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace
+{
+
+using traffic::RecordKind;
+
+void add(app::TrafficQueue& queue, std::chrono::system_clock::time_point& at, int micros,
+         RecordKind kind, std::string bytes, std::string text)
+{
+    at += std::chrono::microseconds(micros);
+    queue.record(traffic::Record{at, kind, std::move(bytes), std::move(text)});
+}
+
+void fill(app::TrafficQueue& queue)
+{
+    auto at = std::chrono::system_clock::now() - std::chrono::seconds(20);
+    const std::string demo("[BA139123439=ENT-Message / Description\r\n\0", 41);
+    const std::string release("\x07"
+                              "BA139123439\x08"
+                              "ENT\x09"
+                              "Message / Description\r\n\0",
+                              41);
+    add(queue, at, 0, RecordKind::ConnectAttempt, {}, "TCP 127.0.0.1:21211");
+    add(queue, at, 212, RecordKind::ConnectFailed, {}, "Connection refused after 0 ms");
+    add(queue, at, 4105322, RecordKind::ConnectAttempt, {}, "TCP 127.0.0.1:21210");
+    add(queue, at, 187, RecordKind::Connected, {}, "127.0.0.1:40312");
+    add(queue, at, 2511874, RecordKind::Write, demo, "41 bytes written");
+    add(queue, at, 1406, RecordKind::Read, demo.substr(0, 40), "frame ok");
+    add(queue, at, 3012457, RecordKind::Write, release, "41 bytes written");
+    add(queue, at, 1288, RecordKind::Read, release.substr(0, 40) + release.substr(0, 12),
+        "frame ok");
+    add(queue, at, 803, RecordKind::Read, release.substr(12, 28),
+        "no frame: start delimiter missing");
+    add(queue, at, 2203115, RecordKind::Write, std::string("PING\r\n\0", 7), "7 bytes written");
+    add(queue, at, 913, RecordKind::Event, {}, "Connection closed by the peer");
+    add(queue, at, 41, RecordKind::Disconnect, {}, "Disconnected");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QTemporaryDir config;
+    if (!config.isValid() || argc < 2) {
+        std::fprintf(stderr, "usage: trafficscreenshot FILE.png\n");
+        return 2;
+    }
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication application(argc, argv);
+
+    app::TrafficQueue queue;
+    app::TrafficWindow window(queue);
+    fill(queue);
+    window.drain();
+    window.setRecordingStatus([] { return QStringLiteral("Not recording to a file."); });
+    window.resize(1040, 560);
+    window.show();
+    auto* table = window.findChild<QTableView*>(QStringLiteral("trafficTable"));
+    table->selectRow(7);
+    QElapsedTimer exposing;
+    exposing.start();
+    while (exposing.elapsed() < 1500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "could not write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

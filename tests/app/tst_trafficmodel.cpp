@@ -1,0 +1,181 @@
+// The Traffic window's table model: whole batches in one insert, the oldest
+// dropped in one removal at the bound, and what each column shows.
+
+#include "trafficrecords.h"
+
+#include "app/trafficmodel.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <vector>
+
+using app::TrafficModel;
+using traffic::RecordKind;
+
+namespace
+{
+
+// Records numbered from `first`, their number as their bytes.
+std::vector<traffic::Record> numbered(int first, int count)
+{
+    std::vector<traffic::Record> batch;
+    for (int i = first; i < first + count; ++i)
+        batch.push_back(readRecord(QByteArray::number(i)));
+    return batch;
+}
+
+QString bytesOf(const TrafficModel& model, int row)
+{
+    return QString::fromStdString(model.record(row).bytes);
+}
+
+} // namespace
+
+class TestTrafficModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void insertsEachBatchAtTheEndInOneGo();
+    void keepsTheNewestRecordsAtTheBound_data();
+    void keepsTheNewestRecordsAtTheBound();
+    void columns_data();
+    void columns();
+    void clearForgetsRecordsAndTheDroppedCount();
+};
+
+void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
+{
+    TrafficModel model;
+    QSignalSpy inserted(&model, &TrafficModel::rowsInserted);
+    QSignalSpy reset(&model, &TrafficModel::modelReset);
+
+    model.append(numbered(0, 500));
+    model.append({});
+    model.append(numbered(500, 3));
+
+    QCOMPARE(inserted.count(), 2);
+    QCOMPARE(inserted.at(0).at(1).toInt(), 0);
+    QCOMPARE(inserted.at(0).at(2).toInt(), 499);
+    QCOMPARE(inserted.at(1).at(1).toInt(), 500);
+    QCOMPARE(inserted.at(1).at(2).toInt(), 502);
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(model.rowCount(), 503);
+    QCOMPARE(bytesOf(model, 502), QStringLiteral("502"));
+}
+
+void TestTrafficModel::keepsTheNewestRecordsAtTheBound_data()
+{
+    QTest::addColumn<QList<int>>("batches");
+    QTest::addColumn<int>("removals");
+
+    // Bound 10 throughout.
+    QTest::newRow("below the bound") << QList<int>{4, 6} << 0;
+    QTest::newRow("second batch crosses it") << QList<int>{6, 6} << 1;
+    QTest::newRow("one batch beyond it") << QList<int>{25} << 0;
+    QTest::newRow("full, then beyond it") << QList<int>{10, 25} << 1;
+    QTest::newRow("many small batches") << QList<int>{3, 3, 3, 3, 3} << 2;
+}
+
+void TestTrafficModel::keepsTheNewestRecordsAtTheBound()
+{
+    QFETCH(QList<int>, batches);
+    QFETCH(int, removals);
+    constexpr int kBound = 10;
+    TrafficModel model(kBound);
+    QSignalSpy inserted(&model, &TrafficModel::rowsInserted);
+    QSignalSpy removed(&model, &TrafficModel::rowsRemoved);
+    QSignalSpy reset(&model, &TrafficModel::modelReset);
+
+    int total = 0;
+    for (const int size : batches) {
+        model.append(numbered(total, size));
+        total += size;
+        QVERIFY(model.rowCount() <= kBound);
+    }
+
+    const int kept = std::min(total, kBound);
+    QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(model.droppedCount(), static_cast<std::uint64_t>(total - kept));
+    QCOMPARE(bytesOf(model, 0), QString::number(total - kept));
+    QCOMPARE(bytesOf(model, kept - 1), QString::number(total - 1));
+    QCOMPARE(inserted.count(), batches.size());
+    QCOMPARE(removed.count(), removals);
+    QCOMPARE(reset.count(), 0);
+}
+
+void TestTrafficModel::columns_data()
+{
+    QTest::addColumn<traffic::Record>("record");
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<QVariant>("length");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QString>("toolTip");
+
+    QTest::newRow("frame sent") << makeRecord(RecordKind::Write, QByteArray("[A=B-C\r\n\0", 9),
+                                              "9 bytes written")
+                                << "sent" << QVariant(9ULL) << QStringLiteral("[A=B-C\\r\\n\\0")
+                                << "5b 41 3d 42 2d 43 0d 0a 00"
+                                << "9 bytes written";
+    QTest::newRow("control bytes received")
+        << readRecord(kControlBytes) << "received" << QVariant(9ULL)
+        << QStringLiteral("A\\0\\x07\\x08\\x09\\r\\n\\x7f\\xe9") << "41 00 07 08 09 0d 0a 7f e9"
+        << "frame check: passed";
+    QTest::newRow("connect failed")
+        << makeRecord(RecordKind::ConnectFailed, {}, "Connection refused after 0.2 ms") << "event"
+        << QVariant() << "connect-failed"
+        << "Connection refused after 0.2 ms"
+        << "Connection refused after 0.2 ms";
+    QTest::newRow("zero-length datagram")
+        << makeRecord(RecordKind::Event, {}, "zero-length datagram") << "event" << QVariant()
+        << "event"
+        << "zero-length datagram"
+        << "zero-length datagram";
+}
+
+void TestTrafficModel::columns()
+{
+    QFETCH(traffic::Record, record);
+    QFETCH(QString, direction);
+    QFETCH(QVariant, length);
+    QFETCH(QString, text);
+    QFETCH(QString, hex);
+    QFETCH(QString, toolTip);
+    TrafficModel model;
+    model.append({record});
+
+    const auto shown = [&model](int column, int role = Qt::DisplayRole) {
+        return model.data(model.index(0, column), role);
+    };
+    // Local time of day; the date shows in the time's tool tip.
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(1796648527513);
+    QCOMPARE(shown(TrafficModel::TimeColumn).toString(),
+             local.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(".513042"));
+    QCOMPARE(shown(TrafficModel::TimeColumn, Qt::ToolTipRole).toString(),
+             local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(".513042"));
+    QCOMPARE(shown(TrafficModel::DirectionColumn).toString(), direction);
+    QCOMPARE(shown(TrafficModel::LengthColumn), length);
+    QCOMPARE(shown(TrafficModel::TextColumn).toString(), text);
+    QCOMPARE(shown(TrafficModel::HexColumn).toString(), hex);
+    QCOMPARE(shown(TrafficModel::TextColumn, Qt::ToolTipRole).toString(), toolTip);
+}
+
+void TestTrafficModel::clearForgetsRecordsAndTheDroppedCount()
+{
+    TrafficModel model(5);
+    model.append(numbered(0, 8));
+    model.addDropped(4);
+    QCOMPARE(model.droppedCount(), 7u);
+
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.droppedCount(), 0u);
+    model.append(numbered(100, 2));
+    QCOMPARE(bytesOf(model, 0), QStringLiteral("100"));
+}
+
+QTEST_MAIN(TestTrafficModel)
+#include "tst_trafficmodel.moc"

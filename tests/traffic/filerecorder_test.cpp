@@ -1,0 +1,362 @@
+#include "traffic/filerecorder.h"
+
+#include "traffic/recordfolder.h"
+#include "traffic/recordline.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using traffic::FileRecorder;
+using traffic::Record;
+using traffic::RecordKind;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+constexpr auto kDeadline = 10s;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = kDeadline)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The time as the files keep it: microseconds.
+Record make(RecordKind kind, std::string bytes = {}, std::string text = {})
+{
+    const auto now =
+        std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+    return Record{now, kind, std::move(bytes), std::move(text)};
+}
+
+std::string everyByte()
+{
+    std::string bytes;
+    for (int value = 0; value < 256; ++value) {
+        bytes.push_back(static_cast<char>(value));
+    }
+    return bytes;
+}
+
+void expectSame(const std::vector<Record>& got, const std::vector<Record>& want)
+{
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].time, want[i].time) << i;
+        EXPECT_EQ(got[i].kind, want[i].kind) << i;
+        EXPECT_EQ(got[i].bytes, want[i].bytes) << i;
+        EXPECT_EQ(got[i].text, want[i].text) << i;
+    }
+}
+
+std::string contents(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+class FileRecorderTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "traffic-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        base = pattern;
+        folder = base / "traffic";
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
+    }
+
+    // The record files of the folder, oldest first.
+    std::vector<fs::path> files() const
+    {
+        std::vector<fs::path> found;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (traffic::RecordFolder::isRecordFileName(entry.path().filename().string())) {
+                found.push_back(entry.path());
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    // Every record of every file, oldest first; a line that does not parse
+    // fails the test.
+    std::vector<Record> recordsOnDisk() const
+    {
+        std::vector<Record> records;
+        for (const fs::path& file : files()) {
+            std::ifstream in(file, std::ios::binary);
+            std::string line;
+            EXPECT_TRUE(std::getline(in, line));
+            EXPECT_EQ(line + "\n", traffic::kRecordFileHeader) << file;
+            while (std::getline(in, line)) {
+                const auto record = traffic::recordFromLine(line);
+                EXPECT_TRUE(record.has_value()) << file << ": " << line;
+                if (record) {
+                    records.push_back(*record);
+                }
+            }
+        }
+        return records;
+    }
+
+    std::uint64_t recordFileBytes() const
+    {
+        std::uint64_t total = 0;
+        for (const fs::path& file : files()) {
+            total += fs::file_size(file);
+        }
+        return total;
+    }
+
+    static bool settled(const FileRecorder& recorder, std::uint64_t offered)
+    {
+        const FileRecorder::Status status = recorder.status();
+        return status.recordsWritten + status.recordsDropped == offered;
+    }
+
+    fs::path base;
+    fs::path folder;
+};
+
+TEST_F(FileRecorderTest, FileGivesBackEveryRecordExactly)
+{
+    const std::vector<Record> sent{
+        make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"),
+        make(RecordKind::Connected, "", "127.0.0.1:40112"),
+        make(RecordKind::Write, "[BA139123439=ENT-Message\r\n", "26 bytes written"),
+        make(RecordKind::Read, "[A=B-\r\n\0after the NUL"s, "frame ok"),
+        make(RecordKind::Read, "[A=B-\r\n[C=D-\r\n", "frame ok"),
+        make(RecordKind::Read, everyByte(), "Error received data !\r\n"),
+        make(RecordKind::Event, "", "Connection Abandonned\r\n"),
+        make(RecordKind::Disconnect, "", "closed\tby\nthe operator"),
+    };
+    {
+        FileRecorder recorder({folder});
+        for (const Record& record : sent) {
+            recorder.record(record);
+        }
+    }
+    ASSERT_EQ(files().size(), 1u);
+    expectSame(recordsOnDisk(), sent);
+}
+
+TEST_F(FileRecorderTest, OneFilePerConnectionNamedByStartProtocolAndPeer)
+{
+    {
+        FileRecorder recorder({folder});
+        recorder.record(make(RecordKind::Event, "", "before any connection"));
+        recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+        recorder.record(make(RecordKind::Disconnect, "", "operator"));
+        recorder.record(make(RecordKind::ConnectAttempt, "", "UDP 127.0.0.1:7000"));
+        recorder.record(make(RecordKind::ConnectFailed, "", "Connection refused after 0.1 ms"));
+        ASSERT_TRUE(waitFor([&] { return settled(recorder, 5); }));
+        EXPECT_EQ(recorder.status().currentFile.parent_path(), folder);
+        EXPECT_EQ(recorder.status().recordsDropped, 0u);
+    }
+    const std::vector<fs::path> found = files();
+    ASSERT_EQ(found.size(), 3u);
+    const std::string suffixes[] = {"_none.log", "_tcp_127.0.0.1_21210.log",
+                                    "_udp_127.0.0.1_7000.log"};
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const std::string name = found[i].filename().string();
+        EXPECT_TRUE(name.ends_with(suffixes[i])) << name;
+    }
+    EXPECT_EQ(recordsOnDisk().size(), 5u);
+}
+
+// With umask 0 the modes cannot come from the umask: they are the ones the
+// folders and files were made with.
+TEST_F(FileRecorderTest, FoldersAreOwnerOnlyAndFilesTooWhateverTheUmask)
+{
+    const mode_t previous = ::umask(0);
+    const fs::path nested = base / "a" / "b";
+    {
+        FileRecorder recorder({nested});
+        recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:1"));
+        ASSERT_TRUE(waitFor([&] { return settled(recorder, 1); }));
+    }
+    ::umask(previous);
+    for (const fs::path& made : {base / "a", nested}) {
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
+    }
+    ASSERT_EQ(fs::directory_iterator(nested)->path().extension(), ".log");
+    EXPECT_EQ(fs::status(fs::directory_iterator(nested)->path()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(FileRecorderTest, StaysWithinTheDiskLimitDeletingTheOldestFilesFirst)
+{
+    fs::create_directories(folder);
+    const fs::path olderRun = folder / "20000101T000000.000Z_tcp_127.0.0.1_1.log";
+    const fs::path notOurs = folder / "notes.log";
+    std::ofstream(olderRun) << std::string(10000, 'x');
+    std::ofstream(notOurs) << std::string(100000, 'y');
+
+    constexpr std::uint64_t kLimit = 64 * 1024;
+    constexpr int kConnections = 3;
+    constexpr int kReadsPerConnection = 40;
+    std::vector<Record> sent;
+    {
+        FileRecorder recorder({folder, kLimit});
+        for (int c = 0; c < kConnections; ++c) {
+            sent.push_back(
+                make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:2121" + std::to_string(c)));
+            recorder.record(sent.back());
+            for (int i = 0; i < kReadsPerConnection; ++i) {
+                sent.push_back(make(RecordKind::Read,
+                                    std::string(1000, static_cast<char>('a' + i % 26)),
+                                    "frame ok"));
+                recorder.record(sent.back());
+            }
+        }
+        ASSERT_TRUE(waitFor([&] { return settled(recorder, sent.size()); }));
+        const FileRecorder::Status status = recorder.status();
+        EXPECT_TRUE(status.recording) << status.error;
+        EXPECT_EQ(status.recordsDropped, 0u);
+        EXPECT_GT(status.filesDeleted, 0u);
+        EXPECT_LE(status.bytesOnDisk, kLimit);
+        EXPECT_GT(status.bytesWritten, kLimit);
+    }
+    EXPECT_FALSE(fs::exists(olderRun));
+    EXPECT_EQ(fs::file_size(notOurs), 100000u);
+    EXPECT_LE(recordFileBytes(), kLimit);
+    EXPECT_GT(files().size(), 1u);
+    // What is left is the newest part of the traffic, without a gap.
+    const std::vector<Record> kept = recordsOnDisk();
+    ASSERT_FALSE(kept.empty());
+    ASSERT_LT(kept.size(), sent.size());
+    expectSame(kept, std::vector<Record>(sent.end() - static_cast<std::ptrdiff_t>(kept.size()),
+                                         sent.end()));
+}
+
+TEST_F(FileRecorderTest, WritesWithinASecondWithoutWaitingForTheDisconnect)
+{
+    FileRecorder recorder({folder});
+    recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+    recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
+    // Upper bound only, well above the promised second.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return files().size() == 1 &&
+                   contents(files()[0]).find("\\r\\n\t") != std::string::npos;
+        },
+        3s));
+}
+
+struct Unwritable {
+    std::string name;
+    std::function<fs::path(const fs::path& base)> prepare;
+};
+
+class FileRecorderUnwritable : public FileRecorderTest,
+                               public testing::WithParamInterface<Unwritable>
+{
+};
+
+// Root passes every permission check, so these folders fail for reasons that
+// hold for root too.
+TEST_P(FileRecorderUnwritable, StopsRecordingSaysWhyAndCountsWhatItDrops)
+{
+    const fs::path target = GetParam().prepare(base);
+    FileRecorder recorder({target});
+    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
+    recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+    recorder.record(make(RecordKind::Read, "bytes", "frame ok"));
+    const FileRecorder::Status status = recorder.status();
+    EXPECT_NE(status.error.find(target.string()), std::string::npos) << status.error;
+    EXPECT_NE(status.error.find("Kept 0 records"), std::string::npos) << status.error;
+    EXPECT_EQ(status.recordsWritten, 0u);
+    EXPECT_EQ(status.recordsDropped, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, FileRecorderUnwritable,
+                         testing::Values(Unwritable{"ParentIsAFile",
+                                                    [](const fs::path& base) {
+                                                        std::ofstream(base / "file") << "x";
+                                                        return base / "file" / "traffic";
+                                                    }},
+                                         Unwritable{"FolderIsAFile",
+                                                    [](const fs::path& base) {
+                                                        std::ofstream(base / "file") << "x";
+                                                        return base / "file";
+                                                    }}),
+                         [](const testing::TestParamInfo<Unwritable>& info) {
+                             return info.param.name;
+                         });
+
+TEST_F(FileRecorderTest, FolderGoneWhileRecordingStopsAndSaysHowMuchWasKept)
+{
+    FileRecorder recorder({folder});
+    recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+    recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
+    recorder.record(make(RecordKind::Disconnect, "", "operator"));
+    ASSERT_TRUE(waitFor([&] { return settled(recorder, 3); }));
+    fs::remove_all(folder);
+    recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+    recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
+    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
+    ASSERT_TRUE(waitFor([&] { return settled(recorder, 5); }));
+    const FileRecorder::Status status = recorder.status();
+    EXPECT_EQ(status.recordsWritten, 3u);
+    EXPECT_EQ(status.recordsDropped, 2u);
+    EXPECT_NE(status.error.find("Kept 3 records"), std::string::npos) << status.error;
+    EXPECT_NE(status.error.find("No such file or directory"), std::string::npos) << status.error;
+}
+
+TEST_F(FileRecorderTest, EveryRecordFromManyThreadsIsWrittenOrCounted)
+{
+    constexpr int kThreads = 4;
+    constexpr int kReadsPerThread = 2000;
+    constexpr std::uint64_t kOffered = 1 + kThreads * kReadsPerThread;
+    std::uint64_t written = 0;
+    {
+        FileRecorder recorder({folder});
+        recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&recorder, t] {
+                for (int i = 0; i < kReadsPerThread; ++i) {
+                    recorder.record(make(RecordKind::Read,
+                                         std::string(1000, static_cast<char>('0' + t)),
+                                         std::to_string(i)));
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        ASSERT_TRUE(waitFor([&] { return settled(recorder, kOffered); }));
+        written = recorder.status().recordsWritten;
+    }
+    EXPECT_EQ(recordsOnDisk().size(), written);
+}
+
+} // namespace
