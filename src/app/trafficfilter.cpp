@@ -1,13 +1,34 @@
 #include "trafficfilter.h"
 
-#include "trafficformat.h"
 #include "trafficmodel.h"
 
 #include "traffic/bytetext.h"
 #include "traffic/recordline.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace app
 {
+
+namespace
+{
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when `text` holds `lowerNeedle`, ASCII letters in any case. Works on
+// the texts as the core gives them, with no QString made per record: the
+// filter runs over every record of every batch.
+bool holds(std::string_view text, const std::string& lowerNeedle)
+{
+    return std::search(text.begin(), text.end(), lowerNeedle.begin(), lowerNeedle.end(),
+                       [](char a, char b) { return asciiLower(a) == b; }) != text.end();
+}
+
+} // namespace
 
 TrafficFilter::TrafficFilter(TrafficModel* model, QObject* parent)
     : QSortFilterProxyModel(parent), model_(model)
@@ -28,6 +49,9 @@ void TrafficFilter::setText(const QString& text)
     if (text == text_)
         return;
     text_ = text;
+    needle_ = text.toUtf8().toStdString();
+    for (char& c : needle_)
+        c = asciiLower(c);
     invalidateRowsFilter();
 }
 
@@ -38,16 +62,12 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
     const traffic::Record& record = model_->record(sourceRow);
     if (direction_ && traffic::directionOf(record.kind) != *direction_)
         return false;
-    if (text_.isEmpty())
+    if (needle_.empty())
         return true;
     // The dearer texts only when the cheaper ones do not match.
-    const auto found = [this](const QString& in) {
-        return in.contains(text_, Qt::CaseInsensitive);
-    };
-    return found(trafficformat::text(record.text)) ||
-           found(trafficformat::text(traffic::kindName(record.kind))) ||
-           found(trafficformat::text(traffic::visibleText(record.bytes))) ||
-           found(trafficformat::text(traffic::hexText(record.bytes)));
+    return holds(record.text, needle_) || holds(traffic::kindName(record.kind), needle_) ||
+           holds(traffic::visibleText(record.bytes), needle_) ||
+           holds(traffic::hexText(record.bytes), needle_);
 }
 
 } // namespace app

@@ -5,6 +5,7 @@
 #include <QSortFilterProxyModel>
 
 #include <optional>
+#include <string>
 
 namespace app
 {
@@ -13,9 +14,9 @@ class TrafficModel;
 
 // The rows of a TrafficModel that the Traffic window shows: those of one
 // direction (or all), and those that contain a text (or all). The text is
-// looked for, case-insensitively, in a record's bytes as visible text and as
-// hex, in what the record is and in its description, so "0d 0a", "\r\n",
-// "refused" and "connect-failed" all find what the table shows them in.
+// looked for (ASCII letters in either case) in a record's bytes as visible
+// text and as hex, in what the record is and in its description, so "0d 0a",
+// "\r\n", "refused" and "connect-failed" all find what the table shows them in.
 // Rows keep the model's order. UI thread only.
 class TrafficFilter : public QSortFilterProxyModel
 {
@@ -34,6 +35,7 @@ private:
     TrafficModel* model_;
     std::optional<traffic::Direction> direction_;
     QString text_;
+    std::string needle_; // text_ in UTF-8, ASCII letters in lower case
 };
 
 } // namespace app

@@ -54,7 +54,7 @@ std::string dump(std::string_view bytes)
     const std::size_t shown = std::min(bytes.size(), kDumpLimit);
     std::string out;
     out.reserve((shown / kDumpBytesPerLine + 2) * 80);
-    char field[16];
+    char field[24]; // a 64-bit offset in hex, a blank and the zero
     for (std::size_t line = 0; line < shown; line += kDumpBytesPerLine) {
         std::snprintf(field, sizeof field, "%08zx ", line);
         out += field;

@@ -3,7 +3,6 @@
 #include "traffic/trafficrecord.h"
 
 #include <QByteArray>
-#include <QMetaType>
 
 #include <chrono>
 #include <string>
@@ -31,5 +30,3 @@ inline traffic::Record readRecord(const QByteArray& bytes, std::chrono::microsec
 // A read of "A", NUL, the delimiters 7, 8, 9, CR, LF, 0x7f and 0xe9.
 inline const QByteArray kControlBytes("A\0\x07\x08\x09\r\n\x7f\xe9", 9);
 
-Q_DECLARE_METATYPE(traffic::RecordKind)
-Q_DECLARE_METATYPE(traffic::Direction)
