@@ -117,9 +117,7 @@ void ConsoleDialog::initDialog()
 
     // The delimiters, in the remembered mode; the mode box follows it.
     protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();
-    delimiters.resetDelimiters();
     delimiters.setModeFlag(settings_.releaseFlag());
-    delimiters.applyDelimiterSet();
     controls_.mode()->setExchangeText(latin1(delimiters.isRelease()
                                                  ? protocol::DelimiterSet::kReleaseModeText
                                                  : protocol::DelimiterSet::kDemoModeText));

@@ -33,7 +33,7 @@ class TrafficWindow;
 // font (ConsoleControls); its caption bar has no close box. The constructor also
 // initialises the dialog: it fills the combo lists, reads the remembered port,
 // server address and delimiter mode, binds the channel to the message view,
-// resets the delimiters and shows the initial field values, with the keyboard
+// sets the delimiter mode and shows the initial field values, with the keyboard
 // focus on "Connect\nto Server". Console state: Disconnected (Connect, TCP and
 // UDP enabled; Send message and Disconnect disabled) or Connected (the
 // reverse).

@@ -59,9 +59,9 @@ void ConsoleSender::sendCommandFrame()
     if (!channel_.hasSocket())
         return;
 
-    const bool release = protocol::DelimiterSet::instance().isRelease();
-    const std::string frame = protocol::composeFrame(
-        fields, release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo);
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    const bool release = mode == protocol::DelimiterMode::Release;
+    const std::string frame = protocol::composeFrame(fields, mode);
     writeWhole(channel_, protocol::wireBlock(frame));
 
     // The echo shows a Release frame in its printable form; a Demo frame goes

@@ -93,6 +93,17 @@ bool fetchHostName(char (&work)[kHostNameBufferSize])
     return true;
 }
 
+// What both local look-ups start with: a place to write the answer to, then
+// the host name in `work`. False with the error set when either is missing.
+bool beginLocalLookup(const char* buffer, std::size_t capacity, char (&work)[kHostNameBufferSize])
+{
+    if (buffer == nullptr || capacity == 0) {
+        setLastError(kErrorInvalidParameter);
+        return false;
+    }
+    return fetchHostName(work);
+}
+
 } // namespace
 
 std::uint16_t parsePort(const char* service)
@@ -148,12 +159,8 @@ std::uint32_t resolveHost(const char* host)
 
 bool localHostName(char* buffer, std::size_t capacity)
 {
-    if (buffer == nullptr || capacity == 0) {
-        setLastError(kErrorInvalidParameter);
-        return false;
-    }
     char work[kHostNameBufferSize];
-    if (!fetchHostName(work))
+    if (!beginLocalLookup(buffer, capacity, work))
         return false;
     withHostEntry(work, [&](const hostent& entry) {
         // A canonical name too long for the work buffer is not cut short: the
@@ -169,12 +176,8 @@ bool localHostName(char* buffer, std::size_t capacity)
 
 bool localDottedAddress(char* buffer, std::size_t capacity)
 {
-    if (buffer == nullptr || capacity == 0) {
-        setLastError(kErrorInvalidParameter);
-        return false;
-    }
     char work[kHostNameBufferSize];
-    if (!fetchHostName(work))
+    if (!beginLocalLookup(buffer, capacity, work))
         return false;
     std::uint32_t address = 0;
     bool found = false;

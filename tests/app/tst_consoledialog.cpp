@@ -129,7 +129,7 @@ void TestConsoleDialog::firstStartStoresPortAndShowsDefaults()
     QVERIFY(dialog.control(ConsoleTemplate::kClose)->isEnabled());
 
     QCOMPARE(protocol::DelimiterSet::instance().modeFlag(), 0);
-    QCOMPARE(protocol::DelimiterSet::instance().activeStart(), std::string_view("["));
+    QCOMPARE(protocol::DelimiterSet::instance().mode(), protocol::DelimiterMode::Demo);
 
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
     QCOMPARE(focusedId(dialog), ConsoleTemplate::kConnect);
@@ -193,8 +193,8 @@ void TestConsoleDialog::storedSettingsAreShown()
     QCOMPARE(comboOf(dialog, ConsoleTemplate::kMode)->currentText(), shownMode);
     QCOMPARE(protocol::DelimiterSet::instance().modeFlag(), modeFlag);
     const bool release = modeFlag != 0;
-    QCOMPARE(protocol::DelimiterSet::instance().activeStart(),
-             std::string_view(release ? "\x07" : "["));
+    QCOMPARE(protocol::DelimiterSet::instance().mode(),
+             release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo);
     // The read-only displays show the printable delimiters in either mode.
     QCOMPARE(editOf(dialog, ConsoleTemplate::kStartDisplay)->text(), QStringLiteral("["));
 }
@@ -434,8 +434,8 @@ void TestConsoleDialog::modeIsSwitchedAndStoredWhenModeBoxLosesFocus()
     QVERIFY(!mode->hasFocus());
     QCOMPARE(protocol::DelimiterSet::instance().modeFlag(), flag);
     QCOMPARE(ConsoleTestEnvironment::value("bRelease").toInt(), flag);
-    QCOMPARE(protocol::DelimiterSet::instance().activeDash(),
-             std::string_view(flag != 0 ? "\x09" : "-"));
+    QCOMPARE(protocol::DelimiterSet::instance().mode(),
+             flag != 0 ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo);
 }
 
 void TestConsoleDialog::settingsWrittenBackAreReadAtNextStart()

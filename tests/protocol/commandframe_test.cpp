@@ -1,5 +1,4 @@
 #include "protocol/commandframe.h"
-#include "protocol/delimiterset.h"
 #include "protocol/framedefaults.h"
 
 #include <gtest/gtest.h>
@@ -15,43 +14,12 @@ namespace
 
 constexpr std::string_view kDemoDefaultFrame = "[BA139123439=ENT-Message / Description";
 
-std::string modeName(DelimiterMode mode)
-{
-    return mode == DelimiterMode::Release ? "Release" : "Demo";
-}
-
-// What the console produced before frames became values: the texts cut to
-// their widths and limits, composed in place in a delimiter set of that mode.
-std::string composedInPlace(const FrameFields& f, DelimiterMode mode)
-{
-    protocol::DelimiterSet set;
-    set.setModeFlag(mode == DelimiterMode::Release ? 1 : 0);
-    set.applyDelimiterSet();
-    const auto cut = [](const std::string& text, std::size_t n) {
-        return std::string_view(text).substr(0, n);
-    };
-    set.composeCommandFrame(
-        cut(f.media, protocol::kMediaWidth), cut(f.deviceId, protocol::kDeviceIdWidth),
-        cut(f.data, protocol::kDataMaxLength), cut(f.command, protocol::kCommandWidth),
-        cut(f.message, protocol::kMessageMaxLength));
-    return std::string(set.frameText());
-}
-
-std::string displayedInPlace(const FrameFields& f)
-{
-    protocol::DelimiterSet set;
-    set.setModeFlag(1);
-    set.applyDelimiterSet();
-    set.composeCommandFrame(f.media.substr(0, 1), f.deviceId.substr(0, 2), f.data.substr(0, 36),
-                            f.command.substr(0, 3), f.message.substr(0, 120));
-    set.frameDisplayForm();
-    return std::string(set.frameText());
-}
-
+// Every row gives the bytes of both modes and the printable form of the
+// Release frame, written out byte by byte.
 struct FrameRow {
     const char* name;
     FrameFields fields;
-    std::string demoFrame;
+    std::string demo, release, releaseShown;
 };
 
 void PrintTo(const FrameRow& row, std::ostream* os)
@@ -59,65 +27,135 @@ void PrintTo(const FrameRow& row, std::ostream* os)
     *os << row.name;
 }
 
+const std::string k36(36, 'd');
 const std::string k40(40, 'd');
+const std::string k120(120, 'm');
 const std::string k130(130, 'm');
+const std::string k2000(2000, 'x');
 
 class ComposeFrame : public testing::TestWithParam<FrameRow>
 {
 };
 
-TEST_P(ComposeFrame, GivesTheDemoBytesAndTheSameBytesAsTheInPlaceComposition)
+TEST_P(ComposeFrame, GivesTheBytesOfEachModeAndThePrintableReleaseFrame)
 {
     const FrameRow& row = GetParam();
-    EXPECT_EQ(protocol::composeFrame(row.fields, DelimiterMode::Demo), row.demoFrame);
-    for (DelimiterMode mode : {DelimiterMode::Demo, DelimiterMode::Release}) {
-        const std::string frame = protocol::composeFrame(row.fields, mode);
-        EXPECT_EQ(frame, composedInPlace(row.fields, mode)) << modeName(mode);
-        EXPECT_LE(frame.size(), protocol::kFrameMaxLength) << modeName(mode);
-    }
+    const std::string demo = protocol::composeFrame(row.fields, DelimiterMode::Demo);
     const std::string release = protocol::composeFrame(row.fields, DelimiterMode::Release);
-    EXPECT_EQ(protocol::frameDisplayText(release), displayedInPlace(row.fields));
+    EXPECT_EQ(demo, row.demo);
+    EXPECT_EQ(release, row.release);
+    EXPECT_EQ(protocol::frameDisplayText(release), row.releaseShown);
+    EXPECT_LE(release.size(), protocol::kFrameMaxLength);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ComposeFrame,
     testing::Values(
-        FrameRow{"ConsoleDefaults", protocol::defaultFrameFields(), std::string(kDemoDefaultFrame)},
-        FrameRow{"ComboEntries", {"L - LEGIC", "01", "1", "IGN  -  Ignore", "m"}, "[L011=IGN-m"},
-        FrameRow{"EmptyDataAndMessage", {"B", "A1", "", "ENT", ""}, "[BA1=ENT-"},
-        FrameRow{"ShortCodedFieldsGoInWhole", {"", "A", "x", "EN", "y"}, "[Ax=EN-y"},
+        FrameRow{"ConsoleDefaults", protocol::defaultFrameFields(), std::string(kDemoDefaultFrame),
+                 "\x07"
+                 "BA139123439\x08"
+                 "ENT\x09"
+                 "Message / Description",
+                 std::string(kDemoDefaultFrame)},
+        FrameRow{"WholeComboTextsOfTheDefaults",
+                 {"B - BARCODE", "A1", "39123439", "ENT -  Entrence", "Message / Description"},
+                 std::string(kDemoDefaultFrame),
+                 "\x07"
+                 "BA139123439\x08"
+                 "ENT\x09"
+                 "Message / Description",
+                 std::string(kDemoDefaultFrame)},
+        FrameRow{"IgnoreComboEntries",
+                 {"L - LEGIC", "01", "1", "IGN  -  Ignore", "m"},
+                 "[L011=IGN-m",
+                 "\x07"
+                 "L011\x08"
+                 "IGN\x09"
+                 "m",
+                 "[L011=IGN-m"},
+        FrameRow{"TypedFiveLetterCommand",
+                 {"M", "ZZ", "", "ABCDE", ""},
+                 "[MZZ=ABC-",
+                 "\x07"
+                 "MZZ\x08"
+                 "ABC\x09",
+                 "[MZZ=ABC-"},
+        FrameRow{"TypedThreeCharacterDeviceId",
+                 {"B - BARCODE", "A12", "7", "END", "x"},
+                 "[BA17=END-x",
+                 "\x07"
+                 "BA17\x08"
+                 "END\x09"
+                 "x",
+                 "[BA17=END-x"},
+        FrameRow{"EmptyDataAndMessageGiveNineBytes",
+                 {"B", "A1", "", "ENT", ""},
+                 "[BA1=ENT-",
+                 "\x07"
+                 "BA1\x08"
+                 "ENT\x09",
+                 "[BA1=ENT-"},
+        FrameRow{"ShortCodedFieldsGoInWhole",
+                 {"", "A", "x", "EN", "y"},
+                 "[Ax=EN-y",
+                 "\x07"
+                 "Ax\x08"
+                 "EN\x09"
+                 "y",
+                 "[Ax=EN-y"},
+        FrameRow{"LongestFieldsGive165Bytes",
+                 {"MM", "ZZZ", k36, "ENTX", k120},
+                 "[MZZ" + k36 + "=ENT-" + k120,
+                 "\x07MZZ" + k36 + "\x08" + "ENT\x09" + k120,
+                 "[MZZ" + k36 + "=ENT-" + k120},
         FrameRow{"DataAndMessageCutAtTheirLimits",
                  {"B", "A1", k40, "ENT", k130},
-                 "[BA1" + k40.substr(0, 36) + "=ENT-" + k130.substr(0, 120)},
-        FrameRow{"ControlCodesInsideFieldsGoOutUnchanged",
+                 "[BA1" + k36 + "=ENT-" + k120,
+                 "\x07"
+                 "BA1" +
+                     k36 + "\x08" + "ENT\x09" + k120,
+                 "[BA1" + k36 + "=ENT-" + k120},
+        FrameRow{"OversizedTextsCutAtTheirLimits",
+                 {k2000, k2000, k2000, k2000, k2000},
+                 "[xxx" + k2000.substr(0, 36) + "=xxx-" + k2000.substr(0, 120),
+                 "\x07xxx" + k2000.substr(0, 36) + "\x08xxx\x09" + k2000.substr(0, 120),
+                 "[xxx" + k2000.substr(0, 36) + "=xxx-" + k2000.substr(0, 120)},
+        FrameRow{"ControlCodesInDataTheTabTakenAsTheDash",
                  {"B", "A1",
                   "12\x09"
                   "34\x07",
                   "ENT", "m\x07"},
                  "[BA112\x09"
-                 "34\x07=ENT-m\x07"},
-        FrameRow{"DelimiterCharactersInsideFields",
+                 "34\x07=ENT-m\x07",
+                 "\x07"
+                 "BA112\x09"
+                 "34\x07\x08"
+                 "ENT\x09"
+                 "m\x07",
+                 "[BA112-34\x07\x08"
+                 "ENT\x09"
+                 "m\x07"},
+        FrameRow{"StartAndEqualCodesInDataWithoutCode9",
+                 {"B", "A1", "\x07\x08", "ENT", ""},
+                 "[BA1\x07\x08=ENT-",
+                 "\x07"
+                 "BA1\x07\x08\x08"
+                 "ENT\x09",
+                 "[BA1[==ENT-"},
+        FrameRow{"DelimiterCharactersInsideFieldsGoOutUnchanged",
                  {"B", "A1", "[=-", "ENT", "a-b=c"},
+                 "[BA1[=-=ENT-a-b=c",
+                 "\x07"
+                 "BA1[=-\x08"
+                 "ENT\x09"
+                 "a-b=c",
                  "[BA1[=-=ENT-a-b=c"}),
     [](const testing::TestParamInfo<FrameRow>& info) { return std::string(info.param.name); });
 
-TEST(CommandFrame, ReleaseDefaultsCarryControlCodesAndDisplayAsTheDemoFrame)
+TEST(CommandFrame, LongestFrameIs165Bytes)
 {
-    const std::string frame =
-        protocol::composeFrame(protocol::defaultFrameFields(), DelimiterMode::Release);
-    EXPECT_EQ(frame, "\x07"
-                     "BA139123439\x08"
-                     "ENT\x09"
-                     "Message / Description");
-    EXPECT_EQ(protocol::frameDisplayText(frame), kDemoDefaultFrame);
-}
-
-TEST(CommandFrame, LongestFieldsGiveTheLongestFrame)
-{
-    const FrameFields fields{"MM", "ZZZ", std::string(36, 'd'), "ENTX", std::string(120, 'm')};
-    EXPECT_EQ(protocol::composeFrame(fields, DelimiterMode::Demo).size(),
-              protocol::kFrameMaxLength);
     EXPECT_EQ(protocol::kFrameMaxLength, 165u);
+    EXPECT_EQ(kDemoDefaultFrame.size(), 38u);
 }
 
 struct DisplayRow {
@@ -164,6 +202,40 @@ INSTANTIATE_TEST_SUITE_P(
                                std::string(kDemoDefaultFrame)},
                     DisplayRow{"Empty", "", ""}),
     [](const testing::TestParamInfo<DisplayRow>& info) { return std::string(info.param.name); });
+
+struct ValidateRow {
+    const char* name;
+    std::string_view media, deviceId, command;
+    std::string_view message;
+};
+
+void PrintTo(const ValidateRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class ValidateFields : public testing::TestWithParam<ValidateRow>
+{
+};
+
+TEST_P(ValidateFields, NamesTheFirstMissingFieldInCommandMediaDeviceOrder)
+{
+    const ValidateRow& row = GetParam();
+    EXPECT_EQ(protocol::validateFrameFields(row.media, row.deviceId, row.command), row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ValidateFields,
+    testing::Values(
+        ValidateRow{"AllPresent", "B - BARCODE", "A1", "ENT -  Entrence", ""},
+        ValidateRow{"ShortestAccepted", "B", "A1", "ENT", ""},
+        ValidateRow{"CommandOfTwoWithEverythingEmpty", "", "", "EN",
+                    "Error Command, have to be added !"},
+        ValidateRow{"EmptyCommand", "B", "A1", "", "Error Command, have to be added !"},
+        ValidateRow{"MediaEmpty", "", "", "ENT", "Error Media, have to be added !"},
+        ValidateRow{"DeviceIdOfOne", "B", "A", "ENT", "Error Device Id, have to be added !"},
+        ValidateRow{"DeviceIdEmpty", "B", "", "ENT", "Error Device Id, have to be added !"}),
+    [](const testing::TestParamInfo<ValidateRow>& info) { return std::string(info.param.name); });
 
 struct BlockRow {
     const char* name;

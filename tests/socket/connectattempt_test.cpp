@@ -3,10 +3,10 @@
 
 #include "channelfixtures.h"
 #include "loopbackudppeer.h"
+#include "syndroppinglistener.h"
 
 #include "socket/connectattempt.h"
 #include "socket/lasterror.h"
-#include "socket/socketwait.h"
 
 #include <gtest/gtest.h>
 
@@ -29,40 +29,6 @@ ConnectRequest request(const std::string& port, int type)
     r.type = type;
     return r;
 }
-
-// A loopback listener whose accept queue is full, so that the kernel drops
-// further SYNs and a connect to it hangs until its bound.
-class SynDroppingListener
-{
-public:
-    SynDroppingListener() : listener_(0)
-    {
-        server_.buildFromText("127.0.0.1", listener_.portText().c_str(), AF_INET);
-        for (int& f : fillers_) {
-            f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(f, server_.asSockaddr(), SocketAddress::kSize);
-        }
-    }
-    ~SynDroppingListener()
-    {
-        for (int f : fillers_)
-            ::close(f);
-    }
-    std::string portText() const { return listener_.portText(); }
-    // False on a system that takes connects beyond a full queue.
-    bool dropsSyns() const
-    {
-        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool connected = connectWithin(probe, server_, 200);
-        ::close(probe);
-        return !connected && lastError() == ETIMEDOUT;
-    }
-
-private:
-    LoopbackTcpServer listener_;
-    SocketAddress server_;
-    int fillers_[4] = {};
-};
 
 // Counts completion calls; the test waits on it with a deadline.
 struct DoneCounter {

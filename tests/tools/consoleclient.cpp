@@ -7,7 +7,6 @@ ConsoleClient::ConsoleClient(bool release)
       mode_(release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo)
 {
     delimiters.setModeFlag(release ? 1 : 0);
-    delimiters.applyDelimiterSet();
     setView(&view_);
 }
 
