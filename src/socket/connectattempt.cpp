@@ -4,6 +4,8 @@
 #include "socketchannel.h"
 #include "socketwait.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -69,7 +71,7 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     server.buildFromText(textOrNull(request.host), textOrNull(request.service), AF_INET);
     if (wasAbandoned())
         return cancelled();
-    const SocketAddress bindTo = SocketChannel::clientBindAddress(local, server);
+    const SocketAddress bindTo = ConnectAttempt::clientBindAddress(local, server);
     if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
         setLastErrorFromErrno();
         return failed();
@@ -243,6 +245,16 @@ std::uint32_t ConnectAttempt::connectBoundMs()
 void ConnectAttempt::setConnectBoundForTesting(std::uint32_t boundMs)
 {
     gConnectBoundMs.store(boundMs);
+}
+
+SocketAddress ConnectAttempt::clientBindAddress(const SocketAddress& local,
+                                                const SocketAddress& server)
+{
+    SocketAddress bindTo = local;
+    const bool unresolved = local.address == htonl(kAddressNone);
+    if (unresolved || (local.isLoopback() && !server.isLoopback()))
+        bindTo.address = htonl(INADDR_ANY);
+    return bindTo;
 }
 
 } // namespace net

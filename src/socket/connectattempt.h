@@ -86,6 +86,13 @@ public:
     // what SocketChannel::openClient does.
     static ConnectOutcome connectNow(const ConnectRequest& request);
 
+    // The address a client socket binds to: `local` as it stands, except that
+    // its address becomes the wildcard address when it is a loopback address
+    // (127.0.0.0/8) and `server`'s is not, since a socket bound to a loopback
+    // address can reach no other host, or when it is 255.255.255.255 (the
+    // local host's name did not resolve), which no socket can be bound to.
+    static SocketAddress clientBindAddress(const SocketAddress& local, const SocketAddress& server);
+
     // The TCP connect bound in force: kDefaultConnectBoundMs unless shortened.
     static std::uint32_t connectBoundMs();
     // For tests only (not a user setting): shortens the bound for every later

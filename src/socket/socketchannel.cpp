@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -111,16 +111,6 @@ bool SocketChannel::queryLocalAddress(SocketAddress& local) const
         return false;
     }
     return true;
-}
-
-SocketAddress SocketChannel::clientBindAddress(const SocketAddress& local,
-                                               const SocketAddress& server)
-{
-    SocketAddress bindTo = local;
-    const bool unresolved = local.address == htonl(kAddressNone);
-    if (unresolved || (local.isLoopback() && !server.isLoopback()))
-        bindTo.address = htonl(INADDR_ANY);
-    return bindTo;
 }
 
 bool SocketChannel::openClient(const char* host, const char* service, int family, int type)

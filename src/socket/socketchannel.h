@@ -110,7 +110,7 @@ public:
     // SOCK_DGRAM) to `host`:`service`. False when a socket is held already
     // (nothing changes) or any step fails (the new socket is closed, the
     // channel holds none). A TCP connect gives up after kConnectTimeoutMs.
-    // The socket is bound first to clientBindAddress() of the local host's
+    // The socket is bound first to ConnectAttempt::clientBindAddress() of the local host's
     // first address (port 0) and the server's address. The same steps as a
     // ConnectAttempt, run on the calling thread.
     bool openClient(const char* host, const char* service, int family, int type);
@@ -127,13 +127,6 @@ public:
     // channel owns it from now on. False (and the socket is not taken) when a
     // socket is held already or `socket` is kInvalidSocket.
     bool adoptSocket(SocketHandle socket);
-
-    // The address openClient() binds to: `local` as it stands, except that its
-    // address becomes the wildcard address when it is a loopback address
-    // (127.0.0.0/8) and `server`'s is not, since a socket bound to a loopback
-    // address can reach no other host, or when it is 255.255.255.255 (the
-    // local host's name did not resolve), which no socket can be bound to.
-    static SocketAddress clientBindAddress(const SocketAddress& local, const SocketAddress& server);
 
     // Shuts the held socket down and forgets it; this wakes a watcher blocked
     // on it at once. The descriptor itself is closed only once no watcher can

@@ -79,7 +79,7 @@ TEST_P(ClientBindAddressTest, LoopbackOnlyForLoopbackServers)
     local.buildFromText(GetParam().local, "0", AF_INET);
     server.buildFromText(GetParam().server, "21210", AF_INET);
     expected.buildFromText(GetParam().expected, "0", AF_INET);
-    const SocketAddress bound = SocketChannel::clientBindAddress(local, server);
+    const SocketAddress bound = ConnectAttempt::clientBindAddress(local, server);
     EXPECT_EQ(std::memcmp(&bound, &expected, sizeof bound), 0)
         << GetParam().local << " -> " << GetParam().server;
 }

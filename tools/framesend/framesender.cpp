@@ -118,7 +118,7 @@ bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadlin
     // Bound as the console binds its client socket.
     net::SocketAddress local;
     local.buildFromText(nullptr, "0", AF_INET);
-    const net::SocketAddress bindTo = net::SocketChannel::clientBindAddress(local, server);
+    const net::SocketAddress bindTo = net::ConnectAttempt::clientBindAddress(local, server);
     const bool bound = ::bind(socket, bindTo.asSockaddr(), net::SocketAddress::kSize) == 0;
     if (!bound) {
         net::setLastErrorFromErrno();
