@@ -1,6 +1,6 @@
 # Benchmarks of the console: the UI thread's responsiveness while a loopback
 # peer floods the message view, and the cost of one append.
-add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp)
+add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp uilatencyprobe.cpp)
 target_include_directories(floodlatency_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/protocol)
 target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
@@ -17,5 +17,5 @@ add_executable(soak soak.cpp)
 target_link_libraries(soak PRIVATE console_app test_support Threads::Threads client_warnings)
 
 # The Traffic window's responsiveness while records flood in.
-add_executable(trafficwindow_bench trafficwindow_bench.cpp)
+add_executable(trafficwindow_bench trafficwindow_bench.cpp uilatencyprobe.cpp)
 target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads client_warnings)

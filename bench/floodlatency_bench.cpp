@@ -12,6 +12,7 @@
 #include "allocationcount.h"
 #include "countingviewwindow.h"
 #include "loopbacktcpserver.h"
+#include "uilatencyprobe.h"
 
 #include "app/messageview.h"
 #include "app/qtviewwindow.h"
@@ -21,7 +22,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -37,8 +37,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,7 +47,6 @@ namespace
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kProbeInterval = 10ms;              // how often the UI thread is probed
 constexpr auto kAcceptLimit = 5s;                  // the peer waits this long for the console
 constexpr auto kPeerGrace = 5s;                    // the peer outlives the flood by at most this
 constexpr std::uint64_t kPeerByteCap = 1ULL << 34; // and never sends more than 16 GiB
@@ -141,101 +138,6 @@ public:
     }
 };
 
-// An event stamped when it is posted; its delay is how long the UI thread
-// took to get to it, as it would to the operator's input.
-class ProbeEvent : public QEvent
-{
-public:
-    static QEvent::Type type()
-    {
-        static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return t;
-    }
-    ProbeEvent() : QEvent(type()), posted(Clock::now()) {}
-    const Clock::time_point posted;
-};
-
-class Probe : public QObject
-{
-public:
-    std::vector<double> postedDelaysMs;
-    std::vector<double> timerLatenessMs;
-
-    void start()
-    {
-        running_ = true;
-        poster_ = std::thread([this] {
-            while (running_) {
-                QCoreApplication::postEvent(this, new ProbeEvent);
-                std::this_thread::sleep_for(kProbeInterval);
-            }
-        });
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
-            const auto now = Clock::now();
-            if (lastTick_ != Clock::time_point{})
-                timerLatenessMs.push_back(ms(now - lastTick_ - kProbeInterval));
-            lastTick_ = now;
-        });
-        timer_.start(kProbeInterval);
-    }
-
-    void stop()
-    {
-        running_ = false;
-        if (poster_.joinable())
-            poster_.join();
-        timer_.stop();
-        lastTick_ = {};
-        QCoreApplication::removePostedEvents(this, ProbeEvent::type());
-    }
-
-    bool event(QEvent* event) override
-    {
-        if (event->type() != ProbeEvent::type())
-            return QObject::event(event);
-        postedDelaysMs.push_back(ms(Clock::now() - static_cast<ProbeEvent*>(event)->posted));
-        return true;
-    }
-
-    static double ms(Clock::duration d)
-    {
-        return std::chrono::duration<double, std::milli>(d).count();
-    }
-
-private:
-    std::atomic<bool> running_{false};
-    std::thread poster_;
-    QTimer timer_;
-    Clock::time_point lastTick_{};
-};
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1));
-    return values[index];
-}
-
-void printDistribution(const char* label, const std::vector<double>& values)
-{
-    std::printf("%-40s p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms  (%zu samples)\n", label,
-                percentile(values, 50), percentile(values, 99), percentile(values, 100),
-                values.size());
-}
-
-long statusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
-
 // Runs the UI thread's event loop for `limit`.
 void serve(Clock::duration limit)
 {
@@ -257,8 +159,8 @@ struct FloodResult {
 
 // One connection: floods for `limit`, then stops the channel while the peer is
 // still sending, with appends suspended around the stop or not.
-FloodResult flood(protocol::MessageViewChannel& channel, CountingQtViewWindow& window, Probe* probe,
-                  Clock::duration limit, bool suspendAroundStop)
+FloodResult flood(protocol::MessageViewChannel& channel, CountingQtViewWindow& window,
+                  UiLatencyProbe* probe, Clock::duration limit, bool suspendAroundStop)
 {
     FloodResult result;
     FloodPeer peer;
@@ -478,7 +380,7 @@ int main(int argc, char** argv)
     CountingQtViewWindow window(view, &console);
     protocol::MessageViewChannel channel(delimiters);
     channel.setView(&window);
-    Probe probe;
+    UiLatencyProbe probe;
 
     std::printf("Flood latency benchmark: Qt platform \"%s\", %d s flood on 127.0.0.1\n",
                 qPrintable(QGuiApplication::platformName()), seconds);

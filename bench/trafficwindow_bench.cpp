@@ -17,9 +17,10 @@
 #include "app/trafficqueue.h"
 #include "app/trafficwindow.h"
 
+#include "uilatencyprobe.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -31,8 +32,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,110 +42,11 @@ namespace
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kProbeInterval = 10ms;
 constexpr int kBurst = 2000;            // records per burst
 constexpr auto kBurstPause = 10ms;      // between bursts: 200,000 records a second at most
 constexpr auto kFeedLimit = 60s;        // the feed gives up after this, whatever it has sent
 constexpr auto kSettleLimit = 10s;      // and the window gets this long to take the rest
 constexpr double kLatencyGoalMs = 50.0; // at the 99th percentile
-
-// An event stamped when it is posted; its delay is how long the UI thread
-// took to get to it, as it would to the operator's input.
-class ProbeEvent : public QEvent
-{
-public:
-    static QEvent::Type type()
-    {
-        static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return t;
-    }
-    ProbeEvent() : QEvent(type()), posted(Clock::now()) {}
-    const Clock::time_point posted;
-};
-
-double ms(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-class Probe : public QObject
-{
-public:
-    std::vector<double> postedDelaysMs;
-    std::vector<double> timerLatenessMs;
-
-    void start()
-    {
-        postedDelaysMs.clear();
-        timerLatenessMs.clear();
-        running_ = true;
-        poster_ = std::thread([this] {
-            while (running_) {
-                QCoreApplication::postEvent(this, new ProbeEvent);
-                std::this_thread::sleep_for(kProbeInterval);
-            }
-        });
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
-            const auto now = Clock::now();
-            if (lastTick_ != Clock::time_point{})
-                timerLatenessMs.push_back(ms(now - lastTick_ - kProbeInterval));
-            lastTick_ = now;
-        });
-        timer_.start(kProbeInterval);
-    }
-
-    void stop()
-    {
-        running_ = false;
-        if (poster_.joinable())
-            poster_.join();
-        timer_.stop();
-        timer_.disconnect();
-        lastTick_ = {};
-        QCoreApplication::removePostedEvents(this, ProbeEvent::type());
-    }
-
-    bool event(QEvent* event) override
-    {
-        if (event->type() != ProbeEvent::type())
-            return QObject::event(event);
-        postedDelaysMs.push_back(ms(Clock::now() - static_cast<ProbeEvent*>(event)->posted));
-        return true;
-    }
-
-private:
-    std::atomic<bool> running_{false};
-    std::thread poster_;
-    QTimer timer_;
-    Clock::time_point lastTick_{};
-};
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1));
-    return values[index];
-}
-
-void printDistribution(const char* label, const std::vector<double>& values)
-{
-    std::printf("  %-36s p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms  (%zu samples)\n", label,
-                percentile(values, 50), percentile(values, 99), percentile(values, 100),
-                values.size());
-}
-
-long statusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
 
 // What a device and the console exchange: mostly frames received, now and
 // then a frame sent and an event.
@@ -192,7 +92,8 @@ struct FeedResult {
     bool allTaken = false;
 };
 
-FeedResult feed(app::TrafficQueue& queue, app::TrafficWindow& window, Probe& probe, int records)
+FeedResult feed(app::TrafficQueue& queue, app::TrafficWindow& window, UiLatencyProbe& probe,
+                int records)
 {
     FeedResult result;
     std::atomic<bool> fed{false};
@@ -224,12 +125,12 @@ FeedResult feed(app::TrafficQueue& queue, app::TrafficWindow& window, Probe& pro
     return result;
 }
 
-void report(const char* label, const FeedResult& result, const Probe& probe,
+void report(const char* label, const FeedResult& result, const UiLatencyProbe& probe,
             const app::TrafficWindow& window)
 {
     std::printf("%s\n", label);
-    printDistribution("UI latency, posted events:", probe.postedDelaysMs);
-    printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs);
+    printDistribution("UI latency, posted events:", probe.postedDelaysMs, 36, 2);
+    printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs, 36, 2);
     std::printf("  %-36s %s\n", "goal p99 < 50 ms:",
                 percentile(probe.postedDelaysMs, 99) < kLatencyGoalMs &&
                         percentile(probe.timerLatenessMs, 99) < kLatencyGoalMs
@@ -255,10 +156,10 @@ void timeDrains(app::TrafficQueue& queue, app::TrafficWindow& window, const char
             queue.record(sampleRecord(round * kBatch + i));
         const auto began = Clock::now();
         window.drain();
-        costs.push_back(ms(Clock::now() - began));
+        costs.push_back(toMs(Clock::now() - began));
         QCoreApplication::processEvents();
     }
-    printDistribution(label, costs);
+    printDistribution(label, costs, 36, 2);
 }
 
 } // namespace
@@ -297,7 +198,7 @@ int main(int argc, char** argv)
         kSettleLimit);
     timeDrains(queue, window, "drain of 5000 records, full table:");
 
-    Probe probe;
+    UiLatencyProbe probe;
     const FeedResult plain = feed(queue, window, probe, records);
     report("no filter:", plain, probe, window);
 

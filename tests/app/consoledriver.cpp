@@ -2,6 +2,7 @@
 
 #include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
+#include "loopbackudppeer.h"
 
 #include "app/consoletemplate.h"
 #include "app/ipv4addressedit.h"
@@ -84,6 +85,47 @@ void startConnect(ConsoleDialog& dialog, const std::string& portText)
     click(dialog, ConsoleTemplate::kConnect);
 }
 
+namespace
+{
+
+bool stepFailed(const char* what, const char* step)
+{
+    qWarning("%s: %s", what, step);
+    return false;
+}
+
+} // namespace
+
+bool connectToTcpPeer(ConsoleDialog& dialog, LoopbackTcpServer& peer)
+{
+    clickConnect(dialog, peer.portText());
+    if (!peer.accept(kWait))
+        return stepFailed("TCP connect", "the peer saw no connect");
+    if (!QTest::qWaitFor([&] { return isConnectedState(dialog); }, kWaitMs))
+        return stepFailed("TCP connect", "no Connected state");
+    return true;
+}
+
+bool connectUdp(ConsoleDialog& dialog, const std::string& portText)
+{
+    chooseSocketType(dialog, true);
+    clickConnect(dialog, portText);
+    if (!QTest::qWaitFor([&] { return isConnectedState(dialog); }, kWaitMs))
+        return stepFailed("UDP connect", "no Connected state");
+    return true;
+}
+
+bool introduceToUdpPeer(ConsoleDialog& dialog, LoopbackUdpPeer& peer)
+{
+    QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
+    QTest::keyClicks(freeText, QStringLiteral("hi"));
+    QTest::keyClick(freeText, Qt::Key_Return);
+    std::string datagram;
+    if (!peer.receive(datagram, kWait))
+        return stepFailed("free text to the UDP peer", "the peer received nothing");
+    return true;
+}
+
 std::string tcpConnectLine(const std::string& portText)
 {
     return "Connection established with server: 127.0.0.1 on port " + portText + "\n";
@@ -92,8 +134,7 @@ std::string tcpConnectLine(const std::string& portText)
 bool connectsAgain(ConsoleDialog& dialog)
 {
     const auto failed = [](const char* step) {
-        qWarning("console not fit for the next connect: %s", step);
-        return false;
+        return stepFailed("console not fit for the next connect", step);
     };
     if (!isDisconnectedState(dialog))
         click(dialog, ConsoleTemplate::kDisconnect);

@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+class LoopbackTcpServer;
+class LoopbackUdpPeer;
+
 // Drives the console as an operator does, by clicks on its controls, and reads
 // what it shows. Always points it at 127.0.0.1.
 namespace consoledriver
@@ -32,6 +35,18 @@ void startConnect(app::ConsoleDialog& dialog, const std::string& portText);
 void clickConnect(app::ConsoleDialog& dialog, const std::string& portText);
 // Waits at most kWait until no connect is pending; true when none is.
 bool waitForConnectEnd(const app::ConsoleDialog& dialog);
+
+// Connects over TCP to `peer` and waits (at most kWait each) until the peer
+// has accepted and the console is in the Connected state. False (with a
+// warning naming the step) when a step fails.
+bool connectToTcpPeer(app::ConsoleDialog& dialog, LoopbackTcpServer& peer);
+// Chooses UDP, connects to `portText` on 127.0.0.1 and waits (at most kWait)
+// for the Connected state. False (with a warning) when it does not come.
+bool connectUdp(app::ConsoleDialog& dialog, const std::string& portText);
+// Sends the free text "hi" by Enter and waits (at most kWait) until `peer`
+// has the datagram: the peer then knows the console's address. False (with a
+// warning) when nothing arrives.
+bool introduceToUdpPeer(app::ConsoleDialog& dialog, LoopbackUdpPeer& peer);
 
 // The line the console shows after a TCP connect to 127.0.0.1.
 std::string tcpConnectLine(const std::string& portText);

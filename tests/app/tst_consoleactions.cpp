@@ -118,11 +118,7 @@ void TestConsoleActions::udpConnectShowsLocalAddressAndPort()
     QVERIFY(isConnectedState(dialog));
 
     // The peer learns the console's local port from a datagram it sends.
-    QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
-    QTest::keyClicks(freeText, QStringLiteral("hi"));
-    QTest::keyClick(freeText, Qt::Key_Return);
-    std::string datagram;
-    QVERIFY(peer.receive(datagram, kWait));
+    QVERIFY(introduceToUdpPeer(dialog, peer));
     const std::uint16_t localPort = peer.senderPort();
     QVERIFY(localPort != 0);
     QCOMPARE(viewText(dialog),

@@ -74,9 +74,7 @@ void TestFaultFlood::endingDuringFlood()
     QVERIFY(peer.listening());
     auto dialog = std::make_unique<ConsoleDialog>();
     QVERIFY(ConsoleTestEnvironment::showActive(dialog.get()));
-    clickConnect(*dialog, peer.portText());
-    QVERIFY(peer.accept(kWait));
-    QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(*dialog), kWaitMs);
+    QVERIFY(connectToTcpPeer(*dialog, peer));
 
     PeerFlood flood(PeerFlood::overTcp(peer), frames, kFloodLimit, kMaxFloodBlocks);
     QTRY_VERIFY_WITH_TIMEOUT(viewText(*dialog).size() > kShownBeforeEnding, kWaitMs);

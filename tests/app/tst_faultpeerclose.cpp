@@ -75,9 +75,7 @@ void TestFaultPeerClose::peerGoesAway()
     QVERIFY(peer.listening());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    clickConnect(dialog, peer.portText());
-    QVERIFY(peer.accept(kWait));
-    QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+    QVERIFY(connectToTcpPeer(dialog, peer));
     const std::string connectLine = tcpConnectLine(peer.portText());
 
     int sends = 0;

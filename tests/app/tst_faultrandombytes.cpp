@@ -67,9 +67,7 @@ void TestFaultRandomBytes::tcpRandomBlocks()
     QVERIFY(peer.listening());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    clickConnect(dialog, peer.portText());
-    QVERIFY(peer.accept(kWait));
-    QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+    QVERIFY(connectToTcpPeer(dialog, peer));
     const std::string connectLine = viewText(dialog);
 
     {
@@ -98,9 +96,7 @@ void TestFaultRandomBytes::udpRandomBlocks()
     QVERIFY(peer.bound());
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
-    chooseSocketType(dialog, true);
-    clickConnect(dialog, peer.portText());
-    QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+    QVERIFY(connectUdp(dialog, peer.portText()));
     click(dialog, ConsoleTemplate::kSendThisData);
     std::string received;
     QVERIFY(peer.receive(received, kWait));

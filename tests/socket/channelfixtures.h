@@ -50,6 +50,16 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, limit, condition);
     }
+    // Waits until at least `count` blocks have arrived.
+    bool waitForBlocks(std::size_t count = 1)
+    {
+        return waitUntil([&] { return blocks_.size() >= count; });
+    }
+    // Waits until a hook has had an event.
+    bool waitForEvent()
+    {
+        return waitUntil([&] { return !events_.empty(); });
+    }
     std::vector<std::string> blocks()
     {
         const std::lock_guard<std::mutex> lock(mutex_);

@@ -95,7 +95,7 @@ TEST_P(ConnectAttemptSuccess, HandsAConnectedSocketThatAChannelAdopts)
         ASSERT_TRUE(udp.sendTo(local, "pong"));
     }
     EXPECT_EQ(got, "ping");
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
+    ASSERT_TRUE(channel.waitForBlocks());
     EXPECT_EQ(channel.blocks(), std::vector<std::string>{"pong"});
 
     // A second socket is refused and stays with the caller.

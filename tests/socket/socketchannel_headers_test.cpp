@@ -24,6 +24,21 @@ bool sameList(const std::vector<SocketAddress>& got, const std::vector<SocketAdd
     return true;
 }
 
+// Gives `channel` the socket of `own` in address-header mode and starts its
+// watcher; `local` is then the address peers send to.
+::testing::AssertionResult watchWithHeaders(RecordingChannel& channel, LoopbackUdpPeer& own,
+                                            SocketAddress& local)
+{
+    channel.setAddressHeaders(true);
+    if (!channel.adoptSocket(own.release()))
+        return ::testing::AssertionFailure() << "the channel did not adopt the socket";
+    if (!channel.queryLocalAddress(local))
+        return ::testing::AssertionFailure() << "no local address";
+    if (!channel.startWatcher())
+        return ::testing::AssertionFailure() << "the watcher did not start";
+    return ::testing::AssertionSuccess();
+}
+
 } // namespace
 
 TEST(SocketChannelHeaders, WritesWithoutWatcher)
@@ -64,23 +79,20 @@ TEST(SocketChannelHeaders, PeerListOrderAndZeroLengthMessage)
     LoopbackUdpPeer a;
     LoopbackUdpPeer b;
     RecordingChannel channel;
-    channel.setAddressHeaders(true);
-    ASSERT_TRUE(channel.adoptSocket(own.release()));
     SocketAddress local;
-    ASSERT_TRUE(channel.queryLocalAddress(local));
-    ASSERT_TRUE(channel.startWatcher());
+    ASSERT_TRUE(watchWithHeaders(channel, own, local));
 
     ASSERT_TRUE(a.sendTo(local, "from a"));
-    ASSERT_TRUE(channel.waitUntil([&] { return channel.blocks_.size() == 1; }));
+    ASSERT_TRUE(channel.waitForBlocks(1));
     ASSERT_TRUE(b.sendTo(local, "from b"));
-    ASSERT_TRUE(channel.waitUntil([&] { return channel.blocks_.size() == 2; }));
+    ASSERT_TRUE(channel.waitForBlocks(2));
     EXPECT_TRUE(sameList(channel.peers(), {a.address(), b.address()}));
     ASSERT_TRUE(a.sendTo(local, "a again"));
-    ASSERT_TRUE(channel.waitUntil([&] { return channel.blocks_.size() == 3; }));
+    ASSERT_TRUE(channel.waitForBlocks(3));
     EXPECT_TRUE(sameList(channel.peers(), {b.address(), a.address()}))
         << "heard twice, listed once";
     ASSERT_TRUE(b.sendTo(local, ""));
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     EXPECT_TRUE(sameList(channel.peers(), {a.address(), b.address()}));
 
     const auto blocks = channel.blocks();
@@ -113,11 +125,8 @@ TEST(SocketChannelHeaders, PeerListIsSharedSafelyWithTheWatcher)
     LoopbackUdpPeer a;
     LoopbackUdpPeer b;
     RecordingChannel channel;
-    channel.setAddressHeaders(true);
-    ASSERT_TRUE(channel.adoptSocket(own.release()));
     SocketAddress local;
-    ASSERT_TRUE(channel.queryLocalAddress(local));
-    ASSERT_TRUE(channel.startWatcher());
+    ASSERT_TRUE(watchWithHeaders(channel, own, local));
 
     constexpr std::size_t kRounds = 200;
     const std::string toAll = withHeader(everyPeer(), "x");
@@ -127,7 +136,7 @@ TEST(SocketChannelHeaders, PeerListIsSharedSafelyWithTheWatcher)
         EXPECT_EQ(channel.writeBlock(toAll.data(), toAll.size(), 1000), 1);
         EXPECT_LE(channel.peers().size(), 2u);
     }
-    ASSERT_TRUE(channel.waitUntil([&] { return channel.blocks_.size() == kRounds; }));
+    ASSERT_TRUE(channel.waitForBlocks(kRounds));
     EXPECT_TRUE(sameList(channel.peers(), {b.address(), a.address()}));
 }
 
@@ -139,7 +148,7 @@ TEST(SocketChannelHeaders, StreamCloseIsADropNotEmptyMessages)
     ASSERT_TRUE(pair.connect(channel));
     ASSERT_TRUE(channel.startWatcher());
     pair.server.closeConnection();
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     channel.stop();
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionDropped});
 }

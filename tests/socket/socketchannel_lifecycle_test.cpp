@@ -173,7 +173,7 @@ TEST(SocketChannelLifecycle, StopWithIdleWatcherEndsItAndNoHookRunsAfterIt)
     };
     ASSERT_TRUE(channel.startWatcher());
     ASSERT_TRUE(pair.server.send("x"));
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
+    ASSERT_TRUE(channel.waitForBlocks());
 
     const auto start = Clock::now();
     channel.stop();

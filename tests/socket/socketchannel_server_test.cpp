@@ -15,7 +15,7 @@ TEST(SocketChannelServer, OnConnectedSocketFailsToAccept)
     channel.setServerRole(true);
     ASSERT_TRUE(pair.connect(channel));
     ASSERT_TRUE(channel.startWatcher());
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     EXPECT_TRUE(channel.hasSocket());
     channel.stop();
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionFailed});
@@ -34,11 +34,11 @@ TEST(SocketChannelServer, AcceptsAndReadsFromTheAcceptedSocket)
     const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const SocketAddress server = loopback(static_cast<std::uint16_t>(std::stoi(port)));
     ASSERT_EQ(::connect(client, server.asSockaddr(), SocketAddress::kSize), 0);
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionEstablished});
     EXPECT_NE(channel.socketHandle(), listening);
     ASSERT_EQ(::send(client, "ping", 4, 0), 4);
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
+    ASSERT_TRUE(channel.waitForBlocks());
     EXPECT_EQ(channel.blocks(), std::vector<std::string>{"ping"});
     EXPECT_EQ(channel.writeBlock("pong", 4, 1000), 4);
     char got[8] = {};

@@ -131,7 +131,7 @@ TEST(SocketChannelTcp, DroppedConnectionIsRaisedOnceAndSocketStaysHeld)
     const SocketHandle held = channel.socketHandle();
     pair.server.closeConnection();
 
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     EXPECT_TRUE(channel.hasSocket());
     EXPECT_TRUE(channel.hasWatcher());
     EXPECT_EQ(channel.socketHandle(), held);

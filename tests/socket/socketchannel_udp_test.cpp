@@ -29,9 +29,9 @@ TEST(SocketChannelUdp, PlainModeBlocksAndEmptyDatagramDrops)
     EXPECT_EQ(got, "ping");
 
     ASSERT_TRUE(peer.sendTo(local, "abc"));
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.blocks_.empty(); }));
+    ASSERT_TRUE(channel.waitForBlocks());
     ASSERT_TRUE(peer.sendTo(local, ""));
-    ASSERT_TRUE(channel.waitUntil([&] { return !channel.events_.empty(); }));
+    ASSERT_TRUE(channel.waitForEvent());
     channel.stop();
     EXPECT_EQ(channel.blocks(), std::vector<std::string>{"abc"});
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionDropped});

@@ -1,5 +1,7 @@
 #include "traffic/bytetext.h"
 
+#include "samplebytes.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -9,15 +11,6 @@ using namespace std::string_literals;
 
 namespace
 {
-
-std::string everyByte()
-{
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) {
-        bytes.push_back(static_cast<char>(value));
-    }
-    return bytes;
-}
 
 // A visible text and the bytes it stands for; no bytes for a text that
 // visibleText() never writes (taking it would give two texts for the same

@@ -4,6 +4,7 @@
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 #include "recordcollector.h"
+#include "samplebytes.h"
 #include "threadedviewwindow.h"
 
 #include "protocol/messageviewchannel.h"
@@ -30,15 +31,6 @@ namespace
 
 constexpr auto kDeadline = 5s;
 const std::string kError = "Error received data !\r\n";
-
-std::string everyByte()
-{
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) {
-        bytes.push_back(static_cast<char>(value));
-    }
-    return bytes;
-}
 
 std::vector<RecordKind> kindsOf(const std::vector<Record>& records)
 {

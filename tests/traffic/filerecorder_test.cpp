@@ -3,6 +3,8 @@
 #include "traffic/recordfolder.h"
 #include "traffic/recordline.h"
 
+#include "samplebytes.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -45,15 +47,6 @@ Record make(RecordKind kind, std::string bytes = {}, std::string text = {})
     const auto now =
         std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
     return Record{now, kind, std::move(bytes), std::move(text)};
-}
-
-std::string everyByte()
-{
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) {
-        bytes.push_back(static_cast<char>(value));
-    }
-    return bytes;
 }
 
 void expectSame(const std::vector<Record>& got, const std::vector<Record>& want)

@@ -1,5 +1,7 @@
 #include "traffic/recordline.h"
 
+#include "samplebytes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,15 +15,6 @@ using traffic::RecordKind;
 
 namespace
 {
-
-std::string everyByte()
-{
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) {
-        bytes.push_back(static_cast<char>(value));
-    }
-    return bytes;
-}
 
 std::chrono::system_clock::time_point at(std::chrono::microseconds sinceEpoch)
 {
