@@ -62,10 +62,14 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
 
     connect(controls_.connect(), &QPushButton::clicked, this, &ConsoleDialog::onConnect);
     connect(controls_.disconnect(), &QPushButton::clicked, this, &ConsoleDialog::onDisconnect);
-    connect(controls_.sendMessage(), &QPushButton::clicked, this,
-            [this] { sender_.sendFreeText(); });
-    connect(controls_.sendThisData(), &QPushButton::clicked, this,
-            [this] { sender_.sendCommandFrame(); });
+    connect(controls_.sendMessage(), &QPushButton::clicked, this, [this] {
+        showQueued();
+        sender_.sendFreeText();
+    });
+    connect(controls_.sendThisData(), &QPushButton::clicked, this, [this] {
+        showQueued();
+        sender_.sendCommandFrame();
+    });
     connect(controls_.close(), &QPushButton::clicked, this, &ConsoleDialog::accept);
     connect(controls_.address(), &Ipv4AddressEdit::fieldChanged, this,
             &ConsoleDialog::onServerAddressFieldChanged);
@@ -73,8 +77,10 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     keyFilter_ =
         new ConsoleKeyFilter(this, controls_.freeText(), controls_.mode(), controls_.port());
     connect(keyFilter_, &ConsoleKeyFilter::freeTextEntered, this, [this] {
-        if (channel_.hasSocket())
+        if (channel_.hasSocket()) {
+            showQueued();
             sender_.sendFreeText();
+        }
     });
     connect(keyFilter_, &ConsoleKeyFilter::modeBoxLeft, this, &ConsoleDialog::onModeBoxLostFocus);
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
@@ -141,6 +147,12 @@ void ConsoleDialog::stopChannel()
     channel_.stop();
     if (viewWindow_)
         viewWindow_->setAppendsSuspended(false);
+}
+
+void ConsoleDialog::showQueued()
+{
+    if (viewWindow_)
+        viewWindow_->flush();
 }
 
 ConsoleDialog::SocketType ConsoleDialog::socketType() const

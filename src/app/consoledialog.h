@@ -127,6 +127,9 @@ private:
 
     void initDialog();
     void stopChannel();
+    // Shows what the watcher has queued so far: called before a send, so that
+    // what arrived before it shows before its echo and what it provokes after.
+    void showQueued();
     SocketType socketType() const;
 
     void enterPending(PendingConnect pending);

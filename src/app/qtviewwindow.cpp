@@ -86,8 +86,11 @@ bool QtViewWindow::appendText(std::string_view text, std::uint32_t timeoutMs)
     if (std::this_thread::get_id() == uiThread_) {
         if (!view_)
             return false;
-        // Whatever was queued came first.
-        flush();
+        // Shown at once, before what the watcher queued while the UI thread
+        // was busy: as when each watcher append waited for the UI thread, the
+        // echo of a send comes before anything the send itself provoked. The
+        // console flushes the queue before it sends (flush()), so what
+        // arrived earlier still shows first.
         view_->appendBytes(text);
         return true;
     }

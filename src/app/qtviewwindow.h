@@ -67,8 +67,10 @@ public:
     QtViewWindow(const QtViewWindow&) = delete;
     QtViewWindow& operator=(const QtViewWindow&) = delete;
 
-    // On the UI thread: shows what is queued, then appends at once and returns
-    // true (false without a view). From another thread: queues the text for
+    // On the UI thread: appends at once and returns true (false without a
+    // view), ahead of what is queued and not shown yet, as if every queued
+    // append were still waiting for the UI thread (call flush() first for the
+    // other order). From another thread: queues the text for
     // the UI thread, waiting at most `timeoutMs` while the queue is full. True
     // once queued: the text then shows (unless the view goes away first)
     // after everything queued before it. False when there was no room in

@@ -15,9 +15,12 @@ namespace app
 // UI thread empties in batches (TrafficWindow's timer).
 //
 // record() copies the record into a queue under a mutex and returns; it never
-// waits for the UI thread. The queue holds at most `capacity` records: beyond
-// that the oldest waiting record is dropped and counted, so a UI thread that
-// falls behind costs bounded memory and the window can say how much it lost.
+// waits for the UI thread. The queue holds at most `capacity` records and
+// `byteCapacity` bytes of record bytes and texts: beyond either, the oldest
+// waiting records are dropped and counted, so a UI thread that falls behind,
+// or a window that was never opened and so never takes anything, costs
+// bounded memory (under a flood of 2 KB blocks, 100,000 records alone would be
+// some 200 MB), and the window can say how much it lost.
 // (The window keeps only the newest records anyway, so a dropped record is one
 // the window would have dropped itself.)
 //
@@ -26,13 +29,15 @@ class TrafficQueue : public traffic::RecordSink
 {
 public:
     static constexpr std::size_t kCapacity = 100000;
+    static constexpr std::size_t kByteCapacity = 16u << 20;
 
     struct Batch {
         std::vector<traffic::Record> records; // oldest first
         std::uint64_t dropped = 0;            // dropped since the previous take()
     };
 
-    explicit TrafficQueue(std::size_t capacity = kCapacity);
+    explicit TrafficQueue(std::size_t capacity = kCapacity,
+                          std::size_t byteCapacity = kByteCapacity);
 
     void record(const traffic::Record& record) override;
 
@@ -44,8 +49,10 @@ public:
 
 private:
     const std::size_t capacity_;
+    const std::size_t byteCapacity_;
     std::mutex mutex_;
     std::deque<traffic::Record> waiting_;
+    std::size_t waitingBytes_ = 0;
     std::uint64_t dropped_ = 0;
 };
 

@@ -247,6 +247,7 @@ void TestQtViewWindow::lateCallsAfterTheViewOrTargetIsGone()
     });
     QVERIFY(serveUntilReady(calls));
     QCOMPARE(calls.get(), !dropView);
+    window.flush();
     QCOMPARE(window.appendText("ui", 0), !dropView);
     drainEvents();
     if (view)
@@ -411,14 +412,23 @@ void TestQtViewWindow::eventAndUiAppendComeAfterTheTextsQueuedBeforeThem()
     QTRY_COMPARE(target.received.size(), std::size_t(1));
     QCOMPARE(target.seen, std::string("[A01=0-frame\nConnection Abandonned\n"));
 
-    // An append on the UI thread (the echo of a sent frame) lands after what
-    // was queued before it.
+    // An append on the UI thread (the echo of a sent frame) lands at once,
+    // ahead of what was queued and not yet shown, which follows at the next
+    // drain; after a flush() it lands after what was queued before.
     auto more = onOtherThread([&] { return window.appendText(frame(1), 1000); });
     QCOMPARE(more.wait_for(5s), std::future_status::ready);
     QVERIFY(more.get());
     QVERIFY(window.appendText(" -> echo\r\n", 0));
-    QCOMPARE(view.contentBytes(),
-             std::string("[A01=0-frame\nConnection Abandonned\n[A01=1-frame\n -> echo\n"));
+    QCOMPARE(view.contentBytes(), std::string("[A01=0-frame\nConnection Abandonned\n -> echo\n"));
+    QTRY_COMPARE(view.contentBytes(),
+                 std::string("[A01=0-frame\nConnection Abandonned\n -> echo\n[A01=1-frame\n"));
+    auto last = onOtherThread([&] { return window.appendText(frame(2), 1000); });
+    QCOMPARE(last.wait_for(5s), std::future_status::ready);
+    QVERIFY(last.get());
+    window.flush();
+    QVERIFY(window.appendText(" -> echo\r\n", 0));
+    QCOMPARE(view.contentBytes(), std::string("[A01=0-frame\nConnection Abandonned\n -> echo\n"
+                                              "[A01=1-frame\n[A01=2-frame\n -> echo\n"));
 }
 
 QTEST_MAIN(TestQtViewWindow)

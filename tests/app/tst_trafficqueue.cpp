@@ -24,6 +24,7 @@ class TestTrafficQueue : public QObject
 private slots:
     void takeGivesEverythingInOrderOnce();
     void dropsTheOldestBeyondItsCapacity();
+    void unopenedWindowDoesNotHoldAFloodInMemory();
     void takesRecordsFromManyThreads();
 };
 
@@ -58,6 +59,30 @@ void TestTrafficQueue::dropsTheOldestBeyondItsCapacity()
     batch = queue.take();
     QCOMPARE(batch.dropped, 0u);
     QCOMPARE(batch.records.size(), 1u);
+}
+
+// Regression: a window never opened takes nothing, and 100,000 records of a
+// flood of 2 KB blocks grew the console by some 200 MB; the bytes held are
+// bounded too.
+void TestTrafficQueue::unopenedWindowDoesNotHoldAFloodInMemory()
+{
+    TrafficQueue queue(100, 10 * 1024);
+    const QByteArray block(2048, 'x');
+    for (int i = 0; i < 20; ++i)
+        queue.record(readRecord(block));
+
+    TrafficQueue::Batch batch = queue.take();
+    // Four records of 2048 bytes and their texts fit in 10 KiB, a fifth does not.
+    QCOMPARE(batch.records.size(), 4u);
+    QCOMPARE(batch.dropped, 16u);
+
+    // A record larger than the whole bound is still kept, alone.
+    queue.record(readRecord(QByteArray(20 * 1024, 'y')));
+    queue.record(readRecord(QByteArray(20 * 1024, 'z')));
+    batch = queue.take();
+    QCOMPARE(batch.records.size(), 1u);
+    QCOMPARE(batch.records.front().bytes.front(), 'z');
+    QCOMPARE(batch.dropped, 1u);
 }
 
 void TestTrafficQueue::takesRecordsFromManyThreads()
