@@ -35,37 +35,81 @@ MessageView::MessageView(QWidget* parent) : QPlainTextEdit(parent)
     // console runs. The document's own block limit is left off: it trims on
     // every append that goes beyond it, laying out each dropped line on the way
     // and copying the whole text now and then, which made appends to a full
-    // view several times dearer than dropOldestLines() does.
+    // view several times dearer than trimming a batch of lines at a time.
     setUndoRedoEnabled(false);
 }
 
 void MessageView::displayBytes(std::string_view bytes, int& lineLength, int& breaks,
                                std::string& out)
 {
-    out.reserve(out.size() + bytes.size() + bytes.size() / kMaxLineLength + 1);
-    for (const char c : bytes) {
+    // Grows geometrically: `out` may be the pending text, which takes many
+    // small texts one after another.
+    const std::size_t needed = out.size() + bytes.size() + bytes.size() / kMaxLineLength + 1;
+    if (needed > out.capacity())
+        out.reserve(std::max(needed, 2 * out.capacity()));
+    const std::size_t size = bytes.size();
+    std::size_t at = 0;
+    while (at < size) {
+        const char c = bytes[at];
         if (c == '\n' && crPending_) {
             crPending_ = false;
+            ++at;
             continue;
         }
-        crPending_ = c == '\r';
         if (c == '\r' || c == '\n') {
+            crPending_ = c == '\r';
             out += '\n';
             lineLength = 0;
             ++breaks;
+            ++at;
             continue;
         }
+        crPending_ = false;
         if (lineLength >= kMaxLineLength) {
             out += '\n';
             lineLength = 0;
             ++breaks;
         }
-        out += c;
-        ++lineLength;
+        // The bytes up to the next CR or LF go as they are, as far as the
+        // line may go on.
+        const std::size_t limit =
+            std::min(size, at + static_cast<std::size_t>(kMaxLineLength - lineLength));
+        std::size_t end = at + 1;
+        while (end < limit && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        out.append(bytes.data() + at, end - at);
+        lineLength += static_cast<int>(end - at);
+        at = end;
     }
 }
 
-void MessageView::insertAtEnd(const std::string& display)
+class MessageView::ScrollKeeper
+{
+public:
+    explicit ScrollKeeper(MessageView& view)
+        : view_(view), bar_(view.verticalScrollBar()), value_(bar_->value()),
+          atEnd_(value_ >= bar_->maximum())
+    {
+        view_.blocksDropped_ = 0;
+    }
+    ~ScrollKeeper()
+    {
+        if (atEnd_)
+            bar_->setValue(bar_->maximum());
+        else if (view_.blocksDropped_ > 0)
+            bar_->setValue(std::max(0, value_ - view_.blocksDropped_));
+    }
+    ScrollKeeper(const ScrollKeeper&) = delete;
+    ScrollKeeper& operator=(const ScrollKeeper&) = delete;
+
+private:
+    MessageView& view_;
+    QScrollBar* bar_;
+    const int value_;
+    const bool atEnd_;
+};
+
+void MessageView::insertAtEnd(std::string_view display)
 {
     // A cursor of our own, so the operator's cursor and selection stay on
     // their text.
@@ -77,7 +121,7 @@ void MessageView::insertAtEnd(const std::string& display)
 void MessageView::appendBytes(std::string_view bytes)
 {
     bytes = untilNul(bytes);
-    if (bytes.empty())
+    if (bytes.empty() && pending_.empty())
         return;
     const auto length = static_cast<std::uint32_t>(
         std::min<std::size_t>(bytes.size(), std::numeric_limits<std::uint32_t>::max()));
@@ -86,89 +130,161 @@ void MessageView::appendBytes(std::string_view bytes)
 
 void MessageView::appendTexts(std::string_view bytes, std::span<const std::uint32_t> lengths)
 {
-    QTextDocument* doc = document();
-    QScrollBar* bar = verticalScrollBar();
-    const int scrollValue = bar->value();
-    const bool atEnd = scrollValue >= bar->maximum();
-    const int blocksBefore = doc->blockCount();
+    const ScrollKeeper keeper(*this);
+    take(bytes, lengths);
+    // Everything pending is at most one full view, which the limits keep
+    // bounded, and only lines that stay in the view are inserted.
+    while (!pending_.empty())
+        showSome(pending_.size());
+}
 
-    // What the document will hold once display_ is inserted: where it goes
-    // beyond a limit, one append per text would have trimmed right after that
-    // text, so the characters so far go in and the trim runs there too.
-    qint64 chars = doc->characterCount() - 1;
-    qint64 lines = blocksBefore;
-    int lineLength = doc->lastBlock().length() - 1;
-    int breaks = 0;
-    display_.clear();
+void MessageView::queueTexts(std::string_view bytes, std::span<const std::uint32_t> lengths)
+{
+    const ScrollKeeper keeper(*this);
+    take(bytes, lengths);
+}
+
+std::size_t MessageView::showPending(std::size_t maxChars)
+{
+    if (pending_.empty())
+        return 0;
+    const ScrollKeeper keeper(*this);
+    return showSome(maxChars);
+}
+
+void MessageView::take(std::string_view bytes, std::span<const std::uint32_t> lengths)
+{
+    // The limits are checked after each text, as one append per text would:
+    // where the view goes beyond one, the oldest lines are marked there, and
+    // what is marked leaves the document in one edit at the end.
+    Drop drop;
+    int lineLength = openLineLength(drop);
+    qint64 lines = documentLines(drop) + pending_.breaks();
+    qint64 chars = documentChars(drop) + static_cast<qint64>(pending_.size());
     std::size_t at = 0;
     for (const std::uint32_t length : lengths) {
         if (at >= bytes.size())
             break;
         const std::string_view text = untilNul(bytes.substr(at, length));
         at += length;
-        const std::size_t before = display_.size();
-        int textBreaks = 0;
-        displayBytes(text, lineLength, textBreaks, display_);
-        if (display_.size() == before)
+        std::string& target = pending_.target();
+        const std::size_t before = target.size();
+        int breaks = 0;
+        displayBytes(text, lineLength, breaks, target);
+        if (target.size() == before)
             continue;
-        breaks += textBreaks;
-        chars += static_cast<qint64>(display_.size() - before);
-        lines += textBreaks;
+        pending_.appended(before, breaks);
+        chars += static_cast<qint64>(target.size() - before);
+        lines += breaks;
         if (chars > kMaxChars || lines > kMaxLines) {
-            insertAtEnd(display_);
-            display_.clear();
-            dropOldestLines();
-            chars = doc->characterCount() - 1;
-            lines = doc->blockCount();
+            trimToLimits(drop);
+            lines = documentLines(drop) + pending_.breaks();
+            chars = documentChars(drop) + static_cast<qint64>(pending_.size());
         }
     }
-    if (!display_.empty())
-        insertAtEnd(display_);
-    // Storage for one batch at most is kept between appends.
-    if (display_.capacity() > kMaxKeptDisplay)
-        std::string().swap(display_);
+    applyDrop(drop);
+}
 
-    const int dropped = blocksBefore + breaks - doc->blockCount();
-    if (atEnd)
-        bar->setValue(bar->maximum());
-    else if (dropped > 0)
-        bar->setValue(std::max(0, scrollValue - dropped));
+std::size_t MessageView::showSome(std::size_t maxChars)
+{
+    const std::string_view piece = pending_.front(std::max<std::size_t>(maxChars, 1));
+    insertAtEnd(piece);
+    const std::size_t shown = piece.size();
+    pending_.dropFront(shown);
+    return shown;
+}
+
+qint64 MessageView::documentLines(const Drop& drop) const
+{
+    return drop.wholeDocument ? 1 : document()->blockCount() - drop.blocks;
+}
+
+qint64 MessageView::documentChars(const Drop& drop) const
+{
+    // Without the separator after the last line.
+    return drop.wholeDocument ? 0 : document()->characterCount() - 1 - drop.chars;
+}
+
+int MessageView::openLineLength(const Drop& drop) const
+{
+    if (pending_.breaks() > 0)
+        return static_cast<int>(pending_.lastLineLength());
+    const int documentPart = drop.wholeDocument ? 0 : document()->lastBlock().length() - 1;
+    return documentPart + static_cast<int>(pending_.size());
+}
+
+qint64 MessageView::lineAt(const Drop& drop, qint64 position) const
+{
+    const qint64 inDocument = documentChars(drop);
+    if (position < inDocument)
+        return document()->findBlock(static_cast<int>(position + drop.chars)).blockNumber() -
+               drop.blocks;
+    // The document's last line goes on into the first pending line.
+    return documentLines(drop) - 1 +
+           pending_.breaksBefore(static_cast<std::size_t>(position - inDocument));
+}
+
+void MessageView::trimToLimits(Drop& drop)
+{
+    const qint64 documentPart = documentLines(drop);
+    const qint64 lines = documentPart + pending_.breaks();
+    const qint64 chars = documentChars(drop) + static_cast<qint64>(pending_.size());
+    if (chars <= kMaxChars && lines <= kMaxLines)
+        return;
+    // Down to a little below both limits, so the next appends need no trimming.
+    qint64 firstKept = std::max<qint64>(0, lines - (kMaxLines - kTrimLines));
+    const qint64 excessChars = chars - (kMaxChars - kTrimChars);
+    if (excessChars > 0)
+        firstKept = std::max(firstKept, lineAt(drop, excessChars - 1) + 1);
+    firstKept = std::min(firstKept, lines - 1); // the last line always stays
+    if (firstKept <= 0)
+        return;
+    if (firstKept < documentPart) {
+        drop.blocks += static_cast<int>(firstKept);
+        drop.chars = document()->findBlockByNumber(drop.blocks).position();
+        return;
+    }
+    // The whole document goes, and pending lines after it, which are never
+    // inserted.
+    drop = Drop{0, 0, true};
+    neverShown_ += pending_.dropLines(firstKept - (documentPart - 1));
+}
+
+void MessageView::applyDrop(const Drop& drop)
+{
+    QTextDocument* doc = document();
+    if (drop.wholeDocument) {
+        blocksDropped_ += doc->blockCount();
+        // One reset of the document rather than removing its lines: a flood
+        // that outruns the view drops whole views at a time.
+        setPlainText(QString());
+        return;
+    }
+    if (drop.blocks <= 0)
+        return;
+    blocksDropped_ += drop.blocks;
+    // setPosition() rather than moving block by block, which would lay out
+    // every line on the way.
+    QTextCursor cut(doc);
+    cut.setPosition(static_cast<int>(drop.chars), QTextCursor::KeepAnchor);
+    cut.removeSelectedText();
+    // With undo off the document frees the removed text's storage only when
+    // told that undo is off; it does so once enough has piled up.
+    doc->setUndoRedoEnabled(false);
 }
 
 void MessageView::replaceText(std::string_view bytes)
 {
     crPending_ = false;
+    pending_.clear();
     int lineLength = 0;
     int breaks = 0;
     std::string text;
     displayBytes(untilNul(bytes), lineLength, breaks, text);
     setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
-    dropOldestLines();
-}
-
-void MessageView::dropOldestLines()
-{
-    QTextDocument* doc = document();
-    const int chars = doc->characterCount() - 1; // without the separator after the last line
-    const int lines = doc->blockCount();
-    if (chars <= kMaxChars && lines <= kMaxLines)
-        return;
-    // Down to a little below both limits, so the next appends need no trimming.
-    int firstKept = std::max(0, lines - (kMaxLines - kTrimLines));
-    const int excessChars = chars - (kMaxChars - kTrimChars);
-    if (excessChars > 0)
-        firstKept = std::max(firstKept, doc->findBlock(excessChars - 1).blockNumber() + 1);
-    firstKept = std::min(firstKept, lines - 1); // the last line always stays
-    if (firstKept <= 0)
-        return;
-    // setPosition() rather than moving block by block, which would lay out
-    // every line on the way.
-    QTextCursor cut(doc);
-    cut.setPosition(doc->findBlockByNumber(firstKept).position(), QTextCursor::KeepAnchor);
-    cut.removeSelectedText();
-    // With undo off the document frees the removed text's storage only when
-    // told that undo is off; it does so once enough has piled up.
-    doc->setUndoRedoEnabled(false);
+    Drop drop;
+    trimToLimits(drop);
+    applyDrop(drop);
 }
 
 std::string MessageView::contentBytes() const

@@ -86,12 +86,21 @@ bool QtViewWindow::appendText(std::string_view text, std::uint32_t timeoutMs)
     if (std::this_thread::get_id() == uiThread_) {
         if (!view_)
             return false;
-        // Shown at once, before what the watcher queued while the UI thread
-        // was busy: as when each watcher append waited for the UI thread, the
-        // echo of a send comes before anything the send itself provoked. The
-        // console flushes the queue before it sends (flush()), so what
-        // arrived earlier still shows first.
-        view_->appendBytes(text);
+        if (view_->pendingChars() == 0) {
+            // Shown at once, before what the watcher queued while the UI
+            // thread was busy: as when each watcher append waited for the UI
+            // thread, the echo of a send comes before anything the send itself
+            // provoked. The console flushes the queue before it sends
+            // (flush()), so what arrived earlier still shows first.
+            view_->appendBytes(text);
+            return true;
+        }
+        // What was taken from the queue and is still pending in the view
+        // came first: this text goes after it.
+        const auto length = static_cast<std::uint32_t>(text.size());
+        view_->queueTexts(text, std::span(&length, 1));
+        if (!drainTimer_->isActive())
+            drainTimer_->start(kDrainIntervalMs);
         return true;
     }
 
@@ -142,60 +151,41 @@ void QtViewWindow::drain(bool everything)
         return;
     draining_ = true;
     lastDrain_.start();
-    takeIfAllShown();
-    if (everything) {
-        showTaken(taken_.bytes.size());
-        takeIfAllShown();
-        showTaken(taken_.bytes.size());
-    } else {
-        const auto budget = static_cast<std::size_t>(bytesPerMs_ * kDrainBudgetMs);
-        showTaken(std::max(budget, kMinDrainBytes));
+    takeQueued();
+    if (view_) {
+        // Taking and trimming count against the budget, but showing always
+        // gets half of it: under a flood, taking alone could use it all, and
+        // the view would show next to nothing.
+        const double budgetMs = everything ? kFlushBudgetMs : kDrainBudgetMs;
+        const double takenMs = static_cast<double>(lastDrain_.nsecsElapsed()) / 1e6;
+        const double showMs = std::max(budgetMs - takenMs, budgetMs / 2);
+        showPending(std::max(static_cast<std::size_t>(bytesPerMs_ * showMs), kMinDrainBytes));
     }
-    // Whatever is queued now is taken now, so the queue has room, and a text
-    // queued from here on asks for a drain of its own. What is taken and not
-    // shown waits for the next drain, a frame after this one.
-    takeIfAllShown();
+    // What came in meanwhile stays queued for the next drain, a frame after
+    // this one, as does what is still pending: taken now, it would make the
+    // view drop at once what this drain has just shown whenever a flood
+    // outruns the view.
     draining_ = false;
-    if (shownTexts_ < taken_.lengths.size() && !drainTimer_->isActive())
+    if (view_ && view_->pendingChars() > 0 && !drainTimer_->isActive())
         drainTimer_->start(kDrainIntervalMs);
 }
 
-void QtViewWindow::takeIfAllShown()
+void QtViewWindow::takeQueued()
 {
-    if (shownTexts_ < taken_.lengths.size())
-        return;
     shared_->queue.take(taken_);
-    shownTexts_ = 0;
-    shownBytes_ = 0;
+    if (view_ && !taken_.empty())
+        view_->queueTexts(taken_.text(), taken_.lengths);
 }
 
-void QtViewWindow::showTaken(std::size_t budget)
+void QtViewWindow::showPending(std::size_t budget)
 {
-    const std::size_t count = taken_.lengths.size();
-    if (shownTexts_ >= count)
-        return;
-    if (!view_) {
-        shownTexts_ = count;
-        shownBytes_ = taken_.bytes.size();
-        return;
-    }
-    std::size_t texts = 0;
-    std::size_t bytes = 0;
-    do {
-        bytes += taken_.lengths[shownTexts_ + texts];
-        ++texts;
-    } while (shownTexts_ + texts < count && bytes + taken_.lengths[shownTexts_ + texts] <= budget);
-
     QElapsedTimer showing;
     showing.start();
-    view_->appendTexts(taken_.text().substr(shownBytes_, bytes),
-                       std::span(taken_.lengths).subspan(shownTexts_, texts));
-    shownTexts_ += texts;
-    shownBytes_ += bytes;
-    // Only drains of some size say how fast the view takes text.
+    const std::size_t shown = view_->showPending(budget);
+    // Only pieces of some size say how fast the view takes text.
     const double ms = static_cast<double>(showing.nsecsElapsed()) / 1e6;
-    if (bytes >= kMinDrainBytes && ms > 0.0)
-        bytesPerMs_ = 0.7 * bytesPerMs_ + 0.3 * (static_cast<double>(bytes) / ms);
+    if (shown >= kMinDrainBytes && ms > 0.0)
+        bytesPerMs_ = 0.7 * bytesPerMs_ + 0.3 * (static_cast<double>(shown) / ms);
 }
 
 bool QtViewWindow::parentExists() const

@@ -2,6 +2,8 @@
 # by this folder's CMakeLists.txt into console_app.
 target_sources(console_app PRIVATE
   messageview.cpp
+  pendingtext.cpp
+  pendingtext.h
   messageview.h
   qtviewwindow.cpp
   qtviewwindow.h

@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ private slots:
     void scrolledViewKeepsItsLinesInSight();
     void batchedTextsMatchOneAppendEach_data();
     void batchedTextsMatchOneAppendEach();
+    void queuedTextsShownInPiecesMatchOneAppendEach_data();
+    void queuedTextsShownInPiecesMatchOneAppendEach();
+    void appendShowsWhatIsPendingFirst();
 };
 
 void TestMessageView::everyByteShowsAsItsLatin1Character_data()
@@ -371,6 +375,107 @@ void TestMessageView::batchedTextsMatchOneAppendEach()
     QVERIFY(batched.contentBytes() == oneByOne.contentBytes());
     QVERIFY(batched.document()->blockCount() <= MessageView::kMaxLines);
     QVERIFY(batched.document()->characterCount() - 1 <= MessageView::kMaxChars);
+}
+
+void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach_data()
+{
+    QTest::addColumn<std::string>("bytes");
+    QTest::addColumn<int>("maxPiece");
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<int>("showChars"); // shown after each batch; 0: only at the end
+    QTest::addColumn<bool>("dropsPending");
+
+    std::string shortLines;
+    for (int i = 0; shortLines.size() < 1536u * 1024; ++i)
+        shortLines += (i % 7 == 0 ? "\n" : "") + std::to_string(i) + (i % 3 ? "\r\n" : "\r");
+    // More than two views' worth of lines, none shown until they are all in.
+    QTest::newRow("short lines, all pending") << shortLines << 300 << 700 << 0 << true;
+    // The document fills, then text comes faster than it is shown: the
+    // limits drop the document's lines and then pending ones.
+    QTest::newRow("short lines, shown slower than they come")
+        << shortLines << 300 << 700 << 3000 << true;
+    QTest::newRow("short lines, shown as they come") << shortLines << 300 << 700 << 1000000
+                                                     << false;
+
+    const std::string tail(900, 'x');
+    std::string longLines;
+    for (int i = 0; longLines.size() < static_cast<std::size_t>(MessageView::kMaxChars) * 3 / 2;
+         ++i)
+        longLines += std::to_string(i) + ":" + tail + "\r\n";
+    QTest::newRow("long lines past the character limit, shown slowly")
+        << longLines << 2048 << 150 << 40000 << true;
+
+    std::string noBreaks(9 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < noBreaks.size(); ++i)
+        noBreaks[i] = static_cast<char>('!' + i % 90);
+    QTest::newRow("no line breaks, all pending") << noBreaks << 2048 << 128 << 0 << true;
+
+    std::string mixed;
+    for (int i = 0; i < 300; ++i)
+        mixed += std::string("ab\0cd\r", 6) + "\n" + std::string(i % 5, '\0') + "e\r";
+    QTest::newRow("NULs, CR and LF apart, a character at a time")
+        << mixed << 4 << 3 << 1 << false;
+}
+
+void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach()
+{
+    QFETCH(std::string, bytes);
+    QFETCH(int, maxPiece);
+    QFETCH(int, batch);
+    QFETCH(int, showChars);
+    QFETCH(bool, dropsPending);
+    const std::vector<std::string> texts = cutIntoTexts(bytes, static_cast<std::size_t>(maxPiece));
+
+    MessageView oneByOne;
+    for (const std::string& text : texts)
+        oneByOne.appendBytes(text);
+
+    MessageView queued;
+    const auto perBatch = static_cast<std::size_t>(batch);
+    for (std::size_t first = 0; first < texts.size(); first += perBatch) {
+        std::string joined;
+        std::vector<std::uint32_t> lengths;
+        for (std::size_t i = first; i < std::min(texts.size(), first + perBatch); ++i) {
+            joined += texts[i];
+            lengths.push_back(static_cast<std::uint32_t>(texts[i].size()));
+        }
+        queued.queueTexts(joined, lengths);
+        // Never more than the limits, pending text included.
+        QVERIFY(queued.document()->blockCount() <= MessageView::kMaxLines);
+        QVERIFY(queued.document()->characterCount() - 1 + qint64(queued.pendingChars()) <=
+                MessageView::kMaxChars + 2048);
+        if (showChars > 0)
+            queued.showPending(static_cast<std::size_t>(showChars));
+    }
+    const std::size_t piece = showChars > 0 ? static_cast<std::size_t>(showChars) : 65536;
+    while (queued.pendingChars() > 0)
+        QVERIFY(queued.showPending(piece) > 0);
+
+    QCOMPARE(queued.document()->blockCount(), oneByOne.document()->blockCount());
+    QVERIFY(queued.contentBytes() == oneByOne.contentBytes());
+    QCOMPARE(queued.charsNeverShown() > 0, dropsPending);
+    QCOMPARE(oneByOne.charsNeverShown(), std::uint64_t(0));
+}
+
+void TestMessageView::appendShowsWhatIsPendingFirst()
+{
+    MessageView view;
+    view.appendBytes("shown\r");
+    const std::uint32_t lengths[] = {3, 4};
+    view.queueTexts("\nabcdef", lengths);
+    QCOMPARE(view.contentBytes(), std::string("shown\n"));
+    QCOMPARE(view.pendingChars(), std::size_t(6));
+
+    // The CR that ended the shown text and the LF that started the pending
+    // one made one break; the append goes on after the pending text.
+    view.appendBytes("gh\r\n");
+    QCOMPARE(view.pendingChars(), std::size_t(0));
+    QCOMPARE(view.contentBytes(), std::string("shown\nabcdefgh\n"));
+
+    view.queueTexts("pending", std::span<const std::uint32_t>(lengths, 1));
+    view.replaceText("Connected\r\n");
+    QCOMPARE(view.pendingChars(), std::size_t(0));
+    QCOMPARE(view.contentBytes(), std::string("Connected\n"));
 }
 
 QTEST_MAIN(TestMessageView)

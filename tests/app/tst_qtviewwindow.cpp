@@ -115,6 +115,8 @@ private slots:
     void appendRefusedAfterTheTimeOutNeverShows();
     void suspensionDuringABacklogRefusesAtOnceAndShowsTheBacklog();
     void eventAndUiAppendComeAfterTheTextsQueuedBeforeThem();
+    void floodFasterThanTheViewEndsAsOneAppendEach();
+    void uiAppendGoesAfterTextStillPending();
 };
 
 void TestQtViewWindow::appendsFromAnotherThreadLandInOrder()
@@ -429,6 +431,65 @@ void TestQtViewWindow::eventAndUiAppendComeAfterTheTextsQueuedBeforeThem()
     QVERIFY(window.appendText(" -> echo\r\n", 0));
     QCOMPARE(view.contentBytes(), std::string("[A01=0-frame\nConnection Abandonned\n -> echo\n"
                                               "[A01=1-frame\n[A01=2-frame\n -> echo\n"));
+}
+
+void TestQtViewWindow::floodFasterThanTheViewEndsAsOneAppendEach()
+{
+    // Three views' worth of frames from another thread, far faster than the
+    // view inserts lines: the view drops lines while they are pending, and
+    // once it has caught up it holds what one append per frame leaves.
+    constexpr int kFrames = 3 * MessageView::kMaxLines;
+    MessageView view;
+    QtViewWindow window(&view, nullptr);
+    auto placed = onOtherThread([&] {
+        int count = 0;
+        for (int i = 0; i < kFrames; ++i)
+            count += window.appendText(frame(i), protocol::ViewWindow::kAppendTimeoutMs) ? 1 : 0;
+        return count;
+    });
+    QVERIFY(serveUntilReady(placed));
+    QCOMPARE(placed.get(), kFrames);
+    QTRY_COMPARE_WITH_TIMEOUT(view.pendingChars(), std::size_t(0), 20000);
+    QVERIFY(view.charsNeverShown() > 0);
+
+    // One append per frame: a line each, the open line after them, and
+    // kTrimLines below the limit whenever the lines go beyond it (these
+    // short lines never reach the character limit).
+    int lines = 1;
+    for (int i = 0; i < kFrames; ++i) {
+        if (++lines > MessageView::kMaxLines)
+            lines = MessageView::kMaxLines - MessageView::kTrimLines;
+    }
+    std::string expected;
+    for (int i = kFrames - (lines - 1); i < kFrames; ++i)
+        expected += "[A01=" + std::to_string(i) + "-frame\n";
+    QCOMPARE(view.document()->blockCount(), lines);
+    QVERIFY(view.contentBytes() == expected);
+}
+
+void TestQtViewWindow::uiAppendGoesAfterTextStillPending()
+{
+    // A queue that holds a whole flood, taken at once by a flush that shows
+    // only its first pieces.
+    constexpr int kFrames = 200000;
+    MessageView view;
+    QtViewWindow window(&view, nullptr, 8 * 1024 * 1024, kFrames);
+    auto placed = onOtherThread([&] {
+        int count = 0;
+        for (int i = 0; i < kFrames; ++i)
+            count += window.appendText(frame(i), 0) ? 1 : 0;
+        return count;
+    });
+    QCOMPARE(placed.wait_for(10s), std::future_status::ready);
+    QCOMPARE(placed.get(), kFrames);
+    window.flush();
+    QVERIFY(view.pendingChars() > 0);
+
+    QVERIFY(window.appendText(" -> echo\r\n", 0));
+    QVERIFY(!view.contentBytes().ends_with(" -> echo\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(view.pendingChars(), std::size_t(0), 20000);
+    QVERIFY(view.contentBytes().ends_with("[A01=" + std::to_string(kFrames - 1) +
+                                          "-frame\n -> echo\n"));
 }
 
 QTEST_MAIN(TestQtViewWindow)

@@ -1,6 +1,6 @@
 # Tests of the message view and its Qt view window; included by this folder's
 # CMakeLists.txt. Offscreen, settings in a folder of their own, loopback peers.
-foreach(name tst_messageview tst_qtviewwindow tst_viewchannel)
+foreach(name tst_messageview tst_pendingtext tst_qtviewwindow tst_viewchannel)
   add_executable(${name} ${name}.cpp)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE console_app Qt6::Test client_warnings)
