@@ -1,6 +1,7 @@
 # Benchmarks of the console: the UI thread's responsiveness while a loopback
 # peer floods the message view, and the cost of one append.
-add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp uilatencyprobe.cpp)
+add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp floodpeer.cpp
+  uilatencyprobe.cpp viewappendcosts.cpp)
 target_include_directories(floodlatency_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/protocol)
 target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
@@ -19,3 +20,9 @@ target_link_libraries(soak PRIVATE console_app test_support Threads::Threads cli
 # The Traffic window's responsiveness while records flood in.
 add_executable(trafficwindow_bench trafficwindow_bench.cpp uilatencyprobe.cpp)
 target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads client_warnings)
+
+# The whole console under a loopback flood with the Traffic window open,
+# without and with recording to files.
+add_executable(consoleflood_bench consoleflood_bench.cpp floodpeer.cpp uilatencyprobe.cpp)
+target_link_libraries(consoleflood_bench PRIVATE console_app test_support Threads::Threads
+  client_warnings)

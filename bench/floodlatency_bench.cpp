@@ -9,10 +9,10 @@
 // Without a display it runs on Qt's offscreen platform; run it under
 // `xvfb-run -a` for a real X server.
 
-#include "allocationcount.h"
 #include "countingviewwindow.h"
-#include "loopbacktcpserver.h"
+#include "floodpeer.h"
 #include "uilatencyprobe.h"
+#include "viewappendcosts.h"
 
 #include "app/messageview.h"
 #include "app/qtviewwindow.h"
@@ -47,9 +47,7 @@ namespace
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kAcceptLimit = 5s;                  // the peer waits this long for the console
 constexpr auto kPeerGrace = 5s;                    // the peer outlives the flood by at most this
-constexpr std::uint64_t kPeerByteCap = 1ULL << 34; // and never sends more than 16 GiB
 constexpr double kLatencyGoalMs = 50.0;            // at the 99th percentile
 constexpr double kIntakeGoalMBs = 20.0;            // taken in by the view window, MB/s
 constexpr double kDisconnectGoalMs = 200.0;        // stop with appends suspended
@@ -58,63 +56,6 @@ constexpr int kShortFloods = 3;                    // floods ended with suspende
 constexpr auto kShortFlood = 1s;
 // How long the same stream runs into a view that only counts.
 constexpr auto kNoGuiFlood = 3s;
-
-// The device: listens on 127.0.0.1 and, once the console has connected, sends
-// frames back to back until its time is up, the console goes away, or the
-// byte cap is reached. Never talks to any other address.
-class FloodPeer
-{
-public:
-    FloodPeer()
-    {
-        for (int i = 0; payload_.size() < 64 * 1024; ++i) {
-            char frame[64];
-            std::snprintf(frame, sizeof frame, "[A01data%06d=CMD-flood message\r\n", i % 1000000);
-            payload_ += frame;
-        }
-    }
-
-    ~FloodPeer() { join(); }
-
-    std::uint16_t port() const { return server_.listening() ? server_.port() : 0; }
-    std::uint64_t bytesSent() const { return sent_; }
-
-    void start(Clock::duration limit)
-    {
-        thread_ = std::thread([this, limit] { run(Clock::now() + limit); });
-    }
-
-    void join()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    void run(Clock::time_point deadline)
-    {
-        if (!server_.accept(kAcceptLimit))
-            return;
-        const std::string_view payload(payload_);
-        std::size_t at = 0;
-        for (auto now = Clock::now(); sent_ < kPeerByteCap && now < deadline; now = Clock::now()) {
-            // Never waits past the deadline for room, so a console that stops
-            // reading cannot hold the peer.
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            const std::ptrdiff_t n = server_.sendSome(payload.substr(at), left);
-            if (n < 0)
-                break; // the console has gone
-            sent_ += static_cast<std::uint64_t>(n);
-            at = (at + static_cast<std::size_t>(n)) % payload_.size();
-        }
-        server_.closeConnection();
-    }
-
-    LoopbackTcpServer server_;
-    std::string payload_;
-    std::thread thread_;
-    std::atomic<std::uint64_t> sent_{0};
-};
 
 // The view window that counts what reached the view and what was dropped.
 class CountingQtViewWindow : public app::QtViewWindow
@@ -226,7 +167,7 @@ double noGuiIntake(Clock::duration limit)
     // The peer closes when its time is up, which ends the watcher with the
     // drop event.
     counting.waitForPosts(1, std::chrono::duration_cast<std::chrono::milliseconds>(limit) +
-                                 kAcceptLimit);
+                                 FloodPeer::kAcceptLimit);
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     channel.stop();
     peer.join();
@@ -257,101 +198,6 @@ int framesOutOfStep(const std::string& content)
         previous = number;
     }
     return outOfStep;
-}
-
-// The watcher's side of an append: a thread places `count` blocks of 2048
-// bytes while the UI thread waits for it (so nothing is drained and nothing
-// else allocates), with a queue that holds them all. Prints the allocations
-// per append.
-void watcherAllocations(app::MessageView& view)
-{
-    constexpr std::size_t kBlock = 2048;
-    constexpr int kCount = 4096;
-    app::QtViewWindow window(&view, nullptr, kBlock * kCount, kCount);
-    const std::string block(kBlock, 'x');
-    long allocations = 0;
-    int placed = 0;
-    std::thread watcher([&] {
-        const long before = allocationCount();
-        for (int i = 0; i < kCount; ++i)
-            placed += window.appendText(block, 1000) ? 1 : 0;
-        allocations = allocationCount() - before;
-    });
-    watcher.join();
-    std::printf("%-40s %.4f allocations per append (%ld in %d appends placed)\n",
-                "watcher path:", static_cast<double>(allocations) / kCount, allocations, placed);
-}
-
-// Times direct appends of 2048-byte blocks on the UI thread.
-void timeAppends(app::MessageView& view, const std::string& stream, const char* label)
-{
-    constexpr std::size_t kBlock = 2048;
-    std::vector<double> costs;
-    for (std::size_t at = 0; at + kBlock <= stream.size(); at += kBlock) {
-        QElapsedTimer one;
-        one.start();
-        view.appendBytes(std::string_view(stream).substr(at, kBlock));
-        costs.push_back(static_cast<double>(one.nsecsElapsed()) / 1e3);
-    }
-    double sum = 0;
-    for (const double c : costs)
-        sum += c;
-    std::printf("%-40s mean %7.1f us  p99 %7.1f us  max %8.1f us  (%zu appends)\n", label,
-                sum / static_cast<double>(costs.size()), percentile(costs, 99),
-                percentile(costs, 100), costs.size());
-}
-
-// Times MessageView::appendTexts() of 64 KiB of 2048-byte texts, as one
-// drain shows them: the most the UI thread can take of this stream in MB/s of
-// its own time, the ceiling of the intake.
-double timeBatches(app::MessageView& view, const std::string& stream, const char* label)
-{
-    constexpr std::size_t kText = 2048;
-    constexpr std::size_t kBatch = 64 * 1024;
-    const std::vector<std::uint32_t> lengths(kBatch / kText, kText);
-    std::vector<double> costs;
-    QElapsedTimer all;
-    all.start();
-    std::size_t shown = 0;
-    for (std::size_t at = 0; at + kBatch <= stream.size(); at += kBatch) {
-        QElapsedTimer one;
-        one.start();
-        view.appendTexts(std::string_view(stream).substr(at, kBatch), lengths);
-        costs.push_back(static_cast<double>(one.nsecsElapsed()) / 1e6);
-        shown += kBatch;
-    }
-    const double seconds = static_cast<double>(all.nsecsElapsed()) / 1e9;
-    const double rate = static_cast<double>(shown) / seconds / 1e6;
-    std::printf("%-40s %.2f MB/s  p99 %6.1f ms  max %6.1f ms  (%zu edits)\n", label, rate,
-                percentile(costs, 99), percentile(costs, 100), costs.size());
-    return rate;
-}
-
-// Prints what single appends and batched edits cost the UI thread; returns
-// the rate of batched edits into a full view in MB/s.
-double appendCosts()
-{
-    std::string frames;
-    for (int i = 0; frames.size() < 6 * 1024 * 1024; ++i)
-        frames += "[A01data" + std::to_string(i) + "=CMD-flood message\r\n";
-    std::string noBreaks(12 * 1024 * 1024, 'x');
-    for (std::size_t i = 0; i < noBreaks.size(); ++i)
-        noBreaks[i] = static_cast<char>('!' + i % 90);
-
-    app::MessageView empty;
-    timeAppends(empty, frames.substr(0, 2 * 1024 * 1024), "append, short lines, view filling:");
-    app::MessageView full;
-    for (std::size_t at = 0; at < frames.size(); at += 2048)
-        full.appendBytes(std::string_view(frames).substr(at, 2048));
-    std::printf("%-40s %d lines\n", "  view then holds:", full.document()->blockCount());
-    timeAppends(full, frames, "append, short lines, view full:");
-    const double batched = timeBatches(full, frames, "64 KiB edits of 2 KiB texts, view full:");
-    app::MessageView endless;
-    timeAppends(endless, noBreaks, "append, no line break (12 MB):");
-    std::printf("%-40s %d chars in %d display lines\n",
-                "  view then holds:", endless.document()->characterCount() - 1,
-                endless.document()->blockCount());
-    return batched;
 }
 
 } // namespace

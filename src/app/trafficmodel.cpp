@@ -14,6 +14,21 @@ namespace app
 namespace
 {
 
+// What a cell shows of a record's bytes.
+std::string_view cellBytes(const traffic::Record& record)
+{
+    return std::string_view(record.bytes).substr(0, TrafficModel::kCellBytes);
+}
+
+// A cell's text, with "…" after it when the record has more bytes.
+QString cellText(const std::string& shown, const traffic::Record& record)
+{
+    QString text = trafficformat::text(shown);
+    if (record.bytes.size() > TrafficModel::kCellBytes)
+        text += QChar(0x2026);
+    return text;
+}
+
 bool isEvent(const traffic::Record& record)
 {
     return traffic::directionOf(record.kind) == traffic::Direction::Event;
@@ -73,10 +88,10 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
                                : QVariant(static_cast<qulonglong>(record.bytes.size()));
     case TextColumn:
         return isEvent(record) ? trafficformat::text(traffic::kindName(record.kind))
-                               : trafficformat::text(traffic::visibleText(record.bytes));
+                               : cellText(traffic::visibleText(cellBytes(record)), record);
     case HexColumn:
         return isEvent(record) ? description(record)
-                               : trafficformat::text(traffic::hexText(record.bytes));
+                               : cellText(traffic::hexText(cellBytes(record)), record);
     default:
         return {};
     }

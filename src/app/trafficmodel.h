@@ -26,6 +26,10 @@ namespace app
 // the bytes as visible text, the bytes in hex. An event (every record that is
 // neither sent nor received) shows what it is in the text column and its
 // description in the hex column. The tool tip of a row is its description.
+// A cell shows the first kCellBytes bytes at most, then "…": no screen is wide
+// enough for more, and laying out whole blocks for every row in sight made
+// each repaint dear under a flood. The detail pane, Copy and Save as… take
+// the whole record.
 //
 // UI thread only.
 class TrafficModel : public QAbstractTableModel
@@ -33,6 +37,7 @@ class TrafficModel : public QAbstractTableModel
     Q_OBJECT
 public:
     static constexpr std::size_t kMaxRecords = 100000;
+    static constexpr std::size_t kCellBytes = 512;
 
     enum Column { TimeColumn, DirectionColumn, LengthColumn, TextColumn, HexColumn, ColumnCount };
 

@@ -124,6 +124,15 @@ void TestTrafficModel::columns_data()
         << readRecord(kControlBytes) << "received" << QVariant(9ULL)
         << QStringLiteral("A\\0\\x07\\x08\\x09\\r\\n\\x7f\\xe9") << "41 00 07 08 09 0d 0a 7f e9"
         << "frame check: passed";
+    // A cell stops after kCellBytes bytes; the record keeps them all.
+    const QByteArray block(TrafficModel::kCellBytes + 1, 'x');
+    QString cellHex;
+    for (std::size_t i = 0; i < TrafficModel::kCellBytes; ++i)
+        cellHex += i == 0 ? QStringLiteral("78") : QStringLiteral(" 78");
+    QTest::newRow("long block received")
+        << readRecord(block) << "received" << QVariant(qulonglong(block.size()))
+        << QString(TrafficModel::kCellBytes, QLatin1Char('x')) + QChar(0x2026)
+        << cellHex + QChar(0x2026) << "frame check: passed";
     QTest::newRow("connect failed")
         << makeRecord(RecordKind::ConnectFailed, {}, "Connection refused after 0.2 ms") << "event"
         << QVariant() << "connect-failed"

@@ -1,0 +1,176 @@
+// Flood benchmark through the whole console: a loopback TCP peer sends frames
+// as fast as it can to the console dialog, connected as the operator connects
+// it, with the Traffic window open (following the newest records), once
+// without and once with recording to files. Measures how responsive the UI
+// thread stays, what the console takes in, how long Disconnect takes and how
+// much memory the process uses. Prints the figures next to the goals and
+// always exits 0. Settings and record files go to a temporary folder.
+//
+// The Traffic window's goal is the UI latency p99 under 50 ms; the same flood
+// without the window is measured first, for comparison.
+//
+// Usage: consoleflood_bench [seconds]   (default 10; each flood's length)
+// Without a display it runs on Qt's offscreen platform.
+
+#include "floodpeer.h"
+#include "uilatencyprobe.h"
+
+#include "app/consoledialog.h"
+#include "app/consoletemplate.h"
+#include "app/ipv4addressedit.h"
+#include "app/trafficmodel.h"
+#include "app/trafficwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace
+{
+
+using app::ConsoleTemplate;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr double kLatencyGoalMs = 50.0; // at the 99th percentile
+constexpr double kDisconnectGoalMs = 200.0;
+constexpr auto kStepLimit = 10s;    // connecting, disconnecting
+constexpr auto kPeerGrace = 5s;     // the peer outlives the flood by at most this
+
+// Runs the event loop until `done` holds or `limit` passes.
+bool pumpUntil(const std::function<bool()>& done, Clock::duration limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void serve(Clock::duration limit)
+{
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(limit), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+}
+
+bool enabled(const app::ConsoleDialog& dialog, int id)
+{
+    return dialog.control(id)->isEnabled();
+}
+
+void click(app::ConsoleDialog& dialog, int id)
+{
+    qobject_cast<QAbstractButton*>(dialog.control(id))->click();
+}
+
+// One flood of `limit` into a fresh console; prints its figures.
+void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
+{
+    std::printf("\n%s:\n", !trafficWindow  ? "Traffic window closed, no recording (for comparison)"
+                           : recordToFiles ? "Traffic window open, recording to files"
+                                           : "Traffic window open, no recording");
+    app::ConsoleDialog dialog;
+    dialog.show();
+    FloodPeer peer;
+    if (peer.port() == 0) {
+        std::printf("  could not listen on 127.0.0.1; no figures\n");
+        return;
+    }
+    peer.start(limit + kPeerGrace);
+    click(dialog, ConsoleTemplate::kTcpRadio);
+    qobject_cast<app::Ipv4AddressEdit*>(dialog.control(ConsoleTemplate::kServerAddress))
+        ->setText(QStringLiteral("127.0.0.1"));
+    qobject_cast<QLineEdit*>(dialog.control(ConsoleTemplate::kPortEdit))
+        ->setText(QString::fromStdString(peer.portText()));
+    if (trafficWindow)
+        dialog.showTrafficWindow();
+    dialog.trafficRecording().setRecordingEnabled(recordToFiles);
+    click(dialog, ConsoleTemplate::kConnect);
+    if (!pumpUntil([&] { return enabled(dialog, ConsoleTemplate::kSendMessage); }, kStepLimit)) {
+        std::printf("  could not connect to the loopback peer; no figures\n");
+        return;
+    }
+
+    UiLatencyProbe probe;
+    probe.start();
+    const std::uint64_t sentBefore = peer.bytesSent();
+    const auto began = Clock::now();
+    serve(limit);
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    const std::uint64_t sent = peer.bytesSent() - sentBefore;
+    probe.stop();
+
+    QElapsedTimer disconnecting;
+    disconnecting.start();
+    click(dialog, ConsoleTemplate::kDisconnect);
+    const double disconnectMs = static_cast<double>(disconnecting.nsecsElapsed()) / 1e6;
+    const bool ended =
+        pumpUntil([&] { return enabled(dialog, ConsoleTemplate::kConnect); }, kStepLimit);
+    peer.join();
+
+    printDistribution("UI latency, posted events:", probe.postedDelaysMs, 38, 2);
+    printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs, 38, 2);
+    const double p99 = percentile(probe.postedDelaysMs, 99);
+    std::printf("  %-38s %.2f ms  (goal < %.0f ms: %s)\n", "UI latency p99:", p99,
+                kLatencyGoalMs, p99 < kLatencyGoalMs ? "met" : "NOT met");
+    std::printf("  %-38s %.2f MB/s  (what the peer got out; TCP holds it to the console's "
+                "reading)\n",
+                "intake:", static_cast<double>(sent) / seconds / 1e6);
+    std::printf("  %-38s %d rows\n", "Traffic window after the flood:",
+                dialog.trafficWindow() ? dialog.trafficWindow()->model().rowCount() : 0);
+    if (recordToFiles)
+        std::printf("  %-38s %s\n", "recording:", dialog.trafficRecording().statusText().c_str());
+    std::printf("  %-38s %.1f ms  (goal < %.0f ms: %s)%s\n", "Disconnect during the flood:",
+                disconnectMs, kDisconnectGoalMs,
+                disconnectMs < kDisconnectGoalMs ? "met" : "NOT met",
+                ended ? "" : "; the console did not return to Disconnected");
+    dialog.trafficRecording().setRecordingEnabled(false);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Settings and record files of this run only.
+    QTemporaryDir home;
+    if (!home.isValid()) {
+        std::printf("no temporary folder; no figures\n");
+        return 0;
+    }
+    const std::string folder = home.path().toStdString();
+    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+
+    std::printf("Console flood benchmark: Qt platform \"%s\", %d s floods on 127.0.0.1\n",
+                qPrintable(QGuiApplication::platformName()), seconds);
+    floodConsole(std::chrono::seconds(seconds), false, false);
+    floodConsole(std::chrono::seconds(seconds), true, false);
+    floodConsole(std::chrono::seconds(seconds), true, true);
+    // The Traffic window keeps the newest TrafficModel::kMaxRecords records,
+    // here blocks of up to 2 KiB each, so its memory is of that order.
+    std::printf("\n%-40s %ld MB now, %ld MB peak  (for information: the Traffic window holds "
+                "up to %zu records)\n",
+                "memory (RSS):", statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024,
+                app::TrafficModel::kMaxRecords);
+    return 0;
+}
