@@ -45,8 +45,8 @@ using namespace std::chrono_literals;
 
 constexpr double kLatencyGoalMs = 50.0; // at the 99th percentile
 constexpr double kDisconnectGoalMs = 200.0;
-constexpr auto kStepLimit = 10s;    // connecting, disconnecting
-constexpr auto kPeerGrace = 5s;     // the peer outlives the flood by at most this
+constexpr auto kStepLimit = 10s; // connecting, disconnecting
+constexpr auto kPeerGrace = 5s;  // the peer outlives the flood by at most this
 
 // Runs the event loop until `done` holds or `limit` passes.
 bool pumpUntil(const std::function<bool()>& done, Clock::duration limit)
@@ -126,8 +126,8 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
     printDistribution("UI latency, posted events:", probe.postedDelaysMs, 38, 2);
     printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs, 38, 2);
     const double p99 = percentile(probe.postedDelaysMs, 99);
-    std::printf("  %-38s %.2f ms  (goal < %.0f ms: %s)\n", "UI latency p99:", p99,
-                kLatencyGoalMs, p99 < kLatencyGoalMs ? "met" : "NOT met");
+    std::printf("  %-38s %.2f ms  (goal < %.0f ms: %s)\n", "UI latency p99:", p99, kLatencyGoalMs,
+                p99 < kLatencyGoalMs ? "met" : "NOT met");
     std::printf("  %-38s %.2f MB/s  (what the peer got out; TCP holds it to the console's "
                 "reading)\n",
                 "intake:", static_cast<double>(sent) / seconds / 1e6);
@@ -135,8 +135,8 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
                 dialog.trafficWindow() ? dialog.trafficWindow()->model().rowCount() : 0);
     if (recordToFiles)
         std::printf("  %-38s %s\n", "recording:", dialog.trafficRecording().statusText().c_str());
-    std::printf("  %-38s %.1f ms  (goal < %.0f ms: %s)%s\n", "Disconnect during the flood:",
-                disconnectMs, kDisconnectGoalMs,
+    std::printf("  %-38s %.1f ms  (goal < %.0f ms: %s)%s\n",
+                "Disconnect during the flood:", disconnectMs, kDisconnectGoalMs,
                 disconnectMs < kDisconnectGoalMs ? "met" : "NOT met",
                 ended ? "" : "; the console did not return to Disconnected");
     dialog.trafficRecording().setRecordingEnabled(false);

@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -38,8 +39,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace
 {
@@ -47,12 +46,12 @@ namespace
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kPeerGrace = 5s;                    // the peer outlives the flood by at most this
-constexpr double kLatencyGoalMs = 50.0;            // at the 99th percentile
-constexpr double kIntakeGoalMBs = 20.0;            // taken in by the view window, MB/s
-constexpr double kDisconnectGoalMs = 200.0;        // stop with appends suspended
-constexpr long kMemoryGoalMB = 150;                // peak RSS
-constexpr int kShortFloods = 3;                    // floods ended with suspended appends
+constexpr auto kPeerGrace = 5s;             // the peer outlives the flood by at most this
+constexpr double kLatencyGoalMs = 50.0;     // at the 99th percentile
+constexpr double kIntakeGoalMBs = 20.0;     // taken in by the view window, MB/s
+constexpr double kDisconnectGoalMs = 200.0; // stop with appends suspended
+constexpr long kMemoryGoalMB = 150;         // peak RSS
+constexpr int kShortFloods = 3;             // floods ended with suspended appends
 constexpr auto kShortFlood = 1s;
 // How long the same stream runs into a view that only counts.
 constexpr auto kNoGuiFlood = 3s;

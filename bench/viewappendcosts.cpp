@@ -115,4 +115,3 @@ double appendCosts()
                 endless.document()->blockCount());
     return batched;
 }
-

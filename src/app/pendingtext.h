@@ -53,7 +53,7 @@ private:
     void compact();
 
     std::string text_;
-    std::size_t head_ = 0;  // text_ before head_ has left
+    std::size_t head_ = 0; // text_ before head_ has left
     std::int64_t breaks_ = 0;
     // Offset in text_ of the last '\n', or npos.
     std::size_t lastBreak_ = std::string::npos;

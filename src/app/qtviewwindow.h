@@ -76,14 +76,13 @@ public:
     // On the UI thread: returns true (false without a view) and appends at
     // once, ahead of what is queued and not taken yet, as if every queued
     // append were still waiting for the UI thread (call flush() first for the
-    // other order); when the view still has text pending, after that text. From
-    // another thread: queues the text for
-    // the UI thread, waiting at most `timeoutMs` while the queue is full. True
-    // once queued: the text then shows (unless the view goes away first)
-    // after everything queued before it. False when there was no room in
-    // time, the view is gone, appends are suspended or the text is longer than
-    // the whole queue; then it never shows up. Appends from one thread land in
-    // call order, each in one piece.
+    // other order); when the view still has text pending, after that text.
+    // From another thread: queues the text for the UI thread, waiting at most
+    // `timeoutMs` while the queue is full. True once queued: the text then
+    // shows (unless the view goes away first) after everything queued before
+    // it. False when there was no room in time, the view is gone, appends are
+    // suspended or the text is longer than the whole queue; then it never
+    // shows up. Appends from one thread land in call order, each in one piece.
     bool appendText(std::string_view text, std::uint32_t timeoutMs) override;
 
     // True while both the view and the event target exist.
@@ -91,9 +90,9 @@ public:
 
     // Delivers SocketEvent(message, wParam, lParam) to the event target on the
     // UI thread, after the appends queued before it have been taken (see
-    // flush()); returns at once. The event goes through a
-    // context object of this window, so nothing is delivered once the target
-    // or this window is gone.
+    // flush()); returns at once. The event goes through a context object of
+    // this window, so nothing is delivered once the target or this window is
+    // gone.
     void postToParent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     // While suspended, appends from other threads fail at once, also one that

@@ -394,8 +394,8 @@ void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach_data()
     // limits drop the document's lines and then pending ones.
     QTest::newRow("short lines, shown slower than they come")
         << shortLines << 300 << 700 << 3000 << true;
-    QTest::newRow("short lines, shown as they come") << shortLines << 300 << 700 << 1000000
-                                                     << false;
+    QTest::newRow("short lines, shown as they come")
+        << shortLines << 300 << 700 << 1000000 << false;
 
     const std::string tail(900, 'x');
     std::string longLines;
@@ -413,8 +413,7 @@ void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach_data()
     std::string mixed;
     for (int i = 0; i < 300; ++i)
         mixed += std::string("ab\0cd\r", 6) + "\n" + std::string(i % 5, '\0') + "e\r";
-    QTest::newRow("NULs, CR and LF apart, a character at a time")
-        << mixed << 4 << 3 << 1 << false;
+    QTest::newRow("NULs, CR and LF apart, a character at a time") << mixed << 4 << 3 << 1 << false;
 }
 
 void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach()
