@@ -49,7 +49,8 @@ std::size_t PendingText::dropLines(std::int64_t count)
         at = next ? static_cast<const char*>(next) + 1 : end;
     }
     const auto chars = static_cast<std::size_t>(at - begin);
-    dropFront(chars);
+    // The breaks in what goes are known: no second pass to count them.
+    leave(chars, std::min(count, breaks_));
     return chars;
 }
 
@@ -65,7 +66,12 @@ std::string_view PendingText::front(std::size_t chars) const
 void PendingText::dropFront(std::size_t chars)
 {
     chars = std::min(chars, size());
-    breaks_ -= countBreaks(text().substr(0, chars));
+    leave(chars, countBreaks(text().substr(0, chars)));
+}
+
+void PendingText::leave(std::size_t chars, std::int64_t breaks)
+{
+    breaks_ -= breaks;
     head_ += chars;
     if (breaks_ == 0)
         lastBreak_ = std::string::npos;

@@ -50,6 +50,8 @@ public:
     void clear();
 
 private:
+    // The first `chars` characters, holding `breaks` '\n', leave.
+    void leave(std::size_t chars, std::int64_t breaks);
     void compact();
 
     std::string text_;
