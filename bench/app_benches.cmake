@@ -1,7 +1,7 @@
 # Benchmarks of the console: the UI thread's responsiveness while a loopback
 # peer floods the message view, and the cost of one append.
-add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp floodpeer.cpp
-  uilatencyprobe.cpp viewappendcosts.cpp)
+add_executable(floodlatency_bench floodlatency_bench.cpp allocationcount.cpp eventpump.cpp
+  floodpeer.cpp uilatencyprobe.cpp viewappendcosts.cpp)
 target_include_directories(floodlatency_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/protocol)
 target_link_libraries(floodlatency_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
@@ -14,7 +14,7 @@ target_link_libraries(connectpending_bench PRIVATE console_app test_support clie
 # The soak run (`make soak`, never part of `make test` or `make bench`):
 # connect/disconnect cycles and a long flood through the dialog, with the
 # process's descriptors, threads and memory before and after.
-add_executable(soak soak.cpp)
+add_executable(soak soak.cpp eventpump.cpp)
 target_link_libraries(soak PRIVATE console_app test_support Threads::Threads client_warnings)
 
 # The Traffic window's responsiveness while records flood in.
@@ -23,6 +23,7 @@ target_link_libraries(trafficwindow_bench PRIVATE console_app Threads::Threads c
 
 # The whole console under a loopback flood with the Traffic window open,
 # without and with recording to files.
-add_executable(consoleflood_bench consoleflood_bench.cpp floodpeer.cpp uilatencyprobe.cpp)
+add_executable(consoleflood_bench consoleflood_bench.cpp eventpump.cpp floodpeer.cpp
+  uilatencyprobe.cpp)
 target_link_libraries(consoleflood_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)

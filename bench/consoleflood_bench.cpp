@@ -12,6 +12,7 @@
 // Usage: consoleflood_bench [seconds]   (default 10; each flood's length)
 // Without a display it runs on Qt's offscreen platform.
 
+#include "eventpump.h"
 #include "floodpeer.h"
 #include "uilatencyprobe.h"
 
@@ -47,26 +48,6 @@ constexpr double kLatencyGoalMs = 50.0; // at the 99th percentile
 constexpr double kDisconnectGoalMs = 200.0;
 constexpr auto kStepLimit = 10s; // connecting, disconnecting
 constexpr auto kPeerGrace = 5s;  // the peer outlives the flood by at most this
-
-// Runs the event loop until `done` holds or `limit` passes.
-bool pumpUntil(const std::function<bool()>& done, Clock::duration limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void serve(Clock::duration limit)
-{
-    QEventLoop loop;
-    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(limit), &loop,
-                       &QEventLoop::quit);
-    loop.exec();
-}
 
 bool enabled(const app::ConsoleDialog& dialog, int id)
 {
@@ -110,7 +91,7 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
     probe.start();
     const std::uint64_t sentBefore = peer.bytesSent();
     const auto began = Clock::now();
-    serve(limit);
+    serveFor(limit);
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     const std::uint64_t sent = peer.bytesSent() - sentBefore;
     probe.stop();

@@ -10,6 +10,7 @@
 // `xvfb-run -a` for a real X server.
 
 #include "countingviewwindow.h"
+#include "eventpump.h"
 #include "floodpeer.h"
 #include "uilatencyprobe.h"
 #include "viewappendcosts.h"
@@ -78,15 +79,6 @@ public:
     }
 };
 
-// Runs the UI thread's event loop for `limit`.
-void serve(Clock::duration limit)
-{
-    QEventLoop loop;
-    QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(limit), &loop,
-                       &QEventLoop::quit);
-    loop.exec();
-}
-
 struct FloodResult {
     double seconds = 0;
     std::uint64_t sent = 0;
@@ -120,7 +112,7 @@ FloodResult flood(protocol::MessageViewChannel& channel, CountingQtViewWindow& w
     if (probe)
         probe->start();
     const auto began = Clock::now();
-    serve(limit);
+    serveFor(limit);
     result.seconds = std::chrono::duration<double>(Clock::now() - began).count();
     if (probe)
         probe->stop();

@@ -9,6 +9,7 @@
 // The console runs on Qt's offscreen platform with its settings in a temporary
 // folder; every peer is on 127.0.0.1.
 
+#include "eventpump.h"
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 
@@ -100,18 +101,6 @@ struct Footprint {
         return f;
     }
 };
-
-// Runs the event loop until `done` holds or `limit` passes.
-bool pumpUntil(const std::function<bool()>& done, Clock::duration limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // The console, driven as the operator drives it: by its controls.
 class Console

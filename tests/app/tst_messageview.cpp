@@ -44,6 +44,23 @@ std::vector<std::string> cutIntoTexts(const std::string& bytes, std::size_t maxP
     return texts;
 }
 
+// Texts as a drain hands them to the view: back to back, with their lengths.
+struct Batch {
+    std::string joined;
+    std::vector<std::uint32_t> lengths;
+};
+
+// The batch of up to `count` texts from `first` on.
+Batch batchOf(const std::vector<std::string>& texts, std::size_t first, std::size_t count)
+{
+    Batch batch;
+    for (std::size_t i = first; i < std::min(texts.size(), first + count); ++i) {
+        batch.joined += texts[i];
+        batch.lengths.push_back(static_cast<std::uint32_t>(texts[i].size()));
+    }
+    return batch;
+}
+
 // The text of the line at the top of the view's viewport.
 QString topLine(const MessageView& view)
 {
@@ -362,13 +379,8 @@ void TestMessageView::batchedTextsMatchOneAppendEach()
     MessageView batched;
     const auto perBatch = static_cast<std::size_t>(batch);
     for (std::size_t first = 0; first < texts.size(); first += perBatch) {
-        std::string joined;
-        std::vector<std::uint32_t> lengths;
-        for (std::size_t i = first; i < std::min(texts.size(), first + perBatch); ++i) {
-            joined += texts[i];
-            lengths.push_back(static_cast<std::uint32_t>(texts[i].size()));
-        }
-        batched.appendTexts(joined, lengths);
+        const Batch next = batchOf(texts, first, perBatch);
+        batched.appendTexts(next.joined, next.lengths);
     }
 
     QCOMPARE(batched.document()->blockCount(), oneByOne.document()->blockCount());
@@ -432,13 +444,8 @@ void TestMessageView::queuedTextsShownInPiecesMatchOneAppendEach()
     MessageView queued;
     const auto perBatch = static_cast<std::size_t>(batch);
     for (std::size_t first = 0; first < texts.size(); first += perBatch) {
-        std::string joined;
-        std::vector<std::uint32_t> lengths;
-        for (std::size_t i = first; i < std::min(texts.size(), first + perBatch); ++i) {
-            joined += texts[i];
-            lengths.push_back(static_cast<std::uint32_t>(texts[i].size()));
-        }
-        queued.queueTexts(joined, lengths);
+        const Batch next = batchOf(texts, first, perBatch);
+        queued.queueTexts(next.joined, next.lengths);
         // Never more than the limits, pending text included.
         QVERIFY(queued.document()->blockCount() <= MessageView::kMaxLines);
         QVERIFY(queued.document()->characterCount() - 1 + qint64(queued.pendingChars()) <=
