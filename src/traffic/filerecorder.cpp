@@ -21,7 +21,7 @@ constexpr std::size_t kWakeBytes = 256 * 1024;
 // The most the writer gathers before it hands a piece to the system.
 constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
 
-std::size_t queuedSize(const Record& record)
+std::size_t queuedSize(const RecordView& record)
 {
     return record.bytes.size() + record.text.size() + FileRecorder::kRecordOverheadBytes;
 }
@@ -49,7 +49,7 @@ struct FileRecorder::Writer {
     // Writes `batch`; adds to `written` and `dropped`. False, with `error`
     // set, when recording has to stop; the records not written are counted
     // as dropped.
-    bool write(const std::vector<Record>& batch);
+    bool write(const RecordBatch& batch);
     bool flush();
 
     RecordFolder folder;
@@ -79,14 +79,15 @@ bool FileRecorder::Writer::flush()
     return error.ok();
 }
 
-bool FileRecorder::Writer::write(const std::vector<Record>& batch)
+bool FileRecorder::Writer::write(const RecordBatch& batch)
 {
     std::size_t done = 0;
     const auto stop = [&] {
         dropped += batch.size() - done;
         return false;
     };
-    for (const Record& record : batch) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const RecordView record = batch[i];
         if (record.kind == RecordKind::ConnectAttempt || !folder.hasFile()) {
             const std::string label = record.kind == RecordKind::ConnectAttempt
                                           ? RecordFolder::labelOf(record.text)
@@ -180,7 +181,7 @@ void FileRecorder::record(const Record& record)
         return;
     }
     try {
-        queue_.push_back(record);
+        queue_.add(record);
     } catch (const std::bad_alloc&) {
         ++status_.recordsDropped;
         return;
@@ -207,7 +208,7 @@ void FileRecorder::fail(std::string error)
     failed_ = true;
     status_.recording = false;
     status_.recordsDropped += queue_.size();
-    queue_.clear();
+    queue_.clear(0);
     queuedBytes_ = 0;
     status_.error = "Recording stopped: " + error + ". Kept " +
                     std::to_string(status_.recordsWritten) + " records (" +
@@ -223,7 +224,7 @@ void FileRecorder::run()
         fail(prepared.describe(writer.folder.folder()));
         return;
     }
-    std::vector<Record> batch;
+    RecordBatch batch;
     for (;;) {
         bool ending = false;
         {
@@ -232,7 +233,7 @@ void FileRecorder::run()
             // written is taken at once, not after the interval.
             wake_.wait_for(lock, kWriteInterval,
                            [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
-            batch.swap(queue_);
+            queue_.swap(batch);
             queuedBytes_ = 0;
             urgent_ = false;
             ending = ending_;
@@ -246,7 +247,9 @@ void FileRecorder::run()
             writer.error = {FolderResult::Code::CannotWrite, ENOMEM};
             ok = false;
         }
-        batch.clear();
+        // The memory of a usual batch goes back to the queue at the next
+        // swap; only a burst past the queue's bound is freed.
+        batch.clear(kQueueBytes);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             status_.currentFile = writer.folder.currentFile();

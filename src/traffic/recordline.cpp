@@ -156,7 +156,7 @@ std::optional<Clock::time_point> timeFromIso(std::string_view text)
     return Clock::time_point{std::chrono::duration_cast<Clock::duration>(sinceEpoch)};
 }
 
-void appendRecordLine(std::string& out, const Record& record)
+void appendRecordLine(std::string& out, const RecordView& record)
 {
     out.reserve(out.size() + 64 + record.bytes.size() * 3 + record.text.size());
     appendIsoTime(out, record.time);
@@ -178,7 +178,7 @@ void appendRecordLine(std::string& out, const Record& record)
     out += '\n';
 }
 
-std::string recordLine(const Record& record)
+std::string recordLine(const RecordView& record)
 {
     std::string line;
     appendRecordLine(line, record);

@@ -42,8 +42,8 @@ std::string isoTime(std::chrono::system_clock::time_point time);
 std::optional<std::chrono::system_clock::time_point> timeFromIso(std::string_view text);
 
 // The line of a record, LF included. appendRecordLine() adds it to `out`.
-std::string recordLine(const Record& record);
-void appendRecordLine(std::string& out, const Record& record);
+std::string recordLine(const RecordView& record);
+void appendRecordLine(std::string& out, const RecordView& record);
 
 // The record of a line (with or without its LF); nullopt for a comment, an
 // empty line or a line that recordLine() cannot have written, including one
