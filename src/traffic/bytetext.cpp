@@ -168,20 +168,16 @@ bool isLowerHexDigit(char c)
 
 } // namespace
 
-void appendVisibleText(std::string& out, std::string_view bytes)
+char* writeVisibleText(char* out, std::string_view bytes)
 {
-    // The writer's hot loop. The room is made once (at most four characters a
-    // byte) and the string cut to what was written at the end. Received
-    // frames are mostly printable with a delimiter or two, so a block goes in
-    // as runs of bytes that stand as they are, each with one fixed-size copy,
-    // between the escapes, each a four-byte copy from the table; a block with
-    // many escapes goes byte by byte. The fixed-size copies read and write
-    // past what they need (the later writes put the right bytes there), so
-    // this runs while a block more is left to read; the rest goes byte by
+    // The writer's hot loop. Received frames are mostly printable with a delimiter or two, so a
+    // block goes in as runs of bytes that stand as they are, each with one fixed-size copy, between
+    // the escapes, each a four-byte copy from the table; a block with many escapes goes byte by
+    // byte. The fixed-size copies read and write past what they need (the later writes put the
+    // right bytes there), so this runs while a block more is left to read; the rest goes byte by
     // byte.
-    const std::size_t start = out.size();
-    out.resize(start + bytes.size() * kMaxEscapeSize);
-    char* p = out.data() + start;
+    static_assert(kMaxEscapeSize == kMaxVisibleCharsPerByte);
+    char* p = out;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
     const auto escapeOne = [&p](char c) {
@@ -212,7 +208,15 @@ void appendVisibleText(std::string& out, std::string_view bytes)
     for (; in < end; ++in) {
         escapeOne(*in);
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    return p;
+}
+
+void appendVisibleText(std::string& out, std::string_view bytes)
+{
+    const std::size_t start = out.size();
+    out.resize(start + bytes.size() * kMaxVisibleCharsPerByte);
+    char* const end = writeVisibleText(out.data() + start, bytes);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string visibleText(std::string_view bytes)
@@ -279,7 +283,12 @@ void appendHexText(std::string& out, std::string_view bytes)
 {
     const std::size_t start = out.size();
     out.resize(start + bytes.size() * 2);
-    char* p = out.data() + start;
+    writeHexText(out.data() + start, bytes);
+}
+
+char* writeHexText(char* out, std::string_view bytes)
+{
+    char* p = out;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
     for (; static_cast<std::size_t>(end - in) >= kBlock; in += kBlock, p += 2 * kBlock) {
@@ -290,6 +299,7 @@ void appendHexText(std::string& out, std::string_view bytes)
         *p++ = kHexDigits[value >> 4];
         *p++ = kHexDigits[value & 0xF];
     }
+    return p;
 }
 
 std::string hexText(std::string_view bytes, bool spaced)

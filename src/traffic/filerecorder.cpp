@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -53,7 +54,11 @@ struct FileRecorder::Writer {
     bool flush();
 
     RecordFolder folder;
-    std::string out;
+    // The piece being gathered is the first `used` characters of `piece`; the
+    // string keeps its size, so lines are formatted straight into room that
+    // is not cleared first, and grows only for a line that does not fit.
+    std::string piece;
+    std::size_t used = 0;
     std::string line;
     std::size_t recordsInOut = 0;
     std::uint64_t written = 0;
@@ -64,17 +69,17 @@ struct FileRecorder::Writer {
 
 bool FileRecorder::Writer::flush()
 {
-    if (out.empty()) {
+    if (used == 0) {
         return true;
     }
-    error = folder.append(out);
+    error = folder.append(std::string_view(piece.data(), used));
     if (!error.ok()) {
         dropped += recordsInOut;
     } else {
         written += recordsInOut;
-        bytesWritten += out.size();
+        bytesWritten += used;
     }
-    out.clear();
+    used = 0;
     recordsInOut = 0;
     return error.ok();
 }
@@ -101,12 +106,18 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
             }
         }
         // Formatted straight into the piece being gathered; only a line that
-        // does not fit is taken out again, to go after the room is made.
-        const std::size_t mark = out.size();
-        appendRecordLine(out, record);
-        if (!folder.fits(out.size())) {
-            line.assign(out, mark);
-            out.resize(mark);
+        // does not fit in the file is taken out again, to go after the room
+        // is made.
+        const std::size_t mark = used;
+        const std::size_t bound = recordLineBound(record);
+        if (piece.size() - mark < bound) {
+            piece.resize(std::max(2 * piece.size(), mark + bound));
+        }
+        used =
+            static_cast<std::size_t>(writeRecordLine(piece.data() + mark, record) - piece.data());
+        if (!folder.fits(used)) {
+            line.assign(piece, mark, used - mark);
+            used = mark;
             if (!flush()) {
                 return stop();
             }
@@ -119,11 +130,11 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
                 ++done;
                 continue;
             }
-            out.swap(line);
+            used = line.copy(piece.data(), line.size());
         }
         ++recordsInOut;
         ++done;
-        if (out.size() >= kWriteChunkBytes && !flush()) {
+        if (used >= kWriteChunkBytes && !flush()) {
             return stop();
         }
     }
