@@ -63,13 +63,13 @@ constexpr std::array<Escape, 256> kEscapes = makeEscapes();
 constexpr std::size_t kBlock = 16;
 // A block with more escapes than this goes byte by byte: runs that short are
 // not worth a copy each.
-constexpr int kMaxRunsPerBlock = 4;
+constexpr int kMaxEscapesForRuns = 4;
 
-// popcount(mask) > kMaxRunsPerBlock, without the library call that
+// popcount(mask) > kMaxEscapesForRuns, without the library call that
 // std::popcount becomes for processors not known to have the instruction.
-bool moreEscapesThanRuns(unsigned mask)
+bool tooManyEscapesForRuns(unsigned mask)
 {
-    for (int i = 0; i < kMaxRunsPerBlock; ++i) {
+    for (int i = 0; i < kMaxEscapesForRuns; ++i) {
         mask &= mask - 1;
     }
     return mask != 0;
@@ -170,12 +170,13 @@ bool isLowerHexDigit(char c)
 
 char* writeVisibleText(char* out, std::string_view bytes)
 {
-    // The writer's hot loop. Received frames are mostly printable with a delimiter or two, so a
-    // block goes in as runs of bytes that stand as they are, each with one fixed-size copy, between
-    // the escapes, each a four-byte copy from the table; a block with many escapes goes byte by
-    // byte. The fixed-size copies read and write past what they need (the later writes put the
-    // right bytes there), so this runs while a block more is left to read; the rest goes byte by
-    // byte.
+    // The writer's hot loop. Received frames are mostly printable with a
+    // delimiter or two, so a block goes in as runs of bytes that stand as they
+    // are, each with one fixed-size copy, between the escapes, each a
+    // four-byte copy from the table; a block with many escapes goes byte by
+    // byte. The fixed-size copies read and write past what they need (the
+    // later writes put the right bytes there), so this runs while a block
+    // more is left to read; the rest goes byte by byte.
     static_assert(kMaxEscapeSize == kMaxVisibleCharsPerByte);
     char* p = out;
     const char* in = bytes.data();
@@ -187,7 +188,7 @@ char* writeVisibleText(char* out, std::string_view bytes)
     };
     for (; static_cast<std::size_t>(end - in) >= 2 * kBlock; in += kBlock) {
         unsigned escaped = escapedMask(in);
-        if (moreEscapesThanRuns(escaped)) {
+        if (tooManyEscapesForRuns(escaped)) {
             for (std::size_t i = 0; i < kBlock; ++i) {
                 escapeOne(in[i]);
             }

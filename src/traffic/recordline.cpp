@@ -1,5 +1,6 @@
 #include "recordline.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -17,9 +18,6 @@ constexpr char kSeparator = '\t';
 constexpr std::size_t kFieldCount = 7;
 constexpr std::size_t kIsoTimeSize = 27;     // 2026-12-07T08:15:02.123456Z
 constexpr std::size_t kMaxLengthDigits = 20; // of a 64-bit count
-// A line's characters besides its bytes and text: the time, the longest
-// direction and kind names, the length, six separators and the LF.
-constexpr std::size_t kLineFixedBound = kIsoTimeSize + 8 + 14 + kMaxLengthDigits + 6 + 1;
 
 struct KindName {
     RecordKind kind;
@@ -35,6 +33,33 @@ constexpr std::array<KindName, 7> kKindNames{{
     {RecordKind::Event, "event"},
     {RecordKind::Disconnect, "disconnect"},
 }};
+
+constexpr std::string_view directionText(Direction direction)
+{
+    switch (direction) {
+    case Direction::Sent:
+        return "sent";
+    case Direction::Received:
+        return "received";
+    case Direction::Event:
+        return "event";
+    }
+    return "event";
+}
+
+// The most characters a line's direction and kind names take together.
+constexpr std::size_t longestNames()
+{
+    std::size_t most = 0;
+    for (const KindName& entry : kKindNames) {
+        most = std::max(most, directionText(directionOf(entry.kind)).size() + entry.name.size());
+    }
+    return most;
+}
+
+// A line's characters besides its bytes and text: the time, the names, the
+// length, six separators and the LF.
+constexpr std::size_t kLineFixedBound = kIsoTimeSize + longestNames() + kMaxLengthDigits + 6 + 1;
 
 // Reads exactly `digits` decimal digits at `pos`; -1 when they are not there.
 int fixedNumber(std::string_view text, std::size_t pos, std::size_t digits)
@@ -91,15 +116,7 @@ char* put(char* out, std::string_view text)
 
 std::string_view directionName(Direction direction)
 {
-    switch (direction) {
-    case Direction::Sent:
-        return "sent";
-    case Direction::Received:
-        return "received";
-    case Direction::Event:
-        return "event";
-    }
-    return "event";
+    return directionText(direction);
 }
 
 std::string_view kindName(RecordKind kind)
