@@ -61,6 +61,19 @@ constexpr std::array<Escape, 256> kEscapes = makeEscapes();
 // The writer's hot loops work on blocks of kBlock bytes: with SSE2 (every
 // x86-64 processor) sixteen at once, otherwise in 64-bit steps.
 constexpr std::size_t kBlock = 16;
+// A block with more escapes than this goes byte by byte: runs that short are
+// not worth a copy each.
+constexpr int kMaxEscapesForRuns = 4;
+
+// popcount(mask) > kMaxEscapesForRuns, without the library call that
+// std::popcount becomes for processors not known to have the instruction.
+bool tooManyEscapesForRuns(unsigned mask)
+{
+    for (int i = 0; i < kMaxEscapesForRuns; ++i) {
+        mask &= mask - 1;
+    }
+    return mask != 0;
+}
 
 #if defined(__SSE2__)
 
@@ -80,16 +93,16 @@ void hexBlock(const char* in, char* out)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBlock), _mm_unpackhi_epi8(high, low));
 }
 
-// True when each of the 16 bytes at `in` stands as it is: printable ASCII
-// (0x20..0x7E; bytes from 0x80 on compare as negative) other than the
-// backslash.
-bool allShownAsThey(const char* in)
+// One bit for each of the 16 bytes at `in` (the first byte's the lowest)
+// that is escaped: all but printable ASCII (0x20..0x7E; bytes from 0x80 on
+// compare as negative) other than the backslash.
+unsigned escapedMask(const char* in)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F)),
                                             _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7F)));
     const __m128i shown = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), printable);
-    return _mm_movemask_epi8(shown) == 0xFFFF;
+    return ~static_cast<unsigned>(_mm_movemask_epi8(shown)) & 0xFFFFu;
 }
 
 #else
@@ -121,14 +134,15 @@ void hexBlock(const char* in, char* out)
     }
 }
 
-bool allShownAsThey(const char* in)
+unsigned escapedMask(const char* in)
 {
+    unsigned mask = 0;
     for (std::size_t i = 0; i < kBlock; ++i) {
         if (kEscapes[static_cast<unsigned char>(in[i])].size != 1) {
-            return false;
+            mask |= 1u << i;
         }
     }
-    return true;
+    return mask;
 }
 
 #endif
@@ -154,17 +168,17 @@ bool isLowerHexDigit(char c)
 
 } // namespace
 
-void appendVisibleText(std::string& out, std::string_view bytes)
+char* writeVisibleText(char* out, std::string_view bytes)
 {
-    // The writer's hot loop. The room is made once (at most four characters a
-    // byte) and the string cut to what was written at the end. A block whose
-    // bytes all stand as they are (received frames are mostly printable) goes
-    // in with one copy; in any other block every byte costs a four-byte copy
-    // from the table and a step by its shown size. The blocks follow one
-    // another at a fixed stride, so their checks do not wait on each other.
-    const std::size_t start = out.size();
-    out.resize(start + bytes.size() * kMaxEscapeSize);
-    char* p = out.data() + start;
+    // The writer's hot loop. Received frames are mostly printable with a
+    // delimiter or two, so a block goes in as runs of bytes that stand as they
+    // are, each with one fixed-size copy, between the escapes, each a
+    // four-byte copy from the table; a block with many escapes goes byte by
+    // byte. The fixed-size copies read and write past what they need (the
+    // later writes put the right bytes there), so this runs while a block
+    // more is left to read; the rest goes byte by byte.
+    static_assert(kMaxEscapeSize == kMaxVisibleCharsPerByte);
+    char* p = out;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
     const auto escapeOne = [&p](char c) {
@@ -172,20 +186,38 @@ void appendVisibleText(std::string& out, std::string_view bytes)
         std::memcpy(p, e.text.data(), kMaxEscapeSize);
         p += e.size;
     };
-    for (; static_cast<std::size_t>(end - in) >= kBlock; in += kBlock) {
-        if (allShownAsThey(in)) {
-            std::memcpy(p, in, kBlock);
-            p += kBlock;
+    for (; static_cast<std::size_t>(end - in) >= 2 * kBlock; in += kBlock) {
+        unsigned escaped = escapedMask(in);
+        if (tooManyEscapesForRuns(escaped)) {
+            for (std::size_t i = 0; i < kBlock; ++i) {
+                escapeOne(in[i]);
+            }
             continue;
         }
-        for (std::size_t i = 0; i < kBlock; ++i) {
-            escapeOne(in[i]);
+        const char* from = in;
+        while (escaped != 0) {
+            const char* at = in + std::countr_zero(escaped);
+            escaped &= escaped - 1;
+            std::memcpy(p, from, kBlock);
+            p += at - from;
+            escapeOne(*at);
+            from = at + 1;
         }
+        std::memcpy(p, from, kBlock);
+        p += in + kBlock - from;
     }
     for (; in < end; ++in) {
         escapeOne(*in);
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    return p;
+}
+
+void appendVisibleText(std::string& out, std::string_view bytes)
+{
+    const std::size_t start = out.size();
+    out.resize(start + bytes.size() * kMaxVisibleCharsPerByte);
+    char* const end = writeVisibleText(out.data() + start, bytes);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string visibleText(std::string_view bytes)
@@ -252,7 +284,12 @@ void appendHexText(std::string& out, std::string_view bytes)
 {
     const std::size_t start = out.size();
     out.resize(start + bytes.size() * 2);
-    char* p = out.data() + start;
+    writeHexText(out.data() + start, bytes);
+}
+
+char* writeHexText(char* out, std::string_view bytes)
+{
+    char* p = out;
     const char* in = bytes.data();
     const char* const end = in + bytes.size();
     for (; static_cast<std::size_t>(end - in) >= kBlock; in += kBlock, p += 2 * kBlock) {
@@ -263,6 +300,7 @@ void appendHexText(std::string& out, std::string_view bytes)
         *p++ = kHexDigits[value >> 4];
         *p++ = kHexDigits[value & 0xF];
     }
+    return p;
 }
 
 std::string hexText(std::string_view bytes, bool spaced)

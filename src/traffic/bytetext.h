@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,15 @@ std::string visibleText(std::string_view bytes);
 // Appends visibleText(bytes) to `out` (no allocation while `out` has room).
 void appendVisibleText(std::string& out, std::string_view bytes);
 
+// The most characters visibleText() makes of one byte.
+inline constexpr std::size_t kMaxVisibleCharsPerByte = 4;
+
+// For a writer that formats into room of its own: writes visibleText(bytes)
+// at `out`, which has room for kMaxVisibleCharsPerByte * bytes.size()
+// characters, and returns the end of what it wrote. Characters after that end
+// within the room may be changed.
+char* writeVisibleText(char* out, std::string_view bytes);
+
 // The bytes that visibleText() turned into `text`; nullopt for a text that
 // visibleText() cannot have produced (an unknown escape, a cut-off escape,
 // upper-case or missing hex digits, a byte outside 0x20..0x7E).
@@ -33,6 +43,9 @@ std::string hexText(std::string_view bytes, bool spaced = true);
 
 // Appends hexText(bytes, false) to `out`.
 void appendHexText(std::string& out, std::string_view bytes);
+// Writes hexText(bytes, false) at `out`, which has room for 2 * bytes.size()
+// characters, and returns its end.
+char* writeHexText(char* out, std::string_view bytes);
 
 // The bytes of a hex text, spaced or not (upper- or lower-case digits);
 // nullopt for anything else (an odd digit count, a stray character).

@@ -72,10 +72,19 @@ std::vector<Record> ChannelRecorder::connectionStart() const
     return connectionStart_;
 }
 
-Record ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::string bytes,
-                                std::string text)
+const Record& ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind,
+                                       std::string_view bytes, std::string_view text)
 {
-    Record record{std::chrono::system_clock::now(), kind, std::move(bytes), std::move(text)};
+    // Every block read goes through here on the watcher. Sinks take the
+    // record by reference and copy what they keep, so it is built in a
+    // record of the calling thread's own, used again call after call: once
+    // its strings have grown to the largest block, a block costs one copy
+    // and no allocation here.
+    thread_local Record record;
+    record.time = std::chrono::system_clock::now();
+    record.kind = kind;
+    record.bytes.assign(bytes);
+    record.text.assign(text);
     for (const std::shared_ptr<RecordSink>& sink : *sinks) {
         sink->record(record);
     }
@@ -85,9 +94,9 @@ Record ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::str
 void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 {
     if (const SinkList sinks = current()) {
-        Record record = deliver(sinks, RecordKind::ConnectAttempt, {}, connectText(request));
+        const Record& record = deliver(sinks, RecordKind::ConnectAttempt, {}, connectText(request));
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.assign(1, std::move(record));
+        connectionStart_.assign(1, record);
     }
 }
 
@@ -95,11 +104,11 @@ void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
 {
     if (const SinkList sinks = current()) {
         const bool connected = outcome.status == net::ConnectStatus::Connected;
-        Record record =
+        const Record& record =
             deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {},
                     outcomeText(outcome));
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.push_back(std::move(record));
+        connectionStart_.push_back(record);
     }
 }
 
@@ -107,8 +116,8 @@ void ChannelRecorder::blockWritten(const std::uint8_t* data, std::uint32_t lengt
                                    const net::IoResult& result)
 {
     if (const SinkList sinks = current()) {
-        deliver(sinks, RecordKind::Write, std::string(reinterpret_cast<const char*>(data), length),
-                writeText(result));
+        deliver(sinks, RecordKind::Write,
+                std::string_view(reinterpret_cast<const char*>(data), length), writeText(result));
     }
 }
 
@@ -116,8 +125,8 @@ void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
                                 std::string_view verdict)
 {
     if (const SinkList sinks = current()) {
-        deliver(sinks, RecordKind::Read, std::string(reinterpret_cast<const char*>(data), length),
-                std::string(verdict));
+        deliver(sinks, RecordKind::Read,
+                std::string_view(reinterpret_cast<const char*>(data), length), verdict);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -21,7 +22,7 @@ constexpr std::size_t kWakeBytes = 256 * 1024;
 // The most the writer gathers before it hands a piece to the system.
 constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
 
-std::size_t queuedSize(const Record& record)
+std::size_t queuedSize(const RecordView& record)
 {
     return record.bytes.size() + record.text.size() + FileRecorder::kRecordOverheadBytes;
 }
@@ -49,11 +50,15 @@ struct FileRecorder::Writer {
     // Writes `batch`; adds to `written` and `dropped`. False, with `error`
     // set, when recording has to stop; the records not written are counted
     // as dropped.
-    bool write(const std::vector<Record>& batch);
+    bool write(const RecordBatch& batch);
     bool flush();
 
     RecordFolder folder;
-    std::string out;
+    // The piece being gathered is the first `used` characters of `piece`; the
+    // string keeps its size, so lines are formatted straight into room that
+    // is not cleared first, and grows only for a line that does not fit.
+    std::string piece;
+    std::size_t used = 0;
     std::string line;
     std::size_t recordsInOut = 0;
     std::uint64_t written = 0;
@@ -64,29 +69,30 @@ struct FileRecorder::Writer {
 
 bool FileRecorder::Writer::flush()
 {
-    if (out.empty()) {
+    if (used == 0) {
         return true;
     }
-    error = folder.append(out);
+    error = folder.append(std::string_view(piece.data(), used));
     if (!error.ok()) {
         dropped += recordsInOut;
     } else {
         written += recordsInOut;
-        bytesWritten += out.size();
+        bytesWritten += used;
     }
-    out.clear();
+    used = 0;
     recordsInOut = 0;
     return error.ok();
 }
 
-bool FileRecorder::Writer::write(const std::vector<Record>& batch)
+bool FileRecorder::Writer::write(const RecordBatch& batch)
 {
     std::size_t done = 0;
     const auto stop = [&] {
         dropped += batch.size() - done;
         return false;
     };
-    for (const Record& record : batch) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const RecordView record = batch[i];
         if (record.kind == RecordKind::ConnectAttempt || !folder.hasFile()) {
             const std::string label = record.kind == RecordKind::ConnectAttempt
                                           ? RecordFolder::labelOf(record.text)
@@ -100,12 +106,18 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
             }
         }
         // Formatted straight into the piece being gathered; only a line that
-        // does not fit is taken out again, to go after the room is made.
-        const std::size_t mark = out.size();
-        appendRecordLine(out, record);
-        if (!folder.fits(out.size())) {
-            line.assign(out, mark);
-            out.resize(mark);
+        // does not fit in the file is taken out again, to go after the room
+        // is made.
+        const std::size_t mark = used;
+        const std::size_t bound = recordLineBound(record);
+        if (piece.size() - mark < bound) {
+            piece.resize(std::max(2 * piece.size(), mark + bound));
+        }
+        used =
+            static_cast<std::size_t>(writeRecordLine(piece.data() + mark, record) - piece.data());
+        if (!folder.fits(used)) {
+            line.assign(piece, mark, used - mark);
+            used = mark;
             if (!flush()) {
                 return stop();
             }
@@ -118,11 +130,11 @@ bool FileRecorder::Writer::write(const std::vector<Record>& batch)
                 ++done;
                 continue;
             }
-            out.swap(line);
+            used = line.copy(piece.data(), line.size());
         }
         ++recordsInOut;
         ++done;
-        if (out.size() >= kWriteChunkBytes && !flush()) {
+        if (used >= kWriteChunkBytes && !flush()) {
             return stop();
         }
     }
@@ -180,7 +192,7 @@ void FileRecorder::record(const Record& record)
         return;
     }
     try {
-        queue_.push_back(record);
+        queue_.add(record);
     } catch (const std::bad_alloc&) {
         ++status_.recordsDropped;
         return;
@@ -207,7 +219,7 @@ void FileRecorder::fail(std::string error)
     failed_ = true;
     status_.recording = false;
     status_.recordsDropped += queue_.size();
-    queue_.clear();
+    queue_.clear(0);
     queuedBytes_ = 0;
     status_.error = "Recording stopped: " + error + ". Kept " +
                     std::to_string(status_.recordsWritten) + " records (" +
@@ -223,7 +235,7 @@ void FileRecorder::run()
         fail(prepared.describe(writer.folder.folder()));
         return;
     }
-    std::vector<Record> batch;
+    RecordBatch batch;
     for (;;) {
         bool ending = false;
         {
@@ -232,7 +244,7 @@ void FileRecorder::run()
             // written is taken at once, not after the interval.
             wake_.wait_for(lock, kWriteInterval,
                            [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
-            batch.swap(queue_);
+            queue_.swap(batch);
             queuedBytes_ = 0;
             urgent_ = false;
             ending = ending_;
@@ -246,7 +258,9 @@ void FileRecorder::run()
             writer.error = {FolderResult::Code::CannotWrite, ENOMEM};
             ok = false;
         }
-        batch.clear();
+        // The memory of a usual batch goes back to the queue at the next
+        // swap; only a burst past the queue's bound is freed.
+        batch.clear(kQueueBytes);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             status_.currentFile = writer.folder.currentFile();

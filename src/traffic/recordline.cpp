@@ -1,5 +1,6 @@
 #include "recordline.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -15,7 +16,8 @@ using Micros = std::chrono::microseconds;
 
 constexpr char kSeparator = '\t';
 constexpr std::size_t kFieldCount = 7;
-constexpr std::size_t kIsoTimeSize = 27; // 2026-12-07T08:15:02.123456Z
+constexpr std::size_t kIsoTimeSize = 27;     // 2026-12-07T08:15:02.123456Z
+constexpr std::size_t kMaxLengthDigits = 20; // of a 64-bit count
 
 struct KindName {
     RecordKind kind;
@@ -31,6 +33,33 @@ constexpr std::array<KindName, 7> kKindNames{{
     {RecordKind::Event, "event"},
     {RecordKind::Disconnect, "disconnect"},
 }};
+
+constexpr std::string_view directionText(Direction direction)
+{
+    switch (direction) {
+    case Direction::Sent:
+        return "sent";
+    case Direction::Received:
+        return "received";
+    case Direction::Event:
+        return "event";
+    }
+    return "event";
+}
+
+// The most characters a line's direction and kind names take together.
+constexpr std::size_t longestNames()
+{
+    std::size_t most = 0;
+    for (const KindName& entry : kKindNames) {
+        most = std::max(most, directionText(directionOf(entry.kind)).size() + entry.name.size());
+    }
+    return most;
+}
+
+// A line's characters besides its bytes and text: the time, the names, the
+// length, six separators and the LF.
+constexpr std::size_t kLineFixedBound = kIsoTimeSize + longestNames() + kMaxLengthDigits + 6 + 1;
 
 // Reads exactly `digits` decimal digits at `pos`; -1 when they are not there.
 int fixedNumber(std::string_view text, std::size_t pos, std::size_t digits)
@@ -58,16 +87,14 @@ void putDigits(char* end, long long value, int digits)
 }
 
 // Every record's time goes through here on the writer thread; digits put in
-// place cost a fraction of a formatted print.
-void appendIsoTime(std::string& out, Clock::time_point time)
+// place cost a fraction of a formatted print. Writes kIsoTimeSize characters
+// at `text` and returns their end.
+char* writeIsoTime(char* text, Clock::time_point time)
 {
     const auto micros = std::chrono::floor<Micros>(time);
     const auto days = std::chrono::floor<std::chrono::days>(micros);
     const std::chrono::year_month_day date{days};
     const std::chrono::hh_mm_ss clock{micros - days};
-    const std::size_t start = out.size();
-    out.resize(start + kIsoTimeSize);
-    char* text = out.data() + start;
     std::memcpy(text, "0000-00-00T00:00:00.000000Z", kIsoTimeSize);
     putDigits(text + 4, static_cast<int>(date.year()), 4);
     putDigits(text + 7, static_cast<unsigned>(date.month()), 2);
@@ -76,21 +103,20 @@ void appendIsoTime(std::string& out, Clock::time_point time)
     putDigits(text + 16, clock.minutes().count(), 2);
     putDigits(text + 19, clock.seconds().count(), 2);
     putDigits(text + 26, clock.subseconds().count(), 6);
+    return text + kIsoTimeSize;
+}
+
+char* put(char* out, std::string_view text)
+{
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
 }
 
 } // namespace
 
 std::string_view directionName(Direction direction)
 {
-    switch (direction) {
-    case Direction::Sent:
-        return "sent";
-    case Direction::Received:
-        return "received";
-    case Direction::Event:
-        return "event";
-    }
-    return "event";
+    return directionText(direction);
 }
 
 std::string_view kindName(RecordKind kind)
@@ -115,8 +141,8 @@ std::optional<RecordKind> kindFromName(std::string_view name)
 
 std::string isoTime(Clock::time_point time)
 {
-    std::string text;
-    appendIsoTime(text, time);
+    std::string text(kIsoTimeSize, '\0');
+    writeIsoTime(text.data(), time);
     return text;
 }
 
@@ -156,29 +182,40 @@ std::optional<Clock::time_point> timeFromIso(std::string_view text)
     return Clock::time_point{std::chrono::duration_cast<Clock::duration>(sinceEpoch)};
 }
 
-void appendRecordLine(std::string& out, const Record& record)
+std::size_t recordLineBound(const RecordView& record)
 {
-    out.reserve(out.size() + 64 + record.bytes.size() * 3 + record.text.size());
-    appendIsoTime(out, record.time);
-    out += kSeparator;
-    out += directionName(directionOf(record.kind));
-    out += kSeparator;
-    out += kindName(record.kind);
-    out += kSeparator;
-    std::array<char, 24> length{};
-    const auto written =
-        std::to_chars(length.data(), length.data() + length.size(), record.bytes.size());
-    out.append(length.data(), written.ptr);
-    out += kSeparator;
-    appendVisibleText(out, record.bytes);
-    out += kSeparator;
-    appendHexText(out, record.bytes);
-    out += kSeparator;
-    appendVisibleText(out, record.text);
-    out += '\n';
+    return kLineFixedBound + record.bytes.size() * (kMaxVisibleCharsPerByte + 2) +
+           record.text.size() * kMaxVisibleCharsPerByte;
 }
 
-std::string recordLine(const Record& record)
+char* writeRecordLine(char* out, const RecordView& record)
+{
+    char* p = writeIsoTime(out, record.time);
+    *p++ = kSeparator;
+    p = put(p, directionName(directionOf(record.kind)));
+    *p++ = kSeparator;
+    p = put(p, kindName(record.kind));
+    *p++ = kSeparator;
+    p = std::to_chars(p, p + kMaxLengthDigits, record.bytes.size()).ptr;
+    *p++ = kSeparator;
+    p = writeVisibleText(p, record.bytes);
+    *p++ = kSeparator;
+    p = writeHexText(p, record.bytes);
+    *p++ = kSeparator;
+    p = writeVisibleText(p, record.text);
+    *p++ = '\n';
+    return p;
+}
+
+void appendRecordLine(std::string& out, const RecordView& record)
+{
+    const std::size_t start = out.size();
+    out.resize(start + recordLineBound(record));
+    char* const end = writeRecordLine(out.data() + start, record);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+std::string recordLine(const RecordView& record)
 {
     std::string line;
     appendRecordLine(line, record);

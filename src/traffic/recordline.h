@@ -42,8 +42,15 @@ std::string isoTime(std::chrono::system_clock::time_point time);
 std::optional<std::chrono::system_clock::time_point> timeFromIso(std::string_view text);
 
 // The line of a record, LF included. appendRecordLine() adds it to `out`.
-std::string recordLine(const Record& record);
-void appendRecordLine(std::string& out, const Record& record);
+std::string recordLine(const RecordView& record);
+void appendRecordLine(std::string& out, const RecordView& record);
+
+// For a writer that formats into room of its own: the most characters the
+// line of `record` can take, and the line written at `out`, which has that
+// much room (characters after the line within it may be changed); returns
+// the end of the line.
+std::size_t recordLineBound(const RecordView& record);
+char* writeRecordLine(char* out, const RecordView& record);
 
 // The record of a line (with or without its LF); nullopt for a comment, an
 // empty line or a line that recordLine() cannot have written, including one

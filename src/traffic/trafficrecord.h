@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace traffic
 {
@@ -40,6 +41,27 @@ struct Record {
     RecordKind kind = RecordKind::Event;
     std::string bytes; // the exact bytes of a Write or Read, NULs included
     std::string text;  // the description that goes with the kind (above)
+};
+
+// A record's fields without its bytes and text of its own: a Record, or one
+// held in a RecordBatch. Valid while what it points into is.
+struct RecordView {
+    std::chrono::system_clock::time_point time;
+    RecordKind kind = RecordKind::Event;
+    std::string_view bytes;
+    std::string_view text;
+
+    RecordView() = default;
+    RecordView(std::chrono::system_clock::time_point time, RecordKind kind, std::string_view bytes,
+               std::string_view text)
+        : time(time), kind(kind), bytes(bytes), text(text)
+    {
+    }
+    // Implicit, as from a string to a string_view: a view of `record`.
+    RecordView(const Record& record)
+        : time(record.time), kind(record.kind), bytes(record.bytes), text(record.text)
+    {
+    }
 };
 
 // Takes records. Threads: record() is called from the UI thread (connects,

@@ -73,6 +73,41 @@ TEST(VisibleTextOfEveryByte, ShowsTheSameInsideALongRunAtEveryOffset)
     }
 }
 
+// Long blocks go in as runs of bytes shown as they are between escapes, or
+// byte by byte when the escapes are many: whatever the mix, wherever the
+// escapes fall and however long the block, each byte shows as it does alone.
+class VisibleTextOfMixedBlocks : public testing::TestWithParam<std::size_t>
+{
+};
+
+TEST_P(VisibleTextOfMixedBlocks, ShowEachByteAsItShowsAlone)
+{
+    const std::size_t escapeEvery = GetParam();
+    std::uint32_t seed = 12345;
+    for (std::size_t length : {31u, 32u, 33u, 47u, 48u, 100u, 2048u, 2053u}) {
+        std::string bytes;
+        std::string expected;
+        for (std::size_t i = 0; i < length; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const char escaped = static_cast<char>("\r\n\0\\\x07\x7f\xff"[(seed >> 16) % 7]);
+            const char shown = static_cast<char>(' ' + (seed >> 16) % 95);
+            const bool escape =
+                escapeEvery == 1 || (escapeEvery > 0 && (seed >> 8) % escapeEvery == 0);
+            bytes += escape ? escaped : shown;
+            expected += traffic::visibleText(std::string(1, bytes.back()));
+        }
+        ASSERT_EQ(traffic::visibleText(bytes), expected) << length;
+        std::string appended = "kept";
+        traffic::appendVisibleText(appended, bytes);
+        ASSERT_EQ(appended, "kept" + expected) << length;
+    }
+}
+
+// Escape one byte in so many on average: none, one in 40 (frames with a
+// delimiter), a few or many a block, every byte.
+INSTANTIATE_TEST_SUITE_P(EscapeDensity, VisibleTextOfMixedBlocks,
+                         testing::Values(0u, 40u, 16u, 6u, 4u, 3u, 2u, 1u));
+
 TEST(HexText, SpacedAndPlainFormsGiveTheSameBytes)
 {
     EXPECT_EQ(traffic::hexText("\r\n\0["s), "0d 0a 00 5b");

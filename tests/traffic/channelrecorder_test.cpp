@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
@@ -175,6 +176,53 @@ TEST_F(ChannelRecorderTest, RecordsAConnectionFromAttemptToDisconnectInOrder)
     EXPECT_EQ(records[4].text, "Connection closed by the peer");
     for (std::size_t i = 1; i < records.size(); ++i) {
         EXPECT_LE(records[i - 1].time, records[i].time) << i;
+    }
+}
+
+// The recorder builds each record in a buffer of the calling thread's that it
+// uses again call after call: a short block after a long one, NULs, and
+// blocks recorded at the same time from two threads each keep exactly their
+// own bytes and text.
+TEST_F(ChannelRecorderTest, EachRecordHoldsExactlyItsOwnBlockThoughTheBufferIsReused)
+{
+    const auto bytesOf = [](const std::string& text) {
+        return reinterpret_cast<const std::uint8_t*>(text.data());
+    };
+    const auto sizeOf = [](const std::string& text) {
+        return static_cast<std::uint32_t>(text.size());
+    };
+    const std::string longBlock(3000, 'L');
+    const std::string shortBlock = "s\0\r\n"s;
+    const std::string longVerdict = "a verdict too long for a string's own small buffer";
+    recorder.blockRead(bytesOf(longBlock), sizeOf(longBlock), longVerdict);
+    recorder.blockRead(bytesOf(shortBlock), sizeOf(shortBlock), "ok");
+
+    constexpr int kEach = 200;
+    const std::string written = "[BA1=ENT-Message\r\n";
+    const std::string read = everyByte();
+    std::thread writer([&] {
+        for (int i = 0; i < kEach; ++i) {
+            recorder.blockWritten(bytesOf(written), sizeOf(written),
+                                  net::IoResult::data(sizeOf(written)));
+        }
+    });
+    for (int i = 0; i < kEach; ++i) {
+        recorder.blockRead(bytesOf(read), sizeOf(read), "no frame");
+    }
+    writer.join();
+
+    const std::vector<Record> records = collector->records();
+    ASSERT_EQ(records.size(), 2u + 2 * kEach);
+    EXPECT_EQ(records[0].bytes, longBlock);
+    EXPECT_EQ(records[0].text, longVerdict);
+    EXPECT_EQ(records[1].bytes, shortBlock);
+    EXPECT_EQ(records[1].text, "ok");
+    for (std::size_t i = 2; i < records.size(); ++i) {
+        const bool isWrite = records[i].kind == RecordKind::Write;
+        ASSERT_EQ(records[i].bytes, isWrite ? written : read) << i;
+        ASSERT_EQ(records[i].text,
+                  isWrite ? std::to_string(written.size()) + " bytes written" : "no frame")
+            << i;
     }
 }
 

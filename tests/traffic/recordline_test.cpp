@@ -59,6 +59,15 @@ TEST_P(LineRows, OneLineGivesTheExactRecordBack)
     EXPECT_EQ(back->kind, record.kind);
     EXPECT_EQ(back->bytes, record.bytes);
     EXPECT_EQ(back->text, record.text);
+
+    // Written into room of the bound's size, the same line, and nothing
+    // written past the room.
+    const std::size_t bound = traffic::recordLineBound(record);
+    std::string room(bound + 32, '#');
+    const char* end = traffic::writeRecordLine(room.data(), record);
+    ASSERT_LE(end - room.data(), static_cast<std::ptrdiff_t>(bound));
+    EXPECT_EQ(std::string_view(room.data(), end), line);
+    EXPECT_EQ(room.substr(bound), std::string(32, '#'));
 }
 
 Record row(RecordKind kind, std::string bytes, std::string text)
@@ -76,7 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
                     row(RecordKind::Read, "[A=B-\r\n[C=D-\r\n", "frame ok"),
                     row(RecordKind::Read, everyByte(), "Error received data !\r\n"),
                     row(RecordKind::Event, "", "Connection Abandonned\r\n"),
-                    row(RecordKind::Disconnect, "", "operator")));
+                    row(RecordKind::Disconnect, "", "operator"),
+                    // Every byte and every character of the text escaped
+                    // under the longest kind name: the line's largest size.
+                    row(RecordKind::ConnectFailed, std::string(37, '\x01'),
+                        std::string(5, '\xff'))));
 
 TEST(RecordLine, ReadsTheFieldsAsDocumented)
 {
