@@ -30,6 +30,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -120,6 +122,8 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
                 "Disconnect during the flood:", disconnectMs, kDisconnectGoalMs,
                 disconnectMs < kDisconnectGoalMs ? "met" : "NOT met",
                 ended ? "" : "; the console did not return to Disconnected");
+    std::printf("  %-38s %ld MB now, %ld MB peak so far\n",
+                "memory (RSS):", statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024);
     dialog.trafficRecording().setRecordingEnabled(false);
 }
 
@@ -149,9 +153,13 @@ int main(int argc, char** argv)
     floodConsole(std::chrono::seconds(seconds), true, true);
     // The Traffic window keeps the newest TrafficModel::kMaxRecords records,
     // here blocks of up to 2 KiB each, so its memory is of that order.
-    std::printf("\n%-40s %ld MB now, %ld MB peak  (for information: the Traffic window holds "
-                "up to %zu records)\n",
-                "memory (RSS):", statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024,
+    const long nowMB = statusKb("VmRSS:") / 1024;
+    // What the consoles freed and the allocator kept for later, given back:
+    // what stays is what is still in use.
+    ::malloc_trim(0);
+    std::printf("\n%-40s %ld MB now (%ld MB once freed memory is given back), %ld MB peak  (for "
+                "information: the Traffic window holds up to %zu records)\n",
+                "memory (RSS):", nowMB, statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024,
                 app::TrafficModel::kMaxRecords);
     return 0;
 }
