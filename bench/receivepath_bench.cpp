@@ -12,6 +12,8 @@
 #include "benchratios.h"
 #include "countingviewwindow.h"
 #include "loopbacktcpserver.h"
+#include "rawfilewriter.h"
+#include "temporaryfolder.h"
 
 #include "protocol/messageviewchannel.h"
 #include "traffic/channelrecorder.h"
@@ -20,7 +22,6 @@
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -28,12 +29,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -106,142 +105,6 @@ double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
 }
-
-// A folder of its own under the system's temporary folder, gone at the end.
-class TemporaryFolder
-{
-public:
-    TemporaryFolder()
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "receivepath-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// A recorder at its very cheapest: the bytes of every block gathered as they
-// are (no time, no text, no hex) into kRawPieceBytes pieces, each written to
-// one file with a single write() once full, by a second thread while the next
-// piece is gathered, as a FileRecorder's writer does. (The reading thread
-// writing each piece itself measured no faster on a 2-core machine, mostly
-// slower: it stops reading while the piece goes into the page cache.)
-class RawFileWriter
-{
-public:
-    static constexpr std::size_t kRawPieceBytes = 1024 * 1024;
-
-    explicit RawFileWriter(const std::filesystem::path& file)
-        : fd_(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600))
-    {
-        gathering_.reserve(kRawPieceBytes);
-        writing_.reserve(kRawPieceBytes);
-        if (fd_ >= 0) {
-            thread_ = std::thread([this] { run(); });
-        }
-    }
-    ~RawFileWriter()
-    {
-        finish();
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    RawFileWriter(const RawFileWriter&) = delete;
-    RawFileWriter& operator=(const RawFileWriter&) = delete;
-
-    bool opened() const { return fd_ >= 0; }
-
-    void add(const std::uint8_t* data, std::size_t length)
-    {
-        gathering_.append(reinterpret_cast<const char*>(data), length);
-        if (gathering_.size() >= kRawPieceBytes) {
-            handOver();
-        }
-    }
-
-    // Writes what is gathered and waits for the writer; the bytes written.
-    std::uint64_t finish()
-    {
-        if (!gathering_.empty()) {
-            handOver();
-        }
-        if (thread_.joinable()) {
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                ending_ = true;
-            }
-            wake_.notify_one();
-            thread_.join();
-        }
-        return written_;
-    }
-
-private:
-    void writePiece(const std::string& piece)
-    {
-        std::size_t done = 0;
-        while (done < piece.size()) {
-            const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        written_ += done;
-    }
-
-    void handOver()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return !full_; });
-        gathering_.swap(writing_);
-        full_ = true;
-        lock.unlock();
-        wake_.notify_one();
-        gathering_.clear();
-    }
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return full_ || ending_; });
-            if (!full_) {
-                return;
-            }
-            lock.unlock();
-            writePiece(writing_);
-            lock.lock();
-            full_ = false;
-            done_.notify_one();
-        }
-    }
-
-    int fd_;
-    std::string gathering_;
-    std::string writing_; // the writer's, while full_
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    bool full_ = false;
-    bool ending_ = false;
-    std::uint64_t written_ = 0;
-    std::thread thread_;
-};
 
 // How the plain loop treats each block besides counting it.
 enum class LoopExtra {
