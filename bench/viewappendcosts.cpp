@@ -38,9 +38,9 @@ void timeAppends(app::MessageView& view, const std::string& stream, const char* 
                 percentile(costs, 100), costs.size());
 }
 
-// Times MessageView::appendTexts() of 64 KiB of 2048-byte texts, as one
-// drain shows them: the most the UI thread can take of this stream in MB/s of
-// its own time, the ceiling of the intake.
+// Times MessageView::appendTexts() of 64 KiB of 2048-byte texts into a full
+// view, each shown whole: how fast the view inserts this stream, in MB/s of
+// the UI thread's own time, when every line is shown.
 double timeBatches(app::MessageView& view, const std::string& stream, const char* label)
 {
     constexpr std::size_t kText = 2048;
