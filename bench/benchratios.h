@@ -66,11 +66,21 @@ private:
 };
 
 // Runs the benchmarks named on the command line (all by default) through
-// `reporter`. False for arguments the library does not know.
-inline bool runBenchmarks(int argc, char** argv, RatioReporter& reporter)
+// `reporter`. `defaults` are flags of the library that go before the
+// command line's own, which can therefore override them. False for arguments
+// the library does not know.
+inline bool runBenchmarks(int argc, char** argv, RatioReporter& reporter,
+                          std::vector<std::string> defaults = {})
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), defaults.size(), nullptr);
+    for (std::size_t i = 0; i < defaults.size(); ++i) {
+        arguments[(argc > 0 ? 1 : 0) + i] = defaults[i].data();
+    }
+    int count = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
         return false;
     }
     benchmark::RunSpecifiedBenchmarks(&reporter);
