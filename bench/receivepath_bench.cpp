@@ -8,6 +8,11 @@
 // the run goes on). For information, the plain loop that also hands every
 // block's raw bytes to a file (no format at all) shows the most any recording
 // to files can reach on the machine at hand.
+//
+// The peer shares the machine, and on loopback the kernel's TCP work lands on
+// whichever thread happens to hand it on, so with two cores the ratios depend
+// on how the threads meet. Run under `taskset -c 0`, all threads share one
+// core and the ratios are those of the processor time each path takes.
 
 #include "benchratios.h"
 #include "countingviewwindow.h"
