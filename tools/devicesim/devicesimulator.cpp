@@ -134,16 +134,19 @@ void DeviceSimulator::stop()
     if (udpThread_.joinable()) {
         udpThread_.join();
     }
-    reapClients(true);
+    reapClients(Reap::All);
     closeQuietly(listener_);
     closeQuietly(udp_);
     listener_ = udp_ = -1;
 }
 
-void DeviceSimulator::reapClients(bool all)
+void DeviceSimulator::reapClients(Reap which)
 {
     for (auto it = clients_.begin(); it != clients_.end();) {
-        if (all || (*it)->done.load()) {
+        const Client& client = **it;
+        const bool reap = which == Reap::All ||
+                          (which == Reap::Closed ? client.closed.load() : client.done.load());
+        if (reap) {
             if ((*it)->thread.joinable()) {
                 (*it)->thread.join();
             }
@@ -190,7 +193,13 @@ void DeviceSimulator::acceptLoop()
             acceptError_ = 0;
         }
         const std::string peerText = std::string(kTcp) + endpointText(peer);
-        reapClients(false);
+        reapClients(Reap::Done);
+        if (clients_.size() >= config_.maxClients) {
+            // A client whose connection is closed no longer holds its slot,
+            // even while its thread still writes the closing line: a peer that
+            // connects on seeing that line must not be refused.
+            reapClients(Reap::Closed);
+        }
         if (clients_.size() >= config_.maxClients) {
             log_.write(peerText,
                        "refused: all " + std::to_string(config_.maxClients) + " client slots busy");
@@ -303,6 +312,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     } else {
         closeQuietly(fd);
     }
+    self.closed.store(true);
     session.summariseLog();
     log_.write(peerText, ending);
     --activeClients_;

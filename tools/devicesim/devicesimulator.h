@@ -70,14 +70,23 @@ public:
 private:
     struct Client {
         std::thread thread;
+        // Set once its connection is closed: the slot is free from then on,
+        // though the thread may still be writing the closing line.
+        std::atomic<bool> closed{false};
         std::atomic<bool> done{false};
+    };
+    // Which clients reapClients() joins and forgets.
+    enum class Reap {
+        Done,   // their threads have ended
+        Closed, // their connections are closed (joining waits for the last line)
+        All,    // every one (after the stop signal)
     };
 
     bool bindSockets(std::string& error);
     void acceptLoop();
     void serveClient(int fd, const net::SocketAddress& peer, Client& self);
     void closeGracefully(int fd);
-    void reapClients(bool all);
+    void reapClients(Reap which);
     // Logs a failed accept once until an accept works again.
     void acceptFailed(int error);
 
