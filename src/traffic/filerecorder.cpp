@@ -72,13 +72,16 @@ bool FileRecorder::Writer::flush()
     if (used == 0) {
         return true;
     }
-    error = folder.append(std::string_view(piece.data(), used));
-    if (!error.ok()) {
-        dropped += recordsInOut;
-    } else {
-        written += recordsInOut;
-        bytesWritten += used;
-    }
+    const RecordFolder::Appended appended = folder.append(std::string_view(piece.data(), used));
+    error = appended.result;
+    // Each record is one line, so the lines that reached the file before a
+    // failure are the records kept.
+    const std::size_t kept =
+        error.ok() ? recordsInOut
+                   : static_cast<std::size_t>(std::count(piece.data(), piece.data() + appended.kept, '\n'));
+    written += kept;
+    dropped += recordsInOut - kept;
+    bytesWritten += appended.kept;
     used = 0;
     recordsInOut = 0;
     return error.ok();

@@ -182,7 +182,7 @@ FolderResult RecordFolder::startFile(std::string_view label,
         currentLabel_ = std::string(label);
         currentSize_ = 0;
         files_.push_back({name, 0});
-        const FolderResult written = append(header);
+        const FolderResult written = append(header).result;
         currentHeaderSize_ = currentSize_;
         return written;
     }
@@ -218,22 +218,46 @@ bool RecordFolder::makeRoom(std::uint64_t bytes, std::chrono::system_clock::time
     return true;
 }
 
-FolderResult RecordFolder::append(std::string_view bytes)
+RecordFolder::Appended RecordFolder::append(std::string_view lines)
 {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    std::size_t landed = 0;
+    while (landed < lines.size()) {
+        const ssize_t n = ::write(fd_, lines.data() + landed, lines.size() - landed);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return {FolderResult::Code::CannotWrite, errno};
+            const FolderResult failed{FolderResult::Code::CannotWrite, errno};
+            // A cut-off line is no record to a reader of the file; without
+            // it the file ends with the last whole record. (Should the cut
+            // fail too, the stray piece stays, and is still not counted.)
+            const std::size_t lastEnd = lines.substr(0, landed).rfind('\n');
+            const std::size_t whole = lastEnd == std::string_view::npos ? 0 : lastEnd + 1;
+            if (whole < landed) {
+                cutEnd(landed - whole);
+            }
+            return {whole, failed};
         }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+        landed += static_cast<std::size_t>(n);
         currentSize_ += static_cast<std::uint64_t>(n);
         used_ += static_cast<std::uint64_t>(n);
         files_.back().size += static_cast<std::uint64_t>(n);
     }
-    return {};
+    return {landed, {}};
+}
+
+bool RecordFolder::cutEnd(std::uint64_t bytes)
+{
+    const std::uint64_t size = currentSize_ - std::min(currentSize_, bytes);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0 ||
+        ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0) {
+        return false;
+    }
+    const std::uint64_t cut = currentSize_ - size;
+    currentSize_ = size;
+    used_ -= std::min(used_, cut);
+    files_.back().size -= std::min(files_.back().size, cut);
+    return true;
 }
 
 void RecordFolder::closeFile()

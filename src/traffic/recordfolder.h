@@ -72,9 +72,18 @@ public:
     // next part could not be started: see `result`).
     bool makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
                   std::string_view header, FolderResult& result);
-    // Writes all of `bytes` to the current file (resumed after signals and
-    // short writes). Call fits() or makeRoom() first.
-    FolderResult append(std::string_view bytes);
+    // What append() came to: how many of its bytes stay in the file (all of
+    // them when `result` is ok), and the failure when not all do.
+    struct Appended {
+        std::size_t kept = 0;
+        FolderResult result;
+    };
+    // Writes all of `lines` (whole lines, each ended by LF) to the current
+    // file, resumed after signals and short writes. Call fits() or makeRoom()
+    // first. When a write fails part way (a disk that fills up), the part of
+    // a line that reached the file is cut off again, so that the file ends
+    // with a whole line and `kept` counts the whole lines kept.
+    Appended append(std::string_view lines);
 
     const std::filesystem::path& folder() const { return folder_; }
     const std::filesystem::path& currentFile() const { return currentPath_; }
@@ -96,6 +105,8 @@ private:
         std::uint64_t size = 0;
     };
     void closeFile();
+    // Cuts `bytes` off the end of the current file; false when it could not.
+    bool cutEnd(std::uint64_t bytes);
     // Deletes the oldest file other than the current one; false when none is left.
     bool deleteOldest();
 

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <fstream>
@@ -322,6 +325,78 @@ TEST_F(FileRecorderTest, FolderGoneWhileRecordingStopsAndSaysHowMuchWasKept)
     EXPECT_EQ(status.recordsDropped, 2u);
     EXPECT_NE(status.error.find("Kept 3 records"), std::string::npos) << status.error;
     EXPECT_NE(status.error.find("No such file or directory"), std::string::npos) << status.error;
+}
+
+// Files of this process may grow to `bytes` and no further while it lives:
+// the system then refuses the bytes past that size, part way through a
+// write, as a disk that fills up does.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        // Past the limit the system raises SIGXFSZ, which would end the test;
+        // ignored, the write fails with EFBIG instead.
+        savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited{bytes, saved_.rlim_max};
+        set_ = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return set_; }
+
+private:
+    rlimit saved_{};
+    void (*savedHandler_)(int) = SIG_DFL;
+    bool set_ = false;
+};
+
+// Regression: a write cut short by a full disk left half a line at the end of
+// the file, and the records of the whole piece counted as dropped, so the file
+// ended with a line no reader could take and the window said fewer records
+// were kept than were there.
+TEST_F(FileRecorderTest, DiskFullPartWayThroughALineKeepsWholeRecordsAndCountsThem)
+{
+    constexpr rlim_t kRoom = 100 * 1024;
+    constexpr int kReads = 300; // about 3 KiB a line: far more than the room
+    const FileSizeLimit limit(kRoom);
+    ASSERT_TRUE(limit.set());
+    std::vector<Record> offered{make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210")};
+    for (int i = 0; i < kReads; ++i) {
+        offered.push_back(make(RecordKind::Read, std::string(1000, static_cast<char>('A' + i % 26)),
+                               "frame ok"));
+    }
+    FileRecorder recorder({folder});
+    for (const Record& record : offered) {
+        recorder.record(record);
+    }
+    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
+    ASSERT_TRUE(waitFor([&] { return settled(recorder, offered.size()); }));
+    const FileRecorder::Status status = recorder.status();
+
+    ASSERT_EQ(files().size(), 1u);
+    const std::string file = contents(files().front());
+    EXPECT_LE(file.size(), kRoom);
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file.back(), '\n');
+    const std::vector<Record> kept = recordsOnDisk();
+    ASSERT_GT(kept.size(), 1u);
+    EXPECT_LT(kept.size(), offered.size());
+    expectSame(kept, std::vector<Record>(offered.begin(), offered.begin() + kept.size()));
+    EXPECT_EQ(status.recordsWritten, kept.size());
+    EXPECT_EQ(status.recordsDropped, offered.size() - kept.size());
+    EXPECT_EQ(status.bytesWritten, file.size() - traffic::kRecordFileHeader.size());
+    EXPECT_NE(status.error.find("Kept " + std::to_string(kept.size()) + " records"),
+              std::string::npos)
+        << status.error;
+    EXPECT_NE(status.error.find(std::system_category().message(EFBIG)), std::string::npos)
+        << status.error;
 }
 
 TEST_F(FileRecorderTest, EveryRecordFromManyThreadsIsWrittenOrCounted)
