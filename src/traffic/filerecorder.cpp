@@ -76,9 +76,9 @@ bool FileRecorder::Writer::flush()
     error = appended.result;
     // Each record is one line, so the lines that reached the file before a
     // failure are the records kept.
-    const std::size_t kept =
-        error.ok() ? recordsInOut
-                   : static_cast<std::size_t>(std::count(piece.data(), piece.data() + appended.kept, '\n'));
+    const std::size_t kept = error.ok() ? recordsInOut
+                                        : static_cast<std::size_t>(std::count(
+                                              piece.data(), piece.data() + appended.kept, '\n'));
     written += kept;
     dropped += recordsInOut - kept;
     bytesWritten += appended.kept;

@@ -369,8 +369,8 @@ TEST_F(FileRecorderTest, DiskFullPartWayThroughALineKeepsWholeRecordsAndCountsTh
     ASSERT_TRUE(limit.set());
     std::vector<Record> offered{make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210")};
     for (int i = 0; i < kReads; ++i) {
-        offered.push_back(make(RecordKind::Read, std::string(1000, static_cast<char>('A' + i % 26)),
-                               "frame ok"));
+        offered.push_back(
+            make(RecordKind::Read, std::string(1000, static_cast<char>('A' + i % 26)), "frame ok"));
     }
     FileRecorder recorder({folder});
     for (const Record& record : offered) {
