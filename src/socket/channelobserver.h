@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectattempt.h"
+#include "error.h"
 #include "ioresult.h"
 
 #include <cstdint>
@@ -39,7 +40,7 @@ public:
     // ConnectAttempt for the channel) ...
     virtual void connectStarted(const ConnectRequest& request) = 0;
     // ... and ends: connected (outcome.socket holds the socket and its local
-    // address), or failed with the system's code and text and the time taken.
+    // address), or not, with the error and the time taken.
     virtual void connectEnded(const ConnectOutcome& outcome) = 0;
 
     // A block handed to writeBlock() while a socket was held (address-header
@@ -52,9 +53,9 @@ public:
     // that handled it (empty when it gives none).
     virtual void blockRead(const std::uint8_t* data, std::uint32_t length,
                            std::string_view verdict) = 0;
-    // A connection event; `error` is the code behind a ConnectionDropped or
-    // ConnectionFailed (0 for an orderly close by the peer).
-    virtual void channelEvent(ChannelEvent event, std::uint32_t error) = 0;
+    // A connection event; `error` is the failure behind a ConnectionDropped
+    // (PeerClosed for an orderly close by the peer) or ConnectionFailed.
+    virtual void channelEvent(ChannelEvent event, const Error& error) = 0;
     // stop() ended a connection: it released a socket or ended a watcher.
     virtual void disconnected() = 0;
 };

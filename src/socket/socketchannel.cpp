@@ -254,8 +254,8 @@ IoResult SocketChannel::readWithHeader(SocketHandle socket, std::uint8_t* bytes,
         // Like a read, the short buffer is reported only once something waits.
         const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
         if (wait.status != WaitStatus::Ready)
-            return IoResult::timedOut(wait.status == WaitStatus::Failed ? wait.error : 0);
-        return IoResult::failed(kErrorInvalidUserBuffer);
+            return IoResult::timedOut(wait.error);
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
     }
     SocketAddress sender;
     const IoResult result =
@@ -299,7 +299,7 @@ IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t*
                                         std::uint32_t length)
 {
     if (length < kHeaderSize)
-        return IoResult::failed(kErrorInvalidUserBuffer);
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
     SocketAddress destination;
     std::memcpy(&destination, bytes, kHeaderSize);
     const std::uint8_t* payload = bytes + kHeaderSize;
@@ -326,7 +326,7 @@ void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
         observer_->blockRead(data, length, verdict);
 }
 
-void SocketChannel::raiseEvent(ChannelEvent event, std::uint32_t error)
+void SocketChannel::raiseEvent(ChannelEvent event, const Error& error)
 {
     if (observer_)
         observer_->channelEvent(event, error);
@@ -348,7 +348,7 @@ void SocketChannel::runLoop()
         const SocketHandle accepted = acceptOne(listening);
         if (accepted == kInvalidSocket) {
             if (hasSocket())
-                raiseEvent(ChannelEvent::ConnectionFailed, lastError());
+                raiseEvent(ChannelEvent::ConnectionFailed, errorOfLastErrorCode(lastError()));
             return;
         }
         SocketHandle expected = listening;

@@ -182,7 +182,7 @@ private:
     struct Watcher;
     void closeReleased();
     // Tells the observer, then calls handleEvent().
-    void raiseEvent(ChannelEvent event, std::uint32_t error = 0);
+    void raiseEvent(ChannelEvent event, const Error& error = {});
     // One read in the current mode; no socket held reads as TimedOut. A Data
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);

@@ -1,7 +1,6 @@
 #include "replyrules.h"
 
 #include "bytetext.h"
-#include "nettext.h"
 #include "simulatorlog.h"
 
 #include "protocol/delimiterset.h"
@@ -176,27 +175,29 @@ std::string_view fileKind(mode_t mode)
     return "no regular file";
 }
 
-// Reads a rule file into `text`: only a regular file, and at most one byte
-// more than the limit, so that neither a device that never ends nor a FIFO
-// without a writer can hold the start-up. False with the reason.
-bool readRuleFile(const std::string& path, std::string& text, std::string& error)
+// Reads a rule file: only a regular file, and at most one byte more than the
+// limit, so that neither a device that never ends nor a FIFO without a writer
+// can hold the start-up. `what` names the file in the error.
+net::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
 {
+    const std::string cannot = "cannot read the rule file " + what;
     // Non-blocking, so that opening a FIFO returns at once and is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        error = errorText(errno);
-        return false;
+        return net::Error::fromErrno(cannot);
     }
+    std::string text;
+    net::Error error;
     struct stat info {
     };
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok) {
-        error = errorText(errno);
+    if (::fstat(fd, &info) != 0) {
+        error = net::Error::fromErrno(cannot);
     } else if (!S_ISREG(info.st_mode)) {
-        error = "it is " + std::string(fileKind(info.st_mode)) + ", not a regular file";
-        ok = false;
+        error = net::Error(net::Fault::BadInput, 0,
+                           cannot + ": it is " + std::string(fileKind(info.st_mode)) +
+                               ", not a regular file");
     }
-    while (ok && text.size() <= kMaxRuleFileSize) {
+    while (error.ok() && text.size() <= kMaxRuleFileSize) {
         char chunk[kReadChunk];
         const std::size_t room = kMaxRuleFileSize + 1 - text.size();
         const ssize_t n = ::read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
@@ -204,8 +205,7 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
             continue;
         }
         if (n < 0) {
-            error = errorText(errno);
-            ok = false;
+            error = net::Error::fromErrno(cannot);
         } else if (n == 0) {
             break;
         } else {
@@ -213,18 +213,23 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
         }
     }
     ::close(fd);
-    if (ok && text.size() > kMaxRuleFileSize) {
-        error = "it has more than " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
-                " bytes, the most a rule file may have";
-        ok = false;
+    if (error.ok() && text.size() > kMaxRuleFileSize) {
+        error = net::Error(net::Fault::BadInput, 0,
+                           cannot + ": it has more than " +
+                               SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                               " bytes, the most a rule file may have");
     }
-    return ok;
+    if (!error.ok()) {
+        return error;
+    }
+    return text;
 }
 
 } // namespace
 
-std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& error)
+net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
 {
+    std::string error;
     ReplyRules result;
     int lineNumber = 0;
     std::size_t from = 0;
@@ -244,8 +249,8 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
             continue;
         }
         const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return std::nullopt;
+            return net::Error(net::Fault::BadInput, 0,
+                              "line " + std::to_string(lineNumber) + ": " + what);
         };
         const std::size_t arrow = line.find(kArrow);
         if (arrow == std::string_view::npos) {
@@ -305,18 +310,16 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
     return result;
 }
 
-std::optional<ReplyRules> ReplyRules::load(const std::string& path, std::string& error)
+net::Result<ReplyRules> ReplyRules::load(const std::string& path)
 {
     const std::string shown = escapedText(path);
-    std::string text;
-    if (!readRuleFile(path, text, error)) {
-        error = "cannot read the rule file " + shown + ": " + error;
-        return std::nullopt;
+    const net::Result<std::string> text = readRuleFile(path, shown);
+    if (!text) {
+        return text.error();
     }
-    std::string fault;
-    auto rules = parse(text, fault);
+    net::Result<ReplyRules> rules = parse(*text);
     if (!rules) {
-        error = shown + ": " + fault;
+        return net::Error(net::Fault::BadInput, 0, shown + ": " + rules.error().text());
     }
     return rules;
 }

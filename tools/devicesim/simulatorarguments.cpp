@@ -199,10 +199,12 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         }
     }
     if (!rulesPath.empty()) {
-        config.rules = ReplyRules::load(rulesPath, error);
-        if (!config.rules) {
+        net::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
+        if (!rules) {
+            error = rules.error().text();
             return ParseResult::UsageError;
         }
+        config.rules = std::move(*rules);
     }
     return ParseResult::Run;
 }
