@@ -67,9 +67,11 @@ const char* verbText(Fault fault)
 
 } // namespace
 
-Error Error::fromErrno(std::string detail)
+Error Error::fromErrno(std::string_view detail)
 {
-    return system(errno, std::move(detail));
+    // Read first: building the detail may allocate, which may change errno.
+    const int code = errno;
+    return system(code, std::string(detail));
 }
 
 std::string Error::text() const

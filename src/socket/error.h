@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace net
@@ -43,8 +44,8 @@ public:
     {
         return Error(Fault::System, code, std::move(detail));
     }
-    // The calling thread's errno as it stands.
-    static Error fromErrno(std::string detail = {});
+    // The calling thread's errno as it stands, read before anything else.
+    static Error fromErrno(std::string_view detail = {});
 
     bool ok() const { return fault_ == Fault::None; }
     Fault fault() const { return fault_; }

@@ -61,6 +61,14 @@ std::string safePart(std::string_view text, bool lowerCase)
     return part;
 }
 
+// A failed call's errno as the record folder's fault about `path`; errno is
+// read before the path's text is made.
+net::Error failure(net::Fault fault, const fs::path& path)
+{
+    const int code = errno;
+    return net::Error(fault, code, path.string());
+}
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -86,13 +94,13 @@ net::Error RecordFolder::prepare()
     for (const fs::path& part : folder_) {
         step /= part;
         if (::mkdir(step.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-            return net::Error(net::Fault::CannotCreateFolder, errno, folder_.string());
+            return failure(net::Fault::CannotCreateFolder, folder_);
         }
     }
     struct stat info {
     };
     if (::stat(folder_.c_str(), &info) != 0) {
-        return net::Error(net::Fault::CannotCreateFolder, errno, folder_.string());
+        return failure(net::Fault::CannotCreateFolder, folder_);
     }
     if (!S_ISDIR(info.st_mode)) {
         return net::Error(net::Fault::NotAFolder, ENOTDIR, folder_.string());
@@ -142,8 +150,9 @@ net::Error RecordFolder::startFile(std::string_view label,
             if (errno == EEXIST) {
                 continue;
             }
+            net::Error failed = failure(net::Fault::CannotCreateFile, path);
             currentPath_ = path;
-            return net::Error(net::Fault::CannotCreateFile, errno, path.string());
+            return failed;
         }
         lastStart_ = time;
         fd_ = fd;
@@ -196,7 +205,7 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
             if (errno == EINTR) {
                 continue;
             }
-            const net::Error failed(net::Fault::CannotWrite, errno, currentPath_.string());
+            const net::Error failed = failure(net::Fault::CannotWrite, currentPath_);
             // A cut-off line is no record to a reader of the file; without
             // it the file ends with the last whole record. (Should the cut
             // fail too, the stray piece stays, and is still not counted.)
