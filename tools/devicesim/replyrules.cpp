@@ -77,10 +77,9 @@ std::string_view trimmed(std::string_view text)
 }
 
 // Replaces the placeholders in `piece` by the frame's fields; with no frame it
-// only checks them. False (and `error` set) for a brace that starts no known
+// only checks them. A BadInput error for a brace that starts no known
 // placeholder.
-bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& out,
-                std::string& error)
+net::Error substitute(std::string_view piece, const DecodedFrame* frame, std::string& out)
 {
     std::size_t i = 0;
     while (i < piece.size()) {
@@ -101,15 +100,15 @@ bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& 
         }
         if (!known) {
             const std::size_t close = piece.find('}', i);
-            error =
-                "unknown placeholder " +
-                std::string(piece.substr(i, close == std::string_view::npos ? std::string_view::npos
-                                                                            : close - i + 1)) +
-                " (known: {media} {id} {data} {command} {message})";
-            return false;
+            return net::Error(net::Fault::BadInput, 0,
+                              "unknown placeholder " +
+                                  std::string(piece.substr(i, close == std::string_view::npos
+                                                                  ? std::string_view::npos
+                                                                  : close - i + 1)) +
+                                  " (known: {media} {id} {data} {command} {message})");
         }
     }
-    return true;
+    return {};
 }
 
 // Positions of the first '[', the first '=' after it and the first '-' after
@@ -133,13 +132,12 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
-                 protocol::DelimiterMode mode, std::string& out, std::string& error)
+net::Error renderFrame(std::string_view templateText, const DecodedFrame* frame,
+                       protocol::DelimiterMode mode, std::string& out)
 {
     std::array<std::size_t, 3> at{};
     if (!findDelimiters(templateText, at)) {
-        error = "a frame needs '[' '=' '-' in this order";
-        return false;
+        return net::Error(net::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
     }
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
@@ -148,13 +146,14 @@ bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
         static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
     std::size_t from = 0;
     for (std::size_t k = 0; k < at.size(); ++k) {
-        if (!substitute(templateText.substr(from, at[k] - from), frame, out, error)) {
-            return false;
+        if (net::Error error = substitute(templateText.substr(from, at[k] - from), frame, out);
+            !error.ok()) {
+            return error;
         }
         out += delimiter[k];
         from = at[k] + 1;
     }
-    return substitute(templateText.substr(from), frame, out, error);
+    return substitute(templateText.substr(from), frame, out);
 }
 
 // What a file that is no regular file is, for the refusal.
@@ -229,7 +228,6 @@ net::Result<std::string> readRuleFile(const std::string& path, const std::string
 
 net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
 {
-    std::string error;
     ReplyRules result;
     int lineNumber = 0;
     std::size_t from = 0;
@@ -278,17 +276,18 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked,
-                             error)) {
-                return fail(error);
+            const net::Error error =
+                renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked);
+            if (!error.ok()) {
+                return fail(error.text());
             }
         } else if (word == kTextWord) {
             rule.kind = Kind::Text;
             if (trimmed(templateText).empty()) {
                 return fail("a text rule needs a text");
             }
-            if (!substitute(templateText, nullptr, checked, error)) {
-                return fail(error);
+            if (const net::Error error = substitute(templateText, nullptr, checked); !error.ok()) {
+                return fail(error.text());
             }
         } else if (word == kNoneWord) {
             rule.kind = Kind::None;
@@ -340,16 +339,16 @@ const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
 
 std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
 {
+    // A loaded rule's template was checked: filling it cannot fail.
     std::string out;
-    std::string error;
     switch (rule.kind) {
     case Kind::None:
         return {};
     case Kind::Text:
-        substitute(rule.templateText, &frame, out, error);
+        substitute(rule.templateText, &frame, out);
         break;
     case Kind::Frame:
-        renderFrame(rule.templateText, &frame, frame.mode, out, error);
+        renderFrame(rule.templateText, &frame, frame.mode, out);
         break;
     }
     out += protocol::kLineEnd;
