@@ -1,5 +1,6 @@
 #include "channelrecorder.h"
 
+#include "socket/sendqueue.h"
 #include "socket/socketaddress.h"
 
 #include <arpa/inet.h>
@@ -184,6 +185,8 @@ std::string ChannelRecorder::writeText(const net::IoResult& result)
     case net::IoStatus::Failed:
         break;
     }
+    if (result.error == net::SendQueue::kQueueFullError)
+        return "not written: too much waiting to be sent";
     return "write failed: " + systemText(result.error);
 }
 
