@@ -98,7 +98,7 @@ void SocketChannel::setServerRole(bool on)
 
 void SocketChannel::setAddressHeaders(bool on)
 {
-    if (watcher_)
+    if (watcher_ || sendQueue_.writerRunning())
         return;
     addressHeaders_ = on;
 }

@@ -89,7 +89,8 @@ public:
     bool isServerRole() const;
     bool usesAddressHeaders() const;
     // Both setters are silently ignored while a watcher is recorded (also one
-    // that has ended by itself), until stop().
+    // that has ended by itself), until stop(); setAddressHeaders() also while
+    // the send queue's writer runs.
     void setServerRole(bool on);
     void setAddressHeaders(bool on);
 

@@ -186,7 +186,7 @@ std::string ChannelRecorder::writeText(const net::IoResult& result)
         break;
     }
     if (result.error == net::SendQueue::kQueueFullError)
-        return "not written: too much waiting to be sent";
+        return "not written: the send queue is full";
     return "write failed: " + systemText(result.error);
 }
 
