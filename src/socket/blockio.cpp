@@ -3,6 +3,8 @@
 #include "lasterror.h"
 #include "socketwait.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -101,6 +103,27 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
     });
     return n < 0 ? IoResult::failed(Error::fromErrno())
                  : IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length)
+{
+    // The kernel's own test for room counts its bookkeeping of every buffer
+    // on top of the bytes; half the buffer leaves that ample margin.
+    int queued = 0;
+    int buffer = 0;
+    socklen_t size = sizeof buffer;
+    if (::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0 &&
+        ::getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, &size) == 0 &&
+        static_cast<std::uint64_t>(queued) + length > static_cast<std::uint64_t>(buffer) / 2)
+        return IoResult::timedOut();
+    const ssize_t n = retryOnSignal(
+        [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL | MSG_DONTWAIT); });
+    if (n >= 0)
+        return IoResult::data(static_cast<std::uint32_t>(n));
+    const Error error = Error::fromErrno();
+    return error.systemCode() == EAGAIN || error.systemCode() == EWOULDBLOCK
+               ? IoResult::timedOut()
+               : IoResult::failed(error);
 }
 
 std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra)

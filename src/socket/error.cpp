@@ -33,6 +33,8 @@ const char* ownText(Fault fault)
         return "timed out";
     case Fault::PeerClosed:
         return "closed by the peer";
+    case Fault::SendQueueFull:
+        return "the send queue is full";
     case Fault::None:
     case Fault::System:
     case Fault::CannotCreateFolder:

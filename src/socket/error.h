@@ -25,6 +25,7 @@ enum class Fault : std::uint8_t {
     CannotCreateFile,     // record folder: a new file could not be made
     CannotWrite,          // record folder: a write failed (e.g. the disk is full)
     BadInput,             // input a user gave (a rule file) cannot be used
+    SendQueueFull,        // a message would make the send queue hold too much
 };
 
 // One failure, or none: the fault, the errno where the system gave one, and

@@ -1,5 +1,6 @@
 #include "channelrecorder.h"
 
+#include "socket/sendqueue.h"
 #include "socket/socketaddress.h"
 
 #include <arpa/inet.h>
@@ -176,6 +177,8 @@ std::string ChannelRecorder::writeText(const net::IoResult& result)
     case net::IoStatus::Failed:
         break;
     }
+    if (result.error.fault() == net::Fault::SendQueueFull)
+        return "not written: " + result.error.text();
     return "write failed: " + result.error.text();
 }
 

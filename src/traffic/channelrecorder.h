@@ -26,7 +26,8 @@ namespace traffic
 //   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
 //                   time-out or an abandoned attempt says so)
 //   Write           "26 bytes written", "not written: no room within the time-out",
-//                   "write failed: Broken pipe"
+//                   "not written: the send queue is full", "not written: the
+//                   connection is closed", "write failed: Broken pipe"
 //   Read            the verdict of the class that handled the block
 //   Event           "Connection closed by the peer", "Connection dropped: Connection
 //                   reset by peer", "Zero-length datagram", "Connection accepted",
