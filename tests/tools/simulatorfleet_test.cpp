@@ -165,11 +165,23 @@ struct FaultRow {
     // The view after `frames` default frames; empty: the split answer's
     // pieces, each a block failing the check.
     std::string view;
+    // Or, where blocks may merge on the way, the bytes received.
+    std::string wire = {};
 };
 
 void PrintTo(const FaultRow& row, std::ostream* out)
 {
     *out << row.name;
+}
+
+// The echo and then `count` flood frames, as they come.
+std::string floodWire(int count)
+{
+    std::string wire = kEcho + '\0';
+    for (int i = 1; i <= count; ++i) {
+        wire += "[BA1" + std::to_string(i) + "=ENT-flood\r\n" + '\0';
+    }
+    return wire;
 }
 
 const std::vector<FaultRow> kFaultRows = {
@@ -178,6 +190,8 @@ const std::vector<FaultRow> kFaultRows = {
     {"malformed TCP", {"--malformed"}, false, 1, kError},
     {"split TCP", {"--split-at", "3,10", "--split-pause", "80"}, false, 1, {}},
     {"split UDP", {"--split-at", "3,10", "--split-pause", "80"}, true, 1, {}},
+    {"flood TCP", {"--flood", "100", "--flood-for", "200"}, false, 1, {}, floodWire(20)},
+    {"flood UDP", {"--flood", "100", "--flood-for", "200"}, true, 1, {}, floodWire(20)},
 };
 
 class SimulatorFleetFault : public testing::TestWithParam<FaultRow>
@@ -207,6 +221,12 @@ TEST_P(SimulatorFleetFault, AppliesToEachDevice)
         }
     }
     for (auto& client : clients) {
+        if (!row.wire.empty()) {
+            EXPECT_TRUE(client->waitForReceived(
+                [&](const std::string& all) { return all.size() >= row.wire.size(); }, kDeadline));
+            EXPECT_EQ(client->received(), row.wire);
+            continue;
+        }
         std::string expected = row.view;
         if (expected.empty()) {
             ASSERT_TRUE(client->waitForReceived(
@@ -321,6 +341,25 @@ const std::vector<LimitRow> kLimitRows = {
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimulatorFleetOpenFiles, testing::ValuesIn(kLimitRows),
                          rowName<LimitRow>);
+
+// A silent client of one device is closed after the idle time-out, while a
+// UDP peer of another goes on being answered.
+TEST(SimulatorFleet, IdleTimeOutClosesASilentClient)
+{
+    Fleet fleet(2, {"--idle-timeout", "1"});
+    ASSERT_TRUE(fleet.started()) << fleet.process().output();
+    PlainClient silent;
+    ASSERT_TRUE(silent.connect(fleet.port(1), false));
+    EXPECT_FALSE(silent.receives(1));
+    EXPECT_TRUE(fleet.process().waitForLine("to port " + fleet.port(1) +
+                                                " closed: nothing received for 1 s (idle time-out)",
+                                            kDeadline));
+    PlainClient udp;
+    ASSERT_TRUE(udp.connect(fleet.port(0), true));
+    ASSERT_TRUE(udp.send(kEcho + '\0'));
+    EXPECT_TRUE(udp.receives(kEcho.size() + 1));
+    EXPECT_EQ(fleet.stop(), 0);
+}
 
 TEST(SimulatorFleet, RangeBeyondTheLastPortIsAUsageError)
 {
