@@ -1,0 +1,149 @@
+#include "portrange.h"
+
+#include "nettext.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <random>
+#include <utility>
+
+namespace devicetools
+{
+
+namespace
+{
+
+// Linux's own local port range, when /proc does not tell.
+constexpr std::uint32_t kDefaultLocalLow = 32768;
+constexpr std::uint32_t kDefaultLocalHigh = 60999;
+
+void closeQuietly(int fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+PortRange::~PortRange()
+{
+    close();
+}
+
+void PortRange::close()
+{
+    for (const Device& device : devices_) {
+        closeQuietly(device.listener);
+        closeQuietly(device.udp);
+    }
+    devices_.clear();
+    firstPort_ = 0;
+}
+
+bool PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count,
+                     std::string& error)
+{
+    close();
+    if (count == 0 || std::uint32_t{firstPort} + count - 1 > kMaxPort) {
+        error = "the ports do not fit below " + std::to_string(kMaxPort + 1);
+        return false;
+    }
+    if (firstPort == 0) {
+        return search(address, count, error);
+    }
+    std::uint32_t failed = 0;
+    return bindFrom(address, firstPort, count, failed, error);
+}
+
+bool PortRange::search(std::uint32_t address, std::uint32_t count, std::string& error)
+{
+    // The system hands the ports of its local range to outgoing connections,
+    // and one recently closed holds its port for a minute (TIME_WAIT), even
+    // against a listener with SO_REUSEADDR: the devices go below that range,
+    // or above it, where such ports never are.
+    std::uint32_t localLow = kDefaultLocalLow;
+    std::uint32_t localHigh = kDefaultLocalHigh;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> localLow >> localHigh;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> windows; // first, last port
+    if (localLow > kLowestSearched) {
+        windows.emplace_back(kLowestSearched, localLow - 1);
+    }
+    if (localHigh < kMaxPort) {
+        windows.emplace_back(std::max(localHigh + 1, kLowestSearched), kMaxPort);
+    }
+    std::erase_if(windows, [count](const auto& w) { return w.second + 1 - w.first < count; });
+    if (windows.empty()) {
+        error = std::to_string(count) + " ports in a row do not fit beside the local port range " +
+                std::to_string(localLow) + " to " + std::to_string(localHigh);
+        return false;
+    }
+    // From a random place on, each port found taken moves the range past it.
+    std::minstd_rand random(std::random_device{}());
+    std::size_t window = random() % windows.size();
+    std::uint32_t first = windows[window].first +
+                          random() % (windows[window].second + 2 - count - windows[window].first);
+    for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
+        std::uint32_t failed = 0;
+        if (bindFrom(address, first, count, failed, error)) {
+            return true;
+        }
+        // Only a port in use is worth looking on for.
+        if (failed == 0) {
+            return false;
+        }
+        first = failed + 1;
+        if (first + count - 1 > windows[window].second) {
+            window = (window + 1) % windows.size();
+            first = windows[window].first;
+        }
+    }
+    error = "found no " + std::to_string(count) + " free ports in a row (the last taken: " + error +
+            ")";
+    return false;
+}
+
+bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                         std::uint32_t& failed, std::string& error)
+{
+    devices_.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        Device device;
+        device.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        device.udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        devices_.push_back(device);
+        failed = 0;
+        if (device.listener < 0 || device.udp < 0) {
+            error = "cannot make a socket: " + errorText(errno);
+            close();
+            return false;
+        }
+        // A restarted simulator may bind while old connections linger.
+        const int on = 1;
+        ::setsockopt(device.listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const net::SocketAddress local =
+            makeEndpoint(address, static_cast<std::uint16_t>(first + i));
+        if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
+            ::listen(device.listener, kListenBacklog) != 0) {
+            failed = errno == EADDRINUSE ? first + i : 0;
+            error = "cannot listen on TCP " + endpointText(local) + ": " + errorText(errno);
+            close();
+            return false;
+        }
+        if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
+            failed = errno == EADDRINUSE ? first + i : 0;
+            error = "cannot bind UDP " + endpointText(local) + ": " + errorText(errno);
+            close();
+            return false;
+        }
+    }
+    firstPort_ = static_cast<std::uint16_t>(first);
+    return true;
+}
+
+} // namespace devicetools

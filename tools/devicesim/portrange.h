@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace devicetools
+{
+
+// The sockets of a fleet of simulated devices: for each, a listening TCP
+// socket and a UDP socket bound to the same port, the ports consecutive.
+// Every socket is non-blocking and closed on exec. The destructor closes
+// them all. One thread uses it.
+class PortRange
+{
+public:
+    struct Device {
+        int listener = -1;
+        int udp = -1;
+    };
+
+    // With first port 0: how many ports found taken end the search.
+    static constexpr int kSearchAttempts = 64;
+    // With first port 0: the lowest port looked at.
+    static constexpr std::uint32_t kLowestSearched = 10000;
+    static constexpr int kListenBacklog = 64;
+
+    PortRange() = default;
+    ~PortRange();
+    PortRange(const PortRange&) = delete;
+    PortRange& operator=(const PortRange&) = delete;
+
+    // Binds `count` devices on `address` (host order) at the ports
+    // `firstPort` to `firstPort + count - 1`; with `firstPort` 0 it looks for
+    // a range free for both TCP and UDP from kLowestSearched on, outside the
+    // system's range for outgoing connections. False, with `error` set and nothing
+    // left open, when a socket cannot be bound or no free range turns up.
+    bool bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count,
+              std::string& error);
+    void close();
+
+    std::uint16_t firstPort() const { return firstPort_; }
+    const std::vector<Device>& devices() const { return devices_; }
+
+private:
+    // Binds the whole range from `first`; on failure `error` says why, and
+    // `failed` is the port found in use (0 for any other failure).
+    bool bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                  std::uint32_t& failed, std::string& error);
+    bool search(std::uint32_t address, std::uint32_t count, std::string& error);
+
+    std::vector<Device> devices_;
+    std::uint16_t firstPort_ = 0;
+};
+
+} // namespace devicetools
