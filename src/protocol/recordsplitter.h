@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace devicetools
+namespace protocol
 {
 
 // Cuts a byte stream into records at their line ends, whatever pieces the
@@ -38,4 +38,4 @@ private:
     bool afterLineFeed_ = false;
 };
 
-} // namespace devicetools
+} // namespace protocol
