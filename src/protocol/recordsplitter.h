@@ -30,6 +30,8 @@ public:
     void finish(const Sink& sink);
 
     std::size_t pendingSize() const { return pending_.size(); }
+    // The bytes of the record not yet ended.
+    std::string_view pending() const { return pending_; }
 
 private:
     void emit(const Sink& sink);
