@@ -249,14 +249,18 @@ Step readStep(const toml::table& table)
     Step step;
     step.line = static_cast<int>(table.source().begin.line);
     step.name = nameOf(table);
+    // Keys come sorted by name; a second action is named where it stands.
     const toml::key* action = nullptr;
     for (auto&& [key, value] : table) {
         if (key.str() != "send" && key.str() != "expect" && key.str() != "wait") {
             continue;
         }
         if (action != nullptr) {
-            refuse(key, "a step has both " + quoted(action->str()) + " and " + quoted(key.str()) +
-                            ": give each its own [[step]]");
+            const bool later = action->source().begin < key.source().begin;
+            const toml::key& first = later ? *action : key;
+            const toml::key& second = later ? key : *action;
+            refuse(second, "a step has both " + quoted(first.str()) + " and " +
+                               quoted(second.str()) + ": give each its own [[step]]");
         }
         action = &key;
         if (key.str() == "send") {
