@@ -117,10 +117,10 @@ std::vector<StepResult> CheckRun::takeResults()
 
 std::optional<Millis> CheckRun::nextDeadline() const
 {
-    if (!started_ || finished_ || !inStep_) {
+    if (!started_ || finished_) {
         return std::nullopt;
     }
-    return deadline_;
+    return inStep_ ? deadline_ : resumeAt_;
 }
 
 bool CheckRun::finished() const
@@ -135,8 +135,13 @@ bool CheckRun::passed() const
 
 void CheckRun::proceed(Millis now, bool deadlineInclusive)
 {
+    std::size_t budget = kMaxStepsPerCall;
     while (!finished_) {
         if (!inStep_) {
+            if (budget-- == 0) {
+                resumeAt_ = now;
+                return;
+            }
             beginStep(now);
         }
         const Step& current = step();

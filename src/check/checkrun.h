@@ -70,6 +70,9 @@ public:
     // Records named in a result's `got`, each cut to kMaxGotRecordLength bytes.
     static constexpr std::size_t kMaxGotRecords = 5;
     static constexpr std::size_t kMaxGotRecordLength = 200;
+    // Steps ended in one call at most; a run with more to do at once asks
+    // for advance() at the same time (nextDeadline() is now).
+    static constexpr std::size_t kMaxStepsPerCall = 256;
 
     CheckRun(const CheckFile& file, DeviceValues values);
 
@@ -135,6 +138,7 @@ private:
     std::uint32_t iteration_ = 1;
     Millis stepStart_{0};
     Millis deadline_{0};
+    Millis resumeAt_{0}; // between steps: when the next one is to begin
     // The records the current expect passed over.
     std::vector<std::string> passedOver_;
     std::size_t passedOverCount_ = 0;

@@ -203,6 +203,20 @@ TEST(CheckRun, RepeatsStepsAndTheWholeFile)
     EXPECT_EQ(results[9].stepIndex, 1u);
 }
 
+TEST(CheckRun, ManyStepsAtOnceAreHandedOutInBoundedTurns)
+{
+    CheckRun run = started(fileOf({repeated(sendText("x"), 1000)}));
+    std::size_t sends = run.takeSends().size();
+    EXPECT_EQ(sends, CheckRun::kMaxStepsPerCall);
+    EXPECT_EQ(run.nextDeadline(), Millis{0});
+    for (int turn = 0; turn < 10 && !run.finished(); ++turn) {
+        run.advance(Millis{0});
+        sends += run.takeSends().size();
+    }
+    EXPECT_TRUE(run.passed());
+    EXPECT_EQ(sends, 1000u);
+}
+
 TEST(CheckRun, TextWithoutLineEndMatchesOnceAndAtTheEndOfADatagram)
 {
     CheckRun tcp = started(fileOf({expectText("PONG"), expectText("PONG")}));
