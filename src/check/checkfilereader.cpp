@@ -42,8 +42,7 @@ const toml::table& tableOf(const toml::node& node, std::string_view key, std::st
 {
     const toml::table* table = node.as_table();
     if (table == nullptr) {
-        refuse(node, quoted(key) + " must be a table, such as " + std::string(key) + " = " +
-                         std::string(example));
+        refuse(node, quoted(key) + " must be a table, such as " + std::string(example));
     }
     return *table;
 }
@@ -122,8 +121,8 @@ constexpr std::array<std::string_view, 5> kFrameKeys = {"media", "id", "data", "
 
 SendStep readSend(const toml::node& node, std::string_view key)
 {
-    const toml::table& table = tableOf(
-        node, key, "{ media = \"B\", id = \"{id}\", command = \"ENT\" } or { text = \"...\" }");
+    const toml::table& table =
+        tableOf(node, key, "send = { media = \"B\", id = \"{id}\", command = \"ENT\" }");
     onlyKeys(table, {"media", "id", "data", "command", "message", "text"}, quoted(key));
     SendStep send;
     if (const toml::node* text = table.get("text")) {
@@ -193,7 +192,7 @@ FrameMatcher readMatcher(const toml::table& table)
 ExpectStep readExpect(const toml::node& node)
 {
     const toml::table& table =
-        tableOf(node, "expect", "{ command = \"ENT\" } or { text = \"...\" }");
+        tableOf(node, "expect", "expect = { command = \"ENT\" } or expect = { text = \"...\" }");
     onlyKeys(table, {"media", "id", "data", "command", "message", "text", "within"}, "'expect'");
     ExpectStep expect;
     if (const toml::node* within = table.get("within")) {
@@ -291,7 +290,7 @@ AnswerRule readAnswer(const toml::table& table)
     if (when == nullptr || send == nullptr) {
         refuse(table, "an answer needs 'when' (the frame it answers) and 'send'");
     }
-    const toml::table& whenTable = tableOf(*when, "when", "{ command = \"EVT\" }");
+    const toml::table& whenTable = tableOf(*when, "when", "when = { command = \"EVT\" }");
     onlyKeys(whenTable, {"media", "id", "data", "command", "message"}, "'when'");
     rule.when = readMatcher(whenTable);
     rule.answer = readSend(*send, "send");

@@ -40,7 +40,12 @@ const char* actionName(const Step& step)
 } // namespace
 
 CheckRun::CheckRun(const CheckFile& file, DeviceValues values)
-    : file_(file), values_(std::move(values))
+    : CheckRun(std::make_shared<const CheckFile>(file), std::move(values))
+{
+}
+
+CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
+    : file_(std::move(file)), values_(std::move(values))
 {
 }
 
@@ -50,7 +55,7 @@ void CheckRun::start(Millis now)
         return;
     }
     started_ = true;
-    if (file_.steps.empty()) {
+    if (file_->steps.empty()) {
         finished_ = true;
         return;
     }
@@ -98,7 +103,7 @@ void CheckRun::abort(std::string_view reason, Millis now)
     if (finished_) {
         return;
     }
-    if (!file_.steps.empty()) {
+    if (!file_->steps.empty()) {
         endStep(StepOutcome::Failed, std::string(reason), Millis{0}, now);
     }
     finished_ = true;
@@ -147,7 +152,7 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
         const Step& current = step();
         if (const auto* send = std::get_if<SendStep>(&current.action)) {
             SendBlock block = composeSendBlock(
-                *send, file_.mode, [this](std::string_view name) { return value(name); });
+                *send, file_->mode, [this](std::string_view name) { return value(name); });
             if (!block.error.empty()) {
                 endStep(StepOutcome::Failed, std::move(block.error), Millis{0}, now);
                 return;
@@ -189,7 +194,7 @@ void CheckRun::beginStep(Millis now)
     if (const auto* wait = std::get_if<WaitStep>(&step().action)) {
         deadline_ = now + wait->duration;
     } else if (const auto* expect = std::get_if<ExpectStep>(&step().action)) {
-        deadline_ = now + (expect->within.count() != 0 ? expect->within : file_.answerTimeout);
+        deadline_ = now + (expect->within.count() != 0 ? expect->within : file_->answerTimeout);
     } else {
         deadline_ = now;
     }
@@ -229,13 +234,13 @@ void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTim
         return;
     }
     iteration_ = 1;
-    if (++stepIndex_ < file_.steps.size()) {
+    if (++stepIndex_ < file_->steps.size()) {
         return;
     }
     stepIndex_ = 0;
-    if (++round_ > file_.repeat) {
-        round_ = file_.repeat;
-        stepIndex_ = file_.steps.size() - 1;
+    if (++round_ > file_->repeat) {
+        round_ = file_->repeat;
+        stepIndex_ = file_->steps.size() - 1;
         finished_ = true;
     }
 }
@@ -270,11 +275,11 @@ bool CheckRun::recordMatches(std::string_view record) const
         const std::optional<std::string> text = fillPlaceholders(expect.contains, lookup);
         return text && record.find(*text) != std::string_view::npos;
     }
-    if (!passesFrameCheck(record, file_.mode)) {
+    if (!passesFrameCheck(record, file_->mode)) {
         return false;
     }
     const std::optional<protocol::DecodedFrame> frame = protocol::FrameDecoder::decode(record);
-    return frame && frame->mode == file_.mode && frameMatches(expect.frame, frame->fields, lookup);
+    return frame && frame->mode == file_->mode && frameMatches(expect.frame, frame->fields, lookup);
 }
 
 void CheckRun::addRecord(std::string_view record, Millis now)

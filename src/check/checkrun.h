@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,7 +75,10 @@ public:
     // for advance() at the same time (nextDeadline() is now).
     static constexpr std::size_t kMaxStepsPerCall = 256;
 
+    // Runs its own copy of `file`.
     CheckRun(const CheckFile& file, DeviceValues values);
+    // Shares `file` (not null) with other runs, e.g. one per device of many.
+    CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values);
 
     void start(Millis now);
     // Bytes received from the device (any split: frames over several calls or
@@ -105,7 +109,7 @@ private:
         Millis at;
     };
 
-    const Step& step() const { return file_.steps[stepIndex_]; }
+    const Step& step() const { return file_->steps[stepIndex_]; }
     // Runs steps from the current one until one has to wait for bytes or
     // time. `deadlineInclusive`: an expect whose deadline is `now` has ended.
     void proceed(Millis now, bool deadlineInclusive);
@@ -120,7 +124,7 @@ private:
     std::string stepName() const;
     const std::string* value(std::string_view name) const;
 
-    CheckFile file_;
+    std::shared_ptr<const CheckFile> file_;
     DeviceValues values_;
     protocol::RecordSplitter splitter_;
     std::deque<Record> waiting_;

@@ -224,6 +224,9 @@ const ErrorRow kErrorRows[] = {
     {"answer without send", "[[answer]]\nwhen = { command = \"EVT\" }\n", 1, 1, "needs 'when'"},
     {"answer when text", "[[answer]]\nwhen = { text = \"x\" }\nsend = { text = \"y\" }\n", 2, 10,
      "unknown key 'text'"},
+    // Letters outside quotes, where the parser looks for white space.
+    {"letter after equal", "[[step]]\nname = \u00e9\nwait = 1\n", 2, 8, ""},
+    {"letter in a header", "[de\uFEBF[faults]\n", 1, 4, ""},
     {"not utf-8", "[[step]]\nname = \"\xff\"\nwait = 1\n", 2, 8, "utf-8"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CheckFileMistakes, testing::ValuesIn(kErrorRows), rowName<ErrorRow>);
