@@ -1,13 +1,11 @@
 #include "checkfile.h"
 #include "fieldtext.h"
 #include "stepaction.h"
+#include "tomlvalues.h"
 
 #include "protocol/delimiterset.h"
 
-#include <toml++/toml.h>
-
 #include <array>
-#include <initializer_list>
 
 namespace check
 {
@@ -16,87 +14,6 @@ namespace
 {
 
 using Limits = CheckFileLimits;
-
-// A mistake found while walking the document; caught once at the top.
-struct Refusal {
-    toml::source_position where;
-    std::string what;
-};
-
-[[noreturn]] void refuse(const toml::node& node, std::string what)
-{
-    throw Refusal{node.source().begin, std::move(what)};
-}
-
-[[noreturn]] void refuse(const toml::key& key, std::string what)
-{
-    throw Refusal{key.source().begin, std::move(what)};
-}
-
-std::string quoted(std::string_view key)
-{
-    return "'" + std::string(key) + "'";
-}
-
-const toml::table& tableOf(const toml::node& node, std::string_view key, std::string_view example)
-{
-    const toml::table* table = node.as_table();
-    if (table == nullptr) {
-        refuse(node, quoted(key) + " must be a table, such as " + std::string(example));
-    }
-    return *table;
-}
-
-void onlyKeys(const toml::table& table, std::initializer_list<std::string_view> known,
-              std::string_view where)
-{
-    for (auto&& [key, value] : table) {
-        bool found = false;
-        std::string list;
-        for (const std::string_view name : known) {
-            found = found || key.str() == name;
-            list += (list.empty() ? "" : ", ") + std::string(name);
-        }
-        if (!found) {
-            refuse(key, "unknown key " + quoted(key.str()) + " in " + std::string(where) +
-                            " (known: " + list + ")");
-        }
-    }
-}
-
-const std::string& textOf(const toml::node& node, std::string_view key)
-{
-    const auto* text = node.as_string();
-    if (text == nullptr) {
-        refuse(node, quoted(key) + " must be a text in quotes");
-    }
-    return text->get();
-}
-
-std::uint32_t countOf(const toml::node& node, std::string_view key, std::uint32_t max)
-{
-    const auto* number = node.as_integer();
-    if (number == nullptr || number->get() < 1 || number->get() > max) {
-        refuse(node, quoted(key) + " must be a whole number from 1 to " + std::to_string(max));
-    }
-    return static_cast<std::uint32_t>(number->get());
-}
-
-Millis timeOf(const toml::node& node, std::string_view key)
-{
-    std::optional<long long> millis;
-    if (const auto* number = node.as_integer()) {
-        millis = number->get();
-    } else if (const auto* text = node.as_string()) {
-        millis = parseMillisText(text->get());
-    }
-    if (!millis || *millis < 1 || *millis > Limits::kMaxTime.count()) {
-        refuse(node, quoted(key) +
-                         " must be a time from 1 ms to 1 hour: \"500ms\", \"2s\", \"1.5s\" or a "
-                         "whole number of milliseconds");
-    }
-    return Millis{*millis};
-}
 
 // A text that may hold placeholders: well formed, and when it holds none, of
 // a length its field allows.
@@ -176,8 +93,11 @@ FrameMatcher readMatcher(const toml::table& table)
         if (placeholderNames(pattern).empty() &&
             (wildcardMinLength(pattern) > range.max ||
              (!wildcardUnbounded(pattern) && pattern.size() < range.min))) {
-            refuse(*node, std::string(key) + " \"" + pattern + "\" can never match: " +
-                              fieldLengthError(key, range.max + 1).substr(key.size() + 1));
+            const std::string length = range.min == range.max
+                                           ? std::to_string(range.max)
+                                           : "at most " + std::to_string(range.max);
+            refuse(*node, std::string(key) + " \"" + pattern + "\" can never match, as a " +
+                              std::string(key) + " has " + length + " characters");
         }
         out = std::move(pattern);
     };

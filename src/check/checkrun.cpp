@@ -178,8 +178,9 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
         }
         const std::string within = std::to_string((deadline_ - stepStart_).count()) + " ms";
         endStep(StepOutcome::Failed,
-                passedOverCount_ == 0 ? "no answer within " + within
-                                      : "no matching answer within " + within + "; got: ",
+                passedOverCount_ == 0
+                    ? "no answer within " + within
+                    : "no matching answer within " + within + "; got: " + gotText(),
                 Millis{0}, now);
         return;
     }
@@ -210,17 +211,8 @@ void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTim
     result.outcome = outcome;
     result.answerTime = answerTime;
     result.endedAt = now;
-    if (outcome == StepOutcome::Failed && passedOverCount_ != 0) {
-        for (const std::string& record : passedOver_) {
-            result.got += (result.got.empty() ? "\"" : ", \"") + record + "\"";
-        }
-        if (passedOverCount_ > passedOver_.size()) {
-            result.got +=
-                ", and " + std::to_string(passedOverCount_ - passedOver_.size()) + " more";
-        }
-        if (reason.ends_with("; got: ")) {
-            reason += result.got;
-        }
+    if (outcome == StepOutcome::Failed) {
+        result.got = gotText();
     }
     result.reason = std::move(reason);
     results_.push_back(std::move(result));
@@ -307,6 +299,18 @@ void CheckRun::passOver(std::string_view record)
         }
         passedOver_.push_back(std::move(shown));
     }
+}
+
+std::string CheckRun::gotText() const
+{
+    std::string got;
+    for (const std::string& record : passedOver_) {
+        got += (got.empty() ? "\"" : ", \"") + record + "\"";
+    }
+    if (passedOverCount_ > passedOver_.size()) {
+        got += ", and " + std::to_string(passedOverCount_ - passedOver_.size()) + " more";
+    }
+    return got;
 }
 
 std::string CheckRun::stepName() const

@@ -121,6 +121,8 @@ private:
     bool recordMatches(std::string_view record) const;
     void addRecord(std::string_view record, Millis now);
     void passOver(std::string_view record);
+    // The records the current expect passed over, for a result's `got`.
+    std::string gotText() const;
     std::string stepName() const;
     const std::string* value(std::string_view name) const;
 
