@@ -2,7 +2,7 @@
 
 #include "pacedoutput.h"
 #include "peersession.h"
-#include "recordsplitter.h"
+#include "protocol/recordsplitter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -84,7 +84,7 @@ private:
 
     int fd_;
     PeerSession session_;
-    RecordSplitter splitter_;
+    protocol::RecordSplitter splitter_;
     PacedOutput output_{kQueuedBytes};
     std::uint32_t idleTimeoutMs_;
     Clock::time_point lastHeard_;

@@ -79,7 +79,7 @@ std::string_view trimmed(std::string_view text)
 // Replaces the placeholders in `piece` by the frame's fields; with no frame it
 // only checks them. A BadInput error for a brace that starts no known
 // placeholder.
-net::Error substitute(std::string_view piece, const DecodedFrame* frame, std::string& out)
+net::Error substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out)
 {
     std::size_t i = 0;
     while (i < piece.size()) {
@@ -132,7 +132,7 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-net::Error renderFrame(std::string_view templateText, const DecodedFrame* frame,
+net::Error renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
                        protocol::DelimiterMode mode, std::string& out)
 {
     std::array<std::size_t, 3> at{};
@@ -337,7 +337,7 @@ const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
     return any;
 }
 
-std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
+std::string ReplyRules::render(const Rule& rule, const protocol::DecodedFrame& frame)
 {
     // A loaded rule's template was checked: filling it cannot fail.
     std::string out;
