@@ -51,8 +51,9 @@ const QString kIconResource = QStringLiteral(":/app/icon128.png");
 
 ConsoleDialog::ConsoleDialog(QWidget* parent)
     : QDialog(parent, kWindowFlags), controls_(this),
+      delimiters_(protocol::DelimiterSet::instance()),
       connector_([this](net::ConnectOutcome outcome) { onConnectEnded(std::move(outcome)); }),
-      sender_(controls_, channel_, this)
+      channel_(delimiters_), sender_(controls_, channel_, this)
 {
     initConsoleResources();
     icon_ = QIcon(kIconResource);
@@ -122,9 +123,8 @@ void ConsoleDialog::initDialog()
     channel_.setObserver(&trafficRecording_.observer());
 
     // The delimiters, in the remembered mode; the mode box follows it.
-    protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();
-    delimiters.setModeFlag(settings_.releaseFlag());
-    controls_.mode()->setExchangeText(latin1(delimiters.isRelease()
+    delimiters_.setModeFlag(settings_.releaseFlag());
+    controls_.mode()->setExchangeText(latin1(delimiters_.isRelease()
                                                  ? protocol::DelimiterSet::kReleaseModeText
                                                  : protocol::DelimiterSet::kDemoModeText));
 
@@ -282,7 +282,8 @@ void ConsoleDialog::onDisconnect()
 
 void ConsoleDialog::onModeBoxLostFocus()
 {
-    settings_.switchMode(latin1Bytes(controls_.mode()->exchangeText()));
+    settings_.storeReleaseFlag(
+        delimiters_.switchDelimiterMode(latin1Bytes(controls_.mode()->exchangeText())));
 }
 
 void ConsoleDialog::onPortEditLostFocus()

@@ -146,6 +146,9 @@ private:
 
     ConsoleControls controls_;
     ConsoleSettings settings_;
+    // The process-wide set: the channel checks and the sender composes frames
+    // in its mode, which the mode box switches.
+    protocol::DelimiterSet& delimiters_;
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
     BackgroundConnect connector_;

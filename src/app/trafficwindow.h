@@ -65,7 +65,7 @@ public:
     ~TrafficWindow() override;
 
     // The remembered "Record to file" switch (off when never set).
-    static bool recordToFileRemembered(protocol::SettingsStore& settings);
+    static bool recordToFileRemembered(SettingsStore& settings);
 
     // Takes what the queue holds now into the table (the timer's work).
     void drain();

@@ -17,7 +17,7 @@
 
 // Holds the client's delimiter set ahead of the channel that refers to it.
 struct ConsoleDelimiters {
-    protocol::DelimiterSet delimiters;
+    protocol::DelimiterSet set;
 };
 
 // The console's side of a connection, built from its own layers: a
