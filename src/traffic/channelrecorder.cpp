@@ -2,11 +2,8 @@
 
 #include "socket/socketaddress.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
-#include <array>
-#include <cstdio>
 #include <system_error>
 
 namespace traffic
@@ -18,15 +15,6 @@ namespace
 std::string systemText(std::uint32_t error)
 {
     return std::system_category().message(static_cast<int>(error));
-}
-
-std::string endpointText(const net::SocketAddress& address)
-{
-    const auto* octets = reinterpret_cast<const unsigned char*>(&address.address);
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%u.%u.%u.%u:%u", octets[0], octets[1], octets[2],
-                  octets[3], static_cast<unsigned>(ntohs(address.port)));
-    return text.data();
 }
 
 std::string afterText(std::chrono::milliseconds elapsed)
@@ -159,7 +147,7 @@ std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
 {
     switch (outcome.status) {
     case net::ConnectStatus::Connected:
-        return endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
+        return net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
     case net::ConnectStatus::TimedOut:
         return "Timed out" + afterText(outcome.elapsed);
     case net::ConnectStatus::Abandoned:
