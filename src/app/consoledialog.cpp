@@ -113,7 +113,7 @@ void ConsoleDialog::initDialog()
     // The port (stored at once on the first start), the spin's range reversed
     // (up lowers the port), the server address.
     controls_.port()->setText(latin1(settings_.port()));
-    controls_.portSpin()->setRange(kPortSpinLower, kPortSpinUpper);
+    controls_.portSpin()->setEnds(kPortSpinDownEnd, kPortSpinUpEnd);
     controls_.address()->setText(latin1(settings_.serverAddress()));
 
     // The channel: a plain client bound to the message view.

@@ -71,9 +71,10 @@ class ConsoleDialog : public QDialog
 public:
     enum class SocketType { Tcp, Udp };
 
-    // The port spin's range as (lower, upper): up lowers the port, down raises it.
-    static constexpr int kPortSpinLower = 21220;
-    static constexpr int kPortSpinUpper = 21200;
+    // The port spin's ends: the up arrow lowers the port down to kPortSpinUpEnd,
+    // the down arrow raises it up to kPortSpinDownEnd.
+    static constexpr int kPortSpinDownEnd = 21220;
+    static constexpr int kPortSpinUpEnd = 21200;
 
     explicit ConsoleDialog(QWidget* parent = nullptr);
     ~ConsoleDialog() override;
