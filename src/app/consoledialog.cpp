@@ -96,7 +96,7 @@ ConsoleDialog::~ConsoleDialog()
     delete keyFilter_;
     keyFilter_ = nullptr;
     if (connector_.pending())
-        abandonConnect();
+        cancelConnect();
     stopChannel();
     delete trafficWindow_;
 }
@@ -244,10 +244,10 @@ void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
                                         : consoletexts::udpConnectLine(local));
 }
 
-void ConsoleDialog::abandonConnect()
+void ConsoleDialog::cancelConnect()
 {
     const bool disconnectHadFocus = controls_.disconnect()->hasFocus();
-    const net::ConnectOutcome outcome = connector_.abandon();
+    const net::ConnectOutcome outcome = connector_.cancel();
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
@@ -266,7 +266,7 @@ void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
 void ConsoleDialog::onDisconnect()
 {
     if (connector_.pending()) {
-        abandonConnect();
+        cancelConnect();
         return;
     }
     stopChannel();
@@ -299,7 +299,7 @@ void ConsoleDialog::onServerAddressFieldChanged()
 void ConsoleDialog::done(int result)
 {
     if (connector_.pending())
-        abandonConnect();
+        cancelConnect();
     stopChannel();
     QDialog::done(result);
 }

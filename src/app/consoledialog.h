@@ -40,10 +40,10 @@ class TrafficWindow;
 //
 // Connecting runs in the background (BackgroundConnect): while the attempt is
 // pending the window answers input, the mouse shows a busy cursor, Connect is
-// disabled and Disconnect enabled; Disconnect abandons the attempt, and so
+// disabled and Disconnect enabled; Disconnect cancels the attempt, and so
 // does ending the dialog. When the attempt ends the connect steps run on the
 // UI thread: on success the Connected state, the focus one control on from
-// Connect and the connect line in the view; on failure (an abandoned attempt
+// Connect and the connect line in the view; on failure (a cancelled attempt
 // included) nothing changes but the Connect button's tooltip, which tells the
 // last attempt's server, socket type, reason and duration.
 //
@@ -136,7 +136,7 @@ private:
     void enterPending(PendingConnect pending);
     PendingConnect leavePending();
     void onConnectEnded(net::ConnectOutcome outcome);
-    void abandonConnect();
+    void cancelConnect();
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
     void onConnect();

@@ -150,7 +150,8 @@ std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
         return net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
     case net::ConnectStatus::TimedOut:
         return "Timed out" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Abandoned:
+    case net::ConnectStatus::Cancelled:
+        // The record files' wording for a connect the operator gave up.
         return "Abandoned" + afterText(outcome.elapsed);
     case net::ConnectStatus::Failed:
         break;
