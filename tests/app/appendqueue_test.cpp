@@ -1,4 +1,4 @@
-#include "app/appendqueue.h"
+#include "app/view/appendqueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The port spin: steps the number in its buddy edit, backwards for a range
 // given as (21220, 21200), and stops at the bounds.
 
-#include "app/portspin.h"
+#include "app/console/portspin.h"
 
 #include <QLineEdit>
 #include <QTest>

@@ -4,12 +4,13 @@
 #include "consoletexts.h"
 #include "dialogcombobox.h"
 #include "ipv4addressedit.h"
-#include "messageview.h"
 #include "portspin.h"
-#include "qtsettingsstore.h"
-#include "qtviewwindow.h"
-#include "socketevent.h"
-#include "trafficwindow.h"
+
+#include "app/settings/qtsettingsstore.h"
+#include "app/traffic/trafficwindow.h"
+#include "app/view/messageview.h"
+#include "app/view/qtviewwindow.h"
+#include "app/view/socketevent.h"
 
 #include "protocol/delimiterset.h"
 #include "socket/socketaddress.h"

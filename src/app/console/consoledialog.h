@@ -4,7 +4,8 @@
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
-#include "trafficqueue.h"
+
+#include "app/traffic/trafficqueue.h"
 
 #include "protocol/messageviewchannel.h"
 #include "traffic/recordingcontrol.h"

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "qtsettingsstore.h"
 #include "trafficexport.h"
 #include "trafficmodel.h"
+
+#include "app/settings/qtsettingsstore.h"
 
 #include "traffic/trafficrecord.h"
 

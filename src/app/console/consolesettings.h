@@ -1,6 +1,6 @@
 #pragma once
 
-#include "qtsettingsstore.h"
+#include "app/settings/qtsettingsstore.h"
 
 #include <cstddef>
 #include <cstdint>
