@@ -10,9 +10,9 @@
 
 #include "syndroppinglistener.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/ipv4addressedit.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/ipv4addressedit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

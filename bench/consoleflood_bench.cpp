@@ -16,11 +16,11 @@
 #include "floodpeer.h"
 #include "uilatencyprobe.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/ipv4addressedit.h"
-#include "app/trafficmodel.h"
-#include "app/trafficwindow.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/ipv4addressedit.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

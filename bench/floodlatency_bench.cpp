@@ -15,8 +15,8 @@
 #include "uilatencyprobe.h"
 #include "viewappendcosts.h"
 
-#include "app/messageview.h"
-#include "app/qtviewwindow.h"
+#include "app/view/messageview.h"
+#include "app/view/qtviewwindow.h"
 
 #include "protocol/delimiterset.h"
 #include "protocol/messageviewchannel.h"

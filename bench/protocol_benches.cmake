@@ -5,6 +5,5 @@ add_executable(framecheck_bench framecheck_bench.cpp allocationcount.cpp)
 target_link_libraries(framecheck_bench PRIVATE protocol_layer benchmark::benchmark client_warnings)
 
 add_executable(receivepath_bench receivepath_bench.cpp rawfilewriter.cpp)
-target_include_directories(receivepath_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/protocol)
 target_link_libraries(receivepath_bench PRIVATE protocol_layer traffic_layer test_support
   benchmark::benchmark Threads::Threads client_warnings)

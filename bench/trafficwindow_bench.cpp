@@ -12,10 +12,10 @@
 // Without a display it runs on Qt's offscreen platform; run it under
 // `xvfb-run -a` for a real X server.
 
-#include "app/trafficfilter.h"
-#include "app/trafficmodel.h"
-#include "app/trafficqueue.h"
-#include "app/trafficwindow.h"
+#include "app/traffic/trafficfilter.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
+#include "app/traffic/trafficwindow.h"
 
 #include "uilatencyprobe.h"
 

@@ -3,8 +3,8 @@
 #include "allocationcount.h"
 #include "uilatencyprobe.h"
 
-#include "app/messageview.h"
-#include "app/qtviewwindow.h"
+#include "app/view/messageview.h"
+#include "app/view/qtviewwindow.h"
 
 #include <QElapsedTimer>
 #include <QTextDocument>

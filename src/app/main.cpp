@@ -1,4 +1,4 @@
-#include "clientapp.h"
+#include "app/console/clientapp.h"
 
 int main(int argc, char** argv)
 {

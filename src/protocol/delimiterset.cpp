@@ -1,7 +1,5 @@
 #include "delimiterset.h"
 
-#include "settingsstore.h"
-
 namespace protocol
 {
 
@@ -11,13 +9,11 @@ DelimiterSet& DelimiterSet::instance()
     return set;
 }
 
-void DelimiterSet::switchDelimiterMode(std::string_view modeText, SettingsStore& settings)
+std::int32_t DelimiterSet::switchDelimiterMode(std::string_view modeText)
 {
     const std::int32_t flag = modeText == kReleaseModeText ? 1 : 0;
     setModeFlag(flag);
-    // Stored at every call, also when the mode did not change, so the stored
-    // value is always 0 or 1 after the first switch.
-    settings.writeInt(kParamsSection, kReleaseKey, flag);
+    return flag;
 }
 
 } // namespace protocol

@@ -9,8 +9,6 @@
 namespace protocol
 {
 
-class SettingsStore;
-
 // The delimiter mode the console sends and checks frames in, and the fixed
 // codes and display characters of the three delimiters.
 //
@@ -41,9 +39,9 @@ public:
     DelimiterSet(const DelimiterSet&) = delete;
     DelimiterSet& operator=(const DelimiterSet&) = delete;
 
-    // modeFlag = 1 when `modeText` is exactly "RELEASE", else 0; stores it as
-    // Params/bRelease in `settings` at every call.
-    void switchDelimiterMode(std::string_view modeText, SettingsStore& settings);
+    // modeFlag = 1 when `modeText` is exactly "RELEASE", else 0; returns the
+    // new flag (for the caller to remember).
+    std::int32_t switchDelimiterMode(std::string_view modeText);
 
     // 0 DEMO, any other value RELEASE. Safe to read on any thread.
     std::int32_t modeFlag() const { return modeFlag_.load(std::memory_order_relaxed); }

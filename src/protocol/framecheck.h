@@ -11,8 +11,9 @@ namespace protocol
 // The check every received block passes before it is shown: the start, equal
 // and dash delimiters must stand in this order. One instance per caller; it
 // holds the scan state, which is reset at the start of every block. Runs on the
-// watcher thread; reads the delimiter set's mode once per block, allocates
-// nothing, and touches only the block and its own state.
+// watcher thread; reads the mode of the delimiter set it was given (which must
+// outlive it) once per block, allocates nothing, and touches only the block
+// and its own state.
 class FrameCheck
 {
 public:
@@ -21,7 +22,9 @@ public:
     // Bytes the error text takes in the block: the text and its zero.
     static constexpr std::uint32_t kErrorFootprint = kErrorText.size() + 1;
 
-    explicit FrameCheck(const DelimiterSet& delimiters = DelimiterSet::instance());
+    explicit FrameCheck(const DelimiterSet& delimiters);
+
+    const DelimiterSet& delimiters() const { return delimiters_; }
 
     // Checks `length` bytes of `block` (the whole block, NUL bytes included)
     // and returns how many bytes to show. The delimiters sought are the first

@@ -10,7 +10,9 @@ namespace
 
 constexpr std::string_view kEstablishedText = "Connection Established\r\n";
 constexpr std::string_view kFailedText = "Connection Failed\r\n";
-constexpr std::string_view kDroppedText = "Connection Abandonned\r\n";
+// The console's fixed wording for a connection the peer dropped (or whose read
+// failed); it has nothing to do with a connect the operator cancels.
+constexpr std::string_view kPeerDroppedText = "Connection Abandonned\r\n";
 constexpr std::string_view kZeroLengthText = "Zero Length Message\r\n";
 
 } // namespace
@@ -61,7 +63,7 @@ std::string_view MessageViewChannel::eventText(net::ChannelEvent event)
     case net::ChannelEvent::ConnectionFailed:
         return kFailedText;
     case net::ChannelEvent::ConnectionDropped:
-        return kDroppedText;
+        return kPeerDroppedText;
     case net::ChannelEvent::ZeroLengthMessage:
         return kZeroLengthText;
     }

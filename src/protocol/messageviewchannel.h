@@ -31,13 +31,16 @@ public:
     // lParam the address of the channel.
     static constexpr std::uint32_t kSocketEventMessage = 0x9234; // WM_APP + 0x1234
 
-    explicit MessageViewChannel(const DelimiterSet& delimiters = DelimiterSet::instance());
+    // Checks blocks in the mode of `delimiters`, which must outlive the channel.
+    explicit MessageViewChannel(const DelimiterSet& delimiters);
     // Stops the channel before anything of this class is destroyed.
     ~MessageViewChannel() override;
 
     // Binds the view (not owned; nullptr for none). Call before the channel opens.
     void setView(ViewWindow* view);
     ViewWindow* view() const { return view_; }
+    // The set whose mode the channel checks in, for whoever composes its frames.
+    const DelimiterSet& delimiters() const { return check_.delimiters(); }
 
     // Appends a text at the end of the view; does nothing without a view or
     // for an empty text.

@@ -42,17 +42,19 @@ ConnectOutcome ended(ConnectStatus status, Error error, Clock::time_point start)
 }
 
 // Look-up, socket, bind and connect, in the order openClient() has always
-// used. `cancel` (kInvalidSocket: none) cuts the connect short; `abandoned`
+// used. `cancel` (kInvalidSocket: none) cuts the connect short; `cancelRequested`
 // (nullptr: never) is looked at between the steps.
 ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
-                        const std::atomic<bool>* abandoned, Clock::time_point start)
+                        const std::atomic<bool>* cancelRequested, Clock::time_point start)
 {
-    const auto wasAbandoned = [abandoned] { return abandoned != nullptr && abandoned->load(); };
+    const auto wasCancelled = [cancelRequested] {
+        return cancelRequested != nullptr && cancelRequested->load();
+    };
     const auto failed = [start](Error error) {
         return ended(ConnectStatus::Failed, std::move(error), start);
     };
     const auto cancelled = [start] {
-        return ended(ConnectStatus::Abandoned, Error::system(ECANCELED), start);
+        return ended(ConnectStatus::Cancelled, Error::system(ECANCELED), start);
     };
 
     // Closed by its destructor on every way out but success.
@@ -67,7 +69,7 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     // that does not resolve yields 255.255.255.255 and the connect decides.
     SocketAddress server;
     server.buildFromText(textOrNull(request.host), textOrNull(request.service), AF_INET);
-    if (wasAbandoned())
+    if (wasCancelled())
         return cancelled();
     const SocketAddress bindTo = ConnectAttempt::clientBindAddress(local, server);
     if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0)
@@ -84,7 +86,7 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
             return failed(std::move(error));
         }
     }
-    if (wasAbandoned())
+    if (wasCancelled())
         return cancelled();
     SocketAddress bound;
     socklen_t length = SocketAddress::kSize;
@@ -112,10 +114,10 @@ struct ConnectAttempt::State {
     {
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            // Checked under the lock abandon() takes afterwards, so that one of
+            // Checked under the lock cancel() takes afterwards, so that one of
             // the two always drops a socket made too late.
-            if (abandoned && result.status != ConnectStatus::Abandoned)
-                result = ended(ConnectStatus::Abandoned, Error::system(ECANCELED),
+            if (cancelled && result.status != ConnectStatus::Cancelled)
+                result = ended(ConnectStatus::Cancelled, Error::system(ECANCELED),
                                Clock::now() - result.elapsed);
             outcome = std::move(result);
             finished = true;
@@ -124,8 +126,8 @@ struct ConnectAttempt::State {
     }
 
     const ConnectRequest request;
-    SocketHandle cancel = kInvalidSocket; // an eventfd; written by abandon()
-    std::atomic<bool> abandoned{false};
+    SocketHandle cancel = kInvalidSocket; // an eventfd; written by cancel()
+    std::atomic<bool> cancelled{false};
 
     mutable std::mutex mutex;
     mutable std::condition_variable finishedSignal;
@@ -133,7 +135,7 @@ struct ConnectAttempt::State {
     bool taken = false;
     std::optional<ConnectOutcome> outcome;
 
-    // Held while the callback runs, so that abandon() can wait it out.
+    // Held while the callback runs, so that cancel() can wait it out.
     std::mutex callbackMutex;
     DoneCallback onDone;
 };
@@ -145,7 +147,7 @@ ConnectAttempt::ConnectAttempt(ConnectRequest request)
 
 ConnectAttempt::~ConnectAttempt()
 {
-    abandon();
+    cancel();
 }
 
 bool ConnectAttempt::start(DoneCallback onDone)
@@ -163,9 +165,9 @@ bool ConnectAttempt::start(DoneCallback onDone)
     state_->onDone = std::move(onDone);
     try {
         thread_ = std::thread([state = state_, begin] {
-            state->finish(runSteps(state->request, state->cancel, &state->abandoned, begin));
+            state->finish(runSteps(state->request, state->cancel, &state->cancelled, begin));
             const std::lock_guard<std::mutex> lock(state->callbackMutex);
-            if (state->onDone && !state->abandoned)
+            if (state->onDone && !state->cancelled)
                 state->onDone();
         });
     } catch (const std::system_error& error) {
@@ -176,9 +178,9 @@ bool ConnectAttempt::start(DoneCallback onDone)
     return true;
 }
 
-void ConnectAttempt::abandon()
+void ConnectAttempt::cancel()
 {
-    state_->abandoned = true;
+    state_->cancelled = true;
     if (state_->cancel != kInvalidSocket) {
         const std::uint64_t one = 1;
         // An eventfd counter cannot overflow from a handful of writes; a
@@ -193,14 +195,14 @@ void ConnectAttempt::abandon()
     if (thread_.joinable()) {
         // Only a name look-up outlasts the grace; the thread then ends alone
         // and its state, socket and eventfd go with it.
-        if (waitFinished(kAbandonGrace))
+        if (waitFinished(kCancelGrace))
             thread_.join();
         else
             thread_.detach();
     }
     const std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Abandoned)
-        *state_->outcome = ended(ConnectStatus::Abandoned, Error::system(ECANCELED),
+    if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Cancelled)
+        *state_->outcome = ended(ConnectStatus::Cancelled, Error::system(ECANCELED),
                                  Clock::now() - state_->outcome->elapsed);
 }
 

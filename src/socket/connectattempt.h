@@ -28,7 +28,7 @@ enum class ConnectStatus {
     Connected, // `socket` holds the connected socket
     Failed,    // a step failed; `error` says why
     TimedOut,  // the TCP connect did not finish within the bound (ETIMEDOUT)
-    Abandoned, // abandon() ended it (ECANCELED)
+    Cancelled, // cancel() ended it: the operator gave the connect up (ECANCELED)
 };
 
 // How an attempt ended. A socket left in it is closed with it.
@@ -46,13 +46,13 @@ struct ConnectOutcome {
 // steps run on the attempt's thread. The completion callback runs on the
 // attempt's thread, once, right after the outcome is ready: the owner must
 // hand it over to its own thread (e.g. a queued call) and must not call into
-// the attempt from inside it. It never runs after abandon() has returned.
+// the attempt from inside it. It never runs after cancel() has returned.
 //
-// The socket belongs to the attempt until take() hands it over; an abandoned
+// The socket belongs to the attempt until take() hands it over; a cancelled
 // attempt closes it, and so does an attempt destroyed with its outcome untaken.
-// abandon() ends a pending connect within a few milliseconds: the connect waits
+// cancel() ends a pending connect within a few milliseconds: the connect waits
 // on the socket and on a cancel descriptor at once. A host-name look-up cannot
-// be cut short; abandon() does not wait for it, and the thread ends by itself
+// be cut short; cancel() does not wait for it, and the thread ends by itself
 // when the look-up returns, closing what it made.
 class ConnectAttempt
 {
@@ -61,11 +61,11 @@ public:
 
     // The bound of a TCP connect, unless a test has shortened it.
     static constexpr std::uint32_t kDefaultConnectBoundMs = 20000;
-    // How long abandon() waits for the thread before leaving it to end alone.
-    static constexpr std::chrono::milliseconds kAbandonGrace{100};
+    // How long cancel() waits for the thread before leaving it to end alone.
+    static constexpr std::chrono::milliseconds kCancelGrace{100};
 
     explicit ConnectAttempt(ConnectRequest request);
-    // Abandons a pending attempt.
+    // Cancels a pending attempt.
     ~ConnectAttempt();
     ConnectAttempt(const ConnectAttempt&) = delete;
     ConnectAttempt& operator=(const ConnectAttempt&) = delete;
@@ -74,8 +74,8 @@ public:
     // made: the outcome is then Failed with that error, and `onDone` not called.
     bool start(DoneCallback onDone = {});
     // Ends the attempt: a pending connect stops, its socket is closed, and the
-    // outcome becomes Abandoned unless it was taken already. Idempotent.
-    void abandon();
+    // outcome becomes Cancelled unless it was taken already. Idempotent.
+    void cancel();
 
     bool finished() const;
     // Waits at most `limit` for the outcome; true once it is there.
@@ -83,7 +83,7 @@ public:
     // The outcome, once finished (else nullopt); later calls give nullopt.
     std::optional<ConnectOutcome> take();
 
-    // The same steps on the calling thread, without a way to abandon them; a
+    // The same steps on the calling thread, without a way to cancel them; a
     // failure also becomes the thread's last-error code. This is what
     // SocketChannel::openClient does.
     static ConnectOutcome connectNow(const ConnectRequest& request);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -22,8 +21,6 @@ namespace
 // inet_addr gives INADDR_NONE both for this text and for any text that is no
 // dotted address; comparing with it tells the two apart.
 constexpr char kBroadcastText[] = "255.255.255.255";
-// Room for "255.255.255.255" and its zero.
-constexpr std::size_t kDottedBufferSize = 16;
 constexpr std::size_t kIpv4Length = 4;
 // Work buffers of the re-entrant database calls: they start at this size and
 // double on ERANGE up to the limit.
@@ -184,12 +181,7 @@ bool localDottedAddress(char* buffer, std::size_t capacity)
     withHostEntry(work, [&](const hostent& entry) { found = firstAddress(entry, address); });
     if (!found)
         return false;
-    unsigned char octets[kIpv4Length];
-    std::memcpy(octets, &address, kIpv4Length);
-    char text[kDottedBufferSize];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned{octets[0]}, unsigned{octets[1]},
-                  unsigned{octets[2]}, unsigned{octets[3]});
-    return copyOut(text, buffer, capacity);
+    return copyOut(dottedAddressText(address).c_str(), buffer, capacity);
 }
 
 SocketHandle acceptOne(SocketHandle listening)

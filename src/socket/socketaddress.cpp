@@ -46,6 +46,24 @@ bool SocketAddress::isLoopback() const
     return (ntohl(address) & kLoopbackMask) == kLoopbackNet;
 }
 
+std::string dottedAddressText(std::uint32_t networkOrderAddress)
+{
+    unsigned char octets[sizeof networkOrderAddress];
+    std::memcpy(octets, &networkOrderAddress, sizeof octets);
+    std::string text;
+    for (const unsigned char octet : octets) {
+        if (!text.empty())
+            text += '.';
+        text += std::to_string(octet);
+    }
+    return text;
+}
+
+std::string endpointText(const SocketAddress& endpoint)
+{
+    return dottedAddressText(endpoint.address) + ':' + std::to_string(ntohs(endpoint.port));
+}
+
 const sockaddr* SocketAddress::asSockaddr() const
 {
     return reinterpret_cast<const sockaddr*>(this);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct sockaddr;
 
@@ -39,6 +40,12 @@ struct SocketAddress {
     const sockaddr* asSockaddr() const;
     sockaddr* asSockaddr();
 };
+
+// The one dotted form of an IPv4 address, "a.b.c.d" (decimal, no leading
+// zeros), of an address in network order as SocketAddress::address holds it.
+std::string dottedAddressText(std::uint32_t networkOrderAddress);
+// "a.b.c.d:port" of an endpoint, the port in decimal.
+std::string endpointText(const SocketAddress& endpoint);
 
 static_assert(sizeof(SocketAddress) == 16);
 static_assert(offsetof(SocketAddress, family) == 0);

@@ -228,6 +228,24 @@ std::string visibleText(std::string_view bytes)
     return out;
 }
 
+std::string visibleText(std::string_view bytes, VisibleTextStyle style)
+{
+    // Not on a hot path: byte by byte through the same table.
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto value = static_cast<unsigned char>(c);
+        if (style.escapeQuote && c == '"') {
+            out += "\\\"";
+        } else if (style.rawHighBytes && value >= 0x80) {
+            out += c;
+        } else {
+            out.append(kEscapes[value].text.data(), kEscapes[value].size);
+        }
+    }
+    return out;
+}
+
 std::optional<std::string> bytesFromVisibleText(std::string_view text)
 {
     std::string bytes;

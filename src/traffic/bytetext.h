@@ -8,9 +8,9 @@
 namespace traffic
 {
 
-// Bytes shown as text, the same way in the Traffic window and in the record
-// files, so that what a technician sees on screen can be searched for in a
-// file. Pure functions; safe on any thread.
+// Bytes shown as text, the same way in the Traffic window, in the record
+// files and in the tools' output, so that what a technician sees on screen can
+// be searched for in a file. Pure functions; safe on any thread.
 
 // Every byte shown distinctly and reversibly: printable ASCII (0x20..0x7E) as
 // it is, except the backslash; then
@@ -19,6 +19,19 @@ namespace traffic
 //   \xHH every other byte, two lower-case hex digits; among them the frame
 //        delimiters 7, 8, 9 (\x07 \x08 \x09), other control bytes and 0x7F..0xFF.
 std::string visibleText(std::string_view bytes);
+
+// Where a text for a terminal may differ from visibleText(); the defaults
+// differ in nothing. The record files always use visibleText() itself.
+struct VisibleTextStyle {
+    // '"' as \" (for a text shown between double quotes).
+    bool escapeQuote = false;
+    // Bytes from 0x80 on as they are, not as \xHH (for texts the operator
+    // gave, such as host or file names, which may be UTF-8).
+    bool rawHighBytes = false;
+};
+
+// visibleText(bytes) in `style`.
+std::string visibleText(std::string_view bytes, VisibleTextStyle style);
 
 // Appends visibleText(bytes) to `out` (no allocation while `out` has room).
 void appendVisibleText(std::string& out, std::string_view bytes);

@@ -3,26 +3,13 @@
 #include "socket/sendqueue.h"
 #include "socket/socketaddress.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
-
-#include <array>
-#include <cstdio>
 
 namespace traffic
 {
 
 namespace
 {
-
-std::string endpointText(const net::SocketAddress& address)
-{
-    const auto* octets = reinterpret_cast<const unsigned char*>(&address.address);
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%u.%u.%u.%u:%u", octets[0], octets[1], octets[2],
-                  octets[3], static_cast<unsigned>(ntohs(address.port)));
-    return text.data();
-}
 
 std::string afterText(std::chrono::milliseconds elapsed)
 {
@@ -154,10 +141,11 @@ std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
 {
     switch (outcome.status) {
     case net::ConnectStatus::Connected:
-        return endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
+        return net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
     case net::ConnectStatus::TimedOut:
         return "Timed out" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Abandoned:
+    case net::ConnectStatus::Cancelled:
+        // The record files' wording for a connect the operator gave up.
         return "Abandoned" + afterText(outcome.elapsed);
     case net::ConnectStatus::Failed:
         break;

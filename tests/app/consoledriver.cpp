@@ -4,9 +4,9 @@
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 
-#include "app/consoletemplate.h"
-#include "app/ipv4addressedit.h"
-#include "app/messageview.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/ipv4addressedit.h"
+#include "app/view/messageview.h"
 
 #include <QLineEdit>
 #include <QTest>

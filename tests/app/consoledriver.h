@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/consoledialog.h"
+#include "app/console/consoledialog.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/consoledialog.h"
-#include "app/dialogcombobox.h"
+#include "app/console/consoledialog.h"
+#include "app/console/dialogcombobox.h"
 
 #include <QLineEdit>
 

@@ -3,8 +3,8 @@
 //   xvfb-run -a build/default/tests/app/trafficscreenshot docs/traffic.png
 // Its settings go to a temporary folder, never the user's.
 
-#include "app/trafficqueue.h"
-#include "app/trafficwindow.h"
+#include "app/traffic/trafficqueue.h"
+#include "app/traffic/trafficwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

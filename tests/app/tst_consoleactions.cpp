@@ -9,11 +9,11 @@
 #include "loopbackudppeer.h"
 #include "messageboxwatcher.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/dialogcombobox.h"
-#include "app/ipv4addressedit.h"
-#include "app/messageview.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/dialogcombobox.h"
+#include "app/console/ipv4addressedit.h"
+#include "app/view/messageview.h"
 
 #include <QApplication>
 #include <QLineEdit>

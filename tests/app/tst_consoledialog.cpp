@@ -4,15 +4,15 @@
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
 
-#include "app/consolecontrols.h"
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/dialogcombobox.h"
-#include "app/dialogunits.h"
-#include "app/ipv4addressedit.h"
-#include "app/messageview.h"
-#include "app/portspin.h"
-#include "app/socketevent.h"
+#include "app/console/consolecontrols.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/dialogcombobox.h"
+#include "app/console/dialogunits.h"
+#include "app/console/ipv4addressedit.h"
+#include "app/console/portspin.h"
+#include "app/view/messageview.h"
+#include "app/view/socketevent.h"
 
 #include "protocol/delimiterset.h"
 
@@ -404,19 +404,21 @@ void TestConsoleDialog::modeIsSwitchedAndStoredWhenModeBoxLosesFocus_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("flag");
-    QTest::newRow("RELEASE") << "RELEASE" << 1;
-    QTest::newRow("DEMO") << "DEMO" << 0;
-    QTest::newRow("lower case is not RELEASE") << "release" << 0;
-    QTest::newRow("trailing blank is not RELEASE") << "RELEASE " << 0;
-    QTest::newRow("empty") << "" << 0;
+    QTest::addColumn<int>("stored");
+    QTest::newRow("RELEASE") << "RELEASE" << 1 << 0;
+    QTest::newRow("DEMO") << "DEMO" << 0 << 1;
+    QTest::newRow("lower case is not RELEASE") << "release" << 0 << 1;
+    QTest::newRow("trailing blank is not RELEASE") << "RELEASE " << 0 << 1;
+    QTest::newRow("empty") << "" << 0 << 1;
+    QTest::newRow("RELEASE again is stored as 1") << "RELEASE" << 1 << 5;
 }
 
 void TestConsoleDialog::modeIsSwitchedAndStoredWhenModeBoxLosesFocus()
 {
     QFETCH(QString, typed);
     QFETCH(int, flag);
-    // Start from the other mode so that every row shows a change.
-    ConsoleTestEnvironment::setValue("bRelease", flag != 0 ? 0 : 1);
+    QFETCH(int, stored);
+    ConsoleTestEnvironment::setValue("bRelease", stored);
     ConsoleDialog dialog;
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
     const int before = protocol::DelimiterSet::instance().modeFlag();

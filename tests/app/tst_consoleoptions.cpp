@@ -1,7 +1,7 @@
 // The console's command line, read before and after Qt takes its own
 // arguments: which action each command line leads to.
 
-#include "app/consoleoptions.h"
+#include "app/console/consoleoptions.h"
 
 #include <QTest>
 

@@ -7,10 +7,10 @@
 #include "consoletestenvironment.h"
 #include "loopbacktcpserver.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/trafficmodel.h"
-#include "app/trafficwindow.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficwindow.h"
 #include "traffic/recordline.h"
 
 #include <QCheckBox>

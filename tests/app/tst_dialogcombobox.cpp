@@ -1,7 +1,7 @@
 // The console's combo boxes: sorted ignoring case, editable, and the data
 // exchange that selects the first entry beginning with a text.
 
-#include "app/dialogcombobox.h"
+#include "app/console/dialogcombobox.h"
 
 #include <QLineEdit>
 #include <QTest>

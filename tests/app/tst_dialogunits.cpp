@@ -1,8 +1,8 @@
 // Dialog units: a quarter of the font's average character width across, an
 // eighth of its height down, each value rounded on its own.
 
-#include "app/consoletemplate.h"
-#include "app/dialogunits.h"
+#include "app/console/consoletemplate.h"
+#include "app/console/dialogunits.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -10,8 +10,8 @@
 #include "loopbacktcpserver.h"
 #include "syndroppinglistener.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
 
 #include "socket/connectattempt.h"
 

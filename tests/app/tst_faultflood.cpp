@@ -8,8 +8,8 @@
 #include "loopbacktcpserver.h"
 #include "peerflood.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -8,8 +8,8 @@
 #include "consoletestenvironment.h"
 #include "loopbacktcpserver.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
 
 #include <QTest>
 

@@ -9,9 +9,9 @@
 #include "loopbackudppeer.h"
 #include "peerflood.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
-#include "app/messageview.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/view/messageview.h"
 
 #include <QTest>
 

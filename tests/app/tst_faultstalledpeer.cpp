@@ -8,8 +8,8 @@
 #include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
 
-#include "app/consoledialog.h"
-#include "app/consoletemplate.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
 #include "protocol/commandframe.h"
 
 #include <QElapsedTimer>

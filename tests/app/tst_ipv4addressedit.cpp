@@ -1,7 +1,7 @@
 // The IPv4 address control: four fields of 0 to 255, its dotted text, and the
 // field-changed signal for the operator's changes only.
 
-#include "app/ipv4addressedit.h"
+#include "app/console/ipv4addressedit.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "app/messageview.h"
+#include "app/view/messageview.h"
 
 #include <QScrollBar>
 #include <QTest>

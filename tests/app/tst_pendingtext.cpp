@@ -1,4 +1,4 @@
-#include "app/pendingtext.h"
+#include "app/view/pendingtext.h"
 
 #include <QTest>
 

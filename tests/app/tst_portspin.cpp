@@ -1,7 +1,7 @@
 // The port spin: steps the number in its buddy edit, backwards for a range
 // given as (21220, 21200), and stops at the bounds.
 
-#include "app/portspin.h"
+#include "app/console/portspin.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -63,7 +63,7 @@ void TestPortSpin::stepsBuddyNumber()
     auto* spin = new app::PortSpin(&window);
     spin->setGeometry(100, 0, 20, 28);
     spin->setBuddy(edit);
-    spin->setRange(21220, 21200);
+    spin->setEnds(21220, 21200);
     edit->setText(start);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -82,7 +82,7 @@ void TestPortSpin::arrowKeysInBuddyStep()
     QLineEdit edit;
     app::PortSpin spin;
     spin.setBuddy(&edit);
-    spin.setRange(21220, 21200);
+    spin.setEnds(21220, 21200);
     edit.setText(QStringLiteral("21210"));
     QTest::keyClick(&edit, Qt::Key_Up);
     QCOMPARE(edit.text(), QStringLiteral("21209"));

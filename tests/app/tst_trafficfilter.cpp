@@ -3,8 +3,8 @@
 
 #include "trafficrecords.h"
 
-#include "app/trafficfilter.h"
-#include "app/trafficmodel.h"
+#include "app/traffic/trafficfilter.h"
+#include "app/traffic/trafficmodel.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 
 #include "trafficrecords.h"
 
-#include "app/trafficmodel.h"
+#include "app/traffic/trafficmodel.h"
 
 #include <QDateTime>
 #include <QSignalSpy>

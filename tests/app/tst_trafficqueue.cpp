@@ -4,7 +4,7 @@
 
 #include "trafficrecords.h"
 
-#include "app/trafficqueue.h"
+#include "app/traffic/trafficqueue.h"
 
 #include <QTest>
 

@@ -5,10 +5,10 @@
 #include "consoletestenvironment.h"
 #include "trafficrecords.h"
 
-#include "app/trafficfilter.h"
-#include "app/trafficmodel.h"
-#include "app/trafficqueue.h"
-#include "app/trafficwindow.h"
+#include "app/traffic/trafficfilter.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
+#include "app/traffic/trafficwindow.h"
 
 #include "traffic/recordline.h"
 

@@ -1,6 +1,6 @@
-#include "app/messageview.h"
-#include "app/qtviewwindow.h"
-#include "app/socketevent.h"
+#include "app/view/messageview.h"
+#include "app/view/qtviewwindow.h"
+#include "app/view/socketevent.h"
 #include "loopbacktcpserver.h"
 
 #include "protocol/delimiterset.h"

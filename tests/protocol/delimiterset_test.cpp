@@ -1,5 +1,4 @@
 #include "protocol/delimiterset.h"
-#include "protocol/memorysettingsstore.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +6,6 @@
 
 using protocol::DelimiterMode;
 using protocol::DelimiterSet;
-using protocol::MemorySettingsStore;
 
 namespace
 {
@@ -27,16 +25,13 @@ class SwitchMode : public testing::TestWithParam<ModeRow>
 {
 };
 
-TEST_P(SwitchMode, SelectsReleaseOnlyForTheExactWordAndStoresEveryCall)
+TEST_P(SwitchMode, SelectsReleaseOnlyForTheExactWord)
 {
     const ModeRow& row = GetParam();
     DelimiterSet set;
-    MemorySettingsStore settings;
     for (int call = 1; call <= 2; ++call) {
-        set.switchDelimiterMode(row.text, settings);
+        EXPECT_EQ(set.switchDelimiterMode(row.text), row.flag);
         EXPECT_EQ(set.modeFlag(), row.flag);
-        EXPECT_EQ(settings.readInt("Params", "bRelease", -1), row.flag);
-        EXPECT_EQ(settings.writeCount(), call) << "stored again even when unchanged";
     }
     EXPECT_EQ(set.mode(), row.flag != 0 ? DelimiterMode::Release : DelimiterMode::Demo);
 }
@@ -50,35 +45,17 @@ INSTANTIATE_TEST_SUITE_P(
                     ModeRow{"EmbeddedNul", std::string_view("RELEASE\0", 8), 0}),
     [](const testing::TestParamInfo<ModeRow>& info) { return std::string(info.param.name); });
 
-TEST(DelimiterSet, StoredFlagOfFiveMeansReleaseAndTheNextSwitchStoresZeroOrOne)
+TEST(DelimiterSet, FlagOfFiveMeansReleaseAndTheNextSwitchGivesZeroOrOne)
 {
     DelimiterSet set;
-    MemorySettingsStore settings;
-    settings.writeInt("Params", "bRelease", 5);
     EXPECT_EQ(set.mode(), DelimiterMode::Demo) << "a new set";
-    set.setModeFlag(settings.readInt("Params", "bRelease", 0));
+    set.setModeFlag(5);
     EXPECT_TRUE(set.isRelease());
     EXPECT_EQ(set.modeFlag(), 5);
     EXPECT_EQ(set.mode(), DelimiterMode::Release);
 
-    set.switchDelimiterMode("RELEASE", settings);
-    EXPECT_EQ(settings.readInt("Params", "bRelease", -1), 1);
-    set.switchDelimiterMode("DEMO", settings);
-    EXPECT_EQ(settings.readInt("Params", "bRelease", -1), 0);
-}
-
-TEST(MemorySettingsStore, IntegersAndTextsShareOneValuePerKey)
-{
-    MemorySettingsStore settings;
-    EXPECT_EQ(settings.readInt("Params", "bRelease", 7), 7);
-    EXPECT_FALSE(settings.contains("Params", "bRelease"));
-    settings.writeInt("Params", "bRelease", -3);
-    EXPECT_EQ(settings.readText("Params", "bRelease", ""), "-3");
-    EXPECT_EQ(settings.readInt("Params", "bRelease", 7), -3);
-    settings.writeText("Params", "SocketPort", "2001x");
-    EXPECT_EQ(settings.readInt("Params", "SocketPort", 9), 9) << "not wholly a number";
-    EXPECT_EQ(settings.readText("Other", "SocketPort", "none"), "none") << "sections are apart";
-    EXPECT_EQ(settings.writeCount(), 2);
+    EXPECT_EQ(set.switchDelimiterMode("RELEASE"), 1);
+    EXPECT_EQ(set.switchDelimiterMode("DEMO"), 0);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "protocol/framecheck.h"
-#include "protocol/memorysettingsstore.h"
 #include "referenceframecheck.h"
 
 #include <gtest/gtest.h>
@@ -233,12 +232,11 @@ TEST(FrameCheck, MatchesTheByteByByteScanOnRandomBlocks)
 TEST(FrameCheck, ModeSwitchWhileCheckingExaminesEachBlockInOneMode)
 {
     DelimiterSet set;
-    protocol::MemorySettingsStore settings;
-    set.switchDelimiterMode("DEMO", settings);
+    set.switchDelimiterMode("DEMO");
     std::atomic<bool> done{false};
     std::thread switcher([&] {
         for (int i = 0; i < 2000 && !done.load(); ++i) {
-            set.switchDelimiterMode(i % 2 == 0 ? "RELEASE" : "DEMO", settings);
+            set.switchDelimiterMode(i % 2 == 0 ? "RELEASE" : "DEMO");
         }
     });
 

@@ -157,12 +157,12 @@ TEST_F(ConnectAttemptTest, AbandonEndsAHangingConnectAtOnceAndLeaksNothing)
         EXPECT_FALSE(attempt.waitFinished(std::chrono::milliseconds(300)))
             << "the connect did not hang";
         const auto start = Clock::now();
-        attempt.abandon();
+        attempt.cancel();
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
         EXPECT_TRUE(attempt.finished()) << "abandon left the thread behind";
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
-        EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+        EXPECT_EQ(outcome->status, ConnectStatus::Cancelled);
         EXPECT_EQ(outcome->error, Error::system(ECANCELED));
         EXPECT_FALSE(outcome->socket.valid());
         EXPECT_EQ(done.calls, 0) << "an abandoned attempt reports nothing";
@@ -229,16 +229,16 @@ TEST_F(ConnectAttemptTest, AbandonAfterTheEndDropsTheSocket)
     ASSERT_TRUE(attempt.start());
     ASSERT_TRUE(attempt.waitFinished(kDeadline));
     ASSERT_TRUE(server.accept(kDeadline));
-    attempt.abandon();
+    attempt.cancel();
     const std::optional<ConnectOutcome> outcome = attempt.take();
     ASSERT_TRUE(outcome);
-    EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+    EXPECT_EQ(outcome->status, ConnectStatus::Cancelled);
     EXPECT_FALSE(outcome->socket.valid());
     EXPECT_TRUE(server.waitForClose(kDeadline));
 }
 
 // Abandon races the attempt's own end: whichever wins, no callback runs after
-// abandon() has returned and no socket or eventfd is left open.
+// cancel() has returned and no socket or eventfd is left open.
 TEST_F(ConnectAttemptTest, AbandonRacingTheEndNeverReportsLateNorLeaks)
 {
     LoopbackUdpPeer udp;
@@ -258,12 +258,12 @@ TEST_F(ConnectAttemptTest, AbandonRacingTheEndNeverReportsLateNorLeaks)
             if (abandoned)
                 ++lateCalls;
         }));
-        attempt.abandon();
+        attempt.cancel();
         abandoned = true;
         ASSERT_TRUE(attempt.finished());
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
-        EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
+        EXPECT_EQ(outcome->status, ConnectStatus::Cancelled);
         EXPECT_FALSE(outcome->socket.valid());
     }
     EXPECT_EQ(lateCalls, 0);

@@ -3,10 +3,10 @@
 #include <sys/socket.h>
 
 ConsoleClient::ConsoleClient(bool release)
-    : MessageViewChannel(delimiters),
+    : MessageViewChannel(ConsoleDelimiters::set),
       mode_(release ? protocol::DelimiterMode::Release : protocol::DelimiterMode::Demo)
 {
-    delimiters.setModeFlag(release ? 1 : 0);
+    ConsoleDelimiters::set.setModeFlag(release ? 1 : 0);
     setView(&view_);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recordingview.h"
+#include "threadedviewwindow.h"
 
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
@@ -17,12 +17,12 @@
 
 // Holds the client's delimiter set ahead of the channel that refers to it.
 struct ConsoleDelimiters {
-    protocol::DelimiterSet delimiters;
+    protocol::DelimiterSet set;
 };
 
 // The console's side of a connection, built from its own layers: a
 // MessageViewChannel with its own delimiter set in DEMO or RELEASE mode, bound
-// to a RecordingView, opened and written the way the console's connect and
+// to a ThreadedViewWindow, opened and written the way the console's connect and
 // "Send this data" actions do. It also keeps every received block as it came,
 // before the frame check. The test thread calls the public members; the
 // watcher records blocks.
@@ -42,7 +42,7 @@ public:
     bool sendDefaultFrame();
     bool sendText(std::string_view text);
 
-    RecordingView& view() { return view_; }
+    ThreadedViewWindow& view() { return view_; }
     // The blocks received so far, as they came.
     std::vector<std::string> blocks() const;
     // Every received byte so far, the blocks joined.
@@ -57,7 +57,7 @@ private:
     bool write(const std::string& block);
 
     protocol::DelimiterMode mode_;
-    RecordingView view_;
+    ThreadedViewWindow view_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::string> blocks_;

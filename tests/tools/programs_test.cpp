@@ -1,6 +1,7 @@
 #include "childprocess.h"
 #include "consoleclient.h"
 #include "loopbacktcpserver.h"
+#include "waituntil.h"
 
 #include "socket/socketaddress.h"
 
@@ -140,14 +141,8 @@ TEST_P(ProgramsStalledOutput, SimulatorServesAndStopsWhateverItsOutputDoes)
     ChildProcess simulator(kSimulator, {"--port", port, "--log-rate", "0"},
                            ChildProcess::Output::StalledOutput);
     ASSERT_TRUE(simulator.started());
-    const auto startBy = std::chrono::steady_clock::now() + kDeadline;
     int flooder = -1;
-    while (flooder < 0 && std::chrono::steady_clock::now() < startBy) {
-        flooder = connectTo(port);
-        if (flooder < 0) {
-            simulator.waitForLine("never printed", std::chrono::milliseconds(20));
-        }
-    }
+    waitUntil([&] { return (flooder = connectTo(port)) >= 0; }, kDeadline);
     ASSERT_GE(flooder, 0) << simulator.output();
     if (GetParam()) {
         simulator.closeStalledOutput();

@@ -201,8 +201,9 @@ TEST_P(SimulatorFault, CloseAfterTwoFramesDropsTheConnection)
     EXPECT_TRUE(console.view().waitForTextEqual(kEcho + kEcho + kDropped, kDeadline))
         << console.view().text();
     ASSERT_TRUE(console.view().waitForPosts(1, kDeadline));
-    EXPECT_EQ(console.view().posted().front(),
-              std::make_pair(protocol::MessageViewChannel::kSocketEventMessage, std::uintptr_t{2}));
+    const ThreadedViewWindow::Posted posted = console.view().posted().front();
+    EXPECT_EQ(posted.message, protocol::MessageViewChannel::kSocketEventMessage);
+    EXPECT_EQ(posted.wParam, std::uintptr_t{2});
     EXPECT_TRUE(device.waitForLine("fault: ", kDeadline));
 }
 

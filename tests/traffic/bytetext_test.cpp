@@ -57,6 +57,17 @@ TEST(VisibleTextOfEveryByte, ComesBackAndNoByteShowsAsAControlByte)
     EXPECT_EQ(traffic::bytesFromVisibleText(text), bytes);
 }
 
+// The terminal styles differ from visibleText() only where they say.
+TEST(VisibleTextStyle, EscapesQuotesAndKeepsHighBytesOnlyWhereAsked)
+{
+    const std::string bytes = "say \"\xc3\xa9\"\r\n\x07\\";
+    EXPECT_EQ(traffic::visibleText(bytes, {}), traffic::visibleText(bytes));
+    EXPECT_EQ(traffic::visibleText(bytes, {.escapeQuote = true}),
+              "say \\\"\\xc3\\xa9\\\"\\r\\n\\x07\\\\");
+    EXPECT_EQ(traffic::visibleText(bytes, {.rawHighBytes = true}),
+              "say \"\xc3\xa9\"\\r\\n\\x07\\\\");
+}
+
 // Runs of printable bytes are shown eight at a time: any one byte in any
 // place of such a run is still shown as it is alone.
 TEST(VisibleTextOfEveryByte, ShowsTheSameInsideALongRunAtEveryOffset)

@@ -4,6 +4,7 @@
 #include "traffic/recordline.h"
 
 #include "samplebytes.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -32,18 +33,6 @@ namespace
 {
 
 constexpr auto kDeadline = 10s;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = kDeadline)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // The time as the files keep it: microseconds.
 Record make(RecordKind kind, std::string bytes = {}, std::string text = {})
@@ -174,7 +163,7 @@ TEST_F(FileRecorderTest, OneFilePerConnectionNamedByStartProtocolAndPeer)
         recorder.record(make(RecordKind::Disconnect, "", "operator"));
         recorder.record(make(RecordKind::ConnectAttempt, "", "UDP 127.0.0.1:7000"));
         recorder.record(make(RecordKind::ConnectFailed, "", "Connection refused after 0.1 ms"));
-        ASSERT_TRUE(waitFor([&] { return settled(recorder, 5); }));
+        ASSERT_TRUE(waitUntil([&] { return settled(recorder, 5); }, kDeadline));
         EXPECT_EQ(recorder.status().currentFile.parent_path(), folder);
         EXPECT_EQ(recorder.status().recordsDropped, 0u);
     }
@@ -198,7 +187,7 @@ TEST_F(FileRecorderTest, FoldersAreOwnerOnlyAndFilesTooWhateverTheUmask)
     {
         FileRecorder recorder({nested});
         recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:1"));
-        ASSERT_TRUE(waitFor([&] { return settled(recorder, 1); }));
+        ASSERT_TRUE(waitUntil([&] { return settled(recorder, 1); }, kDeadline));
     }
     ::umask(previous);
     for (const fs::path& made : {base / "a", nested}) {
@@ -234,7 +223,7 @@ TEST_F(FileRecorderTest, StaysWithinTheDiskLimitDeletingTheOldestFilesFirst)
                 recorder.record(sent.back());
             }
         }
-        ASSERT_TRUE(waitFor([&] { return settled(recorder, sent.size()); }));
+        ASSERT_TRUE(waitUntil([&] { return settled(recorder, sent.size()); }, kDeadline));
         const FileRecorder::Status status = recorder.status();
         EXPECT_TRUE(status.recording) << status.error;
         EXPECT_EQ(status.recordsDropped, 0u);
@@ -260,7 +249,7 @@ TEST_F(FileRecorderTest, WritesWithinASecondWithoutWaitingForTheDisconnect)
     recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
     recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
     // Upper bound only, well above the promised second.
-    ASSERT_TRUE(waitFor(
+    ASSERT_TRUE(waitUntil(
         [&] {
             return files().size() == 1 &&
                    contents(files()[0]).find("\\r\\n\t") != std::string::npos;
@@ -284,7 +273,7 @@ TEST_P(FileRecorderUnwritable, StopsRecordingSaysWhyAndCountsWhatItDrops)
 {
     const fs::path target = GetParam().prepare(base);
     FileRecorder recorder({target});
-    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.status().recording; }, kDeadline));
     recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
     recorder.record(make(RecordKind::Read, "bytes", "frame ok"));
     const FileRecorder::Status status = recorder.status();
@@ -315,12 +304,12 @@ TEST_F(FileRecorderTest, FolderGoneWhileRecordingStopsAndSaysHowMuchWasKept)
     recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
     recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
     recorder.record(make(RecordKind::Disconnect, "", "operator"));
-    ASSERT_TRUE(waitFor([&] { return settled(recorder, 3); }));
+    ASSERT_TRUE(waitUntil([&] { return settled(recorder, 3); }, kDeadline));
     fs::remove_all(folder);
     recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
     recorder.record(make(RecordKind::Read, "[A=B-\r\n", "frame ok"));
-    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
-    ASSERT_TRUE(waitFor([&] { return settled(recorder, 5); }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.status().recording; }, kDeadline));
+    ASSERT_TRUE(waitUntil([&] { return settled(recorder, 5); }, kDeadline));
     const FileRecorder::Status status = recorder.status();
     EXPECT_EQ(status.recordsWritten, 3u);
     EXPECT_EQ(status.recordsDropped, 2u);
@@ -377,8 +366,8 @@ TEST_F(FileRecorderTest, DiskFullPartWayThroughALineKeepsWholeRecordsAndCountsTh
     for (const Record& record : offered) {
         recorder.record(record);
     }
-    ASSERT_TRUE(waitFor([&] { return !recorder.status().recording; }));
-    ASSERT_TRUE(waitFor([&] { return settled(recorder, offered.size()); }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.status().recording; }, kDeadline));
+    ASSERT_TRUE(waitUntil([&] { return settled(recorder, offered.size()); }, kDeadline));
     const FileRecorder::Status status = recorder.status();
 
     ASSERT_EQ(files().size(), 1u);
@@ -422,7 +411,7 @@ TEST_F(FileRecorderTest, EveryRecordFromManyThreadsIsWrittenOrCounted)
         for (std::thread& thread : threads) {
             thread.join();
         }
-        ASSERT_TRUE(waitFor([&] { return settled(recorder, kOffered); }));
+        ASSERT_TRUE(waitUntil([&] { return settled(recorder, kOffered); }, kDeadline));
         written = recorder.status().recordsWritten;
     }
     EXPECT_EQ(recordsOnDisk().size(), written);

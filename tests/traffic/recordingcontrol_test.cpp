@@ -6,6 +6,7 @@
 #include "loopbacktcpserver.h"
 #include "recordcollector.h"
 #include "threadedviewwindow.h"
+#include "waituntil.h"
 
 #include "protocol/messageviewchannel.h"
 
@@ -128,11 +129,7 @@ TEST_F(RecordingControlTest, AStoppedRecorderSaysWhyAndASwitchOnTriesAgain)
     std::ofstream(folder / "file") << "x";
     control.setFileOptions({folder / "file" / "traffic"});
     control.setRecordingEnabled(true);
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (control.fileStatus()->recording && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_FALSE(control.fileStatus()->recording);
+    EXPECT_TRUE(waitUntil([&] { return !control.fileStatus()->recording; }, kDeadline));
     EXPECT_TRUE(control.statusText().starts_with("Recording stopped: ")) << control.statusText();
 
     control.setFileOptions({folder / "traffic"});

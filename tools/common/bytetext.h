@@ -7,6 +7,10 @@
 namespace devicetools
 {
 
+// The tools' byte texts, in the one escaping of the traffic layer
+// (traffic/bytetext.h), so that the tools show bytes as the console's Traffic
+// window and record files do.
+
 // How many bytes a hex dump shows before it is cut with an ellipsis.
 inline constexpr std::size_t kHexDumpLimit = 200;
 

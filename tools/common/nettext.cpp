@@ -7,14 +7,6 @@
 namespace devicetools
 {
 
-std::string endpointText(const net::SocketAddress& endpoint)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = endpoint.address;
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return std::string(text) + ':' + std::to_string(ntohs(endpoint.port));
-}
 
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port)
 {

@@ -12,9 +12,6 @@ namespace devicetools
 
 inline constexpr std::uint32_t kMaxPort = 65535;
 
-// "a.b.c.d:port" of an endpoint.
-std::string endpointText(const net::SocketAddress& endpoint);
-
 // An IPv4 endpoint from a host-order address and port.
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port);
 

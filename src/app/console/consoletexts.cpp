@@ -3,7 +3,6 @@
 #include "consolecontrols.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
 
 namespace app::consoletexts
 {
@@ -15,9 +14,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kTcpConnectText = "Connection established with server: ";
 constexpr std::string_view kTcpPortText = " on port ";
 constexpr std::string_view kUdpConnectText = "Socket created: ";
-constexpr char kUdpAddressFormat[] = "IP: %u.%u.%u.%u, Port: %d";
-// "IP: 255.255.255.255, Port: 65535" and its zero, with room to spare.
-constexpr std::size_t kUdpAddressTextSize = 64;
+constexpr std::string_view kUdpAddressText = "IP: ";
+constexpr std::string_view kUdpPortText = ", Port: ";
 constexpr double kMillisecondsPerSecond = 1000.0;
 
 } // namespace
@@ -30,12 +28,12 @@ std::string tcpConnectLine(std::string_view host, std::string_view port)
 
 std::string udpConnectLine(const net::SocketAddress& local)
 {
-    const auto* octets = reinterpret_cast<const unsigned char*>(&local.address);
-    char addressText[kUdpAddressTextSize] = {};
-    std::snprintf(addressText, sizeof addressText, kUdpAddressFormat, octets[0], octets[1],
-                  octets[2], octets[3], static_cast<int>(ntohs(local.port)));
     std::string line(kUdpConnectText);
-    return line.append(addressText).append(kLineEnd);
+    return line.append(kUdpAddressText)
+        .append(net::dottedAddressText(local.address))
+        .append(kUdpPortText)
+        .append(std::to_string(ntohs(local.port)))
+        .append(kLineEnd);
 }
 
 QString lastAttemptText(std::string_view host, std::string_view port, bool tcp,

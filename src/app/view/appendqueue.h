@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace protocol
+namespace app
 {
 
 // A bounded queue of texts between the threads that append to a view and the
@@ -78,4 +78,4 @@ private:
     bool takerTold_ = false;
 };
 
-} // namespace protocol
+} // namespace app

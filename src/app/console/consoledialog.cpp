@@ -4,12 +4,13 @@
 #include "consoletexts.h"
 #include "dialogcombobox.h"
 #include "ipv4addressedit.h"
-#include "messageview.h"
 #include "portspin.h"
-#include "qtsettingsstore.h"
-#include "qtviewwindow.h"
-#include "socketevent.h"
-#include "trafficwindow.h"
+
+#include "app/settings/qtsettingsstore.h"
+#include "app/traffic/trafficwindow.h"
+#include "app/view/messageview.h"
+#include "app/view/qtviewwindow.h"
+#include "app/view/socketevent.h"
 
 #include "protocol/delimiterset.h"
 #include "socket/socketaddress.h"
@@ -51,8 +52,9 @@ const QString kIconResource = QStringLiteral(":/app/icon128.png");
 
 ConsoleDialog::ConsoleDialog(QWidget* parent)
     : QDialog(parent, kWindowFlags), controls_(this),
+      delimiters_(protocol::DelimiterSet::instance()),
       connector_([this](net::ConnectOutcome outcome) { onConnectEnded(std::move(outcome)); }),
-      sender_(controls_, channel_, this)
+      channel_(delimiters_), sender_(controls_, channel_, this)
 {
     initConsoleResources();
     icon_ = QIcon(kIconResource);
@@ -95,7 +97,7 @@ ConsoleDialog::~ConsoleDialog()
     delete keyFilter_;
     keyFilter_ = nullptr;
     if (connector_.pending())
-        abandonConnect();
+        cancelConnect();
     stopChannel();
     delete trafficWindow_;
 }
@@ -112,7 +114,7 @@ void ConsoleDialog::initDialog()
     // The port (stored at once on the first start), the spin's range reversed
     // (up lowers the port), the server address.
     controls_.port()->setText(latin1(settings_.port()));
-    controls_.portSpin()->setRange(kPortSpinLower, kPortSpinUpper);
+    controls_.portSpin()->setEnds(kPortSpinDownEnd, kPortSpinUpEnd);
     controls_.address()->setText(latin1(settings_.serverAddress()));
 
     // The channel: a plain client bound to the message view.
@@ -122,9 +124,8 @@ void ConsoleDialog::initDialog()
     channel_.setObserver(&trafficRecording_.observer());
 
     // The delimiters, in the remembered mode; the mode box follows it.
-    protocol::DelimiterSet& delimiters = protocol::DelimiterSet::instance();
-    delimiters.setModeFlag(settings_.releaseFlag());
-    controls_.mode()->setExchangeText(latin1(delimiters.isRelease()
+    delimiters_.setModeFlag(settings_.releaseFlag());
+    controls_.mode()->setExchangeText(latin1(delimiters_.isRelease()
                                                  ? protocol::DelimiterSet::kReleaseModeText
                                                  : protocol::DelimiterSet::kDemoModeText));
 
@@ -244,10 +245,10 @@ void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
                                         : consoletexts::udpConnectLine(local));
 }
 
-void ConsoleDialog::abandonConnect()
+void ConsoleDialog::cancelConnect()
 {
     const bool disconnectHadFocus = controls_.disconnect()->hasFocus();
-    const net::ConnectOutcome outcome = connector_.abandon();
+    const net::ConnectOutcome outcome = connector_.cancel();
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
@@ -266,7 +267,7 @@ void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
 void ConsoleDialog::onDisconnect()
 {
     if (connector_.pending()) {
-        abandonConnect();
+        cancelConnect();
         return;
     }
     stopChannel();
@@ -282,7 +283,8 @@ void ConsoleDialog::onDisconnect()
 
 void ConsoleDialog::onModeBoxLostFocus()
 {
-    settings_.switchMode(latin1Bytes(controls_.mode()->exchangeText()));
+    settings_.storeReleaseFlag(
+        delimiters_.switchDelimiterMode(latin1Bytes(controls_.mode()->exchangeText())));
 }
 
 void ConsoleDialog::onPortEditLostFocus()
@@ -298,7 +300,7 @@ void ConsoleDialog::onServerAddressFieldChanged()
 void ConsoleDialog::done(int result)
 {
     if (connector_.pending())
-        abandonConnect();
+        cancelConnect();
     stopChannel();
     QDialog::done(result);
 }

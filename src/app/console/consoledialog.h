@@ -4,7 +4,8 @@
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
-#include "trafficqueue.h"
+
+#include "app/traffic/trafficqueue.h"
 
 #include "protocol/messageviewchannel.h"
 #include "traffic/recordingcontrol.h"
@@ -40,10 +41,10 @@ class TrafficWindow;
 //
 // Connecting runs in the background (BackgroundConnect): while the attempt is
 // pending the window answers input, the mouse shows a busy cursor, Connect is
-// disabled and Disconnect enabled; Disconnect abandons the attempt, and so
+// disabled and Disconnect enabled; Disconnect cancels the attempt, and so
 // does ending the dialog. When the attempt ends the connect steps run on the
 // UI thread: on success the Connected state, the focus one control on from
-// Connect and the connect line in the view; on failure (an abandoned attempt
+// Connect and the connect line in the view; on failure (a cancelled attempt
 // included) nothing changes but the Connect button's tooltip, which tells the
 // last attempt's server, socket type, reason and duration.
 //
@@ -73,9 +74,10 @@ class ConsoleDialog : public QDialog
 public:
     enum class SocketType { Tcp, Udp };
 
-    // The port spin's range as (lower, upper): up lowers the port, down raises it.
-    static constexpr int kPortSpinLower = 21220;
-    static constexpr int kPortSpinUpper = 21200;
+    // The port spin's ends: the up arrow lowers the port down to kPortSpinUpEnd,
+    // the down arrow raises it up to kPortSpinDownEnd.
+    static constexpr int kPortSpinDownEnd = 21220;
+    static constexpr int kPortSpinUpEnd = 21200;
 
     explicit ConsoleDialog(QWidget* parent = nullptr);
     ~ConsoleDialog() override;
@@ -137,7 +139,7 @@ private:
     void enterPending(PendingConnect pending);
     PendingConnect leavePending();
     void onConnectEnded(net::ConnectOutcome outcome);
-    void abandonConnect();
+    void cancelConnect();
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
     void onConnect();
@@ -148,6 +150,9 @@ private:
 
     ConsoleControls controls_;
     ConsoleSettings settings_;
+    // The process-wide set: the channel checks and the sender composes frames
+    // in its mode, which the mode box switches.
+    protocol::DelimiterSet& delimiters_;
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
     BackgroundConnect connector_;

@@ -28,7 +28,7 @@ PortSpin::PortSpin(QWidget* parent)
         connect(arrow, &QToolButton::pressed, this, &PortSpin::focusBuddy);
     connect(upArrow_, &QToolButton::clicked, this, &PortSpin::stepUp);
     connect(downArrow_, &QToolButton::clicked, this, &PortSpin::stepDown);
-    position_ = lower_;
+    position_ = downEnd_;
 }
 
 void PortSpin::setBuddy(QLineEdit* buddy)
@@ -40,12 +40,12 @@ void PortSpin::setBuddy(QLineEdit* buddy)
         buddy_->installEventFilter(this);
 }
 
-void PortSpin::setRange(int lower, int upper)
+void PortSpin::setEnds(int downEnd, int upEnd)
 {
-    lower_ = lower;
-    upper_ = upper;
-    if (position_ < std::min(lower_, upper_) || position_ > std::max(lower_, upper_))
-        position_ = lower_;
+    downEnd_ = downEnd;
+    upEnd_ = upEnd;
+    if (position_ < std::min(downEnd_, upEnd_) || position_ > std::max(downEnd_, upEnd_))
+        position_ = downEnd_;
 }
 
 void PortSpin::stepUp()
@@ -64,7 +64,7 @@ void PortSpin::focusBuddy()
         buddy_->setFocus(Qt::MouseFocusReason);
 }
 
-void PortSpin::step(int towardUpper)
+void PortSpin::step(int towardUpEnd)
 {
     if (buddy_) {
         bool ok = false;
@@ -72,9 +72,9 @@ void PortSpin::step(int towardUpper)
         if (ok)
             position_ = number;
     }
-    const int direction = upper_ >= lower_ ? 1 : -1;
-    const int next = std::clamp(position_ + towardUpper * direction, std::min(lower_, upper_),
-                                std::max(lower_, upper_));
+    const int direction = upEnd_ >= downEnd_ ? 1 : -1;
+    const int next = std::clamp(position_ + towardUpEnd * direction, std::min(downEnd_, upEnd_),
+                                std::max(downEnd_, upEnd_));
     position_ = next;
     if (buddy_) {
         const QString text = QString::number(next);

@@ -16,8 +16,6 @@
 namespace app
 {
 
-using protocol::AppendQueue;
-
 // What the calling threads and the UI thread share. Kept alive by every caller
 // that waits, so a waiter never touches the window after it wakes.
 struct QtViewWindow::Shared {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "protocol/appendqueue.h"
+#include "appendqueue.h"
+
 #include "protocol/viewwindow.h"
 
 #include <QElapsedTimer>
@@ -143,7 +144,7 @@ private:
     QTimer* drainTimer_ = nullptr;
     QElapsedTimer lastDrain_;
     double bytesPerMs_ = 1000.0;
-    protocol::AppendQueue::Batch taken_;
+    AppendQueue::Batch taken_;
     bool draining_ = false;
 };
 

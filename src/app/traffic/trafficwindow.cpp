@@ -74,7 +74,7 @@ TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t m
 
 TrafficWindow::~TrafficWindow() = default;
 
-bool TrafficWindow::recordToFileRemembered(protocol::SettingsStore& settings)
+bool TrafficWindow::recordToFileRemembered(SettingsStore& settings)
 {
     return settings.readInt(kSettingsSection, kRecordToFileKey, 0) != 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/settingsstore.h"
+#include "settingsstore.h"
 
 #include <QSettings>
 
@@ -19,7 +19,7 @@ namespace app
 // the fallback for an absent value and for one that is not a decimal integer
 // (surrounding blanks allowed). Writes are not verified; QSettings writes them to disk later.
 // UI thread only; construct it after the QApplication.
-class QtSettingsStore : public protocol::SettingsStore
+class QtSettingsStore : public SettingsStore
 {
 public:
     static constexpr std::string_view kOrganisation = "Quorvel";

@@ -15,7 +15,7 @@ BackgroundConnect::BackgroundConnect(Handler onEnded, QObject* parent)
 BackgroundConnect::~BackgroundConnect()
 {
     if (attempt_)
-        attempt_->abandon();
+        attempt_->cancel();
 }
 
 bool BackgroundConnect::start(net::ConnectRequest request)
@@ -26,7 +26,7 @@ bool BackgroundConnect::start(net::ConnectRequest request)
     started_ = std::chrono::steady_clock::now();
     const std::uint64_t generation = ++generation_;
     // The completion runs on the attempt's thread: it only queues the
-    // delivery to this object's thread. It never runs after abandon() has
+    // delivery to this object's thread. It never runs after cancel() has
     // returned, and a queued delivery dies with this object.
     const auto queueDelivery = [this, generation] {
         QMetaObject::invokeMethod(
@@ -37,11 +37,11 @@ bool BackgroundConnect::start(net::ConnectRequest request)
     return true;
 }
 
-net::ConnectOutcome BackgroundConnect::abandon()
+net::ConnectOutcome BackgroundConnect::cancel()
 {
     if (!attempt_)
         return {};
-    attempt_->abandon();
+    attempt_->cancel();
     ++generation_;
     return takeOutcome();
 }
@@ -52,14 +52,14 @@ net::ConnectOutcome BackgroundConnect::takeOutcome()
     attempt_.reset();
     if (outcome)
         return std::move(*outcome);
-    // Only a host-name look-up outlasts abandon(); its thread ends alone and
+    // Only a host-name look-up outlasts cancel(); its thread ends alone and
     // closes what it made. Told as the attempt would have told it.
-    net::ConnectOutcome abandoned;
-    abandoned.status = net::ConnectStatus::Abandoned;
-    abandoned.error = net::Error::system(ECANCELED);
-    abandoned.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+    net::ConnectOutcome cancelled;
+    cancelled.status = net::ConnectStatus::Cancelled;
+    cancelled.error = net::Error::system(ECANCELED);
+    cancelled.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started_);
-    return abandoned;
+    return cancelled;
 }
 
 void BackgroundConnect::deliver(std::uint64_t generation)

@@ -34,7 +34,7 @@ public:
     void sendFreeText();
     // Checks the frame fields first (a message box names the first one
     // missing, connected or not); then, with a socket held, sends the frame
-    // in the delimiter mode in force and appends " -> " and its printable
+    // in the channel's delimiter mode and appends " -> " and its printable
     // form to the view, whether the write got through or not.
     void sendCommandFrame();
 

@@ -60,7 +60,7 @@ void ConsoleSender::sendCommandFrame()
     if (!channel_.hasSocket())
         return;
 
-    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    const protocol::DelimiterMode mode = channel_.delimiters().mode();
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::string frame = protocol::composeFrame(fields, mode);
     sendWhole(channel_, protocol::wireBlock(frame));

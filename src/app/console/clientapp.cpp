@@ -2,7 +2,8 @@
 
 #include "consoledialog.h"
 #include "consoleoptions.h"
-#include "qtsettingsstore.h"
+
+#include "app/settings/qtsettingsstore.h"
 
 #include <QApplication>
 #include <QFile>

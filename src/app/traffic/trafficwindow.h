@@ -1,8 +1,9 @@
 #pragma once
 
-#include "qtsettingsstore.h"
 #include "trafficexport.h"
 #include "trafficmodel.h"
+
+#include "app/settings/qtsettingsstore.h"
 
 #include "traffic/trafficrecord.h"
 
@@ -65,7 +66,7 @@ public:
     ~TrafficWindow() override;
 
     // The remembered "Record to file" switch (off when never set).
-    static bool recordToFileRemembered(protocol::SettingsStore& settings);
+    static bool recordToFileRemembered(SettingsStore& settings);
 
     // Takes what the queue holds now into the table (the timer's work).
     void drain();

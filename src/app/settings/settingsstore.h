@@ -4,15 +4,11 @@
 #include <string>
 #include <string_view>
 
-namespace protocol
+namespace app
 {
 
-// Where the console keeps its remembered values, and their names.
-inline constexpr std::string_view kParamsSection = "Params";
-inline constexpr std::string_view kReleaseKey = "bRelease"; // integer: 0 DEMO, other RELEASE
-
 // A per-user settings store: texts and integers by section and key. The console
-// gives it a QSettings implementation; tests and tools use MemorySettingsStore.
+// gives it a QSettings implementation (QtSettingsStore).
 // Called on one thread (the UI thread); writes are not verified.
 class SettingsStore
 {
@@ -27,4 +23,4 @@ public:
     virtual void writeInt(std::string_view section, std::string_view key, std::int32_t value) = 0;
 };
 
-} // namespace protocol
+} // namespace app

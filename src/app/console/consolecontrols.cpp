@@ -3,8 +3,9 @@
 #include "dialogcombobox.h"
 #include "dialogunits.h"
 #include "ipv4addressedit.h"
-#include "messageview.h"
 #include "portspin.h"
+
+#include "app/view/messageview.h"
 
 #include "protocol/commandframe.h"
 #include "protocol/framedefaults.h"

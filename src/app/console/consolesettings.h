@@ -1,6 +1,6 @@
 #pragma once
 
-#include "qtsettingsstore.h"
+#include "app/settings/qtsettingsstore.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +10,16 @@
 namespace app
 {
 
-// The console's remembered values, in protocol::kParamsSection of the per-user
+// The console's remembered values, in kParamsSection of the per-user
 // settings: SocketPort, SocketIp and the delimiter mode bRelease. Texts are
 // single-byte. UI thread only; construct it after the QApplication.
 class ConsoleSettings
 {
 public:
+    static constexpr std::string_view kParamsSection = "Params";
     static constexpr std::string_view kPortKey = "SocketPort";
     static constexpr std::string_view kServerAddressKey = "SocketIp";
+    static constexpr std::string_view kReleaseKey = "bRelease"; // integer: 0 DEMO, other RELEASE
     static constexpr std::string_view kAbsentPort = "0";
     static constexpr std::int32_t kDefaultReleaseFlag = 0;
     // Text room for the local host's dotted address.
@@ -35,9 +37,10 @@ public:
 
     void storePort(std::string_view port);
     void storeServerAddress(std::string_view address);
-    // Switches the process-wide delimiter set to `modeText` ("RELEASE" exactly,
-    // or DEMO) and stores the flag.
-    void switchMode(std::string_view modeText);
+    // Stores the delimiter mode flag. Called at every switch, also when the
+    // mode did not change, so the stored value is always 0 or 1 after the
+    // first switch.
+    void storeReleaseFlag(std::int32_t flag);
 
 private:
     QtSettingsStore store_;

@@ -1,6 +1,5 @@
 #include "consolesettings.h"
 
-#include "protocol/delimiterset.h"
 #include "protocol/framedefaults.h"
 #include "socket/hostlookup.h"
 
@@ -9,10 +8,10 @@ namespace app
 
 std::string ConsoleSettings::port()
 {
-    std::string port = store_.readText(protocol::kParamsSection, kPortKey, kAbsentPort);
+    std::string port = store_.readText(kParamsSection, kPortKey, kAbsentPort);
     if (port == kAbsentPort) {
         port = std::string(protocol::kDefaultPortText);
-        store_.writeText(protocol::kParamsSection, kPortKey, port);
+        store_.writeText(kParamsSection, kPortKey, port);
     }
     return port;
 }
@@ -26,28 +25,27 @@ std::string ConsoleSettings::serverAddress()
     // reach a device on: the console then starts on the loopback address.
     if (std::string_view(local) == protocol::kLoopbackAddress)
         return std::string(protocol::kLoopbackAddress);
-    return store_.readText(protocol::kParamsSection, kServerAddressKey,
-                           protocol::kDefaultServerAddress);
+    return store_.readText(kParamsSection, kServerAddressKey, protocol::kDefaultServerAddress);
 }
 
 std::int32_t ConsoleSettings::releaseFlag()
 {
-    return store_.readInt(protocol::kParamsSection, protocol::kReleaseKey, kDefaultReleaseFlag);
+    return store_.readInt(kParamsSection, kReleaseKey, kDefaultReleaseFlag);
 }
 
 void ConsoleSettings::storePort(std::string_view port)
 {
-    store_.writeText(protocol::kParamsSection, kPortKey, port);
+    store_.writeText(kParamsSection, kPortKey, port);
 }
 
 void ConsoleSettings::storeServerAddress(std::string_view address)
 {
-    store_.writeText(protocol::kParamsSection, kServerAddressKey, address);
+    store_.writeText(kParamsSection, kServerAddressKey, address);
 }
 
-void ConsoleSettings::switchMode(std::string_view modeText)
+void ConsoleSettings::storeReleaseFlag(std::int32_t flag)
 {
-    protocol::DelimiterSet::instance().switchDelimiterMode(modeText, store_);
+    store_.writeInt(kParamsSection, kReleaseKey, flag);
 }
 
 } // namespace app

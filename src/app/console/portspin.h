@@ -13,11 +13,12 @@ namespace app
 // the operator sees: every step reads the buddy's text, moves one step and
 // writes the result back as a plain integer (no thousands separator).
 //
-// The range is given as (lower, upper): the up arrow moves toward `upper`, the
-// down arrow toward `lower`, so a range whose lower bound is the greater one
-// runs backwards (up lowers the number). Steps stop at the bounds. A buddy text
-// that is not an integer counts as the last position the spin read or wrote
-// (at first `lower`); a number outside the range snaps into it on the next step.
+// The range is given by its two ends, named by the arrow that moves toward
+// each: the up arrow moves toward `upEnd`, the down arrow toward `downEnd`, so
+// an up end below the down end runs backwards (up lowers the number). Steps
+// stop at the ends. A buddy text that is not an integer counts as the last
+// position the spin read or wrote (at first `downEnd`); a number outside the
+// range snaps into it on the next step.
 // Writing the buddy's text is a programmatic change: it does not count as an
 // edit by the operator and does not move the keyboard focus.
 //
@@ -36,9 +37,9 @@ public:
     void setBuddy(QLineEdit* buddy);
     QLineEdit* buddy() const { return buddy_; }
 
-    void setRange(int lower, int upper);
-    int lower() const { return lower_; }
-    int upper() const { return upper_; }
+    void setEnds(int downEnd, int upEnd);
+    int downEnd() const { return downEnd_; }
+    int upEnd() const { return upEnd_; }
     // The position of the last step (or the last buddy number read).
     int position() const { return position_; }
 
@@ -55,13 +56,13 @@ protected:
 
 private:
     void focusBuddy();
-    void step(int towardUpper);
+    void step(int towardUpEnd);
 
     QLineEdit* buddy_ = nullptr;
     QToolButton* upArrow_;
     QToolButton* downArrow_;
-    int lower_ = 0;
-    int upper_ = 100;
+    int downEnd_ = 0;
+    int upEnd_ = 100;
     int position_ = 0;
 };
 

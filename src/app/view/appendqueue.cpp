@@ -1,6 +1,6 @@
 #include "appendqueue.h"
 
-namespace protocol
+namespace app
 {
 
 AppendQueue::AppendQueue(std::size_t byteCapacity, std::size_t textCapacity)
@@ -74,4 +74,4 @@ void AppendQueue::clear()
     room_.notify_all();
 }
 
-} // namespace protocol
+} // namespace app

@@ -1,4 +1,4 @@
-#include "protocol/appendqueue.h"
+#include "app/view/appendqueue.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using protocol::AppendQueue;
+using app::AppendQueue;
 using Result = AppendQueue::PushResult;
 
 namespace
