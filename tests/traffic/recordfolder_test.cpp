@@ -204,9 +204,12 @@ TEST_F(RecordFolderTest, TwoRecordersOnOneFolderKeepEachOthersLiveFile)
     EXPECT_TRUE(first.append(line(100)).result.ok());
 }
 
+// An existing folder "d" with `mode` and `owner` (0: the user), or a link to a
+// private folder when `mode` is 0.
 struct FolderCase {
     std::string name;
-    std::function<fs::path(const fs::path& base)> make;
+    int mode;
+    uid_t owner;
     net::Fault fault;
 };
 
@@ -218,55 +221,33 @@ class RecordFolderChecks : public RecordFolderTest, public testing::WithParamInt
 // others may write in included.
 TEST_P(RecordFolderChecks, AnExistingFolderMustBeTheUsersOwnAndPrivate)
 {
-    if (::geteuid() != 0 && GetParam().name == "OtherOwner") {
+    const FolderCase& folderCase = GetParam();
+    if (::geteuid() != 0 && folderCase.owner != 0) {
         GTEST_SKIP() << "giving a folder away needs root";
     }
-    const fs::path target = GetParam().make(base);
+    const fs::path target = base / "d";
+    if (folderCase.mode == 0) {
+        fs::create_directory_symlink(folder, target);
+    } else {
+        fs::create_directory(target);
+        fs::permissions(target, fs::perms(folderCase.mode));
+        ASSERT_EQ(::chown(target.c_str(), folderCase.owner ? folderCase.owner : ::geteuid(),
+                          static_cast<gid_t>(-1)),
+                  0);
+    }
     RecordFolder records(target, kLimit);
     const net::Error prepared = records.prepare();
-    EXPECT_EQ(prepared.fault(), GetParam().fault) << prepared.text();
-    if (!prepared.ok()) {
-        EXPECT_NE(prepared.text().find(target.string()), std::string::npos) << prepared.text();
-    }
+    EXPECT_EQ(prepared.fault(), folderCase.fault) << prepared.text();
+    EXPECT_EQ(prepared.ok(), prepared.text().find(target.string()) == std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, RecordFolderChecks,
-    testing::Values(FolderCase{"Private",
-                               [](const fs::path& base) {
-                                   fs::create_directory(base / "d");
-                                   fs::permissions(base / "d", fs::perms(0755));
-                                   return base / "d";
-                               },
-                               net::Fault::None},
-                    FolderCase{"LinkToAFolder",
-                               [](const fs::path& base) {
-                                   fs::create_directory_symlink(base / "traffic", base / "link");
-                                   return base / "link";
-                               },
-                               net::Fault::NotAFolder},
-                    FolderCase{"WritableByAll",
-                               [](const fs::path& base) {
-                                   fs::create_directory(base / "d");
-                                   fs::permissions(base / "d", fs::perms(01777));
-                                   return base / "d";
-                               },
-                               net::Fault::UnsafeFolder},
-                    FolderCase{"WritableByGroup",
-                               [](const fs::path& base) {
-                                   fs::create_directory(base / "d");
-                                   fs::permissions(base / "d", fs::perms(0770));
-                                   return base / "d";
-                               },
-                               net::Fault::UnsafeFolder},
-                    FolderCase{"OtherOwner",
-                               [](const fs::path& base) {
-                                   fs::create_directory(base / "d");
-                                   fs::permissions(base / "d", fs::perms(0700));
-                                   EXPECT_EQ(::chown((base / "d").c_str(), 12345, 12345), 0);
-                                   return base / "d";
-                               },
-                               net::Fault::UnsafeFolder}),
+    testing::Values(FolderCase{"Private", 0755, 0, net::Fault::None},
+                    FolderCase{"LinkToAFolder", 0, 0, net::Fault::NotAFolder},
+                    FolderCase{"WritableByAll", 01777, 0, net::Fault::UnsafeFolder},
+                    FolderCase{"WritableByGroup", 0770, 0, net::Fault::UnsafeFolder},
+                    FolderCase{"OtherOwner", 0700, 12345, net::Fault::UnsafeFolder}),
     [](const testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
 
 // Regression: records written after the folder (or the file) was deleted
