@@ -97,6 +97,11 @@ struct Planted {
     std::function<void(const fs::path& file, const fs::path& outside)> make;
 };
 
+void PrintTo(const Planted& planted, std::ostream* out)
+{
+    *out << planted.name;
+}
+
 class RecordFolderOwnFiles : public RecordFolderTest, public testing::WithParamInterface<Planted>
 {
 };
@@ -212,6 +217,11 @@ struct FolderCase {
     uid_t owner;
     net::Fault fault;
 };
+
+void PrintTo(const FolderCase& folderCase, std::ostream* out)
+{
+    *out << folderCase.name;
+}
 
 class RecordFolderChecks : public RecordFolderTest, public testing::WithParamInterface<FolderCase>
 {
