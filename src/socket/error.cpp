@@ -35,6 +35,8 @@ const char* ownText(Fault fault)
         return "closed by the peer";
     case Fault::SendQueueFull:
         return "the send queue is full";
+    case Fault::UnsafeFolder:
+        return "it must be a folder of your own that no one else may write in";
     case Fault::None:
     case Fault::System:
     case Fault::CannotCreateFolder:
@@ -42,6 +44,8 @@ const char* ownText(Fault fault)
     case Fault::CannotListFolder:
     case Fault::CannotCreateFile:
     case Fault::CannotWrite:
+    case Fault::CannotDelete:
+    case Fault::RecordGone:
     case Fault::BadInput:
         break;
     }
@@ -62,6 +66,12 @@ const char* verbText(Fault fault)
         return "cannot create ";
     case Fault::CannotWrite:
         return "cannot write ";
+    case Fault::UnsafeFolder:
+        return "will not record in ";
+    case Fault::CannotDelete:
+        return "cannot delete ";
+    case Fault::RecordGone:
+        return "deleted while recording: ";
     default:
         return nullptr;
     }

@@ -24,6 +24,9 @@ enum class Fault : std::uint8_t {
     CannotListFolder,     // record folder: its entries could not be read
     CannotCreateFile,     // record folder: a new file could not be made
     CannotWrite,          // record folder: a write failed (e.g. the disk is full)
+    UnsafeFolder,         // record folder: not the user's own, or others may write in it
+    CannotDelete,         // record folder: an old file could not be deleted to make room
+    RecordGone,           // record folder: the folder or file was deleted while recording
     BadInput,             // input a user gave (a rule file) cannot be used
     SendQueueFull,        // a message would make the send queue hold too much
 };

@@ -61,6 +61,9 @@ struct FileRecorder::Writer {
     std::size_t used = 0;
     std::string line;
     std::size_t recordsInOut = 0;
+    // The records of the batch being written that are counted already
+    // (written, dropped, or in the piece).
+    std::size_t done = 0;
     std::uint64_t written = 0;
     std::uint64_t bytesWritten = 0;
     std::uint64_t dropped = 0;
@@ -89,7 +92,7 @@ bool FileRecorder::Writer::flush()
 
 bool FileRecorder::Writer::write(const RecordBatch& batch)
 {
-    std::size_t done = 0;
+    done = 0;
     const auto stop = [&] {
         dropped += batch.size() - done;
         return false;
@@ -118,7 +121,7 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
         }
         used =
             static_cast<std::size_t>(writeRecordLine(piece.data() + mark, record) - piece.data());
-        if (!folder.fits(used)) {
+        if (!folder.fits(used, used - mark)) {
             line.assign(piece, mark, used - mark);
             used = mark;
             if (!flush()) {
@@ -225,8 +228,8 @@ void FileRecorder::fail(std::string error)
     queue_.clear(0);
     queuedBytes_ = 0;
     status_.error = "Recording stopped: " + error + ". Kept " +
-                    std::to_string(status_.recordsWritten) + " records (" +
-                    std::to_string(status_.bytesWritten) + " bytes) in " + status_.folder.string() +
+                    std::to_string(status_.recordsKept) + " records (" +
+                    std::to_string(status_.bytesKept) + " bytes) in " + status_.folder.string() +
                     ".";
     room_.notify_all();
 }
@@ -257,7 +260,11 @@ void FileRecorder::run()
         try {
             ok = batch.empty() || writer.write(batch);
         } catch (const std::bad_alloc&) {
-            writer.dropped += batch.size();
+            // Only what was not counted yet: the records of the piece and
+            // those after it.
+            writer.dropped += writer.recordsInOut + batch.size() - writer.done;
+            writer.recordsInOut = 0;
+            writer.used = 0;
             const std::filesystem::path& where = writer.folder.currentFile().empty()
                                                      ? writer.folder.folder()
                                                      : writer.folder.currentFile();
@@ -275,6 +282,8 @@ void FileRecorder::run()
             status_.recordsWritten = writer.written;
             status_.recordsDropped += writer.dropped;
             status_.filesDeleted = writer.folder.filesDeleted();
+            status_.recordsKept = writer.folder.recordsKept();
+            status_.bytesKept = writer.folder.bytesKept();
             writer.dropped = 0;
             ending = ending && queue_.empty();
         }

@@ -42,10 +42,12 @@ namespace traffic
 // copies the record into the queue's one block of memory (RecordBatch), used
 // again batch after batch, so that under a steady flow it allocates nothing.
 //
-// Failures: when the folder cannot be made or read, a file cannot be made or
-// a write fails (a full disk), recording stops for good: status() says why
-// and how much was kept, later records are counted as dropped, nothing
-// throws. A new FileRecorder tries again.
+// Failures: when the folder cannot be made, read or trusted, a file cannot be
+// made, a write fails (a full disk), an old file cannot be deleted to keep the
+// limit, or the folder or file is deleted while recording, recording stops
+// for good: status() says why and how much was kept (written and not deleted
+// by the limit), later records are counted as dropped, each record once,
+// nothing throws. A new FileRecorder tries again.
 class FileRecorder : public RecordSink
 {
 public:
@@ -73,6 +75,10 @@ public:
         std::uint64_t recordsWritten = 0;
         std::uint64_t recordsDropped = 0; // never reached a file, for whatever reason
         std::uint64_t filesDeleted = 0;   // to keep within the disk limit
+        // What of recordsWritten / bytesWritten is still on disk: all but the
+        // files the disk limit deleted.
+        std::uint64_t recordsKept = 0;
+        std::uint64_t bytesKept = 0;
     };
 
     explicit FileRecorder(Options options);

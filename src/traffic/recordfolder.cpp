@@ -1,13 +1,16 @@
 #include "recordfolder.h"
 
+#include "recordfilename.h"
+#include "recordline.h"
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
 namespace traffic
@@ -21,45 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
-constexpr std::string_view kExtension = ".log";
-constexpr std::size_t kTimePrefixSize = 20; // 20261207T081502.123Z
-constexpr std::size_t kMaxLabelPartSize = 64;
 constexpr int kMaxNameTries = 1000;
-
-// "20261207T081502.123Z"
-std::string fileTime(std::chrono::sys_time<std::chrono::milliseconds> millis)
-{
-    const auto days = std::chrono::floor<std::chrono::days>(millis);
-    const std::chrono::year_month_day date{days};
-    const std::chrono::hh_mm_ss clock{millis - days};
-    std::array<char, 40> text{};
-    std::snprintf(text.data(), text.size(), "%04d%02u%02uT%02d%02d%02lld.%03lldZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                  static_cast<int>(clock.minutes().count()),
-                  static_cast<long long>(clock.seconds().count()),
-                  static_cast<long long>(clock.subseconds().count()));
-    return text.data();
-}
-
-std::string safePart(std::string_view text, bool lowerCase)
-{
-    std::string part;
-    for (const char c : text.substr(0, kMaxLabelPartSize)) {
-        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '.' || c == '-';
-        char shown = keep ? c : '-';
-        if (lowerCase && shown >= 'A' && shown <= 'Z') {
-            shown = static_cast<char>(shown - 'A' + 'a');
-        }
-        part.push_back(shown);
-    }
-    // "." and ".." alone are names of folders, not parts of a name.
-    if (part.find_first_not_of('.') == std::string::npos) {
-        part.assign(part.size(), '-');
-    }
-    return part;
-}
 
 // A failed call's errno as the record folder's fault about `path`; errno is
 // read before the path's text is made.
@@ -69,9 +34,55 @@ net::Error failure(net::Fault fault, const fs::path& path)
     return net::Error(fault, code, path.string());
 }
 
-bool isDigit(char c)
+// What a file takes: its bytes, but no more than the blocks allocated to it,
+// so that a sparse file of a huge length does not push every other file out.
+std::uint64_t countedSize(const struct stat& info)
 {
-    return c >= '0' && c <= '9';
+    const auto length = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    const auto allocated = static_cast<std::uint64_t>(std::max<blkcnt_t>(info.st_blocks, 0)) * 512;
+    return std::min(length, allocated);
+}
+
+// Closes a descriptor when it goes out of scope.
+struct FdGuard {
+    int fd;
+    ~FdGuard()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+// Opens `name` in the folder for reading without following a link or
+// waiting on a fifo; -1 when it is not the regular file `info` described.
+int openSame(int folderFd, const char* name, const struct stat& info)
+{
+    const int fd =
+        ::openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat opened {
+    };
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
+                    opened.st_dev != info.st_dev || !S_ISREG(opened.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A regular file of the user's that starts with the record file header.
+bool isOwnRecordFile(int folderFd, const char* name, const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        return false;
+    }
+    const FdGuard file{openSame(folderFd, name, info)};
+    if (file.fd < 0) {
+        return false;
+    }
+    std::string first(kRecordFileHeader.size(), '\0');
+    const ssize_t n = ::pread(file.fd, first.data(), first.size(), 0);
+    return n == static_cast<ssize_t>(first.size()) && first == kRecordFileHeader;
 }
 
 } // namespace
@@ -84,6 +95,9 @@ RecordFolder::RecordFolder(fs::path folder, std::uint64_t limitBytes)
 RecordFolder::~RecordFolder()
 {
     closeFile();
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
+    }
 }
 
 net::Error RecordFolder::prepare()
@@ -97,33 +111,85 @@ net::Error RecordFolder::prepare()
             return failure(net::Fault::CannotCreateFolder, folder_);
         }
     }
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
+    }
+    folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderFd_ < 0) {
+        const bool noFolder = errno == ENOTDIR || errno == ELOOP;
+        return failure(noFolder ? net::Fault::NotAFolder : net::Fault::CannotListFolder, folder_);
+    }
+    // A folder others may write in (a shared one, or one of theirs) lets them
+    // plant, swap or take away what the bound counts and deletes.
     struct stat info {
     };
-    if (::stat(folder_.c_str(), &info) != 0) {
-        return failure(net::Fault::CannotCreateFolder, folder_);
+    if (::fstat(folderFd_, &info) != 0) {
+        return failure(net::Fault::CannotListFolder, folder_);
     }
-    if (!S_ISDIR(info.st_mode)) {
-        return net::Error(net::Fault::NotAFolder, ENOTDIR, folder_.string());
+    if (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return net::Error(net::Fault::UnsafeFolder, 0, folder_.string());
     }
-    std::error_code error;
-    fs::directory_iterator entry(folder_, error);
     files_.clear();
-    used_ = 0;
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        std::error_code sizeError;
-        if (!isRecordFileName(name) || !entry->is_regular_file(sizeError)) {
+    return rescan();
+}
+
+net::Error RecordFolder::rescan()
+{
+    // A directory stream of its own, so that the folder's descriptor keeps
+    // its place for openat and the next listing starts at the beginning.
+    const int listFd = ::openat(folderFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (dir == nullptr) {
+        const net::Error failed = failure(net::Fault::CannotListFolder, folder_);
+        if (listFd >= 0) {
+            ::close(listFd);
+        }
+        return failed;
+    }
+    const std::string currentName = fd_ >= 0 ? currentPath_.filename().string() : std::string();
+    std::vector<File> found;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        struct stat info {
+        };
+        if (!isRecordFileName(name) || name == currentName ||
+            ::fstatat(folderFd_, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
-        const std::uint64_t size = entry->file_size(sizeError);
-        files_.push_back({name, sizeError ? 0 : size});
-        used_ += files_.back().size;
+        // A file seen before as the same inode keeps what is known of it;
+        // only a new one is opened to check its first line.
+        const auto known = std::find_if(files_.begin(), files_.end(), [&](const File& file) {
+            return file.name == name && file.inode == info.st_ino;
+        });
+        if (known != files_.end() && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
+            found.push_back(*known);
+        } else if (isOwnRecordFile(folderFd_, entry->d_name, info)) {
+            found.push_back({std::string(name), info.st_ino});
+        } else {
+            continue;
+        }
+        found.back().size = countedSize(info);
     }
-    if (error) {
-        return net::Error(net::Fault::CannotListFolder, error.value(), folder_.string());
+    const int listError = errno;
+    ::closedir(dir);
+    if (listError != 0) {
+        return net::Error(net::Fault::CannotListFolder, listError, folder_.string());
     }
-    std::sort(files_.begin(), files_.end(),
+    std::sort(found.begin(), found.end(),
               [](const File& a, const File& b) { return a.name < b.name; });
+    if (fd_ >= 0 && !files_.empty()) {
+        found.push_back(files_.back());
+    }
+    files_ = std::move(found);
+    used_ = 0;
+    for (const File& file : files_) {
+        used_ += file.size;
+    }
     return {};
 }
 
@@ -132,20 +198,31 @@ net::Error RecordFolder::startFile(std::string_view label,
                                    std::string_view header)
 {
     closeFile();
-    while (used_ + header.size() > limit_ && deleteOldest()) {
+    if (folderFd_ < 0) {
+        return net::Error(net::Fault::CannotListFolder, EBADF, folder_.string());
+    }
+    if (used_ + header.size() > limit_) {
+        if (net::Error listed = rescan(); !listed.ok()) {
+            return listed;
+        }
+    }
+    for (bool deleted = true; deleted && used_ + header.size() > limit_;) {
+        if (net::Error failed = deleteOldest(deleted); !failed.ok()) {
+            return failed;
+        }
     }
     // Every file gets a later time than the one before, so that the names
     // sort in the order the files were started, also when several start
     // within one millisecond or the clock steps back.
     auto time = std::max(std::chrono::floor<std::chrono::milliseconds>(start), lastStart_ + 1ms);
-    const std::string suffix = "_" + std::string(label) + std::string(kExtension);
+    const std::string suffix = "_" + std::string(label) + std::string(kRecordFileExtension);
     for (int attempt = 0; attempt < kMaxNameTries; ++attempt, time += 1ms) {
-        const std::string name = fileTime(time) + suffix;
+        const std::string name = recordFileTime(time) + suffix;
         const fs::path path = folder_ / name;
         // Created with its final mode and never widened: O_EXCL also keeps a
         // link planted under the name from being followed.
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kFileMode);
+        const int fd = ::openat(folderFd_, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kFileMode);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;
@@ -154,24 +231,30 @@ net::Error RecordFolder::startFile(std::string_view label,
             currentPath_ = path;
             return failed;
         }
+        // The lock tells another recorder on this folder that the file is
+        // being written. A file system without locks records all the same.
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        struct stat info {
+        };
+        ::fstat(fd, &info);
         lastStart_ = time;
         fd_ = fd;
         currentPath_ = path;
         currentLabel_ = std::string(label);
         currentSize_ = 0;
-        files_.push_back({name, 0});
+        files_.push_back({name, info.st_ino, 0, true});
         net::Error written = append(header).result;
         currentHeaderSize_ = currentSize_;
         return written;
     }
-    currentPath_ = folder_ / (fileTime(time) + suffix);
+    currentPath_ = folder_ / (recordFileTime(time) + suffix);
     return net::Error(net::Fault::CannotCreateFile, EEXIST, currentPath_.string());
 }
 
-bool RecordFolder::fits(std::uint64_t bytes) const
+bool RecordFolder::fits(std::uint64_t bytes, std::uint64_t lastLine) const
 {
-    const bool fileHasRoom =
-        currentSize_ + bytes <= limit_ / 4 || currentSize_ <= currentHeaderSize_;
+    const bool onlyRecord = currentSize_ <= currentHeaderSize_ && bytes == lastLine;
+    const bool fileHasRoom = currentSize_ + bytes <= limit_ / 4 || onlyRecord;
     return fd_ >= 0 && fileHasRoom && used_ + bytes <= limit_;
 }
 
@@ -188,16 +271,43 @@ bool RecordFolder::makeRoom(std::uint64_t bytes, std::chrono::system_clock::time
             return false;
         }
     }
+    if (used_ + bytes > limit_) {
+        // Another recorder on the folder may have added or deleted files
+        // since the last listing.
+        result = rescan();
+        if (!result.ok()) {
+            return false;
+        }
+    }
     while (used_ + bytes > limit_) {
-        if (!deleteOldest()) {
+        bool deleted = false;
+        result = deleteOldest(deleted);
+        if (!result.ok() || !deleted) {
             return false;
         }
     }
     return true;
 }
 
+net::Error RecordFolder::checkPresent() const
+{
+    struct stat info {
+    };
+    if (::fstat(folderFd_, &info) == 0 && info.st_nlink == 0) {
+        return net::Error(net::Fault::RecordGone, 0, folder_.string());
+    }
+    if (::fstat(fd_, &info) == 0 && info.st_nlink == 0) {
+        return net::Error(net::Fault::RecordGone, 0, currentPath_.string());
+    }
+    return {};
+}
+
 RecordFolder::Appended RecordFolder::append(std::string_view lines)
 {
+    if (net::Error gone = checkPresent(); !gone.ok()) {
+        return {0, gone};
+    }
+    const bool header = currentSize_ == 0 && currentHeaderSize_ == 0;
     std::size_t landed = 0;
     while (landed < lines.size()) {
         const ssize_t n = ::write(fd_, lines.data() + landed, lines.size() - landed);
@@ -214,6 +324,7 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
             if (whole < landed) {
                 cutEnd(landed - whole);
             }
+            countKept(lines.substr(0, whole), header);
             return {whole, failed};
         }
         landed += static_cast<std::size_t>(n);
@@ -221,7 +332,22 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
         used_ += static_cast<std::uint64_t>(n);
         files_.back().size += static_cast<std::uint64_t>(n);
     }
+    countKept(lines, header);
     return {landed, {}};
+}
+
+void RecordFolder::countKept(std::string_view lines, bool header)
+{
+    if (header) {
+        return;
+    }
+    const auto records = static_cast<std::uint64_t>(std::count(lines.begin(), lines.end(), '\n'));
+    const std::uint64_t bytes = lines.size();
+    File& file = files_.back();
+    file.records += records;
+    file.bytes += bytes;
+    keptRecords_ += records;
+    keptBytes_ += bytes;
 }
 
 bool RecordFolder::cutEnd(std::uint64_t bytes)
@@ -248,54 +374,44 @@ void RecordFolder::closeFile()
     currentHeaderSize_ = 0;
 }
 
-bool RecordFolder::deleteOldest()
+net::Error RecordFolder::deleteOldest(bool& deleted)
 {
+    deleted = false;
     const std::size_t candidates = fd_ >= 0 ? files_.size() - 1 : files_.size();
-    if (candidates == 0) {
-        return false;
-    }
-    const File oldest = files_.front();
-    files_.erase(files_.begin());
-    // A file someone else removed already frees its room just the same.
-    if (::unlink((folder_ / oldest.name).c_str()) == 0 || errno == ENOENT) {
+    for (std::size_t i = 0; i < candidates; ++i) {
+        const File oldest = files_[i];
+        struct stat info {
+        };
+        if (::fstatat(folderFd_, oldest.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            info.st_ino != oldest.inode) {
+            // Gone or replaced since the listing: its room is free already.
+            files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(i));
+            used_ -= std::min(used_, oldest.size);
+            deleted = true;
+            return {};
+        }
+        // Holding the lock while deleting keeps another recorder from
+        // starting to write it meanwhile; a file locked by one is its live
+        // file, and stays.
+        // (A file system without locks fails otherwise: nothing to wait for.)
+        const FdGuard file{openSame(folderFd_, oldest.name.c_str(), info)};
+        if (file.fd < 0 || (::flock(file.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
+            continue;
+        }
+        if (::unlinkat(folderFd_, oldest.name.c_str(), 0) != 0 && errno != ENOENT) {
+            return failure(net::Fault::CannotDelete, folder_ / oldest.name);
+        }
+        files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(i));
         used_ -= std::min(used_, oldest.size);
         ++deleted_;
-    }
-    return true;
-}
-
-std::string RecordFolder::labelOf(std::string_view connectText)
-{
-    const std::size_t space = connectText.find(' ');
-    if (connectText.empty() || space == std::string_view::npos) {
-        return connectText.empty() ? std::string(kNoConnectionLabel) : safePart(connectText, true);
-    }
-    const std::string_view protocol = connectText.substr(0, space);
-    const std::string_view peer = connectText.substr(space + 1);
-    const std::size_t colon = peer.rfind(':');
-    std::string label = safePart(protocol, true) + "_";
-    if (colon == std::string_view::npos) {
-        return label + safePart(peer, false);
-    }
-    return label + safePart(peer.substr(0, colon), false) + "_" +
-           safePart(peer.substr(colon + 1), false);
-}
-
-bool RecordFolder::isRecordFileName(std::string_view name)
-{
-    if (name.size() <= kTimePrefixSize + 1 + kExtension.size() ||
-        name.substr(name.size() - kExtension.size()) != kExtension) {
-        return false;
-    }
-    // yyyymmddThhmmss.mmmZ_
-    for (std::size_t i = 0; i < kTimePrefixSize; ++i) {
-        const char c = name[i];
-        const bool ok = i == 8 ? c == 'T' : i == 15 ? c == '.' : i == 19 ? c == 'Z' : isDigit(c);
-        if (!ok) {
-            return false;
+        if (oldest.own) {
+            keptRecords_ -= std::min(keptRecords_, oldest.records);
+            keptBytes_ -= std::min(keptBytes_, oldest.bytes);
         }
+        deleted = true;
+        return {};
     }
-    return name[kTimePrefixSize] == '_';
+    return {};
 }
 
 } // namespace traffic

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recordfilename.h"
 #include "socket/error.h"
 
 #include <chrono>
@@ -17,28 +18,45 @@ namespace traffic
 // the disk they take. Used by one thread at a time (FileRecorder's writer).
 //
 // Results: a failed step gives one of the record folder's faults (net::Fault
-// CannotCreateFolder ... CannotWrite) with the errno of the failed call and
-// the path it concerns as detail, so that its text reads e.g. "cannot write
-// /path/file.log: No space left on device".
+// CannotCreateFolder ... RecordGone) with the errno of the failed call, where
+// there is one, and the path it concerns as detail, so that its text reads
+// e.g. "cannot write /path/file.log: No space left on device".
+//
+// The folder: missing folders are made with mode 0700. An existing folder
+// must be a directory itself (not a link to one), belong to the user and be
+// writable by no one else, or prepare() refuses it (UnsafeFolder). It is
+// opened once; every later step works relative to that descriptor, so a
+// folder renamed or replaced under its path is never followed. A folder or
+// file deleted while recording stops the recording (RecordGone) at the next
+// write, instead of writing on into nothing.
 //
 // Files: named "<start time>_<label>.log", e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
 // mode 0600 and never replaced: each file's time is at least a millisecond
 // after the one before (a name in use moves it on by another), so that the
-// names sort in the order the files were started. Missing
-// folders are made with mode 0700; an existing folder is left as it is.
+// names sort in the order the files were started. The file being written is
+// locked (flock, exclusive) until it is closed.
 //
-// The bound covers every file in the folder whose name has that form (older
-// runs' files included) and nothing else there. A file grows to a quarter of
-// the bound, then the next part starts in a new file; to make room the oldest
-// files go first, the file being written never.
+// The recorder's own files, the only ones the bound counts and deletes: a
+// name of that form, a regular file (not a link) owned by the user, whose
+// first line is the record file header (kRecordFileHeader). A file locked by
+// another writer (a second console on the same folder) counts but is never
+// deleted. Other files in the folder are left alone. A file counts with the
+// bytes it holds, no more than the disk allocated to it (a sparse file counts
+// only what it takes).
+//
+// The bound: a file grows to a quarter of it (only a single record larger
+// than that may make one file larger), then the next part starts in a new
+// file; to make room the folder is listed afresh and the oldest unlocked
+// files go first, the file being written never. A file that cannot be deleted
+// stops the recording (CannotDelete).
 class RecordFolder
 {
 public:
     // The smallest bound honoured; a smaller one is raised to it.
     static constexpr std::uint64_t kMinimumLimitBytes = 64 * 1024;
     // The label for records that come before any connect attempt.
-    static constexpr std::string_view kNoConnectionLabel = "none";
+    static constexpr std::string_view kNoConnectionLabel = traffic::kNoConnectionLabel;
 
     RecordFolder(std::filesystem::path folder, std::uint64_t limitBytes);
     // Closes the current file.
@@ -46,7 +64,8 @@ public:
     RecordFolder(const RecordFolder&) = delete;
     RecordFolder& operator=(const RecordFolder&) = delete;
 
-    // Makes the folder when missing and counts the files it already holds.
+    // Makes the folder when missing, checks and opens it and counts the files
+    // it already holds.
     net::Error prepare();
     // Closes the current file and starts a new one with the first line
     // `header`; makes room for it first.
@@ -54,12 +73,14 @@ public:
                          std::string_view header);
     bool hasFile() const { return fd_ >= 0; }
 
-    // True when `bytes` more fit in the current file and under the bound.
-    bool fits(std::uint64_t bytes) const;
+    // True when `bytes` more fit in the current file and under the bound;
+    // `lastLine` is the size of the last line among them, which alone may
+    // pass a file's size in a file that holds no record yet.
+    bool fits(std::uint64_t bytes, std::uint64_t lastLine) const;
     // Makes room for `bytes`: starts the next part of a file that has grown to
     // its size (with `header`), then deletes the oldest other files while the
     // bound would be passed. False when the bytes cannot fit even so (or the
-    // next part could not be started: see `result`).
+    // next part could not be started, or a file not deleted: see `result`).
     bool makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
                   std::string_view header, net::Error& result);
     // What append() came to: how many of its bytes stay in the file (all of
@@ -69,10 +90,10 @@ public:
         net::Error result;
     };
     // Writes all of `lines` (whole lines, each ended by LF) to the current
-    // file, resumed after signals and short writes. Call fits() or makeRoom()
-    // first. When a write fails part way (a disk that fills up), the part of
-    // a line that reached the file is cut off again, so that the file ends
-    // with a whole line and `kept` counts the whole lines kept.
+    // file, resumed after signals and short writes; first checks that the
+    // folder and the file are still there. Call fits() or makeRoom() first. When a write fails part
+    // way (a disk that fills up), the part of a line that reached the file is cut off again, so
+    // that the file ends with a whole line and `kept` counts the whole lines kept.
     Appended append(std::string_view lines);
 
     const std::filesystem::path& folder() const { return folder_; }
@@ -80,31 +101,49 @@ public:
     std::uint64_t limitBytes() const { return limit_; }
     std::uint64_t bytesOnDisk() const { return used_; }
     std::uint64_t filesDeleted() const { return deleted_; }
+    // The records (lines after the header) and their bytes this object wrote
+    // to files that the bound has not deleted.
+    std::uint64_t recordsKept() const { return keptRecords_; }
+    std::uint64_t bytesKept() const { return keptBytes_; }
 
-    // "<protocol>_<address>_<port>" of a connect attempt's text
-    // ("TCP 127.0.0.1:21210" gives "tcp_127.0.0.1_21210"), every character
-    // other than a letter, digit, '.' or '-' replaced by '-', so that no text
-    // can reach outside the folder; kNoConnectionLabel for an empty text.
-    static std::string labelOf(std::string_view connectText);
-    // True for a name of the form the folder's files have.
-    static bool isRecordFileName(std::string_view name);
+    // See recordfilename.h.
+    static std::string labelOf(std::string_view connectText)
+    {
+        return recordFileLabel(connectText);
+    }
+    static bool isRecordFileName(std::string_view name) { return traffic::isRecordFileName(name); }
 
 private:
     struct File {
         std::string name;
+        std::uint64_t inode = 0;
         std::uint64_t size = 0;
+        bool own = false;          // written by this object
+        std::uint64_t records = 0; // own files: the records and bytes written
+        std::uint64_t bytes = 0;
     };
     void closeFile();
     // Cuts `bytes` off the end of the current file; false when it could not.
     bool cutEnd(std::uint64_t bytes);
-    // Deletes the oldest file other than the current one; false when none is left.
-    bool deleteOldest();
+    // Lists the folder's record files again (the current file last) and
+    // counts what they take.
+    net::Error rescan();
+    // Deletes the oldest unlocked file other than the current one; `deleted`
+    // false when none is left.
+    net::Error deleteOldest(bool& deleted);
+    net::Error checkPresent() const;
+    // Counts the records and bytes of `lines`, just written to the current
+    // file (nothing for its header).
+    void countKept(std::string_view lines, bool header);
 
     std::filesystem::path folder_;
+    int folderFd_ = -1;
     std::uint64_t limit_;
     std::vector<File> files_; // oldest first; the current file last
     std::uint64_t used_ = 0;
     std::uint64_t deleted_ = 0;
+    std::uint64_t keptRecords_ = 0;
+    std::uint64_t keptBytes_ = 0;
     int fd_ = -1;
     std::filesystem::path currentPath_;
     std::string currentLabel_;

@@ -72,8 +72,8 @@ std::string RecordingControl::statusText() const
     }
     const std::string where =
         status->currentFile.empty() ? status->folder.string() : status->currentFile.string();
-    std::string text = "Recording to " + where + " (" + std::to_string(status->recordsWritten) +
-                       " records, " + std::to_string(status->bytesWritten) + " bytes";
+    std::string text = "Recording to " + where + " (" + std::to_string(status->recordsKept) +
+                       " records, " + std::to_string(status->bytesKept) + " bytes";
     if (status->recordsDropped > 0) {
         text += ", " + std::to_string(status->recordsDropped) + " dropped";
     }

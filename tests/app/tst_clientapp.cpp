@@ -1,10 +1,15 @@
 // The program itself, run as a process: without a display to open it says so
 // and ends with status 1 instead of crashing; --help and --version need no
-// display; an unknown option ends it with status 2 before any window shows.
+// display; an unknown option ends it with status 2 before any window shows;
+// SIGTERM and SIGHUP end it as its Close button does.
 
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 class TestClientApp : public QObject
 {
@@ -15,6 +20,8 @@ private slots:
     void withoutDisplayEndsWithMessage();
     void commandLine_data();
     void commandLine();
+    void endSignalClosesTheConsole_data();
+    void endSignalClosesTheConsole();
 };
 
 namespace
@@ -108,6 +115,35 @@ void TestClientApp::commandLine()
     QVERIFY2(complained.contains(errors), qPrintable(complained));
     if (output.endsWith(QLatin1Char('\n')))
         QCOMPARE(printed, output);
+}
+
+void TestClientApp::endSignalClosesTheConsole_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// Regression: a logout or `kill` ended the console on the spot, without what
+// its Close does (the traffic record written out, the settings stored).
+void TestClientApp::endSignalClosesTheConsole()
+{
+    QFETCH(int, signal);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString records = folder.filePath(QStringLiteral("records"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(SOCKETCLIENT_PATH), {QStringLiteral("--record"), records});
+    QVERIFY(process.waitForStarted());
+    // The record folder is made after the signals are watched.
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(records).exists(), 20000);
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
 }
 
 QTEST_MAIN(TestClientApp)

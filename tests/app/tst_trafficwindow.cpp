@@ -16,7 +16,9 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -106,6 +108,10 @@ private slots:
     void savesCsvThatGivesTheBytesBack();
     void savesARecordFileOwnerOnly();
     void saveToAnUnwritableFolderFails();
+    void exportsKeepFormulaeAndHexAsText_data();
+    void exportsKeepFormulaeAndHexAsText();
+    void saveRefusesALinkAndLeavesItsTarget_data();
+    void saveRefusesALinkAndLeavesItsTarget();
     void clearEmptiesTableAndDetail();
     void recordToFileIsRememberedInItsOwnSection();
 
@@ -360,6 +366,105 @@ void TestTrafficWindow::saveToAnUnwritableFolderFails()
     QVERIFY(!window_->saveTo(files_.filePath(QStringLiteral("absent/traffic.csv")),
                              TrafficExport::Format::Csv, &error));
     QVERIFY(!error.isEmpty());
+}
+
+// Regression: a device's bytes or a note starting with "=" became a formula
+// in a spreadsheet, and hex such as 1e10 became a number.
+void TestTrafficWindow::exportsKeepFormulaeAndHexAsText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QString>("textField");
+    QTest::addColumn<QString>("hexField");
+    QTest::addColumn<QString>("noteField");
+    QTest::newRow("formula") << QByteArray("=HYPERLINK(\"x\")") << "frame ok"
+                             << "'=HYPERLINK(\"x\")"
+                             << "'3d48595045524c494e4b2822782229"
+                             << "frame ok";
+    QTest::newRow("plus") << QByteArray("+1") << "+cmd"
+                          << "'+1"
+                          << "'2b31"
+                          << "'+cmd";
+    QTest::newRow("minus") << QByteArray("-2+3") << "-"
+                           << "'-2+3"
+                           << "'2d322b33"
+                           << "'-";
+    QTest::newRow("at") << QByteArray("@SUM") << "@x"
+                        << "'@SUM"
+                        << "'4053554d"
+                        << "'@x";
+    QTest::newRow("tab note") << QByteArray("a") << "\t=1"
+                              << "a"
+                              << "'61"
+                              << "'\t=1";
+    QTest::newRow("hex like a number") << QByteArray("\x1e\x10", 2) << "ok"
+                                       << "\\x1e\\x10"
+                                       << "'1e10"
+                                       << "ok";
+    QTest::newRow("plain") << QByteArray("ENT") << "frame ok"
+                           << "ENT"
+                           << "'454e54"
+                           << "frame ok";
+}
+
+void TestTrafficWindow::exportsKeepFormulaeAndHexAsText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, note);
+    QFETCH(QString, hexField);
+    QFETCH(QString, textField);
+    QFETCH(QString, noteField);
+    const traffic::Record record = makeRecord(RecordKind::Read, bytes, note.toStdString());
+    const QList<QStringList> rows = parseCsv(TrafficExport::csvLine(record));
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0][4], textField);
+    QCOMPARE(rows[0][5], hexField);
+    QCOMPARE(rows[0][6], noteField);
+    const QStringList copied = TrafficExport::copyText({&record}).chopped(1).split('\t');
+    QCOMPARE(copied.value(3), textField);
+    const traffic::Record event = makeRecord(RecordKind::Event, {}, note.toStdString());
+    const QString shownNote = TrafficExport::copyText({&event}).chopped(1).section('\t', 4);
+    QVERIFY2(!shownNote.startsWith('=') && !shownNote.startsWith('+') &&
+                 !shownNote.startsWith('-') && !shownNote.startsWith('@'),
+             qPrintable(shownNote));
+}
+
+// Regression: "Save as…" onto a link replaced the file it points to, and
+// made the missing target of a dangling one.
+void TestTrafficWindow::saveRefusesALinkAndLeavesItsTarget_data()
+{
+    QTest::addColumn<bool>("targetExists");
+    QTest::newRow("link to a file") << true;
+    QTest::newRow("dangling link") << false;
+}
+
+void TestTrafficWindow::saveRefusesALinkAndLeavesItsTarget()
+{
+    QFETCH(bool, targetExists);
+    queue_->record(readRecord("x"));
+    window_->drain();
+    const QString target = files_.filePath(QStringLiteral("target.txt"));
+    const QString link = files_.filePath(QStringLiteral("link.csv"));
+    QFile::remove(target);
+    QFile::remove(link);
+    if (targetExists) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    QVERIFY(QFile::link(target, link));
+
+    QString error;
+    QVERIFY(!window_->saveTo(link, TrafficExport::Format::Csv, &error));
+    QVERIFY(error.contains(QLatin1String("link")));
+    QCOMPARE(QFileInfo(link).isSymLink(), true);
+    QCOMPARE(QFileInfo::exists(target), targetExists);
+    if (targetExists) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+    }
+    QCOMPARE(QDir(files_.path()).entryList(QDir::Hidden | QDir::Files).filter(".link").size(), 0);
 }
 
 void TestTrafficWindow::clearEmptiesTableAndDetail()

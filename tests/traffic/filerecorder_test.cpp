@@ -203,7 +203,7 @@ TEST_F(FileRecorderTest, StaysWithinTheDiskLimitDeletingTheOldestFilesFirst)
     fs::create_directories(folder);
     const fs::path olderRun = folder / "20000101T000000.000Z_tcp_127.0.0.1_1.log";
     const fs::path notOurs = folder / "notes.log";
-    std::ofstream(olderRun) << std::string(10000, 'x');
+    std::ofstream(olderRun) << traffic::kRecordFileHeader << std::string(10000, 'x');
     std::ofstream(notOurs) << std::string(100000, 'y');
 
     constexpr std::uint64_t kLimit = 64 * 1024;
@@ -415,6 +415,39 @@ TEST_F(FileRecorderTest, EveryRecordFromManyThreadsIsWrittenOrCounted)
         written = recorder.status().recordsWritten;
     }
     EXPECT_EQ(recordsOnDisk().size(), written);
+}
+
+} // namespace
+
+namespace
+{
+
+// Regression: the first piece written to a new file went in whole, however
+// far past a quarter of the limit, and "Kept" counted the records of the
+// files the limit had deleted since.
+TEST_F(FileRecorderTest, FilesStayWithinAQuarterAndKeptCountsWhatIsOnDisk)
+{
+    constexpr std::uint64_t kLimit = 256 * 1024;
+    constexpr int kReads = 120; // about 3 KiB a line, offered at once
+    std::vector<Record> offered{make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210")};
+    for (int i = 0; i < kReads; ++i) {
+        offered.push_back(make(RecordKind::Read, std::string(1000, 'a'), "frame ok"));
+    }
+    FileRecorder recorder({folder, kLimit});
+    for (const Record& record : offered) {
+        recorder.record(record);
+    }
+    ASSERT_TRUE(waitUntil([&] { return settled(recorder, offered.size()); }, kDeadline));
+    const FileRecorder::Status status = recorder.status();
+    EXPECT_EQ(status.recordsWritten, offered.size());
+    EXPECT_GT(status.filesDeleted, 0u);
+    for (const fs::path& file : files()) {
+        EXPECT_LE(fs::file_size(file), kLimit / 4) << file;
+    }
+    const std::vector<Record> kept = recordsOnDisk();
+    EXPECT_EQ(status.recordsKept, kept.size());
+    EXPECT_EQ(status.bytesKept,
+              recordFileBytes() - files().size() * traffic::kRecordFileHeader.size());
 }
 
 } // namespace

@@ -7,12 +7,18 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QString>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace app
 {
@@ -75,6 +81,50 @@ void applyRecordOptions(const ConsoleOptions& options, traffic::RecordingControl
         recording.setRecordingEnabled(true);
 }
 
+// SIGTERM and SIGHUP (a logout, `kill`, a closed terminal) end the console
+// as its Close button does, so that the traffic record is written out. The
+// handler only writes a byte to this pipe; the event loop reads it.
+int endSignalPipe[2] = {-1, -1};
+
+void onEndSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(endSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Null when the pipe cannot be made: the signals then end the process as
+// before.
+std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
+{
+    if (::pipe2(endSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(endSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &console, [&console] {
+        char bytes[16];
+        while (::read(endSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        // A message box or file dialog open over the console would hold its
+        // own loop; each is closed first (bounded: the console stays).
+        for (int i = 0; i < 16; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal == &console)
+                break;
+            modal->close();
+        }
+        console.accept();
+    });
+    struct sigaction action {
+    };
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+    return notifier;
+}
+
 } // namespace
 
 bool ClientApp::displayNamed(int argc, char** argv)
@@ -121,6 +171,7 @@ int ClientApp::run(int argc, char** argv)
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
     {
         ConsoleDialog console;
+        const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(console);
         applyRecordOptions(options, console.trafficRecording());
         console.exec();
     }

@@ -5,8 +5,16 @@
 #include "traffic/bytetext.h"
 #include "traffic/recordline.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace app
 {
@@ -42,6 +50,21 @@ QString oneField(QString text)
     return text;
 }
 
+// A spreadsheet takes a cell that starts with one of these as a formula, so
+// a device could make it compute (or fetch) whatever its bytes say.
+QString neutral(QString field)
+{
+    static const QString kFormulaStart = QStringLiteral("=+-@\t\r");
+    if (!field.isEmpty() && kFormulaStart.contains(field.front()))
+        field.prepend(QLatin1Char('\''));
+    return field;
+}
+
+QString systemText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
 QString csvField(const QString& field)
 {
     static const QString kSpecial = QStringLiteral(",\"\r\n");
@@ -55,6 +78,12 @@ QString csvField(const QString& field)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// Hex digits alone may read as a number ("1e10", "0012"): marked as text.
+QString hexField(const std::string& bytes)
+{
+    return bytes.empty() ? QString() : QLatin1Char('\'') + text(traffic::hexText(bytes, false));
+}
+
 } // namespace
 
 QString TrafficExport::copyText(const std::vector<const traffic::Record*>& records)
@@ -65,8 +94,8 @@ QString TrafficExport::copyText(const std::vector<const traffic::Record*>& recor
         const QStringList fields{trafficformat::dateTime(record->time), directionOf(*record),
                                  event ? QString() : QString::number(record->bytes.size()),
                                  event ? text(traffic::kindName(record->kind))
-                                       : text(traffic::visibleText(record->bytes)),
-                                 event ? oneField(description(*record))
+                                       : neutral(text(traffic::visibleText(record->bytes))),
+                                 event ? neutral(oneField(description(*record)))
                                        : text(traffic::hexText(record->bytes))};
         copied += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
@@ -84,9 +113,9 @@ QString TrafficExport::csvLine(const traffic::Record& record)
                              directionOf(record),
                              text(traffic::kindName(record.kind)),
                              QString::number(record.bytes.size()),
-                             text(traffic::visibleText(record.bytes)),
-                             text(traffic::hexText(record.bytes, false)),
-                             description(record)};
+                             neutral(text(traffic::visibleText(record.bytes))),
+                             hexField(record.bytes),
+                             neutral(description(record))};
     QStringList quoted;
     for (const QString& field : fields)
         quoted += csvField(field);
@@ -94,36 +123,73 @@ QString TrafficExport::csvLine(const traffic::Record& record)
 }
 
 bool TrafficExport::save(const QString& path, Format format,
-                         const std::vector<const traffic::Record*>& records, QString* error)
+                         const std::vector<const traffic::Record*>& records, QString* error,
+                         QString* warning)
 {
-    QSaveFile file(path);
-    // Owner-only before the first byte: the traffic may carry card numbers.
-    const bool ok = file.open(QIODevice::WriteOnly) &&
-                    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (ok) {
-        const bool csv = format == Format::Csv;
-        if (csv)
-            file.write(csvHeader().toUtf8());
-        else
-            file.write(traffic::kRecordFileHeader.data(),
-                       static_cast<qint64>(traffic::kRecordFileHeader.size()));
-        std::string line;
-        for (const traffic::Record* record : records) {
-            if (csv) {
-                file.write(csvLine(*record).toUtf8());
-            } else {
-                line.clear();
-                traffic::appendRecordLine(line, *record);
-                file.write(line.data(), static_cast<qint64>(line.size()));
-            }
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QByteArray target = QFile::encodeName(path);
+    // A link under the chosen name would have the save write wherever it
+    // points (a dangling one included); the file is replaced, never followed.
+    struct stat existing {
+    };
+    if (::lstat(target.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return fail(S_ISLNK(existing.st_mode)
+                        ? QStringLiteral("it is a link; choose the file itself")
+                        : QStringLiteral("it is not a regular file"));
+    QByteArray temporary =
+        QFile::encodeName(QFileInfo(path).absolutePath() + QStringLiteral("/.") +
+                          QFileInfo(path).fileName() + QStringLiteral(".XXXXXX"));
+    // mkstemp makes the file 0600 before the first byte: the traffic may
+    // carry card numbers.
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(systemText(errno));
+    // A file system without permissions (a FAT stick) cannot keep the file
+    // owner-only; the save still goes on, and says so.
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 && warning)
+        *warning = QStringLiteral("The file system of %1 does not keep permissions: "
+                                  "the file may be readable by others (%2).")
+                       .arg(path, systemText(errno));
+    QFile file;
+    bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    const auto put = [&](const char* data, qint64 size) {
+        ok = ok && file.write(data, size) == size;
+    };
+    const bool csv = format == Format::Csv;
+    if (csv)
+        put(csvHeader().toUtf8().constData(), csvHeader().toUtf8().size());
+    else
+        put(traffic::kRecordFileHeader.data(),
+            static_cast<qint64>(traffic::kRecordFileHeader.size()));
+    std::string line;
+    for (const traffic::Record* record : records) {
+        if (csv) {
+            const QByteArray utf8 = csvLine(*record).toUtf8();
+            put(utf8.constData(), utf8.size());
+        } else {
+            line.clear();
+            traffic::appendRecordLine(line, *record);
+            put(line.data(), static_cast<qint64>(line.size()));
         }
     }
-    if (ok && file.commit())
-        return true;
-    if (error)
-        *error = file.errorString();
-    file.cancelWriting();
-    return false;
+    ok = ok && file.flush() && ::fdatasync(fd) == 0;
+    const int code = errno;
+    const QString writeError = file.errorString();
+    file.close();
+    if (!ok) {
+        ::unlink(temporary.constData());
+        return fail(file.error() != QFileDevice::NoError ? writeError : systemText(code));
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int renameCode = errno;
+        ::unlink(temporary.constData());
+        return fail(systemText(renameCode));
+    }
+    return true;
 }
 
 } // namespace app

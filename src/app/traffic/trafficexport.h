@@ -19,13 +19,20 @@ namespace app
 // fields of the record files' line format (traffic/recordline.h): UTC time,
 // direction, kind, length, the bytes as visible text, the bytes in hex and the
 // note, which is the record's text as it is. The hex field gives the exact
-// bytes back.
+// bytes back; it starts with `'` so that a spreadsheet keeps it as text.
+//
+// Copy and CSV: a text or note field that a spreadsheet would take as a
+// formula (starting with `=`, `+`, `-`, `@`, TAB or CR) gets a leading `'`,
+// which makes it plain text there.
 //
 // Text log: exactly a record file's content, its header comment first, so the
 // core's recordFromLine() reads it back.
 //
-// Files are written whole or not at all (a temporary file renamed at the end)
-// and are readable and writable by the owner only. Any thread.
+// Files are written whole or not at all (a temporary file beside it, synced,
+// then renamed over the name) and are readable and writable by the owner only.
+// A name that is a link (even a dangling one) or no regular file is refused,
+// never written through. On a file system without permissions (FAT) the save
+// goes on and `warning` says the file may be readable by others. Any thread.
 class TrafficExport
 {
 public:
@@ -33,9 +40,11 @@ public:
 
     static QString copyText(const std::vector<const traffic::Record*>& records);
 
-    // False, with `error` set when given, when the file could not be written.
+    // False, with `error` set when given, when the file could not be written;
+    // `warning`, when given, is set when it was written but not owner-only.
     static bool save(const QString& path, Format format,
-                     const std::vector<const traffic::Record*>& records, QString* error = nullptr);
+                     const std::vector<const traffic::Record*>& records, QString* error = nullptr,
+                     QString* warning = nullptr);
 
     static QString csvHeader();
     static QString csvLine(const traffic::Record& record);

@@ -283,12 +283,13 @@ std::vector<int> TrafficWindow::shownRows() const
     return rows;
 }
 
-bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QString* error) const
+bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QString* error,
+                           QString* warning) const
 {
     std::vector<const traffic::Record*> records;
     for (const int row : shownRows())
         records.push_back(&model_->record(row));
-    return TrafficExport::save(path, format, records, error);
+    return TrafficExport::save(path, format, records, error, warning);
 }
 
 void TrafficWindow::onSaveAs()
@@ -302,9 +303,13 @@ void TrafficWindow::onSaveAs()
     const bool csv =
         chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
     QString error;
-    if (!saveTo(path, csv ? TrafficExport::Format::Csv : TrafficExport::Format::TextLog, &error))
+    QString warning;
+    if (!saveTo(path, csv ? TrafficExport::Format::Csv : TrafficExport::Format::TextLog, &error,
+                &warning))
         QMessageBox::warning(this, windowTitle(),
                              tr("The traffic could not be saved to %1: %2").arg(path, error));
+    else if (!warning.isEmpty())
+        QMessageBox::warning(this, windowTitle(), warning);
 }
 
 void TrafficWindow::copySelectedRows() const

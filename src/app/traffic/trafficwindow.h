@@ -79,7 +79,8 @@ public:
 
     // Writes the rows the table shows; false with `error` set when the file
     // could not be written.
-    bool saveTo(const QString& path, TrafficExport::Format format, QString* error = nullptr) const;
+    bool saveTo(const QString& path, TrafficExport::Format format, QString* error = nullptr,
+                QString* warning = nullptr) const;
     // Copies the selected rows to the clipboard as tab-separated lines.
     void copySelectedRows() const;
 
