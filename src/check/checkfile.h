@@ -3,6 +3,7 @@
 #include "protocol/commandframe.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -26,6 +27,8 @@ using DeviceValues = std::map<std::string, std::string, std::less<>>;
 // (any one character). An absent matcher matches any field.
 struct FrameMatcher {
     std::optional<std::string> media, deviceId, data, command, message;
+
+    bool operator==(const FrameMatcher&) const = default;
 };
 
 // What one step sends: a command frame by its fields, or a free text. The
@@ -35,6 +38,8 @@ struct SendStep {
     bool isFrame = true;
     protocol::FrameFields fields;
     std::string text;
+
+    bool operator==(const SendStep&) const = default;
 };
 
 // What one step waits for within `within`: a received frame that passes the
@@ -43,11 +48,15 @@ struct ExpectStep {
     bool isFrame = true;
     FrameMatcher frame;
     std::string contains;
-    Millis within{0};
+    Millis within{0}; // 0: the file's answerTimeout
+
+    bool operator==(const ExpectStep&) const = default;
 };
 
 struct WaitStep {
     Millis duration{0};
+
+    bool operator==(const WaitStep&) const = default;
 };
 
 struct Step {
@@ -55,6 +64,12 @@ struct Step {
     std::variant<SendStep, ExpectStep, WaitStep> action;
     std::uint32_t repeat = 1; // the step runs this many times in a row
     int line = 0;             // where it stands in its file, 0 when made in code
+
+    // What the step does; where it stands does not count.
+    bool operator==(const Step& other) const
+    {
+        return name == other.name && action == other.action && repeat == other.repeat;
+    }
 };
 
 // An automatic answer: when a received frame matches `when`, send `answer`
@@ -65,6 +80,11 @@ struct AnswerRule {
     FrameMatcher when;
     SendStep answer;
     int line = 0;
+
+    bool operator==(const AnswerRule& other) const
+    {
+        return name == other.name && when == other.when && answer == other.answer;
+    }
 };
 
 // A whole check file: defaults, steps in order, automatic answers.
@@ -79,6 +99,21 @@ struct CheckFile {
     std::uint32_t repeat = 1;                     // the whole list of steps
     std::vector<Step> steps;
     std::vector<AnswerRule> answers;
+
+    bool operator==(const CheckFile&) const = default;
+};
+
+// What a file may hold at most; the reader refuses more.
+struct CheckFileLimits {
+    static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxSteps = 10000;
+    static constexpr std::size_t kMaxAnswers = 1000;
+    static constexpr std::uint32_t kMaxRepeat = 100000; // of a step, and of the file
+    // Steps run in all: every step's repeat, times the file's repeat.
+    static constexpr std::uint64_t kMaxStepRuns = 1000000;
+    static constexpr Millis kMaxTime{3600 * 1000}; // any time in the file
+    static constexpr std::size_t kMaxNameLength = 200;
+    static constexpr std::size_t kMaxMatcherLength = 2 * protocol::kFreeTextMaxLength;
 };
 
 // A mistake in a check file, where it stands and what is wrong.
@@ -87,8 +122,11 @@ struct CheckFileError {
     int line = 0;
     int column = 0;
     std::string what;
-    // "file:line:column: what"
+    // "file:line:column: what"; "file: what" when it stands nowhere in
+    // particular (line 0).
     std::string text() const;
+
+    bool operator==(const CheckFileError&) const = default;
 };
 
 using CheckFileResult = std::variant<CheckFile, CheckFileError>;
@@ -98,7 +136,17 @@ using CheckFileResult = std::variant<CheckFile, CheckFileError>;
 CheckFileResult parseCheckFile(std::string_view text, std::string_view fileName);
 // Reads a regular file of bounded size, then parses it.
 CheckFileResult loadCheckFile(const std::string& path);
-// The text of a check file that parseCheckFile() reads back to an equal file.
+// The text of a check file that parseCheckFile() reads back to an equal file
+// (for any file parseCheckFile() made; texts are UTF-8). The same file gives
+// the same bytes. Pure: any thread.
 std::string writeCheckFile(const CheckFile& file);
+
+// Whether one device's values fit the file, checked before the device is
+// contacted: every placeholder of the steps and answers has a value (the
+// answers' {media} {id} {data} {command} {message} come from the received
+// frame), and every field of a send step has its width or limit once filled.
+// Nothing when they fit, else what is wrong and in which step ("step 3 (line
+// 12): no value for {zone}"). Pure: any thread.
+std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values);
 
 } // namespace check

@@ -2,7 +2,10 @@
 
 #include "checkfile.h"
 
+#include "protocol/recordsplitter.h"
+
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,10 +25,15 @@ struct StepResult {
     std::uint32_t round = 1;
     std::uint32_t iteration = 1;
     StepOutcome outcome = StepOutcome::Passed;
-    std::string reason;        // why it failed; empty when passed
-    std::string got;           // what came instead (escaped for people); may be empty
-    Millis answerTime{0};      // expect steps: from the step's start to its answer
-    Millis endedAt{0};         // the time it ended
+    // Why it failed; empty when passed. A time-out reads "no answer within
+    // 1000 ms", or "no matching answer within 1000 ms; got: " and `got`.
+    std::string reason;
+    // What came instead, escaped for people: each record the step passed
+    // over in quotes (bytes as the Traffic window shows them), at most a few,
+    // then how many more. Empty when nothing came.
+    std::string got;
+    Millis answerTime{0}; // expect steps: from the step's start to its answer
+    Millis endedAt{0};    // the time it ended
 };
 
 // Runs one check file against one device, without any I/O: the caller feeds it
@@ -39,17 +47,39 @@ struct StepResult {
 // The run ends when every step has ended (passed or not: after the first
 // failed step the rest are not run) or when abort() is called.
 //
+// Received bytes are cut into records at line ends (CR LF NUL, CR LF, LF,
+// NUL). Records wait, in order, for the next expect step, also those that came
+// during sends and waits; an expect takes them one by one and gives up those
+// that do not match (they are what came instead). A frame expect matches a
+// record that passes the console's frame check in the file's mode and decodes
+// as a frame of that mode with fields matching the matchers; a text expect
+// matches a record containing the text, or the start of a record not yet
+// ended, and then the rest of that record is passed over. Placeholders are
+// filled from the device's values. An answer arriving at an expect's deadline
+// is in time when received() brings it; advance() at the deadline ends the
+// expect.
+//
 // One thread; no allocation limits beyond the file's own bounds (received
-// bytes are kept only up to a bounded tail for matching and reporting).
+// records waiting for an expect are kept only up to kMaxWaitingRecords and
+// kMaxWaitingBytes, the oldest dropped first).
 class CheckRun
 {
 public:
+    static constexpr std::size_t kMaxWaitingRecords = 64;
+    static constexpr std::size_t kMaxWaitingBytes = 64 * 1024;
+    // Records named in a result's `got`, each cut to kMaxGotRecordLength bytes.
+    static constexpr std::size_t kMaxGotRecords = 5;
+    static constexpr std::size_t kMaxGotRecordLength = 200;
+
     CheckRun(const CheckFile& file, DeviceValues values);
 
     void start(Millis now);
     // Bytes received from the device (any split: frames over several calls or
     // several frames in one are matched whole).
     void received(std::string_view bytes, Millis now);
+    // The bytes received so far end a record, line end or not (a UDP
+    // datagram ended).
+    void endOfRecord(Millis now);
     // Lets waits and time-outs end.
     void advance(Millis now);
     // The connection failed or ended, or the operator stopped: the step in
@@ -65,6 +95,52 @@ public:
 
     bool finished() const;
     bool passed() const; // finished, and every step passed
+
+private:
+    struct Record {
+        std::string bytes;
+        Millis at;
+    };
+
+    const Step& step() const { return file_.steps[stepIndex_]; }
+    // Runs steps from the current one until one has to wait for bytes or
+    // time. `deadlineInclusive`: an expect whose deadline is `now` has ended.
+    void proceed(Millis now, bool deadlineInclusive);
+    void beginStep(Millis now);
+    // Ends the current step and moves to the next (or ends the run).
+    void endStep(StepOutcome outcome, std::string reason, Millis answerTime, Millis now);
+    // Takes waiting records for the current expect; true when one matched.
+    bool takeMatch(Millis& answerAt);
+    bool recordMatches(std::string_view record) const;
+    void addRecord(std::string_view record, Millis now);
+    void passOver(std::string_view record);
+    std::string stepName() const;
+    const std::string* value(std::string_view name) const;
+
+    CheckFile file_;
+    DeviceValues values_;
+    protocol::RecordSplitter splitter_;
+    std::deque<Record> waiting_;
+    std::size_t waitingBytes_ = 0;
+    // The record not yet ended already matched a text expect.
+    bool pendingTaken_ = false;
+    Millis lastReceived_{0};
+
+    bool started_ = false;
+    bool finished_ = false;
+    bool failed_ = false;
+    bool inStep_ = false;
+    std::size_t stepIndex_ = 0;
+    std::uint32_t round_ = 1;
+    std::uint32_t iteration_ = 1;
+    Millis stepStart_{0};
+    Millis deadline_{0};
+    // The records the current expect passed over.
+    std::vector<std::string> passedOver_;
+    std::size_t passedOverCount_ = 0;
+
+    std::vector<std::string> sends_;
+    std::vector<StepResult> results_;
 };
 
 } // namespace check

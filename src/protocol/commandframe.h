@@ -12,6 +12,8 @@ namespace protocol
 // are taken up to their limits.
 struct FrameFields {
     std::string media, deviceId, data, command, message;
+
+    bool operator==(const FrameFields&) const = default;
 };
 
 // Which delimiters a frame carries: the printable '[' '=' '-' (Demo) or the

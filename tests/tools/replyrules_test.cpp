@@ -1,5 +1,4 @@
 #include "faultmodes.h"
-#include "framedecoder.h"
 #include "replyrules.h"
 #include "responder.h"
 #include "rowname.h"
@@ -7,6 +6,7 @@
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 #include "protocol/framecheck.h"
+#include "protocol/framedecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-using devicetools::DecodedFrame;
 using devicetools::FaultModes;
 using devicetools::ReplyRules;
 using devicetools::Responder;
+using protocol::DecodedFrame;
 using protocol::DelimiterMode;
 using namespace std::string_literals;
 

@@ -1,10 +1,10 @@
 #include "devicesimulator.h"
 
 #include "nettext.h"
-#include "recordsplitter.h"
 #include "socketio.h"
 #include "udpservice.h"
 
+#include "protocol/recordsplitter.h"
 #include "socket/hostlookup.h"
 #include "socket/lasterror.h"
 
@@ -247,7 +247,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
         sendFailure = sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
         return sendFailure == 0;
     });
-    RecordSplitter splitter;
+    protocol::RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
     const auto onRecord = [&](std::string_view record) {
         // Records after a close or a failure in the same read are dropped.

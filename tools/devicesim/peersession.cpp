@@ -1,6 +1,7 @@
 #include "peersession.h"
 
 #include "bytetext.h"
+#include "framedescription.h"
 
 #include <algorithm>
 
@@ -56,15 +57,15 @@ void PeerSession::summariseLog()
 PeerSession::Outcome PeerSession::handleRecord(std::string_view record)
 {
     const bool logged = takeLogTurn();
-    const std::optional<DecodedFrame> frame = FrameDecoder::decode(record);
+    const std::optional<protocol::DecodedFrame> frame = protocol::FrameDecoder::decode(record);
     if (!frame) {
         if (logged) {
-            settings_.log.write(peerText_, FrameDecoder::describeRaw(record));
+            settings_.log.write(peerText_, describeRecord(record));
         }
         return Outcome::Continue;
     }
     if (logged) {
-        settings_.log.write(peerText_, FrameDecoder::describe(*frame));
+        settings_.log.write(peerText_, describeFrame(*frame));
     }
     ++frames_;
     const Outcome answered = sendAnswer(settings_.responder.answerTo(*frame), logged);

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "faultmodes.h"
-#include "framedecoder.h"
 #include "responder.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
+
+#include "protocol/framedecoder.h"
 
 #include <chrono>
 #include <cstdint>
@@ -82,7 +83,7 @@ public:
 
 private:
     struct Flood {
-        DecodedFrame trigger;
+        protocol::DecodedFrame trigger;
         Clock::time_point start;
         std::uint32_t sent = 0;
         std::uint32_t total = 0;

@@ -80,7 +80,7 @@ std::string_view trimmed(std::string_view text)
 // Replaces the placeholders in `piece` by the frame's fields; with no frame it
 // only checks them. False (and `error` set) for a brace that starts no known
 // placeholder.
-bool substitute(std::string_view piece, const DecodedFrame* frame, std::string& out,
+bool substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out,
                 std::string& error)
 {
     std::size_t i = 0;
@@ -134,7 +134,7 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const DecodedFrame* frame,
+bool renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
                  protocol::DelimiterMode mode, std::string& out, std::string& error)
 {
     std::array<std::size_t, 3> at{};
@@ -335,7 +335,7 @@ const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
     return any;
 }
 
-std::string ReplyRules::render(const Rule& rule, const DecodedFrame& frame)
+std::string ReplyRules::render(const Rule& rule, const protocol::DecodedFrame& frame)
 {
     std::string out;
     std::string error;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framedecoder.h"
+#include "protocol/framedecoder.h"
 
 #include <cstddef>
 #include <optional>
@@ -67,7 +67,7 @@ public:
 
     // The answer that `rule` gives to `frame` as it goes on the wire, CR LF
     // and NUL included; empty for a "none" rule.
-    static std::string render(const Rule& rule, const DecodedFrame& frame);
+    static std::string render(const Rule& rule, const protocol::DecodedFrame& frame);
 
 private:
     std::vector<Rule> rules_;

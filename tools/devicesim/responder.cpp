@@ -10,7 +10,7 @@ Responder::Responder(const ReplyRules* rules, bool echo, const FaultModes& fault
 {
 }
 
-std::string Responder::answerTo(const DecodedFrame& frame) const
+std::string Responder::answerTo(const protocol::DecodedFrame& frame) const
 {
     const ReplyRules::Rule* rule = rules_ != nullptr ? rules_->find(frame.fields.command) : nullptr;
     std::string answer;
@@ -24,7 +24,7 @@ std::string Responder::answerTo(const DecodedFrame& frame) const
     return faults_.shape(std::move(answer));
 }
 
-std::string Responder::floodFrame(const DecodedFrame& trigger, std::uint32_t sequence)
+std::string Responder::floodFrame(const protocol::DecodedFrame& trigger, std::uint32_t sequence)
 {
     protocol::FrameFields fields = trigger.fields;
     fields.data = std::to_string(sequence);

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "faultmodes.h"
-#include "framedecoder.h"
 #include "replyrules.h"
+
+#include "protocol/framedecoder.h"
 
 #include <cstdint>
 #include <string>
@@ -24,11 +25,11 @@ public:
     Responder(const ReplyRules* rules, bool echo, const FaultModes& faults);
 
     // The bytes to send, CR LF and NUL included; empty for no answer.
-    std::string answerTo(const DecodedFrame& frame) const;
+    std::string answerTo(const protocol::DecodedFrame& frame) const;
 
     // Flood frame number `sequence` (from 1) after `trigger`: its media, device
     // id and command, the number as data, kFloodMessage as message, in its mode.
-    static std::string floodFrame(const DecodedFrame& trigger, std::uint32_t sequence);
+    static std::string floodFrame(const protocol::DecodedFrame& trigger, std::uint32_t sequence);
 
 private:
     const ReplyRules* rules_;

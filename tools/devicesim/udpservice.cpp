@@ -1,9 +1,9 @@
 #include "udpservice.h"
 
 #include "nettext.h"
-#include "recordsplitter.h"
 #include "socketio.h"
 
+#include "protocol/recordsplitter.h"
 #include "socket/lasterror.h"
 
 #include <sys/socket.h>
@@ -82,7 +82,7 @@ void UdpService::receive(char* buffer)
     }
     // Each datagram is complete in itself: what follows its last line end is
     // a record too.
-    RecordSplitter splitter;
+    protocol::RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
     const auto onRecord = [&](std::string_view record) {
         if (outcome == PeerSession::Outcome::Continue) {

@@ -1,6 +1,7 @@
-#include "framedecoder.h"
-#include "recordsplitter.h"
 #include "rowname.h"
+
+#include "protocol/framedecoder.h"
+#include "protocol/recordsplitter.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,10 @@
 #include <string>
 #include <vector>
 
-using devicetools::DecodedFrame;
-using devicetools::FrameDecoder;
-using devicetools::RecordSplitter;
+using protocol::DecodedFrame;
 using protocol::DelimiterMode;
+using protocol::FrameDecoder;
+using protocol::RecordSplitter;
 using namespace std::string_literals;
 
 namespace
@@ -108,18 +109,6 @@ TEST_P(FrameDecoderTest, DecodesWellFormedFramesOnly)
 
 INSTANTIATE_TEST_SUITE_P(Rows, FrameDecoderTest, testing::ValuesIn(kDecodeRows),
                          rowName<DecodeRow>);
-
-TEST(FrameDecoderDescribe, NamesModeAndFieldsOrShowsTheBytes)
-{
-    const auto frame = FrameDecoder::decode("\x07"
-                                            "BA1x\"y\x08"
-                                            "ENT\x09"
-                                            "m");
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(FrameDecoder::describe(*frame),
-              R"(RELEASE media=B id=A1 data="x\"y" command=ENT message="m")");
-    EXPECT_EQ(FrameDecoder::describeRaw("ab\x07"), R"(- not a frame, 3 bytes: 61 62 07 "ab\x07")");
-}
 
 struct SplitRow {
     const char* name;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace devicetools
+namespace protocol
 {
 
 // Cuts a byte stream into records at their line ends, whatever pieces the
@@ -30,6 +30,8 @@ public:
     void finish(const Sink& sink);
 
     std::size_t pendingSize() const { return pending_.size(); }
+    // The bytes of the record not yet ended.
+    std::string_view pending() const { return pending_; }
 
 private:
     void emit(const Sink& sink);
@@ -38,4 +40,4 @@ private:
     bool afterLineFeed_ = false;
 };
 
-} // namespace devicetools
+} // namespace protocol

@@ -1,6 +1,6 @@
 #include "recordsplitter.h"
 
-namespace devicetools
+namespace protocol
 {
 
 void RecordSplitter::feed(std::string_view bytes, const Sink& sink)
@@ -46,4 +46,4 @@ void RecordSplitter::emit(const Sink& sink)
     sink(record);
 }
 
-} // namespace devicetools
+} // namespace protocol

@@ -1,33 +1,33 @@
 #pragma once
 
-#include "protocol/commandframe.h"
+#include "commandframe.h"
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace devicetools
+namespace protocol
 {
 
 // "DEMO" or "RELEASE", the names the console's mode box uses.
-std::string_view modeName(protocol::DelimiterMode mode);
+std::string_view modeName(DelimiterMode mode);
 
 // One command frame as received: its mode and its fields (media 1 character,
 // device id 2, data 0 to 36, command 3, message 0 to 120).
 struct DecodedFrame {
-    protocol::DelimiterMode mode = protocol::DelimiterMode::Demo;
-    protocol::FrameFields fields;
+    DelimiterMode mode = DelimiterMode::Demo;
+    FrameFields fields;
 };
 
-// Recognises a command frame in one record (the bytes before its line end)
-// and describes records for the simulator's log. Stateless; any thread.
+// Recognises a command frame in one record (the bytes before its line end).
+// Stateless; any thread.
 class FrameDecoder
 {
 public:
     static constexpr std::size_t kMinFrameLength =
-        3 + protocol::kMediaWidth + protocol::kDeviceIdWidth + protocol::kCommandWidth; // 9
-    static constexpr std::size_t kMaxFrameLength = protocol::kFrameMaxLength;           // 165
+        3 + kMediaWidth + kDeviceIdWidth + kCommandWidth;           // 9
+    static constexpr std::size_t kMaxFrameLength = kFrameMaxLength; // 165
 
     // The frame in `record`, or nothing when the record is not a well-formed
     // frame. Well-formed: the start delimiter of one mode first, media (1),
@@ -37,12 +37,6 @@ public:
     // carry no escaping, a data text may itself hold the equal character: the
     // first equal that is followed by a command and a dash ends the data.
     static std::optional<DecodedFrame> decode(std::string_view record);
-
-    // One log text for a frame: its mode and fields, texts quoted.
-    static std::string describe(const DecodedFrame& frame);
-    // One log text for a record that is no frame: its length, hex bytes and
-    // an escaped preview.
-    static std::string describeRaw(std::string_view record);
 };
 
-} // namespace devicetools
+} // namespace protocol

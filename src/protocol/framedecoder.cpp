@@ -1,36 +1,34 @@
 #include "framedecoder.h"
 
-#include "bytetext.h"
-
-#include "protocol/delimiterset.h"
+#include "delimiterset.h"
 
 #include <cstdint>
 
-namespace devicetools
+namespace protocol
 {
 
 namespace
 {
 
-using Delimiters = protocol::DelimiterSet;
+using Delimiters = DelimiterSet;
 
 constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kDelete = 0x7f;
 // Offsets inside a frame: start, media, device id, then the data.
 constexpr std::size_t kMediaAt = 1;
-constexpr std::size_t kDeviceIdAt = kMediaAt + protocol::kMediaWidth;
-constexpr std::size_t kDataAt = kDeviceIdAt + protocol::kDeviceIdWidth;
+constexpr std::size_t kDeviceIdAt = kMediaAt + kMediaWidth;
+constexpr std::size_t kDataAt = kDeviceIdAt + kDeviceIdWidth;
 // From the equal delimiter to the dash delimiter.
-constexpr std::size_t kEqualToDash = protocol::kCommandWidth + 1;
+constexpr std::size_t kEqualToDash = kCommandWidth + 1;
 
 struct ModeDelimiters {
-    protocol::DelimiterMode mode;
+    DelimiterMode mode;
     std::uint8_t start, equal, dash;
 };
 
-constexpr ModeDelimiters kDemo{protocol::DelimiterMode::Demo, Delimiters::kStartDisplay,
+constexpr ModeDelimiters kDemo{DelimiterMode::Demo, Delimiters::kStartDisplay,
                                Delimiters::kEqualDisplay, Delimiters::kDashDisplay};
-constexpr ModeDelimiters kRelease{protocol::DelimiterMode::Release, Delimiters::kStartCode,
+constexpr ModeDelimiters kRelease{DelimiterMode::Release, Delimiters::kStartCode,
                                   Delimiters::kEqualCode, Delimiters::kDashCode};
 
 bool printable(std::string_view text)
@@ -51,10 +49,10 @@ std::uint8_t at(std::string_view record, std::size_t i)
 
 } // namespace
 
-std::string_view modeName(protocol::DelimiterMode mode)
+std::string_view modeName(DelimiterMode mode)
 {
-    return mode == protocol::DelimiterMode::Release ? Delimiters::kReleaseModeText
-                                                    : Delimiters::kDemoModeText;
+    return mode == DelimiterMode::Release ? Delimiters::kReleaseModeText
+                                          : Delimiters::kDemoModeText;
 }
 
 std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
@@ -81,12 +79,12 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
         }
         return printable(field);
     };
-    const std::string_view media = record.substr(kMediaAt, protocol::kMediaWidth);
-    const std::string_view deviceId = record.substr(kDeviceIdAt, protocol::kDeviceIdWidth);
+    const std::string_view media = record.substr(kMediaAt, kMediaWidth);
+    const std::string_view deviceId = record.substr(kDeviceIdAt, kDeviceIdWidth);
     if (!fixedField(media) || !fixedField(deviceId)) {
         return std::nullopt;
     }
-    const std::size_t lastEqual = kDataAt + protocol::kDataMaxLength;
+    const std::size_t lastEqual = kDataAt + kDataMaxLength;
     for (std::size_t equal = kDataAt; equal <= lastEqual; ++equal) {
         const std::size_t dash = equal + kEqualToDash;
         if (dash >= record.size()) {
@@ -96,10 +94,10 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
             continue;
         }
         const std::string_view data = record.substr(kDataAt, equal - kDataAt);
-        const std::string_view command = record.substr(equal + 1, protocol::kCommandWidth);
+        const std::string_view command = record.substr(equal + 1, kCommandWidth);
         const std::string_view message = record.substr(dash + 1);
         if (!fixedField(command) || !printable(data) || !printable(message) ||
-            message.size() > protocol::kMessageMaxLength) {
+            message.size() > kMessageMaxLength) {
             continue;
         }
         return DecodedFrame{mode->mode,
@@ -109,22 +107,4 @@ std::optional<DecodedFrame> FrameDecoder::decode(std::string_view record)
     return std::nullopt;
 }
 
-std::string FrameDecoder::describe(const DecodedFrame& frame)
-{
-    std::string out(modeName(frame.mode));
-    const protocol::FrameFields& fields = frame.fields;
-    out += " media=" + escapedAscii(fields.media);
-    out += " id=" + escapedAscii(fields.deviceId);
-    out += " data=\"" + escapedAscii(fields.data, true) + '"';
-    out += " command=" + escapedAscii(fields.command);
-    out += " message=\"" + escapedAscii(fields.message, true) + '"';
-    return out;
-}
-
-std::string FrameDecoder::describeRaw(std::string_view record)
-{
-    return "- not a frame, " + std::to_string(record.size()) + " bytes: " + hexBytes(record) +
-           " \"" + escapedAscii(record.substr(0, kHexDumpLimit), true) + '"';
-}
-
-} // namespace devicetools
+} // namespace protocol

@@ -1,0 +1,407 @@
+#include "checkfile.h"
+#include "fieldtext.h"
+#include "stepaction.h"
+
+#include "protocol/delimiterset.h"
+
+#include <toml++/toml.h>
+
+#include <array>
+#include <initializer_list>
+
+namespace check
+{
+
+namespace
+{
+
+using Limits = CheckFileLimits;
+
+// A mistake found while walking the document; caught once at the top.
+struct Refusal {
+    toml::source_position where;
+    std::string what;
+};
+
+[[noreturn]] void refuse(const toml::node& node, std::string what)
+{
+    throw Refusal{node.source().begin, std::move(what)};
+}
+
+[[noreturn]] void refuse(const toml::key& key, std::string what)
+{
+    throw Refusal{key.source().begin, std::move(what)};
+}
+
+std::string quoted(std::string_view key)
+{
+    return "'" + std::string(key) + "'";
+}
+
+const toml::table& tableOf(const toml::node& node, std::string_view key, std::string_view example)
+{
+    const toml::table* table = node.as_table();
+    if (table == nullptr) {
+        refuse(node, quoted(key) + " must be a table, such as " + std::string(key) + " = " +
+                         std::string(example));
+    }
+    return *table;
+}
+
+void onlyKeys(const toml::table& table, std::initializer_list<std::string_view> known,
+              std::string_view where)
+{
+    for (auto&& [key, value] : table) {
+        bool found = false;
+        std::string list;
+        for (const std::string_view name : known) {
+            found = found || key.str() == name;
+            list += (list.empty() ? "" : ", ") + std::string(name);
+        }
+        if (!found) {
+            refuse(key, "unknown key " + quoted(key.str()) + " in " + std::string(where) +
+                            " (known: " + list + ")");
+        }
+    }
+}
+
+const std::string& textOf(const toml::node& node, std::string_view key)
+{
+    const auto* text = node.as_string();
+    if (text == nullptr) {
+        refuse(node, quoted(key) + " must be a text in quotes");
+    }
+    return text->get();
+}
+
+std::uint32_t countOf(const toml::node& node, std::string_view key, std::uint32_t max)
+{
+    const auto* number = node.as_integer();
+    if (number == nullptr || number->get() < 1 || number->get() > max) {
+        refuse(node, quoted(key) + " must be a whole number from 1 to " + std::to_string(max));
+    }
+    return static_cast<std::uint32_t>(number->get());
+}
+
+Millis timeOf(const toml::node& node, std::string_view key)
+{
+    std::optional<long long> millis;
+    if (const auto* number = node.as_integer()) {
+        millis = number->get();
+    } else if (const auto* text = node.as_string()) {
+        millis = parseMillisText(text->get());
+    }
+    if (!millis || *millis < 1 || *millis > Limits::kMaxTime.count()) {
+        refuse(node, quoted(key) +
+                         " must be a time from 1 ms to 1 hour: \"500ms\", \"2s\", \"1.5s\" or a "
+                         "whole number of milliseconds");
+    }
+    return Millis{*millis};
+}
+
+// A text that may hold placeholders: well formed, and when it holds none, of
+// a length its field allows.
+std::string fieldTextOf(const toml::node& node, std::string_view key)
+{
+    std::string text = textOf(node, key);
+    if (const auto error = placeholderError(text)) {
+        refuse(node, std::string(key) + ": " + *error);
+    }
+    if (placeholderNames(text).empty()) {
+        const auto literal = fillPlaceholders(text, [](std::string_view) { return nullptr; });
+        const std::string error = fieldLengthError(key, literal->size());
+        if (!error.empty()) {
+            refuse(node, error);
+        }
+    }
+    return text;
+}
+
+constexpr std::array<std::string_view, 5> kFrameKeys = {"media", "id", "data", "command",
+                                                        "message"};
+
+SendStep readSend(const toml::node& node, std::string_view key)
+{
+    const toml::table& table = tableOf(
+        node, key, "{ media = \"B\", id = \"{id}\", command = \"ENT\" } or { text = \"...\" }");
+    onlyKeys(table, {"media", "id", "data", "command", "message", "text"}, quoted(key));
+    SendStep send;
+    if (const toml::node* text = table.get("text")) {
+        for (const std::string_view frameKey : kFrameKeys) {
+            if (table.contains(frameKey)) {
+                refuse(*table.get(frameKey),
+                       quoted(key) + " has both a text and frame fields: give one or the other");
+            }
+        }
+        send.isFrame = false;
+        send.text = fieldTextOf(*text, "text");
+        return send;
+    }
+    forEachField(send.fields, [&](std::string_view fieldKey, std::string& out) {
+        if (const toml::node* field = table.get(fieldKey)) {
+            out = fieldTextOf(*field, fieldKey);
+        }
+    });
+    // The console's messages for missing fields; a field with placeholders
+    // is judged once filled, for each device.
+    const auto known = [](const std::string& text, std::size_t width) {
+        return placeholderNames(text).empty() ? text.size() : width;
+    };
+    const std::string_view missing = protocol::validateFrameFields(
+        std::string(known(send.fields.media, protocol::kMediaWidth), 'x'),
+        std::string(known(send.fields.deviceId, protocol::kDeviceIdWidth), 'x'),
+        std::string(known(send.fields.command, protocol::kCommandWidth), 'x'));
+    if (!missing.empty()) {
+        refuse(node, quoted(key) + ": " + std::string(missing));
+    }
+    return send;
+}
+
+FrameMatcher readMatcher(const toml::table& table)
+{
+    FrameMatcher matcher;
+    const auto one = [&](std::string_view key, std::optional<std::string>& out) {
+        const toml::node* node = table.get(key);
+        if (node == nullptr) {
+            return;
+        }
+        std::string pattern = textOf(*node, key);
+        if (const auto error = placeholderError(pattern)) {
+            refuse(*node, std::string(key) + ": " + *error);
+        }
+        if (pattern.size() > Limits::kMaxMatcherLength) {
+            refuse(*node, std::string(key) + " must be at most " +
+                              std::to_string(Limits::kMaxMatcherLength) + " characters");
+        }
+        const FieldRange range = fieldRange(key);
+        if (placeholderNames(pattern).empty() &&
+            (wildcardMinLength(pattern) > range.max ||
+             (!wildcardUnbounded(pattern) && pattern.size() < range.min))) {
+            refuse(*node, std::string(key) + " \"" + pattern + "\" can never match: " +
+                              fieldLengthError(key, range.max + 1).substr(key.size() + 1));
+        }
+        out = std::move(pattern);
+    };
+    one("media", matcher.media);
+    one("id", matcher.deviceId);
+    one("data", matcher.data);
+    one("command", matcher.command);
+    one("message", matcher.message);
+    return matcher;
+}
+
+ExpectStep readExpect(const toml::node& node)
+{
+    const toml::table& table =
+        tableOf(node, "expect", "{ command = \"ENT\" } or { text = \"...\" }");
+    onlyKeys(table, {"media", "id", "data", "command", "message", "text", "within"}, "'expect'");
+    ExpectStep expect;
+    if (const toml::node* within = table.get("within")) {
+        expect.within = timeOf(*within, "within");
+    }
+    const toml::node* text = table.get("text");
+    if (text == nullptr) {
+        expect.frame = readMatcher(table);
+        return expect;
+    }
+    for (const std::string_view frameKey : kFrameKeys) {
+        if (table.contains(frameKey)) {
+            refuse(*table.get(frameKey),
+                   "'expect' has both a text and frame fields: give one or the other");
+        }
+    }
+    expect.isFrame = false;
+    expect.contains = textOf(*text, "text");
+    if (const auto error = placeholderError(expect.contains)) {
+        refuse(*text, "text: " + *error);
+    }
+    if (expect.contains.empty()) {
+        refuse(*text, "the text to expect must not be empty");
+    }
+    if (expect.contains.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        refuse(*text, "the text to expect must not hold a line end (CR, LF or NUL): received "
+                      "bytes are matched line by line");
+    }
+    if (expect.contains.size() > Limits::kMaxMatcherLength) {
+        refuse(*text, "the text to expect must be at most " +
+                          std::to_string(Limits::kMaxMatcherLength) + " characters");
+    }
+    return expect;
+}
+
+std::string nameOf(const toml::table& table)
+{
+    const toml::node* node = table.get("name");
+    if (node == nullptr) {
+        return {};
+    }
+    std::string name = textOf(*node, "name");
+    if (name.size() > Limits::kMaxNameLength) {
+        refuse(*node,
+               "'name' must be at most " + std::to_string(Limits::kMaxNameLength) + " characters");
+    }
+    return name;
+}
+
+Step readStep(const toml::table& table)
+{
+    onlyKeys(table, {"name", "send", "expect", "wait", "repeat"}, "[[step]]");
+    Step step;
+    step.line = static_cast<int>(table.source().begin.line);
+    step.name = nameOf(table);
+    const toml::key* action = nullptr;
+    for (auto&& [key, value] : table) {
+        if (key.str() != "send" && key.str() != "expect" && key.str() != "wait") {
+            continue;
+        }
+        if (action != nullptr) {
+            refuse(key, "a step has both " + quoted(action->str()) + " and " + quoted(key.str()) +
+                            ": give each its own [[step]]");
+        }
+        action = &key;
+        if (key.str() == "send") {
+            step.action = readSend(value, "send");
+        } else if (key.str() == "expect") {
+            step.action = readExpect(value);
+        } else {
+            step.action = WaitStep{timeOf(value, "wait")};
+        }
+    }
+    if (action == nullptr) {
+        refuse(table, "a step needs one of 'send', 'expect' or 'wait'");
+    }
+    if (const toml::node* repeat = table.get("repeat")) {
+        step.repeat = countOf(*repeat, "repeat", Limits::kMaxRepeat);
+    }
+    return step;
+}
+
+AnswerRule readAnswer(const toml::table& table)
+{
+    onlyKeys(table, {"name", "when", "send"}, "[[answer]]");
+    AnswerRule rule;
+    rule.line = static_cast<int>(table.source().begin.line);
+    rule.name = nameOf(table);
+    const toml::node* when = table.get("when");
+    const toml::node* send = table.get("send");
+    if (when == nullptr || send == nullptr) {
+        refuse(table, "an answer needs 'when' (the frame it answers) and 'send'");
+    }
+    const toml::table& whenTable = tableOf(*when, "when", "{ command = \"EVT\" }");
+    onlyKeys(whenTable, {"media", "id", "data", "command", "message"}, "'when'");
+    rule.when = readMatcher(whenTable);
+    rule.answer = readSend(*send, "send");
+    return rule;
+}
+
+void readDefaults(const toml::node& node, CheckFile& file)
+{
+    const toml::table& table = tableOf(node, "defaults", "[defaults]");
+    onlyKeys(table, {"protocol", "port", "mode", "timeout", "repeat"}, "[defaults]");
+    if (const toml::node* protocol = table.get("protocol")) {
+        const std::string& name = textOf(*protocol, "protocol");
+        if (name != "tcp" && name != "udp") {
+            refuse(*protocol, "'protocol' must be \"tcp\" or \"udp\"");
+        }
+        file.transport = name == "udp" ? Transport::Udp : Transport::Tcp;
+    }
+    if (const toml::node* port = table.get("port")) {
+        const auto* number = port->as_integer();
+        if (number == nullptr || number->get() < 1 || number->get() > 65535) {
+            refuse(*port, "'port' must be a whole number from 1 to 65535");
+        }
+        file.port = static_cast<std::uint16_t>(number->get());
+    }
+    if (const toml::node* mode = table.get("mode")) {
+        const std::string& name = textOf(*mode, "mode");
+        if (name != protocol::DelimiterSet::kDemoModeText &&
+            name != protocol::DelimiterSet::kReleaseModeText) {
+            refuse(*mode, "'mode' must be \"DEMO\" or \"RELEASE\"");
+        }
+        file.mode = name == protocol::DelimiterSet::kReleaseModeText
+                        ? protocol::DelimiterMode::Release
+                        : protocol::DelimiterMode::Demo;
+    }
+    if (const toml::node* timeout = table.get("timeout")) {
+        file.answerTimeout = timeOf(*timeout, "timeout");
+    }
+    if (const toml::node* repeat = table.get("repeat")) {
+        file.repeat = countOf(*repeat, "repeat", Limits::kMaxRepeat);
+    }
+}
+
+// Tables of an array written [[key]]; `read` makes one item of each.
+template <typename Item, typename Read>
+std::vector<Item> readList(const toml::node& node, std::string_view key, std::size_t max,
+                           Read&& read)
+{
+    const toml::array* array = node.as_array();
+    if (array == nullptr || !array->is_array_of_tables()) {
+        refuse(node, quoted(key) + " must be a list of tables, each written [[" + std::string(key) +
+                         "]]");
+    }
+    if (array->size() > max) {
+        refuse(*array->get(max),
+               "more than " + std::to_string(max) + " [[" + std::string(key) + "]] in one file");
+    }
+    std::vector<Item> items;
+    items.reserve(array->size());
+    for (const toml::node& item : *array) {
+        items.push_back(read(*item.as_table()));
+    }
+    return items;
+}
+
+CheckFile readDocument(const toml::table& root)
+{
+    onlyKeys(root, {"defaults", "step", "answer"}, "the file");
+    CheckFile file;
+    if (const toml::node* defaults = root.get("defaults")) {
+        readDefaults(*defaults, file);
+    }
+    if (const toml::node* steps = root.get("step")) {
+        file.steps = readList<Step>(*steps, "step", Limits::kMaxSteps, readStep);
+        std::uint64_t runs = 0;
+        for (std::size_t i = 0; i < file.steps.size(); ++i) {
+            runs += file.steps[i].repeat;
+            if (runs * file.repeat > Limits::kMaxStepRuns) {
+                const toml::node& step = *steps->as_array()->get(i);
+                refuse(step, "the steps would run more than " +
+                                 std::to_string(Limits::kMaxStepRuns) +
+                                 " times in all (each step's repeat, times the file's repeat)");
+            }
+        }
+    }
+    if (const toml::node* answers = root.get("answer")) {
+        file.answers = readList<AnswerRule>(*answers, "answer", Limits::kMaxAnswers, readAnswer);
+    }
+    return file;
+}
+
+CheckFileError errorAt(std::string_view fileName, const toml::source_position& where,
+                       std::string what)
+{
+    return CheckFileError{std::string(fileName), static_cast<int>(where.line),
+                          static_cast<int>(where.column), std::move(what)};
+}
+
+} // namespace
+
+CheckFileResult parseCheckFile(std::string_view text, std::string_view fileName)
+{
+    if (text.size() > Limits::kMaxFileBytes) {
+        return CheckFileError{std::string(fileName), 0, 0,
+                              "the file is larger than " +
+                                  std::to_string(Limits::kMaxFileBytes / 1024) + " KiB"};
+    }
+    try {
+        const toml::table root = toml::parse(text, fileName);
+        return readDocument(root);
+    } catch (const toml::parse_error& error) {
+        return errorAt(fileName, error.source().begin, std::string(error.description()));
+    } catch (const Refusal& refusal) {
+        return errorAt(fileName, refusal.where, refusal.what);
+    }
+}
+
+} // namespace check

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace check
+{
+
+// The texts of a check file's fields: placeholders and wildcards. Pure
+// functions; any thread.
+//
+// A placeholder is `{name}`, the name made of letters, digits, '_', '-' and
+// '.'; `{{` stands for one '{'. A '}' alone is itself.
+
+// Nothing when the placeholders of `text` are well formed, else what is wrong.
+std::optional<std::string> placeholderError(std::string_view text);
+// The names of the placeholders in a well-formed `text`, in order.
+std::vector<std::string> placeholderNames(std::string_view text);
+// Whether `text` holds placeholders, or `{{`, that filling changes.
+bool hasPlaceholders(std::string_view text);
+
+// The value of a placeholder, or nullptr when it has none.
+using ValueLookup = std::function<const std::string*(std::string_view name)>;
+
+// `text` with each placeholder replaced by its value; nothing when a name has
+// no value, and then `missing` names it. Values go in as they are.
+std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLookup& lookup,
+                                            std::string* missing = nullptr);
+
+// Whether `text` matches `pattern`: '*' any run of bytes (also none), '?'
+// any one byte, every other byte itself. Work grows with the product of the
+// two lengths at worst.
+bool wildcardMatch(std::string_view pattern, std::string_view text);
+// The fewest bytes a text matching `pattern` has.
+std::size_t wildcardMinLength(std::string_view pattern);
+// Whether `pattern` holds '*'.
+bool wildcardUnbounded(std::string_view pattern);
+
+// A time as check files write it: "500ms", "2s", "1.5s" (whole milliseconds).
+std::optional<long long> parseMillisText(std::string_view text);
+// The shortest such text for `millis`: "2s" when whole seconds, else "1500ms".
+std::string millisText(long long millis);
+
+} // namespace check

@@ -1,0 +1,115 @@
+#include "stepaction.h"
+
+namespace check
+{
+
+FieldRange fieldRange(std::string_view key)
+{
+    if (key == "media") {
+        return {protocol::kMediaWidth, protocol::kMediaWidth};
+    }
+    if (key == "id") {
+        return {protocol::kDeviceIdWidth, protocol::kDeviceIdWidth};
+    }
+    if (key == "command") {
+        return {protocol::kCommandWidth, protocol::kCommandWidth};
+    }
+    if (key == "data") {
+        return {0, protocol::kDataMaxLength};
+    }
+    if (key == "message") {
+        return {0, protocol::kMessageMaxLength};
+    }
+    return {0, protocol::kFreeTextMaxLength};
+}
+
+std::string fieldLengthError(std::string_view key, std::size_t size)
+{
+    const FieldRange range = fieldRange(key);
+    const bool exact = range.min == range.max;
+    if (exact ? size == range.max : size <= range.max) {
+        return {};
+    }
+    return std::string(key) + (exact ? " must be " : " must be at most ") +
+           std::to_string(range.max) + (range.max == 1 ? " character" : " characters") + ", not " +
+           std::to_string(size);
+}
+
+std::string frameFieldsError(const protocol::FrameFields& fields)
+{
+    const std::string_view missing =
+        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
+    if (!missing.empty()) {
+        return std::string(missing);
+    }
+    std::string error;
+    forEachField(fields, [&](std::string_view key, const std::string& text) {
+        if (error.empty()) {
+            error = fieldLengthError(key, text.size());
+        }
+    });
+    return error;
+}
+
+std::string freeTextError(std::string_view text)
+{
+    return fieldLengthError("text", text.size());
+}
+
+SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+                           const ValueLookup& lookup)
+{
+    SendBlock block;
+    std::string missing;
+    const auto fill = [&](const std::string& text, std::string& out) {
+        if (!block.error.empty()) {
+            return;
+        }
+        if (auto filled = fillPlaceholders(text, lookup, &missing)) {
+            out = std::move(*filled);
+        } else {
+            block.error = "no value for {" + missing + "}";
+        }
+    };
+    if (!send.isFrame) {
+        std::string text;
+        fill(send.text, text);
+        if (block.error.empty()) {
+            block.error = freeTextError(text);
+        }
+        if (block.error.empty()) {
+            block.bytes = protocol::wireBlock(text);
+        }
+        return block;
+    }
+    protocol::FrameFields fields;
+    fill(send.fields.media, fields.media);
+    fill(send.fields.deviceId, fields.deviceId);
+    fill(send.fields.data, fields.data);
+    fill(send.fields.command, fields.command);
+    fill(send.fields.message, fields.message);
+    if (block.error.empty()) {
+        block.error = frameFieldsError(fields);
+    }
+    if (block.error.empty()) {
+        block.bytes = protocol::wireBlock(protocol::composeFrame(fields, mode));
+    }
+    return block;
+}
+
+bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,
+                  const ValueLookup& lookup)
+{
+    const auto one = [&](const std::optional<std::string>& pattern, const std::string& field) {
+        if (!pattern) {
+            return true;
+        }
+        const std::optional<std::string> filled = fillPlaceholders(*pattern, lookup);
+        return filled && wildcardMatch(*filled, field);
+    };
+    return one(matcher.media, fields.media) && one(matcher.deviceId, fields.deviceId) &&
+           one(matcher.data, fields.data) && one(matcher.command, fields.command) &&
+           one(matcher.message, fields.message);
+}
+
+} // namespace check

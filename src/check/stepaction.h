@@ -1,0 +1,70 @@
+#pragma once
+
+#include "checkfile.h"
+#include "fieldtext.h"
+
+#include <string>
+#include <string_view>
+
+namespace check
+{
+
+// What send steps put on the wire and what expect steps accept, for one
+// device's values. Pure functions; any thread.
+
+// The lengths a field may have, by its key in a file.
+struct FieldRange {
+    std::size_t min = 0, max = 0;
+};
+FieldRange fieldRange(std::string_view key);
+
+// What is wrong with the length of one field as it is sent, by its key in a
+// file (media, id, command: exactly their width; data, message, text: at most
+// their limit); empty when it fits.
+std::string fieldLengthError(std::string_view key, std::size_t size);
+// What keeps frame fields, as they would be sent, from being sent: the
+// console's message for a missing media, device id or command, else a field
+// longer than its width or limit. Empty when they can be sent.
+std::string frameFieldsError(const protocol::FrameFields& fields);
+// What keeps a free text from being sent (too long); empty when it can be.
+std::string freeTextError(std::string_view text);
+
+// One send's block, exactly as the console writes it, or why it cannot be sent.
+struct SendBlock {
+    std::string bytes; // empty when `error` is set
+    std::string error;
+};
+SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+                           const ValueLookup& lookup);
+
+// Whether `fields` match every matcher present (placeholders filled first; a
+// matcher whose placeholder has no value matches nothing).
+bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,
+                  const ValueLookup& lookup);
+
+// Calls `visit(key, text)` for each matcher present, with its key in a file.
+template <typename Visit> void forEachMatcher(const FrameMatcher& matcher, Visit&& visit)
+{
+    const auto one = [&](std::string_view key, const std::optional<std::string>& text) {
+        if (text) {
+            visit(key, *text);
+        }
+    };
+    one("media", matcher.media);
+    one("id", matcher.deviceId);
+    one("data", matcher.data);
+    one("command", matcher.command);
+    one("message", matcher.message);
+}
+
+// Calls `visit(key, text)` for each field of a frame, with its key in a file.
+template <typename Fields, typename Visit> void forEachField(Fields& fields, Visit&& visit)
+{
+    visit(std::string_view("media"), fields.media);
+    visit(std::string_view("id"), fields.deviceId);
+    visit(std::string_view("data"), fields.data);
+    visit(std::string_view("command"), fields.command);
+    visit(std::string_view("message"), fields.message);
+}
+
+} // namespace check
