@@ -27,14 +27,6 @@ namespace
 
 constexpr std::string_view kTcp = "tcp ";
 
-// "60 s" for whole seconds, else "250 ms".
-std::string durationText(std::uint32_t ms)
-{
-    constexpr std::uint32_t kMsPerSecond = 1000;
-    return ms % kMsPerSecond == 0 ? std::to_string(ms / kMsPerSecond) + " s"
-                                  : std::to_string(ms) + " ms";
-}
-
 void closeQuietly(int fd)
 {
     // Not retried on EINTR: on Linux the descriptor is gone either way.
@@ -243,10 +235,15 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
                              std::to_string(config_.maxClients) + ")");
     int sendFailure = 0;
-    PeerSession session(peerText, sessionSettings_, [&](std::string_view bytes) {
-        sendFailure = sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
-        return sendFailure == 0;
-    });
+    PeerSession session(peerText, sessionSettings_,
+                        [&](std::string_view bytes, std::uint32_t pauseMs) {
+                            // A pause ends early when the simulator stops.
+                            if (pauseMs != 0 && stop_.waitFor(pauseMs)) {
+                                return false;
+                            }
+                            sendFailure = sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
+                            return sendFailure == 0;
+                        });
     protocol::RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
     const auto onRecord = [&](std::string_view record) {
@@ -267,8 +264,8 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
             const auto idleLeft =
                 std::chrono::ceil<std::chrono::milliseconds>(lastHeard + idleLimit - Clock::now());
             if (idleLeft.count() <= 0) {
-                ending = "closed: nothing received for " + durationText(config_.idleTimeoutMs) +
-                         " (idle time-out)";
+                ending = "closed: nothing received for " +
+                         SimulatorLog::durationText(config_.idleTimeoutMs) + " (idle time-out)";
                 break;
             }
             waitMs = std::min(waitMs, static_cast<std::uint32_t>(idleLeft.count()));

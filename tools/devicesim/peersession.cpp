@@ -98,12 +98,8 @@ PeerSession::Outcome PeerSession::sendAnswer(std::string_view answer, bool logge
         settings_.log.write(peerText_, text + ": \"" + escapedAscii(answer, true) + '"');
     }
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        // The pause lets each piece reach the peer as a block of its own; it
-        // ends early when the simulator stops.
-        if (i != 0 && settings_.stop.waitFor(settings_.faults.splitPauseMs)) {
-            return Outcome::Failed;
-        }
-        if (!send_(pieces[i])) {
+        // The pause lets each piece reach the peer as a block of its own.
+        if (!send_(pieces[i], i == 0 ? 0 : settings_.faults.splitPauseMs)) {
             return Outcome::Failed;
         }
     }
@@ -160,7 +156,7 @@ PeerSession::Outcome PeerSession::sendDueFlood()
             break;
         }
         ++flood_->sent;
-        if (!send_(Responder::floodFrame(flood_->trigger, flood_->sent))) {
+        if (!send_(Responder::floodFrame(flood_->trigger, flood_->sent), 0)) {
             settings_.log.write(peerText_, "flood: ended after a failed send, " +
                                                std::to_string(flood_->sent - 1) + " of " +
                                                std::to_string(flood_->total) + " frames sent");

@@ -36,8 +36,11 @@ public:
     using Clock = std::chrono::steady_clock;
     // A flood that falls this far behind its end time stops.
     static constexpr std::uint32_t kFloodLateMs = 1000;
-    // Sends one block (or one piece of a split block); false when it failed.
-    using Send = std::function<bool(std::string_view bytes)>;
+    // Sends one block (or one piece of a split block) `pauseMs` after what
+    // went before it (0 but for the later pieces of a split answer); false
+    // when it failed. A blocking transport waits out the pause (ending early
+    // on a stop, with false); an event loop queues the piece for its time.
+    using Send = std::function<bool(std::string_view bytes, std::uint32_t pauseMs)>;
 
     enum class Outcome {
         Continue, // go on reading

@@ -26,8 +26,19 @@ Listening:
                      other hosts can then reach the simulator.
   --port PORT        TCP and UDP port, 0 to 65535 (default 21210); 0 lets the
                      system pick one that is free for both, shown at start.
+  --devices N        serve a fleet of N devices, 1 to 10000, on the ports
+                     PORT to PORT+N-1 (TCP and UDP each), all in one event
+                     loop; with --port 0 the system's free ports decide where
+                     the range starts, shown at start. Each device answers by
+                     the same rules and faults, and each has the limits of
+                     --max-clients and --idle-timeout (and up to 64 UDP
+                     peers) of its own. The limit on open files is raised
+                     when the fleet needs more (N x (2 + max clients) + 32);
+                     when the hard limit allows too few, devicesim says so
+                     and exits with status 2.
   --max-clients N    TCP clients served at a time, 1 to 64 (default 8); a
                      client beyond them is closed at once, with a log line.
+                     With --devices: for each device.
   --idle-timeout S   close a TCP client that has sent nothing for S seconds,
                      0 to 86400 (default 60; 0: never). A client that gets a
                      flood is not closed while the flood runs.
@@ -68,6 +79,8 @@ the fields; records that are no well-formed frame show their bytes in hex
 (bytes that are not printable ASCII are always shown escaped, as \xNN):
   14:02:07.513 tcp 127.0.0.1:40312 DEMO media=B id=A1 data="39123439" command=ENT message="Message / Description"
   14:02:09.120 udp 127.0.0.1:51730 - not a frame, 3 bytes: 61 62 63 "abc"
+With --devices the peer is followed by the device it talks to, as in
+"tcp 127.0.0.1:40312 to port 21215".
 Connections, faults, floods and failed sends get lines of their own. The
 output never holds the simulator up: when it does not keep up (a pipe nobody
 reads, a stopped terminal), lines are dropped and later counted in a line
@@ -94,10 +107,11 @@ Examples:
   devicesim --close-after 3
   devicesim --split-at 3,10 --split-pause 100
   devicesim --flood 50 --flood-for 2000
+  devicesim --port 0 --devices 1000 --log-rate 10
 
 Exit status: 0 after Ctrl+C or SIGTERM (within a second, whatever the output
-does), 1 when it cannot listen, 2 on a usage error or a rule file it cannot
-use.
+does), 1 when it cannot listen, 2 on a usage error, a rule file it cannot
+use or too few open files for the fleet.
 )";
 
 bool parseOffsets(std::string_view text, std::vector<std::uint32_t>& out)
@@ -154,6 +168,8 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
             std::uint32_t port = 0;
             ok = number(option, 0, kMaxPort, port);
             config.port = static_cast<std::uint16_t>(port);
+        } else if (option == "--devices") {
+            ok = number(option, 1, SimulatorConfig::kMaxDevices, config.devices);
         } else if (option == "--max-clients") {
             ok = number(option, 1, SimulatorConfig::kMaxClientsLimit, config.maxClients);
         } else if (option == "--idle-timeout") {
@@ -197,6 +213,11 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         if (!ok) {
             return ParseResult::UsageError;
         }
+    }
+    if (config.devices != 0 && config.port != 0 && config.port + config.devices - 1 > kMaxPort) {
+        error = std::to_string(config.devices) + " devices from port " +
+                std::to_string(config.port) + " pass port " + std::to_string(kMaxPort);
+        return ParseResult::UsageError;
     }
     if (!rulesPath.empty()) {
         config.rules = ReplyRules::load(rulesPath, error);

@@ -20,6 +20,11 @@ struct SimulatorConfig {
     std::string listenHost{protocol::kLoopbackAddress};
     // TCP and UDP port; 0 lets the system pick one that is free for both.
     std::uint16_t port = protocol::kDefaultPort;
+    // Devices served on the ports from `port` on, by one event loop (0: the
+    // single device, a thread for each client). The limits below apply to
+    // each device.
+    static constexpr std::uint32_t kMaxDevices = 10000;
+    std::uint32_t devices = 0;
     // Echo well-formed frames that no rule answers.
     bool echo = true;
     std::optional<ReplyRules> rules;

@@ -150,4 +150,11 @@ std::string SimulatorLog::groupedCount(std::uint64_t count)
     return out;
 }
 
+std::string SimulatorLog::durationText(std::uint32_t ms)
+{
+    constexpr std::uint32_t kMsPerSecond = 1000;
+    return ms % kMsPerSecond == 0 ? std::to_string(ms / kMsPerSecond) + " s"
+                                  : std::to_string(ms) + " ms";
+}
+
 } // namespace devicetools

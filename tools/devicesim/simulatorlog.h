@@ -65,6 +65,8 @@ public:
     static std::string timeText();
     // A count with a comma between groups of three digits: "12,345".
     static std::string groupedCount(std::uint64_t count);
+    // "60 s" for whole seconds, else "250 ms".
+    static std::string durationText(std::uint32_t ms);
 
 private:
     void run();

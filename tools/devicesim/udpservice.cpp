@@ -18,6 +18,8 @@ namespace devicetools
 namespace
 {
 
+using Clock = PacedOutput::Clock;
+
 constexpr std::string_view kUdp = "udp ";
 
 // A key for a UDP peer: its address and port.
@@ -26,10 +28,16 @@ std::uint64_t peerKey(const net::SocketAddress& peer)
     return (std::uint64_t{peer.address} << 16) | peer.port;
 }
 
+std::uint32_t msUntil(Clock::time_point due, Clock::time_point now)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+    return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+}
+
 } // namespace
 
-UdpService::UdpService(int socket, const PeerSession::Settings& settings)
-    : socket_(socket), settings_(settings)
+UdpService::UdpService(int socket, const PeerSession::Settings& settings, std::string peerSuffix)
+    : socket_(socket), settings_(settings), peerSuffix_(std::move(peerSuffix))
 {
 }
 
@@ -37,14 +45,8 @@ void UdpService::run()
 {
     std::vector<char> buffer(kDatagramCapacity);
     for (;;) {
-        std::uint32_t waitMs = kWaitForever;
-        for (const auto& [key, peer] : peers_) {
-            if (const auto due = peer.session->msUntilDue()) {
-                waitMs = std::min(waitMs, *due);
-            }
-        }
-        const net::WaitStatus ready =
-            waitReady(socket_, net::SocketWait::Readable, settings_.stop, waitMs);
+        const net::WaitStatus ready = waitReady(socket_, net::SocketWait::Readable, settings_.stop,
+                                                msUntilDue().value_or(kWaitForever));
         if (ready == net::WaitStatus::Cancelled) {
             return;
         }
@@ -56,13 +58,17 @@ void UdpService::run()
         if (ready == net::WaitStatus::Ready) {
             receive(buffer.data());
         }
-        for (auto& [key, peer] : peers_) {
-            peer.session->tick();
-        }
+        tick();
     }
 }
 
 void UdpService::receive(char* buffer)
+{
+    for (int read = 0; read < kReadsPerTurn && receiveOne(buffer); ++read) {
+    }
+}
+
+bool UdpService::receiveOne(char* buffer)
 {
     net::SocketAddress from;
     socklen_t length = net::SocketAddress::kSize;
@@ -72,7 +78,7 @@ void UdpService::receive(char* buffer)
                        &length);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        return;
+        return false;
     }
     Peer& current = peerFor(from);
     current.lastHeard = ++turn_;
@@ -94,10 +100,37 @@ void UdpService::receive(char* buffer)
     if (outcome == PeerSession::Outcome::Close) {
         // A connected UDP client reads an empty datagram as the end of the
         // exchange, as a TCP client reads a close.
-        sendTo(current.address, {});
+        send(current, {}, 0);
         settings_.log.write(session.peerText(), "fault: empty datagram after " +
                                                     std::to_string(session.frames()) + " frames");
         session.resetCount();
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> UdpService::msUntilDue() const
+{
+    const Clock::time_point now = Clock::now();
+    std::optional<std::uint32_t> due;
+    const auto earlier = [&due](std::uint32_t ms) { due = due ? std::min(*due, ms) : ms; };
+    for (const auto& [key, peer] : peers_) {
+        if (const auto session = peer.session->msUntilDue()) {
+            earlier(*session);
+        }
+        if (peer.blockedSince) {
+            earlier(kRetryMs);
+        } else if (const auto pause = peer.output.pauseEnd(now)) {
+            earlier(msUntil(*pause, now));
+        }
+    }
+    return due;
+}
+
+void UdpService::tick()
+{
+    for (auto& [key, peer] : peers_) {
+        flush(peer);
+        peer.session->tick();
     }
 }
 
@@ -113,22 +146,73 @@ UdpService::Peer& UdpService::peerFor(const net::SocketAddress& from)
                 return a.second.lastHeard < b.second.lastHeard;
             }));
     }
-    auto session = std::make_unique<PeerSession>(
-        std::string(kUdp) + endpointText(from), settings_,
-        [this, from](std::string_view bytes) { return sendTo(from, bytes); });
-    return peers_.emplace(peerKey(from), Peer{from, std::move(session), 0}).first->second;
+    Peer& peer = peers_[peerKey(from)];
+    peer.address = from;
+    peer.session = std::make_unique<PeerSession>(
+        std::string(kUdp) + endpointText(from) + peerSuffix_, settings_,
+        [this, &peer](std::string_view bytes, std::uint32_t pauseMs) {
+            return send(peer, bytes, pauseMs);
+        });
+    return peer;
 }
 
-bool UdpService::sendTo(const net::SocketAddress& to, std::string_view bytes)
+bool UdpService::send(Peer& peer, std::string_view bytes, std::uint32_t pauseMs)
 {
-    const int failure = sendBlock(socket_, bytes, &to, settings_.stop, kWriteTimeoutMs);
-    // A stop is no failure of the send worth a line.
-    if (failure != 0 && failure != ECANCELED) {
-        settings_.log.write(std::string(kUdp) + endpointText(to),
-                            "sending " + std::to_string(bytes.size()) +
-                                " bytes failed: " + errorText(failure));
+    const Clock::time_point now = Clock::now();
+    if (peer.output.empty() && pauseMs == 0) {
+        const int failure = sendNow(peer.address, bytes);
+        if (failure == 0) {
+            return true;
+        }
+        if (failure != EAGAIN && failure != EWOULDBLOCK) {
+            logFailure(peer, bytes.size(), failure);
+            return false;
+        }
+        peer.blockedSince = now;
     }
-    return failure == 0;
+    if (!peer.output.push(bytes, pauseMs, now)) {
+        logFailure(peer, bytes.size(), ENOBUFS);
+        return false;
+    }
+    return true;
+}
+
+void UdpService::flush(Peer& peer)
+{
+    Clock::time_point now = Clock::now();
+    while (const auto bytes = peer.output.ready(now)) {
+        const int failure = sendNow(peer.address, *bytes);
+        if (failure == EAGAIN || failure == EWOULDBLOCK) {
+            if (!peer.blockedSince) {
+                peer.blockedSince = now;
+            }
+            if (now - *peer.blockedSince < std::chrono::milliseconds(kWriteTimeoutMs)) {
+                return;
+            }
+            logFailure(peer, bytes->size(), ETIMEDOUT);
+        } else if (failure != 0) {
+            logFailure(peer, bytes->size(), failure);
+        }
+        peer.blockedSince.reset();
+        peer.output.dropFirst(now);
+        now = Clock::now();
+    }
+}
+
+int UdpService::sendNow(const net::SocketAddress& to, std::string_view bytes)
+{
+    ssize_t n;
+    do {
+        n = ::sendto(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+                     to.asSockaddr(), net::SocketAddress::kSize);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? errno : 0;
+}
+
+void UdpService::logFailure(const Peer& peer, std::size_t size, int error)
+{
+    settings_.log.write(peer.session->peerText(),
+                        "sending " + std::to_string(size) + " bytes failed: " + errorText(error));
 }
 
 } // namespace devicetools

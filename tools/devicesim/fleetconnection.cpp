@@ -1,0 +1,254 @@
+#include "fleetconnection.h"
+
+#include "nettext.h"
+#include "simulatorlog.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace devicetools
+{
+
+namespace
+{
+
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+} // namespace
+
+FleetConnection::FleetConnection(int fd, std::string peerText,
+                                 const PeerSession::Settings& settings, std::uint32_t idleTimeoutMs)
+    : fd_(fd), session_(std::move(peerText), settings,
+                        [this](std::string_view bytes, std::uint32_t pauseMs) {
+                            return send(bytes, pauseMs);
+                        }),
+      idleTimeoutMs_(idleTimeoutMs), lastHeard_(Clock::now())
+{
+}
+
+FleetConnection::~FleetConnection()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void FleetConnection::readable(char* buffer, std::size_t size)
+{
+    if (!wantsRead()) {
+        return;
+    }
+    const ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n < 0) {
+        if (!wouldBlock(errno) && errno != EINTR) {
+            ending_ = "closed: " + errorText(errno);
+            ended_ = true;
+        }
+        return;
+    }
+    const auto handle = [this](std::string_view record) { onRecord(record); };
+    if (n == 0) {
+        splitter_.finish(handle);
+        endAfterOutput("closed by the peer");
+        return;
+    }
+    lastHeard_ = Clock::now();
+    splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)), handle);
+}
+
+void FleetConnection::onRecord(std::string_view record)
+{
+    // Records after a close or a failure in the same read are dropped.
+    if (outcome_ != PeerSession::Outcome::Continue) {
+        return;
+    }
+    outcome_ = session_.handleRecord(record);
+    if (outcome_ == PeerSession::Outcome::Close) {
+        endAfterOutput({});
+    } else if (outcome_ == PeerSession::Outcome::Failed) {
+        ended_ = true;
+    }
+}
+
+void FleetConnection::endAfterOutput(std::string ending)
+{
+    if (!ending.empty()) {
+        ending_ = std::move(ending);
+    }
+    draining_ = true;
+    ended_ = ended_ || output_.empty();
+}
+
+void FleetConnection::failed(int error)
+{
+    sendFailure_ = error;
+    outcome_ = PeerSession::Outcome::Failed;
+    ended_ = true;
+}
+
+void FleetConnection::writable()
+{
+    if (!ended_) {
+        flush();
+    }
+}
+
+void FleetConnection::hangUp()
+{
+    // Nothing more can reach the peer, and level-triggered events would
+    // report the hang-up again and again.
+    if (draining_) {
+        ended_ = true;
+    }
+}
+
+void FleetConnection::tick()
+{
+    if (ended_) {
+        return;
+    }
+    if (!draining_ && outcome_ == PeerSession::Outcome::Continue) {
+        outcome_ = session_.tick();
+        if (outcome_ == PeerSession::Outcome::Failed) {
+            ended_ = true;
+            return;
+        }
+    }
+    flush();
+}
+
+void FleetConnection::checkLimits(Clock::time_point now)
+{
+    if (ended_) {
+        return;
+    }
+    if (blockedSince_ && now - *blockedSince_ >= std::chrono::milliseconds(kWriteTimeoutMs)) {
+        failed(ETIMEDOUT);
+        return;
+    }
+    // A flood keeps a silent client served: it asked for the frames.
+    if (!draining_ && idleTimeoutMs_ != 0 && !session_.flooding() &&
+        now - lastHeard_ >= std::chrono::milliseconds(idleTimeoutMs_)) {
+        ending_ = "closed: nothing received for " + SimulatorLog::durationText(idleTimeoutMs_) +
+                  " (idle time-out)";
+        ended_ = true;
+    }
+}
+
+std::optional<std::uint32_t> FleetConnection::msUntilDue() const
+{
+    if (ended_) {
+        return 0;
+    }
+    const Clock::time_point now = Clock::now();
+    std::optional<std::uint32_t> due;
+    if (!draining_) {
+        due = session_.msUntilDue();
+    }
+    if (const auto pause = output_.pauseEnd(now)) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*pause - now);
+        const auto ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+        due = due ? std::min(*due, ms) : ms;
+    }
+    return due;
+}
+
+bool FleetConnection::send(std::string_view bytes, std::uint32_t pauseMs)
+{
+    if (sendFailure_ != 0) {
+        return false;
+    }
+    const Clock::time_point now = Clock::now();
+    if (output_.empty() && pauseMs == 0) {
+        const ssize_t n = sendSome(bytes);
+        if (n < 0 && !wouldBlock(errno)) {
+            sendFailure_ = errno;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (bytes.empty()) {
+            return true;
+        }
+        blockedSince_ = now;
+    }
+    if (!output_.push(bytes, pauseMs, now)) {
+        // Bytes pile up only when the client reads none.
+        sendFailure_ = ETIMEDOUT;
+        return false;
+    }
+    return true;
+}
+
+void FleetConnection::flush()
+{
+    Clock::time_point now = Clock::now();
+    while (const auto bytes = output_.ready(now)) {
+        const ssize_t n = sendSome(*bytes);
+        if (n < 0) {
+            if (!wouldBlock(errno)) {
+                failed(errno);
+                return;
+            }
+            blockedSince_ = blockedSince_.value_or(now);
+            break;
+        }
+        output_.consume(static_cast<std::size_t>(n), now);
+        blockedSince_.reset();
+        if (static_cast<std::size_t>(n) < bytes->size()) {
+            blockedSince_ = now;
+            break;
+        }
+        now = Clock::now();
+    }
+    if (draining_ && output_.empty()) {
+        ended_ = true;
+    }
+}
+
+ssize_t FleetConnection::sendSome(std::string_view bytes)
+{
+    ssize_t n;
+    do {
+        n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+std::string FleetConnection::finish(bool stopping)
+{
+    std::string ending = std::move(ending_);
+    if (stopping) {
+        ending = "closed: the simulator stops";
+    } else if (outcome_ == PeerSession::Outcome::Close) {
+        ending = "fault: closed after " + std::to_string(session_.frames()) + " frames";
+    } else if (outcome_ == PeerSession::Outcome::Failed) {
+        ending = "closed: sending failed: " + (sendFailure_ == ETIMEDOUT
+                                                   ? std::string("the peer takes no more bytes")
+                                                   : errorText(sendFailure_));
+    }
+    if (outcome_ == PeerSession::Outcome::Close) {
+        // As the single device does: the end of the stream goes behind the
+        // answers, and unread bytes are read and dropped so that the close
+        // does not turn into a reset that could destroy them.
+        ::shutdown(fd_, SHUT_WR);
+        char sink[4096];
+        for (int read = 0; read < kDrainReads; ++read) {
+            const ssize_t n = ::recv(fd_, sink, sizeof sink, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EINTR)) {
+                break;
+            }
+        }
+    }
+    ::close(fd_);
+    fd_ = -1;
+    session_.summariseLog();
+    return ending;
+}
+
+} // namespace devicetools

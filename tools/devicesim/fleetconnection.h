@@ -1,0 +1,101 @@
+#pragma once
+
+#include "pacedoutput.h"
+#include "peersession.h"
+
+#include "protocol/recordsplitter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace devicetools
+{
+
+// One TCP client of a device that the fleet's event loop serves: the same
+// PeerSession as a client of the single device gets, on a non-blocking
+// socket. Answers go out at once when the socket takes them; what it does
+// not take, and the later pieces of a split answer, wait in a PacedOutput
+// (at most kQueuedBytes) for room or for their pause.
+//
+// The loop calls readable(), writable() and hangUp() on the socket's events,
+// tick() once msUntilDue() has passed and checkLimits() now and then; it
+// watches the socket for wantsRead() and wantsWrite(), and once ended() it
+// calls finish() and logs the line it returns. A client is closed when it
+// has sent nothing for the idle time-out (not while a flood runs), when it
+// has taken no bytes for kWriteTimeoutMs, by the close-after fault (after
+// its answers have gone), and when it closes (after the answers to what it
+// sent have gone).
+//
+// One thread (the loop's) uses it; the settings must outlive it.
+class FleetConnection
+{
+public:
+    using Clock = PacedOutput::Clock;
+    static constexpr std::size_t kQueuedBytes = 256 * 1024;
+    // A client that takes no bytes for this long is given up.
+    static constexpr std::uint32_t kWriteTimeoutMs = 2000;
+    // Reads of unread bytes before a fault close, at most.
+    static constexpr int kDrainReads = 64;
+
+    // Takes the connected, non-blocking socket `fd`. `idleTimeoutMs` 0: never.
+    FleetConnection(int fd, std::string peerText, const PeerSession::Settings& settings,
+                    std::uint32_t idleTimeoutMs);
+    // Closes the socket if finish() has not.
+    ~FleetConnection();
+    FleetConnection(const FleetConnection&) = delete;
+    FleetConnection& operator=(const FleetConnection&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& peerText() const { return session_.peerText(); }
+
+    // Reads once into `buffer` and handles the records.
+    void readable(char* buffer, std::size_t size);
+    // Sends what is due and fits.
+    void writable();
+    // The socket reports an error or a hang-up.
+    void hangUp();
+    // Flood frames, log summaries and paused pieces that are due.
+    void tick();
+    // The idle time-out and the write time-out at `now`.
+    void checkLimits(Clock::time_point now);
+    // Milliseconds until tick() has something to do (0: now), or nothing.
+    std::optional<std::uint32_t> msUntilDue() const;
+
+    bool wantsRead() const { return !draining_ && !ended_; }
+    bool wantsWrite() const { return blockedSince_.has_value() && !ended_; }
+    bool ended() const { return ended_; }
+
+    // Closes the socket (after the close-after fault: the end of the stream
+    // behind the answers) and says why the connection ended; `stopping` when
+    // the simulator stops.
+    std::string finish(bool stopping);
+
+private:
+    bool send(std::string_view bytes, std::uint32_t pauseMs);
+    void flush();
+    // Sends what the socket takes: the count, or -1 with errno set.
+    ssize_t sendSome(std::string_view bytes);
+    void onRecord(std::string_view record);
+    // The client is done; the connection ends once its answers have gone.
+    void endAfterOutput(std::string ending);
+    void failed(int error);
+
+    int fd_;
+    PeerSession session_;
+    protocol::RecordSplitter splitter_;
+    PacedOutput output_{kQueuedBytes};
+    std::uint32_t idleTimeoutMs_;
+    Clock::time_point lastHeard_;
+    // When bytes that are due first found no room.
+    std::optional<Clock::time_point> blockedSince_;
+    PeerSession::Outcome outcome_ = PeerSession::Outcome::Continue;
+    int sendFailure_ = 0;
+    bool draining_ = false;
+    bool ended_ = false;
+    std::string ending_ = "closed by the peer";
+};
+
+} // namespace devicetools
