@@ -5,8 +5,9 @@
 // of framesend calls (one a frame) over the first 100 devices, scaled to
 // 1000, and how many times faster devicecheck was, measured in the same run.
 //
-// Usage: fleet_bench [--devices N] [--loop-devices M] [--port P]
-//   defaults: 1000 devices, 100 in the framesend loop, ports from 42000.
+// Usage: fleet_bench [--devices N] [--loop-devices M]
+//   defaults: 1000 devices, 100 in the framesend loop; the simulator takes
+//   free ports of its own choosing.
 
 #include "childprogram.h"
 #include "temporaryfolder.h"
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +72,17 @@ bool accepts(int port)
     return ok;
 }
 
+// The first port of the fleet, once the simulator's start line (in its output
+// file) names it; 0 before.
+int announcedPort(const std::string& output)
+{
+    std::ifstream in(output);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string marker = "127.0.0.1 ports ";
+    const std::size_t at = text.find(marker);
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + marker.size());
+}
+
 int option(int argc, char** argv, const char* name, int fallback)
 {
     for (int i = 1; i + 1 < argc; ++i) {
@@ -86,23 +99,27 @@ int main(int argc, char** argv)
 {
     const int devices = option(argc, argv, "--devices", 1000);
     const int loopDevices = std::min(option(argc, argv, "--loop-devices", 100), devices);
-    const int firstPort = option(argc, argv, "--port", 42000);
-    const int lastPort = firstPort + devices - 1;
 
     TemporaryFolder folder;
     const std::string checkPath = (folder.path() / "fleet.check").string();
     std::ofstream(checkPath) << check::writeCheckFile(threeFrames());
 
-    ChildProgram simulator(DEVICESIM_PATH, {"--port", std::to_string(firstPort), "--devices",
-                                            std::to_string(devices), "--log-rate", "1"});
+    const std::string simulatorOutput = (folder.path() / "devicesim.txt").string();
+    ChildProgram simulator(DEVICESIM_PATH,
+                           {"--port", "0", "--devices", std::to_string(devices), "--log-rate", "1"},
+                           simulatorOutput);
     const auto readyBy = std::chrono::steady_clock::now() + kReadyLimit;
-    while (!accepts(lastPort)) {
+    int firstPort = 0;
+    while ((firstPort = announcedPort(simulatorOutput)) == 0 || !accepts(firstPort + devices - 1)) {
         if (!simulator.running() || std::chrono::steady_clock::now() > readyBy) {
-            std::printf("fleet: devicesim did not start on ports %d-%d\n", firstPort, lastPort);
+            std::ifstream said(simulatorOutput);
+            std::printf("fleet: devicesim did not start: %s\n",
+                        std::string(std::istreambuf_iterator<char>(said), {}).c_str());
             return 1;
         }
         std::this_thread::sleep_for(10ms);
     }
+    const int lastPort = firstPort + devices - 1;
 
     const std::string output = (folder.path() / "devicecheck.txt").string();
     const ChildProgram::Result fleet = ChildProgram::run(

@@ -113,6 +113,11 @@ std::string AnswerHistogram::svg() const
                    "</text>\n";
         }
     }
+    if (bins_.size() % labelEvery == 0) {
+        out += "<text x=\"" + number(kLeft + plotWidth) + "\" y=\"" + number(baseline + 16) +
+               "\" class=\"tick\" text-anchor=\"middle\">" + std::to_string(bins_.back().to) +
+               "</text>\n";
+    }
     out += "<text x=\"" + number(kLeft + plotWidth / 2) + "\" y=\"" + std::to_string(kHeight - 6) +
            "\" class=\"axis\" text-anchor=\"middle\">answer time (ms)</text>\n";
     return out + "</svg>";

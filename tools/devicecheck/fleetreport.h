@@ -56,6 +56,9 @@ struct FleetReport {
     // "step 2 \"open door\": no answer within 2000 ms", or "connect: Connection refused".
     static std::string failureText(const DeviceResult& device);
     static std::string_view outcomeName(DeviceOutcome outcome);
+    // A step's reason without what came instead where the engine has added
+    // it ("...; got: "x""), as the reports show that on its own.
+    static std::string plainReason(std::string_view reason, std::string_view got);
     // "door-3 (10.0.0.3:21210)" with a name, else "10.0.0.3:21210".
     static std::string deviceText(const Target& target);
     // True for the result of an expect step (one with an answer time).

@@ -88,11 +88,11 @@ int rank(DeviceOutcome outcome)
     return 3;
 }
 
-std::string deviceRow(const FleetReport& report, const DeviceResult& device)
+std::string deviceRow(const FleetReport& report, const DeviceResult& device, bool names)
 {
     const bool contacted =
         device.outcome != DeviceOutcome::NotRun && device.failedStep != "connect";
-    std::string why = markupText(device.reason);
+    std::string why = markupText(FleetReport::plainReason(device.reason, device.got));
     if (!device.got.empty()) {
         const bool cut = device.got.size() > HtmlReport::kGotLimit;
         why += "<br>got <code>" + markupText(device.got.substr(0, HtmlReport::kGotLimit)) +
@@ -108,9 +108,9 @@ std::string deviceRow(const FleetReport& report, const DeviceResult& device)
     }
     const std::string step =
         device.outcome == DeviceOutcome::Passed ? std::string() : markupText(device.failedStep);
-    return "<tr><td>" + markupText(device.target.label()) + "</td><td>" +
-           markupText(device.target.name) + "</td><td><span class=\"result " +
-           resultClass(device.outcome) + "\">" +
+    return "<tr><td>" + markupText(device.target.label()) + "</td>" +
+           (names ? "<td>" + markupText(device.target.name) + "</td>" : std::string()) +
+           "<td><span class=\"result " + resultClass(device.outcome) + "\">" +
            std::string(FleetReport::outcomeName(device.outcome)) + "</span></td><td>" + step +
            "</td><td>" + why + "</td><td class=\"num\">" +
            (contacted ? std::to_string(device.connectTime.count()) + " ms" : std::string()) +
@@ -153,7 +153,12 @@ std::string HtmlReport::text(const FleetReport& report)
     }
     out += histogram.svg() + "\n<h2>Devices</h2>\n";
     out += "<p class=\"sub\">Devices that did not pass come first.</p>\n";
-    out += "<table>\n<thead><tr><th>Device</th><th>Name</th><th>Result</th><th>Failing "
+    // The name column only when a targets file gave names.
+    const bool names =
+        std::any_of(report.devices.begin(), report.devices.end(),
+                    [](const DeviceResult& device) { return !device.target.name.empty(); });
+    out += std::string("<table>\n<thead><tr><th>Device</th>") + (names ? "<th>Name</th>" : "") +
+           "<th>Result</th><th>Failing "
            "step</th><th>Why, and what came instead</th><th>Connect</th><th>Answer times "
            "(ms)</th></tr></thead>\n<tbody>\n";
     std::vector<const DeviceResult*> order;
@@ -164,7 +169,7 @@ std::string HtmlReport::text(const FleetReport& report)
         return rank(a->outcome) < rank(b->outcome);
     });
     for (const DeviceResult* device : order) {
-        out += deviceRow(report, *device);
+        out += deviceRow(report, *device, names);
     }
     return out + "</tbody>\n</table>\n</body>\n</html>\n";
 }

@@ -14,7 +14,7 @@ std::string SummaryText::deviceLine(const DeviceResult& device)
     line += ": " + readableText(FleetReport::failureText(device));
     if (!device.got.empty()) {
         const bool cut = device.got.size() > kGotLimit;
-        line += "; got \"" + readableText(device.got.substr(0, kGotLimit)) + (cut ? "...\"" : "\"");
+        line += "; got " + readableText(device.got.substr(0, kGotLimit)) + (cut ? "..." : "");
     }
     return line;
 }
