@@ -1,13 +1,11 @@
 #include "checkfile.h"
 #include "fieldtext.h"
 #include "stepaction.h"
+#include "tomlvalues.h"
 
 #include "protocol/delimiterset.h"
 
-#include <toml++/toml.h>
-
 #include <array>
-#include <initializer_list>
 
 namespace check
 {
@@ -16,88 +14,6 @@ namespace
 {
 
 using Limits = CheckFileLimits;
-
-// A mistake found while walking the document; caught once at the top.
-struct Refusal {
-    toml::source_position where;
-    std::string what;
-};
-
-[[noreturn]] void refuse(const toml::node& node, std::string what)
-{
-    throw Refusal{node.source().begin, std::move(what)};
-}
-
-[[noreturn]] void refuse(const toml::key& key, std::string what)
-{
-    throw Refusal{key.source().begin, std::move(what)};
-}
-
-std::string quoted(std::string_view key)
-{
-    return "'" + std::string(key) + "'";
-}
-
-const toml::table& tableOf(const toml::node& node, std::string_view key, std::string_view example)
-{
-    const toml::table* table = node.as_table();
-    if (table == nullptr) {
-        refuse(node, quoted(key) + " must be a table, such as " + std::string(key) + " = " +
-                         std::string(example));
-    }
-    return *table;
-}
-
-void onlyKeys(const toml::table& table, std::initializer_list<std::string_view> known,
-              std::string_view where)
-{
-    for (auto&& [key, value] : table) {
-        bool found = false;
-        std::string list;
-        for (const std::string_view name : known) {
-            found = found || key.str() == name;
-            list += (list.empty() ? "" : ", ") + std::string(name);
-        }
-        if (!found) {
-            refuse(key, "unknown key " + quoted(key.str()) + " in " + std::string(where) +
-                            " (known: " + list + ")");
-        }
-    }
-}
-
-const std::string& textOf(const toml::node& node, std::string_view key)
-{
-    const auto* text = node.as_string();
-    if (text == nullptr) {
-        refuse(node, quoted(key) + " must be a text in quotes");
-    }
-    return text->get();
-}
-
-std::uint32_t countOf(const toml::node& node, std::string_view key, std::uint32_t max)
-{
-    const auto* number = node.as_integer();
-    if (number == nullptr || number->get() < 1 || number->get() > max) {
-        refuse(node, quoted(key) + " must be a whole number from 1 to " + std::to_string(max));
-    }
-    return static_cast<std::uint32_t>(number->get());
-}
-
-Millis timeOf(const toml::node& node, std::string_view key)
-{
-    std::optional<long long> millis;
-    if (const auto* number = node.as_integer()) {
-        millis = number->get();
-    } else if (const auto* text = node.as_string()) {
-        millis = parseMillisText(text->get());
-    }
-    if (!millis || *millis < 1 || *millis > Limits::kMaxTime.count()) {
-        refuse(node, quoted(key) +
-                         " must be a time from 1 ms to 1 hour: \"500ms\", \"2s\", \"1.5s\" or a "
-                         "whole number of milliseconds");
-    }
-    return Millis{*millis};
-}
 
 // A text that may hold placeholders: well formed, and when it holds none, of
 // a length its field allows.
@@ -122,8 +38,8 @@ constexpr std::array<std::string_view, 5> kFrameKeys = {"media", "id", "data", "
 
 SendStep readSend(const toml::node& node, std::string_view key)
 {
-    const toml::table& table = tableOf(
-        node, key, "{ media = \"B\", id = \"{id}\", command = \"ENT\" } or { text = \"...\" }");
+    const toml::table& table =
+        tableOf(node, key, "send = { media = \"B\", id = \"{id}\", command = \"ENT\" }");
     onlyKeys(table, {"media", "id", "data", "command", "message", "text"}, quoted(key));
     SendStep send;
     if (const toml::node* text = table.get("text")) {
@@ -177,8 +93,11 @@ FrameMatcher readMatcher(const toml::table& table)
         if (placeholderNames(pattern).empty() &&
             (wildcardMinLength(pattern) > range.max ||
              (!wildcardUnbounded(pattern) && pattern.size() < range.min))) {
-            refuse(*node, std::string(key) + " \"" + pattern + "\" can never match: " +
-                              fieldLengthError(key, range.max + 1).substr(key.size() + 1));
+            const std::string length = range.min == range.max
+                                           ? std::to_string(range.max)
+                                           : "at most " + std::to_string(range.max);
+            refuse(*node, std::string(key) + " \"" + pattern + "\" can never match, as a " +
+                              std::string(key) + " has " + length + " characters");
         }
         out = std::move(pattern);
     };
@@ -193,7 +112,7 @@ FrameMatcher readMatcher(const toml::table& table)
 ExpectStep readExpect(const toml::node& node)
 {
     const toml::table& table =
-        tableOf(node, "expect", "{ command = \"ENT\" } or { text = \"...\" }");
+        tableOf(node, "expect", "expect = { command = \"ENT\" } or expect = { text = \"...\" }");
     onlyKeys(table, {"media", "id", "data", "command", "message", "text", "within"}, "'expect'");
     ExpectStep expect;
     if (const toml::node* within = table.get("within")) {
@@ -249,14 +168,18 @@ Step readStep(const toml::table& table)
     Step step;
     step.line = static_cast<int>(table.source().begin.line);
     step.name = nameOf(table);
+    // Keys come sorted by name; a second action is named where it stands.
     const toml::key* action = nullptr;
     for (auto&& [key, value] : table) {
         if (key.str() != "send" && key.str() != "expect" && key.str() != "wait") {
             continue;
         }
         if (action != nullptr) {
-            refuse(key, "a step has both " + quoted(action->str()) + " and " + quoted(key.str()) +
-                            ": give each its own [[step]]");
+            const bool later = action->source().begin < key.source().begin;
+            const toml::key& first = later ? *action : key;
+            const toml::key& second = later ? key : *action;
+            refuse(second, "a step has both " + quoted(first.str()) + " and " +
+                               quoted(second.str()) + ": give each its own [[step]]");
         }
         action = &key;
         if (key.str() == "send") {
@@ -287,7 +210,7 @@ AnswerRule readAnswer(const toml::table& table)
     if (when == nullptr || send == nullptr) {
         refuse(table, "an answer needs 'when' (the frame it answers) and 'send'");
     }
-    const toml::table& whenTable = tableOf(*when, "when", "{ command = \"EVT\" }");
+    const toml::table& whenTable = tableOf(*when, "when", "when = { command = \"EVT\" }");
     onlyKeys(whenTable, {"media", "id", "data", "command", "message"}, "'when'");
     rule.when = readMatcher(whenTable);
     rule.answer = readSend(*send, "send");

@@ -40,7 +40,12 @@ const char* actionName(const Step& step)
 } // namespace
 
 CheckRun::CheckRun(const CheckFile& file, DeviceValues values)
-    : file_(file), values_(std::move(values))
+    : CheckRun(std::make_shared<const CheckFile>(file), std::move(values))
+{
+}
+
+CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
+    : file_(std::move(file)), values_(std::move(values))
 {
 }
 
@@ -50,7 +55,7 @@ void CheckRun::start(Millis now)
         return;
     }
     started_ = true;
-    if (file_.steps.empty()) {
+    if (file_->steps.empty()) {
         finished_ = true;
         return;
     }
@@ -98,7 +103,7 @@ void CheckRun::abort(std::string_view reason, Millis now)
     if (finished_) {
         return;
     }
-    if (!file_.steps.empty()) {
+    if (!file_->steps.empty()) {
         endStep(StepOutcome::Failed, std::string(reason), Millis{0}, now);
     }
     finished_ = true;
@@ -117,10 +122,10 @@ std::vector<StepResult> CheckRun::takeResults()
 
 std::optional<Millis> CheckRun::nextDeadline() const
 {
-    if (!started_ || finished_ || !inStep_) {
+    if (!started_ || finished_) {
         return std::nullopt;
     }
-    return deadline_;
+    return inStep_ ? deadline_ : resumeAt_;
 }
 
 bool CheckRun::finished() const
@@ -135,14 +140,19 @@ bool CheckRun::passed() const
 
 void CheckRun::proceed(Millis now, bool deadlineInclusive)
 {
+    std::size_t budget = kMaxStepsPerCall;
     while (!finished_) {
         if (!inStep_) {
+            if (budget-- == 0) {
+                resumeAt_ = now;
+                return;
+            }
             beginStep(now);
         }
         const Step& current = step();
         if (const auto* send = std::get_if<SendStep>(&current.action)) {
             SendBlock block = composeSendBlock(
-                *send, file_.mode, [this](std::string_view name) { return value(name); });
+                *send, file_->mode, [this](std::string_view name) { return value(name); });
             if (!block.error.empty()) {
                 endStep(StepOutcome::Failed, std::move(block.error), Millis{0}, now);
                 return;
@@ -168,8 +178,9 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
         }
         const std::string within = std::to_string((deadline_ - stepStart_).count()) + " ms";
         endStep(StepOutcome::Failed,
-                passedOverCount_ == 0 ? "no answer within " + within
-                                      : "no matching answer within " + within + "; got: ",
+                passedOverCount_ == 0
+                    ? "no answer within " + within
+                    : "no matching answer within " + within + "; got: " + gotText(),
                 Millis{0}, now);
         return;
     }
@@ -184,7 +195,7 @@ void CheckRun::beginStep(Millis now)
     if (const auto* wait = std::get_if<WaitStep>(&step().action)) {
         deadline_ = now + wait->duration;
     } else if (const auto* expect = std::get_if<ExpectStep>(&step().action)) {
-        deadline_ = now + (expect->within.count() != 0 ? expect->within : file_.answerTimeout);
+        deadline_ = now + (expect->within.count() != 0 ? expect->within : file_->answerTimeout);
     } else {
         deadline_ = now;
     }
@@ -200,17 +211,8 @@ void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTim
     result.outcome = outcome;
     result.answerTime = answerTime;
     result.endedAt = now;
-    if (outcome == StepOutcome::Failed && passedOverCount_ != 0) {
-        for (const std::string& record : passedOver_) {
-            result.got += (result.got.empty() ? "\"" : ", \"") + record + "\"";
-        }
-        if (passedOverCount_ > passedOver_.size()) {
-            result.got +=
-                ", and " + std::to_string(passedOverCount_ - passedOver_.size()) + " more";
-        }
-        if (reason.ends_with("; got: ")) {
-            reason += result.got;
-        }
+    if (outcome == StepOutcome::Failed) {
+        result.got = gotText();
     }
     result.reason = std::move(reason);
     results_.push_back(std::move(result));
@@ -224,13 +226,13 @@ void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTim
         return;
     }
     iteration_ = 1;
-    if (++stepIndex_ < file_.steps.size()) {
+    if (++stepIndex_ < file_->steps.size()) {
         return;
     }
     stepIndex_ = 0;
-    if (++round_ > file_.repeat) {
-        round_ = file_.repeat;
-        stepIndex_ = file_.steps.size() - 1;
+    if (++round_ > file_->repeat) {
+        round_ = file_->repeat;
+        stepIndex_ = file_->steps.size() - 1;
         finished_ = true;
     }
 }
@@ -265,11 +267,11 @@ bool CheckRun::recordMatches(std::string_view record) const
         const std::optional<std::string> text = fillPlaceholders(expect.contains, lookup);
         return text && record.find(*text) != std::string_view::npos;
     }
-    if (!passesFrameCheck(record, file_.mode)) {
+    if (!passesFrameCheck(record, file_->mode)) {
         return false;
     }
     const std::optional<protocol::DecodedFrame> frame = protocol::FrameDecoder::decode(record);
-    return frame && frame->mode == file_.mode && frameMatches(expect.frame, frame->fields, lookup);
+    return frame && frame->mode == file_->mode && frameMatches(expect.frame, frame->fields, lookup);
 }
 
 void CheckRun::addRecord(std::string_view record, Millis now)
@@ -297,6 +299,18 @@ void CheckRun::passOver(std::string_view record)
         }
         passedOver_.push_back(std::move(shown));
     }
+}
+
+std::string CheckRun::gotText() const
+{
+    std::string got;
+    for (const std::string& record : passedOver_) {
+        got += (got.empty() ? "\"" : ", \"") + record + "\"";
+    }
+    if (passedOverCount_ > passedOver_.size()) {
+        got += ", and " + std::to_string(passedOverCount_ - passedOver_.size()) + " more";
+    }
+    return got;
 }
 
 std::string CheckRun::stepName() const

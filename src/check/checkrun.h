@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,8 +71,14 @@ public:
     // Records named in a result's `got`, each cut to kMaxGotRecordLength bytes.
     static constexpr std::size_t kMaxGotRecords = 5;
     static constexpr std::size_t kMaxGotRecordLength = 200;
+    // Steps ended in one call at most; a run with more to do at once asks
+    // for advance() at the same time (nextDeadline() is now).
+    static constexpr std::size_t kMaxStepsPerCall = 256;
 
+    // Runs its own copy of `file`.
     CheckRun(const CheckFile& file, DeviceValues values);
+    // Shares `file` (not null) with other runs, e.g. one per device of many.
+    CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values);
 
     void start(Millis now);
     // Bytes received from the device (any split: frames over several calls or
@@ -102,7 +109,7 @@ private:
         Millis at;
     };
 
-    const Step& step() const { return file_.steps[stepIndex_]; }
+    const Step& step() const { return file_->steps[stepIndex_]; }
     // Runs steps from the current one until one has to wait for bytes or
     // time. `deadlineInclusive`: an expect whose deadline is `now` has ended.
     void proceed(Millis now, bool deadlineInclusive);
@@ -114,10 +121,12 @@ private:
     bool recordMatches(std::string_view record) const;
     void addRecord(std::string_view record, Millis now);
     void passOver(std::string_view record);
+    // The records the current expect passed over, for a result's `got`.
+    std::string gotText() const;
     std::string stepName() const;
     const std::string* value(std::string_view name) const;
 
-    CheckFile file_;
+    std::shared_ptr<const CheckFile> file_;
     DeviceValues values_;
     protocol::RecordSplitter splitter_;
     std::deque<Record> waiting_;
@@ -135,6 +144,7 @@ private:
     std::uint32_t iteration_ = 1;
     Millis stepStart_{0};
     Millis deadline_{0};
+    Millis resumeAt_{0}; // between steps: when the next one is to begin
     // The records the current expect passed over.
     std::vector<std::string> passedOver_;
     std::size_t passedOverCount_ = 0;

@@ -1,0 +1,93 @@
+#include "simulatorundertest.h"
+
+#include "check/checkrun.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <variant>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+check::Millis since(Clock::time_point start)
+{
+    return std::chrono::duration_cast<check::Millis>(Clock::now() - start);
+}
+
+int connectTo(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+// The example check file passes against the simulator as it starts: the run
+// is driven here the way a checking tool drives it, over loopback TCP.
+TEST(CheckExample, PassesAgainstTheSimulatorsDefaults)
+{
+    const auto loaded = check::loadCheckFile(EXAMPLE_CHECK_FILE_PATH);
+    ASSERT_TRUE(std::holds_alternative<check::CheckFile>(loaded))
+        << std::get<check::CheckFileError>(loaded).text();
+    check::CheckFile file = std::get<check::CheckFile>(loaded);
+    SimulatorUnderTest simulator;
+    ASSERT_TRUE(simulator.started()) << simulator.startError();
+    const int fd = connectTo(simulator.simulator().port());
+    ASSERT_GE(fd, 0);
+
+    const check::DeviceValues values = {{"id", "A1"}};
+    ASSERT_EQ(check::checkDeviceValues(file, values), std::nullopt);
+    check::CheckRun run(file, values);
+    const Clock::time_point start = Clock::now();
+    run.start(since(start));
+    std::array<char, 4096> buffer{};
+    while (since(start) < check::Millis{10000}) {
+        for (const std::string& block : run.takeSends()) {
+            ASSERT_EQ(::send(fd, block.data(), block.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(block.size()));
+        }
+        if (run.finished()) {
+            break;
+        }
+        const check::Millis wait =
+            std::max(check::Millis{0}, run.nextDeadline().value_or(since(start)) - since(start));
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(std::min<long>(wait.count(), 100))) > 0) {
+            const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (got <= 0) {
+                run.abort("connection closed", since(start));
+                break;
+            }
+            run.received(std::string_view(buffer.data(), static_cast<std::size_t>(got)),
+                         since(start));
+        }
+        run.advance(since(start));
+    }
+    ::close(fd);
+    for (const check::StepResult& result : run.takeResults()) {
+        EXPECT_EQ(result.outcome, check::StepOutcome::Passed)
+            << result.stepName << ": " << result.reason;
+    }
+    EXPECT_TRUE(run.passed());
+    EXPECT_TRUE(simulator.waitForLine("\"check done for A1\"", std::chrono::seconds(5)));
+}
