@@ -3,7 +3,6 @@
 #include <QMetaObject>
 
 #include <cerrno>
-#include <system_error>
 
 namespace app
 {
@@ -57,8 +56,7 @@ net::ConnectOutcome BackgroundConnect::takeOutcome()
     // closes what it made. Told as the attempt would have told it.
     net::ConnectOutcome abandoned;
     abandoned.status = net::ConnectStatus::Abandoned;
-    abandoned.error = ECANCELED;
-    abandoned.errorText = std::system_category().message(ECANCELED);
+    abandoned.error = net::Error::system(ECANCELED);
     abandoned.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started_);
     return abandoned;

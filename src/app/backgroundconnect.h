@@ -39,7 +39,7 @@ public:
     // Ends the pending attempt within a few milliseconds and gives its outcome
     // (Abandoned, or how it ended if it ended meanwhile, its socket closed);
     // the handler is not called for it. Nothing pending: a Failed outcome
-    // without an error code.
+    // without an error.
     net::ConnectOutcome abandon();
 
 private:

@@ -64,7 +64,9 @@ class TrafficWindow;
 // A SocketEvent that reaches the dialog changes nothing.
 //
 // Threads: everything here runs on the UI thread, which also runs every channel
-// operation; the channel's watcher reaches the window only through the view.
+// operation; the channel's watcher reaches the window only through the view,
+// its send queue's writer (sends the socket could not take at once) only the
+// traffic record.
 class ConsoleDialog : public QDialog
 {
     Q_OBJECT

@@ -20,10 +20,11 @@ namespace
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kEchoPrefix = " -> ";
 
-void writeWhole(protocol::MessageViewChannel& channel, const std::string& block)
+// Through the channel's send queue: a device that stops reading must not
+// stop the window.
+void sendWhole(protocol::MessageViewChannel& channel, const std::string& block)
 {
-    channel.writeBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                       net::SocketChannel::kNoTimeout);
+    channel.sendBlock(block.data(), static_cast<std::uint32_t>(block.size()));
 }
 
 } // namespace
@@ -41,7 +42,7 @@ void ConsoleSender::sendFreeText()
     const std::string text = textUpToNul(controls_.freeText()->text());
     if (text.empty())
         return;
-    writeWhole(channel_, protocol::wireBlock(text));
+    sendWhole(channel_, protocol::wireBlock(text));
 }
 
 void ConsoleSender::sendCommandFrame()
@@ -62,7 +63,7 @@ void ConsoleSender::sendCommandFrame()
     const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::string frame = protocol::composeFrame(fields, mode);
-    writeWhole(channel_, protocol::wireBlock(frame));
+    sendWhole(channel_, protocol::wireBlock(frame));
 
     // The echo shows a Release frame in its printable form; a Demo frame goes
     // in as it went out.

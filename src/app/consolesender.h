@@ -15,8 +15,11 @@ namespace app
 class ConsoleControls;
 
 // The console's two sends, each read from the controls at the moment of
-// sending and put out as one write of one wire block (CR LF NUL closed):
-// the free text, and the command frame with its echo in the view.
+// sending and put out as one wire block (CR LF NUL closed) through the
+// channel's send queue (SocketChannel::sendBlock): the free text, and the
+// command frame with its echo in the view. A send never waits for the
+// socket: a block the socket cannot take at once goes out later, in order,
+// or is dropped and shows only in the traffic record.
 //
 // UI thread only; it uses the channel only on that thread.
 class ConsoleSender

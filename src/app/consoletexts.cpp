@@ -44,7 +44,7 @@ QString lastAttemptText(std::string_view host, std::string_view port, bool tcp,
     const double seconds = static_cast<double>(outcome.elapsed.count()) / kMillisecondsPerSecond;
     return QStringLiteral("Last attempt: %1:%2 %3, %4 after %5 s")
         .arg(latin1(host), latin1(port), tcp ? QStringLiteral("TCP") : QStringLiteral("UDP"),
-             QString::fromStdString(outcome.errorText), QString::number(seconds, 'f', 1));
+             QString::fromStdString(outcome.error.text()), QString::number(seconds, 'f', 1));
 }
 
 } // namespace app::consoletexts

@@ -3,6 +3,8 @@
 #include "lasterror.h"
 #include "socketwait.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -22,11 +24,6 @@ std::size_t clampLength(std::uint32_t length)
     return std::min<std::uint32_t>(length, INT32_MAX);
 }
 
-std::uint32_t errnoCode()
-{
-    return static_cast<std::uint32_t>(errno);
-}
-
 // recv, recvfrom, send and sendto, resumed when a signal interrupts them.
 template <typename Call> ssize_t retryOnSignal(Call call)
 {
@@ -42,7 +39,7 @@ IoResult waitReadable(SocketHandle socket, std::uint32_t timeoutMs)
     const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
     if (wait.status == WaitStatus::Ready)
         return IoResult::data(0);
-    return IoResult::timedOut(wait.status == WaitStatus::Failed ? wait.error : 0);
+    return IoResult::timedOut(wait.error);
 }
 
 } // namespace
@@ -58,13 +55,13 @@ IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t cap
     if (ready == 0)
         return IoResult::closed();
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        return IoResult::failed(errnoCode());
+        return IoResult::failed(Error::fromErrno());
     if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
         return wait;
     const ssize_t n = retryOnSignal([&] { return ::recv(socket, into, clampLength(capacity), 0); });
     if (n > 0)
         return IoResult::data(static_cast<std::uint32_t>(n));
-    return n == 0 ? IoResult::closed() : IoResult::failed(errnoCode());
+    return n == 0 ? IoResult::closed() : IoResult::failed(Error::fromErrno());
 }
 
 IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
@@ -80,7 +77,7 @@ IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capa
     });
     std::memset(sender.zero, 0, sizeof sender.zero);
     if (n < 0)
-        return IoResult::failed(errnoCode());
+        return IoResult::failed(Error::fromErrno());
     // An empty datagram comes with its sender. A 0 without one is the end of a
     // stream or the shutdown of a released socket: not an empty message, which
     // would otherwise be raised at every turn for ever, or after stop.
@@ -93,7 +90,8 @@ IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t
 {
     const ssize_t n =
         retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
-    return n < 0 ? IoResult::failed(errnoCode()) : IoResult::data(static_cast<std::uint32_t>(n));
+    return n < 0 ? IoResult::failed(Error::fromErrno())
+                 : IoResult::data(static_cast<std::uint32_t>(n));
 }
 
 IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length,
@@ -103,7 +101,29 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
         return ::sendto(socket, bytes, clampLength(length), MSG_NOSIGNAL, to.asSockaddr(),
                         SocketAddress::kSize);
     });
-    return n < 0 ? IoResult::failed(errnoCode()) : IoResult::data(static_cast<std::uint32_t>(n));
+    return n < 0 ? IoResult::failed(Error::fromErrno())
+                 : IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length)
+{
+    // The kernel's own test for room counts its bookkeeping of every buffer
+    // on top of the bytes; half the buffer leaves that ample margin.
+    int queued = 0;
+    int buffer = 0;
+    socklen_t size = sizeof buffer;
+    if (::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0 &&
+        ::getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, &size) == 0 &&
+        static_cast<std::uint64_t>(queued) + length > static_cast<std::uint64_t>(buffer) / 2)
+        return IoResult::timedOut();
+    const ssize_t n = retryOnSignal(
+        [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL | MSG_DONTWAIT); });
+    if (n >= 0)
+        return IoResult::data(static_cast<std::uint32_t>(n));
+    const Error error = Error::fromErrno();
+    return error.systemCode() == EAGAIN || error.systemCode() == EWOULDBLOCK
+               ? IoResult::timedOut()
+               : IoResult::failed(error);
 }
 
 std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra)
@@ -112,7 +132,7 @@ std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra)
     case IoStatus::Data:
         return static_cast<std::int32_t>(result.count + extra);
     case IoStatus::TimedOut:
-        if (result.error != 0)
+        if (!result.error.ok())
             setLastError(result.error);
         return 0;
     case IoStatus::Closed:

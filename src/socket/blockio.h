@@ -34,6 +34,13 @@ IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t
 IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length,
                 const SocketAddress& to);
 
+// Sends without waiting, and only while the socket's send queue holds less
+// than half its buffer with `length` more bytes in it (or nothing at all): a
+// send then takes the whole block, where one into a nearly full buffer may
+// take only its first part. Data with the count taken (normally `length`),
+// TimedOut when there is no such room now, or Failed. MSG_NOSIGNAL.
+IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
+
 // The public convention: Data gives its count, TimedOut 0, Closed -1, Failed -1
 // with the thread's last-error code set to the result's code (as does a
 // TimedOut whose wait failed). `extra` is added to a Data count (the header).

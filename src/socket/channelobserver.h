@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectattempt.h"
+#include "error.h"
 #include "ioresult.h"
 
 #include <cstdint>
@@ -22,7 +23,8 @@ enum class ChannelEvent : int {
 // an observer copies what it keeps and never changes what the channel sends
 // or shows. Calls come from the thread that acts: connects, writes and
 // disconnects from the channel's owner (writes also from a hook on the
-// watcher), reads and events from the watcher; so an implementation is safe
+// watcher and from the send queue's writer), reads and events from the
+// watcher; so an implementation is safe
 // on any thread. It may make the watcher wait briefly, never the owner, and
 // calls no channel operation (so the thread's last-error code that the
 // caller reads after a failure stays as the failed step left it).
@@ -39,12 +41,17 @@ public:
     // ConnectAttempt for the channel) ...
     virtual void connectStarted(const ConnectRequest& request) = 0;
     // ... and ends: connected (outcome.socket holds the socket and its local
-    // address), or failed with the system's code and text and the time taken.
+    // address), or not, with the error and the time taken.
     virtual void connectEnded(const ConnectOutcome& outcome) = 0;
 
-    // A block handed to writeBlock() while a socket was held (address-header
-    // mode: the header first), and how the write ended: Data with the count
-    // written, TimedOut when the socket did not take it in time, Failed.
+    // A block handed to writeBlock() or sendBlock() while a socket was held
+    // (address-header mode: the header first), and how the write ended: Data
+    // with the count written, TimedOut when the socket did not take it in
+    // time, Failed. A sent block is told once it has gone out or been dropped
+    // (see SendQueue: Failed SendQueue::kQueueFullError when its queue was
+    // full, Closed when the connection ended first, Data with a count short
+    // of `length` when the end cut it). Never waits: the send queue calls it
+    // under its lock.
     virtual void blockWritten(const std::uint8_t* data, std::uint32_t length,
                               const IoResult& result) = 0;
     // A block exactly as read (address-header mode: the sender's header
@@ -52,9 +59,9 @@ public:
     // that handled it (empty when it gives none).
     virtual void blockRead(const std::uint8_t* data, std::uint32_t length,
                            std::string_view verdict) = 0;
-    // A connection event; `error` is the code behind a ConnectionDropped or
-    // ConnectionFailed (0 for an orderly close by the peer).
-    virtual void channelEvent(ChannelEvent event, std::uint32_t error) = 0;
+    // A connection event; `error` is the failure behind a ConnectionDropped
+    // (PeerClosed for an orderly close by the peer) or ConnectionFailed.
+    virtual void channelEvent(ChannelEvent event, const Error& error) = 0;
     // stop() ended a connection: it released a socket or ended a watcher.
     virtual void disconnected() = 0;
 };

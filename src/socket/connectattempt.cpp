@@ -32,39 +32,37 @@ const char* textOrNull(const std::optional<std::string>& text)
     return text ? text->c_str() : nullptr;
 }
 
-ConnectOutcome ended(ConnectStatus status, std::uint32_t code, Clock::time_point start)
+ConnectOutcome ended(ConnectStatus status, Error error, Clock::time_point start)
 {
     ConnectOutcome outcome;
     outcome.status = status;
-    outcome.error = code;
-    outcome.errorText = std::system_category().message(static_cast<int>(code));
+    outcome.error = std::move(error);
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return outcome;
 }
 
 // Look-up, socket, bind and connect, in the order openClient() has always
 // used. `cancel` (kInvalidSocket: none) cuts the connect short; `abandoned`
-// (nullptr: never) is looked at between the steps. Each failed step leaves
-// its code as the calling thread's last-error code.
+// (nullptr: never) is looked at between the steps.
 ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
                         const std::atomic<bool>* abandoned, Clock::time_point start)
 {
     const auto wasAbandoned = [abandoned] { return abandoned != nullptr && abandoned->load(); };
-    const auto failed = [start] { return ended(ConnectStatus::Failed, lastError(), start); };
+    const auto failed = [start](Error error) {
+        return ended(ConnectStatus::Failed, std::move(error), start);
+    };
     const auto cancelled = [start] {
-        setLastError(ECANCELED);
-        return ended(ConnectStatus::Abandoned, ECANCELED, start);
+        return ended(ConnectStatus::Abandoned, Error::system(ECANCELED), start);
     };
 
     // Closed by its destructor on every way out but success.
     ConnectedSocket held(::socket(request.family, request.type | SOCK_CLOEXEC, 0), {});
-    if (!held.valid()) {
-        setLastErrorFromErrno();
-        return failed();
-    }
+    if (!held.valid())
+        return failed(Error::fromErrno());
     SocketAddress local;
+    // Only a local host that resolves to 0.0.0.0 gets here: no address to bind.
     if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(request.family)))
-        return failed();
+        return failed(Error::system(EADDRNOTAVAIL));
     // Built before the bind, because the bind address depends on it. A host
     // that does not resolve yields 255.255.255.255 and the connect decides.
     SocketAddress server;
@@ -72,19 +70,18 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     if (wasAbandoned())
         return cancelled();
     const SocketAddress bindTo = ConnectAttempt::clientBindAddress(local, server);
-    if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0) {
-        setLastErrorFromErrno();
-        return failed();
-    }
+    if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0)
+        return failed(Error::fromErrno());
     // For a datagram socket the connect only fixes the peer and returns at once.
-    if (!connectWithin(held.handle(), server, ConnectAttempt::connectBoundMs(), cancel)) {
-        switch (lastError()) {
+    const std::uint32_t boundMs = request.boundMs.value_or(ConnectAttempt::connectBoundMs());
+    if (Error error = connectWithin(held.handle(), server, boundMs, cancel); !error.ok()) {
+        switch (error.systemCode()) {
         case ETIMEDOUT:
-            return ended(ConnectStatus::TimedOut, ETIMEDOUT, start);
+            return ended(ConnectStatus::TimedOut, std::move(error), start);
         case ECANCELED:
             return cancelled();
         default:
-            return failed();
+            return failed(std::move(error));
         }
     }
     if (wasAbandoned())
@@ -93,8 +90,7 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     socklen_t length = SocketAddress::kSize;
     if (::getsockname(held.handle(), bound.asSockaddr(), &length) != 0)
         bound = SocketAddress{};
-    ConnectOutcome outcome = ended(ConnectStatus::Connected, 0, start);
-    outcome.errorText.clear();
+    ConnectOutcome outcome = ended(ConnectStatus::Connected, {}, start);
     outcome.socket = ConnectedSocket(held.release(), bound);
     return outcome;
 }
@@ -119,7 +115,8 @@ struct ConnectAttempt::State {
             // Checked under the lock abandon() takes afterwards, so that one of
             // the two always drops a socket made too late.
             if (abandoned && result.status != ConnectStatus::Abandoned)
-                result = ended(ConnectStatus::Abandoned, ECANCELED, Clock::now() - result.elapsed);
+                result = ended(ConnectStatus::Abandoned, Error::system(ECANCELED),
+                               Clock::now() - result.elapsed);
             outcome = std::move(result);
             finished = true;
         }
@@ -160,7 +157,7 @@ bool ConnectAttempt::start(DoneCallback onDone)
     state_->cancel = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (state_->cancel < 0) {
         state_->cancel = kInvalidSocket;
-        state_->finish(ended(ConnectStatus::Failed, static_cast<std::uint32_t>(errno), begin));
+        state_->finish(ended(ConnectStatus::Failed, Error::fromErrno(), begin));
         return false;
     }
     state_->onDone = std::move(onDone);
@@ -173,8 +170,7 @@ bool ConnectAttempt::start(DoneCallback onDone)
         });
     } catch (const std::system_error& error) {
         state_->onDone = nullptr;
-        state_->finish(
-            ended(ConnectStatus::Failed, static_cast<std::uint32_t>(error.code().value()), begin));
+        state_->finish(ended(ConnectStatus::Failed, Error::system(error.code().value()), begin));
         return false;
     }
     return true;
@@ -204,8 +200,8 @@ void ConnectAttempt::abandon()
     }
     const std::lock_guard<std::mutex> lock(state_->mutex);
     if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Abandoned)
-        *state_->outcome =
-            ended(ConnectStatus::Abandoned, ECANCELED, Clock::now() - state_->outcome->elapsed);
+        *state_->outcome = ended(ConnectStatus::Abandoned, Error::system(ECANCELED),
+                                 Clock::now() - state_->outcome->elapsed);
 }
 
 bool ConnectAttempt::finished() const
@@ -233,7 +229,10 @@ std::optional<ConnectOutcome> ConnectAttempt::take()
 
 ConnectOutcome ConnectAttempt::connectNow(const ConnectRequest& request)
 {
-    return runSteps(request, kInvalidSocket, nullptr, Clock::now());
+    ConnectOutcome outcome = runSteps(request, kInvalidSocket, nullptr, Clock::now());
+    if (outcome.status != ConnectStatus::Connected)
+        setLastError(outcome.error);
+    return outcome;
 }
 
 std::uint32_t ConnectAttempt::connectBoundMs()

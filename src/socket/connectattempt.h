@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectedsocket.h"
+#include "error.h"
 
 #include <chrono>
 #include <cstdint>
@@ -19,11 +20,13 @@ struct ConnectRequest {
     std::optional<std::string> service; // nullopt: no service (port 0)
     int family = 0;                     // AF_INET
     int type = 0;                       // SOCK_STREAM or SOCK_DGRAM
+    // The TCP connect's bound in ms; nullopt: ConnectAttempt::connectBoundMs().
+    std::optional<std::uint32_t> boundMs;
 };
 
 enum class ConnectStatus {
     Connected, // `socket` holds the connected socket
-    Failed,    // a step failed; `error` holds its code
+    Failed,    // a step failed; `error` says why
     TimedOut,  // the TCP connect did not finish within the bound (ETIMEDOUT)
     Abandoned, // abandon() ended it (ECANCELED)
 };
@@ -32,8 +35,7 @@ enum class ConnectStatus {
 struct ConnectOutcome {
     ConnectStatus status = ConnectStatus::Failed;
     ConnectedSocket socket;
-    std::uint32_t error = 0;             // the last-error code of the failed step
-    std::string errorText;               // the system's text for `error`
+    Error error; // why it did not connect (the system's errno); none when connected
     std::chrono::milliseconds elapsed{}; // from the start to the end of the attempt
 };
 
@@ -69,7 +71,7 @@ public:
     ConnectAttempt& operator=(const ConnectAttempt&) = delete;
 
     // Starts the thread. False when started before, or when no thread can be
-    // made: the outcome is then Failed with that code, and `onDone` not called.
+    // made: the outcome is then Failed with that error, and `onDone` not called.
     bool start(DoneCallback onDone = {});
     // Ends the attempt: a pending connect stops, its socket is closed, and the
     // outcome becomes Abandoned unless it was taken already. Idempotent.
@@ -81,9 +83,9 @@ public:
     // The outcome, once finished (else nullopt); later calls give nullopt.
     std::optional<ConnectOutcome> take();
 
-    // The same steps on the calling thread, without a way to abandon them; the
-    // thread's last-error code is left as the failed step set it. This is
-    // what SocketChannel::openClient does.
+    // The same steps on the calling thread, without a way to abandon them; a
+    // failure also becomes the thread's last-error code. This is what
+    // SocketChannel::openClient does.
     static ConnectOutcome connectNow(const ConnectRequest& request);
 
     // The address a client socket binds to: `local` as it stands, except that

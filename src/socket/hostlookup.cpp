@@ -75,7 +75,7 @@ bool copyOut(const char* text, char* buffer, std::size_t capacity)
 {
     const std::size_t length = std::strlen(text);
     if (length + 1 > capacity) {
-        setLastError(kErrorInsufficientBuffer);
+        setLastError(Error(Fault::BufferTooSmall));
         return false;
     }
     std::memcpy(buffer, text, length + 1);
@@ -98,7 +98,7 @@ bool fetchHostName(char (&work)[kHostNameBufferSize])
 bool beginLocalLookup(const char* buffer, std::size_t capacity, char (&work)[kHostNameBufferSize])
 {
     if (buffer == nullptr || capacity == 0) {
-        setLastError(kErrorInvalidParameter);
+        setLastError(Error(Fault::BadParameter));
         return false;
     }
     return fetchHostName(work);

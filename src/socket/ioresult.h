@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <cstdint>
 
 namespace net
@@ -10,26 +12,26 @@ enum class IoStatus {
     Data,     // bytes moved; `count` says how many (0 for an empty datagram)
     TimedOut, // nothing within the time-out, or the wait itself failed
     Closed,   // the stream ended in order, or a read found nothing to hand on
-    Failed,   // a call failed; `error` holds its code
+    Failed,   // a call failed; `error` says why
 };
 
 // The typed result of the internal read and write paths. The public edge
 // (SocketChannel::readBlock, writeBlock) turns it into its documented count and
-// the thread's last-error code.
+// the thread's last-error code (lasterror.h).
 struct IoResult {
     IoStatus status = IoStatus::TimedOut;
     std::uint32_t count = 0; // Data: bytes read or written
-    // Failed: errno, or one of the layer's codes (lasterror.h). TimedOut: 0 for
-    // a true time-out, else the code of the failed wait. Otherwise 0.
-    std::uint32_t error = 0;
+    // Failed: why. TimedOut: no failure for a true time-out, else the failed
+    // wait's. Closed: PeerClosed. Data: no failure.
+    Error error;
 
-    static IoResult data(std::uint32_t count) { return {IoStatus::Data, count, 0}; }
-    static IoResult timedOut(std::uint32_t waitError = 0)
+    static IoResult data(std::uint32_t count) { return {IoStatus::Data, count, {}}; }
+    static IoResult timedOut(Error waitError = {})
     {
-        return {IoStatus::TimedOut, 0, waitError};
+        return {IoStatus::TimedOut, 0, std::move(waitError)};
     }
-    static IoResult closed() { return {IoStatus::Closed, 0, 0}; }
-    static IoResult failed(std::uint32_t error) { return {IoStatus::Failed, 0, error}; }
+    static IoResult closed() { return {IoStatus::Closed, 0, Error(Fault::PeerClosed)}; }
+    static IoResult failed(Error error) { return {IoStatus::Failed, 0, std::move(error)}; }
 };
 
 } // namespace net

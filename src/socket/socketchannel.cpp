@@ -49,7 +49,15 @@ struct SocketChannel::Watcher {
     SocketHandle retired = kInvalidSocket;
 };
 
-SocketChannel::SocketChannel() = default;
+SocketChannel::SocketChannel()
+    : sendQueue_([this](const std::uint8_t* bytes,
+                        std::uint32_t length) { return writeNow(bytes, length); },
+                 [this](const std::uint8_t* bytes, std::uint32_t length, const IoResult& result) {
+                     if (observer_)
+                         observer_->blockWritten(bytes, length, result);
+                 })
+{
+}
 
 SocketChannel::~SocketChannel()
 {
@@ -90,7 +98,7 @@ void SocketChannel::setServerRole(bool on)
 
 void SocketChannel::setAddressHeaders(bool on)
 {
-    if (watcher_)
+    if (watcher_ || sendQueue_.writerRunning())
         return;
     addressHeaders_ = on;
 }
@@ -151,7 +159,7 @@ bool SocketChannel::adoptSocket(SocketHandle socket)
 
 void SocketChannel::setObserver(ChannelObserver* observer)
 {
-    if (watcher_)
+    if (watcher_ || sendQueue_.writerRunning())
         return;
     observer_ = observer;
 }
@@ -162,6 +170,8 @@ void SocketChannel::releaseSocket()
     if (socket == kInvalidSocket)
         return;
     ::shutdown(socket, SHUT_RDWR);
+    // The writer may be writing on the descriptor: it ends before a close.
+    sendQueue_.close();
     if (watcher_)
         pendingClose_.push_back(socket);
     else
@@ -254,8 +264,8 @@ IoResult SocketChannel::readWithHeader(SocketHandle socket, std::uint8_t* bytes,
         // Like a read, the short buffer is reported only once something waits.
         const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
         if (wait.status != WaitStatus::Ready)
-            return IoResult::timedOut(wait.status == WaitStatus::Failed ? wait.error : 0);
-        return IoResult::failed(kErrorInvalidUserBuffer);
+            return IoResult::timedOut(wait.error);
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
     }
     SocketAddress sender;
     const IoResult result =
@@ -295,11 +305,31 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
     return reportAsCount(result);
 }
 
+SendQueue::Outcome SocketChannel::sendBlock(const void* data, std::uint32_t length)
+{
+    if (!hasSocket() || data == nullptr || length == 0)
+        return SendQueue::Outcome::Dropped;
+    return sendQueue_.send(static_cast<const std::uint8_t*>(data), length);
+}
+
+IoResult SocketChannel::writeNow(const std::uint8_t* bytes, std::uint32_t length)
+{
+    const SocketHandle socket = socket_.load();
+    if (socket == kInvalidSocket)
+        return IoResult::closed();
+    if (!addressHeaders_)
+        return sendWithRoom(socket, bytes, length);
+    // A datagram goes whole or not at all, and a writable socket takes it.
+    if (waitUntilReady(socket, SocketWait::Writable, 0).status != WaitStatus::Ready)
+        return IoResult::timedOut();
+    return writeWithHeader(socket, bytes, length);
+}
+
 IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
                                         std::uint32_t length)
 {
     if (length < kHeaderSize)
-        return IoResult::failed(kErrorInvalidUserBuffer);
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
     SocketAddress destination;
     std::memcpy(&destination, bytes, kHeaderSize);
     const std::uint8_t* payload = bytes + kHeaderSize;
@@ -326,7 +356,7 @@ void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
         observer_->blockRead(data, length, verdict);
 }
 
-void SocketChannel::raiseEvent(ChannelEvent event, std::uint32_t error)
+void SocketChannel::raiseEvent(ChannelEvent event, const Error& error)
 {
     if (observer_)
         observer_->channelEvent(event, error);
@@ -348,7 +378,7 @@ void SocketChannel::runLoop()
         const SocketHandle accepted = acceptOne(listening);
         if (accepted == kInvalidSocket) {
             if (hasSocket())
-                raiseEvent(ChannelEvent::ConnectionFailed, lastError());
+                raiseEvent(ChannelEvent::ConnectionFailed, errorOfLastErrorCode(lastError()));
             return;
         }
         SocketHandle expected = listening;

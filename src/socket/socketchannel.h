@@ -6,6 +6,7 @@
 #include "hostlookup.h"
 #include "ioresult.h"
 #include "peerlist.h"
+#include "sendqueue.h"
 #include "socketaddress.h"
 #include "socketwait.h"
 
@@ -23,12 +24,15 @@ namespace net
 //
 // Threads. Every public operation is called from the owner's thread (the
 // console's UI thread), one at a time. The watcher thread runs runLoop(),
-// readBlock() and the hooks; hooks may also call writeBlock(). The held
+// readBlock() and the hooks; hooks may also call writeBlock(). The send
+// queue's writer thread (sendBlock()) writes what waits, between the first
+// block that cannot go out at once and releaseSocket() or stop(). The held
 // socket is one atomic value: the watcher reads it at every turn (and in
 // server role swaps in the accepted socket), releaseSocket() clears it from
 // the owner's thread and shuts the socket down, which wakes the watcher at
 // once. While a watcher is recorded, released descriptors are closed only by
-// stop() after it has joined the watcher, so no number is reused under it.
+// stop() after it has joined the watcher, so no number is reused under it;
+// the send queue's writer has ended before releaseSocket() returns.
 // The peer list (address-header mode) guards itself with its own mutex.
 //
 // States, derived from hasSocket() and hasWatcher():
@@ -85,7 +89,8 @@ public:
     bool isServerRole() const;
     bool usesAddressHeaders() const;
     // Both setters are silently ignored while a watcher is recorded (also one
-    // that has ended by itself), until stop().
+    // that has ended by itself), until stop(); setAddressHeaders() also while
+    // the send queue's writer runs.
     void setServerRole(bool on);
     void setAddressHeaders(bool on);
 
@@ -93,7 +98,8 @@ public:
     // disconnect (channelobserver.h); nullptr (the default) for none, which
     // costs a pointer test. Not owned: it must outlive the channel's last
     // stop() (the destructor's included). Like the mode setters, ignored while
-    // a watcher is recorded, so the watcher reads it without a lock. A caller
+    // a watcher is recorded or the send queue's writer runs, so both read it
+    // without a lock. A caller
     // that connects through a ConnectAttempt and adoptClient() tells the
     // observer of the attempt itself (connectStarted, connectEnded).
     void setObserver(ChannelObserver* observer);
@@ -129,8 +135,10 @@ public:
     bool adoptSocket(SocketHandle socket);
 
     // Shuts the held socket down and forgets it; this wakes a watcher blocked
-    // on it at once. The descriptor itself is closed only once no watcher can
-    // use it any more, so its number is never reused under the watcher.
+    // on it at once. Then ends the send queue's writer and drops what still
+    // waits to be sent (reported Closed). The descriptor itself is closed only
+    // once no watcher can use it any more, so its number is never reused
+    // under the watcher.
     void releaseSocket();
 
     // Starts the watcher thread. False when a watcher is recorded already, no
@@ -161,6 +169,20 @@ public:
     // peer in the list and returns length - 16 whatever the single sends gave.
     std::int32_t writeBlock(const void* data, std::uint32_t length, std::uint32_t timeoutMs);
 
+    // Sends one block through the channel's send queue (sendqueue.h), never
+    // waiting: at once in one write when the socket takes all of it and
+    // nothing waits ahead, else by the queue's writer thread behind every
+    // block sent before it, within SendQueue::kMessageLimit while at most
+    // SendQueue::kMaxWaitingBytes wait, or dropped. Whole blocks only: in
+    // plain mode a block is written while the socket's buffer has room for
+    // all of it. Every block is reported to the observer once, when it has
+    // gone out or been dropped, with the queue's reason. Dropped without a
+    // report when no socket is held or there is no data. Blocks sent here and
+    // through writeBlock() keep no order between each other.
+    SendQueue::Outcome sendBlock(const void* data, std::uint32_t length);
+    // The send queue's totals (any thread): blocks sent, dropped, waiting.
+    SendQueue::Counts sendCounts() const { return sendQueue_.counts(); }
+
 protected:
     // A block was received: `data` lies at the start of the watcher's read area
     // (kDataCapacity bytes in plain mode, kBufferSize with address headers),
@@ -182,7 +204,7 @@ private:
     struct Watcher;
     void closeReleased();
     // Tells the observer, then calls handleEvent().
-    void raiseEvent(ChannelEvent event, std::uint32_t error = 0);
+    void raiseEvent(ChannelEvent event, const Error& error = {});
     // One read in the current mode; no socket held reads as TimedOut. A Data
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
@@ -191,6 +213,8 @@ private:
     // Address-header mode: sends the payload behind the header; a Data count
     // leaves out the header.
     IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
+    // The send queue's write: what the held socket takes now, without waiting.
+    IoResult writeNow(const std::uint8_t* bytes, std::uint32_t length);
 
     std::atomic<SocketHandle> socket_{kInvalidSocket};
     std::unique_ptr<Watcher> watcher_;
@@ -201,6 +225,8 @@ private:
     // Descriptors released while a watcher may still use them; closed by stop()
     // once the watcher has ended.
     std::vector<SocketHandle> pendingClose_;
+    // Uses the socket and the observer: declared after them.
+    SendQueue sendQueue_;
 };
 
 } // namespace net

@@ -20,7 +20,7 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
 {
     // poll ignores a negative descriptor and would sleep out the whole time-out.
     if (socket < 0)
-        return {WaitStatus::Failed, EBADF};
+        return {WaitStatus::Failed, Error::system(EBADF)};
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == kNoTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -44,18 +44,18 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
         const int rc = ::poll(entries.data(), count, waitMs);
         if (rc > 0) {
             if (entries[1].revents != 0)
-                return {WaitStatus::Cancelled, 0};
+                return {WaitStatus::Cancelled, {}};
             if (entries[0].revents & POLLNVAL)
-                return {WaitStatus::Failed, EBADF};
-            return {WaitStatus::Ready, 0};
+                return {WaitStatus::Failed, Error::system(EBADF)};
+            return {WaitStatus::Ready, {}};
         }
         if (rc == 0) {
             if (forever || Clock::now() < deadline)
                 continue;
-            return {WaitStatus::TimedOut, 0};
+            return {WaitStatus::TimedOut, {}};
         }
         if (errno != EINTR)
-            return {WaitStatus::Failed, static_cast<std::uint32_t>(errno)};
+            return {WaitStatus::Failed, Error::fromErrno()};
     }
 }
 
@@ -75,52 +75,39 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
     return -1;
 }
 
-bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                   SocketHandle cancel)
+Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                    SocketHandle cancel)
 {
     // A blocking connect to an unreachable host can take minutes on Linux; a
     // non-blocking connect and a bounded wait for writability put a limit on it.
     const int flags = ::fcntl(socket, F_GETFL);
-    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
+    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
+        return Error::fromErrno();
     if (::connect(socket, peer.asSockaddr(), SocketAddress::kSize) != 0) {
         // EINTR: the attempt goes on in the background, as with EINPROGRESS.
-        if (errno != EINPROGRESS && errno != EINTR) {
-            setLastErrorFromErrno();
-            return false;
-        }
+        if (errno != EINPROGRESS && errno != EINTR)
+            return Error::fromErrno();
         const WaitResult wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs, cancel);
         switch (wait.status) {
         case WaitStatus::Ready:
             break;
         case WaitStatus::TimedOut:
-            setLastError(ETIMEDOUT);
-            return false;
+            return Error::system(ETIMEDOUT);
         case WaitStatus::Cancelled:
-            setLastError(ECANCELED);
-            return false;
+            return Error::system(ECANCELED);
         case WaitStatus::Failed:
-            setLastError(wait.error);
-            return false;
+            return wait.error;
         }
         int error = 0;
         socklen_t length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-            setLastErrorFromErrno();
-            return false;
-        }
-        if (error != 0) {
-            setLastError(static_cast<std::uint32_t>(error));
-            return false;
-        }
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            return Error::fromErrno();
+        if (error != 0)
+            return Error::system(error);
     }
-    if (::fcntl(socket, F_SETFL, flags) < 0) {
-        setLastErrorFromErrno();
-        return false;
-    }
-    return true;
+    if (::fcntl(socket, F_SETFL, flags) < 0)
+        return Error::fromErrno();
+    return {};
 }
 
 } // namespace net

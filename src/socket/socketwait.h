@@ -1,5 +1,6 @@
 #pragma once
 
+#include "error.h"
 #include "hostlookup.h"
 #include "socketaddress.h"
 
@@ -17,12 +18,12 @@ inline constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
 // What waitForSocket() waits for.
 enum class SocketWait { Readable, Writable };
 
-// How a wait ended; `error` is the errno of a Failed wait (EBADF for
-// kInvalidSocket or a closed descriptor), else 0.
+// How a wait ended; `error` is the system's failure of a Failed wait (EBADF
+// for kInvalidSocket or a closed descriptor), else no failure.
 enum class WaitStatus { Ready, TimedOut, Cancelled, Failed };
 struct WaitResult {
     WaitStatus status = WaitStatus::TimedOut;
-    std::uint32_t error = 0;
+    Error error;
 };
 
 // Waits until the socket is readable or writable, at most `timeoutMs`
@@ -39,10 +40,11 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
 int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs);
 
 // Connects a blocking socket to `peer` (length 16), giving up after
-// `timeoutMs` (kNoTimeout: no limit) with last-error ETIMEDOUT, or as soon as
-// `cancel` becomes readable with last-error ECANCELED. The socket is blocking
-// again when this returns true; on false the caller closes it.
-bool connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                   SocketHandle cancel = kInvalidSocket);
+// `timeoutMs` (kNoTimeout: no limit) with ETIMEDOUT, or as soon as `cancel`
+// becomes readable with ECANCELED. No failure once connected, and the socket
+// is blocking again; on a failure (the system's errno) the caller closes it.
+// Does not touch the last-error code.
+Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                    SocketHandle cancel = kInvalidSocket);
 
 } // namespace net

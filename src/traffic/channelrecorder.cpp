@@ -1,5 +1,6 @@
 #include "channelrecorder.h"
 
+#include "socket/sendqueue.h"
 #include "socket/socketaddress.h"
 
 #include <arpa/inet.h>
@@ -7,18 +8,12 @@
 
 #include <array>
 #include <cstdio>
-#include <system_error>
 
 namespace traffic
 {
 
 namespace
 {
-
-std::string systemText(std::uint32_t error)
-{
-    return std::system_category().message(static_cast<int>(error));
-}
 
 std::string endpointText(const net::SocketAddress& address)
 {
@@ -130,7 +125,7 @@ void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
     }
 }
 
-void ChannelRecorder::channelEvent(net::ChannelEvent event, std::uint32_t error)
+void ChannelRecorder::channelEvent(net::ChannelEvent event, const net::Error& error)
 {
     if (const SinkList sinks = current()) {
         deliver(sinks, RecordKind::Event, {}, eventText(event, error));
@@ -167,9 +162,7 @@ std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
     case net::ConnectStatus::Failed:
         break;
     }
-    const std::string reason =
-        outcome.errorText.empty() ? systemText(outcome.error) : outcome.errorText;
-    return reason + afterText(outcome.elapsed);
+    return outcome.error.text() + afterText(outcome.elapsed);
 }
 
 std::string ChannelRecorder::writeText(const net::IoResult& result)
@@ -184,19 +177,22 @@ std::string ChannelRecorder::writeText(const net::IoResult& result)
     case net::IoStatus::Failed:
         break;
     }
-    return "write failed: " + systemText(result.error);
+    if (result.error.fault() == net::Fault::SendQueueFull)
+        return "not written: " + result.error.text();
+    return "write failed: " + result.error.text();
 }
 
-std::string ChannelRecorder::eventText(net::ChannelEvent event, std::uint32_t error)
+std::string ChannelRecorder::eventText(net::ChannelEvent event, const net::Error& error)
 {
     switch (event) {
     case net::ChannelEvent::ConnectionEstablished:
         return "Connection accepted";
     case net::ChannelEvent::ConnectionFailed:
-        return "Accepting failed: " + systemText(error);
+        return "Accepting failed: " + error.text();
     case net::ChannelEvent::ConnectionDropped:
-        return error == 0 ? "Connection closed by the peer"
-                          : "Connection dropped: " + systemText(error);
+        return error.ok() || error.fault() == net::Fault::PeerClosed
+                   ? "Connection closed by the peer"
+                   : "Connection dropped: " + error.text();
     case net::ChannelEvent::ZeroLengthMessage:
         return "Zero-length datagram";
     }

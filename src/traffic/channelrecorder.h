@@ -20,13 +20,14 @@ namespace traffic
 // record() call only: it copies what it keeps, and does not call back into
 // this recorder from there.
 //
-// The texts that go with each kind:
+// The texts that go with each kind (every reason is net::Error's text):
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
 //   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
 //   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
 //                   time-out or an abandoned attempt says so)
 //   Write           "26 bytes written", "not written: no room within the time-out",
-//                   "write failed: Broken pipe"
+//                   "not written: the send queue is full", "not written: the
+//                   connection is closed", "write failed: Broken pipe"
 //   Read            the verdict of the class that handled the block
 //   Event           "Connection closed by the peer", "Connection dropped: Connection
 //                   reset by peer", "Zero-length datagram", "Connection accepted",
@@ -59,14 +60,14 @@ public:
                       const net::IoResult& result) override;
     void blockRead(const std::uint8_t* data, std::uint32_t length,
                    std::string_view verdict) override;
-    void channelEvent(net::ChannelEvent event, std::uint32_t error) override;
+    void channelEvent(net::ChannelEvent event, const net::Error& error) override;
     void disconnected() override;
 
     // The texts above, for a caller that builds records of its own.
     static std::string connectText(const net::ConnectRequest& request);
     static std::string outcomeText(const net::ConnectOutcome& outcome);
     static std::string writeText(const net::IoResult& result);
-    static std::string eventText(net::ChannelEvent event, std::uint32_t error);
+    static std::string eventText(net::ChannelEvent event, const net::Error& error);
 
 private:
     using SinkList = std::shared_ptr<const Sinks>;

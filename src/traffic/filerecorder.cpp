@@ -64,7 +64,7 @@ struct FileRecorder::Writer {
     std::uint64_t written = 0;
     std::uint64_t bytesWritten = 0;
     std::uint64_t dropped = 0;
-    FolderResult error;
+    net::Error error;
 };
 
 bool FileRecorder::Writer::flush()
@@ -155,7 +155,7 @@ FileRecorder::FileRecorder(Options options)
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
-        fail(std::string("cannot start the recording thread: ") + error.what());
+        fail(net::Error::system(error.code().value(), "cannot start the recording thread").text());
     }
 }
 
@@ -234,8 +234,8 @@ void FileRecorder::fail(std::string error)
 void FileRecorder::run()
 {
     Writer& writer = *writer_;
-    if (const FolderResult prepared = writer.folder.prepare(); !prepared.ok()) {
-        fail(prepared.describe(writer.folder.folder()));
+    if (const net::Error prepared = writer.folder.prepare(); !prepared.ok()) {
+        fail(prepared.text());
         return;
     }
     RecordBatch batch;
@@ -258,7 +258,10 @@ void FileRecorder::run()
             ok = batch.empty() || writer.write(batch);
         } catch (const std::bad_alloc&) {
             writer.dropped += batch.size();
-            writer.error = {FolderResult::Code::CannotWrite, ENOMEM};
+            const std::filesystem::path& where = writer.folder.currentFile().empty()
+                                                     ? writer.folder.folder()
+                                                     : writer.folder.currentFile();
+            writer.error = net::Error(net::Fault::CannotWrite, ENOMEM, where.string());
             ok = false;
         }
         // The memory of a usual batch goes back to the queue at the next
@@ -276,10 +279,7 @@ void FileRecorder::run()
             ending = ending && queue_.empty();
         }
         if (!ok) {
-            const std::filesystem::path& where = writer.folder.currentFile().empty()
-                                                     ? writer.folder.folder()
-                                                     : writer.folder.currentFile();
-            fail(writer.error.describe(where));
+            fail(writer.error.text());
             return;
         }
         if (ending) {

@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 
 namespace traffic
@@ -62,42 +61,20 @@ std::string safePart(std::string_view text, bool lowerCase)
     return part;
 }
 
+// A failed call's errno as the record folder's fault about `path`; errno is
+// read before the path's text is made.
+net::Error failure(net::Fault fault, const fs::path& path)
+{
+    const int code = errno;
+    return net::Error(fault, code, path.string());
+}
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
 
 } // namespace
-
-std::string FolderResult::describe(const fs::path& path) const
-{
-    std::string what;
-    switch (code) {
-    case Code::Ok:
-        return {};
-    case Code::CannotCreateFolder:
-        what = "cannot create the folder ";
-        break;
-    case Code::NotAFolder:
-        what = "not a folder: ";
-        break;
-    case Code::CannotListFolder:
-        what = "cannot read the folder ";
-        break;
-    case Code::CannotOpenFile:
-        what = "cannot create ";
-        break;
-    case Code::CannotWrite:
-        what = "cannot write ";
-        break;
-    }
-    what += path.string();
-    if (error != 0) {
-        what += ": ";
-        what += std::strerror(error);
-    }
-    return what;
-}
 
 RecordFolder::RecordFolder(fs::path folder, std::uint64_t limitBytes)
     : folder_(std::move(folder)), limit_(std::max(limitBytes, kMinimumLimitBytes))
@@ -109,7 +86,7 @@ RecordFolder::~RecordFolder()
     closeFile();
 }
 
-FolderResult RecordFolder::prepare()
+net::Error RecordFolder::prepare()
 {
     // Each missing step is made with 0700 itself, so no folder on the way is
     // ever open to others, not even for a moment.
@@ -117,16 +94,16 @@ FolderResult RecordFolder::prepare()
     for (const fs::path& part : folder_) {
         step /= part;
         if (::mkdir(step.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-            return {FolderResult::Code::CannotCreateFolder, errno};
+            return failure(net::Fault::CannotCreateFolder, folder_);
         }
     }
     struct stat info {
     };
     if (::stat(folder_.c_str(), &info) != 0) {
-        return {FolderResult::Code::CannotCreateFolder, errno};
+        return failure(net::Fault::CannotCreateFolder, folder_);
     }
     if (!S_ISDIR(info.st_mode)) {
-        return {FolderResult::Code::NotAFolder, ENOTDIR};
+        return net::Error(net::Fault::NotAFolder, ENOTDIR, folder_.string());
     }
     std::error_code error;
     fs::directory_iterator entry(folder_, error);
@@ -143,16 +120,16 @@ FolderResult RecordFolder::prepare()
         used_ += files_.back().size;
     }
     if (error) {
-        return {FolderResult::Code::CannotListFolder, error.value()};
+        return net::Error(net::Fault::CannotListFolder, error.value(), folder_.string());
     }
     std::sort(files_.begin(), files_.end(),
               [](const File& a, const File& b) { return a.name < b.name; });
     return {};
 }
 
-FolderResult RecordFolder::startFile(std::string_view label,
-                                     std::chrono::system_clock::time_point start,
-                                     std::string_view header)
+net::Error RecordFolder::startFile(std::string_view label,
+                                   std::chrono::system_clock::time_point start,
+                                   std::string_view header)
 {
     closeFile();
     while (used_ + header.size() > limit_ && deleteOldest()) {
@@ -173,8 +150,9 @@ FolderResult RecordFolder::startFile(std::string_view label,
             if (errno == EEXIST) {
                 continue;
             }
+            net::Error failed = failure(net::Fault::CannotCreateFile, path);
             currentPath_ = path;
-            return {FolderResult::Code::CannotOpenFile, errno};
+            return failed;
         }
         lastStart_ = time;
         fd_ = fd;
@@ -182,12 +160,12 @@ FolderResult RecordFolder::startFile(std::string_view label,
         currentLabel_ = std::string(label);
         currentSize_ = 0;
         files_.push_back({name, 0});
-        const FolderResult written = append(header).result;
+        net::Error written = append(header).result;
         currentHeaderSize_ = currentSize_;
         return written;
     }
     currentPath_ = folder_ / (fileTime(time) + suffix);
-    return {FolderResult::Code::CannotOpenFile, EEXIST};
+    return net::Error(net::Fault::CannotCreateFile, EEXIST, currentPath_.string());
 }
 
 bool RecordFolder::fits(std::uint64_t bytes) const
@@ -198,7 +176,7 @@ bool RecordFolder::fits(std::uint64_t bytes) const
 }
 
 bool RecordFolder::makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
-                            std::string_view header, FolderResult& result)
+                            std::string_view header, net::Error& result)
 {
     result = {};
     if (fd_ < 0) {
@@ -227,7 +205,7 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
             if (errno == EINTR) {
                 continue;
             }
-            const FolderResult failed{FolderResult::Code::CannotWrite, errno};
+            const net::Error failed = failure(net::Fault::CannotWrite, currentPath_);
             // A cut-off line is no record to a reader of the file; without
             // it the file ends with the last whole record. (Should the cut
             // fail too, the stray piece stays, and is still not counted.)

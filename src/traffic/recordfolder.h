@@ -1,5 +1,7 @@
 #pragma once
 
+#include "socket/error.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -11,26 +13,13 @@
 namespace traffic
 {
 
-// What a step of RecordFolder came to; `error` is the errno of the failed call.
-struct FolderResult {
-    enum class Code : std::uint8_t {
-        Ok,
-        CannotCreateFolder, // a missing folder could not be made
-        NotAFolder,         // the path exists but is no folder
-        CannotListFolder,   // the folder's entries could not be read
-        CannotOpenFile,     // a new file could not be made
-        CannotWrite,        // a write failed (e.g. the disk is full)
-    };
-    Code code = Code::Ok;
-    int error = 0;
-
-    bool ok() const { return code == Code::Ok; }
-    // "cannot write /path/file.log: No space left on device"
-    std::string describe(const std::filesystem::path& path) const;
-};
-
 // The folder of record files and the file being written, with the bound on
 // the disk they take. Used by one thread at a time (FileRecorder's writer).
+//
+// Results: a failed step gives one of the record folder's faults (net::Fault
+// CannotCreateFolder ... CannotWrite) with the errno of the failed call and
+// the path it concerns as detail, so that its text reads e.g. "cannot write
+// /path/file.log: No space left on device".
 //
 // Files: named "<start time>_<label>.log", e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
@@ -58,11 +47,11 @@ public:
     RecordFolder& operator=(const RecordFolder&) = delete;
 
     // Makes the folder when missing and counts the files it already holds.
-    FolderResult prepare();
+    net::Error prepare();
     // Closes the current file and starts a new one with the first line
     // `header`; makes room for it first.
-    FolderResult startFile(std::string_view label, std::chrono::system_clock::time_point start,
-                           std::string_view header);
+    net::Error startFile(std::string_view label, std::chrono::system_clock::time_point start,
+                         std::string_view header);
     bool hasFile() const { return fd_ >= 0; }
 
     // True when `bytes` more fit in the current file and under the bound.
@@ -72,12 +61,12 @@ public:
     // bound would be passed. False when the bytes cannot fit even so (or the
     // next part could not be started: see `result`).
     bool makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
-                  std::string_view header, FolderResult& result);
+                  std::string_view header, net::Error& result);
     // What append() came to: how many of its bytes stay in the file (all of
     // them when `result` is ok), and the failure when not all do.
     struct Appended {
         std::size_t kept = 0;
-        FolderResult result;
+        net::Error result;
     };
     // Writes all of `lines` (whole lines, each ended by LF) to the current
     // file, resumed after signals and short writes. Call fits() or makeRoom()

@@ -66,7 +66,7 @@ TEST_P(ConnectAttemptSuccess, HandsAConnectedSocketThatAChannelAdopts)
     std::optional<ConnectOutcome> outcome = attempt.take();
     ASSERT_TRUE(outcome);
     EXPECT_FALSE(attempt.take()) << "the outcome is handed out once";
-    ASSERT_EQ(outcome->status, ConnectStatus::Connected) << outcome->errorText;
+    ASSERT_EQ(outcome->status, ConnectStatus::Connected) << outcome->error.text();
     ASSERT_TRUE(outcome->socket.valid());
     EXPECT_EQ(outcome->socket.local().address, htonl(INADDR_LOOPBACK));
     EXPECT_NE(outcome->socket.local().port, 0);
@@ -129,8 +129,8 @@ TEST_F(ConnectAttemptTest, RefusedConnectReportsTheSystemsReasonAndLeaksNothing)
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->status, ConnectStatus::Failed);
-        EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ECONNREFUSED));
-        EXPECT_EQ(outcome->errorText, std::system_category().message(ECONNREFUSED));
+        EXPECT_EQ(outcome->error, Error::system(ECONNREFUSED));
+        EXPECT_EQ(outcome->error.text(), std::system_category().message(ECONNREFUSED));
         EXPECT_FALSE(outcome->socket.valid());
         EXPECT_LT(outcome->elapsed, std::chrono::milliseconds(kDeadline));
     }
@@ -163,7 +163,7 @@ TEST_F(ConnectAttemptTest, AbandonEndsAHangingConnectAtOnceAndLeaksNothing)
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->status, ConnectStatus::Abandoned);
-        EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ECANCELED));
+        EXPECT_EQ(outcome->error, Error::system(ECANCELED));
         EXPECT_FALSE(outcome->socket.valid());
         EXPECT_EQ(done.calls, 0) << "an abandoned attempt reports nothing";
     }
@@ -199,8 +199,8 @@ TEST_F(ConnectAttemptTest, ShortenedBoundEndsWithATimeOut)
     const std::optional<ConnectOutcome> outcome = attempt.take();
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->status, ConnectStatus::TimedOut);
-    EXPECT_EQ(outcome->error, static_cast<std::uint32_t>(ETIMEDOUT));
-    EXPECT_EQ(outcome->errorText, std::system_category().message(ETIMEDOUT));
+    EXPECT_EQ(outcome->error, Error::system(ETIMEDOUT));
+    EXPECT_EQ(outcome->error.text(), std::system_category().message(ETIMEDOUT));
     EXPECT_LT(outcome->elapsed, std::chrono::seconds(10));
 
     ConnectAttempt::setConnectBoundForTesting(0);

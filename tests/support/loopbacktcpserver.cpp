@@ -10,13 +10,15 @@
 
 using loopback::retryOnInterrupt;
 
-LoopbackTcpServer::LoopbackTcpServer(int backlog)
+LoopbackTcpServer::LoopbackTcpServer(int backlog, int receiveBuffer)
 {
     net::SocketAddress bound;
     listener_ = loopback::openBound(SOCK_STREAM, bound);
     if (listener_ < 0)
         return;
-    if (::listen(listener_, backlog) != 0) {
+    if ((receiveBuffer > 0 && ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
+                                           sizeof receiveBuffer) != 0) ||
+        ::listen(listener_, backlog) != 0) {
         loopback::closeSocket(listener_);
         return;
     }

@@ -20,8 +20,10 @@ public:
     static constexpr std::chrono::milliseconds kSendLimit{10000};
 
     // Listens at once; check listening(). A backlog of 0 lets a test fill the
-    // queue of pending connections with a few connects.
-    explicit LoopbackTcpServer(int backlog = kDefaultBacklog);
+    // queue of pending connections with a few connects. A `receiveBuffer`
+    // above 0 is set (SO_RCVBUF) before listening, so that connections offer
+    // a small window from their first segment.
+    explicit LoopbackTcpServer(int backlog = kDefaultBacklog, int receiveBuffer = 0);
     // Closes the connection, then the listening socket.
     ~LoopbackTcpServer();
     LoopbackTcpServer(const LoopbackTcpServer&) = delete;

@@ -23,6 +23,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // Reads until the output holds a line end after `part`, or `limit` passes;
     // true when it does.
     bool waitForLine(const std::string& part, std::chrono::milliseconds limit);

@@ -148,8 +148,10 @@ std::unique_ptr<SimulatorUnderTest> simulator(const std::string& rules = {})
 {
     devicetools::SimulatorConfig config;
     if (!rules.empty()) {
-        std::string error;
-        config.rules = devicetools::ReplyRules::parse(rules, error);
+        net::Result<devicetools::ReplyRules> parsed = devicetools::ReplyRules::parse(rules);
+        if (parsed) {
+            config.rules = std::move(*parsed);
+        }
     }
     return std::make_unique<SimulatorUnderTest>(config);
 }

@@ -79,8 +79,9 @@ class ReplyRulesFault : public testing::TestWithParam<FaultRow>
 
 TEST_P(ReplyRulesFault, IsRefusedWithItsLine)
 {
-    std::string error;
-    EXPECT_FALSE(ReplyRules::parse(GetParam().text, error));
+    const auto rules = ReplyRules::parse(GetParam().text);
+    ASSERT_FALSE(rules);
+    const std::string error = rules.error().text();
     EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
 }
 
@@ -127,9 +128,8 @@ class ReplyRulesRender : public testing::TestWithParam<RenderRow>
 
 TEST_P(ReplyRulesRender, AnswersInTheModeOfTheRequest)
 {
-    std::string error;
-    const auto rules = ReplyRules::parse(kRules, error);
-    ASSERT_TRUE(rules) << error;
+    const auto rules = ReplyRules::parse(kRules);
+    ASSERT_TRUE(rules) << rules.error().text();
     const ReplyRules::Rule* rule = rules->find(GetParam().received.fields.command);
     ASSERT_NE(rule, nullptr);
     EXPECT_EQ(ReplyRules::render(*rule, GetParam().received), GetParam().answer);
@@ -145,26 +145,25 @@ TEST(ReplyRulesFile, LoadsAFileAndNamesAMissingOne)
         std::ofstream file(path, std::ios::binary);
         file << kRules;
     }
-    std::string error;
-    const auto rules = ReplyRules::load(path, error);
+    const auto rules = ReplyRules::load(path);
     std::remove(path.c_str());
-    ASSERT_TRUE(rules) << error;
+    ASSERT_TRUE(rules) << rules.error().text();
     EXPECT_EQ(rules->rules().size(), 4u);
     EXPECT_EQ(rules->rules()[3].line, 5);
 
-    EXPECT_FALSE(ReplyRules::load(path, error));
-    EXPECT_NE(error.find(path), std::string::npos);
+    const auto missing = ReplyRules::load(path);
+    EXPECT_FALSE(missing);
+    EXPECT_NE(missing.error().text().find(path), std::string::npos);
 }
 
 TEST(ReplyRulesSize, AnAnswerThatFillsOneDatagramIsTheLimit)
 {
     const std::size_t text = ReplyRules::kMaxAnswerSize - protocol::kLineEnd.size();
-    std::string error;
-    const auto rules = ReplyRules::parse("ENT => text " + std::string(text, 'x'), error);
-    ASSERT_TRUE(rules) << error;
+    const auto rules = ReplyRules::parse("ENT => text " + std::string(text, 'x'));
+    ASSERT_TRUE(rules) << rules.error().text();
     EXPECT_EQ(ReplyRules::render(rules->rules().front(), frame(DelimiterMode::Demo, "ENT")).size(),
               ReplyRules::kMaxAnswerSize);
-    EXPECT_FALSE(ReplyRules::parse("ENT => text " + std::string(text + 1, 'x'), error));
+    EXPECT_FALSE(ReplyRules::parse("ENT => text " + std::string(text + 1, 'x')));
 }
 
 // Files that are no rule file: each refused at once, with the reason, and
@@ -224,9 +223,10 @@ protected:
 TEST_P(ReplyRulesUnusableFile, IsRefusedAtOnceWithTheReason)
 {
     const std::string path = make(GetParam().kind);
-    std::string error;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ReplyRules::load(path, error));
+    const auto rules = ReplyRules::load(path);
+    EXPECT_FALSE(rules);
+    const std::string error = rules.error().text();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_NE(error.find("cannot read the rule file " + path + ": " + GetParam().errorPart),
               std::string::npos)
@@ -245,9 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReplyRulesFile, TheShippedExampleLoads)
 {
-    std::string error;
-    const auto rules = ReplyRules::load(EXAMPLE_RULES_PATH, error);
-    ASSERT_TRUE(rules) << error;
+    const auto rules = ReplyRules::load(EXAMPLE_RULES_PATH);
+    ASSERT_TRUE(rules) << rules.error().text();
     for (const char* command : {"ENT", "EXT", "DEL", "IGN", "ERR", "END", "TIM"}) {
         EXPECT_NE(rules->find(command), nullptr) << command;
     }
@@ -296,9 +295,8 @@ TEST(FaultModesPieces, CutsAtTheOffsetsInsideTheBlock)
 
 TEST(ResponderAnswer, RuleFirstThenEchoUnlessEchoIsOff)
 {
-    std::string error;
-    const auto rules = ReplyRules::parse("IGN => none\nERR => text e", error);
-    ASSERT_TRUE(rules) << error;
+    const auto rules = ReplyRules::parse("IGN => none\nERR => text e");
+    ASSERT_TRUE(rules) << rules.error().text();
     const FaultModes faults;
     const Responder echoing(&*rules, true, faults);
     const Responder silent(&*rules, false, faults);

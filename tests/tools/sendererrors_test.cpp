@@ -11,6 +11,7 @@
 #include "senderrun.h"
 #include "simulatorundertest.h"
 
+#include "socket/lasterror.h"
 #include "socket/socketaddress.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +20,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 using devicetools::CommandLine;
@@ -166,6 +169,21 @@ TEST(SenderConnectionEndUdp, EmptyDatagramBeforeAnAnswerIsAConnectionError)
     EXPECT_EQ(outcome.code, FrameSender::kUsageOrConnectionError);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find("ended before an answer"), std::string::npos) << outcome.err;
+}
+
+// The socket layer's own last-error codes are no errno values: read as one,
+// a bad parameter (87) said "Too many users" and a short buffer (122) "Disk
+// quota exceeded". What the sender prints for a failed read or write.
+TEST(SenderErrorText, BadParameterIsNotTooManyUsersNorShortBufferDiskQuotaExceeded)
+{
+    const auto textOf = [](std::uint32_t code) {
+        net::setLastError(code);
+        return net::errorOfLastErrorCode(net::lastError()).text();
+    };
+    EXPECT_EQ(textOf(net::kErrorInvalidParameter), "invalid parameter (no buffer, or a size of 0)");
+    EXPECT_EQ(textOf(net::kErrorInsufficientBuffer), "the buffer is too small");
+    EXPECT_EQ(textOf(net::kErrorInvalidUserBuffer), "no room for the 16-byte address header");
+    EXPECT_EQ(textOf(ECONNRESET), std::system_category().message(ECONNRESET));
 }
 
 struct WarningRow {

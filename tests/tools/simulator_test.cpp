@@ -159,14 +159,13 @@ class SimulatorRules : public testing::TestWithParam<RuleRow>
 // IGN gets no answer; the second frame's answer is then the whole view.
 TEST_P(SimulatorRules, AnswerAsTheRuleFileSays)
 {
-    std::string error;
+    const auto rules = devicetools::ReplyRules::parse("ENT => frame [{media}{id}{data}=ACK-Welcome "
+                                                      "{message}\n"
+                                                      "ERR => text Error {message}\n"
+                                                      "IGN => none\n");
+    ASSERT_TRUE(rules) << rules.error().text();
     SimulatorConfig config;
-    config.rules = devicetools::ReplyRules::parse("ENT => frame [{media}{id}{data}=ACK-Welcome "
-                                                  "{message}\n"
-                                                  "ERR => text Error {message}\n"
-                                                  "IGN => none\n",
-                                                  error);
-    ASSERT_TRUE(config.rules) << error;
+    config.rules = *rules;
     SimulatorUnderTest device(config);
     ASSERT_TRUE(device.started()) << device.startError();
     ConsoleClient console(GetParam().release);

@@ -8,6 +8,7 @@
 #include "threadedviewwindow.h"
 
 #include "protocol/messageviewchannel.h"
+#include "socket/lasterror.h"
 
 #include <gtest/gtest.h>
 
@@ -248,6 +249,21 @@ TEST_F(ChannelRecorderTest, UdpConnectNamesItsProtocol)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].text, "UDP 127.0.0.1:" + peer.portText());
     EXPECT_EQ(records[1].kind, RecordKind::Connected);
+}
+
+// A block shorter than its address header was recorded as "write failed:
+// Unknown error 1784", the layer's own last-error code read as an errno.
+TEST_F(ChannelRecorderTest, WriteWithoutItsAddressHeaderRecordsTheLayersReason)
+{
+    LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.bound());
+    channel.setAddressHeaders(true);
+    ASSERT_TRUE(channel.openClient("127.0.0.1", peer.portText().c_str(), AF_INET, SOCK_DGRAM));
+    EXPECT_EQ(channel.writeBlock("short", 5, 1000), -1);
+    EXPECT_EQ(net::lastError(), net::kErrorInvalidUserBuffer);
+    const std::vector<Record> records = collector->records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2].text, "write failed: no room for the 16-byte address header");
 }
 
 TEST_F(ChannelRecorderTest, WithoutSinksNothingIsRecordedAndTheViewShowsAsBefore)

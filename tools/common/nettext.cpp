@@ -4,18 +4,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cstring>
-
 namespace devicetools
 {
-
-namespace
-{
-
-// Room for any errno text.
-constexpr std::size_t kErrorTextSize = 256;
-
-} // namespace
 
 std::string endpointText(const net::SocketAddress& endpoint)
 {
@@ -37,9 +27,7 @@ net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t po
 
 std::string errorText(int code)
 {
-    char buffer[kErrorTextSize] = {};
-    // The GNU strerror_r may return a static text instead of filling the buffer.
-    return ::strerror_r(code, buffer, sizeof buffer);
+    return net::Error::system(code).text();
 }
 
 } // namespace devicetools

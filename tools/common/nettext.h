@@ -1,5 +1,6 @@
 #pragma once
 
+#include "socket/error.h"
 #include "socket/socketaddress.h"
 
 #include <cstdint>
@@ -17,7 +18,7 @@ std::string endpointText(const net::SocketAddress& endpoint);
 // An IPv4 endpoint from a host-order address and port.
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port);
 
-// The text of an errno value.
+// The text of an errno value: net::Error's text for it.
 std::string errorText(int code);
 
 } // namespace devicetools

@@ -46,16 +46,21 @@ void DeviceSession::start(check::Millis now)
     deviceDeadline_ = now + limits_.deviceTimeout;
     const bool udp = file_.transport == check::Transport::Udp;
     const int type = udp ? SOCK_DGRAM : SOCK_STREAM;
-    recorder_.connectStarted({target.host, std::to_string(target.port), AF_INET, type});
+    net::ConnectRequest request;
+    request.host = target.host;
+    request.service = std::to_string(target.port);
+    request.family = AF_INET;
+    request.type = type;
+    recorder_.connectStarted(request);
     state_ = State::Connecting;
     if (target.address == Target::kUnresolved) {
-        connectFailed(now, net::ConnectStatus::Failed, 0, "the host name does not resolve");
+        connectFailed(now, net::ConnectStatus::Failed,
+                      net::Error(net::Fault::BadInput, 0, "the host name does not resolve"));
         return;
     }
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        const int error = errno;
-        connectFailed(now, net::ConnectStatus::Failed, error, "no socket: " + errorText(error));
+        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno("no socket"));
         return;
     }
     socket_ = net::ConnectedSocket(fd, {});
@@ -63,8 +68,7 @@ void DeviceSession::start(check::Millis now)
     if (::connect(fd, to.asSockaddr(), net::SocketAddress::kSize) == 0) {
         connected(now);
     } else if (errno != EINPROGRESS) {
-        const int error = errno;
-        connectFailed(now, net::ConnectStatus::Failed, error, errorText(error));
+        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno());
     }
 }
 
@@ -88,17 +92,16 @@ void DeviceSession::connected(check::Millis now)
     pump(now);
 }
 
-void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, int error,
+void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
                                   std::string reason)
 {
     net::ConnectOutcome outcome;
     outcome.status = status;
-    outcome.error = static_cast<std::uint32_t>(error);
-    outcome.errorText = reason;
+    outcome.error = error;
     outcome.elapsed = now - result_.startedAt;
     recorder_.connectEnded(outcome);
     result_.failedStep = "connect";
-    result_.reason = std::move(reason);
+    result_.reason = reason.empty() ? error.text() : std::move(reason);
     finish(now, stopping_ ? DeviceOutcome::Stopped : DeviceOutcome::Failed);
 }
 
@@ -112,9 +115,9 @@ void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<cha
         }
         if (error == 0 && (events & (EPOLLERR | EPOLLHUP)) == 0) {
             connected(now);
-        } else if (error != 0 || (events & (EPOLLERR | EPOLLHUP)) != 0) {
-            error = error != 0 ? error : ECONNREFUSED;
-            connectFailed(now, net::ConnectStatus::Failed, error, errorText(error));
+        } else {
+            connectFailed(now, net::ConnectStatus::Failed,
+                          net::Error::system(error != 0 ? error : ECONNREFUSED));
         }
         return;
     }
@@ -146,18 +149,18 @@ void DeviceSession::receive(check::Millis now, std::span<char> buffer)
         }
         if (count == 0) {
             if (file_.transport == check::Transport::Udp) {
-                recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, 0);
+                recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
-            lost(now, 0, "the device closed the connection");
+            lost(now, net::Error(net::Fault::PeerClosed), "the device closed the connection");
             return;
         }
         if (errno == EINTR) {
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            const int error = errno;
-            lost(now, error, "connection lost: " + errorText(error));
+            const net::Error error = net::Error::fromErrno();
+            lost(now, error, "connection lost: " + error.text());
         }
         return;
     }
@@ -176,11 +179,11 @@ bool DeviceSession::flush(check::Millis now)
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 return true;
             }
-            const int error = errno;
+            const net::Error error = net::Error::fromErrno();
             recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                    static_cast<std::uint32_t>(block.size() - written_),
-                                   net::IoResult::failed(static_cast<std::uint32_t>(error)));
-            lost(now, error, "cannot send: " + errorText(error));
+                                   net::IoResult::failed(error));
+            lost(now, error, "cannot send: " + error.text());
             return false;
         }
         recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
@@ -223,9 +226,9 @@ void DeviceSession::pump(check::Millis now)
     }
 }
 
-void DeviceSession::lost(check::Millis now, int error, std::string reason)
+void DeviceSession::lost(check::Millis now, const net::Error& error, std::string reason)
 {
-    recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, static_cast<std::uint32_t>(error));
+    recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
         // Only blocks of a check that passed were still going out.
         result_.failedStep = "send";
@@ -241,7 +244,7 @@ void DeviceSession::lost(check::Millis now, int error, std::string reason)
 void DeviceSession::advance(check::Millis now)
 {
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
-        connectFailed(now, net::ConnectStatus::TimedOut, ETIMEDOUT,
+        connectFailed(now, net::ConnectStatus::TimedOut, net::Error(net::Fault::TimedOut),
                       "no connection within " + millisText(now - result_.startedAt));
         return;
     }
@@ -269,7 +272,7 @@ void DeviceSession::stop(check::Millis now)
 {
     stopping_ = true;
     if (state_ == State::Connecting) {
-        connectFailed(now, net::ConnectStatus::Abandoned, ECANCELED, "stopped");
+        connectFailed(now, net::ConnectStatus::Abandoned, net::Error::system(ECANCELED), "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, DeviceOutcome::Stopped);

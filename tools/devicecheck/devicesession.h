@@ -5,6 +5,7 @@
 
 #include "check/checkrun.h"
 #include "socket/connectedsocket.h"
+#include "socket/error.h"
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
@@ -70,14 +71,16 @@ private:
     enum class State { Idle, Connecting, Running, Done };
 
     void connected(check::Millis now);
-    void connectFailed(check::Millis now, net::ConnectStatus status, int error, std::string reason);
+    // `reason` for the report; empty: the error's text.
+    void connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
+                       std::string reason = {});
     void receive(check::Millis now, std::span<char> buffer);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Millis now);
     // Takes the engine's blocks and results, and ends the session when the
     // check has ended.
     void pump(check::Millis now);
-    void lost(check::Millis now, int error, std::string reason);
+    void lost(check::Millis now, const net::Error& error, std::string reason);
     void finish(check::Millis now, DeviceOutcome outcome);
 
     const check::CheckFile& file_;

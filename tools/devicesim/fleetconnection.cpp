@@ -151,8 +151,10 @@ std::optional<std::uint32_t> FleetConnection::msUntilDue() const
     if (!draining_) {
         due = session_.msUntilDue();
     }
-    if (const auto pause = output_.pauseEnd(now)) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*pause - now);
+    // Bytes that found no room wait for the socket, not for a time.
+    const auto next = output_.nextAt();
+    if (next && !blockedSince_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
         const auto ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
         due = due ? std::min(*due, ms) : ms;
     }

@@ -46,9 +46,9 @@ void PacedOutput::dropFirst(Clock::time_point now)
     consume(pieces_.front().bytes.size() - sent_, now);
 }
 
-std::optional<PacedOutput::Clock::time_point> PacedOutput::pauseEnd(Clock::time_point now) const
+std::optional<PacedOutput::Clock::time_point> PacedOutput::nextAt() const
 {
-    if (pieces_.empty() || now >= firstAt_) {
+    if (pieces_.empty()) {
         return std::nullopt;
     }
     return firstAt_;

@@ -40,8 +40,9 @@ public:
     void consume(std::size_t count, Clock::time_point now);
     // Drops the first piece, sent or not (a datagram that cannot go).
     void dropFirst(Clock::time_point now);
-    // When the first piece's pause ends, while it runs at `now`; else nothing.
-    std::optional<Clock::time_point> pauseEnd(Clock::time_point now) const;
+    // When the first piece may go (its pause over; may have passed), or
+    // nothing when the queue is empty.
+    std::optional<Clock::time_point> nextAt() const;
 
 private:
     struct Piece {

@@ -6,13 +6,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <random>
+#include <utility>
 
 namespace devicetools
 {
 
 namespace
 {
+
+// Linux's own local port range, when /proc does not tell.
+constexpr std::uint32_t kDefaultLocalLow = 32768;
+constexpr std::uint32_t kDefaultLocalHigh = 60999;
 
 void closeQuietly(int fd)
 {
@@ -46,31 +54,62 @@ bool PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32
         error = "the ports do not fit below " + std::to_string(kMaxPort + 1);
         return false;
     }
-    if (firstPort != 0) {
-        return bindFrom(address, firstPort, count, error);
+    if (firstPort == 0) {
+        return search(address, count, error);
     }
-    // A port the system hands out is free now and lies at a random place in
-    // its range: the devices take it and those after it, or those before it
-    // when the range would pass the last port. A clash means another try.
+    std::uint32_t failed = 0;
+    return bindFrom(address, firstPort, count, failed, error);
+}
+
+bool PortRange::search(std::uint32_t address, std::uint32_t count, std::string& error)
+{
+    // The system hands the ports of its local range to outgoing connections,
+    // and one recently closed holds its port for a minute (TIME_WAIT), even
+    // against a listener with SO_REUSEADDR: the devices go below that range,
+    // or above it, where such ports never are.
+    std::uint32_t localLow = kDefaultLocalLow;
+    std::uint32_t localHigh = kDefaultLocalHigh;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> localLow >> localHigh;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> windows; // first, last port
+    if (localLow > kLowestSearched) {
+        windows.emplace_back(kLowestSearched, localLow - 1);
+    }
+    if (localHigh < kMaxPort) {
+        windows.emplace_back(std::max(localHigh + 1, kLowestSearched), kMaxPort);
+    }
+    std::erase_if(windows, [count](const auto& w) { return w.second + 1 - w.first < count; });
+    if (windows.empty()) {
+        error = std::to_string(count) + " ports in a row do not fit beside the local port range " +
+                std::to_string(localLow) + " to " + std::to_string(localHigh);
+        return false;
+    }
+    // From a random place on, each port found taken moves the range past it.
+    std::minstd_rand random(std::random_device{}());
+    std::size_t window = random() % windows.size();
+    std::uint32_t first = windows[window].first +
+                          random() % (windows[window].second + 2 - count - windows[window].first);
     for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
-        const std::uint32_t picked = systemPickedPort(address);
-        if (picked == 0) {
-            error = "cannot bind TCP " + endpointText(makeEndpoint(address, 0)) + ": " +
-                    errorText(errno);
-            return false;
-        }
-        const std::uint32_t first = picked + count - 1 <= kMaxPort ? picked : picked + 1 - count;
-        if (first != 0 && bindFrom(address, first, count, error)) {
+        std::uint32_t failed = 0;
+        if (bindFrom(address, first, count, failed, error)) {
             return true;
         }
+        // Only a port in use is worth looking on for.
+        if (failed == 0) {
+            return false;
+        }
+        first = failed + 1;
+        if (first + count - 1 > windows[window].second) {
+            window = (window + 1) % windows.size();
+            first = windows[window].first;
+        }
     }
-    error = "found no " + std::to_string(count) + " free ports in a row (tried " +
-            std::to_string(kSearchAttempts) + " ranges; last: " + error + ")";
+    error = "found no " + std::to_string(count) + " free ports in a row (the last taken: " + error +
+            ")";
     return false;
 }
 
 bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                         std::string& error)
+                         std::uint32_t& failed, std::string& error)
 {
     devices_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -78,6 +117,7 @@ bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32
         device.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         device.udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         devices_.push_back(device);
+        failed = 0;
         if (device.listener < 0 || device.udp < 0) {
             error = "cannot make a socket: " + errorText(errno);
             close();
@@ -90,11 +130,13 @@ bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32
             makeEndpoint(address, static_cast<std::uint16_t>(first + i));
         if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(device.listener, kListenBacklog) != 0) {
+            failed = errno == EADDRINUSE ? first + i : 0;
             error = "cannot listen on TCP " + endpointText(local) + ": " + errorText(errno);
             close();
             return false;
         }
         if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
+            failed = errno == EADDRINUSE ? first + i : 0;
             error = "cannot bind UDP " + endpointText(local) + ": " + errorText(errno);
             close();
             return false;
@@ -102,23 +144,6 @@ bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32
     }
     firstPort_ = static_cast<std::uint16_t>(first);
     return true;
-}
-
-std::uint16_t PortRange::systemPickedPort(std::uint32_t address)
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) {
-        return 0;
-    }
-    net::SocketAddress local = makeEndpoint(address, 0);
-    socklen_t length = net::SocketAddress::kSize;
-    std::uint16_t port = 0;
-    if (::bind(probe, local.asSockaddr(), net::SocketAddress::kSize) == 0 &&
-        ::getsockname(probe, local.asSockaddr(), &length) == 0) {
-        port = ntohs(local.port);
-    }
-    closeQuietly(probe);
-    return port;
 }
 
 } // namespace devicetools

@@ -19,8 +19,10 @@ public:
         int udp = -1;
     };
 
-    // With first port 0: how many ranges to try before giving up.
-    static constexpr int kSearchAttempts = 32;
+    // With first port 0: how many ports found taken end the search.
+    static constexpr int kSearchAttempts = 64;
+    // With first port 0: the lowest port looked at.
+    static constexpr std::uint32_t kLowestSearched = 10000;
     static constexpr int kListenBacklog = 64;
 
     PortRange() = default;
@@ -30,7 +32,8 @@ public:
 
     // Binds `count` devices on `address` (host order) at the ports
     // `firstPort` to `firstPort + count - 1`; with `firstPort` 0 it looks for
-    // a range free for both TCP and UDP. False, with `error` set and nothing
+    // a range free for both TCP and UDP from kLowestSearched on, outside the
+    // system's range for outgoing connections. False, with `error` set and nothing
     // left open, when a socket cannot be bound or no free range turns up.
     bool bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count,
               std::string& error);
@@ -40,11 +43,11 @@ public:
     const std::vector<Device>& devices() const { return devices_; }
 
 private:
-    // Binds the whole range from `first`; on failure `error` names the port.
+    // Binds the whole range from `first`; on failure `error` says why, and
+    // `failed` is the port found in use (0 for any other failure).
     bool bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                  std::string& error);
-    // A port the system picks as free for TCP, or 0.
-    static std::uint16_t systemPickedPort(std::uint32_t address);
+                  std::uint32_t& failed, std::string& error);
+    bool search(std::uint32_t address, std::uint32_t count, std::string& error);
 
     std::vector<Device> devices_;
     std::uint16_t firstPort_ = 0;

@@ -1,7 +1,6 @@
 #include "replyrules.h"
 
 #include "bytetext.h"
-#include "nettext.h"
 #include "simulatorlog.h"
 
 #include "protocol/delimiterset.h"
@@ -78,10 +77,9 @@ std::string_view trimmed(std::string_view text)
 }
 
 // Replaces the placeholders in `piece` by the frame's fields; with no frame it
-// only checks them. False (and `error` set) for a brace that starts no known
+// only checks them. A BadInput error for a brace that starts no known
 // placeholder.
-bool substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out,
-                std::string& error)
+net::Error substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out)
 {
     std::size_t i = 0;
     while (i < piece.size()) {
@@ -102,15 +100,15 @@ bool substitute(std::string_view piece, const protocol::DecodedFrame* frame, std
         }
         if (!known) {
             const std::size_t close = piece.find('}', i);
-            error =
-                "unknown placeholder " +
-                std::string(piece.substr(i, close == std::string_view::npos ? std::string_view::npos
-                                                                            : close - i + 1)) +
-                " (known: {media} {id} {data} {command} {message})";
-            return false;
+            return net::Error(net::Fault::BadInput, 0,
+                              "unknown placeholder " +
+                                  std::string(piece.substr(i, close == std::string_view::npos
+                                                                  ? std::string_view::npos
+                                                                  : close - i + 1)) +
+                                  " (known: {media} {id} {data} {command} {message})");
         }
     }
-    return true;
+    return {};
 }
 
 // Positions of the first '[', the first '=' after it and the first '-' after
@@ -134,13 +132,12 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-bool renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
-                 protocol::DelimiterMode mode, std::string& out, std::string& error)
+net::Error renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
+                       protocol::DelimiterMode mode, std::string& out)
 {
     std::array<std::size_t, 3> at{};
     if (!findDelimiters(templateText, at)) {
-        error = "a frame needs '[' '=' '-' in this order";
-        return false;
+        return net::Error(net::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
     }
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
@@ -149,13 +146,14 @@ bool renderFrame(std::string_view templateText, const protocol::DecodedFrame* fr
         static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
     std::size_t from = 0;
     for (std::size_t k = 0; k < at.size(); ++k) {
-        if (!substitute(templateText.substr(from, at[k] - from), frame, out, error)) {
-            return false;
+        if (net::Error error = substitute(templateText.substr(from, at[k] - from), frame, out);
+            !error.ok()) {
+            return error;
         }
         out += delimiter[k];
         from = at[k] + 1;
     }
-    return substitute(templateText.substr(from), frame, out, error);
+    return substitute(templateText.substr(from), frame, out);
 }
 
 // What a file that is no regular file is, for the refusal.
@@ -176,27 +174,29 @@ std::string_view fileKind(mode_t mode)
     return "no regular file";
 }
 
-// Reads a rule file into `text`: only a regular file, and at most one byte
-// more than the limit, so that neither a device that never ends nor a FIFO
-// without a writer can hold the start-up. False with the reason.
-bool readRuleFile(const std::string& path, std::string& text, std::string& error)
+// Reads a rule file: only a regular file, and at most one byte more than the
+// limit, so that neither a device that never ends nor a FIFO without a writer
+// can hold the start-up. `what` names the file in the error.
+net::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
 {
+    const std::string cannot = "cannot read the rule file " + what;
     // Non-blocking, so that opening a FIFO returns at once and is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        error = errorText(errno);
-        return false;
+        return net::Error::fromErrno(cannot);
     }
+    std::string text;
+    net::Error error;
     struct stat info {
     };
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok) {
-        error = errorText(errno);
+    if (::fstat(fd, &info) != 0) {
+        error = net::Error::fromErrno(cannot);
     } else if (!S_ISREG(info.st_mode)) {
-        error = "it is " + std::string(fileKind(info.st_mode)) + ", not a regular file";
-        ok = false;
+        error = net::Error(net::Fault::BadInput, 0,
+                           cannot + ": it is " + std::string(fileKind(info.st_mode)) +
+                               ", not a regular file");
     }
-    while (ok && text.size() <= kMaxRuleFileSize) {
+    while (error.ok() && text.size() <= kMaxRuleFileSize) {
         char chunk[kReadChunk];
         const std::size_t room = kMaxRuleFileSize + 1 - text.size();
         const ssize_t n = ::read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
@@ -204,8 +204,7 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
             continue;
         }
         if (n < 0) {
-            error = errorText(errno);
-            ok = false;
+            error = net::Error::fromErrno(cannot);
         } else if (n == 0) {
             break;
         } else {
@@ -213,17 +212,21 @@ bool readRuleFile(const std::string& path, std::string& text, std::string& error
         }
     }
     ::close(fd);
-    if (ok && text.size() > kMaxRuleFileSize) {
-        error = "it has more than " + SimulatorLog::groupedCount(kMaxRuleFileSize) +
-                " bytes, the most a rule file may have";
-        ok = false;
+    if (error.ok() && text.size() > kMaxRuleFileSize) {
+        error = net::Error(net::Fault::BadInput, 0,
+                           cannot + ": it has more than " +
+                               SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                               " bytes, the most a rule file may have");
     }
-    return ok;
+    if (!error.ok()) {
+        return error;
+    }
+    return text;
 }
 
 } // namespace
 
-std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& error)
+net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
 {
     ReplyRules result;
     int lineNumber = 0;
@@ -244,8 +247,8 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
             continue;
         }
         const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return std::nullopt;
+            return net::Error(net::Fault::BadInput, 0,
+                              "line " + std::to_string(lineNumber) + ": " + what);
         };
         const std::size_t arrow = line.find(kArrow);
         if (arrow == std::string_view::npos) {
@@ -273,17 +276,18 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            if (!renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked,
-                             error)) {
-                return fail(error);
+            const net::Error error =
+                renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked);
+            if (!error.ok()) {
+                return fail(error.text());
             }
         } else if (word == kTextWord) {
             rule.kind = Kind::Text;
             if (trimmed(templateText).empty()) {
                 return fail("a text rule needs a text");
             }
-            if (!substitute(templateText, nullptr, checked, error)) {
-                return fail(error);
+            if (const net::Error error = substitute(templateText, nullptr, checked); !error.ok()) {
+                return fail(error.text());
             }
         } else if (word == kNoneWord) {
             rule.kind = Kind::None;
@@ -305,18 +309,16 @@ std::optional<ReplyRules> ReplyRules::parse(std::string_view text, std::string& 
     return result;
 }
 
-std::optional<ReplyRules> ReplyRules::load(const std::string& path, std::string& error)
+net::Result<ReplyRules> ReplyRules::load(const std::string& path)
 {
     const std::string shown = escapedText(path);
-    std::string text;
-    if (!readRuleFile(path, text, error)) {
-        error = "cannot read the rule file " + shown + ": " + error;
-        return std::nullopt;
+    const net::Result<std::string> text = readRuleFile(path, shown);
+    if (!text) {
+        return text.error();
     }
-    std::string fault;
-    auto rules = parse(text, fault);
+    net::Result<ReplyRules> rules = parse(*text);
     if (!rules) {
-        error = shown + ": " + fault;
+        return net::Error(net::Fault::BadInput, 0, shown + ": " + rules.error().text());
     }
     return rules;
 }
@@ -337,16 +339,16 @@ const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
 
 std::string ReplyRules::render(const Rule& rule, const protocol::DecodedFrame& frame)
 {
+    // A loaded rule's template was checked: filling it cannot fail.
     std::string out;
-    std::string error;
     switch (rule.kind) {
     case Kind::None:
         return {};
     case Kind::Text:
-        substitute(rule.templateText, &frame, out, error);
+        substitute(rule.templateText, &frame, out);
         break;
     case Kind::Frame:
-        renderFrame(rule.templateText, &frame, frame.mode, out, error);
+        renderFrame(rule.templateText, &frame, frame.mode, out);
         break;
     }
     out += protocol::kLineEnd;

@@ -2,8 +2,9 @@
 
 #include "protocol/framedecoder.h"
 
+#include "socket/error.h"
+
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,11 +56,12 @@ public:
     // bring, is refused.
     static constexpr std::size_t kMaxAnswerSize = 65507 - 1;
 
-    // Parses rule text; nothing and a message naming the line on a fault.
-    static std::optional<ReplyRules> parse(std::string_view text, std::string& error);
+    // Parses rule text; on a fault a BadInput error whose text names the line.
+    static net::Result<ReplyRules> parse(std::string_view text);
     // Reads and parses a regular file of at most 64 KiB (only one byte more
-    // is ever read); nothing and a message saying why when it cannot be used.
-    static std::optional<ReplyRules> load(const std::string& path, std::string& error);
+    // is ever read); on a fault an error whose text names the file and says
+    // why it cannot be used (the system's errno where it gave one).
+    static net::Result<ReplyRules> load(const std::string& path);
 
     // The rule for `command`, else the * rule, else nullptr.
     const Rule* find(std::string_view command) const;

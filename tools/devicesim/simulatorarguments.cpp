@@ -28,14 +28,15 @@ Listening:
                      system pick one that is free for both, shown at start.
   --devices N        serve a fleet of N devices, 1 to 10000, on the ports
                      PORT to PORT+N-1 (TCP and UDP each), all in one event
-                     loop; with --port 0 the system's free ports decide where
-                     the range starts, shown at start. Each device answers by
-                     the same rules and faults, and each has the limits of
-                     --max-clients and --idle-timeout (and up to 64 UDP
-                     peers) of its own. The limit on open files is raised
-                     when the fleet needs more (N x (2 + max clients) + 32);
-                     when the hard limit allows too few, devicesim says so
-                     and exits with status 2.
+                     loop; with --port 0 it looks for N free ports in a row
+                     from 10000 on, outside the system's range for outgoing
+                     connections, and shows them at start. Each device
+                     answers by the same rules and faults, and each has the
+                     limits of --max-clients and --idle-timeout (and up to
+                     64 UDP peers) of its own. The limit on open files is
+                     raised when the fleet needs more (N x (2 + max clients)
+                     + 32); when the hard limit allows too few, devicesim
+                     says so and exits with status 2.
   --max-clients N    TCP clients served at a time, 1 to 64 (default 8); a
                      client beyond them is closed at once, with a log line.
                      With --devices: for each device.
@@ -220,10 +221,12 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         return ParseResult::UsageError;
     }
     if (!rulesPath.empty()) {
-        config.rules = ReplyRules::load(rulesPath, error);
-        if (!config.rules) {
+        net::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
+        if (!rules) {
+            error = rules.error().text();
             return ParseResult::UsageError;
         }
+        config.rules = std::move(*rules);
     }
     return ParseResult::Run;
 }

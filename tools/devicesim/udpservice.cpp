@@ -119,8 +119,8 @@ std::optional<std::uint32_t> UdpService::msUntilDue() const
         }
         if (peer.blockedSince) {
             earlier(kRetryMs);
-        } else if (const auto pause = peer.output.pauseEnd(now)) {
-            earlier(msUntil(*pause, now));
+        } else if (const auto next = peer.output.nextAt()) {
+            earlier(msUntil(*next, now));
         }
     }
     return due;

@@ -1,16 +1,14 @@
 #include "framesender.h"
 
 #include "bytetext.h"
-#include "nettext.h"
 
 #include "protocol/delimiterset.h"
 #include "protocol/framecheck.h"
 #include "protocol/messageviewchannel.h"
+#include "socket/connectattempt.h"
 #include "socket/lasterror.h"
-#include "socket/socketwait.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -55,9 +53,11 @@ std::uint32_t msLeft(std::chrono::steady_clock::time_point deadline)
     return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
 }
 
-std::string lastErrorText()
+// The channel's counts leave their failure as the last-error code, which is
+// an errno only when it is none of the layer's own codes.
+net::Error lastChannelError()
 {
-    return errorText(static_cast<int>(net::lastError()));
+    return net::errorOfLastErrorCode(net::lastError());
 }
 
 } // namespace
@@ -89,7 +89,8 @@ int FrameSender::run(std::ostream& out, std::ostream& err)
         block.data(), static_cast<std::uint32_t>(block.size()), std::max(msLeft(deadline), 1u));
     if (written != static_cast<std::int32_t>(block.size())) {
         err << "framesend: cannot send to " << where_ << ": "
-            << (written == 0 ? std::string("timed out") : lastErrorText()) << '\n';
+            << (written == 0 ? net::Error(net::Fault::TimedOut) : lastChannelError()).text()
+            << '\n';
         return kUsageOrConnectionError;
     }
     return readAnswers(channel, deadline, out, err);
@@ -107,36 +108,27 @@ bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadlin
             << "\" (an IPv4 address or a host name with an IPv4 address)\n";
         return false;
     }
-    net::SocketAddress server;
-    server.buildFromText(options_.host.c_str(), options_.port.c_str(), AF_INET);
-    const int socket =
-        ::socket(AF_INET, (options_.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-    if (socket < 0) {
-        err << "framesend: cannot make a socket: " << errorText(errno) << '\n';
-        return false;
+    // The console's connect steps; the connect gets what is left of the
+    // run's time, not a bound of its own.
+    net::ConnectRequest request;
+    request.host = options_.host;
+    request.service = options_.port;
+    request.family = AF_INET;
+    request.type = options_.udp ? SOCK_DGRAM : SOCK_STREAM;
+    request.boundMs = msLeft(deadline);
+    net::ConnectOutcome outcome = net::ConnectAttempt::connectNow(request);
+    if (outcome.status == net::ConnectStatus::Connected &&
+        channel.adoptClient(std::move(outcome.socket))) {
+        return true;
     }
-    // Bound as the console binds its client socket.
-    net::SocketAddress local;
-    local.buildFromText(nullptr, "0", AF_INET);
-    const net::SocketAddress bindTo = net::ConnectAttempt::clientBindAddress(local, server);
-    const bool bound = ::bind(socket, bindTo.asSockaddr(), net::SocketAddress::kSize) == 0;
-    if (!bound) {
-        net::setLastErrorFromErrno();
+    const bool timedOut = outcome.status == net::ConnectStatus::TimedOut;
+    err << "framesend: " << (timedOut ? "timed out connecting to " : "cannot connect to ")
+        << where_;
+    if (!timedOut) {
+        err << ": " << outcome.error.text();
     }
-    // The connect gets what is left of the run's time, not a bound of its own.
-    if (!bound || !net::connectWithin(socket, server, msLeft(deadline)) ||
-        !channel.adoptSocket(socket)) {
-        const bool timedOut = net::lastError() == ETIMEDOUT;
-        err << "framesend: " << (timedOut ? "timed out connecting to " : "cannot connect to ")
-            << where_;
-        if (!timedOut) {
-            err << ": " << lastErrorText();
-        }
-        err << '\n';
-        ::close(socket);
-        return false;
-    }
-    return true;
+    err << '\n';
+    return false;
 }
 
 int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point deadline,
@@ -157,18 +149,18 @@ int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point dead
             continue;
         }
         if (n < 0) {
-            const auto code = static_cast<int>(net::lastError());
+            // An orderly close leaves the cleared code.
+            const net::Error error =
+                net::lastError() == 0 ? net::Error(net::Fault::PeerClosed) : lastChannelError();
             if (!passed) {
                 // Whether a reset or a close comes first, and whether it is
                 // seen by the read or as a refused port, depends on timing:
                 // before an answer passed, every end is a connection error.
                 err << "framesend: " << where_
-                    << (code == ECONNREFUSED ? ": nothing answers (connection refused)"
-                                             : ": the connection ended before an answer "
-                                               "passed the check (" +
-                                                   (code == 0 ? std::string("closed by the peer")
-                                                              : errorText(code)) +
-                                                   ")")
+                    << (error == net::Error::system(ECONNREFUSED)
+                            ? ": nothing answers (connection refused)"
+                            : ": the connection ended before an answer passed the check (" +
+                                  error.text() + ")")
                     << '\n';
                 return kUsageOrConnectionError;
             }
