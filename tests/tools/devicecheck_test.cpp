@@ -384,3 +384,45 @@ TEST(DeviceCheck, MistakesContactNoDevice)
 }
 
 } // namespace
+
+namespace
+{
+
+// On a terminal the progress line is drawn in place and erased before the
+// failures and the summary.
+TEST(DeviceCheck, TerminalShowsTheProgressInPlace)
+{
+    Scratch scratch;
+    const auto device = simulator();
+    ASSERT_TRUE(device->started());
+    const std::string check =
+        scratch.write("echo.check", check::writeCheckFile(echoCheck(check::Transport::Tcp, 1, 5s)));
+    const ProcessResult run = runProcess(
+        "/usr/bin/script",
+        {"-qec", kChecker + ' ' + check + ' ' + target(*device) + " 127.0.0.1:1", "/dev/null"},
+        kDeadline);
+    EXPECT_EQ(run.code, 1) << run.output;
+    const std::size_t progress = run.output.find("\rchecked 2/2  passed 1  failed 1  ");
+    const std::size_t failure = run.output.find("\r\x1b[KFAIL 127.0.0.1:1: connect: ");
+    EXPECT_NE(progress, std::string::npos) << run.output;
+    EXPECT_NE(failure, std::string::npos) << run.output;
+    EXPECT_LT(progress, failure);
+}
+
+// Over UDP a port where nothing listens answers the first frame with a
+// refusal, which fails the device.
+TEST(DeviceCheck, UdpPortWithNothingFails)
+{
+    Scratch scratch;
+    const LoopbackPort nothing(false);
+    const std::string check =
+        scratch.write("echo.check", check::writeCheckFile(echoCheck(check::Transport::Udp, 1, 5s)));
+    const ProcessResult run =
+        runProcess(kChecker, {check, "127.0.0.1:" + nothing.port()}, kDeadline);
+    EXPECT_EQ(run.code, 1) << run.output;
+    EXPECT_NE(run.output.find("FAIL 127.0.0.1:" + nothing.port() + ": "), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Connection refused"), std::string::npos) << run.output;
+}
+
+} // namespace
