@@ -60,8 +60,9 @@ Examples:
   devicecheck site.check 127.0.0.1:21210-21259
 
 Exit status: 0 when every device passed, 1 when any failed or did not run,
-2 on a usage error, a bad target or a check file with a mistake (shown as
-file:line:column: what is wrong; no device is contacted then).
+2 on a usage error, a bad target, a report file that cannot be written, or a
+check file with a mistake (shown as file:line:column: what is wrong; no device
+is contacted then).
 )";
 
 } // namespace
