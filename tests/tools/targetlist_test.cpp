@@ -51,11 +51,11 @@ TEST_P(TargetText, GivesTheDevicesOrSaysWhatIsWrong)
 {
     const TextRow& row = GetParam();
     TargetList list(kDefaultPort);
-    std::string error;
-    const bool added = list.add(row.text, error);
-    ASSERT_EQ(added, row.count > 0) << error;
-    if (!added) {
-        EXPECT_NE(error.find(row.first), std::string::npos) << error;
+    const net::Error error = list.add(row.text);
+    ASSERT_EQ(error.ok(), row.count > 0) << error.text();
+    if (!error.ok()) {
+        EXPECT_EQ(error.fault(), net::Fault::BadInput);
+        EXPECT_NE(error.text().find(row.first), std::string::npos) << error.text();
         EXPECT_TRUE(list.targets().empty());
         return;
     }
@@ -71,9 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, TargetText, testing::ValuesIn(kTextRows), rowName
 TEST(TargetText, AddressesNeedNoLookUpAndUnknownNamesStayUnresolved)
 {
     TargetList list(kDefaultPort);
-    std::string error;
-    ASSERT_TRUE(list.add("127.0.0.7", error));
-    ASSERT_TRUE(list.add("no-such-host.invalid", error));
+    ASSERT_TRUE(list.add("127.0.0.7").ok());
+    ASSERT_TRUE(list.add("no-such-host.invalid").ok());
     list.resolve();
     EXPECT_EQ(list.targets()[0].address, 0x7f000007u);
     EXPECT_EQ(list.targets()[1].address, Target::kUnresolved);
@@ -107,14 +106,13 @@ TEST_P(TargetCsv, ReadsRowsOrNamesTheLine)
 {
     const CsvRow& row = GetParam();
     TargetList list(kDefaultPort);
-    std::string error;
-    const bool added = list.addCsv(row.text, "sites.csv", error);
+    const net::Error error = list.addCsv(row.text, "sites.csv");
     if (row.error != nullptr) {
-        EXPECT_FALSE(added);
-        EXPECT_EQ(error.rfind(row.error, 0), 0u) << error;
+        EXPECT_FALSE(error.ok());
+        EXPECT_EQ(error.text().rfind(row.error, 0), 0u) << error.text();
         return;
     }
-    ASSERT_TRUE(added) << error;
+    ASSERT_TRUE(error.ok()) << error.text();
     ASSERT_EQ(list.targets().size(), 1u);
     const Target& target = list.targets().front();
     EXPECT_EQ(target.label(), "127.0.0.1:4001");
@@ -130,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, TargetCsv, testing::ValuesIn(kCsvRows), rowName<C
 TEST(TargetCsv, AnEmptyPortTakesTheDefaultAndANameDefaultsToTheLabel)
 {
     TargetList list(kDefaultPort);
-    std::string error;
-    ASSERT_TRUE(list.addCsv("host,port\n127.0.0.1,\n", "sites.csv", error)) << error;
+    const net::Error error = list.addCsv("host,port\n127.0.0.1,\n", "sites.csv");
+    ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(list.targets().front().port, kDefaultPort);
     EXPECT_EQ(list.targets().front().values.at("name"), "127.0.0.1:21210");
 }

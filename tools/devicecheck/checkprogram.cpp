@@ -104,13 +104,13 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
 
     TargetList targets(report.file.port);
     for (const std::string& target : options.targets) {
-        if (!targets.add(target, error)) {
-            return usage(error);
+        if (const net::Error added = targets.add(target); !added.ok()) {
+            return usage(added.text());
         }
     }
     for (const std::string& file : options.targetFiles) {
-        if (!targets.loadCsv(file, error)) {
-            return failure(error);
+        if (const net::Error loaded = targets.loadCsv(file); !loaded.ok()) {
+            return failure(loaded.text());
         }
     }
     if (targets.targets().empty()) {
@@ -123,8 +123,11 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
                                     {options.csvPath, &CsvReport::text},
                                     {options.htmlPath, &HtmlReport::text}};
     for (const ReportTarget& target : reports) {
-        if (!target.path.empty() && !ReportFile::write(target.path, {}, error)) {
-            return failure(error);
+        if (target.path.empty()) {
+            continue;
+        }
+        if (const net::Error made = ReportFile::write(target.path, {}); !made.ok()) {
+            return failure(made.text());
         }
     }
 
@@ -165,8 +168,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
 
     for (const ReportTarget& target : reports) {
-        if (!target.path.empty() && !ReportFile::write(target.path, target.text(report), error)) {
-            err << "devicecheck: " << readableText(error) << '\n';
+        if (target.path.empty()) {
+            continue;
+        }
+        if (const net::Error written = ReportFile::write(target.path, target.text(report));
+            !written.ok()) {
+            err << "devicecheck: " << readableText(written.text()) << '\n';
             status = kUsageError;
         }
     }

@@ -1,7 +1,5 @@
 #include "reportfile.h"
 
-#include "nettext.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,16 +9,13 @@
 namespace devicetools
 {
 
-bool ReportFile::write(const std::string& path, std::string_view text, std::string& error)
+net::Error ReportFile::write(const std::string& path, std::string_view text)
 {
-    const auto failed = [&](int code) {
-        error = "cannot write " + path + ": " + errorText(code);
-        return false;
-    };
+    const auto failed = [&](int code) { return net::Error(net::Fault::CannotWrite, code, path); };
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                           S_IRUSR | S_IWUSR);
     if (fd < 0) {
-        return failed(errno);
+        return net::Error(net::Fault::CannotCreateFile, errno, path);
     }
     if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
         const int code = errno;
@@ -43,7 +38,7 @@ bool ReportFile::write(const std::string& path, std::string_view text, std::stri
     if (::close(fd) != 0) {
         return failed(errno);
     }
-    return true;
+    return {};
 }
 
 } // namespace devicetools

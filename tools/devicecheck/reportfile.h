@@ -1,5 +1,7 @@
 #pragma once
 
+#include "socket/error.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,9 +14,9 @@ namespace devicetools
 class ReportFile
 {
 public:
-    // False, with `error` ("cannot write out.xml: Permission denied"), when
-    // the file cannot be made or written whole.
-    static bool write(const std::string& path, std::string_view text, std::string& error);
+    // CannotCreateFile or CannotWrite with the path ("cannot write out.xml:
+    // No space left on device") when the file cannot be made or written whole.
+    static net::Error write(const std::string& path, std::string_view text);
 };
 
 } // namespace devicetools

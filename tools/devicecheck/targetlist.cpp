@@ -2,6 +2,7 @@
 
 #include "csvreader.h"
 
+#include "socket/error.h"
 #include "socket/hostlookup.h"
 
 #include <algorithm>
@@ -95,6 +96,11 @@ bool looksNumeric(std::string_view text)
 bool isDeviceAddress(std::uint32_t address)
 {
     return address != 0 && address != Target::kUnresolved;
+}
+
+net::Error refused(std::string what)
+{
+    return net::Error(net::Fault::BadInput, 0, std::move(what));
 }
 
 std::string quoted(std::string_view text)
@@ -194,37 +200,37 @@ std::string Target::label() const
     return host + ':' + std::to_string(port);
 }
 
-bool TargetList::addOne(Target target, std::string& error)
+net::Error TargetList::addOne(Target target)
 {
     if (targets_.size() >= kMaxTargets) {
-        error = "more than " + std::to_string(kMaxTargets) + " devices";
-        return false;
+        return refused("more than " + std::to_string(kMaxTargets) + " devices");
     }
     target.values["host"] = target.host;
     target.values["port"] = std::to_string(target.port);
     target.values["name"] = target.name.empty() ? target.label() : target.name;
     targets_.push_back(std::move(target));
-    return true;
+    return {};
 }
 
-bool TargetList::add(std::string_view text, std::string& error)
+net::Error TargetList::add(std::string_view text)
 {
+    std::string error;
     const std::size_t colon = text.find(':');
     HostSpec host;
     std::uint32_t firstPort = defaultPort_;
     std::uint32_t lastPort = defaultPort_;
     if (!parseHost(text.substr(0, colon), true, host, error)) {
-        return false;
+        return refused(error);
     }
     if (colon != std::string_view::npos &&
         !parsePorts(text.substr(colon + 1), true, firstPort, lastPort, error)) {
-        return false;
+        return refused(error);
     }
     const std::uint64_t count =
         (std::uint64_t{host.last} - host.first + 1) * (std::uint64_t{lastPort} - firstPort + 1);
     if (targets_.size() + count > kMaxTargets) {
         error = quoted(text) + " makes more than " + std::to_string(kMaxTargets) + " devices";
-        return false;
+        return refused(error);
     }
     for (std::uint64_t address = host.first; address <= host.last; ++address) {
         for (std::uint32_t port = firstPort; port <= lastPort; ++port) {
@@ -234,25 +240,26 @@ bool TargetList::add(std::string_view text, std::string& error)
             target.address =
                 host.host.empty() ? static_cast<std::uint32_t>(address) : Target::kUnresolved;
             target.port = static_cast<std::uint16_t>(port);
-            if (!addOne(std::move(target), error)) {
-                return false;
+            if (net::Error added = addOne(std::move(target)); !added.ok()) {
+                return added;
             }
         }
     }
-    return true;
+    return {};
 }
 
-bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::string& error)
+net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 {
+    std::string error;
     const std::string file(fileName);
     std::vector<CsvRow> rows;
     if (!CsvReader::read(text, rows, error)) {
         error = file + ':' + error.substr(error.find(' ') + 1);
-        return false;
+        return refused(error);
     }
     if (rows.empty()) {
         error = file + ": no header row (host,port,name,...)";
-        return false;
+        return refused(error);
     }
     const CsvRow& header = rows.front();
     std::vector<std::string> columns;
@@ -268,7 +275,7 @@ bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::s
         if (column.empty() || std::find(columns.begin(), columns.end(), column) != columns.end()) {
             error = file + ':' + std::to_string(header.line) + ": column " + std::to_string(i + 1) +
                     (column.empty() ? " has no name" : " is named twice");
-            return false;
+            return refused(error);
         }
         if (key == "host") {
             at(hostColumn);
@@ -281,7 +288,7 @@ bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::s
     }
     if (!hostColumn) {
         error = file + ':' + std::to_string(header.line) + ": the header names no host column";
-        return false;
+        return refused(error);
     }
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const CsvRow& row = rows[r];
@@ -289,13 +296,13 @@ bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::s
         if (row.fields.size() != columns.size()) {
             error = where + std::to_string(row.fields.size()) + " fields, the header has " +
                     std::to_string(columns.size());
-            return false;
+            return refused(error);
         }
         Target target;
         HostSpec host;
         if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
             error = where + error;
-            return false;
+            return refused(error);
         }
         target.host = host.host.empty() ? dottedText(host.first) : host.host;
         target.address = host.host.empty() ? host.first : Target::kUnresolved;
@@ -303,7 +310,7 @@ bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::s
         if (portColumn && !trimmed(row.fields[*portColumn]).empty() &&
             !parsePorts(trimmed(row.fields[*portColumn]), false, port, port, error)) {
             error = where + error;
-            return false;
+            return refused(error);
         }
         target.port = static_cast<std::uint16_t>(port);
         if (nameColumn) {
@@ -313,33 +320,33 @@ bool TargetList::addCsv(std::string_view text, std::string_view fileName, std::s
             target.values[columns[i]] = row.fields[i];
         }
         target.csvLine = static_cast<std::size_t>(row.line);
-        if (!addOne(std::move(target), error)) {
-            error = where + error;
-            return false;
+        if (net::Error added = addOne(std::move(target)); !added.ok()) {
+            return refused(where + added.detail());
         }
     }
-    return true;
+    return {};
 }
 
-bool TargetList::loadCsv(const std::string& path, std::string& error)
+net::Error TargetList::loadCsv(const std::string& path)
 {
+    std::string error;
     struct stat info {
     };
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = path + ": no such file";
-        return false;
+        return refused(error);
     }
     if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
         error = path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
-        return false;
+        return refused(error);
     }
     std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in && !in.eof()) {
         error = path + ": cannot be read";
-        return false;
+        return refused(error);
     }
-    return addCsv(text, path, error);
+    return addCsv(text, path);
 }
 
 void TargetList::resolve()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "socket/error.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -49,14 +50,14 @@ public:
 
     explicit TargetList(std::uint16_t defaultPort) : defaultPort_(defaultPort) {}
 
-    // Adds the devices of one target text; false with `error` set when it is
-    // malformed or there would be too many.
-    bool add(std::string_view text, std::string& error);
+    // Adds the devices of one target text; a BadInput error saying what is
+    // wrong when it is malformed or there would be too many.
+    net::Error add(std::string_view text);
     // Adds the rows of a targets file's text; `fileName` names it in errors
     // ("sites.csv:4: ...").
-    bool addCsv(std::string_view text, std::string_view fileName, std::string& error);
+    net::Error addCsv(std::string_view text, std::string_view fileName);
     // Reads a targets file (a regular file of at most kMaxFileBytes), then addCsv().
-    bool loadCsv(const std::string& path, std::string& error);
+    net::Error loadCsv(const std::string& path);
 
     // Looks up every host name once (dotted addresses need no look-up); a
     // name that does not resolve leaves its devices kUnresolved. Blocks for
@@ -67,7 +68,7 @@ public:
     std::vector<Target> take() { return std::move(targets_); }
 
 private:
-    bool addOne(Target target, std::string& error);
+    net::Error addOne(Target target);
 
     std::uint16_t defaultPort_;
     std::vector<Target> targets_;
