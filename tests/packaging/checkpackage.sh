@@ -66,6 +66,7 @@ done
 
 echo "== contents"
 expected=(
+    ./usr/bin/devicecheck
     ./usr/bin/devicesim
     ./usr/bin/framesend
     ./usr/bin/socketclient
@@ -73,6 +74,7 @@ expected=(
     ./usr/share/doc/$name/changelog.gz
     ./usr/share/doc/$name/copyright
     ./usr/share/icons/hicolor/scalable/apps/$app_id.svg
+    ./usr/share/man/man1/devicecheck.1.gz
     ./usr/share/man/man1/devicesim.1.gz
     ./usr/share/man/man1/framesend.1.gz
     ./usr/share/man/man1/socketclient.1.gz
@@ -110,7 +112,7 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" |
     fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$app_id.metainfo.xml" ||
     fail "the metainfo has no release entry for $version"
-for page in socketclient devicesim framesend; do
+for page in socketclient devicesim framesend devicecheck; do
     zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH .*\"socketclient $version\"" ||
         fail "manual page $page.1 does not carry version $version"
 done
@@ -119,7 +121,7 @@ shown=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen \
     "$root/usr/bin/socketclient" --version 2>"$work/stderr")
 [ $? -eq 0 ] && [ "$shown" = "socketclient $version" ] ||
     fail "socketclient --version printed '$shown': $(cat "$work/stderr")"
-for tool in devicesim framesend; do
+for tool in devicesim framesend devicecheck; do
     "$root/usr/bin/$tool" --help >"$work/help" 2>&1 && grep -q "^Usage: $tool " "$work/help" ||
         fail "$tool --help: $(head -3 "$work/help")"
 done

@@ -27,6 +27,7 @@ namespace
 constexpr auto kDeadline = 10s;
 const std::string kSimulator = DEVICESIM_PATH;
 const std::string kSender = FRAMESEND_PATH;
+const std::string kChecker = DEVICECHECK_PATH;
 const std::string kEcho = "[BA139123439=ENT-Message / Description\r\n";
 
 // The port the simulator announces in its start line.
@@ -69,7 +70,7 @@ bool echoes(const std::string& port, bool udp)
 
 TEST(Programs, HelpAndUsageErrors)
 {
-    for (const std::string& program : {kSimulator, kSender}) {
+    for (const std::string& program : {kSimulator, kSender, kChecker}) {
         SCOPED_TRACE(program);
         const ProcessResult help = runProcess(program, {"--help"}, kDeadline);
         EXPECT_EQ(help.code, 0);

@@ -1,0 +1,75 @@
+#include "answerhistogram.h"
+#include "reporttext.h"
+#include "rowname.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+struct TextRow {
+    const char* name;
+    std::string bytes;
+    const char* readable;
+    const char* markup;
+    const char* csv;
+};
+
+const TextRow kRows[] = {
+    {"plain", "Welcome", "Welcome", "Welcome", "Welcome"},
+    {"terminal_escape", "\x1b[2J\r\n", "\\x1b[2J\\x0d\\x0a", "\\x1b[2J\\x0d\\x0a",
+     "\\x1b[2J\\x0d\\x0a"},
+    {"nul_and_delete", std::string("a\0b\x7f", 4), "a\\x00b\\x7f", "a\\x00b\\x7f", "a\\x00b\\x7f"},
+    {"markup", "<b a='1'>&</b>", "<b a='1'>&</b>", "&lt;b a=&#39;1&#39;&gt;&amp;&lt;/b&gt;",
+     "<b a='1'>&</b>"},
+    {"cdata_end", "]]>", "]]>", "]]&gt;", "]]>"},
+    {"utf8_kept", "T\xC3\xBCr", "T\xC3\xBCr", "T\xC3\xBCr", "T\xC3\xBCr"},
+    {"broken_utf8", "\xC3(\xFF", "\\xc3(\\xff", "\\xc3(\\xff", "\\xc3(\\xff"},
+    {"c1_control",
+     "\xC2\x9B"
+     "31m",
+     "\\xc2\\x9b31m", "\\xc2\\x9b31m", "\\xc2\\x9b31m"},
+    {"overlong_slash", "\xC0\xAF", "\\xc0\\xaf", "\\xc0\\xaf", "\\xc0\\xaf"},
+    {"formula", "=HYPERLINK(\"x\")", "=HYPERLINK(\"x\")", "=HYPERLINK(&quot;x&quot;)",
+     "\"'=HYPERLINK(\"\"x\"\")\""},
+    {"plus_minus_at", "+1", "+1", "+1", "'+1"},
+    {"at_sign", "@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
+    {"comma", "a,b", "a,b", "a,b", "\"a,b\""},
+    {"blank_at_end", "a ", "a ", "a ", "\"a \""},
+};
+
+class ReportText : public testing::TestWithParam<TextRow>
+{
+};
+
+TEST_P(ReportText, DeviceBytesAreSafeWhereverTheyGo)
+{
+    const TextRow& row = GetParam();
+    EXPECT_EQ(devicetools::readableText(row.bytes), row.readable);
+    EXPECT_EQ(devicetools::markupText(row.bytes), row.markup);
+    EXPECT_EQ(devicetools::csvField(row.bytes), row.csv);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReportText, testing::ValuesIn(kRows), rowName<TextRow>);
+
+TEST(AnswerHistogram, RoundBinsHoldEveryTime)
+{
+    const devicetools::AnswerHistogram histogram({0, 3, 9, 10, 57, 230});
+    ASSERT_FALSE(histogram.bins().empty());
+    EXPECT_LE(histogram.bins().size(), devicetools::AnswerHistogram::kMaxBins);
+    const long long width = histogram.bins().front().to;
+    EXPECT_EQ(width, 10);
+    std::size_t total = 0;
+    for (const auto& bin : histogram.bins()) {
+        total += bin.count;
+    }
+    EXPECT_EQ(total, 6u);
+    EXPECT_EQ(histogram.bins().front().count, 3u);
+    EXPECT_EQ(histogram.bins().back().count, 1u);
+    EXPECT_EQ(histogram.percentile(0.5), 10);
+    EXPECT_EQ(histogram.svg().rfind("<svg", 0), 0u);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "rowname.h"
+#include "targetlist.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+using devicetools::Target;
+using devicetools::TargetList;
+
+constexpr std::uint16_t kDefaultPort = 21210;
+
+struct TextRow {
+    const char* name;
+    const char* text;
+    std::size_t count; // 0: a usage error
+    const char* first; // label of the first device, or a part of the error
+    const char* last;
+};
+
+const TextRow kTextRows[] = {
+    {"address", "127.0.0.1", 1, "127.0.0.1:21210", "127.0.0.1:21210"},
+    {"address_port", "127.0.0.1:4001", 1, "127.0.0.1:4001", "127.0.0.1:4001"},
+    {"port_range", "127.0.0.1:4001-4003", 3, "127.0.0.1:4001", "127.0.0.1:4003"},
+    {"address_range", "10.0.0.250-255", 6, "10.0.0.250:21210", "10.0.0.255:21210"},
+    {"both_ranges", "10.0.0.1-2:7-8", 4, "10.0.0.1:7", "10.0.0.2:8"},
+    {"host_name", "door-3.site.example", 1, "door-3.site.example:21210",
+     "door-3.site.example:21210"},
+    {"name_with_port", "localhost:99", 1, "localhost:99", "localhost:99"},
+    {"port_zero", "127.0.0.1:0", 0, "no port", ""},
+    {"port_too_big", "127.0.0.1:65536", 0, "no port", ""},
+    {"port_range_backwards", "127.0.0.1:9-7", 0, "ends below its start", ""},
+    {"address_range_backwards", "10.0.0.9-3", 0, "ends below its start", ""},
+    {"address_range_past_255", "10.0.0.9-300", 0, "no IPv4 address", ""},
+    {"three_parts", "10.0.1", 0, "no IPv4 address", ""},
+    {"octet_too_big", "10.0.0.256", 0, "no IPv4 address", ""},
+    {"broadcast", "255.255.255.255", 0, "no device has that address", ""},
+    {"blank_inside", "door 3", 0, "no IPv4 address", ""},
+    {"empty_port", "127.0.0.1:", 0, "no port", ""},
+    {"too_many", "127.0.0.1-2:1-65535", 0, "more than", ""},
+};
+
+class TargetText : public testing::TestWithParam<TextRow>
+{
+};
+
+TEST_P(TargetText, GivesTheDevicesOrSaysWhatIsWrong)
+{
+    const TextRow& row = GetParam();
+    TargetList list(kDefaultPort);
+    const net::Error error = list.add(row.text);
+    ASSERT_EQ(error.ok(), row.count > 0) << error.text();
+    if (!error.ok()) {
+        EXPECT_EQ(error.fault(), net::Fault::BadInput);
+        EXPECT_NE(error.text().find(row.first), std::string::npos) << error.text();
+        EXPECT_TRUE(list.targets().empty());
+        return;
+    }
+    ASSERT_EQ(list.targets().size(), row.count);
+    EXPECT_EQ(list.targets().front().label(), row.first);
+    EXPECT_EQ(list.targets().back().label(), row.last);
+    EXPECT_EQ(list.targets().front().values.at("port"),
+              std::to_string(list.targets().front().port));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TargetText, testing::ValuesIn(kTextRows), rowName<TextRow>);
+
+TEST(TargetText, AddressesNeedNoLookUpAndUnknownNamesStayUnresolved)
+{
+    TargetList list(kDefaultPort);
+    ASSERT_TRUE(list.add("127.0.0.7").ok());
+    ASSERT_TRUE(list.add("no-such-host.invalid").ok());
+    list.resolve();
+    EXPECT_EQ(list.targets()[0].address, 0x7f000007u);
+    EXPECT_EQ(list.targets()[1].address, Target::kUnresolved);
+}
+
+struct CsvRow {
+    const char* name;
+    const char* text;
+    const char* error; // nullptr: reads
+};
+
+const CsvRow kCsvRows[] = {
+    {"quoted_fields", "host,port,name,id\n127.0.0.1,4001,\"Door, east\",\"A\"\"1\"\n", nullptr},
+    {"crlf_and_bom", "\xEF\xBB\xBFHost,Port,Name,id\r\n127.0.0.1,4001,\"Door, east\",A\"1\r\n",
+     nullptr},
+    {"no_host_column", "address,port\n127.0.0.1,1\n", "sites.csv:1: the header names no host"},
+    {"short_row", "host,port,id\n127.0.0.1,4001,A1\n127.0.0.2,4001\n",
+     "sites.csv:3: 2 fields, the header has 3"},
+    {"bad_port", "host,port\n127.0.0.1,4001\n\n127.0.0.2,x\n", "sites.csv:4: \"x\" is no port"},
+    {"bad_host", "host\n127.0.0.1-9\n", "sites.csv:2: \"127.0.0.1-9\" is no IPv4"},
+    {"open_quote", "host,name\n127.0.0.1,\"door\n", "sites.csv:2: a quote is never closed"},
+    {"column_twice", "host,id,id\n", "sites.csv:1: column 3 is named twice"},
+    {"empty", "", "sites.csv: no header row"},
+};
+
+class TargetCsv : public testing::TestWithParam<CsvRow>
+{
+};
+
+TEST_P(TargetCsv, ReadsRowsOrNamesTheLine)
+{
+    const CsvRow& row = GetParam();
+    TargetList list(kDefaultPort);
+    const net::Error error = list.addCsv(row.text, "sites.csv");
+    if (row.error != nullptr) {
+        EXPECT_FALSE(error.ok());
+        EXPECT_EQ(error.text().rfind(row.error, 0), 0u) << error.text();
+        return;
+    }
+    ASSERT_TRUE(error.ok()) << error.text();
+    ASSERT_EQ(list.targets().size(), 1u);
+    const Target& target = list.targets().front();
+    EXPECT_EQ(target.label(), "127.0.0.1:4001");
+    EXPECT_EQ(target.name, "Door, east");
+    EXPECT_EQ(target.values.at("id"), "A\"1");
+    EXPECT_EQ(target.values.at("name"), "Door, east");
+    EXPECT_EQ(target.values.at("host"), "127.0.0.1");
+    EXPECT_EQ(target.values.at("port"), "4001");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TargetCsv, testing::ValuesIn(kCsvRows), rowName<CsvRow>);
+
+TEST(TargetCsv, AnEmptyPortTakesTheDefaultAndANameDefaultsToTheLabel)
+{
+    TargetList list(kDefaultPort);
+    const net::Error error = list.addCsv("host,port\n127.0.0.1,\n", "sites.csv");
+    ASSERT_TRUE(error.ok()) << error.text();
+    EXPECT_EQ(list.targets().front().port, kDefaultPort);
+    EXPECT_EQ(list.targets().front().values.at("name"), "127.0.0.1:21210");
+}
+
+} // namespace

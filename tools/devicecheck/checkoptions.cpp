@@ -1,0 +1,163 @@
+#include "checkoptions.h"
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::string_view kUsage = R"(Usage: devicecheck CHECKFILE TARGET... [options]
+
+Checks many access-control devices at once: connects to each target, runs the
+steps of the check file (send frames, expect answers, wait), and reports which
+devices passed and, for each one that did not, the step that failed, why, and
+what came instead. On a terminal a live line shows the progress; then one line
+per failed device and a summary.
+
+Targets (as many as needed; the port defaults to the check file's):
+  HOST               a device: an IPv4 address or a host name
+  HOST:PORT          a device on another port
+  HOST:P1-P2         every port from P1 to P2 (e.g. 127.0.0.1:21210-21259)
+  A.B.C.D-E          every address from A.B.C.D to A.B.C.E, also with :PORT
+  --targets FILE     devices from a CSV file whose header names its columns:
+                     host (required), port and name, and any others, whose
+                     values the check file takes as placeholders such as {id}.
+                     {host}, {port} and {name} are there for every device.
+
+Running:
+  --jobs N           devices checked at once, 1 to 10000 (default 64)
+  --rate N           new connections a second at most, 1 to 100000
+                     (default 500)
+  --connect-timeout MS
+                     time for a connection, 1 to 3600000 ms (default 3000)
+  --answer-timeout MS
+                     time for an answer where the check file's expect step
+                     names none, 1 to 3600000 ms (default: the check file's)
+  --device-timeout MS
+                     time for one device's whole check, connect included,
+                     1 to 3600000 ms (default 30000)
+
+Reports (files are made readable by their owner only):
+  --junit FILE       JUnit XML: a testcase per device, a failure with the step
+                     and the reason
+  --csv FILE         a row per device and step, with the answer time in ms
+  --html FILE        one self-contained page: the summary, a histogram of the
+                     answer times and a table of every device
+  --record DIR       keep each device's traffic in record files, as the
+                     console writes them (folder 0700, files 0600)
+  --record-limit MB  what the record files may take in all, 1 to 1048576
+                     MiB (default 256); the oldest go first
+
+  --help             show this text.
+
+Ctrl+C or SIGTERM stops the run: devices under way are stopped, the rest are
+not run, and the summary and the reports are written for what was done.
+
+Examples:
+  devicecheck site.check 10.20.0.11 10.20.0.12:4001
+  devicecheck site.check 10.20.0.1-254 --jobs 128 --junit check.xml
+  devicecheck site.check --targets doors.csv --html report.html --csv times.csv
+  devicecheck site.check 127.0.0.1:21210-21259
+
+Exit status: 0 when every device passed, 1 when any failed or did not run,
+2 on a usage error, a bad target, a report file that cannot be written, or a
+check file with a mistake (shown as file:line:column: what is wrong; no device
+is contacted then).
+)";
+
+} // namespace
+
+ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::string& error)
+{
+    std::string value;
+    const auto number = [&](std::string_view option, std::uint32_t min, std::uint32_t max,
+                            std::uint32_t& out) {
+        if (!line.value(value, error)) {
+            return false;
+        }
+        if (!CommandLine::parseNumber(value, min, max, out)) {
+            error = std::string(option) + " takes a number from " + std::to_string(min) + " to " +
+                    std::to_string(max) + ", not \"" + value + '"';
+            return false;
+        }
+        return true;
+    };
+    const auto millis = [&](std::string_view option, check::Millis& out) {
+        std::uint32_t ms = 0;
+        const bool ok = number(option, 1, CheckOptions::kMaxTimeoutMs, ms);
+        out = check::Millis(ms);
+        return ok;
+    };
+    const auto path = [&](std::string& out) {
+        if (!line.value(out, error)) {
+            return false;
+        }
+        if (out.empty()) {
+            error = "an empty file name";
+            return false;
+        }
+        return true;
+    };
+    bool haveCheckFile = false;
+    while (!line.atEnd()) {
+        const std::string option(line.nextOption());
+        bool ok = true;
+        if (option == "--help") {
+            return ParseResult::Help;
+        } else if (option.rfind("--", 0) != 0) {
+            if (!haveCheckFile) {
+                options.checkFile = option;
+                haveCheckFile = true;
+            } else {
+                options.targets.push_back(option);
+            }
+        } else if (option == "--targets") {
+            ok = path(value);
+            options.targetFiles.push_back(value);
+        } else if (option == "--jobs") {
+            ok = number(option, 1, CheckOptions::kMaxJobs, options.fleet.jobs);
+        } else if (option == "--rate") {
+            ok = number(option, 1, CheckOptions::kMaxRate, options.fleet.rate);
+        } else if (option == "--connect-timeout") {
+            ok = millis(option, options.fleet.limits.connectTimeout);
+        } else if (option == "--device-timeout") {
+            ok = millis(option, options.fleet.limits.deviceTimeout);
+        } else if (option == "--answer-timeout") {
+            std::uint32_t ms = 0;
+            ok = number(option, 1, CheckOptions::kMaxTimeoutMs, ms);
+            options.answerTimeoutMs = ms;
+        } else if (option == "--junit") {
+            ok = path(options.junitPath);
+        } else if (option == "--csv") {
+            ok = path(options.csvPath);
+        } else if (option == "--html") {
+            ok = path(options.htmlPath);
+        } else if (option == "--record") {
+            ok = path(options.recordFolder);
+        } else if (option == "--record-limit") {
+            ok = number(option, 1, CheckOptions::kMaxRecordLimitMiB, options.recordLimitMiB);
+        } else {
+            error = "unknown option \"" + option + '"';
+            ok = false;
+        }
+        if (!ok) {
+            return ParseResult::UsageError;
+        }
+    }
+    if (!haveCheckFile) {
+        error = "no check file given";
+        return ParseResult::UsageError;
+    }
+    if (options.targets.empty() && options.targetFiles.empty()) {
+        error = "no target given (HOST[:PORT], a range, or --targets FILE)";
+        return ParseResult::UsageError;
+    }
+    return ParseResult::Run;
+}
+
+std::string_view checkUsage()
+{
+    return kUsage;
+}
+
+} // namespace devicetools

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "commandline.h"
+#include "fleetrunner.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace devicetools
+{
+
+// What devicecheck is told on its command line.
+struct CheckOptions {
+    static constexpr std::uint32_t kMaxJobs = 10000;
+    static constexpr std::uint32_t kMaxRate = 100000;
+    static constexpr std::uint32_t kMaxTimeoutMs = 3600000;
+    static constexpr std::uint32_t kDefaultRecordLimitMiB = 256;
+    static constexpr std::uint32_t kMaxRecordLimitMiB = 1024 * 1024;
+
+    std::string checkFile;
+    std::vector<std::string> targets;     // target texts, in the order given
+    std::vector<std::string> targetFiles; // --targets FILE, in the order given
+    FleetSettings fleet;
+    // Replaces the check file's answer time-out (expect steps without their own).
+    std::optional<std::uint32_t> answerTimeoutMs;
+    std::string junitPath, csvPath, htmlPath; // empty: not written
+    std::string recordFolder;                 // empty: no recording
+    std::uint32_t recordLimitMiB = kDefaultRecordLimitMiB;
+};
+
+// Reads devicecheck's arguments: the check file first, then targets, with
+// options anywhere. On UsageError, `error` says what is wrong.
+ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::string& error);
+
+// The --help text.
+std::string_view checkUsage();
+
+} // namespace devicetools

@@ -1,0 +1,191 @@
+#include "checkprogram.h"
+
+#include "checkoptions.h"
+#include "csvreport.h"
+#include "fleetrunner.h"
+#include "htmlreport.h"
+#include "junitreport.h"
+#include "progressline.h"
+#include "reportfile.h"
+#include "reporttext.h"
+#include "summarytext.h"
+#include "targetlist.h"
+
+#include "check/checkfile.h"
+#include "socket/openfilelimit.h"
+#include "traffic/filerecorder.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <memory>
+#include <variant>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::uint64_t kBytesPerMiB = 1024 * 1024;
+
+// The reports asked for, each with its writer.
+struct ReportTarget {
+    const std::string& path;
+    std::string (*text)(const FleetReport&);
+};
+
+// Ctrl+C and SIGTERM as a descriptor the event loop watches: blocked in the
+// process (and so in the recorder's thread, made after this), read through a
+// signalfd.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        fd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~StopSignals()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    sigset_t signals_{};
+    int fd_ = -1;
+};
+
+} // namespace
+
+int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    CheckOptions options;
+    std::string error;
+    CommandLine line(argc, argv);
+    const auto usage = [&](const std::string& what) {
+        err << "devicecheck: " << readableText(what) << "\nTry devicecheck --help.\n";
+        return kUsageError;
+    };
+    const auto failure = [&](const std::string& what) {
+        err << "devicecheck: " << readableText(what) << '\n';
+        return kUsageError;
+    };
+    switch (parseCheckArguments(line, options, error)) {
+    case ParseResult::Help:
+        out << checkUsage();
+        return kAllPassed;
+    case ParseResult::UsageError:
+        return usage(error);
+    case ParseResult::Run:
+        break;
+    }
+
+    check::CheckFileResult loaded = check::loadCheckFile(options.checkFile);
+    if (const auto* mistake = std::get_if<check::CheckFileError>(&loaded)) {
+        err << readableText(mistake->text()) << '\n';
+        return kUsageError;
+    }
+    FleetReport report;
+    report.checkFile = options.checkFile;
+    report.file = std::move(std::get<check::CheckFile>(loaded));
+    if (options.answerTimeoutMs) {
+        report.file.answerTimeout = check::Millis(*options.answerTimeoutMs);
+    }
+
+    TargetList targets(report.file.port);
+    for (const std::string& target : options.targets) {
+        if (const net::Error added = targets.add(target); !added.ok()) {
+            return usage(added.text());
+        }
+    }
+    for (const std::string& file : options.targetFiles) {
+        if (const net::Error loaded = targets.loadCsv(file); !loaded.ok()) {
+            return failure(loaded.text());
+        }
+    }
+    if (targets.targets().empty()) {
+        return failure("the targets files name no device");
+    }
+
+    // The report files are made before any device is contacted, so that a
+    // path that cannot be written stops the run before it starts.
+    const ReportTarget reports[] = {{options.junitPath, &JunitReport::text},
+                                    {options.csvPath, &CsvReport::text},
+                                    {options.htmlPath, &HtmlReport::text}};
+    for (const ReportTarget& target : reports) {
+        if (target.path.empty()) {
+            continue;
+        }
+        if (const net::Error made = ReportFile::write(target.path, {}); !made.ok()) {
+            return failure(made.text());
+        }
+    }
+
+    const std::uint64_t needed = std::uint64_t{options.fleet.jobs} + kSpareFiles;
+    const net::OpenFileLimit limit = net::raiseOpenFileLimit(needed);
+    if (limit.soft < needed) {
+        const std::uint64_t jobs = limit.soft > 2 * kSpareFiles ? limit.soft - kSpareFiles : 1;
+        if (jobs < options.fleet.jobs) {
+            err << "devicecheck: warning: only " << limit.soft
+                << " files may be open at once (hard limit " << limit.hard << ", see ulimit -n): "
+                << "checking " << jobs << " devices at a time instead of " << options.fleet.jobs
+                << '\n';
+            options.fleet.jobs = static_cast<std::uint32_t>(jobs);
+        }
+    }
+
+    targets.resolve();
+
+    ::signal(SIGPIPE, SIG_IGN);
+    StopSignals stop;
+    std::unique_ptr<traffic::FileRecorder> recorder;
+    if (!options.recordFolder.empty()) {
+        recorder = std::make_unique<traffic::FileRecorder>(traffic::FileRecorder::Options{
+            options.recordFolder, std::uint64_t{options.recordLimitMiB} * kBytesPerMiB});
+    }
+
+    ProgressLine progress(out, ::isatty(STDOUT_FILENO) == 1);
+    FleetRunner runner(report.file, options.fleet);
+    runner.setRecorder(recorder.get());
+    runner.setProgressHook([&progress](const FleetProgress& now) { progress.update(now); });
+    const bool ran = runner.run(targets.take(), stop.fd(), report, error);
+    progress.clear();
+    out << SummaryText::text(report) << std::flush;
+    int status = report.allPassed() ? kAllPassed : kSomeFailed;
+    if (!ran) {
+        err << "devicecheck: " << readableText(error) << '\n';
+        status = kSomeFailed;
+    }
+
+    for (const ReportTarget& target : reports) {
+        if (target.path.empty()) {
+            continue;
+        }
+        if (const net::Error written = ReportFile::write(target.path, target.text(report));
+            !written.ok()) {
+            err << "devicecheck: " << readableText(written.text()) << '\n';
+            status = kUsageError;
+        }
+    }
+    if (recorder) {
+        const traffic::FileRecorder::Status recorded = recorder->status();
+        if (!recorded.error.empty()) {
+            err << "devicecheck: " << readableText(recorded.error) << '\n';
+        }
+        // Writes what is still queued before the program ends.
+        recorder.reset();
+    }
+    return status;
+}
+
+} // namespace devicetools

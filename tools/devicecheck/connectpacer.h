@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace devicetools
+{
+
+// Spaces the starts of new connections evenly, so that no more than
+// `perSecond` start in a second and a site's network and devices never see
+// them in bursts. A caller that wakes up to a millisecond late may start what
+// that millisecond held at once. Times are on the caller's monotonic clock.
+// One thread.
+class ConnectPacer
+{
+public:
+    using Micros = std::chrono::microseconds;
+
+    explicit ConnectPacer(std::uint32_t perSecond);
+
+    // True, and the start counted, when one may start at `now`.
+    bool take(Micros now);
+    // The earliest time the next one may start.
+    Micros nextAt() const { return next_; }
+
+private:
+    Micros interval_;
+    Micros next_{0};
+};
+
+} // namespace devicetools

@@ -1,0 +1,82 @@
+#include "csvreader.h"
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+} // namespace
+
+bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::string& error)
+{
+    rows.clear();
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    int line = 1;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        CsvRow row;
+        row.line = line;
+        std::string field;
+        bool rowEnded = false;
+        while (!rowEnded) {
+            field.clear();
+            if (at < text.size() && text[at] == '"') {
+                const int opened = line;
+                ++at;
+                for (;;) {
+                    if (at >= text.size()) {
+                        error = "line " + std::to_string(opened) + ": a quote is never closed";
+                        return false;
+                    }
+                    const char c = text[at++];
+                    if (c == '"') {
+                        if (at < text.size() && text[at] == '"') {
+                            field += '"';
+                            ++at;
+                            continue;
+                        }
+                        break;
+                    }
+                    if (c == '\n') {
+                        ++line;
+                    }
+                    field += c;
+                }
+                if (at < text.size() && text[at] == '\r') {
+                    ++at;
+                }
+                if (at < text.size() && text[at] != ',' && text[at] != '\n') {
+                    error = "line " + std::to_string(line) + ": text after a closing quote";
+                    return false;
+                }
+            } else {
+                while (at < text.size() && text[at] != ',' && text[at] != '\n') {
+                    field += text[at++];
+                }
+                if (!field.empty() && field.back() == '\r') {
+                    field.pop_back();
+                }
+            }
+            row.fields.push_back(field);
+            if (at >= text.size() || text[at] == '\n') {
+                rowEnded = true;
+                if (at < text.size()) {
+                    ++line;
+                }
+            }
+            ++at;
+        }
+        // A line with nothing on it is no record (a spreadsheet's last line).
+        if (row.fields.size() != 1 || !row.fields.front().empty()) {
+            rows.push_back(std::move(row));
+        }
+    }
+    return true;
+}
+
+} // namespace devicetools

@@ -1,0 +1,47 @@
+#include "csvreport.h"
+
+#include "reporttext.h"
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::string_view kHeader = "device,name,outcome,step,step_name,round,iteration,"
+                                     "step_outcome,answer_ms,reason,got\r\n";
+
+} // namespace
+
+std::string CsvReport::text(const FleetReport& report)
+{
+    std::string out(kHeader);
+    for (const DeviceResult& device : report.devices) {
+        const std::string lead = csvField(device.target.label()) + ',' +
+                                 csvField(device.target.name) + ',' +
+                                 csvField(FleetReport::outcomeName(device.outcome)) + ',';
+        if (device.steps.empty()) {
+            const std::string step = device.outcome == DeviceOutcome::NotRun
+                                         ? std::string("not run")
+                                         : device.failedStep;
+            out += lead + ',' + csvField(step) + ",,," +
+                   csvField(device.outcome == DeviceOutcome::NotRun ? "" : "failed") + ",," +
+                   csvField(FleetReport::plainReason(device.reason, device.got)) + ',' +
+                   csvField(device.got.substr(0, kGotLimit)) + "\r\n";
+            continue;
+        }
+        for (const check::StepResult& step : device.steps) {
+            const bool passed = step.outcome == check::StepOutcome::Passed;
+            out += lead + std::to_string(step.stepIndex + 1) + ',' + csvField(step.stepName) + ',' +
+                   std::to_string(step.round) + ',' + std::to_string(step.iteration) + ',' +
+                   (passed ? "passed" : "failed") + ',' +
+                   (passed && report.isExpect(step) ? std::to_string(step.answerTime.count())
+                                                    : std::string()) +
+                   ',' + csvField(FleetReport::plainReason(step.reason, step.got)) + ',' +
+                   csvField(step.got.substr(0, kGotLimit)) + "\r\n";
+        }
+    }
+    return out;
+}
+
+} // namespace devicetools

@@ -1,0 +1,102 @@
+#include "fleetreport.h"
+
+#include <algorithm>
+
+namespace devicetools
+{
+
+FleetReport::Counts FleetReport::counts() const
+{
+    Counts counts;
+    counts.total = devices.size();
+    for (const DeviceResult& device : devices) {
+        switch (device.outcome) {
+        case DeviceOutcome::Passed:
+            ++counts.passed;
+            break;
+        case DeviceOutcome::Failed:
+            ++counts.failed;
+            break;
+        case DeviceOutcome::Stopped:
+            ++counts.stopped;
+            break;
+        case DeviceOutcome::NotRun:
+            ++counts.notRun;
+            break;
+        }
+    }
+    return counts;
+}
+
+bool FleetReport::allPassed() const
+{
+    return std::all_of(devices.begin(), devices.end(), [](const DeviceResult& device) {
+        return device.outcome == DeviceOutcome::Passed;
+    });
+}
+
+std::string FleetReport::failureText(const DeviceResult& device)
+{
+    switch (device.outcome) {
+    case DeviceOutcome::Passed:
+        return {};
+    case DeviceOutcome::NotRun:
+        return "not run: the run was stopped first";
+    case DeviceOutcome::Failed:
+    case DeviceOutcome::Stopped:
+        break;
+    }
+    std::string text = device.failedStep;
+    if (!device.reason.empty()) {
+        text += ": " + plainReason(device.reason, device.got);
+    }
+    return text;
+}
+
+std::string FleetReport::plainReason(std::string_view reason, std::string_view got)
+{
+    const std::string suffix = "; got: " + std::string(got);
+    if (!got.empty() && reason.ends_with(suffix)) {
+        reason.remove_suffix(suffix.size());
+    }
+    return std::string(reason);
+}
+
+std::string_view FleetReport::outcomeName(DeviceOutcome outcome)
+{
+    switch (outcome) {
+    case DeviceOutcome::Passed:
+        return "passed";
+    case DeviceOutcome::Failed:
+        return "failed";
+    case DeviceOutcome::Stopped:
+        return "stopped";
+    case DeviceOutcome::NotRun:
+        break;
+    }
+    return "not run";
+}
+
+std::string FleetReport::deviceText(const Target& target)
+{
+    return target.name.empty() ? target.label() : target.name + " (" + target.label() + ')';
+}
+
+bool FleetReport::isExpect(const check::StepResult& step) const
+{
+    return step.stepIndex < file.steps.size() &&
+           std::holds_alternative<check::ExpectStep>(file.steps[step.stepIndex].action);
+}
+
+std::vector<long long> FleetReport::answerTimes(const DeviceResult& device) const
+{
+    std::vector<long long> times;
+    for (const check::StepResult& step : device.steps) {
+        if (step.outcome == check::StepOutcome::Passed && isExpect(step)) {
+            times.push_back(step.answerTime.count());
+        }
+    }
+    return times;
+}
+
+} // namespace devicetools

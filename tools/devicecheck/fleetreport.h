@@ -1,0 +1,70 @@
+#pragma once
+
+#include "targetlist.h"
+
+#include "check/checkrun.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace devicetools
+{
+
+// How one device's check ended.
+enum class DeviceOutcome {
+    NotRun,  // never contacted: the run was stopped before its turn
+    Passed,  // every step passed
+    Failed,  // a step failed, or the device could not be reached
+    Stopped, // contacted, but the run was stopped before its check ended
+};
+
+// One device's check: what every report writes. Times are milliseconds from
+// the start of the run.
+struct DeviceResult {
+    Target target;
+    DeviceOutcome outcome = DeviceOutcome::NotRun;
+    std::vector<check::StepResult> steps; // in the order they ended
+    // The step that failed ("connect", a step's name, "device time-out"), why,
+    // and what came instead (escaped for people; may be empty).
+    std::string failedStep;
+    std::string reason;
+    std::string got;
+    check::Millis startedAt{0}; // the connect's start
+    check::Millis connectTime{0};
+    check::Millis duration{0}; // from the connect's start to the end
+};
+
+// Everything a run found, for the report writers. The summary's counts and
+// the texts the reports share.
+struct FleetReport {
+    std::string checkFile; // as given on the command line
+    check::CheckFile file;
+    std::chrono::system_clock::time_point startedAt;
+    check::Millis elapsed{0};
+    bool stopped = false; // Ctrl+C or SIGTERM ended the run early
+    std::vector<DeviceResult> devices;
+
+    struct Counts {
+        std::size_t total = 0, passed = 0, failed = 0, stopped = 0, notRun = 0;
+    };
+    Counts counts() const;
+    // True when every device passed.
+    bool allPassed() const;
+
+    // "step 2 \"open door\": no answer within 2000 ms", or "connect: Connection refused".
+    static std::string failureText(const DeviceResult& device);
+    static std::string_view outcomeName(DeviceOutcome outcome);
+    // A step's reason without what came instead where the engine has added
+    // it ("...; got: "x""), as the reports show that on its own.
+    static std::string plainReason(std::string_view reason, std::string_view got);
+    // "door-3 (10.0.0.3:21210)" with a name, else "10.0.0.3:21210".
+    static std::string deviceText(const Target& target);
+    // True for the result of an expect step (one with an answer time).
+    bool isExpect(const check::StepResult& step) const;
+    // The answer times of a device's expect steps that passed, in ms.
+    std::vector<long long> answerTimes(const DeviceResult& device) const;
+};
+
+} // namespace devicetools

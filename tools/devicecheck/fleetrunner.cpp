@@ -1,0 +1,280 @@
+#include "fleetrunner.h"
+
+#include "connectpacer.h"
+#include "nettext.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace devicetools
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using Micros = ConnectPacer::Micros;
+
+constexpr std::uint64_t kStopKey = ~std::uint64_t{0};
+constexpr std::size_t kReadBufferBytes = 64 * 1024;
+constexpr int kEventsPerWait = 256;
+constexpr check::Millis kProgressInterval{100};
+
+// A running device and what epoll was last told about its socket.
+struct Slot {
+    std::unique_ptr<DeviceSession> session;
+    std::size_t target = 0;
+    std::uint32_t watched = 0;
+};
+
+// One run's state; lives for one call of FleetRunner::run().
+class Loop
+{
+public:
+    Loop(const check::CheckFile& file, const FleetSettings& settings, traffic::RecordSink* recorder,
+         const FleetRunner::ProgressHook& progress, FleetReport& report)
+        : file_(file), settings_(settings), recorder_(recorder), progress_(progress),
+          report_(report), pacer_(settings.rate), slots_(std::max(settings.jobs, 1u)),
+          buffer_(kReadBufferBytes)
+    {
+    }
+    ~Loop()
+    {
+        if (epoll_ >= 0) {
+            ::close(epoll_);
+        }
+    }
+    Loop(const Loop&) = delete;
+    Loop& operator=(const Loop&) = delete;
+
+    bool run(int stopFd, std::string& error);
+
+private:
+    Micros clock() const { return std::chrono::duration_cast<Micros>(Clock::now() - start_); }
+    static check::Millis millis(Micros time)
+    {
+        return std::chrono::duration_cast<check::Millis>(time);
+    }
+    void startDevices(Micros now);
+    // Collects a session that is done, or tells epoll what it waits for now.
+    void settle(std::size_t slot);
+    std::optional<Micros> nextWake(Micros now) const;
+    void stopAll(check::Millis now);
+    void report(Micros now, bool always);
+
+    const check::CheckFile& file_;
+    const FleetSettings& settings_;
+    traffic::RecordSink* recorder_;
+    const FleetRunner::ProgressHook& progress_;
+    FleetReport& report_;
+    ConnectPacer pacer_;
+    std::vector<Slot> slots_;
+    std::vector<std::size_t> free_;
+    std::vector<char> buffer_;
+    int epoll_ = -1;
+    Clock::time_point start_ = Clock::now();
+    std::size_t next_ = 0;
+    std::size_t running_ = 0;
+    FleetProgress counts_;
+    Micros lastReport_{0};
+};
+
+bool Loop::run(int stopFd, std::string& error)
+{
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) {
+        error = "cannot make the event loop: " + errorText(errno);
+        return false;
+    }
+    if (stopFd >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = kStopKey;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stopFd, &event) != 0) {
+            error = "cannot watch for Ctrl+C: " + errorText(errno);
+            return false;
+        }
+    }
+    for (std::size_t i = slots_.size(); i > 0; --i) {
+        free_.push_back(i - 1);
+    }
+    counts_.total = report_.devices.size();
+    std::array<epoll_event, kEventsPerWait> events{};
+    bool stopping = false;
+    while (!stopping) {
+        Micros now = clock();
+        startDevices(now);
+        if (next_ >= report_.devices.size() && running_ == 0) {
+            break;
+        }
+        int timeout = -1;
+        if (const std::optional<Micros> wake = nextWake(now)) {
+            timeout = static_cast<int>(
+                std::chrono::ceil<check::Millis>(std::max(*wake - now, Micros{0})).count());
+        }
+        const int count = ::epoll_wait(epoll_, events.data(), kEventsPerWait, timeout);
+        if (count < 0 && errno != EINTR) {
+            error = "the event loop failed: " + errorText(errno);
+            stopAll(millis(clock()));
+            return false;
+        }
+        now = clock();
+        for (int i = 0; i < count; ++i) {
+            if (events[i].data.u64 == kStopKey) {
+                stopping = true;
+                continue;
+            }
+            const auto slot = static_cast<std::size_t>(events[i].data.u64);
+            // A session that ended earlier in this batch leaves its slot empty
+            // until the next round of starts.
+            if (slots_[slot].session) {
+                slots_[slot].session->ready(events[i].events, millis(now), buffer_);
+                settle(slot);
+            }
+        }
+        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+            DeviceSession* session = slots_[slot].session.get();
+            if (session == nullptr) {
+                continue;
+            }
+            if (const std::optional<check::Millis> due = session->nextDeadline();
+                due && *due <= millis(now)) {
+                session->advance(millis(now));
+                settle(slot);
+            }
+        }
+        report(now, false);
+    }
+    if (stopping) {
+        report_.stopped = true;
+        stopAll(millis(clock()));
+    }
+    report(clock(), true);
+    return true;
+}
+
+void Loop::startDevices(Micros now)
+{
+    while (!free_.empty() && next_ < report_.devices.size() && pacer_.take(now)) {
+        const std::size_t slot = free_.back();
+        free_.pop_back();
+        const std::size_t target = next_++;
+        slots_[slot].session = std::make_unique<DeviceSession>(
+            file_, report_.devices[target].target, settings_.limits, recorder_ != nullptr);
+        slots_[slot].target = target;
+        slots_[slot].watched = 0;
+        ++running_;
+        slots_[slot].session->start(millis(now));
+        settle(slot);
+    }
+}
+
+void Loop::settle(std::size_t slot)
+{
+    Slot& entry = slots_[slot];
+    DeviceSession& session = *entry.session;
+    if (session.done()) {
+        DeviceResult& result = report_.devices[entry.target];
+        result = std::move(session.result());
+        if (recorder_ != nullptr) {
+            session.traffic().replayTo(*recorder_);
+        }
+        ++counts_.done;
+        counts_.passed += result.outcome == DeviceOutcome::Passed ? 1 : 0;
+        counts_.failed += result.outcome == DeviceOutcome::Failed ? 1 : 0;
+        // The session closed its socket, which takes it out of epoll.
+        entry.session.reset();
+        free_.push_back(slot);
+        --running_;
+        return;
+    }
+    const std::uint32_t wanted =
+        std::uint32_t{EPOLLIN} | (session.wantsWrite() ? std::uint32_t{EPOLLOUT} : 0u);
+    if (wanted == entry.watched) {
+        return;
+    }
+    epoll_event event{};
+    event.events = wanted;
+    event.data.u64 = slot;
+    const int operation = entry.watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+    entry.watched = wanted;
+    if (::epoll_ctl(epoll_, operation, session.fd(), &event) != 0) {
+        // Only a loop short of memory lands here; the device's time bound
+        // then ends it.
+        entry.watched = 0;
+    }
+}
+
+std::optional<Micros> Loop::nextWake(Micros now) const
+{
+    std::optional<Micros> wake;
+    const auto consider = [&wake](Micros time) { wake = wake ? std::min(*wake, time) : time; };
+    for (const Slot& slot : slots_) {
+        if (slot.session) {
+            if (const std::optional<check::Millis> due = slot.session->nextDeadline()) {
+                consider(*due);
+            }
+        }
+    }
+    if (!free_.empty() && next_ < report_.devices.size()) {
+        consider(pacer_.nextAt());
+    }
+    if (progress_) {
+        consider(now + kProgressInterval);
+    }
+    return wake;
+}
+
+void Loop::stopAll(check::Millis now)
+{
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        if (slots_[slot].session) {
+            slots_[slot].session->stop(now);
+            settle(slot);
+        }
+    }
+}
+
+void Loop::report(Micros now, bool always)
+{
+    if (!progress_ || (!always && now - lastReport_ < kProgressInterval)) {
+        return;
+    }
+    lastReport_ = now;
+    counts_.elapsed = millis(now);
+    progress_(counts_);
+}
+
+} // namespace
+
+FleetRunner::FleetRunner(const check::CheckFile& file, FleetSettings settings)
+    : file_(file), settings_(settings)
+{
+}
+
+bool FleetRunner::run(const std::vector<Target>& targets, int stopFd, FleetReport& report,
+                      std::string& error)
+{
+    report.startedAt = std::chrono::system_clock::now();
+    report.stopped = false;
+    report.devices.clear();
+    report.devices.reserve(targets.size());
+    for (const Target& target : targets) {
+        report.devices.push_back({});
+        report.devices.back().target = target;
+    }
+    const Clock::time_point start = Clock::now();
+    Loop loop(file_, settings_, recorder_, progress_, report);
+    const bool ran = loop.run(stopFd, error);
+    report.elapsed = std::chrono::duration_cast<check::Millis>(Clock::now() - start);
+    return ran;
+}
+
+} // namespace devicetools

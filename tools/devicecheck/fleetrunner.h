@@ -1,0 +1,71 @@
+#pragma once
+
+#include "devicesession.h"
+#include "fleetreport.h"
+
+#include "check/checkfile.h"
+#include "traffic/trafficrecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace devicetools
+{
+
+// How a fleet is run.
+struct FleetSettings {
+    static constexpr std::uint32_t kDefaultJobs = 64;
+    static constexpr std::uint32_t kDefaultRate = 500;
+
+    std::uint32_t jobs = kDefaultJobs; // devices checked at once
+    std::uint32_t rate = kDefaultRate; // new connections a second, at most
+    SessionLimits limits;
+};
+
+// Where a run stands, for a progress line.
+struct FleetProgress {
+    std::size_t total = 0, done = 0, passed = 0, failed = 0;
+    check::Millis elapsed{0};
+};
+
+// Checks many devices with one check file: one thread, one epoll loop over
+// non-blocking sockets (a DeviceSession each), at most `jobs` devices at a
+// time, new connections paced to `rate` a second. Devices are started in the
+// order given.
+//
+// Stopping: when `stopFd` (e.g. a signalfd for SIGINT and SIGTERM) becomes
+// readable, every device under way is stopped at once (DeviceOutcome::Stopped)
+// and the rest are not run; run() then returns what there is.
+//
+// Recording: with a sink set, each device's records are handed to it whole,
+// in order, when the device ends (see TrafficBuffer).
+//
+// Progress: the hook is called from the loop about ten times a second and
+// once at the end. Threads: all on the caller's.
+class FleetRunner
+{
+public:
+    using ProgressHook = std::function<void(const FleetProgress&)>;
+
+    FleetRunner(const check::CheckFile& file, FleetSettings settings);
+
+    void setRecorder(traffic::RecordSink* sink) { recorder_ = sink; }
+    void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
+
+    // Runs every target; `stopFd` may be -1. The results come in the order
+    // of `targets`. False, with `error` set, when the event loop cannot be
+    // made (no device is contacted then).
+    bool run(const std::vector<Target>& targets, int stopFd, FleetReport& report,
+             std::string& error);
+
+private:
+    const check::CheckFile& file_;
+    FleetSettings settings_;
+    traffic::RecordSink* recorder_ = nullptr;
+    ProgressHook progress_;
+};
+
+} // namespace devicetools

@@ -1,0 +1,177 @@
+#include "htmlreport.h"
+
+#include "answerhistogram.h"
+#include "reporttext.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::string_view kStyle = R"(
+body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 24px 32px;
+       color: #1d2530; background: #f6f7f9; }
+h1 { font-size: 26px; margin: 0 0 4px; }
+h2 { font-size: 18px; margin: 28px 0 8px; }
+.sub, .note { color: #5a6472; margin: 0 0 8px; }
+.cards { display: flex; gap: 12px; margin: 16px 0; }
+.card { background: #fff; border: 1px solid #d8dde3; border-radius: 6px; padding: 10px 18px;
+        min-width: 110px; font-size: 28px; font-weight: bold; }
+.card span { display: block; font-size: 13px; font-weight: normal; color: #5a6472; }
+.card.passed { border-left: 6px solid #2e8540; }
+.card.failed { border-left: 6px solid #c62828; }
+.card.stopped, .card.notrun { border-left: 6px solid #b0760a; }
+.card.all { border-left: 6px solid #3b6fb6; }
+svg { background: #fff; border: 1px solid #d8dde3; border-radius: 6px; }
+svg .bar { fill: #3b6fb6; }
+svg .grid { stroke: #e3e7ec; stroke-width: 1; }
+svg .tick { font-size: 11px; fill: #5a6472; }
+svg .axis { font-size: 12px; fill: #1d2530; }
+table { border-collapse: collapse; background: #fff; font-size: 13px; width: 100%; }
+th, td { border: 1px solid #d8dde3; padding: 4px 8px; text-align: left; vertical-align: top; }
+th { background: #eceff3; }
+td.num { text-align: right; white-space: nowrap; }
+td code { word-break: break-all; }
+.result { font-weight: bold; padding: 1px 8px; border-radius: 10px; white-space: nowrap; }
+.result.passed { background: #dff1e3; color: #1f5e2c; }
+.result.failed { background: #fbe0e0; color: #8e1c1c; }
+.result.stopped, .result.notrun { background: #fcefd2; color: #6e4a05; }
+)";
+
+std::string resultClass(DeviceOutcome outcome)
+{
+    return outcome == DeviceOutcome::NotRun ? "notrun"
+                                            : std::string(FleetReport::outcomeName(outcome));
+}
+
+std::string utcText(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
+}
+
+std::string secondsText(check::Millis time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
+std::string card(std::string_view kind, std::size_t count, std::string_view label)
+{
+    return "<div class=\"card " + std::string(kind) + "\">" + std::to_string(count) + "<span>" +
+           std::string(label) + "</span></div>";
+}
+
+// Devices that did not pass first, each group in the order given.
+int rank(DeviceOutcome outcome)
+{
+    switch (outcome) {
+    case DeviceOutcome::Failed:
+        return 0;
+    case DeviceOutcome::Stopped:
+        return 1;
+    case DeviceOutcome::NotRun:
+        return 2;
+    case DeviceOutcome::Passed:
+        break;
+    }
+    return 3;
+}
+
+std::string deviceRow(const FleetReport& report, const DeviceResult& device, bool names)
+{
+    const bool contacted =
+        device.outcome != DeviceOutcome::NotRun && device.failedStep != "connect";
+    std::string why = markupText(FleetReport::plainReason(device.reason, device.got));
+    if (!device.got.empty()) {
+        const bool cut = device.got.size() > HtmlReport::kGotLimit;
+        why += "<br>got <code>" + markupText(device.got.substr(0, HtmlReport::kGotLimit)) +
+               (cut ? "&hellip;" : "") + "</code>";
+    }
+    const std::vector<long long> times = report.answerTimes(device);
+    std::string timesText;
+    for (std::size_t i = 0; i < times.size() && i < HtmlReport::kTimesShown; ++i) {
+        timesText += (i > 0 ? ", " : "") + std::to_string(times[i]);
+    }
+    if (times.size() > HtmlReport::kTimesShown) {
+        timesText += " &hellip; (" + std::to_string(times.size()) + ")";
+    }
+    const std::string step =
+        device.outcome == DeviceOutcome::Passed ? std::string() : markupText(device.failedStep);
+    return "<tr><td>" + markupText(device.target.label()) + "</td>" +
+           (names ? "<td>" + markupText(device.target.name) + "</td>" : std::string()) +
+           "<td><span class=\"result " + resultClass(device.outcome) + "\">" +
+           std::string(FleetReport::outcomeName(device.outcome)) + "</span></td><td>" + step +
+           "</td><td>" + why + "</td><td class=\"num\">" +
+           (contacted ? std::to_string(device.connectTime.count()) + " ms" : std::string()) +
+           "</td><td class=\"num\">" + timesText + "</td></tr>\n";
+}
+
+} // namespace
+
+std::string HtmlReport::text(const FleetReport& report)
+{
+    const FleetReport::Counts counts = report.counts();
+    std::vector<long long> times;
+    for (const DeviceResult& device : report.devices) {
+        const std::vector<long long> own = report.answerTimes(device);
+        times.insert(times.end(), own.begin(), own.end());
+    }
+    const AnswerHistogram histogram(times);
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<title>Device check: " +
+                      markupText(report.checkFile) + "</title>\n<style>" + std::string(kStyle) +
+                      "</style>\n</head>\n<body>\n<h1>Device check</h1>\n";
+    out += "<p class=\"sub\">Check file <code>" + markupText(report.checkFile) +
+           "</code>, started " + utcText(report.startedAt) + ", took " +
+           secondsText(report.elapsed) +
+           (report.stopped ? ". The run was stopped before it ended." : ".") + "</p>\n";
+    out += "<div class=\"cards\">" + card("all", counts.total, "devices") +
+           card("passed", counts.passed, "passed") + card("failed", counts.failed, "failed");
+    if (counts.stopped > 0) {
+        out += card("stopped", counts.stopped, "stopped");
+    }
+    if (counts.notRun > 0) {
+        out += card("notrun", counts.notRun, "not run");
+    }
+    out += "</div>\n<h2>Answer times</h2>\n";
+    if (histogram.samples() > 0) {
+        out += "<p class=\"sub\">" + std::to_string(histogram.samples()) + " answers: median " +
+               std::to_string(histogram.percentile(0.5)) + " ms, 95% within " +
+               std::to_string(histogram.percentile(0.95)) + " ms, slowest " +
+               std::to_string(histogram.percentile(1.0)) + " ms.</p>\n";
+    }
+    out += histogram.svg() + "\n<h2>Devices</h2>\n";
+    out += "<p class=\"sub\">Devices that did not pass come first.</p>\n";
+    // The name column only when a targets file gave names.
+    const bool names =
+        std::any_of(report.devices.begin(), report.devices.end(),
+                    [](const DeviceResult& device) { return !device.target.name.empty(); });
+    out += std::string("<table>\n<thead><tr><th>Device</th>") + (names ? "<th>Name</th>" : "") +
+           "<th>Result</th><th>Failing "
+           "step</th><th>Why, and what came instead</th><th>Connect</th><th>Answer times "
+           "(ms)</th></tr></thead>\n<tbody>\n";
+    std::vector<const DeviceResult*> order;
+    for (const DeviceResult& device : report.devices) {
+        order.push_back(&device);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const DeviceResult* a, const DeviceResult* b) {
+        return rank(a->outcome) < rank(b->outcome);
+    });
+    for (const DeviceResult* device : order) {
+        out += deviceRow(report, *device, names);
+    }
+    return out + "</tbody>\n</table>\n</body>\n</html>\n";
+}
+
+} // namespace devicetools

@@ -1,0 +1,55 @@
+#include "summarytext.h"
+
+#include "reporttext.h"
+
+#include <cstdio>
+
+namespace devicetools
+{
+
+std::string SummaryText::deviceLine(const DeviceResult& device)
+{
+    std::string line = device.outcome == DeviceOutcome::Stopped ? "STOPPED " : "FAIL ";
+    line += readableText(FleetReport::deviceText(device.target));
+    line += ": " + readableText(FleetReport::failureText(device));
+    if (!device.got.empty()) {
+        const bool cut = device.got.size() > kGotLimit;
+        line += "; got " + readableText(device.got.substr(0, kGotLimit)) + (cut ? "..." : "");
+    }
+    return line;
+}
+
+std::string SummaryText::summaryLine(const FleetReport& report)
+{
+    const FleetReport::Counts counts = report.counts();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s",
+                  static_cast<double>(report.elapsed.count()) / 1000.0);
+    std::string line = std::to_string(counts.total) +
+                       (counts.total == 1 ? " device in " : " devices in ") + seconds + ": " +
+                       std::to_string(counts.passed) + " passed, " + std::to_string(counts.failed) +
+                       " failed";
+    if (counts.stopped > 0) {
+        line += ", " + std::to_string(counts.stopped) + " stopped";
+    }
+    if (counts.notRun > 0) {
+        line += ", " + std::to_string(counts.notRun) + " not run";
+    }
+    if (report.stopped) {
+        line += " (stopped by a signal)";
+    }
+    return line;
+}
+
+std::string SummaryText::text(const FleetReport& report)
+{
+    std::string out;
+    for (const DeviceResult& device : report.devices) {
+        if (device.outcome == DeviceOutcome::Failed || device.outcome == DeviceOutcome::Stopped) {
+            out += deviceLine(device) + '\n';
+        }
+    }
+    return out + summaryLine(report) + '\n';
+}
+
+} // namespace devicetools

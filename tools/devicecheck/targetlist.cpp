@@ -1,0 +1,367 @@
+#include "targetlist.h"
+
+#include "csvreader.h"
+
+#include "socket/error.h"
+#include "socket/hostlookup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sys/stat.h>
+
+namespace devicetools
+{
+
+namespace
+{
+
+constexpr std::uint32_t kMaxPort = 65535;
+constexpr std::uint32_t kMaxOctet = 255;
+constexpr std::size_t kMaxHostName = 253;
+constexpr std::size_t kOctets = 4;
+constexpr int kOctetBits = 8;
+constexpr std::uint32_t kDecimal = 10;
+
+std::optional<std::uint32_t> decimal(std::string_view text, std::uint32_t max)
+{
+    if (text.empty() || text.size() > std::to_string(max).size()) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * kDecimal + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A dotted IPv4 address of four decimal parts, host order.
+std::optional<std::uint32_t> dottedAddress(std::string_view text)
+{
+    std::uint32_t address = 0;
+    for (std::size_t part = 0; part < kOctets; ++part) {
+        const std::size_t dot = part + 1 < kOctets ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::optional<std::uint32_t> octet = decimal(text.substr(0, dot), kMaxOctet);
+        if (!octet) {
+            return std::nullopt;
+        }
+        address = (address << kOctetBits) | *octet;
+        text.remove_prefix(std::min(dot + 1, text.size()));
+    }
+    return address;
+}
+
+std::string dottedText(std::uint32_t address)
+{
+    std::string text;
+    for (int shift = 3 * kOctetBits; shift >= 0; shift -= kOctetBits) {
+        text += std::to_string((address >> shift) & kMaxOctet);
+        if (shift > 0) {
+            text += '.';
+        }
+    }
+    return text;
+}
+
+bool isHostName(std::string_view text)
+{
+    return !text.empty() && text.size() <= kMaxHostName && text.front() != '-' &&
+           text.front() != '.' && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ||
+                      c == '_';
+           });
+}
+
+// A text of digits, dots and dashes only is a mistyped address or range,
+// never a name.
+bool looksNumeric(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == '-'; });
+}
+
+// Addresses no device has: "this host" and the limited broadcast address.
+bool isDeviceAddress(std::uint32_t address)
+{
+    return address != 0 && address != Target::kUnresolved;
+}
+
+net::Error refused(std::string what)
+{
+    return net::Error(net::Fault::BadInput, 0, std::move(what));
+}
+
+std::string quoted(std::string_view text)
+{
+    return '"' + std::string(text) + '"';
+}
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+std::string trimmed(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
+struct HostSpec {
+    std::string host;        // a name, or empty for addresses
+    std::uint32_t first = 0; // addresses, host order
+    std::uint32_t last = 0;
+};
+
+bool parseHost(std::string_view text, bool allowRange, HostSpec& spec, std::string& error)
+{
+    const std::size_t dash = text.rfind('-');
+    if (allowRange && dash != std::string_view::npos) {
+        const std::optional<std::uint32_t> first = dottedAddress(text.substr(0, dash));
+        const std::optional<std::uint32_t> end = decimal(text.substr(dash + 1), kMaxOctet);
+        if (first && end) {
+            const std::uint32_t last = (*first & ~kMaxOctet) | *end;
+            if (last < *first) {
+                error = quoted(text) + ": the address range ends below its start";
+                return false;
+            }
+            spec.first = *first;
+            spec.last = last;
+            if (!isDeviceAddress(spec.first) || !isDeviceAddress(spec.last)) {
+                error = quoted(text) + ": no device has that address";
+                return false;
+            }
+            return true;
+        }
+    }
+    if (const std::optional<std::uint32_t> address = dottedAddress(text)) {
+        if (!isDeviceAddress(*address)) {
+            error = quoted(text) + ": no device has that address";
+            return false;
+        }
+        spec.first = spec.last = *address;
+        return true;
+    }
+    if (looksNumeric(text) || !isHostName(text)) {
+        error = quoted(text) + " is no IPv4 address" + (allowRange ? ", address range" : "") +
+                " or host name";
+        return false;
+    }
+    spec.host = std::string(text);
+    return true;
+}
+
+bool parsePorts(std::string_view text, bool allowRange, std::uint32_t& first, std::uint32_t& last,
+                std::string& error)
+{
+    const std::size_t dash = allowRange ? text.find('-') : std::string_view::npos;
+    const std::optional<std::uint32_t> from = decimal(text.substr(0, dash), kMaxPort);
+    const std::optional<std::uint32_t> to =
+        dash == std::string_view::npos ? from : decimal(text.substr(dash + 1), kMaxPort);
+    if (!from || !to || *from == 0 || *to == 0) {
+        error = quoted(text) + " is no port (1 to 65535)" +
+                (allowRange ? " or port range (P1-P2)" : "");
+        return false;
+    }
+    if (*to < *from) {
+        error = quoted(text) + ": the port range ends below its start";
+        return false;
+    }
+    first = *from;
+    last = *to;
+    return true;
+}
+
+} // namespace
+
+std::string Target::label() const
+{
+    return host + ':' + std::to_string(port);
+}
+
+net::Error TargetList::addOne(Target target)
+{
+    if (targets_.size() >= kMaxTargets) {
+        return refused("more than " + std::to_string(kMaxTargets) + " devices");
+    }
+    target.values["host"] = target.host;
+    target.values["port"] = std::to_string(target.port);
+    target.values["name"] = target.name.empty() ? target.label() : target.name;
+    targets_.push_back(std::move(target));
+    return {};
+}
+
+net::Error TargetList::add(std::string_view text)
+{
+    std::string error;
+    const std::size_t colon = text.find(':');
+    HostSpec host;
+    std::uint32_t firstPort = defaultPort_;
+    std::uint32_t lastPort = defaultPort_;
+    if (!parseHost(text.substr(0, colon), true, host, error)) {
+        return refused(error);
+    }
+    if (colon != std::string_view::npos &&
+        !parsePorts(text.substr(colon + 1), true, firstPort, lastPort, error)) {
+        return refused(error);
+    }
+    const std::uint64_t count =
+        (std::uint64_t{host.last} - host.first + 1) * (std::uint64_t{lastPort} - firstPort + 1);
+    if (targets_.size() + count > kMaxTargets) {
+        error = quoted(text) + " makes more than " + std::to_string(kMaxTargets) + " devices";
+        return refused(error);
+    }
+    for (std::uint64_t address = host.first; address <= host.last; ++address) {
+        for (std::uint32_t port = firstPort; port <= lastPort; ++port) {
+            Target target;
+            target.host =
+                host.host.empty() ? dottedText(static_cast<std::uint32_t>(address)) : host.host;
+            target.address =
+                host.host.empty() ? static_cast<std::uint32_t>(address) : Target::kUnresolved;
+            target.port = static_cast<std::uint16_t>(port);
+            if (net::Error added = addOne(std::move(target)); !added.ok()) {
+                return added;
+            }
+        }
+    }
+    return {};
+}
+
+net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
+{
+    std::string error;
+    const std::string file(fileName);
+    std::vector<CsvRow> rows;
+    if (!CsvReader::read(text, rows, error)) {
+        error = file + ':' + error.substr(error.find(' ') + 1);
+        return refused(error);
+    }
+    if (rows.empty()) {
+        error = file + ": no header row (host,port,name,...)";
+        return refused(error);
+    }
+    const CsvRow& header = rows.front();
+    std::vector<std::string> columns;
+    std::optional<std::size_t> hostColumn, portColumn, nameColumn;
+    for (std::size_t i = 0; i < header.fields.size(); ++i) {
+        const std::string column = trimmed(header.fields[i]);
+        const std::string key = lower(column);
+        const auto at = [&](std::optional<std::size_t>& slot) {
+            if (!slot) {
+                slot = i;
+            }
+        };
+        if (column.empty() || std::find(columns.begin(), columns.end(), column) != columns.end()) {
+            error = file + ':' + std::to_string(header.line) + ": column " + std::to_string(i + 1) +
+                    (column.empty() ? " has no name" : " is named twice");
+            return refused(error);
+        }
+        if (key == "host") {
+            at(hostColumn);
+        } else if (key == "port") {
+            at(portColumn);
+        } else if (key == "name") {
+            at(nameColumn);
+        }
+        columns.push_back(column);
+    }
+    if (!hostColumn) {
+        error = file + ':' + std::to_string(header.line) + ": the header names no host column";
+        return refused(error);
+    }
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const CsvRow& row = rows[r];
+        const std::string where = file + ':' + std::to_string(row.line) + ": ";
+        if (row.fields.size() != columns.size()) {
+            error = where + std::to_string(row.fields.size()) + " fields, the header has " +
+                    std::to_string(columns.size());
+            return refused(error);
+        }
+        Target target;
+        HostSpec host;
+        if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
+            error = where + error;
+            return refused(error);
+        }
+        target.host = host.host.empty() ? dottedText(host.first) : host.host;
+        target.address = host.host.empty() ? host.first : Target::kUnresolved;
+        std::uint32_t port = defaultPort_;
+        if (portColumn && !trimmed(row.fields[*portColumn]).empty() &&
+            !parsePorts(trimmed(row.fields[*portColumn]), false, port, port, error)) {
+            error = where + error;
+            return refused(error);
+        }
+        target.port = static_cast<std::uint16_t>(port);
+        if (nameColumn) {
+            target.name = trimmed(row.fields[*nameColumn]);
+        }
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            target.values[columns[i]] = row.fields[i];
+        }
+        target.csvLine = static_cast<std::size_t>(row.line);
+        if (net::Error added = addOne(std::move(target)); !added.ok()) {
+            return refused(where + added.detail());
+        }
+    }
+    return {};
+}
+
+net::Error TargetList::loadCsv(const std::string& path)
+{
+    std::string error;
+    struct stat info {
+    };
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = path + ": no such file";
+        return refused(error);
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
+        error = path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
+        return refused(error);
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        error = path + ": cannot be read";
+        return refused(error);
+    }
+    return addCsv(text, path);
+}
+
+void TargetList::resolve()
+{
+    std::map<std::string, std::uint32_t, std::less<>> found;
+    for (Target& target : targets_) {
+        if (target.address != Target::kUnresolved) {
+            continue;
+        }
+        auto known = found.find(target.host);
+        if (known == found.end()) {
+            known = found.emplace(target.host, net::resolveHost(target.host.c_str())).first;
+        }
+        target.address = known->second;
+    }
+}
+
+} // namespace devicetools

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "check/checkfile.h"
+#include "socket/error.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace devicetools
+{
+
+// One device to check.
+struct Target {
+    std::string host;          // as given: a dotted IPv4 address or a host name
+    std::uint32_t address = 0; // host order once resolved; kUnresolved before or when not found
+    std::uint16_t port = 0;
+    std::string name;           // from a targets file; may be empty
+    check::DeviceValues values; // {host} {port} {name} and a targets file's other columns
+    std::size_t csvLine = 0;    // its line in the targets file, 0 from the command line
+
+    static constexpr std::uint32_t kUnresolved = 0xFFFFFFFFu;
+
+    // "host:port", as shown in every report.
+    std::string label() const;
+};
+
+// The devices of a run, in the order given: from target texts on the command
+// line and from CSV targets files. Parsing is pure; resolve() looks names up.
+// One thread.
+//
+// Target texts: HOST, HOST:PORT, HOST:P1-P2 (every port of the range) and
+// A.B.C.D-E (every address from D to E of the last part), also with :PORT or
+// :P1-P2. HOST is a dotted IPv4 address or a host name; without a port the
+// default port counts.
+//
+// Targets files: CSV with a header row naming the columns; `host` is
+// required, `port` and `name` are optional, every other column becomes a
+// placeholder of the device's values under its header's name. A row names
+// one device (no ranges).
+class TargetList
+{
+public:
+    // The most devices one run takes.
+    static constexpr std::size_t kMaxTargets = 100000;
+    // The largest targets file read.
+    static constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+
+    explicit TargetList(std::uint16_t defaultPort) : defaultPort_(defaultPort) {}
+
+    // Adds the devices of one target text; a BadInput error saying what is
+    // wrong when it is malformed or there would be too many.
+    net::Error add(std::string_view text);
+    // Adds the rows of a targets file's text; `fileName` names it in errors
+    // ("sites.csv:4: ...").
+    net::Error addCsv(std::string_view text, std::string_view fileName);
+    // Reads a targets file (a regular file of at most kMaxFileBytes), then addCsv().
+    net::Error loadCsv(const std::string& path);
+
+    // Looks up every host name once (dotted addresses need no look-up); a
+    // name that does not resolve leaves its devices kUnresolved. Blocks for
+    // as long as the system's name service takes.
+    void resolve();
+
+    const std::vector<Target>& targets() const { return targets_; }
+    std::vector<Target> take() { return std::move(targets_); }
+
+private:
+    net::Error addOne(Target target);
+
+    std::uint16_t defaultPort_;
+    std::vector<Target> targets_;
+};
+
+} // namespace devicetools
