@@ -1,5 +1,6 @@
 #include "consoledialog.h"
 
+#include "check/answerengine.h"
 #include "commands/commandswindow.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
@@ -355,7 +356,7 @@ void ConsoleDialog::setUpTraffic()
 {
     // Every record goes to the window's queue; record files are written when
     // the window's remembered switch says so (or the command line asks).
-    trafficRecording_.setViewSink(&trafficQueue_);
+    trafficRecording_.setViewSink(&receivedTap_);
     QtSettingsStore settings;
     trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
 
@@ -421,6 +422,16 @@ CommandsWindow* ConsoleDialog::commandsWindow()
             return sender_.sendStep(step, note);
         };
         console.sendCounts = [this] { return channel_.sendCounts(); };
+        console.received = &receivedTap_;
+        console.sendAnswer = [this](const check::Answer& answer) {
+            if (!channel_.hasSocket())
+                return;
+            trafficRecording_.recorder().note("automatic answer \"" + answer.rule + "\"");
+            if (answer.isFrame)
+                sender_.sendFrame(answer.fields);
+            else
+                sender_.sendText(answer.text);
+        };
         // A child window of the dialog, so the dialog's modality does not block it.
         commandsWindow_ = new CommandsWindow(std::move(console), this);
     }

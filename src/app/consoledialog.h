@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backgroundconnect.h"
+#include "commands/receivedtap.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
@@ -167,6 +168,9 @@ private:
     // The queue outlives the channel that feeds it (declared before it); the
     // window is deleted with the channel stopped, before the queue goes.
     TrafficQueue trafficQueue_;
+    // Passes the records on to the queue and keeps received bytes for the
+    // automatic answers; outlives the channel as the queue does.
+    ReceivedTap receivedTap_{&trafficQueue_};
     TrafficWindow* trafficWindow_ = nullptr;
     CommandsWindow* commandsWindow_ = nullptr;
     // Feeds the queue (and the record files); outlives the channel, whose

@@ -4,6 +4,7 @@
 #include "stepaction.h"
 
 #include "protocol/framedecoder.h"
+#include "protocol/recordsplitter.h"
 
 #include <algorithm>
 #include <utility>
@@ -13,9 +14,15 @@ namespace check
 
 AnswerEngine::AnswerEngine(std::vector<AnswerRule> rules, protocol::DelimiterMode mode,
                            std::uint32_t maxPerSecond)
-    : rules_(std::move(rules)), mode_(mode), maxPerSecond_(std::max<std::uint32_t>(1, maxPerSecond))
+    : rules_(std::move(rules)), mode_(mode),
+      maxPerSecond_(std::max<std::uint32_t>(1, maxPerSecond)),
+      splitter_(std::make_unique<protocol::RecordSplitter>())
 {
 }
+
+AnswerEngine::~AnswerEngine() = default;
+AnswerEngine::AnswerEngine(AnswerEngine&&) noexcept = default;
+AnswerEngine& AnswerEngine::operator=(AnswerEngine&&) noexcept = default;
 
 void AnswerEngine::setMaxPerSecond(std::uint32_t maxPerSecond)
 {
@@ -24,12 +31,12 @@ void AnswerEngine::setMaxPerSecond(std::uint32_t maxPerSecond)
 
 void AnswerEngine::received(std::string_view bytes, Millis now)
 {
-    splitter_.feed(bytes, [&](std::string_view record) { handleRecord(record, now); });
+    splitter_->feed(bytes, [&](std::string_view record) { handleRecord(record, now); });
 }
 
 void AnswerEngine::endOfRecord(Millis now)
 {
-    splitter_.finish([&](std::string_view record) { handleRecord(record, now); });
+    splitter_->finish([&](std::string_view record) { handleRecord(record, now); });
 }
 
 std::vector<Answer> AnswerEngine::takeAnswers()

@@ -2,13 +2,17 @@
 
 #include "checkfile.h"
 
-#include "protocol/recordsplitter.h"
-
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace protocol
+{
+class RecordSplitter;
+}
 
 namespace check
 {
@@ -45,6 +49,9 @@ public:
     explicit AnswerEngine(std::vector<AnswerRule> rules,
                           protocol::DelimiterMode mode = protocol::DelimiterMode::Demo,
                           std::uint32_t maxPerSecond = kDefaultMaxPerSecond);
+    ~AnswerEngine();
+    AnswerEngine(AnswerEngine&&) noexcept;
+    AnswerEngine& operator=(AnswerEngine&&) noexcept;
 
     void setMode(protocol::DelimiterMode mode) { mode_ = mode; }
     // At least 1.
@@ -69,7 +76,8 @@ private:
     std::vector<AnswerRule> rules_;
     protocol::DelimiterMode mode_;
     std::uint32_t maxPerSecond_;
-    protocol::RecordSplitter splitter_;
+    // Held apart so that this header stays usable next to Qt's `emit`.
+    std::unique_ptr<protocol::RecordSplitter> splitter_;
     std::deque<Millis> recent_; // answer times within the rate window
     std::vector<Answer> answers_;
     std::uint64_t answered_ = 0;

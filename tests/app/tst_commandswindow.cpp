@@ -8,11 +8,14 @@
 #include "dialogcontrols.h"
 #include "loopbacktcpserver.h"
 
+#include "app/commands/answerpanel.h"
 #include "app/commands/commandeditdialog.h"
 #include "app/commands/commandswindow.h"
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
 #include "app/messageview.h"
+#include "app/trafficmodel.h"
+#include "app/trafficwindow.h"
 #include "check/checkfile.h"
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
@@ -68,6 +71,7 @@ private slots:
     void refusesABrokenFileAndKeepsTheList();
     void ctrlDigitSendsTheConsolesBytes();
     void repeatsACountAndStopsOnDisconnect();
+    void answersAutomaticallyWithinItsRate();
 
 private:
     void setFields(const char* media, const char* id, const char* command, const char* text);
@@ -384,6 +388,53 @@ void TestCommandsWindow::repeatsACountAndStopsOnDisconnect()
     click(*dialog_, ConsoleTemplate::kDisconnect);
     QVERIFY(!window().repeat().running());
     QVERIFY(window().repeatText().contains(QStringLiteral("(the connection ended)")));
+}
+
+void TestCommandsWindow::answersAutomaticallyWithinItsRate()
+{
+    const QString rules = data_.filePath(QStringLiteral("answers.toml"));
+    QFile out(rules);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[answer]]\nname = \"ack\"\nwhen = { command = \"EVT\" }\n"
+              "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\", "
+              "message = \"{message}\" }\n");
+    out.close();
+    QVERIFY(window().openFile(rules.toStdString()));
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    dialog_->showTrafficWindow();
+    window().answers().setMaxPerSecond(2);
+    window().answers().setOn(true);
+
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    std::string events;
+    for (int i = 0; i < 5; ++i)
+        events +=
+            protocol::composeFrame({"B", "07", "", "EVT", "e" + std::to_string(i)}, mode) + "\r\n";
+    QVERIFY(peer.send(events));
+    QTRY_COMPARE(window().answers().statusText(),
+                 QStringLiteral("On (1 rules): answered 2, over the bound 3, not sendable 0"));
+    std::string received;
+    std::string block;
+    while (peer.receive(block, std::chrono::milliseconds(300)))
+        received += block;
+    QCOMPARE(received,
+             protocol::wireBlock(protocol::composeFrame({"B", "07", "", "ACK", "e0"}, mode)) +
+                 protocol::wireBlock(protocol::composeFrame({"B", "07", "", "ACK", "e1"}, mode)));
+    // Each answer is named in the traffic record, before its write.
+    const auto notes = [this] {
+        int count = 0;
+        const app::TrafficModel& model = dialog_->trafficWindow()->model();
+        for (int row = 0; row + 1 < model.rowCount(); ++row)
+            count += model.record(row).text == "automatic answer \"ack\"" &&
+                     model.record(row + 1).kind == traffic::RecordKind::Write;
+        return count;
+    };
+    QTRY_COMPARE(notes(), 2);
+    // Off: nothing more is answered.
+    window().answers().setOn(false);
+    QVERIFY(window().answers().statusText().isEmpty());
 }
 
 QTEST_MAIN(TestCommandsWindow)

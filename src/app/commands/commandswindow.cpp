@@ -1,12 +1,12 @@
 #include "commandswindow.h"
 
+#include "answerpanel.h"
 #include "commandeditdialog.h"
+#include "commandsettings.h"
 
-#include "app/qtsettingsstore.h"
 #include "check/stepaction.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -31,13 +30,6 @@ namespace
 
 const QString kGeometryKey = QStringLiteral("Commands/Geometry");
 constexpr int kGap = 8;
-
-QSettings appSettings()
-{
-    return QSettings(QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
-                                         QtSettingsStore::kOrganisation.size()),
-                     QCoreApplication::applicationName());
-}
 
 // Media, id and command as the console sends them: cut to their widths.
 protocol::FrameFields asSent(protocol::FrameFields fields)
@@ -62,6 +54,7 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
         if (auto error = list_.load(path_))
             showStatus(*error);
     }
+    answers_->setRules(list_.file().answers);
     refresh(0);
     connect(&repeat_, &CommandRepeat::progressed, this, &CommandsWindow::showRepeat);
 }
@@ -151,6 +144,8 @@ void CommandsWindow::buildControls()
     layout->addLayout(files);
     layout->addLayout(repeats);
     layout->addWidget(repeatStatus_);
+    answers_ = new AnswerPanel(console_.received, console_.sendAnswer, this);
+    layout->addWidget(answers_);
     layout->addWidget(status_);
 }
 
@@ -280,6 +275,7 @@ bool CommandsWindow::openFile(const std::string& path)
         return false;
     }
     saveList();
+    answers_->setRules(list_.file().answers);
     refresh(0);
     showStatus("Opened " + path);
     return true;
@@ -342,7 +338,7 @@ void CommandsWindow::showBeside(QWidget* console)
 {
     if (!placed_) {
         placed_ = true;
-        if (!restoreGeometry(appSettings().value(kGeometryKey).toByteArray()) && console) {
+        if (!restoreGeometry(commandSettings().value(kGeometryKey).toByteArray()) && console) {
             resize(sizeHint().expandedTo(QSize(420, 360)));
             const QRect frame = frameGeometry();
             const std::optional<QPoint> place = besidePlace(console->frameGeometry(), frame.size(),
@@ -382,7 +378,7 @@ std::optional<QPoint> CommandsWindow::besidePlace(const QRect& console, const QS
 
 void CommandsWindow::rememberGeometry() const
 {
-    appSettings().setValue(kGeometryKey, saveGeometry());
+    commandSettings().setValue(kGeometryKey, saveGeometry());
 }
 
 void CommandsWindow::closeEvent(QCloseEvent* event)

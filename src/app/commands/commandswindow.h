@@ -19,8 +19,16 @@ class QLabel;
 class QListWidget;
 class QSpinBox;
 
+namespace check
+{
+struct Answer;
+}
+
 namespace app
 {
+
+class AnswerPanel;
+class ReceivedTap;
 
 // What the Commands window needs of the console.
 struct CommandConsole {
@@ -32,6 +40,10 @@ struct CommandConsole {
     // in the traffic record; empty when it went to the send queue, else why not.
     std::function<std::string(const check::SendStep& send, const std::string& note)> send;
     std::function<net::SendQueue::Counts()> sendCounts;
+    // Received bytes for the automatic answers (nullptr: none), and how an
+    // answer goes out (with its rule in the traffic record).
+    ReceivedTap* received = nullptr;
+    std::function<void(const check::Answer&)> sendAnswer;
 };
 
 // The Commands window: the saved commands (CommandList) in a list, kept in
@@ -42,6 +54,9 @@ struct CommandConsole {
 // make a frame that can be saved as it would go out (media, id and command
 // cut to their widths, as the console sends them), else its free text, else
 // nothing (the status says why). Rows are reordered by dragging.
+//
+// Automatic answers: the file's `[[answer]]` rules, applied while switched on
+// (AnswerPanel).
 //
 // Sending: a double-click or Enter on a row, or sendCommand() (which the
 // console's Ctrl+1 … Ctrl+9 call), sends that command while connected.
@@ -81,6 +96,7 @@ public:
     QString statusText() const;
     QString repeatText() const;
     CommandRepeat& repeat() { return repeat_; }
+    AnswerPanel& answers() const { return *answers_; }
 
     bool addFromConsole();
     // Opens the edit dialog for `row`; true when accepted.
@@ -124,6 +140,7 @@ private:
     QLabel* repeatStatus_ = nullptr;
     QSpinBox* interval_ = nullptr;
     QSpinBox* count_ = nullptr;
+    AnswerPanel* answers_ = nullptr;
 };
 
 } // namespace app
