@@ -423,6 +423,9 @@ CommandsWindow* ConsoleDialog::commandsWindow()
         };
         console.sendCounts = [this] { return channel_.sendCounts(); };
         console.received = &receivedTap_;
+        console.sendBlock = [this](const std::string& block) {
+            return sender_.sendWireBlock(block);
+        };
         console.sendAnswer = [this](const check::Answer& answer) {
             if (!channel_.hasSocket())
                 return;

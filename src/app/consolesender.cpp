@@ -123,6 +123,14 @@ std::string ConsoleSender::sendStep(const check::SendStep& step, const std::stri
     return {};
 }
 
+std::string ConsoleSender::sendWireBlock(const std::string& block)
+{
+    if (!channel_.hasSocket())
+        return "not connected";
+    sendWhole(channel_, block);
+    return {};
+}
+
 void ConsoleSender::showFieldMessage(std::string_view text)
 {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), latin1(text),

@@ -55,6 +55,9 @@ public:
     // after `note(noteText)` when set: empty when it went to the send queue,
     // else why not (not connected, a field off its width, ...).
     std::string sendStep(const check::SendStep& step, const std::string& noteText);
+    // One whole block as given (a check run's), through the same queue;
+    // empty when queued, else why not.
+    std::string sendWireBlock(const std::string& block);
     void setNote(std::function<void(std::string_view)> note) { note_ = std::move(note); }
 
 private:

@@ -11,6 +11,7 @@
 #include "app/commands/answerpanel.h"
 #include "app/commands/commandeditdialog.h"
 #include "app/commands/commandswindow.h"
+#include "app/commands/runpanel.h"
 #include "app/consoledialog.h"
 #include "app/consoletemplate.h"
 #include "app/messageview.h"
@@ -72,6 +73,7 @@ private slots:
     void ctrlDigitSendsTheConsolesBytes();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
+    void runsTheListStepByStep();
 
 private:
     void setFields(const char* media, const char* id, const char* command, const char* text);
@@ -435,6 +437,49 @@ void TestCommandsWindow::answersAutomaticallyWithinItsRate()
     // Off: nothing more is answered.
     window().answers().setOn(false);
     QVERIFY(window().answers().statusText().isEmpty());
+}
+
+void TestCommandsWindow::runsTheListStepByStep()
+{
+    const QString file = data_.filePath(QStringLiteral("run.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(
+        "[[step]]\nname = \"ping\"\nsend = { media = \"B\", id = \"07\", command = \"PNG\" }\n"
+        "[[step]]\nname = \"ack\"\nexpect = { command = \"ACK\", within = \"5s\" }\n"
+        "[[step]]\nname = \"pong\"\nexpect = { text = \"PONG\", within = \"100ms\" }\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    app::RunPanel& runs = window().runs();
+    QVERIFY(runs.start(window().list().file()));
+    std::string block;
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock(protocol::composeFrame({"B", "07", "", "PNG", ""}, mode)));
+    QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "ACK", ""}, mode) + "\r\nPING\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(runs.results()->count(), 3, 5000);
+    QCOMPARE(runs.results()->item(0)->text(), QStringLiteral("ping: passed"));
+    QVERIFY(runs.results()->item(1)->text().startsWith(QStringLiteral("ack: passed")));
+    QCOMPARE(runs.results()->item(2)->text(),
+             QStringLiteral("pong: FAILED (no matching answer within 100 ms; got: \"PING\")"));
+    QVERIFY(!runs.running());
+    QCOMPARE(runs.statusText(), QStringLiteral("Failed: 2 passed, 1 failed"));
+
+    // Stop ends a run at once, here in its hour-long wait.
+    check::Step wait;
+    wait.action = check::WaitStep{std::chrono::hours(1)};
+    check::CheckFile hour;
+    hour.steps.push_back(wait);
+    QVERIFY(runs.start(hour));
+    QVERIFY(runs.running());
+    runs.stop();
+    QVERIFY(!runs.running());
+    QCOMPARE(runs.results()->item(0)->text(),
+             QStringLiteral("step 1: wait: FAILED (stopped by the operator)"));
 }
 
 QTEST_MAIN(TestCommandsWindow)

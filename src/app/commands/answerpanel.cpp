@@ -1,7 +1,6 @@
 #include "answerpanel.h"
 
 #include "commandsettings.h"
-#include "receivedtap.h"
 
 #include "protocol/delimiterset.h"
 
@@ -21,8 +20,7 @@ const QString kPerSecondKey = QStringLiteral("Commands/AnswersPerSecond");
 
 } // namespace
 
-AnswerPanel::AnswerPanel(ReceivedTap* tap, SendAnswer send, QWidget* parent)
-    : QWidget(parent), tap_(tap), send_(std::move(send))
+AnswerPanel::AnswerPanel(SendAnswer send, QWidget* parent) : QWidget(parent), send_(std::move(send))
 {
     switch_ = new QCheckBox(tr("Automatic answers"), this);
     perSecond_ = new QSpinBox(this);
@@ -48,15 +46,10 @@ AnswerPanel::AnswerPanel(ReceivedTap* tap, SendAnswer send, QWidget* parent)
         if (engine_)
             engine_->setMaxPerSecond(static_cast<std::uint32_t>(value));
     });
-    connect(&timer_, &QTimer::timeout, this, &AnswerPanel::poll);
     clock_.start();
 }
 
-AnswerPanel::~AnswerPanel()
-{
-    if (tap_)
-        tap_->setOn(false);
-}
+AnswerPanel::~AnswerPanel() = default;
 
 void AnswerPanel::setRules(std::vector<check::AnswerRule> rules)
 {
@@ -80,17 +73,13 @@ void AnswerPanel::setOn(bool on)
     if (on == isOn())
         return;
     switch_->setChecked(on);
-    if (tap_)
-        tap_->setOn(on);
-    if (on) {
+    if (on)
         startEngine();
-        timer_.start(kPollIntervalMs);
-    } else {
-        timer_.stop();
+    else
         engine_.reset();
-    }
     status_->setVisible(on);
     showStatus();
+    emit switched(on);
 }
 
 void AnswerPanel::startEngine()
@@ -100,12 +89,9 @@ void AnswerPanel::startEngine()
                                               static_cast<std::uint32_t>(perSecond_->value()));
 }
 
-void AnswerPanel::poll()
+void AnswerPanel::received(std::string_view bytes)
 {
-    if (!engine_ || !tap_)
-        return;
-    const std::string bytes = tap_->take();
-    if (bytes.empty())
+    if (!engine_ || bytes.empty())
         return;
     engine_->setMode(protocol::DelimiterSet::instance().mode());
     engine_->received(bytes, check::Millis{clock_.elapsed()});

@@ -3,6 +3,8 @@
 #include "answerpanel.h"
 #include "commandeditdialog.h"
 #include "commandsettings.h"
+#include "receivedtap.h"
+#include "runpanel.h"
 
 #include "check/stepaction.h"
 
@@ -61,6 +63,8 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
 
 CommandsWindow::~CommandsWindow()
 {
+    if (console_.received)
+        console_.received->setOn(false);
     if (placed_)
         rememberGeometry();
 }
@@ -144,8 +148,18 @@ void CommandsWindow::buildControls()
     layout->addLayout(files);
     layout->addLayout(repeats);
     layout->addWidget(repeatStatus_);
-    answers_ = new AnswerPanel(console_.received, console_.sendAnswer, this);
+    answers_ = new AnswerPanel(console_.sendAnswer, this);
     layout->addWidget(answers_);
+    auto* runRow = new QHBoxLayout;
+    runRow->addWidget(button(tr("Run"), [this] { runs_->start(list_.file()); }));
+    runRow->addWidget(button(tr("Stop run"), [this] { runs_->stop(); }));
+    runRow->addStretch();
+    layout->addLayout(runRow);
+    runs_ = new RunPanel(console_.sendBlock, this);
+    layout->addWidget(runs_);
+    connect(answers_, &AnswerPanel::switched, this, &CommandsWindow::updateIntake);
+    connect(runs_, &RunPanel::runningChanged, this, &CommandsWindow::updateIntake);
+    connect(&intake_, &QTimer::timeout, this, &CommandsWindow::takeReceived);
     layout->addWidget(status_);
 }
 
@@ -322,6 +336,27 @@ bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
 void CommandsWindow::connectionEnded()
 {
     repeat_.connectionEnded();
+    runs_->connectionEnded();
+}
+
+void CommandsWindow::updateIntake()
+{
+    const bool wanted = answers_->isOn() || runs_->running();
+    if (console_.received && console_.received->on() != wanted)
+        console_.received->setOn(wanted);
+    if (!wanted)
+        intake_.stop();
+    else if (!intake_.isActive())
+        intake_.start(kIntakeIntervalMs);
+}
+
+void CommandsWindow::takeReceived()
+{
+    if (!console_.received)
+        return;
+    const std::string bytes = console_.received->take();
+    answers_->received(bytes);
+    runs_->received(bytes);
 }
 
 void CommandsWindow::showRepeat()

@@ -8,6 +8,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -28,6 +29,7 @@ namespace app
 {
 
 class AnswerPanel;
+class RunPanel;
 class ReceivedTap;
 
 // What the Commands window needs of the console.
@@ -40,10 +42,12 @@ struct CommandConsole {
     // in the traffic record; empty when it went to the send queue, else why not.
     std::function<std::string(const check::SendStep& send, const std::string& note)> send;
     std::function<net::SendQueue::Counts()> sendCounts;
-    // Received bytes for the automatic answers (nullptr: none), and how an
-    // answer goes out (with its rule in the traffic record).
+    // Received bytes for the automatic answers and runs (nullptr: none), how
+    // an answer goes out (with its rule in the traffic record), and how a
+    // run's block does (empty when queued, else why not).
     ReceivedTap* received = nullptr;
     std::function<void(const check::Answer&)> sendAnswer;
+    std::function<std::string(const std::string& block)> sendBlock;
 };
 
 // The Commands window: the saved commands (CommandList) in a list, kept in
@@ -57,6 +61,11 @@ struct CommandConsole {
 //
 // Automatic answers: the file's `[[answer]]` rules, applied while switched on
 // (AnswerPanel).
+//
+// "Run" runs the list (with any expect and wait steps an opened file has)
+// against the device (RunPanel); received bytes reach the answers and the run
+// from the console's traffic record (ReceivedTap), taken every
+// kIntakeIntervalMs while either needs them.
 //
 // Sending: a double-click or Enter on a row, or sendCommand() (which the
 // console's Ctrl+1 … Ctrl+9 call), sends that command while connected.
@@ -75,6 +84,7 @@ class CommandsWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int kMaxShortcutCommands = 9;
+    static constexpr int kIntakeIntervalMs = 20;
 
     CommandsWindow(CommandConsole console, QWidget* parent, std::string path = defaultPath());
     ~CommandsWindow() override;
@@ -97,6 +107,7 @@ public:
     QString repeatText() const;
     CommandRepeat& repeat() { return repeat_; }
     AnswerPanel& answers() const { return *answers_; }
+    RunPanel& runs() const { return *runs_; }
 
     bool addFromConsole();
     // Opens the edit dialog for `row`; true when accepted.
@@ -126,6 +137,8 @@ private:
     void showStatus(const std::string& text);
     void showRepeat();
     void rememberGeometry() const;
+    void updateIntake();
+    void takeReceived();
     int selectedRow() const;
 
     CommandConsole console_;
@@ -141,6 +154,9 @@ private:
     QSpinBox* interval_ = nullptr;
     QSpinBox* count_ = nullptr;
     AnswerPanel* answers_ = nullptr;
+    RunPanel* runs_ = nullptr;
+    // Takes the tap's bytes to the answers and the run while either wants them.
+    QTimer intake_;
 };
 
 } // namespace app
