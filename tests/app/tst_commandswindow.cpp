@@ -71,6 +71,7 @@ private slots:
     void savesAndReloadsByteExact();
     void refusesABrokenFileAndKeepsTheList();
     void ctrlDigitSendsTheConsolesBytes();
+    void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
     void runsTheListStepByStep();
@@ -353,13 +354,28 @@ void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()
     QTRY_COMPARE(
         countLines(*dialog_, " -> " + (release ? protocol::frameDisplayText(frame) : frame)),
         std::size_t{1});
+    // The traffic record names the saved command before its write.
+    dialog_->showTrafficWindow();
+    const app::TrafficModel& model = dialog_->trafficWindow()->model();
+    QTRY_VERIFY(model.rowCount() >= 2);
+    QTRY_COMPARE(model.record(model.rowCount() - 2).text,
+                 std::string("saved command \"Command 2\""));
+    QCOMPARE(model.record(model.rowCount() - 1).kind, traffic::RecordKind::Write);
     // Beyond the list: nothing goes out, the window says why.
     QVERIFY(!window().sendCommand(8));
     QVERIFY(window().statusText().contains(QStringLiteral("No saved command 9")));
 }
 
+void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()
+{
+    QTest::addColumn<bool>("peerCloses");
+    QTest::newRow("Disconnect") << false;
+    QTest::newRow("the device closes") << true;
+}
+
 void TestCommandsWindow::repeatsACountAndStopsOnDisconnect()
 {
+    QFETCH(bool, peerCloses);
     LoopbackTcpServer peer;
     QVERIFY(peer.listening());
     setFields("C", "01", "OPN", "");
@@ -384,12 +400,16 @@ void TestCommandsWindow::repeatsACountAndStopsOnDisconnect()
     QVERIFY2(window().repeatText().startsWith(QStringLiteral("sent 5 of 5 (done); not sent: 0")),
              qPrintable(window().repeatText()));
 
-    // Until stopped: Disconnect ends it.
+    // Until stopped: the end of the connection ends it.
     QVERIFY(window().startRepeat(0, 5, 0));
     QTRY_VERIFY(window().repeat().sent() >= 2);
-    click(*dialog_, ConsoleTemplate::kDisconnect);
-    QVERIFY(!window().repeat().running());
-    QVERIFY(window().repeatText().contains(QStringLiteral("(the connection ended)")));
+    if (peerCloses)
+        peer.closeConnection();
+    else
+        click(*dialog_, ConsoleTemplate::kDisconnect);
+    QTRY_VERIFY(!window().repeat().running());
+    QVERIFY2(window().repeatText().contains(QStringLiteral("(the connection ended)")),
+             qPrintable(window().repeatText()));
 }
 
 void TestCommandsWindow::answersAutomaticallyWithinItsRate()
