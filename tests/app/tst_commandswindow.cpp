@@ -9,7 +9,9 @@
 #include "loopbacktcpserver.h"
 
 #include "app/commands/answerpanel.h"
+#include "app/commands/besideplace.h"
 #include "app/commands/commandeditdialog.h"
+#include "app/commands/commandrepeat.h"
 #include "app/commands/commandswindow.h"
 #include "app/commands/runpanel.h"
 #include "app/consoledialog.h"
@@ -169,7 +171,7 @@ void TestCommandsWindow::placesBesideWhereThereIsRoom()
     QFETCH(QRect, console);
     QFETCH(QPoint, expected);
     const QRect screen(0, 0, 1000, 800);
-    const auto place = CommandsWindow::besidePlace(console, QSize(300, 200), screen);
+    const auto place = app::besidePlace(console, QSize(300, 200), screen);
     QCOMPARE(place.value_or(QPoint(-1, -1)), expected);
     if (place)
         QVERIFY(!QRect(*place, QSize(300, 200)).intersects(console));

@@ -1,9 +1,11 @@
 #include "commandswindow.h"
 
 #include "answerpanel.h"
+#include "besideplace.h"
 #include "commandeditdialog.h"
 #include "commandsettings.h"
 #include "receivedtap.h"
+#include "repeatpanel.h"
 #include "runpanel.h"
 
 #include "check/stepaction.h"
@@ -18,7 +20,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -31,7 +32,6 @@ namespace
 {
 
 const QString kGeometryKey = QStringLiteral("Commands/Geometry");
-constexpr int kGap = 8;
 
 // Media, id and command as the console sends them: cut to their widths.
 protocol::FrameFields asSent(protocol::FrameFields fields)
@@ -45,8 +45,7 @@ protocol::FrameFields asSent(protocol::FrameFields fields)
 } // namespace
 
 CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::string path)
-    : QWidget(parent, Qt::Window), console_(std::move(console)), path_(std::move(path)),
-      repeat_(this)
+    : QWidget(parent, Qt::Window), console_(std::move(console)), path_(std::move(path))
 {
     setWindowTitle(tr("Commands"));
     buildControls();
@@ -58,7 +57,11 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
     }
     answers_->setRules(list_.file().answers);
     refresh(0);
-    connect(&repeat_, &CommandRepeat::progressed, this, &CommandsWindow::showRepeat);
+    // Ctrl+K reaches the console's shortcut from every control here too.
+    for (QWidget* widget : findChildren<QWidget*>()) {
+        if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
+            widget->installEventFilter(this);
+    }
 }
 
 CommandsWindow::~CommandsWindow()
@@ -121,24 +124,11 @@ void CommandsWindow::buildControls()
             saveAs(file.toStdString());
     }));
 
-    interval_ = new QSpinBox(this);
-    interval_->setRange(1, static_cast<int>(check::CheckFileLimits::kMaxTime.count()));
-    interval_->setValue(1000);
-    interval_->setSuffix(tr(" ms"));
-    count_ = new QSpinBox(this);
-    count_->setRange(0, static_cast<int>(check::CheckFileLimits::kMaxRepeat));
-    count_->setValue(10);
-    count_->setSpecialValueText(tr("until stopped"));
-    auto* repeats = new QHBoxLayout;
-    repeats->addWidget(new QLabel(tr("Repeat every"), this));
-    repeats->addWidget(interval_);
-    repeats->addWidget(new QLabel(tr("times"), this));
-    repeats->addWidget(count_);
-    repeats->addWidget(button(tr("Repeat"), [this] {
-        startRepeat(selectedRow(), interval_->value(), static_cast<std::uint64_t>(count_->value()));
-    }));
-    repeats->addWidget(button(tr("Stop"), [this] { repeat_.stop(); }));
-    repeatStatus_ = new QLabel(this);
+    repeats_ = new RepeatPanel(console_.sendCounts, this);
+    connect(repeats_, &RepeatPanel::repeatRequested, this,
+            [this](int intervalMs, std::uint64_t count) {
+                startRepeat(selectedRow(), intervalMs, count);
+            });
     status_ = new QLabel(this);
     status_->setWordWrap(true);
 
@@ -146,8 +136,7 @@ void CommandsWindow::buildControls()
     layout->addWidget(rows_);
     layout->addLayout(edits);
     layout->addLayout(files);
-    layout->addLayout(repeats);
-    layout->addWidget(repeatStatus_);
+    layout->addWidget(repeats_);
     answers_ = new AnswerPanel(console_.sendAnswer, this);
     layout->addWidget(answers_);
     auto* runRow = new QHBoxLayout;
@@ -208,9 +197,14 @@ QString CommandsWindow::statusText() const
     return status_->text();
 }
 
+CommandRepeat& CommandsWindow::repeat()
+{
+    return repeats_->repeat();
+}
+
 QString CommandsWindow::repeatText() const
 {
-    return repeatStatus_->text();
+    return repeats_->text();
 }
 
 bool CommandsWindow::addFromConsole()
@@ -323,19 +317,17 @@ bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
     const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
     if (row < 0 || !send)
         return false;
-    countsAtStart_ = console_.sendCounts();
     const std::string note =
         "saved command \"" + list_.at(static_cast<std::size_t>(row)).name + "\" (repeat)";
     // A copy: the list may change while the repeat runs.
-    repeat_.start([this, step = *send, note] { return console_.send(step, note); }, intervalMs,
-                  count);
-    showRepeat();
+    repeats_->start([this, step = *send, note] { return console_.send(step, note); }, intervalMs,
+                    count);
     return true;
 }
 
 void CommandsWindow::connectionEnded()
 {
-    repeat_.connectionEnded();
+    repeats_->repeat().connectionEnded();
     runs_->connectionEnded();
 }
 
@@ -359,16 +351,6 @@ void CommandsWindow::takeReceived()
     runs_->received(bytes);
 }
 
-void CommandsWindow::showRepeat()
-{
-    const net::SendQueue::Counts counts = console_.sendCounts();
-    std::string text = repeat_.progressText();
-    const std::uint64_t dropped = counts.dropped - countsAtStart_.dropped;
-    text += "; not sent: " + std::to_string(dropped) +
-            ", waiting: " + std::to_string(counts.waitingMessages);
-    repeatStatus_->setText(QString::fromStdString(text));
-}
-
 void CommandsWindow::showBeside(QWidget* console)
 {
     if (!placed_) {
@@ -389,28 +371,6 @@ void CommandsWindow::showBeside(QWidget* console)
     activateWindow();
 }
 
-std::optional<QPoint> CommandsWindow::besidePlace(const QRect& console, const QSize& size,
-                                                  const QRect& screen)
-{
-    const auto within = [](int at, int length, int low, int high) {
-        return std::max(low, std::min(at, high - length + 1));
-    };
-    const int y = within(console.top(), size.height(), screen.top(), screen.bottom());
-    const int x = within(console.left(), size.width(), screen.left(), screen.right());
-    // QRect's right() and bottom() are the last pixel inside.
-    const int right = console.right() + 1 + kGap;
-    const int below = console.bottom() + 1 + kGap;
-    if (right + size.width() - 1 <= screen.right())
-        return QPoint(right, y);
-    if (console.left() - kGap - size.width() >= screen.left())
-        return QPoint(console.left() - kGap - size.width(), y);
-    if (below + size.height() - 1 <= screen.bottom())
-        return QPoint(x, below);
-    if (console.top() - kGap - size.height() >= screen.top())
-        return QPoint(x, console.top() - kGap - size.height());
-    return std::nullopt;
-}
-
 void CommandsWindow::rememberGeometry() const
 {
     commandSettings().setValue(kGeometryKey, saveGeometry());
@@ -424,6 +384,13 @@ void CommandsWindow::closeEvent(QCloseEvent* event)
 
 bool CommandsWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_K && key->modifiers() == Qt::ControlModifier) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == rows_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -1,24 +1,19 @@
 #pragma once
 
 #include "commandlist.h"
-#include "commandrepeat.h"
 
 #include "protocol/commandframe.h"
 #include "socket/sendqueue.h"
 
-#include <QPoint>
-#include <QRect>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
-#include <optional>
 #include <string>
 
 class QCheckBox;
 class QLabel;
 class QListWidget;
-class QSpinBox;
 
 namespace check
 {
@@ -29,6 +24,8 @@ namespace app
 {
 
 class AnswerPanel;
+class CommandRepeat;
+class RepeatPanel;
 class RunPanel;
 class ReceivedTap;
 
@@ -95,17 +92,12 @@ public:
 
     // Shows the window (placed the first time), raised and active.
     void showBeside(QWidget* console);
-    // Where a window of `size` (frame included) goes beside `console` on
-    // `screen`: to its right, else its left, else below, else above, its
-    // other coordinate kept on the screen; nothing when no side has room.
-    static std::optional<QPoint> besidePlace(const QRect& console, const QSize& size,
-                                             const QRect& screen);
 
     CommandList& list() { return list_; }
     QListWidget* listView() const { return rows_; }
     QString statusText() const;
     QString repeatText() const;
-    CommandRepeat& repeat() { return repeat_; }
+    CommandRepeat& repeat();
     AnswerPanel& answers() const { return *answers_; }
     RunPanel& runs() const { return *runs_; }
 
@@ -135,7 +127,6 @@ private:
     void syncOrder();
     void saveList();
     void showStatus(const std::string& text);
-    void showRepeat();
     void rememberGeometry() const;
     void updateIntake();
     void takeReceived();
@@ -144,15 +135,11 @@ private:
     CommandConsole console_;
     std::string path_;
     CommandList list_;
-    CommandRepeat repeat_;
-    net::SendQueue::Counts countsAtStart_;
     bool placed_ = false;
 
     QListWidget* rows_ = nullptr;
     QLabel* status_ = nullptr;
-    QLabel* repeatStatus_ = nullptr;
-    QSpinBox* interval_ = nullptr;
-    QSpinBox* count_ = nullptr;
+    RepeatPanel* repeats_ = nullptr;
     AnswerPanel* answers_ = nullptr;
     RunPanel* runs_ = nullptr;
     // Takes the tap's bytes to the answers and the run while either wants them.
