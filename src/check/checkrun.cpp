@@ -3,8 +3,6 @@
 #include "fieldtext.h"
 #include "stepaction.h"
 
-#include "protocol/delimiterset.h"
-#include "protocol/framecheck.h"
 #include "protocol/framedecoder.h"
 #include "traffic/bytetext.h"
 
@@ -17,17 +15,6 @@ namespace check
 
 namespace
 {
-
-// The console's check of a received block, in `mode`.
-bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode)
-{
-    protocol::DelimiterSet delimiters;
-    delimiters.setModeFlag(mode == protocol::DelimiterMode::Release ? 1 : 0);
-    protocol::FrameCheck check(delimiters);
-    std::string block(record);
-    const auto length = static_cast<std::uint32_t>(block.size());
-    return check.check(reinterpret_cast<std::uint8_t*>(block.data()), length, length) == length;
-}
 
 const char* actionName(const Step& step)
 {

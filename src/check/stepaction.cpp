@@ -1,5 +1,10 @@
 #include "stepaction.h"
 
+#include "protocol/delimiterset.h"
+#include "protocol/framecheck.h"
+
+#include <cstdint>
+
 namespace check
 {
 
@@ -95,6 +100,16 @@ SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
         block.bytes = protocol::wireBlock(protocol::composeFrame(fields, mode));
     }
     return block;
+}
+
+bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode)
+{
+    protocol::DelimiterSet delimiters;
+    delimiters.setModeFlag(mode == protocol::DelimiterMode::Release ? 1 : 0);
+    protocol::FrameCheck check(delimiters);
+    std::string block(record);
+    const auto length = static_cast<std::uint32_t>(block.size());
+    return check.check(reinterpret_cast<std::uint8_t*>(block.data()), length, length) == length;
 }
 
 bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,

@@ -37,6 +37,10 @@ struct SendBlock {
 SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
                            const ValueLookup& lookup);
 
+// Whether a received record (without its line end) passes the console's
+// frame check in `mode`.
+bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode);
+
 // Whether `fields` match every matcher present (placeholders filled first; a
 // matcher whose placeholder has no value matches nothing).
 bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,

@@ -17,14 +17,14 @@ void RecordSplitter::feed(std::string_view bytes, const Sink& sink)
             if (!pending_.empty() && pending_.back() == '\r') {
                 pending_.pop_back();
             }
-            emit(sink);
+            handOver(sink);
             afterLineFeed_ = true;
         } else if (c == '\0') {
-            emit(sink);
+            handOver(sink);
         } else {
             pending_ += c;
             if (pending_.size() >= kMaxRecordLength) {
-                emit(sink);
+                handOver(sink);
             }
         }
     }
@@ -32,11 +32,11 @@ void RecordSplitter::feed(std::string_view bytes, const Sink& sink)
 
 void RecordSplitter::finish(const Sink& sink)
 {
-    emit(sink);
+    handOver(sink);
     afterLineFeed_ = false;
 }
 
-void RecordSplitter::emit(const Sink& sink)
+void RecordSplitter::handOver(const Sink& sink)
 {
     if (pending_.empty()) {
         return;

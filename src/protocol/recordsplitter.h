@@ -34,7 +34,8 @@ public:
     std::string_view pending() const { return pending_; }
 
 private:
-    void emit(const Sink& sink);
+    // Not "emit": the header is also read next to Qt, whose macro has that name.
+    void handOver(const Sink& sink);
 
     std::string pending_;
     bool afterLineFeed_ = false;

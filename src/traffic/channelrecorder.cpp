@@ -128,6 +128,13 @@ void ChannelRecorder::disconnected()
     }
 }
 
+void ChannelRecorder::note(std::string_view text)
+{
+    if (const SinkList sinks = current()) {
+        deliver(sinks, RecordKind::Event, {}, text);
+    }
+}
+
 std::string ChannelRecorder::connectText(const net::ConnectRequest& request)
 {
     std::string text = request.type == SOCK_DGRAM ? "UDP " : "TCP ";

@@ -62,6 +62,9 @@ public:
                    std::string_view verdict) override;
     void channelEvent(net::ChannelEvent event, const net::Error& error) override;
     void disconnected() override;
+    // An Event record of the caller's own with `text`, e.g. naming what the
+    // next write is (a saved command, an automatic answer). Any thread.
+    void note(std::string_view text);
 
     // The texts above, for a caller that builds records of its own.
     static std::string connectText(const net::ConnectRequest& request);

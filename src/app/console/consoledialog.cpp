@@ -1,5 +1,7 @@
 #include "consoledialog.h"
 
+#include "check/answerengine.h"
+#include "app/commands/commandswindow.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
 #include "dialogcombobox.h"
@@ -88,6 +90,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
     initDialog();
     setUpTraffic();
+    setUpCommands();
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -100,6 +103,7 @@ ConsoleDialog::~ConsoleDialog()
         cancelConnect();
     stopChannel();
     delete trafficWindow_;
+    delete commandsWindow_;
 }
 
 void ConsoleDialog::initDialog()
@@ -271,6 +275,8 @@ void ConsoleDialog::onDisconnect()
         return;
     }
     stopChannel();
+    if (commandsWindow_)
+        commandsWindow_->connectionEnded();
     if (channel_.hasSocket())
         return;
     controls_.connect()->setEnabled(true);
@@ -312,6 +318,11 @@ bool ConsoleDialog::event(QEvent* event)
     // The channel announces its events to the window; the console shows them
     // through the view only, so the announcement itself changes nothing.
     if (event->type() == SocketEvent::eventType()) {
+        // A dropped connection ends the Commands window's repeats.
+        const auto code = static_cast<SocketEvent*>(event)->wParam;
+        if (commandsWindow_ &&
+            code == static_cast<std::uintptr_t>(net::ChannelEvent::ConnectionDropped))
+            commandsWindow_->connectionEnded();
         event->accept();
         return true;
     }
@@ -347,7 +358,7 @@ void ConsoleDialog::setUpTraffic()
 {
     // Every record goes to the window's queue; record files are written when
     // the window's remembered switch says so (or the command line asks).
-    trafficRecording_.setViewSink(&trafficQueue_);
+    trafficRecording_.setViewSink(&receivedTap_);
     QtSettingsStore settings;
     trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
 
@@ -375,6 +386,66 @@ void ConsoleDialog::showTrafficWindow()
     trafficWindow_->show();
     trafficWindow_->raise();
     trafficWindow_->activateWindow();
+}
+
+void ConsoleDialog::setUpCommands()
+{
+    sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
+    // Application shortcuts, as Ctrl+T: they work in the console and in its
+    // windows.
+    const auto shortcut = [this](QKeySequence keys, auto slot) {
+        auto* s = new QShortcut(keys, this);
+        s->setContext(Qt::ApplicationShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_K), [this] { showCommandsWindow(); });
+    for (int i = 0; i < CommandsWindow::kMaxShortcutCommands; ++i)
+        shortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)),
+                 [this, i] { commandsWindow()->sendCommand(i); });
+    connect(controls_.messageView(), &MessageView::commandsRequested, this,
+            &ConsoleDialog::showCommandsWindow);
+}
+
+CommandsWindow* ConsoleDialog::commandsWindow()
+{
+    if (!commandsWindow_) {
+        CommandConsole console;
+        console.frameFields = [this] {
+            return protocol::FrameFields{textUpToNul(controls_.media()->exchangeText()),
+                                         textUpToNul(controls_.deviceId()->exchangeText()),
+                                         textUpToNul(controls_.data()->text()),
+                                         textUpToNul(controls_.command()->exchangeText()),
+                                         textUpToNul(controls_.message()->text())};
+        };
+        console.freeText = [this] { return textUpToNul(controls_.freeText()->text()); };
+        console.connected = [this] { return channel_.hasSocket(); };
+        console.send = [this](const check::SendStep& step, const std::string& note) {
+            showQueued();
+            return sender_.sendStep(step, note);
+        };
+        console.sendCounts = [this] { return channel_.sendCounts(); };
+        console.received = &receivedTap_;
+        console.sendBlock = [this](const std::string& block) {
+            return sender_.sendWireBlock(block);
+        };
+        console.sendAnswer = [this](const check::Answer& answer) {
+            if (!channel_.hasSocket())
+                return;
+            trafficRecording_.recorder().note("automatic answer \"" + answer.rule + "\"");
+            if (answer.isFrame)
+                sender_.sendFrame(answer.fields);
+            else
+                sender_.sendText(answer.text);
+        };
+        // A child window of the dialog, so the dialog's modality does not block it.
+        commandsWindow_ = new CommandsWindow(std::move(console), this);
+    }
+    return commandsWindow_;
+}
+
+void ConsoleDialog::showCommandsWindow()
+{
+    commandsWindow()->showBeside(this);
 }
 
 } // namespace app

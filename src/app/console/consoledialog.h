@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backgroundconnect.h"
+#include "app/commands/receivedtap.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
@@ -25,6 +26,7 @@ namespace app
 class ConsoleKeyFilter;
 class QtViewWindow;
 class TrafficWindow;
+class CommandsWindow;
 
 // The console: the program's only window, a modal dialog through which the
 // operator picks the server address, port and socket type, connects, sends free
@@ -106,6 +108,14 @@ public:
     // The Traffic window, or nullptr before the first showTrafficWindow().
     TrafficWindow* trafficWindow() const { return trafficWindow_; }
 
+    // Shows the Commands window (made at the first call, beside the console),
+    // raised and active. Ctrl+K anywhere in the console or its windows and
+    // the message view's "Commands…" call it.
+    void showCommandsWindow();
+    // The Commands window, made hidden at the first call; Ctrl+1 … Ctrl+9
+    // send its saved commands 1 … 9 whether it is shown or not.
+    CommandsWindow* commandsWindow();
+
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
     // test can make the start fail.
@@ -119,6 +129,7 @@ protected:
 
 private:
     void setUpTraffic();
+    void setUpCommands();
     // What a pending connect was asked for, read from the controls at the
     // click, and where the focus was.
     struct PendingConnect {
@@ -162,7 +173,11 @@ private:
     // The queue outlives the channel that feeds it (declared before it); the
     // window is deleted with the channel stopped, before the queue goes.
     TrafficQueue trafficQueue_;
+    // Passes the records on to the queue and keeps received bytes for the
+    // automatic answers; outlives the channel as the queue does.
+    ReceivedTap receivedTap_{&trafficQueue_};
     TrafficWindow* trafficWindow_ = nullptr;
+    CommandsWindow* commandsWindow_ = nullptr;
     // Feeds the queue (and the record files); outlives the channel, whose
     // last stop() still reports to it.
     traffic::RecordingControl trafficRecording_;

@@ -37,6 +37,16 @@ bool ConsoleKeyFilter::eventFilter(QObject* watched, QEvent* event)
         }
         break;
     }
+    case QEvent::ShortcutOverride: {
+        // Ctrl+K opens the Commands window from every control, also from a
+        // line edit, which would take it as "delete to the end of the line".
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_K && key->modifiers() == Qt::ControlModifier) {
+            event->ignore();
+            return true;
+        }
+        break;
+    }
     case QEvent::FocusOut:
         // A drop-down list or a context menu opening is no loss of focus.
         if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason)

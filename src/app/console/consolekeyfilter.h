@@ -14,6 +14,7 @@ namespace app
 // - Enter (Return or keypad Enter) in the free-text edit is consumed and
 //   announced as freeTextEntered(); Enter elsewhere goes on as usual (the
 //   focused push button, else the dialog's default button);
+// - Ctrl+K is left to the window's shortcut (a line edit would take it);
 // - the mode box and the port edit announce losing the focus, except to a
 //   drop-down list or context menu of their own (PopupFocusReason).
 // UI thread only; the filter is a child of the window.

@@ -3,6 +3,9 @@
 #include "consolecontrols.h"
 #include "dialogcombobox.h"
 
+#include "check/checkfile.h"
+#include "check/fieldtext.h"
+#include "check/stepaction.h"
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 #include "protocol/messageviewchannel.h"
@@ -10,6 +13,8 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+
+#include <optional>
 
 namespace app
 {
@@ -42,6 +47,11 @@ void ConsoleSender::sendFreeText()
     const std::string text = textUpToNul(controls_.freeText()->text());
     if (text.empty())
         return;
+    sendText(text);
+}
+
+void ConsoleSender::sendText(const std::string& text)
+{
     sendWhole(channel_, protocol::wireBlock(text));
 }
 
@@ -59,7 +69,11 @@ void ConsoleSender::sendCommandFrame()
     }
     if (!channel_.hasSocket())
         return;
+    sendFrame(fields);
+}
 
+void ConsoleSender::sendFrame(const protocol::FrameFields& fields)
+{
     const protocol::DelimiterMode mode = channel_.delimiters().mode();
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::string frame = protocol::composeFrame(fields, mode);
@@ -70,6 +84,51 @@ void ConsoleSender::sendCommandFrame()
     std::string echo(kEchoPrefix);
     echo.append(release ? protocol::frameDisplayText(frame) : frame).append(kLineEnd);
     channel_.appendToView(echo);
+}
+
+std::string ConsoleSender::sendStep(const check::SendStep& step, const std::string& noteText)
+{
+    if (!channel_.hasSocket())
+        return "not connected";
+    const check::ValueLookup none = [](std::string_view) -> const std::string* { return nullptr; };
+    std::string error;
+    const auto fill = [&](const std::string& text) {
+        std::string missing;
+        std::optional<std::string> filled = check::fillPlaceholders(text, none, &missing);
+        if (!filled && error.empty())
+            error = "no value for {" + missing + "}";
+        return filled.value_or(std::string());
+    };
+    if (!step.isFrame) {
+        const std::string text = fill(step.text);
+        if (error.empty())
+            error = text.empty() ? "the text is empty" : check::freeTextError(text);
+        if (!error.empty())
+            return error;
+        if (note_)
+            note_(noteText);
+        sendText(text);
+        return {};
+    }
+    const protocol::FrameFields fields{fill(step.fields.media), fill(step.fields.deviceId),
+                                       fill(step.fields.data), fill(step.fields.command),
+                                       fill(step.fields.message)};
+    if (error.empty())
+        error = check::frameFieldsError(fields);
+    if (!error.empty())
+        return error;
+    if (note_)
+        note_(noteText);
+    sendFrame(fields);
+    return {};
+}
+
+std::string ConsoleSender::sendWireBlock(const std::string& block)
+{
+    if (!channel_.hasSocket())
+        return "not connected";
+    sendWhole(channel_, block);
+    return {};
 }
 
 void ConsoleSender::showFieldMessage(std::string_view text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 class QWidget;
@@ -7,6 +9,12 @@ class QWidget;
 namespace protocol
 {
 class MessageViewChannel;
+struct FrameFields;
+} // namespace protocol
+
+namespace check
+{
+struct SendStep;
 }
 
 namespace app
@@ -38,12 +46,27 @@ public:
     // form to the view, whether the write got through or not.
     void sendCommandFrame();
 
+    // The same two sends with given texts instead of the controls' (no
+    // message box; the fields are not checked here): the same wire block,
+    // the same echo of a frame.
+    void sendText(const std::string& text);
+    void sendFrame(const protocol::FrameFields& fields);
+    // Sends a saved command's step (placeholders filled, none but `{{` known),
+    // after `note(noteText)` when set: empty when it went to the send queue,
+    // else why not (not connected, a field off its width, ...).
+    std::string sendStep(const check::SendStep& step, const std::string& noteText);
+    // One whole block as given (a check run's), through the same queue;
+    // empty when queued, else why not.
+    std::string sendWireBlock(const std::string& block);
+    void setNote(std::function<void(std::string_view)> note) { note_ = std::move(note); }
+
 private:
     void showFieldMessage(std::string_view text);
 
     const ConsoleControls& controls_;
     protocol::MessageViewChannel& channel_;
     QWidget* messageParent_;
+    std::function<void(std::string_view)> note_;
 };
 
 } // namespace app

@@ -333,6 +333,7 @@ QMenu* MessageView::createContextMenu()
     QMenu* menu = createStandardContextMenu();
     menu->addSeparator();
     menu->addAction(tr("Traffic…"), this, &MessageView::trafficRequested);
+    menu->addAction(tr("Commands…"), this, &MessageView::commandsRequested);
     return menu;
 }
 

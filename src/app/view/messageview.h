@@ -59,11 +59,13 @@ public:
     explicit MessageView(QWidget* parent = nullptr);
 
     // The context menu: the standard edit menu, then "Traffic…", which emits
-    // trafficRequested(). The caller owns it.
+    // trafficRequested(), and "Commands…", which emits commandsRequested(). The caller owns it.
     QMenu* createContextMenu();
 
 signals:
     void trafficRequested();
+    // "Commands…" in the context menu.
+    void commandsRequested();
 
 public:
     // Appends received bytes (or a line of the console's own) at the end.

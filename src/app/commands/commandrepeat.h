@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace app
+{
+
+// Sends one saved command again and again: every `intervalMs` (at least 1),
+// `count` times or, with count 0, until stopped. The first send goes out at
+// once. It stops by itself when a send fails (the reason stays in
+// stopReason()), after the last one, on stop() and on connectionEnded().
+// progressText() reads "sent 3 of 10" (or "sent 3" without a count), then why
+// it stopped. UI thread only.
+class CommandRepeat : public QObject
+{
+    Q_OBJECT
+public:
+    // Sends the command once; empty when it went to the send queue, else why not.
+    using SendOnce = std::function<std::string()>;
+
+    explicit CommandRepeat(QObject* parent = nullptr);
+
+    void start(SendOnce send, int intervalMs, std::uint64_t count);
+    void stop(const std::string& reason = "stopped");
+    // The connection is gone (Disconnect, or the device dropped it).
+    void connectionEnded() { stop("the connection ended"); }
+
+    bool running() const { return timer_.isActive(); }
+    std::uint64_t sent() const { return sent_; }
+    std::string progressText() const;
+
+signals:
+    void progressed();
+
+private:
+    void sendNext();
+
+    QTimer timer_;
+    SendOnce send_;
+    std::uint64_t count_ = 0;
+    std::uint64_t sent_ = 0;
+    std::string stopReason_;
+};
+
+} // namespace app

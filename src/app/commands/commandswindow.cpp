@@ -1,0 +1,404 @@
+#include "commandswindow.h"
+
+#include "answerpanel.h"
+#include "besideplace.h"
+#include "commandeditdialog.h"
+#include "commandsettings.h"
+#include "receivedtap.h"
+#include "repeatpanel.h"
+#include "runpanel.h"
+
+#include "check/stepaction.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+namespace app
+{
+
+namespace
+{
+
+const QString kGeometryKey = QStringLiteral("Commands/Geometry");
+
+// Media, id and command as the console sends them: cut to their widths.
+protocol::FrameFields asSent(protocol::FrameFields fields)
+{
+    fields.media = fields.media.substr(0, protocol::kMediaWidth);
+    fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
+    fields.command = fields.command.substr(0, protocol::kCommandWidth);
+    return fields;
+}
+
+} // namespace
+
+CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::string path)
+    : QWidget(parent, Qt::Window), console_(std::move(console)), path_(std::move(path))
+{
+    setWindowTitle(tr("Commands"));
+    buildControls();
+    // A missing file is an empty list; a broken one is left alone on disk
+    // until a change writes the list.
+    if (::access(path_.c_str(), F_OK) == 0) {
+        if (auto error = list_.load(path_))
+            showStatus(*error);
+    }
+    answers_->setRules(list_.file().answers);
+    refresh(0);
+    // Ctrl+K reaches the console's shortcut from every control here too.
+    for (QWidget* widget : findChildren<QWidget*>()) {
+        if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
+            widget->installEventFilter(this);
+    }
+}
+
+CommandsWindow::~CommandsWindow()
+{
+    if (console_.received)
+        console_.received->setOn(false);
+    if (placed_)
+        rememberGeometry();
+}
+
+std::string CommandsWindow::defaultPath()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return (base + QStringLiteral("/Quorvel/socketclient/commands.toml")).toStdString();
+}
+
+void CommandsWindow::buildControls()
+{
+    rows_ = new QListWidget(this);
+    rows_->setDragDropMode(QAbstractItemView::InternalMove);
+    rows_->setSelectionMode(QAbstractItemView::SingleSelection);
+    rows_->installEventFilter(this);
+    connect(rows_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { sendCommand(rows_->row(item)); });
+    // A drop moves rows in the view; the list follows once the drop is over.
+    connect(rows_->model(), &QAbstractItemModel::rowsMoved, this, &CommandsWindow::syncOrder,
+            Qt::QueuedConnection);
+
+    const auto button = [this](const QString& text, auto slot) {
+        auto* b = new QPushButton(text, this);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    auto* edits = new QHBoxLayout;
+    edits->addWidget(button(tr("Add from console"), [this] { addFromConsole(); }));
+    edits->addWidget(button(tr("Edit…"), [this] { editCommand(selectedRow()); }));
+    edits->addWidget(button(tr("Rename…"), [this] {
+        const int row = selectedRow();
+        if (row < 0)
+            return;
+        bool ok = false;
+        const QString name = QInputDialog::getText(
+            this, tr("Rename"), tr("Name"), QLineEdit::Normal,
+            QString::fromStdString(list_.at(static_cast<std::size_t>(row)).name), &ok);
+        if (ok)
+            renameCommand(row, name.toStdString());
+    }));
+    edits->addWidget(button(tr("Delete"), [this] { deleteCommand(selectedRow()); }));
+    auto* files = new QHBoxLayout;
+    files->addWidget(button(tr("Send"), [this] { sendCommand(selectedRow()); }));
+    files->addStretch();
+    files->addWidget(button(tr("Open…"), [this] {
+        const QString file = QFileDialog::getOpenFileName(this, tr("Open check file"));
+        if (!file.isEmpty())
+            openFile(file.toStdString());
+    }));
+    files->addWidget(button(tr("Save as…"), [this] {
+        const QString file = QFileDialog::getSaveFileName(this, tr("Save check file"));
+        if (!file.isEmpty())
+            saveAs(file.toStdString());
+    }));
+
+    repeats_ = new RepeatPanel(console_.sendCounts, this);
+    connect(repeats_, &RepeatPanel::repeatRequested, this,
+            [this](int intervalMs, std::uint64_t count) {
+                startRepeat(selectedRow(), intervalMs, count);
+            });
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(rows_);
+    layout->addLayout(edits);
+    layout->addLayout(files);
+    layout->addWidget(repeats_);
+    answers_ = new AnswerPanel(console_.sendAnswer, this);
+    layout->addWidget(answers_);
+    auto* runRow = new QHBoxLayout;
+    runRow->addWidget(button(tr("Run"), [this] { runs_->start(list_.file()); }));
+    runRow->addWidget(button(tr("Stop run"), [this] { runs_->stop(); }));
+    runRow->addStretch();
+    layout->addLayout(runRow);
+    runs_ = new RunPanel(console_.sendBlock, this);
+    layout->addWidget(runs_);
+    connect(answers_, &AnswerPanel::switched, this, &CommandsWindow::updateIntake);
+    connect(runs_, &RunPanel::runningChanged, this, &CommandsWindow::updateIntake);
+    connect(&intake_, &QTimer::timeout, this, &CommandsWindow::takeReceived);
+    layout->addWidget(status_);
+}
+
+void CommandsWindow::refresh(int selectRow)
+{
+    rows_->clear();
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+        std::string line = CommandList::summary(list_.at(i));
+        if (i < kMaxShortcutCommands)
+            line = "Ctrl+" + std::to_string(i + 1) + "  " + line;
+        auto* item = new QListWidgetItem(QString::fromStdString(line), rows_);
+        item->setData(Qt::UserRole, static_cast<qulonglong>(i));
+    }
+    if (selectRow >= 0 && selectRow < rows_->count())
+        rows_->setCurrentRow(selectRow);
+}
+
+void CommandsWindow::syncOrder()
+{
+    std::vector<std::size_t> order;
+    for (int row = 0; row < rows_->count(); ++row)
+        order.push_back(rows_->item(row)->data(Qt::UserRole).toULongLong());
+    if (list_.reorder(order))
+        saveList();
+    refresh(rows_->currentRow());
+}
+
+int CommandsWindow::selectedRow() const
+{
+    return rows_->currentRow();
+}
+
+void CommandsWindow::saveList()
+{
+    if (auto error = list_.save(path_))
+        showStatus(*error);
+}
+
+void CommandsWindow::showStatus(const std::string& text)
+{
+    status_->setText(QString::fromStdString(text));
+}
+
+QString CommandsWindow::statusText() const
+{
+    return status_->text();
+}
+
+CommandRepeat& CommandsWindow::repeat()
+{
+    return repeats_->repeat();
+}
+
+QString CommandsWindow::repeatText() const
+{
+    return repeats_->text();
+}
+
+bool CommandsWindow::addFromConsole()
+{
+    check::SendStep send;
+    const protocol::FrameFields fields = asSent(console_.frameFields());
+    const std::string frameProblem = check::frameFieldsError(fields);
+    const std::string text = console_.freeText();
+    if (frameProblem.empty()) {
+        send.fields = fields;
+    } else if (!text.empty() && check::freeTextError(text).empty()) {
+        send.isFrame = false;
+        send.text = text;
+    } else {
+        showStatus("Nothing to add: " + frameProblem + ", and the free text is empty");
+        return false;
+    }
+    protocol::FrameFields& f = send.fields;
+    for (std::string* t : {&f.media, &f.deviceId, &f.data, &f.command, &f.message, &send.text})
+        *t = CommandList::fileText(*t);
+    list_.add("Command " + std::to_string(list_.size() + 1), std::move(send));
+    saveList();
+    refresh(static_cast<int>(list_.size()) - 1);
+    return true;
+}
+
+bool CommandsWindow::editCommand(int row)
+{
+    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
+    if (row < 0 || !send)
+        return false;
+    CommandEditDialog dialog(list_.at(static_cast<std::size_t>(row)).name, *send, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    list_.rename(static_cast<std::size_t>(row), dialog.name());
+    list_.replace(static_cast<std::size_t>(row), dialog.send());
+    saveList();
+    refresh(row);
+    return true;
+}
+
+bool CommandsWindow::renameCommand(int row, const std::string& name)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= list_.size() ||
+        name.size() > check::CheckFileLimits::kMaxNameLength)
+        return false;
+    list_.rename(static_cast<std::size_t>(row), name);
+    saveList();
+    refresh(row);
+    return true;
+}
+
+void CommandsWindow::deleteCommand(int row)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= list_.size())
+        return;
+    list_.remove(static_cast<std::size_t>(row));
+    saveList();
+    refresh(std::min(row, static_cast<int>(list_.size()) - 1));
+}
+
+bool CommandsWindow::moveCommand(int from, int to)
+{
+    if (from < 0 || to < 0 ||
+        !list_.move(static_cast<std::size_t>(from), static_cast<std::size_t>(to)))
+        return false;
+    saveList();
+    refresh(to);
+    return true;
+}
+
+bool CommandsWindow::openFile(const std::string& path)
+{
+    if (auto error = list_.load(path)) {
+        showStatus(*error);
+        return false;
+    }
+    saveList();
+    answers_->setRules(list_.file().answers);
+    refresh(0);
+    showStatus("Opened " + path);
+    return true;
+}
+
+bool CommandsWindow::saveAs(const std::string& path)
+{
+    if (auto error = list_.save(path)) {
+        showStatus(*error);
+        return false;
+    }
+    showStatus("Saved " + path);
+    return true;
+}
+
+bool CommandsWindow::sendCommand(int index)
+{
+    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(index));
+    if (index < 0 || !send) {
+        showStatus("No saved command " + std::to_string(index + 1));
+        return false;
+    }
+    const std::string& name = list_.at(static_cast<std::size_t>(index)).name;
+    const std::string error = console_.send(*send, "saved command \"" + name + "\"");
+    showStatus(error.empty() ? "Sent " + name : name + " not sent: " + error);
+    return error.empty();
+}
+
+bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
+{
+    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
+    if (row < 0 || !send)
+        return false;
+    const std::string note =
+        "saved command \"" + list_.at(static_cast<std::size_t>(row)).name + "\" (repeat)";
+    // A copy: the list may change while the repeat runs.
+    repeats_->start([this, step = *send, note] { return console_.send(step, note); }, intervalMs,
+                    count);
+    return true;
+}
+
+void CommandsWindow::connectionEnded()
+{
+    repeats_->repeat().connectionEnded();
+    runs_->connectionEnded();
+}
+
+void CommandsWindow::updateIntake()
+{
+    const bool wanted = answers_->isOn() || runs_->running();
+    if (console_.received && console_.received->on() != wanted)
+        console_.received->setOn(wanted);
+    if (!wanted)
+        intake_.stop();
+    else if (!intake_.isActive())
+        intake_.start(kIntakeIntervalMs);
+}
+
+void CommandsWindow::takeReceived()
+{
+    if (!console_.received)
+        return;
+    const std::string bytes = console_.received->take();
+    answers_->received(bytes);
+    runs_->received(bytes);
+}
+
+void CommandsWindow::showBeside(QWidget* console)
+{
+    if (!placed_) {
+        placed_ = true;
+        if (!restoreGeometry(commandSettings().value(kGeometryKey).toByteArray()) && console) {
+            resize(sizeHint().expandedTo(QSize(420, 360)));
+            const QRect frame = frameGeometry();
+            const std::optional<QPoint> place = besidePlace(console->frameGeometry(), frame.size(),
+                                                            console->screen()->availableGeometry());
+            // move() places the frame's corner; the frame is taken as the
+            // window's own margins around it.
+            if (place)
+                move(*place);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void CommandsWindow::rememberGeometry() const
+{
+    commandSettings().setValue(kGeometryKey, saveGeometry());
+}
+
+void CommandsWindow::closeEvent(QCloseEvent* event)
+{
+    rememberGeometry();
+    QWidget::closeEvent(event);
+}
+
+bool CommandsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_K && key->modifiers() == Qt::ControlModifier) {
+            event->ignore();
+            return true;
+        }
+    }
+    if (watched == rows_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            sendCommand(selectedRow());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace app

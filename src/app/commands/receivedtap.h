@@ -1,0 +1,47 @@
+#pragma once
+
+#include "traffic/trafficrecord.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace app
+{
+
+// Sits between the channel's traffic record and the Traffic window's queue:
+// passes every record on to `next`, and while switched on keeps the bytes of
+// each Read record (exactly as read) for the UI thread, which takes them
+// with take(); so the automatic answers see what the device sent the way the
+// Traffic window does. Bounded: beyond kMaxBytes waiting, the bytes that come
+// are dropped and counted, never waited for.
+//
+// Threads: record() from any thread (it waits only for a short mutex);
+// setOn(), take() and the counts from any thread.
+class ReceivedTap : public traffic::RecordSink
+{
+public:
+    static constexpr std::size_t kMaxBytes = 1024 * 1024;
+
+    explicit ReceivedTap(traffic::RecordSink* next) : next_(next) {}
+
+    void record(const traffic::Record& record) override;
+
+    // Off: nothing is kept, and what waits is dropped.
+    void setOn(bool on);
+    bool on() const { return on_.load(); }
+    // The bytes received since the last take, in order.
+    std::string take();
+    std::uint64_t droppedBytes() const;
+
+private:
+    traffic::RecordSink* const next_;
+    std::atomic<bool> on_{false};
+    mutable std::mutex mutex_;
+    std::string waiting_;
+    std::uint64_t dropped_ = 0;
+};
+
+} // namespace app

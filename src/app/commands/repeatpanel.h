@@ -1,0 +1,49 @@
+#pragma once
+
+#include "commandrepeat.h"
+
+#include "socket/sendqueue.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QSpinBox;
+
+namespace app
+{
+
+// The Commands window's repeat controls: "Repeat every N ms", "times" (0:
+// until stopped), Repeat (announced as repeatRequested() with the two
+// values, for the window to say what to send), Stop, and a line with the
+// progress and how many blocks the send queue dropped and holds since the
+// start (`counts`: SocketChannel::sendCounts()). UI thread only.
+class RepeatPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    using Counts = std::function<net::SendQueue::Counts()>;
+
+    RepeatPanel(Counts counts, QWidget* parent = nullptr);
+
+    void start(CommandRepeat::SendOnce send, int intervalMs, std::uint64_t count);
+    CommandRepeat& repeat() { return repeat_; }
+    QString text() const;
+
+signals:
+    void repeatRequested(int intervalMs, std::uint64_t count);
+
+private:
+    void showProgress();
+
+    Counts counts_;
+    CommandRepeat repeat_;
+    net::SendQueue::Counts countsAtStart_;
+    QSpinBox* interval_ = nullptr;
+    QSpinBox* count_ = nullptr;
+    QLabel* status_ = nullptr;
+};
+
+} // namespace app

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "checkfile.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace protocol
+{
+class RecordSplitter;
+}
+
+namespace check
+{
+
+// One automatic answer to send: literal texts, checked to be sendable.
+struct Answer {
+    std::string rule; // the rule's name, or "answer 2" (its place, from 1)
+    bool isFrame = true;
+    protocol::FrameFields fields; // a frame's fields, placeholders filled
+    std::string text;             // a free text, placeholders filled
+};
+
+// The `[[answer]]` rules of a check file, applied to received bytes without
+// any I/O: the caller feeds the bytes and the time, and takes the answers to
+// send.
+//
+// Received bytes are cut into records at line ends (as CheckRun cuts them).
+// A record that passes the console's frame check in the mode given and
+// decodes as a frame of that mode is matched against the rules in order; the
+// first whose `when` matches answers it (one answer per frame), its texts
+// filled from the received frame's {media} {id} {data} {command} {message}.
+// At most `maxPerSecond` answers go out in any 1000 ms (a sliding window);
+// further matches are counted in overLimit(), not answered. An answer that
+// cannot be sent as filled (a field off its width, an unknown placeholder) is
+// counted in unsendable(), with lastProblem() saying why.
+//
+// One thread; memory bounded by the splitter's bound and maxPerSecond.
+class AnswerEngine
+{
+public:
+    static constexpr std::uint32_t kDefaultMaxPerSecond = 100;
+    static constexpr Millis kRateWindow{1000};
+
+    explicit AnswerEngine(std::vector<AnswerRule> rules,
+                          protocol::DelimiterMode mode = protocol::DelimiterMode::Demo,
+                          std::uint32_t maxPerSecond = kDefaultMaxPerSecond);
+    ~AnswerEngine();
+    AnswerEngine(AnswerEngine&&) noexcept;
+    AnswerEngine& operator=(AnswerEngine&&) noexcept;
+
+    void setMode(protocol::DelimiterMode mode) { mode_ = mode; }
+    // At least 1.
+    void setMaxPerSecond(std::uint32_t maxPerSecond);
+    std::uint32_t maxPerSecond() const { return maxPerSecond_; }
+
+    // Received bytes, in any split; `now` on the caller's monotonic clock.
+    void received(std::string_view bytes, Millis now);
+    // The bytes received so far end a record (a datagram ended).
+    void endOfRecord(Millis now);
+    // The answers due, oldest first; leaves none.
+    std::vector<Answer> takeAnswers();
+
+    std::uint64_t answered() const { return answered_; }
+    std::uint64_t overLimit() const { return overLimit_; }
+    std::uint64_t unsendable() const { return unsendable_; }
+    const std::string& lastProblem() const { return lastProblem_; }
+
+private:
+    void handleRecord(std::string_view record, Millis now);
+
+    std::vector<AnswerRule> rules_;
+    protocol::DelimiterMode mode_;
+    std::uint32_t maxPerSecond_;
+    // Held apart so that this header stays usable next to Qt's `emit`.
+    std::unique_ptr<protocol::RecordSplitter> splitter_;
+    std::deque<Millis> recent_; // answer times within the rate window
+    std::vector<Answer> answers_;
+    std::uint64_t answered_ = 0;
+    std::uint64_t overLimit_ = 0;
+    std::uint64_t unsendable_ = 0;
+    std::string lastProblem_;
+};
+
+} // namespace check

@@ -1,0 +1,508 @@
+// The Commands window over a real console: saved commands taken from the
+// console, edited, reordered, kept in their file, refused when broken, and
+// sent through the console's own send path (Ctrl+1, repeats) to a loopback
+// peer.
+
+#include "consoledriver.h"
+#include "consoletestenvironment.h"
+#include "dialogcontrols.h"
+#include "loopbacktcpserver.h"
+
+#include "app/commands/answerpanel.h"
+#include "app/commands/besideplace.h"
+#include "app/commands/commandeditdialog.h"
+#include "app/commands/commandrepeat.h"
+#include "app/commands/commandswindow.h"
+#include "app/commands/runpanel.h"
+#include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
+#include "app/view/messageview.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficwindow.h"
+#include "check/checkfile.h"
+#include "protocol/commandframe.h"
+#include "protocol/delimiterset.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+using app::CommandsWindow;
+using app::ConsoleDialog;
+using app::ConsoleTemplate;
+using namespace consoledriver;
+
+namespace
+{
+
+QByteArray fileBytes(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCommandsWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void opensBesideTheConsole_data();
+    void opensBesideTheConsole();
+    void placesBesideWhereThereIsRoom_data();
+    void placesBesideWhereThereIsRoom();
+    void addFromConsole_data();
+    void addFromConsole();
+    void editRefusesWhatTheConsoleWouldNotSend_data();
+    void editRefusesWhatTheConsoleWouldNotSend();
+    void reorderFollowsTheRows();
+    void savesAndReloadsByteExact();
+    void refusesABrokenFileAndKeepsTheList();
+    void ctrlDigitSendsTheConsolesBytes();
+    void repeatsACountAndStopsOnDisconnect_data();
+    void repeatsACountAndStopsOnDisconnect();
+    void answersAutomaticallyWithinItsRate();
+    void runsTheListStepByStep();
+
+private:
+    void setFields(const char* media, const char* id, const char* command, const char* text);
+    CommandsWindow& window() { return *dialog_->commandsWindow(); }
+
+    ConsoleTestEnvironment environment_;
+    QTemporaryDir data_;
+    std::unique_ptr<ConsoleDialog> dialog_;
+};
+
+void TestCommandsWindow::initTestCase()
+{
+    QVERIFY(environment_.setUp());
+    QVERIFY(data_.isValid());
+    QVERIFY(qputenv("XDG_DATA_HOME", data_.path().toLocal8Bit()));
+}
+
+void TestCommandsWindow::init()
+{
+    QFile::remove(QString::fromStdString(CommandsWindow::defaultPath()));
+    dialog_ = std::make_unique<ConsoleDialog>();
+    dialog_->setWindowModality(Qt::ApplicationModal);
+    QVERIFY(ConsoleTestEnvironment::showActive(dialog_.get()));
+}
+
+void TestCommandsWindow::cleanup()
+{
+    dialog_.reset();
+    ConsoleTestEnvironment::clearSettings();
+}
+
+void TestCommandsWindow::setFields(const char* media, const char* id, const char* command,
+                                   const char* text)
+{
+    comboOf(*dialog_, ConsoleTemplate::kMedia)->setEditText(QString::fromLatin1(media));
+    comboOf(*dialog_, ConsoleTemplate::kDeviceId)->setEditText(QString::fromLatin1(id));
+    comboOf(*dialog_, ConsoleTemplate::kCommand)->setEditText(QString::fromLatin1(command));
+    editOf(*dialog_, ConsoleTemplate::kData)->setText(QStringLiteral("{7}"));
+    editOf(*dialog_, ConsoleTemplate::kMessage)->clear();
+    editOf(*dialog_, ConsoleTemplate::kFreeTextEdit)->setText(QString::fromLatin1(text));
+}
+
+void TestCommandsWindow::opensBesideTheConsole_data()
+{
+    QTest::addColumn<bool>("byMenu");
+    // The free-text edit would take Ctrl+K as "delete to the end of the line".
+    QTest::newRow("Ctrl+K in a line edit") << false;
+    QTest::newRow("message view menu") << true;
+}
+
+void TestCommandsWindow::opensBesideTheConsole()
+{
+    QFETCH(bool, byMenu);
+    auto* freeText = editOf(*dialog_, ConsoleTemplate::kFreeTextEdit);
+    freeText->setText(QStringLiteral("keep"));
+    freeText->setCursorPosition(0);
+    if (byMenu) {
+        auto* view = controlOf<app::MessageView>(*dialog_, ConsoleTemplate::kMessageView);
+        const std::unique_ptr<QMenu> menu(view->createContextMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("Commands…"))
+                action->trigger();
+        }
+    } else {
+        freeText->setFocus();
+        QTRY_VERIFY(freeText->hasFocus());
+        QTest::keyClick(freeText, Qt::Key_K, Qt::ControlModifier);
+    }
+    QTRY_VERIFY(window().isVisible());
+    QCOMPARE(freeText->text(), QStringLiteral("keep"));
+    // Closing it hides it and leaves the console as it was.
+    window().close();
+    QVERIFY(dialog_->isVisible());
+    QVERIFY(!window().isVisible());
+}
+
+void TestCommandsWindow::placesBesideWhereThereIsRoom_data()
+{
+    QTest::addColumn<QRect>("console");
+    QTest::addColumn<QPoint>("expected"); // (-1,-1): no room
+    const QSize window(300, 200);
+    QTest::newRow("right") << QRect(0, 50, 600, 400) << QPoint(608, 50);
+    QTest::newRow("left") << QRect(400, 50, 500, 400) << QPoint(92, 50);
+    QTest::newRow("below, kept on the screen") << QRect(50, 0, 900, 400) << QPoint(50, 408);
+    QTest::newRow("no room") << QRect(0, 0, 1000, 800) << QPoint(-1, -1);
+    QTest::newRow("low console: top kept on the screen")
+        << QRect(0, 700, 600, 100) << QPoint(608, 600);
+}
+
+void TestCommandsWindow::placesBesideWhereThereIsRoom()
+{
+    QFETCH(QRect, console);
+    QFETCH(QPoint, expected);
+    const QRect screen(0, 0, 1000, 800);
+    const auto place = app::besidePlace(console, QSize(300, 200), screen);
+    QCOMPARE(place.value_or(QPoint(-1, -1)), expected);
+    if (place)
+        QVERIFY(!QRect(*place, QSize(300, 200)).intersects(console));
+}
+
+void TestCommandsWindow::addFromConsole_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("added"); // 0 none, 1 frame, 2 free text
+    QTest::newRow("frame fields") << "C"
+                                  << "01"
+                                  << "ping" << 1;
+    QTest::newRow("long fields cut as sent") << "CX"
+                                             << "012"
+                                             << "" << 1;
+    QTest::newRow("no media: free text") << ""
+                                         << "01"
+                                         << "ping {x}" << 2;
+    QTest::newRow("nothing usable") << ""
+                                    << "01"
+                                    << "" << 0;
+}
+
+void TestCommandsWindow::addFromConsole()
+{
+    QFETCH(QString, media);
+    QFETCH(QString, id);
+    QFETCH(QString, text);
+    QFETCH(int, added);
+    setFields(media.toLatin1().constData(), id.toLatin1().constData(), "OPN",
+              text.toLatin1().constData());
+    QCOMPARE(window().addFromConsole(), added != 0);
+    QCOMPARE(window().list().size(), added != 0 ? 1u : 0u);
+    if (added == 0) {
+        QVERIFY(window().statusText().contains(QStringLiteral("Nothing to add")));
+        return;
+    }
+    const check::SendStep* send = window().list().sendAt(0);
+    QVERIFY(send);
+    QCOMPARE(send->isFrame, added == 1);
+    if (added == 1) {
+        // Braces are doubled so that the file reads them as braces.
+        const protocol::FrameFields expected{media.left(1).toStdString(), id.left(2).toStdString(),
+                                             "{{7}", "OPN", ""};
+        QCOMPARE(QString::fromStdString(send->fields.media + send->fields.deviceId + "|" +
+                                        send->fields.data + "|" + send->fields.command + "|" +
+                                        send->fields.message),
+                 QString::fromStdString(expected.media + expected.deviceId + "|" + expected.data +
+                                        "|" + expected.command + "|" + expected.message));
+    } else {
+        QCOMPARE(send->text, std::string("ping {{x}"));
+    }
+    // Written at once, owner-only.
+    struct stat info {
+    };
+    QCOMPARE(::stat(window().path().c_str(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0600u);
+}
+
+void TestCommandsWindow::editRefusesWhatTheConsoleWouldNotSend_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("fits") << "data"
+                          << "123"
+                          << "";
+    QTest::newRow("id too long") << "id"
+                                 << "012"
+                                 << "id must be 2 characters, not 3";
+    QTest::newRow("command long") << "command"
+                                  << "OPEN"
+                                  << "command must be 3 characters, not 4";
+    QTest::newRow("no media") << "media"
+                              << ""
+                              << QString::fromLatin1(
+                                     protocol::validateFrameFields("", "01", "OPN"));
+}
+
+void TestCommandsWindow::editRefusesWhatTheConsoleWouldNotSend()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, problem);
+    check::SendStep send;
+    send.fields = {"C", "01", "", "OPN", "{{x}"};
+    app::CommandEditDialog dialog("door", send);
+    QCOMPARE(dialog.field("message")->text(), QStringLiteral("{x}"));
+    dialog.field(key.toLatin1().constData())->setText(value);
+    dialog.accept();
+    QCOMPARE(dialog.shownProblem(), problem);
+    QCOMPARE(dialog.result(), problem.isEmpty() ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    if (problem.isEmpty())
+        QCOMPARE(dialog.send().fields.message, std::string("{{x}"));
+}
+
+void TestCommandsWindow::reorderFollowsTheRows()
+{
+    setFields("C", "01", "OPN", "");
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(window().addFromConsole());
+    QVERIFY(window().renameCommand(2, "last"));
+    // As a drop moves a row: the view's model first, the list after.
+    QListWidget* rows = window().listView();
+    QVERIFY(rows->model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    QTRY_COMPARE(window().list().at(0).name, std::string("last"));
+    QCOMPARE(window().list().at(1).name, std::string("Command 1"));
+    QVERIFY(rows->item(0)->text().startsWith(QStringLiteral("Ctrl+1  last")));
+    app::CommandList reread;
+    QVERIFY(!reread.load(window().path()));
+    QCOMPARE(reread.file(), window().list().file());
+}
+
+void TestCommandsWindow::savesAndReloadsByteExact()
+{
+    const std::string text =
+        "[defaults]\nport = 21211\n\n[[step]]\nname = \"a\"\nsend = { text = \"hi {{\" }\n"
+        "\n[[answer]]\nwhen = { command = \"PNG\" }\n"
+        "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\" }\n";
+    const auto parsed = check::parseCheckFile(text, "x");
+    QVERIFY(std::holds_alternative<check::CheckFile>(parsed));
+    const std::string canonical = check::writeCheckFile(std::get<check::CheckFile>(parsed));
+    const std::string source = data_.filePath(QStringLiteral("source.toml")).toStdString();
+    const std::string copy = data_.filePath(QStringLiteral("copy.toml")).toStdString();
+    QFile out(QString::fromStdString(source));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(canonical.data(), static_cast<qint64>(canonical.size()));
+    out.close();
+
+    QVERIFY(window().openFile(source));
+    QVERIFY(window().saveAs(copy));
+    QCOMPARE(fileBytes(copy), QByteArray::fromStdString(canonical));
+    // The list's own file holds the same, and a new window reads it back.
+    QCOMPARE(fileBytes(window().path()), QByteArray::fromStdString(canonical));
+    CommandsWindow again(app::CommandConsole{}, nullptr);
+    QCOMPARE(again.list().file(), window().list().file());
+}
+
+void TestCommandsWindow::refusesABrokenFileAndKeepsTheList()
+{
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    const QByteArray before = fileBytes(window().path());
+    const QString broken = data_.filePath(QStringLiteral("broken.toml"));
+    QFile out(broken);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[step]]\nsend = { media = \"C\", id = \"01\", command = \"OPN\" }\n"
+              "[[step]]\nsend = { media = \"CC\", id = \"01\", command = \"OPN\" }\n");
+    out.close();
+    QVERIFY(!window().openFile(broken.toStdString()));
+    QVERIFY2(window().statusText().startsWith(broken + QStringLiteral(":4:")),
+             qPrintable(window().statusText()));
+    QCOMPARE(window().list().size(), 1u);
+    QCOMPARE(window().list().at(0).name, std::string("Command 1"));
+    QCOMPARE(fileBytes(window().path()), before);
+}
+
+void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()
+{
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    setFields("A", "02", "CLS", "free");
+    QVERIFY(window().addFromConsole());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+
+    // The frame as "Send this data" would send it, from the console's focus.
+    const protocol::FrameFields second{"A", "02", "{7}", "CLS", ""};
+    const std::string expected = protocol::wireBlock(
+        protocol::composeFrame(second, protocol::DelimiterSet::instance().mode()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_2, Qt::ControlModifier);
+    std::string block;
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(QByteArray::fromStdString(block), QByteArray::fromStdString(expected));
+    // The echo, as the console shows it.
+    const std::string frame =
+        protocol::composeFrame(second, protocol::DelimiterSet::instance().mode());
+    const bool release = protocol::DelimiterSet::instance().isRelease();
+    QTRY_COMPARE(
+        countLines(*dialog_, " -> " + (release ? protocol::frameDisplayText(frame) : frame)),
+        std::size_t{1});
+    // The traffic record names the saved command before its write.
+    dialog_->showTrafficWindow();
+    const app::TrafficModel& model = dialog_->trafficWindow()->model();
+    QTRY_VERIFY(model.rowCount() >= 2);
+    QTRY_COMPARE(model.record(model.rowCount() - 2).text,
+                 std::string("saved command \"Command 2\""));
+    QCOMPARE(model.record(model.rowCount() - 1).kind, traffic::RecordKind::Write);
+    // Beyond the list: nothing goes out, the window says why.
+    QVERIFY(!window().sendCommand(8));
+    QVERIFY(window().statusText().contains(QStringLiteral("No saved command 9")));
+}
+
+void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()
+{
+    QTest::addColumn<bool>("peerCloses");
+    QTest::newRow("Disconnect") << false;
+    QTest::newRow("the device closes") << true;
+}
+
+void TestCommandsWindow::repeatsACountAndStopsOnDisconnect()
+{
+    QFETCH(bool, peerCloses);
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    const std::string one = protocol::wireBlock(protocol::composeFrame(
+        {"C", "01", "{7}", "OPN", ""}, protocol::DelimiterSet::instance().mode()));
+
+    QVERIFY(window().startRepeat(0, 1, 5));
+    std::string received;
+    // The repeat runs on the event loop: take what comes while it turns.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            std::string block;
+            if (peer.receive(block, std::chrono::milliseconds(10)))
+                received += block;
+            return received.size() >= 5 * one.size();
+        },
+        5000));
+    QCOMPARE(received, one + one + one + one + one);
+    QTRY_VERIFY(!window().repeat().running());
+    QVERIFY2(window().repeatText().startsWith(QStringLiteral("sent 5 of 5 (done); not sent: 0")),
+             qPrintable(window().repeatText()));
+
+    // Until stopped: the end of the connection ends it.
+    QVERIFY(window().startRepeat(0, 5, 0));
+    QTRY_VERIFY(window().repeat().sent() >= 2);
+    if (peerCloses)
+        peer.closeConnection();
+    else
+        click(*dialog_, ConsoleTemplate::kDisconnect);
+    QTRY_VERIFY(!window().repeat().running());
+    QVERIFY2(window().repeatText().contains(QStringLiteral("(the connection ended)")),
+             qPrintable(window().repeatText()));
+}
+
+void TestCommandsWindow::answersAutomaticallyWithinItsRate()
+{
+    const QString rules = data_.filePath(QStringLiteral("answers.toml"));
+    QFile out(rules);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[answer]]\nname = \"ack\"\nwhen = { command = \"EVT\" }\n"
+              "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\", "
+              "message = \"{message}\" }\n");
+    out.close();
+    QVERIFY(window().openFile(rules.toStdString()));
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    dialog_->showTrafficWindow();
+    window().answers().setMaxPerSecond(2);
+    window().answers().setOn(true);
+
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    std::string events;
+    for (int i = 0; i < 5; ++i)
+        events +=
+            protocol::composeFrame({"B", "07", "", "EVT", "e" + std::to_string(i)}, mode) + "\r\n";
+    QVERIFY(peer.send(events));
+    QTRY_COMPARE(window().answers().statusText(),
+                 QStringLiteral("On (1 rules): answered 2, over the bound 3, not sendable 0"));
+    std::string received;
+    std::string block;
+    while (peer.receive(block, std::chrono::milliseconds(300)))
+        received += block;
+    QCOMPARE(received,
+             protocol::wireBlock(protocol::composeFrame({"B", "07", "", "ACK", "e0"}, mode)) +
+                 protocol::wireBlock(protocol::composeFrame({"B", "07", "", "ACK", "e1"}, mode)));
+    // Each answer is named in the traffic record, before its write.
+    const auto notes = [this] {
+        int count = 0;
+        const app::TrafficModel& model = dialog_->trafficWindow()->model();
+        for (int row = 0; row + 1 < model.rowCount(); ++row)
+            count += model.record(row).text == "automatic answer \"ack\"" &&
+                     model.record(row + 1).kind == traffic::RecordKind::Write;
+        return count;
+    };
+    QTRY_COMPARE(notes(), 2);
+    // Off: nothing more is answered.
+    window().answers().setOn(false);
+    QVERIFY(window().answers().statusText().isEmpty());
+}
+
+void TestCommandsWindow::runsTheListStepByStep()
+{
+    const QString file = data_.filePath(QStringLiteral("run.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(
+        "[[step]]\nname = \"ping\"\nsend = { media = \"B\", id = \"07\", command = \"PNG\" }\n"
+        "[[step]]\nname = \"ack\"\nexpect = { command = \"ACK\", within = \"5s\" }\n"
+        "[[step]]\nname = \"pong\"\nexpect = { text = \"PONG\", within = \"100ms\" }\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    LoopbackTcpServer peer;
+    QVERIFY(peer.listening());
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    app::RunPanel& runs = window().runs();
+    QVERIFY(runs.start(window().list().file()));
+    std::string block;
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock(protocol::composeFrame({"B", "07", "", "PNG", ""}, mode)));
+    QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "ACK", ""}, mode) + "\r\nPING\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(runs.results()->count(), 3, 5000);
+    QCOMPARE(runs.results()->item(0)->text(), QStringLiteral("ping: passed"));
+    QVERIFY(runs.results()->item(1)->text().startsWith(QStringLiteral("ack: passed")));
+    QCOMPARE(runs.results()->item(2)->text(),
+             QStringLiteral("pong: FAILED (no matching answer within 100 ms; got: \"PING\")"));
+    QVERIFY(!runs.running());
+    QCOMPARE(runs.statusText(), QStringLiteral("Failed: 2 passed, 1 failed"));
+
+    // Stop ends a run at once, here in its hour-long wait.
+    check::Step wait;
+    wait.action = check::WaitStep{std::chrono::hours(1)};
+    check::CheckFile hour;
+    hour.steps.push_back(wait);
+    QVERIFY(runs.start(hour));
+    QVERIFY(runs.running());
+    runs.stop();
+    QVERIFY(!runs.running());
+    QCOMPARE(runs.results()->item(0)->text(),
+             QStringLiteral("step 1: wait: FAILED (stopped by the operator)"));
+}
+
+QTEST_MAIN(TestCommandsWindow)
+#include "tst_commandswindow.moc"

@@ -1,0 +1,105 @@
+#include "check/answerengine.h"
+
+#include "protocol/commandframe.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using check::AnswerEngine;
+using check::AnswerRule;
+using check::Millis;
+
+namespace
+{
+
+std::string received(const protocol::FrameFields& fields)
+{
+    return protocol::composeFrame(fields, protocol::DelimiterMode::Demo) + "\r\n";
+}
+
+AnswerRule rule(std::string name, std::optional<std::string> command, protocol::FrameFields send)
+{
+    AnswerRule r;
+    r.name = std::move(name);
+    r.when.command = std::move(command);
+    r.answer.fields = std::move(send);
+    return r;
+}
+
+// Acknowledges every EVT with the event's own media, id and message; answers
+// PNG with a text naming the device.
+std::vector<AnswerRule> rules()
+{
+    std::vector<AnswerRule> list{rule("ack", "EVT", {"{media}", "{id}", "", "ACK", "{message}"}),
+                                 rule("any", "E*", {"Z", "99", "", "NAK", ""})};
+    AnswerRule text;
+    text.when.command = "PNG";
+    text.answer.isFrame = false;
+    text.answer.text = "PONG {id} {{x}";
+    list.push_back(text);
+    return list;
+}
+
+} // namespace
+
+TEST(AnswerEngine, AnswersTheFirstMatchingRuleWithTheFramesFields)
+{
+    AnswerEngine engine(rules());
+    const std::string evt = received({"B", "07", "", "EVT", "door open"});
+    // Split anywhere, followed by a text that is no frame and a frame no rule takes.
+    engine.received(evt.substr(0, 5), Millis{0});
+    engine.received(evt.substr(5) + "hello\r\n" + received({"B", "07", "", "XYZ", ""}), Millis{1});
+    engine.received(received({"B", "08", "", "ENT", ""}) + received({"C", "09", "", "PNG", ""}),
+                    Millis{2});
+
+    const std::vector<check::Answer> answers = engine.takeAnswers();
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[0].rule, "ack");
+    EXPECT_EQ(answers[0].fields, (protocol::FrameFields{"B", "07", "", "ACK", "door open"}));
+    EXPECT_EQ(answers[1].rule, "any");
+    EXPECT_EQ(answers[2].rule, "answer 3");
+    EXPECT_FALSE(answers[2].isFrame);
+    EXPECT_EQ(answers[2].text, "PONG 09 {x}");
+    EXPECT_EQ(engine.answered(), 3u);
+    EXPECT_TRUE(engine.takeAnswers().empty());
+}
+
+TEST(AnswerEngine, HoldsToItsRatePerSlidingSecond)
+{
+    AnswerEngine engine(rules(), protocol::DelimiterMode::Demo, 10);
+    const std::string evt = received({"B", "07", "", "EVT", ""});
+    for (int i = 0; i < 15; ++i) {
+        engine.received(evt, Millis{i});
+    }
+    EXPECT_EQ(engine.takeAnswers().size(), 10u);
+    EXPECT_EQ(engine.overLimit(), 5u);
+    // The first answer (at 0 ms) leaves the window at 1000 ms, one more each ms.
+    engine.received(evt + evt, Millis{999});
+    EXPECT_TRUE(engine.takeAnswers().empty());
+    engine.received(evt + evt + evt, Millis{1001});
+    EXPECT_EQ(engine.takeAnswers().size(), 2u);
+    EXPECT_EQ(engine.overLimit(), 8u);
+    EXPECT_EQ(engine.answered(), 12u);
+}
+
+TEST(AnswerEngine, CountsAnswersThatCannotBeSentAsFilled)
+{
+    // {data} is three characters, the id must be two.
+    AnswerEngine engine({rule("bad", std::nullopt, {"B", "{data}", "", "ACK", ""})});
+    engine.received(received({"B", "07", "123", "EVT", ""}), Millis{0});
+    EXPECT_TRUE(engine.takeAnswers().empty());
+    EXPECT_EQ(engine.unsendable(), 1u);
+    EXPECT_EQ(engine.lastProblem(), "bad: id must be 2 characters, not 3");
+}
+
+TEST(AnswerEngine, TakesOnlyFramesOfItsMode)
+{
+    AnswerEngine engine(rules(), protocol::DelimiterMode::Release);
+    engine.received(received({"B", "07", "", "EVT", ""}), Millis{0});
+    EXPECT_TRUE(engine.takeAnswers().empty());
+    engine.setMode(protocol::DelimiterMode::Demo);
+    engine.received(received({"B", "07", "", "EVT", ""}), Millis{1});
+    EXPECT_EQ(engine.takeAnswers().size(), 1u);
+}
