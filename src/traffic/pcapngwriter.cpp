@@ -139,6 +139,21 @@ void appendEnhancedPacket(std::string& out, const Packet& packet)
     put32(out, total);
 }
 
+std::size_t wholeBlocksSize(std::string_view blocks)
+{
+    std::size_t at = 0;
+    while (blocks.size() - at >= 12) {
+        const auto* length = reinterpret_cast<const unsigned char*>(blocks.data() + at + 4);
+        const std::size_t size = std::size_t{length[0]} | std::size_t{length[1]} << 8 |
+                                 std::size_t{length[2]} << 16 | std::size_t{length[3]} << 24;
+        if (size < 12 || size > blocks.size() - at) {
+            break;
+        }
+        at += size;
+    }
+    return at;
+}
+
 std::string enhancedPacketBlock(const Packet& packet)
 {
     std::string out;

@@ -45,6 +45,10 @@ std::string enhancedPacketBlock(const Packet& packet);
 void appendEnhancedPacket(std::string& out, const Packet& packet);
 std::size_t enhancedPacketSize(const Packet& packet);
 
+// How many bytes at the start of `blocks` (which starts with a block) are
+// whole blocks: where a file cut short has to end to be read to its end.
+std::size_t wholeBlocksSize(std::string_view blocks);
+
 } // namespace pcapng
 
 } // namespace traffic

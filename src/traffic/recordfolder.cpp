@@ -138,7 +138,7 @@ net::Error RecordFolder::startFile(std::string_view label,
     // sort in the order the files were started, also when several start
     // within one millisecond or the clock steps back.
     auto time = std::max(std::chrono::floor<std::chrono::milliseconds>(start), lastStart_ + 1ms);
-    const std::string suffix = "_" + std::string(label) + std::string(kExtension);
+    const std::string suffix = "_" + std::string(label) + std::string(kind_.extension);
     for (int attempt = 0; attempt < kMaxNameTries; ++attempt, time += 1ms) {
         const std::string name = fileTime(time) + suffix;
         const fs::path path = folder_ / name;
@@ -210,7 +210,10 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
             // it the file ends with the last whole record. (Should the cut
             // fail too, the stray piece stays, and is still not counted.)
             const std::size_t lastEnd = lines.substr(0, landed).rfind('\n');
-            const std::size_t whole = lastEnd == std::string_view::npos ? 0 : lastEnd + 1;
+            const std::size_t whole = kind_.wholeSize != nullptr
+                                          ? kind_.wholeSize(lines.substr(0, landed))
+                                      : lastEnd == std::string_view::npos ? 0
+                                                                          : lastEnd + 1;
             if (whole < landed) {
                 cutEnd(landed - whole);
             }
@@ -283,8 +286,11 @@ std::string RecordFolder::labelOf(std::string_view connectText)
 
 bool RecordFolder::isRecordFileName(std::string_view name)
 {
-    if (name.size() <= kTimePrefixSize + 1 + kExtension.size() ||
-        name.substr(name.size() - kExtension.size()) != kExtension) {
+    const auto endsWith = [&](std::string_view extension) {
+        return name.size() > kTimePrefixSize + 1 + extension.size() &&
+               name.substr(name.size() - extension.size()) == extension;
+    };
+    if (!endsWith(kExtension) && !endsWith(kPcapngExtension)) {
         return false;
     }
     // yyyymmddThhmmss.mmmZ_

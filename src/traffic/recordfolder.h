@@ -40,7 +40,18 @@ public:
     // The label for records that come before any connect attempt.
     static constexpr std::string_view kNoConnectionLabel = "none";
 
+    // What the files written are: their extension, and where bytes written
+    // in part end with a whole record (a line, by default).
+    struct FileKind {
+        std::string_view extension = ".log";
+        std::size_t (*wholeSize)(std::string_view written) = nullptr; // nullptr: up to the last LF
+    };
+    // Files of every kind count against the bound.
+    static constexpr std::string_view kPcapngExtension = ".pcapng";
+
     RecordFolder(std::filesystem::path folder, std::uint64_t limitBytes);
+    // Before the first file: the kind of the files this folder writes.
+    void setFileKind(FileKind kind) { kind_ = kind; }
     // Closes the current file.
     ~RecordFolder();
     RecordFolder(const RecordFolder&) = delete;
@@ -102,6 +113,7 @@ private:
 
     std::filesystem::path folder_;
     std::uint64_t limit_;
+    FileKind kind_;
     std::vector<File> files_; // oldest first; the current file last
     std::uint64_t used_ = 0;
     std::uint64_t deleted_ = 0;
