@@ -1,6 +1,7 @@
 #include "traffic/pcapngrecords.h"
 
 #include "samplebytes.h"
+#include "tshark.h"
 
 #include <gtest/gtest.h>
 
@@ -22,60 +23,6 @@ namespace fs = std::filesystem;
 namespace
 {
 
-// What a capture tool shows of a file: each check reads it with tshark.
-std::string run(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            out.append(buffer, got);
-        }
-        ::pclose(pipe);
-    }
-    return out;
-}
-
-bool haveTshark()
-{
-    return std::system("tshark --version >/dev/null 2>&1") == 0;
-}
-
-std::string fromHex(const std::string& hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-// The two directions of `-z follow,<protocol>,raw,0`: node 0 (the first
-// packet's sender, the console) and node 1 (its lines start with a TAB).
-std::pair<std::string, std::string> followed(const fs::path& file, const std::string& protocol)
-{
-    const std::string out =
-        run("tshark -r '" + file.string() + "' -q -z follow," + protocol + ",raw,0");
-    std::pair<std::string, std::string> sides;
-    std::size_t at = out.find("Node 1:");
-    at = at == std::string::npos ? out.size() : out.find('\n', at);
-    while (at != std::string::npos && at + 1 < out.size()) {
-        const std::size_t end = out.find('\n', at + 1);
-        std::string line = out.substr(at + 1, end == std::string::npos ? end : end - at - 1);
-        at = end;
-        if (line.starts_with("====")) {
-            break;
-        }
-        if (line.starts_with("\t")) {
-            sides.second += fromHex(line.substr(1));
-        } else {
-            sides.first += fromHex(line);
-        }
-    }
-    return sides;
-}
-
 struct Session {
     const char* name;
     bool udp;
@@ -85,6 +32,11 @@ struct Session {
     std::string received;
     std::vector<std::string> comments;
 };
+
+void PrintTo(const Session& session, std::ostream* out)
+{
+    *out << session.name;
+}
 
 Record at(int microsecond, RecordKind kind, std::string bytes, std::string text)
 {
@@ -195,11 +147,11 @@ TEST_P(PcapngRecordsTest, TsharkFollowsTheStreamsAndShowsEveryEvent)
         EXPECT_EQ(received, session.received);
     }
     const std::string comments =
-        run("tshark -r '" + file_.string() + "' -T fields -e frame.comment");
+        commandOutput("tshark -r '" + file_.string() + "' -T fields -e frame.comment");
     for (const std::string& comment : session.comments) {
         EXPECT_NE(comments.find(comment), std::string::npos) << comment << " in:\n" << comments;
     }
-    const std::string expert = run("tshark -r '" + file_.string() + "' -q -z expert");
+    const std::string expert = commandOutput("tshark -r '" + file_.string() + "' -q -z expert");
     EXPECT_EQ(expert.find("Errors"), std::string::npos) << expert;
     const std::string warnings =
         session.resets == 0 ? "" : "Warns (" + std::to_string(session.resets) + ")";
@@ -207,8 +159,9 @@ TEST_P(PcapngRecordsTest, TsharkFollowsTheStreamsAndShowsEveryEvent)
     EXPECT_EQ(expert.find("Warns") == std::string::npos, warnings.empty()) << expert;
     EXPECT_EQ(session.resets == 0, expert.find("Connection reset") == std::string::npos) << expert;
     // The first packet's time is the first record's, to the microsecond.
-    EXPECT_EQ(run("tshark -r '" + file_.string() + "' -c 1 -T fields -e frame.time_epoch"),
-              "1796630400.000001000\n");
+    EXPECT_EQ(
+        commandOutput("tshark -r '" + file_.string() + "' -c 1 -T fields -e frame.time_epoch"),
+        "1796630400.000001000\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, PcapngRecordsTest, ::testing::ValuesIn(sessions()),
