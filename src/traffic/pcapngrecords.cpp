@@ -182,8 +182,7 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         std::string_view comment = commented(record.text);
         const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
         if (udp_ && payload.size() > most) {
-            comment_ += " (cut to " + std::to_string(most) + " bytes)";
-            comment = comment_;
+            comment = cutComment(record, most);
         }
         do {
             packet(out, record.time, true, payload.empty() ? Ack : Psh | Ack,
@@ -198,8 +197,7 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         std::string_view comment = commented(record.text);
         const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
         if (udp_ && payload.size() > most) {
-            comment_ += " (cut to " + std::to_string(most) + " bytes)";
-            comment = comment_;
+            comment = cutComment(record, most);
         }
         do {
             packet(out, record.time, false, Psh | Ack, payload.substr(0, most), comment);
@@ -225,6 +223,15 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         return;
     }
     }
+}
+
+std::string_view PcapngRecords::cutComment(const RecordView& record, std::size_t kept)
+{
+    comment_.assign(kindName(record.kind));
+    comment_ += ": ";
+    comment_ += record.text;
+    comment_ += " (cut to " + std::to_string(kept) + " bytes)";
+    return comment_;
 }
 
 void PcapngRecords::event(std::string& out, const RecordView& record)

@@ -89,6 +89,8 @@ private:
     void releaseHeld(std::string& out);
     void connected(std::string& out, const RecordView& record);
     void event(std::string& out, const RecordView& record);
+    // The comment of a datagram cut to `kept` bytes.
+    std::string_view cutComment(const RecordView& record, std::size_t kept);
     // One packet from the console (outbound) or the device, its sequence
     // number advanced by the payload and by SYN and FIN.
     void packet(std::string& out, std::chrono::system_clock::time_point time, bool outbound,

@@ -21,7 +21,8 @@ namespace traffic
 // the path it concerns as detail, so that its text reads e.g. "cannot write
 // /path/file.log: No space left on device".
 //
-// Files: named "<start time>_<label>.log", e.g.
+// Files: named "<start time>_<label>.log" (or the extension of the FileKind
+// set, ".pcapng"), e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
 // mode 0600 and never replaced: each file's time is at least a millisecond
 // after the one before (a name in use moves it on by another), so that the
