@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstring>
 
 namespace traffic
 {
@@ -35,23 +37,45 @@ void put32(char* at, std::uint32_t value)
     put16(at + 2, static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
-// The ones' complement sum of RFC 1071, over big-endian 16-bit words; an odd
-// last byte counts as the high byte of a word.
+// The ones' complement sum of RFC 1071, over big-endian 16-bit words, added
+// to `total`; an odd last byte counts as the high byte of a word. The sum
+// does not depend on the byte order it is taken in (RFC 1071, 2.(B)), so
+// the payload is summed eight bytes at a time in the host's order and the
+// folded result turned to big-endian once: this runs over every byte
+// recorded.
 std::uint32_t sum(std::uint32_t total, std::string_view bytes)
 {
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t words = bytes.size() / 2;
-    std::uint64_t wide = total;
-    for (std::size_t i = 0; i < words; ++i) {
-        wide += static_cast<std::uint32_t>(data[2 * i] << 8 | data[2 * i + 1]);
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    std::uint64_t wide = 0;
+    while (left >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data, 8);
+        // Carries out of the top come back in at the bottom.
+        wide += word;
+        wide += wide < word ? 1 : 0;
+        data += 8;
+        left -= 8;
     }
-    if (bytes.size() % 2 != 0) {
-        wide += static_cast<std::uint32_t>(data[bytes.size() - 1] << 8);
+    std::array<char, 8> tail{};
+    std::memcpy(tail.data(), data, left);
+    std::uint64_t word = 0;
+    std::memcpy(&word, tail.data(), 8);
+    wide += word;
+    wide += wide < word ? 1 : 0;
+    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
+    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
+    auto host = static_cast<std::uint32_t>(wide);
+    host = (host & 0xFFFF) + (host >> 16);
+    host = (host & 0xFFFF) + (host >> 16);
+    if constexpr (std::endian::native == std::endian::little) {
+        host = ((host & 0xFF) << 8) | (host >> 8);
     }
-    while (wide >> 16 != 0) {
-        wide = (wide & 0xFFFF) + (wide >> 16);
+    std::uint64_t result = std::uint64_t{total} + host;
+    while (result >> 16 != 0) {
+        result = (result & 0xFFFF) + (result >> 16);
     }
-    return static_cast<std::uint32_t>(wide);
+    return static_cast<std::uint32_t>(result);
 }
 
 std::uint16_t folded(std::uint32_t total)
@@ -160,7 +184,8 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
     case RecordKind::Connected:
         connected(out, record);
         return;
-    case RecordKind::ConnectFailed:
+    case RecordKind::ConnectFailed: {
+        const bool synSent = held_.has_value() && !udp_;
         if (held_) {
             releaseHeld(out);
         }
@@ -172,40 +197,21 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         } else {
             // No answer came (a time-out, an unreachable host): the SYN is
             // sent again, as the system does, and carries the reason.
-            localSeq_ -= 1;
+            if (synSent) {
+                localSeq_ -= 1;
+            }
             packet(out, record.time, true, Syn, {}, commented(record.text));
             reset_ = true;
         }
         return;
-    case RecordKind::Write: {
-        std::string_view payload = record.bytes.substr(0, sentCount(record));
-        std::string_view comment = commented(record.text);
-        const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
-        if (udp_ && payload.size() > most) {
-            comment = cutComment(record, most);
-        }
-        do {
-            packet(out, record.time, true, payload.empty() ? Ack : Psh | Ack,
-                   payload.substr(0, most), comment);
-            payload.remove_prefix(std::min(payload.size(), most));
-            comment = {};
-        } while (!payload.empty() && !udp_);
-        return;
     }
-    case RecordKind::Read: {
-        std::string_view payload = record.bytes;
-        std::string_view comment = commented(record.text);
-        const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
-        if (udp_ && payload.size() > most) {
-            comment = cutComment(record, most);
-        }
-        do {
-            packet(out, record.time, false, Psh | Ack, payload.substr(0, most), comment);
-            payload.remove_prefix(std::min(payload.size(), most));
-            comment = {};
-        } while (!payload.empty() && !udp_);
+    case RecordKind::Write:
+        payloadPackets(out, record, true, record.bytes.substr(0, sentCount(record)),
+                       commented(record.text));
         return;
-    }
+    case RecordKind::Read:
+        payloadPackets(out, record, false, record.bytes, commented(record.text));
+        return;
     case RecordKind::Event:
         event(out, record);
         return;
@@ -223,6 +229,22 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         return;
     }
     }
+}
+
+void PcapngRecords::payloadPackets(std::string& out, const RecordView& record, bool outbound,
+                                   std::string_view payload, std::string_view comment)
+{
+    const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
+    if (udp_ && payload.size() > most) {
+        comment = cutComment(record, most);
+    }
+    // A TCP payload past one packet goes on in further segments.
+    do {
+        packet(out, record.time, outbound, payload.empty() ? Ack : Psh | Ack,
+               payload.substr(0, most), comment);
+        payload.remove_prefix(std::min(payload.size(), most));
+        comment = {};
+    } while (!payload.empty() && !udp_);
 }
 
 std::string_view PcapngRecords::cutComment(const RecordView& record, std::size_t kept)

@@ -89,6 +89,9 @@ private:
     void releaseHeld(std::string& out);
     void connected(std::string& out, const RecordView& record);
     void event(std::string& out, const RecordView& record);
+    // The packets of a Write's or Read's payload, the comment on the first.
+    void payloadPackets(std::string& out, const RecordView& record, bool outbound,
+                        std::string_view payload, std::string_view comment);
     // The comment of a datagram cut to `kept` bytes.
     std::string_view cutComment(const RecordView& record, std::size_t kept);
     // One packet from the console (outbound) or the device, its sequence
