@@ -1,5 +1,6 @@
 #include "filerecorder.h"
 
+#include "pcapngrecords.h"
 #include "recordfolder.h"
 #include "recordline.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 
 namespace traffic
@@ -43,9 +45,20 @@ std::filesystem::path homeFolder()
 
 // Everything only the writer thread touches.
 struct FileRecorder::Writer {
-    Writer(const std::filesystem::path& folderPath, std::uint64_t limit) : folder(folderPath, limit)
+    Writer(const std::filesystem::path& folderPath, std::uint64_t limit, Format format)
+        : folder(folderPath, limit)
     {
+        if (format == Format::Pcapng) {
+            packets.emplace();
+            header = PcapngRecords::fileHeader();
+            folder.setFileKind({RecordFolder::kPcapngExtension, &pcapng::wholeBlocksSize});
+        }
     }
+
+    // Adds the line or packets of `record` to the piece.
+    void format(const RecordView& record);
+    // Adds the packet of a connect attempt still waiting for its outcome.
+    void finishPackets();
 
     // Writes `batch`; adds to `written` and `dropped`. False, with `error`
     // set, when recording has to stop; the records not written are counted
@@ -60,6 +73,11 @@ struct FileRecorder::Writer {
     std::string piece;
     std::size_t used = 0;
     std::string line;
+    std::string header{kRecordFileHeader};
+    std::optional<PcapngRecords> packets;
+    // Pcapng only: where each record in the piece ends, as a record may be
+    // several blocks or none (the count of LFs tells it for lines).
+    std::vector<std::size_t> ends;
     std::size_t recordsInOut = 0;
     // The records of the batch being written that are counted already
     // (written, dropped, or in the piece).
@@ -75,19 +93,52 @@ bool FileRecorder::Writer::flush()
     if (used == 0) {
         return true;
     }
-    const RecordFolder::Appended appended = folder.append(std::string_view(piece.data(), used));
+    const RecordFolder::Appended appended = folder.append(
+        std::string_view(piece.data(), used),
+        packets ? std::span<const std::size_t>(ends) : std::span<const std::size_t>());
     error = appended.result;
     // Each record is one line, so the lines that reached the file before a
     // failure are the records kept.
-    const std::size_t kept = error.ok() ? recordsInOut
-                                        : static_cast<std::size_t>(std::count(
-                                              piece.data(), piece.data() + appended.kept, '\n'));
+    std::size_t kept = recordsInOut;
+    if (!error.ok()) {
+        kept = packets
+                   ? static_cast<std::size_t>(
+                         std::upper_bound(ends.begin(), ends.end(), appended.kept) - ends.begin())
+                   : static_cast<std::size_t>(
+                         std::count(piece.data(), piece.data() + appended.kept, '\n'));
+    }
+    ends.clear();
     written += kept;
     dropped += recordsInOut - kept;
     bytesWritten += appended.kept;
     used = 0;
     recordsInOut = 0;
     return error.ok();
+}
+
+void FileRecorder::Writer::format(const RecordView& record)
+{
+    if (packets) {
+        // Appended in place: the piece's size is what is used.
+        piece.resize(used);
+        packets->append(piece, record);
+        used = piece.size();
+        return;
+    }
+    const std::size_t bound = recordLineBound(record);
+    if (piece.size() - used < bound) {
+        piece.resize(std::max(2 * piece.size(), used + bound));
+    }
+    used = static_cast<std::size_t>(writeRecordLine(piece.data() + used, record) - piece.data());
+}
+
+void FileRecorder::Writer::finishPackets()
+{
+    if (packets && packets->holding() && folder.hasFile()) {
+        piece.resize(used);
+        packets->finish(piece);
+        used = piece.size();
+    }
 }
 
 bool FileRecorder::Writer::write(const RecordBatch& batch)
@@ -103,10 +154,12 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
             const std::string label = record.kind == RecordKind::ConnectAttempt
                                           ? RecordFolder::labelOf(record.text)
                                           : std::string(RecordFolder::kNoConnectionLabel);
+            // An attempt that got no outcome belongs to the file it began in.
+            finishPackets();
             if (!flush()) {
                 return stop();
             }
-            error = folder.startFile(label, record.time, kRecordFileHeader);
+            error = folder.startFile(label, record.time, header);
             if (!error.ok()) {
                 return stop();
             }
@@ -115,19 +168,14 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
         // does not fit in the file is taken out again, to go after the room
         // is made.
         const std::size_t mark = used;
-        const std::size_t bound = recordLineBound(record);
-        if (piece.size() - mark < bound) {
-            piece.resize(std::max(2 * piece.size(), mark + bound));
-        }
-        used =
-            static_cast<std::size_t>(writeRecordLine(piece.data() + mark, record) - piece.data());
+        format(record);
         if (!folder.fits(used, used - mark)) {
             line.assign(piece, mark, used - mark);
             used = mark;
             if (!flush()) {
                 return stop();
             }
-            if (!folder.makeRoom(line.size(), record.time, kRecordFileHeader, error)) {
+            if (!folder.makeRoom(line.size(), record.time, header, error)) {
                 if (!error.ok()) {
                     return stop();
                 }
@@ -136,7 +184,13 @@ bool FileRecorder::Writer::write(const RecordBatch& batch)
                 ++done;
                 continue;
             }
+            if (piece.size() < line.size()) {
+                piece.resize(line.size());
+            }
             used = line.copy(piece.data(), line.size());
+        }
+        if (packets) {
+            ends.push_back(used);
         }
         ++recordsInOut;
         ++done;
@@ -154,7 +208,7 @@ FileRecorder::FileRecorder(Options options)
     }
     status_.folder = options.folder;
     status_.recording = true;
-    writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes);
+    writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes, options.format);
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
@@ -292,6 +346,9 @@ void FileRecorder::run()
             return;
         }
         if (ending) {
+            // The SYN of an attempt that never got its outcome.
+            writer.finishPackets();
+            writer.flush();
             return;
         }
     }

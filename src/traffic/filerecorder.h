@@ -17,7 +17,10 @@ namespace traffic
 {
 
 // Writes records to files in a folder, one file per connection, in the line
-// format of recordline.h; a background thread does the writing.
+// format of recordline.h (".log") or as the packets of a pcapng file
+// (".pcapng", see PcapngRecords); a background thread does the writing. Both
+// formats share the folder, its naming, its bound and its failure handling;
+// a file cut short by a full disk ends with its last whole line or block.
 //
 // Files: a new file starts at each ConnectAttempt record, named by its start
 // time (UTC), protocol and peer, e.g. 20261207T081502.123Z_tcp_127.0.0.1_21210.log;
@@ -60,9 +63,12 @@ public:
     static constexpr std::chrono::milliseconds kReadWaitLimit{1000};
     static constexpr std::chrono::milliseconds kWriteInterval{200};
 
+    enum class Format : std::uint8_t { Text, Pcapng };
+
     struct Options {
         std::filesystem::path folder;                          // empty: defaultFolder()
         std::uint64_t diskLimitBytes = kDefaultDiskLimitBytes; // raised to 64 KiB at least
+        Format format = Format::Text;
     };
 
     struct Status {

@@ -72,8 +72,10 @@ std::string recordFileLabel(std::string_view connectText)
 
 bool isRecordFileName(std::string_view name)
 {
-    if (name.size() <= kTimePrefixSize + 1 + kRecordFileExtension.size() ||
-        name.substr(name.size() - kRecordFileExtension.size()) != kRecordFileExtension) {
+    const auto endsWith = [&](std::string_view extension) {
+        return name.size() > kTimePrefixSize + 1 + extension.size() && name.ends_with(extension);
+    };
+    if (!endsWith(kRecordFileExtension) && !endsWith(kPcapngRecordFileExtension)) {
         return false;
     }
     // yyyymmddThhmmss.mmmZ_

@@ -7,11 +7,13 @@
 namespace traffic
 {
 
-// The names of record files: "<start time>_<label>.log", e.g.
+// The names of record files: "<start time>_<label>.log" (".pcapng" for
+// pcapng records), e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log. Plain functions of their
 // arguments; any thread.
 
 inline constexpr std::string_view kRecordFileExtension = ".log";
+inline constexpr std::string_view kPcapngRecordFileExtension = ".pcapng";
 // The label for records that come before any connect attempt.
 inline constexpr std::string_view kNoConnectionLabel = "none";
 
@@ -22,7 +24,7 @@ std::string recordFileTime(std::chrono::sys_time<std::chrono::milliseconds> mill
 // than a letter, digit, '.' or '-' replaced by '-', so that no text can reach
 // outside the folder; kNoConnectionLabel for an empty text.
 std::string recordFileLabel(std::string_view connectText);
-// True for a name of the form record files have.
+// True for a name of the form record files of either kind have.
 bool isRecordFileName(std::string_view name);
 
 } // namespace traffic

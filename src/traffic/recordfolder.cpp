@@ -70,7 +70,13 @@ int openSame(int folderFd, const char* name, const struct stat& info)
     return fd;
 }
 
-// A regular file of the user's that starts with the record file header.
+// How a pcapng file begins: a section header block (its type, then its
+// length, then the byte-order magic as written little-endian).
+constexpr std::string_view kPcapngBlockType{"\x0a\x0d\x0d\x0a", 4};
+constexpr std::string_view kPcapngByteOrder{"\x4d\x3c\x2b\x1a", 4};
+
+// A regular file of the user's that starts with the record file header, or
+// with a pcapng section header.
 bool isOwnRecordFile(int folderFd, const char* name, const struct stat& info)
 {
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
@@ -80,9 +86,12 @@ bool isOwnRecordFile(int folderFd, const char* name, const struct stat& info)
     if (file.fd < 0) {
         return false;
     }
-    std::string first(kRecordFileHeader.size(), '\0');
+    std::string first(std::max<std::size_t>(kRecordFileHeader.size(), 12), '\0');
     const ssize_t n = ::pread(file.fd, first.data(), first.size(), 0);
-    return n == static_cast<ssize_t>(first.size()) && first == kRecordFileHeader;
+    const std::string_view start(first.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    return start.starts_with(kRecordFileHeader) ||
+           (start.size() >= 12 && start.starts_with(kPcapngBlockType) &&
+            start.substr(8, 4) == kPcapngByteOrder);
 }
 
 } // namespace
@@ -215,7 +224,7 @@ net::Error RecordFolder::startFile(std::string_view label,
     // sort in the order the files were started, also when several start
     // within one millisecond or the clock steps back.
     auto time = std::max(std::chrono::floor<std::chrono::milliseconds>(start), lastStart_ + 1ms);
-    const std::string suffix = "_" + std::string(label) + std::string(kRecordFileExtension);
+    const std::string suffix = "_" + std::string(label) + std::string(kind_.extension);
     for (int attempt = 0; attempt < kMaxNameTries; ++attempt, time += 1ms) {
         const std::string name = recordFileTime(time) + suffix;
         const fs::path path = folder_ / name;
@@ -302,7 +311,8 @@ net::Error RecordFolder::checkPresent() const
     return {};
 }
 
-RecordFolder::Appended RecordFolder::append(std::string_view lines)
+RecordFolder::Appended RecordFolder::append(std::string_view lines,
+                                            std::span<const std::size_t> recordEnds)
 {
     if (net::Error gone = checkPresent(); !gone.ok()) {
         return {0, gone};
@@ -320,11 +330,14 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
             // it the file ends with the last whole record. (Should the cut
             // fail too, the stray piece stays, and is still not counted.)
             const std::size_t lastEnd = lines.substr(0, landed).rfind('\n');
-            const std::size_t whole = lastEnd == std::string_view::npos ? 0 : lastEnd + 1;
+            const std::size_t whole = kind_.wholeSize != nullptr
+                                          ? kind_.wholeSize(lines.substr(0, landed))
+                                      : lastEnd == std::string_view::npos ? 0
+                                                                          : lastEnd + 1;
             if (whole < landed) {
                 cutEnd(landed - whole);
             }
-            countKept(lines.substr(0, whole), header);
+            countKept(lines.substr(0, whole), header, recordEnds);
             return {whole, failed};
         }
         landed += static_cast<std::size_t>(n);
@@ -332,16 +345,20 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines)
         used_ += static_cast<std::uint64_t>(n);
         files_.back().size += static_cast<std::uint64_t>(n);
     }
-    countKept(lines, header);
+    countKept(lines, header, recordEnds);
     return {landed, {}};
 }
 
-void RecordFolder::countKept(std::string_view lines, bool header)
+void RecordFolder::countKept(std::string_view lines, bool header,
+                             std::span<const std::size_t> recordEnds)
 {
     if (header) {
         return;
     }
-    const auto records = static_cast<std::uint64_t>(std::count(lines.begin(), lines.end(), '\n'));
+    const auto records = static_cast<std::uint64_t>(
+        recordEnds.empty() ? std::count(lines.begin(), lines.end(), '\n')
+                           : std::upper_bound(recordEnds.begin(), recordEnds.end(), lines.size()) -
+                                 recordEnds.begin());
     const std::uint64_t bytes = lines.size();
     File& file = files_.back();
     file.records += records;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +31,8 @@ namespace traffic
 // file deleted while recording stops the recording (RecordGone) at the next
 // write, instead of writing on into nothing.
 //
-// Files: named "<start time>_<label>.log", e.g.
+// Files: named "<start time>_<label>.log" (or the extension of the FileKind
+// set, ".pcapng"), e.g.
 // 20261207T081502.123Z_tcp_127.0.0.1_21210.log (UTC, milliseconds), made with
 // mode 0600 and never replaced: each file's time is at least a millisecond
 // after the one before (a name in use moves it on by another), so that the
@@ -58,7 +60,18 @@ public:
     // The label for records that come before any connect attempt.
     static constexpr std::string_view kNoConnectionLabel = traffic::kNoConnectionLabel;
 
+    // What the files written are: their extension, and where bytes written
+    // in part end with a whole record (a line, by default).
+    struct FileKind {
+        std::string_view extension = ".log";
+        std::size_t (*wholeSize)(std::string_view written) = nullptr; // nullptr: up to the last LF
+    };
+    // Files of every kind count against the bound.
+    static constexpr std::string_view kPcapngExtension = traffic::kPcapngRecordFileExtension;
+
     RecordFolder(std::filesystem::path folder, std::uint64_t limitBytes);
+    // Before the first file: the kind of the files this folder writes.
+    void setFileKind(FileKind kind) { kind_ = kind; }
     // Closes the current file.
     ~RecordFolder();
     RecordFolder(const RecordFolder&) = delete;
@@ -94,7 +107,9 @@ public:
     // folder and the file are still there. Call fits() or makeRoom() first. When a write fails part
     // way (a disk that fills up), the part of a line that reached the file is cut off again, so
     // that the file ends with a whole line and `kept` counts the whole lines kept.
-    Appended append(std::string_view lines);
+    // `recordEnds`: where each record in `lines` ends, for files whose
+    // records are not lines (empty: each LF ends one).
+    Appended append(std::string_view lines, std::span<const std::size_t> recordEnds = {});
 
     const std::filesystem::path& folder() const { return folder_; }
     const std::filesystem::path& currentFile() const { return currentPath_; }
@@ -134,11 +149,12 @@ private:
     net::Error checkPresent() const;
     // Counts the records and bytes of `lines`, just written to the current
     // file (nothing for its header).
-    void countKept(std::string_view lines, bool header);
+    void countKept(std::string_view lines, bool header, std::span<const std::size_t> recordEnds);
 
     std::filesystem::path folder_;
     int folderFd_ = -1;
     std::uint64_t limit_;
+    FileKind kind_;
     std::vector<File> files_; // oldest first; the current file last
     std::uint64_t used_ = 0;
     std::uint64_t deleted_ = 0;

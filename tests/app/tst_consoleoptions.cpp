@@ -22,6 +22,8 @@ private slots:
     void helpNamesProgramAndOptions();
     void recordOptions_data();
     void recordOptions();
+    void recordFormat_data();
+    void recordFormat();
 };
 
 void TestConsoleOptions::actions_data()
@@ -96,8 +98,8 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     // its full path; the help still shows the plain name.
     const QString help = options.helpText();
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
-    for (const char* option :
-         {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>"})
+    for (const char* option : {"-h, --help", "-v, --version", "-platform", "--record <dir>",
+                               "--record-limit <mb>", "--record-format <format>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -143,6 +145,37 @@ void TestConsoleOptions::recordOptions()
         return;
     QCOMPARE(options.recordFolder(), folder);
     QCOMPARE(options.recordLimitBytes().value_or(0), limitBytes);
+}
+
+void TestConsoleOptions::recordFormat_data()
+{
+    using Format = traffic::FileRecorder::Format;
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<int>("format"); // -1: none
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << -1;
+    QTest::newRow("text") << QStringList{program, "--record-format", "text"} << Action::Run
+                          << static_cast<int>(Format::Text);
+    QTest::newRow("pcapng") << QStringList{program, "--record", "d", "--record-format=pcapng"}
+                            << Action::Run << static_cast<int>(Format::Pcapng);
+    for (const char* bad : {"pcap", "PCAPNG", ""})
+        QTest::addRow("format '%s'", bad)
+            << QStringList{program, "--record-format", bad} << Action::UsageError << -1;
+}
+
+void TestConsoleOptions::recordFormat()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(int, format);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action != Action::Run)
+        return;
+    QCOMPARE(options.recordFormat() ? static_cast<int>(*options.recordFormat()) : -1, format);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

@@ -4,12 +4,14 @@
 #include "traffic/recordline.h"
 
 #include "samplebytes.h"
+#include "tshark.h"
 #include "waituntil.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <csignal>
 
@@ -387,6 +389,100 @@ TEST_F(FileRecorderTest, DiskFullPartWayThroughALineKeepsWholeRecordsAndCountsTh
         << status.error;
     EXPECT_NE(status.error.find(std::system_category().message(EFBIG)), std::string::npos)
         << status.error;
+}
+
+// The console and a device over TCP, `reads` blocks of 1000 bytes from the device.
+std::vector<Record> tcpSession(int reads)
+{
+    std::vector<Record> records{make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"),
+                                make(RecordKind::Connected, "", "127.0.0.1:40112 after 0 ms"),
+                                make(RecordKind::Write, everyByte(), "256 bytes written")};
+    for (int i = 0; i < reads; ++i) {
+        records.push_back(
+            make(RecordKind::Read, std::string(1000, static_cast<char>(i % 3)), "ok"));
+    }
+    return records;
+}
+
+// How many packets tshark reads from `file`; -1 when it does not read it to
+// its end without complaint.
+int packetsRead(const fs::path& file)
+{
+    int status = 0;
+    const std::string frames =
+        commandOutput("tshark -r '" + file.string() + "' -T fields -e frame.number", &status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0
+               ? static_cast<int>(std::count(frames.begin(), frames.end(), '\n'))
+               : -1;
+}
+
+TEST_F(FileRecorderTest, PcapngFilesAreOwnerOnlyBoundedAndReadWholeByTshark)
+{
+    if (!haveTshark()) {
+        GTEST_SKIP() << "tshark is not installed: the pcapng files cannot be read back";
+    }
+    std::vector<Record> offered = tcpSession(2);
+    offered.push_back(make(RecordKind::Disconnect, "", "Disconnected"));
+    offered.push_back(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21211"));
+    offered.push_back(make(RecordKind::Connected, "", "127.0.0.1:40113 after 0 ms"));
+    {
+        FileRecorder recorder({folder, 64 * 1024, FileRecorder::Format::Pcapng});
+        // In rounds, each written before the next: a file's next part starts
+        // between two pieces written.
+        std::size_t given = 0;
+        for (int round = 0; round < 4; ++round) {
+            for (int i = 0; round > 0 && i < 10; ++i) {
+                offered.push_back(make(RecordKind::Read, std::string(1000, 'r'), "ok"));
+            }
+            for (; given < offered.size(); ++given) {
+                recorder.record(offered[given]);
+            }
+            ASSERT_TRUE(waitUntil([&] { return settled(recorder, offered.size()); }, kDeadline));
+        }
+        EXPECT_TRUE(recorder.status().recording) << recorder.status().error;
+        // Records are counted as records, not as the LF bytes a packet holds.
+        const FileRecorder::Status status = recorder.status();
+        EXPECT_EQ(status.recordsWritten, offered.size());
+        EXPECT_GT(status.recordsKept, 0u);
+        EXPECT_LE(status.recordsKept, status.recordsWritten);
+    }
+    const std::vector<fs::path> written = files();
+    ASSERT_GT(written.size(), 2u); // the second connection's file was split in parts (of 16 KiB)
+    EXPECT_LE(recordFileBytes(), 64u * 1024);
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    for (const fs::path& file : written) {
+        EXPECT_EQ(file.extension(), ".pcapng");
+        EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_GT(packetsRead(file), 0) << file;
+    }
+    const auto [sent, received] = followed(written.front(), "tcp");
+    EXPECT_EQ(sent, everyByte());
+    EXPECT_EQ(received, offered[3].bytes + offered[4].bytes);
+}
+
+TEST_F(FileRecorderTest, DiskFullPartWayThroughAPacketKeepsWholeBlocksAndCountsThem)
+{
+    if (!haveTshark()) {
+        GTEST_SKIP() << "tshark is not installed: the pcapng files cannot be read back";
+    }
+    constexpr rlim_t kRoom = 100 * 1024;
+    const std::vector<Record> offered = tcpSession(300);
+    const FileSizeLimit limit(kRoom);
+    ASSERT_TRUE(limit.set());
+    FileRecorder recorder(
+        {folder, FileRecorder::kDefaultDiskLimitBytes, FileRecorder::Format::Pcapng});
+    for (const Record& record : offered) {
+        recorder.record(record);
+    }
+    ASSERT_TRUE(waitUntil([&] { return !recorder.status().recording; }, kDeadline));
+    ASSERT_TRUE(waitUntil([&] { return settled(recorder, offered.size()); }, kDeadline));
+    const FileRecorder::Status status = recorder.status();
+    ASSERT_EQ(files().size(), 1u);
+    EXPECT_LE(fs::file_size(files().front()), kRoom);
+    EXPECT_GT(status.recordsWritten, 3u);
+    EXPECT_LT(status.recordsWritten, offered.size());
+    // The attempt and its outcome are SYN, SYN-ACK and ACK; every other record one packet.
+    EXPECT_EQ(packetsRead(files().front()), static_cast<int>(status.recordsWritten) + 1);
 }
 
 TEST_F(FileRecorderTest, EveryRecordFromManyThreadsIsWrittenOrCounted)

@@ -73,6 +73,8 @@ void applyRecordOptions(const ConsoleOptions& options, traffic::RecordingControl
     traffic::FileRecorder::Options files = recording.fileOptions();
     if (const std::optional<std::uint64_t> limit = options.recordLimitBytes())
         files.diskLimitBytes = *limit;
+    if (const std::optional<traffic::FileRecorder::Format> format = options.recordFormat())
+        files.format = *format;
     const QString folder = options.recordFolder();
     if (!folder.isEmpty())
         files.folder = QFile::encodeName(folder).toStdString();

@@ -32,7 +32,11 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       recordLimit_(QStringLiteral("record-limit"),
                    QStringLiteral("The most disk the record files may take, in MB (default "
                                   "256);\nthe oldest files are deleted first."),
-                   QStringLiteral("mb"))
+                   QStringLiteral("mb")),
+      recordFormat_(QStringLiteral("record-format"),
+                    QStringLiteral("The record files' format: text (default) or pcapng,\n"
+                                   "which capture tools open."),
+                    QStringLiteral("format"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -46,6 +50,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(versionOption_);
     parser_.addOption(record_);
     parser_.addOption(recordLimit_);
+    parser_.addOption(recordFormat_);
 }
 
 QString ConsoleOptions::recordFolder() const
@@ -62,6 +67,18 @@ std::optional<std::uint64_t> ConsoleOptions::recordLimitBytes() const
     if (!ok || mb == 0 || mb > kMaxRecordLimitMb)
         return std::nullopt;
     return mb * kBytesPerMb;
+}
+
+std::optional<traffic::FileRecorder::Format> ConsoleOptions::recordFormat() const
+{
+    if (!parser_.isSet(recordFormat_))
+        return std::nullopt;
+    const QString format = parser_.value(recordFormat_);
+    if (format == QLatin1String("text"))
+        return traffic::FileRecorder::Format::Text;
+    if (format == QLatin1String("pcapng"))
+        return traffic::FileRecorder::Format::Pcapng;
+    return std::nullopt;
 }
 
 ConsoleOptions::Action ConsoleOptions::read(int argc, char** argv)
@@ -96,6 +113,9 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                                     "number from 1 to %2.")
                          .arg(parser_.value(recordLimit_))
                          .arg(kMaxRecordLimitMb);
+        else if (parser_.isSet(recordFormat_) && !recordFormat())
+            error_ = QStringLiteral("Invalid --record-format '%1': give text or pcapng.")
+                         .arg(parser_.value(recordFormat_));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             error_ = QStringLiteral("Invalid --record '': give a folder.");
         else if (!parser_.positionalArguments().isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "traffic/filerecorder.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
@@ -14,7 +16,8 @@ namespace app
 // The console's own command line: -h/--help, -v/--version, --record DIR
 // (record the traffic to files in DIR for this run) and --record-limit MB (the
 // disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
-// another value is a usage error). Further options go in the constructor, with
+// another value is a usage error) and --record-format text|pcapng (the files'
+// format; another value is a usage error). Further options go in the constructor, with
 // an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
@@ -56,6 +59,8 @@ public:
     // with --record-limit in bytes (nullopt when none or not valid).
     QString recordFolder() const;
     std::optional<std::uint64_t> recordLimitBytes() const;
+    // The format given with --record-format (nullopt when none or not valid).
+    std::optional<traffic::FileRecorder::Format> recordFormat() const;
 
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
@@ -67,6 +72,7 @@ private:
     QCommandLineOption versionOption_;
     QCommandLineOption record_;
     QCommandLineOption recordLimit_;
+    QCommandLineOption recordFormat_;
     Action action_ = Action::Run;
     QString error_;
 };

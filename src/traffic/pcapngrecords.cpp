@@ -1,0 +1,376 @@
+#include "pcapngrecords.h"
+
+#include "recordline.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+namespace traffic
+{
+
+namespace
+{
+
+// Fixed initial sequence numbers: the numbers only have to follow the
+// stream, and a capture tool shows them relative to these.
+constexpr std::uint32_t kLocalIsn = 0x10000000;
+constexpr std::uint32_t kRemoteIsn = 0x20000000;
+constexpr std::uint8_t kTcp = 6;
+constexpr std::uint8_t kUdp = 17;
+constexpr std::uint8_t kTtl = 64;
+constexpr std::uint16_t kWindow = 0xFFFF;
+
+void put16(char* at, std::uint16_t value)
+{
+    at[0] = static_cast<char>(value >> 8);
+    at[1] = static_cast<char>(value & 0xFF);
+}
+
+void put32(char* at, std::uint32_t value)
+{
+    put16(at, static_cast<std::uint16_t>(value >> 16));
+    put16(at + 2, static_cast<std::uint16_t>(value & 0xFFFF));
+}
+
+// The ones' complement sum of RFC 1071, over big-endian 16-bit words, added
+// to `total`; an odd last byte counts as the high byte of a word. The sum
+// does not depend on the byte order it is taken in (RFC 1071, 2.(B)), so
+// the payload is summed eight bytes at a time in the host's order and the
+// folded result turned to big-endian once: this runs over every byte
+// recorded.
+std::uint32_t sum(std::uint32_t total, std::string_view bytes)
+{
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    std::uint64_t wide = 0;
+    while (left >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data, 8);
+        // Carries out of the top come back in at the bottom.
+        wide += word;
+        wide += wide < word ? 1 : 0;
+        data += 8;
+        left -= 8;
+    }
+    std::array<char, 8> tail{};
+    std::memcpy(tail.data(), data, left);
+    std::uint64_t word = 0;
+    std::memcpy(&word, tail.data(), 8);
+    wide += word;
+    wide += wide < word ? 1 : 0;
+    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
+    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
+    auto host = static_cast<std::uint32_t>(wide);
+    host = (host & 0xFFFF) + (host >> 16);
+    host = (host & 0xFFFF) + (host >> 16);
+    if constexpr (std::endian::native == std::endian::little) {
+        host = ((host & 0xFF) << 8) | (host >> 8);
+    }
+    std::uint64_t result = std::uint64_t{total} + host;
+    while (result >> 16 != 0) {
+        result = (result & 0xFFFF) + (result >> 16);
+    }
+    return static_cast<std::uint32_t>(result);
+}
+
+std::uint16_t folded(std::uint32_t total)
+{
+    while (total >> 16 != 0) {
+        total = (total & 0xFFFF) + (total >> 16);
+    }
+    return static_cast<std::uint16_t>(~total & 0xFFFF);
+}
+
+std::uint64_t microseconds(std::chrono::system_clock::time_point time)
+{
+    const auto count =
+        std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+    return count < 0 ? 0 : static_cast<std::uint64_t>(count);
+}
+
+std::uint32_t ipv4(std::string_view text)
+{
+    std::array<char, 16> buffer{};
+    if (text.size() >= buffer.size()) {
+        return 0;
+    }
+    std::copy(text.begin(), text.end(), buffer.begin());
+    in_addr address{};
+    return ::inet_pton(AF_INET, buffer.data(), &address) == 1 ? ntohl(address.s_addr) : 0;
+}
+
+std::uint16_t port(std::string_view text)
+{
+    std::uint16_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+// "<address>:<port>" at the start of `text` (up to its first space).
+std::pair<std::uint32_t, std::uint16_t> endpointOf(std::string_view text)
+{
+    text = text.substr(0, text.find(' '));
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        return {0, 0};
+    }
+    return {ipv4(text.substr(0, colon)), port(text.substr(colon + 1))};
+}
+
+bool startsWith(std::string_view text, std::string_view start)
+{
+    return text.substr(0, start.size()) == start;
+}
+
+// How many of a Write's bytes went out: N of "N bytes written", none for a
+// write that failed or was not made.
+std::size_t sentCount(const RecordView& record)
+{
+    std::size_t count = 0;
+    const std::string_view text = record.text;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc() ||
+        std::string_view(end, text.data() + text.size()) != " bytes written") {
+        return 0;
+    }
+    return std::min(count, record.bytes.size());
+}
+
+} // namespace
+
+std::string PcapngRecords::fileHeader()
+{
+    return pcapng::sectionHeaderBlock() + pcapng::interfaceDescriptionBlock(pcapng::kLinkTypeRaw);
+}
+
+void PcapngRecords::begin(std::string_view connectText)
+{
+    udp_ = startsWith(connectText, "UDP ");
+    const std::size_t space = connectText.find(' ');
+    const auto [address, number] = endpointOf(
+        space == std::string_view::npos ? std::string_view{} : connectText.substr(space + 1));
+    remote_ = {address, number};
+    local_ = {};
+    localSeq_ = kLocalIsn;
+    remoteSeq_ = kRemoteIsn;
+    closedLocal_ = false;
+    reset_ = false;
+}
+
+void PcapngRecords::append(std::string& out, const RecordView& record)
+{
+    const auto commented = [&](std::string_view text) -> std::string_view {
+        if (text.empty()) {
+            return {};
+        }
+        comment_.assign(kindName(record.kind));
+        comment_ += ": ";
+        comment_ += text;
+        return comment_;
+    };
+    if (held_ && record.kind != RecordKind::Connected && record.kind != RecordKind::ConnectFailed) {
+        releaseHeld(out);
+    }
+    switch (record.kind) {
+    case RecordKind::ConnectAttempt:
+        begin(record.text);
+        held_ = Held{record.time, std::string(record.text)};
+        return;
+    case RecordKind::Connected:
+        connected(out, record);
+        return;
+    case RecordKind::ConnectFailed: {
+        const bool synSent = held_.has_value() && !udp_;
+        if (held_) {
+            releaseHeld(out);
+        }
+        if (udp_) {
+            packet(out, record.time, false, 0, {}, commented(record.text));
+        } else if (startsWith(record.text, "Connection refused")) {
+            packet(out, record.time, false, Rst | Ack, {}, commented(record.text));
+            reset_ = true;
+        } else {
+            // No answer came (a time-out, an unreachable host): the SYN is
+            // sent again, as the system does, and carries the reason.
+            if (synSent) {
+                localSeq_ -= 1;
+            }
+            packet(out, record.time, true, Syn, {}, commented(record.text));
+            reset_ = true;
+        }
+        return;
+    }
+    case RecordKind::Write:
+        payloadPackets(out, record, true, record.bytes.substr(0, sentCount(record)),
+                       commented(record.text));
+        return;
+    case RecordKind::Read:
+        payloadPackets(out, record, false, record.bytes, commented(record.text));
+        return;
+    case RecordKind::Event:
+        event(out, record);
+        return;
+    case RecordKind::Disconnect: {
+        const std::string_view comment =
+            commented(record.text.empty() ? "Disconnected" : record.text);
+        if (udp_) {
+            packet(out, record.time, true, 0, {}, comment);
+        } else if (reset_ || closedLocal_) {
+            packet(out, record.time, true, Ack, {}, comment);
+        } else {
+            packet(out, record.time, true, Fin | Ack, {}, comment);
+            closedLocal_ = true;
+        }
+        return;
+    }
+    }
+}
+
+void PcapngRecords::payloadPackets(std::string& out, const RecordView& record, bool outbound,
+                                   std::string_view payload, std::string_view comment)
+{
+    const std::size_t most = udp_ ? kMaxUdpPayload : kMaxTcpPayload;
+    if (udp_ && payload.size() > most) {
+        comment = cutComment(record, most);
+    }
+    // A TCP payload past one packet goes on in further segments.
+    do {
+        packet(out, record.time, outbound, payload.empty() ? Ack : Psh | Ack,
+               payload.substr(0, most), comment);
+        payload.remove_prefix(std::min(payload.size(), most));
+        comment = {};
+    } while (!payload.empty() && !udp_);
+}
+
+std::string_view PcapngRecords::cutComment(const RecordView& record, std::size_t kept)
+{
+    comment_.assign(kindName(record.kind));
+    comment_ += ": ";
+    comment_ += record.text;
+    comment_ += " (cut to " + std::to_string(kept) + " bytes)";
+    return comment_;
+}
+
+void PcapngRecords::event(std::string& out, const RecordView& record)
+{
+    comment_.assign(kindName(record.kind));
+    comment_ += ": ";
+    comment_ += record.text;
+    const std::string_view text = record.text;
+    if (udp_) {
+        const bool fromPeer = startsWith(text, "Zero-length datagram") ||
+                              startsWith(text, "Connection closed by the peer");
+        packet(out, record.time, !fromPeer, 0, {}, comment_);
+    } else if (reset_) {
+        packet(out, record.time, true, Ack, {}, comment_);
+    } else if (startsWith(text, "Connection closed by the peer")) {
+        packet(out, record.time, false, Fin | Ack, {}, comment_);
+    } else if (startsWith(text, "Connection dropped")) {
+        packet(out, record.time, false, Rst | Ack, {}, comment_);
+        reset_ = true;
+    } else {
+        packet(out, record.time, true, Ack, {}, comment_);
+    }
+}
+
+void PcapngRecords::releaseHeld(std::string& out)
+{
+    const Held held = std::move(*held_);
+    held_.reset();
+    comment_ = "connect: " + held.text;
+    packet(out, held.time, true, udp_ ? 0 : Syn, {}, comment_);
+}
+
+void PcapngRecords::finish(std::string& out)
+{
+    if (held_) {
+        releaseHeld(out);
+    }
+}
+
+void PcapngRecords::connected(std::string& out, const RecordView& record)
+{
+    const auto [address, number] = endpointOf(record.text);
+    local_ = {address, number};
+    if (held_) {
+        releaseHeld(out);
+    } else if (!udp_) {
+        packet(out, record.time, true, Syn, {}, {});
+    }
+    comment_ = "connected: ";
+    comment_ += record.text;
+    if (udp_) {
+        packet(out, record.time, true, 0, {}, comment_);
+        return;
+    }
+    packet(out, record.time, false, Syn | Ack, {}, {});
+    packet(out, record.time, true, Ack, {}, comment_);
+}
+
+void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_point time,
+                           bool outbound, std::uint8_t flags, std::string_view payload,
+                           std::string_view comment)
+{
+    const Endpoint& from = outbound ? local_ : remote_;
+    const Endpoint& to = outbound ? remote_ : local_;
+    const std::size_t transport = udp_ ? 8 : 20;
+    std::array<char, 40> head{};
+    const std::size_t length = 20 + transport + payload.size();
+
+    char* ip = head.data();
+    ip[0] = 0x45;
+    put16(ip + 2, static_cast<std::uint16_t>(length));
+    put16(ip + 4, ipId_++);
+    put16(ip + 6, 0x4000); // don't fragment
+    ip[8] = static_cast<char>(kTtl);
+    ip[9] = static_cast<char>(udp_ ? kUdp : kTcp);
+    put32(ip + 12, from.address);
+    put32(ip + 16, to.address);
+    put16(ip + 10, folded(sum(0, std::string_view(ip, 20))));
+
+    char* seg = ip + 20;
+    put16(seg, from.port);
+    put16(seg + 2, to.port);
+    if (udp_) {
+        put16(seg + 4, static_cast<std::uint16_t>(transport + payload.size()));
+    } else {
+        std::uint32_t& seq = outbound ? localSeq_ : remoteSeq_;
+        const std::uint32_t ack = outbound ? remoteSeq_ : localSeq_;
+        put32(seg + 4, seq);
+        put32(seg + 8, (flags & Ack) != 0 ? ack : 0);
+        seg[12] = 0x50; // 20 bytes of header
+        seg[13] = static_cast<char>(flags);
+        put16(seg + 14, (flags & Rst) != 0 ? 0 : kWindow);
+        seq += static_cast<std::uint32_t>(payload.size()) + ((flags & Syn) != 0 ? 1 : 0) +
+               ((flags & Fin) != 0 ? 1 : 0);
+    }
+    // The pseudo-header (addresses, protocol, length), then the segment.
+    std::array<char, 12> pseudo{};
+    put32(pseudo.data(), from.address);
+    put32(pseudo.data() + 4, to.address);
+    pseudo[9] = static_cast<char>(udp_ ? kUdp : kTcp);
+    put16(pseudo.data() + 10, static_cast<std::uint16_t>(transport + payload.size()));
+    std::uint32_t total = sum(0, std::string_view(pseudo.data(), pseudo.size()));
+    total = sum(total, std::string_view(seg, transport));
+    std::uint16_t check = folded(sum(total, payload));
+    if (udp_ && check == 0) {
+        check = 0xFFFF; // 0 would mean "no checksum"
+    }
+    put16(seg + (udp_ ? 6 : 16), check);
+
+    pcapng::Packet block;
+    block.timeMicroseconds = microseconds(time);
+    block.direction =
+        outbound ? pcapng::PacketDirection::Outbound : pcapng::PacketDirection::Inbound;
+    block.head = std::string_view(head.data(), 20 + transport);
+    block.body = payload;
+    block.comment = comment;
+    pcapng::appendEnhancedPacket(out, block);
+}
+
+} // namespace traffic

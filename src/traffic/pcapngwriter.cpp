@@ -1,0 +1,164 @@
+#include "pcapngwriter.h"
+
+#include <algorithm>
+
+namespace traffic::pcapng
+{
+
+namespace
+{
+
+constexpr std::uint32_t kSectionHeaderType = 0x0A0D0D0A;
+constexpr std::uint32_t kInterfaceDescriptionType = 0x00000001;
+constexpr std::uint32_t kEnhancedPacketType = 0x00000006;
+constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+
+constexpr std::uint16_t kOptEnd = 0;
+constexpr std::uint16_t kOptComment = 1;
+constexpr std::uint16_t kShbUserApplication = 4;
+constexpr std::uint16_t kIfTsResolution = 9;
+constexpr std::uint16_t kEpbFlags = 2;
+
+constexpr std::size_t padded(std::size_t size)
+{
+    return (size + 3) & ~std::size_t{3};
+}
+
+// The file is written little-endian whatever the host's order, so every
+// number goes byte by byte.
+void put16(std::string& out, std::uint16_t value)
+{
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>(value >> 8));
+}
+
+void put32(std::string& out, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+void pad(std::string& out, std::size_t size)
+{
+    out.append(padded(size) - size, '\0');
+}
+
+void putOption(std::string& out, std::uint16_t code, std::string_view value)
+{
+    put16(out, code);
+    put16(out, static_cast<std::uint16_t>(value.size()));
+    out.append(value);
+    pad(out, value.size());
+}
+
+std::size_t optionSize(std::string_view value)
+{
+    return 4 + padded(value.size());
+}
+
+// Options longer than a 16-bit length cannot be written; a comment is cut
+// to what fits, on a 4-byte boundary so that the padding stays simple.
+std::string_view fitting(std::string_view value)
+{
+    return value.substr(0, std::min<std::size_t>(value.size(), 0xFFFC));
+}
+
+} // namespace
+
+std::string sectionHeaderBlock(std::string_view application)
+{
+    application = fitting(application);
+    const std::size_t options = (application.empty() ? 0 : optionSize(application)) + 4;
+    const auto total = static_cast<std::uint32_t>(28 + options);
+    std::string out;
+    out.reserve(total);
+    put32(out, kSectionHeaderType);
+    put32(out, total);
+    put32(out, kByteOrderMagic);
+    put16(out, 1); // version 1.0
+    put16(out, 0);
+    put32(out, 0xFFFFFFFF); // section length not given
+    put32(out, 0xFFFFFFFF);
+    if (!application.empty()) {
+        putOption(out, kShbUserApplication, application);
+    }
+    put32(out, kOptEnd);
+    put32(out, total);
+    return out;
+}
+
+std::string interfaceDescriptionBlock(std::uint16_t linkType)
+{
+    constexpr std::uint32_t total = 20 + 8 + 4;
+    std::string out;
+    out.reserve(total);
+    put32(out, kInterfaceDescriptionType);
+    put32(out, total);
+    put16(out, linkType);
+    put16(out, 0);
+    put32(out, 0); // no snap length
+    put16(out, kIfTsResolution);
+    put16(out, 1);
+    out.append("\x06\0\0\0", 4); // 10^-6 s, padded
+    put32(out, kOptEnd);
+    put32(out, total);
+    return out;
+}
+
+std::size_t enhancedPacketSize(const Packet& packet)
+{
+    const std::size_t captured = packet.head.size() + packet.body.size();
+    const std::string_view comment = fitting(packet.comment);
+    return 28 + padded(captured) + (comment.empty() ? 0 : optionSize(comment)) + 8 + 4 + 4;
+}
+
+void appendEnhancedPacket(std::string& out, const Packet& packet)
+{
+    const std::size_t captured = packet.head.size() + packet.body.size();
+    const std::string_view comment = fitting(packet.comment);
+    const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
+    out.reserve(out.size() + total);
+    put32(out, kEnhancedPacketType);
+    put32(out, total);
+    put32(out, 0); // interface 0
+    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds >> 32));
+    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
+    put32(out, static_cast<std::uint32_t>(captured));
+    put32(out, static_cast<std::uint32_t>(captured));
+    out.append(packet.head);
+    out.append(packet.body);
+    pad(out, captured);
+    if (!comment.empty()) {
+        putOption(out, kOptComment, comment);
+    }
+    put16(out, kEpbFlags);
+    put16(out, 4);
+    put32(out, static_cast<std::uint32_t>(packet.direction));
+    put32(out, kOptEnd);
+    put32(out, total);
+}
+
+std::size_t wholeBlocksSize(std::string_view blocks)
+{
+    std::size_t at = 0;
+    while (blocks.size() - at >= 12) {
+        const auto* length = reinterpret_cast<const unsigned char*>(blocks.data() + at + 4);
+        const std::size_t size = std::size_t{length[0]} | std::size_t{length[1]} << 8 |
+                                 std::size_t{length[2]} << 16 | std::size_t{length[3]} << 24;
+        if (size < 12 || size > blocks.size() - at) {
+            break;
+        }
+        at += size;
+    }
+    return at;
+}
+
+std::string enhancedPacketBlock(const Packet& packet)
+{
+    std::string out;
+    appendEnhancedPacket(out, packet);
+    return out;
+}
+
+} // namespace traffic::pcapng
