@@ -16,15 +16,17 @@
 #include "app/commands/runpanel.h"
 #include "app/console/consoledialog.h"
 #include "app/console/consoletemplate.h"
-#include "app/view/messageview.h"
 #include "app/traffic/trafficmodel.h"
 #include "app/traffic/trafficwindow.h"
+#include "app/view/messageview.h"
 #include "check/checkfile.h"
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -35,6 +37,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <variant>
 
 using app::CommandsWindow;
 using app::ConsoleDialog;
@@ -72,6 +75,7 @@ private slots:
     void reorderFollowsTheRows();
     void savesAndReloadsByteExact();
     void refusesABrokenFileAndKeepsTheList();
+    void brokenListFileIsMovedAsideNotWrittenOver();
     void ctrlDigitSendsTheConsolesBytes();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
@@ -329,6 +333,31 @@ void TestCommandsWindow::refusesABrokenFileAndKeepsTheList()
     QCOMPARE(window().list().size(), 1u);
     QCOMPARE(window().list().at(0).name, std::string("Command 1"));
     QCOMPARE(fileBytes(window().path()), before);
+}
+
+void TestCommandsWindow::brokenListFileIsMovedAsideNotWrittenOver()
+{
+    // A hand-written list with a mistake was written over by the first change.
+    const QByteArray broken(
+        "[[step]]\nsend = { media = \"CC\", id = \"01\", command = \"OPN\" }\n");
+    const std::string path = CommandsWindow::defaultPath();
+    QVERIFY(QDir().mkpath(QFileInfo(QString::fromStdString(path)).path()));
+    QFile out(QString::fromStdString(path));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(broken);
+    out.close();
+    dialog_ = std::make_unique<ConsoleDialog>();
+    QVERIFY(ConsoleTestEnvironment::showActive(dialog_.get()));
+    QCOMPARE(window().list().size(), 0u);
+    QCOMPARE(fileBytes(path), broken);
+
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    QCOMPARE(fileBytes(path + std::string(CommandsWindow::kBrokenSuffix)), broken);
+    QVERIFY2(window().statusText().contains(QStringLiteral(".broken")),
+             qPrintable(window().statusText()));
+    QVERIFY(std::holds_alternative<check::CheckFile>(check::loadCheckFile(path)));
+    QFile::remove(QString::fromStdString(path + std::string(CommandsWindow::kBrokenSuffix)));
 }
 
 void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()

@@ -9,6 +9,7 @@
 #include "runpanel.h"
 
 #include "check/stepaction.h"
+#include "socket/error.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -22,6 +23,9 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -49,11 +53,13 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
 {
     setWindowTitle(tr("Commands"));
     buildControls();
-    // A missing file is an empty list; a broken one is left alone on disk
-    // until a change writes the list.
+    // A missing file is an empty list; a broken one stays on disk as it is,
+    // and is moved aside (kBrokenSuffix) by the first change that writes the list.
     if (::access(path_.c_str(), F_OK) == 0) {
-        if (auto error = list_.load(path_))
+        if (auto error = list_.load(path_)) {
+            keepAside_ = true;
             showStatus(*error);
+        }
     }
     answers_->setRules(list_.file().answers);
     refresh(0);
@@ -183,6 +189,21 @@ int CommandsWindow::selectedRow() const
 
 void CommandsWindow::saveList()
 {
+    if (keepAside_) {
+        const std::string aside = path_ + std::string(kBrokenSuffix);
+        if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
+            showStatus(net::Error::fromErrno("cannot move " + path_ + " aside").text() +
+                       "; the list is not saved");
+            return;
+        }
+        keepAside_ = false;
+        if (auto error = list_.save(path_)) {
+            showStatus(*error);
+            return;
+        }
+        showStatus("The file that could not be read is kept as " + aside);
+        return;
+    }
     if (auto error = list_.save(path_))
         showStatus(*error);
 }

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 class QCheckBox;
 class QLabel;
@@ -88,6 +89,9 @@ public:
 
     // $XDG_DATA_HOME/Quorvel/socketclient/commands.toml (~/.local/share/…).
     static std::string defaultPath();
+    // Appended to the name of a list file that could not be read at start,
+    // when the first save moves it aside.
+    static constexpr std::string_view kBrokenSuffix = ".broken";
     const std::string& path() const { return path_; }
 
     // Shows the window (placed the first time), raised and active.
@@ -135,6 +139,9 @@ private:
     CommandConsole console_;
     std::string path_;
     CommandList list_;
+    // The file at path_ could not be read at start: it is the user's own text,
+    // so the first save moves it aside rather than writing over it.
+    bool keepAside_ = false;
     bool placed_ = false;
 
     QListWidget* rows_ = nullptr;
