@@ -22,7 +22,9 @@ SimulatorUnderTest::SimulatorUnderTest(devicetools::SimulatorConfig config)
       }),
       simulator_(config_, log_)
 {
-    started_ = simulator_.start(error_);
+    const net::Error error = simulator_.start();
+    started_ = error.ok();
+    error_ = error.text();
 }
 
 SimulatorUnderTest::~SimulatorUnderTest()

@@ -49,46 +49,44 @@ DeviceSimulator::~DeviceSimulator()
     stop();
 }
 
-bool DeviceSimulator::start(std::string& error)
+net::Error DeviceSimulator::start()
 {
     if (started_) {
-        error = "the simulator runs already";
-        return false;
+        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!stop_.valid()) {
-        error = "cannot make the stop pipe: " + errorText(errno);
-        return false;
+        return net::Error::fromErrno("cannot make the stop pipe");
     }
-    if (!bindSockets(error)) {
-        return false;
+    if (net::Error error = bindSockets(); !error.ok()) {
+        return error;
     }
     started_ = true;
     try {
         acceptThread_ = std::thread([this] { acceptLoop(); });
         udpThread_ = std::thread([this] { UdpService(udp_, sessionSettings_).run(); });
     } catch (const std::system_error& e) {
-        error = std::string("cannot start a thread: ") + e.what();
         stop();
-        return false;
+        return net::Error::system(e.code().value(), "cannot start a thread");
     }
-    return true;
+    return {};
 }
 
-bool DeviceSimulator::bindSockets(std::string& error)
+net::Error DeviceSimulator::bindSockets()
 {
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        error = "cannot resolve the address " + config_.listenHost;
-        return false;
+        return net::Error(net::Fault::BadInput, 0,
+                          "cannot resolve the address " + config_.listenHost);
     }
     // With port 0 the system picks the TCP port; the UDP socket then asks for
     // the same number, which another program may hold: try again a few times.
     const int attempts = config_.port == 0 ? kBindAttempts : 1;
+    net::Error error;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         udp_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (listener_ < 0 || udp_ < 0) {
-            error = "cannot make a socket: " + errorText(errno);
+            error = net::Error::fromErrno("cannot make a socket");
             break;
         }
         // A restarted simulator may bind while old connections linger.
@@ -99,14 +97,16 @@ bool DeviceSimulator::bindSockets(std::string& error)
         if (::bind(listener_, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(listener_, kListenBacklog) != 0 ||
             ::getsockname(listener_, local.asSockaddr(), &length) != 0) {
-            error = "cannot listen on TCP " + endpointText(local) + ": " + errorText(errno);
+            const int code = errno;
+            error = net::Error::system(code, "cannot listen on TCP " + endpointText(local));
             break;
         }
         if (::bind(udp_, local.asSockaddr(), net::SocketAddress::kSize) == 0) {
             port_ = ntohs(local.port);
-            return true;
+            return {};
         }
-        error = "cannot bind UDP " + endpointText(local) + ": " + errorText(errno);
+        const int code = errno;
+        error = net::Error::system(code, "cannot bind UDP " + endpointText(local));
         closeQuietly(listener_);
         closeQuietly(udp_);
         listener_ = udp_ = -1;
@@ -114,7 +114,7 @@ bool DeviceSimulator::bindSockets(std::string& error)
     closeQuietly(listener_);
     closeQuietly(udp_);
     listener_ = udp_ = -1;
-    return false;
+    return error;
 }
 
 void DeviceSimulator::stop()

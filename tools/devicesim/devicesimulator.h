@@ -6,6 +6,7 @@
 #include "simulatorlog.h"
 #include "stopsignal.h"
 
+#include "socket/error.h"
 #include "socket/socketaddress.h"
 
 #include <atomic>
@@ -53,10 +54,10 @@ public:
     DeviceSimulator(const DeviceSimulator&) = delete;
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
-    // Binds both sockets and starts serving. False, with `error` set and
-    // nothing left open, when the address does not resolve, a socket cannot be
+    // Binds both sockets and starts serving. The failure, with nothing left
+    // open, when the address does not resolve, a socket cannot be
     // bound, or the simulator was started before.
-    bool start(std::string& error);
+    net::Error start();
     // Ends every thread and closes every socket; may be called any number of times.
     void stop();
 
@@ -82,7 +83,7 @@ private:
         All,    // every one (after the stop signal)
     };
 
-    bool bindSockets(std::string& error);
+    net::Error bindSockets();
     void acceptLoop();
     void serveClient(int fd, const net::SocketAddress& peer, Client& self);
     void closeGracefully(int fd);

@@ -62,29 +62,27 @@ std::uint64_t FleetSimulator::descriptorsNeeded(const SimulatorConfig& config)
            kSpareDescriptors;
 }
 
-bool FleetSimulator::start(std::string& error)
+net::Error FleetSimulator::start()
 {
     if (started_) {
-        error = "the simulator runs already";
-        return false;
+        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!stop_.valid()) {
-        error = "cannot make the stop pipe: " + errorText(errno);
-        return false;
+        return net::Error::fromErrno("cannot make the stop pipe");
     }
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        error = "cannot resolve the address " + config_.listenHost;
-        return false;
+        return net::Error(net::Fault::BadInput, 0,
+                          "cannot resolve the address " + config_.listenHost);
     }
-    if (!ports_.bind(address_, config_.port, config_.devices, error)) {
-        return false;
+    if (net::Error error = ports_.bind(address_, config_.port, config_.devices); !error.ok()) {
+        return error;
     }
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0 || !watch(EPOLL_CTL_ADD, stop_.fd(), EPOLLIN, tag(kStop, 0))) {
-        error = "cannot make the event loop: " + errorText(errno);
+        const net::Error error = net::Error::fromErrno("cannot make the event loop");
         stop();
-        return false;
+        return error;
     }
     devices_.resize(ports_.devices().size());
     for (std::uint32_t i = 0; i < devices_.size(); ++i) {
@@ -96,9 +94,9 @@ bool FleetSimulator::start(std::string& error)
         device.udp = std::make_unique<UdpService>(sockets.udp, sessionSettings_, device.peerSuffix);
         if (!watch(EPOLL_CTL_ADD, sockets.listener, EPOLLIN, tag(kListener, i)) ||
             !watch(EPOLL_CTL_ADD, sockets.udp, EPOLLIN, tag(kUdp, i))) {
-            error = "cannot watch the sockets: " + errorText(errno);
+            const net::Error error = net::Error::fromErrno("cannot watch the sockets");
             stop();
-            return false;
+            return error;
         }
     }
     buffer_.resize(UdpService::kDatagramCapacity);
@@ -106,11 +104,10 @@ bool FleetSimulator::start(std::string& error)
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& e) {
-        error = std::string("cannot start a thread: ") + e.what();
         stop();
-        return false;
+        return net::Error::system(e.code().value(), "cannot start a thread");
     }
-    return true;
+    return {};
 }
 
 void FleetSimulator::stop()

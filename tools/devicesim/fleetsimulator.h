@@ -54,11 +54,11 @@ public:
     // and the client slots of every device, and a few more.
     static std::uint64_t descriptorsNeeded(const SimulatorConfig& config);
 
-    // Binds every device and starts the loop. False, with `error` set and
-    // nothing left open, when the address does not resolve, a port cannot
+    // Binds every device and starts the loop. The failure, with nothing left
+    // open, when the address does not resolve, a port cannot
     // be bound (or with port 0, no free range turns up), or it was started
     // before.
-    bool start(std::string& error);
+    net::Error start();
     // Closes every client (logging each), ends the loop and closes every
     // socket; may be called any number of times.
     void stop();

@@ -121,21 +121,21 @@ int main(int argc, char** argv)
     // it longer than kLogDrainLimit.
     LineOutput output(STDOUT_FILENO);
     SimulatorLog log([&output](std::string_view text) { output.writeLine(text); });
-    const auto cannotListen = [&] {
-        std::cerr << "devicesim: " << escapedText(error) << '\n';
+    const auto cannotListen = [&](const std::string& reason) {
+        std::cerr << "devicesim: " << escapedText(reason) << '\n';
         log.close(kLogDrainLimit, [&output] { output.abandon(); });
         return kExitCannotListen;
     };
     if (config.devices != 0) {
         FleetSimulator fleet(config, log);
-        if (!fleet.start(error)) {
-            return cannotListen();
+        if (const net::Error failure = fleet.start(); !failure.ok()) {
+            return cannotListen(failure.text());
         }
         return serve(fleet, fleet.firstPort(), config, log, output, stopSignals);
     }
     DeviceSimulator simulator(config, log);
-    if (!simulator.start(error)) {
-        return cannotListen();
+    if (const net::Error failure = simulator.start(); !failure.ok()) {
+        return cannotListen(failure.text());
     }
     return serve(simulator, simulator.port(), config, log, output, stopSignals);
 }

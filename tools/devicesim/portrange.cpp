@@ -46,22 +46,21 @@ void PortRange::close()
     firstPort_ = 0;
 }
 
-bool PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count,
-                     std::string& error)
+net::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count)
 {
     close();
     if (count == 0 || std::uint32_t{firstPort} + count - 1 > kMaxPort) {
-        error = "the ports do not fit below " + std::to_string(kMaxPort + 1);
-        return false;
+        return net::Error(net::Fault::BadInput, 0,
+                          "the ports do not fit below " + std::to_string(kMaxPort + 1));
     }
     if (firstPort == 0) {
-        return search(address, count, error);
+        return search(address, count);
     }
     std::uint32_t failed = 0;
-    return bindFrom(address, firstPort, count, failed, error);
+    return bindFrom(address, firstPort, count, failed);
 }
 
-bool PortRange::search(std::uint32_t address, std::uint32_t count, std::string& error)
+net::Error PortRange::search(std::uint32_t address, std::uint32_t count)
 {
     // The system hands the ports of its local range to outgoing connections,
     // and one recently closed holds its port for a minute (TIME_WAIT), even
@@ -79,23 +78,23 @@ bool PortRange::search(std::uint32_t address, std::uint32_t count, std::string& 
     }
     std::erase_if(windows, [count](const auto& w) { return w.second + 1 - w.first < count; });
     if (windows.empty()) {
-        error = std::to_string(count) + " ports in a row do not fit beside the local port range " +
-                std::to_string(localLow) + " to " + std::to_string(localHigh);
-        return false;
+        return net::Error(net::Fault::BadInput, 0,
+                          std::to_string(count) +
+                              " ports in a row do not fit beside the local port range " +
+                              std::to_string(localLow) + " to " + std::to_string(localHigh));
     }
     // From a random place on, each port found taken moves the range past it.
     std::minstd_rand random(std::random_device{}());
     std::size_t window = random() % windows.size();
     std::uint32_t first = windows[window].first +
                           random() % (windows[window].second + 2 - count - windows[window].first);
+    net::Error error;
     for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
         std::uint32_t failed = 0;
-        if (bindFrom(address, first, count, failed, error)) {
-            return true;
-        }
+        error = bindFrom(address, first, count, failed);
         // Only a port in use is worth looking on for.
-        if (failed == 0) {
-            return false;
+        if (error.ok() || failed == 0) {
+            return error;
         }
         first = failed + 1;
         if (first + count - 1 > windows[window].second) {
@@ -103,13 +102,13 @@ bool PortRange::search(std::uint32_t address, std::uint32_t count, std::string& 
             first = windows[window].first;
         }
     }
-    error = "found no " + std::to_string(count) + " free ports in a row (the last taken: " + error +
-            ")";
-    return false;
+    return net::Error(net::Fault::BadInput, 0,
+                      "found no " + std::to_string(count) +
+                          " free ports in a row (the last taken: " + error.text() + ")");
 }
 
-bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                         std::uint32_t& failed, std::string& error)
+net::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                               std::uint32_t& failed)
 {
     devices_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -119,9 +118,9 @@ bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32
         devices_.push_back(device);
         failed = 0;
         if (device.listener < 0 || device.udp < 0) {
-            error = "cannot make a socket: " + errorText(errno);
+            const net::Error error = net::Error::fromErrno("cannot make a socket");
             close();
-            return false;
+            return error;
         }
         // A restarted simulator may bind while old connections linger.
         const int on = 1;
@@ -130,20 +129,20 @@ bool PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32
             makeEndpoint(address, static_cast<std::uint16_t>(first + i));
         if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(device.listener, kListenBacklog) != 0) {
-            failed = errno == EADDRINUSE ? first + i : 0;
-            error = "cannot listen on TCP " + endpointText(local) + ": " + errorText(errno);
+            const int code = errno;
+            failed = code == EADDRINUSE ? first + i : 0;
             close();
-            return false;
+            return net::Error::system(code, "cannot listen on TCP " + endpointText(local));
         }
         if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
-            failed = errno == EADDRINUSE ? first + i : 0;
-            error = "cannot bind UDP " + endpointText(local) + ": " + errorText(errno);
+            const int code = errno;
+            failed = code == EADDRINUSE ? first + i : 0;
             close();
-            return false;
+            return net::Error::system(code, "cannot bind UDP " + endpointText(local));
         }
     }
     firstPort_ = static_cast<std::uint16_t>(first);
-    return true;
+    return {};
 }
 
 } // namespace devicetools

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "socket/error.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,21 +35,20 @@ public:
     // Binds `count` devices on `address` (host order) at the ports
     // `firstPort` to `firstPort + count - 1`; with `firstPort` 0 it looks for
     // a range free for both TCP and UDP from kLowestSearched on, outside the
-    // system's range for outgoing connections. False, with `error` set and nothing
-    // left open, when a socket cannot be bound or no free range turns up.
-    bool bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count,
-              std::string& error);
+    // system's range for outgoing connections. The failure, with nothing left
+    // open, when a socket cannot be bound or no free range turns up.
+    net::Error bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count);
     void close();
 
     std::uint16_t firstPort() const { return firstPort_; }
     const std::vector<Device>& devices() const { return devices_; }
 
 private:
-    // Binds the whole range from `first`; on failure `error` says why, and
-    // `failed` is the port found in use (0 for any other failure).
-    bool bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                  std::uint32_t& failed, std::string& error);
-    bool search(std::uint32_t address, std::uint32_t count, std::string& error);
+    // Binds the whole range from `first`; on failure says why, and `failed`
+    // is the port found in use (0 for any other failure).
+    net::Error bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                        std::uint32_t& failed);
+    net::Error search(std::uint32_t address, std::uint32_t count);
 
     std::vector<Device> devices_;
     std::uint16_t firstPort_ = 0;
