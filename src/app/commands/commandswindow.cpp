@@ -72,8 +72,10 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
 
 CommandsWindow::~CommandsWindow()
 {
-    if (console_.received)
+    if (console_.received) {
+        console_.received->setWake({});
         console_.received->setOn(false);
+    }
     if (placed_)
         rememberGeometry();
 }
@@ -355,8 +357,19 @@ void CommandsWindow::connectionEnded()
 void CommandsWindow::updateIntake()
 {
     const bool wanted = answers_->isOn() || runs_->running();
-    if (console_.received && console_.received->on() != wanted)
+    if (console_.received && console_.received->on() != wanted) {
+        // Answers go out as soon as the bytes are here, not at the next poll;
+        // the poll stays for what a wake may miss.
+        std::function<void()> wake;
+        if (wanted) {
+            wake = [this] {
+                QMetaObject::invokeMethod(this, &CommandsWindow::takeReceived,
+                                          Qt::QueuedConnection);
+            };
+        }
+        console_.received->setWake(std::move(wake));
         console_.received->setOn(wanted);
+    }
     if (!wanted)
         intake_.stop();
     else if (!intake_.isActive())

@@ -9,10 +9,13 @@ void ReceivedTap::record(const traffic::Record& record)
 {
     if (record.kind == traffic::RecordKind::Read && on_.load()) {
         const std::lock_guard<std::mutex> lock(mutex_);
+        const bool wasEmpty = waiting_.empty();
         if (waiting_.size() + record.bytes.size() <= kMaxBytes)
             waiting_ += record.bytes;
         else
             dropped_ += record.bytes.size();
+        if (wasEmpty && !waiting_.empty() && wake_)
+            wake_();
     }
     if (next_)
         next_->record(record);
@@ -31,6 +34,12 @@ std::string ReceivedTap::take()
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(waiting_, {});
+}
+
+void ReceivedTap::setWake(std::function<void()> wake)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    wake_ = std::move(wake);
 }
 
 std::uint64_t ReceivedTap::droppedBytes() const

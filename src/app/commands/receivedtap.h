@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -19,7 +20,9 @@ namespace app
 // are dropped and counted, never waited for.
 //
 // Threads: record() from any thread (it waits only for a short mutex);
-// setOn(), take() and the counts from any thread.
+// setOn(), take(), setWake() and the counts from any thread. The wake runs on
+// the recording thread under the tap's lock, so it must only post (e.g. a
+// queued call); once setWake() has returned, the old wake is never run again.
 class ReceivedTap : public traffic::RecordSink
 {
 public:
@@ -35,12 +38,16 @@ public:
     // The bytes received since the last take, in order.
     std::string take();
     std::uint64_t droppedBytes() const;
+    // Called when bytes start to wait (once until the next take()), so that the
+    // UI thread takes them at once rather than at its next poll; empty: none.
+    void setWake(std::function<void()> wake);
 
 private:
     traffic::RecordSink* const next_;
     std::atomic<bool> on_{false};
     mutable std::mutex mutex_;
     std::string waiting_;
+    std::function<void()> wake_;
     std::uint64_t dropped_ = 0;
 };
 
