@@ -26,3 +26,9 @@ add_executable(consoleflood_bench consoleflood_bench.cpp eventpump.cpp floodpeer
   uilatencyprobe.cpp)
 target_link_libraries(consoleflood_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
+
+# The Commands window: a 1 ms repeat to an echoing peer, and automatic
+# answers to 1000 frames a second, with and without the default bound.
+add_executable(commands_bench commands_bench.cpp eventpump.cpp uilatencyprobe.cpp)
+target_link_libraries(commands_bench PRIVATE console_app test_support Threads::Threads
+  client_warnings)
