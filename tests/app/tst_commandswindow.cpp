@@ -525,7 +525,12 @@ void TestCommandsWindow::runsTheListStepByStep()
     QVERIFY(runs.start(window().list().file()));
     std::string block;
     QVERIFY(peer.receive(block, std::chrono::seconds(5)));
-    QCOMPARE(block, protocol::wireBlock(protocol::composeFrame({"B", "07", "", "PNG", ""}, mode)));
+    const std::string ping = protocol::composeFrame({"B", "07", "", "PNG", ""}, mode);
+    QCOMPARE(block, protocol::wireBlock(ping));
+    // Echoed in the view as the console echoes its own frame.
+    const bool release = protocol::DelimiterSet::instance().isRelease();
+    QTRY_COMPARE(countLines(*dialog_, " -> " + (release ? protocol::frameDisplayText(ping) : ping)),
+                 std::size_t{1});
     QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "ACK", ""}, mode) + "\r\nPING\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(runs.results()->count(), 3, 5000);
     QCOMPARE(runs.results()->item(0)->text(), QStringLiteral("ping: passed"));

@@ -423,8 +423,8 @@ CommandsWindow* ConsoleDialog::commandsWindow()
         };
         console.sendCounts = [this] { return channel_.sendCounts(); };
         console.received = &receivedTap_;
-        console.sendBlock = [this](const std::string& block) {
-            return sender_.sendWireBlock(block);
+        console.sendBlock = [this](const std::string& block, bool frame) {
+            return sender_.sendWireBlock(block, frame);
         };
         console.sendAnswer = [this](const check::Answer& answer) {
             if (!channel_.hasSocket())
