@@ -99,6 +99,15 @@ void CheckRun::abort(std::string_view reason, Millis now)
 
 std::vector<std::string> CheckRun::takeSends()
 {
+    std::vector<std::string> blocks;
+    blocks.reserve(sends_.size());
+    for (Send& send : std::exchange(sends_, {}))
+        blocks.push_back(std::move(send.block));
+    return blocks;
+}
+
+std::vector<CheckRun::Send> CheckRun::takeSendsWithKind()
+{
     return std::exchange(sends_, {});
 }
 
@@ -144,7 +153,7 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
                 endStep(StepOutcome::Failed, std::move(block.error), Millis{0}, now);
                 return;
             }
-            sends_.push_back(std::move(block.bytes));
+            sends_.push_back({std::move(block.bytes), send->isFrame});
             endStep(StepOutcome::Passed, {}, Millis{0}, now);
             continue;
         }

@@ -95,6 +95,13 @@ public:
 
     // Blocks to write now, in order; each is one whole write.
     std::vector<std::string> takeSends();
+    // The same, each with whether a frame step made it (a console echoes
+    // those).
+    struct Send {
+        std::string block;
+        bool frame = false;
+    };
+    std::vector<Send> takeSendsWithKind();
     std::vector<StepResult> takeResults();
     // When advance() must be called at the latest; nothing when the run waits
     // for nothing but bytes (or has ended).
@@ -149,7 +156,7 @@ private:
     std::vector<std::string> passedOver_;
     std::size_t passedOverCount_ = 0;
 
-    std::vector<std::string> sends_;
+    std::vector<Send> sends_;
     std::vector<StepResult> results_;
 };
 

@@ -12,6 +12,7 @@
 #include "app/commands/besideplace.h"
 #include "app/commands/commandeditdialog.h"
 #include "app/commands/commandrepeat.h"
+#include "app/commands/commandsettings.h"
 #include "app/commands/commandswindow.h"
 #include "app/commands/runpanel.h"
 #include "app/console/consoledialog.h"
@@ -31,6 +32,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,35 +128,48 @@ void TestCommandsWindow::setFields(const char* media, const char* id, const char
 void TestCommandsWindow::opensBesideTheConsole_data()
 {
     QTest::addColumn<bool>("byMenu");
+    QTest::addColumn<QString>("action");
     // The free-text edit would take Ctrl+K as "delete to the end of the line".
-    QTest::newRow("Ctrl+K in a line edit") << false;
-    QTest::newRow("message view menu") << true;
+    QTest::newRow("Ctrl+K in a line edit") << false << QString();
+    QTest::newRow("message view menu") << true << QStringLiteral("Commands…");
+    QTest::newRow("Traffic window, by the menu") << true << QStringLiteral("Traffic…");
 }
 
 void TestCommandsWindow::opensBesideTheConsole()
 {
     QFETCH(bool, byMenu);
+    QFETCH(QString, action);
+    const bool traffic = action == QStringLiteral("Traffic…");
     auto* freeText = editOf(*dialog_, ConsoleTemplate::kFreeTextEdit);
     freeText->setText(QStringLiteral("keep"));
     freeText->setCursorPosition(0);
     if (byMenu) {
         auto* view = controlOf<app::MessageView>(*dialog_, ConsoleTemplate::kMessageView);
         const std::unique_ptr<QMenu> menu(view->createContextMenu());
-        for (QAction* action : menu->actions()) {
-            if (action->text() == QStringLiteral("Commands…"))
-                action->trigger();
+        for (QAction* item : menu->actions()) {
+            if (item->text() == action)
+                item->trigger();
         }
     } else {
         freeText->setFocus();
         QTRY_VERIFY(freeText->hasFocus());
         QTest::keyClick(freeText, Qt::Key_K, Qt::ControlModifier);
     }
-    QTRY_VERIFY(window().isVisible());
+    QWidget* shown = traffic ? static_cast<QWidget*>(dialog_->trafficWindow()) : &window();
+    QVERIFY(shown);
+    QTRY_VERIFY(shown->isVisible());
     QCOMPARE(freeText->text(), QStringLiteral("keep"));
-    // Closing it hides it and leaves the console as it was.
-    window().close();
+    const QRect console = dialog_->frameGeometry();
+    if (app::besidePlace(console, shown->frameGeometry().size(),
+                         dialog_->screen()->availableGeometry()))
+        QVERIFY(!shown->frameGeometry().intersects(console));
+    // Closing it hides it, keeps its place and leaves the console as it was.
+    shown->close();
     QVERIFY(dialog_->isVisible());
-    QVERIFY(!window().isVisible());
+    QVERIFY(!shown->isVisible());
+    const QString key =
+        traffic ? QStringLiteral("Traffic/Geometry") : QStringLiteral("Commands/Geometry");
+    QVERIFY(!app::commandSettings().value(key).toByteArray().isEmpty());
 }
 
 void TestCommandsWindow::placesBesideWhereThereIsRoom_data()
@@ -510,7 +525,12 @@ void TestCommandsWindow::runsTheListStepByStep()
     QVERIFY(runs.start(window().list().file()));
     std::string block;
     QVERIFY(peer.receive(block, std::chrono::seconds(5)));
-    QCOMPARE(block, protocol::wireBlock(protocol::composeFrame({"B", "07", "", "PNG", ""}, mode)));
+    const std::string ping = protocol::composeFrame({"B", "07", "", "PNG", ""}, mode);
+    QCOMPARE(block, protocol::wireBlock(ping));
+    // Echoed in the view as the console echoes its own frame.
+    const bool release = protocol::DelimiterSet::instance().isRelease();
+    QTRY_COMPARE(countLines(*dialog_, " -> " + (release ? protocol::frameDisplayText(ping) : ping)),
+                 std::size_t{1});
     QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "ACK", ""}, mode) + "\r\nPING\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(runs.results()->count(), 3, 5000);
     QCOMPARE(runs.results()->item(0)->text(), QStringLiteral("ping: passed"));

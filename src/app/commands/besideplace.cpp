@@ -1,5 +1,10 @@
 #include "besideplace.h"
 
+#include "commandsettings.h"
+
+#include <QScreen>
+#include <QWidget>
+
 #include <algorithm>
 
 namespace app
@@ -31,6 +36,26 @@ std::optional<QPoint> besidePlace(const QRect& console, const QSize& size, const
     if (console.top() - kGap - size.height() >= screen.top())
         return QPoint(x, console.top() - kGap - size.height());
     return std::nullopt;
+}
+
+void restoreOrPlaceBeside(QWidget& window, const QWidget* console, const QSize& minimum,
+                          const QString& key)
+{
+    if (window.restoreGeometry(commandSettings().value(key).toByteArray()) || !console)
+        return;
+    window.resize(window.size().expandedTo(minimum));
+    // move() places the frame's corner; the frame is taken as the window's
+    // own margins around it.
+    const std::optional<QPoint> place =
+        besidePlace(console->frameGeometry(), window.frameGeometry().size(),
+                    console->screen()->availableGeometry());
+    if (place)
+        window.move(*place);
+}
+
+void rememberPlace(const QWidget& window, const QString& key)
+{
+    commandSettings().setValue(key, window.saveGeometry());
 }
 
 } // namespace app

@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -389,16 +388,8 @@ void CommandsWindow::showBeside(QWidget* console)
 {
     if (!placed_) {
         placed_ = true;
-        if (!restoreGeometry(commandSettings().value(kGeometryKey).toByteArray()) && console) {
-            resize(sizeHint().expandedTo(QSize(420, 360)));
-            const QRect frame = frameGeometry();
-            const std::optional<QPoint> place = besidePlace(console->frameGeometry(), frame.size(),
-                                                            console->screen()->availableGeometry());
-            // move() places the frame's corner; the frame is taken as the
-            // window's own margins around it.
-            if (place)
-                move(*place);
-        }
+        resize(sizeHint());
+        restoreOrPlaceBeside(*this, console, QSize(420, 360), kGeometryKey);
     }
     show();
     raise();
@@ -407,7 +398,7 @@ void CommandsWindow::showBeside(QWidget* console)
 
 void CommandsWindow::rememberGeometry() const
 {
-    commandSettings().setValue(kGeometryKey, saveGeometry());
+    rememberPlace(*this, kGeometryKey);
 }
 
 void CommandsWindow::closeEvent(QCloseEvent* event)

@@ -45,7 +45,7 @@ struct CommandConsole {
     // run's block does (empty when queued, else why not).
     ReceivedTap* received = nullptr;
     std::function<void(const check::Answer&)> sendAnswer;
-    std::function<std::string(const std::string& block)> sendBlock;
+    std::function<std::string(const std::string& block, bool frame)> sendBlock;
 };
 
 // The Commands window: the saved commands (CommandList) in a list, kept in

@@ -77,8 +77,8 @@ void RunPanel::abort(std::string_view reason)
 
 void RunPanel::pump()
 {
-    for (const std::string& block : run_->takeSends()) {
-        const std::string error = send_(block);
+    for (const check::CheckRun::Send& send : run_->takeSendsWithKind()) {
+        const std::string error = send_(send.block, send.frame);
         if (!error.empty()) {
             run_->abort("not sent: " + error, check::Millis{clock_.elapsed()});
             break;

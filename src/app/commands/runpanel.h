@@ -36,8 +36,9 @@ class RunPanel : public QWidget
 {
     Q_OBJECT
 public:
-    // Writes one whole block; empty when it went to the send queue, else why not.
-    using SendBlock = std::function<std::string(const std::string& block)>;
+    // Writes one whole block, a frame step's when `frame`; empty when it went
+    // to the send queue, else why not.
+    using SendBlock = std::function<std::string(const std::string& block, bool frame)>;
 
     RunPanel(SendBlock send, QWidget* parent = nullptr);
     ~RunPanel() override;

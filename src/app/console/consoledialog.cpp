@@ -1,7 +1,7 @@
 #include "consoledialog.h"
 
-#include "check/answerengine.h"
 #include "app/commands/commandswindow.h"
+#include "check/answerengine.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
 #include "dialogcombobox.h"
@@ -383,9 +383,7 @@ void ConsoleDialog::showTrafficWindow()
         // --record may have switched recording on for this run only.
         trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
     }
-    trafficWindow_->show();
-    trafficWindow_->raise();
-    trafficWindow_->activateWindow();
+    trafficWindow_->showBeside(this);
 }
 
 void ConsoleDialog::setUpCommands()
@@ -425,8 +423,8 @@ CommandsWindow* ConsoleDialog::commandsWindow()
         };
         console.sendCounts = [this] { return channel_.sendCounts(); };
         console.received = &receivedTap_;
-        console.sendBlock = [this](const std::string& block) {
-            return sender_.sendWireBlock(block);
+        console.sendBlock = [this](const std::string& block, bool frame) {
+            return sender_.sendWireBlock(block, frame);
         };
         console.sendAnswer = [this](const check::Answer& answer) {
             if (!channel_.hasSocket())

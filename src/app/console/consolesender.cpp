@@ -74,15 +74,18 @@ void ConsoleSender::sendCommandFrame()
 
 void ConsoleSender::sendFrame(const protocol::FrameFields& fields)
 {
-    const protocol::DelimiterMode mode = channel_.delimiters().mode();
-    const bool release = mode == protocol::DelimiterMode::Release;
-    const std::string frame = protocol::composeFrame(fields, mode);
+    const std::string frame = protocol::composeFrame(fields, channel_.delimiters().mode());
     sendWhole(channel_, protocol::wireBlock(frame));
+    echoFrame(frame);
+}
 
+void ConsoleSender::echoFrame(std::string_view frame)
+{
     // The echo shows a Release frame in its printable form; a Demo frame goes
     // in as it went out.
+    const bool release = channel_.delimiters().mode() == protocol::DelimiterMode::Release;
     std::string echo(kEchoPrefix);
-    echo.append(release ? protocol::frameDisplayText(frame) : frame).append(kLineEnd);
+    echo.append(release ? protocol::frameDisplayText(frame) : std::string(frame)).append(kLineEnd);
     channel_.appendToView(echo);
 }
 
@@ -123,11 +126,17 @@ std::string ConsoleSender::sendStep(const check::SendStep& step, const std::stri
     return {};
 }
 
-std::string ConsoleSender::sendWireBlock(const std::string& block)
+std::string ConsoleSender::sendWireBlock(const std::string& block, bool frame)
 {
     if (!channel_.hasSocket())
         return "not connected";
     sendWhole(channel_, block);
+    if (frame) {
+        std::string_view text(block);
+        if (text.ends_with(protocol::kLineEnd))
+            text.remove_suffix(protocol::kLineEndBytes);
+        echoFrame(text);
+    }
     return {};
 }
 

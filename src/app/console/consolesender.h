@@ -55,13 +55,15 @@ public:
     // after `note(noteText)` when set: empty when it went to the send queue,
     // else why not (not connected, a field off its width, ...).
     std::string sendStep(const check::SendStep& step, const std::string& noteText);
-    // One whole block as given (a check run's), through the same queue;
-    // empty when queued, else why not.
-    std::string sendWireBlock(const std::string& block);
+    // One whole block as given (a check run's), through the same queue, with
+    // the echo of its frame when `frame` (a frame's wire block); empty when
+    // queued, else why not.
+    std::string sendWireBlock(const std::string& block, bool frame = false);
     void setNote(std::function<void(std::string_view)> note) { note_ = std::move(note); }
 
 private:
     void showFieldMessage(std::string_view text);
+    void echoFrame(std::string_view frame);
 
     const ConsoleControls& controls_;
     protocol::MessageViewChannel& channel_;

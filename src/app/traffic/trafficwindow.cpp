@@ -4,12 +4,15 @@
 #include "trafficformat.h"
 #include "trafficqueue.h"
 
+#include "app/commands/besideplace.h"
+
 #include "traffic/recordline.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -72,7 +75,34 @@ TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t m
     updateStatus();
 }
 
-TrafficWindow::~TrafficWindow() = default;
+TrafficWindow::~TrafficWindow()
+{
+    if (placed_)
+        rememberPlace(*this, geometryKey());
+}
+
+QString TrafficWindow::geometryKey()
+{
+    return QString::fromLatin1(kSettingsSection.data(), kSettingsSection.size()) + u'/' +
+           QString::fromLatin1(kGeometryKey.data(), kGeometryKey.size());
+}
+
+void TrafficWindow::showBeside(QWidget* console)
+{
+    if (!placed_) {
+        placed_ = true;
+        restoreOrPlaceBeside(*this, console, QSize(), geometryKey());
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void TrafficWindow::closeEvent(QCloseEvent* event)
+{
+    rememberPlace(*this, geometryKey());
+    QWidget::closeEvent(event);
+}
 
 bool TrafficWindow::recordToFileRemembered(SettingsStore& settings)
 {

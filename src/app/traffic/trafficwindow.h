@@ -52,6 +52,10 @@ class TrafficQueue;
 // says where the traffic is recorded, or why it is not, as the function set
 // with setRecordingStatus() tells it (asked at every drain).
 //
+// Its size and place are remembered in the settings (section
+// kSettingsSection, key kGeometryKey); the first time it opens beside the
+// console where the screen has room.
+//
 // UI thread only; the queue is the one thing other threads touch.
 class TrafficWindow : public QWidget
 {
@@ -59,6 +63,7 @@ class TrafficWindow : public QWidget
 public:
     static constexpr std::string_view kSettingsSection = "Traffic";
     static constexpr std::string_view kRecordToFileKey = "RecordToFile";
+    static constexpr std::string_view kGeometryKey = "Geometry";
     static constexpr int kDrainIntervalMs = 33;
 
     explicit TrafficWindow(TrafficQueue& queue, QWidget* parent = nullptr,
@@ -67,6 +72,9 @@ public:
 
     // The remembered "Record to file" switch (off when never set).
     static bool recordToFileRemembered(SettingsStore& settings);
+
+    // Shows the window (placed the first time), raised and active.
+    void showBeside(QWidget* console);
 
     // Takes what the queue holds now into the table (the timer's work).
     void drain();
@@ -90,7 +98,11 @@ public:
 signals:
     void recordToFileChanged(bool on);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    static QString geometryKey();
     void buildControls();
     void showDetail(const QModelIndex& current);
     void updateStatus();
@@ -114,6 +126,7 @@ private:
     QLabel* recording_ = nullptr;
     QTimer drainTimer_;
     std::function<QString()> recordingStatus_;
+    bool placed_ = false;
 };
 
 } // namespace app
