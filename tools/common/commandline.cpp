@@ -41,6 +41,21 @@ bool CommandLine::value(std::string& out, std::string& error)
     return true;
 }
 
+bool CommandLine::numberValue(std::string_view option, std::uint32_t min, std::uint32_t max,
+                              std::uint32_t& out, std::string& error)
+{
+    std::string text;
+    if (!value(text, error)) {
+        return false;
+    }
+    if (!parseNumber(text, min, max, out)) {
+        error = std::string(option) + " takes a number from " + std::to_string(min) + " to " +
+                std::to_string(max) + ", not \"" + text + '"';
+        return false;
+    }
+    return true;
+}
+
 bool CommandLine::noValue(std::string& error) const
 {
     if (hasAttached_) {

@@ -33,6 +33,10 @@ public:
     bool value(std::string& out, std::string& error);
     // False (and `error` set) when the current option, a switch, was given a value.
     bool noValue(std::string& error) const;
+    // The current option's value as a number from `min` to `max`; false (and
+    // `error` set, naming `option`) when there is none or it is no such number.
+    bool numberValue(std::string_view option, std::uint32_t min, std::uint32_t max,
+                     std::uint32_t& out, std::string& error);
 
     // A decimal number from `min` to `max`, digits only.
     static bool parseNumber(std::string_view text, std::uint32_t min, std::uint32_t max,

@@ -128,13 +128,13 @@ std::string trimmed(std::string_view text)
     return std::string(text);
 }
 
-struct HostSpec {
+struct HostRange {
     std::string host;        // a name, or empty for addresses
     std::uint32_t first = 0; // addresses, host order
     std::uint32_t last = 0;
 };
 
-bool parseHost(std::string_view text, bool allowRange, HostSpec& spec, std::string& error)
+bool parseHost(std::string_view text, bool allowRange, HostRange& range, std::string& error)
 {
     const std::size_t dash = text.rfind('-');
     if (allowRange && dash != std::string_view::npos) {
@@ -146,9 +146,9 @@ bool parseHost(std::string_view text, bool allowRange, HostSpec& spec, std::stri
                 error = quoted(text) + ": the address range ends below its start";
                 return false;
             }
-            spec.first = *first;
-            spec.last = last;
-            if (!isDeviceAddress(spec.first) || !isDeviceAddress(spec.last)) {
+            range.first = *first;
+            range.last = last;
+            if (!isDeviceAddress(range.first) || !isDeviceAddress(range.last)) {
                 error = quoted(text) + ": no device has that address";
                 return false;
             }
@@ -160,7 +160,7 @@ bool parseHost(std::string_view text, bool allowRange, HostSpec& spec, std::stri
             error = quoted(text) + ": no device has that address";
             return false;
         }
-        spec.first = spec.last = *address;
+        range.first = range.last = *address;
         return true;
     }
     if (looksNumeric(text) || !isHostName(text)) {
@@ -168,7 +168,7 @@ bool parseHost(std::string_view text, bool allowRange, HostSpec& spec, std::stri
                 " or host name";
         return false;
     }
-    spec.host = std::string(text);
+    range.host = std::string(text);
     return true;
 }
 
@@ -216,7 +216,7 @@ net::Error TargetList::add(std::string_view text)
 {
     std::string error;
     const std::size_t colon = text.find(':');
-    HostSpec host;
+    HostRange host;
     std::uint32_t firstPort = defaultPort_;
     std::uint32_t lastPort = defaultPort_;
     if (!parseHost(text.substr(0, colon), true, host, error)) {
@@ -299,7 +299,7 @@ net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             return refused(error);
         }
         Target target;
-        HostSpec host;
+        HostRange host;
         if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
             error = where + error;
             return refused(error);

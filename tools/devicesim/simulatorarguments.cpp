@@ -144,15 +144,7 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
     std::string rulesPath;
     const auto number = [&](std::string_view option, std::uint32_t min, std::uint32_t max,
                             std::uint32_t& out) {
-        if (!line.value(value, error)) {
-            return false;
-        }
-        if (!CommandLine::parseNumber(value, min, max, out)) {
-            error = std::string(option) + " takes a number from " + std::to_string(min) + " to " +
-                    std::to_string(max) + ", not \"" + value + '"';
-            return false;
-        }
-        return true;
+        return line.numberValue(option, min, max, out, error);
     };
     const auto flag = [&](bool& target) {
         target = true;
