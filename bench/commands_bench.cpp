@@ -365,11 +365,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string folder = home.path().toStdString();
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
-        !std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    useRunFolderAndPlatform(folder);
     QApplication application(argc, argv);
     std::printf("Commands window benchmark: Qt platform \"%s\", 127.0.0.1\n",
                 qPrintable(QGuiApplication::platformName()));

@@ -138,11 +138,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const std::string folder = home.path().toStdString();
-    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
-        !std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    useRunFolderAndPlatform(folder);
     QApplication application(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
 

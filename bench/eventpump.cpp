@@ -1,5 +1,7 @@
 #include "eventpump.h"
 
+#include <cstdlib>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -21,4 +23,13 @@ void serveFor(std::chrono::steady_clock::duration limit)
     QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(limit), &loop,
                        &QEventLoop::quit);
     loop.exec();
+}
+
+void useRunFolderAndPlatform(const std::string& folder)
+{
+    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
