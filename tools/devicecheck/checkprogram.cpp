@@ -1,12 +1,12 @@
 #include "checkprogram.h"
 
+#include "check/csvreport.h"
+#include "check/junitreport.h"
+#include "check/reportfile.h"
 #include "checkoptions.h"
-#include "csvreport.h"
 #include "fleetrunner.h"
 #include "htmlreport.h"
-#include "junitreport.h"
 #include "progressline.h"
-#include "reportfile.h"
 #include "reporttext.h"
 #include "summarytext.h"
 #include "targetlist.h"
@@ -33,7 +33,7 @@ constexpr std::uint64_t kBytesPerMiB = 1024 * 1024;
 // The reports asked for, each with its writer.
 struct ReportTarget {
     const std::string& path;
-    std::string (*text)(const FleetReport&);
+    std::string (*text)(const check::FleetReport&);
 };
 
 // Ctrl+C and SIGTERM as a descriptor the event loop watches: blocked in the
@@ -95,7 +95,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         err << readableText(mistake->text()) << '\n';
         return kUsageError;
     }
-    FleetReport report;
+    check::FleetReport report;
     report.checkFile = options.checkFile;
     report.file = std::move(std::get<check::CheckFile>(loaded));
     if (options.answerTimeoutMs) {
@@ -119,14 +119,14 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
 
     // The report files are made before any device is contacted, so that a
     // path that cannot be written stops the run before it starts.
-    const ReportTarget reports[] = {{options.junitPath, &JunitReport::text},
-                                    {options.csvPath, &CsvReport::text},
+    const ReportTarget reports[] = {{options.junitPath, &check::JunitReport::text},
+                                    {options.csvPath, &check::CsvReport::text},
                                     {options.htmlPath, &HtmlReport::text}};
     for (const ReportTarget& target : reports) {
         if (target.path.empty()) {
             continue;
         }
-        if (const net::Error made = ReportFile::write(target.path, {}); !made.ok()) {
+        if (const net::Error made = check::ReportFile::write(target.path, {}); !made.ok()) {
             return failure(made.text());
         }
     }
@@ -171,7 +171,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         if (target.path.empty()) {
             continue;
         }
-        if (const net::Error written = ReportFile::write(target.path, target.text(report));
+        if (const net::Error written = check::ReportFile::write(target.path, target.text(report));
             !written.ok()) {
             err << "devicecheck: " << readableText(written.text()) << '\n';
             status = kUsageError;

@@ -26,8 +26,8 @@ std::string millisText(check::Millis time)
 
 } // namespace
 
-DeviceSession::DeviceSession(const check::CheckFile& file, Target target, SessionLimits limits,
-                             bool record)
+DeviceSession::DeviceSession(const check::CheckFile& file, check::Target target,
+                             SessionLimits limits, bool record)
     : file_(file), limits_(limits), traffic_(std::make_shared<TrafficBuffer>())
 {
     result_.target = std::move(target);
@@ -40,7 +40,7 @@ DeviceSession::~DeviceSession() = default;
 
 void DeviceSession::start(check::Millis now)
 {
-    const Target& target = result_.target;
+    const check::Target& target = result_.target;
     result_.startedAt = now;
     connectDeadline_ = now + limits_.connectTimeout;
     deviceDeadline_ = now + limits_.deviceTimeout;
@@ -53,7 +53,7 @@ void DeviceSession::start(check::Millis now)
     request.type = type;
     recorder_.connectStarted(request);
     state_ = State::Connecting;
-    if (target.address == Target::kUnresolved) {
+    if (target.address == check::Target::kUnresolved) {
         connectFailed(now, net::ConnectStatus::Failed,
                       net::Error(net::Fault::BadInput, 0, "the host name does not resolve"));
         return;
@@ -102,7 +102,7 @@ void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, 
     recorder_.connectEnded(outcome);
     result_.failedStep = "connect";
     result_.reason = reason.empty() ? error.text() : std::move(reason);
-    finish(now, stopping_ ? DeviceOutcome::Stopped : DeviceOutcome::Failed);
+    finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
 }
 
 void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<char> buffer)
@@ -207,12 +207,7 @@ void DeviceSession::pump(check::Millis now)
         return;
     }
     for (check::StepResult& step : run_->takeResults()) {
-        if (step.outcome == check::StepOutcome::Failed && result_.failedStep.empty()) {
-            result_.failedStep = step.stepName;
-            result_.reason = step.reason;
-            result_.got = step.got;
-        }
-        result_.steps.push_back(std::move(step));
+        result_.addStep(std::move(step));
     }
     if (!run_->finished()) {
         return;
@@ -220,9 +215,9 @@ void DeviceSession::pump(check::Millis now)
     // A check that passed ends once its last blocks are out; one that failed
     // ends at once.
     if (!run_->passed()) {
-        finish(now, stopping_ ? DeviceOutcome::Stopped : DeviceOutcome::Failed);
+        finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
     } else if (pending_.empty()) {
-        finish(now, DeviceOutcome::Passed);
+        finish(now, check::DeviceOutcome::Passed);
     }
 }
 
@@ -233,7 +228,7 @@ void DeviceSession::lost(check::Millis now, const net::Error& error, std::string
         // Only blocks of a check that passed were still going out.
         result_.failedStep = "send";
         result_.reason = std::move(reason);
-        finish(now, DeviceOutcome::Failed);
+        finish(now, check::DeviceOutcome::Failed);
         return;
     }
     endReason_ = reason;
@@ -257,7 +252,7 @@ void DeviceSession::advance(check::Millis now)
         if (run_->finished()) {
             result_.failedStep = "send";
             result_.reason = reason;
-            finish(now, DeviceOutcome::Failed);
+            finish(now, check::DeviceOutcome::Failed);
             return;
         }
         endReason_ = reason;
@@ -275,7 +270,7 @@ void DeviceSession::stop(check::Millis now)
         connectFailed(now, net::ConnectStatus::Cancelled, net::Error::system(ECANCELED), "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
-            finish(now, DeviceOutcome::Stopped);
+            finish(now, check::DeviceOutcome::Stopped);
             return;
         }
         endReason_ = "stopped";
@@ -306,14 +301,14 @@ std::optional<check::Millis> DeviceSession::nextDeadline() const
     return std::nullopt;
 }
 
-void DeviceSession::finish(check::Millis now, DeviceOutcome outcome)
+void DeviceSession::finish(check::Millis now, check::DeviceOutcome outcome)
 {
     if (state_ == State::Done) {
         return;
     }
     // An engine that ended between steps names no step that failed.
-    if (outcome != DeviceOutcome::Passed && result_.failedStep.empty()) {
-        result_.failedStep = outcome == DeviceOutcome::Stopped ? "stopped" : "check";
+    if (outcome != check::DeviceOutcome::Passed && result_.failedStep.empty()) {
+        result_.failedStep = outcome == check::DeviceOutcome::Stopped ? "stopped" : "check";
         result_.reason = endReason_.empty() ? "stopped" : endReason_;
     }
     result_.outcome = outcome;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fleetreport.h"
+#include "check/fleetreport.h"
 #include "trafficbuffer.h"
 
 #include "check/checkrun.h"
@@ -43,7 +43,8 @@ struct SessionLimits {
 class DeviceSession
 {
 public:
-    DeviceSession(const check::CheckFile& file, Target target, SessionLimits limits, bool record);
+    DeviceSession(const check::CheckFile& file, check::Target target, SessionLimits limits,
+                  bool record);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -63,7 +64,7 @@ public:
     std::optional<check::Millis> nextDeadline() const;
     bool done() const { return state_ == State::Done; }
 
-    DeviceResult& result() { return result_; }
+    check::DeviceResult& result() { return result_; }
     // The records of its traffic (empty without recording).
     TrafficBuffer& traffic() { return *traffic_; }
 
@@ -81,7 +82,7 @@ private:
     // check has ended.
     void pump(check::Millis now);
     void lost(check::Millis now, const net::Error& error, std::string reason);
-    void finish(check::Millis now, DeviceOutcome outcome);
+    void finish(check::Millis now, check::DeviceOutcome outcome);
 
     const check::CheckFile& file_;
     SessionLimits limits_;
@@ -94,7 +95,7 @@ private:
     check::Millis deviceDeadline_{0};
     bool stopping_ = false;
     std::string endReason_; // why the connection or the check was cut short
-    DeviceResult result_;
+    check::DeviceResult result_;
     std::shared_ptr<TrafficBuffer> traffic_;
     traffic::ChannelRecorder recorder_;
 };

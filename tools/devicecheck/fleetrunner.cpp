@@ -39,7 +39,7 @@ class Loop
 {
 public:
     Loop(const check::CheckFile& file, const FleetSettings& settings, traffic::RecordSink* recorder,
-         const FleetRunner::ProgressHook& progress, FleetReport& report)
+         const FleetRunner::ProgressHook& progress, check::FleetReport& report)
         : file_(file), settings_(settings), recorder_(recorder), progress_(progress),
           report_(report), pacer_(settings.rate), slots_(std::max(settings.jobs, 1u)),
           buffer_(kReadBufferBytes)
@@ -73,7 +73,7 @@ private:
     const FleetSettings& settings_;
     traffic::RecordSink* recorder_;
     const FleetRunner::ProgressHook& progress_;
-    FleetReport& report_;
+    check::FleetReport& report_;
     ConnectPacer pacer_;
     std::vector<Slot> slots_;
     std::vector<std::size_t> free_;
@@ -181,14 +181,14 @@ void Loop::settle(std::size_t slot)
     Slot& entry = slots_[slot];
     DeviceSession& session = *entry.session;
     if (session.done()) {
-        DeviceResult& result = report_.devices[entry.target];
+        check::DeviceResult& result = report_.devices[entry.target];
         result = std::move(session.result());
         if (recorder_ != nullptr) {
             session.traffic().replayTo(*recorder_);
         }
         ++counts_.done;
-        counts_.passed += result.outcome == DeviceOutcome::Passed ? 1 : 0;
-        counts_.failed += result.outcome == DeviceOutcome::Failed ? 1 : 0;
+        counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
+        counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
         // The session closed its socket, which takes it out of epoll.
         entry.session.reset();
         free_.push_back(slot);
@@ -259,14 +259,14 @@ FleetRunner::FleetRunner(const check::CheckFile& file, FleetSettings settings)
 {
 }
 
-bool FleetRunner::run(const std::vector<Target>& targets, int stopFd, FleetReport& report,
-                      std::string& error)
+bool FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
+                      check::FleetReport& report, std::string& error)
 {
     report.startedAt = std::chrono::system_clock::now();
     report.stopped = false;
     report.devices.clear();
     report.devices.reserve(targets.size());
-    for (const Target& target : targets) {
+    for (const check::Target& target : targets) {
         report.devices.push_back({});
         report.devices.back().target = target;
     }

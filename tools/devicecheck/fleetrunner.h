@@ -1,7 +1,7 @@
 #pragma once
 
+#include "check/fleetreport.h"
 #include "devicesession.h"
-#include "fleetreport.h"
 
 #include "check/checkfile.h"
 #include "traffic/trafficrecord.h"
@@ -37,7 +37,7 @@ struct FleetProgress {
 // order given.
 //
 // Stopping: when `stopFd` (e.g. a signalfd for SIGINT and SIGTERM) becomes
-// readable, every device under way is stopped at once (DeviceOutcome::Stopped)
+// readable, every device under way is stopped at once (check::DeviceOutcome::Stopped)
 // and the rest are not run; run() then returns what there is.
 //
 // Recording: with a sink set, each device's records are handed to it whole,
@@ -58,7 +58,7 @@ public:
     // Runs every target; `stopFd` may be -1. The results come in the order
     // of `targets`. False, with `error` set, when the event loop cannot be
     // made (no device is contacted then).
-    bool run(const std::vector<Target>& targets, int stopFd, FleetReport& report,
+    bool run(const std::vector<check::Target>& targets, int stopFd, check::FleetReport& report,
              std::string& error);
 
 private:

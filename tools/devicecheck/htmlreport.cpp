@@ -43,10 +43,11 @@ td code { word-break: break-all; }
 .result.stopped, .result.notrun { background: #fcefd2; color: #6e4a05; }
 )";
 
-std::string resultClass(DeviceOutcome outcome)
+std::string resultClass(check::DeviceOutcome outcome)
 {
-    return outcome == DeviceOutcome::NotRun ? "notrun"
-                                            : std::string(FleetReport::outcomeName(outcome));
+    return outcome == check::DeviceOutcome::NotRun
+               ? "notrun"
+               : std::string(check::FleetReport::outcomeName(outcome));
 }
 
 std::string utcText(std::chrono::system_clock::time_point time)
@@ -73,26 +74,27 @@ std::string card(std::string_view kind, std::size_t count, std::string_view labe
 }
 
 // Devices that did not pass first, each group in the order given.
-int rank(DeviceOutcome outcome)
+int rank(check::DeviceOutcome outcome)
 {
     switch (outcome) {
-    case DeviceOutcome::Failed:
+    case check::DeviceOutcome::Failed:
         return 0;
-    case DeviceOutcome::Stopped:
+    case check::DeviceOutcome::Stopped:
         return 1;
-    case DeviceOutcome::NotRun:
+    case check::DeviceOutcome::NotRun:
         return 2;
-    case DeviceOutcome::Passed:
+    case check::DeviceOutcome::Passed:
         break;
     }
     return 3;
 }
 
-std::string deviceRow(const FleetReport& report, const DeviceResult& device, bool names)
+std::string deviceRow(const check::FleetReport& report, const check::DeviceResult& device,
+                      bool names)
 {
     const bool contacted =
-        device.outcome != DeviceOutcome::NotRun && device.failedStep != "connect";
-    std::string why = markupText(FleetReport::plainReason(device.reason, device.got));
+        device.outcome != check::DeviceOutcome::NotRun && device.failedStep != "connect";
+    std::string why = markupText(check::FleetReport::plainReason(device.reason, device.got));
     if (!device.got.empty()) {
         const bool cut = device.got.size() > HtmlReport::kGotLimit;
         why += "<br>got <code>" + markupText(device.got.substr(0, HtmlReport::kGotLimit)) +
@@ -106,24 +108,25 @@ std::string deviceRow(const FleetReport& report, const DeviceResult& device, boo
     if (times.size() > HtmlReport::kTimesShown) {
         timesText += " &hellip; (" + std::to_string(times.size()) + ")";
     }
-    const std::string step =
-        device.outcome == DeviceOutcome::Passed ? std::string() : markupText(device.failedStep);
+    const std::string step = device.outcome == check::DeviceOutcome::Passed
+                                 ? std::string()
+                                 : markupText(device.failedStep);
     return "<tr><td>" + markupText(device.target.label()) + "</td>" +
            (names ? "<td>" + markupText(device.target.name) + "</td>" : std::string()) +
            "<td><span class=\"result " + resultClass(device.outcome) + "\">" +
-           std::string(FleetReport::outcomeName(device.outcome)) + "</span></td><td>" + step +
-           "</td><td>" + why + "</td><td class=\"num\">" +
+           std::string(check::FleetReport::outcomeName(device.outcome)) + "</span></td><td>" +
+           step + "</td><td>" + why + "</td><td class=\"num\">" +
            (contacted ? std::to_string(device.connectTime.count()) + " ms" : std::string()) +
            "</td><td class=\"num\">" + timesText + "</td></tr>\n";
 }
 
 } // namespace
 
-std::string HtmlReport::text(const FleetReport& report)
+std::string HtmlReport::text(const check::FleetReport& report)
 {
-    const FleetReport::Counts counts = report.counts();
+    const check::FleetReport::Counts counts = report.counts();
     std::vector<long long> times;
-    for (const DeviceResult& device : report.devices) {
+    for (const check::DeviceResult& device : report.devices) {
         const std::vector<long long> own = report.answerTimes(device);
         times.insert(times.end(), own.begin(), own.end());
     }
@@ -156,19 +159,20 @@ std::string HtmlReport::text(const FleetReport& report)
     // The name column only when a targets file gave names.
     const bool names =
         std::any_of(report.devices.begin(), report.devices.end(),
-                    [](const DeviceResult& device) { return !device.target.name.empty(); });
+                    [](const check::DeviceResult& device) { return !device.target.name.empty(); });
     out += std::string("<table>\n<thead><tr><th>Device</th>") + (names ? "<th>Name</th>" : "") +
            "<th>Result</th><th>Failing "
            "step</th><th>Why, and what came instead</th><th>Connect</th><th>Answer times "
            "(ms)</th></tr></thead>\n<tbody>\n";
-    std::vector<const DeviceResult*> order;
-    for (const DeviceResult& device : report.devices) {
+    std::vector<const check::DeviceResult*> order;
+    for (const check::DeviceResult& device : report.devices) {
         order.push_back(&device);
     }
-    std::stable_sort(order.begin(), order.end(), [](const DeviceResult* a, const DeviceResult* b) {
-        return rank(a->outcome) < rank(b->outcome);
-    });
-    for (const DeviceResult* device : order) {
+    std::stable_sort(order.begin(), order.end(),
+                     [](const check::DeviceResult* a, const check::DeviceResult* b) {
+                         return rank(a->outcome) < rank(b->outcome);
+                     });
+    for (const check::DeviceResult* device : order) {
         out += deviceRow(report, *device, names);
     }
     return out + "</tbody>\n</table>\n</body>\n</html>\n";

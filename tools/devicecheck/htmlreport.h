@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fleetreport.h"
+#include "check/fleetreport.h"
 
 #include <string>
 
@@ -16,7 +16,7 @@ namespace devicetools
 class HtmlReport
 {
 public:
-    static std::string text(const FleetReport& report);
+    static std::string text(const check::FleetReport& report);
 
     // Answer times listed for one device at most; the rest are counted.
     static constexpr std::size_t kTimesShown = 8;

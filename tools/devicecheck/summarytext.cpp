@@ -7,11 +7,11 @@
 namespace devicetools
 {
 
-std::string SummaryText::deviceLine(const DeviceResult& device)
+std::string SummaryText::deviceLine(const check::DeviceResult& device)
 {
-    std::string line = device.outcome == DeviceOutcome::Stopped ? "STOPPED " : "FAIL ";
-    line += readableText(FleetReport::deviceText(device.target));
-    line += ": " + readableText(FleetReport::failureText(device));
+    std::string line = device.outcome == check::DeviceOutcome::Stopped ? "STOPPED " : "FAIL ";
+    line += readableText(check::FleetReport::deviceText(device.target));
+    line += ": " + readableText(check::FleetReport::failureText(device));
     if (!device.got.empty()) {
         const bool cut = device.got.size() > kGotLimit;
         line += "; got " + readableText(device.got.substr(0, kGotLimit)) + (cut ? "..." : "");
@@ -19,9 +19,9 @@ std::string SummaryText::deviceLine(const DeviceResult& device)
     return line;
 }
 
-std::string SummaryText::summaryLine(const FleetReport& report)
+std::string SummaryText::summaryLine(const check::FleetReport& report)
 {
-    const FleetReport::Counts counts = report.counts();
+    const check::FleetReport::Counts counts = report.counts();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s",
                   static_cast<double>(report.elapsed.count()) / 1000.0);
@@ -41,11 +41,12 @@ std::string SummaryText::summaryLine(const FleetReport& report)
     return line;
 }
 
-std::string SummaryText::text(const FleetReport& report)
+std::string SummaryText::text(const check::FleetReport& report)
 {
     std::string out;
-    for (const DeviceResult& device : report.devices) {
-        if (device.outcome == DeviceOutcome::Failed || device.outcome == DeviceOutcome::Stopped) {
+    for (const check::DeviceResult& device : report.devices) {
+        if (device.outcome == check::DeviceOutcome::Failed ||
+            device.outcome == check::DeviceOutcome::Stopped) {
             out += deviceLine(device) + '\n';
         }
     }

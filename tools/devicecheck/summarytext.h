@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fleetreport.h"
+#include "check/fleetreport.h"
 
 #include <string>
 
@@ -13,11 +13,11 @@ namespace devicetools
 class SummaryText
 {
 public:
-    static std::string text(const FleetReport& report);
+    static std::string text(const check::FleetReport& report);
     // "1000 devices in 3.2 s: 997 passed, 3 failed"
-    static std::string summaryLine(const FleetReport& report);
+    static std::string summaryLine(const check::FleetReport& report);
     // "FAIL door-3 (10.0.0.3:21210): step 2 "x": no answer within 2000 ms; got "...""
-    static std::string deviceLine(const DeviceResult& device);
+    static std::string deviceLine(const check::DeviceResult& device);
 
     // What is shown of a device's answer at most; the rest is cut with "...".
     static constexpr std::size_t kGotLimit = 120;

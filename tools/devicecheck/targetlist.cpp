@@ -195,11 +195,6 @@ bool parsePorts(std::string_view text, bool allowRange, std::uint32_t& first, st
 
 } // namespace
 
-std::string Target::label() const
-{
-    return host + ':' + std::to_string(port);
-}
-
 net::Error TargetList::addOne(Target target)
 {
     if (targets_.size() >= kMaxTargets) {

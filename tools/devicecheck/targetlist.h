@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "check/target.h"
 #include "socket/error.h"
 
 #include <cstddef>
@@ -12,20 +13,8 @@
 namespace devicetools
 {
 
-// One device to check.
-struct Target {
-    std::string host;          // as given: a dotted IPv4 address or a host name
-    std::uint32_t address = 0; // host order once resolved; kUnresolved before or when not found
-    std::uint16_t port = 0;
-    std::string name;           // from a targets file; may be empty
-    check::DeviceValues values; // {host} {port} {name} and a targets file's other columns
-    std::size_t csvLine = 0;    // its line in the targets file, 0 from the command line
-
-    static constexpr std::uint32_t kUnresolved = 0xFFFFFFFFu;
-
-    // "host:port", as shown in every report.
-    std::string label() const;
-};
+// One device to check (the reports' type, used here under its own name).
+using check::Target;
 
 // The devices of a run, in the order given: from target texts on the command
 // line and from CSV targets files. Parsing is pure; resolve() looks names up.

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace devicetools
+namespace check
 {
 
 // Writes a report file. Reports quote what devices sent, so a file is made
@@ -19,4 +19,4 @@ public:
     static net::Error write(const std::string& path, std::string_view text);
 };
 
-} // namespace devicetools
+} // namespace check

@@ -2,8 +2,18 @@
 
 #include <algorithm>
 
-namespace devicetools
+namespace check
 {
+
+void DeviceResult::addStep(StepResult step)
+{
+    if (step.outcome == StepOutcome::Failed && failedStep.empty()) {
+        failedStep = step.stepName;
+        reason = step.reason;
+        got = step.got;
+    }
+    steps.push_back(std::move(step));
+}
 
 FleetReport::Counts FleetReport::counts() const
 {
@@ -82,21 +92,21 @@ std::string FleetReport::deviceText(const Target& target)
     return target.name.empty() ? target.label() : target.name + " (" + target.label() + ')';
 }
 
-bool FleetReport::isExpect(const check::StepResult& step) const
+bool FleetReport::isExpect(const StepResult& step) const
 {
     return step.stepIndex < file.steps.size() &&
-           std::holds_alternative<check::ExpectStep>(file.steps[step.stepIndex].action);
+           std::holds_alternative<ExpectStep>(file.steps[step.stepIndex].action);
 }
 
 std::vector<long long> FleetReport::answerTimes(const DeviceResult& device) const
 {
     std::vector<long long> times;
-    for (const check::StepResult& step : device.steps) {
-        if (step.outcome == check::StepOutcome::Passed && isExpect(step)) {
+    for (const StepResult& step : device.steps) {
+        if (step.outcome == StepOutcome::Passed && isExpect(step)) {
             times.push_back(step.answerTime.count());
         }
     }
     return times;
 }
 
-} // namespace devicetools
+} // namespace check

@@ -2,7 +2,7 @@
 
 #include "reporttext.h"
 
-namespace devicetools
+namespace check
 {
 
 namespace
@@ -30,8 +30,8 @@ std::string CsvReport::text(const FleetReport& report)
                    csvField(device.got.substr(0, kGotLimit)) + "\r\n";
             continue;
         }
-        for (const check::StepResult& step : device.steps) {
-            const bool passed = step.outcome == check::StepOutcome::Passed;
+        for (const StepResult& step : device.steps) {
+            const bool passed = step.outcome == StepOutcome::Passed;
             out += lead + std::to_string(step.stepIndex + 1) + ',' + csvField(step.stepName) + ',' +
                    std::to_string(step.round) + ',' + std::to_string(step.iteration) + ',' +
                    (passed ? "passed" : "failed") + ',' +
@@ -44,4 +44,4 @@ std::string CsvReport::text(const FleetReport& report)
     return out;
 }
 
-} // namespace devicetools
+} // namespace check

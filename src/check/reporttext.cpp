@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace devicetools
+namespace check
 {
 
 namespace
@@ -143,4 +143,4 @@ std::string csvField(std::string_view bytes)
     return out;
 }
 
-} // namespace devicetools
+} // namespace check

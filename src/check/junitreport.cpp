@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <ctime>
 
-namespace devicetools
+namespace check
 {
 
 namespace
 {
 
-std::string seconds(check::Millis time)
+std::string seconds(Millis time)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", static_cast<double>(time.count()) / 1000.0);
@@ -79,4 +79,4 @@ std::string JunitReport::text(const FleetReport& report)
     return out + "</testsuite>\n";
 }
 
-} // namespace devicetools
+} // namespace check

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace devicetools
+namespace check
 {
 
 // The run as CSV for a spreadsheet: a header row, then one row per device
@@ -25,4 +25,4 @@ public:
     static constexpr std::size_t kGotLimit = 1024;
 };
 
-} // namespace devicetools
+} // namespace check

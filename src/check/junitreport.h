@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace devicetools
+namespace check
 {
 
 // The run as JUnit XML, for a CI server or a test dashboard: one testsuite,
@@ -22,4 +22,4 @@ public:
     static constexpr std::size_t kGotLimit = 1024;
 };
 
-} // namespace devicetools
+} // namespace check

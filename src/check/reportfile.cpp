@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace devicetools
+namespace check
 {
 
 net::Error ReportFile::write(const std::string& path, std::string_view text)
@@ -41,4 +41,4 @@ net::Error ReportFile::write(const std::string& path, std::string_view text)
     return {};
 }
 
-} // namespace devicetools
+} // namespace check

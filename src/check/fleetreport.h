@@ -1,15 +1,14 @@
 #pragma once
 
-#include "targetlist.h"
-
-#include "check/checkrun.h"
+#include "checkrun.h"
+#include "target.h"
 
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace devicetools
+namespace check
 {
 
 // How one device's check ended.
@@ -25,24 +24,30 @@ enum class DeviceOutcome {
 struct DeviceResult {
     Target target;
     DeviceOutcome outcome = DeviceOutcome::NotRun;
-    std::vector<check::StepResult> steps; // in the order they ended
+    std::vector<StepResult> steps; // in the order they ended
     // The step that failed ("connect", a step's name, "device time-out"), why,
     // and what came instead (escaped for people; may be empty).
     std::string failedStep;
     std::string reason;
     std::string got;
-    check::Millis startedAt{0}; // the connect's start
-    check::Millis connectTime{0};
-    check::Millis duration{0}; // from the connect's start to the end
+    Millis startedAt{0}; // the connect's start
+    Millis connectTime{0};
+    Millis duration{0}; // from the connect's start to the end
+
+    // Keeps a step that ended; the first that failed also names the failed
+    // step, why, and what came instead.
+    void addStep(StepResult step);
 };
 
-// Everything a run found, for the report writers. The summary's counts and
-// the texts the reports share.
+// Everything a run found, for the report writers: a run of one check file
+// against many devices (the device checker) or one (the console's Commands
+// window). The summary's counts and the texts the reports share. Plain data
+// and pure functions; any thread.
 struct FleetReport {
-    std::string checkFile; // as given on the command line
-    check::CheckFile file;
+    std::string checkFile; // the check file's name as the user gave it
+    CheckFile file;
     std::chrono::system_clock::time_point startedAt;
-    check::Millis elapsed{0};
+    Millis elapsed{0};
     bool stopped = false; // Ctrl+C or SIGTERM ended the run early
     std::vector<DeviceResult> devices;
 
@@ -62,9 +67,9 @@ struct FleetReport {
     // "door-3 (10.0.0.3:21210)" with a name, else "10.0.0.3:21210".
     static std::string deviceText(const Target& target);
     // True for the result of an expect step (one with an answer time).
-    bool isExpect(const check::StepResult& step) const;
+    bool isExpect(const StepResult& step) const;
     // The answer times of a device's expect steps that passed, in ms.
     std::vector<long long> answerTimes(const DeviceResult& device) const;
 };
 
-} // namespace devicetools
+} // namespace check
