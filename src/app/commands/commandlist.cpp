@@ -1,5 +1,8 @@
 #include "commandlist.h"
 
+#include "check/stepaction.h"
+#include "protocol/commandframe.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -172,6 +175,30 @@ std::string CommandList::summary(const check::Step& step)
     }
     return line + (std::holds_alternative<check::ExpectStep>(step.action) ? "expect" : "wait") +
            " (not sendable)";
+}
+
+std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fields,
+                                                        const std::string& freeText,
+                                                        std::string& why)
+{
+    fields.media = fields.media.substr(0, protocol::kMediaWidth);
+    fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
+    fields.command = fields.command.substr(0, protocol::kCommandWidth);
+    check::SendStep send;
+    const std::string frameProblem = check::frameFieldsError(fields);
+    if (frameProblem.empty()) {
+        send.fields = fields;
+    } else if (!freeText.empty() && check::freeTextError(freeText).empty()) {
+        send.isFrame = false;
+        send.text = freeText;
+    } else {
+        why = frameProblem + ", and the free text is empty";
+        return std::nullopt;
+    }
+    protocol::FrameFields& f = send.fields;
+    for (std::string* t : {&f.media, &f.deviceId, &f.data, &f.command, &f.message, &send.text})
+        *t = fileText(*t);
+    return send;
 }
 
 } // namespace app

@@ -55,6 +55,12 @@ public:
     // A text as it goes into a file ('{' doubled), and back.
     static std::string fileText(std::string_view literal);
     static std::string literalText(std::string_view fileText);
+    // The console's frame fields as a send step when they make a frame that
+    // can be saved as it would go out (media, id and command cut to their
+    // widths, as the console sends them), else its free text; nothing when
+    // neither will do, `why` saying so. Texts in file form (fileText()).
+    static std::optional<check::SendStep>
+    fromConsole(protocol::FrameFields fields, const std::string& freeText, std::string& why);
     // One line for a list row: "name: frame fields" or "name: free text".
     static std::string summary(const check::Step& step);
 

@@ -8,9 +8,6 @@
 #include "repeatpanel.h"
 #include "runpanel.h"
 
-#include "check/stepaction.h"
-#include "socket/error.h"
-
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -23,11 +20,6 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <cstdio>
-
-#include <unistd.h>
-
 namespace app
 {
 
@@ -36,30 +28,14 @@ namespace
 
 const QString kGeometryKey = QStringLiteral("Commands/Geometry");
 
-// Media, id and command as the console sends them: cut to their widths.
-protocol::FrameFields asSent(protocol::FrameFields fields)
-{
-    fields.media = fields.media.substr(0, protocol::kMediaWidth);
-    fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
-    fields.command = fields.command.substr(0, protocol::kCommandWidth);
-    return fields;
-}
-
 } // namespace
 
 CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::string path)
-    : QWidget(parent, Qt::Window), console_(std::move(console)), path_(std::move(path))
+    : QWidget(parent, Qt::Window), console_(std::move(console)), file_(std::move(path))
 {
     setWindowTitle(tr("Commands"));
     buildControls();
-    // A missing file is an empty list; a broken one stays on disk as it is,
-    // and is moved aside (kBrokenSuffix) by the first change that writes the list.
-    if (::access(path_.c_str(), F_OK) == 0) {
-        if (auto error = list_.load(path_)) {
-            keepAside_ = true;
-            showStatus(*error);
-        }
-    }
+    showStatus(file_.load(list_));
     answers_->setRules(list_.file().answers);
     refresh(0);
     // Ctrl+K reaches the console's shortcut from every control here too.
@@ -146,13 +122,12 @@ void CommandsWindow::buildControls()
     layout->addWidget(repeats_);
     answers_ = new AnswerPanel(console_.sendAnswer, this);
     layout->addWidget(answers_);
-    auto* runRow = new QHBoxLayout;
-    runRow->addWidget(button(tr("Run"), [this] { runs_->start(list_.file()); }));
-    runRow->addWidget(button(tr("Stop run"), [this] { runs_->stop(); }));
-    runRow->addStretch();
-    layout->addLayout(runRow);
     runs_ = new RunPanel(console_.sendBlock, this);
     layout->addWidget(runs_);
+    connect(runs_, &RunPanel::runRequested, this, [this] {
+        runs_->start(list_.file(), file_.path(),
+                     console_.device ? console_.device() : check::Target{});
+    });
     connect(answers_, &AnswerPanel::switched, this, &CommandsWindow::updateIntake);
     connect(runs_, &RunPanel::runningChanged, this, &CommandsWindow::updateIntake);
     connect(&intake_, &QTimer::timeout, this, &CommandsWindow::takeReceived);
@@ -190,23 +165,8 @@ int CommandsWindow::selectedRow() const
 
 void CommandsWindow::saveList()
 {
-    if (keepAside_) {
-        const std::string aside = path_ + std::string(kBrokenSuffix);
-        if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
-            showStatus(net::Error::fromErrno("cannot move " + path_ + " aside").text() +
-                       "; the list is not saved");
-            return;
-        }
-        keepAside_ = false;
-        if (auto error = list_.save(path_)) {
-            showStatus(*error);
-            return;
-        }
-        showStatus("The file that could not be read is kept as " + aside);
-        return;
-    }
-    if (auto error = list_.save(path_))
-        showStatus(*error);
+    if (const std::string said = file_.save(list_); !said.empty())
+        showStatus(said);
 }
 
 void CommandsWindow::showStatus(const std::string& text)
@@ -231,23 +191,14 @@ QString CommandsWindow::repeatText() const
 
 bool CommandsWindow::addFromConsole()
 {
-    check::SendStep send;
-    const protocol::FrameFields fields = asSent(console_.frameFields());
-    const std::string frameProblem = check::frameFieldsError(fields);
-    const std::string text = console_.freeText();
-    if (frameProblem.empty()) {
-        send.fields = fields;
-    } else if (!text.empty() && check::freeTextError(text).empty()) {
-        send.isFrame = false;
-        send.text = text;
-    } else {
-        showStatus("Nothing to add: " + frameProblem + ", and the free text is empty");
+    std::string why;
+    std::optional<check::SendStep> send =
+        CommandList::fromConsole(console_.frameFields(), console_.freeText(), why);
+    if (!send) {
+        showStatus("Nothing to add: " + why);
         return false;
     }
-    protocol::FrameFields& f = send.fields;
-    for (std::string* t : {&f.media, &f.deviceId, &f.data, &f.command, &f.message, &send.text})
-        *t = CommandList::fileText(*t);
-    list_.add("Command " + std::to_string(list_.size() + 1), std::move(send));
+    list_.add("Command " + std::to_string(list_.size() + 1), std::move(*send));
     saveList();
     refresh(static_cast<int>(list_.size()) - 1);
     return true;
@@ -379,9 +330,15 @@ void CommandsWindow::takeReceived()
 {
     if (!console_.received)
         return;
-    const std::string bytes = console_.received->take();
-    answers_->received(bytes);
-    runs_->received(bytes);
+    // Over UDP each Read record is one datagram, and a datagram is one
+    // record of the device's, whether it ends in a line end or not.
+    const bool datagrams = console_.datagrams && console_.datagrams();
+    for (const std::string& bytes : console_.received->takeRecords()) {
+        answers_->received(bytes);
+        runs_->received(bytes);
+        if (datagrams)
+            runs_->endOfRecord();
+    }
 }
 
 void CommandsWindow::showBeside(QWidget* console)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "commandlist.h"
+#include "commandsfile.h"
 
+#include "check/target.h"
 #include "protocol/commandframe.h"
 #include "socket/sendqueue.h"
 
@@ -36,6 +38,10 @@ struct CommandConsole {
     std::function<protocol::FrameFields()> frameFields;
     std::function<std::string()> freeText;
     std::function<bool()> connected;
+    // True while the connection is UDP (each received read is one datagram).
+    std::function<bool()> datagrams;
+    // The device as the console names it (host and port), for a run's report.
+    std::function<check::Target()> device;
     // Sends a saved command through the console's own send path, with `note`
     // in the traffic record; empty when it went to the send queue, else why not.
     std::function<std::string(const check::SendStep& send, const std::string& note)> send;
@@ -61,9 +67,11 @@ struct CommandConsole {
 // (AnswerPanel).
 //
 // "Run" runs the list (with any expect and wait steps an opened file has)
-// against the device (RunPanel); received bytes reach the answers and the run
-// from the console's traffic record (ReceivedTap), taken every
-// kIntakeIntervalMs while either needs them.
+// against the device (RunPanel), and "Save report…" writes the run as
+// devicecheck reports one device; received bytes reach the answers and the
+// run from the console's traffic record (ReceivedTap), taken every
+// kIntakeIntervalMs while either needs them, one read at a time (over UDP
+// each datagram ends a record of the run's).
 //
 // Sending: a double-click or Enter on a row, or sendCommand() (which the
 // console's Ctrl+1 … Ctrl+9 call), sends that command while connected.
@@ -91,8 +99,8 @@ public:
     static std::string defaultPath();
     // Appended to the name of a list file that could not be read at start,
     // when the first save moves it aside.
-    static constexpr std::string_view kBrokenSuffix = ".broken";
-    const std::string& path() const { return path_; }
+    static constexpr std::string_view kBrokenSuffix = CommandsFile::kBrokenSuffix;
+    const std::string& path() const { return file_.path(); }
 
     // Shows the window (placed the first time), raised and active.
     void showBeside(QWidget* console);
@@ -137,11 +145,8 @@ private:
     int selectedRow() const;
 
     CommandConsole console_;
-    std::string path_;
+    CommandsFile file_;
     CommandList list_;
-    // The file at path_ could not be read at start: it is the user's own text,
-    // so the first save moves it aside rather than writing over it.
-    bool keepAside_ = false;
     bool placed_ = false;
 
     QListWidget* rows_ = nullptr;

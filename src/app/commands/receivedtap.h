@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace app
 {
@@ -37,6 +38,8 @@ public:
     bool on() const { return on_.load(); }
     // The bytes received since the last take, in order.
     std::string take();
+    // The same, one string per Read record (over UDP: per datagram).
+    std::vector<std::string> takeRecords();
     std::uint64_t droppedBytes() const;
     // Called when bytes start to wait (once until the next take()), so that the
     // UI thread takes them at once rather than at its next poll; empty: none.
@@ -47,6 +50,8 @@ private:
     std::atomic<bool> on_{false};
     mutable std::mutex mutex_;
     std::string waiting_;
+    // Where each kept Read record ends in waiting_.
+    std::vector<std::size_t> ends_;
     std::function<void()> wake_;
     std::uint64_t dropped_ = 0;
 };

@@ -43,6 +43,8 @@ RepeatPanel::RepeatPanel(Counts counts, QWidget* parent)
     });
     connect(stop, &QPushButton::clicked, this, [this] { repeat_.stop(); });
     connect(&repeat_, &CommandRepeat::progressed, this, &RepeatPanel::showProgress);
+    settle_.setInterval(kSettleIntervalMs);
+    connect(&settle_, &QTimer::timeout, this, &RepeatPanel::showProgress);
 }
 
 void RepeatPanel::start(CommandRepeat::SendOnce send, int intervalMs, std::uint64_t count)
@@ -59,6 +61,10 @@ void RepeatPanel::showProgress()
     text += "; not sent: " + std::to_string(counts.dropped - countsAtStart_.dropped) +
             ", waiting: " + std::to_string(counts.waitingMessages);
     status_->setText(QString::fromStdString(text));
+    if (!repeat_.running() && counts.waitingMessages > 0)
+        settle_.start();
+    else
+        settle_.stop();
 }
 
 QString RepeatPanel::text() const

@@ -4,6 +4,7 @@
 
 #include "socket/sendqueue.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -19,12 +20,15 @@ namespace app
 // until stopped), Repeat (announced as repeatRequested() with the two
 // values, for the window to say what to send), Stop, and a line with the
 // progress and how many blocks the send queue dropped and holds since the
-// start (`counts`: SocketChannel::sendCounts()). UI thread only.
+// start (`counts`: SocketChannel::sendCounts()). The line follows the blocks
+// a repeat queued also after it ended, every kSettleIntervalMs until none
+// waits (they go out, time out or are dropped at Disconnect). UI thread only.
 class RepeatPanel : public QWidget
 {
     Q_OBJECT
 public:
     using Counts = std::function<net::SendQueue::Counts()>;
+    static constexpr int kSettleIntervalMs = 100;
 
     RepeatPanel(Counts counts, QWidget* parent = nullptr);
 
@@ -40,6 +44,7 @@ private:
 
     Counts counts_;
     CommandRepeat repeat_;
+    QTimer settle_;
     net::SendQueue::Counts countsAtStart_;
     QSpinBox* interval_ = nullptr;
     QSpinBox* count_ = nullptr;

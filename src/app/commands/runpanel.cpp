@@ -1,8 +1,11 @@
 #include "runpanel.h"
 
+#include "runreportfile.h"
+
 #include "check/checkrun.h"
 #include "protocol/delimiterset.h"
 
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -18,8 +21,20 @@ RunPanel::RunPanel(SendBlock send, QWidget* parent) : QWidget(parent), send_(std
 {
     results_ = new QListWidget(this);
     status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    const auto button = [this, buttons](const QString& text, auto slot) {
+        auto* b = new QPushButton(text, this);
+        connect(b, &QPushButton::clicked, this, slot);
+        buttons->addWidget(b);
+    };
+    button(tr("Run"), [this] { emit runRequested(); });
+    button(tr("Stop run"), [this] { stop(); });
+    button(tr("Save report…"), [this] { chooseReportFile(); });
+    buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(buttons);
     layout->addWidget(status_);
     layout->addWidget(results_);
     deadline_.setSingleShot(true);
@@ -39,7 +54,7 @@ bool RunPanel::running() const
     return run_ && !run_->finished();
 }
 
-bool RunPanel::start(const check::CheckFile& file)
+bool RunPanel::start(const check::CheckFile& file, std::string fileName, check::Target device)
 {
     abort("stopped by a new run");
     results_->clear();
@@ -52,6 +67,13 @@ bool RunPanel::start(const check::CheckFile& file)
     // The device speaks the console's mode, whatever the file says.
     own.mode = protocol::DelimiterSet::instance().mode();
     run_ = std::make_unique<check::CheckRun>(own, check::DeviceValues{});
+    report_ = check::FleetReport{};
+    report_.checkFile = std::move(fileName);
+    report_.file = std::move(own);
+    report_.startedAt = std::chrono::system_clock::now();
+    report_.devices.push_back(check::DeviceResult{});
+    report_.devices.back().target = std::move(device);
+    stopped_ = false;
     clock_.start();
     run_->start(check::Millis{0});
     emit runningChanged(true);
@@ -65,6 +87,20 @@ void RunPanel::received(std::string_view bytes)
         return;
     run_->received(bytes, check::Millis{clock_.elapsed()});
     pump();
+}
+
+void RunPanel::endOfRecord()
+{
+    if (!running())
+        return;
+    run_->endOfRecord(check::Millis{clock_.elapsed()});
+    pump();
+}
+
+void RunPanel::stop()
+{
+    stopped_ = running();
+    abort("stopped by the operator");
 }
 
 void RunPanel::abort(std::string_view reason)
@@ -84,8 +120,11 @@ void RunPanel::pump()
             break;
         }
     }
-    for (const check::StepResult& result : run_->takeResults())
+    check::DeviceResult& device = report_.devices.back();
+    for (check::StepResult& result : run_->takeResults()) {
         show(result);
+        device.addStep(std::move(result));
+    }
     deadline_.stop();
     if (const auto next = run_->nextDeadline()) {
         const auto wait = std::max<long long>(0, next->count() - clock_.elapsed());
@@ -97,6 +136,12 @@ void RunPanel::pump()
         return;
     }
     status_->setText((run_->passed() ? tr("Passed: ") : tr("Failed: ")) + counts);
+    // As devicecheck has it: the operator's stop is "stopped", not a failure
+    // of the device.
+    device.outcome = run_->passed() ? check::DeviceOutcome::Passed
+                     : stopped_     ? check::DeviceOutcome::Stopped
+                                    : check::DeviceOutcome::Failed;
+    device.duration = report_.elapsed = check::Millis{clock_.elapsed()};
     emit runningChanged(false);
 }
 
@@ -113,6 +158,48 @@ void RunPanel::show(const check::StepResult& result)
         line += "; got: " + result.got;
     results_->addItem(QString::fromStdString(line));
     results_->scrollToBottom();
+}
+
+std::optional<check::FleetReport> RunPanel::report() const
+{
+    if (!run_)
+        return std::nullopt;
+    check::FleetReport report = report_;
+    if (running()) {
+        check::DeviceResult& device = report.devices.back();
+        device.outcome = check::DeviceOutcome::Stopped;
+        if (device.failedStep.empty()) {
+            device.failedStep = "running";
+            device.reason = "the run had not ended when the report was saved";
+        }
+        device.duration = report.elapsed = check::Millis{clock_.elapsed()};
+    }
+    return report;
+}
+
+bool RunPanel::saveReport(const std::string& path, const QString& filter)
+{
+    const std::optional<check::FleetReport> now = report();
+    if (!now) {
+        status_->setText(tr("No report to save: nothing has run yet"));
+        return false;
+    }
+    const RunReportFile::Kind kind = RunReportFile::kindOf(filter);
+    const std::string file = RunReportFile::withExtension(path, kind);
+    const std::string error = RunReportFile::write(*now, file, kind);
+    status_->setText(QString::fromStdString(error.empty() ? "Report saved as " + file
+                                                          : "Report not saved: " + error));
+    return error.empty();
+}
+
+void RunPanel::chooseReportFile()
+{
+    QString filter = RunReportFile::filters().front();
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save report"), QString(),
+                                     RunReportFile::filters().join(QStringLiteral(";;")), &filter);
+    if (!path.isEmpty())
+        saveReport(path.toStdString(), filter);
 }
 
 QString RunPanel::statusText() const

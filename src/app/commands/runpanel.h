@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "check/fleetreport.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,7 +33,10 @@ namespace app
 // it ends: "passed", or "FAILED" with the reason and what came instead, and
 // an expect's answer time in ms; the line below says how the run stands.
 // Stop (stop()) and a connection that ends (connectionEnded()) end the run at
-// once, failing the step in progress. UI thread only.
+// once, failing the step in progress. Its buttons: Run (runRequested(), for
+// the window to say what to run), Stop run, and "Save report…", which writes
+// the run so far (report()) as devicecheck reports one device (RunReportFile).
+// UI thread only.
 class RunPanel : public QWidget
 {
     Q_OBJECT
@@ -45,26 +50,42 @@ public:
 
     // Starts a run of `file` (one that runs stops first); false when `why`
     // says it cannot run (no steps).
-    bool start(const check::CheckFile& file);
+    // `fileName` and `device` name the file and the device in the report.
+    bool start(const check::CheckFile& file, std::string fileName = {}, check::Target device = {});
     void received(std::string_view bytes);
-    void stop() { abort("stopped by the operator"); }
+    // The bytes received so far end a record, line end or not (a datagram).
+    void endOfRecord();
+    void stop();
     void connectionEnded() { abort("the connection ended"); }
 
     bool running() const;
     QListWidget* results() const { return results_; }
     QString statusText() const;
 
+    // The last run as far as it went (the steps that ended; one still going
+    // is "stopped" at "running"); nothing before the first run.
+    std::optional<check::FleetReport> report() const;
+    // Writes report() to `path` as `filter` (of RunReportFile::filters())
+    // says, the extension added when the name has none; false, the status
+    // line saying why, when there is no run or it cannot be written.
+    bool saveReport(const std::string& path, const QString& filter);
+
 signals:
+    void runRequested();
     void runningChanged(bool running);
 
 private:
     void abort(std::string_view reason);
+    void chooseReportFile();
     // Sends what the run has to send, shows what ended, sets the next deadline.
     void pump();
     void show(const check::StepResult& result);
 
     SendBlock send_;
     std::unique_ptr<check::CheckRun> run_;
+    // What the report says of the run: its file, device, steps and times.
+    check::FleetReport report_;
+    bool stopped_ = false;
     QElapsedTimer clock_;
     QTimer deadline_;
     std::size_t passed_ = 0;

@@ -417,6 +417,14 @@ CommandsWindow* ConsoleDialog::commandsWindow()
         };
         console.freeText = [this] { return textUpToNul(controls_.freeText()->text()); };
         console.connected = [this] { return channel_.hasSocket(); };
+        // The socket type can only change while disconnected.
+        console.datagrams = [this] { return socketType() == SocketType::Udp; };
+        console.device = [this] {
+            check::Target device;
+            device.host = textUpToNul(controls_.address()->text());
+            device.port = static_cast<std::uint16_t>(controls_.port()->text().toUShort());
+            return device;
+        };
         console.send = [this](const check::SendStep& step, const std::string& note) {
             showQueued();
             return sender_.sendStep(step, note);
