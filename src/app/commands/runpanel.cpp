@@ -60,6 +60,7 @@ bool RunPanel::start(const check::CheckFile& file, std::string fileName, check::
     results_->clear();
     passed_ = failed_ = 0;
     if (file.steps.empty()) {
+        run_.reset();
         status_->setText(tr("Nothing to run: the list has no steps"));
         return false;
     }
