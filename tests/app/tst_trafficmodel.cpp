@@ -5,6 +5,7 @@
 
 #include "app/traffic/trafficmodel.h"
 
+#include <QBrush>
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
@@ -44,6 +45,8 @@ private slots:
     void columns_data();
     void columns();
     void clearForgetsRecordsAndTheDroppedCount();
+    void failedAndPartialWritesStandOut_data();
+    void failedAndPartialWritesStandOut();
 };
 
 void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
@@ -184,6 +187,53 @@ void TestTrafficModel::clearForgetsRecordsAndTheDroppedCount()
     QCOMPARE(model.droppedCount(), 0u);
     model.append(numbered(100, 2));
     QCOMPARE(bytesOf(model, 0), QStringLiteral("100"));
+}
+
+void TestTrafficModel::failedAndPartialWritesStandOut_data()
+{
+    QTest::addColumn<traffic::Record>("record");
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<QColor>("colour");
+
+    const QByteArray frame("[A=B-C\r\n", 8);
+    const QColor none;
+    const QColor failed = TrafficModel::writeColour(traffic::WriteOutcome::Failed);
+    const QColor partial = TrafficModel::writeColour(traffic::WriteOutcome::Partial);
+    QTest::newRow("whole") << makeRecord(RecordKind::Write, frame, "8 bytes written") << "sent"
+                           << none;
+    QTest::newRow("partial") << makeRecord(RecordKind::Write, frame, "3 bytes written")
+                             << "sent (partial)" << partial;
+    QTest::newRow("not written")
+        << makeRecord(RecordKind::Write, frame, "not written: the connection is closed")
+        << "sent (failed)" << failed;
+    QTest::newRow("write failed")
+        << makeRecord(RecordKind::Write, frame, "write failed: Broken pipe") << "sent (failed)"
+        << failed;
+    // Only a write's result counts: a read or an event with such a text is as it was.
+    QTest::newRow("read") << makeRecord(RecordKind::Read, frame, "write failed: quoted")
+                          << "received" << none;
+    QTest::newRow("event") << makeRecord(RecordKind::Event, {}, "not written: queue full")
+                           << "event" << none;
+}
+
+void TestTrafficModel::failedAndPartialWritesStandOut()
+{
+    QFETCH(traffic::Record, record);
+    QFETCH(QString, direction);
+    QFETCH(QColor, colour);
+    QVERIFY(TrafficModel::writeColour(traffic::WriteOutcome::Failed) !=
+            TrafficModel::writeColour(traffic::WriteOutcome::Partial));
+    TrafficModel model;
+    model.append({record});
+
+    QCOMPARE(model.data(model.index(0, TrafficModel::DirectionColumn)).toString(), direction);
+    // The whole row, so that it shows whichever columns are in sight.
+    for (int column = 0; column < model.columnCount(); ++column) {
+        const QVariant foreground = model.data(model.index(0, column), Qt::ForegroundRole);
+        QCOMPARE(foreground.isValid(), colour.isValid());
+        if (colour.isValid())
+            QCOMPARE(foreground.value<QBrush>().color(), colour);
+    }
 }
 
 QTEST_MAIN(TestTrafficModel)
