@@ -16,7 +16,8 @@ std::optional<std::size_t> writtenOf(std::string_view text)
 {
     std::size_t count = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    if (error != std::errc() || std::string_view(end, text.data() + text.size()) != " bytes written")
+    if (error != std::errc() ||
+        std::string_view(end, text.data() + text.size()) != " bytes written")
         return std::nullopt;
     return count;
 }

@@ -65,8 +65,8 @@ QString TrafficSaveDialog::extension(Format format)
 QString TrafficSaveDialog::startFolder(SettingsStore& settings)
 {
     // Kept as the file system's bytes: the store's texts are single-byte.
-    const QString remembered =
-        QFile::decodeName(QByteArray::fromStdString(settings.readText(kSettingsSection, kFolderKey, {})));
+    const QString remembered = QFile::decodeName(
+        QByteArray::fromStdString(settings.readText(kSettingsSection, kFolderKey, {})));
     if (isFolder(remembered))
         return remembered;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

@@ -43,10 +43,12 @@ class TrafficQueue;
 // bound, are counted in the line below the table. The timer runs while the
 // window exists, shown or not.
 //
-// Controls: a text filter and a direction filter (TrafficFilter); "Follow
-// newest"; "Clear" forgets every record; Ctrl+C in the table copies the
-// selected rows as tab-separated lines; "Save as…" writes the rows the table
-// shows to a record file or a CSV file (TrafficExport), owner-only.
+// Controls: a text filter and a direction filter (TrafficFilter; its last
+// entry, "Failed writes", shows the writes that failed or went out in part);
+// "Follow newest"; "Clear" forgets every record; Ctrl+C in the table copies
+// the selected rows as tab-separated lines; "Save as…" writes the rows the
+// table shows to a record file, a CSV file or a pcapng file (TrafficExport),
+// owner-only, as chosen in TrafficSaveDialog.
 //
 // "Record to file" is remembered in the settings, section kSettingsSection,
 // key kRecordToFileKey (0 or 1), read when the window is built and written at
