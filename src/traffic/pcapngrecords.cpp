@@ -1,6 +1,7 @@
 #include "pcapngrecords.h"
 
 #include "recordline.h"
+#include "writeoutcome.h"
 
 #include <arpa/inet.h>
 
@@ -127,20 +128,6 @@ bool startsWith(std::string_view text, std::string_view start)
     return text.substr(0, start.size()) == start;
 }
 
-// How many of a Write's bytes went out: N of "N bytes written", none for a
-// write that failed or was not made.
-std::size_t sentCount(const RecordView& record)
-{
-    std::size_t count = 0;
-    const std::string_view text = record.text;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    if (error != std::errc() ||
-        std::string_view(end, text.data() + text.size()) != " bytes written") {
-        return 0;
-    }
-    return std::min(count, record.bytes.size());
-}
-
 } // namespace
 
 std::string PcapngRecords::fileHeader()
@@ -206,7 +193,7 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         return;
     }
     case RecordKind::Write:
-        payloadPackets(out, record, true, record.bytes.substr(0, sentCount(record)),
+        payloadPackets(out, record, true, record.bytes.substr(0, writtenCount(record)),
                        commented(record.text));
         return;
     case RecordKind::Read:

@@ -13,7 +13,9 @@
 #include "app/traffic/trafficwindow.h"
 #include "traffic/recordline.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -75,6 +77,9 @@ private slots:
     void rememberedSwitchRecordsFromTheStart_data();
     void rememberedSwitchRecordsFromTheStart();
     void windowSwitchTurnsRecordingOnAndOff();
+    void windowFormatIsRememberedAndTheCommandLineWins();
+    void recordingAtStartShowsTheTrafficWindow_data();
+    void recordingAtStartShowsTheTrafficWindow();
 
 private:
     // Connects over TCP, sends the command frame, lets the peer answer with
@@ -224,6 +229,66 @@ void TestConsoleRecording::windowSwitchTurnsRecordingOnAndOff()
     const std::vector<Record> records = recordsIn(folder.path());
     QVERIFY(records.size() >= 3);
     QCOMPARE(records.front().kind, RecordKind::ConnectAttempt);
+}
+
+void TestConsoleRecording::windowFormatIsRememberedAndTheCommandLineWins()
+{
+    using Format = traffic::FileRecorder::Format;
+    QTemporaryDir folder;
+    ConsoleDialog dialog;
+    dialog.trafficRecording().setFileOptions({folder.path().toStdString()});
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    dialog.showTrafficWindow();
+    auto* box = dialog.trafficWindow()->findChild<QComboBox*>(QStringLiteral("recordFormat"));
+    QTest::keyClick(box, Qt::Key_Down); // pcapng, as the operator picks it
+    const auto remembered = [] {
+        return ConsoleTestEnvironment::settings()->value(QStringLiteral("Traffic/RecordFormat"));
+    };
+    QCOMPARE(remembered(), QStringLiteral("pcapng"));
+    dialog.trafficWindow()->findChild<QCheckBox*>(QStringLiteral("recordToFile"))->click();
+    LoopbackTcpServer peer;
+    QVERIFY(consoledriver::connectToTcpPeer(dialog, peer));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QDir(folder.path()).entryList({QStringLiteral("*.pcapng")}, QDir::Files).size(), 1,
+        kWaitMs);
+
+    // --record-format: for this run, shown and fixed in the window.
+    dialog.fixRecordFormat(Format::Text);
+    QCOMPARE(dialog.trafficRecording().fileOptions().format, Format::Text);
+    QVERIFY(!box->isEnabled() && box->currentText() == QStringLiteral("text"));
+    QCOMPARE(remembered(), QStringLiteral("pcapng"));
+    QCOMPARE(ConsoleDialog().trafficRecording().fileOptions().format, Format::Pcapng);
+}
+
+void TestConsoleRecording::recordingAtStartShowsTheTrafficWindow_data()
+{
+    QTest::addColumn<int>("start"); // 0 off, 1 remembered switch, 2 as --record
+    QTest::newRow("off") << 0;
+    QTest::newRow("remembered") << 1;
+    QTest::newRow("--record") << 2;
+}
+
+void TestConsoleRecording::recordingAtStartShowsTheTrafficWindow()
+{
+    QFETCH(int, start);
+    QTemporaryDir folder;
+    if (start == 1)
+        ConsoleTestEnvironment::settings()->setValue(QStringLiteral("Traffic/RecordToFile"), 1);
+    ConsoleDialog dialog;
+    dialog.trafficRecording().setFileOptions({folder.path().toStdString()});
+    dialog.trafficRecording().setRecordingEnabled(start != 0);
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(dialog.trafficWindow() && dialog.trafficWindow()->isVisible(), start != 0);
+    if (start == 0)
+        return;
+    const QString status =
+        dialog.trafficWindow()->findChild<QLabel*>(QStringLiteral("recordingStatus"))->text();
+    QVERIFY2(status.startsWith(QStringLiteral("Recording to ") + folder.path()),
+             qPrintable(status));
+    // The console stays as it starts: active, the focus on Connect.
+    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+    QCOMPARE(dialog.focusWidget(), dialog.control(ConsoleTemplate::kConnect));
 }
 
 QTEST_MAIN(TestConsoleRecording)

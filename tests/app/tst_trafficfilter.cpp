@@ -57,6 +57,7 @@ private slots:
     void showsMatchingRows_data();
     void showsMatchingRows();
     void filtersRecordsThatArriveAndFollowsTrimming();
+    void failedWritesOnly();
 };
 
 void TestTrafficFilter::showsMatchingRows_data()
@@ -114,6 +115,25 @@ void TestTrafficFilter::filtersRecordsThatArriveAndFollowsTrimming()
     model.append({readRecord("three"), readRecord("four"), readRecord("five")});
     QCOMPARE(shownRows(filter), (QList<int>{0, 1, 2, 3}));
     QCOMPARE(filter.index(0, TrafficModel::TextColumn).data().toString(), QStringLiteral("two"));
+}
+
+void TestTrafficFilter::failedWritesOnly()
+{
+    TrafficModel model;
+    model.append(session());
+    model.append({makeRecord(RecordKind::Write, "PING", "2 bytes written"),
+                  makeRecord(RecordKind::Write, "PONG", "not written: the connection is closed"),
+                  makeRecord(RecordKind::Event, {}, "write failed: not a write")});
+    TrafficFilter filter(&model);
+    // As the window's "Failed writes" entry sets it.
+    filter.setDirection(Direction::Sent);
+    filter.setFailedWritesOnly(true);
+    QCOMPARE(shownRows(filter), (QList<int>{5, 6}));
+    filter.setText(QStringLiteral("closed"));
+    QCOMPARE(shownRows(filter), QList<int>{6});
+    filter.setText({});
+    filter.setFailedWritesOnly(false);
+    QCOMPARE(shownRows(filter), (QList<int>{2, 5, 6}));
 }
 
 QTEST_MAIN(TestTrafficFilter)

@@ -5,6 +5,7 @@
 
 #include "app/traffic/trafficmodel.h"
 
+#include <QBrush>
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
@@ -44,6 +45,8 @@ private slots:
     void columns_data();
     void columns();
     void clearForgetsRecordsAndTheDroppedCount();
+    void failedAndPartialWritesStandOut_data();
+    void failedAndPartialWritesStandOut();
 };
 
 void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
@@ -184,6 +187,39 @@ void TestTrafficModel::clearForgetsRecordsAndTheDroppedCount()
     QCOMPARE(model.droppedCount(), 0u);
     model.append(numbered(100, 2));
     QCOMPARE(bytesOf(model, 0), QStringLiteral("100"));
+}
+
+void TestTrafficModel::failedAndPartialWritesStandOut_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("whole") << "8 bytes written"
+                           << "sent" << int(traffic::WriteOutcome::Whole);
+    QTest::newRow("partial") << "3 bytes written"
+                             << "sent (partial)" << int(traffic::WriteOutcome::Partial);
+    QTest::newRow("not written") << "not written: the connection is closed"
+                                 << "sent (failed)" << int(traffic::WriteOutcome::Failed);
+    QTest::newRow("failed") << "write failed: Broken pipe"
+                            << "sent (failed)" << int(traffic::WriteOutcome::Failed);
+}
+
+void TestTrafficModel::failedAndPartialWritesStandOut()
+{
+    QFETCH(QString, result);
+    QFETCH(QString, direction);
+    QFETCH(int, outcome);
+    TrafficModel model;
+    // A read with such a text is no write: it stays as it was.
+    model.append({makeRecord(RecordKind::Write, "[A=B-C\r\n", result.toStdString()),
+                  makeRecord(RecordKind::Read, "x", result.toStdString())});
+    QCOMPARE(model.index(0, TrafficModel::DirectionColumn).data().toString(), direction);
+    const QColor colour = TrafficModel::writeColour(traffic::WriteOutcome(outcome));
+    for (int column = 0; column < model.columnCount(); ++column) {
+        QCOMPARE(model.index(0, column).data(Qt::ForegroundRole).value<QBrush>().color(),
+                 colour.isValid() ? colour : QColor(Qt::black));
+        QVERIFY(!model.index(1, column).data(Qt::ForegroundRole).isValid());
+    }
 }
 
 QTEST_MAIN(TestTrafficModel)

@@ -71,6 +71,7 @@ expected=(
     ./usr/bin/framesend
     ./usr/bin/socketclient
     ./usr/share/applications/$app_id.desktop
+    ./usr/share/doc/$name/README.md.gz
     ./usr/share/doc/$name/changelog.gz
     ./usr/share/doc/$name/copyright
     ./usr/share/icons/hicolor/scalable/apps/$app_id.svg
@@ -115,6 +116,13 @@ grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$app_id.metain
 for page in socketclient devicesim framesend devicecheck; do
     zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH .*\"socketclient $version\"" ||
         fail "manual page $page.1 does not carry version $version"
+done
+# The manual pages send the reader there for the record files' format.
+zcat "$root/usr/share/doc/$name/README.md.gz" | grep -q "^## Traffic record" ||
+    fail "README.md.gz is not the README"
+for page in socketclient devicecheck; do
+    zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "/usr/share/doc/$name/README.md.gz" ||
+        fail "manual page $page.1 does not name the installed README"
 done
 
 shown=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen \

@@ -66,19 +66,24 @@ QString baseName(const char* path)
     return QString::fromLocal8Bit(slash != nullptr ? slash + 1 : path);
 }
 
-// --record-limit applies to whatever records to files in this run; --record
+// --record-limit applies to whatever records to files in this run, and so
+// does --record-format, over the Traffic window's remembered choice; --record
 // switches recording on, into its folder, for this run only.
-void applyRecordOptions(const ConsoleOptions& options, traffic::RecordingControl& recording)
+void applyRecordOptions(const ConsoleOptions& options, ConsoleDialog& console)
 {
+    traffic::RecordingControl& recording = console.trafficRecording();
     traffic::FileRecorder::Options files = recording.fileOptions();
     if (const std::optional<std::uint64_t> limit = options.recordLimitBytes())
         files.diskLimitBytes = *limit;
-    if (const std::optional<traffic::FileRecorder::Format> format = options.recordFormat())
+    const std::optional<traffic::FileRecorder::Format> format = options.recordFormat();
+    if (format)
         files.format = *format;
     const QString folder = options.recordFolder();
     if (!folder.isEmpty())
         files.folder = QFile::encodeName(folder).toStdString();
     recording.setFileOptions(files);
+    if (format)
+        console.fixRecordFormat(*format);
     if (!folder.isEmpty())
         recording.setRecordingEnabled(true);
 }
@@ -174,7 +179,7 @@ int ClientApp::run(int argc, char** argv)
     {
         ConsoleDialog console;
         const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(console);
-        applyRecordOptions(options, console.trafficRecording());
+        applyRecordOptions(options, console);
         console.exec();
     }
     return kExitOk;

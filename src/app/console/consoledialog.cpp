@@ -9,6 +9,7 @@
 #include "portspin.h"
 
 #include "app/settings/qtsettingsstore.h"
+#include "app/traffic/recordformatbox.h"
 #include "app/traffic/trafficwindow.h"
 #include "app/view/messageview.h"
 #include "app/view/qtviewwindow.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QShowEvent>
 
 #include <sys/socket.h>
 
@@ -360,6 +362,9 @@ void ConsoleDialog::setUpTraffic()
     // the window's remembered switch says so (or the command line asks).
     trafficRecording_.setViewSink(&receivedTap_);
     QtSettingsStore settings;
+    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
+    files.format = RecordFormatBox::remembered(settings);
+    trafficRecording_.setFileOptions(files);
     trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
 
     // An application shortcut: Ctrl+T works whichever control has the focus,
@@ -373,17 +378,64 @@ void ConsoleDialog::setUpTraffic()
 
 void ConsoleDialog::showTrafficWindow()
 {
+    openTrafficWindow(true);
+}
+
+void ConsoleDialog::openTrafficWindow(bool activate)
+{
     // A child window of the dialog, so the dialog's modality does not block it.
     if (!trafficWindow_) {
         trafficWindow_ = new TrafficWindow(trafficQueue_, this);
         connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
+        connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,
+                [this](traffic::FileRecorder::Format format) { setRecordFormat(format); });
         trafficWindow_->setRecordingStatus(
             [this] { return QString::fromStdString(trafficRecording_.statusText()); });
         // --record may have switched recording on for this run only.
         trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
+        if (recordFormatFixed_)
+            trafficWindow_->fixRecordFormat(trafficRecording_.fileOptions().format);
     }
-    trafficWindow_->showBeside(this);
+    trafficWindow_->showBeside(this, activate);
+}
+
+void ConsoleDialog::setRecordFormat(traffic::FileRecorder::Format format)
+{
+    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
+    if (files.format == format)
+        return;
+    files.format = format;
+    trafficRecording_.setFileOptions(files);
+}
+
+void ConsoleDialog::fixRecordFormat(traffic::FileRecorder::Format format)
+{
+    recordFormatFixed_ = true;
+    setRecordFormat(format);
+    if (trafficWindow_)
+        trafficWindow_->fixRecordFormat(format);
+}
+
+void ConsoleDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (shown_)
+        return;
+    shown_ = true;
+    // Recording to files on from the start (remembered, or --record): the
+    // Traffic window opens beside the console with its recording line, so
+    // that no recording runs unseen. Queued, so that the console has its
+    // place first; the console keeps the focus.
+    if (trafficRecording_.recordingEnabled())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                openTrafficWindow(false);
+                // Some platforms activate every window that is shown.
+                activateWindow();
+            },
+            Qt::QueuedConnection);
 }
 
 void ConsoleDialog::setUpCommands()

@@ -105,8 +105,14 @@ public:
     // Shows the Traffic window (made at the first call), raised and active.
     // Ctrl+T anywhere in the console and the message view's "Traffic…" call it.
     void showTrafficWindow();
-    // The Traffic window, or nullptr before the first showTrafficWindow().
+    // The Traffic window, or nullptr before it is first shown. When recording
+    // to files is on as the dialog is first shown (remembered, or --record),
+    // it opens then, beside the console, which keeps the focus.
     TrafficWindow* trafficWindow() const { return trafficWindow_; }
+    // The command line's --record-format: the record files' format for this
+    // run, whatever the Traffic window's remembered choice, which shows it and
+    // cannot change it. Without it the remembered choice is used.
+    void fixRecordFormat(traffic::FileRecorder::Format format);
 
     // Shows the Commands window (made at the first call, beside the console),
     // raised and active. Ctrl+K anywhere in the console or its windows and
@@ -125,10 +131,13 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void setUpTraffic();
+    void openTrafficWindow(bool activate);
+    void setRecordFormat(traffic::FileRecorder::Format format);
     void setUpCommands();
     // What a pending connect was asked for, read from the controls at the
     // click, and where the focus was.
@@ -177,6 +186,8 @@ private:
     // automatic answers; outlives the channel as the queue does.
     ReceivedTap receivedTap_{&trafficQueue_};
     TrafficWindow* trafficWindow_ = nullptr;
+    bool recordFormatFixed_ = false;
+    bool shown_ = false;
     CommandsWindow* commandsWindow_ = nullptr;
     // Feeds the queue (and the record files); outlives the channel, whose
     // last stop() still reports to it.

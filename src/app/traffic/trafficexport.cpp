@@ -3,6 +3,7 @@
 #include "trafficformat.h"
 
 #include "traffic/bytetext.h"
+#include "traffic/pcapngrecords.h"
 #include "traffic/recordline.h"
 
 #include <QFile>
@@ -84,6 +85,26 @@ QString hexField(const std::string& bytes)
     return bytes.empty() ? QString() : QLatin1Char('\'') + text(traffic::hexText(bytes, false));
 }
 
+// The packets of the records (traffic::PcapngRecords), handed to `put` a
+// megabyte or so at a time: every record's bytes in one buffer could take as
+// much memory again as the table holds.
+template <typename Put>
+void putPcapng(const std::vector<const traffic::Record*>& records, const Put& put)
+{
+    constexpr std::size_t kChunkBytes = 1024 * 1024;
+    std::string blocks = traffic::PcapngRecords::fileHeader();
+    traffic::PcapngRecords packets;
+    for (const traffic::Record* record : records) {
+        packets.append(blocks, *record);
+        if (blocks.size() >= kChunkBytes) {
+            put(blocks.data(), static_cast<qint64>(blocks.size()));
+            blocks.clear();
+        }
+    }
+    packets.finish(blocks);
+    put(blocks.data(), static_cast<qint64>(blocks.size()));
+}
+
 } // namespace
 
 QString TrafficExport::copyText(const std::vector<const traffic::Record*>& records)
@@ -122,6 +143,15 @@ QString TrafficExport::csvLine(const traffic::Record& record)
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
+QString TrafficExport::permissionWarning(const QString& path, int chmodError)
+{
+    if (chmodError == 0)
+        return {};
+    return QStringLiteral("The file system of %1 does not keep permissions: "
+                          "the file may be readable by others (%2).")
+        .arg(path, systemText(chmodError));
+}
+
 bool TrafficExport::save(const QString& path, Format format,
                          const std::vector<const traffic::Record*>& records, QString* error,
                          QString* warning)
@@ -150,30 +180,34 @@ bool TrafficExport::save(const QString& path, Format format,
         return fail(systemText(errno));
     // A file system without permissions (a FAT stick) cannot keep the file
     // owner-only; the save still goes on, and says so.
-    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 && warning)
-        *warning = QStringLiteral("The file system of %1 does not keep permissions: "
-                                  "the file may be readable by others (%2).")
-                       .arg(path, systemText(errno));
+    const QString permissions =
+        permissionWarning(path, ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno);
+    if (!permissions.isEmpty() && warning)
+        *warning = permissions;
     QFile file;
     bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     const auto put = [&](const char* data, qint64 size) {
         ok = ok && file.write(data, size) == size;
     };
-    const bool csv = format == Format::Csv;
-    if (csv)
-        put(csvHeader().toUtf8().constData(), csvHeader().toUtf8().size());
-    else
-        put(traffic::kRecordFileHeader.data(),
-            static_cast<qint64>(traffic::kRecordFileHeader.size()));
-    std::string line;
-    for (const traffic::Record* record : records) {
-        if (csv) {
-            const QByteArray utf8 = csvLine(*record).toUtf8();
-            put(utf8.constData(), utf8.size());
-        } else {
-            line.clear();
-            traffic::appendRecordLine(line, *record);
-            put(line.data(), static_cast<qint64>(line.size()));
+    if (format == Format::Pcapng) {
+        putPcapng(records, put);
+    } else {
+        const bool csv = format == Format::Csv;
+        if (csv)
+            put(csvHeader().toUtf8().constData(), csvHeader().toUtf8().size());
+        else
+            put(traffic::kRecordFileHeader.data(),
+                static_cast<qint64>(traffic::kRecordFileHeader.size()));
+        std::string line;
+        for (const traffic::Record* record : records) {
+            if (csv) {
+                const QByteArray utf8 = csvLine(*record).toUtf8();
+                put(utf8.constData(), utf8.size());
+            } else {
+                line.clear();
+                traffic::appendRecordLine(line, *record);
+                put(line.data(), static_cast<qint64>(line.size()));
+            }
         }
     }
     ok = ok && file.flush() && ::fdatasync(fd) == 0;

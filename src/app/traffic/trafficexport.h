@@ -28,6 +28,10 @@ namespace app
 // Text log: exactly a record file's content, its header comment first, so the
 // core's recordFromLine() reads it back.
 //
+// pcapng: exactly what a record file of the pcapng format holds for these
+// records (traffic::PcapngRecords): one packet per block sent or received,
+// each record's text in its packet's comment, so a capture tool opens it.
+//
 // Files are written whole or not at all (a temporary file beside it, synced,
 // then renamed over the name) and are readable and writable by the owner only.
 // A name that is a link (even a dangling one) or no regular file is refused,
@@ -36,7 +40,7 @@ namespace app
 class TrafficExport
 {
 public:
-    enum class Format { TextLog, Csv };
+    enum class Format { TextLog, Csv, Pcapng };
 
     static QString copyText(const std::vector<const traffic::Record*>& records);
 
@@ -45,6 +49,11 @@ public:
     static bool save(const QString& path, Format format,
                      const std::vector<const traffic::Record*>& records, QString* error = nullptr,
                      QString* warning = nullptr);
+
+    // The warning of a save whose chmod to owner-only ended with errno
+    // `chmodError` (0: it worked; EPERM: a file system without permissions,
+    // such as FAT); empty for 0. save() goes on whatever the error.
+    static QString permissionWarning(const QString& path, int chmodError);
 
     static QString csvHeader();
     static QString csvLine(const traffic::Record& record);

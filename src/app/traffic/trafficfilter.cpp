@@ -4,6 +4,7 @@
 
 #include "traffic/bytetext.h"
 #include "traffic/recordline.h"
+#include "traffic/writeoutcome.h"
 
 #include <algorithm>
 #include <string_view>
@@ -44,6 +45,14 @@ void TrafficFilter::setDirection(std::optional<traffic::Direction> direction)
     invalidateRowsFilter();
 }
 
+void TrafficFilter::setFailedWritesOnly(bool only)
+{
+    if (only == failedWritesOnly_)
+        return;
+    failedWritesOnly_ = only;
+    invalidateRowsFilter();
+}
+
 void TrafficFilter::setText(const QString& text)
 {
     if (text == text_)
@@ -62,6 +71,11 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
     const traffic::Record& record = model_->record(sourceRow);
     if (direction_ && traffic::directionOf(record.kind) != *direction_)
         return false;
+    if (failedWritesOnly_) {
+        const traffic::WriteOutcome outcome = traffic::writeOutcome(record);
+        if (outcome != traffic::WriteOutcome::Failed && outcome != traffic::WriteOutcome::Partial)
+            return false;
+    }
     if (needle_.empty())
         return true;
     // The dearer texts only when the cheaper ones do not match.

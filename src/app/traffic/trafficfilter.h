@@ -17,6 +17,8 @@ class TrafficModel;
 // looked for (ASCII letters in either case) in a record's bytes as visible
 // text and as hex, in what the record is and in its description, so "0d 0a",
 // "\r\n", "refused" and "connect-failed" all find what the table shows them in.
+// With failedWritesOnly set, only the writes that failed or went out in part
+// (traffic::writeOutcome) are shown, whatever the direction.
 // Rows keep the model's order. UI thread only.
 class TrafficFilter : public QSortFilterProxyModel
 {
@@ -27,6 +29,7 @@ public:
     // No value: every direction.
     void setDirection(std::optional<traffic::Direction> direction);
     void setText(const QString& text);
+    void setFailedWritesOnly(bool only);
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
@@ -34,6 +37,7 @@ protected:
 private:
     TrafficModel* model_;
     std::optional<traffic::Direction> direction_;
+    bool failedWritesOnly_ = false;
     QString text_;
     std::string needle_; // text_ in UTF-8, ASCII letters in lower case
 };

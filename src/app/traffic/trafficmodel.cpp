@@ -4,6 +4,9 @@
 
 #include "traffic/bytetext.h"
 #include "traffic/recordline.h"
+#include "traffic/writeoutcome.h"
+
+#include <QBrush>
 
 #include <algorithm>
 #include <iterator>
@@ -39,6 +42,21 @@ QString description(const traffic::Record& record)
     return trafficformat::text(record.text);
 }
 
+// "sent", "received", "event"; a write that did not send its whole block
+// says so, or it would look like any other sent row.
+QString directionText(const traffic::Record& record)
+{
+    QString text = trafficformat::text(traffic::directionName(traffic::directionOf(record.kind)));
+    switch (traffic::writeOutcome(record)) {
+    case traffic::WriteOutcome::Failed:
+        return text + QStringLiteral(" (failed)");
+    case traffic::WriteOutcome::Partial:
+        return text + QStringLiteral(" (partial)");
+    default:
+        return text;
+    }
+}
+
 } // namespace
 
 TrafficModel::TrafficModel(std::size_t maxRecords, QObject* parent)
@@ -71,6 +89,8 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
         if (index.column() == LengthColumn)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+        return foreground(shown);
     default:
         return {};
     }
@@ -82,7 +102,7 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
     case TimeColumn:
         return trafficformat::timeOfDay(record.time);
     case DirectionColumn:
-        return trafficformat::text(traffic::directionName(traffic::directionOf(record.kind)));
+        return directionText(record);
     case LengthColumn:
         return isEvent(record) ? QVariant()
                                : QVariant(static_cast<qulonglong>(record.bytes.size()));
@@ -95,6 +115,24 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
     default:
         return {};
     }
+}
+
+QColor TrafficModel::writeColour(traffic::WriteOutcome outcome)
+{
+    switch (outcome) {
+    case traffic::WriteOutcome::Failed:
+        return QColor(0xc0, 0x10, 0x10);
+    case traffic::WriteOutcome::Partial:
+        return QColor(0xb0, 0x58, 0x00);
+    default:
+        return {};
+    }
+}
+
+QVariant TrafficModel::foreground(const traffic::Record& record) const
+{
+    const QColor colour = writeColour(traffic::writeOutcome(record));
+    return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
 }
 
 QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int role) const

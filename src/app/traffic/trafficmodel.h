@@ -1,8 +1,10 @@
 #pragma once
 
 #include "traffic/trafficrecord.h"
+#include "traffic/writeoutcome.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +28,10 @@ namespace app
 // the bytes as visible text, the bytes in hex. An event (every record that is
 // neither sent nor received) shows what it is in the text column and its
 // description in the hex column. The tool tip of a row is its description.
+// A write that failed (nothing went out) or went out in part shows
+// "sent (failed)" or "sent (partial)" in the direction column, and its whole
+// row is written in writeColour() of its outcome (Qt::ForegroundRole); every
+// other row has the view's own colours.
 // A cell shows the first kCellBytes bytes at most, then "…": no screen is wide
 // enough for more, and laying out whole blocks for every row in sight made
 // each repaint dear under a flood. The detail pane, Copy and Save as… take
@@ -59,10 +65,14 @@ public:
     // The record of a row; row must be in [0, rowCount()).
     const traffic::Record& record(int row) const;
     std::size_t maxRecords() const { return maxRecords_; }
+    // The text colour of a write's row: red for Failed, orange for Partial,
+    // invalid (the view's own) for any other outcome.
+    static QColor writeColour(traffic::WriteOutcome outcome);
     std::uint64_t droppedCount() const { return dropped_; }
 
 private:
     QVariant display(const traffic::Record& record, int column) const;
+    QVariant foreground(const traffic::Record& record) const;
 
     const std::size_t maxRecords_;
     std::deque<traffic::Record> records_;

@@ -1,8 +1,10 @@
 #include "trafficwindow.h"
 
+#include "recordformatbox.h"
 #include "trafficfilter.h"
 #include "trafficformat.h"
 #include "trafficqueue.h"
+#include "trafficsavedialog.h"
 
 #include "app/commands/besideplace.h"
 
@@ -14,7 +16,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -46,16 +47,16 @@ constexpr int kDefaultHeight = 560;
 struct DirectionChoice {
     const char* label;
     std::optional<traffic::Direction> direction;
+    bool failedWrites = false;
 };
 const DirectionChoice kDirectionChoices[] = {
     {"All directions", std::nullopt},
     {"Sent", traffic::Direction::Sent},
     {"Received", traffic::Direction::Received},
     {"Events", traffic::Direction::Event},
+    // Writes that failed or went out in part.
+    {"Failed writes", traffic::Direction::Sent, true},
 };
-
-const QString kLogFilter = QStringLiteral("Text log (*.log *.txt)");
-const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
 
 } // namespace
 
@@ -87,15 +88,17 @@ QString TrafficWindow::geometryKey()
            QString::fromLatin1(kGeometryKey.data(), kGeometryKey.size());
 }
 
-void TrafficWindow::showBeside(QWidget* console)
+void TrafficWindow::showBeside(QWidget* console, bool activate)
 {
     if (!placed_) {
         placed_ = true;
         restoreOrPlaceBeside(*this, console, QSize(), geometryKey());
     }
+    setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     show();
     raise();
-    activateWindow();
+    if (activate)
+        activateWindow();
 }
 
 void TrafficWindow::closeEvent(QCloseEvent* event)
@@ -164,6 +167,7 @@ void TrafficWindow::buildControls()
     recordToFile_ = new QCheckBox(tr("Record to file"), this);
     recordToFile_->setObjectName(QStringLiteral("recordToFile"));
     recordToFile_->setChecked(recordToFileRemembered(settings_));
+    recordFormat_ = new RecordFormatBox(this);
     recording_ = new QLabel(this);
     recording_->setObjectName(QStringLiteral("recordingStatus"));
     recording_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -183,6 +187,7 @@ void TrafficWindow::buildControls()
     split->setStretchFactor(1, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(recordToFile_);
+    bottom->addWidget(recordFormat_);
     bottom->addWidget(recording_, 1);
     bottom->addWidget(counts_);
     auto* layout = new QVBoxLayout(this);
@@ -210,6 +215,8 @@ void TrafficWindow::buildControls()
     connect(save, &QPushButton::clicked, this, &TrafficWindow::onSaveAs);
     connect(copy, &QAction::triggered, this, &TrafficWindow::copySelectedRows);
     connect(recordToFile_, &QCheckBox::toggled, this, &TrafficWindow::onRecordToFileToggled);
+    connect(recordFormat_, &RecordFormatBox::formatChosen, this,
+            &TrafficWindow::recordFormatChanged);
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { showDetail(current); });
 }
@@ -237,6 +244,11 @@ void TrafficWindow::showRecordToFile(bool on)
     const QSignalBlocker quiet(recordToFile_);
     recordToFile_->setChecked(on);
     updateStatus();
+}
+
+void TrafficWindow::fixRecordFormat(traffic::FileRecorder::Format format)
+{
+    recordFormat_->fixTo(format);
 }
 
 void TrafficWindow::updateStatus()
@@ -285,8 +297,10 @@ void TrafficWindow::showDetail(const QModelIndex& current)
 
 void TrafficWindow::onDirectionChosen(int index)
 {
-    if (index >= 0 && index < static_cast<int>(std::size(kDirectionChoices)))
+    if (index >= 0 && index < static_cast<int>(std::size(kDirectionChoices))) {
         filter_->setDirection(kDirectionChoices[index].direction);
+        filter_->setFailedWritesOnly(kDirectionChoices[index].failedWrites);
+    }
     updateStatus();
 }
 
@@ -324,18 +338,13 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
 
 void TrafficWindow::onSaveAs()
 {
-    QString chosen;
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save traffic"), QString(),
-                                     kLogFilter + QStringLiteral(";;") + kCsvFilter, &chosen);
-    if (path.isEmpty())
+    const std::optional<TrafficSaveDialog::Choice> chosen = TrafficSaveDialog::ask(this, settings_);
+    if (!chosen)
         return;
-    const bool csv =
-        chosen == kCsvFilter || path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+    const QString& path = chosen->path;
     QString error;
     QString warning;
-    if (!saveTo(path, csv ? TrafficExport::Format::Csv : TrafficExport::Format::TextLog, &error,
-                &warning))
+    if (!saveTo(path, chosen->format, &error, &warning))
         QMessageBox::warning(this, windowTitle(),
                              tr("The traffic could not be saved to %1: %2").arg(path, error));
     else if (!warning.isEmpty())

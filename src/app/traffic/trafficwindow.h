@@ -5,6 +5,7 @@
 
 #include "app/settings/qtsettingsstore.h"
 
+#include "traffic/filerecorder.h"
 #include "traffic/trafficrecord.h"
 
 #include <QTimer>
@@ -25,6 +26,7 @@ class QTableView;
 namespace app
 {
 
+class RecordFormatBox;
 class TrafficFilter;
 class TrafficQueue;
 
@@ -41,16 +43,20 @@ class TrafficQueue;
 // bound, are counted in the line below the table. The timer runs while the
 // window exists, shown or not.
 //
-// Controls: a text filter and a direction filter (TrafficFilter); "Follow
-// newest"; "Clear" forgets every record; Ctrl+C in the table copies the
-// selected rows as tab-separated lines; "Save as…" writes the rows the table
-// shows to a record file or a CSV file (TrafficExport), owner-only.
+// Controls: a text filter and a direction filter (TrafficFilter; its last
+// entry, "Failed writes", shows the writes that failed or went out in part);
+// "Follow newest"; "Clear" forgets every record; Ctrl+C in the table copies
+// the selected rows as tab-separated lines; "Save as…" writes the rows the
+// table shows to a record file, a CSV file or a pcapng file (TrafficExport),
+// owner-only, as chosen in TrafficSaveDialog.
 //
 // "Record to file" is remembered in the settings, section kSettingsSection,
 // key kRecordToFileKey (0 or 1), read when the window is built and written at
 // each change, which recordToFileChanged() also announces. The status line
 // says where the traffic is recorded, or why it is not, as the function set
-// with setRecordingStatus() tells it (asked at every drain).
+// with setRecordingStatus() tells it (asked at every drain). Beside the switch,
+// the files' format (RecordFormatBox: text or pcapng, remembered, announced
+// by recordFormatChanged()).
 //
 // Its size and place are remembered in the settings (section
 // kSettingsSection, key kGeometryKey); the first time it opens beside the
@@ -73,8 +79,9 @@ public:
     // The remembered "Record to file" switch (off when never set).
     static bool recordToFileRemembered(SettingsStore& settings);
 
-    // Shows the window (placed the first time), raised and active.
-    void showBeside(QWidget* console);
+    // Shows the window (placed the first time), raised, and active unless
+    // `activate` is false (then the active window stays so).
+    void showBeside(QWidget* console, bool activate = true);
 
     // Takes what the queue holds now into the table (the timer's work).
     void drain();
@@ -84,6 +91,9 @@ public:
     // Shows "Record to file" as `on` without remembering it or announcing it:
     // for a recording switched on elsewhere (the command line's --record).
     void showRecordToFile(bool on);
+    // Shows the record files' format as set for this run elsewhere (the
+    // command line's --record-format); the choice is then fixed.
+    void fixRecordFormat(traffic::FileRecorder::Format format);
 
     // Writes the rows the table shows; false with `error` set when the file
     // could not be written.
@@ -97,6 +107,7 @@ public:
 
 signals:
     void recordToFileChanged(bool on);
+    void recordFormatChanged(traffic::FileRecorder::Format format);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +133,7 @@ private:
     QComboBox* direction_ = nullptr;
     QCheckBox* follow_ = nullptr;
     QCheckBox* recordToFile_ = nullptr;
+    RecordFormatBox* recordFormat_ = nullptr;
     QLabel* counts_ = nullptr;
     QLabel* recording_ = nullptr;
     QTimer drainTimer_;
