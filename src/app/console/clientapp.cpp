@@ -4,6 +4,7 @@
 #include "consoleoptions.h"
 
 #include "app/settings/qtsettingsstore.h"
+#include "app/traffic/recordreviewwindow.h"
 
 #include <QApplication>
 #include <QFile>
@@ -171,6 +172,8 @@ int ClientApp::run(int argc, char** argv)
     QCoreApplication::setOrganizationName(
         QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
+    if (const QString record = options.openRecordFile(); !record.isEmpty())
+        return reviewRecord(record);
     {
         ConsoleDialog console;
         const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(console);

@@ -1,6 +1,7 @@
 #include "trafficwindow.h"
 
 #include "trafficfilter.h"
+#include "recordreviewwindow.h"
 #include "trafficformat.h"
 #include "trafficqueue.h"
 
@@ -60,6 +61,16 @@ const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
 } // namespace
 
 TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t maxRecords)
+    : TrafficWindow(&queue, parent, maxRecords)
+{
+}
+
+TrafficWindow::TrafficWindow(QWidget* parent, std::size_t maxRecords)
+    : TrafficWindow(nullptr, parent, maxRecords)
+{
+}
+
+TrafficWindow::TrafficWindow(TrafficQueue* queue, QWidget* parent, std::size_t maxRecords)
     : QWidget(parent, Qt::Window), queue_(queue)
 {
     setWindowTitle(tr("Traffic"));
@@ -70,8 +81,12 @@ TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t m
     buildControls();
     resize(kDefaultWidth, kDefaultHeight);
 
-    connect(&drainTimer_, &QTimer::timeout, this, &TrafficWindow::drain);
-    drainTimer_.start(kDrainIntervalMs);
+    if (queue_) {
+        connect(&drainTimer_, &QTimer::timeout, this, &TrafficWindow::drain);
+        drainTimer_.start(kDrainIntervalMs);
+    } else {
+        recordToFile_->hide();
+    }
     updateStatus();
 }
 
@@ -100,7 +115,8 @@ void TrafficWindow::showBeside(QWidget* console)
 
 void TrafficWindow::closeEvent(QCloseEvent* event)
 {
-    rememberPlace(*this, geometryKey());
+    if (queue_)
+        rememberPlace(*this, geometryKey());
     QWidget::closeEvent(event);
 }
 
@@ -126,6 +142,8 @@ void TrafficWindow::buildControls()
     clear->setObjectName(QStringLiteral("trafficClear"));
     auto* save = new QPushButton(tr("Save as…"), this);
     save->setObjectName(QStringLiteral("trafficSaveAs"));
+    auto* open = new QPushButton(tr("Open record…"), this);
+    open->setObjectName(QStringLiteral("trafficOpenRecord"));
 
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     table_ = new QTableView(this);
@@ -176,6 +194,7 @@ void TrafficWindow::buildControls()
     top->addWidget(follow_);
     top->addWidget(clear);
     top->addWidget(save);
+    top->addWidget(open);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table_);
     split->addWidget(detail_);
@@ -208,6 +227,7 @@ void TrafficWindow::buildControls()
     });
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::onClear);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::onSaveAs);
+    connect(open, &QPushButton::clicked, this, &TrafficWindow::onOpenRecord);
     connect(copy, &QAction::triggered, this, &TrafficWindow::copySelectedRows);
     connect(recordToFile_, &QCheckBox::toggled, this, &TrafficWindow::onRecordToFileToggled);
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -216,7 +236,9 @@ void TrafficWindow::buildControls()
 
 void TrafficWindow::drain()
 {
-    TrafficQueue::Batch batch = queue_.take();
+    if (!queue_)
+        return;
+    TrafficQueue::Batch batch = queue_->take();
     model_->addDropped(batch.dropped);
     if (!batch.records.empty()) {
         model_->append(std::move(batch.records));
@@ -340,6 +362,14 @@ void TrafficWindow::onSaveAs()
                              tr("The traffic could not be saved to %1: %2").arg(path, error));
     else if (!warning.isEmpty())
         QMessageBox::warning(this, windowTitle(), warning);
+}
+
+void TrafficWindow::onOpenRecord()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open record"), QString(),
+                                                      RecordReviewWindow::fileFilter());
+    if (!path.isEmpty())
+        RecordReviewWindow::open(path, this);
 }
 
 void TrafficWindow::copySelectedRows() const
