@@ -51,8 +51,11 @@ traffic::Record sampleRecord(long i, std::chrono::system_clock::time_point start
         record.text = std::to_string(record.bytes.size()) + " bytes written";
     } else {
         record.kind = traffic::RecordKind::Read;
-        record.bytes = "\x07" "1AB\x08" "ACK\x09" "card 04:a2:19:7f:" + std::to_string(i) +
-                       " door 2 granted\r\n";
+        record.bytes = "\x07"
+                       "1AB\x08"
+                       "ACK\x09"
+                       "card 04:a2:19:7f:" +
+                       std::to_string(i) + " door 2 granted\r\n";
         record.bytes.push_back('\0');
         record.text = "frame check: passed";
     }
@@ -66,11 +69,12 @@ long writeRecord(const std::filesystem::path& path, traffic::RecordFileReader::F
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::filesystem::permissions(path, std::filesystem::perms::owner_read |
                                            std::filesystem::perms::owner_write);
-    const auto start = std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
+    const auto start =
+        std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
     const bool pcapng = format == traffic::RecordFileReader::Format::Pcapng;
     traffic::PcapngRecords packets;
-    std::string buffer = pcapng ? traffic::PcapngRecords::fileHeader()
-                                : std::string(traffic::kRecordFileHeader);
+    std::string buffer =
+        pcapng ? traffic::PcapngRecords::fileHeader() : std::string(traffic::kRecordFileHeader);
     const auto add = [&](const traffic::Record& record) {
         if (pcapng)
             packets.append(buffer, record);
@@ -160,8 +164,8 @@ int main(int argc, char** argv)
     std::printf("Opening record files of %llu MB (Qt platform \"%s\")\n",
                 static_cast<unsigned long long>(megabytes),
                 qPrintable(QGuiApplication::platformName()));
-    bench(folder.path() / "traffic.log", traffic::RecordFileReader::Format::Text,
-          megabytes << 20, repeats);
+    bench(folder.path() / "traffic.log", traffic::RecordFileReader::Format::Text, megabytes << 20,
+          repeats);
     bench(folder.path() / "traffic.pcapng", traffic::RecordFileReader::Format::Pcapng,
           megabytes << 20, repeats);
     return 0;

@@ -46,8 +46,7 @@ template <typename Parser> void check(std::string_view input, std::size_t pieceS
     }
     pieces.finish();
     if (wholeTail.size() > kLimits.maxRecords || whole.damaged() != pieces.damaged() ||
-        wholeTail.leftOut() != piecesTail.leftOut() ||
-        !same(wholeTail.take(), piecesTail.take())) {
+        wholeTail.leftOut() != piecesTail.leftOut() || !same(wholeTail.take(), piecesTail.take())) {
         std::abort();
     }
 }

@@ -218,8 +218,8 @@ std::optional<std::uint64_t> PcapngBlockReader::microseconds(std::uint64_t stamp
     if ((resolution & 0x80U) != 0) {
         // Powers of 2 are rare (no tool of ours writes them): a long double
         // keeps 64 bits, enough for a microsecond.
-        const long double micros = std::ldexp(static_cast<long double>(stamp) * 1e6L,
-                                              -static_cast<int>(exponent));
+        const long double micros =
+            std::ldexp(static_cast<long double>(stamp) * 1e6L, -static_cast<int>(exponent));
         if (micros >= static_cast<long double>(kMaxMicroseconds)) {
             return std::nullopt;
         }

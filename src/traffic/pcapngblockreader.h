@@ -16,7 +16,7 @@ namespace traffic
 // One packet of a pcapng file as PcapngBlockReader found it. The views are
 // valid only during the call that hands it over.
 struct PcapngPacket {
-    std::uint64_t timeMicroseconds = 0; // since 1970-01-01 UTC
+    std::uint64_t timeMicroseconds = 0;                                   // since 1970-01-01 UTC
     pcapng::PacketDirection direction = pcapng::PacketDirection::Unknown; // epb_flags
     std::uint16_t linkType = 0; // of the packet's interface
     std::string_view data;      // the captured bytes

@@ -20,10 +20,10 @@ struct RecordFileContents {
     enum class Format : std::uint8_t { Text, Pcapng };
 
     Format format = Format::Text;
-    std::vector<Record> records;  // the newest ones, oldest first
-    std::uint64_t damaged = 0;    // lines or runs of blocks skipped as damaged
-    std::uint64_t leftOut = 0;    // older records left out by the bound
-    std::uint64_t bytesRead = 0;  // of the file
+    std::vector<Record> records; // the newest ones, oldest first
+    std::uint64_t damaged = 0;   // lines or runs of blocks skipped as damaged
+    std::uint64_t leftOut = 0;   // older records left out by the bound
+    std::uint64_t bytesRead = 0; // of the file
 };
 
 // Reads a record file the console wrote, in the line format or as pcapng,

@@ -91,9 +91,8 @@ void TestClientApp::commandLine_data()
     QTest::newRow("--open-record of a missing file")
         << QStringList{"--open-record", "/nonexistent/traffic.log"} << true << 3 << QString()
         << "cannot open the record: /nonexistent/traffic.log: No such file or directory";
-    QTest::newRow("--open-record of no record")
-        << QStringList{"--open-record", SOCKETCLIENT_PATH} << true << 3 << QString()
-        << "not a traffic record";
+    QTest::newRow("--open-record of no record") << QStringList{"--open-record", SOCKETCLIENT_PATH}
+                                                << true << 3 << QString() << "not a traffic record";
 }
 
 void TestClientApp::commandLine()

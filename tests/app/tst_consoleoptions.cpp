@@ -100,9 +100,9 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     // its full path; the help still shows the plain name.
     const QString help = options.helpText();
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
-    for (const char* option : {"-h, --help", "-v, --version", "-platform", "--record <dir>",
-                               "--record-limit <mb>", "--record-format <format>",
-                               "--open-record <file>"})
+    for (const char* option :
+         {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>",
+          "--record-format <format>", "--open-record <file>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -195,8 +195,8 @@ void TestConsoleOptions::openRecord_data()
                                  << QStringLiteral("x.pcapng");
     QTest::newRow("file missing") << QStringList{program, "--open-record"} << Action::UsageError
                                   << QString();
-    QTest::newRow("empty file") << QStringList{program, "--open-record", ""}
-                                << Action::UsageError << QString();
+    QTest::newRow("empty file") << QStringList{program, "--open-record", ""} << Action::UsageError
+                                << QString();
     QTest::newRow("two files") << QStringList{program, "--open-record", "a.log", "b.log"}
                                << Action::UsageError << QString();
 }

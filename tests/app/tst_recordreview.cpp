@@ -91,7 +91,8 @@ QString TestRecordReview::recorded(const std::vector<traffic::Record>& records,
         for (const traffic::Record& record : records)
             recorder.record(record);
     }
-    const QStringList found = QDir(QFile::decodeName(options.folder.c_str())).entryList(QDir::Files);
+    const QStringList found =
+        QDir(QFile::decodeName(options.folder.c_str())).entryList(QDir::Files);
     return found.size() == 1 ? QDir(QFile::decodeName(options.folder.c_str())).filePath(found[0])
                              : QString();
 }

@@ -30,8 +30,8 @@ Record make(int step, RecordKind kind, std::string bytes, std::string text)
 {
     // A fixed moment, a few milliseconds apart; the files keep microseconds.
     const std::chrono::system_clock::time_point start{std::chrono::microseconds(1796648527513042)};
-    return Record{start + std::chrono::milliseconds(step) + std::chrono::microseconds(step),
-                  kind, std::move(bytes), std::move(text)};
+    return Record{start + std::chrono::milliseconds(step) + std::chrono::microseconds(step), kind,
+                  std::move(bytes), std::move(text)};
 }
 
 // A connection's records as the channel gives them: a handshake, a write of
@@ -46,11 +46,13 @@ std::vector<Record> session(bool udp)
         make(2, RecordKind::Write, everyByte(), "256 bytes written"),
         make(3, RecordKind::Read, std::string("A\0B\r\n", 5), "frame check: passed"),
         make(4, RecordKind::Read, "no note", ""),
-        make(6, RecordKind::Event, "", udp ? "Zero-length datagram" : "Connection closed by the peer"),
+        make(6, RecordKind::Event, "",
+             udp ? "Zero-length datagram" : "Connection closed by the peer"),
         make(7, RecordKind::Disconnect, "", "Closed by the operator"),
     };
     if (!udp) {
-        records.insert(records.begin() + 5, make(5, RecordKind::Read, large, "frame check: failed"));
+        records.insert(records.begin() + 5,
+                       make(5, RecordKind::Read, large, "frame check: failed"));
     }
     return records;
 }
@@ -123,7 +125,7 @@ protected:
         FileRecorder::Options options;
         options.folder = base / "traffic";
         options.format = GetParam().format == Format::Pcapng ? FileRecorder::Format::Pcapng
-                                                              : FileRecorder::Format::Text;
+                                                             : FileRecorder::Format::Text;
         {
             FileRecorder recorder(options);
             for (const Record& each : records) {
@@ -238,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, RecordFileReaderTest,
 
 TEST(RecordFileReaderFailures, TellWhatIsWrong)
 {
-    const fs::path folder = fs::temp_directory_path() / ("record-reader-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("record-reader-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     std::ofstream(folder / "notes.log") << "shopping list\neggs\n";
     std::ofstream(folder / "empty.pcapng");

@@ -19,7 +19,7 @@ std::filesystem::path localPath(const QString& path)
         std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-QString errorText(const net::Error& error)
+QString reasonOf(const net::Error& error)
 {
     return QString::fromStdString(error.text());
 }
@@ -38,14 +38,12 @@ RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
             file, limits,
             [this](std::uint64_t done, std::uint64_t total) {
                 QMetaObject::invokeMethod(
-                    this, [this, done, total] { showProgress(done, total); },
-                    Qt::QueuedConnection);
+                    this, [this, done, total] { showProgress(done, total); }, Qt::QueuedConnection);
             },
             &cancel_);
         // The records move to the UI thread in one piece; a shared pointer
         // because a queued call's functor is copied.
-        auto shared =
-            std::make_shared<net::Result<traffic::RecordFileContents>>(std::move(result));
+        auto shared = std::make_shared<net::Result<traffic::RecordFileContents>>(std::move(result));
         QMetaObject::invokeMethod(
             this, [this, shared] { takeResult(std::move(*shared)); }, Qt::QueuedConnection);
     });
@@ -69,7 +67,7 @@ RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner
         traffic::RecordFileReader::probe(localPath(path));
     if (!format) {
         QMessageBox::warning(owner, tr("Open record"),
-                             tr("The record cannot be opened: %1").arg(errorText(format.error())));
+                             tr("The record cannot be opened: %1").arg(reasonOf(format.error())));
         return nullptr;
     }
     auto* window = new RecordReviewWindow(path, owner);
@@ -84,10 +82,9 @@ void RecordReviewWindow::showProgress(quint64 done, quint64 total)
 {
     if (finished_)
         return;
-    status_ = total > 0 ? tr("Reading %1… %2%")
-                              .arg(path_)
-                              .arg(std::min<quint64>(done * 100 / total, 100))
-                        : tr("Reading %1…").arg(path_);
+    status_ = total > 0
+                  ? tr("Reading %1… %2%").arg(path_).arg(std::min<quint64>(done * 100 / total, 100))
+                  : tr("Reading %1…").arg(path_);
     setRecordingStatus([this] { return status_; });
 }
 
@@ -95,7 +92,7 @@ void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> res
 {
     finished_ = true;
     if (!result) {
-        error_ = errorText(result.error());
+        error_ = reasonOf(result.error());
         status_ = tr("%1 could not be read: %2").arg(path_, error_);
         setRecordingStatus([this] { return status_; });
         emit readFinished(false);

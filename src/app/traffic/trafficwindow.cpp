@@ -1,7 +1,7 @@
 #include "trafficwindow.h"
 
-#include "trafficfilter.h"
 #include "recordreviewwindow.h"
+#include "trafficfilter.h"
 #include "trafficformat.h"
 #include "trafficqueue.h"
 
