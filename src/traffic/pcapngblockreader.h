@@ -53,8 +53,6 @@ public:
     void finish();
 
     std::uint64_t damaged() const { return damaged_; }
-    // True once a section header has been read.
-    bool recognised() const { return sectionSeen_; }
 
     // True when `start` begins as a pcapng file does (a section header block
     // of either byte order); `start` needs 12 bytes for a yes.

@@ -40,7 +40,6 @@ public:
     void finish();
 
     std::uint64_t damaged() const { return blocks_.damaged(); }
-    bool recognised() const { return blocks_.recognised(); }
 
 private:
     void packet(const PcapngPacket& packet);

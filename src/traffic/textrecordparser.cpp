@@ -5,14 +5,6 @@
 namespace traffic
 {
 
-namespace
-{
-
-// The header's start, without the version and field names after it.
-constexpr std::string_view kRecordHeaderStart = "# traffic record ";
-
-} // namespace
-
 void TextRecordParser::feed(std::string_view piece)
 {
     while (!piece.empty()) {
@@ -56,15 +48,10 @@ void TextRecordParser::line(std::string_view text)
     if (!text.empty() && text.back() == '\r') {
         text.remove_suffix(1);
     }
-    if (text.empty()) {
-        return;
-    }
-    if (text.front() == '#') {
-        recognised_ = recognised_ || text.starts_with(kRecordHeaderStart);
-        return;
+    if (text.empty() || text.front() == '#') {
+        return; // the header and other comments
     }
     if (std::optional<Record> record = recordFromLine(text)) {
-        recognised_ = true;
         tail_.add(std::move(*record));
     } else {
         ++damaged_;

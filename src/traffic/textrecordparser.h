@@ -33,9 +33,6 @@ public:
     void finish();
 
     std::uint64_t damaged() const { return damaged_; }
-    // True once a line has been read as a record or the header was seen:
-    // the input is the line format.
-    bool recognised() const { return recognised_; }
 
 private:
     void line(std::string_view text);
@@ -43,7 +40,6 @@ private:
     RecordTail& tail_;
     std::string pending_;
     bool skipping_ = false; // within a line past kMaxLineBytes, up to its LF
-    bool recognised_ = false;
     std::uint64_t damaged_ = 0;
 };
 
