@@ -10,19 +10,23 @@
 #include "app/traffic/recordreviewwindow.h"
 #include "app/traffic/trafficfilter.h"
 #include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
 
 #include "traffic/filerecorder.h"
 #include "traffic/recordfilereader.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -64,6 +68,7 @@ private slots:
     void openRefusesWhatIsNoRecord_data();
     void openRefusesWhatIsNoRecord();
     void openShowsAWindowDeletedOnClose();
+    void liveWindowOpensARecord();
 
 private:
     // The records written by the console's file recorder; returns the file.
@@ -215,6 +220,27 @@ void TestRecordReview::openShowsAWindowDeletedOnClose()
     QTRY_VERIFY(window.isNull());
     // A window of records read back leaves the live window's place alone.
     QVERIFY(!ConsoleTestEnvironment::settings()->contains(QStringLiteral("Traffic/Geometry")));
+}
+
+void TestRecordReview::liveWindowOpensARecord()
+{
+    const QString path = recorded(session(2), FileRecorder::Format::Pcapng);
+    app::TrafficQueue queue;
+    app::TrafficWindow live(queue);
+    live.show();
+    // The file dialog runs its own loop: it is answered once it shows.
+    QTimer::singleShot(0, &live, [path] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it
+    });
+    live.findChild<QPushButton*>(QStringLiteral("trafficOpenRecord"))->click();
+    auto* review = live.findChild<RecordReviewWindow*>();
+    QVERIFY(review);
+    QTRY_COMPARE_WITH_TIMEOUT(review->model().rowCount(), 5, kReadTimeoutMs);
+    QVERIFY(review->isVisible());
+    QCOMPARE(live.model().rowCount(), 0);
 }
 
 QTEST_MAIN(TestRecordReview)
