@@ -203,8 +203,8 @@ void PcapngBlockReader::interface(std::string_view body)
         }
         at += 4 + padded(size);
     }
-    // Interfaces past the bound are counted, so that packets on them are
-    // known as damaged rather than put on another.
+    // Interfaces past the bound are not kept: packets on them count as
+    // damaged rather than being put on another.
     if (interfaces_.size() < kMaxInterfaces) {
         interfaces_.push_back(added);
     }

@@ -31,8 +31,7 @@ RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
     : TrafficWindow(parent, limits.maxRecords), path_(path)
 {
     setWindowTitle(tr("Traffic record – %1").arg(QFileInfo(path).fileName()));
-    status_ = tr("Reading %1…").arg(path_);
-    setRecordingStatus([this] { return status_; });
+    setStatus(tr("Reading %1…").arg(path_));
     reader_ = std::thread([this, file = localPath(path), limits] {
         auto result = traffic::RecordFileReader::readFile(
             file, limits,
@@ -82,9 +81,15 @@ void RecordReviewWindow::showProgress(quint64 done, quint64 total)
 {
     if (finished_)
         return;
-    status_ = total > 0
+    setStatus(total > 0
                   ? tr("Reading %1… %2%").arg(path_).arg(std::min<quint64>(done * 100 / total, 100))
-                  : tr("Reading %1…").arg(path_);
+                  : tr("Reading %1…").arg(path_));
+}
+
+void RecordReviewWindow::setStatus(const QString& text)
+{
+    status_ = text;
+    // Set again so that the status line is redrawn now, not at a next event.
     setRecordingStatus([this] { return status_; });
 }
 
@@ -93,16 +98,14 @@ void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> res
     finished_ = true;
     if (!result) {
         error_ = reasonOf(result.error());
-        status_ = tr("%1 could not be read: %2").arg(path_, error_);
-        setRecordingStatus([this] { return status_; });
+        setStatus(tr("%1 could not be read: %2").arg(path_, error_));
         emit readFinished(false);
         return;
     }
     contents_ = std::move(*result);
     model().append(std::move(contents_.records));
     contents_.records.clear();
-    status_ = summary();
-    setRecordingStatus([this] { return status_; });
+    setStatus(summary());
     emit readFinished(true);
 }
 

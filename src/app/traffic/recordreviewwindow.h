@@ -44,10 +44,8 @@ public:
     // The file dialog's filter for record files (any file may be chosen).
     static QString fileFilter();
 
-    bool reading() const { return reader_.joinable() && !finished_; }
     // The failure that ended the reading; empty when it succeeded or goes on.
     QString errorText() const { return error_; }
-    const traffic::RecordFileContents& contents() const { return contents_; }
 
 signals:
     // The reading ended: `ok`, with the records in the table, or not, with
@@ -56,6 +54,7 @@ signals:
 
 private:
     void showProgress(quint64 done, quint64 total);
+    void setStatus(const QString& text);
     void takeResult(net::Result<traffic::RecordFileContents> result);
     QString summary() const;
 
