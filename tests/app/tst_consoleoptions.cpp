@@ -197,6 +197,9 @@ void TestConsoleOptions::openRecord_data()
                                   << QString();
     QTest::newRow("empty file") << QStringList{program, "--open-record", ""} << Action::UsageError
                                 << QString();
+    QTest::newRow("with --record")
+        << QStringList{program, "--open-record", "a.log", "--record", "d"} << Action::UsageError
+        << QString();
     QTest::newRow("two files") << QStringList{program, "--open-record", "a.log", "b.log"}
                                << Action::UsageError << QString();
 }

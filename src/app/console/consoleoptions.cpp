@@ -130,6 +130,11 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
             error_ = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
             error_ = QStringLiteral("Invalid --open-record '': give a record file.");
+        else if (parser_.isSet(openRecord_) &&
+                 (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
+                  parser_.isSet(recordFormat_)))
+            error_ = QStringLiteral("--open-record opens no console, so it takes no --record, "
+                                    "--record-limit or --record-format.");
         else if (!parser_.positionalArguments().isEmpty())
             error_ = QStringLiteral("Unexpected argument '%1'.")
                          .arg(parser_.positionalArguments().constFirst());

@@ -18,8 +18,8 @@ namespace app
 // disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
 // another value is a usage error) and --record-format text|pcapng (the files'
 // format; another value is a usage error) and --open-record FILE (open only a
-// review window of that record file, no console; an empty FILE is a usage
-// error). Further options go in the constructor, with
+// review window of that record file, no console; an empty FILE, or the
+// record options beside it, are a usage error). Further options go in the constructor, with
 // an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
