@@ -32,3 +32,8 @@ target_link_libraries(consoleflood_bench PRIVATE console_app test_support Thread
 add_executable(commands_bench commands_bench.cpp eventpump.cpp uilatencyprobe.cpp)
 target_link_libraries(commands_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
+
+# Opening a 64 MB text and a 64 MB pcapng record: reading, and the review
+# window until its table is full.
+add_executable(recordopen_bench recordopen_bench.cpp eventpump.cpp)
+target_link_libraries(recordopen_bench PRIVATE console_app client_warnings)

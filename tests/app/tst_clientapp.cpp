@@ -87,6 +87,12 @@ void TestClientApp::commandLine_data()
         << QStringList{"--bogus"} << true << 2 << QString() << "Unknown option 'bogus'";
     QTest::newRow("stray argument")
         << QStringList{"127.0.0.1"} << true << 2 << QString() << "Unexpected argument";
+    // A record that cannot be opened is told before any window shows.
+    QTest::newRow("--open-record of a missing file")
+        << QStringList{"--open-record", "/nonexistent/traffic.log"} << true << 3 << QString()
+        << "cannot open the record: /nonexistent/traffic.log: No such file or directory";
+    QTest::newRow("--open-record of no record") << QStringList{"--open-record", SOCKETCLIENT_PATH}
+                                                << true << 3 << QString() << "not a traffic record";
 }
 
 void TestClientApp::commandLine()

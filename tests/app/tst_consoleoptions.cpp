@@ -24,6 +24,8 @@ private slots:
     void recordOptions();
     void recordFormat_data();
     void recordFormat();
+    void openRecord_data();
+    void openRecord();
 };
 
 void TestConsoleOptions::actions_data()
@@ -98,8 +100,9 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     // its full path; the help still shows the plain name.
     const QString help = options.helpText();
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
-    for (const char* option : {"-h, --help", "-v, --version", "-platform", "--record <dir>",
-                               "--record-limit <mb>", "--record-format <format>"})
+    for (const char* option :
+         {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>",
+          "--record-format <format>", "--open-record <file>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -176,6 +179,41 @@ void TestConsoleOptions::recordFormat()
     if (action != Action::Run)
         return;
     QCOMPARE(options.recordFormat() ? static_cast<int>(*options.recordFormat()) : -1, format);
+}
+
+void TestConsoleOptions::openRecord_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("file");
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << QString();
+    QTest::newRow("file") << QStringList{program, "--open-record", "/tmp/a b.log"} << Action::Run
+                          << QStringLiteral("/tmp/a b.log");
+    QTest::newRow("file with =") << QStringList{program, "--open-record=x.pcapng"} << Action::Run
+                                 << QStringLiteral("x.pcapng");
+    QTest::newRow("file missing") << QStringList{program, "--open-record"} << Action::UsageError
+                                  << QString();
+    QTest::newRow("empty file") << QStringList{program, "--open-record", ""} << Action::UsageError
+                                << QString();
+    QTest::newRow("with --record")
+        << QStringList{program, "--open-record", "a.log", "--record", "d"} << Action::UsageError
+        << QString();
+    QTest::newRow("two files") << QStringList{program, "--open-record", "a.log", "b.log"}
+                               << Action::UsageError << QString();
+}
+
+void TestConsoleOptions::openRecord()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(QString, file);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action == Action::Run)
+        QCOMPARE(options.openRecordFile(), file);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

@@ -4,6 +4,7 @@
 #include "consoleoptions.h"
 
 #include "app/settings/qtsettingsstore.h"
+#include "app/traffic/recordreviewwindow.h"
 
 #include <QApplication>
 #include <QFile>
@@ -132,6 +133,22 @@ std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
     return notifier;
 }
 
+// --open-record: only the review window, until it is closed. A file that
+// cannot be opened at all is told on stderr before any window shows.
+int reviewRecord(const QString& path)
+{
+    const auto format = traffic::RecordFileReader::probe(QFile::encodeName(path).toStdString());
+    if (!format) {
+        std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
+                     format.error().text().c_str());
+        return ClientApp::kExitCannotOpenRecord;
+    }
+    RecordReviewWindow window(path);
+    window.show();
+    QApplication::exec();
+    return ClientApp::kExitOk;
+}
+
 } // namespace
 
 bool ClientApp::displayNamed(int argc, char** argv)
@@ -176,6 +193,8 @@ int ClientApp::run(int argc, char** argv)
     QCoreApplication::setOrganizationName(
         QString::fromLatin1(QtSettingsStore::kOrganisation.data(),
                             static_cast<qsizetype>(QtSettingsStore::kOrganisation.size())));
+    if (const QString record = options.openRecordFile(); !record.isEmpty())
+        return reviewRecord(record);
     {
         ConsoleDialog console;
         const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(console);

@@ -13,7 +13,10 @@ namespace app
 // stderr, before any window shows; only Qt knows its own options, so that
 // check waits for the QApplication, and without a display the missing display
 // is reported instead. --record DIR and --record-limit MB go to the console's
-// traffic record (ConsoleDialog::trafficRecording()). run() makes the process
+// traffic record (ConsoleDialog::trafficRecording()). With --open-record FILE
+// it shows only a RecordReviewWindow of FILE, no console, and returns 0 once
+// that is closed, or kExitCannotOpenRecord (3) with a message on stderr and
+// no window when FILE cannot be opened as a record at all. run() makes the process
 // ready for sockets (SIGPIPE ignored, a second guard next to the socket
 // layer's MSG_NOSIGNAL), names the
 // settings root (organisation "Quorvel"; the application keeps the
@@ -28,6 +31,7 @@ class ClientApp
 public:
     static constexpr int kExitOk = 0;
     static constexpr int kExitNoDisplay = 1;
+    static constexpr int kExitCannotOpenRecord = 3;
 
     int run(int argc, char** argv);
 

@@ -36,7 +36,11 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       recordFormat_(QStringLiteral("record-format"),
                     QStringLiteral("The record files' format: text (default) or pcapng,\n"
                                    "which capture tools open."),
-                    QStringLiteral("format"))
+                    QStringLiteral("format")),
+      openRecord_(QStringLiteral("open-record"),
+                  QStringLiteral("Open the record file <file> (text or pcapng) in a\n"
+                                 "window of its own to review it, without the console."),
+                  QStringLiteral("file"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -51,6 +55,12 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(record_);
     parser_.addOption(recordLimit_);
     parser_.addOption(recordFormat_);
+    parser_.addOption(openRecord_);
+}
+
+QString ConsoleOptions::openRecordFile() const
+{
+    return parser_.isSet(openRecord_) ? parser_.value(openRecord_) : QString();
 }
 
 QString ConsoleOptions::recordFolder() const
@@ -118,6 +128,13 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                          .arg(parser_.value(recordFormat_));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             error_ = QStringLiteral("Invalid --record '': give a folder.");
+        else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
+            error_ = QStringLiteral("Invalid --open-record '': give a record file.");
+        else if (parser_.isSet(openRecord_) &&
+                 (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
+                  parser_.isSet(recordFormat_)))
+            error_ = QStringLiteral("--open-record opens no console, so it takes no --record, "
+                                    "--record-limit or --record-format.");
         else if (!parser_.positionalArguments().isEmpty())
             error_ = QStringLiteral("Unexpected argument '%1'.")
                          .arg(parser_.positionalArguments().constFirst());

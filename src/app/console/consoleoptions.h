@@ -17,7 +17,9 @@ namespace app
 // (record the traffic to files in DIR for this run) and --record-limit MB (the
 // disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
 // another value is a usage error) and --record-format text|pcapng (the files'
-// format; another value is a usage error). Further options go in the constructor, with
+// format; another value is a usage error) and --open-record FILE (open only a
+// review window of that record file, no console; an empty FILE, or the
+// record options beside it, are a usage error). Further options go in the constructor, with
 // an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
@@ -62,6 +64,9 @@ public:
     // The format given with --record-format (nullopt when none or not valid).
     std::optional<traffic::FileRecorder::Format> recordFormat() const;
 
+    // The file given with --open-record (empty when none).
+    QString openRecordFile() const;
+
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
 
@@ -73,6 +78,7 @@ private:
     QCommandLineOption record_;
     QCommandLineOption recordLimit_;
     QCommandLineOption recordFormat_;
+    QCommandLineOption openRecord_;
     Action action_ = Action::Run;
     QString error_;
 };

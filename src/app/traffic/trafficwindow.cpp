@@ -1,6 +1,7 @@
 #include "trafficwindow.h"
 
 #include "recordformatbox.h"
+#include "recordreviewwindow.h"
 #include "trafficfilter.h"
 #include "trafficformat.h"
 #include "trafficqueue.h"
@@ -61,6 +62,16 @@ const DirectionChoice kDirectionChoices[] = {
 } // namespace
 
 TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t maxRecords)
+    : TrafficWindow(&queue, parent, maxRecords)
+{
+}
+
+TrafficWindow::TrafficWindow(QWidget* parent, std::size_t maxRecords)
+    : TrafficWindow(nullptr, parent, maxRecords)
+{
+}
+
+TrafficWindow::TrafficWindow(TrafficQueue* queue, QWidget* parent, std::size_t maxRecords)
     : QWidget(parent, Qt::Window), queue_(queue)
 {
     setWindowTitle(tr("Traffic"));
@@ -71,8 +82,13 @@ TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t m
     buildControls();
     resize(kDefaultWidth, kDefaultHeight);
 
-    connect(&drainTimer_, &QTimer::timeout, this, &TrafficWindow::drain);
-    drainTimer_.start(kDrainIntervalMs);
+    if (queue_) {
+        connect(&drainTimer_, &QTimer::timeout, this, &TrafficWindow::drain);
+        drainTimer_.start(kDrainIntervalMs);
+    } else {
+        recordToFile_->hide();
+        recordFormat_->hide();
+    }
     updateStatus();
 }
 
@@ -103,7 +119,8 @@ void TrafficWindow::showBeside(QWidget* console, bool activate)
 
 void TrafficWindow::closeEvent(QCloseEvent* event)
 {
-    rememberPlace(*this, geometryKey());
+    if (queue_)
+        rememberPlace(*this, geometryKey());
     QWidget::closeEvent(event);
 }
 
@@ -129,6 +146,8 @@ void TrafficWindow::buildControls()
     clear->setObjectName(QStringLiteral("trafficClear"));
     auto* save = new QPushButton(tr("Save as…"), this);
     save->setObjectName(QStringLiteral("trafficSaveAs"));
+    auto* open = new QPushButton(tr("Open record…"), this);
+    open->setObjectName(QStringLiteral("trafficOpenRecord"));
 
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     table_ = new QTableView(this);
@@ -180,6 +199,7 @@ void TrafficWindow::buildControls()
     top->addWidget(follow_);
     top->addWidget(clear);
     top->addWidget(save);
+    top->addWidget(open);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table_);
     split->addWidget(detail_);
@@ -213,6 +233,7 @@ void TrafficWindow::buildControls()
     });
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::onClear);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::onSaveAs);
+    connect(open, &QPushButton::clicked, this, &TrafficWindow::onOpenRecord);
     connect(copy, &QAction::triggered, this, &TrafficWindow::copySelectedRows);
     connect(recordToFile_, &QCheckBox::toggled, this, &TrafficWindow::onRecordToFileToggled);
     connect(recordFormat_, &RecordFormatBox::formatChosen, this,
@@ -223,7 +244,9 @@ void TrafficWindow::buildControls()
 
 void TrafficWindow::drain()
 {
-    TrafficQueue::Batch batch = queue_.take();
+    if (!queue_)
+        return;
+    TrafficQueue::Batch batch = queue_->take();
     model_->addDropped(batch.dropped);
     if (!batch.records.empty()) {
         model_->append(std::move(batch.records));
@@ -349,6 +372,14 @@ void TrafficWindow::onSaveAs()
                              tr("The traffic could not be saved to %1: %2").arg(path, error));
     else if (!warning.isEmpty())
         QMessageBox::warning(this, windowTitle(), warning);
+}
+
+void TrafficWindow::onOpenRecord()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open record"), QString(),
+                                                      RecordReviewWindow::fileFilter());
+    if (!path.isEmpty())
+        RecordReviewWindow::open(path, this);
 }
 
 void TrafficWindow::copySelectedRows() const

@@ -62,6 +62,9 @@ class TrafficQueue;
 // kSettingsSection, key kGeometryKey); the first time it opens beside the
 // console where the screen has room.
 //
+// "Open record…" reads a record file back into a RecordReviewWindow of its
+// own: the same window without intake (see the protected constructor).
+//
 // UI thread only; the queue is the one thing other threads touch.
 class TrafficWindow : public QWidget
 {
@@ -110,9 +113,14 @@ signals:
     void recordFormatChanged(traffic::FileRecorder::Format format);
 
 protected:
+    // A window without intake, for records read back from a file: no queue
+    // and no drain timer, no "Record to file", its place not remembered.
+    TrafficWindow(QWidget* parent, std::size_t maxRecords);
+
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    TrafficWindow(TrafficQueue* queue, QWidget* parent, std::size_t maxRecords);
     static QString geometryKey();
     void buildControls();
     void showDetail(const QModelIndex& current);
@@ -121,9 +129,10 @@ private:
     void onRecordToFileToggled(bool on);
     void onSaveAs();
     void onClear();
+    void onOpenRecord();
     std::vector<int> shownRows() const;
 
-    TrafficQueue& queue_;
+    TrafficQueue* queue_ = nullptr; // none in a window of records read back
     QtSettingsStore settings_;
     TrafficModel* model_ = nullptr;
     TrafficFilter* filter_ = nullptr;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "trafficwindow.h"
+
+#include "traffic/recordfilereader.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace app
+{
+
+// A Traffic window for a record file read back (text or pcapng, told by its
+// content; see traffic::RecordFileReader): the same table, filters, dump pane,
+// copy and "Save as…", but read-only: no "Record to file" and no intake.
+//
+// The constructor starts reading the file on a thread of its own, so that a
+// large file leaves the window responsive; the status line shows how far it
+// got, then the file, how many records it holds, how many damaged lines or
+// blocks were skipped and how many older records were left out (only the
+// newest `limits.maxRecords` are kept, as in the live window), or why the
+// file could not be read. readFinished() tells when the records are in the
+// table. Closing or destroying the window while it reads stops the reading
+// (the destructor waits for the piece at hand, a few milliseconds).
+//
+// UI thread only (the reading thread reaches the window through queued calls).
+class RecordReviewWindow : public TrafficWindow
+{
+    Q_OBJECT
+public:
+    explicit RecordReviewWindow(const QString& path, QWidget* parent = nullptr,
+                                traffic::RecordLimits limits = {});
+    ~RecordReviewWindow() override;
+
+    // Opens a review window for `path`, shown and deleted when closed, as a
+    // window of `owner` (which may be null). When the file cannot be opened
+    // at all (missing, unreadable, no record) it says why in a message box
+    // over `owner` instead and returns null.
+    static RecordReviewWindow* open(const QString& path, QWidget* owner);
+
+    // The file dialog's filter for record files (any file may be chosen).
+    static QString fileFilter();
+
+    // The failure that ended the reading; empty when it succeeded or goes on.
+    QString errorText() const { return error_; }
+
+signals:
+    // The reading ended: `ok`, with the records in the table, or not, with
+    // errorText() set.
+    void readFinished(bool ok);
+
+private:
+    void showProgress(quint64 done, quint64 total);
+    void setStatus(const QString& text);
+    void takeResult(net::Result<traffic::RecordFileContents> result);
+    QString summary() const;
+
+    QString path_;
+    traffic::RecordFileContents contents_;
+    QString status_;
+    QString error_;
+    bool finished_ = false;
+    std::atomic<bool> cancel_{false};
+    std::thread reader_;
+};
+
+} // namespace app

@@ -1,0 +1,214 @@
+#include "recordfilereader.h"
+
+#include "pcapngblockreader.h"
+#include "pcapngrecordparser.h"
+#include "recordline.h"
+#include "textrecordparser.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace traffic
+{
+
+namespace
+{
+
+constexpr std::string_view kHeaderStart = "# traffic record ";
+// How many lines at a file's start may be damaged before it counts as no
+// record file.
+constexpr int kProbeLines = 16;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A line that starts as recordLine() starts one: a time, a direction and a
+// kind. The rest may lie beyond the probe.
+bool startsAsRecordLine(std::string_view line)
+{
+    const std::size_t first = line.find('\t');
+    const std::size_t second = line.find('\t', first == std::string_view::npos ? first : first + 1);
+    const std::size_t third =
+        line.find('\t', second == std::string_view::npos ? second : second + 1);
+    if (third == std::string_view::npos) {
+        return false;
+    }
+    const auto kind = kindFromName(line.substr(second + 1, third - second - 1));
+    return timeFromIso(line.substr(0, first)) && kind &&
+           line.substr(first + 1, second - first - 1) == directionName(directionOf(*kind));
+}
+
+// The parser of the format at hand, the tail it fills and their outcome.
+class Reading
+{
+public:
+    Reading(RecordFileReader::Format format, RecordTail::Limits limits) : tail_(limits)
+    {
+        if (format == RecordFileReader::Format::Pcapng) {
+            pcapng_.emplace(tail_);
+        } else {
+            text_.emplace(tail_);
+        }
+        contents_.format = format;
+    }
+
+    void feed(std::string_view piece)
+    {
+        contents_.bytesRead += piece.size();
+        if (pcapng_) {
+            pcapng_->feed(piece);
+        } else {
+            text_->feed(piece);
+        }
+    }
+
+    RecordFileContents finish()
+    {
+        if (pcapng_) {
+            pcapng_->finish();
+            contents_.damaged = pcapng_->damaged();
+        } else {
+            text_->finish();
+            contents_.damaged = text_->damaged();
+        }
+        contents_.leftOut = tail_.leftOut();
+        contents_.records = tail_.take();
+        return std::move(contents_);
+    }
+
+private:
+    RecordTail tail_;
+    std::optional<TextRecordParser> text_;
+    std::optional<PcapngRecordParser> pcapng_;
+    RecordFileContents contents_;
+};
+
+net::Error notARecord(const std::string& name)
+{
+    return net::Error(net::Fault::BadInput, 0,
+                      name + ": not a traffic record (neither the text record format nor pcapng)");
+}
+
+net::Result<File> openFile(const std::filesystem::path& path)
+{
+    // "e": the descriptor is not inherited by programs the console starts.
+    File file(std::fopen(path.c_str(), "rbe"));
+    if (!file) {
+        return net::Error::fromErrno(path.string());
+    }
+    return file;
+}
+
+// Up to `most` bytes of `file` into `buffer`; an error when the read fails.
+net::Error readPiece(std::FILE* file, std::string& buffer, std::size_t most,
+                     const std::filesystem::path& path)
+{
+    buffer.resize(most);
+    const std::size_t got = std::fread(buffer.data(), 1, most, file);
+    buffer.resize(got);
+    if (got < most && std::ferror(file) != 0) {
+        return net::Error::fromErrno(path.string());
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<RecordFileReader::Format> RecordFileReader::formatOf(std::string_view start)
+{
+    start = start.substr(0, kProbeBytes);
+    if (start.empty()) {
+        return Format::Text;
+    }
+    if (PcapngBlockReader::looksLikePcapng(start)) {
+        return Format::Pcapng;
+    }
+    for (int line = 0; line < kProbeLines && !start.empty(); ++line) {
+        const std::size_t end = start.find('\n');
+        const std::string_view text = start.substr(0, end);
+        if (text.starts_with(kHeaderStart) || startsAsRecordLine(text)) {
+            return Format::Text;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view content,
+                                                            RecordTail::Limits limits)
+{
+    const std::optional<Format> format = formatOf(content);
+    if (!format) {
+        return notARecord("the input");
+    }
+    Reading reading(*format, limits);
+    reading.feed(content);
+    return reading.finish();
+}
+
+net::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
+{
+    net::Result<File> file = openFile(path);
+    if (!file) {
+        return file.error();
+    }
+    std::string start;
+    if (net::Error error = readPiece(file->get(), start, kProbeBytes, path); !error.ok()) {
+        return error;
+    }
+    const std::optional<Format> format = formatOf(start);
+    if (!format) {
+        return notARecord(path.string());
+    }
+    return *format;
+}
+
+net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
+                                                           RecordTail::Limits limits,
+                                                           const Progress& progress,
+                                                           const std::atomic<bool>* cancel)
+{
+    net::Result<File> file = openFile(path);
+    if (!file) {
+        return file.error();
+    }
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+    const std::uint64_t total = sizeError ? 0 : static_cast<std::uint64_t>(size);
+
+    std::string piece;
+    if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
+        return error;
+    }
+    const std::optional<Format> format = formatOf(piece);
+    if (!format) {
+        return notARecord(path.string());
+    }
+    Reading reading(*format, limits);
+    std::uint64_t done = 0;
+    while (!piece.empty()) {
+        reading.feed(piece);
+        done += piece.size();
+        if (progress) {
+            progress(done, total);
+        }
+        if (cancel != nullptr && cancel->load()) {
+            break;
+        }
+        if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
+            return error;
+        }
+    }
+    return reading.finish();
+}
+
+} // namespace traffic
