@@ -1,6 +1,5 @@
 #include "consoledialog.h"
 
-#include "app/commands/commandswindow.h"
 #include "check/answerengine.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
@@ -8,9 +7,6 @@
 #include "ipv4addressedit.h"
 #include "portspin.h"
 
-#include "app/settings/qtsettingsstore.h"
-#include "app/traffic/recordformatbox.h"
-#include "app/traffic/trafficwindow.h"
 #include "app/view/messageview.h"
 #include "app/view/qtviewwindow.h"
 #include "app/view/socketevent.h"
@@ -25,8 +21,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
-#include <QShowEvent>
 
 #include <sys/socket.h>
 
@@ -91,8 +85,11 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     connect(keyFilter_, &ConsoleKeyFilter::modeBoxLeft, this, &ConsoleDialog::onModeBoxLostFocus);
     connect(keyFilter_, &ConsoleKeyFilter::portEditLeft, this, &ConsoleDialog::onPortEditLostFocus);
     initDialog();
-    setUpTraffic();
-    setUpCommands();
+    // Every record reaches the Traffic window's queue through the answers' tap.
+    trafficRecording_.setViewSink(&receivedTap_);
+    sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
+    sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
+                                                 trafficRecording_, commandConsole());
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -104,8 +101,7 @@ ConsoleDialog::~ConsoleDialog()
     if (connector_.pending())
         cancelConnect();
     stopChannel();
-    delete trafficWindow_;
-    delete commandsWindow_;
+    sideWindows_.reset();
 }
 
 void ConsoleDialog::initDialog()
@@ -277,8 +273,7 @@ void ConsoleDialog::onDisconnect()
         return;
     }
     stopChannel();
-    if (commandsWindow_)
-        commandsWindow_->connectionEnded();
+    sideWindows_->connectionEnded();
     if (channel_.hasSocket())
         return;
     controls_.connect()->setEnabled(true);
@@ -322,9 +317,8 @@ bool ConsoleDialog::event(QEvent* event)
     if (event->type() == SocketEvent::eventType()) {
         // A dropped connection ends the Commands window's repeats.
         const auto code = static_cast<SocketEvent*>(event)->wParam;
-        if (commandsWindow_ &&
-            code == static_cast<std::uintptr_t>(net::ChannelEvent::ConnectionDropped))
-            commandsWindow_->connectionEnded();
+        if (code == static_cast<std::uintptr_t>(net::ChannelEvent::ConnectionDropped))
+            sideWindows_->connectionEnded();
         event->accept();
         return true;
     }
@@ -356,154 +350,51 @@ void ConsoleDialog::changeEvent(QEvent* event)
         controls_.layout();
 }
 
-void ConsoleDialog::setUpTraffic()
-{
-    // Every record goes to the window's queue; record files are written when
-    // the window's remembered switch says so (or the command line asks).
-    trafficRecording_.setViewSink(&receivedTap_);
-    QtSettingsStore settings;
-    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
-    files.format = RecordFormatBox::remembered(settings);
-    trafficRecording_.setFileOptions(files);
-    trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
-
-    // An application shortcut: Ctrl+T works whichever control has the focus,
-    // also in the Traffic window itself.
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
-    shortcut->setContext(Qt::ApplicationShortcut);
-    connect(shortcut, &QShortcut::activated, this, &ConsoleDialog::showTrafficWindow);
-    connect(controls_.messageView(), &MessageView::trafficRequested, this,
-            &ConsoleDialog::showTrafficWindow);
-}
-
-void ConsoleDialog::showTrafficWindow()
-{
-    openTrafficWindow(true);
-}
-
-void ConsoleDialog::openTrafficWindow(bool activate)
-{
-    // A child window of the dialog, so the dialog's modality does not block it.
-    if (!trafficWindow_) {
-        trafficWindow_ = new TrafficWindow(trafficQueue_, this);
-        connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
-                [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
-        connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,
-                [this](traffic::FileRecorder::Format format) { setRecordFormat(format); });
-        trafficWindow_->setRecordingStatus(
-            [this] { return QString::fromStdString(trafficRecording_.statusText()); });
-        // --record may have switched recording on for this run only.
-        trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
-        if (recordFormatFixed_)
-            trafficWindow_->fixRecordFormat(trafficRecording_.fileOptions().format);
-    }
-    trafficWindow_->showBeside(this, activate);
-}
-
-void ConsoleDialog::setRecordFormat(traffic::FileRecorder::Format format)
-{
-    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
-    if (files.format == format)
-        return;
-    files.format = format;
-    trafficRecording_.setFileOptions(files);
-}
-
-void ConsoleDialog::fixRecordFormat(traffic::FileRecorder::Format format)
-{
-    recordFormatFixed_ = true;
-    setRecordFormat(format);
-    if (trafficWindow_)
-        trafficWindow_->fixRecordFormat(format);
-}
-
 void ConsoleDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (shown_)
-        return;
-    shown_ = true;
-    // Recording to files on from the start (remembered, or --record): the
-    // Traffic window opens beside the console with its recording line, so
-    // that no recording runs unseen. Queued, so that the console has its
-    // place first; the console keeps the focus.
-    if (trafficRecording_.recordingEnabled())
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                openTrafficWindow(false);
-                // Some platforms activate every window that is shown.
-                activateWindow();
-            },
-            Qt::QueuedConnection);
+    sideWindows_->consoleShown();
 }
 
-void ConsoleDialog::setUpCommands()
+CommandConsole ConsoleDialog::commandConsole()
 {
-    sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
-    // Application shortcuts, as Ctrl+T: they work in the console and in its
-    // windows.
-    const auto shortcut = [this](QKeySequence keys, auto slot) {
-        auto* s = new QShortcut(keys, this);
-        s->setContext(Qt::ApplicationShortcut);
-        connect(s, &QShortcut::activated, this, slot);
+    CommandConsole console;
+    console.frameFields = [this] {
+        return protocol::FrameFields{textUpToNul(controls_.media()->exchangeText()),
+                                     textUpToNul(controls_.deviceId()->exchangeText()),
+                                     textUpToNul(controls_.data()->text()),
+                                     textUpToNul(controls_.command()->exchangeText()),
+                                     textUpToNul(controls_.message()->text())};
     };
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_K), [this] { showCommandsWindow(); });
-    for (int i = 0; i < CommandsWindow::kMaxShortcutCommands; ++i)
-        shortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)),
-                 [this, i] { commandsWindow()->sendCommand(i); });
-    connect(controls_.messageView(), &MessageView::commandsRequested, this,
-            &ConsoleDialog::showCommandsWindow);
-}
-
-CommandsWindow* ConsoleDialog::commandsWindow()
-{
-    if (!commandsWindow_) {
-        CommandConsole console;
-        console.frameFields = [this] {
-            return protocol::FrameFields{textUpToNul(controls_.media()->exchangeText()),
-                                         textUpToNul(controls_.deviceId()->exchangeText()),
-                                         textUpToNul(controls_.data()->text()),
-                                         textUpToNul(controls_.command()->exchangeText()),
-                                         textUpToNul(controls_.message()->text())};
-        };
-        console.freeText = [this] { return textUpToNul(controls_.freeText()->text()); };
-        console.connected = [this] { return channel_.hasSocket(); };
-        // The socket type can only change while disconnected.
-        console.datagrams = [this] { return socketType() == SocketType::Udp; };
-        console.device = [this] {
-            check::Target device;
-            device.host = textUpToNul(controls_.address()->text());
-            device.port = static_cast<std::uint16_t>(controls_.port()->text().toUShort());
-            return device;
-        };
-        console.send = [this](const check::SendStep& step, const std::string& note) {
-            showQueued();
-            return sender_.sendStep(step, note);
-        };
-        console.sendCounts = [this] { return channel_.sendCounts(); };
-        console.received = &receivedTap_;
-        console.sendBlock = [this](const std::string& block, bool frame) {
-            return sender_.sendWireBlock(block, frame);
-        };
-        console.sendAnswer = [this](const check::Answer& answer) {
-            if (!channel_.hasSocket())
-                return;
-            trafficRecording_.recorder().note("automatic answer \"" + answer.rule + "\"");
-            if (answer.isFrame)
-                sender_.sendFrame(answer.fields);
-            else
-                sender_.sendText(answer.text);
-        };
-        // A child window of the dialog, so the dialog's modality does not block it.
-        commandsWindow_ = new CommandsWindow(std::move(console), this);
-    }
-    return commandsWindow_;
-}
-
-void ConsoleDialog::showCommandsWindow()
-{
-    commandsWindow()->showBeside(this);
+    console.freeText = [this] { return textUpToNul(controls_.freeText()->text()); };
+    console.connected = [this] { return channel_.hasSocket(); };
+    // The socket type can only change while disconnected.
+    console.datagrams = [this] { return socketType() == SocketType::Udp; };
+    console.device = [this] {
+        check::Target device;
+        device.host = textUpToNul(controls_.address()->text());
+        device.port = static_cast<std::uint16_t>(controls_.port()->text().toUShort());
+        return device;
+    };
+    console.send = [this](const check::SendStep& step, const std::string& note) {
+        showQueued();
+        return sender_.sendStep(step, note);
+    };
+    console.sendCounts = [this] { return channel_.sendCounts(); };
+    console.received = &receivedTap_;
+    console.sendBlock = [this](const std::string& block, bool frame) {
+        return sender_.sendWireBlock(block, frame);
+    };
+    console.sendAnswer = [this](const check::Answer& answer) {
+        if (!channel_.hasSocket())
+            return;
+        trafficRecording_.recorder().note("automatic answer \"" + answer.rule + "\"");
+        if (answer.isFrame)
+            sender_.sendFrame(answer.fields);
+        else
+            sender_.sendText(answer.text);
+    };
+    return console;
 }
 
 } // namespace app

@@ -5,6 +5,7 @@
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
+#include "sidewindows.h"
 
 #include "app/traffic/trafficqueue.h"
 
@@ -26,7 +27,6 @@ namespace app
 class ConsoleKeyFilter;
 class QtViewWindow;
 class TrafficWindow;
-class CommandsWindow;
 
 // The console: the program's only window, a modal dialog through which the
 // operator picks the server address, port and socket type, connects, sends free
@@ -102,25 +102,15 @@ public:
     // The Traffic window's intake, for whatever produces the channel's
     // records; it exists as long as the dialog does.
     traffic::RecordSink& trafficSink() { return trafficQueue_; }
-    // Shows the Traffic window (made at the first call), raised and active.
-    // Ctrl+T anywhere in the console and the message view's "Traffic…" call it.
-    void showTrafficWindow();
-    // The Traffic window, or nullptr before it is first shown. When recording
-    // to files is on as the dialog is first shown (remembered, or --record),
-    // it opens then, beside the console, which keeps the focus.
-    TrafficWindow* trafficWindow() const { return trafficWindow_; }
-    // The command line's --record-format: the record files' format for this
-    // run, whatever the Traffic window's remembered choice, which shows it and
-    // cannot change it. Without it the remembered choice is used.
-    void fixRecordFormat(traffic::FileRecorder::Format format);
-
-    // Shows the Commands window (made at the first call, beside the console),
-    // raised and active. Ctrl+K anywhere in the console or its windows and
-    // the message view's "Commands…" call it.
-    void showCommandsWindow();
-    // The Commands window, made hidden at the first call; Ctrl+1 … Ctrl+9
-    // send its saved commands 1 … 9 whether it is shown or not.
-    CommandsWindow* commandsWindow();
+    // The side windows (SideWindows, which states what each does).
+    void showTrafficWindow() { sideWindows_->showTrafficWindow(); }
+    TrafficWindow* trafficWindow() const { return sideWindows_->trafficWindow(); }
+    void fixRecordFormat(traffic::FileRecorder::Format format)
+    {
+        sideWindows_->fixRecordFormat(format);
+    }
+    void showCommandsWindow() { sideWindows_->showCommandsWindow(); }
+    CommandsWindow* commandsWindow() { return sideWindows_->commandsWindow(); }
 
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
@@ -135,10 +125,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void setUpTraffic();
-    void openTrafficWindow(bool activate);
-    void setRecordFormat(traffic::FileRecorder::Format format);
-    void setUpCommands();
     // What a pending connect was asked for, read from the controls at the
     // click, and where the focus was.
     struct PendingConnect {
@@ -155,6 +141,8 @@ private:
     // what arrived before it shows before its echo and what it provokes after.
     void showQueued();
     SocketType socketType() const;
+    // How the Commands window reaches the console's fields and sends.
+    CommandConsole commandConsole();
 
     void enterPending(PendingConnect pending);
     PendingConnect leavePending();
@@ -185,13 +173,11 @@ private:
     // Passes the records on to the queue and keeps received bytes for the
     // automatic answers; outlives the channel as the queue does.
     ReceivedTap receivedTap_{&trafficQueue_};
-    TrafficWindow* trafficWindow_ = nullptr;
-    bool recordFormatFixed_ = false;
-    bool shown_ = false;
-    CommandsWindow* commandsWindow_ = nullptr;
     // Feeds the queue (and the record files); outlives the channel, whose
     // last stop() still reports to it.
     traffic::RecordingControl trafficRecording_;
+    // The Traffic and Commands windows; deleted with the channel stopped.
+    std::unique_ptr<SideWindows> sideWindows_;
 
     // Declared last so that it is destroyed first: the channel stops its
     // watcher before the view window it appends through goes away.

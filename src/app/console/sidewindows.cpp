@@ -1,0 +1,145 @@
+#include "sidewindows.h"
+
+#include "app/settings/qtsettingsstore.h"
+#include "app/traffic/recordformatbox.h"
+#include "app/traffic/trafficwindow.h"
+#include "app/view/messageview.h"
+
+#include "traffic/recordingcontrol.h"
+
+#include <QShortcut>
+#include <QWidget>
+
+namespace app
+{
+
+SideWindows::SideWindows(QWidget* console, MessageView* view, TrafficQueue& queue,
+                         traffic::RecordingControl& recording, CommandConsole commands)
+    : console_(console), trafficQueue_(queue), trafficRecording_(recording),
+      commandConsole_(std::move(commands))
+{
+    setUpTraffic(view);
+    setUpCommands(view);
+}
+
+SideWindows::~SideWindows()
+{
+    delete trafficWindow_;
+    delete commandsWindow_;
+}
+
+void SideWindows::setUpTraffic(MessageView* view)
+{
+    // Record files are written when the window's remembered switch says so
+    // (or the command line asks).
+    QtSettingsStore settings;
+    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
+    files.format = RecordFormatBox::remembered(settings);
+    trafficRecording_.setFileOptions(files);
+    trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
+
+    // An application shortcut: Ctrl+T works whichever control has the focus,
+    // also in the Traffic window itself.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), console_);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, &SideWindows::showTrafficWindow);
+    connect(view, &MessageView::trafficRequested, this, &SideWindows::showTrafficWindow);
+}
+
+void SideWindows::showTrafficWindow()
+{
+    openTrafficWindow(true);
+}
+
+void SideWindows::openTrafficWindow(bool activate)
+{
+    // A child window of the console, so the console's modality does not block it.
+    if (!trafficWindow_) {
+        trafficWindow_ = new TrafficWindow(trafficQueue_, console_);
+        connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
+                [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
+        connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,
+                [this](traffic::FileRecorder::Format format) { setRecordFormat(format); });
+        trafficWindow_->setRecordingStatus(
+            [this] { return QString::fromStdString(trafficRecording_.statusText()); });
+        // --record may have switched recording on for this run only.
+        trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
+        if (recordFormatFixed_)
+            trafficWindow_->fixRecordFormat(trafficRecording_.fileOptions().format);
+    }
+    trafficWindow_->showBeside(console_, activate);
+}
+
+void SideWindows::setRecordFormat(traffic::FileRecorder::Format format)
+{
+    traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
+    if (files.format == format)
+        return;
+    files.format = format;
+    trafficRecording_.setFileOptions(files);
+}
+
+void SideWindows::fixRecordFormat(traffic::FileRecorder::Format format)
+{
+    recordFormatFixed_ = true;
+    setRecordFormat(format);
+    if (trafficWindow_)
+        trafficWindow_->fixRecordFormat(format);
+}
+
+void SideWindows::consoleShown()
+{
+    if (shown_)
+        return;
+    shown_ = true;
+    // Recording to files on from the start (remembered, or --record): the
+    // Traffic window opens beside the console with its recording line, so
+    // that no recording runs unseen. Queued, so that the console has its
+    // place first; the console keeps the focus.
+    if (trafficRecording_.recordingEnabled())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                openTrafficWindow(false);
+                // Some platforms activate every window that is shown.
+                console_->activateWindow();
+            },
+            Qt::QueuedConnection);
+}
+
+void SideWindows::setUpCommands(MessageView* view)
+{
+    // Application shortcuts, as Ctrl+T: they work in the console and in its
+    // windows.
+    const auto shortcut = [this](QKeySequence keys, auto slot) {
+        auto* s = new QShortcut(keys, console_);
+        s->setContext(Qt::ApplicationShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_K), [this] { showCommandsWindow(); });
+    for (int i = 0; i < CommandsWindow::kMaxShortcutCommands; ++i)
+        shortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)),
+                 [this, i] { commandsWindow()->sendCommand(i); });
+    connect(view, &MessageView::commandsRequested, this, &SideWindows::showCommandsWindow);
+}
+
+CommandsWindow* SideWindows::commandsWindow()
+{
+    // A child window of the console, so the console's modality does not block it.
+    if (!commandsWindow_)
+        commandsWindow_ = new CommandsWindow(std::move(commandConsole_), console_);
+    return commandsWindow_;
+}
+
+void SideWindows::showCommandsWindow()
+{
+    commandsWindow()->showBeside(console_);
+}
+
+void SideWindows::connectionEnded()
+{
+    if (commandsWindow_)
+        commandsWindow_->connectionEnded();
+}
+
+} // namespace app
