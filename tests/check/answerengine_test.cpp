@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,60 @@ TEST(AnswerEngine, HoldsToItsRatePerSlidingSecond)
     EXPECT_EQ(engine.takeAnswers().size(), 2u);
     EXPECT_EQ(engine.overLimit(), 8u);
     EXPECT_EQ(engine.answered(), 12u);
+}
+
+namespace
+{
+
+struct RateCase {
+    const char* name;
+    std::uint32_t bound;
+    int frames;
+    AnswerEngine::Micros first;
+    AnswerEngine::Micros apart;
+    // Frames read together, all timed when the last of them came.
+    int perRead;
+    std::uint64_t answered;
+};
+
+const RateCase kRateCases[] = {
+    {"a flood of 1000 a second, bound 100", 100, 3000, {}, std::chrono::milliseconds(1), 1, 300},
+    {"1000 a second, read four at a time, bound 1000", 1000, 3000, {},
+     std::chrono::milliseconds(1), 4, 3000},
+    {"a bound of one: 999.2 ms apart is too close", 1, 3, AnswerEngine::Micros(900),
+     AnswerEngine::Micros(999200), 1, 2},
+};
+
+} // namespace
+
+TEST(AnswerEngine, AnswersAtMostTheBoundInAnySecondOfTheTimesFed)
+{
+    for (const RateCase& c : kRateCases) {
+        SCOPED_TRACE(c.name);
+        AnswerEngine engine(rules(), protocol::DelimiterMode::Demo, c.bound);
+        // When each frame was fed: when the last of its read came.
+        std::vector<AnswerEngine::Micros> fedAt;
+        std::string read;
+        for (int i = 0; i < c.frames; ++i) {
+            read += received({"B", "07", "", "EVT", std::to_string(i)});
+            if ((i + 1) % c.perRead == 0 || i + 1 == c.frames) {
+                const AnswerEngine::Micros at = c.first + c.apart * i;
+                engine.received(read, at);
+                read.clear();
+                fedAt.resize(static_cast<std::size_t>(i) + 1, at);
+            }
+        }
+        // The frames' own message says which were answered, and so when.
+        std::vector<AnswerEngine::Micros> answeredAt;
+        for (const check::Answer& answer : engine.takeAnswers())
+            answeredAt.push_back(fedAt.at(std::stoul(answer.fields.message)));
+        EXPECT_EQ(engine.answered(), c.answered);
+        EXPECT_EQ(answeredAt.size(), c.answered);
+        EXPECT_EQ(engine.answered() + engine.overLimit(), static_cast<std::uint64_t>(c.frames));
+        for (std::size_t i = c.bound; i < answeredAt.size(); ++i)
+            EXPECT_GE(answeredAt[i] - answeredAt[i - c.bound], AnswerEngine::kRateWindow)
+                << "answer " << i;
+    }
 }
 
 TEST(AnswerEngine, CountsAnswersThatCannotBeSentAsFilled)

@@ -379,9 +379,9 @@ void CommandsWindow::takeReceived()
 {
     if (!console_.received)
         return;
-    const std::string bytes = console_.received->take();
-    answers_->received(bytes);
-    runs_->received(bytes);
+    const ReceivedTap::Received received = console_.received->take();
+    answers_->received(received);
+    runs_->received(received.bytes);
 }
 
 void CommandsWindow::showBeside(QWidget* console)
