@@ -182,9 +182,11 @@ bool repeatPart(app::ConsoleDialog& dialog)
 
     UiLatencyProbe probe;
     probe.start();
+    const auto began = Clock::now();
     const bool started = window.startRepeat(0, 1, 0);
     serveFor(kRepeatFor);
     window.repeat().stop();
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     probe.stop();
     const std::uint64_t sent = window.repeat().sent();
     // The peer's count catches up with what the send queue still held.
@@ -204,6 +206,8 @@ bool repeatPart(app::ConsoleDialog& dialog)
     if (!exact)
         std::printf("  NOT exact: %llu stray bytes, %zu bytes of a partial block\n",
                     static_cast<unsigned long long>(count.wrong), count.leftover);
+    std::printf("  %.0f sends a second (%.2f s from start to stop; every 1 ms is 1000)\n",
+                static_cast<double>(sent) / seconds, seconds);
     std::printf("  repeat line: %s\n", qPrintable(window.repeatText()));
     std::printf("  message view at most %d lines (bound %d), %d chars (bound %d): %s\n",
                 most.viewLines, app::MessageView::kMaxLines, most.viewChars,
