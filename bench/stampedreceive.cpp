@@ -21,8 +21,7 @@ bool stampArrivals(int socket)
     return ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;
 }
 
-bool receiveStamped(int socket, std::string& chunk,
-                    std::chrono::system_clock::time_point& arrived,
+bool receiveStamped(int socket, std::string& chunk, std::chrono::system_clock::time_point& arrived,
                     std::chrono::milliseconds limit)
 {
     chunk.clear();

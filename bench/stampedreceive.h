@@ -15,6 +15,5 @@
 // when the kernel gave none); false when nothing came or the connection
 // ended. One thread per socket.
 bool stampArrivals(int socket);
-bool receiveStamped(int socket, std::string& chunk,
-                    std::chrono::system_clock::time_point& arrived,
+bool receiveStamped(int socket, std::string& chunk, std::chrono::system_clock::time_point& arrived,
                     std::chrono::milliseconds limit);

@@ -61,10 +61,11 @@ void AnswerEngine::handleRecord(std::string_view record, Micros at)
     if (rule == rules_.end()) {
         return;
     }
-    while (!recent_.empty() && at - recent_.front() >= kRateWindow) {
-        recent_.pop_front();
+    if (!secondStart_ || at - *secondStart_ >= kRateWindow) {
+        secondStart_ = at;
+        answeredThisSecond_ = 0;
     }
-    if (recent_.size() >= maxPerSecond_) {
+    if (answeredThisSecond_ >= maxPerSecond_) {
         ++overLimit_;
         return;
     }
@@ -121,7 +122,7 @@ void AnswerEngine::handleRecord(std::string_view record, Micros at)
         lastProblem_ = answer.rule + ": " + problem;
         return;
     }
-    recent_.push_back(at);
+    ++answeredThisSecond_;
     ++answered_;
     answers_.push_back(std::move(answer));
 }
