@@ -359,8 +359,8 @@ bool answerPart(app::ConsoleDialog& dialog, const QString& rulesPath)
         runFlood(static_cast<int>(check::AnswerEngine::kDefaultMaxPerSecond), nullptr);
     const auto [answered, over] = answerCounts(window.answers());
     window.answers().setOn(false);
-    // Whole seconds from the first answer, as the peer saw them: the bound is
-    // a sliding window, so a flood of 5 s ends in a partial sixth second.
+    // Whole seconds from the first answer, as the peer saw them: the bound
+    // counts seconds from a match, so a flood of 5 s ends in a partial sixth.
     const auto seconds = std::chrono::seconds(kFloodFor).count();
     std::vector<long long> perSecond(static_cast<std::size_t>(seconds) + 1, 0);
     for (const auto at : bounded.answerAt) {
