@@ -19,6 +19,8 @@ std::uint64_t RepeatSchedule::due(Duration elapsed)
     std::uint64_t reached = static_cast<std::uint64_t>(on / interval_) + 1;
     if (count_ != 0)
         reached = std::min(reached, count_);
+    if (reached <= made_)
+        return 0;
     // Sends due within kMaxLag, and at least the one due now.
     const std::uint64_t mostBehind =
         std::max<std::uint64_t>(1, static_cast<std::uint64_t>(kMaxLag / interval_));
