@@ -29,7 +29,8 @@ target_link_libraries(consoleflood_bench PRIVATE console_app test_support Thread
 
 # The Commands window: a 1 ms repeat to an echoing peer, and automatic
 # answers to 1000 frames a second, with and without the default bound.
-add_executable(commands_bench commands_bench.cpp eventpump.cpp uilatencyprobe.cpp)
+add_executable(commands_bench commands_bench.cpp eventpump.cpp stampedreceive.cpp
+  uilatencyprobe.cpp)
 target_link_libraries(commands_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
 

@@ -29,14 +29,14 @@ void AnswerEngine::setMaxPerSecond(std::uint32_t maxPerSecond)
     maxPerSecond_ = std::max<std::uint32_t>(1, maxPerSecond);
 }
 
-void AnswerEngine::received(std::string_view bytes, Millis now)
+void AnswerEngine::received(std::string_view bytes, Micros at)
 {
-    splitter_->feed(bytes, [&](std::string_view record) { handleRecord(record, now); });
+    splitter_->feed(bytes, [&](std::string_view record) { handleRecord(record, at); });
 }
 
-void AnswerEngine::endOfRecord(Millis now)
+void AnswerEngine::endOfRecord(Micros at)
 {
-    splitter_->finish([&](std::string_view record) { handleRecord(record, now); });
+    splitter_->finish([&](std::string_view record) { handleRecord(record, at); });
 }
 
 std::vector<Answer> AnswerEngine::takeAnswers()
@@ -44,7 +44,7 @@ std::vector<Answer> AnswerEngine::takeAnswers()
     return std::exchange(answers_, {});
 }
 
-void AnswerEngine::handleRecord(std::string_view record, Millis now)
+void AnswerEngine::handleRecord(std::string_view record, Micros at)
 {
     if (rules_.empty() || !passesFrameCheck(record, mode_)) {
         return;
@@ -61,10 +61,11 @@ void AnswerEngine::handleRecord(std::string_view record, Millis now)
     if (rule == rules_.end()) {
         return;
     }
-    while (!recent_.empty() && now - recent_.front() >= kRateWindow) {
-        recent_.pop_front();
+    if (!secondStart_ || at - *secondStart_ >= kRateWindow) {
+        secondStart_ = at;
+        answeredThisSecond_ = 0;
     }
-    if (recent_.size() >= maxPerSecond_) {
+    if (answeredThisSecond_ >= maxPerSecond_) {
         ++overLimit_;
         return;
     }
@@ -121,7 +122,7 @@ void AnswerEngine::handleRecord(std::string_view record, Millis now)
         lastProblem_ = answer.rule + ": " + problem;
         return;
     }
-    recent_.push_back(now);
+    ++answeredThisSecond_;
     ++answered_;
     answers_.push_back(std::move(answer));
 }

@@ -2,9 +2,10 @@
 
 #include "checkfile.h"
 
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,15 +35,25 @@ struct Answer {
 // decodes as a frame of that mode is matched against the rules in order; the
 // first whose `when` matches answers it (one answer per frame), its texts
 // filled from the received frame's {media} {id} {data} {command} {message}.
-// At most `maxPerSecond` answers go out in any 1000 ms (a sliding window);
-// further matches are counted in overLimit(), not answered. An answer that
-// cannot be sent as filled (a field off its width, an unknown placeholder) is
-// counted in unsendable(), with lastProblem() saying why.
+// At most `maxPerSecond` answers go out in each second of the times fed (to
+// the microsecond); further matches are counted in overLimit(), not
+// answered. A second starts with the first match after the one before has
+// ended (or the first of all), so a flood is answered exactly maxPerSecond
+// times in each second from its first answer, and a device that keeps to the
+// bound meets it at most once a second, where a frame of one second came late
+// into the next (a window sliding over every answer would meet it at every
+// frame). The times fed should be those at which the bytes were received:
+// stamped when they are handed on instead, bytes that waited together would
+// bunch up and a device that keeps to the bound would seem to exceed it. An
+// answer that cannot be sent as filled (a field off its width, an unknown
+// placeholder) is counted in unsendable(), with lastProblem() saying why.
 //
-// One thread; memory bounded by the splitter's bound and maxPerSecond.
+// One thread; memory bounded by the splitter's bound.
 class AnswerEngine
 {
 public:
+    // Fine enough that a device sending every millisecond is timed apart.
+    using Micros = std::chrono::microseconds;
     static constexpr std::uint32_t kDefaultMaxPerSecond = 100;
     static constexpr Millis kRateWindow{1000};
 
@@ -58,10 +69,11 @@ public:
     void setMaxPerSecond(std::uint32_t maxPerSecond);
     std::uint32_t maxPerSecond() const { return maxPerSecond_; }
 
-    // Received bytes, in any split; `now` on the caller's monotonic clock.
-    void received(std::string_view bytes, Millis now);
+    // Received bytes, in any split; `at`, when they were received, on the
+    // caller's monotonic clock (never earlier than the time fed before).
+    void received(std::string_view bytes, Micros at);
     // The bytes received so far end a record (a datagram ended).
-    void endOfRecord(Millis now);
+    void endOfRecord(Micros at);
     // The answers due, oldest first; leaves none.
     std::vector<Answer> takeAnswers();
 
@@ -71,14 +83,15 @@ public:
     const std::string& lastProblem() const { return lastProblem_; }
 
 private:
-    void handleRecord(std::string_view record, Millis now);
+    void handleRecord(std::string_view record, Micros at);
 
     std::vector<AnswerRule> rules_;
     protocol::DelimiterMode mode_;
     std::uint32_t maxPerSecond_;
     // Held apart so that this header stays usable next to Qt's `emit`.
     std::unique_ptr<protocol::RecordSplitter> splitter_;
-    std::deque<Millis> recent_; // answer times within the rate window
+    std::optional<Micros> secondStart_; // of the second running, once a match came
+    std::uint32_t answeredThisSecond_ = 0;
     std::vector<Answer> answers_;
     std::uint64_t answered_ = 0;
     std::uint64_t overLimit_ = 0;

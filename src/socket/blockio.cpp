@@ -4,6 +4,8 @@
 #include "socketwait.h"
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -103,6 +105,17 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
     });
     return n < 0 ? IoResult::failed(Error::fromErrno())
                  : IoResult::data(static_cast<std::uint32_t>(n));
+}
+
+void sendBlocksAtOnce(SocketHandle socket)
+{
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+        return;
+    const int on = 1;
+    // Refused by a stream that is no TCP: it has no such delay to switch off.
+    (void)::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length)

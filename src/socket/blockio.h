@@ -41,6 +41,13 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
 // TimedOut when there is no such room now, or Failed. MSG_NOSIGNAL.
 IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
 
+// A stream socket sends each block at once instead of holding a small one
+// back until the peer has acknowledged the one before (Nagle's algorithm:
+// against a peer that delays its acknowledgements, a command or an automatic
+// answer would wait 40 ms or more). Other sockets are left as they are; a
+// socket that refuses keeps the system's way, its sends still go out.
+void sendBlocksAtOnce(SocketHandle socket);
+
 // The public convention: Data gives its count, TimedOut 0, Closed -1, Failed -1
 // with the thread's last-error code set to the result's code (as does a
 // TimedOut whose wait failed). `extra` is added to a Data count (the header).

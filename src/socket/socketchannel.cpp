@@ -145,6 +145,7 @@ bool SocketChannel::adoptClient(ConnectedSocket&& connected)
 {
     if (!connected.valid() || hasSocket())
         return false;
+    sendBlocksAtOnce(connected.handle());
     socket_.store(connected.release());
     return true;
 }
@@ -153,6 +154,7 @@ bool SocketChannel::adoptSocket(SocketHandle socket)
 {
     if (socket == kInvalidSocket || hasSocket())
         return false;
+    sendBlocksAtOnce(socket);
     socket_.store(socket);
     return true;
 }
@@ -381,6 +383,7 @@ void SocketChannel::runLoop()
                 raiseEvent(ChannelEvent::ConnectionFailed, errorOfLastErrorCode(lastError()));
             return;
         }
+        sendBlocksAtOnce(accepted);
         SocketHandle expected = listening;
         if (!socket_.compare_exchange_strong(expected, accepted)) {
             // stop() released the listening socket meanwhile; nobody else knows

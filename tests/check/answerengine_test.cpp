@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 using check::AnswerEngine;
@@ -66,7 +69,7 @@ TEST(AnswerEngine, AnswersTheFirstMatchingRuleWithTheFramesFields)
     EXPECT_TRUE(engine.takeAnswers().empty());
 }
 
-TEST(AnswerEngine, HoldsToItsRatePerSlidingSecond)
+TEST(AnswerEngine, HoldsToItsRateInEachSecond)
 {
     AnswerEngine engine(rules(), protocol::DelimiterMode::Demo, 10);
     const std::string evt = received({"B", "07", "", "EVT", ""});
@@ -75,13 +78,72 @@ TEST(AnswerEngine, HoldsToItsRatePerSlidingSecond)
     }
     EXPECT_EQ(engine.takeAnswers().size(), 10u);
     EXPECT_EQ(engine.overLimit(), 5u);
-    // The first answer (at 0 ms) leaves the window at 1000 ms, one more each ms.
+    // The second began with the first answer, at 0 ms; the next begins at 1000 ms.
     engine.received(evt + evt, Millis{999});
     EXPECT_TRUE(engine.takeAnswers().empty());
     engine.received(evt + evt + evt, Millis{1001});
-    EXPECT_EQ(engine.takeAnswers().size(), 2u);
-    EXPECT_EQ(engine.overLimit(), 8u);
-    EXPECT_EQ(engine.answered(), 12u);
+    EXPECT_EQ(engine.takeAnswers().size(), 3u);
+    EXPECT_EQ(engine.overLimit(), 7u);
+    EXPECT_EQ(engine.answered(), 13u);
+}
+
+namespace
+{
+
+using Micros = AnswerEngine::Micros;
+using std::chrono::milliseconds;
+
+// Frames `apart` from `first`, read `perRead` at a time (timed when the last
+// of them came), one of them `late`; the answers each whole second from the first.
+struct RateCase {
+    const char* name;
+    std::uint32_t bound;
+    int frames;
+    Micros first;
+    Micros apart;
+    int perRead;
+    int lateFrame;
+    Micros late;
+    std::vector<int> perSecond;
+};
+
+const RateCase kRateCases[] = {
+    {"a flood, bound 100", 100, 3000, {}, milliseconds(1), 1, -1, {}, {100, 100, 100}},
+    {"at the bound, 4 a read", 1000, 3000, {}, milliseconds(1), 4, -1, {}, {1000, 1000, 1000}},
+    {"999.2 ms is within a second", 1, 3, Micros(900), Micros(999200), 1, -1, {}, {1, 1}},
+    // A window sliding over each answer would count the fourth frame.
+    {"one frame late", 2, 6, {}, milliseconds(500), 1, 1, milliseconds(100), {2, 2, 2}},
+};
+
+} // namespace
+
+TEST(AnswerEngine, AnswersAtMostTheBoundInEachSecondOfTheTimesFed)
+{
+    for (const RateCase& c : kRateCases) {
+        SCOPED_TRACE(c.name);
+        AnswerEngine engine(rules(), protocol::DelimiterMode::Demo, c.bound);
+        std::string read;
+        std::vector<Micros> fedAt;
+        for (int i = 0; i < c.frames; ++i) {
+            read += received({"B", "07", "", "EVT", std::to_string(i)});
+            if ((i + 1) % c.perRead == 0) {
+                const Micros at = c.first + c.apart * i + (i == c.lateFrame ? c.late : Micros{});
+                engine.received(std::exchange(read, {}), at);
+                fedAt.resize(static_cast<std::size_t>(i) + 1, at);
+            }
+        }
+        // Each answer names its frame, and so when that came.
+        std::vector<int> perSecond;
+        for (const check::Answer& answer : engine.takeAnswers()) {
+            const auto second = static_cast<std::size_t>(
+                (fedAt.at(std::stoul(answer.fields.message)) - fedAt.front()) /
+                AnswerEngine::kRateWindow);
+            perSecond.resize(std::max(perSecond.size(), second + 1));
+            ++perSecond[second];
+        }
+        EXPECT_EQ(perSecond, c.perSecond);
+        EXPECT_EQ(engine.answered() + engine.overLimit(), static_cast<std::uint64_t>(c.frames));
+    }
 }
 
 TEST(AnswerEngine, CountsAnswersThatCannotBeSentAsFilled)

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -141,6 +142,14 @@ inline bool threadAsleep(const std::atomic<pid_t>& threadId)
 inline bool descriptorOpen(int fd)
 {
     return ::fcntl(fd, F_GETFD) != -1;
+}
+
+// Whether a TCP socket sends small blocks at once (Nagle's algorithm off).
+inline bool sendsAtOnce(int fd)
+{
+    int on = 0;
+    socklen_t length = sizeof on;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
 }
 
 inline net::SocketAddress loopback(std::uint16_t portHostOrder)

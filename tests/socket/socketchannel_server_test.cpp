@@ -37,6 +37,7 @@ TEST(SocketChannelServer, AcceptsAndReadsFromTheAcceptedSocket)
     ASSERT_TRUE(channel.waitForEvent());
     EXPECT_EQ(channel.events(), std::vector<ChannelEvent>{ChannelEvent::ConnectionEstablished});
     EXPECT_NE(channel.socketHandle(), listening);
+    EXPECT_TRUE(sendsAtOnce(channel.socketHandle()));
     ASSERT_EQ(::send(client, "ping", 4, 0), 4);
     ASSERT_TRUE(channel.waitForBlocks());
     EXPECT_EQ(channel.blocks(), std::vector<std::string>{"ping"});

@@ -24,6 +24,7 @@ TEST(SocketChannelTcp, ConnectSucceedsAndRefusesWhileHeld)
     const SocketHandle held = channel.socketHandle();
     EXPECT_TRUE(::fcntl(held, F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ(::fcntl(held, F_GETFL) & O_NONBLOCK, 0) << "the socket is blocking again";
+    EXPECT_TRUE(sendsAtOnce(held)) << "a small block waits for the peer's acknowledgement";
 
     SocketAddress local;
     ASSERT_TRUE(channel.queryLocalAddress(local));

@@ -46,7 +46,6 @@ AnswerPanel::AnswerPanel(SendAnswer send, QWidget* parent) : QWidget(parent), se
         if (engine_)
             engine_->setMaxPerSecond(static_cast<std::uint32_t>(value));
     });
-    clock_.start();
 }
 
 AnswerPanel::~AnswerPanel() = default;
@@ -89,12 +88,19 @@ void AnswerPanel::startEngine()
                                               static_cast<std::uint32_t>(perSecond_->value()));
 }
 
-void AnswerPanel::received(std::string_view bytes)
+void AnswerPanel::received(const ReceivedTap::Received& received)
 {
-    if (!engine_ || bytes.empty())
+    if (!engine_ || received.bytes.empty())
         return;
     engine_->setMode(protocol::DelimiterSet::instance().mode());
-    engine_->received(bytes, check::Millis{clock_.elapsed()});
+    const std::string_view bytes(received.bytes);
+    std::size_t from = 0;
+    for (const ReceivedTap::Received::Read& read : received.reads) {
+        engine_->received(
+            bytes.substr(from, read.end - from),
+            std::chrono::duration_cast<check::AnswerEngine::Micros>(read.at - start_));
+        from = read.end;
+    }
     for (const check::Answer& answer : engine_->takeAnswers())
         send_(answer);
     showStatus();

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "receivedtap.h"
+
 #include "check/answerengine.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 class QCheckBox;
@@ -42,8 +43,9 @@ public:
     void setOn(bool on);
     bool isOn() const;
     void setMaxPerSecond(int perSecond);
-    // Bytes the device sent; the answers due go out at once.
-    void received(std::string_view bytes);
+    // Bytes the device sent, each read timed as it came (the bound on answers
+    // a second holds to those times); the answers due go out at once.
+    void received(const ReceivedTap::Received& received);
     QString statusText() const;
 
 signals:
@@ -56,7 +58,8 @@ private:
     SendAnswer send_;
     std::vector<check::AnswerRule> rules_;
     std::unique_ptr<check::AnswerEngine> engine_;
-    QElapsedTimer clock_;
+    // The engine's time 0.
+    const ReceivedTap::Clock::time_point start_ = ReceivedTap::Clock::now();
     QCheckBox* switch_ = nullptr;
     QSpinBox* perSecond_ = nullptr;
     QLabel* status_ = nullptr;

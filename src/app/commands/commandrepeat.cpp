@@ -9,7 +9,7 @@ CommandRepeat::CommandRepeat(QObject* parent) : QObject(parent)
 {
     // Precise: a repeat every few milliseconds is what the operator asked for.
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &CommandRepeat::sendNext);
+    connect(&timer_, &QTimer::timeout, this, &CommandRepeat::sendDue);
 }
 
 void CommandRepeat::start(SendOnce send, int intervalMs, std::uint64_t count)
@@ -18,8 +18,11 @@ void CommandRepeat::start(SendOnce send, int intervalMs, std::uint64_t count)
     count_ = count;
     sent_ = 0;
     stopReason_.clear();
+    schedule_ = RepeatSchedule(std::chrono::milliseconds(std::max(1, intervalMs)), count);
+    // Before the timer starts, so that no tick comes before its send is due.
+    started_ = std::chrono::steady_clock::now();
     timer_.start(std::max(1, intervalMs));
-    sendNext();
+    sendDue();
 }
 
 void CommandRepeat::stop(const std::string& reason)
@@ -31,19 +34,22 @@ void CommandRepeat::stop(const std::string& reason)
     emit progressed();
 }
 
-void CommandRepeat::sendNext()
+void CommandRepeat::sendDue()
 {
     if (!timer_.isActive())
         return;
-    const std::string error = send_();
-    if (!error.empty()) {
-        stop(error);
-        return;
+    const std::uint64_t due = schedule_.due(std::chrono::steady_clock::now() - started_);
+    for (std::uint64_t i = 0; i < due; ++i) {
+        const std::string error = send_();
+        if (!error.empty()) {
+            stop(error);
+            return;
+        }
+        ++sent_;
     }
-    ++sent_;
-    if (count_ != 0 && sent_ >= count_)
+    if (schedule_.finished())
         stop("done");
-    else
+    else if (due > 0)
         emit progressed();
 }
 

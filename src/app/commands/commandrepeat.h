@@ -1,8 +1,11 @@
 #pragma once
 
+#include "repeatschedule.h"
+
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,10 +15,13 @@ namespace app
 
 // Sends one saved command again and again: every `intervalMs` (at least 1),
 // `count` times or, with count 0, until stopped. The first send goes out at
-// once. It stops by itself when a send fails (the reason stays in
-// stopReason()), after the last one, on stop() and on connectionEnded().
-// progressText() reads "sent 3 of 10" (or "sent 3" without a count), then why
-// it stopped. UI thread only.
+// once. The sends keep to the time since the start (RepeatSchedule): a timer
+// tick that came late, or not at all while the UI thread was busy, is made up
+// at the next, a bounded number of sends at a time. It stops by itself when a
+// send fails (the reason stays in stopReason()), after the last one, on
+// stop() and on connectionEnded(). progressText() reads "sent 3 of 10" (or
+// "sent 3" without a count), then why it stopped; progressed() comes after
+// each tick that sent. UI thread only.
 class CommandRepeat : public QObject
 {
     Q_OBJECT
@@ -38,9 +44,11 @@ signals:
     void progressed();
 
 private:
-    void sendNext();
+    void sendDue();
 
     QTimer timer_;
+    RepeatSchedule schedule_{std::chrono::milliseconds(1), 0};
+    std::chrono::steady_clock::time_point started_;
     SendOnce send_;
     std::uint64_t count_ = 0;
     std::uint64_t sent_ = 0;

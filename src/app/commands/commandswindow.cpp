@@ -20,6 +20,8 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <string_view>
+
 namespace app
 {
 
@@ -330,14 +332,20 @@ void CommandsWindow::takeReceived()
 {
     if (!console_.received)
         return;
-    // Over UDP each Read record is one datagram, and a datagram is one
-    // record of the device's, whether it ends in a line end or not.
-    const bool datagrams = console_.datagrams && console_.datagrams();
-    for (const std::string& bytes : console_.received->takeRecords()) {
-        answers_->received(bytes);
-        runs_->received(bytes);
-        if (datagrams)
-            runs_->endOfRecord();
+    const ReceivedTap::Received received = console_.received->take();
+    answers_->received(received);
+    // Over UDP each read is one datagram, and a datagram is one record of the
+    // device's, whether it ends in a line end or not.
+    if (!(console_.datagrams && console_.datagrams())) {
+        runs_->received(received.bytes);
+        return;
+    }
+    const std::string_view bytes = received.bytes;
+    std::size_t begin = 0;
+    for (const ReceivedTap::Received::Read& read : received.reads) {
+        runs_->received(bytes.substr(begin, read.end - begin));
+        runs_->endOfRecord();
+        begin = read.end;
     }
 }
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace app
+{
+
+// When the sends of a repeat are due: send i (from 0) at i × interval after
+// the start, `count` of them (0: no end). Plain C++ with no clock of its own:
+// the caller says how long it has been since the start, and makes as many
+// sends as due() gives.
+//
+// A caller that fell behind (its timer fired late or not at all, the thread
+// was busy) catches up: due() gives every send whose time has come, but at
+// most kMaxPerCall at once, so that one call never holds the thread long; the
+// rest come at the next calls. One that fell more than kMaxLag behind (the
+// machine slept) goes on from there instead of making up the lost time in a
+// burst: the schedule moves later, the count stays. One thread.
+class RepeatSchedule
+{
+public:
+    using Duration = std::chrono::steady_clock::duration;
+    static constexpr std::uint64_t kMaxPerCall = 50;
+    static constexpr std::chrono::milliseconds kMaxLag{1000};
+
+    // `interval` at least 1 ms.
+    RepeatSchedule(std::chrono::milliseconds interval, std::uint64_t count);
+
+    // The sends to make now, `elapsed` after the start (never less than the
+    // call before was given); they count as made.
+    std::uint64_t due(Duration elapsed);
+    std::uint64_t made() const { return made_; }
+    bool finished() const { return count_ != 0 && made_ >= count_; }
+
+private:
+    Duration interval_;
+    std::uint64_t count_;
+    std::uint64_t made_ = 0;
+    // How much later the schedule runs after falling behind by too much.
+    Duration moved_{0};
+};
+
+} // namespace app
