@@ -1,5 +1,6 @@
 // The Traffic window's filters: by direction and by text found in what the
-// table shows, also for records that arrive or are dropped while filtering.
+// table shows (decoded frames too), also for records that arrive or are
+// dropped while filtering.
 
 #include "trafficrecords.h"
 
@@ -77,6 +78,9 @@ void TestTrafficFilter::showsMatchingRows_data()
     QTest::newRow("delimiter byte in hex") << all << "08 45" << QList<int>{3};
     QTest::newRow("description") << all << "refused" << QList<int>{1};
     QTest::newRow("what the record is") << all << "connect-failed" << QList<int>{1};
+    QTest::newRow("decoded field") << all << "command=ENT" << QList<int>{3};
+    QTest::newRow("decoded fields, any case") << all << "ID=A1 DATA=\"\"" << QList<int>{3};
+    QTest::newRow("bytes that are no frame") << all << "not a frame" << QList<int>{2};
     QTest::newRow("text within a direction")
         << DirectionChoice(Direction::Event) << "0.0.1" << QList<int>{0};
     QTest::newRow("nothing matches") << all << "absent" << QList<int>{};

@@ -1,5 +1,5 @@
 // The Traffic window's table model: whole batches in one insert, the oldest
-// dropped in one removal at the bound, and what each column shows.
+// dropped in one removal at the bounds, and what each column shows.
 
 #include "trafficrecords.h"
 
@@ -44,6 +44,12 @@ private slots:
     void columns_data();
     void columns();
     void clearForgetsRecordsAndTheDroppedCount();
+    void keepsTheNewestRecordsWithinTheByteBound_data();
+    void keepsTheNewestRecordsWithinTheByteBound();
+    void framesCountTowardTheByteBound();
+    void framesColumnShowsWhatEachRecordCompletes_data();
+    void framesColumnShowsWhatEachRecordCompletes();
+    void longFramesCellIsCut();
 };
 
 void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
@@ -184,6 +190,125 @@ void TestTrafficModel::clearForgetsRecordsAndTheDroppedCount()
     QCOMPARE(model.droppedCount(), 0u);
     model.append(numbered(100, 2));
     QCOMPARE(bytesOf(model, 0), QStringLiteral("100"));
+}
+
+void TestTrafficModel::keepsTheNewestRecordsWithinTheByteBound_data()
+{
+    QTest::addColumn<int>("recordBytes"); // each record's text; events have no frames
+    QTest::addColumn<QList<int>>("batches");
+    QTest::addColumn<int>("kept");
+
+    // Bound 100 bytes throughout.
+    QTest::newRow("below the bound") << 10 << QList<int>{3, 4} << 7;
+    QTest::newRow("second batch crosses it") << 10 << QList<int>{6, 6} << 10;
+    QTest::newRow("one batch beyond it") << 10 << QList<int>{25} << 10;
+    QTest::newRow("many small batches") << 30 << QList<int>{1, 1, 1, 1, 1} << 3;
+    QTest::newRow("a record beyond the bound stays alone") << 150 << QList<int>{2, 1} << 1;
+}
+
+void TestTrafficModel::keepsTheNewestRecordsWithinTheByteBound()
+{
+    QFETCH(int, recordBytes);
+    QFETCH(QList<int>, batches);
+    QFETCH(int, kept);
+    TrafficModel model;
+    model.setMaxBytes(100);
+    QSignalSpy reset(&model, &TrafficModel::modelReset);
+
+    int total = 0;
+    for (const int size : batches) {
+        std::vector<traffic::Record> batch;
+        for (int i = total; i < total + size; ++i) {
+            std::string text = std::to_string(i);
+            text.resize(static_cast<std::size_t>(recordBytes), '.');
+            batch.push_back(makeRecord(RecordKind::Event, {}, text));
+        }
+        model.append(std::move(batch));
+        total += size;
+    }
+
+    QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(model.heldBytes(), static_cast<std::size_t>(kept * recordBytes));
+    QCOMPARE(model.droppedCount(), static_cast<std::uint64_t>(total - kept));
+    QVERIFY(model.record(0).text.starts_with(std::to_string(total - kept)));
+    QCOMPARE(reset.count(), 0);
+}
+
+void TestTrafficModel::framesCountTowardTheByteBound()
+{
+    TrafficModel model;
+    const traffic::Record frame = readRecord("[BA1x=ENT-a\r\n");
+    model.append({frame});
+    const std::size_t size = frame.bytes.size() + frame.text.size() + model.frames(0).size();
+    QVERIFY(model.frames(0).size() > frame.bytes.size());
+    QCOMPARE(model.heldBytes(), size);
+
+    // Room for two such records: a third drops the oldest.
+    model.setMaxBytes(2 * size);
+    model.append({frame, frame});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.droppedCount(), 1u);
+    QCOMPARE(model.heldBytes(), 2 * size);
+}
+
+void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes_data()
+{
+    QTest::addColumn<bool>("release");
+    QTest::addColumn<QList<QByteArray>>("reads"); // each appended on its own
+    QTest::addColumn<QStringList>("cells");
+
+    QTest::newRow("DEMO, two frames in one read")
+        << false << QList<QByteArray>{QByteArray("[BA1x=ENT-a\r\n\0[BA2y=SET-b\r\n\0", 28)}
+        << QStringList{R"(media=B id=A1 data="x" command=ENT message="a" | )"
+                       R"(media=B id=A2 data="y" command=SET message="b")"};
+    QTest::newRow("RELEASE, one frame over two reads")
+        << true << QList<QByteArray>{"\x07""BA1x", "\x08""ENT\x09""a\r\n"}
+        << QStringList{"(unfinished: 5 bytes so far)",
+                       R"((began earlier) media=B id=A1 data="x" command=ENT message="a")"};
+    QTest::newRow("not a frame") << false << QList<QByteArray>{"PING\r\n"}
+                                 << QStringList{R"(not a frame: "PING")"};
+    QTest::newRow("RELEASE frame in DEMO mode")
+        << false << QList<QByteArray>{"\x07""BA1x\x08""ENT\x09""a\r\n"}
+        << QStringList{R"((RELEASE frame) media=B id=A1 data="x" command=ENT message="a")"};
+}
+
+void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes()
+{
+    QFETCH(bool, release);
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QStringList, cells);
+    TrafficModel model;
+    model.setDelimiterMode(release ? protocol::DelimiterMode::Release
+                                   : protocol::DelimiterMode::Demo);
+    for (const QByteArray& read : reads)
+        model.append({readRecord(read)});
+
+    QCOMPARE(model.headerData(TrafficModel::FramesColumn, Qt::Horizontal).toString(),
+             QStringLiteral("Frames"));
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex cell = model.index(row, TrafficModel::FramesColumn);
+        QCOMPARE(cell.data().toString(), cells[row]);
+        // The tool tip: one item a line.
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
+                 cells[row].replace(QStringLiteral(" | "), QStringLiteral("\n")) + u'\n');
+    }
+}
+
+void TestTrafficModel::longFramesCellIsCut()
+{
+    TrafficModel model;
+    QByteArray reads;
+    QStringList items;
+    for (int i = 0; i < 20; ++i) {
+        reads += "[BA1x=ENT-a\r\n";
+        items += QStringLiteral(R"(media=B id=A1 data="x" command=ENT message="a")");
+    }
+    model.append({readRecord(reads)});
+
+    const QString cell = model.index(0, TrafficModel::FramesColumn).data().toString();
+    QVERIFY(cell.endsWith(QChar(0x2026)));
+    QVERIFY(items.join(QStringLiteral(" | ")).startsWith(cell.chopped(1)));
+    QCOMPARE(QString::fromStdString(std::string(model.frames(0))), items.join(u'\n'));
 }
 
 QTEST_MAIN(TestTrafficModel)

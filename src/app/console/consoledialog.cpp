@@ -291,6 +291,8 @@ void ConsoleDialog::onModeBoxLostFocus()
 {
     settings_.storeReleaseFlag(
         delimiters_.switchDelimiterMode(latin1Bytes(controls_.mode()->exchangeText())));
+    if (trafficWindow_)
+        trafficWindow_->setDelimiterMode(delimiters_.mode());
 }
 
 void ConsoleDialog::onPortEditLostFocus()
@@ -376,6 +378,7 @@ void ConsoleDialog::showTrafficWindow()
     // A child window of the dialog, so the dialog's modality does not block it.
     if (!trafficWindow_) {
         trafficWindow_ = new TrafficWindow(trafficQueue_, this);
+        trafficWindow_->setDelimiterMode(delimiters_.mode());
         connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
         trafficWindow_->setRecordingStatus(

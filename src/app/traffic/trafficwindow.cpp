@@ -2,6 +2,7 @@
 
 #include "trafficfilter.h"
 #include "trafficformat.h"
+#include "trafficframes.h"
 #include "trafficqueue.h"
 
 #include "app/commands/besideplace.h"
@@ -148,6 +149,7 @@ void TrafficWindow::buildControls()
     table_->setColumnWidth(TrafficModel::DirectionColumn, digit * 10);
     table_->setColumnWidth(TrafficModel::LengthColumn, digit * 7);
     table_->setColumnWidth(TrafficModel::TextColumn, digit * 56);
+    table_->setColumnWidth(TrafficModel::HexColumn, digit * 56);
 
     auto* copy = new QAction(tr("Copy"), table_);
     copy->setShortcut(QKeySequence::Copy);
@@ -265,7 +267,8 @@ void TrafficWindow::showDetail(const QModelIndex& current)
         detail_->clear();
         return;
     }
-    const traffic::Record& record = model_->record(filter_->mapToSource(current).row());
+    const int row = filter_->mapToSource(current).row();
+    const traffic::Record& record = model_->record(row);
     const traffic::Direction direction = traffic::directionOf(record.kind);
     QString text = trafficformat::dateTime(record.time) + QStringLiteral("  ") +
                    trafficformat::text(traffic::directionName(direction)) + QStringLiteral("  ") +
@@ -275,6 +278,7 @@ void TrafficWindow::showDetail(const QModelIndex& current)
     text += QLatin1Char('\n');
     if (!record.text.empty())
         text += trafficformat::text(record.text) + QLatin1Char('\n');
+    text += trafficframes::lines(model_->frames(row));
     if (!record.bytes.empty()) {
         const std::string dump = trafficformat::dump(record.bytes);
         text += QLatin1Char('\n') +
@@ -317,9 +321,12 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
                            QString* warning) const
 {
     std::vector<const traffic::Record*> records;
-    for (const int row : shownRows())
+    TrafficExport::FramesList frames;
+    for (const int row : shownRows()) {
         records.push_back(&model_->record(row));
-    return TrafficExport::save(path, format, records, error, warning);
+        frames.push_back(model_->frames(row));
+    }
+    return TrafficExport::save(path, format, records, error, warning, frames);
 }
 
 void TrafficWindow::onSaveAs()
@@ -351,10 +358,13 @@ void TrafficWindow::copySelectedRows() const
         rows.push_back(filter_->mapToSource(index).row());
     std::sort(rows.begin(), rows.end());
     std::vector<const traffic::Record*> records;
-    for (const int row : rows)
+    TrafficExport::FramesList frames;
+    for (const int row : rows) {
         records.push_back(&model_->record(row));
+        frames.push_back(model_->frames(row));
+    }
     if (!records.empty())
-        QApplication::clipboard()->setText(TrafficExport::copyText(records));
+        QApplication::clipboard()->setText(TrafficExport::copyText(records, frames));
 }
 
 } // namespace app

@@ -81,6 +81,9 @@ public:
 
     // The text of the status line's recording part; asked at every drain.
     void setRecordingStatus(std::function<QString()> status);
+    // The delimiter mode the console sends and expects frames in: the Frames
+    // column reads the records taken from now on in it (DEMO until set).
+    void setDelimiterMode(protocol::DelimiterMode mode) { model_->setDelimiterMode(mode); }
     // Shows "Record to file" as `on` without remembering it or announcing it:
     // for a recording switched on elsewhere (the command line's --record).
     void showRecordToFile(bool on);
