@@ -30,7 +30,7 @@ void FrameStream::appendItem(std::string& out, std::string_view heading, std::st
             out += protocol::modeName(frame->mode);
             out += " frame) ";
         }
-        out += frameFieldsText(frame->fields);
+        appendFrameFieldsText(out, frame->fields);
         return;
     }
     out += "not a frame";

@@ -14,6 +14,8 @@ namespace traffic
 
 // `media=B id=A1 data="39123439" command=ENT message="Open"`
 std::string frameFieldsText(const protocol::FrameFields& fields);
+// Appends frameFieldsText(fields) to `out`.
+void appendFrameFieldsText(std::string& out, const protocol::FrameFields& fields);
 // The mode's name, a blank, then frameFieldsText(): `DEMO media=B id=A1 …`.
 std::string frameText(const protocol::DecodedFrame& frame);
 

@@ -6,6 +6,7 @@
 
 #include "app/traffic/trafficfilter.h"
 #include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
 
 #include <QTest>
 
@@ -14,6 +15,7 @@
 
 using app::TrafficFilter;
 using app::TrafficModel;
+using app::TrafficQueue;
 using traffic::Direction;
 using traffic::RecordKind;
 
@@ -92,7 +94,12 @@ void TestTrafficFilter::showsMatchingRows()
     QFETCH(QString, text);
     QFETCH(QList<int>, rows);
     TrafficModel model;
-    model.append(session());
+    TrafficQueue queue;
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
+    for (const traffic::Record& record : session())
+        queue.record(record);
+    TrafficQueue::Batch batch = queue.take();
+    model.append(std::move(batch.records), std::move(batch.frames));
     TrafficFilter filter(&model);
 
     filter.setDirection(direction);

@@ -4,6 +4,7 @@
 #include "trafficrecords.h"
 
 #include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
 
 #include <QDateTime>
 #include <QSignalSpy>
@@ -12,6 +13,7 @@
 #include <vector>
 
 using app::TrafficModel;
+using app::TrafficQueue;
 using traffic::RecordKind;
 
 namespace
@@ -24,6 +26,15 @@ std::vector<traffic::Record> numbered(int first, int count)
     for (int i = first; i < first + count; ++i)
         batch.push_back(readRecord(QByteArray::number(i)));
     return batch;
+}
+
+// Appends `records` as the window does, with the frames `queue` read.
+void appendRead(TrafficModel& model, TrafficQueue& queue, std::vector<traffic::Record> records)
+{
+    for (const traffic::Record& record : records)
+        queue.record(record);
+    TrafficQueue::Batch batch = queue.take();
+    model.append(std::move(batch.records), std::move(batch.frames));
 }
 
 QString bytesOf(const TrafficModel& model, int row)
@@ -237,15 +248,17 @@ void TestTrafficModel::keepsTheNewestRecordsWithinTheByteBound()
 void TestTrafficModel::framesCountTowardTheByteBound()
 {
     TrafficModel model;
+    TrafficQueue queue;
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
     const traffic::Record frame = readRecord("[BA1x=ENT-a\r\n");
-    model.append({frame});
+    appendRead(model, queue, {frame});
     const std::size_t size = frame.bytes.size() + frame.text.size() + model.frames(0).size();
     QVERIFY(model.frames(0).size() > frame.bytes.size());
     QCOMPARE(model.heldBytes(), size);
 
     // Room for two such records: a third drops the oldest.
     model.setMaxBytes(2 * size);
-    model.append({frame, frame});
+    appendRead(model, queue, {frame, frame});
     QCOMPARE(model.rowCount(), 2);
     QCOMPARE(model.droppedCount(), 1u);
     QCOMPARE(model.heldBytes(), 2 * size);
@@ -278,10 +291,11 @@ void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes()
     QFETCH(QList<QByteArray>, reads);
     QFETCH(QStringList, cells);
     TrafficModel model;
-    model.setDelimiterMode(release ? protocol::DelimiterMode::Release
+    TrafficQueue queue;
+    queue.setDelimiterMode(release ? protocol::DelimiterMode::Release
                                    : protocol::DelimiterMode::Demo);
     for (const QByteArray& read : reads)
-        model.append({readRecord(read)});
+        appendRead(model, queue, {readRecord(read)});
 
     QCOMPARE(model.headerData(TrafficModel::FramesColumn, Qt::Horizontal).toString(),
              QStringLiteral("Frames"));
@@ -303,7 +317,9 @@ void TestTrafficModel::longFramesCellIsCut()
         reads += "[BA1x=ENT-a\r\n";
         items += QStringLiteral(R"(media=B id=A1 data="x" command=ENT message="a")");
     }
-    model.append({readRecord(reads)});
+    TrafficQueue queue;
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
+    appendRead(model, queue, {readRecord(reads)});
 
     const QString cell = model.index(0, TrafficModel::FramesColumn).data().toString();
     QVERIFY(cell.endsWith(QChar(0x2026)));

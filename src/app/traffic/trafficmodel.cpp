@@ -131,19 +131,15 @@ std::size_t TrafficModel::footprint(const Row& row)
     return row.record.bytes.size() + row.record.text.size() + row.frames.size();
 }
 
-void TrafficModel::append(std::vector<traffic::Record> batch)
+void TrafficModel::append(std::vector<traffic::Record> batch, std::vector<std::string> frames)
 {
     if (batch.empty())
         return;
-    // Every record is read for frames, also one dropped at once: a frame
-    // may end in the next.
     std::vector<Row> adding;
     adding.reserve(batch.size());
-    for (traffic::Record& record : batch) {
-        std::string frames = frames_.take(record);
-        frames.shrink_to_fit();
-        adding.push_back(Row{std::move(record), std::move(frames)});
-    }
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        adding.push_back(Row{std::move(batch[i]), i < frames.size() ? std::move(frames[i])
+                                                                     : std::string()});
 
     // Of a batch beyond a bound only its newest records can stay.
     std::size_t addingBytes = 0;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "traffic/recordframes.h"
 #include "traffic/trafficrecord.h"
 
 #include <QAbstractTableModel>
@@ -37,10 +36,10 @@ namespace app
 // each repaint dear under a flood. The detail pane, Copy and Save as… take
 // the whole record.
 //
-// Frames: append() reads each record once with a traffic::RecordFrames in the
-// delimiter mode set by setDelimiterMode() (DEMO until set) and keeps its
-// items beside the record (frames()); the Frames cell shows them on one line,
-// its tool tip one a line. A mode set applies to the records appended after.
+// Frames: each record comes with its frames as the intake read them
+// (TrafficQueue, traffic::RecordFrames), kept beside it (frames()); the Frames
+// cell shows them on one line, its tool tip one a line. Nothing is decoded
+// here, least of all per repaint.
 //
 // UI thread only.
 class TrafficModel : public QAbstractTableModel
@@ -69,8 +68,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Adds the batch at the end (see above).
-    void append(std::vector<traffic::Record> batch);
+    // Adds the batch at the end (see above), with the frames of each record
+    // (`frames` empty: none).
+    void append(std::vector<traffic::Record> batch, std::vector<std::string> frames = {});
     // Counts records that were dropped before they reached the model.
     void addDropped(std::uint64_t count);
     // Forgets every record and the dropped count.
@@ -89,9 +89,6 @@ public:
     // The bytes, texts and frames texts of the records held.
     std::size_t heldBytes() const { return heldBytes_; }
 
-    void setDelimiterMode(protocol::DelimiterMode mode) { frames_.setMode(mode); }
-    protocol::DelimiterMode delimiterMode() const { return frames_.mode(); }
-
 private:
     struct Row {
         traffic::Record record;
@@ -105,7 +102,6 @@ private:
     std::deque<Row> rows_;
     std::size_t heldBytes_ = 0;
     std::uint64_t dropped_ = 0;
-    traffic::RecordFrames frames_;
 };
 
 } // namespace app

@@ -67,6 +67,9 @@ TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t m
     if (parent)
         setWindowIcon(parent->windowIcon());
     model_ = new TrafficModel(maxRecords, this);
+    // From now on the queue reads records for the Frames column.
+    if (!queue_.delimiterMode())
+        queue_.setDelimiterMode(protocol::DelimiterMode::Demo);
     filter_ = new TrafficFilter(model_, this);
     buildControls();
     resize(kDefaultWidth, kDefaultHeight);
@@ -221,7 +224,7 @@ void TrafficWindow::drain()
     TrafficQueue::Batch batch = queue_.take();
     model_->addDropped(batch.dropped);
     if (!batch.records.empty()) {
-        model_->append(std::move(batch.records));
+        model_->append(std::move(batch.records), std::move(batch.frames));
         if (follow_->isChecked())
             table_->scrollToBottom();
     }
@@ -232,6 +235,11 @@ void TrafficWindow::setRecordingStatus(std::function<QString()> status)
 {
     recordingStatus_ = std::move(status);
     updateStatus();
+}
+
+void TrafficWindow::setDelimiterMode(protocol::DelimiterMode mode)
+{
+    queue_.setDelimiterMode(mode);
 }
 
 void TrafficWindow::showRecordToFile(bool on)
