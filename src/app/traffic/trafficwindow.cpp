@@ -40,7 +40,7 @@ namespace app
 namespace
 {
 
-constexpr int kDefaultWidth = 1040;
+constexpr int kDefaultWidth = 1280;
 constexpr int kDefaultHeight = 560;
 
 // The direction box's entries, in order; the first shows every direction.
@@ -151,8 +151,8 @@ void TrafficWindow::buildControls()
     table_->setColumnWidth(TrafficModel::TimeColumn, digit * 17);
     table_->setColumnWidth(TrafficModel::DirectionColumn, digit * 10);
     table_->setColumnWidth(TrafficModel::LengthColumn, digit * 7);
-    table_->setColumnWidth(TrafficModel::TextColumn, digit * 56);
-    table_->setColumnWidth(TrafficModel::HexColumn, digit * 56);
+    table_->setColumnWidth(TrafficModel::TextColumn, digit * 32);
+    table_->setColumnWidth(TrafficModel::HexColumn, digit * 24);
 
     auto* copy = new QAction(tr("Copy"), table_);
     copy->setShortcut(QKeySequence::Copy);
