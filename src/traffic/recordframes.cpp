@@ -21,6 +21,13 @@ void RecordFrames::setMode(protocol::DelimiterMode mode)
 std::string RecordFrames::take(const RecordView& record)
 {
     std::string items;
+    take(record, items);
+    return items;
+}
+
+void RecordFrames::take(const RecordView& record, std::string& items)
+{
+    items.clear();
     switch (record.kind) {
     case RecordKind::Write:
     case RecordKind::Read: {
@@ -42,7 +49,6 @@ std::string RecordFrames::take(const RecordView& record)
     default:
         break;
     }
-    return items;
 }
 
 void RecordFrames::endStreams(std::string& out)

@@ -34,6 +34,9 @@ public:
     // The items of `record`, separated by FrameStream::kItemSeparator; empty
     // when it has none.
     std::string take(const RecordView& record);
+    // The same, written over `items` (whose room is kept: a reader of many
+    // records reuses one buffer).
+    void take(const RecordView& record, std::string& items);
 
 private:
     void endStreams(std::string& out);

@@ -278,11 +278,6 @@ void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes_data()
         << true << QList<QByteArray>{"\x07""BA1x", "\x08""ENT\x09""a\r\n"}
         << QStringList{"(unfinished: 5 bytes so far)",
                        R"((began earlier) media=B id=A1 data="x" command=ENT message="a")"};
-    QTest::newRow("not a frame") << false << QList<QByteArray>{"PING\r\n"}
-                                 << QStringList{R"(not a frame: "PING")"};
-    QTest::newRow("RELEASE frame in DEMO mode")
-        << false << QList<QByteArray>{"\x07""BA1x\x08""ENT\x09""a\r\n"}
-        << QStringList{R"((RELEASE frame) media=B id=A1 data="x" command=ENT message="a")"};
 }
 
 void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes()

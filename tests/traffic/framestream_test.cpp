@@ -55,11 +55,6 @@ const StreamRow kStreamRows[] = {
      {"[BA1", "39123439=ENT-Open\r", std::string("\n\0", 2) + kDemoOpen},
      {"(unfinished: 4 bytes so far)", "(unfinished: 22 bytes so far)",
       joined({"(began earlier) " + kOpen, kOpen})}},
-    {"FrameThenTheStartOfTheNext",
-     DelimiterMode::Demo,
-     {kDemoOpen + "[BA", "1x=ENT-a\r\n"},
-     {joined({kOpen, "(unfinished: 3 bytes so far)"}),
-      R"((began earlier) media=B id=A1 data="x" command=ENT message="a")"}},
     {"NotAFrame",
      DelimiterMode::Demo,
      {"PING\r\n", std::string("A\"\x01\0", 4)},
@@ -69,12 +64,10 @@ const StreamRow kStreamRows[] = {
      {"hello\r\n" + kDemoOpen + "[B=E-\r\n"},
      {joined({R"(not a frame: "hello")", kOpen, R"(not a frame: "[B=E-")"})}},
     {"ReleaseFrameInDemoMode", DelimiterMode::Demo, {kReleaseOpen}, {"(RELEASE frame) " + kOpen}},
-    {"DemoFrameInReleaseMode", DelimiterMode::Release, {kDemoOpen}, {"(DEMO frame) " + kOpen}},
     {"LongRecordIsCut",
      DelimiterMode::Demo,
      {std::string(100, 'x') + "\n"},
      {"not a frame, 100 bytes: \"" + std::string(FrameStream::kPreviewBytes, 'x') + "\"..."}},
-    {"OnlyLineEnds", DelimiterMode::Demo, {std::string("\r\n\0\n", 4)}, {""}},
 };
 
 class FrameStreamTest : public testing::TestWithParam<StreamRow>

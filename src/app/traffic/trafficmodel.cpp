@@ -15,6 +15,10 @@ namespace app
 namespace
 {
 
+// A tool tip of a few dozen frames at most: a block of hundreds would not fit
+// on a screen either.
+constexpr std::size_t kToolTipBytes = 4 * TrafficModel::kCellBytes;
+
 // What a cell shows of a record's bytes.
 std::string_view cellBytes(const traffic::Record& record)
 {
@@ -68,7 +72,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
         return display(row, index.column());
     case Qt::ToolTipRole:
         if (index.column() == FramesColumn && !row.frames.empty())
-            return trafficframes::lines(std::string_view(row.frames).substr(0, kCellBytes * 4));
+            return trafficframes::lines(std::string_view(row.frames).substr(0, kToolTipBytes));
         return index.column() == TimeColumn ? trafficformat::dateTime(shown.time)
                                             : description(shown);
     case Qt::TextAlignmentRole:

@@ -22,8 +22,10 @@ void TrafficQueue::record(const traffic::Record& record)
     Waiting copy{record, {}};
     const std::lock_guard reading(readingMutex_);
     if (frames_) {
-        copy.frames = frames_->take(copy.record);
-        copy.frames.shrink_to_fit();
+        // Made in a buffer that keeps its room, then copied at its size: no
+        // growing string per record, and no room held beyond the text.
+        frames_->take(copy.record, reading_);
+        copy.frames = reading_;
     }
     const std::size_t size = footprint(copy);
     const std::lock_guard lock(mutex_);
