@@ -60,7 +60,6 @@ private slots:
     void framesCountTowardTheByteBound();
     void framesColumnShowsWhatEachRecordCompletes_data();
     void framesColumnShowsWhatEachRecordCompletes();
-    void longFramesCellIsCut();
 };
 
 void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
@@ -301,25 +300,6 @@ void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes()
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
                  cells[row].replace(QStringLiteral(" | "), QStringLiteral("\n")) + u'\n');
     }
-}
-
-void TestTrafficModel::longFramesCellIsCut()
-{
-    TrafficModel model;
-    QByteArray reads;
-    QStringList items;
-    for (int i = 0; i < 20; ++i) {
-        reads += "[BA1x=ENT-a\r\n";
-        items += QStringLiteral(R"(media=B id=A1 data="x" command=ENT message="a")");
-    }
-    TrafficQueue queue;
-    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
-    appendRead(model, queue, {readRecord(reads)});
-
-    const QString cell = model.index(0, TrafficModel::FramesColumn).data().toString();
-    QVERIFY(cell.endsWith(QChar(0x2026)));
-    QVERIFY(items.join(QStringLiteral(" | ")).startsWith(cell.chopped(1)));
-    QCOMPARE(QString::fromStdString(std::string(model.frames(0))), items.join(u'\n'));
 }
 
 QTEST_MAIN(TestTrafficModel)
