@@ -1,13 +1,17 @@
 // Flood benchmark through the whole console: a loopback TCP peer sends frames
 // as fast as it can to the console dialog, connected as the operator connects
-// it, with the Traffic window open (following the newest records), once
-// without and once with recording to files. Measures how responsive the UI
-// thread stays, what the console takes in, how long Disconnect takes and how
-// much memory the process uses. Prints the figures next to the goals and
-// always exits 0. Settings and record files go to a temporary folder.
+// it, with the Traffic window open (following the newest records, its Frames
+// column decoding every frame), once without recording to files, once
+// recording text files and once recording pcapng files. Measures how
+// responsive the UI thread stays, what the console takes in, how long
+// Disconnect takes and how much memory the process uses. Prints the figures
+// next to the goals, then a summary line per flood, and always exits 0.
+// Settings and record files go to a temporary folder.
 //
-// The Traffic window's goal is the UI latency p99 under 50 ms; the same flood
-// without the window is measured first, for comparison.
+// The Traffic window's goals: UI latency p99 under 50 ms and the process's
+// memory (RSS, at the end of the flood, the window full) under 200 MB; the
+// same flood without the window is measured first, for comparison. Each
+// flood starts with the memory the previous ones freed given back.
 //
 // Usage: consoleflood_bench [seconds]   (default 10; each flood's length)
 // Without a display it runs on Qt's offscreen platform.
@@ -21,6 +25,8 @@
 #include "app/console/ipv4addressedit.h"
 #include "app/traffic/trafficmodel.h"
 #include "app/traffic/trafficwindow.h"
+
+#include "traffic/filerecorder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -37,7 +43,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -47,6 +55,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr double kLatencyGoalMs = 50.0; // at the 99th percentile
+constexpr long kMemoryGoalMB = 200;     // RSS with the Traffic window full
 constexpr double kDisconnectGoalMs = 200.0;
 constexpr auto kStepLimit = 10s; // connecting, disconnecting
 constexpr auto kPeerGrace = 5s;  // the peer outlives the flood by at most this
@@ -61,18 +70,42 @@ void click(app::ConsoleDialog& dialog, int id)
     qobject_cast<QAbstractButton*>(dialog.control(id))->click();
 }
 
-// One flood of `limit` into a fresh console; prints its figures.
-void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
+struct Flood {
+    const char* label;
+    bool trafficWindow;
+    std::optional<traffic::FileRecorder::Format> recording;
+};
+
+const Flood kFloods[] = {
+    {"Traffic window closed, no recording (for comparison)", false, std::nullopt},
+    {"Traffic window open, no recording", true, std::nullopt},
+    {"Traffic window open, recording text files", true, traffic::FileRecorder::Format::Text},
+    {"Traffic window open, recording pcapng files", true, traffic::FileRecorder::Format::Pcapng},
+};
+
+struct Figures {
+    double p99Ms = -1; // negative: not measured
+    long rssMB = 0;
+};
+
+const char* verdict(bool met)
 {
-    std::printf("\n%s:\n", !trafficWindow  ? "Traffic window closed, no recording (for comparison)"
-                           : recordToFiles ? "Traffic window open, recording to files"
-                                           : "Traffic window open, no recording");
+    return met ? "met" : "NOT met";
+}
+
+// One flood of `limit` into a fresh console; prints its figures.
+Figures floodConsole(Clock::duration limit, const Flood& flood)
+{
+    const bool trafficWindow = flood.trafficWindow;
+    const bool recordToFiles = flood.recording.has_value();
+    std::printf("\n%s:\n", flood.label);
+    ::malloc_trim(0);
     app::ConsoleDialog dialog;
     dialog.show();
     FloodPeer peer;
     if (peer.port() == 0) {
         std::printf("  could not listen on 127.0.0.1; no figures\n");
-        return;
+        return {};
     }
     peer.start(limit + kPeerGrace);
     click(dialog, ConsoleTemplate::kTcpRadio);
@@ -82,11 +115,16 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
         ->setText(QString::fromStdString(peer.portText()));
     if (trafficWindow)
         dialog.showTrafficWindow();
+    if (recordToFiles) {
+        traffic::FileRecorder::Options files = dialog.trafficRecording().fileOptions();
+        files.format = *flood.recording;
+        dialog.trafficRecording().setFileOptions(files);
+    }
     dialog.trafficRecording().setRecordingEnabled(recordToFiles);
     click(dialog, ConsoleTemplate::kConnect);
     if (!pumpUntil([&] { return enabled(dialog, ConsoleTemplate::kSendMessage); }, kStepLimit)) {
         std::printf("  could not connect to the loopback peer; no figures\n");
-        return;
+        return {};
     }
 
     UiLatencyProbe probe;
@@ -97,6 +135,7 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     const std::uint64_t sent = peer.bytesSent() - sentBefore;
     probe.stop();
+    const long rssMB = statusKb("VmRSS:") / 1024;
 
     QElapsedTimer disconnecting;
     disconnecting.start();
@@ -110,21 +149,27 @@ void floodConsole(Clock::duration limit, bool trafficWindow, bool recordToFiles)
     printDistribution("UI timer lateness (10 ms timer):", probe.timerLatenessMs, 38, 2);
     const double p99 = percentile(probe.postedDelaysMs, 99);
     std::printf("  %-38s %.2f ms  (goal < %.0f ms: %s)\n", "UI latency p99:", p99, kLatencyGoalMs,
-                p99 < kLatencyGoalMs ? "met" : "NOT met");
+                verdict(p99 < kLatencyGoalMs));
     std::printf("  %-38s %.2f MB/s  (what the peer got out; TCP holds it to the console's "
                 "reading)\n",
                 "intake:", static_cast<double>(sent) / seconds / 1e6);
-    std::printf("  %-38s %d rows\n", "Traffic window after the flood:",
-                dialog.trafficWindow() ? dialog.trafficWindow()->model().rowCount() : 0);
+    if (const app::TrafficWindow* window = dialog.trafficWindow())
+        std::printf("  %-38s %d rows, %.1f MiB of bytes, texts and frames, %llu dropped\n",
+                    "Traffic window after the flood:", window->model().rowCount(),
+                    static_cast<double>(window->model().heldBytes()) / (1 << 20),
+                    static_cast<unsigned long long>(window->model().droppedCount()));
     if (recordToFiles)
         std::printf("  %-38s %s\n", "recording:", dialog.trafficRecording().statusText().c_str());
     std::printf("  %-38s %.1f ms  (goal < %.0f ms: %s)%s\n",
                 "Disconnect during the flood:", disconnectMs, kDisconnectGoalMs,
                 disconnectMs < kDisconnectGoalMs ? "met" : "NOT met",
                 ended ? "" : "; the console did not return to Disconnected");
-    std::printf("  %-38s %ld MB now, %ld MB peak so far\n",
-                "memory (RSS):", statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024);
+    std::printf("  %-38s %ld MB at the flood's end  (goal < %ld MB with the window open: %s), "
+                "%ld MB peak so far\n",
+                "memory (RSS):", rssMB, kMemoryGoalMB, verdict(rssMB < kMemoryGoalMB),
+                statusKb("VmHWM:") / 1024);
     dialog.trafficRecording().setRecordingEnabled(false);
+    return {p99, rssMB};
 }
 
 } // namespace
@@ -144,18 +189,32 @@ int main(int argc, char** argv)
 
     std::printf("Console flood benchmark: Qt platform \"%s\", %d s floods on 127.0.0.1\n",
                 qPrintable(QGuiApplication::platformName()), seconds);
-    floodConsole(std::chrono::seconds(seconds), false, false);
-    floodConsole(std::chrono::seconds(seconds), true, false);
-    floodConsole(std::chrono::seconds(seconds), true, true);
-    // The Traffic window keeps the newest TrafficModel::kMaxRecords records,
-    // here blocks of up to 2 KiB each, so its memory is of that order.
+    std::vector<Figures> figures;
+    for (const Flood& flood : kFloods)
+        figures.push_back(floodConsole(std::chrono::seconds(seconds), flood));
+    // The Traffic window keeps the newest TrafficModel::kMaxRecords records
+    // within TrafficModel::kMaxBytes, so its memory is of that order.
     const long nowMB = statusKb("VmRSS:") / 1024;
     // What the consoles freed and the allocator kept for later, given back:
     // what stays is what is still in use.
     ::malloc_trim(0);
     std::printf("\n%-40s %ld MB now (%ld MB once freed memory is given back), %ld MB peak  (for "
-                "information: the Traffic window holds up to %zu records)\n",
+                "information: the Traffic window holds up to %zu records and %zu MiB)\n",
                 "memory (RSS):", nowMB, statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024,
-                app::TrafficModel::kMaxRecords);
+                app::TrafficModel::kMaxRecords, app::TrafficModel::kMaxBytes >> 20);
+
+    std::printf("\nSummary (goals with the Traffic window open: UI p99 < %.0f ms, RSS < %ld MB):\n",
+                kLatencyGoalMs, kMemoryGoalMB);
+    for (std::size_t i = 0; i < figures.size(); ++i) {
+        const Figures& f = figures[i];
+        if (f.p99Ms < 0) {
+            std::printf("  %-52s no figures\n", kFloods[i].label);
+            continue;
+        }
+        const bool goals = kFloods[i].trafficWindow;
+        std::printf("  %-52s p99 %6.2f ms %-9s RSS %4ld MB %s\n", kFloods[i].label, f.p99Ms,
+                    goals ? verdict(f.p99Ms < kLatencyGoalMs) : "", f.rssMB,
+                    goals ? verdict(f.rssMB < kMemoryGoalMB) : "");
+    }
     return 0;
 }

@@ -1,6 +1,9 @@
 // Draws the Traffic window with a short sample session and saves it as a PNG
-// (the README's picture). Run by hand under a virtual X server:
+// (the README's pictures). Run by hand under a virtual X server:
 //   xvfb-run -a build/default/tests/app/trafficscreenshot docs/traffic.png
+//   xvfb-run -a build/default/tests/app/trafficscreenshot docs/traffic-frames.png frames
+// The second draws a DEMO session made to show the Frames column: frames
+// merged in one read, one split over two reads, bytes that are no frame.
 // Its settings go to a temporary folder, never the user's.
 
 #include "app/traffic/trafficqueue.h"
@@ -53,13 +56,33 @@ void fill(app::TrafficQueue& queue)
     add(queue, at, 41, RecordKind::Disconnect, {}, "Disconnected");
 }
 
+void fillFrames(app::TrafficQueue& queue)
+{
+    auto at = std::chrono::system_clock::now() - std::chrono::seconds(20);
+    const std::string lineEnd("\r\n\0", 3);
+    const std::string open = "[BA139123439=ENT-Open" + lineEnd;
+    const std::string granted = "[BA139123439=ACK-Access granted" + lineEnd;
+    const std::string door = "[DA2=STA-Door 2 closed" + lineEnd;
+    add(queue, at, 0, RecordKind::ConnectAttempt, {}, "TCP 127.0.0.1:21210");
+    add(queue, at, 187, RecordKind::Connected, {}, "127.0.0.1:40312");
+    add(queue, at, 2511874, RecordKind::Write, open, "24 bytes written");
+    add(queue, at, 1406, RecordKind::Read, granted + door, "frame ok");
+    add(queue, at, 3012457, RecordKind::Write, open, "24 bytes written");
+    add(queue, at, 1288, RecordKind::Read, granted.substr(0, 14), "no frame: line end missing");
+    add(queue, at, 803, RecordKind::Read, granted.substr(14), "no frame: start delimiter missing");
+    add(queue, at, 2203115, RecordKind::Write, "PING" + lineEnd, "7 bytes written");
+    add(queue, at, 1102, RecordKind::Read, "PONG\r\n" + door, "frame ok");
+    add(queue, at, 913, RecordKind::Event, {}, "Connection closed by the peer");
+    add(queue, at, 41, RecordKind::Disconnect, {}, "Disconnected");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const QTemporaryDir config;
     if (!config.isValid() || argc < 2) {
-        std::fprintf(stderr, "usage: trafficscreenshot FILE.png\n");
+        std::fprintf(stderr, "usage: trafficscreenshot FILE.png [frames]\n");
         return 2;
     }
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
@@ -67,13 +90,17 @@ int main(int argc, char** argv)
 
     app::TrafficQueue queue;
     app::TrafficWindow window(queue);
-    fill(queue);
+    const bool frames = argc > 2 && std::string(argv[2]) == "frames";
+    if (frames)
+        fillFrames(queue);
+    else
+        fill(queue);
     window.drain();
     window.setRecordingStatus([] { return QStringLiteral("Not recording to a file."); });
-    window.resize(1040, 560);
+    window.resize(frames ? 1280 : 1040, 560);
     window.show();
     auto* table = window.findChild<QTableView*>(QStringLiteral("trafficTable"));
-    table->selectRow(7);
+    table->selectRow(frames ? 3 : 7);
     QElapsedTimer exposing;
     exposing.start();
     while (exposing.elapsed() < 1500)

@@ -1,7 +1,8 @@
 // The console opens the Traffic window: Ctrl+T whichever control has the
 // focus, "Traffic…" in the message view's menu; the window takes input while
 // the console runs modally, shows what the console's sink receives, and
-// closing it leaves the console as it was.
+// closing it leaves the console as it was; its Frames column reads in the
+// console's delimiter mode.
 
 #include "consoletestenvironment.h"
 #include "dialogcontrols.h"
@@ -46,6 +47,7 @@ private slots:
     void closingTheWindowLeavesTheConsoleAsItWas();
     void showsEveryByteTheDeviceSent();
     void showsARecordingSwitchedOnForThisRun();
+    void readsFramesInTheConsolesMode();
 
 private:
     QWidget* openWithCtrlT();
@@ -233,6 +235,21 @@ void TestConsoleTraffic::showsARecordingSwitchedOnForThisRun()
     // Shown, not remembered: the next run records only when asked again.
     QVERIFY(!ConsoleTestEnvironment::settings()->contains(QStringLiteral("Traffic/RecordToFile")));
     QVERIFY(dialog_->trafficRecording().recordingEnabled());
+}
+
+void TestConsoleTraffic::readsFramesInTheConsolesMode()
+{
+    ConsoleTestEnvironment::setValue("bRelease", 1);
+    dialog_ = std::make_unique<ConsoleDialog>();
+    dialog_->showTrafficWindow();
+    dialog_->trafficSink().record(readRecord("\x07"
+                                             "BA1x\x08"
+                                             "ENT\x09"
+                                             "a\r\n"));
+    auto* window = static_cast<app::TrafficWindow*>(dialog_->trafficWindow());
+    QTRY_COMPARE(window->model().rowCount(), 1);
+    QCOMPARE(std::string(window->model().frames(0)),
+             std::string(R"(media=B id=A1 data="x" command=ENT message="a")"));
 }
 
 QTEST_MAIN(TestConsoleTraffic)

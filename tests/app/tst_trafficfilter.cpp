@@ -1,10 +1,12 @@
 // The Traffic window's filters: by direction and by text found in what the
-// table shows, also for records that arrive or are dropped while filtering.
+// table shows (decoded frames too), also for records that arrive or are
+// dropped while filtering.
 
 #include "trafficrecords.h"
 
 #include "app/traffic/trafficfilter.h"
 #include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
 
 #include <QTest>
 
@@ -13,6 +15,7 @@
 
 using app::TrafficFilter;
 using app::TrafficModel;
+using app::TrafficQueue;
 using traffic::Direction;
 using traffic::RecordKind;
 
@@ -78,6 +81,9 @@ void TestTrafficFilter::showsMatchingRows_data()
     QTest::newRow("delimiter byte in hex") << all << "08 45" << QList<int>{3};
     QTest::newRow("description") << all << "refused" << QList<int>{1};
     QTest::newRow("what the record is") << all << "connect-failed" << QList<int>{1};
+    QTest::newRow("decoded field") << all << "command=ENT" << QList<int>{3};
+    QTest::newRow("decoded fields, any case") << all << "ID=A1 DATA=\"\"" << QList<int>{3};
+    QTest::newRow("bytes that are no frame") << all << "not a frame" << QList<int>{2};
     QTest::newRow("text within a direction")
         << DirectionChoice(Direction::Event) << "0.0.1" << QList<int>{0};
     QTest::newRow("nothing matches") << all << "absent" << QList<int>{};
@@ -89,7 +95,12 @@ void TestTrafficFilter::showsMatchingRows()
     QFETCH(QString, text);
     QFETCH(QList<int>, rows);
     TrafficModel model;
-    model.append(session());
+    TrafficQueue queue;
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
+    for (const traffic::Record& record : session())
+        queue.record(record);
+    TrafficQueue::Batch batch = queue.take();
+    model.append(std::move(batch.records), std::move(batch.frames));
     TrafficFilter filter(&model);
 
     filter.setDirection(direction);

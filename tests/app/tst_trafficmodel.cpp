@@ -1,9 +1,10 @@
 // The Traffic window's table model: whole batches in one insert, the oldest
-// dropped in one removal at the bound, and what each column shows.
+// dropped in one removal at the bounds, and what each column shows.
 
 #include "trafficrecords.h"
 
 #include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficqueue.h"
 
 #include <QBrush>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <vector>
 
 using app::TrafficModel;
+using app::TrafficQueue;
 using traffic::RecordKind;
 
 namespace
@@ -25,6 +27,15 @@ std::vector<traffic::Record> numbered(int first, int count)
     for (int i = first; i < first + count; ++i)
         batch.push_back(readRecord(QByteArray::number(i)));
     return batch;
+}
+
+// Appends `records` as the window does, with the frames `queue` read.
+void appendRead(TrafficModel& model, TrafficQueue& queue, std::vector<traffic::Record> records)
+{
+    for (const traffic::Record& record : records)
+        queue.record(record);
+    TrafficQueue::Batch batch = queue.take();
+    model.append(std::move(batch.records), std::move(batch.frames));
 }
 
 QString bytesOf(const TrafficModel& model, int row)
@@ -47,6 +58,11 @@ private slots:
     void clearForgetsRecordsAndTheDroppedCount();
     void failedAndPartialWritesStandOut_data();
     void failedAndPartialWritesStandOut();
+    void keepsTheNewestRecordsWithinTheByteBound_data();
+    void keepsTheNewestRecordsWithinTheByteBound();
+    void framesCountTowardTheByteBound();
+    void framesColumnShowsWhatEachRecordCompletes_data();
+    void framesColumnShowsWhatEachRecordCompletes();
 };
 
 void TestTrafficModel::insertsEachBatchAtTheEndInOneGo()
@@ -219,6 +235,106 @@ void TestTrafficModel::failedAndPartialWritesStandOut()
         QCOMPARE(model.index(0, column).data(Qt::ForegroundRole).value<QBrush>().color(),
                  colour.isValid() ? colour : QColor(Qt::black));
         QVERIFY(!model.index(1, column).data(Qt::ForegroundRole).isValid());
+    }
+}
+
+void TestTrafficModel::keepsTheNewestRecordsWithinTheByteBound_data()
+{
+    QTest::addColumn<int>("recordBytes"); // each record's text; events have no frames
+    QTest::addColumn<QList<int>>("batches");
+    QTest::addColumn<int>("kept");
+
+    // Bound 100 bytes throughout.
+    QTest::newRow("below the bound") << 10 << QList<int>{3, 4} << 7;
+    QTest::newRow("second batch crosses it") << 10 << QList<int>{6, 6} << 10;
+    QTest::newRow("one batch beyond it") << 10 << QList<int>{25} << 10;
+    QTest::newRow("many small batches") << 30 << QList<int>{1, 1, 1, 1, 1} << 3;
+    QTest::newRow("a record beyond the bound stays alone") << 150 << QList<int>{2, 1} << 1;
+}
+
+void TestTrafficModel::keepsTheNewestRecordsWithinTheByteBound()
+{
+    QFETCH(int, recordBytes);
+    QFETCH(QList<int>, batches);
+    QFETCH(int, kept);
+    TrafficModel model;
+    model.setMaxBytes(100);
+    QSignalSpy reset(&model, &TrafficModel::modelReset);
+
+    int total = 0;
+    for (const int size : batches) {
+        std::vector<traffic::Record> batch;
+        for (int i = total; i < total + size; ++i) {
+            std::string text = std::to_string(i);
+            text.resize(static_cast<std::size_t>(recordBytes), '.');
+            batch.push_back(makeRecord(RecordKind::Event, {}, text));
+        }
+        model.append(std::move(batch));
+        total += size;
+    }
+
+    QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(model.heldBytes(), static_cast<std::size_t>(kept * recordBytes));
+    QCOMPARE(model.droppedCount(), static_cast<std::uint64_t>(total - kept));
+    QVERIFY(model.record(0).text.starts_with(std::to_string(total - kept)));
+    QCOMPARE(reset.count(), 0);
+}
+
+void TestTrafficModel::framesCountTowardTheByteBound()
+{
+    TrafficModel model;
+    TrafficQueue queue;
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
+    const traffic::Record frame = readRecord("[BA1x=ENT-a\r\n");
+    appendRead(model, queue, {frame});
+    const std::size_t size = frame.bytes.size() + frame.text.size() + model.frames(0).size();
+    QVERIFY(model.frames(0).size() > frame.bytes.size());
+    QCOMPARE(model.heldBytes(), size);
+
+    // Room for two such records: a third drops the oldest.
+    model.setMaxBytes(2 * size);
+    appendRead(model, queue, {frame, frame});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.droppedCount(), 1u);
+    QCOMPARE(model.heldBytes(), 2 * size);
+}
+
+void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes_data()
+{
+    QTest::addColumn<bool>("release");
+    QTest::addColumn<QList<QByteArray>>("reads"); // each appended on its own
+    QTest::addColumn<QStringList>("cells");
+
+    QTest::newRow("DEMO, two frames in one read")
+        << false << QList<QByteArray>{QByteArray("[BA1x=ENT-a\r\n\0[BA2y=SET-b\r\n\0", 28)}
+        << QStringList{R"(media=B id=A1 data="x" command=ENT message="a" | )"
+                       R"(media=B id=A2 data="y" command=SET message="b")"};
+    QTest::newRow("RELEASE, one frame over two reads")
+        << true << QList<QByteArray>{"\x07""BA1x", "\x08""ENT\x09""a\r\n"}
+        << QStringList{"(unfinished: 5 bytes so far)",
+                       R"((began earlier) media=B id=A1 data="x" command=ENT message="a")"};
+}
+
+void TestTrafficModel::framesColumnShowsWhatEachRecordCompletes()
+{
+    QFETCH(bool, release);
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QStringList, cells);
+    TrafficModel model;
+    TrafficQueue queue;
+    queue.setDelimiterMode(release ? protocol::DelimiterMode::Release
+                                   : protocol::DelimiterMode::Demo);
+    for (const QByteArray& read : reads)
+        appendRead(model, queue, {readRecord(read)});
+
+    QCOMPARE(model.headerData(TrafficModel::FramesColumn, Qt::Horizontal).toString(),
+             QStringLiteral("Frames"));
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex cell = model.index(row, TrafficModel::FramesColumn);
+        QCOMPARE(cell.data().toString(), cells[row]);
+        // The tool tip: one item a line.
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
+                 cells[row].replace(QStringLiteral(" | "), QStringLiteral("\n")) + u'\n');
     }
 }
 

@@ -26,6 +26,7 @@ private slots:
     void dropsTheOldestBeyondItsCapacity();
     void unopenedWindowDoesNotHoldAFloodInMemory();
     void takesRecordsFromManyThreads();
+    void readsFramesOfEveryRecordAlsoOneDropped();
 };
 
 void TestTrafficQueue::takeGivesEverythingInOrderOnce()
@@ -119,6 +120,22 @@ void TestTrafficQueue::takesRecordsFromManyThreads()
     for (std::thread& thread : threads)
         thread.join();
     QCOMPARE(taken, static_cast<std::size_t>(kThreads * kPerThread));
+}
+
+void TestTrafficQueue::readsFramesOfEveryRecordAlsoOneDropped()
+{
+    TrafficQueue queue(1);
+    queue.record(readRecord("[BA1"));
+    QCOMPARE(queue.take().frames, std::vector<std::string>{""}); // no mode yet: not read
+
+    queue.setDelimiterMode(protocol::DelimiterMode::Demo);
+    queue.record(readRecord("[BA1"));
+    queue.record(readRecord("x=ENT-a\r\n")); // drops the first, which was read all the same
+    const TrafficQueue::Batch batch = queue.take();
+    QCOMPARE(batch.dropped, 1u);
+    QCOMPARE(batch.frames,
+             std::vector<std::string>{
+                 R"((began earlier) media=B id=A1 data="x" command=ENT message="a")"});
 }
 
 QTEST_MAIN(TestTrafficQueue)

@@ -214,13 +214,19 @@ void TestTrafficWindow::detailShowsTheSelectedRecordsDump_data()
     frame.append('\0');
     QTest::newRow("control bytes") << readRecord(kControlBytes)
                                    << when + QStringLiteral("  received  read  9 bytes\n"
-                                                            "frame check: passed\n\n"
+                                                            "frame check: passed\n"
+                                                            "(began earlier) not a frame: "
+                                                            "\"beforeA\"\n"
+                                                            "not a frame: \"\\x07\\x08\\x09\"\n"
+                                                            "(unfinished: 2 bytes so far)\n\n"
                                                             "00000000  41 00 07 08 09 0d 0a 7f  e9"
                                                             "                       |A........|\n");
     QTest::newRow("a RELEASE frame over two lines")
         << makeRecord(RecordKind::Write, frame, "23 bytes written")
         << when + QStringLiteral("  sent  write  23 bytes\n"
-                                 "23 bytes written\n\n"
+                                 "23 bytes written\n"
+                                 "(RELEASE frame) media=B id=A1 data=\"39123439\" "
+                                 "command=ENT message=\"Hi\"\n\n"
                                  "00000000  07 42 41 31 33 39 31 32  33 34 33 39 08 45 4e 54  "
                                  "|.BA139123439.ENT|\n"
                                  "00000010  09 48 69 0d 0a 00 00"
@@ -280,8 +286,8 @@ void TestTrafficWindow::copiesTheSelectedRowsTabSeparated()
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                          QStringLiteral(".513042");
     QCOMPARE(QApplication::clipboard()->text(),
-             when + QStringLiteral("\tsent\t5\tAB\\r\\n\\0\t41 42 0d 0a 00\n") + when +
-                 QStringLiteral("\tevent\t\tevent\tconnection dropped by peer\n"));
+             when + QStringLiteral("\tsent\t5\tAB\\r\\n\\0\t41 42 0d 0a 00\tnot a frame: \"AB\"\n") +
+                 when + QStringLiteral("\tevent\t\tevent\tconnection dropped by peer\t\n"));
 }
 
 void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
@@ -292,7 +298,8 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     const QList<traffic::Record> records{
         readRecord(every),
         makeRecord(RecordKind::Write, "with, comma and \"quotes\"", "24 bytes written", 1us),
-        makeRecord(RecordKind::ConnectFailed, {}, "No route to host, after 3 s", 1000001us)};
+        makeRecord(RecordKind::ConnectFailed, {}, "No route to host, after 3 s", 1000001us),
+        makeRecord(RecordKind::Write, "[BA1x=ENT-a\r\n[BA2y=SET-b\r\n", "26 bytes written", 1000002us)};
     for (const traffic::Record& record : records)
         queue_->record(record);
     window_->drain();
@@ -305,18 +312,25 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QStringList> rows = parseCsv(QString::fromUtf8(file.readAll()));
     QCOMPARE(rows.size(), records.size() + 1);
-    QCOMPARE(rows[0], (QStringList{"time", "direction", "kind", "length", "bytes", "hex", "note"}));
+    QCOMPARE(rows[0], (QStringList{"time", "direction", "kind", "length", "bytes", "hex", "note",
+                                   "frames"}));
     const QStringList times{"2026-12-07T13:02:07.513042Z", "2026-12-07T13:02:07.513043Z",
-                            "2026-12-07T13:02:08.513043Z"};
+                            "2026-12-07T13:02:08.513043Z", "2026-12-07T13:02:08.513044Z"};
+    const QStringList frames{
+        QString(), "(unfinished: 24 bytes so far)", QString(),
+        R"((began earlier) not a frame: "with, comma and \"quotes\"[BA1x=ENT-a" | )"
+        R"(media=B id=A2 data="y" command=SET message="b")"};
     for (qsizetype i = 0; i < records.size(); ++i) {
         const QStringList& row = rows[i + 1];
         const traffic::Record& record = records[i];
-        QCOMPARE(row.size(), 7);
+        QCOMPARE(row.size(), 8);
         QCOMPARE(row[0], times[i]);
         QCOMPARE(row[1], window_->model().index(int(i), TrafficModel::DirectionColumn).data());
         QCOMPARE(row[3].toULongLong(), static_cast<qulonglong>(record.bytes.size()));
         QCOMPARE(fromHexField(row[5]).toStdString(), record.bytes);
         QCOMPARE(row[6].toStdString(), record.text);
+        if (i != 0) // the first read's many bytes that are no frame: not restated here
+            QCOMPARE(row[7], frames[i]);
         if (!record.bytes.empty())
             QCOMPARE(row[4], window_->model().index(int(i), TrafficModel::TextColumn).data());
     }
@@ -331,7 +345,8 @@ void TestTrafficWindow::savesARecordFileOwnerOnly()
     for (const traffic::Record& record : records)
         queue_->record(record);
     window_->drain();
-    window_->filter().setText(QStringLiteral("by")); // in the write's and the disconnect's text
+    // In the frames of the write and of the disconnect, which ends both streams.
+    window_->filter().setText(QStringLiteral("not a frame"));
     const QString path = files_.filePath(QStringLiteral("traffic.log"));
     QFile::remove(path);
 
@@ -342,12 +357,13 @@ void TestTrafficWindow::savesARecordFileOwnerOnly()
              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    // The header comment, the two rows the filter shows, the end of the last line.
-    QCOMPARE(lines.size(), 4);
+    // The header comment, the two rows the filter shows each followed by its
+    // frames, the end of the last line.
+    QCOMPARE(lines.size(), 6);
     QVERIFY(lines[0].startsWith('#'));
-    QVERIFY(lines[3].isEmpty());
+    QVERIFY(lines[5].isEmpty());
     for (const int i : {0, 2}) {
-        const QByteArray& line = lines[i == 0 ? 1 : 2]; // records 0 and 2 on lines 1 and 2
+        const QByteArray& line = lines[i == 0 ? 1 : 3]; // records 0 and 2 on lines 1 and 3
         const std::optional<traffic::Record> back =
             traffic::recordFromLine(std::string_view(line.constData(), line.size()));
         QVERIFY2(back, line.constData());
@@ -356,6 +372,12 @@ void TestTrafficWindow::savesARecordFileOwnerOnly()
         QCOMPARE(back->bytes, records[i].bytes);
         QCOMPARE(back->text, records[i].text);
     }
+    // Frames as comments, which record readers pass over.
+    QCOMPARE(lines[2], QByteArray("# frames\t") + R"(not a frame: "A" | not a frame: "B" | )"
+                                                  R"((unfinished: 2 bytes so far))");
+    QCOMPARE(lines[4], QByteArray("# frames\t") + R"(sent, unfinished: not a frame: "\x09\\" | )"
+                                                  R"(received, unfinished: not a frame: "skipped")");
+    QVERIFY(!traffic::recordFromLine(lines[2].toStdString()));
 }
 
 void TestTrafficWindow::saveToAnUnwritableFolderFails()

@@ -2,19 +2,14 @@
 
 #include "bytetext.h"
 
+#include "traffic/frametext.h"
+
 namespace devicetools
 {
 
 std::string describeFrame(const protocol::DecodedFrame& frame)
 {
-    std::string out(protocol::modeName(frame.mode));
-    const protocol::FrameFields& fields = frame.fields;
-    out += " media=" + escapedAscii(fields.media);
-    out += " id=" + escapedAscii(fields.deviceId);
-    out += " data=\"" + escapedAscii(fields.data, true) + '"';
-    out += " command=" + escapedAscii(fields.command);
-    out += " message=\"" + escapedAscii(fields.message, true) + '"';
-    return out;
+    return traffic::frameText(frame);
 }
 
 std::string describeRecord(std::string_view record)

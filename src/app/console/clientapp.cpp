@@ -2,6 +2,7 @@
 
 #include "consoledialog.h"
 #include "consoleoptions.h"
+#include "consolesettings.h"
 
 #include "app/settings/qtsettingsstore.h"
 #include "app/traffic/recordreviewwindow.h"
@@ -143,7 +144,11 @@ int reviewRecord(const QString& path)
                      format.error().text().c_str());
         return ClientApp::kExitCannotOpenRecord;
     }
-    RecordReviewWindow window(path);
+    // Frames are read in the delimiter mode the console last used.
+    const bool release = ConsoleSettings().releaseFlag() != 0;
+    RecordReviewWindow window(path, nullptr, {},
+                              release ? protocol::DelimiterMode::Release
+                                      : protocol::DelimiterMode::Demo);
     window.show();
     QApplication::exec();
     return ClientApp::kExitOk;

@@ -89,7 +89,7 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     trafficRecording_.setViewSink(&receivedTap_);
     sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
-                                                 trafficRecording_, commandConsole());
+                                                 trafficRecording_, delimiters_, commandConsole());
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -288,6 +288,8 @@ void ConsoleDialog::onModeBoxLostFocus()
 {
     settings_.storeReleaseFlag(
         delimiters_.switchDelimiterMode(latin1Bytes(controls_.mode()->exchangeText())));
+    if (sideWindows_)
+        sideWindows_->delimiterModeChanged();
 }
 
 void ConsoleDialog::onPortEditLostFocus()

@@ -5,6 +5,8 @@
 #include "app/traffic/trafficwindow.h"
 #include "app/view/messageview.h"
 
+#include "protocol/delimiterset.h"
+
 #include "traffic/recordingcontrol.h"
 
 #include <QShortcut>
@@ -14,9 +16,10 @@ namespace app
 {
 
 SideWindows::SideWindows(QWidget* console, MessageView* view, TrafficQueue& queue,
-                         traffic::RecordingControl& recording, CommandConsole commands)
+                         traffic::RecordingControl& recording,
+                         const protocol::DelimiterSet& delimiters, CommandConsole commands)
     : console_(console), trafficQueue_(queue), trafficRecording_(recording),
-      commandConsole_(std::move(commands))
+      delimiters_(delimiters), commandConsole_(std::move(commands))
 {
     setUpTraffic(view);
     setUpCommands(view);
@@ -46,6 +49,12 @@ void SideWindows::setUpTraffic(MessageView* view)
     connect(view, &MessageView::trafficRequested, this, &SideWindows::showTrafficWindow);
 }
 
+void SideWindows::delimiterModeChanged()
+{
+    if (trafficWindow_)
+        trafficWindow_->setDelimiterMode(delimiters_.mode());
+}
+
 void SideWindows::showTrafficWindow()
 {
     openTrafficWindow(true);
@@ -56,6 +65,7 @@ void SideWindows::openTrafficWindow(bool activate)
     // A child window of the console, so the console's modality does not block it.
     if (!trafficWindow_) {
         trafficWindow_ = new TrafficWindow(trafficQueue_, console_);
+        trafficWindow_->setDelimiterMode(delimiters_.mode());
         connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
         connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,

@@ -8,6 +8,11 @@
 
 class QWidget;
 
+namespace protocol
+{
+class DelimiterSet;
+}
+
 namespace traffic
 {
 class RecordingControl;
@@ -35,9 +40,11 @@ class SideWindows : public QObject
     Q_OBJECT
 public:
     // `commands` is how the Commands window reaches the console; it is kept
-    // until that window is made.
+    // until that window is made. `delimiters` is the console's delimiter set,
+    // whose mode the Traffic window's Frames column decodes in.
     SideWindows(QWidget* console, MessageView* view, TrafficQueue& queue,
-                traffic::RecordingControl& recording, CommandConsole commands);
+                traffic::RecordingControl& recording, const protocol::DelimiterSet& delimiters,
+                CommandConsole commands);
     // Deletes the windows it made.
     ~SideWindows() override;
 
@@ -55,6 +62,9 @@ public:
     // The console's showEvent: the first call opens the Traffic window when
     // recording to files is on; later calls do nothing.
     void consoleShown();
+    // The console's delimiter mode changed: the Traffic window decodes the
+    // records that come from now on in the new one.
+    void delimiterModeChanged();
 
     // Shows the Commands window (made at the first call, beside the console),
     // raised and active. Ctrl+K anywhere in the console or its windows and
@@ -76,6 +86,7 @@ private:
     QWidget* console_;
     TrafficQueue& trafficQueue_;
     traffic::RecordingControl& trafficRecording_;
+    const protocol::DelimiterSet& delimiters_;
     CommandConsole commandConsole_;
     TrafficWindow* trafficWindow_ = nullptr;
     bool recordFormatFixed_ = false;

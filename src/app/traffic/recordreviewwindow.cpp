@@ -1,5 +1,7 @@
 #include "recordreviewwindow.h"
 
+#include "traffic/recordframes.h"
+
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -27,24 +29,41 @@ QString reasonOf(const net::Error& error)
 } // namespace
 
 RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
-                                       traffic::RecordLimits limits)
+                                       traffic::RecordLimits limits, protocol::DelimiterMode mode)
     : TrafficWindow(parent, limits.maxRecords), path_(path)
 {
     setWindowTitle(tr("Traffic record – %1").arg(QFileInfo(path).fileName()));
     setStatus(tr("Reading %1…").arg(path_));
-    reader_ = std::thread([this, file = localPath(path), limits] {
-        auto result = traffic::RecordFileReader::readFile(
+    reader_ = std::thread([this, file = localPath(path), limits, mode] {
+        struct Read {
+            net::Result<traffic::RecordFileContents> result;
+            std::vector<std::string> frames;
+        };
+        Read read{traffic::RecordFileReader::readFile(
             file, limits,
             [this](std::uint64_t done, std::uint64_t total) {
                 QMetaObject::invokeMethod(
                     this, [this, done, total] { showProgress(done, total); }, Qt::QueuedConnection);
             },
-            &cancel_);
+            &cancel_), {}};
+        // Decoded here, as the live window's queue decodes on the recording
+        // side: a large file's frames would hold the UI thread up.
+        if (read.result) {
+            traffic::RecordFrames frames(mode);
+            read.frames.reserve(read.result->records.size());
+            for (const traffic::Record& record : read.result->records)
+                read.frames.push_back(frames.take(record));
+        }
         // The records move to the UI thread in one piece; a shared pointer
         // because a queued call's functor is copied.
-        auto shared = std::make_shared<net::Result<traffic::RecordFileContents>>(std::move(result));
+        auto shared = std::make_shared<Read>(std::move(read));
         QMetaObject::invokeMethod(
-            this, [this, shared] { takeResult(std::move(*shared)); }, Qt::QueuedConnection);
+            this,
+            [this, shared] {
+                frames_ = std::move(shared->frames);
+                takeResult(std::move(shared->result));
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -60,7 +79,8 @@ QString RecordReviewWindow::fileFilter()
     return tr("Record files (*.log *.pcapng);;All files (*)");
 }
 
-RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner)
+RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner,
+                                             protocol::DelimiterMode mode)
 {
     const net::Result<traffic::RecordFileReader::Format> format =
         traffic::RecordFileReader::probe(localPath(path));
@@ -69,7 +89,7 @@ RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner
                              tr("The record cannot be opened: %1").arg(reasonOf(format.error())));
         return nullptr;
     }
-    auto* window = new RecordReviewWindow(path, owner);
+    auto* window = new RecordReviewWindow(path, owner, {}, mode);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();
@@ -103,8 +123,9 @@ void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> res
         return;
     }
     contents_ = std::move(*result);
-    model().append(std::move(contents_.records));
+    model().append(std::move(contents_.records), std::move(frames_));
     contents_.records.clear();
+    frames_.clear();
     setStatus(summary());
     emit readFinished(true);
 }

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace app
 {
@@ -25,6 +27,8 @@ namespace app
 // file could not be read. readFinished() tells when the records are in the
 // table. Closing or destroying the window while it reads stops the reading
 // (the destructor waits for the piece at hand, a few milliseconds).
+// The Frames column decodes the records in the delimiter mode given (the
+// console's, or the remembered one); the reading thread decodes them.
 //
 // UI thread only (the reading thread reaches the window through queued calls).
 class RecordReviewWindow : public TrafficWindow
@@ -32,14 +36,16 @@ class RecordReviewWindow : public TrafficWindow
     Q_OBJECT
 public:
     explicit RecordReviewWindow(const QString& path, QWidget* parent = nullptr,
-                                traffic::RecordLimits limits = {});
+                                traffic::RecordLimits limits = {},
+                                protocol::DelimiterMode mode = protocol::DelimiterMode::Demo);
     ~RecordReviewWindow() override;
 
     // Opens a review window for `path`, shown and deleted when closed, as a
     // window of `owner` (which may be null). When the file cannot be opened
     // at all (missing, unreadable, no record) it says why in a message box
     // over `owner` instead and returns null.
-    static RecordReviewWindow* open(const QString& path, QWidget* owner);
+    static RecordReviewWindow* open(const QString& path, QWidget* owner,
+                                    protocol::DelimiterMode mode = protocol::DelimiterMode::Demo);
 
     // The file dialog's filter for record files (any file may be chosen).
     static QString fileFilter();
@@ -60,6 +66,7 @@ private:
 
     QString path_;
     traffic::RecordFileContents contents_;
+    std::vector<std::string> frames_;
     QString status_;
     QString error_;
     bool finished_ = false;

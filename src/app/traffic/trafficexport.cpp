@@ -1,9 +1,11 @@
 #include "trafficexport.h"
 
 #include "trafficformat.h"
+#include "trafficframes.h"
 
 #include "traffic/bytetext.h"
 #include "traffic/pcapngrecords.h"
+#include "traffic/framestream.h"
 #include "traffic/recordline.h"
 
 #include <QFile>
@@ -105,19 +107,42 @@ void putPcapng(const std::vector<const traffic::Record*>& records, const Put& pu
     put(blocks.data(), static_cast<qint64>(blocks.size()));
 }
 
+std::string_view framesAt(const TrafficExport::FramesList& frames, std::size_t i)
+{
+    return i < frames.size() ? frames[i] : std::string_view();
+}
+
+// The frames are ASCII (FrameStream) and hold no line break once on one line.
+void appendFramesComment(std::string& line, std::string_view frames)
+{
+    if (frames.empty())
+        return;
+    line += TrafficExport::kFramesComment;
+    for (const char c : frames) {
+        if (c == traffic::FrameStream::kItemSeparator)
+            line += trafficframes::kOnOneLine;
+        else
+            line += c;
+    }
+    line += '\n';
+}
+
 } // namespace
 
-QString TrafficExport::copyText(const std::vector<const traffic::Record*>& records)
+QString TrafficExport::copyText(const std::vector<const traffic::Record*>& records,
+                                const FramesList& frames)
 {
     QString copied;
-    for (const traffic::Record* record : records) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const traffic::Record* record = records[i];
         const bool event = isEvent(*record);
         const QStringList fields{trafficformat::dateTime(record->time), directionOf(*record),
                                  event ? QString() : QString::number(record->bytes.size()),
                                  event ? text(traffic::kindName(record->kind))
                                        : neutral(text(traffic::visibleText(record->bytes))),
                                  event ? neutral(oneField(description(*record)))
-                                       : text(traffic::hexText(record->bytes))};
+                                       : text(traffic::hexText(record->bytes)),
+                                 neutral(trafficframes::oneLine(framesAt(frames, i)))};
         copied += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return copied;
@@ -125,10 +150,10 @@ QString TrafficExport::copyText(const std::vector<const traffic::Record*>& recor
 
 QString TrafficExport::csvHeader()
 {
-    return QStringLiteral("time,direction,kind,length,bytes,hex,note\r\n");
+    return QStringLiteral("time,direction,kind,length,bytes,hex,note,frames\r\n");
 }
 
-QString TrafficExport::csvLine(const traffic::Record& record)
+QString TrafficExport::csvLine(const traffic::Record& record, std::string_view frames)
 {
     const QStringList fields{text(traffic::isoTime(record.time)),
                              directionOf(record),
@@ -136,7 +161,8 @@ QString TrafficExport::csvLine(const traffic::Record& record)
                              QString::number(record.bytes.size()),
                              neutral(text(traffic::visibleText(record.bytes))),
                              hexField(record.bytes),
-                             neutral(description(record))};
+                             neutral(description(record)),
+                             neutral(trafficframes::oneLine(frames))};
     QStringList quoted;
     for (const QString& field : fields)
         quoted += csvField(field);
@@ -154,7 +180,7 @@ QString TrafficExport::permissionWarning(const QString& path, int chmodError)
 
 bool TrafficExport::save(const QString& path, Format format,
                          const std::vector<const traffic::Record*>& records, QString* error,
-                         QString* warning)
+                         QString* warning, const FramesList& frames)
 {
     const auto fail = [&](const QString& why) {
         if (error)
@@ -199,13 +225,14 @@ bool TrafficExport::save(const QString& path, Format format,
             put(traffic::kRecordFileHeader.data(),
                 static_cast<qint64>(traffic::kRecordFileHeader.size()));
         std::string line;
-        for (const traffic::Record* record : records) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
             if (csv) {
-                const QByteArray utf8 = csvLine(*record).toUtf8();
+                const QByteArray utf8 = csvLine(*records[i], framesAt(frames, i)).toUtf8();
                 put(utf8.constData(), utf8.size());
             } else {
                 line.clear();
-                traffic::appendRecordLine(line, *record);
+                traffic::appendRecordLine(line, *records[i]);
+                appendFramesComment(line, framesAt(frames, i));
                 put(line.data(), static_cast<qint64>(line.size()));
             }
         }

@@ -80,6 +80,7 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
         return true;
     // The dearer texts only when the cheaper ones do not match.
     return holds(record.text, needle_) || holds(traffic::kindName(record.kind), needle_) ||
+           holds(model_->frames(sourceRow), needle_) ||
            holds(traffic::visibleText(record.bytes), needle_) ||
            holds(traffic::hexText(record.bytes), needle_);
 }

@@ -15,8 +15,9 @@ class TrafficModel;
 // The rows of a TrafficModel that the Traffic window shows: those of one
 // direction (or all), and those that contain a text (or all). The text is
 // looked for (ASCII letters in either case) in a record's bytes as visible
-// text and as hex, in what the record is and in its description, so "0d 0a",
-// "\r\n", "refused" and "connect-failed" all find what the table shows them in.
+// text and as hex, in what the record is, in its description and in its
+// frames, so "0d 0a", "\r\n", "refused", "connect-failed" and "command=ENT"
+// all find what the table shows them in.
 // With failedWritesOnly set, only the writes that failed or went out in part
 // (traffic::writeOutcome) are shown, whatever the direction.
 // Rows keep the model's order. UI thread only.

@@ -1,6 +1,7 @@
 #include "trafficmodel.h"
 
 #include "trafficformat.h"
+#include "trafficframes.h"
 
 #include "traffic/bytetext.h"
 #include "traffic/recordline.h"
@@ -16,6 +17,10 @@ namespace app
 
 namespace
 {
+
+// A tool tip of a few dozen frames at most: a block of hundreds would not fit
+// on a screen either.
+constexpr std::size_t kToolTipBytes = 4 * TrafficModel::kCellBytes;
 
 // What a cell shows of a record's bytes.
 std::string_view cellBytes(const traffic::Record& record)
@@ -66,7 +71,7 @@ TrafficModel::TrafficModel(std::size_t maxRecords, QObject* parent)
 
 int TrafficModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(records_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int TrafficModel::columnCount(const QModelIndex& parent) const
@@ -78,11 +83,14 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const traffic::Record& shown = record(index.row());
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    const traffic::Record& shown = row.record;
     switch (role) {
     case Qt::DisplayRole:
-        return display(shown, index.column());
+        return display(row, index.column());
     case Qt::ToolTipRole:
+        if (index.column() == FramesColumn && !row.frames.empty())
+            return trafficframes::lines(std::string_view(row.frames).substr(0, kToolTipBytes));
         return index.column() == TimeColumn ? trafficformat::dateTime(shown.time)
                                             : description(shown);
     case Qt::TextAlignmentRole:
@@ -96,8 +104,9 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant TrafficModel::display(const traffic::Record& record, int column) const
+QVariant TrafficModel::display(const Row& row, int column) const
 {
+    const traffic::Record& record = row.record;
     switch (column) {
     case TimeColumn:
         return trafficformat::timeOfDay(record.time);
@@ -112,6 +121,8 @@ QVariant TrafficModel::display(const traffic::Record& record, int column) const
     case HexColumn:
         return isEvent(record) ? description(record)
                                : cellText(traffic::hexText(cellBytes(record)), record);
+    case FramesColumn:
+        return trafficframes::cell(row.frames, kCellBytes);
     default:
         return {};
     }
@@ -150,36 +161,62 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
         return tr("Text");
     case HexColumn:
         return tr("Hex");
+    case FramesColumn:
+        return tr("Frames");
     default:
         return {};
     }
 }
 
-void TrafficModel::append(std::vector<traffic::Record> batch)
+std::size_t TrafficModel::footprint(const Row& row)
+{
+    return row.record.bytes.size() + row.record.text.size() + row.frames.size();
+}
+
+void TrafficModel::append(std::vector<traffic::Record> batch, std::vector<std::string> frames)
 {
     if (batch.empty())
         return;
-    // Of a batch bigger than the bound only its newest records can stay.
-    auto first = batch.begin();
-    if (batch.size() > maxRecords_) {
-        const std::size_t skipped = batch.size() - maxRecords_;
-        dropped_ += skipped;
-        first += static_cast<std::ptrdiff_t>(skipped);
-    }
-    const auto adding = static_cast<std::size_t>(std::distance(first, batch.end()));
+    std::vector<Row> adding;
+    adding.reserve(batch.size());
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        adding.push_back(Row{std::move(batch[i]), i < frames.size() ? std::move(frames[i])
+                                                                     : std::string()});
 
-    const std::size_t kept = std::min(records_.size(), maxRecords_ - adding);
-    if (kept < records_.size()) {
-        const std::size_t excess = records_.size() - kept;
+    // Of a batch beyond a bound only its newest records can stay.
+    std::size_t addingBytes = 0;
+    auto first = adding.end();
+    while (first != adding.begin()) {
+        const std::size_t size = footprint(*(first - 1));
+        const auto count = static_cast<std::size_t>(adding.end() - first);
+        if (first != adding.end() && (count >= maxRecords_ || addingBytes + size > maxBytes_))
+            break;
+        addingBytes += size;
+        --first;
+    }
+    dropped_ += static_cast<std::uint64_t>(first - adding.begin());
+    const auto count = static_cast<std::size_t>(adding.end() - first);
+
+    std::size_t excess = 0;
+    std::size_t freed = 0;
+    while (excess < rows_.size() &&
+           (rows_.size() - excess + count > maxRecords_ ||
+            heldBytes_ - freed + addingBytes > maxBytes_)) {
+        freed += footprint(rows_[excess]);
+        ++excess;
+    }
+    if (excess > 0) {
         beginRemoveRows({}, 0, static_cast<int>(excess) - 1);
-        records_.erase(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(excess));
+        rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(excess));
+        heldBytes_ -= freed;
         dropped_ += excess;
         endRemoveRows();
     }
 
-    const int at = static_cast<int>(records_.size());
-    beginInsertRows({}, at, at + static_cast<int>(adding) - 1);
-    std::move(first, batch.end(), std::back_inserter(records_));
+    const int at = static_cast<int>(rows_.size());
+    beginInsertRows({}, at, at + static_cast<int>(count) - 1);
+    std::move(first, adding.end(), std::back_inserter(rows_));
+    heldBytes_ += addingBytes;
     endInsertRows();
 }
 
@@ -191,15 +228,21 @@ void TrafficModel::addDropped(std::uint64_t count)
 void TrafficModel::clear()
 {
     beginResetModel();
-    records_.clear();
-    records_.shrink_to_fit();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    heldBytes_ = 0;
     dropped_ = 0;
     endResetModel();
 }
 
 const traffic::Record& TrafficModel::record(int row) const
 {
-    return records_.at(static_cast<std::size_t>(row));
+    return rows_.at(static_cast<std::size_t>(row)).record;
+}
+
+std::string_view TrafficModel::frames(int row) const
+{
+    return rows_.at(static_cast<std::size_t>(row)).frames;
 }
 
 } // namespace app

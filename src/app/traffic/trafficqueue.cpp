@@ -1,20 +1,14 @@
 #include "trafficqueue.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace app
 {
 
-namespace
+std::size_t TrafficQueue::footprint(const Waiting& waiting)
 {
-
-std::size_t footprint(const traffic::Record& record)
-{
-    return record.bytes.size() + record.text.size();
+    return waiting.record.bytes.size() + waiting.record.text.size() + waiting.frames.size();
 }
-
-} // namespace
 
 TrafficQueue::TrafficQueue(std::size_t capacity, std::size_t byteCapacity)
     : capacity_(std::max<std::size_t>(capacity, 1)), byteCapacity_(byteCapacity)
@@ -23,9 +17,16 @@ TrafficQueue::TrafficQueue(std::size_t capacity, std::size_t byteCapacity)
 
 void TrafficQueue::record(const traffic::Record& record)
 {
-    // The copy is made before the lock, so the lock is held only for the
-    // pointer moves of a deque append.
-    traffic::Record copy = record;
+    // The copy is made before the locks, and the queue's own lock is held
+    // only for the pointer moves of a deque append.
+    Waiting copy{record, {}};
+    const std::lock_guard reading(readingMutex_);
+    if (frames_) {
+        // Made in a buffer that keeps its room, then copied at its size: no
+        // growing string per record, and no room held beyond the text.
+        frames_->take(copy.record, reading_);
+        copy.frames = reading_;
+    }
     const std::size_t size = footprint(copy);
     const std::lock_guard lock(mutex_);
     // The newest record is always kept, even one larger than the byte bound.
@@ -41,7 +42,7 @@ void TrafficQueue::record(const traffic::Record& record)
 
 TrafficQueue::Batch TrafficQueue::take()
 {
-    std::deque<traffic::Record> taken;
+    std::deque<Waiting> taken;
     Batch batch;
     {
         const std::lock_guard lock(mutex_);
@@ -51,8 +52,27 @@ TrafficQueue::Batch TrafficQueue::take()
         dropped_ = 0;
     }
     batch.records.reserve(taken.size());
-    std::move(taken.begin(), taken.end(), std::back_inserter(batch.records));
+    batch.frames.reserve(taken.size());
+    for (Waiting& waiting : taken) {
+        batch.records.push_back(std::move(waiting.record));
+        batch.frames.push_back(std::move(waiting.frames));
+    }
     return batch;
+}
+
+void TrafficQueue::setDelimiterMode(protocol::DelimiterMode mode)
+{
+    const std::lock_guard reading(readingMutex_);
+    if (frames_)
+        frames_->setMode(mode);
+    else
+        frames_.emplace(mode);
+}
+
+std::optional<protocol::DelimiterMode> TrafficQueue::delimiterMode() const
+{
+    const std::lock_guard reading(readingMutex_);
+    return frames_ ? std::optional(frames_->mode()) : std::nullopt;
 }
 
 } // namespace app

@@ -4,6 +4,7 @@
 #include "recordreviewwindow.h"
 #include "trafficfilter.h"
 #include "trafficformat.h"
+#include "trafficframes.h"
 #include "trafficqueue.h"
 #include "trafficsavedialog.h"
 
@@ -42,7 +43,7 @@ namespace app
 namespace
 {
 
-constexpr int kDefaultWidth = 1040;
+constexpr int kDefaultWidth = 1280;
 constexpr int kDefaultHeight = 560;
 
 // The direction box's entries, in order; the first shows every direction.
@@ -79,6 +80,9 @@ TrafficWindow::TrafficWindow(TrafficQueue* queue, QWidget* parent, std::size_t m
     if (parent)
         setWindowIcon(parent->windowIcon());
     model_ = new TrafficModel(maxRecords, this);
+    // From now on the queue reads records for the Frames column.
+    if (queue_ && !queue_->delimiterMode())
+        queue_->setDelimiterMode(protocol::DelimiterMode::Demo);
     filter_ = new TrafficFilter(model_, this);
     buildControls();
     resize(kDefaultWidth, kDefaultHeight);
@@ -170,7 +174,8 @@ void TrafficWindow::buildControls()
     table_->setColumnWidth(TrafficModel::TimeColumn, digit * 17);
     table_->setColumnWidth(TrafficModel::DirectionColumn, digit * 10);
     table_->setColumnWidth(TrafficModel::LengthColumn, digit * 7);
-    table_->setColumnWidth(TrafficModel::TextColumn, digit * 56);
+    table_->setColumnWidth(TrafficModel::TextColumn, digit * 32);
+    table_->setColumnWidth(TrafficModel::HexColumn, digit * 24);
 
     auto* copy = new QAction(tr("Copy"), table_);
     copy->setShortcut(QKeySequence::Copy);
@@ -250,7 +255,7 @@ void TrafficWindow::drain()
     TrafficQueue::Batch batch = queue_->take();
     model_->addDropped(batch.dropped);
     if (!batch.records.empty()) {
-        model_->append(std::move(batch.records));
+        model_->append(std::move(batch.records), std::move(batch.frames));
         if (follow_->isChecked())
             table_->scrollToBottom();
     }
@@ -261,6 +266,12 @@ void TrafficWindow::setRecordingStatus(std::function<QString()> status)
 {
     recordingStatus_ = std::move(status);
     updateStatus();
+}
+
+void TrafficWindow::setDelimiterMode(protocol::DelimiterMode mode)
+{
+    if (queue_)
+        queue_->setDelimiterMode(mode);
 }
 
 void TrafficWindow::showRecordToFile(bool on)
@@ -301,7 +312,8 @@ void TrafficWindow::showDetail(const QModelIndex& current)
         detail_->clear();
         return;
     }
-    const traffic::Record& record = model_->record(filter_->mapToSource(current).row());
+    const int row = filter_->mapToSource(current).row();
+    const traffic::Record& record = model_->record(row);
     const traffic::Direction direction = traffic::directionOf(record.kind);
     QString text = trafficformat::dateTime(record.time) + QStringLiteral("  ") +
                    trafficformat::text(traffic::directionName(direction)) + QStringLiteral("  ") +
@@ -311,6 +323,7 @@ void TrafficWindow::showDetail(const QModelIndex& current)
     text += QLatin1Char('\n');
     if (!record.text.empty())
         text += trafficformat::text(record.text) + QLatin1Char('\n');
+    text += trafficframes::lines(model_->frames(row));
     if (!record.bytes.empty()) {
         const std::string dump = trafficformat::dump(record.bytes);
         text += QLatin1Char('\n') +
@@ -355,9 +368,12 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
                            QString* warning) const
 {
     std::vector<const traffic::Record*> records;
-    for (const int row : shownRows())
+    TrafficExport::FramesList frames;
+    for (const int row : shownRows()) {
         records.push_back(&model_->record(row));
-    return TrafficExport::save(path, format, records, error, warning);
+        frames.push_back(model_->frames(row));
+    }
+    return TrafficExport::save(path, format, records, error, warning, frames);
 }
 
 void TrafficWindow::onSaveAs()
@@ -380,7 +396,9 @@ void TrafficWindow::onOpenRecord()
     const QString path = QFileDialog::getOpenFileName(this, tr("Open record"), QString(),
                                                       RecordReviewWindow::fileFilter());
     if (!path.isEmpty())
-        RecordReviewWindow::open(path, this);
+        RecordReviewWindow::open(path, this,
+                                 queue_ && queue_->delimiterMode() ? *queue_->delimiterMode()
+                                                                   : protocol::DelimiterMode::Demo);
 }
 
 void TrafficWindow::copySelectedRows() const
@@ -392,10 +410,13 @@ void TrafficWindow::copySelectedRows() const
         rows.push_back(filter_->mapToSource(index).row());
     std::sort(rows.begin(), rows.end());
     std::vector<const traffic::Record*> records;
-    for (const int row : rows)
+    TrafficExport::FramesList frames;
+    for (const int row : rows) {
         records.push_back(&model_->record(row));
+        frames.push_back(model_->frames(row));
+    }
     if (!records.empty())
-        QApplication::clipboard()->setText(TrafficExport::copyText(records));
+        QApplication::clipboard()->setText(TrafficExport::copyText(records, frames));
 }
 
 } // namespace app

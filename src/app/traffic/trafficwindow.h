@@ -5,6 +5,8 @@
 
 #include "app/settings/qtsettingsstore.h"
 
+#include "protocol/commandframe.h"
+
 #include "traffic/filerecorder.h"
 #include "traffic/trafficrecord.h"
 
@@ -91,6 +93,10 @@ public:
 
     // The text of the status line's recording part; asked at every drain.
     void setRecordingStatus(std::function<QString()> status);
+    // The delimiter mode the console sends and expects frames in: the Frames
+    // column reads the records given from now on in it (DEMO until set;
+    // TrafficQueue::setDelimiterMode()).
+    void setDelimiterMode(protocol::DelimiterMode mode);
     // Shows "Record to file" as `on` without remembering it or announcing it:
     // for a recording switched on elsewhere (the command line's --record).
     void showRecordToFile(bool on);
