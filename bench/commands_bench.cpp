@@ -103,7 +103,7 @@ bool connectTo(app::ConsoleDialog& dialog, LoopbackTcpServer& peer)
                      kStepLimit);
 }
 
-// The echoing peer of part 1: echoes what comes and cuts it into blocks,
+// The echoing peer of the repeat measurement (1 above): echoes what comes and cuts it into blocks,
 // each of which must be `block`. Runs on its own thread until `stop`.
 struct EchoCount {
     std::uint64_t whole = 0;
@@ -226,7 +226,7 @@ bool repeatPart(app::ConsoleDialog& dialog)
     return started;
 }
 
-// What the frame-sending peer of part 2 saw. Answers are timed when they
+// What the frame-sending peer of the answers measurement (2 above) saw. Answers are timed when they
 // reached the peer's socket; `readLatencyMs` times them when the peer's thread
 // read them, and `sendLateMs` says how late that thread sent each frame: the
 // two show how much the peer's own turns on a busy machine would add.
