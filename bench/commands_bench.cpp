@@ -103,8 +103,8 @@ bool connectTo(app::ConsoleDialog& dialog, LoopbackTcpServer& peer)
                      kStepLimit);
 }
 
-// The echoing peer of the repeat measurement (1 above): echoes what comes and cuts it into blocks,
-// each of which must be `block`. Runs on its own thread until `stop`.
+// The echoing peer of the repeat measurement (1 above): echoes what comes and
+// cuts it into blocks, each of which must be `block`. Runs on its own thread until `stop`.
 struct EchoCount {
     std::uint64_t whole = 0;
     std::uint64_t wrong = 0;  // bytes where a block should have started
@@ -226,8 +226,8 @@ bool repeatPart(app::ConsoleDialog& dialog)
     return started;
 }
 
-// What the frame-sending peer of the answers measurement (2 above) saw. Answers are timed when they
-// reached the peer's socket; `readLatencyMs` times them when the peer's thread
+// What the frame-sending peer of the answers measurement (2 above) saw.
+// Answers are timed when they reached the peer's socket; `readLatencyMs` times them when the peer's thread
 // read them, and `sendLateMs` says how late that thread sent each frame: the
 // two show how much the peer's own turns on a busy machine would add.
 struct AnswerCount {
