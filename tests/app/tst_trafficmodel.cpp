@@ -3,6 +3,7 @@
 
 #include "trafficrecords.h"
 
+#include "app/traffic/trafficexport.h"
 #include "app/traffic/trafficmodel.h"
 #include "app/traffic/trafficqueue.h"
 
@@ -230,6 +231,10 @@ void TestTrafficModel::failedAndPartialWritesStandOut()
     model.append({makeRecord(RecordKind::Write, "[A=B-C\r\n", result.toStdString()),
                   makeRecord(RecordKind::Read, "x", result.toStdString())});
     QCOMPARE(model.index(0, TrafficModel::DirectionColumn).data().toString(), direction);
+    // Copy and CSV say it as the table does.
+    const traffic::Record* write = &model.record(0);
+    QCOMPARE(app::TrafficExport::copyText({write}).split(QLatin1Char('\t')).value(1), direction);
+    QCOMPARE(app::TrafficExport::csvLine(*write).split(QLatin1Char(',')).value(1), direction);
     const QColor colour = TrafficModel::writeColour(traffic::WriteOutcome(outcome));
     for (int column = 0; column < model.columnCount(); ++column) {
         QCOMPARE(model.index(0, column).data(Qt::ForegroundRole).value<QBrush>().color(),

@@ -4,8 +4,8 @@
 #include "trafficframes.h"
 
 #include "traffic/bytetext.h"
-#include "traffic/pcapngrecords.h"
 #include "traffic/framestream.h"
+#include "traffic/pcapngrecords.h"
 #include "traffic/recordline.h"
 
 #include <QFile>
@@ -30,11 +30,6 @@ using trafficformat::text;
 QString description(const traffic::Record& record)
 {
     return text(record.text);
-}
-
-QString directionOf(const traffic::Record& record)
-{
-    return text(traffic::directionName(traffic::directionOf(record.kind)));
 }
 
 bool isEvent(const traffic::Record& record)
@@ -136,7 +131,8 @@ QString TrafficExport::copyText(const std::vector<const traffic::Record*>& recor
     for (std::size_t i = 0; i < records.size(); ++i) {
         const traffic::Record* record = records[i];
         const bool event = isEvent(*record);
-        const QStringList fields{trafficformat::dateTime(record->time), directionOf(*record),
+        const QStringList fields{trafficformat::dateTime(record->time),
+                                 trafficformat::directionText(*record),
                                  event ? QString() : QString::number(record->bytes.size()),
                                  event ? text(traffic::kindName(record->kind))
                                        : neutral(text(traffic::visibleText(record->bytes))),
@@ -156,7 +152,7 @@ QString TrafficExport::csvHeader()
 QString TrafficExport::csvLine(const traffic::Record& record, std::string_view frames)
 {
     const QStringList fields{text(traffic::isoTime(record.time)),
-                             directionOf(record),
+                             trafficformat::directionText(record),
                              text(traffic::kindName(record.kind)),
                              QString::number(record.bytes.size()),
                              neutral(text(traffic::visibleText(record.bytes))),

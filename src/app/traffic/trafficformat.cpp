@@ -1,5 +1,8 @@
 #include "trafficformat.h"
 
+#include "traffic/recordline.h"
+#include "traffic/writeoutcome.h"
+
 #include <QDateTime>
 
 #include <algorithm>
@@ -76,6 +79,19 @@ std::string dump(std::string_view bytes)
     if (shown < bytes.size())
         out += "... " + std::to_string(bytes.size() - shown) + " more bytes not shown\n";
     return out;
+}
+
+QString directionText(const traffic::Record& record)
+{
+    const QString name = text(traffic::directionName(traffic::directionOf(record.kind)));
+    switch (traffic::writeOutcome(record)) {
+    case traffic::WriteOutcome::Failed:
+        return name + QStringLiteral(" (failed)");
+    case traffic::WriteOutcome::Partial:
+        return name + QStringLiteral(" (partial)");
+    default:
+        return name;
+    }
 }
 
 } // namespace app::trafficformat

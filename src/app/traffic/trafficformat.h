@@ -1,5 +1,7 @@
 #pragma once
 
+#include "traffic/trafficrecord.h"
+
 #include <QString>
 
 #include <chrono>
@@ -21,6 +23,11 @@ QString dateTime(std::chrono::system_clock::time_point time);
 
 // A core text (ASCII or UTF-8) as a QString.
 QString text(std::string_view utf8);
+
+// The direction a record is shown under: "sent", "received", "event"; a write
+// that did not send its whole block says so ("sent (failed)", "sent
+// (partial)"), or it would look like any other sent row.
+QString directionText(const traffic::Record& record);
 
 // The offset / hex / ASCII dump of at most kDumpLimit bytes: 16 bytes a line,
 // "00000000  41 00 07 08 09 0d 0a 42  43 44 45 46 47 48 49 4a  |A......BCDEFGHIJ|",

@@ -47,21 +47,6 @@ QString description(const traffic::Record& record)
     return trafficformat::text(record.text);
 }
 
-// "sent", "received", "event"; a write that did not send its whole block
-// says so, or it would look like any other sent row.
-QString directionText(const traffic::Record& record)
-{
-    QString text = trafficformat::text(traffic::directionName(traffic::directionOf(record.kind)));
-    switch (traffic::writeOutcome(record)) {
-    case traffic::WriteOutcome::Failed:
-        return text + QStringLiteral(" (failed)");
-    case traffic::WriteOutcome::Partial:
-        return text + QStringLiteral(" (partial)");
-    default:
-        return text;
-    }
-}
-
 } // namespace
 
 TrafficModel::TrafficModel(std::size_t maxRecords, QObject* parent)
@@ -111,7 +96,7 @@ QVariant TrafficModel::display(const Row& row, int column) const
     case TimeColumn:
         return trafficformat::timeOfDay(record.time);
     case DirectionColumn:
-        return directionText(record);
+        return trafficformat::directionText(record);
     case LengthColumn:
         return isEvent(record) ? QVariant()
                                : QVariant(static_cast<qulonglong>(record.bytes.size()));
@@ -180,8 +165,8 @@ void TrafficModel::append(std::vector<traffic::Record> batch, std::vector<std::s
     std::vector<Row> adding;
     adding.reserve(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i)
-        adding.push_back(Row{std::move(batch[i]), i < frames.size() ? std::move(frames[i])
-                                                                     : std::string()});
+        adding.push_back(
+            Row{std::move(batch[i]), i < frames.size() ? std::move(frames[i]) : std::string()});
 
     // Of a batch beyond a bound only its newest records can stay.
     std::size_t addingBytes = 0;
@@ -199,9 +184,8 @@ void TrafficModel::append(std::vector<traffic::Record> batch, std::vector<std::s
 
     std::size_t excess = 0;
     std::size_t freed = 0;
-    while (excess < rows_.size() &&
-           (rows_.size() - excess + count > maxRecords_ ||
-            heldBytes_ - freed + addingBytes > maxBytes_)) {
+    while (excess < rows_.size() && (rows_.size() - excess + count > maxRecords_ ||
+                                     heldBytes_ - freed + addingBytes > maxBytes_)) {
         freed += footprint(rows_[excess]);
         ++excess;
     }
