@@ -231,6 +231,11 @@ FileRecorder::~FileRecorder()
 
 void FileRecorder::record(const Record& record)
 {
+    recordView(record);
+}
+
+void FileRecorder::recordView(const RecordView& record)
+{
     const std::size_t size = queuedSize(record);
     std::unique_lock<std::mutex> lock(mutex_);
     if (failed_ || ending_) {
@@ -326,8 +331,12 @@ void FileRecorder::run()
             ok = false;
         }
         // The memory of a usual batch goes back to the queue at the next
-        // swap; only a burst past the queue's bound is freed.
-        batch.clear(kQueueBytes);
+        // swap; only a burst past the queue's bound is freed. Grown by
+        // doubling, a queue that filled up to its bound may have taken up
+        // to twice that: freeing it then would make every batch of a flood
+        // grow its memory afresh (an allocation and a copy per doubling, and
+        // the new pages' faults).
+        batch.clear(2 * kQueueBytes);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             status_.currentFile = writer.folder.currentFile();

@@ -1,14 +1,13 @@
 #include "pcapngrecords.h"
 
+#include "internetchecksum.h"
 #include "recordline.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <charconv>
-#include <cstring>
 
 namespace traffic
 {
@@ -35,55 +34,6 @@ void put32(char* at, std::uint32_t value)
 {
     put16(at, static_cast<std::uint16_t>(value >> 16));
     put16(at + 2, static_cast<std::uint16_t>(value & 0xFFFF));
-}
-
-// The ones' complement sum of RFC 1071, over big-endian 16-bit words, added
-// to `total`; an odd last byte counts as the high byte of a word. The sum
-// does not depend on the byte order it is taken in (RFC 1071, 2.(B)), so
-// the payload is summed eight bytes at a time in the host's order and the
-// folded result turned to big-endian once: this runs over every byte
-// recorded.
-std::uint32_t sum(std::uint32_t total, std::string_view bytes)
-{
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    std::uint64_t wide = 0;
-    while (left >= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, data, 8);
-        // Carries out of the top come back in at the bottom.
-        wide += word;
-        wide += wide < word ? 1 : 0;
-        data += 8;
-        left -= 8;
-    }
-    std::array<char, 8> tail{};
-    std::memcpy(tail.data(), data, left);
-    std::uint64_t word = 0;
-    std::memcpy(&word, tail.data(), 8);
-    wide += word;
-    wide += wide < word ? 1 : 0;
-    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
-    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
-    auto host = static_cast<std::uint32_t>(wide);
-    host = (host & 0xFFFF) + (host >> 16);
-    host = (host & 0xFFFF) + (host >> 16);
-    if constexpr (std::endian::native == std::endian::little) {
-        host = ((host & 0xFF) << 8) | (host >> 8);
-    }
-    std::uint64_t result = std::uint64_t{total} + host;
-    while (result >> 16 != 0) {
-        result = (result & 0xFFFF) + (result >> 16);
-    }
-    return static_cast<std::uint32_t>(result);
-}
-
-std::uint16_t folded(std::uint32_t total)
-{
-    while (total >> 16 != 0) {
-        total = (total & 0xFFFF) + (total >> 16);
-    }
-    return static_cast<std::uint16_t>(~total & 0xFFFF);
 }
 
 std::uint64_t microseconds(std::chrono::system_clock::time_point time)
@@ -331,7 +281,7 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     ip[9] = static_cast<char>(udp_ ? kUdp : kTcp);
     put32(ip + 12, from.address);
     put32(ip + 16, to.address);
-    put16(ip + 10, folded(sum(0, std::string_view(ip, 20))));
+    put16(ip + 10, checksumOf(onesComplementSum(0, std::string_view(ip, 20))));
 
     char* seg = ip + 20;
     put16(seg, from.port);
@@ -355,9 +305,9 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     put32(pseudo.data() + 4, to.address);
     pseudo[9] = static_cast<char>(udp_ ? kUdp : kTcp);
     put16(pseudo.data() + 10, static_cast<std::uint16_t>(transport + payload.size()));
-    std::uint32_t total = sum(0, std::string_view(pseudo.data(), pseudo.size()));
-    total = sum(total, std::string_view(seg, transport));
-    std::uint16_t check = folded(sum(total, payload));
+    std::uint16_t total = onesComplementSum(0, std::string_view(pseudo.data(), pseudo.size()));
+    total = onesComplementSum(total, std::string_view(seg, transport));
+    std::uint16_t check = checksumOf(onesComplementSum(total, payload));
     if (udp_ && check == 0) {
         check = 0xFFFF; // 0 would mean "no checksum"
     }

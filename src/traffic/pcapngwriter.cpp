@@ -1,6 +1,7 @@
 #include "pcapngwriter.h"
 
 #include <algorithm>
+#include <array>
 
 namespace traffic::pcapng
 {
@@ -64,6 +65,33 @@ std::string_view fitting(std::string_view value)
     return value.substr(0, std::min<std::size_t>(value.size(), 0xFFFC));
 }
 
+// Up to N bytes of a block's fields, little-endian like put16/put32.
+template <std::size_t N>
+class Fields
+{
+public:
+    void put16(std::uint16_t value)
+    {
+        bytes_[size_++] = static_cast<char>(value & 0xFF);
+        bytes_[size_++] = static_cast<char>(value >> 8);
+    }
+    void put32(std::uint32_t value)
+    {
+        put16(static_cast<std::uint16_t>(value & 0xFFFF));
+        put16(static_cast<std::uint16_t>(value >> 16));
+    }
+    void zeros(std::size_t count)
+    {
+        std::fill_n(bytes_.begin() + static_cast<std::ptrdiff_t>(size_), count, '\0');
+        size_ += count;
+    }
+    std::string_view view() const { return {bytes_.data(), size_}; }
+
+private:
+    std::array<char, N> bytes_;
+    std::size_t size_ = 0;
+};
+
 } // namespace
 
 std::string sectionHeaderBlock(std::string_view application)
@@ -115,28 +143,41 @@ std::size_t enhancedPacketSize(const Packet& packet)
 
 void appendEnhancedPacket(std::string& out, const Packet& packet)
 {
+    // A block for every block recorded: its fixed fields are gathered in
+    // small arrays, so that the block goes in with a few appends, the
+    // payload copied once.
     const std::size_t captured = packet.head.size() + packet.body.size();
     const std::string_view comment = fitting(packet.comment);
     const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
     out.reserve(out.size() + total);
-    put32(out, kEnhancedPacketType);
-    put32(out, total);
-    put32(out, 0); // interface 0
-    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds >> 32));
-    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
-    put32(out, static_cast<std::uint32_t>(captured));
-    put32(out, static_cast<std::uint32_t>(captured));
+    Fields<28> start;
+    start.put32(kEnhancedPacketType);
+    start.put32(total);
+    start.put32(0); // interface 0
+    start.put32(static_cast<std::uint32_t>(packet.timeMicroseconds >> 32));
+    start.put32(static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
+    start.put32(static_cast<std::uint32_t>(captured));
+    start.put32(static_cast<std::uint32_t>(captured));
+    out.append(start.view());
     out.append(packet.head);
     out.append(packet.body);
-    pad(out, captured);
+    // The payload's padding and the comment option's own header.
+    Fields<8> middle;
+    middle.zeros(padded(captured) - captured);
     if (!comment.empty()) {
-        putOption(out, kOptComment, comment);
+        middle.put16(kOptComment);
+        middle.put16(static_cast<std::uint16_t>(comment.size()));
     }
-    put16(out, kEpbFlags);
-    put16(out, 4);
-    put32(out, static_cast<std::uint32_t>(packet.direction));
-    put32(out, kOptEnd);
-    put32(out, total);
+    out.append(middle.view());
+    out.append(comment);
+    Fields<20> end;
+    end.zeros(padded(comment.size()) - comment.size());
+    end.put16(kEpbFlags);
+    end.put16(4);
+    end.put32(static_cast<std::uint32_t>(packet.direction));
+    end.put32(kOptEnd);
+    end.put32(total);
+    out.append(end.view());
 }
 
 std::size_t wholeBlocksSize(std::string_view blocks)
