@@ -65,6 +65,9 @@ std::string_view fitting(std::string_view value)
     return value.substr(0, std::min<std::size_t>(value.size(), 0xFFFC));
 }
 
+// The most of a packet's header or comment gathered with the fields around it.
+constexpr std::size_t kGatheredBytes = 96;
+
 // Up to N bytes of a block's fields, little-endian like put16/put32.
 template <std::size_t N>
 class Fields
@@ -84,6 +87,19 @@ public:
     {
         std::fill_n(bytes_.begin() + static_cast<std::ptrdiff_t>(size_), count, '\0');
         size_ += count;
+    }
+    // Adds `value`, or, when it is longer than kGatheredBytes, appends what
+    // is gathered so far and `value` itself to `out`.
+    void add(std::string& out, std::string_view value)
+    {
+        if (value.size() <= kGatheredBytes) {
+            std::copy(value.begin(), value.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+            size_ += value.size();
+            return;
+        }
+        out.append(view());
+        out.append(value);
+        size_ = 0;
     }
     std::string_view view() const { return {bytes_.data(), size_}; }
 
@@ -143,14 +159,15 @@ std::size_t enhancedPacketSize(const Packet& packet)
 
 void appendEnhancedPacket(std::string& out, const Packet& packet)
 {
-    // A block for every block recorded: its fixed fields are gathered in
-    // small arrays, so that the block goes in with a few appends, the
-    // payload copied once.
+    // A block for every block recorded: the fields before the payload, and
+    // those after it, are each gathered in an array of their own (the usual
+    // header and comment fit), so that the block goes in with three appends
+    // and the payload is copied once.
     const std::size_t captured = packet.head.size() + packet.body.size();
     const std::string_view comment = fitting(packet.comment);
     const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
     out.reserve(out.size() + total);
-    Fields<28> start;
+    Fields<28 + kGatheredBytes> start;
     start.put32(kEnhancedPacketType);
     start.put32(total);
     start.put32(0); // interface 0
@@ -158,20 +175,17 @@ void appendEnhancedPacket(std::string& out, const Packet& packet)
     start.put32(static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
     start.put32(static_cast<std::uint32_t>(captured));
     start.put32(static_cast<std::uint32_t>(captured));
+    start.add(out, packet.head);
     out.append(start.view());
-    out.append(packet.head);
     out.append(packet.body);
-    // The payload's padding and the comment option's own header.
-    Fields<8> middle;
-    middle.zeros(padded(captured) - captured);
+    Fields<3 + 4 + kGatheredBytes + 3 + 16> end;
+    end.zeros(padded(captured) - captured);
     if (!comment.empty()) {
-        middle.put16(kOptComment);
-        middle.put16(static_cast<std::uint16_t>(comment.size()));
+        end.put16(kOptComment);
+        end.put16(static_cast<std::uint16_t>(comment.size()));
+        end.add(out, comment);
+        end.zeros(padded(comment.size()) - comment.size());
     }
-    out.append(middle.view());
-    out.append(comment);
-    Fields<20> end;
-    end.zeros(padded(comment.size()) - comment.size());
     end.put16(kEpbFlags);
     end.put16(4);
     end.put32(static_cast<std::uint32_t>(packet.direction));
