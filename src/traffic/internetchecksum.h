@@ -15,6 +15,16 @@ namespace traffic
 // so it adds many bytes at a time.
 std::uint16_t onesComplementSum(std::uint16_t total, std::string_view bytes);
 
+// A sum of 16-bit words, each added as a number (at most 65537 of them),
+// folded to 16 bits as onesComplementSum() folds: for a header whose words
+// are known as numbers.
+constexpr std::uint16_t foldedSum(std::uint32_t sum)
+{
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint16_t>(sum);
+}
+
 // The checksum field for a sum: its ones' complement.
 constexpr std::uint16_t checksumOf(std::uint16_t sum)
 {
