@@ -19,8 +19,10 @@ namespace
 {
 
 // The writer is woken before its interval once this much is queued, so that
-// it writes in large pieces under a flood and sleeps when nothing comes.
-constexpr std::size_t kWakeBytes = 256 * 1024;
+// it writes in large pieces under a flood and sleeps when nothing comes: a
+// whole piece of kWriteChunkBytes, which also keeps the wake-ups (and the
+// thread switches they bring) few.
+constexpr std::size_t kWakeBytes = 1024 * 1024;
 // The most the writer gathers before it hands a piece to the system.
 constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
 
@@ -208,6 +210,9 @@ FileRecorder::FileRecorder(Options options)
     }
     status_.folder = options.folder;
     status_.recording = true;
+    // The queue's memory is taken once, at its bound; its pages are touched
+    // only as records come.
+    queue_.reserve(kQueueBytes);
     writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes, options.format);
     try {
         thread_ = std::thread([this] { run(); });
@@ -301,6 +306,7 @@ void FileRecorder::run()
         return;
     }
     RecordBatch batch;
+    batch.reserve(kQueueBytes);
     for (;;) {
         bool ending = false;
         {
