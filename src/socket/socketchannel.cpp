@@ -235,8 +235,8 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
         return 0;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    const IoResult result =
-        addressHeaders_ ? addressed_.write(socket, bytes, length) : sendPlain(socket, bytes, length);
+    const IoResult result = addressHeaders_ ? addressed_.write(socket, bytes, length)
+                                            : sendPlain(socket, bytes, length);
     if (observer_)
         observer_->blockWritten(bytes, length, result);
     return reportAsCount(result);

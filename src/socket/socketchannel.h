@@ -68,7 +68,7 @@ public:
     // Time-outs are milliseconds; kNoTimeout waits without limit.
     static constexpr std::uint32_t kNoTimeout = net::kNoTimeout;
     static constexpr std::uint32_t kHeaderSize = AddressHeaderIo::kHeaderSize; // 16
-    static constexpr std::uint32_t kDataCapacity = 2048;               // data bytes per block
+    static constexpr std::uint32_t kDataCapacity = 2048; // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
     static constexpr std::uint32_t kReadTimeoutMs = 100;  // the watcher's read time-out
     static constexpr std::uint32_t kReleasePauseMs = 50;  // stop(): pause after releasing

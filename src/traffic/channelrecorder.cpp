@@ -54,8 +54,8 @@ std::vector<Record> ChannelRecorder::connectionStart() const
     return connectionStart_;
 }
 
-RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind,
-                                    std::string_view bytes, std::string_view text)
+RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
+                                    std::string_view text)
 {
     // Every block read goes through here on the watcher, so the record is
     // handed on as a view of the channel's buffer: a sink that keeps it
@@ -82,8 +82,8 @@ void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
     if (const SinkList sinks = current()) {
         const bool connected = outcome.status == net::ConnectStatus::Connected;
         const std::string text = outcomeText(outcome);
-        const RecordView record = deliver(
-            sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {}, text);
+        const RecordView record =
+            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {}, text);
         const std::lock_guard<std::mutex> lock(mutex_);
         connectionStart_.push_back(Record{record.time, record.kind, {}, text});
     }

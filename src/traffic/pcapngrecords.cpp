@@ -118,10 +118,16 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         if (text.empty()) {
             return {};
         }
-        comment_.assign(kindName(record.kind));
-        comment_ += ": ";
-        comment_ += text;
-        return comment_;
+        // A flood of reads repeats one verdict: its comment is made once.
+        if (recordComment_.empty() || recordCommentKind_ != record.kind ||
+            std::string_view(recordComment_).substr(recordCommentTextAt_) != text) {
+            recordComment_.assign(kindName(record.kind));
+            recordComment_ += ": ";
+            recordCommentTextAt_ = recordComment_.size();
+            recordComment_ += text;
+            recordCommentKind_ = record.kind;
+        }
+        return recordComment_;
     };
     if (held_ && record.kind != RecordKind::Connected && record.kind != RecordKind::ConnectFailed) {
         releaseHeld(out);
@@ -313,11 +319,6 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
         seq += static_cast<std::uint32_t>(payload.size()) + ((flags & Syn) != 0 ? 1 : 0) +
                ((flags & Fin) != 0 ? 1 : 0);
     }
-    std::uint16_t check = checksumOf(onesComplementSum(foldedSum(sum), payload));
-    if (udp_ && check == 0) {
-        check = 0xFFFF; // 0 would mean "no checksum"
-    }
-    put16(seg + (udp_ ? 6 : 16), check);
 
     pcapng::Packet block;
     block.timeMicroseconds = microseconds(time);
@@ -326,7 +327,15 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     block.head = std::string_view(head.data(), 20 + transport);
     block.body = payload;
     block.comment = comment;
-    pcapng::appendEnhancedPacket(out, block);
+    // The payload is summed as it is copied into the block; its checksum
+    // field, still 0 there, is filled in after.
+    const std::size_t at = out.size();
+    const std::uint16_t payloadSum = pcapng::appendEnhancedPacket(out, block);
+    std::uint16_t check = checksumOf(foldedSum(std::uint32_t{foldedSum(sum)} + payloadSum));
+    if (udp_ && check == 0) {
+        check = 0xFFFF; // 0 would mean "no checksum"
+    }
+    put16(out.data() + at + pcapng::kPacketDataOffset + 20 + (udp_ ? 6 : 16), check);
 }
 
 } // namespace traffic

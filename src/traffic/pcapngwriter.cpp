@@ -1,7 +1,10 @@
 #include "pcapngwriter.h"
 
+#include "internetchecksum.h"
+
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace traffic::pcapng
 {
@@ -69,19 +72,24 @@ std::string_view fitting(std::string_view value)
 constexpr std::size_t kGatheredBytes = 96;
 
 // Up to N bytes of a block's fields, little-endian like put16/put32.
-template <std::size_t N>
-class Fields
+template <std::size_t N> class Fields
 {
 public:
+    // Each number's bytes go in with one copy, which the compiler makes a
+    // single store.
     void put16(std::uint16_t value)
     {
-        bytes_[size_++] = static_cast<char>(value & 0xFF);
-        bytes_[size_++] = static_cast<char>(value >> 8);
+        const char bytes[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+        std::memcpy(bytes_.data() + size_, bytes, sizeof bytes);
+        size_ += sizeof bytes;
     }
     void put32(std::uint32_t value)
     {
-        put16(static_cast<std::uint16_t>(value & 0xFFFF));
-        put16(static_cast<std::uint16_t>(value >> 16));
+        const char bytes[4] = {
+            static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+            static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+        std::memcpy(bytes_.data() + size_, bytes, sizeof bytes);
+        size_ += sizeof bytes;
     }
     void zeros(std::size_t count)
     {
@@ -93,7 +101,8 @@ public:
     void add(std::string& out, std::string_view value)
     {
         if (value.size() <= kGatheredBytes) {
-            std::copy(value.begin(), value.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+            std::copy(value.begin(), value.end(),
+                      bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
             size_ += value.size();
             return;
         }
@@ -157,7 +166,7 @@ std::size_t enhancedPacketSize(const Packet& packet)
     return 28 + padded(captured) + (comment.empty() ? 0 : optionSize(comment)) + 8 + 4 + 4;
 }
 
-void appendEnhancedPacket(std::string& out, const Packet& packet)
+std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet)
 {
     // A block for every block recorded: the fields before the payload, and
     // those after it, are each gathered in an array of their own (the usual
@@ -167,7 +176,7 @@ void appendEnhancedPacket(std::string& out, const Packet& packet)
     const std::string_view comment = fitting(packet.comment);
     const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
     out.reserve(out.size() + total);
-    Fields<28 + kGatheredBytes> start;
+    Fields<kPacketDataOffset + kGatheredBytes> start;
     start.put32(kEnhancedPacketType);
     start.put32(total);
     start.put32(0); // interface 0
@@ -177,7 +186,9 @@ void appendEnhancedPacket(std::string& out, const Packet& packet)
     start.put32(static_cast<std::uint32_t>(captured));
     start.add(out, packet.head);
     out.append(start.view());
-    out.append(packet.body);
+    const std::size_t body = out.size();
+    out.resize(body + packet.body.size());
+    const std::uint16_t sum = copyWithSum(out.data() + body, packet.body);
     Fields<3 + 4 + kGatheredBytes + 3 + 16> end;
     end.zeros(padded(captured) - captured);
     if (!comment.empty()) {
@@ -192,6 +203,7 @@ void appendEnhancedPacket(std::string& out, const Packet& packet)
     end.put32(kOptEnd);
     end.put32(total);
     out.append(end.view());
+    return sum;
 }
 
 std::size_t wholeBlocksSize(std::string_view blocks)

@@ -6,6 +6,7 @@
 #include <string>
 
 using traffic::checksumOf;
+using traffic::copyWithSum;
 using traffic::onesComplementSum;
 
 namespace
@@ -27,7 +28,8 @@ std::uint16_t referenceSum(std::uint16_t total, std::string_view bytes)
 TEST(InternetChecksum, GivesTheKnownSums)
 {
     // RFC 1071's example, and an IPv4 header whose checksum field is b861.
-    EXPECT_EQ(onesComplementSum(0, std::string_view("\x00\x01\xf2\x03\xf4\xf5\xf6\xf7", 8)), 0xddf2);
+    EXPECT_EQ(onesComplementSum(0, std::string_view("\x00\x01\xf2\x03\xf4\xf5\xf6\xf7", 8)),
+              0xddf2);
     const std::string_view header("\x45\x00\x00\x73\x00\x00\x40\x00\x40\x11\x00\x00"
                                   "\xc0\xa8\x00\x01\xc0\xa8\x00\xc7",
                                   20);
@@ -36,7 +38,7 @@ TEST(InternetChecksum, GivesTheKnownSums)
     EXPECT_EQ(onesComplementSum(0, std::string(1000, '\xff')), 0xffff);
 }
 
-TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStart)
+TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStartAlsoWhileCopying)
 {
     std::mt19937 random(1071);
     std::string bytes(70000, '\0');
@@ -45,11 +47,15 @@ TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStart)
     }
     const std::string_view all(bytes);
     for (std::size_t start = 0; start < 8; ++start) {
-        for (const std::size_t length : {0, 1, 7, 8, 31, 32, 33, 63, 65, 2047, 2048, 65535, 69990}) {
+        for (const std::size_t length :
+             {0, 1, 7, 8, 31, 32, 33, 63, 65, 2047, 2048, 65535, 69990}) {
             const std::string_view piece = all.substr(start, length);
             const auto total = static_cast<std::uint16_t>(random());
             EXPECT_EQ(onesComplementSum(total, piece), referenceSum(total, piece))
                 << "start " << start << ", length " << length;
+            std::string copy(length, '\0');
+            EXPECT_EQ(copyWithSum(copy.data(), piece), referenceSum(0, piece));
+            EXPECT_EQ(copy, piece);
         }
     }
 }
