@@ -20,16 +20,20 @@ std::uint64_t lowAndHigh(std::uint64_t word)
     return (word & 0xFFFFFFFF) + (word >> 32);
 }
 
-// The sum of `left` bytes at `data` onto `total`; with kCopy the bytes are
-// also copied to `to` on the way, in the same pass.
-template <bool kCopy>
-[[gnu::always_inline]] inline std::uint16_t summed(std::uint16_t total, const char* data,
-                                                   std::size_t left, char* to)
+} // namespace
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+std::uint16_t
+onesComplementSum(std::uint16_t total, std::string_view bytes)
 {
     // The sum does not depend on the byte order it is taken in (RFC 1071,
     // 2.(B)): the words are added in the host's order and the folded result
     // turned to big-endian once. A sum of 32-bit words folds to the same
     // 16-bit sum, as 2^16 is 1 modulo 0xFFFF.
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
     const Lanes low = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
     Lanes a = {0, 0, 0, 0};
     Lanes b = {0, 0, 0, 0};
@@ -38,11 +42,6 @@ template <bool kCopy>
         Lanes y;
         std::memcpy(&x, data, sizeof x);
         std::memcpy(&y, data + 32, sizeof y);
-        if constexpr (kCopy) {
-            std::memcpy(to, &x, sizeof x);
-            std::memcpy(to + 32, &y, sizeof y);
-            to += 64;
-        }
         a += x & low;
         b += x >> 32;
         a += y & low;
@@ -55,10 +54,6 @@ template <bool kCopy>
     while (left >= 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, data, 8);
-        if constexpr (kCopy) {
-            std::memcpy(to, &word, 8);
-            to += 8;
-        }
         wide += lowAndHigh(word);
         data += 8;
         left -= 8;
@@ -67,9 +62,6 @@ template <bool kCopy>
     // the high byte of its big-endian word is.
     std::uint64_t word = 0;
     std::memcpy(&word, data, left);
-    if constexpr (kCopy) {
-        std::memcpy(to, data, left);
-    }
     wide += lowAndHigh(word);
     wide = lowAndHigh(wide);
     wide = lowAndHigh(wide);
@@ -82,24 +74,6 @@ template <bool kCopy>
     std::uint32_t result = std::uint32_t{total} + host;
     result = (result & 0xFFFF) + (result >> 16);
     return static_cast<std::uint16_t>(result);
-}
-
-} // namespace
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define CHECKSUM_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CHECKSUM_CLONES
-#endif
-
-CHECKSUM_CLONES std::uint16_t onesComplementSum(std::uint16_t total, std::string_view bytes)
-{
-    return summed<false>(total, bytes.data(), bytes.size(), nullptr);
-}
-
-CHECKSUM_CLONES std::uint16_t copyWithSum(char* to, std::string_view bytes)
-{
-    return summed<true>(0, bytes.data(), bytes.size(), to);
 }
 
 } // namespace traffic

@@ -15,10 +15,6 @@ namespace traffic
 // so it adds many bytes at a time.
 std::uint16_t onesComplementSum(std::uint16_t total, std::string_view bytes);
 
-// Copies `bytes` to `to` (room for bytes.size()) and gives their sum, as
-// onesComplementSum(0, bytes): one pass where a copy and a sum take two.
-std::uint16_t copyWithSum(char* to, std::string_view bytes);
-
 // A sum of 16-bit words, each added as a number (at most 65537 of them),
 // folded to 16 bits as onesComplementSum() folds: for a header whose words
 // are known as numbers.

@@ -327,8 +327,8 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     block.head = std::string_view(head.data(), 20 + transport);
     block.body = payload;
     block.comment = comment;
-    // The payload is summed as it is copied into the block; its checksum
-    // field, still 0 there, is filled in after.
+    // The payload is summed from its copy in the block; the checksum field,
+    // still 0 there, is filled in after.
     const std::size_t at = out.size();
     const std::uint16_t payloadSum = pcapng::appendEnhancedPacket(out, block);
     std::uint16_t check = checksumOf(foldedSum(std::uint32_t{foldedSum(sum)} + payloadSum));

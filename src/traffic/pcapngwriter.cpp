@@ -171,7 +171,8 @@ std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet)
     // A block for every block recorded: the fields before the payload, and
     // those after it, are each gathered in an array of their own (the usual
     // header and comment fit), so that the block goes in with three appends
-    // and the payload is copied once.
+    // and the payload is copied once; it is summed from that copy, still in
+    // the cache.
     const std::size_t captured = packet.head.size() + packet.body.size();
     const std::string_view comment = fitting(packet.comment);
     const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
@@ -187,8 +188,8 @@ std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet)
     start.add(out, packet.head);
     out.append(start.view());
     const std::size_t body = out.size();
-    out.resize(body + packet.body.size());
-    const std::uint16_t sum = copyWithSum(out.data() + body, packet.body);
+    out.append(packet.body);
+    const std::uint16_t sum = onesComplementSum(0, std::string_view(out).substr(body));
     Fields<3 + 4 + kGatheredBytes + 3 + 16> end;
     end.zeros(padded(captured) - captured);
     if (!comment.empty()) {

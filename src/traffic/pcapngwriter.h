@@ -41,9 +41,10 @@ std::string interfaceDescriptionBlock(std::uint16_t linkType);
 
 // The Enhanced Packet Block of `packet` on interface 0; appendEnhancedPacket()
 // adds it to `out` and gives the ones' complement sum of its body
-// (internetchecksum.h), taken as the body is copied in, so that a checksum
-// over the body needs no pass of its own; enhancedPacketSize() is its size in
-// bytes. The packet's bytes start kPacketDataOffset bytes into the block.
+// (internetchecksum.h), taken from the copy just made while it is in the
+// cache, so that a checksum over the body needs no pass over the caller's
+// memory; enhancedPacketSize() is its size in bytes. The packet's bytes start
+// kPacketDataOffset bytes into the block.
 inline constexpr std::size_t kPacketDataOffset = 28;
 std::string enhancedPacketBlock(const Packet& packet);
 std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet);

@@ -6,7 +6,6 @@
 #include <string>
 
 using traffic::checksumOf;
-using traffic::copyWithSum;
 using traffic::onesComplementSum;
 
 namespace
@@ -38,7 +37,7 @@ TEST(InternetChecksum, GivesTheKnownSums)
     EXPECT_EQ(onesComplementSum(0, std::string(1000, '\xff')), 0xffff);
 }
 
-TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStartAlsoWhileCopying)
+TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStart)
 {
     std::mt19937 random(1071);
     std::string bytes(70000, '\0');
@@ -53,9 +52,6 @@ TEST(InternetChecksum, AgreesWithWordByWordAtEveryLengthAndStartAlsoWhileCopying
             const auto total = static_cast<std::uint16_t>(random());
             EXPECT_EQ(onesComplementSum(total, piece), referenceSum(total, piece))
                 << "start " << start << ", length " << length;
-            std::string copy(length, '\0');
-            EXPECT_EQ(copyWithSum(copy.data(), piece), referenceSum(0, piece));
-            EXPECT_EQ(copy, piece);
         }
     }
 }
