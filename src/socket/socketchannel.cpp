@@ -3,20 +3,13 @@
 #include "blockio.h"
 #include "lasterror.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 // Releasing the socket while a watcher may be blocked on it.
@@ -29,25 +22,13 @@
 //   once. While a watcher is recorded, the descriptor is not closed but kept
 //   in pendingClose_;
 // - the watcher thread never closes a descriptor the owner may still use: in
-//   server role it parks the replaced listening socket in its Watcher record;
+//   server role it hands the replaced listening socket to its WatcherThread;
 // - stop(), on the owner's thread, closes both only after joining the watcher.
 // Without a recorded watcher no other thread can use the socket, and it is
 // closed at once.
 
 namespace net
 {
-
-struct SocketChannel::Watcher {
-    std::thread thread;
-    // Set by the watcher thread as its very last step; stop() waits on it with
-    // a time limit before joining.
-    std::mutex mutex;
-    std::condition_variable endedSignal;
-    bool ended = false;
-    // Server role: the listening socket that the accepted one replaced. Written
-    // by the watcher thread, closed by stop() after the join.
-    SocketHandle retired = kInvalidSocket;
-};
 
 SocketChannel::SocketChannel()
     : sendQueue_([this](const std::uint8_t* bytes,
@@ -105,7 +86,7 @@ void SocketChannel::setAddressHeaders(bool on)
 
 std::vector<SocketAddress> SocketChannel::peers()
 {
-    return peers_.snapshot();
+    return addressed_.peers();
 }
 
 bool SocketChannel::queryLocalAddress(SocketAddress& local) const
@@ -185,17 +166,8 @@ bool SocketChannel::startWatcher()
     if (watcher_ || !hasSocket())
         return false;
     // Recorded before the thread starts, so that runLoop() finds it.
-    watcher_ = std::make_unique<Watcher>();
-    Watcher* watcher = watcher_.get();
-    try {
-        watcher->thread = std::thread([this, watcher] {
-            runLoop();
-            const std::lock_guard<std::mutex> guard(watcher->mutex);
-            watcher->ended = true;
-            watcher->endedSignal.notify_all();
-        });
-    } catch (const std::system_error& error) {
-        setLastError(static_cast<std::uint32_t>(error.code().value()));
+    watcher_ = std::make_unique<WatcherThread>();
+    if (!watcher_->start([this] { runLoop(); })) {
         watcher_.reset();
         return false;
     }
@@ -210,25 +182,18 @@ void SocketChannel::stop()
         std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
     }
     if (watcher_) {
-        Watcher& watcher = *watcher_;
-        {
-            std::unique_lock<std::mutex> lock(watcher.mutex);
-            if (!watcher.endedSignal.wait_for(lock, std::chrono::milliseconds(kWatcherWaitMs),
-                                              [&] { return watcher.ended; }))
-                std::fprintf(stderr,
-                             "SocketChannel: watcher still busy %u ms after its socket was "
-                             "released; waiting for its hook to return\n",
-                             kWatcherWaitMs);
-        }
+        if (!watcher_->waitEnded(kWatcherWaitMs))
+            std::fprintf(stderr,
+                         "SocketChannel: watcher still busy %u ms after its socket was "
+                         "released; waiting for its hook to return\n",
+                         kWatcherWaitMs);
         // Without a way to end a thread by force, a hook that breaks its
         // promise keeps stop() here until it returns.
-        watcher.thread.join();
-        if (watcher.retired != kInvalidSocket)
-            ::close(watcher.retired);
+        watcher_->join();
         watcher_.reset();
     }
     closeReleased();
-    peers_.clear();
+    addressed_.clear();
     if (connected && observer_)
         observer_->disconnected();
 }
@@ -256,35 +221,7 @@ IoResult SocketChannel::readInto(std::uint8_t* bytes, std::uint32_t capacity,
         return IoResult::timedOut();
     if (!addressHeaders_)
         return receivePlain(socket, bytes, capacity, timeoutMs);
-    return readWithHeader(socket, bytes, capacity, timeoutMs);
-}
-
-IoResult SocketChannel::readWithHeader(SocketHandle socket, std::uint8_t* bytes,
-                                       std::uint32_t capacity, std::uint32_t timeoutMs)
-{
-    if (capacity < kHeaderSize) {
-        // Like a read, the short buffer is reported only once something waits.
-        const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
-        if (wait.status != WaitStatus::Ready)
-            return IoResult::timedOut(wait.error);
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
-    }
-    SocketAddress sender;
-    const IoResult result =
-        receiveFrom(socket, bytes + kHeaderSize, capacity - kHeaderSize, sender, timeoutMs);
-    switch (result.status) {
-    case IoStatus::TimedOut:
-        break;
-    case IoStatus::Data:
-        peers_.heard(sender);
-        std::memcpy(bytes, &sender, kHeaderSize);
-        break;
-    case IoStatus::Closed:
-    case IoStatus::Failed:
-        peers_.forget(sender);
-        break;
-    }
-    return result;
+    return addressed_.read(socket, bytes, capacity, timeoutMs);
 }
 
 std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
@@ -300,8 +237,8 @@ std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
         return 0;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    const IoResult result =
-        addressHeaders_ ? writeWithHeader(socket, bytes, length) : sendPlain(socket, bytes, length);
+    const IoResult result = addressHeaders_ ? addressed_.write(socket, bytes, length)
+                                            : sendPlain(socket, bytes, length);
     if (observer_)
         observer_->blockWritten(bytes, length, result);
     return reportAsCount(result);
@@ -324,26 +261,7 @@ IoResult SocketChannel::writeNow(const std::uint8_t* bytes, std::uint32_t length
     // A datagram goes whole or not at all, and a writable socket takes it.
     if (waitUntilReady(socket, SocketWait::Writable, 0).status != WaitStatus::Ready)
         return IoResult::timedOut();
-    return writeWithHeader(socket, bytes, length);
-}
-
-IoResult SocketChannel::writeWithHeader(SocketHandle socket, const std::uint8_t* bytes,
-                                        std::uint32_t length)
-{
-    if (length < kHeaderSize)
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
-    SocketAddress destination;
-    std::memcpy(&destination, bytes, kHeaderSize);
-    const std::uint8_t* payload = bytes + kHeaderSize;
-    const std::uint32_t payloadLength = length - kHeaderSize;
-    if (destination.address != htonl(kBroadcastAddress))
-        return sendTo(socket, payload, payloadLength, destination);
-    // To every peer: one that cannot be reached any more leaves the list, and
-    // the caller hears of the payload as sent whatever the single sends gave.
-    peers_.sendToEach([&](const SocketAddress& to) {
-        return sendTo(socket, payload, payloadLength, to).status == IoStatus::Data;
-    });
-    return IoResult::data(std::min<std::uint32_t>(payloadLength, INT32_MAX));
+    return addressed_.write(socket, bytes, length);
 }
 
 void SocketChannel::handleBlock(std::uint8_t* data, std::uint32_t length)
@@ -393,7 +311,7 @@ void SocketChannel::runLoop()
         }
         ::shutdown(listening, SHUT_RDWR);
         if (watcher_)
-            watcher_->retired = listening;
+            watcher_->retire(listening);
         else
             ::close(listening);
         raiseEvent(ChannelEvent::ConnectionEstablished);

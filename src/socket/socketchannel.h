@@ -1,14 +1,15 @@
 #pragma once
 
+#include "addressheaderio.h"
 #include "channelobserver.h"
 #include "connectattempt.h"
 #include "connectedsocket.h"
 #include "hostlookup.h"
 #include "ioresult.h"
-#include "peerlist.h"
 #include "sendqueue.h"
 #include "socketaddress.h"
 #include "socketwait.h"
+#include "watcherthread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -66,15 +67,15 @@ class SocketChannel
 public:
     // Time-outs are milliseconds; kNoTimeout waits without limit.
     static constexpr std::uint32_t kNoTimeout = net::kNoTimeout;
-    static constexpr std::uint32_t kHeaderSize = SocketAddress::kSize; // 16
-    static constexpr std::uint32_t kDataCapacity = 2048;               // data bytes per block
+    static constexpr std::uint32_t kHeaderSize = AddressHeaderIo::kHeaderSize; // 16
+    static constexpr std::uint32_t kDataCapacity = 2048; // data bytes per block
     static constexpr std::uint32_t kBufferSize = kHeaderSize + kDataCapacity; // 2064
     static constexpr std::uint32_t kReadTimeoutMs = 100;  // the watcher's read time-out
     static constexpr std::uint32_t kReleasePauseMs = 50;  // stop(): pause after releasing
     static constexpr std::uint32_t kWatcherWaitMs = 5000; // stop(): wait for the watcher
     // openClient(): TCP connect bound (shortened only by tests, see ConnectAttempt).
     static constexpr std::uint32_t kConnectTimeoutMs = ConnectAttempt::kDefaultConnectBoundMs;
-    static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu; // "every peer" in headers
+    static constexpr std::uint32_t kBroadcastAddress = AddressHeaderIo::kBroadcastAddress;
 
     SocketChannel();
     // Stops the channel as stop() does, then discards the peer list.
@@ -201,27 +202,21 @@ protected:
     void reportRead(const std::uint8_t* data, std::uint32_t length, std::string_view verdict);
 
 private:
-    struct Watcher;
     void closeReleased();
     // Tells the observer, then calls handleEvent().
     void raiseEvent(ChannelEvent event, const Error& error = {});
     // One read in the current mode; no socket held reads as TimedOut. A Data
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
-    IoResult readWithHeader(SocketHandle socket, std::uint8_t* bytes, std::uint32_t capacity,
-                            std::uint32_t timeoutMs);
-    // Address-header mode: sends the payload behind the header; a Data count
-    // leaves out the header.
-    IoResult writeWithHeader(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);
     // The send queue's write: what the held socket takes now, without waiting.
     IoResult writeNow(const std::uint8_t* bytes, std::uint32_t length);
 
     std::atomic<SocketHandle> socket_{kInvalidSocket};
-    std::unique_ptr<Watcher> watcher_;
+    std::unique_ptr<WatcherThread> watcher_;
     bool serverRole_ = false;
     bool addressHeaders_ = false;
     ChannelObserver* observer_ = nullptr;
-    PeerList peers_;
+    AddressHeaderIo addressed_; // the peer list of address-header mode
     // Descriptors released while a watcher may still use them; closed by stop()
     // once the watcher has ended.
     std::vector<SocketHandle> pendingClose_;

@@ -54,21 +54,15 @@ std::vector<Record> ChannelRecorder::connectionStart() const
     return connectionStart_;
 }
 
-const Record& ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind,
-                                       std::string_view bytes, std::string_view text)
+RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
+                                    std::string_view text)
 {
-    // Every block read goes through here on the watcher. Sinks take the
-    // record by reference and copy what they keep, so it is built in a
-    // record of the calling thread's own, used again call after call: once
-    // its strings have grown to the largest block, a block costs one copy
-    // and no allocation here.
-    thread_local Record record;
-    record.time = std::chrono::system_clock::now();
-    record.kind = kind;
-    record.bytes.assign(bytes);
-    record.text.assign(text);
+    // Every block read goes through here on the watcher, so the record is
+    // handed on as a view of the channel's buffer: a sink that keeps it
+    // copies it once, straight into its own memory.
+    const RecordView record(std::chrono::system_clock::now(), kind, bytes, text);
     for (const std::shared_ptr<RecordSink>& sink : *sinks) {
-        sink->record(record);
+        sink->recordView(record);
     }
     return record;
 }
@@ -76,9 +70,10 @@ const Record& ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind,
 void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 {
     if (const SinkList sinks = current()) {
-        const Record& record = deliver(sinks, RecordKind::ConnectAttempt, {}, connectText(request));
+        const std::string text = connectText(request);
+        const RecordView record = deliver(sinks, RecordKind::ConnectAttempt, {}, text);
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.assign(1, record);
+        connectionStart_.assign(1, Record{record.time, record.kind, {}, text});
     }
 }
 
@@ -86,11 +81,11 @@ void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
 {
     if (const SinkList sinks = current()) {
         const bool connected = outcome.status == net::ConnectStatus::Connected;
-        const Record& record =
-            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {},
-                    outcomeText(outcome));
+        const std::string text = outcomeText(outcome);
+        const RecordView record =
+            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {}, text);
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.push_back(record);
+        connectionStart_.push_back(Record{record.time, record.kind, {}, text});
     }
 }
 

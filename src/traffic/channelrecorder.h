@@ -16,9 +16,9 @@ namespace traffic
 // Turns a channel's observer calls into Records, timed by the wall clock when
 // the call comes, and hands each to every sink set (e.g. the Traffic window's
 // queue and a FileRecorder). Bytes are copied; the channel's own buffers are
-// never changed. A sink gets the record by reference, valid during its
-// record() call only: it copies what it keeps, and does not call back into
-// this recorder from there.
+// never changed. A sink gets the record through recordView(), as a view of
+// the caller's memory valid during the call only: it copies what it keeps,
+// and does not call back into this recorder from there.
 //
 // The texts that go with each kind (every reason is net::Error's text):
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
@@ -75,10 +75,10 @@ public:
 private:
     using SinkList = std::shared_ptr<const Sinks>;
     SinkList current() const;
-    // Hands a record of the calling thread's own to every sink; valid until
-    // the thread's next call.
-    static const Record& deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
-                                 std::string_view text);
+    // Hands the record, timed now, to every sink's recordView(); the view
+    // returned points where `bytes` and `text` do.
+    static RecordView deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
+                              std::string_view text);
 
     mutable std::mutex mutex_;
     SinkList sinks_;

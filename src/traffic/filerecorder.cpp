@@ -19,8 +19,10 @@ namespace
 {
 
 // The writer is woken before its interval once this much is queued, so that
-// it writes in large pieces under a flood and sleeps when nothing comes.
-constexpr std::size_t kWakeBytes = 256 * 1024;
+// it writes in large pieces under a flood and sleeps when nothing comes: a
+// whole piece of kWriteChunkBytes, which also keeps the wake-ups (and the
+// thread switches they bring) few.
+constexpr std::size_t kWakeBytes = 1024 * 1024;
 // The most the writer gathers before it hands a piece to the system.
 constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
 
@@ -208,6 +210,9 @@ FileRecorder::FileRecorder(Options options)
     }
     status_.folder = options.folder;
     status_.recording = true;
+    // The queue's memory is taken once, at its bound; its pages are touched
+    // only as records come.
+    queue_.reserve(kQueueBytes);
     writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes, options.format);
     try {
         thread_ = std::thread([this] { run(); });
@@ -230,6 +235,11 @@ FileRecorder::~FileRecorder()
 }
 
 void FileRecorder::record(const Record& record)
+{
+    recordView(record);
+}
+
+void FileRecorder::recordView(const RecordView& record)
 {
     const std::size_t size = queuedSize(record);
     std::unique_lock<std::mutex> lock(mutex_);
@@ -296,6 +306,7 @@ void FileRecorder::run()
         return;
     }
     RecordBatch batch;
+    batch.reserve(kQueueBytes);
     for (;;) {
         bool ending = false;
         {
@@ -326,8 +337,12 @@ void FileRecorder::run()
             ok = false;
         }
         // The memory of a usual batch goes back to the queue at the next
-        // swap; only a burst past the queue's bound is freed.
-        batch.clear(kQueueBytes);
+        // swap; only a burst past the queue's bound is freed. Grown by
+        // doubling, a queue that filled up to its bound may have taken up
+        // to twice that: freeing it then would make every batch of a flood
+        // grow its memory afresh (an allocation and a copy per doubling, and
+        // the new pages' faults).
+        batch.clear(2 * kQueueBytes);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             status_.currentFile = writer.folder.currentFile();

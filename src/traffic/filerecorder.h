@@ -94,6 +94,8 @@ public:
     FileRecorder& operator=(const FileRecorder&) = delete;
 
     void record(const Record& record) override;
+    // Copies the view straight into the queue (no Record in between).
+    void recordView(const RecordView& record) override;
     Status status() const;
 
     // $XDG_DATA_HOME (when absolute) or ~/.local/share, then Quorvel/socketclient/traffic.

@@ -1,5 +1,6 @@
 #include "pcapngrecords.h"
 
+#include "internetchecksum.h"
 #include "recordline.h"
 #include "writeoutcome.h"
 
@@ -7,9 +8,7 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <charconv>
-#include <cstring>
 
 namespace traffic
 {
@@ -36,55 +35,6 @@ void put32(char* at, std::uint32_t value)
 {
     put16(at, static_cast<std::uint16_t>(value >> 16));
     put16(at + 2, static_cast<std::uint16_t>(value & 0xFFFF));
-}
-
-// The ones' complement sum of RFC 1071, over big-endian 16-bit words, added
-// to `total`; an odd last byte counts as the high byte of a word. The sum
-// does not depend on the byte order it is taken in (RFC 1071, 2.(B)), so
-// the payload is summed eight bytes at a time in the host's order and the
-// folded result turned to big-endian once: this runs over every byte
-// recorded.
-std::uint32_t sum(std::uint32_t total, std::string_view bytes)
-{
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    std::uint64_t wide = 0;
-    while (left >= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, data, 8);
-        // Carries out of the top come back in at the bottom.
-        wide += word;
-        wide += wide < word ? 1 : 0;
-        data += 8;
-        left -= 8;
-    }
-    std::array<char, 8> tail{};
-    std::memcpy(tail.data(), data, left);
-    std::uint64_t word = 0;
-    std::memcpy(&word, tail.data(), 8);
-    wide += word;
-    wide += wide < word ? 1 : 0;
-    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
-    wide = (wide & 0xFFFFFFFF) + (wide >> 32);
-    auto host = static_cast<std::uint32_t>(wide);
-    host = (host & 0xFFFF) + (host >> 16);
-    host = (host & 0xFFFF) + (host >> 16);
-    if constexpr (std::endian::native == std::endian::little) {
-        host = ((host & 0xFF) << 8) | (host >> 8);
-    }
-    std::uint64_t result = std::uint64_t{total} + host;
-    while (result >> 16 != 0) {
-        result = (result & 0xFFFF) + (result >> 16);
-    }
-    return static_cast<std::uint32_t>(result);
-}
-
-std::uint16_t folded(std::uint32_t total)
-{
-    while (total >> 16 != 0) {
-        total = (total & 0xFFFF) + (total >> 16);
-    }
-    return static_cast<std::uint16_t>(~total & 0xFFFF);
 }
 
 std::uint64_t microseconds(std::chrono::system_clock::time_point time)
@@ -155,10 +105,16 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         if (text.empty()) {
             return {};
         }
-        comment_.assign(kindName(record.kind));
-        comment_ += ": ";
-        comment_ += text;
-        return comment_;
+        // A flood of reads repeats one verdict: its comment is made once.
+        if (recordComment_.empty() || recordCommentKind_ != record.kind ||
+            std::string_view(recordComment_).substr(recordCommentTextAt_) != text) {
+            recordComment_.assign(kindName(record.kind));
+            recordComment_ += ": ";
+            recordCommentTextAt_ = recordComment_.size();
+            recordComment_ += text;
+            recordCommentKind_ = record.kind;
+        }
+        return recordComment_;
     };
     if (held_ && record.kind != RecordKind::Connected && record.kind != RecordKind::ConnectFailed) {
         releaseHeld(out);
@@ -305,50 +261,51 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
 {
     const Endpoint& from = outbound ? local_ : remote_;
     const Endpoint& to = outbound ? remote_ : local_;
+    const std::uint8_t protocol = udp_ ? kUdp : kTcp;
     const std::size_t transport = udp_ ? 8 : 20;
+    const auto segmentLength = static_cast<std::uint16_t>(transport + payload.size());
+    const auto length = static_cast<std::uint16_t>(20 + segmentLength);
+    const std::uint16_t id = ipId_++;
+    // The headers' checksums are summed from their fields as numbers (the
+    // same 16-bit words the bytes below hold), which spares a pass over
+    // them: a packet goes out for every block recorded.
+    const auto words = [](std::uint32_t value) { return (value >> 16) + (value & 0xFFFF); };
+    const std::uint32_t addresses = words(from.address) + words(to.address);
     std::array<char, 40> head{};
-    const std::size_t length = 20 + transport + payload.size();
 
     char* ip = head.data();
     ip[0] = 0x45;
-    put16(ip + 2, static_cast<std::uint16_t>(length));
-    put16(ip + 4, ipId_++);
+    put16(ip + 2, length);
+    put16(ip + 4, id);
     put16(ip + 6, 0x4000); // don't fragment
     ip[8] = static_cast<char>(kTtl);
-    ip[9] = static_cast<char>(udp_ ? kUdp : kTcp);
+    ip[9] = static_cast<char>(protocol);
     put32(ip + 12, from.address);
     put32(ip + 16, to.address);
-    put16(ip + 10, folded(sum(0, std::string_view(ip, 20))));
+    put16(ip + 10, checksumOf(foldedSum(0x4500 + length + id + 0x4000 +
+                                        (std::uint32_t{kTtl} << 8 | protocol) + addresses)));
 
+    // The pseudo-header (addresses, protocol, length), then the segment.
+    std::uint32_t sum = addresses + protocol + segmentLength + from.port + to.port;
     char* seg = ip + 20;
     put16(seg, from.port);
     put16(seg + 2, to.port);
     if (udp_) {
-        put16(seg + 4, static_cast<std::uint16_t>(transport + payload.size()));
+        put16(seg + 4, segmentLength);
+        sum += segmentLength;
     } else {
         std::uint32_t& seq = outbound ? localSeq_ : remoteSeq_;
-        const std::uint32_t ack = outbound ? remoteSeq_ : localSeq_;
+        const std::uint32_t ack = (flags & Ack) != 0 ? (outbound ? remoteSeq_ : localSeq_) : 0;
+        const std::uint16_t window = (flags & Rst) != 0 ? 0 : kWindow;
         put32(seg + 4, seq);
-        put32(seg + 8, (flags & Ack) != 0 ? ack : 0);
+        put32(seg + 8, ack);
         seg[12] = 0x50; // 20 bytes of header
         seg[13] = static_cast<char>(flags);
-        put16(seg + 14, (flags & Rst) != 0 ? 0 : kWindow);
+        put16(seg + 14, window);
+        sum += words(seq) + words(ack) + (0x50u << 8 | flags) + window;
         seq += static_cast<std::uint32_t>(payload.size()) + ((flags & Syn) != 0 ? 1 : 0) +
                ((flags & Fin) != 0 ? 1 : 0);
     }
-    // The pseudo-header (addresses, protocol, length), then the segment.
-    std::array<char, 12> pseudo{};
-    put32(pseudo.data(), from.address);
-    put32(pseudo.data() + 4, to.address);
-    pseudo[9] = static_cast<char>(udp_ ? kUdp : kTcp);
-    put16(pseudo.data() + 10, static_cast<std::uint16_t>(transport + payload.size()));
-    std::uint32_t total = sum(0, std::string_view(pseudo.data(), pseudo.size()));
-    total = sum(total, std::string_view(seg, transport));
-    std::uint16_t check = folded(sum(total, payload));
-    if (udp_ && check == 0) {
-        check = 0xFFFF; // 0 would mean "no checksum"
-    }
-    put16(seg + (udp_ ? 6 : 16), check);
 
     pcapng::Packet block;
     block.timeMicroseconds = microseconds(time);
@@ -357,7 +314,15 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     block.head = std::string_view(head.data(), 20 + transport);
     block.body = payload;
     block.comment = comment;
-    pcapng::appendEnhancedPacket(out, block);
+    // The payload is summed from its copy in the block; the checksum field,
+    // still 0 there, is filled in after.
+    const std::size_t at = out.size();
+    const std::uint16_t payloadSum = pcapng::appendEnhancedPacket(out, block);
+    std::uint16_t check = checksumOf(foldedSum(std::uint32_t{foldedSum(sum)} + payloadSum));
+    if (udp_ && check == 0) {
+        check = 0xFFFF; // 0 would mean "no checksum"
+    }
+    put16(out.data() + at + pcapng::kPacketDataOffset + 20 + (udp_ ? 6 : 16), check);
 }
 
 } // namespace traffic

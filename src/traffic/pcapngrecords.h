@@ -109,6 +109,10 @@ private:
     std::uint16_t ipId_ = 0;
     std::optional<Held> held_;
     std::string comment_;
+    // "<kind>: <text>" of the last record whose text was its comment.
+    std::string recordComment_;
+    RecordKind recordCommentKind_ = RecordKind::Event;
+    std::size_t recordCommentTextAt_ = 0;
 };
 
 } // namespace traffic

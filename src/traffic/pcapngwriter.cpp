@@ -1,6 +1,10 @@
 #include "pcapngwriter.h"
 
+#include "internetchecksum.h"
+
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace traffic::pcapng
 {
@@ -64,6 +68,55 @@ std::string_view fitting(std::string_view value)
     return value.substr(0, std::min<std::size_t>(value.size(), 0xFFFC));
 }
 
+// The most of a packet's header or comment gathered with the fields around it.
+constexpr std::size_t kGatheredBytes = 96;
+
+// Up to N bytes of a block's fields, little-endian like put16/put32.
+template <std::size_t N> class Fields
+{
+public:
+    // Each number's bytes go in with one copy, which the compiler makes a
+    // single store.
+    void put16(std::uint16_t value)
+    {
+        const char bytes[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+        std::memcpy(bytes_.data() + size_, bytes, sizeof bytes);
+        size_ += sizeof bytes;
+    }
+    void put32(std::uint32_t value)
+    {
+        const char bytes[4] = {
+            static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+            static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+        std::memcpy(bytes_.data() + size_, bytes, sizeof bytes);
+        size_ += sizeof bytes;
+    }
+    void zeros(std::size_t count)
+    {
+        std::fill_n(bytes_.begin() + static_cast<std::ptrdiff_t>(size_), count, '\0');
+        size_ += count;
+    }
+    // Adds `value`, or, when it is longer than kGatheredBytes, appends what
+    // is gathered so far and `value` itself to `out`.
+    void add(std::string& out, std::string_view value)
+    {
+        if (value.size() <= kGatheredBytes) {
+            std::copy(value.begin(), value.end(),
+                      bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+            size_ += value.size();
+            return;
+        }
+        out.append(view());
+        out.append(value);
+        size_ = 0;
+    }
+    std::string_view view() const { return {bytes_.data(), size_}; }
+
+private:
+    std::array<char, N> bytes_;
+    std::size_t size_ = 0;
+};
+
 } // namespace
 
 std::string sectionHeaderBlock(std::string_view application)
@@ -113,30 +166,45 @@ std::size_t enhancedPacketSize(const Packet& packet)
     return 28 + padded(captured) + (comment.empty() ? 0 : optionSize(comment)) + 8 + 4 + 4;
 }
 
-void appendEnhancedPacket(std::string& out, const Packet& packet)
+std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet)
 {
+    // A block for every block recorded: the fields before the payload, and
+    // those after it, are each gathered in an array of their own (the usual
+    // header and comment fit), so that the block goes in with three appends
+    // and the payload is copied once; it is summed from that copy, still in
+    // the cache.
     const std::size_t captured = packet.head.size() + packet.body.size();
     const std::string_view comment = fitting(packet.comment);
     const auto total = static_cast<std::uint32_t>(enhancedPacketSize(packet));
     out.reserve(out.size() + total);
-    put32(out, kEnhancedPacketType);
-    put32(out, total);
-    put32(out, 0); // interface 0
-    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds >> 32));
-    put32(out, static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
-    put32(out, static_cast<std::uint32_t>(captured));
-    put32(out, static_cast<std::uint32_t>(captured));
-    out.append(packet.head);
+    Fields<kPacketDataOffset + kGatheredBytes> start;
+    start.put32(kEnhancedPacketType);
+    start.put32(total);
+    start.put32(0); // interface 0
+    start.put32(static_cast<std::uint32_t>(packet.timeMicroseconds >> 32));
+    start.put32(static_cast<std::uint32_t>(packet.timeMicroseconds & 0xFFFFFFFF));
+    start.put32(static_cast<std::uint32_t>(captured));
+    start.put32(static_cast<std::uint32_t>(captured));
+    start.add(out, packet.head);
+    out.append(start.view());
+    const std::size_t body = out.size();
     out.append(packet.body);
-    pad(out, captured);
+    const std::uint16_t sum = onesComplementSum(0, std::string_view(out).substr(body));
+    Fields<3 + 4 + kGatheredBytes + 3 + 16> end;
+    end.zeros(padded(captured) - captured);
     if (!comment.empty()) {
-        putOption(out, kOptComment, comment);
+        end.put16(kOptComment);
+        end.put16(static_cast<std::uint16_t>(comment.size()));
+        end.add(out, comment);
+        end.zeros(padded(comment.size()) - comment.size());
     }
-    put16(out, kEpbFlags);
-    put16(out, 4);
-    put32(out, static_cast<std::uint32_t>(packet.direction));
-    put32(out, kOptEnd);
-    put32(out, total);
+    end.put16(kEpbFlags);
+    end.put16(4);
+    end.put32(static_cast<std::uint32_t>(packet.direction));
+    end.put32(kOptEnd);
+    end.put32(total);
+    out.append(end.view());
+    return sum;
 }
 
 std::size_t wholeBlocksSize(std::string_view blocks)

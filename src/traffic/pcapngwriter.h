@@ -40,9 +40,14 @@ std::string sectionHeaderBlock(std::string_view application = {});
 std::string interfaceDescriptionBlock(std::uint16_t linkType);
 
 // The Enhanced Packet Block of `packet` on interface 0; appendEnhancedPacket()
-// adds it to `out`, and enhancedPacketSize() is its size in bytes.
+// adds it to `out` and gives the ones' complement sum of its body
+// (internetchecksum.h), taken from the copy just made while it is in the
+// cache, so that a checksum over the body needs no pass over the caller's
+// memory; enhancedPacketSize() is its size in bytes. The packet's bytes start
+// kPacketDataOffset bytes into the block.
+inline constexpr std::size_t kPacketDataOffset = 28;
 std::string enhancedPacketBlock(const Packet& packet);
-void appendEnhancedPacket(std::string& out, const Packet& packet);
+std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet);
 std::size_t enhancedPacketSize(const Packet& packet);
 
 // How many bytes at the start of `blocks` (which starts with a block) are

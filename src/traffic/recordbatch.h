@@ -31,6 +31,9 @@ public:
     // clear() or swap().
     RecordView operator[](std::size_t index) const;
 
+    // Makes room for `bytes` of bytes and texts at once, so that a batch
+    // that fills up to them does not grow (and copy) its memory step by step.
+    void reserve(std::size_t bytes) { text_.reserve(bytes); }
     // Forgets every record. The memory is kept for the next records unless
     // it has grown past `keepBytes` (a burst), in which case it is freed.
     void clear(std::size_t keepBytes);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recordfilelist.h"
 #include "recordfilename.h"
 #include "socket/error.h"
 
@@ -114,12 +115,12 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
     const std::filesystem::path& currentFile() const { return currentPath_; }
     std::uint64_t limitBytes() const { return limit_; }
-    std::uint64_t bytesOnDisk() const { return used_; }
-    std::uint64_t filesDeleted() const { return deleted_; }
+    std::uint64_t bytesOnDisk() const { return files_.bytesOnDisk(); }
+    std::uint64_t filesDeleted() const { return files_.filesDeleted(); }
     // The records (lines after the header) and their bytes this object wrote
     // to files that the bound has not deleted.
-    std::uint64_t recordsKept() const { return keptRecords_; }
-    std::uint64_t bytesKept() const { return keptBytes_; }
+    std::uint64_t recordsKept() const { return files_.recordsKept(); }
+    std::uint64_t bytesKept() const { return files_.bytesKept(); }
 
     // See recordfilename.h.
     static std::string labelOf(std::string_view connectText)
@@ -129,14 +130,6 @@ public:
     static bool isRecordFileName(std::string_view name) { return traffic::isRecordFileName(name); }
 
 private:
-    struct File {
-        std::string name;
-        std::uint64_t inode = 0;
-        std::uint64_t size = 0;
-        bool own = false;          // written by this object
-        std::uint64_t records = 0; // own files: the records and bytes written
-        std::uint64_t bytes = 0;
-    };
     void closeFile();
     // Cuts `bytes` off the end of the current file; false when it could not.
     bool cutEnd(std::uint64_t bytes);
@@ -155,11 +148,7 @@ private:
     int folderFd_ = -1;
     std::uint64_t limit_;
     FileKind kind_;
-    std::vector<File> files_; // oldest first; the current file last
-    std::uint64_t used_ = 0;
-    std::uint64_t deleted_ = 0;
-    std::uint64_t keptRecords_ = 0;
-    std::uint64_t keptBytes_ = 0;
+    RecordFileList files_; // the current file last
     int fd_ = -1;
     std::filesystem::path currentPath_;
     std::string currentLabel_;

@@ -69,11 +69,26 @@ struct RecordView {
 // (reads, events), so every implementation is safe to call from any thread.
 // An implementation may make the watcher wait briefly (back-pressure) but
 // never the UI thread, and never drops a record without counting it.
+//
+// recordView() takes the same record as a view of the caller's memory, valid
+// during the call only (a channel's read buffer). By default it copies the
+// view into a Record of the calling thread's own, kept from call to call so
+// that it allocates only to grow, and hands that to record(); a sink that
+// copies what it keeps anyway overrides it and saves that copy.
 class RecordSink
 {
 public:
     virtual ~RecordSink() = default;
     virtual void record(const Record& record) = 0;
+    virtual void recordView(const RecordView& view)
+    {
+        thread_local Record copy;
+        copy.time = view.time;
+        copy.kind = view.kind;
+        copy.bytes.assign(view.bytes);
+        copy.text.assign(view.text);
+        record(copy);
+    }
 };
 
 } // namespace traffic

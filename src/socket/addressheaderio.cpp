@@ -1,0 +1,62 @@
+#include "addressheaderio.h"
+
+#include "blockio.h"
+#include "socketwait.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace net
+{
+
+IoResult AddressHeaderIo::read(SocketHandle socket, std::uint8_t* bytes, std::uint32_t capacity,
+                               std::uint32_t timeoutMs)
+{
+    if (capacity < kHeaderSize) {
+        // Like a read, the short buffer is reported only once something waits.
+        const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
+        if (wait.status != WaitStatus::Ready)
+            return IoResult::timedOut(wait.error);
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+    }
+    SocketAddress sender;
+    const IoResult result =
+        receiveFrom(socket, bytes + kHeaderSize, capacity - kHeaderSize, sender, timeoutMs);
+    switch (result.status) {
+    case IoStatus::TimedOut:
+        break;
+    case IoStatus::Data:
+        peers_.heard(sender);
+        std::memcpy(bytes, &sender, kHeaderSize);
+        break;
+    case IoStatus::Closed:
+    case IoStatus::Failed:
+        peers_.forget(sender);
+        break;
+    }
+    return result;
+}
+
+IoResult AddressHeaderIo::write(SocketHandle socket, const std::uint8_t* bytes,
+                                std::uint32_t length)
+{
+    if (length < kHeaderSize)
+        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+    SocketAddress destination;
+    std::memcpy(&destination, bytes, kHeaderSize);
+    const std::uint8_t* payload = bytes + kHeaderSize;
+    const std::uint32_t payloadLength = length - kHeaderSize;
+    if (destination.address != htonl(kBroadcastAddress))
+        return sendTo(socket, payload, payloadLength, destination);
+    // To every peer: one that cannot be reached any more leaves the list, and
+    // the caller hears of the payload as sent whatever the single sends gave.
+    peers_.sendToEach([&](const SocketAddress& to) {
+        return sendTo(socket, payload, payloadLength, to).status == IoStatus::Data;
+    });
+    return IoResult::data(std::min<std::uint32_t>(payloadLength, INT32_MAX));
+}
+
+} // namespace net
