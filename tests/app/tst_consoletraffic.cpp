@@ -241,11 +241,13 @@ void TestConsoleTraffic::readsFramesInTheConsolesMode()
 {
     ConsoleTestEnvironment::setValue("bRelease", 1);
     dialog_ = std::make_unique<ConsoleDialog>();
-    dialog_->showTrafficWindow();
+    // Regression: a record that came before the window was first opened had
+    // no frames.
     dialog_->trafficSink().record(readRecord("\x07"
                                              "BA1x\x08"
                                              "ENT\x09"
                                              "a\r\n"));
+    dialog_->showTrafficWindow();
     auto* window = static_cast<app::TrafficWindow*>(dialog_->trafficWindow());
     QTRY_COMPARE(window->model().rowCount(), 1);
     QCOMPARE(std::string(window->model().frames(0)),

@@ -2,6 +2,7 @@
 
 #include "app/settings/qtsettingsstore.h"
 #include "app/traffic/recordformatbox.h"
+#include "app/traffic/trafficqueue.h"
 #include "app/traffic/trafficwindow.h"
 #include "app/view/messageview.h"
 
@@ -21,6 +22,9 @@ SideWindows::SideWindows(QWidget* console, MessageView* view, TrafficQueue& queu
     : console_(console), trafficQueue_(queue), trafficRecording_(recording),
       delimiters_(delimiters), commandConsole_(std::move(commands))
 {
+    // Frames are read from the first record on, so that what came before the
+    // Traffic window was first opened has its Frames cells too.
+    trafficQueue_.setDelimiterMode(delimiters_.mode());
     setUpTraffic(view);
     setUpCommands(view);
 }
@@ -51,8 +55,7 @@ void SideWindows::setUpTraffic(MessageView* view)
 
 void SideWindows::delimiterModeChanged()
 {
-    if (trafficWindow_)
-        trafficWindow_->setDelimiterMode(delimiters_.mode());
+    trafficQueue_.setDelimiterMode(delimiters_.mode());
 }
 
 void SideWindows::showTrafficWindow()
@@ -65,7 +68,6 @@ void SideWindows::openTrafficWindow(bool activate)
     // A child window of the console, so the console's modality does not block it.
     if (!trafficWindow_) {
         trafficWindow_ = new TrafficWindow(trafficQueue_, console_);
-        trafficWindow_->setDelimiterMode(delimiters_.mode());
         connect(trafficWindow_, &TrafficWindow::recordToFileChanged, this,
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
         connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,

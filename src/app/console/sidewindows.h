@@ -62,8 +62,9 @@ public:
     // The console's showEvent: the first call opens the Traffic window when
     // recording to files is on; later calls do nothing.
     void consoleShown();
-    // The console's delimiter mode changed: the Traffic window decodes the
-    // records that come from now on in the new one.
+    // The console's delimiter mode changed: the Traffic window's queue reads
+    // the records that come from now on for frames in the new one (it reads
+    // them in the console's mode from the start, window made or not).
     void delimiterModeChanged();
 
     // Shows the Commands window (made at the first call, beside the console),
