@@ -1,5 +1,7 @@
 #include "pcapngblockreader.h"
 
+#include "pcapngformat.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -10,20 +12,9 @@ namespace traffic
 namespace
 {
 
-constexpr std::uint32_t kSectionHeaderType = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceType = 0x00000001;
-constexpr std::uint32_t kEnhancedPacketType = 0x00000006;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint16_t kOptEnd = 0;
-constexpr std::uint16_t kOptComment = 1;
-constexpr std::uint16_t kEpbFlags = 2;
-constexpr std::uint16_t kIfTsResolution = 9;
-constexpr std::size_t kMinBlockBytes = 12;
+using namespace pcapng;
 
-constexpr std::size_t padded(std::size_t size)
-{
-    return (size + 3) & ~std::size_t{3};
-}
+constexpr std::size_t kMinBlockBytes = 12;
 
 std::uint32_t littleEndian32(const char* at)
 {
@@ -124,7 +115,7 @@ void PcapngBlockReader::readBlocks(bool last)
         }
         const std::uint32_t length = order ? bigEndian32(start + 4) : littleEndian32(start + 4);
         const std::uint32_t blockType = order ? bigEndian32(start) : type;
-        const bool known = blockType == kSectionHeaderType || blockType == kInterfaceType ||
+        const bool known = blockType == kSectionHeaderType || blockType == kInterfaceDescriptionType ||
                            blockType == kEnhancedPacketType;
         if (length < kMinBlockBytes || length % 4 != 0 || length > kMaxBlockBytes ||
             (!sectionSeen_ && type != kSectionHeaderType) || (inDamage_ && !known)) {
@@ -162,7 +153,7 @@ void PcapngBlockReader::block(std::uint32_t type, std::string_view body)
     case kSectionHeaderType:
         section(body);
         return;
-    case kInterfaceType:
+    case kInterfaceDescriptionType:
         interface(body);
         return;
     case kEnhancedPacketType:

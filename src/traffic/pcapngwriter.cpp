@@ -1,6 +1,7 @@
 #include "pcapngwriter.h"
 
 #include "internetchecksum.h"
+#include "pcapngformat.h"
 
 #include <algorithm>
 #include <array>
@@ -11,22 +12,6 @@ namespace traffic::pcapng
 
 namespace
 {
-
-constexpr std::uint32_t kSectionHeaderType = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceDescriptionType = 0x00000001;
-constexpr std::uint32_t kEnhancedPacketType = 0x00000006;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-
-constexpr std::uint16_t kOptEnd = 0;
-constexpr std::uint16_t kOptComment = 1;
-constexpr std::uint16_t kShbUserApplication = 4;
-constexpr std::uint16_t kIfTsResolution = 9;
-constexpr std::uint16_t kEpbFlags = 2;
-
-constexpr std::size_t padded(std::size_t size)
-{
-    return (size + 3) & ~std::size_t{3};
-}
 
 // The file is written little-endian whatever the host's order, so every
 // number goes byte by byte.

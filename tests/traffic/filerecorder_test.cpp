@@ -3,6 +3,7 @@
 #include "traffic/recordfolder.h"
 #include "traffic/recordline.h"
 
+#include "recordfiles.h"
 #include "samplebytes.h"
 #include "tshark.h"
 #include "waituntil.h"
@@ -42,25 +43,6 @@ Record make(RecordKind kind, std::string bytes = {}, std::string text = {})
     const auto now =
         std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
     return Record{now, kind, std::move(bytes), std::move(text)};
-}
-
-void expectSame(const std::vector<Record>& got, const std::vector<Record>& want)
-{
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].time, want[i].time) << i;
-        EXPECT_EQ(got[i].kind, want[i].kind) << i;
-        EXPECT_EQ(got[i].bytes, want[i].bytes) << i;
-        EXPECT_EQ(got[i].text, want[i].text) << i;
-    }
-}
-
-std::string contents(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 class FileRecorderTest : public testing::Test

@@ -6,6 +6,7 @@
 #include "traffic/recordfolder.h"
 #include "traffic/textrecordparser.h"
 
+#include "recordfiles.h"
 #include "samplebytes.h"
 
 #include <gtest/gtest.h>
@@ -55,25 +56,6 @@ std::vector<Record> session(bool udp)
                        make(5, RecordKind::Read, large, "frame check: failed"));
     }
     return records;
-}
-
-void expectSame(const std::vector<Record>& got, const std::vector<Record>& want)
-{
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].time, want[i].time) << i;
-        EXPECT_EQ(got[i].kind, want[i].kind) << i;
-        EXPECT_EQ(got[i].bytes, want[i].bytes) << i;
-        EXPECT_EQ(got[i].text, want[i].text) << i;
-    }
-}
-
-std::string contents(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 // Where each line or block of a record file starts, the header's included.
