@@ -10,6 +10,7 @@
 #include "loopbacktcpserver.h"
 #include "loopbackudppeer.h"
 
+#include "app/commands/answerpanel.h"
 #include "app/commands/commandrepeat.h"
 #include "app/commands/commandswindow.h"
 #include "app/commands/runpanel.h"
@@ -273,16 +274,23 @@ void TestCommandsActions::savesTheReportDevicecheckWrites()
 void TestCommandsActions::takesEachDatagramAsARecord()
 {
     openSteps("[[step]]\nname = \"ack\"\nexpect = { command = \"ACK\", within = \"5s\" }\n"
-              "[[step]]\nname = \"nak\"\nexpect = { command = \"NAK\", within = \"5s\" }\n");
+              "[[step]]\nname = \"nak\"\nexpect = { command = \"NAK\", within = \"5s\" }\n"
+              "[[answer]]\nwhen = { command = \"NAK\" }\nsend = { text = \"seen\" }\n");
     LoopbackUdpPeer peer;
     QVERIFY(connectUdp(*dialog_, peer.portText()));
     QVERIFY(introduceToUdpPeer(*dialog_, peer));
+    window().answers().setOn(true);
     clickRun();
-    // Frames with no line end: only each datagram's end ends them.
+    // Frames with no line end: only each datagram's end ends them, for the
+    // run and for the automatic answers alike.
     QVERIFY(peer.sendToSender(frame("ACK")));
     QVERIFY(peer.sendToSender(frame("NAK")));
     QTRY_VERIFY_WITH_TIMEOUT(!window().runs().running(), 10000);
     QCOMPARE(window().runs().statusText(), QStringLiteral("Passed: 2 passed, 0 failed"));
+    std::string answer;
+    QVERIFY(peer.receive(answer, std::chrono::seconds(5)));
+    // As "Send message" sends a text.
+    QCOMPARE(QByteArray::fromStdString(answer), QByteArray("seen\r\n\0", 7));
 }
 
 QTEST_MAIN(TestCommandsActions)

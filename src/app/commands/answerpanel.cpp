@@ -88,7 +88,7 @@ void AnswerPanel::startEngine()
                                               static_cast<std::uint32_t>(perSecond_->value()));
 }
 
-void AnswerPanel::received(const ReceivedTap::Received& received)
+void AnswerPanel::received(const ReceivedTap::Received& received, bool datagrams)
 {
     if (!engine_ || received.bytes.empty())
         return;
@@ -96,9 +96,10 @@ void AnswerPanel::received(const ReceivedTap::Received& received)
     const std::string_view bytes(received.bytes);
     std::size_t from = 0;
     for (const ReceivedTap::Received::Read& read : received.reads) {
-        engine_->received(
-            bytes.substr(from, read.end - from),
-            std::chrono::duration_cast<check::AnswerEngine::Micros>(read.at - start_));
+        const auto at = std::chrono::duration_cast<check::AnswerEngine::Micros>(read.at - start_);
+        engine_->received(bytes.substr(from, read.end - from), at);
+        if (datagrams)
+            engine_->endOfRecord(at);
         from = read.end;
     }
     for (const check::Answer& answer : engine_->takeAnswers())

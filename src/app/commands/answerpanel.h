@@ -45,7 +45,9 @@ public:
     void setMaxPerSecond(int perSecond);
     // Bytes the device sent, each read timed as it came (the bound on answers
     // a second holds to those times); the answers due go out at once.
-    void received(const ReceivedTap::Received& received);
+    // With `datagrams` (UDP), each read is one datagram and ends a record,
+    // line end or not.
+    void received(const ReceivedTap::Received& received, bool datagrams = false);
     QString statusText() const;
 
 signals:

@@ -333,10 +333,11 @@ void CommandsWindow::takeReceived()
     if (!console_.received)
         return;
     const ReceivedTap::Received received = console_.received->take();
-    answers_->received(received);
     // Over UDP each read is one datagram, and a datagram is one record of the
     // device's, whether it ends in a line end or not.
-    if (!(console_.datagrams && console_.datagrams())) {
+    const bool datagrams = console_.datagrams && console_.datagrams();
+    answers_->received(received, datagrams);
+    if (!datagrams) {
         runs_->received(received.bytes);
         return;
     }
