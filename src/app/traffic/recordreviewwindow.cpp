@@ -40,12 +40,14 @@ RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
             std::vector<std::string> frames;
         };
         Read read{traffic::RecordFileReader::readFile(
-            file, limits,
-            [this](std::uint64_t done, std::uint64_t total) {
-                QMetaObject::invokeMethod(
-                    this, [this, done, total] { showProgress(done, total); }, Qt::QueuedConnection);
-            },
-            &cancel_), {}};
+                      file, limits,
+                      [this](std::uint64_t done, std::uint64_t total) {
+                          QMetaObject::invokeMethod(
+                              this, [this, done, total] { showProgress(done, total); },
+                              Qt::QueuedConnection);
+                      },
+                      &cancel_),
+                  {}};
         // Decoded here, as the live window's queue decodes on the recording
         // side: a large file's frames would hold the UI thread up.
         if (read.result) {

@@ -23,6 +23,21 @@ char asciiLower(char c)
 // True when `text` holds `lowerNeedle`, ASCII letters in any case. Works on
 // the texts as the core gives them, with no QString made per record: the
 // filter runs over every record of every batch.
+// The direction box's entries, in order; the first shows every direction.
+struct DirectionChoice {
+    const char* label;
+    std::optional<traffic::Direction> direction;
+    bool failedWrites = false;
+};
+const DirectionChoice kDirectionChoices[] = {
+    {"All directions", std::nullopt},
+    {"Sent", traffic::Direction::Sent},
+    {"Received", traffic::Direction::Received},
+    {"Events", traffic::Direction::Event},
+    // Writes that failed or went out in part.
+    {"Failed writes", traffic::Direction::Sent, true},
+};
+
 bool holds(std::string_view text, const std::string& lowerNeedle)
 {
     return std::search(text.begin(), text.end(), lowerNeedle.begin(), lowerNeedle.end(),
@@ -83,6 +98,22 @@ bool TrafficFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
            holds(model_->frames(sourceRow), needle_) ||
            holds(traffic::visibleText(record.bytes), needle_) ||
            holds(traffic::hexText(record.bytes), needle_);
+}
+
+QStringList TrafficFilter::directionChoices()
+{
+    QStringList labels;
+    for (const DirectionChoice& choice : kDirectionChoices)
+        labels << tr(choice.label);
+    return labels;
+}
+
+void TrafficFilter::chooseDirection(int index)
+{
+    if (index < 0 || index >= static_cast<int>(std::size(kDirectionChoices)))
+        return;
+    setDirection(kDirectionChoices[index].direction);
+    setFailedWritesOnly(kDirectionChoices[index].failedWrites);
 }
 
 } // namespace app

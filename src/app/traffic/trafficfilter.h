@@ -3,6 +3,7 @@
 #include "traffic/trafficrecord.h"
 
 #include <QSortFilterProxyModel>
+#include <QStringList>
 
 #include <optional>
 #include <string>
@@ -31,6 +32,13 @@ public:
     void setDirection(std::optional<traffic::Direction> direction);
     void setText(const QString& text);
     void setFailedWritesOnly(bool only);
+
+    // The Traffic window's direction box: its entries' labels, in order (the
+    // first shows every direction, the last the writes that failed or went
+    // out in part), and the filter for one of them (an index out of range
+    // changes nothing).
+    static QStringList directionChoices();
+    void chooseDirection(int index);
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;

@@ -1,5 +1,7 @@
 #include "trafficformat.h"
 
+#include "trafficframes.h"
+
 #include "traffic/recordline.h"
 #include "traffic/writeoutcome.h"
 
@@ -92,6 +94,26 @@ QString directionText(const traffic::Record& record)
     default:
         return name;
     }
+}
+
+QString detailText(const traffic::Record& record, std::string_view frames)
+{
+    const traffic::Direction direction = traffic::directionOf(record.kind);
+    QString text = dateTime(record.time) + QStringLiteral("  ") +
+                   app::trafficformat::text(traffic::directionName(direction)) +
+                   QStringLiteral("  ") + app::trafficformat::text(traffic::kindName(record.kind));
+    if (direction != traffic::Direction::Event)
+        text += QStringLiteral("  %1 bytes").arg(record.bytes.size());
+    text += QLatin1Char('\n');
+    if (!record.text.empty())
+        text += app::trafficformat::text(record.text) + QLatin1Char('\n');
+    text += trafficframes::lines(frames);
+    if (!record.bytes.empty()) {
+        const std::string bytes = dump(record.bytes);
+        text += QLatin1Char('\n') +
+                QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    return text;
 }
 
 } // namespace app::trafficformat

@@ -37,4 +37,8 @@ inline constexpr std::size_t kDumpBytesPerLine = 16;
 inline constexpr std::size_t kDumpLimit = 64 * 1024;
 std::string dump(std::string_view bytes);
 
+// The detail pane's text of a record: its date and time, direction, kind and
+// length, its description, its frames (one a line) and the dump of its bytes.
+QString detailText(const traffic::Record& record, std::string_view frames);
+
 } // namespace app::trafficformat

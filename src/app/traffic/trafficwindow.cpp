@@ -46,21 +46,6 @@ namespace
 constexpr int kDefaultWidth = 1280;
 constexpr int kDefaultHeight = 560;
 
-// The direction box's entries, in order; the first shows every direction.
-struct DirectionChoice {
-    const char* label;
-    std::optional<traffic::Direction> direction;
-    bool failedWrites = false;
-};
-const DirectionChoice kDirectionChoices[] = {
-    {"All directions", std::nullopt},
-    {"Sent", traffic::Direction::Sent},
-    {"Received", traffic::Direction::Received},
-    {"Events", traffic::Direction::Event},
-    // Writes that failed or went out in part.
-    {"Failed writes", traffic::Direction::Sent, true},
-};
-
 } // namespace
 
 TrafficWindow::TrafficWindow(TrafficQueue& queue, QWidget* parent, std::size_t maxRecords)
@@ -142,8 +127,7 @@ void TrafficWindow::buildControls()
     filterText_->setClearButtonEnabled(true);
     direction_ = new QComboBox(this);
     direction_->setObjectName(QStringLiteral("trafficDirection"));
-    for (const DirectionChoice& choice : kDirectionChoices)
-        direction_->addItem(tr(choice.label));
+    direction_->addItems(TrafficFilter::directionChoices());
     follow_ = new QCheckBox(tr("Follow newest"), this);
     follow_->setObjectName(QStringLiteral("followNewest"));
     follow_->setChecked(true);
@@ -313,31 +297,12 @@ void TrafficWindow::showDetail(const QModelIndex& current)
         return;
     }
     const int row = filter_->mapToSource(current).row();
-    const traffic::Record& record = model_->record(row);
-    const traffic::Direction direction = traffic::directionOf(record.kind);
-    QString text = trafficformat::dateTime(record.time) + QStringLiteral("  ") +
-                   trafficformat::text(traffic::directionName(direction)) + QStringLiteral("  ") +
-                   trafficformat::text(traffic::kindName(record.kind));
-    if (direction != traffic::Direction::Event)
-        text += QStringLiteral("  %1 bytes").arg(record.bytes.size());
-    text += QLatin1Char('\n');
-    if (!record.text.empty())
-        text += trafficformat::text(record.text) + QLatin1Char('\n');
-    text += trafficframes::lines(model_->frames(row));
-    if (!record.bytes.empty()) {
-        const std::string dump = trafficformat::dump(record.bytes);
-        text += QLatin1Char('\n') +
-                QString::fromLatin1(dump.data(), static_cast<qsizetype>(dump.size()));
-    }
-    detail_->setPlainText(text);
+    detail_->setPlainText(trafficformat::detailText(model_->record(row), model_->frames(row)));
 }
 
 void TrafficWindow::onDirectionChosen(int index)
 {
-    if (index >= 0 && index < static_cast<int>(std::size(kDirectionChoices))) {
-        filter_->setDirection(kDirectionChoices[index].direction);
-        filter_->setFailedWritesOnly(kDirectionChoices[index].failedWrites);
-    }
+    filter_->chooseDirection(index);
     updateStatus();
 }
 
