@@ -146,7 +146,7 @@ int reviewRecord(const QString& path)
     }
     // Frames are read in the delimiter mode the console last used.
     const bool release = ConsoleSettings().releaseFlag() != 0;
-    RecordReviewWindow window(path, nullptr, {},
+    RecordReviewWindow window(path, nullptr, RecordReviewWindow::kDefaultLimits,
                               release ? protocol::DelimiterMode::Release
                                       : protocol::DelimiterMode::Demo);
     window.show();

@@ -361,14 +361,8 @@ void ConsoleDialog::showEvent(QShowEvent* event)
 CommandConsole ConsoleDialog::commandConsole()
 {
     CommandConsole console;
-    console.frameFields = [this] {
-        return protocol::FrameFields{textUpToNul(controls_.media()->exchangeText()),
-                                     textUpToNul(controls_.deviceId()->exchangeText()),
-                                     textUpToNul(controls_.data()->text()),
-                                     textUpToNul(controls_.command()->exchangeText()),
-                                     textUpToNul(controls_.message()->text())};
-    };
-    console.freeText = [this] { return textUpToNul(controls_.freeText()->text()); };
+    console.frameFields = [this] { return sender_.frameFields(); };
+    console.freeText = [this] { return sender_.freeText(); };
     console.connected = [this] { return channel_.hasSocket(); };
     // The socket type can only change while disconnected.
     console.datagrams = [this] { return socketType() == SocketType::Udp; };

@@ -40,11 +40,24 @@ ConsoleSender::ConsoleSender(const ConsoleControls& controls, protocol::MessageV
 {
 }
 
+std::string ConsoleSender::freeText() const
+{
+    return textUpToNul(controls_.freeText()->text());
+}
+
+protocol::FrameFields ConsoleSender::frameFields() const
+{
+    return protocol::FrameFields{
+        textUpToNul(controls_.media()->exchangeText()),
+        textUpToNul(controls_.deviceId()->exchangeText()), textUpToNul(controls_.data()->text()),
+        textUpToNul(controls_.command()->exchangeText()), textUpToNul(controls_.message()->text())};
+}
+
 void ConsoleSender::sendFreeText()
 {
     if (!channel_.hasSocket())
         return;
-    const std::string text = textUpToNul(controls_.freeText()->text());
+    const std::string text = freeText();
     if (text.empty())
         return;
     sendText(text);
@@ -57,10 +70,7 @@ void ConsoleSender::sendText(const std::string& text)
 
 void ConsoleSender::sendCommandFrame()
 {
-    const protocol::FrameFields fields{
-        textUpToNul(controls_.media()->exchangeText()),
-        textUpToNul(controls_.deviceId()->exchangeText()), textUpToNul(controls_.data()->text()),
-        textUpToNul(controls_.command()->exchangeText()), textUpToNul(controls_.message()->text())};
+    const protocol::FrameFields fields = frameFields();
     const std::string_view problem =
         protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
     if (!problem.empty()) {

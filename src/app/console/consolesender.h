@@ -37,6 +37,11 @@ public:
     ConsoleSender(const ConsoleControls& controls, protocol::MessageViewChannel& channel,
                   QWidget* messageParent);
 
+    // What the controls hold now: the free text and the frame fields, each
+    // up to a NUL byte in it (what the sends below take).
+    std::string freeText() const;
+    protocol::FrameFields frameFields() const;
+
     // Sends the free text (up to a NUL byte in it), unless it is empty or no
     // socket is held.
     void sendFreeText();

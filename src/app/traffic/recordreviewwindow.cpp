@@ -91,7 +91,7 @@ RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner
                              tr("The record cannot be opened: %1").arg(reasonOf(format.error())));
         return nullptr;
     }
-    auto* window = new RecordReviewWindow(path, owner, {}, mode);
+    auto* window = new RecordReviewWindow(path, owner, kDefaultLimits, mode);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();

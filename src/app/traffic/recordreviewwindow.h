@@ -35,8 +35,13 @@ class RecordReviewWindow : public TrafficWindow
 {
     Q_OBJECT
 public:
+    // Read no more than the table keeps (TrafficModel's record and byte
+    // bounds): what it would drop again need not be read, kept and decoded.
+    static constexpr traffic::RecordLimits kDefaultLimits{traffic::RecordLimits::kDefaultMaxRecords,
+                                                          TrafficModel::kMaxBytes};
+
     explicit RecordReviewWindow(const QString& path, QWidget* parent = nullptr,
-                                traffic::RecordLimits limits = {},
+                                traffic::RecordLimits limits = kDefaultLimits,
                                 protocol::DelimiterMode mode = protocol::DelimiterMode::Demo);
     ~RecordReviewWindow() override;
 
