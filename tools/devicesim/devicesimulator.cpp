@@ -38,9 +38,7 @@ void closeQuietly(int fd)
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const SimulatorConfig& config, SimulatorLog& log)
-    : config_(config), log_(log),
-      responder_(config.rules ? &*config.rules : nullptr, config.echo, config.faults),
-      sessionSettings_{responder_, config.faults, log, stop_, config.verbose, config.logRate}
+    : config_(config), log_(log), parts_(config, log)
 {
 }
 
@@ -54,7 +52,7 @@ net::Error DeviceSimulator::start()
     if (started_) {
         return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
     }
-    if (!stop_.valid()) {
+    if (!parts_.stop.valid()) {
         return net::Error::fromErrno("cannot make the stop pipe");
     }
     if (net::Error error = bindSockets(); !error.ok()) {
@@ -63,7 +61,7 @@ net::Error DeviceSimulator::start()
     started_ = true;
     try {
         acceptThread_ = std::thread([this] { acceptLoop(); });
-        udpThread_ = std::thread([this] { UdpService(udp_, sessionSettings_).run(); });
+        udpThread_ = std::thread([this] { UdpService(udp_, parts_.settings).run(); });
     } catch (const std::system_error& e) {
         stop();
         return net::Error::system(e.code().value(), "cannot start a thread");
@@ -119,7 +117,7 @@ net::Error DeviceSimulator::bindSockets()
 
 void DeviceSimulator::stop()
 {
-    stop_.trigger();
+    parts_.stop.trigger();
     if (acceptThread_.joinable()) {
         acceptThread_.join();
     }
@@ -153,7 +151,7 @@ void DeviceSimulator::acceptLoop()
 {
     for (;;) {
         const net::WaitStatus ready =
-            waitReady(listener_, net::SocketWait::Readable, stop_, kWaitForever);
+            waitReady(listener_, net::SocketWait::Readable, parts_.stop, kWaitForever);
         if (ready == net::WaitStatus::Cancelled) {
             return;
         }
@@ -174,7 +172,7 @@ void DeviceSimulator::acceptLoop()
             // the loop from spinning until some are free again.
             if (errno != ECONNABORTED) {
                 acceptFailed(errno);
-                if (stop_.waitFor(kAcceptRetryMs)) {
+                if (parts_.stop.waitFor(kAcceptRetryMs)) {
                     return;
                 }
             }
@@ -235,15 +233,15 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
                              std::to_string(config_.maxClients) + ")");
     int sendFailure = 0;
-    PeerSession session(peerText, sessionSettings_,
-                        [&](std::string_view bytes, std::uint32_t pauseMs) {
-                            // A pause ends early when the simulator stops.
-                            if (pauseMs != 0 && stop_.waitFor(pauseMs)) {
-                                return false;
-                            }
-                            sendFailure = sendBlock(fd, bytes, nullptr, stop_, kWriteTimeoutMs);
-                            return sendFailure == 0;
-                        });
+    PeerSession session(
+        peerText, parts_.settings, [&](std::string_view bytes, std::uint32_t pauseMs) {
+            // A pause ends early when the simulator stops.
+            if (pauseMs != 0 && parts_.stop.waitFor(pauseMs)) {
+                return false;
+            }
+            sendFailure = sendBlock(fd, bytes, nullptr, parts_.stop, kWriteTimeoutMs);
+            return sendFailure == 0;
+        });
     protocol::RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
     const auto onRecord = [&](std::string_view record) {
@@ -270,7 +268,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
             }
             waitMs = std::min(waitMs, static_cast<std::uint32_t>(idleLeft.count()));
         }
-        const net::WaitStatus ready = waitReady(fd, net::SocketWait::Readable, stop_, waitMs);
+        const net::WaitStatus ready = waitReady(fd, net::SocketWait::Readable, parts_.stop, waitMs);
         if (ready == net::WaitStatus::Cancelled) {
             break;
         }
@@ -295,7 +293,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
             outcome = session.tick();
         }
     }
-    if (stop_.triggered()) {
+    if (parts_.stop.triggered()) {
         ending = "closed: the simulator stops";
     } else if (outcome == PeerSession::Outcome::Close) {
         ending = "fault: closed after " + std::to_string(session.frames()) + " frames";

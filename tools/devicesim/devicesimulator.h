@@ -3,6 +3,7 @@
 #include "peersession.h"
 #include "responder.h"
 #include "simulatorconfig.h"
+#include "sessionparts.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 
@@ -93,9 +94,7 @@ private:
 
     const SimulatorConfig& config_;
     SimulatorLog& log_;
-    StopSignal stop_;
-    Responder responder_;
-    PeerSession::Settings sessionSettings_;
+    SessionParts parts_;
     int listener_ = -1;
     int udp_ = -1;
     std::uint16_t port_ = 0;

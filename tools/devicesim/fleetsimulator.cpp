@@ -45,9 +45,7 @@ void setTimed(std::vector<std::uint32_t>& list, bool& listed, std::uint32_t inde
 } // namespace
 
 FleetSimulator::FleetSimulator(const SimulatorConfig& config, SimulatorLog& log)
-    : config_(config), log_(log),
-      responder_(config.rules ? &*config.rules : nullptr, config.echo, config.faults),
-      sessionSettings_{responder_, config.faults, log, stop_, config.verbose, config.logRate}
+    : config_(config), log_(log), parts_(config, log)
 {
 }
 
@@ -67,7 +65,7 @@ net::Error FleetSimulator::start()
     if (started_) {
         return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
     }
-    if (!stop_.valid()) {
+    if (!parts_.stop.valid()) {
         return net::Error::fromErrno("cannot make the stop pipe");
     }
     address_ = net::resolveHost(config_.listenHost.c_str());
@@ -79,7 +77,7 @@ net::Error FleetSimulator::start()
         return error;
     }
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0 || !watch(EPOLL_CTL_ADD, stop_.fd(), EPOLLIN, tag(kStop, 0))) {
+    if (epoll_ < 0 || !watch(EPOLL_CTL_ADD, parts_.stop.fd(), EPOLLIN, tag(kStop, 0))) {
         const net::Error error = net::Error::fromErrno("cannot make the event loop");
         stop();
         return error;
@@ -91,7 +89,7 @@ net::Error FleetSimulator::start()
         device.port = static_cast<std::uint16_t>(ports_.firstPort() + i);
         device.listener = sockets.listener;
         device.peerSuffix = " to port " + std::to_string(device.port);
-        device.udp = std::make_unique<UdpService>(sockets.udp, sessionSettings_, device.peerSuffix);
+        device.udp = std::make_unique<UdpService>(sockets.udp, parts_.settings, device.peerSuffix);
         if (!watch(EPOLL_CTL_ADD, sockets.listener, EPOLLIN, tag(kListener, i)) ||
             !watch(EPOLL_CTL_ADD, sockets.udp, EPOLLIN, tag(kUdp, i))) {
             const net::Error error = net::Error::fromErrno("cannot watch the sockets");
@@ -112,7 +110,7 @@ net::Error FleetSimulator::start()
 
 void FleetSimulator::stop()
 {
-    stop_.trigger();
+    parts_.stop.trigger();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -137,13 +135,13 @@ void FleetSimulator::run()
 {
     std::vector<epoll_event> events(kEventBatch);
     nextSweep_ = Clock::now() + std::chrono::milliseconds(kSweepMs);
-    while (!stop_.triggered()) {
+    while (!parts_.stop.triggered()) {
         const int count = ::epoll_wait(epoll_, events.data(), kEventBatch, waitMs());
         if (count < 0 && errno != EINTR) {
             log_.write({}, "devicesim: waiting for events failed: " + errorText(errno));
             break;
         }
-        for (int i = 0; i < count && !stop_.triggered(); ++i) {
+        for (int i = 0; i < count && !parts_.stop.triggered(); ++i) {
             const auto kind = static_cast<Kind>(events[i].data.u64 >> 32);
             const auto index = static_cast<std::uint32_t>(events[i].data.u64);
             if (kind == kListener) {
@@ -236,9 +234,9 @@ void FleetSimulator::acceptClients(std::uint32_t index)
             freeSlots_.push_back(slot);
             continue;
         }
-        slots_[slot] = Slot{std::make_unique<FleetConnection>(fd, peerText, sessionSettings_,
-                                                              config_.idleTimeoutMs),
-                            index, EPOLLIN, false};
+        slots_[slot] = Slot{
+            std::make_unique<FleetConnection>(fd, peerText, parts_.settings, config_.idleTimeoutMs),
+            index, EPOLLIN, false};
         ++device.clients;
         ++activeClients_;
         log_.write(peerText, "connected (" + std::to_string(device.clients) + " of at most " +

@@ -5,6 +5,7 @@
 #include "portrange.h"
 #include "responder.h"
 #include "simulatorconfig.h"
+#include "sessionparts.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 #include "udpservice.h"
@@ -102,9 +103,7 @@ private:
 
     const SimulatorConfig& config_;
     SimulatorLog& log_;
-    StopSignal stop_;
-    Responder responder_;
-    PeerSession::Settings sessionSettings_;
+    SessionParts parts_;
     PortRange ports_;
     std::uint32_t address_ = 0;
     bool started_ = false;
