@@ -20,13 +20,9 @@ std::uint64_t lowAndHigh(std::uint64_t word)
     return (word & 0xFFFFFFFF) + (word >> 32);
 }
 
-} // namespace
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-std::uint16_t
-onesComplementSum(std::uint16_t total, std::string_view bytes)
+// The sum's body, made once for every processor and once more with AVX2 for
+// those that have it.
+[[gnu::always_inline]] inline std::uint16_t sumOf(std::uint16_t total, std::string_view bytes)
 {
     // The sum does not depend on the byte order it is taken in (RFC 1071,
     // 2.(B)): the words are added in the host's order and the folded result
@@ -74,6 +70,41 @@ onesComplementSum(std::uint16_t total, std::string_view bytes)
     std::uint32_t result = std::uint32_t{total} + host;
     result = (result & 0xFFFF) + (result >> 16);
     return static_cast<std::uint16_t>(result);
+}
+
+using SumFunction = std::uint16_t (*)(std::uint16_t, std::string_view);
+
+std::uint16_t portableSum(std::uint16_t total, std::string_view bytes)
+{
+    return sumOf(total, bytes);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) std::uint16_t avx2Sum(std::uint16_t total, std::string_view bytes)
+{
+    return sumOf(total, bytes);
+}
+#endif
+
+// Chosen on the first call rather than by the loader (target_clones makes an
+// ifunc, whose resolver runs before a sanitizer's runtime is set up and
+// crashes every program of a ThreadSanitizer build).
+SumFunction chosenSum()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return avx2Sum;
+#endif
+    return portableSum;
+}
+
+} // namespace
+
+std::uint16_t onesComplementSum(std::uint16_t total, std::string_view bytes)
+{
+    static const SumFunction sum = chosenSum();
+    return sum(total, bytes);
 }
 
 } // namespace traffic
