@@ -64,13 +64,15 @@ struct StepResult {
 // failed step the rest are not run) or when abort() is called.
 //
 // Received bytes are cut into records at line ends (CR LF NUL, CR LF, LF,
-// NUL), and at the end of each datagram. Records wait, in order, for the next expect step, also
-// those that came during sends and waits; an expect takes them one by one and gives up those that
-// do not match (they are what came instead). A frame expect matches a record that passes the
-// console's frame check in the file's mode and decodes as a frame of that mode with fields matching
-// the matchers; a text expect matches a record containing the text, or the start of a record not
-// yet ended, and then the rest of that record is passed over. Placeholders are filled from the
-// device's values. An answer arriving at an expect's deadline is in time when received() brings it;
+// NUL), and at the end of each datagram. Records wait, in order, for the next
+// expect step, also those that came during sends and waits; an expect takes
+// them one by one and gives up those that do not match (they are what came
+// instead). A frame expect matches a record that passes the console's frame
+// check in the file's mode and decodes as a frame of that mode with fields
+// matching the matchers; a text expect matches a record containing the text,
+// or the start of a record not yet ended, and then the rest of that record is
+// passed over. Placeholders are filled from the device's values. An answer
+// arriving at an expect's deadline is in time when received() brings it;
 // advance() at the deadline ends the expect.
 //
 // One thread; no allocation limits beyond the file's own bounds (received
