@@ -31,11 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Bounded: a file may ask for a million step runs, each a few steps here.
     check::CheckRun run(*file, values);
-    check::Millis now{0};
+    check::Instant now;
     run.start(now);
     for (int i = 0; i < 64 && !run.finished(); ++i) {
-        run.received(input.substr(0, 512), now);
-        run.endOfRecord(now);
+        run.received(input.substr(0, 512), check::Chunk::Datagram, now);
         now = run.nextDeadline().value_or(now);
         run.advance(now);
         static_cast<void>(run.takeSends());

@@ -29,14 +29,13 @@ void AnswerEngine::setMaxPerSecond(std::uint32_t maxPerSecond)
     maxPerSecond_ = std::max<std::uint32_t>(1, maxPerSecond);
 }
 
-void AnswerEngine::received(std::string_view bytes, Micros at)
+void AnswerEngine::received(std::string_view bytes, Chunk chunk, Instant at)
 {
-    splitter_->feed(bytes, [&](std::string_view record) { handleRecord(record, at); });
-}
-
-void AnswerEngine::endOfRecord(Micros at)
-{
-    splitter_->finish([&](std::string_view record) { handleRecord(record, at); });
+    const auto handle = [&](std::string_view record) { handleRecord(record, at); };
+    splitter_->feed(bytes, handle);
+    if (chunk == Chunk::Datagram) {
+        splitter_->finish(handle);
+    }
 }
 
 std::vector<Answer> AnswerEngine::takeAnswers()
@@ -44,7 +43,7 @@ std::vector<Answer> AnswerEngine::takeAnswers()
     return std::exchange(answers_, {});
 }
 
-void AnswerEngine::handleRecord(std::string_view record, Micros at)
+void AnswerEngine::handleRecord(std::string_view record, Instant at)
 {
     if (rules_.empty() || !passesFrameCheck(record, mode_)) {
         return;
@@ -109,12 +108,12 @@ void AnswerEngine::handleRecord(std::string_view record, Micros at)
                  out);
         });
         if (problem.empty()) {
-            problem = frameFieldsError(answer.fields);
+            problem = frameFieldsError(answer.fields).text();
         }
     } else {
         fill(rule->answer.text, answer.text);
         if (problem.empty()) {
-            problem = answer.text.empty() ? "the text is empty" : freeTextError(answer.text);
+            problem = answer.text.empty() ? "the text is empty" : freeTextError(answer.text).text();
         }
     }
     if (!problem.empty()) {

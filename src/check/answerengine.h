@@ -1,6 +1,7 @@
 #pragma once
 
 #include "checkfile.h"
+#include "enginefeed.h"
 
 #include <chrono>
 #include <cstdint>
@@ -30,13 +31,14 @@ struct Answer {
 // any I/O: the caller feeds the bytes and the time, and takes the answers to
 // send.
 //
-// Received bytes are cut into records at line ends (as CheckRun cuts them).
+// Received bytes are cut into records at line ends and at the end of each
+// datagram (as CheckRun cuts them).
 // A record that passes the console's frame check in the mode given and
 // decodes as a frame of that mode is matched against the rules in order; the
 // first whose `when` matches answers it (one answer per frame), its texts
 // filled from the received frame's {media} {id} {data} {command} {message}.
 // At most `maxPerSecond` answers go out in each second of the times fed (to
-// the microsecond); further matches are counted in overLimit(), not
+// the clock's tick); further matches are counted in overLimit(), not
 // answered. A second starts with the first match after the one before has
 // ended (or the first of all), so a flood is answered exactly maxPerSecond
 // times in each second from its first answer, and a device that keeps to the
@@ -52,8 +54,6 @@ struct Answer {
 class AnswerEngine
 {
 public:
-    // Fine enough that a device sending every millisecond is timed apart.
-    using Micros = std::chrono::microseconds;
     static constexpr std::uint32_t kDefaultMaxPerSecond = 100;
     static constexpr Millis kRateWindow{1000};
 
@@ -69,11 +69,10 @@ public:
     void setMaxPerSecond(std::uint32_t maxPerSecond);
     std::uint32_t maxPerSecond() const { return maxPerSecond_; }
 
-    // Received bytes, in any split; `at`, when they were received, on the
-    // caller's monotonic clock (never earlier than the time fed before).
-    void received(std::string_view bytes, Micros at);
-    // The bytes received so far end a record (a datagram ended).
-    void endOfRecord(Micros at);
+    // Received bytes: a stream's in any split, or one whole datagram (whose
+    // end ends a record); `at`, when they were received (never earlier than
+    // the time fed before).
+    void received(std::string_view bytes, Chunk chunk, Instant at);
     // The answers due, oldest first; leaves none.
     std::vector<Answer> takeAnswers();
 
@@ -83,14 +82,14 @@ public:
     const std::string& lastProblem() const { return lastProblem_; }
 
 private:
-    void handleRecord(std::string_view record, Micros at);
+    void handleRecord(std::string_view record, Instant at);
 
     std::vector<AnswerRule> rules_;
     protocol::DelimiterMode mode_;
     std::uint32_t maxPerSecond_;
     // Held apart so that this header stays usable next to Qt's `emit`.
     std::unique_ptr<protocol::RecordSplitter> splitter_;
-    std::optional<Micros> secondStart_; // of the second running, once a match came
+    std::optional<Instant> secondStart_; // of the second running, once a match came
     std::uint32_t answeredThisSecond_ = 0;
     std::vector<Answer> answers_;
     std::uint64_t answered_ = 0;

@@ -103,9 +103,9 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
         const Step& step = file.steps[i];
         std::optional<std::string> error;
         if (const auto* send = std::get_if<SendStep>(&step.action)) {
-            const SendBlock block = composeSendBlock(*send, file.mode, device);
-            if (!block.error.empty()) {
-                error = block.error;
+            const net::Result<std::string> block = composeSendBlock(*send, file.mode, device);
+            if (!block) {
+                error = block.error().text();
             }
         } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
             error = expect->isFrame ? matcherMissing(expect->frame, device)

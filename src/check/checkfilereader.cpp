@@ -25,9 +25,8 @@ std::string fieldTextOf(const toml::node& node, std::string_view key)
     }
     if (placeholderNames(text).empty()) {
         const auto literal = fillPlaceholders(text, [](std::string_view) { return nullptr; });
-        const std::string error = fieldLengthError(key, literal->size());
-        if (!error.empty()) {
-            refuse(node, error);
+        if (const net::Error error = fieldLengthError(key, literal->size()); !error.ok()) {
+            refuse(node, error.text());
         }
     }
     return text;

@@ -36,7 +36,7 @@ CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
 {
 }
 
-void CheckRun::start(Millis now)
+void CheckRun::start(Instant now)
 {
     if (started_) {
         return;
@@ -49,7 +49,7 @@ void CheckRun::start(Millis now)
     proceed(now, true);
 }
 
-void CheckRun::received(std::string_view bytes, Millis now)
+void CheckRun::received(std::string_view bytes, Chunk chunk, Instant now)
 {
     if (finished_) {
         return;
@@ -60,38 +60,31 @@ void CheckRun::received(std::string_view bytes, Millis now)
         proceed(now, false);
     }
     lastReceived_ = now;
-    splitter_.feed(bytes, [&](std::string_view record) { addRecord(record, now); });
+    const auto add = [&](std::string_view record) { addRecord(record, now); };
+    splitter_.feed(bytes, add);
+    if (chunk == Chunk::Datagram) {
+        splitter_.finish(add);
+        pendingTaken_ = false;
+    }
     if (started_) {
         proceed(now, true);
     }
 }
 
-void CheckRun::endOfRecord(Millis now)
-{
-    if (finished_) {
-        return;
-    }
-    splitter_.finish([&](std::string_view record) { addRecord(record, now); });
-    pendingTaken_ = false;
-    if (started_) {
-        proceed(now, true);
-    }
-}
-
-void CheckRun::advance(Millis now)
+void CheckRun::advance(Instant now)
 {
     if (started_ && !finished_) {
         proceed(now, true);
     }
 }
 
-void CheckRun::abort(std::string_view reason, Millis now)
+void CheckRun::abort(std::string_view reason, Instant now)
 {
     if (finished_) {
         return;
     }
     if (!file_->steps.empty()) {
-        endStep(StepOutcome::Failed, std::string(reason), Millis{0}, now);
+        endStep(StepFailure::Ended, std::string(reason), Millis{0}, now);
     }
     finished_ = true;
     failed_ = true;
@@ -116,7 +109,7 @@ std::vector<StepResult> CheckRun::takeResults()
     return std::exchange(results_, {});
 }
 
-std::optional<Millis> CheckRun::nextDeadline() const
+std::optional<Instant> CheckRun::nextDeadline() const
 {
     if (!started_ || finished_) {
         return std::nullopt;
@@ -134,7 +127,7 @@ bool CheckRun::passed() const
     return finished_ && !failed_;
 }
 
-void CheckRun::proceed(Millis now, bool deadlineInclusive)
+void CheckRun::proceed(Instant now, bool deadlineInclusive)
 {
     std::size_t budget = kMaxStepsPerCall;
     while (!finished_) {
@@ -147,42 +140,44 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
         }
         const Step& current = step();
         if (const auto* send = std::get_if<SendStep>(&current.action)) {
-            SendBlock block = composeSendBlock(
+            net::Result<std::string> block = composeSendBlock(
                 *send, file_->mode, [this](std::string_view name) { return value(name); });
-            if (!block.error.empty()) {
-                endStep(StepOutcome::Failed, std::move(block.error), Millis{0}, now);
+            if (!block) {
+                endStep(StepFailure::NotSendable, block.error().text(), Millis{0}, now);
                 return;
             }
-            sends_.push_back({std::move(block.bytes), send->isFrame});
-            endStep(StepOutcome::Passed, {}, Millis{0}, now);
+            sends_.push_back({std::move(*block), send->isFrame});
+            endStep(StepFailure::None, {}, Millis{0}, now);
             continue;
         }
         if (std::holds_alternative<WaitStep>(current.action)) {
             if (now < deadline_) {
                 return;
             }
-            endStep(StepOutcome::Passed, {}, Millis{0}, now);
+            endStep(StepFailure::None, {}, Millis{0}, now);
             continue;
         }
-        Millis answerAt{0};
-        if (takeMatch(answerAt)) {
-            endStep(StepOutcome::Passed, {}, std::max(Millis{0}, answerAt - stepStart_), now);
+        if (const std::optional<Instant> answerAt = takeMatch()) {
+            const auto answerTime = std::chrono::floor<Millis>(*answerAt - stepStart_);
+            endStep(StepFailure::None, {}, std::max(Millis{0}, answerTime), now);
             continue;
         }
         if (now < deadline_ || (now == deadline_ && !deadlineInclusive)) {
             return;
         }
-        const std::string within = std::to_string((deadline_ - stepStart_).count()) + " ms";
-        endStep(StepOutcome::Failed,
-                passedOverCount_ == 0
-                    ? "no answer within " + within
-                    : "no matching answer within " + within + "; got: " + gotText(),
-                Millis{0}, now);
+        const std::string within =
+            std::to_string(std::chrono::floor<Millis>(deadline_ - stepStart_).count()) + " ms";
+        if (passedOverCount_ == 0) {
+            endStep(StepFailure::NoAnswer, "no answer within " + within, Millis{0}, now);
+        } else {
+            endStep(StepFailure::NoMatchingAnswer, "no matching answer within " + within, Millis{0},
+                    now);
+        }
         return;
     }
 }
 
-void CheckRun::beginStep(Millis now)
+void CheckRun::beginStep(Instant now)
 {
     inStep_ = true;
     stepStart_ = now;
@@ -197,14 +192,17 @@ void CheckRun::beginStep(Millis now)
     }
 }
 
-void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTime, Millis now)
+void CheckRun::endStep(StepFailure failure, std::string reason, Millis answerTime, Instant now)
 {
+    const StepOutcome outcome =
+        failure == StepFailure::None ? StepOutcome::Passed : StepOutcome::Failed;
     StepResult result;
     result.stepIndex = stepIndex_;
     result.stepName = stepName();
     result.round = round_;
     result.iteration = iteration_;
     result.outcome = outcome;
+    result.failure = failure;
     result.answerTime = answerTime;
     result.endedAt = now;
     if (outcome == StepOutcome::Failed) {
@@ -233,15 +231,14 @@ void CheckRun::endStep(StepOutcome outcome, std::string reason, Millis answerTim
     }
 }
 
-bool CheckRun::takeMatch(Millis& answerAt)
+std::optional<Instant> CheckRun::takeMatch()
 {
     while (!waiting_.empty()) {
         Record record = std::move(waiting_.front());
         waiting_.pop_front();
         waitingBytes_ -= record.bytes.size();
         if (recordMatches(record.bytes)) {
-            answerAt = record.at;
-            return true;
+            return record.at;
         }
         passOver(record.bytes);
     }
@@ -249,10 +246,9 @@ bool CheckRun::takeMatch(Millis& answerAt)
     const std::string_view pending = splitter_.pending();
     if (!expect.isFrame && !pendingTaken_ && !pending.empty() && recordMatches(pending)) {
         pendingTaken_ = true;
-        answerAt = lastReceived_;
-        return true;
+        return lastReceived_;
     }
-    return false;
+    return std::nullopt;
 }
 
 bool CheckRun::recordMatches(std::string_view record) const
@@ -270,7 +266,7 @@ bool CheckRun::recordMatches(std::string_view record) const
     return frame && frame->mode == file_->mode && frameMatches(expect.frame, frame->fields, lookup);
 }
 
-void CheckRun::addRecord(std::string_view record, Millis now)
+void CheckRun::addRecord(std::string_view record, Instant now)
 {
     if (pendingTaken_) {
         // The rest of a record whose start already matched.

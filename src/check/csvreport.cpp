@@ -26,8 +26,8 @@ std::string CsvReport::text(const FleetReport& report)
                                          : device.failedStep;
             out += lead + ',' + csvField(step) + ",,," +
                    csvField(device.outcome == DeviceOutcome::NotRun ? "" : "failed") + ",," +
-                   csvField(FleetReport::plainReason(device.reason, device.got)) + ',' +
-                   csvField(device.got.substr(0, kGotLimit)) + "\r\n";
+                   csvField(device.reason) + ',' + csvField(device.got.substr(0, kGotLimit)) +
+                   "\r\n";
             continue;
         }
         for (const StepResult& step : device.steps) {
@@ -37,8 +37,8 @@ std::string CsvReport::text(const FleetReport& report)
                    (passed ? "passed" : "failed") + ',' +
                    (passed && report.isExpect(step) ? std::to_string(step.answerTime.count())
                                                     : std::string()) +
-                   ',' + csvField(FleetReport::plainReason(step.reason, step.got)) + ',' +
-                   csvField(step.got.substr(0, kGotLimit)) + "\r\n";
+                   ',' + csvField(step.reason) + ',' + csvField(step.got.substr(0, kGotLimit)) +
+                   "\r\n";
         }
     }
     return out;

@@ -58,18 +58,9 @@ std::string FleetReport::failureText(const DeviceResult& device)
     }
     std::string text = device.failedStep;
     if (!device.reason.empty()) {
-        text += ": " + plainReason(device.reason, device.got);
+        text += ": " + device.reason;
     }
     return text;
-}
-
-std::string FleetReport::plainReason(std::string_view reason, std::string_view got)
-{
-    const std::string suffix = "; got: " + std::string(got);
-    if (!got.empty() && reason.ends_with(suffix)) {
-        reason.remove_suffix(suffix.size());
-    }
-    return std::string(reason);
 }
 
 std::string_view FleetReport::outcomeName(DeviceOutcome outcome)

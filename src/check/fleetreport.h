@@ -19,18 +19,18 @@ enum class DeviceOutcome {
     Stopped, // contacted, but the run was stopped before its check ended
 };
 
-// One device's check: what every report writes. Times are milliseconds from
-// the start of the run.
+// One device's check: what every report writes. Times are spans in
+// milliseconds.
 struct DeviceResult {
     Target target;
     DeviceOutcome outcome = DeviceOutcome::NotRun;
     std::vector<StepResult> steps; // in the order they ended
     // The step that failed ("connect", a step's name, "device time-out"), why,
-    // and what came instead (escaped for people; may be empty).
+    // and what came instead (escaped for people; may be empty; never part of
+    // the reason).
     std::string failedStep;
     std::string reason;
     std::string got;
-    Millis startedAt{0}; // the connect's start
     Millis connectTime{0};
     Millis duration{0}; // from the connect's start to the end
 
@@ -61,9 +61,6 @@ struct FleetReport {
     // "step 2 \"open door\": no answer within 2000 ms", or "connect: Connection refused".
     static std::string failureText(const DeviceResult& device);
     static std::string_view outcomeName(DeviceOutcome outcome);
-    // A step's reason without what came instead where the engine has added
-    // it ("...; got: "x""), as the reports show that on its own.
-    static std::string plainReason(std::string_view reason, std::string_view got);
     // "door-3 (10.0.0.3:21210)" with a name, else "10.0.0.3:21210".
     static std::string deviceText(const Target& target);
     // True for the result of an expect step (one with an answer time).

@@ -34,8 +34,8 @@ std::string timestamp(std::chrono::system_clock::time_point time)
 std::string stepLines(const DeviceResult& device)
 {
     std::string text = "device: " + markupText(device.target.label()) +
-                       "\nstep: " + markupText(device.failedStep) + "\nreason: " +
-                       markupText(FleetReport::plainReason(device.reason, device.got));
+                       "\nstep: " + markupText(device.failedStep) +
+                       "\nreason: " + markupText(device.reason);
     if (!device.got.empty()) {
         text += "\ngot: " + markupText(device.got.substr(0, JunitReport::kGotLimit));
     }

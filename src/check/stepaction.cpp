@@ -8,6 +8,16 @@
 namespace check
 {
 
+namespace
+{
+
+net::Error badInput(std::string text)
+{
+    return net::Error(net::Fault::BadInput, 0, std::move(text));
+}
+
+} // namespace
+
 FieldRange fieldRange(std::string_view key)
 {
     if (key == "media") {
@@ -28,64 +38,64 @@ FieldRange fieldRange(std::string_view key)
     return {0, protocol::kFreeTextMaxLength};
 }
 
-std::string fieldLengthError(std::string_view key, std::size_t size)
+net::Error fieldLengthError(std::string_view key, std::size_t size)
 {
     const FieldRange range = fieldRange(key);
     const bool exact = range.min == range.max;
     if (exact ? size == range.max : size <= range.max) {
         return {};
     }
-    return std::string(key) + (exact ? " must be " : " must be at most ") +
-           std::to_string(range.max) + (range.max == 1 ? " character" : " characters") + ", not " +
-           std::to_string(size);
+    return badInput(std::string(key) + (exact ? " must be " : " must be at most ") +
+                    std::to_string(range.max) + (range.max == 1 ? " character" : " characters") +
+                    ", not " + std::to_string(size));
 }
 
-std::string frameFieldsError(const protocol::FrameFields& fields)
+net::Error frameFieldsError(const protocol::FrameFields& fields)
 {
     const std::string_view missing =
         protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
     if (!missing.empty()) {
-        return std::string(missing);
+        return badInput(std::string(missing));
     }
-    std::string error;
+    net::Error error;
     forEachField(fields, [&](std::string_view key, const std::string& text) {
-        if (error.empty()) {
+        if (error.ok()) {
             error = fieldLengthError(key, text.size());
         }
     });
     return error;
 }
 
-std::string freeTextError(std::string_view text)
+net::Error freeTextError(std::string_view text)
 {
     return fieldLengthError("text", text.size());
 }
 
-SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
-                           const ValueLookup& lookup)
+net::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+                                          const ValueLookup& lookup)
 {
-    SendBlock block;
+    net::Error error;
     std::string missing;
     const auto fill = [&](const std::string& text, std::string& out) {
-        if (!block.error.empty()) {
+        if (!error.ok()) {
             return;
         }
         if (auto filled = fillPlaceholders(text, lookup, &missing)) {
             out = std::move(*filled);
         } else {
-            block.error = "no value for {" + missing + "}";
+            error = badInput("no value for {" + missing + "}");
         }
     };
     if (!send.isFrame) {
         std::string text;
         fill(send.text, text);
-        if (block.error.empty()) {
-            block.error = freeTextError(text);
+        if (error.ok()) {
+            error = freeTextError(text);
         }
-        if (block.error.empty()) {
-            block.bytes = protocol::wireBlock(text);
+        if (!error.ok()) {
+            return error;
         }
-        return block;
+        return protocol::wireBlock(text);
     }
     protocol::FrameFields fields;
     fill(send.fields.media, fields.media);
@@ -93,13 +103,13 @@ SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
     fill(send.fields.data, fields.data);
     fill(send.fields.command, fields.command);
     fill(send.fields.message, fields.message);
-    if (block.error.empty()) {
-        block.error = frameFieldsError(fields);
+    if (error.ok()) {
+        error = frameFieldsError(fields);
     }
-    if (block.error.empty()) {
-        block.bytes = protocol::wireBlock(protocol::composeFrame(fields, mode));
+    if (!error.ok()) {
+        return error;
     }
-    return block;
+    return protocol::wireBlock(protocol::composeFrame(fields, mode));
 }
 
 bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode)

@@ -3,6 +3,8 @@
 #include "checkfile.h"
 #include "fieldtext.h"
 
+#include "socket/error.h"
+
 #include <string>
 #include <string_view>
 
@@ -18,24 +20,24 @@ struct FieldRange {
 };
 FieldRange fieldRange(std::string_view key);
 
+// Each failure below is a net::Fault::BadInput whose text() says what is
+// wrong; no failure (ok()) when there is nothing wrong.
+
 // What is wrong with the length of one field as it is sent, by its key in a
 // file (media, id, command: exactly their width; data, message, text: at most
-// their limit); empty when it fits.
-std::string fieldLengthError(std::string_view key, std::size_t size);
+// their limit).
+net::Error fieldLengthError(std::string_view key, std::size_t size);
 // What keeps frame fields, as they would be sent, from being sent: the
 // console's message for a missing media, device id or command, else a field
-// longer than its width or limit. Empty when they can be sent.
-std::string frameFieldsError(const protocol::FrameFields& fields);
-// What keeps a free text from being sent (too long); empty when it can be.
-std::string freeTextError(std::string_view text);
+// longer than its width or limit.
+net::Error frameFieldsError(const protocol::FrameFields& fields);
+// What keeps a free text from being sent (too long).
+net::Error freeTextError(std::string_view text);
 
-// One send's block, exactly as the console writes it, or why it cannot be sent.
-struct SendBlock {
-    std::string bytes; // empty when `error` is set
-    std::string error;
-};
-SendBlock composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
-                           const ValueLookup& lookup);
+// One send's block, exactly as the console writes it, or why it cannot be
+// sent (a placeholder without a value, a field off its width).
+net::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+                                          const ValueLookup& lookup);
 
 // Whether a received record (without its line end) passes the console's
 // frame check in `mode`.

@@ -1,9 +1,13 @@
 #include "channelrecorder.h"
 
+#include "recordfacts.h"
+
 #include "socket/sendqueue.h"
 #include "socket/socketaddress.h"
 
 #include <sys/socket.h>
+
+#include <cerrno>
 
 namespace traffic
 {
@@ -14,6 +18,79 @@ namespace
 std::string afterText(std::chrono::milliseconds elapsed)
 {
     return " after " + std::to_string(elapsed.count()) + " ms";
+}
+
+// A record's text and the facts it is made from.
+struct Told {
+    std::string text;
+    RecordFacts facts;
+};
+
+Told connectTold(const net::ConnectRequest& request)
+{
+    const bool udp = request.type == SOCK_DGRAM;
+    std::string text(udp ? kUdpConnectText : kTcpConnectText);
+    text += request.host ? *request.host : "(this host)";
+    text += ':';
+    text += request.service ? *request.service : "0";
+    return {std::move(text), {udp ? RecordFact::Udp : RecordFact::None}};
+}
+
+Told outcomeTold(const net::ConnectOutcome& outcome)
+{
+    switch (outcome.status) {
+    case net::ConnectStatus::Connected:
+        return {net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed), {}};
+    case net::ConnectStatus::TimedOut:
+        return {"Timed out" + afterText(outcome.elapsed), {}};
+    case net::ConnectStatus::Cancelled:
+        // The record files' wording for a connect the operator gave up.
+        return {"Abandoned" + afterText(outcome.elapsed), {}};
+    case net::ConnectStatus::Failed:
+        break;
+    }
+    const bool refused =
+        outcome.error.fault() == net::Fault::System && outcome.error.systemCode() == ECONNREFUSED;
+    return {outcome.error.text() + afterText(outcome.elapsed),
+            {refused ? RecordFact::Refused : RecordFact::None}};
+}
+
+Told writeTold(const net::IoResult& result)
+{
+    if (result.status == net::IoStatus::Data) {
+        const RecordFacts facts{RecordFact::Written, result.count};
+        return {std::to_string(facts.written) + std::string(kWrittenText), facts};
+    }
+    const RecordFacts facts{RecordFact::NotWritten};
+    switch (result.status) {
+    case net::IoStatus::TimedOut:
+        return {"not written: no room within the time-out", facts};
+    case net::IoStatus::Closed:
+        return {"not written: the connection is closed", facts};
+    case net::IoStatus::Data:
+    case net::IoStatus::Failed:
+        break;
+    }
+    if (result.error.fault() == net::Fault::SendQueueFull)
+        return {"not written: " + result.error.text(), facts};
+    return {"write failed: " + result.error.text(), facts};
+}
+
+Told eventTold(net::ChannelEvent event, const net::Error& error)
+{
+    switch (event) {
+    case net::ChannelEvent::ConnectionEstablished:
+        return {"Connection accepted", {}};
+    case net::ChannelEvent::ConnectionFailed:
+        return {"Accepting failed: " + error.text(), {}};
+    case net::ChannelEvent::ConnectionDropped:
+        if (error.ok() || error.fault() == net::Fault::PeerClosed)
+            return {std::string(kPeerClosedText), {RecordFact::PeerClosed}};
+        return {std::string(kDroppedText) + ": " + error.text(), {RecordFact::Dropped}};
+    case net::ChannelEvent::ZeroLengthMessage:
+        return {std::string(kZeroLengthText), {RecordFact::ZeroLength}};
+    }
+    return {"Event " + std::to_string(static_cast<int>(event)), {}};
 }
 
 } // namespace
@@ -55,12 +132,12 @@ std::vector<Record> ChannelRecorder::connectionStart() const
 }
 
 RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
-                                    std::string_view text)
+                                    std::string_view text, RecordFacts facts)
 {
     // Every block read goes through here on the watcher, so the record is
     // handed on as a view of the channel's buffer: a sink that keeps it
     // copies it once, straight into its own memory.
-    const RecordView record(std::chrono::system_clock::now(), kind, bytes, text);
+    const RecordView record(std::chrono::system_clock::now(), kind, bytes, text, facts);
     for (const std::shared_ptr<RecordSink>& sink : *sinks) {
         sink->recordView(record);
     }
@@ -70,10 +147,12 @@ RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std:
 void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 {
     if (const SinkList sinks = current()) {
-        const std::string text = connectText(request);
-        const RecordView record = deliver(sinks, RecordKind::ConnectAttempt, {}, text);
+        Told told = connectTold(request);
+        const RecordView record =
+            deliver(sinks, RecordKind::ConnectAttempt, {}, told.text, told.facts);
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.assign(1, Record{record.time, record.kind, {}, text});
+        connectionStart_.assign(
+            1, Record{record.time, record.kind, {}, std::move(told.text), told.facts});
     }
 }
 
@@ -81,11 +160,13 @@ void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
 {
     if (const SinkList sinks = current()) {
         const bool connected = outcome.status == net::ConnectStatus::Connected;
-        const std::string text = outcomeText(outcome);
+        Told told = outcomeTold(outcome);
         const RecordView record =
-            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {}, text);
+            deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {},
+                    told.text, told.facts);
         const std::lock_guard<std::mutex> lock(mutex_);
-        connectionStart_.push_back(Record{record.time, record.kind, {}, text});
+        connectionStart_.push_back(
+            Record{record.time, record.kind, {}, std::move(told.text), told.facts});
     }
 }
 
@@ -93,8 +174,10 @@ void ChannelRecorder::blockWritten(const std::uint8_t* data, std::uint32_t lengt
                                    const net::IoResult& result)
 {
     if (const SinkList sinks = current()) {
+        const Told told = writeTold(result);
         deliver(sinks, RecordKind::Write,
-                std::string_view(reinterpret_cast<const char*>(data), length), writeText(result));
+                std::string_view(reinterpret_cast<const char*>(data), length), told.text,
+                told.facts);
     }
 }
 
@@ -103,21 +186,22 @@ void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
 {
     if (const SinkList sinks = current()) {
         deliver(sinks, RecordKind::Read,
-                std::string_view(reinterpret_cast<const char*>(data), length), verdict);
+                std::string_view(reinterpret_cast<const char*>(data), length), verdict, {});
     }
 }
 
 void ChannelRecorder::channelEvent(net::ChannelEvent event, const net::Error& error)
 {
     if (const SinkList sinks = current()) {
-        deliver(sinks, RecordKind::Event, {}, eventText(event, error));
+        const Told told = eventTold(event, error);
+        deliver(sinks, RecordKind::Event, {}, told.text, told.facts);
     }
 }
 
 void ChannelRecorder::disconnected()
 {
     if (const SinkList sinks = current()) {
-        deliver(sinks, RecordKind::Disconnect, {}, "Disconnected");
+        deliver(sinks, RecordKind::Disconnect, {}, "Disconnected", {});
         const std::lock_guard<std::mutex> lock(mutex_);
         connectionStart_.clear();
     }
@@ -126,67 +210,8 @@ void ChannelRecorder::disconnected()
 void ChannelRecorder::note(std::string_view text)
 {
     if (const SinkList sinks = current()) {
-        deliver(sinks, RecordKind::Event, {}, text);
+        deliver(sinks, RecordKind::Event, {}, text, {});
     }
-}
-
-std::string ChannelRecorder::connectText(const net::ConnectRequest& request)
-{
-    std::string text = request.type == SOCK_DGRAM ? "UDP " : "TCP ";
-    text += request.host ? *request.host : "(this host)";
-    text += ':';
-    text += request.service ? *request.service : "0";
-    return text;
-}
-
-std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
-{
-    switch (outcome.status) {
-    case net::ConnectStatus::Connected:
-        return net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
-    case net::ConnectStatus::TimedOut:
-        return "Timed out" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Cancelled:
-        // The record files' wording for a connect the operator gave up.
-        return "Abandoned" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Failed:
-        break;
-    }
-    return outcome.error.text() + afterText(outcome.elapsed);
-}
-
-std::string ChannelRecorder::writeText(const net::IoResult& result)
-{
-    switch (result.status) {
-    case net::IoStatus::Data:
-        return std::to_string(result.count) + " bytes written";
-    case net::IoStatus::TimedOut:
-        return "not written: no room within the time-out";
-    case net::IoStatus::Closed:
-        return "not written: the connection is closed";
-    case net::IoStatus::Failed:
-        break;
-    }
-    if (result.error.fault() == net::Fault::SendQueueFull)
-        return "not written: " + result.error.text();
-    return "write failed: " + result.error.text();
-}
-
-std::string ChannelRecorder::eventText(net::ChannelEvent event, const net::Error& error)
-{
-    switch (event) {
-    case net::ChannelEvent::ConnectionEstablished:
-        return "Connection accepted";
-    case net::ChannelEvent::ConnectionFailed:
-        return "Accepting failed: " + error.text();
-    case net::ChannelEvent::ConnectionDropped:
-        return error.ok() || error.fault() == net::Fault::PeerClosed
-                   ? "Connection closed by the peer"
-                   : "Connection dropped: " + error.text();
-    case net::ChannelEvent::ZeroLengthMessage:
-        return "Zero-length datagram";
-    }
-    return "Event " + std::to_string(static_cast<int>(event));
 }
 
 } // namespace traffic

@@ -20,7 +20,8 @@ namespace traffic
 // the caller's memory valid during the call only: it copies what it keeps,
 // and does not call back into this recorder from there.
 //
-// The texts that go with each kind (every reason is net::Error's text):
+// The texts that go with each kind (every reason is net::Error's text), each
+// made from the record's facts (RecordFacts) and the error that goes with them:
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
 //   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
 //   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
@@ -66,19 +67,13 @@ public:
     // next write is (a saved command, an automatic answer). Any thread.
     void note(std::string_view text);
 
-    // The texts above, for a caller that builds records of its own.
-    static std::string connectText(const net::ConnectRequest& request);
-    static std::string outcomeText(const net::ConnectOutcome& outcome);
-    static std::string writeText(const net::IoResult& result);
-    static std::string eventText(net::ChannelEvent event, const net::Error& error);
-
 private:
     using SinkList = std::shared_ptr<const Sinks>;
     SinkList current() const;
     // Hands the record, timed now, to every sink's recordView(); the view
     // returned points where `bytes` and `text` do.
     static RecordView deliver(const SinkList& sinks, RecordKind kind, std::string_view bytes,
-                              std::string_view text);
+                              std::string_view text, RecordFacts facts);
 
     mutable std::mutex mutex_;
     SinkList sinks_;

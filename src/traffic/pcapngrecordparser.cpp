@@ -1,6 +1,7 @@
 #include "pcapngrecordparser.h"
 
 #include "pcapngrecords.h"
+#include "recordfacts.h"
 #include "recordline.h"
 
 namespace traffic
@@ -129,6 +130,7 @@ void PcapngRecordParser::packet(const PcapngPacket& packet)
     if (directionOf(record.kind) != Direction::Event) {
         record.bytes.assign(bytes);
     }
+    record.facts = recordFacts(record.kind, record.text);
     pending_ = std::move(record);
 }
 

@@ -73,11 +73,6 @@ std::pair<std::uint32_t, std::uint16_t> endpointOf(std::string_view text)
     return {ipv4(text.substr(0, colon)), port(text.substr(colon + 1))};
 }
 
-bool startsWith(std::string_view text, std::string_view start)
-{
-    return text.substr(0, start.size()) == start;
-}
-
 } // namespace
 
 std::string PcapngRecords::fileHeader()
@@ -85,9 +80,10 @@ std::string PcapngRecords::fileHeader()
     return pcapng::sectionHeaderBlock() + pcapng::interfaceDescriptionBlock(pcapng::kLinkTypeRaw);
 }
 
-void PcapngRecords::begin(std::string_view connectText)
+void PcapngRecords::begin(const RecordView& connect)
 {
-    udp_ = startsWith(connectText, "UDP ");
+    const std::string_view connectText = connect.text;
+    udp_ = connect.facts.fact == RecordFact::Udp;
     const std::size_t space = connectText.find(' ');
     const auto [address, number] = endpointOf(
         space == std::string_view::npos ? std::string_view{} : connectText.substr(space + 1));
@@ -121,7 +117,7 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
     }
     switch (record.kind) {
     case RecordKind::ConnectAttempt:
-        begin(record.text);
+        begin(record);
         held_ = Held{record.time, std::string(record.text)};
         return;
     case RecordKind::Connected:
@@ -134,7 +130,7 @@ void PcapngRecords::append(std::string& out, const RecordView& record)
         }
         if (udp_) {
             packet(out, record.time, false, 0, {}, commented(record.text));
-        } else if (startsWith(record.text, "Connection refused")) {
+        } else if (record.facts.fact == RecordFact::Refused) {
             packet(out, record.time, false, Rst | Ack, {}, commented(record.text));
             reset_ = true;
         } else {
@@ -204,16 +200,15 @@ void PcapngRecords::event(std::string& out, const RecordView& record)
     comment_.assign(kindName(record.kind));
     comment_ += ": ";
     comment_ += record.text;
-    const std::string_view text = record.text;
+    const RecordFact fact = record.facts.fact;
     if (udp_) {
-        const bool fromPeer = startsWith(text, "Zero-length datagram") ||
-                              startsWith(text, "Connection closed by the peer");
+        const bool fromPeer = fact == RecordFact::ZeroLength || fact == RecordFact::PeerClosed;
         packet(out, record.time, !fromPeer, 0, {}, comment_);
     } else if (reset_) {
         packet(out, record.time, true, Ack, {}, comment_);
-    } else if (startsWith(text, "Connection closed by the peer")) {
+    } else if (fact == RecordFact::PeerClosed) {
         packet(out, record.time, false, Fin | Ack, {}, comment_);
-    } else if (startsWith(text, "Connection dropped")) {
+    } else if (fact == RecordFact::Dropped) {
         packet(out, record.time, false, Rst | Ack, {}, comment_);
         reset_ = true;
     } else {

@@ -37,9 +37,8 @@ namespace traffic
 //   ConnectFailed    TCP: the SYN, then a RST from the device with the reason
 //                    when the connection was refused, else the SYN sent again.
 //   Write not sent   TCP: an ACK without payload; the stream does not move.
-//   Event            "Connection closed by the peer": a FIN from the device;
-//                    "Connection dropped: ...": a RST from the device; any
-//                    other: an ACK without payload.
+//   Event            closed by the peer: a FIN from the device; dropped: a
+//                    RST from the device; any other: an ACK without payload.
 //   Disconnect       a FIN from the console (an ACK after a reset or a FIN).
 // A refused or reset connection is a RST on the wire too, so there a capture
 // tool warns "Connection reset (RST)", as it would on a real capture; a
@@ -85,7 +84,7 @@ private:
     };
     enum Flag : std::uint8_t { Fin = 0x01, Syn = 0x02, Rst = 0x04, Psh = 0x08, Ack = 0x10 };
 
-    void begin(std::string_view connectText);
+    void begin(const RecordView& connect);
     void releaseHeld(std::string& out);
     void connected(std::string& out, const RecordView& record);
     void event(std::string& out, const RecordView& record);

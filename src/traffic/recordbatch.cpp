@@ -9,8 +9,8 @@ void RecordBatch::add(const RecordView& record)
     text_.append(record.bytes);
     try {
         text_.append(record.text);
-        entries_.push_back(
-            {record.time, record.kind, offset, record.bytes.size(), record.text.size()});
+        entries_.push_back({record.time, record.kind, record.facts, offset, record.bytes.size(),
+                            record.text.size()});
     } catch (...) {
         text_.resize(offset);
         throw;
@@ -22,7 +22,7 @@ RecordView RecordBatch::operator[](std::size_t index) const
     const Entry& entry = entries_[index];
     const std::string_view all(text_);
     return {entry.time, entry.kind, all.substr(entry.offset, entry.bytesSize),
-            all.substr(entry.offset + entry.bytesSize, entry.textSize)};
+            all.substr(entry.offset + entry.bytesSize, entry.textSize), entry.facts};
 }
 
 void RecordBatch::clear(std::size_t keepBytes)

@@ -43,6 +43,7 @@ private:
     struct Entry {
         std::chrono::system_clock::time_point time;
         RecordKind kind;
+        RecordFacts facts;
         std::size_t offset; // of the bytes in text_; the text follows them
         std::size_t bytesSize;
         std::size_t textSize;

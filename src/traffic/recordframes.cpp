@@ -3,13 +3,6 @@
 namespace traffic
 {
 
-namespace
-{
-
-constexpr std::string_view kUdpPrefix = "UDP ";
-
-} // namespace
-
 RecordFrames::RecordFrames(protocol::DelimiterMode mode) : sent_(mode), received_(mode) {}
 
 void RecordFrames::setMode(protocol::DelimiterMode mode)
@@ -41,7 +34,7 @@ void RecordFrames::take(const RecordView& record, std::string& items)
     case RecordKind::ConnectAttempt:
         sent_.reset();
         received_.reset();
-        datagrams_ = record.text.starts_with(kUdpPrefix);
+        datagrams_ = record.facts.fact == RecordFact::Udp;
         break;
     case RecordKind::Disconnect:
         endStreams(items);

@@ -14,8 +14,8 @@ namespace traffic
 //
 // Sent and received bytes are two streams (FrameStream), each with its state
 // across records: the items of a record are those of the frames its bytes
-// complete (see FrameStream). Over UDP (the connect record's text begins with
-// "UDP ") every write and read is a datagram of its own. A connect record
+// complete (see FrameStream). Over UDP (the connect record's fact is
+// RecordFact::Udp) every write and read is a datagram of its own. A connect record
 // begins both streams anew; a disconnect record ends them and has the items of
 // what was left without a line end, headed `sent, unfinished: ` or
 // `received, unfinished: `.

@@ -1,5 +1,7 @@
 #include "recordline.h"
 
+#include "recordfacts.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -274,6 +276,7 @@ std::optional<Record> recordFromLine(std::string_view line)
     record.kind = *kind;
     record.bytes = std::move(*fromHex);
     record.text = std::move(*text);
+    record.facts = recordFacts(record.kind, record.text);
     return record;
 }
 

@@ -26,7 +26,8 @@ namespace traffic
 //
 // Lines starting with '#' are comments (each file starts with one naming the
 // fields). A line gives back the exact record: time to the microsecond,
-// kind, bytes and text. Pure functions; safe on any thread.
+// kind, bytes and text, and the facts its text tells (recordFacts()). Pure
+// functions; safe on any thread.
 
 inline constexpr std::string_view kRecordFileHeader =
     "# traffic record 1\ttime\tdirection\tkind\tlength\tbytes\thex\tnote\n";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,28 @@ enum class RecordKind : std::uint8_t {
     Read,           // bytes: exactly as read, before any check; text: the frame check's verdict
     Event,          // text: a connection event (dropped, zero-length datagram)
     Disconnect,     // text: why the connection ended (operator, close)
+};
+
+// What a record's text tells that code acts on (the pcapng packets, the
+// Traffic window's colours, where frames are cut), kept beside the text: the
+// text is made from it where the record is made, and nothing reads a text
+// back for its meaning but the readers of record files (recordFacts()).
+enum class RecordFact : std::uint8_t {
+    None,       // nothing beyond the kind (a note of the caller's own, a read)
+    Udp,        // ConnectAttempt: over UDP (else TCP)
+    Refused,    // ConnectFailed: the device refused the connection
+    Written,    // Write: RecordFacts::written of the block's bytes went out
+    NotWritten, // Write: the write was not made, or it failed
+    PeerClosed, // Event: the device closed the connection
+    Dropped,    // Event: the connection dropped (a reset, an error)
+    ZeroLength, // Event: a zero-length datagram came
+};
+
+struct RecordFacts {
+    RecordFact fact = RecordFact::None;
+    std::size_t written = 0; // a Written write's count of bytes that went out
+
+    bool operator==(const RecordFacts&) const = default;
 };
 
 // The three directions a record is shown under.
@@ -41,6 +64,7 @@ struct Record {
     RecordKind kind = RecordKind::Event;
     std::string bytes; // the exact bytes of a Write or Read, NULs included
     std::string text;  // the description that goes with the kind (above)
+    RecordFacts facts; // what the text tells, for code to act on
 };
 
 // A record's fields without its bytes and text of its own: a Record, or one
@@ -50,16 +74,18 @@ struct RecordView {
     RecordKind kind = RecordKind::Event;
     std::string_view bytes;
     std::string_view text;
+    RecordFacts facts;
 
     RecordView() = default;
     RecordView(std::chrono::system_clock::time_point time, RecordKind kind, std::string_view bytes,
-               std::string_view text)
-        : time(time), kind(kind), bytes(bytes), text(text)
+               std::string_view text, RecordFacts facts = {})
+        : time(time), kind(kind), bytes(bytes), text(text), facts(facts)
     {
     }
     // Implicit, as from a string to a string_view: a view of `record`.
     RecordView(const Record& record)
-        : time(record.time), kind(record.kind), bytes(record.bytes), text(record.text)
+        : time(record.time), kind(record.kind), bytes(record.bytes), text(record.text),
+          facts(record.facts)
     {
     }
 };
@@ -87,6 +113,7 @@ public:
         copy.kind = view.kind;
         copy.bytes.assign(view.bytes);
         copy.text.assign(view.text);
+        copy.facts = view.facts;
         record(copy);
     }
 };

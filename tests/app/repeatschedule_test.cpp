@@ -37,7 +37,8 @@ TEST(RepeatSchedule, SendsWhatIsDueByTheTimeSinceTheStart)
         RepeatSchedule schedule(milliseconds(c.intervalMs), c.count);
         std::uint64_t made = 0;
         for (const auto& [at, expected] : c.calls) {
-            EXPECT_EQ(schedule.due(milliseconds(at)), expected) << "at " << at << " ms";
+            EXPECT_EQ(schedule.due(check::Instant(milliseconds(at))), expected)
+                << "at " << at << " ms";
             made += expected;
         }
         EXPECT_EQ(schedule.made(), made);

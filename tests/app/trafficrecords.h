@@ -1,5 +1,6 @@
 #pragma once
 
+#include "traffic/recordfacts.h"
 #include "traffic/trafficrecord.h"
 
 #include <QByteArray>
@@ -7,7 +8,8 @@
 #include <chrono>
 #include <string>
 
-// Records as the channel would give them, for the Traffic window's tests.
+// Records as the channel would give them, for the Traffic window's tests: the
+// facts are those the text tells, as a record file read back gives them.
 inline traffic::Record makeRecord(traffic::RecordKind kind, const QByteArray& bytes,
                                   const std::string& text = {},
                                   std::chrono::microseconds since = std::chrono::microseconds(0))
@@ -19,6 +21,7 @@ inline traffic::Record makeRecord(traffic::RecordKind kind, const QByteArray& by
     record.kind = kind;
     record.bytes.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     record.text = text;
+    record.facts = traffic::recordFacts(kind, text);
     return record;
 }
 
@@ -29,4 +32,3 @@ inline traffic::Record readRecord(const QByteArray& bytes, std::chrono::microsec
 
 // A read of "A", NUL, the delimiters 7, 8, 9, CR, LF, 0x7f and 0xe9.
 inline const QByteArray kControlBytes("A\0\x07\x08\x09\r\n\x7f\xe9", 9);
-

@@ -8,6 +8,7 @@
 
 #include "app/traffic/trafficqueue.h"
 #include "app/traffic/trafficwindow.h"
+#include "traffic/recordfacts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,7 +29,8 @@ void add(app::TrafficQueue& queue, std::chrono::system_clock::time_point& at, in
          RecordKind kind, std::string bytes, std::string text)
 {
     at += std::chrono::microseconds(micros);
-    queue.record(traffic::Record{at, kind, std::move(bytes), std::move(text)});
+    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
+    queue.record(traffic::Record{at, kind, std::move(bytes), std::move(text), facts});
 }
 
 void fill(app::TrafficQueue& queue)

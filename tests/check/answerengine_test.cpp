@@ -12,10 +12,16 @@
 
 using check::AnswerEngine;
 using check::AnswerRule;
+using check::Chunk;
 using check::Millis;
 
 namespace
 {
+
+check::Instant at(long milliseconds)
+{
+    return check::Instant(Millis{milliseconds});
+}
 
 std::string received(const protocol::FrameFields& fields)
 {
@@ -52,10 +58,11 @@ TEST(AnswerEngine, AnswersTheFirstMatchingRuleWithTheFramesFields)
     AnswerEngine engine(rules());
     const std::string evt = received({"B", "07", "", "EVT", "door open"});
     // Split anywhere, followed by a text that is no frame and a frame no rule takes.
-    engine.received(evt.substr(0, 5), Millis{0});
-    engine.received(evt.substr(5) + "hello\r\n" + received({"B", "07", "", "XYZ", ""}), Millis{1});
+    engine.received(evt.substr(0, 5), Chunk::Stream, at(0));
+    engine.received(evt.substr(5) + "hello\r\n" + received({"B", "07", "", "XYZ", ""}),
+                    Chunk::Stream, at(1));
     engine.received(received({"B", "08", "", "ENT", ""}) + received({"C", "09", "", "PNG", ""}),
-                    Millis{2});
+                    Chunk::Stream, at(2));
 
     const std::vector<check::Answer> answers = engine.takeAnswers();
     ASSERT_EQ(answers.size(), 3u);
@@ -74,14 +81,14 @@ TEST(AnswerEngine, HoldsToItsRateInEachSecond)
     AnswerEngine engine(rules(), protocol::DelimiterMode::Demo, 10);
     const std::string evt = received({"B", "07", "", "EVT", ""});
     for (int i = 0; i < 15; ++i) {
-        engine.received(evt, Millis{i});
+        engine.received(evt, Chunk::Stream, at(i));
     }
     EXPECT_EQ(engine.takeAnswers().size(), 10u);
     EXPECT_EQ(engine.overLimit(), 5u);
     // The second began with the first answer, at 0 ms; the next begins at 1000 ms.
-    engine.received(evt + evt, Millis{999});
+    engine.received(evt + evt, Chunk::Stream, at(999));
     EXPECT_TRUE(engine.takeAnswers().empty());
-    engine.received(evt + evt + evt, Millis{1001});
+    engine.received(evt + evt + evt, Chunk::Stream, at(1001));
     EXPECT_EQ(engine.takeAnswers().size(), 3u);
     EXPECT_EQ(engine.overLimit(), 7u);
     EXPECT_EQ(engine.answered(), 13u);
@@ -90,7 +97,7 @@ TEST(AnswerEngine, HoldsToItsRateInEachSecond)
 namespace
 {
 
-using Micros = AnswerEngine::Micros;
+using Micros = std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 // Frames `apart` from `first`, read `perRead` at a time (timed when the last
@@ -128,7 +135,7 @@ TEST(AnswerEngine, AnswersAtMostTheBoundInEachSecondOfTheTimesFed)
             read += received({"B", "07", "", "EVT", std::to_string(i)});
             if ((i + 1) % c.perRead == 0) {
                 const Micros at = c.first + c.apart * i + (i == c.lateFrame ? c.late : Micros{});
-                engine.received(std::exchange(read, {}), at);
+                engine.received(std::exchange(read, {}), Chunk::Stream, check::Instant(at));
                 fedAt.resize(static_cast<std::size_t>(i) + 1, at);
             }
         }
@@ -150,7 +157,7 @@ TEST(AnswerEngine, CountsAnswersThatCannotBeSentAsFilled)
 {
     // {data} is three characters, the id must be two.
     AnswerEngine engine({rule("bad", std::nullopt, {"B", "{data}", "", "ACK", ""})});
-    engine.received(received({"B", "07", "123", "EVT", ""}), Millis{0});
+    engine.received(received({"B", "07", "123", "EVT", ""}), Chunk::Stream, at(0));
     EXPECT_TRUE(engine.takeAnswers().empty());
     EXPECT_EQ(engine.unsendable(), 1u);
     EXPECT_EQ(engine.lastProblem(), "bad: id must be 2 characters, not 3");
@@ -159,9 +166,9 @@ TEST(AnswerEngine, CountsAnswersThatCannotBeSentAsFilled)
 TEST(AnswerEngine, TakesOnlyFramesOfItsMode)
 {
     AnswerEngine engine(rules(), protocol::DelimiterMode::Release);
-    engine.received(received({"B", "07", "", "EVT", ""}), Millis{0});
+    engine.received(received({"B", "07", "", "EVT", ""}), Chunk::Stream, at(0));
     EXPECT_TRUE(engine.takeAnswers().empty());
     engine.setMode(protocol::DelimiterMode::Demo);
-    engine.received(received({"B", "07", "", "EVT", ""}), Millis{1});
+    engine.received(received({"B", "07", "", "EVT", ""}), Chunk::Stream, at(1));
     EXPECT_EQ(engine.takeAnswers().size(), 1u);
 }

@@ -59,7 +59,7 @@ TEST(CheckExample, PassesAgainstTheSimulatorsDefaults)
     ASSERT_EQ(check::checkDeviceValues(file, values), std::nullopt);
     check::CheckRun run(file, values);
     const Clock::time_point start = Clock::now();
-    run.start(since(start));
+    run.start(start);
     std::array<char, 4096> buffer{};
     while (since(start) < check::Millis{10000}) {
         for (const std::string& block : run.takeSends()) {
@@ -69,19 +69,21 @@ TEST(CheckExample, PassesAgainstTheSimulatorsDefaults)
         if (run.finished()) {
             break;
         }
+        const check::Instant now = Clock::now();
         const check::Millis wait =
-            std::max(check::Millis{0}, run.nextDeadline().value_or(since(start)) - since(start));
+            std::max(check::Millis{0},
+                     std::chrono::ceil<check::Millis>(run.nextDeadline().value_or(now) - now));
         pollfd ready{fd, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(std::min<long>(wait.count(), 100))) > 0) {
             const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
             if (got <= 0) {
-                run.abort("connection closed", since(start));
+                run.abort("connection closed", Clock::now());
                 break;
             }
             run.received(std::string_view(buffer.data(), static_cast<std::size_t>(got)),
-                         since(start));
+                         check::Chunk::Stream, Clock::now());
         }
-        run.advance(since(start));
+        run.advance(Clock::now());
     }
     ::close(fd);
     for (const check::StepResult& result : run.takeResults()) {

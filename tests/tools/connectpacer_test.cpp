@@ -41,7 +41,7 @@ TEST_P(ConnectPacing, NoSecondHoldsMoreThanTheRate)
     std::size_t most = 0;
     const Micros end = std::chrono::seconds(3);
     for (Micros now{0}; now < end; now += row.tick) {
-        while (pacer.take(now)) {
+        while (pacer.take(check::Instant{now})) {
             ++starts;
             lastSecond.push_back(now);
         }

@@ -1,4 +1,5 @@
 #include "childprocess.h"
+#include "loopbackudppeer.h"
 #include "simulatorundertest.h"
 
 #include "check/checkfile.h"
@@ -21,6 +22,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -424,6 +426,29 @@ TEST(DeviceCheck, UdpPortWithNothingFails)
     EXPECT_NE(run.output.find("FAIL 127.0.0.1:" + nothing.port() + ": "), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("Connection refused"), std::string::npos) << run.output;
+}
+
+// A datagram is a record of the device's, line end or not, as the console's
+// Run takes it: a device whose answers end with their datagram passes.
+TEST(DeviceCheck, UdpAnswerWithoutLineEndPasses)
+{
+    Scratch scratch;
+    LoopbackUdpPeer device;
+    ASSERT_TRUE(device.bound());
+    std::thread answering([&device] {
+        // One send step, one answer.
+        std::string datagram;
+        if (device.receive(datagram, 10s)) {
+            device.sendToSender("[BA1=ENT-Message / Description");
+        }
+    });
+    check::CheckFile file = echoCheck(check::Transport::Udp, 1, 5s);
+    const std::string check = scratch.write("udp.check", check::writeCheckFile(file));
+    const ProcessResult run =
+        runProcess(kChecker, {check, "127.0.0.1:" + device.portText()}, kDeadline);
+    answering.join();
+    EXPECT_EQ(run.code, 0) << run.output;
+    EXPECT_NE(run.output.find("1 passed, 0 failed"), std::string::npos) << run.output;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "traffic/filerecorder.h"
 
+#include "traffic/recordfacts.h"
 #include "traffic/recordfolder.h"
 #include "traffic/recordline.h"
 
@@ -42,7 +43,8 @@ Record make(RecordKind kind, std::string bytes = {}, std::string text = {})
 {
     const auto now =
         std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
-    return Record{now, kind, std::move(bytes), std::move(text)};
+    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
+    return Record{now, kind, std::move(bytes), std::move(text), facts};
 }
 
 class FileRecorderTest : public testing::Test

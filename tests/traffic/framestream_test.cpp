@@ -1,4 +1,5 @@
 #include "traffic/framestream.h"
+#include "traffic/recordfacts.h"
 #include "traffic/recordframes.h"
 
 #include <gtest/gtest.h>
@@ -90,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, FrameStreamTest, testing::ValuesIn(kStreamRows),
 
 traffic::Record record(RecordKind kind, std::string bytes, std::string text = {})
 {
-    return traffic::Record{{}, kind, std::move(bytes), std::move(text)};
+    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
+    return traffic::Record{{}, kind, std::move(bytes), std::move(text), facts};
 }
 
 TEST(RecordFrames, KeepsEachDirectionsStateAcrossRecords)

@@ -1,5 +1,8 @@
 #include "traffic/pcapngrecords.h"
 
+#include "traffic/pcapngblockreader.h"
+#include "traffic/recordfacts.h"
+
 #include "samplebytes.h"
 #include "tshark.h"
 
@@ -41,8 +44,9 @@ void PrintTo(const Session& session, std::ostream* out)
 Record at(int microsecond, RecordKind kind, std::string bytes, std::string text)
 {
     const auto start = std::chrono::sys_days{std::chrono::December / 7 / 2026} + 8h;
+    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
     return Record{start + std::chrono::microseconds(microsecond), kind, std::move(bytes),
-                  std::move(text)};
+                  std::move(text), facts};
 }
 
 std::vector<Session> sessions()
@@ -162,6 +166,41 @@ TEST_P(PcapngRecordsTest, TsharkFollowsTheStreamsAndShowsEveryEvent)
     EXPECT_EQ(
         commandOutput("tshark -r '" + file_.string() + "' -c 1 -T fields -e frame.time_epoch"),
         "1796630400.000001000\n");
+}
+
+// The packets of `records` without their comments: what goes on the wire.
+std::vector<std::string> packetsOf(const std::vector<Record>& records)
+{
+    std::string file = PcapngRecords::fileHeader();
+    PcapngRecords pcapng;
+    for (const Record& record : records) {
+        pcapng.append(file, record);
+    }
+    pcapng.finish(file);
+    std::vector<std::string> packets;
+    traffic::PcapngBlockReader reader([&](const traffic::PcapngPacket& packet) {
+        packets.push_back(std::to_string(packet.timeMicroseconds) + " " +
+                          std::to_string(static_cast<int>(packet.direction)) + " " +
+                          std::string(packet.data));
+    });
+    reader.feed(file);
+    reader.finish();
+    return packets;
+}
+
+TEST(PcapngRecords, ARewordedNoteLeavesThePacketsAsTheyWere)
+{
+    for (const Session& session : sessions()) {
+        std::vector<Record> reworded = session.records;
+        for (Record& record : reworded) {
+            // The address stays where it is read from: after the first space.
+            record.text = record.kind == RecordKind::ConnectAttempt
+                              ? "to" + record.text.substr(record.text.find(' '))
+                          : record.kind == RecordKind::Connected ? record.text
+                                                                 : "said otherwise";
+        }
+        EXPECT_EQ(packetsOf(reworded), packetsOf(session.records)) << session.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, PcapngRecordsTest, ::testing::ValuesIn(sessions()),

@@ -3,6 +3,7 @@
 #include "traffic/filerecorder.h"
 #include "traffic/pcapngrecordparser.h"
 #include "traffic/pcapngrecords.h"
+#include "traffic/recordfacts.h"
 #include "traffic/recordfolder.h"
 #include "traffic/textrecordparser.h"
 
@@ -31,8 +32,9 @@ Record make(int step, RecordKind kind, std::string bytes, std::string text)
 {
     // A fixed moment, a few milliseconds apart; the files keep microseconds.
     const std::chrono::system_clock::time_point start{std::chrono::microseconds(1796648527513042)};
+    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
     return Record{start + std::chrono::milliseconds(step) + std::chrono::microseconds(step), kind,
-                  std::move(bytes), std::move(text)};
+                  std::move(bytes), std::move(text), facts};
 }
 
 // A connection's records as the channel gives them: a handshake, a write of

@@ -72,7 +72,7 @@ TEST_P(LineRows, OneLineGivesTheExactRecordBack)
 
 Record row(RecordKind kind, std::string bytes, std::string text)
 {
-    return Record{at(1796631302000001us), kind, std::move(bytes), std::move(text)};
+    return Record{at(1796631302000001us), kind, std::move(bytes), std::move(text), {}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,6 +96,36 @@ TEST(RecordLine, ReadsTheFieldsAsDocumented)
     const Record record = row(RecordKind::Read, "A\0\x07"s, "ok");
     EXPECT_EQ(traffic::recordLine(record),
               "2026-12-07T08:15:02.000001Z\treceived\tread\t3\tA\\0\\x07\t410007\tok\n");
+}
+
+// A file keeps only the text: reading it back is where the facts come from.
+TEST(RecordLine, ALineReadBackTellsTheFactsOfItsText)
+{
+    using traffic::RecordFact;
+    using traffic::RecordFacts;
+    const struct {
+        RecordKind kind;
+        const char* text;
+        RecordFacts facts;
+    } rows[] = {
+        {RecordKind::ConnectAttempt, "UDP 127.0.0.1:21210", {RecordFact::Udp}},
+        {RecordKind::ConnectAttempt, "TCP 127.0.0.1:21210", {}},
+        {RecordKind::ConnectFailed, "Connection refused after 3 ms", {RecordFact::Refused}},
+        {RecordKind::ConnectFailed, "Timed out after 5 ms", {}},
+        {RecordKind::Write, "3 bytes written", {RecordFact::Written, 3}},
+        {RecordKind::Write, "write failed: Broken pipe", {RecordFact::NotWritten}},
+        {RecordKind::Write, "3 bytes written, or not", {RecordFact::NotWritten}},
+        {RecordKind::Event, "Connection closed by the peer", {RecordFact::PeerClosed}},
+        {RecordKind::Event, "Connection dropped: Connection reset by peer", {RecordFact::Dropped}},
+        {RecordKind::Event, "Zero-length datagram", {RecordFact::ZeroLength}},
+        {RecordKind::Event, "next: open door", {}},
+        {RecordKind::Read, "3 bytes written", {}},
+    };
+    for (const auto& r : rows) {
+        const auto back = traffic::recordFromLine(traffic::recordLine(row(r.kind, "abc", r.text)));
+        ASSERT_TRUE(back.has_value()) << r.text;
+        EXPECT_EQ(back->facts, r.facts) << r.text;
+    }
 }
 
 // A line changed by hand, cut short or not a record at all is refused

@@ -17,7 +17,7 @@ ConnectPacer::ConnectPacer(std::uint32_t perSecond)
 {
 }
 
-bool ConnectPacer::take(Micros now)
+bool ConnectPacer::take(check::Instant now)
 {
     if (now < next_) {
         return false;

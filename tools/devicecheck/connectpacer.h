@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/enginefeed.h"
+
 #include <chrono>
 #include <cstdint>
 
@@ -9,7 +11,7 @@ namespace devicetools
 // Spaces the starts of new connections evenly, so that no more than
 // `perSecond` start in a second and a site's network and devices never see
 // them in bursts. A caller that wakes up to a millisecond late may start what
-// that millisecond held at once. Times are on the caller's monotonic clock.
+// that millisecond held at once.
 // One thread.
 class ConnectPacer
 {
@@ -19,13 +21,13 @@ public:
     explicit ConnectPacer(std::uint32_t perSecond);
 
     // True, and the start counted, when one may start at `now`.
-    bool take(Micros now);
+    bool take(check::Instant now);
     // The earliest time the next one may start.
-    Micros nextAt() const { return next_; }
+    check::Instant nextAt() const { return next_; }
 
 private:
     Micros interval_;
-    Micros next_{0};
+    check::Instant next_;
 };
 
 } // namespace devicetools

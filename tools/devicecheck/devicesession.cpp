@@ -19,9 +19,14 @@ namespace
 // not starve the others.
 constexpr int kReadsPerWakeUp = 16;
 
-std::string millisText(check::Millis time)
+std::string millisText(check::Clock::duration time)
 {
-    return std::to_string(time.count()) + " ms";
+    return std::to_string(std::chrono::floor<check::Millis>(time).count()) + " ms";
+}
+
+check::Millis millis(check::Clock::duration time)
+{
+    return std::chrono::floor<check::Millis>(time);
 }
 
 } // namespace
@@ -38,10 +43,10 @@ DeviceSession::DeviceSession(const check::CheckFile& file, check::Target target,
 
 DeviceSession::~DeviceSession() = default;
 
-void DeviceSession::start(check::Millis now)
+void DeviceSession::start(check::Instant now)
 {
     const check::Target& target = result_.target;
-    result_.startedAt = now;
+    started_ = now;
     connectDeadline_ = now + limits_.connectTimeout;
     deviceDeadline_ = now + limits_.deviceTimeout;
     const bool udp = file_.transport == check::Transport::Udp;
@@ -72,13 +77,13 @@ void DeviceSession::start(check::Millis now)
     }
 }
 
-void DeviceSession::connected(check::Millis now)
+void DeviceSession::connected(check::Instant now)
 {
     net::SocketAddress local;
     socklen_t length = net::SocketAddress::kSize;
     ::getsockname(socket_.handle(), local.asSockaddr(), &length);
     socket_ = net::ConnectedSocket(socket_.release(), local);
-    result_.connectTime = now - result_.startedAt;
+    result_.connectTime = millis(now - started_);
     net::ConnectOutcome outcome;
     outcome.status = net::ConnectStatus::Connected;
     outcome.socket = std::move(socket_);
@@ -92,20 +97,20 @@ void DeviceSession::connected(check::Millis now)
     pump(now);
 }
 
-void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
+void DeviceSession::connectFailed(check::Instant now, net::ConnectStatus status, net::Error error,
                                   std::string reason)
 {
     net::ConnectOutcome outcome;
     outcome.status = status;
     outcome.error = error;
-    outcome.elapsed = now - result_.startedAt;
+    outcome.elapsed = millis(now - started_);
     recorder_.connectEnded(outcome);
     result_.failedStep = "connect";
     result_.reason = reason.empty() ? error.text() : std::move(reason);
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
 }
 
-void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<char> buffer)
+void DeviceSession::ready(std::uint32_t events, check::Instant now, std::span<char> buffer)
 {
     if (state_ == State::Connecting) {
         int error = 0;
@@ -135,20 +140,21 @@ void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<cha
     }
 }
 
-void DeviceSession::receive(check::Millis now, std::span<char> buffer)
+void DeviceSession::receive(check::Instant now, std::span<char> buffer)
 {
+    const bool udp = file_.transport == check::Transport::Udp;
     for (int i = 0; i < kReadsPerWakeUp && state_ == State::Running; ++i) {
         const ssize_t count = ::recv(socket_.handle(), buffer.data(), buffer.size(), 0);
         if (count > 0) {
             const std::string_view bytes(buffer.data(), static_cast<std::size_t>(count));
             recorder_.blockRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                 static_cast<std::uint32_t>(bytes.size()), {});
-            run_->received(bytes, now);
+            run_->received(bytes, udp ? check::Chunk::Datagram : check::Chunk::Stream, now);
             pump(now);
             continue;
         }
         if (count == 0) {
-            if (file_.transport == check::Transport::Udp) {
+            if (udp) {
                 recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
@@ -166,7 +172,7 @@ void DeviceSession::receive(check::Millis now, std::span<char> buffer)
     }
 }
 
-bool DeviceSession::flush(check::Millis now)
+bool DeviceSession::flush(check::Instant now)
 {
     while (!pending_.empty()) {
         const std::string& block = pending_.front();
@@ -198,7 +204,7 @@ bool DeviceSession::flush(check::Millis now)
     return true;
 }
 
-void DeviceSession::pump(check::Millis now)
+void DeviceSession::pump(check::Instant now)
 {
     for (std::string& block : run_->takeSends()) {
         pending_.push_back(std::move(block));
@@ -221,7 +227,7 @@ void DeviceSession::pump(check::Millis now)
     }
 }
 
-void DeviceSession::lost(check::Millis now, const net::Error& error, std::string reason)
+void DeviceSession::lost(check::Instant now, const net::Error& error, std::string reason)
 {
     recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
@@ -236,11 +242,11 @@ void DeviceSession::lost(check::Millis now, const net::Error& error, std::string
     pump(now);
 }
 
-void DeviceSession::advance(check::Millis now)
+void DeviceSession::advance(check::Instant now)
 {
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
         connectFailed(now, net::ConnectStatus::TimedOut, net::Error(net::Fault::TimedOut),
-                      "no connection within " + millisText(now - result_.startedAt));
+                      "no connection within " + millisText(now - started_));
         return;
     }
     if (state_ != State::Running) {
@@ -263,7 +269,7 @@ void DeviceSession::advance(check::Millis now)
     pump(now);
 }
 
-void DeviceSession::stop(check::Millis now)
+void DeviceSession::stop(check::Instant now)
 {
     stopping_ = true;
     if (state_ == State::Connecting) {
@@ -284,13 +290,13 @@ bool DeviceSession::wantsWrite() const
     return state_ == State::Connecting || (state_ == State::Running && !pending_.empty());
 }
 
-std::optional<check::Millis> DeviceSession::nextDeadline() const
+std::optional<check::Instant> DeviceSession::nextDeadline() const
 {
     switch (state_) {
     case State::Connecting:
         return std::min(connectDeadline_, deviceDeadline_);
     case State::Running:
-        if (const std::optional<check::Millis> next = run_->nextDeadline()) {
+        if (const std::optional<check::Instant> next = run_->nextDeadline()) {
             return std::min(*next, deviceDeadline_);
         }
         return deviceDeadline_;
@@ -301,7 +307,7 @@ std::optional<check::Millis> DeviceSession::nextDeadline() const
     return std::nullopt;
 }
 
-void DeviceSession::finish(check::Millis now, check::DeviceOutcome outcome)
+void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
 {
     if (state_ == State::Done) {
         return;
@@ -312,7 +318,7 @@ void DeviceSession::finish(check::Millis now, check::DeviceOutcome outcome)
         result_.reason = endReason_.empty() ? "stopped" : endReason_;
     }
     result_.outcome = outcome;
-    result_.duration = now - result_.startedAt;
+    result_.duration = millis(now - started_);
     if (socket_.valid()) {
         socket_.reset();
         recorder_.disconnected();

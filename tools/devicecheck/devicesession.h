@@ -33,7 +33,8 @@ struct SessionLimits {
 // operator stops the run; after each it reads wantsWrite() (watch for room
 // to write) and done(). Blocks the engine gives are written one write each,
 // in order; a short TCP write is finished before the next block starts, and a
-// block is never cut. Times are milliseconds on the loop's monotonic clock.
+// block is never cut. What is read goes to the engine as the console's Run
+// gives it: over UDP each read is a whole datagram, which ends a record.
 //
 // With recording on, every connect, write, read and event goes through a
 // ChannelRecorder into a TrafficBuffer, in the record files' texts.
@@ -51,17 +52,17 @@ public:
 
     // Opens the socket and starts the connect; the session may be done at
     // once (a name that did not resolve, no descriptor left).
-    void start(check::Millis now);
+    void start(check::Instant now);
     // `events` as epoll gives them; `buffer` is room for what is read.
-    void ready(std::uint32_t events, check::Millis now, std::span<char> buffer);
-    void advance(check::Millis now);
+    void ready(std::uint32_t events, check::Instant now, std::span<char> buffer);
+    void advance(check::Instant now);
     // The operator stopped the run: the step in progress ends, the device
     // counts as stopped.
-    void stop(check::Millis now);
+    void stop(check::Instant now);
 
     int fd() const { return socket_.handle(); }
     bool wantsWrite() const;
-    std::optional<check::Millis> nextDeadline() const;
+    std::optional<check::Instant> nextDeadline() const;
     bool done() const { return state_ == State::Done; }
 
     check::DeviceResult& result() { return result_; }
@@ -71,18 +72,18 @@ public:
 private:
     enum class State { Idle, Connecting, Running, Done };
 
-    void connected(check::Millis now);
+    void connected(check::Instant now);
     // `reason` for the report; empty: the error's text.
-    void connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
+    void connectFailed(check::Instant now, net::ConnectStatus status, net::Error error,
                        std::string reason = {});
-    void receive(check::Millis now, std::span<char> buffer);
+    void receive(check::Instant now, std::span<char> buffer);
     // Writes what is pending; false when the connection failed.
-    bool flush(check::Millis now);
+    bool flush(check::Instant now);
     // Takes the engine's blocks and results, and ends the session when the
     // check has ended.
-    void pump(check::Millis now);
-    void lost(check::Millis now, const net::Error& error, std::string reason);
-    void finish(check::Millis now, check::DeviceOutcome outcome);
+    void pump(check::Instant now);
+    void lost(check::Instant now, const net::Error& error, std::string reason);
+    void finish(check::Instant now, check::DeviceOutcome outcome);
 
     const check::CheckFile& file_;
     SessionLimits limits_;
@@ -91,8 +92,9 @@ private:
     std::optional<check::CheckRun> run_;
     std::deque<std::string> pending_; // blocks to write; the first may be part written
     std::size_t written_ = 0;         // of the first pending block
-    check::Millis connectDeadline_{0};
-    check::Millis deviceDeadline_{0};
+    check::Instant started_;          // the connect's start
+    check::Instant connectDeadline_;
+    check::Instant deviceDeadline_;
     bool stopping_ = false;
     std::string endReason_; // why the connection or the check was cut short
     check::DeviceResult result_;

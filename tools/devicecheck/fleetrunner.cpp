@@ -19,8 +19,8 @@ namespace devicetools
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-using Micros = ConnectPacer::Micros;
+using check::Clock;
+using check::Instant;
 
 constexpr std::uint64_t kStopKey = ~std::uint64_t{0};
 constexpr std::size_t kReadBufferBytes = 64 * 1024;
@@ -57,17 +57,13 @@ public:
     bool run(int stopFd, std::string& error);
 
 private:
-    Micros clock() const { return std::chrono::duration_cast<Micros>(Clock::now() - start_); }
-    static check::Millis millis(Micros time)
-    {
-        return std::chrono::duration_cast<check::Millis>(time);
-    }
-    void startDevices(Micros now);
+    static Instant clock() { return Clock::now(); }
+    void startDevices(Instant now);
     // Collects a session that is done, or tells epoll what it waits for now.
     void settle(std::size_t slot);
-    std::optional<Micros> nextWake(Micros now) const;
-    void stopAll(check::Millis now);
-    void report(Micros now, bool always);
+    std::optional<Instant> nextWake(Instant now) const;
+    void stopAll(Instant now);
+    void report(Instant now, bool always);
 
     const check::CheckFile& file_;
     const FleetSettings& settings_;
@@ -79,11 +75,11 @@ private:
     std::vector<std::size_t> free_;
     std::vector<char> buffer_;
     int epoll_ = -1;
-    Clock::time_point start_ = Clock::now();
+    Instant start_ = Clock::now();
     std::size_t next_ = 0;
     std::size_t running_ = 0;
     FleetProgress counts_;
-    Micros lastReport_{0};
+    Instant lastReport_ = start_;
 };
 
 bool Loop::run(int stopFd, std::string& error)
@@ -109,20 +105,21 @@ bool Loop::run(int stopFd, std::string& error)
     std::array<epoll_event, kEventsPerWait> events{};
     bool stopping = false;
     while (!stopping) {
-        Micros now = clock();
+        Instant now = clock();
         startDevices(now);
         if (next_ >= report_.devices.size() && running_ == 0) {
             break;
         }
         int timeout = -1;
-        if (const std::optional<Micros> wake = nextWake(now)) {
+        if (const std::optional<Instant> wake = nextWake(now)) {
             timeout = static_cast<int>(
-                std::chrono::ceil<check::Millis>(std::max(*wake - now, Micros{0})).count());
+                std::chrono::ceil<check::Millis>(std::max(*wake - now, Clock::duration{0}))
+                    .count());
         }
         const int count = ::epoll_wait(epoll_, events.data(), kEventsPerWait, timeout);
         if (count < 0 && errno != EINTR) {
             error = "the event loop failed: " + errorText(errno);
-            stopAll(millis(clock()));
+            stopAll(clock());
             return false;
         }
         now = clock();
@@ -135,7 +132,7 @@ bool Loop::run(int stopFd, std::string& error)
             // A session that ended earlier in this batch leaves its slot empty
             // until the next round of starts.
             if (slots_[slot].session) {
-                slots_[slot].session->ready(events[i].events, millis(now), buffer_);
+                slots_[slot].session->ready(events[i].events, now, buffer_);
                 settle(slot);
             }
         }
@@ -144,9 +141,8 @@ bool Loop::run(int stopFd, std::string& error)
             if (session == nullptr) {
                 continue;
             }
-            if (const std::optional<check::Millis> due = session->nextDeadline();
-                due && *due <= millis(now)) {
-                session->advance(millis(now));
+            if (const std::optional<Instant> due = session->nextDeadline(); due && *due <= now) {
+                session->advance(now);
                 settle(slot);
             }
         }
@@ -154,13 +150,13 @@ bool Loop::run(int stopFd, std::string& error)
     }
     if (stopping) {
         report_.stopped = true;
-        stopAll(millis(clock()));
+        stopAll(clock());
     }
     report(clock(), true);
     return true;
 }
 
-void Loop::startDevices(Micros now)
+void Loop::startDevices(Instant now)
 {
     while (!free_.empty() && next_ < report_.devices.size() && pacer_.take(now)) {
         const std::size_t slot = free_.back();
@@ -171,7 +167,7 @@ void Loop::startDevices(Micros now)
         slots_[slot].target = target;
         slots_[slot].watched = 0;
         ++running_;
-        slots_[slot].session->start(millis(now));
+        slots_[slot].session->start(now);
         settle(slot);
     }
 }
@@ -212,13 +208,13 @@ void Loop::settle(std::size_t slot)
     }
 }
 
-std::optional<Micros> Loop::nextWake(Micros now) const
+std::optional<Instant> Loop::nextWake(Instant now) const
 {
-    std::optional<Micros> wake;
-    const auto consider = [&wake](Micros time) { wake = wake ? std::min(*wake, time) : time; };
+    std::optional<Instant> wake;
+    const auto consider = [&wake](Instant time) { wake = wake ? std::min(*wake, time) : time; };
     for (const Slot& slot : slots_) {
         if (slot.session) {
-            if (const std::optional<check::Millis> due = slot.session->nextDeadline()) {
+            if (const std::optional<Instant> due = slot.session->nextDeadline()) {
                 consider(*due);
             }
         }
@@ -232,7 +228,7 @@ std::optional<Micros> Loop::nextWake(Micros now) const
     return wake;
 }
 
-void Loop::stopAll(check::Millis now)
+void Loop::stopAll(Instant now)
 {
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
         if (slots_[slot].session) {
@@ -242,13 +238,13 @@ void Loop::stopAll(check::Millis now)
     }
 }
 
-void Loop::report(Micros now, bool always)
+void Loop::report(Instant now, bool always)
 {
     if (!progress_ || (!always && now - lastReport_ < kProgressInterval)) {
         return;
     }
     lastReport_ = now;
-    counts_.elapsed = millis(now);
+    counts_.elapsed = std::chrono::floor<check::Millis>(now - start_);
     progress_(counts_);
 }
 
@@ -270,7 +266,7 @@ bool FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
         report.devices.push_back({});
         report.devices.back().target = target;
     }
-    const Clock::time_point start = Clock::now();
+    const Instant start = Clock::now();
     Loop loop(file_, settings_, recorder_, progress_, report);
     const bool ran = loop.run(stopFd, error);
     report.elapsed = std::chrono::duration_cast<check::Millis>(Clock::now() - start);

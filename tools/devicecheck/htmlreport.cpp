@@ -94,7 +94,7 @@ std::string deviceRow(const check::FleetReport& report, const check::DeviceResul
 {
     const bool contacted =
         device.outcome != check::DeviceOutcome::NotRun && device.failedStep != "connect";
-    std::string why = markupText(check::FleetReport::plainReason(device.reason, device.got));
+    std::string why = markupText(device.reason);
     if (!device.got.empty()) {
         const bool cut = device.got.size() > HtmlReport::kGotLimit;
         why += "<br>got <code>" + markupText(device.got.substr(0, HtmlReport::kGotLimit)) +

@@ -30,7 +30,8 @@ void TrafficBuffer::replayTo(traffic::RecordSink& sink)
                          std::to_string(dropped_) +
                              " records not kept: the device's traffic "
                              "passed " +
-                             std::to_string(kMaxBytes / 1024) + " KiB"});
+                             std::to_string(kMaxBytes / 1024) + " KiB",
+                         {}});
         }
         sink.record(records_[i]);
     }

@@ -96,10 +96,8 @@ void AnswerPanel::received(const ReceivedTap::Received& received, bool datagrams
     const std::string_view bytes(received.bytes);
     std::size_t from = 0;
     for (const ReceivedTap::Received::Read& read : received.reads) {
-        const auto at = std::chrono::duration_cast<check::AnswerEngine::Micros>(read.at - start_);
-        engine_->received(bytes.substr(from, read.end - from), at);
-        if (datagrams)
-            engine_->endOfRecord(at);
+        engine_->received(bytes.substr(from, read.end - from),
+                          datagrams ? check::Chunk::Datagram : check::Chunk::Stream, read.at);
         from = read.end;
     }
     for (const check::Answer& answer : engine_->takeAnswers())

@@ -60,8 +60,6 @@ private:
     SendAnswer send_;
     std::vector<check::AnswerRule> rules_;
     std::unique_ptr<check::AnswerEngine> engine_;
-    // The engine's time 0.
-    const ReceivedTap::Clock::time_point start_ = ReceivedTap::Clock::now();
     QCheckBox* switch_ = nullptr;
     QSpinBox* perSecond_ = nullptr;
     QLabel* status_ = nullptr;

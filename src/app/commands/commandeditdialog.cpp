@@ -102,10 +102,10 @@ std::string CommandEditDialog::problem() const
 {
     const check::SendStep send = literalSend();
     if (send.isFrame)
-        return check::frameFieldsError(send.fields);
+        return check::frameFieldsError(send.fields).text();
     if (send.text.empty())
         return "the text is empty";
-    return check::freeTextError(send.text);
+    return check::freeTextError(send.text).text();
 }
 
 QString CommandEditDialog::shownProblem() const

@@ -185,10 +185,10 @@ std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fi
     fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
     fields.command = fields.command.substr(0, protocol::kCommandWidth);
     check::SendStep send;
-    const std::string frameProblem = check::frameFieldsError(fields);
+    const std::string frameProblem = check::frameFieldsError(fields).text();
     if (frameProblem.empty()) {
         send.fields = fields;
-    } else if (!freeText.empty() && check::freeTextError(freeText).empty()) {
+    } else if (!freeText.empty() && check::freeTextError(freeText).ok()) {
         send.isFrame = false;
         send.text = freeText;
     } else {

@@ -18,9 +18,9 @@ void CommandRepeat::start(SendOnce send, int intervalMs, std::uint64_t count)
     count_ = count;
     sent_ = 0;
     stopReason_.clear();
-    schedule_ = RepeatSchedule(std::chrono::milliseconds(std::max(1, intervalMs)), count);
     // Before the timer starts, so that no tick comes before its send is due.
-    started_ = std::chrono::steady_clock::now();
+    schedule_ = RepeatSchedule(std::chrono::milliseconds(std::max(1, intervalMs)), count,
+                               check::Clock::now());
     timer_.start(std::max(1, intervalMs));
     sendDue();
 }
@@ -38,7 +38,7 @@ void CommandRepeat::sendDue()
 {
     if (!timer_.isActive())
         return;
-    const std::uint64_t due = schedule_.due(std::chrono::steady_clock::now() - started_);
+    const std::uint64_t due = schedule_.due(check::Clock::now());
     for (std::uint64_t i = 0; i < due; ++i) {
         const std::string error = send_();
         if (!error.empty()) {

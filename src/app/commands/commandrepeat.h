@@ -48,7 +48,6 @@ private:
 
     QTimer timer_;
     RepeatSchedule schedule_{std::chrono::milliseconds(1), 0};
-    std::chrono::steady_clock::time_point started_;
     SendOnce send_;
     std::uint64_t count_ = 0;
     std::uint64_t sent_ = 0;

@@ -338,14 +338,13 @@ void CommandsWindow::takeReceived()
     const bool datagrams = console_.datagrams && console_.datagrams();
     answers_->received(received, datagrams);
     if (!datagrams) {
-        runs_->received(received.bytes);
+        runs_->received(received.bytes, check::Chunk::Stream);
         return;
     }
     const std::string_view bytes = received.bytes;
     std::size_t begin = 0;
     for (const ReceivedTap::Received::Read& read : received.reads) {
-        runs_->received(bytes.substr(begin, read.end - begin));
-        runs_->endOfRecord();
+        runs_->received(bytes.substr(begin, read.end - begin), check::Chunk::Datagram);
         begin = read.end;
     }
 }

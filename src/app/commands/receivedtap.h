@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/enginefeed.h"
 #include "traffic/trafficrecord.h"
 
 #include <atomic>
@@ -31,7 +32,7 @@ namespace app
 class ReceivedTap : public traffic::RecordSink
 {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = check::Clock;
     static constexpr std::size_t kMaxBytes = 1024 * 1024;
     static constexpr std::size_t kMaxReads = 64 * 1024;
 

@@ -5,16 +5,17 @@
 namespace app
 {
 
-RepeatSchedule::RepeatSchedule(std::chrono::milliseconds interval, std::uint64_t count)
-    : interval_(std::max(interval, std::chrono::milliseconds(1))), count_(count)
+RepeatSchedule::RepeatSchedule(std::chrono::milliseconds interval, std::uint64_t count,
+                               check::Instant start)
+    : interval_(std::max(interval, std::chrono::milliseconds(1))), count_(count), start_(start)
 {
 }
 
-std::uint64_t RepeatSchedule::due(Duration elapsed)
+std::uint64_t RepeatSchedule::due(check::Instant now)
 {
     if (finished())
         return 0;
-    const Duration on = std::max(elapsed - moved_, Duration::zero());
+    const Duration on = std::max(now - start_ - moved_, Duration::zero());
     // The first send is due at once.
     std::uint64_t reached = static_cast<std::uint64_t>(on / interval_) + 1;
     if (count_ != 0)
@@ -29,9 +30,9 @@ std::uint64_t RepeatSchedule::due(Duration elapsed)
         moved_ += interval_ * static_cast<Duration::rep>(postponed);
         reached -= postponed;
     }
-    const std::uint64_t now = std::min(reached - made_, kMaxPerCall);
-    made_ += now;
-    return now;
+    const std::uint64_t sends = std::min(reached - made_, kMaxPerCall);
+    made_ += sends;
+    return sends;
 }
 
 } // namespace app

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/enginefeed.h"
+
 #include <chrono>
 #include <cstdint>
 
@@ -8,8 +10,8 @@ namespace app
 
 // When the sends of a repeat are due: send i (from 0) at i × interval after
 // the start, `count` of them (0: no end). Plain C++ with no clock of its own:
-// the caller says how long it has been since the start, and makes as many
-// sends as due() gives.
+// the caller says when it started and what time it is now (points on the
+// engines' clock, check::Clock), and makes as many sends as due() gives.
 //
 // A caller that fell behind (its timer fired late or not at all, the thread
 // was busy) catches up: due() gives every send whose time has come, but at
@@ -20,22 +22,24 @@ namespace app
 class RepeatSchedule
 {
 public:
-    using Duration = std::chrono::steady_clock::duration;
+    using Duration = check::Clock::duration;
     static constexpr std::uint64_t kMaxPerCall = 50;
     static constexpr std::chrono::milliseconds kMaxLag{1000};
 
-    // `interval` at least 1 ms.
-    RepeatSchedule(std::chrono::milliseconds interval, std::uint64_t count);
+    // `interval` at least 1 ms; the first send is due at `start`.
+    RepeatSchedule(std::chrono::milliseconds interval, std::uint64_t count,
+                   check::Instant start = {});
 
-    // The sends to make now, `elapsed` after the start (never less than the
-    // call before was given); they count as made.
-    std::uint64_t due(Duration elapsed);
+    // The sends to make at `now` (never earlier than the call before was
+    // given); they count as made.
+    std::uint64_t due(check::Instant now);
     std::uint64_t made() const { return made_; }
     bool finished() const { return count_ != 0 && made_ >= count_; }
 
 private:
     Duration interval_;
     std::uint64_t count_;
+    check::Instant start_;
     std::uint64_t made_ = 0;
     // How much later the schedule runs after falling behind by too much.
     Duration moved_{0};

@@ -41,7 +41,7 @@ RunPanel::RunPanel(SendBlock send, QWidget* parent) : QWidget(parent), send_(std
     deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         if (run_) {
-            run_->advance(check::Millis{clock_.elapsed()});
+            run_->advance(check::Clock::now());
             pump();
         }
     });
@@ -75,26 +75,18 @@ bool RunPanel::start(const check::CheckFile& file, std::string fileName, check::
     report_.devices.push_back(check::DeviceResult{});
     report_.devices.back().target = std::move(device);
     stopped_ = false;
-    clock_.start();
-    run_->start(check::Millis{0});
+    started_ = check::Clock::now();
+    run_->start(started_);
     emit runningChanged(true);
     pump();
     return true;
 }
 
-void RunPanel::received(std::string_view bytes)
+void RunPanel::received(std::string_view bytes, check::Chunk chunk)
 {
-    if (!running() || bytes.empty())
+    if (!running() || (bytes.empty() && chunk == check::Chunk::Stream))
         return;
-    run_->received(bytes, check::Millis{clock_.elapsed()});
-    pump();
-}
-
-void RunPanel::endOfRecord()
-{
-    if (!running())
-        return;
-    run_->endOfRecord(check::Millis{clock_.elapsed()});
+    run_->received(bytes, chunk, check::Clock::now());
     pump();
 }
 
@@ -108,7 +100,7 @@ void RunPanel::abort(std::string_view reason)
 {
     if (!running())
         return;
-    run_->abort(reason, check::Millis{clock_.elapsed()});
+    run_->abort(reason, check::Clock::now());
     pump();
 }
 
@@ -117,7 +109,7 @@ void RunPanel::pump()
     for (const check::CheckRun::Send& send : run_->takeSendsWithKind()) {
         const std::string error = send_(send.block, send.frame);
         if (!error.empty()) {
-            run_->abort("not sent: " + error, check::Millis{clock_.elapsed()});
+            run_->abort("not sent: " + error, check::Clock::now());
             break;
         }
     }
@@ -128,8 +120,8 @@ void RunPanel::pump()
     }
     deadline_.stop();
     if (const auto next = run_->nextDeadline()) {
-        const auto wait = std::max<long long>(0, next->count() - clock_.elapsed());
-        deadline_.start(static_cast<int>(wait));
+        const auto wait = std::chrono::ceil<check::Millis>(*next - check::Clock::now());
+        deadline_.start(static_cast<int>(std::max<long long>(0, wait.count())));
     }
     const QString counts = tr("%1 passed, %2 failed").arg(passed_).arg(failed_);
     if (!run_->finished()) {
@@ -142,7 +134,8 @@ void RunPanel::pump()
     device.outcome = run_->passed() ? check::DeviceOutcome::Passed
                      : stopped_     ? check::DeviceOutcome::Stopped
                                     : check::DeviceOutcome::Failed;
-    device.duration = report_.elapsed = check::Millis{clock_.elapsed()};
+    device.duration = report_.elapsed =
+        std::chrono::floor<check::Millis>(check::Clock::now() - started_);
     emit runningChanged(false);
 }
 
@@ -153,9 +146,12 @@ void RunPanel::show(const check::StepResult& result)
     std::string line = result.stepName + ": " + (passed ? "passed" : "FAILED");
     if (result.answerTime.count() > 0)
         line += " in " + std::to_string(result.answerTime.count()) + " ms";
+    // What came shows beside the reason: within its brackets where it is why
+    // the step failed.
+    const bool gotIsWhy = result.failure == check::StepFailure::NoMatchingAnswer;
     if (!result.reason.empty())
-        line += " (" + result.reason + ")";
-    if (!result.got.empty() && result.reason.find("got:") == std::string::npos)
+        line += " (" + result.reason + (gotIsWhy ? "; got: " + result.got : "") + ")";
+    if (!result.got.empty() && !gotIsWhy)
         line += "; got: " + result.got;
     results_->addItem(QString::fromStdString(line));
     results_->scrollToBottom();
@@ -173,7 +169,8 @@ std::optional<check::FleetReport> RunPanel::report() const
             device.failedStep = "running";
             device.reason = "the run had not ended when the report was saved";
         }
-        device.duration = report.elapsed = check::Millis{clock_.elapsed()};
+        device.duration = report.elapsed =
+            std::chrono::floor<check::Millis>(check::Clock::now() - started_);
     }
     return report;
 }

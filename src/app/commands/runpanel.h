@@ -1,9 +1,9 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "check/enginefeed.h"
 #include "check/fleetreport.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -52,9 +52,8 @@ public:
     // says it cannot run (no steps).
     // `fileName` and `device` name the file and the device in the report.
     bool start(const check::CheckFile& file, std::string fileName = {}, check::Target device = {});
-    void received(std::string_view bytes);
-    // The bytes received so far end a record, line end or not (a datagram).
-    void endOfRecord();
+    // Received bytes, as check::CheckRun::received() takes them.
+    void received(std::string_view bytes, check::Chunk chunk);
     void stop();
     void connectionEnded() { abort("the connection ended"); }
 
@@ -86,7 +85,7 @@ private:
     // What the report says of the run: its file, device, steps and times.
     check::FleetReport report_;
     bool stopped_ = false;
-    QElapsedTimer clock_;
+    check::Instant started_;
     QTimer deadline_;
     std::size_t passed_ = 0;
     std::size_t failed_ = 0;

@@ -115,7 +115,7 @@ std::string ConsoleSender::sendStep(const check::SendStep& step, const std::stri
     if (!step.isFrame) {
         const std::string text = fill(step.text);
         if (error.empty())
-            error = text.empty() ? "the text is empty" : check::freeTextError(text);
+            error = text.empty() ? "the text is empty" : check::freeTextError(text).text();
         if (!error.empty())
             return error;
         if (note_)
@@ -127,7 +127,7 @@ std::string ConsoleSender::sendStep(const check::SendStep& step, const std::stri
                                        fill(step.fields.data), fill(step.fields.command),
                                        fill(step.fields.message)};
     if (error.empty())
-        error = check::frameFieldsError(fields);
+        error = check::frameFieldsError(fields).text();
     if (!error.empty())
         return error;
     if (note_)
