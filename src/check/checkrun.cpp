@@ -46,6 +46,12 @@ void CheckRun::start(Millis now)
         finished_ = true;
         return;
     }
+    // Every step's values are judged before the first byte goes out, so
+    // that a later step missing one cannot leave an earlier one half done.
+    if (const std::optional<std::string> unfit = checkDeviceValues(*file_, values_)) {
+        abort(*unfit, now);
+        return;
+    }
     proceed(now, true);
 }
 
@@ -164,6 +170,10 @@ void CheckRun::proceed(Millis now, bool deadlineInclusive)
             endStep(StepOutcome::Passed, {}, Millis{0}, now);
             continue;
         }
+        if (!expectFill_.error.empty()) {
+            endStep(StepOutcome::Failed, expectFill_.error, Millis{0}, now);
+            return;
+        }
         Millis answerAt{0};
         if (takeMatch(answerAt)) {
             endStep(StepOutcome::Passed, {}, std::max(Millis{0}, answerAt - stepStart_), now);
@@ -192,6 +202,8 @@ void CheckRun::beginStep(Millis now)
         deadline_ = now + wait->duration;
     } else if (const auto* expect = std::get_if<ExpectStep>(&step().action)) {
         deadline_ = now + (expect->within.count() != 0 ? expect->within : file_->answerTimeout);
+        // Filled once for the step, not again for every record it looks at.
+        expectFill_ = fillExpect(*expect, [this](std::string_view name) { return value(name); });
     } else {
         deadline_ = now;
     }
@@ -258,16 +270,15 @@ bool CheckRun::takeMatch(Millis& answerAt)
 bool CheckRun::recordMatches(std::string_view record) const
 {
     const auto& expect = std::get<ExpectStep>(step().action);
-    const ValueLookup lookup = [this](std::string_view name) { return value(name); };
     if (!expect.isFrame) {
-        const std::optional<std::string> text = fillPlaceholders(expect.contains, lookup);
-        return text && record.find(*text) != std::string_view::npos;
+        return record.find(expectFill_.contains) != std::string_view::npos;
     }
     if (!passesFrameCheck(record, file_->mode)) {
         return false;
     }
     const std::optional<protocol::DecodedFrame> frame = protocol::FrameDecoder::decode(record);
-    return frame && frame->mode == file_->mode && frameMatches(expect.frame, frame->fields, lookup);
+    return frame && frame->mode == file_->mode &&
+           filledFrameMatches(expectFill_.frame, frame->fields);
 }
 
 void CheckRun::addRecord(std::string_view record, Millis now)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "checkfile.h"
+#include "stepaction.h"
 
 #include "protocol/recordsplitter.h"
 
@@ -56,9 +57,10 @@ struct StepResult {
 // as a frame of that mode with fields matching the matchers; a text expect
 // matches a record containing the text, or the start of a record not yet
 // ended, and then the rest of that record is passed over. Placeholders are
-// filled from the device's values. An answer arriving at an expect's deadline
-// is in time when received() brings it; advance() at the deadline ends the
-// expect.
+// filled from the device's values, once per step; before anything is sent,
+// start() checks every step against those values (checkDeviceValues()), and
+// a device they do not fit fails at once, with nothing sent. An answer arriving at an expect's
+// deadline is in time when received() brings it; advance() at the deadline ends the expect.
 //
 // One thread; no allocation limits beyond the file's own bounds (received
 // records waiting for an expect are kept only up to kMaxWaitingRecords and
@@ -152,6 +154,8 @@ private:
     Millis stepStart_{0};
     Millis deadline_{0};
     Millis resumeAt_{0}; // between steps: when the next one is to begin
+    // The current expect with the device's values filled in.
+    FilledExpect expectFill_;
     // The records the current expect passed over.
     std::vector<std::string> passedOver_;
     std::size_t passedOverCount_ = 0;

@@ -257,7 +257,7 @@ TEST(CheckRun, AFailedStepOrAnAbortEndsTheRun)
 {
     CheckRun unknown = started(fileOf({sendText("{zone}"), sendText("after")}));
     EXPECT_TRUE(unknown.takeSends().empty());
-    EXPECT_EQ(unknown.takeResults().at(0).reason, "no value for {zone}");
+    EXPECT_EQ(unknown.takeResults().at(0).reason, "step 1: no value for {zone}");
     EXPECT_TRUE(unknown.finished());
 
     CheckRun aborted = started(fileOf({sendText("a"), expectText("b"), sendText("c")}));

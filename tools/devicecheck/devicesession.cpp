@@ -42,6 +42,13 @@ void DeviceSession::start(check::Millis now)
 {
     const check::Target& target = result_.target;
     result_.startedAt = now;
+    // A device whose values do not fit the file is never contacted.
+    if (const std::optional<std::string> unfit = check::checkDeviceValues(file_, target.values)) {
+        result_.failedStep = "device values";
+        result_.reason = *unfit;
+        finish(now, check::DeviceOutcome::Failed);
+        return;
+    }
     connectDeadline_ = now + limits_.connectTimeout;
     deviceDeadline_ = now + limits_.deviceTimeout;
     const bool udp = file_.transport == check::Transport::Udp;

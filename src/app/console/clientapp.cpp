@@ -138,20 +138,24 @@ std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
 // cannot be opened at all is told on stderr before any window shows.
 int reviewRecord(const QString& path)
 {
-    const auto format = traffic::RecordFileReader::probe(QFile::encodeName(path).toStdString());
-    if (!format) {
-        std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
-                     format.error().text().c_str());
-        return ClientApp::kExitCannotOpenRecord;
-    }
     // Frames are read in the delimiter mode the console last used.
     const bool release = ConsoleSettings().releaseFlag() != 0;
     RecordReviewWindow window(path, nullptr, RecordReviewWindow::kDefaultLimits,
                               release ? protocol::DelimiterMode::Release
                                       : protocol::DelimiterMode::Demo);
-    window.show();
+    // The reading thread opens the file; the window shows once it is a record.
+    int status = ClientApp::kExitOk;
+    QObject::connect(&window, &RecordReviewWindow::opened, &window, [&window] { window.show(); });
+    QObject::connect(&window, &RecordReviewWindow::readFinished, &window, [&](bool ok) {
+        if (ok || window.wasOpened())
+            return;
+        std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
+                     window.errorText().toLocal8Bit().constData());
+        status = ClientApp::kExitCannotOpenRecord;
+        QApplication::exit(status);
+    });
     QApplication::exec();
-    return ClientApp::kExitOk;
+    return status;
 }
 
 } // namespace
