@@ -32,7 +32,7 @@ CheckRun::CheckRun(const CheckFile& file, DeviceValues values)
 }
 
 CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
-    : file_(std::move(file)), values_(std::move(values))
+    : file_(std::move(file)), values_(std::move(values)), unfit_(checkDeviceValues(*file_, values_))
 {
 }
 
@@ -48,8 +48,8 @@ void CheckRun::start(Millis now)
     }
     // Every step's values are judged before the first byte goes out, so
     // that a later step missing one cannot leave an earlier one half done.
-    if (const std::optional<std::string> unfit = checkDeviceValues(*file_, values_)) {
-        abort(*unfit, now);
+    if (unfit_) {
+        abort(*unfit_, now);
         return;
     }
     proceed(now, true);

@@ -57,9 +57,9 @@ struct StepResult {
 // as a frame of that mode with fields matching the matchers; a text expect
 // matches a record containing the text, or the start of a record not yet
 // ended, and then the rest of that record is passed over. Placeholders are
-// filled from the device's values, once per step; before anything is sent,
-// start() checks every step against those values (checkDeviceValues()), and
-// a device they do not fit fails at once, with nothing sent. An answer arriving at an expect's
+// filled from the device's values, once per step; every step is checked
+// against those values once, when the run is made (valuesError()), and a
+// device they do not fit fails at start(), with nothing sent. An answer arriving at an expect's
 // deadline is in time when received() brings it; advance() at the deadline ends the expect.
 //
 // One thread; no allocation limits beyond the file's own bounds (received
@@ -111,6 +111,9 @@ public:
 
     bool finished() const;
     bool passed() const; // finished, and every step passed
+    // Why the device's values do not fit the file (checkDeviceValues(),
+    // judged once, when the run is made); start() then fails at once.
+    const std::optional<std::string>& valuesError() const { return unfit_; }
 
 private:
     struct Record {
@@ -137,6 +140,7 @@ private:
 
     std::shared_ptr<const CheckFile> file_;
     DeviceValues values_;
+    std::optional<std::string> unfit_;
     protocol::RecordSplitter splitter_;
     std::deque<Record> waiting_;
     std::size_t waitingBytes_ = 0;

@@ -43,7 +43,8 @@ void DeviceSession::start(check::Millis now)
     const check::Target& target = result_.target;
     result_.startedAt = now;
     // A device whose values do not fit the file is never contacted.
-    if (const std::optional<std::string> unfit = check::checkDeviceValues(file_, target.values)) {
+    run_.emplace(file_, target.values);
+    if (const std::optional<std::string>& unfit = run_->valuesError()) {
         result_.failedStep = "device values";
         result_.reason = *unfit;
         finish(now, check::DeviceOutcome::Failed);
@@ -94,7 +95,6 @@ void DeviceSession::connected(check::Millis now)
     socket_ = std::move(outcome.socket);
 
     state_ = State::Running;
-    run_.emplace(file_, result_.target.values);
     run_->start(now);
     pump(now);
 }
