@@ -2,13 +2,7 @@
 #include "fieldtext.h"
 #include "stepaction.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include "fileio/regularfile.h"
 
 namespace check
 {
@@ -29,7 +23,7 @@ std::string placeText(std::string_view kind, std::size_t index, int line)
 std::optional<std::string> missingValue(std::string_view text, const ValueLookup& lookup)
 {
     std::string missing;
-    if (fillPlaceholders(text, lookup, &missing)) {
+    if (filledSize(text, lookup, &missing)) {
         return std::nullopt;
     }
     return "no value for {" + missing + "}";
@@ -58,39 +52,44 @@ std::string CheckFileError::text() const
 
 CheckFileResult loadCheckFile(const std::string& path)
 {
-    const auto failure = [&](std::string what) {
-        return CheckFileError{path, 0, 0, std::move(what)};
+    net::Result<std::string> text =
+        fileio::RegularFile::readAll(path, CheckFileLimits::kMaxFileBytes);
+    if (!text) {
+        // The reason alone: the error names the file itself.
+        std::string reason = text.error().text();
+        if (reason.starts_with(path + ": ")) {
+            reason.erase(0, path.size() + 2);
+        }
+        return CheckFileError{path, 0, 0, std::move(reason)};
+    }
+    return parseCheckFile(*text, path);
+}
+
+std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file)
+{
+    std::set<std::string, std::less<>> names;
+    const auto add = [&](std::string_view, const std::string& text) {
+        for (std::string& name : placeholderNames(text)) {
+            names.insert(std::move(name));
+        }
     };
-    // Non-blocking, so that a FIFO named by mistake cannot hang the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return failure(std::strerror(errno));
-    }
-    struct stat status {
+    const auto addSend = [&](const SendStep& send) {
+        forEachField(send.fields, add);
+        add("text", send.text);
     };
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return failure("not a regular file");
+    for (const Step& step : file.steps) {
+        if (const auto* send = std::get_if<SendStep>(&step.action)) {
+            addSend(*send);
+        } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
+            forEachMatcher(expect->frame, add);
+            add("text", expect->contains);
+        }
     }
-    std::string text;
-    std::array<char, 65536> chunk{};
-    while (text.size() <= CheckFileLimits::kMaxFileBytes) {
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            return failure(std::strerror(error));
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(chunk.data(), static_cast<std::size_t>(got));
+    for (const AnswerRule& rule : file.answers) {
+        forEachMatcher(rule.when, add);
+        addSend(rule.answer);
     }
-    ::close(fd);
-    return parseCheckFile(text, path);
+    return names;
 }
 
 std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values)
@@ -108,8 +107,9 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
                 error = block.error().text();
             }
         } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
-            error = expect->isFrame ? matcherMissing(expect->frame, device)
-                                    : missingValue(expect->contains, device);
+            if (std::string unfit = fillExpect(*expect, device).error; !unfit.empty()) {
+                error = std::move(unfit);
+            }
         }
         if (error) {
             return placeText("step", i, step.line) + ": " + *error;

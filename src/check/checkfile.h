@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -140,6 +141,10 @@ CheckFileResult loadCheckFile(const std::string& path);
 // (for any file parseCheckFile() made; texts are UTF-8). The same file gives
 // the same bytes. Pure: any thread.
 std::string writeCheckFile(const CheckFile& file);
+
+// The names of every placeholder the file's steps and answers use. Pure: any
+// thread.
+std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file);
 
 // Whether one device's values fit the file, checked before the device is
 // contacted: every placeholder of the steps and answers has a value (the

@@ -1,6 +1,7 @@
 #include "checkfile.h"
 #include "fieldtext.h"
 #include "stepaction.h"
+#include "tomldepth.h"
 #include "tomlvalues.h"
 
 #include "protocol/delimiterset.h"
@@ -315,6 +316,9 @@ CheckFileResult parseCheckFile(std::string_view text, std::string_view fileName)
         return CheckFileError{std::string(fileName), 0, 0,
                               "the file is larger than " +
                                   std::to_string(Limits::kMaxFileBytes / 1024) + " KiB"};
+    }
+    if (const auto tooDeep = TomlDepth::check(text)) {
+        return CheckFileError{std::string(fileName), tooDeep->line, tooDeep->column, tooDeep->what};
     }
     try {
         const toml::table root = toml::parse(text, fileName);

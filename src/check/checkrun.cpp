@@ -32,7 +32,7 @@ CheckRun::CheckRun(const CheckFile& file, DeviceValues values)
 }
 
 CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
-    : file_(std::move(file)), values_(std::move(values))
+    : file_(std::move(file)), values_(std::move(values)), unfit_(checkDeviceValues(*file_, values_))
 {
 }
 
@@ -44,6 +44,12 @@ void CheckRun::start(Instant now)
     started_ = true;
     if (file_->steps.empty()) {
         finished_ = true;
+        return;
+    }
+    // Every step's values are judged before the first byte goes out, so
+    // that a later step missing one cannot leave an earlier one half done.
+    if (unfit_) {
+        endStep(StepFailure::BadValues, *unfit_, Millis{0}, now);
         return;
     }
     proceed(now, true);
@@ -157,6 +163,10 @@ void CheckRun::proceed(Instant now, bool deadlineInclusive)
             endStep(StepFailure::None, {}, Millis{0}, now);
             continue;
         }
+        if (!expectFill_.error.ok()) {
+            endStep(StepFailure::BadValues, expectFill_.error.text(), Millis{0}, now);
+            return;
+        }
         if (const std::optional<Instant> answerAt = takeMatch()) {
             const auto answerTime = std::chrono::floor<Millis>(*answerAt - stepStart_);
             endStep(StepFailure::None, {}, std::max(Millis{0}, answerTime), now);
@@ -187,6 +197,8 @@ void CheckRun::beginStep(Instant now)
         deadline_ = now + wait->duration;
     } else if (const auto* expect = std::get_if<ExpectStep>(&step().action)) {
         deadline_ = now + (expect->within.count() != 0 ? expect->within : file_->answerTimeout);
+        // Filled once for the step, not again for every record it looks at.
+        expectFill_ = fillExpect(*expect, [this](std::string_view name) { return value(name); });
     } else {
         deadline_ = now;
     }
@@ -254,16 +266,15 @@ std::optional<Instant> CheckRun::takeMatch()
 bool CheckRun::recordMatches(std::string_view record) const
 {
     const auto& expect = std::get<ExpectStep>(step().action);
-    const ValueLookup lookup = [this](std::string_view name) { return value(name); };
     if (!expect.isFrame) {
-        const std::optional<std::string> text = fillPlaceholders(expect.contains, lookup);
-        return text && record.find(*text) != std::string_view::npos;
+        return record.find(expectFill_.contains) != std::string_view::npos;
     }
     if (!passesFrameCheck(record, file_->mode)) {
         return false;
     }
     const std::optional<protocol::DecodedFrame> frame = protocol::FrameDecoder::decode(record);
-    return frame && frame->mode == file_->mode && frameMatches(expect.frame, frame->fields, lookup);
+    return frame && frame->mode == file_->mode &&
+           filledFrameMatches(expectFill_.frame, frame->fields);
 }
 
 void CheckRun::addRecord(std::string_view record, Instant now)

@@ -2,6 +2,7 @@
 
 #include "checkfile.h"
 #include "enginefeed.h"
+#include "stepaction.h"
 
 #include "protocol/recordsplitter.h"
 
@@ -23,6 +24,8 @@ enum class StepFailure : std::uint8_t {
     None,             // it passed
     NotSendable,      // a send's block could not be made (a placeholder without
                       // a value, a field off its width)
+    BadValues,        // the device's values do not fit a step (a placeholder
+                      // without a value, a value too long once filled)
     NoAnswer,         // an expect's time ran out and nothing came
     NoMatchingAnswer, // an expect's time ran out; what came did not match (`got`)
     Ended,            // the run was ended under it (abort(): the connection
@@ -71,9 +74,11 @@ struct StepResult {
 // check in the file's mode and decodes as a frame of that mode with fields
 // matching the matchers; a text expect matches a record containing the text,
 // or the start of a record not yet ended, and then the rest of that record is
-// passed over. Placeholders are filled from the device's values. An answer
-// arriving at an expect's deadline is in time when received() brings it;
-// advance() at the deadline ends the expect.
+// passed over. Placeholders are filled from the device's values, once per
+// step; every step is checked against those values once, when the run is made
+// (valuesError()), and a device they do not fit fails at start(), with nothing
+// sent. An answer arriving at an expect's deadline is in time when received()
+// brings it; advance() at the deadline ends the expect.
 //
 // One thread; no allocation limits beyond the file's own bounds (received
 // records waiting for an expect are kept only up to kMaxWaitingRecords and
@@ -122,6 +127,9 @@ public:
 
     bool finished() const;
     bool passed() const; // finished, and every step passed
+    // Why the device's values do not fit the file (checkDeviceValues(),
+    // judged once, when the run is made); start() then fails at once.
+    const std::optional<std::string>& valuesError() const { return unfit_; }
 
 private:
     struct Record {
@@ -150,6 +158,7 @@ private:
 
     std::shared_ptr<const CheckFile> file_;
     DeviceValues values_;
+    std::optional<std::string> unfit_;
     protocol::RecordSplitter splitter_;
     std::deque<Record> waiting_;
     std::size_t waitingBytes_ = 0;
@@ -167,6 +176,8 @@ private:
     Instant stepStart_;
     Instant deadline_;
     Instant resumeAt_; // between steps: when the next one is to begin
+    // The current expect with the device's values filled in.
+    FilledExpect expectFill_;
     // The records the current expect passed over.
     std::vector<std::string> passedOver_;
     std::size_t passedOverCount_ = 0;

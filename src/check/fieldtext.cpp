@@ -104,6 +104,33 @@ std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLo
     return out;
 }
 
+std::optional<std::size_t> filledSize(std::string_view text, const ValueLookup& lookup,
+                                      std::string* missing)
+{
+    std::size_t size = 0;
+    bool complete = true;
+    const bool wellFormed = walk(
+        text, [&](std::string_view run) { size += run.size(); },
+        [&](std::string_view name) {
+            if (!complete) {
+                return;
+            }
+            const std::string* value = lookup(name);
+            if (value == nullptr) {
+                complete = false;
+                if (missing != nullptr) {
+                    *missing = name;
+                }
+                return;
+            }
+            size += value->size();
+        });
+    if (!wellFormed || !complete) {
+        return std::nullopt;
+    }
+    return size;
+}
+
 bool wildcardMatch(std::string_view pattern, std::string_view text)
 {
     // Greedy with one backtrack point: the last '*' seen takes one more byte

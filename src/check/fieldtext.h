@@ -30,6 +30,12 @@ using ValueLookup = std::function<const std::string*(std::string_view name)>;
 std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLookup& lookup,
                                             std::string* missing = nullptr);
 
+// The size `text` has once filled, counted without filling it (time grows
+// with the number of placeholders, not the size of their values); nothing
+// when a name has no value, and then `missing` names it.
+std::optional<std::size_t> filledSize(std::string_view text, const ValueLookup& lookup,
+                                      std::string* missing = nullptr);
+
 // Whether `text` matches `pattern`: '*' any run of bytes (also none), '?'
 // any one byte, every other byte itself. Work grows with the product of the
 // two lengths at worst.

@@ -1,42 +1,49 @@
 #include "reportfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "fileio/safefile.h"
 
-#include <cerrno>
+#include <filesystem>
 
 namespace check
 {
 
+namespace
+{
+
+// The file a path names, links in its folders followed, so that "out.xml",
+// "./out.xml" and "dir/../out.xml" compare equal.
+std::filesystem::path fileOf(const std::string& path)
+{
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+    std::filesystem::path file = std::filesystem::weakly_canonical(absolute, ignored);
+    return file.empty() ? absolute.lexically_normal() : file;
+}
+
+} // namespace
+
 net::Error ReportFile::write(const std::string& path, std::string_view text)
 {
-    const auto failed = [&](int code) { return net::Error(net::Fault::CannotWrite, code, path); };
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                          S_IRUSR | S_IWUSR);
-    if (fd < 0) {
-        return net::Error(net::Fault::CannotCreateFile, errno, path);
-    }
-    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return failed(code);
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR) {
+    return fileio::SafeFile::write(path, text);
+}
+
+net::Error ReportFile::checkAll(const std::vector<std::string>& paths)
+{
+    std::vector<std::filesystem::path> seen;
+    for (const std::string& path : paths) {
+        if (path.empty()) {
             continue;
         }
-        if (count <= 0) {
-            const int code = count < 0 ? errno : EIO;
-            ::close(fd);
-            return failed(code);
+        for (std::size_t i = 0; i < seen.size(); ++i) {
+            if (seen[i] == fileOf(path)) {
+                return net::Error(net::Fault::BadInput, 0,
+                                  path + " is named for two reports: give each its own file");
+            }
         }
-        done += static_cast<std::size_t>(count);
-    }
-    if (::close(fd) != 0) {
-        return failed(errno);
+        seen.push_back(fileOf(path));
+        if (net::Error error = fileio::SafeFile::check(path); !error.ok()) {
+            return error;
+        }
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "reporttext.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace check
@@ -61,6 +62,17 @@ std::size_t utf8Sequence(std::string_view bytes, std::uint32_t& codePoint)
     return length;
 }
 
+// Code points shown escaped: U+FFFE and U+FFFF, which XML 1.0 does not
+// allow, and the bidirectional controls, with which a name could show as
+// another (an override turns "gpj.exe" into "exe.jpg").
+bool disguises(std::uint32_t codePoint)
+{
+    return codePoint == 0xfffe || codePoint == 0xffff || codePoint == 0x061c ||
+           codePoint == 0x200e || codePoint == 0x200f ||
+           (codePoint >= 0x202a && codePoint <= 0x202e) ||
+           (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
 } // namespace
 
 std::string readableText(std::string_view bytes)
@@ -82,9 +94,13 @@ std::string readableText(std::string_view bytes)
         }
         std::uint32_t codePoint = 0;
         const std::size_t length = utf8Sequence(bytes.substr(at), codePoint);
-        if (length == 0 || (codePoint >= kFirstC1 && codePoint <= kLastC1)) {
-            appendEscaped(out, byte);
-            ++at;
+        if (length == 0 || (codePoint >= kFirstC1 && codePoint <= kLastC1) ||
+            disguises(codePoint)) {
+            // Each byte of the sequence, so that none of it survives.
+            for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i) {
+                appendEscaped(out, static_cast<std::uint8_t>(bytes[at + i]));
+            }
+            at += std::max<std::size_t>(length, 1);
             continue;
         }
         out.append(bytes.substr(at, length));

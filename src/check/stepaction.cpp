@@ -76,19 +76,23 @@ net::Result<std::string> composeSendBlock(const SendStep& send, protocol::Delimi
 {
     net::Error error;
     std::string missing;
-    const auto fill = [&](const std::string& text, std::string& out) {
+    const auto fill = [&](std::string_view key, const std::string& text, std::string& out) {
         if (!error.ok()) {
             return;
         }
-        if (auto filled = fillPlaceholders(text, lookup, &missing)) {
-            out = std::move(*filled);
-        } else {
+        const std::optional<std::size_t> size = filledSize(text, lookup, &missing);
+        if (!size) {
             error = badInput("no value for {" + missing + "}");
+        } else if (*size > fieldRange(key).max) {
+            // Judged before filling: a huge value costs neither time nor memory.
+            error = fieldLengthError(key, *size);
+        } else {
+            out = *fillPlaceholders(text, lookup);
         }
     };
     if (!send.isFrame) {
         std::string text;
-        fill(send.text, text);
+        fill("text", send.text, text);
         if (error.ok()) {
             error = freeTextError(text);
         }
@@ -98,11 +102,14 @@ net::Result<std::string> composeSendBlock(const SendStep& send, protocol::Delimi
         return protocol::wireBlock(text);
     }
     protocol::FrameFields fields;
-    fill(send.fields.media, fields.media);
-    fill(send.fields.deviceId, fields.deviceId);
-    fill(send.fields.data, fields.data);
-    fill(send.fields.command, fields.command);
-    fill(send.fields.message, fields.message);
+    forEachField(send.fields, [&](std::string_view key, const std::string& text) {
+        std::string* out = key == "media"     ? &fields.media
+                           : key == "id"      ? &fields.deviceId
+                           : key == "data"    ? &fields.data
+                           : key == "command" ? &fields.command
+                                              : &fields.message;
+        fill(key, text, *out);
+    });
     if (error.ok()) {
         error = frameFieldsError(fields);
     }
@@ -125,16 +132,67 @@ bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode)
 bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,
                   const ValueLookup& lookup)
 {
+    const FilledExpect filled = fillMatcher(matcher, lookup);
+    return filled.error.ok() && filledFrameMatches(filled.frame, fields);
+}
+
+bool filledFrameMatches(const FrameMatcher& filled, const protocol::FrameFields& fields)
+{
     const auto one = [&](const std::optional<std::string>& pattern, const std::string& field) {
-        if (!pattern) {
-            return true;
-        }
-        const std::optional<std::string> filled = fillPlaceholders(*pattern, lookup);
-        return filled && wildcardMatch(*filled, field);
+        return !pattern || wildcardMatch(*pattern, field);
     };
-    return one(matcher.media, fields.media) && one(matcher.deviceId, fields.deviceId) &&
-           one(matcher.data, fields.data) && one(matcher.command, fields.command) &&
-           one(matcher.message, fields.message);
+    return one(filled.media, fields.media) && one(filled.deviceId, fields.deviceId) &&
+           one(filled.data, fields.data) && one(filled.command, fields.command) &&
+           one(filled.message, fields.message);
+}
+
+namespace
+{
+
+net::Error fillPattern(std::string_view key, const std::string& pattern, const ValueLookup& lookup,
+                       std::string& out)
+{
+    std::string missing;
+    const std::optional<std::size_t> size = filledSize(pattern, lookup, &missing);
+    if (!size) {
+        return badInput("no value for {" + missing + "}");
+    }
+    if (*size > CheckFileLimits::kMaxMatcherLength) {
+        return badInput(std::string(key) + " must be at most " +
+                        std::to_string(CheckFileLimits::kMaxMatcherLength) +
+                        " characters once filled, not " + std::to_string(*size));
+    }
+    out = *fillPlaceholders(pattern, lookup);
+    return {};
+}
+
+} // namespace
+
+FilledExpect fillMatcher(const FrameMatcher& matcher, const ValueLookup& lookup)
+{
+    FilledExpect filled;
+    const auto one = [&](std::string_view key, const std::optional<std::string>& pattern,
+                         std::optional<std::string>& out) {
+        if (pattern && filled.error.ok()) {
+            filled.error = fillPattern(key, *pattern, lookup, out.emplace());
+        }
+    };
+    one("media", matcher.media, filled.frame.media);
+    one("id", matcher.deviceId, filled.frame.deviceId);
+    one("data", matcher.data, filled.frame.data);
+    one("command", matcher.command, filled.frame.command);
+    one("message", matcher.message, filled.frame.message);
+    return filled;
+}
+
+FilledExpect fillExpect(const ExpectStep& expect, const ValueLookup& lookup)
+{
+    if (expect.isFrame) {
+        return fillMatcher(expect.frame, lookup);
+    }
+    FilledExpect filled;
+    filled.error = fillPattern("text", expect.contains, lookup, filled.contains);
+    return filled;
 }
 
 } // namespace check

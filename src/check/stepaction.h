@@ -47,6 +47,20 @@ bool passesFrameCheck(std::string_view record, protocol::DelimiterMode mode);
 // matcher whose placeholder has no value matches nothing).
 bool frameMatches(const FrameMatcher& matcher, const protocol::FrameFields& fields,
                   const ValueLookup& lookup);
+// The same for matchers already filled (their braces are plain text).
+bool filledFrameMatches(const FrameMatcher& filled, const protocol::FrameFields& fields);
+
+// An expect's matchers or text with one device's values filled in, once, or
+// why they cannot be: a placeholder without a value, or a matcher longer
+// than CheckFileLimits::kMaxMatcherLength once filled (judged before
+// filling, so a huge value costs neither time nor memory).
+struct FilledExpect {
+    FrameMatcher frame;
+    std::string contains;
+    net::Error error; // a BadInput failure, or none when filled
+};
+FilledExpect fillMatcher(const FrameMatcher& matcher, const ValueLookup& lookup);
+FilledExpect fillExpect(const ExpectStep& expect, const ValueLookup& lookup);
 
 // Calls `visit(key, text)` for each matcher present, with its key in a file.
 template <typename Visit> void forEachMatcher(const FrameMatcher& matcher, Visit&& visit)

@@ -98,7 +98,13 @@ void PcapngRecordParser::flush()
 void PcapngRecordParser::packet(const PcapngPacket& packet)
 {
     const std::optional<Payload> payload = payloadOf(packet);
-    const std::string_view bytes = payload ? payload->bytes : std::string_view{};
+    if (!payload) {
+        // Not IPv4, or a header that does not hold: no record can be told
+        // from it, and a damaged file must not read as a whole one.
+        ++unreadablePackets_;
+        return;
+    }
+    const std::string_view bytes = payload->bytes;
     const auto time = std::chrono::system_clock::time_point{
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::microseconds{packet.timeMicroseconds})};

@@ -29,7 +29,8 @@ namespace traffic
 // out, a UDP payload past kMaxUdpPayload (the note says it was cut), and a
 // text beyond 65532 bytes.
 //
-// Damage is PcapngBlockReader's. Memory: the tail, one block and the record
+// Damage is PcapngBlockReader's, and each packet that is no IPv4 packet with
+// a whole TCP or UDP header, which becomes no record. Memory: the tail, one block and the record
 // being read. Threads: none; one owner.
 class PcapngRecordParser
 {
@@ -39,7 +40,9 @@ public:
     void feed(std::string_view piece) { blocks_.feed(piece); }
     void finish();
 
-    std::uint64_t damaged() const { return blocks_.damaged(); }
+    // Runs of blocks skipped, and packets whose IPv4, TCP or UDP header does
+    // not hold (or that are no IPv4 at all).
+    std::uint64_t damaged() const { return blocks_.damaged() + unreadablePackets_; }
 
 private:
     void packet(const PcapngPacket& packet);
@@ -49,6 +52,7 @@ private:
     PcapngBlockReader blocks_;
     // The last record read, held back while further segments may go on it.
     std::optional<Record> pending_;
+    std::uint64_t unreadablePackets_ = 0;
 };
 
 } // namespace traffic

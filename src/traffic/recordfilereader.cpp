@@ -5,12 +5,10 @@
 #include "recordline.h"
 #include "textrecordparser.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <memory>
+#include "fileio/regularfile.h"
+
 #include <optional>
 #include <string>
-#include <system_error>
 
 namespace traffic
 {
@@ -22,11 +20,6 @@ constexpr std::string_view kHeaderStart = "# traffic record ";
 // How many lines at a file's start may be damaged before it counts as no
 // record file.
 constexpr int kProbeLines = 16;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // A line that starts as recordLine() starts one: a time, a direction and a
 // kind. The rest may lie beyond the probe.
@@ -95,27 +88,24 @@ net::Error notARecord(const std::string& name)
                       name + ": not a traffic record (neither the text record format nor pcapng)");
 }
 
-net::Result<File> openFile(const std::filesystem::path& path)
+// A file of no bytes holds no record: more likely the wrong file (or one cut
+// to nothing) than a recording that saw nothing, which has its header.
+net::Error emptyFile(const std::string& name)
 {
-    // "e": the descriptor is not inherited by programs the console starts.
-    File file(std::fopen(path.c_str(), "rbe"));
-    if (!file) {
-        return net::Error::fromErrno(path.string());
-    }
-    return file;
+    return net::Error(net::Fault::BadInput, 0, name + ": the file is empty, no traffic record");
 }
 
-// Up to `most` bytes of `file` into `buffer`; an error when the read fails.
-net::Error readPiece(std::FILE* file, std::string& buffer, std::size_t most,
-                     const std::filesystem::path& path)
+// The file's start, or why it is no record file.
+net::Result<std::string> firstPiece(fileio::RegularFile& file, std::size_t most)
 {
-    buffer.resize(most);
-    const std::size_t got = std::fread(buffer.data(), 1, most, file);
-    buffer.resize(got);
-    if (got < most && std::ferror(file) != 0) {
-        return net::Error::fromErrno(path.string());
+    net::Result<std::string> piece = file.read(most);
+    if (piece && piece->empty()) {
+        return emptyFile(file.name());
     }
-    return {};
+    if (piece && !RecordFileReader::formatOf(*piece)) {
+        return notARecord(file.name());
+    }
+    return piece;
 }
 
 } // namespace
@@ -157,19 +147,15 @@ net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view con
 
 net::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
 {
-    net::Result<File> file = openFile(path);
+    net::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
     if (!file) {
         return file.error();
     }
-    std::string start;
-    if (net::Error error = readPiece(file->get(), start, kProbeBytes, path); !error.ok()) {
-        return error;
+    const net::Result<std::string> start = firstPiece(*file, kProbeBytes);
+    if (!start) {
+        return start.error();
     }
-    const std::optional<Format> format = formatOf(start);
-    if (!format) {
-        return notARecord(path.string());
-    }
-    return *format;
+    return *formatOf(*start);
 }
 
 net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
@@ -177,35 +163,28 @@ net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem
                                                            const Progress& progress,
                                                            const std::atomic<bool>* cancel)
 {
-    net::Result<File> file = openFile(path);
+    net::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
     if (!file) {
         return file.error();
     }
-    std::error_code sizeError;
-    const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
-    const std::uint64_t total = sizeError ? 0 : static_cast<std::uint64_t>(size);
-
-    std::string piece;
-    if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
-        return error;
+    net::Result<std::string> piece = firstPiece(*file, kPieceBytes);
+    if (!piece) {
+        return piece.error();
     }
-    const std::optional<Format> format = formatOf(piece);
-    if (!format) {
-        return notARecord(path.string());
-    }
-    Reading reading(*format, limits);
+    Reading reading(*formatOf(*piece), limits);
     std::uint64_t done = 0;
-    while (!piece.empty()) {
-        reading.feed(piece);
-        done += piece.size();
+    while (!piece->empty()) {
+        reading.feed(*piece);
+        done += piece->size();
         if (progress) {
-            progress(done, total);
+            progress(done, file->size());
         }
         if (cancel != nullptr && cancel->load()) {
             break;
         }
-        if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
-            return error;
+        piece = file->read(kPieceBytes);
+        if (!piece) {
+            return piece.error();
         }
     }
     return reading.finish();

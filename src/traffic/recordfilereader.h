@@ -30,12 +30,14 @@ struct RecordFileContents {
 // back into records (TextRecordParser, PcapngRecordParser). The format is
 // told by the content: a pcapng section header at the start, or the line
 // format's header or a record line among the first lines; the file's name
-// plays no part. An empty file is an empty record.
+// plays no part. The file is opened as fileio::RegularFile opens it: never
+// waiting on a FIFO or a device, and refusing whatever is no regular file.
 //
 // Results: the records, how many lines or blocks were damaged, how many older
 // records the bound (RecordTail) left out. A failure only when the file cannot
 // be opened or read (Fault::System with the errno, the path in the detail), or
-// is no record file at all (Fault::BadInput). Never throws on any content.
+// is no regular file, empty, or no record file at all (Fault::BadInput).
+// Never throws on any content.
 //
 // The file is read in pieces of kPieceBytes, so memory stays within the
 // tail's bound plus a piece and a line or block. `progress` (optional) is

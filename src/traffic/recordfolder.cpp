@@ -27,6 +27,17 @@ constexpr int kMaxNameTries = 1000;
 
 // A failed call's errno as the record folder's fault about `path`; errno is
 // read before the path's text is made.
+// The folder without a trailing slash or dot: "linkdir/" would make the
+// open follow a link named linkdir that O_NOFOLLOW refuses as "linkdir".
+fs::path withoutTrailingSlash(const fs::path& folder)
+{
+    std::string text = folder.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    return text;
+}
+
 net::Error failure(net::Fault fault, const fs::path& path)
 {
     const int code = errno;
@@ -36,7 +47,7 @@ net::Error failure(net::Fault fault, const fs::path& path)
 } // namespace
 
 RecordFolder::RecordFolder(fs::path folder, std::uint64_t limitBytes)
-    : folder_(std::move(folder)), limit_(std::max(limitBytes, kMinimumLimitBytes))
+    : folder_(withoutTrailingSlash(folder)), limit_(std::max(limitBytes, kMinimumLimitBytes))
 {
 }
 

@@ -4,12 +4,15 @@
 // SIGTERM and SIGHUP end it as its Close button does.
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
 
 class TestClientApp : public QObject
 {
@@ -22,6 +25,7 @@ private slots:
     void commandLine();
     void endSignalClosesTheConsole_data();
     void endSignalClosesTheConsole();
+    void endSignalClosesARecordUnderReview();
 };
 
 namespace
@@ -33,6 +37,16 @@ QProcessEnvironment environmentWithout(std::initializer_list<const char*> names)
     for (const char* name : names)
         environment.remove(QString::fromLatin1(name));
     return environment;
+}
+
+// A FIFO nobody writes to, in a folder of the test's own, made once.
+QString fifoPath()
+{
+    static QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("record.fifo"));
+    if (!QFile::exists(path))
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+    return path;
 }
 
 } // namespace
@@ -93,6 +107,14 @@ void TestClientApp::commandLine_data()
         << "cannot open the record: /nonexistent/traffic.log: No such file or directory";
     QTest::newRow("--open-record of no record") << QStringList{"--open-record", SOCKETCLIENT_PATH}
                                                 << true << 3 << QString() << "not a traffic record";
+    // Regressions: a FIFO blocked the program before any window; /dev/null
+    // opened as a record of nothing.
+    QTest::newRow("--open-record of a FIFO hangs")
+        << QStringList{"--open-record", fifoPath()} << true << 3 << QString()
+        << "it is a FIFO, not a regular file";
+    QTest::newRow("--open-record of /dev/null opens")
+        << QStringList{"--open-record", "/dev/null"} << true << 3 << QString()
+        << "it is a device, not a regular file";
 }
 
 void TestClientApp::commandLine()
@@ -147,6 +169,30 @@ void TestClientApp::endSignalClosesTheConsole()
     // The record folder is made after the signals are watched.
     QTRY_VERIFY_WITH_TIMEOUT(QDir(records).exists(), 20000);
     ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// Regression: SIGTERM ended --open-record on the spot, as a crash.
+void TestClientApp::endSignalClosesARecordUnderReview()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString record = folder.filePath(QStringLiteral("seen.log"));
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# traffic record 1\ttime\tdirection\tkind\tlength\tbytes\thex\tnote\n");
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(SOCKETCLIENT_PATH), {QStringLiteral("--open-record"), record});
+    QVERIFY(process.waitForStarted());
+    // Not ended after a while: the window is open (a refused file ends at once).
+    QVERIFY(!process.waitForFinished(1000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);

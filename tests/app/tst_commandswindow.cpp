@@ -78,6 +78,7 @@ private slots:
     void savesAndReloadsByteExact();
     void refusesABrokenFileAndKeepsTheList();
     void brokenListFileIsMovedAsideNotWrittenOver();
+    void deepDottedKeyInTheCommandsFileCrashesTheConsole();
     void ctrlDigitSendsTheConsolesBytes();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
@@ -373,6 +374,27 @@ void TestCommandsWindow::brokenListFileIsMovedAsideNotWrittenOver()
              qPrintable(window().statusText()));
     QVERIFY(std::holds_alternative<check::CheckFile>(check::loadCheckFile(path)));
     QFile::remove(QString::fromStdString(path + std::string(CommandsWindow::kBrokenSuffix)));
+}
+
+// Regression: a saved commands file of one key 40,000 dotted parts deep ran
+// the parser's stack out at every Ctrl+K or Ctrl+1..9.
+void TestCommandsWindow::deepDottedKeyInTheCommandsFileCrashesTheConsole()
+{
+    const std::string path = CommandsWindow::defaultPath();
+    QVERIFY(QDir().mkpath(QFileInfo(QString::fromStdString(path)).path()));
+    QFile out(QString::fromStdString(path));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray("a.").repeated(40000) + "a=1\n");
+    out.close();
+    dialog_ = std::make_unique<ConsoleDialog>();
+    QVERIFY(ConsoleTestEnvironment::showActive(dialog_.get()));
+    QCOMPARE(window().list().size(), 0u);
+    QVERIFY2(window().statusText().startsWith(QString::fromStdString(path) +
+                                              QStringLiteral(":1:64: a key with more than 32")),
+             qPrintable(window().statusText()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(window().list().size(), 0u);
+    QFile::remove(QString::fromStdString(path));
 }
 
 void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()

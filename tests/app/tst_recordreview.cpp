@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -29,6 +30,8 @@
 #include <QTimer>
 
 #include <filesystem>
+
+#include <sys/stat.h>
 
 using app::RecordReviewWindow;
 using traffic::FileRecorder;
@@ -184,12 +187,16 @@ void TestRecordReview::keepsTheNewestRecords()
 
 void TestRecordReview::openRefusesWhatIsNoRecord_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QByteArray>("content"); // "fifo", "empty", or none: no file at all
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("missing") << QByteArray() << "No such file or directory";
     QTest::newRow("no record") << QByteArray("[Params]\nSocketIp=127.0.0.1\n")
                                << "not a traffic record";
+    // Regressions: a FIFO froze the console in its open; an empty file
+    // opened as a record of nothing.
+    QTest::newRow("fifo freezes the console") << QByteArray("fifo") << "it is a FIFO";
+    QTest::newRow("empty file opens") << QByteArray("empty") << "the file is empty";
 }
 
 void TestRecordReview::openRefusesWhatIsNoRecord()
@@ -198,14 +205,21 @@ void TestRecordReview::openRefusesWhatIsNoRecord()
     QFETCH(QString, reason);
 
     const QString path = files_.filePath(QString::fromLatin1(QTest::currentDataTag()));
-    if (!content.isEmpty()) {
+    if (content == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (!content.isEmpty()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        if (content != "empty")
+            file.write(content);
     }
     MessageBoxWatcher boxes;
-    QCOMPARE(RecordReviewWindow::open(path, nullptr), nullptr);
-    QCOMPARE(boxes.texts().size(), 1);
+    QElapsedTimer returned;
+    returned.start();
+    QPointer<RecordReviewWindow> window = RecordReviewWindow::open(path, nullptr);
+    QVERIFY(returned.elapsed() < kReadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, kReadTimeoutMs);
+    QTRY_VERIFY(window.isNull());
     QVERIFY2(boxes.texts()[0].contains(path) && boxes.texts()[0].contains(reason),
              qPrintable(boxes.texts()[0]));
 }
@@ -215,9 +229,9 @@ void TestRecordReview::openShowsAWindowDeletedOnClose()
     const QString path = recorded(session(1), FileRecorder::Format::Text);
     QPointer<RecordReviewWindow> window = RecordReviewWindow::open(path, nullptr);
     QVERIFY(window);
-    QVERIFY(window->isVisible());
-    QVERIFY(window->findChild<QPushButton*>(QStringLiteral("trafficOpenRecord")));
     QSignalSpy finished(window.data(), &RecordReviewWindow::readFinished);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), kReadTimeoutMs);
+    QVERIFY(window->findChild<QPushButton*>(QStringLiteral("trafficOpenRecord")));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kReadTimeoutMs);
     QCOMPARE(window->model().rowCount(), 4);
     window->close();

@@ -415,10 +415,12 @@ void TestTrafficWindow::exportsKeepFormulaeAndHexAsText_data()
                         << "'@SUM"
                         << "'4053554d"
                         << "'@x";
+    // One CSV dialect with the reports: a control character is written
+    // escaped, so a cell cannot start a formula behind it.
     QTest::newRow("tab note") << QByteArray("a") << "\t=1"
                               << "a"
                               << "'61"
-                              << "'\t=1";
+                              << "\\x09=1";
     QTest::newRow("hex like a number") << QByteArray("\x1e\x10", 2) << "ok"
                                        << "\\x1e\\x10"
                                        << "'1e10"

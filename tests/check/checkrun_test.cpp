@@ -264,8 +264,8 @@ TEST(CheckRun, AFailedStepOrAnAbortEndsTheRun)
     CheckRun unknown = started(fileOf({sendText("{zone}"), sendText("after")}));
     EXPECT_TRUE(unknown.takeSends().empty());
     const StepResult notSent = unknown.takeResults().at(0);
-    EXPECT_EQ(notSent.failure, check::StepFailure::NotSendable);
-    EXPECT_EQ(notSent.reason, "no value for {zone}");
+    EXPECT_EQ(notSent.failure, check::StepFailure::BadValues);
+    EXPECT_EQ(notSent.reason, "step 1: no value for {zone}");
     EXPECT_TRUE(unknown.finished());
 
     CheckRun aborted = started(fileOf({sendText("a"), expectText("b"), sendText("c")}));

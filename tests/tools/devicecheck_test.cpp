@@ -1,3 +1,4 @@
+#include "checkerfixtures.h"
 #include "childprocess.h"
 #include "loopbackudppeer.h"
 #include "simulatorundertest.h"
@@ -35,12 +36,6 @@ const std::string kChecker = DEVICECHECK_PATH;
 const std::string kSchema = JUNIT_SCHEMA_PATH;
 const std::string kXmllint = "/usr/bin/xmllint";
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::size_t countOf(const std::string& text, const std::string& part)
 {
     std::size_t count = 0;
@@ -60,70 +55,6 @@ std::string testcaseOf(const std::string& junit, const std::string& label)
     const std::size_t end = junit.find("<testcase", start);
     return junit.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
-
-// A folder of the test's own, gone at the end.
-class Scratch
-{
-public:
-    Scratch()
-    {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "devicecheck-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(path_ / name, std::ios::binary) << text;
-        return file(name);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-// A TCP socket bound on 127.0.0.1 that listens (or not: then a connect to its
-// port is refused) while the object lives.
-class LoopbackPort
-{
-public:
-    explicit LoopbackPort(bool listening)
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = std::to_string(ntohs(address.sin_port));
-        if (listening) {
-            ::listen(fd_, 4);
-        }
-    }
-    ~LoopbackPort() { ::close(fd_); }
-    const std::string& port() const { return port_; }
-    // True when a connection waits to be accepted.
-    bool wasContacted() const
-    {
-        const int client = ::accept(fd_, nullptr, nullptr);
-        if (client >= 0) {
-            ::close(client);
-        }
-        return client >= 0;
-    }
-
-private:
-    int fd_ = -1;
-    std::string port_;
-};
 
 // Sends the console's default frame (its data from the device's values) and
 // expects its echo: what devicesim answers unless a rule says otherwise.
@@ -373,7 +304,7 @@ TEST(DeviceCheck, MistakesContactNoDevice)
         {{good}, "no target given"},
         {{good, deviceTarget, "127.0.0.1:99999"}, "\"99999\" is no port"},
         {{good, deviceTarget, "--jobs", "0"}, "--jobs takes a number from 1 to 10000"},
-        {{good, "--targets", scratch.file("none.csv")}, "none\\.csv: no such file"},
+        {{good, "--targets", scratch.file("none.csv")}, "none\\.csv: No such file or directory"},
         {{good, deviceTarget, "--junit", scratch.file("no/such/folder.xml")},
          "cannot create .*folder.xml: No such file"},
     };

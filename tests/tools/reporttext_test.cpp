@@ -38,6 +38,15 @@ const TextRow kRows[] = {
     {"at_sign", "@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
     {"comma", "a,b", "a,b", "a,b", "\"a,b\""},
     {"blank_at_end", "a ", "a ", "a ", "\"a \""},
+    // Not allowed in XML 1.0: a JUnit report holding them would not parse.
+    {"junit_not_xml_fffe_ffff", "a\xEF\xBF\xBE\xEF\xBF\xBF", "a\\xef\\xbf\\xbe\\xef\\xbf\\xbf",
+     "a\\xef\\xbf\\xbe\\xef\\xbf\\xbf", "a\\xef\\xbf\\xbe\\xef\\xbf\\xbf"},
+    // A right-to-left override or isolate would show one name as another.
+    {"bidi_override_disguises_a_name",
+     "door\xE2\x80\xAE"
+     "1-rood\xE2\x81\xA6",
+     "door\\xe2\\x80\\xae1-rood\\xe2\\x81\\xa6", "door\\xe2\\x80\\xae1-rood\\xe2\\x81\\xa6",
+     "door\\xe2\\x80\\xae1-rood\\xe2\\x81\\xa6"},
 };
 
 class ReportText : public testing::TestWithParam<TextRow>

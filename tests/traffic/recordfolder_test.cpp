@@ -260,6 +260,20 @@ INSTANTIATE_TEST_SUITE_P(
                     FolderCase{"OtherOwner", 0700, 12345, net::Fault::UnsafeFolder}),
     [](const testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
 
+// Regression: "--record linkdir/" recorded through a link that "linkdir" is
+// refused as, since the slash makes the open follow it.
+TEST_F(RecordFolderTest, TrailingSlashFollowsALinkToAFolder)
+{
+    const fs::path link = base / "linkdir";
+    fs::create_directory_symlink(folder, link);
+    for (const std::string& suffix : {"", "/", "//", "/."}) {
+        RecordFolder records(link.string() + suffix, kLimit);
+        EXPECT_EQ(records.prepare().fault(), net::Fault::NotAFolder) << suffix;
+    }
+    RecordFolder real(folder.string() + "/", kLimit);
+    EXPECT_TRUE(real.prepare().ok());
+}
+
 // Regression: records written after the folder (or the file) was deleted
 // counted as kept though they went nowhere.
 TEST_F(RecordFolderTest, FolderOrFileDeletedWhileRecordingStopsAtTheNextWrite)

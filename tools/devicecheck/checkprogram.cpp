@@ -10,10 +10,12 @@
 #include "reporttext.h"
 #include "summarytext.h"
 #include "targetlist.h"
+#include "trafficbuffer.h"
 
 #include "check/checkfile.h"
 #include "socket/openfilelimit.h"
 #include "traffic/filerecorder.h"
+#include "traffic/recordfolder.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -103,6 +105,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
 
     TargetList targets(report.file.port);
+    targets.keepOnly(check::usedPlaceholders(report.file));
     for (const std::string& target : options.targets) {
         if (const net::Error added = targets.add(target); !added.ok()) {
             return usage(added.text());
@@ -117,17 +120,22 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         return failure("the targets files name no device");
     }
 
-    // The report files are made before any device is contacted, so that a
-    // path that cannot be written stops the run before it starts.
+    // The report paths and the record folder are checked before any device
+    // is contacted, so that one that cannot be written stops the run before
+    // it starts.
     const ReportTarget reports[] = {{options.junitPath, &check::JunitReport::text},
                                     {options.csvPath, &check::CsvReport::text},
                                     {options.htmlPath, &HtmlReport::text}};
-    for (const ReportTarget& target : reports) {
-        if (target.path.empty()) {
-            continue;
-        }
-        if (const net::Error made = check::ReportFile::write(target.path, {}); !made.ok()) {
-            return failure(made.text());
+    if (const net::Error refused =
+            check::ReportFile::checkAll({options.junitPath, options.csvPath, options.htmlPath});
+        !refused.ok()) {
+        return failure(refused.text());
+    }
+    const std::uint64_t recordLimit = std::uint64_t{options.recordLimitMiB} * kBytesPerMiB;
+    if (!options.recordFolder.empty()) {
+        traffic::RecordFolder folder(options.recordFolder, recordLimit);
+        if (const net::Error refused = folder.prepare(); !refused.ok()) {
+            return failure(refused.text());
         }
     }
 
@@ -150,8 +158,8 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     StopSignals stop;
     std::unique_ptr<traffic::FileRecorder> recorder;
     if (!options.recordFolder.empty()) {
-        recorder = std::make_unique<traffic::FileRecorder>(traffic::FileRecorder::Options{
-            options.recordFolder, std::uint64_t{options.recordLimitMiB} * kBytesPerMiB});
+        recorder = std::make_unique<traffic::FileRecorder>(
+            traffic::FileRecorder::Options{options.recordFolder, recordLimit});
     }
 
     ProgressLine progress(out, ::isatty(STDOUT_FILENO) == 1);
@@ -160,7 +168,11 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     runner.setProgressHook([&progress](const FleetProgress& now) { progress.update(now); });
     const bool ran = runner.run(targets.take(), stop.fd(), report, error);
     progress.clear();
-    out << SummaryText::text(report) << std::flush;
+    out << SummaryText::text(report);
+    if (const std::size_t cut = runner.counts().recordsCut; cut > 0) {
+        out << SummaryText::recordsCutLine(cut, TrafficBuffer::kMaxBytes) << '\n';
+    }
+    out << std::flush;
     int status = report.allPassed() ? kAllPassed : kSomeFailed;
     if (!ran) {
         err << "devicecheck: " << readableText(error) << '\n';

@@ -10,9 +10,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 } // namespace
 
-bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::string& error)
+bool CsvReader::read(std::string_view text, const RowHandler& each, std::string& error)
 {
-    rows.clear();
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         text.remove_prefix(kByteOrderMark.size());
     }
@@ -72,8 +71,8 @@ bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::stri
             ++at;
         }
         // A line with nothing on it is no record (a spreadsheet's last line).
-        if (row.fields.size() != 1 || !row.fields.front().empty()) {
-            rows.push_back(std::move(row));
+        if ((row.fields.size() != 1 || !row.fields.front().empty()) && !each(row)) {
+            return false;
         }
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,13 +18,18 @@ struct CsvRow {
 // Reads comma-separated values as spreadsheets write them: fields in double
 // quotes may hold commas, line breaks and doubled quotes (""); lines end in
 // LF or CR LF; a UTF-8 byte-order mark at the start is skipped; empty lines
-// are skipped. Pure; any thread.
+// are skipped. One row is held at a time, so memory stays with the widest
+// row however many rows there are. Pure; any thread.
 class CsvReader
 {
 public:
-    // False, with `error` ("line 4: ...") set, for a quote that is never
-    // closed or text after a closing quote.
-    static bool read(std::string_view text, std::vector<CsvRow>& rows, std::string& error);
+    // Gets each row in order; false stops the reading.
+    using RowHandler = std::function<bool(CsvRow& row)>;
+
+    // Hands each row to `each`. False, with `error` ("line 4: ...") set, for
+    // a quote that is never closed or text after a closing quote; false with
+    // `error` untouched when `each` stopped the reading.
+    static bool read(std::string_view text, const RowHandler& each, std::string& error);
 };
 
 } // namespace devicetools

@@ -47,6 +47,14 @@ void DeviceSession::start(check::Instant now)
 {
     const check::Target& target = result_.target;
     started_ = now;
+    // A device whose values do not fit the file is never contacted.
+    run_.emplace(file_, target.values);
+    if (const std::optional<std::string>& unfit = run_->valuesError()) {
+        result_.failedStep = "device values";
+        result_.reason = *unfit;
+        finish(now, check::DeviceOutcome::Failed);
+        return;
+    }
     connectDeadline_ = now + limits_.connectTimeout;
     deviceDeadline_ = now + limits_.deviceTimeout;
     const bool udp = file_.transport == check::Transport::Udp;
@@ -92,7 +100,6 @@ void DeviceSession::connected(check::Instant now)
     socket_ = std::move(outcome.socket);
 
     state_ = State::Running;
-    run_.emplace(file_, result_.target.values);
     run_->start(now);
     pump(now);
 }

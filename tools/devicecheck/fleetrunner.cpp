@@ -55,6 +55,7 @@ public:
     Loop& operator=(const Loop&) = delete;
 
     bool run(int stopFd, std::string& error);
+    const FleetProgress& counts() const { return counts_; }
 
 private:
     static Instant clock() { return Clock::now(); }
@@ -180,6 +181,7 @@ void Loop::settle(std::size_t slot)
         check::DeviceResult& result = report_.devices[entry.target];
         result = std::move(session.result());
         if (recorder_ != nullptr) {
+            counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
             session.traffic().replayTo(*recorder_);
         }
         ++counts_.done;
@@ -269,6 +271,7 @@ bool FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
     const Instant start = Clock::now();
     Loop loop(file_, settings_, recorder_, progress_, report);
     const bool ran = loop.run(stopFd, error);
+    counts_ = loop.counts();
     report.elapsed = std::chrono::duration_cast<check::Millis>(Clock::now() - start);
     return ran;
 }

@@ -28,6 +28,8 @@ struct FleetSettings {
 // Where a run stands, for a progress line.
 struct FleetProgress {
     std::size_t total = 0, done = 0, passed = 0, failed = 0;
+    // Devices whose record was cut at TrafficBuffer::kMaxBytes.
+    std::size_t recordsCut = 0;
     check::Millis elapsed{0};
 };
 
@@ -60,12 +62,15 @@ public:
     // made (no device is contacted then).
     bool run(const std::vector<check::Target>& targets, int stopFd, check::FleetReport& report,
              std::string& error);
+    // Where the last run() ended.
+    const FleetProgress& counts() const { return counts_; }
 
 private:
     const check::CheckFile& file_;
     FleetSettings settings_;
     traffic::RecordSink* recorder_ = nullptr;
     ProgressHook progress_;
+    FleetProgress counts_;
 };
 
 } // namespace devicetools

@@ -41,6 +41,13 @@ std::string SummaryText::summaryLine(const check::FleetReport& report)
     return line;
 }
 
+std::string SummaryText::recordsCutLine(std::size_t devices, std::size_t maxBytes)
+{
+    return "records of " + std::to_string(devices) + (devices == 1 ? " device" : " devices") +
+           " cut at " + std::to_string(maxBytes / 1024) +
+           " KiB each: the rest of their traffic is only counted in their files";
+}
+
 std::string SummaryText::text(const check::FleetReport& report)
 {
     std::string out;

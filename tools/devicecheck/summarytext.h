@@ -18,6 +18,9 @@ public:
     static std::string summaryLine(const check::FleetReport& report);
     // "FAIL door-3 (10.0.0.3:21210): step 2 "x": no answer within 2000 ms; got "...""
     static std::string deviceLine(const check::DeviceResult& device);
+    // "records of 2 devices cut at 256 KiB each: ...", after the summary
+    // when a device's record passed `maxBytes`.
+    static std::string recordsCutLine(std::size_t devices, std::size_t maxBytes);
 
     // What is shown of a device's answer at most; the rest is cut with "...".
     static constexpr std::size_t kGotLimit = 120;

@@ -2,16 +2,15 @@
 
 #include "csvreader.h"
 
+#include "fileio/regularfile.h"
 #include "socket/error.h"
 #include "socket/hostlookup.h"
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <sys/stat.h>
+#include <set>
 
 namespace devicetools
 {
@@ -245,103 +244,109 @@ net::Error TargetList::add(std::string_view text)
 
 net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 {
-    std::string error;
     const std::string file(fileName);
-    std::vector<CsvRow> rows;
-    if (!CsvReader::read(text, rows, error)) {
-        error = file + ':' + error.substr(error.find(' ') + 1);
-        return refused(error);
-    }
-    if (rows.empty()) {
-        error = file + ": no header row (host,port,name,...)";
-        return refused(error);
-    }
-    const CsvRow& header = rows.front();
+    net::Error result;
+    bool headerRead = false;
     std::vector<std::string> columns;
+    // The columns whose values are kept: those the check file uses.
+    std::vector<std::size_t> kept;
     std::optional<std::size_t> hostColumn, portColumn, nameColumn;
-    for (std::size_t i = 0; i < header.fields.size(); ++i) {
-        const std::string column = trimmed(header.fields[i]);
-        const std::string key = lower(column);
-        const auto at = [&](std::optional<std::size_t>& slot) {
-            if (!slot) {
-                slot = i;
+
+    const auto readHeader = [&](const CsvRow& header) {
+        std::set<std::string, std::less<>> named;
+        for (std::size_t i = 0; i < header.fields.size(); ++i) {
+            const std::string column = trimmed(header.fields[i]);
+            const std::string key = lower(column);
+            const auto at = [&](std::optional<std::size_t>& slot) {
+                if (!slot) {
+                    slot = i;
+                }
+            };
+            if (column.empty() || !named.insert(column).second) {
+                return refused(file + ':' + std::to_string(header.line) + ": column " +
+                               std::to_string(i + 1) +
+                               (column.empty() ? " has no name" : " is named twice"));
             }
-        };
-        if (column.empty() || std::find(columns.begin(), columns.end(), column) != columns.end()) {
-            error = file + ':' + std::to_string(header.line) + ": column " + std::to_string(i + 1) +
-                    (column.empty() ? " has no name" : " is named twice");
-            return refused(error);
+            if (key == "host") {
+                at(hostColumn);
+            } else if (key == "port") {
+                at(portColumn);
+            } else if (key == "name") {
+                at(nameColumn);
+            }
+            if (!keepOnly_ || keepOnly_->contains(column)) {
+                kept.push_back(i);
+            }
+            columns.push_back(column);
         }
-        if (key == "host") {
-            at(hostColumn);
-        } else if (key == "port") {
-            at(portColumn);
-        } else if (key == "name") {
-            at(nameColumn);
+        if (!hostColumn) {
+            return refused(file + ':' + std::to_string(header.line) +
+                           ": the header names no host column");
         }
-        columns.push_back(column);
-    }
-    if (!hostColumn) {
-        error = file + ':' + std::to_string(header.line) + ": the header names no host column";
-        return refused(error);
-    }
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const CsvRow& row = rows[r];
+        return net::Error();
+    };
+
+    const auto readRow = [&](const CsvRow& row) {
+        std::string error;
         const std::string where = file + ':' + std::to_string(row.line) + ": ";
         if (row.fields.size() != columns.size()) {
-            error = where + std::to_string(row.fields.size()) + " fields, the header has " +
-                    std::to_string(columns.size());
-            return refused(error);
+            return refused(where + std::to_string(row.fields.size()) + " fields, the header has " +
+                           std::to_string(columns.size()));
         }
         Target target;
         HostRange host;
         if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
-            error = where + error;
-            return refused(error);
+            return refused(where + error);
         }
         target.host = host.host.empty() ? dottedText(host.first) : host.host;
         target.address = host.host.empty() ? host.first : Target::kUnresolved;
         std::uint32_t port = defaultPort_;
         if (portColumn && !trimmed(row.fields[*portColumn]).empty() &&
             !parsePorts(trimmed(row.fields[*portColumn]), false, port, port, error)) {
-            error = where + error;
-            return refused(error);
+            return refused(where + error);
         }
         target.port = static_cast<std::uint16_t>(port);
         if (nameColumn) {
             target.name = trimmed(row.fields[*nameColumn]);
         }
-        for (std::size_t i = 0; i < columns.size(); ++i) {
+        for (const std::size_t i : kept) {
             target.values[columns[i]] = row.fields[i];
         }
         target.csvLine = static_cast<std::size_t>(row.line);
         if (net::Error added = addOne(std::move(target)); !added.ok()) {
             return refused(where + added.detail());
         }
+        return net::Error();
+    };
+
+    std::string error;
+    const bool read = CsvReader::read(
+        text,
+        [&](CsvRow& row) {
+            result = headerRead ? readRow(row) : readHeader(row);
+            headerRead = true;
+            return result.ok();
+        },
+        error);
+    if (!read && result.ok()) {
+        return refused(file + ':' + error.substr(error.find(' ') + 1));
+    }
+    if (!result.ok()) {
+        return result;
+    }
+    if (!headerRead) {
+        return refused(file + ": no header row (host,port,name,...)");
     }
     return {};
 }
 
 net::Error TargetList::loadCsv(const std::string& path)
 {
-    std::string error;
-    struct stat info {
-    };
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = path + ": no such file";
-        return refused(error);
+    const net::Result<std::string> text = fileio::RegularFile::readAll(path, kMaxFileBytes);
+    if (!text) {
+        return text.error();
     }
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
-        error = path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
-        return refused(error);
-    }
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        error = path + ": cannot be read";
-        return refused(error);
-    }
-    return addCsv(text, path);
+    return addCsv(*text, path);
 }
 
 void TargetList::resolve()

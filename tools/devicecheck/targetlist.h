@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,11 @@ public:
 
     explicit TargetList(std::uint16_t defaultPort) : defaultPort_(defaultPort) {}
 
+    // Before addCsv(): of a targets file's other columns, keep the values of
+    // these only (the placeholders the check file uses), so that a wide file
+    // takes memory for what is used, not for every cell. All by default.
+    void keepOnly(std::set<std::string, std::less<>> columns) { keepOnly_ = std::move(columns); }
+
     // Adds the devices of one target text; a BadInput error saying what is
     // wrong when it is malformed or there would be too many.
     net::Error add(std::string_view text);
@@ -60,6 +67,7 @@ private:
     net::Error addOne(Target target);
 
     std::uint16_t defaultPort_;
+    std::optional<std::set<std::string, std::less<>>> keepOnly_;
     std::vector<Target> targets_;
 };
 

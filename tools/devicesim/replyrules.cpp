@@ -3,15 +3,11 @@
 #include "bytetext.h"
 #include "simulatorlog.h"
 
+#include "fileio/regularfile.h"
 #include "protocol/delimiterset.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 
 namespace devicetools
 {
@@ -28,7 +24,6 @@ constexpr std::string_view kTextWord = "text";
 constexpr std::string_view kNoneWord = "none";
 // Rule files are small; a larger file is surely the wrong file.
 constexpr std::size_t kMaxRuleFileSize = 64 * 1024;
-constexpr std::size_t kReadChunk = 4096;
 
 struct Placeholder {
     std::string_view name;
@@ -156,72 +151,13 @@ net::Error renderFrame(std::string_view templateText, const protocol::DecodedFra
     return substitute(templateText.substr(from), frame, out);
 }
 
-// What a file that is no regular file is, for the refusal.
-std::string_view fileKind(mode_t mode)
-{
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "no regular file";
-}
-
 // Reads a rule file: only a regular file, and at most one byte more than the
 // limit, so that neither a device that never ends nor a FIFO without a writer
 // can hold the start-up. `what` names the file in the error.
 net::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
 {
-    const std::string cannot = "cannot read the rule file " + what;
-    // Non-blocking, so that opening a FIFO returns at once and is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return net::Error::fromErrno(cannot);
-    }
-    std::string text;
-    net::Error error;
-    struct stat info {
-    };
-    if (::fstat(fd, &info) != 0) {
-        error = net::Error::fromErrno(cannot);
-    } else if (!S_ISREG(info.st_mode)) {
-        error = net::Error(net::Fault::BadInput, 0,
-                           cannot + ": it is " + std::string(fileKind(info.st_mode)) +
-                               ", not a regular file");
-    }
-    while (error.ok() && text.size() <= kMaxRuleFileSize) {
-        char chunk[kReadChunk];
-        const std::size_t room = kMaxRuleFileSize + 1 - text.size();
-        const ssize_t n = ::read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = net::Error::fromErrno(cannot);
-        } else if (n == 0) {
-            break;
-        } else {
-            text.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    if (error.ok() && text.size() > kMaxRuleFileSize) {
-        error = net::Error(net::Fault::BadInput, 0,
-                           cannot + ": it has more than " +
-                               SimulatorLog::groupedCount(kMaxRuleFileSize) +
-                               " bytes, the most a rule file may have");
-    }
-    if (!error.ok()) {
-        return error;
-    }
-    return text;
+    return fileio::RegularFile::readAll(path, kMaxRuleFileSize,
+                                        "cannot read the rule file " + what);
 }
 
 } // namespace

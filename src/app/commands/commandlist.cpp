@@ -1,14 +1,12 @@
 #include "commandlist.h"
 
 #include "check/stepaction.h"
+#include "fileio/safefile.h"
 #include "protocol/commandframe.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <cerrno>
 
 namespace app
 {
@@ -18,7 +16,7 @@ namespace
 
 std::string systemError(const char* what, const std::string& path)
 {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+    return net::Error::fromErrno(std::string(what) + " " + path).text();
 }
 
 // Makes every missing folder of `folder`, owner-only.
@@ -112,31 +110,9 @@ std::optional<std::string> CommandList::save(const std::string& path) const
     if (slash != std::string::npos && slash != 0 && !makeFolders(folder))
         return systemError("cannot make the folder", folder);
 
-    const std::string text = check::writeCheckFile(file_);
-    std::string temporary = path + ".XXXXXX";
-    // mkstemp creates the file 0600.
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return systemError("cannot create", temporary);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool ok = written == text.size() && ::fsync(fd) == 0;
-    std::string error = ok ? std::string() : systemError("cannot write", temporary);
-    if (::close(fd) != 0 && error.empty())
-        error = systemError("cannot write", temporary);
-    if (error.empty() && ::rename(temporary.c_str(), path.c_str()) != 0)
-        error = systemError("cannot replace", path);
-    if (!error.empty()) {
-        ::unlink(temporary.c_str());
-        return error;
-    }
+    if (const net::Error written = fileio::SafeFile::write(path, check::writeCheckFile(file_));
+        !written.ok())
+        return written.text();
     return std::nullopt;
 }
 

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace app
@@ -104,13 +105,13 @@ void onEndSignal(int)
 }
 
 // Null when the pipe cannot be made: the signals then end the process as
-// before.
-std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
+// before. `end` closes what is open, as its Close button does.
+std::unique_ptr<QSocketNotifier> watchEndSignals(QObject& context, std::function<void()> end)
 {
     if (::pipe2(endSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return nullptr;
     auto notifier = std::make_unique<QSocketNotifier>(endSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, &console, [&console] {
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &context, [&context, end] {
         char bytes[16];
         while (::read(endSignalPipe[0], bytes, sizeof bytes) > 0) {
         }
@@ -118,11 +119,11 @@ std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
         // own loop; each is closed first (bounded: the console stays).
         for (int i = 0; i < 16; ++i) {
             QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr || modal == &console)
+            if (modal == nullptr || modal == &context)
                 break;
             modal->close();
         }
-        console.accept();
+        end();
     });
     struct sigaction action {
     };
@@ -138,20 +139,28 @@ std::unique_ptr<QSocketNotifier> watchEndSignals(QDialog& console)
 // cannot be opened at all is told on stderr before any window shows.
 int reviewRecord(const QString& path)
 {
-    const auto format = traffic::RecordFileReader::probe(QFile::encodeName(path).toStdString());
-    if (!format) {
-        std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
-                     format.error().text().c_str());
-        return ClientApp::kExitCannotOpenRecord;
-    }
     // Frames are read in the delimiter mode the console last used.
     const bool release = ConsoleSettings().releaseFlag() != 0;
     RecordReviewWindow window(path, nullptr, RecordReviewWindow::kDefaultLimits,
                               release ? protocol::DelimiterMode::Release
                                       : protocol::DelimiterMode::Demo);
-    window.show();
+    // The reading thread opens the file; the window shows once it is a record.
+    int status = ClientApp::kExitOk;
+    const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(window, [&window] {
+        window.close();
+        QApplication::exit(ClientApp::kExitOk);
+    });
+    QObject::connect(&window, &RecordReviewWindow::opened, &window, [&window] { window.show(); });
+    QObject::connect(&window, &RecordReviewWindow::readFinished, &window, [&](bool ok) {
+        if (ok || window.wasOpened())
+            return;
+        std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
+                     window.errorText().toLocal8Bit().constData());
+        status = ClientApp::kExitCannotOpenRecord;
+        QApplication::exit(status);
+    });
     QApplication::exec();
-    return ClientApp::kExitOk;
+    return status;
 }
 
 } // namespace
@@ -202,7 +211,8 @@ int ClientApp::run(int argc, char** argv)
         return reviewRecord(record);
     {
         ConsoleDialog console;
-        const std::unique_ptr<QSocketNotifier> endSignals = watchEndSignals(console);
+        const std::unique_ptr<QSocketNotifier> endSignals =
+            watchEndSignals(console, [&console] { console.accept(); });
         applyRecordOptions(options, console);
         console.exec();
     }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -84,23 +85,37 @@ QString RecordReviewWindow::fileFilter()
 RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner,
                                              protocol::DelimiterMode mode)
 {
-    const net::Result<traffic::RecordFileReader::Format> format =
-        traffic::RecordFileReader::probe(localPath(path));
-    if (!format) {
-        QMessageBox::warning(owner, tr("Open record"),
-                             tr("The record cannot be opened: %1").arg(reasonOf(format.error())));
-        return nullptr;
-    }
+    // The file is opened and told by the reading thread, never here: a FIFO
+    // or a slow file system would hold the whole console up.
     auto* window = new RecordReviewWindow(path, owner, kDefaultLimits, mode);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    connect(window, &RecordReviewWindow::opened, window, [window] {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+    const QPointer<QWidget> over(owner);
+    connect(window, &RecordReviewWindow::readFinished, window, [window, over](bool ok) {
+        if (ok || window->wasOpened())
+            return;
+        window->deleteLater();
+        QMessageBox::warning(over, tr("Open record"),
+                             tr("The record cannot be opened: %1").arg(window->errorText()));
+    });
     return window;
+}
+
+void RecordReviewWindow::markOpened()
+{
+    if (opened_)
+        return;
+    opened_ = true;
+    emit opened();
 }
 
 void RecordReviewWindow::showProgress(quint64 done, quint64 total)
 {
+    markOpened();
     if (finished_)
         return;
     setStatus(total > 0
@@ -124,6 +139,7 @@ void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> res
         emit readFinished(false);
         return;
     }
+    markOpened();
     contents_ = std::move(*result);
     model().append(std::move(contents_.records), std::move(frames_));
     contents_.records.clear();

@@ -19,8 +19,9 @@ namespace app
 // content; see traffic::RecordFileReader): the same table, filters, dump pane,
 // copy and "Save as…", but read-only: no "Record to file" and no intake.
 //
-// The constructor starts reading the file on a thread of its own, so that a
-// large file leaves the window responsive; the status line shows how far it
+// The constructor starts reading the file on a thread of its own (the open
+// too, which never waits on a FIFO or a device), so that no file holds the
+// UI thread up; the status line shows how far it
 // got, then the file, how many records it holds, how many damaged lines or
 // blocks were skipped and how many older records were left out (only the
 // newest `limits.maxRecords` are kept, as in the live window), or why the
@@ -45,10 +46,12 @@ public:
                                 protocol::DelimiterMode mode = protocol::DelimiterMode::Demo);
     ~RecordReviewWindow() override;
 
-    // Opens a review window for `path`, shown and deleted when closed, as a
-    // window of `owner` (which may be null). When the file cannot be opened
-    // at all (missing, unreadable, no record) it says why in a message box
-    // over `owner` instead and returns null.
+    // Opens a review window for `path`, deleted when closed, as a window of
+    // `owner` (which may be null); returns at once, before the file is
+    // opened. The window shows once the file has been opened and told to be
+    // a record; when it cannot be opened at all (missing, unreadable, no
+    // regular file, empty, no record) a message box over `owner` says why
+    // instead and the window deletes itself, never shown.
     static RecordReviewWindow* open(const QString& path, QWidget* owner,
                                     protocol::DelimiterMode mode = protocol::DelimiterMode::Demo);
 
@@ -57,13 +60,18 @@ public:
 
     // The failure that ended the reading; empty when it succeeded or goes on.
     QString errorText() const { return error_; }
+    // Whether the file was opened and is a record (opened() was emitted).
+    bool wasOpened() const { return opened_; }
 
 signals:
+    // The file was opened and is a record: its reading goes on.
+    void opened();
     // The reading ended: `ok`, with the records in the table, or not, with
     // errorText() set.
     void readFinished(bool ok);
 
 private:
+    void markOpened();
     void showProgress(quint64 done, quint64 total);
     void setStatus(const QString& text);
     void takeResult(net::Result<traffic::RecordFileContents> result);
@@ -75,6 +83,7 @@ private:
     QString status_;
     QString error_;
     bool finished_ = false;
+    bool opened_ = false;
     std::atomic<bool> cancel_{false};
     std::thread reader_;
 };

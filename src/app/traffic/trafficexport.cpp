@@ -3,21 +3,15 @@
 #include "trafficformat.h"
 #include "trafficframes.h"
 
+#include "check/reporttext.h"
+#include "fileio/safefile.h"
 #include "traffic/bytetext.h"
 #include "traffic/framestream.h"
 #include "traffic/pcapngrecords.h"
 #include "traffic/recordline.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringList>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace app
 {
@@ -58,22 +52,10 @@ QString neutral(QString field)
     return field;
 }
 
-QString systemText(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
+// The one CSV dialect the programs write (check::csvField).
 QString csvField(const QString& field)
 {
-    static const QString kSpecial = QStringLiteral(",\"\r\n");
-    bool quote = false;
-    for (const QChar c : field)
-        quote = quote || kSpecial.contains(c);
-    if (!quote)
-        return field;
-    QString quoted = field;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    return QString::fromStdString(check::csvField(field.toStdString()));
 }
 
 // Hex digits alone may read as a number ("1e10", "0012"): marked as text.
@@ -85,10 +67,12 @@ QString hexField(const std::string& bytes)
 // The packets of the records (traffic::PcapngRecords), handed to `put` a
 // megabyte or so at a time: every record's bytes in one buffer could take as
 // much memory again as the table holds.
+constexpr std::size_t kPieceBytes = 1024 * 1024;
+
 template <typename Put>
 void putPcapng(const std::vector<const traffic::Record*>& records, const Put& put)
 {
-    constexpr std::size_t kChunkBytes = 1024 * 1024;
+    constexpr std::size_t kChunkBytes = kPieceBytes;
     std::string blocks = traffic::PcapngRecords::fileHeader();
     traffic::PcapngRecords packets;
     for (const traffic::Record* record : records) {
@@ -155,10 +139,10 @@ QString TrafficExport::csvLine(const traffic::Record& record, std::string_view f
                              trafficformat::directionText(record),
                              text(traffic::kindName(record.kind)),
                              QString::number(record.bytes.size()),
-                             neutral(text(traffic::visibleText(record.bytes))),
+                             text(traffic::visibleText(record.bytes)),
                              hexField(record.bytes),
-                             neutral(description(record)),
-                             neutral(trafficframes::oneLine(frames))};
+                             description(record),
+                             trafficframes::oneLine(frames)};
     QStringList quoted;
     for (const QString& field : fields)
         quoted += csvField(field);
@@ -171,82 +155,51 @@ QString TrafficExport::permissionWarning(const QString& path, int chmodError)
         return {};
     return QStringLiteral("The file system of %1 does not keep permissions: "
                           "the file may be readable by others (%2).")
-        .arg(path, systemText(chmodError));
+        .arg(path, QString::fromStdString(net::Error::system(chmodError).text()));
 }
 
 bool TrafficExport::save(const QString& path, Format format,
                          const std::vector<const traffic::Record*>& records, QString* error,
                          QString* warning, const FramesList& frames)
 {
-    const auto fail = [&](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    const QByteArray target = QFile::encodeName(path);
-    // A link under the chosen name would have the save write wherever it
-    // points (a dangling one included); the file is replaced, never followed.
-    struct stat existing {
-    };
-    if (::lstat(target.constData(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        return fail(S_ISLNK(existing.st_mode)
-                        ? QStringLiteral("it is a link; choose the file itself")
-                        : QStringLiteral("it is not a regular file"));
-    QByteArray temporary =
-        QFile::encodeName(QFileInfo(path).absolutePath() + QStringLiteral("/.") +
-                          QFileInfo(path).fileName() + QStringLiteral(".XXXXXX"));
-    // mkstemp makes the file 0600 before the first byte: the traffic may
-    // carry card numbers.
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(systemText(errno));
-    // A file system without permissions (a FAT stick) cannot keep the file
-    // owner-only; the save still goes on, and says so.
-    const QString permissions =
-        permissionWarning(path, ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno);
-    if (!permissions.isEmpty() && warning)
-        *warning = permissions;
-    QFile file;
-    bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-    const auto put = [&](const char* data, qint64 size) {
-        ok = ok && file.write(data, size) == size;
-    };
-    if (format == Format::Pcapng) {
-        putPcapng(records, put);
-    } else {
-        const bool csv = format == Format::Csv;
-        if (csv)
-            put(csvHeader().toUtf8().constData(), csvHeader().toUtf8().size());
-        else
-            put(traffic::kRecordFileHeader.data(),
-                static_cast<qint64>(traffic::kRecordFileHeader.size()));
-        std::string line;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (csv) {
-                const QByteArray utf8 = csvLine(*records[i], framesAt(frames, i)).toUtf8();
-                put(utf8.constData(), utf8.size());
-            } else {
-                line.clear();
-                traffic::appendRecordLine(line, *records[i]);
-                appendFramesComment(line, framesAt(frames, i));
-                put(line.data(), static_cast<qint64>(line.size()));
+    net::Result<fileio::SafeFile> file =
+        fileio::SafeFile::create(QFile::encodeName(path).toStdString());
+    net::Error result = file ? net::Error() : file.error();
+    if (file) {
+        // A file system without permissions (a FAT stick) cannot keep the
+        // file owner-only; the save still goes on, and says so.
+        if (const QString permissions = permissionWarning(path, file->permissionError());
+            !permissions.isEmpty() && warning)
+            *warning = permissions;
+        const auto put = [&](const char* data, qint64 size) {
+            result = file->append(std::string_view(data, static_cast<std::size_t>(size)));
+        };
+        if (format == Format::Pcapng) {
+            putPcapng(records, put);
+        } else {
+            const bool csv = format == Format::Csv;
+            std::string line =
+                csv ? csvHeader().toStdString() : std::string(traffic::kRecordFileHeader);
+            for (std::size_t i = 0; i < records.size() && result.ok(); ++i) {
+                if (csv) {
+                    line += csvLine(*records[i], framesAt(frames, i)).toStdString();
+                } else {
+                    traffic::appendRecordLine(line, *records[i]);
+                    appendFramesComment(line, framesAt(frames, i));
+                }
+                if (line.size() >= kPieceBytes) {
+                    put(line.data(), static_cast<qint64>(line.size()));
+                    line.clear();
+                }
             }
+            put(line.data(), static_cast<qint64>(line.size()));
         }
+        if (result.ok())
+            result = file->commit();
     }
-    ok = ok && file.flush() && ::fdatasync(fd) == 0;
-    const int code = errno;
-    const QString writeError = file.errorString();
-    file.close();
-    if (!ok) {
-        ::unlink(temporary.constData());
-        return fail(file.error() != QFileDevice::NoError ? writeError : systemText(code));
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int renameCode = errno;
-        ::unlink(temporary.constData());
-        return fail(systemText(renameCode));
-    }
-    return true;
+    if (!result.ok() && error)
+        *error = QString::fromStdString(result.text());
+    return result.ok();
 }
 
 } // namespace app
