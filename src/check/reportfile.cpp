@@ -9,13 +9,13 @@
 namespace check
 {
 
-net::Error ReportFile::write(const std::string& path, std::string_view text)
+base::Error ReportFile::write(const std::string& path, std::string_view text)
 {
-    const auto failed = [&](int code) { return net::Error(net::Fault::CannotWrite, code, path); };
+    const auto failed = [&](int code) { return base::Error(base::Fault::CannotWrite, code, path); };
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                           S_IRUSR | S_IWUSR);
     if (fd < 0) {
-        return net::Error(net::Fault::CannotCreateFile, errno, path);
+        return base::Error(base::Fault::CannotCreateFile, errno, path);
     }
     if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
         const int code = errno;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <string>
 #include <string_view>
@@ -16,7 +16,7 @@ class ReportFile
 public:
     // CannotCreateFile or CannotWrite with the path ("cannot write out.xml:
     // No space left on device") when the file cannot be made or written whole.
-    static net::Error write(const std::string& path, std::string_view text);
+    static base::Error write(const std::string& path, std::string_view text);
 };
 
 } // namespace check

@@ -20,7 +20,7 @@ IoResult AddressHeaderIo::read(SocketHandle socket, std::uint8_t* bytes, std::ui
         const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
         if (wait.status != WaitStatus::Ready)
             return IoResult::timedOut(wait.error);
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+        return IoResult::failed(base::Error(base::Fault::AddressHeaderMissing));
     }
     SocketAddress sender;
     const IoResult result =
@@ -44,7 +44,7 @@ IoResult AddressHeaderIo::write(SocketHandle socket, const std::uint8_t* bytes,
                                 std::uint32_t length)
 {
     if (length < kHeaderSize)
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+        return IoResult::failed(base::Error(base::Fault::AddressHeaderMissing));
     SocketAddress destination;
     std::memcpy(&destination, bytes, kHeaderSize);
     const std::uint8_t* payload = bytes + kHeaderSize;

@@ -57,13 +57,13 @@ IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t cap
     if (ready == 0)
         return IoResult::closed();
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        return IoResult::failed(Error::fromErrno());
+        return IoResult::failed(base::Error::fromErrno());
     if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
         return wait;
     const ssize_t n = retryOnSignal([&] { return ::recv(socket, into, clampLength(capacity), 0); });
     if (n > 0)
         return IoResult::data(static_cast<std::uint32_t>(n));
-    return n == 0 ? IoResult::closed() : IoResult::failed(Error::fromErrno());
+    return n == 0 ? IoResult::closed() : IoResult::failed(base::Error::fromErrno());
 }
 
 IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
@@ -79,7 +79,7 @@ IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capa
     });
     std::memset(sender.zero, 0, sizeof sender.zero);
     if (n < 0)
-        return IoResult::failed(Error::fromErrno());
+        return IoResult::failed(base::Error::fromErrno());
     // An empty datagram comes with its sender. A 0 without one is the end of a
     // stream or the shutdown of a released socket: not an empty message, which
     // would otherwise be raised at every turn for ever, or after stop.
@@ -92,7 +92,7 @@ IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t
 {
     const ssize_t n =
         retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
-    return n < 0 ? IoResult::failed(Error::fromErrno())
+    return n < 0 ? IoResult::failed(base::Error::fromErrno())
                  : IoResult::data(static_cast<std::uint32_t>(n));
 }
 
@@ -103,7 +103,7 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
         return ::sendto(socket, bytes, clampLength(length), MSG_NOSIGNAL, to.asSockaddr(),
                         SocketAddress::kSize);
     });
-    return n < 0 ? IoResult::failed(Error::fromErrno())
+    return n < 0 ? IoResult::failed(base::Error::fromErrno())
                  : IoResult::data(static_cast<std::uint32_t>(n));
 }
 
@@ -133,7 +133,7 @@ IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint3
         [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL | MSG_DONTWAIT); });
     if (n >= 0)
         return IoResult::data(static_cast<std::uint32_t>(n));
-    const Error error = Error::fromErrno();
+    const base::Error error = base::Error::fromErrno();
     return error.systemCode() == EAGAIN || error.systemCode() == EWOULDBLOCK
                ? IoResult::timedOut()
                : IoResult::failed(error);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "connectattempt.h"
-#include "error.h"
 #include "ioresult.h"
 
 #include <cstdint>
@@ -61,7 +61,7 @@ public:
                            std::string_view verdict) = 0;
     // A connection event; `error` is the failure behind a ConnectionDropped
     // (PeerClosed for an orderly close by the peer) or ConnectionFailed.
-    virtual void channelEvent(ChannelEvent event, const Error& error) = 0;
+    virtual void channelEvent(ChannelEvent event, const base::Error& error) = 0;
     // stop() ended a connection: it released a socket or ended a watcher.
     virtual void disconnected() = 0;
 };

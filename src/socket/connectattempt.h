@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "connectedsocket.h"
-#include "error.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,7 +35,7 @@ enum class ConnectStatus {
 struct ConnectOutcome {
     ConnectStatus status = ConnectStatus::Failed;
     ConnectedSocket socket;
-    Error error; // why it did not connect (the system's errno); none when connected
+    base::Error error; // why it did not connect (the system's errno); none when connected
     std::chrono::milliseconds elapsed{}; // from the start to the end of the attempt
 };
 

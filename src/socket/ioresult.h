@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.h"
+#include "base/error.h"
 
 #include <cstdint>
 
@@ -23,15 +23,15 @@ struct IoResult {
     std::uint32_t count = 0; // Data: bytes read or written
     // Failed: why. TimedOut: no failure for a true time-out, else the failed
     // wait's. Closed: PeerClosed. Data: no failure.
-    Error error;
+    base::Error error;
 
     static IoResult data(std::uint32_t count) { return {IoStatus::Data, count, {}}; }
-    static IoResult timedOut(Error waitError = {})
+    static IoResult timedOut(base::Error waitError = {})
     {
         return {IoStatus::TimedOut, 0, std::move(waitError)};
     }
-    static IoResult closed() { return {IoStatus::Closed, 0, Error(Fault::PeerClosed)}; }
-    static IoResult failed(Error error) { return {IoStatus::Failed, 0, std::move(error)}; }
+    static IoResult closed() { return {IoStatus::Closed, 0, base::Error(base::Fault::PeerClosed)}; }
+    static IoResult failed(base::Error error) { return {IoStatus::Failed, 0, std::move(error)}; }
 };
 
 } // namespace net

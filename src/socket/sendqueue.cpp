@@ -44,7 +44,7 @@ SendQueue::Outcome SendQueue::send(const std::uint8_t* message, std::uint32_t le
     // A started message must follow its first part, whatever the bound.
     if (written == 0 && waitingBytes_ + left > limits_.maxWaitingBytes) {
         ++dropped_;
-        report_(message, length, IoResult::failed(Error(Fault::SendQueueFull)));
+        report_(message, length, IoResult::failed(base::Error(base::Fault::SendQueueFull)));
         return Outcome::Dropped;
     }
     if (!writer_.joinable()) {
@@ -54,9 +54,8 @@ SendQueue::Outcome SendQueue::send(const std::uint8_t* message, std::uint32_t le
             // Without a writer nothing would ever take it.
             ++dropped_;
             report_(message, length,
-                    written > 0
-                        ? IoResult::data(written)
-                        : IoResult::failed(Error::system(error.code().value())));
+                    written > 0 ? IoResult::data(written)
+                                : IoResult::failed(base::Error::system(error.code().value())));
             return Outcome::Dropped;
         }
     }

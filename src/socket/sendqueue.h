@@ -26,7 +26,7 @@ namespace net
 // waits) offers the head again every kRetryInterval until it has all gone.
 //
 // Bounds. A message that would make more than `maxWaitingBytes` wait is
-// dropped at once (Failed with Fault::SendQueueFull). A message not yet started
+// dropped at once (Failed with base::Fault::SendQueueFull). A message not yet started
 // when it reaches the head `messageLimit` after send() is dropped (TimedOut).
 // Once part of a message is out, the rest goes before any other message and
 // no time limit drops it: on a stream a dropped remainder would leave half a
@@ -38,7 +38,7 @@ namespace net
 //
 // Reports. `report` hears of every message exactly once, in message order:
 // Data with the whole length once it has gone out; for a dropped message its
-// reason (Failed Fault::SendQueueFull, TimedOut, or what the write function gave:
+// reason (Failed base::Fault::SendQueueFull, TimedOut, or what the write function gave:
 // Closed, Failed), or Data with the count that went out of a message cut by
 // close(). Counts tell the same in sum.
 //

@@ -276,7 +276,7 @@ void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
         observer_->blockRead(data, length, verdict);
 }
 
-void SocketChannel::raiseEvent(ChannelEvent event, const Error& error)
+void SocketChannel::raiseEvent(ChannelEvent event, const base::Error& error)
 {
     if (observer_)
         observer_->channelEvent(event, error);

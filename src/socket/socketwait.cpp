@@ -20,7 +20,7 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
 {
     // poll ignores a negative descriptor and would sleep out the whole time-out.
     if (socket < 0)
-        return {WaitStatus::Failed, Error::system(EBADF)};
+        return {WaitStatus::Failed, base::Error::system(EBADF)};
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == kNoTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -46,7 +46,7 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
             if (entries[1].revents != 0)
                 return {WaitStatus::Cancelled, {}};
             if (entries[0].revents & POLLNVAL)
-                return {WaitStatus::Failed, Error::system(EBADF)};
+                return {WaitStatus::Failed, base::Error::system(EBADF)};
             return {WaitStatus::Ready, {}};
         }
         if (rc == 0) {
@@ -55,7 +55,7 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
             return {WaitStatus::TimedOut, {}};
         }
         if (errno != EINTR)
-            return {WaitStatus::Failed, Error::fromErrno()};
+            return {WaitStatus::Failed, base::Error::fromErrno()};
     }
 }
 
@@ -75,38 +75,38 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
     return -1;
 }
 
-Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                    SocketHandle cancel)
+base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                          SocketHandle cancel)
 {
     // A blocking connect to an unreachable host can take minutes on Linux; a
     // non-blocking connect and a bounded wait for writability put a limit on it.
     const int flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
-        return Error::fromErrno();
+        return base::Error::fromErrno();
     if (::connect(socket, peer.asSockaddr(), SocketAddress::kSize) != 0) {
         // EINTR: the attempt goes on in the background, as with EINPROGRESS.
         if (errno != EINPROGRESS && errno != EINTR)
-            return Error::fromErrno();
+            return base::Error::fromErrno();
         const WaitResult wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs, cancel);
         switch (wait.status) {
         case WaitStatus::Ready:
             break;
         case WaitStatus::TimedOut:
-            return Error::system(ETIMEDOUT);
+            return base::Error::system(ETIMEDOUT);
         case WaitStatus::Cancelled:
-            return Error::system(ECANCELED);
+            return base::Error::system(ECANCELED);
         case WaitStatus::Failed:
             return wait.error;
         }
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            return Error::fromErrno();
+            return base::Error::fromErrno();
         if (error != 0)
-            return Error::system(error);
+            return base::Error::system(error);
     }
     if (::fcntl(socket, F_SETFL, flags) < 0)
-        return Error::fromErrno();
+        return base::Error::fromErrno();
     return {};
 }
 

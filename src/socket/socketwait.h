@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.h"
+#include "base/error.h"
 #include "hostlookup.h"
 #include "socketaddress.h"
 
@@ -23,7 +23,7 @@ enum class SocketWait { Readable, Writable };
 enum class WaitStatus { Ready, TimedOut, Cancelled, Failed };
 struct WaitResult {
     WaitStatus status = WaitStatus::TimedOut;
-    Error error;
+    base::Error error;
 };
 
 // Waits until the socket is readable or writable, at most `timeoutMs`
@@ -44,7 +44,7 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
 // becomes readable with ECANCELED. No failure once connected, and the socket
 // is blocking again; on a failure (the system's errno) the caller closes it.
 // Does not touch the last-error code.
-Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                    SocketHandle cancel = kInvalidSocket);
+base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                          SocketHandle cancel = kInvalidSocket);
 
 } // namespace net

@@ -107,7 +107,7 @@ void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
     }
 }
 
-void ChannelRecorder::channelEvent(net::ChannelEvent event, const net::Error& error)
+void ChannelRecorder::channelEvent(net::ChannelEvent event, const base::Error& error)
 {
     if (const SinkList sinks = current()) {
         deliver(sinks, RecordKind::Event, {}, eventText(event, error));
@@ -167,12 +167,12 @@ std::string ChannelRecorder::writeText(const net::IoResult& result)
     case net::IoStatus::Failed:
         break;
     }
-    if (result.error.fault() == net::Fault::SendQueueFull)
+    if (result.error.fault() == base::Fault::SendQueueFull)
         return "not written: " + result.error.text();
     return "write failed: " + result.error.text();
 }
 
-std::string ChannelRecorder::eventText(net::ChannelEvent event, const net::Error& error)
+std::string ChannelRecorder::eventText(net::ChannelEvent event, const base::Error& error)
 {
     switch (event) {
     case net::ChannelEvent::ConnectionEstablished:
@@ -180,7 +180,7 @@ std::string ChannelRecorder::eventText(net::ChannelEvent event, const net::Error
     case net::ChannelEvent::ConnectionFailed:
         return "Accepting failed: " + error.text();
     case net::ChannelEvent::ConnectionDropped:
-        return error.ok() || error.fault() == net::Fault::PeerClosed
+        return error.ok() || error.fault() == base::Fault::PeerClosed
                    ? "Connection closed by the peer"
                    : "Connection dropped: " + error.text();
     case net::ChannelEvent::ZeroLengthMessage:

@@ -20,7 +20,7 @@ namespace traffic
 // the caller's memory valid during the call only: it copies what it keeps,
 // and does not call back into this recorder from there.
 //
-// The texts that go with each kind (every reason is net::Error's text):
+// The texts that go with each kind (every reason is base::Error's text):
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
 //   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
 //   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
@@ -60,7 +60,7 @@ public:
                       const net::IoResult& result) override;
     void blockRead(const std::uint8_t* data, std::uint32_t length,
                    std::string_view verdict) override;
-    void channelEvent(net::ChannelEvent event, const net::Error& error) override;
+    void channelEvent(net::ChannelEvent event, const base::Error& error) override;
     void disconnected() override;
     // An Event record of the caller's own with `text`, e.g. naming what the
     // next write is (a saved command, an automatic answer). Any thread.
@@ -70,7 +70,7 @@ public:
     static std::string connectText(const net::ConnectRequest& request);
     static std::string outcomeText(const net::ConnectOutcome& outcome);
     static std::string writeText(const net::IoResult& result);
-    static std::string eventText(net::ChannelEvent event, const net::Error& error);
+    static std::string eventText(net::ChannelEvent event, const base::Error& error);
 
 private:
     using SinkList = std::shared_ptr<const Sinks>;

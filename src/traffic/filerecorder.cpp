@@ -87,7 +87,7 @@ struct FileRecorder::Writer {
     std::uint64_t written = 0;
     std::uint64_t bytesWritten = 0;
     std::uint64_t dropped = 0;
-    net::Error error;
+    base::Error error;
 };
 
 bool FileRecorder::Writer::flush()
@@ -217,7 +217,7 @@ FileRecorder::FileRecorder(Options options)
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
-        fail(net::Error::system(error.code().value(), "cannot start the recording thread").text());
+        fail(base::Error::system(error.code().value(), "cannot start the recording thread").text());
     }
 }
 
@@ -301,7 +301,7 @@ void FileRecorder::fail(std::string error)
 void FileRecorder::run()
 {
     Writer& writer = *writer_;
-    if (const net::Error prepared = writer.folder.prepare(); !prepared.ok()) {
+    if (const base::Error prepared = writer.folder.prepare(); !prepared.ok()) {
         fail(prepared.text());
         return;
     }
@@ -333,7 +333,7 @@ void FileRecorder::run()
             const std::filesystem::path& where = writer.folder.currentFile().empty()
                                                      ? writer.folder.folder()
                                                      : writer.folder.currentFile();
-            writer.error = net::Error(net::Fault::CannotWrite, ENOMEM, where.string());
+            writer.error = base::Error(base::Fault::CannotWrite, ENOMEM, where.string());
             ok = false;
         }
         // The memory of a usual batch goes back to the queue at the next

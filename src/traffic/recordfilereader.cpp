@@ -89,31 +89,31 @@ private:
     RecordFileContents contents_;
 };
 
-net::Error notARecord(const std::string& name)
+base::Error notARecord(const std::string& name)
 {
-    return net::Error(net::Fault::BadInput, 0,
-                      name + ": not a traffic record (neither the text record format nor pcapng)");
+    return base::Error(base::Fault::BadInput, 0,
+                       name + ": not a traffic record (neither the text record format nor pcapng)");
 }
 
-net::Result<File> openFile(const std::filesystem::path& path)
+base::Result<File> openFile(const std::filesystem::path& path)
 {
     // "e": the descriptor is not inherited by programs the console starts.
     File file(std::fopen(path.c_str(), "rbe"));
     if (!file) {
-        return net::Error::fromErrno(path.string());
+        return base::Error::fromErrno(path.string());
     }
     return file;
 }
 
 // Up to `most` bytes of `file` into `buffer`; an error when the read fails.
-net::Error readPiece(std::FILE* file, std::string& buffer, std::size_t most,
-                     const std::filesystem::path& path)
+base::Error readPiece(std::FILE* file, std::string& buffer, std::size_t most,
+                      const std::filesystem::path& path)
 {
     buffer.resize(most);
     const std::size_t got = std::fread(buffer.data(), 1, most, file);
     buffer.resize(got);
     if (got < most && std::ferror(file) != 0) {
-        return net::Error::fromErrno(path.string());
+        return base::Error::fromErrno(path.string());
     }
     return {};
 }
@@ -143,8 +143,8 @@ std::optional<RecordFileReader::Format> RecordFileReader::formatOf(std::string_v
     return std::nullopt;
 }
 
-net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view content,
-                                                            RecordTail::Limits limits)
+base::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view content,
+                                                             RecordTail::Limits limits)
 {
     const std::optional<Format> format = formatOf(content);
     if (!format) {
@@ -155,14 +155,14 @@ net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view con
     return reading.finish();
 }
 
-net::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
+base::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
 {
-    net::Result<File> file = openFile(path);
+    base::Result<File> file = openFile(path);
     if (!file) {
         return file.error();
     }
     std::string start;
-    if (net::Error error = readPiece(file->get(), start, kProbeBytes, path); !error.ok()) {
+    if (base::Error error = readPiece(file->get(), start, kProbeBytes, path); !error.ok()) {
         return error;
     }
     const std::optional<Format> format = formatOf(start);
@@ -172,12 +172,12 @@ net::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesys
     return *format;
 }
 
-net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
-                                                           RecordTail::Limits limits,
-                                                           const Progress& progress,
-                                                           const std::atomic<bool>* cancel)
+base::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
+                                                            RecordTail::Limits limits,
+                                                            const Progress& progress,
+                                                            const std::atomic<bool>* cancel)
 {
-    net::Result<File> file = openFile(path);
+    base::Result<File> file = openFile(path);
     if (!file) {
         return file.error();
     }
@@ -186,7 +186,7 @@ net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem
     const std::uint64_t total = sizeError ? 0 : static_cast<std::uint64_t>(size);
 
     std::string piece;
-    if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
+    if (base::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
         return error;
     }
     const std::optional<Format> format = formatOf(piece);
@@ -204,7 +204,7 @@ net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem
         if (cancel != nullptr && cancel->load()) {
             break;
         }
-        if (net::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
+        if (base::Error error = readPiece(file->get(), piece, kPieceBytes, path); !error.ok()) {
             return error;
         }
     }

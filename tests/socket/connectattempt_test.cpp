@@ -129,7 +129,7 @@ TEST_F(ConnectAttemptTest, RefusedConnectReportsTheSystemsReasonAndLeaksNothing)
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->status, ConnectStatus::Failed);
-        EXPECT_EQ(outcome->error, Error::system(ECONNREFUSED));
+        EXPECT_EQ(outcome->error, base::Error::system(ECONNREFUSED));
         EXPECT_EQ(outcome->error.text(), std::system_category().message(ECONNREFUSED));
         EXPECT_FALSE(outcome->socket.valid());
         EXPECT_LT(outcome->elapsed, std::chrono::milliseconds(kDeadline));
@@ -163,7 +163,7 @@ TEST_F(ConnectAttemptTest, AbandonEndsAHangingConnectAtOnceAndLeaksNothing)
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->status, ConnectStatus::Cancelled);
-        EXPECT_EQ(outcome->error, Error::system(ECANCELED));
+        EXPECT_EQ(outcome->error, base::Error::system(ECANCELED));
         EXPECT_FALSE(outcome->socket.valid());
         EXPECT_EQ(done.calls, 0) << "an abandoned attempt reports nothing";
     }
@@ -199,7 +199,7 @@ TEST_F(ConnectAttemptTest, ShortenedBoundEndsWithATimeOut)
     const std::optional<ConnectOutcome> outcome = attempt.take();
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->status, ConnectStatus::TimedOut);
-    EXPECT_EQ(outcome->error, Error::system(ETIMEDOUT));
+    EXPECT_EQ(outcome->error, base::Error::system(ETIMEDOUT));
     EXPECT_EQ(outcome->error.text(), std::system_category().message(ETIMEDOUT));
     EXPECT_LT(outcome->elapsed, std::chrono::seconds(10));
 

@@ -82,7 +82,7 @@ TEST(SendQueue, OrderWholeMessagesByteBoundAndClose)
     ASSERT_TRUE(connection.waitUntil([&] { return connection.reports.size() == 4; }));
     EXPECT_EQ(connection.wire, "first message\r\nsecond\r\nthird");
     EXPECT_EQ(connection.reports[0].first, "over the bound");
-    EXPECT_EQ(connection.reports[0].second.error.fault(), net::Fault::SendQueueFull);
+    EXPECT_EQ(connection.reports[0].second.error.fault(), base::Fault::SendQueueFull);
     EXPECT_EQ(connection.reports[2].first, "second\r\n");
     EXPECT_EQ(connection.reports[2].second.count, 8u);
 

@@ -27,7 +27,7 @@ TEST(ConnectWithin, RefusedPortFailsAtOnce)
     ASSERT_TRUE(server.buildFromText("127.0.0.1", listener.portText().c_str(), AF_INET));
     listener.closeListener();
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(connectWithin(s, server, 2000), Error::system(ECONNREFUSED));
+    EXPECT_EQ(connectWithin(s, server, 2000), base::Error::system(ECONNREFUSED));
     ::close(s);
 }
 
@@ -47,14 +47,14 @@ TEST(ConnectWithin, GivesUpAfterItsTimeLimit)
     }
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto start = std::chrono::steady_clock::now();
-    const Error error = connectWithin(s, server, 200);
+    const base::Error error = connectWithin(s, server, 200);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     ::close(s);
     for (int f : fillers)
         ::close(f);
     if (error.ok())
         GTEST_SKIP() << "this system accepts connects beyond a full backlog";
-    EXPECT_EQ(error, Error::system(ETIMEDOUT));
+    EXPECT_EQ(error, base::Error::system(ETIMEDOUT));
     EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
 }
 
@@ -104,5 +104,5 @@ TEST(WaitForSocketOrStop, InvalidSocketFailsWithBadDescriptor)
     const WaitResult result =
         waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket);
     EXPECT_EQ(result.status, WaitStatus::Failed);
-    EXPECT_EQ(result.error, Error::system(EBADF));
+    EXPECT_EQ(result.error, base::Error::system(EBADF));
 }

@@ -231,12 +231,12 @@ TEST(RecordFileReaderFailures, TellWhatIsWrong)
 
     struct Row {
         fs::path path;
-        net::Fault fault;
+        base::Fault fault;
         int code;
     };
-    for (const Row& row : {Row{folder / "missing.log", net::Fault::System, ENOENT},
-                           Row{folder, net::Fault::System, EISDIR},
-                           Row{folder / "notes.log", net::Fault::BadInput, 0}}) {
+    for (const Row& row : {Row{folder / "missing.log", base::Fault::System, ENOENT},
+                           Row{folder, base::Fault::System, EISDIR},
+                           Row{folder / "notes.log", base::Fault::BadInput, 0}}) {
         const auto read = RecordFileReader::readFile(row.path);
         ASSERT_FALSE(read) << row.path;
         EXPECT_EQ(read.error().fault(), row.fault) << row.path;

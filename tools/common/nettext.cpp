@@ -7,7 +7,6 @@
 namespace devicetools
 {
 
-
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port)
 {
     net::SocketAddress endpoint;
@@ -19,7 +18,7 @@ net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t po
 
 std::string errorText(int code)
 {
-    return net::Error::system(code).text();
+    return base::Error::system(code).text();
 }
 
 } // namespace devicetools

@@ -104,12 +104,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
 
     TargetList targets(report.file.port);
     for (const std::string& target : options.targets) {
-        if (const net::Error added = targets.add(target); !added.ok()) {
+        if (const base::Error added = targets.add(target); !added.ok()) {
             return usage(added.text());
         }
     }
     for (const std::string& file : options.targetFiles) {
-        if (const net::Error loaded = targets.loadCsv(file); !loaded.ok()) {
+        if (const base::Error loaded = targets.loadCsv(file); !loaded.ok()) {
             return failure(loaded.text());
         }
     }
@@ -126,7 +126,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         if (target.path.empty()) {
             continue;
         }
-        if (const net::Error made = check::ReportFile::write(target.path, {}); !made.ok()) {
+        if (const base::Error made = check::ReportFile::write(target.path, {}); !made.ok()) {
             return failure(made.text());
         }
     }
@@ -171,7 +171,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         if (target.path.empty()) {
             continue;
         }
-        if (const net::Error written = check::ReportFile::write(target.path, target.text(report));
+        if (const base::Error written = check::ReportFile::write(target.path, target.text(report));
             !written.ok()) {
             err << "devicecheck: " << readableText(written.text()) << '\n';
             status = kUsageError;

@@ -55,12 +55,12 @@ void DeviceSession::start(check::Millis now)
     state_ = State::Connecting;
     if (target.address == check::Target::kUnresolved) {
         connectFailed(now, net::ConnectStatus::Failed,
-                      net::Error(net::Fault::BadInput, 0, "the host name does not resolve"));
+                      base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
         return;
     }
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno("no socket"));
+        connectFailed(now, net::ConnectStatus::Failed, base::Error::fromErrno("no socket"));
         return;
     }
     socket_ = net::ConnectedSocket(fd, {});
@@ -68,7 +68,7 @@ void DeviceSession::start(check::Millis now)
     if (::connect(fd, to.asSockaddr(), net::SocketAddress::kSize) == 0) {
         connected(now);
     } else if (errno != EINPROGRESS) {
-        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno());
+        connectFailed(now, net::ConnectStatus::Failed, base::Error::fromErrno());
     }
 }
 
@@ -92,7 +92,7 @@ void DeviceSession::connected(check::Millis now)
     pump(now);
 }
 
-void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
+void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, base::Error error,
                                   std::string reason)
 {
     net::ConnectOutcome outcome;
@@ -117,7 +117,7 @@ void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<cha
             connected(now);
         } else {
             connectFailed(now, net::ConnectStatus::Failed,
-                          net::Error::system(error != 0 ? error : ECONNREFUSED));
+                          base::Error::system(error != 0 ? error : ECONNREFUSED));
         }
         return;
     }
@@ -152,14 +152,14 @@ void DeviceSession::receive(check::Millis now, std::span<char> buffer)
                 recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
-            lost(now, net::Error(net::Fault::PeerClosed), "the device closed the connection");
+            lost(now, base::Error(base::Fault::PeerClosed), "the device closed the connection");
             return;
         }
         if (errno == EINTR) {
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            const net::Error error = net::Error::fromErrno();
+            const base::Error error = base::Error::fromErrno();
             lost(now, error, "connection lost: " + error.text());
         }
         return;
@@ -179,7 +179,7 @@ bool DeviceSession::flush(check::Millis now)
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 return true;
             }
-            const net::Error error = net::Error::fromErrno();
+            const base::Error error = base::Error::fromErrno();
             recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                    static_cast<std::uint32_t>(block.size() - written_),
                                    net::IoResult::failed(error));
@@ -221,7 +221,7 @@ void DeviceSession::pump(check::Millis now)
     }
 }
 
-void DeviceSession::lost(check::Millis now, const net::Error& error, std::string reason)
+void DeviceSession::lost(check::Millis now, const base::Error& error, std::string reason)
 {
     recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
@@ -239,7 +239,7 @@ void DeviceSession::lost(check::Millis now, const net::Error& error, std::string
 void DeviceSession::advance(check::Millis now)
 {
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
-        connectFailed(now, net::ConnectStatus::TimedOut, net::Error(net::Fault::TimedOut),
+        connectFailed(now, net::ConnectStatus::TimedOut, base::Error(base::Fault::TimedOut),
                       "no connection within " + millisText(now - result_.startedAt));
         return;
     }
@@ -267,7 +267,8 @@ void DeviceSession::stop(check::Millis now)
 {
     stopping_ = true;
     if (state_ == State::Connecting) {
-        connectFailed(now, net::ConnectStatus::Cancelled, net::Error::system(ECANCELED), "stopped");
+        connectFailed(now, net::ConnectStatus::Cancelled, base::Error::system(ECANCELED),
+                      "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, check::DeviceOutcome::Stopped);

@@ -3,9 +3,9 @@
 #include "check/fleetreport.h"
 #include "trafficbuffer.h"
 
+#include "base/error.h"
 #include "check/checkrun.h"
 #include "socket/connectedsocket.h"
-#include "socket/error.h"
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
@@ -73,7 +73,7 @@ private:
 
     void connected(check::Millis now);
     // `reason` for the report; empty: the error's text.
-    void connectFailed(check::Millis now, net::ConnectStatus status, net::Error error,
+    void connectFailed(check::Millis now, net::ConnectStatus status, base::Error error,
                        std::string reason = {});
     void receive(check::Millis now, std::span<char> buffer);
     // Writes what is pending; false when the connection failed.
@@ -81,7 +81,7 @@ private:
     // Takes the engine's blocks and results, and ends the session when the
     // check has ended.
     void pump(check::Millis now);
-    void lost(check::Millis now, const net::Error& error, std::string reason);
+    void lost(check::Millis now, const base::Error& error, std::string reason);
     void finish(check::Millis now, check::DeviceOutcome outcome);
 
     const check::CheckFile& file_;

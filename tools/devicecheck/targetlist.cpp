@@ -2,7 +2,7 @@
 
 #include "csvreader.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 #include "socket/hostlookup.h"
 
 #include <algorithm>
@@ -98,9 +98,9 @@ bool isDeviceAddress(std::uint32_t address)
     return address != 0 && address != Target::kUnresolved;
 }
 
-net::Error refused(std::string what)
+base::Error refused(std::string what)
 {
-    return net::Error(net::Fault::BadInput, 0, std::move(what));
+    return base::Error(base::Fault::BadInput, 0, std::move(what));
 }
 
 std::string quoted(std::string_view text)
@@ -195,7 +195,7 @@ bool parsePorts(std::string_view text, bool allowRange, std::uint32_t& first, st
 
 } // namespace
 
-net::Error TargetList::addOne(Target target)
+base::Error TargetList::addOne(Target target)
 {
     if (targets_.size() >= kMaxTargets) {
         return refused("more than " + std::to_string(kMaxTargets) + " devices");
@@ -207,7 +207,7 @@ net::Error TargetList::addOne(Target target)
     return {};
 }
 
-net::Error TargetList::add(std::string_view text)
+base::Error TargetList::add(std::string_view text)
 {
     std::string error;
     const std::size_t colon = text.find(':');
@@ -235,7 +235,7 @@ net::Error TargetList::add(std::string_view text)
             target.address =
                 host.host.empty() ? static_cast<std::uint32_t>(address) : Target::kUnresolved;
             target.port = static_cast<std::uint16_t>(port);
-            if (net::Error added = addOne(std::move(target)); !added.ok()) {
+            if (base::Error added = addOne(std::move(target)); !added.ok()) {
                 return added;
             }
         }
@@ -243,7 +243,7 @@ net::Error TargetList::add(std::string_view text)
     return {};
 }
 
-net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
+base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 {
     std::string error;
     const std::string file(fileName);
@@ -315,14 +315,14 @@ net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             target.values[columns[i]] = row.fields[i];
         }
         target.csvLine = static_cast<std::size_t>(row.line);
-        if (net::Error added = addOne(std::move(target)); !added.ok()) {
+        if (base::Error added = addOne(std::move(target)); !added.ok()) {
             return refused(where + added.detail());
         }
     }
     return {};
 }
 
-net::Error TargetList::loadCsv(const std::string& path)
+base::Error TargetList::loadCsv(const std::string& path)
 {
     std::string error;
     struct stat info {

@@ -47,15 +47,15 @@ DeviceSimulator::~DeviceSimulator()
     stop();
 }
 
-net::Error DeviceSimulator::start()
+base::Error DeviceSimulator::start()
 {
     if (started_) {
-        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
+        return base::Error(base::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!parts_.stop.valid()) {
-        return net::Error::fromErrno("cannot make the stop pipe");
+        return base::Error::fromErrno("cannot make the stop pipe");
     }
-    if (net::Error error = bindSockets(); !error.ok()) {
+    if (base::Error error = bindSockets(); !error.ok()) {
         return error;
     }
     started_ = true;
@@ -64,27 +64,27 @@ net::Error DeviceSimulator::start()
         udpThread_ = std::thread([this] { UdpService(udp_, parts_.settings).run(); });
     } catch (const std::system_error& e) {
         stop();
-        return net::Error::system(e.code().value(), "cannot start a thread");
+        return base::Error::system(e.code().value(), "cannot start a thread");
     }
     return {};
 }
 
-net::Error DeviceSimulator::bindSockets()
+base::Error DeviceSimulator::bindSockets()
 {
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        return net::Error(net::Fault::BadInput, 0,
-                          "cannot resolve the address " + config_.listenHost);
+        return base::Error(base::Fault::BadInput, 0,
+                           "cannot resolve the address " + config_.listenHost);
     }
     // With port 0 the system picks the TCP port; the UDP socket then asks for
     // the same number, which another program may hold: try again a few times.
     const int attempts = config_.port == 0 ? kBindAttempts : 1;
-    net::Error error;
+    base::Error error;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         udp_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (listener_ < 0 || udp_ < 0) {
-            error = net::Error::fromErrno("cannot make a socket");
+            error = base::Error::fromErrno("cannot make a socket");
             break;
         }
         // A restarted simulator may bind while old connections linger.
@@ -96,7 +96,7 @@ net::Error DeviceSimulator::bindSockets()
             ::listen(listener_, kListenBacklog) != 0 ||
             ::getsockname(listener_, local.asSockaddr(), &length) != 0) {
             const int code = errno;
-            error = net::Error::system(code, "cannot listen on TCP " + endpointText(local));
+            error = base::Error::system(code, "cannot listen on TCP " + endpointText(local));
             break;
         }
         if (::bind(udp_, local.asSockaddr(), net::SocketAddress::kSize) == 0) {
@@ -104,7 +104,7 @@ net::Error DeviceSimulator::bindSockets()
             return {};
         }
         const int code = errno;
-        error = net::Error::system(code, "cannot bind UDP " + endpointText(local));
+        error = base::Error::system(code, "cannot bind UDP " + endpointText(local));
         closeQuietly(listener_);
         closeQuietly(udp_);
         listener_ = udp_ = -1;

@@ -2,12 +2,12 @@
 
 #include "peersession.h"
 #include "responder.h"
-#include "simulatorconfig.h"
 #include "sessionparts.h"
+#include "simulatorconfig.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 #include "socket/socketaddress.h"
 
 #include <atomic>
@@ -58,7 +58,7 @@ public:
     // Binds both sockets and starts serving. The failure, with nothing left
     // open, when the address does not resolve, a socket cannot be
     // bound, or the simulator was started before.
-    net::Error start();
+    base::Error start();
     // Ends every thread and closes every socket; may be called any number of times.
     void stop();
 
@@ -84,7 +84,7 @@ private:
         All,    // every one (after the stop signal)
     };
 
-    net::Error bindSockets();
+    base::Error bindSockets();
     void acceptLoop();
     void serveClient(int fd, const net::SocketAddress& peer, Client& self);
     void closeGracefully(int fd);

@@ -60,25 +60,25 @@ std::uint64_t FleetSimulator::descriptorsNeeded(const SimulatorConfig& config)
            kSpareDescriptors;
 }
 
-net::Error FleetSimulator::start()
+base::Error FleetSimulator::start()
 {
     if (started_) {
-        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
+        return base::Error(base::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!parts_.stop.valid()) {
-        return net::Error::fromErrno("cannot make the stop pipe");
+        return base::Error::fromErrno("cannot make the stop pipe");
     }
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        return net::Error(net::Fault::BadInput, 0,
-                          "cannot resolve the address " + config_.listenHost);
+        return base::Error(base::Fault::BadInput, 0,
+                           "cannot resolve the address " + config_.listenHost);
     }
-    if (net::Error error = ports_.bind(address_, config_.port, config_.devices); !error.ok()) {
+    if (base::Error error = ports_.bind(address_, config_.port, config_.devices); !error.ok()) {
         return error;
     }
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0 || !watch(EPOLL_CTL_ADD, parts_.stop.fd(), EPOLLIN, tag(kStop, 0))) {
-        const net::Error error = net::Error::fromErrno("cannot make the event loop");
+        const base::Error error = base::Error::fromErrno("cannot make the event loop");
         stop();
         return error;
     }
@@ -92,7 +92,7 @@ net::Error FleetSimulator::start()
         device.udp = std::make_unique<UdpService>(sockets.udp, parts_.settings, device.peerSuffix);
         if (!watch(EPOLL_CTL_ADD, sockets.listener, EPOLLIN, tag(kListener, i)) ||
             !watch(EPOLL_CTL_ADD, sockets.udp, EPOLLIN, tag(kUdp, i))) {
-            const net::Error error = net::Error::fromErrno("cannot watch the sockets");
+            const base::Error error = base::Error::fromErrno("cannot watch the sockets");
             stop();
             return error;
         }
@@ -103,7 +103,7 @@ net::Error FleetSimulator::start()
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& e) {
         stop();
-        return net::Error::system(e.code().value(), "cannot start a thread");
+        return base::Error::system(e.code().value(), "cannot start a thread");
     }
     return {};
 }

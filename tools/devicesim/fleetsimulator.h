@@ -4,8 +4,8 @@
 #include "peersession.h"
 #include "portrange.h"
 #include "responder.h"
-#include "simulatorconfig.h"
 #include "sessionparts.h"
+#include "simulatorconfig.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 #include "udpservice.h"
@@ -59,7 +59,7 @@ public:
     // open, when the address does not resolve, a port cannot
     // be bound (or with port 0, no free range turns up), or it was started
     // before.
-    net::Error start();
+    base::Error start();
     // Closes every client (logging each), ends the loop and closes every
     // socket; may be called any number of times.
     void stop();

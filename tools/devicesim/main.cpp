@@ -128,13 +128,13 @@ int main(int argc, char** argv)
     };
     if (config.devices != 0) {
         FleetSimulator fleet(config, log);
-        if (const net::Error failure = fleet.start(); !failure.ok()) {
+        if (const base::Error failure = fleet.start(); !failure.ok()) {
             return cannotListen(failure.text());
         }
         return serve(fleet, fleet.firstPort(), config, log, output, stopSignals);
     }
     DeviceSimulator simulator(config, log);
-    if (const net::Error failure = simulator.start(); !failure.ok()) {
+    if (const base::Error failure = simulator.start(); !failure.ok()) {
         return cannotListen(failure.text());
     }
     return serve(simulator, simulator.port(), config, log, output, stopSignals);

@@ -79,7 +79,8 @@ std::string_view trimmed(std::string_view text)
 // Replaces the placeholders in `piece` by the frame's fields; with no frame it
 // only checks them. A BadInput error for a brace that starts no known
 // placeholder.
-net::Error substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out)
+base::Error substitute(std::string_view piece, const protocol::DecodedFrame* frame,
+                       std::string& out)
 {
     std::size_t i = 0;
     while (i < piece.size()) {
@@ -100,12 +101,12 @@ net::Error substitute(std::string_view piece, const protocol::DecodedFrame* fram
         }
         if (!known) {
             const std::size_t close = piece.find('}', i);
-            return net::Error(net::Fault::BadInput, 0,
-                              "unknown placeholder " +
-                                  std::string(piece.substr(i, close == std::string_view::npos
-                                                                  ? std::string_view::npos
-                                                                  : close - i + 1)) +
-                                  " (known: {media} {id} {data} {command} {message})");
+            return base::Error(base::Fault::BadInput, 0,
+                               "unknown placeholder " +
+                                   std::string(piece.substr(i, close == std::string_view::npos
+                                                                   ? std::string_view::npos
+                                                                   : close - i + 1)) +
+                                   " (known: {media} {id} {data} {command} {message})");
         }
     }
     return {};
@@ -132,12 +133,12 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-net::Error renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
-                       protocol::DelimiterMode mode, std::string& out)
+base::Error renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
+                        protocol::DelimiterMode mode, std::string& out)
 {
     std::array<std::size_t, 3> at{};
     if (!findDelimiters(templateText, at)) {
-        return net::Error(net::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
+        return base::Error(base::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
     }
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
@@ -146,7 +147,7 @@ net::Error renderFrame(std::string_view templateText, const protocol::DecodedFra
         static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
     std::size_t from = 0;
     for (std::size_t k = 0; k < at.size(); ++k) {
-        if (net::Error error = substitute(templateText.substr(from, at[k] - from), frame, out);
+        if (base::Error error = substitute(templateText.substr(from, at[k] - from), frame, out);
             !error.ok()) {
             return error;
         }
@@ -177,24 +178,24 @@ std::string_view fileKind(mode_t mode)
 // Reads a rule file: only a regular file, and at most one byte more than the
 // limit, so that neither a device that never ends nor a FIFO without a writer
 // can hold the start-up. `what` names the file in the error.
-net::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
+base::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
 {
     const std::string cannot = "cannot read the rule file " + what;
     // Non-blocking, so that opening a FIFO returns at once and is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return net::Error::fromErrno(cannot);
+        return base::Error::fromErrno(cannot);
     }
     std::string text;
-    net::Error error;
+    base::Error error;
     struct stat info {
     };
     if (::fstat(fd, &info) != 0) {
-        error = net::Error::fromErrno(cannot);
+        error = base::Error::fromErrno(cannot);
     } else if (!S_ISREG(info.st_mode)) {
-        error = net::Error(net::Fault::BadInput, 0,
-                           cannot + ": it is " + std::string(fileKind(info.st_mode)) +
-                               ", not a regular file");
+        error = base::Error(base::Fault::BadInput, 0,
+                            cannot + ": it is " + std::string(fileKind(info.st_mode)) +
+                                ", not a regular file");
     }
     while (error.ok() && text.size() <= kMaxRuleFileSize) {
         char chunk[kReadChunk];
@@ -204,7 +205,7 @@ net::Result<std::string> readRuleFile(const std::string& path, const std::string
             continue;
         }
         if (n < 0) {
-            error = net::Error::fromErrno(cannot);
+            error = base::Error::fromErrno(cannot);
         } else if (n == 0) {
             break;
         } else {
@@ -213,10 +214,10 @@ net::Result<std::string> readRuleFile(const std::string& path, const std::string
     }
     ::close(fd);
     if (error.ok() && text.size() > kMaxRuleFileSize) {
-        error = net::Error(net::Fault::BadInput, 0,
-                           cannot + ": it has more than " +
-                               SimulatorLog::groupedCount(kMaxRuleFileSize) +
-                               " bytes, the most a rule file may have");
+        error = base::Error(base::Fault::BadInput, 0,
+                            cannot + ": it has more than " +
+                                SimulatorLog::groupedCount(kMaxRuleFileSize) +
+                                " bytes, the most a rule file may have");
     }
     if (!error.ok()) {
         return error;
@@ -226,7 +227,7 @@ net::Result<std::string> readRuleFile(const std::string& path, const std::string
 
 } // namespace
 
-net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
+base::Result<ReplyRules> ReplyRules::parse(std::string_view text)
 {
     ReplyRules result;
     int lineNumber = 0;
@@ -247,8 +248,8 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
             continue;
         }
         const auto fail = [&](const std::string& what) {
-            return net::Error(net::Fault::BadInput, 0,
-                              "line " + std::to_string(lineNumber) + ": " + what);
+            return base::Error(base::Fault::BadInput, 0,
+                               "line " + std::to_string(lineNumber) + ": " + what);
         };
         const std::size_t arrow = line.find(kArrow);
         if (arrow == std::string_view::npos) {
@@ -276,7 +277,7 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
         std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            const net::Error error =
+            const base::Error error =
                 renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked);
             if (!error.ok()) {
                 return fail(error.text());
@@ -286,7 +287,7 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
             if (trimmed(templateText).empty()) {
                 return fail("a text rule needs a text");
             }
-            if (const net::Error error = substitute(templateText, nullptr, checked); !error.ok()) {
+            if (const base::Error error = substitute(templateText, nullptr, checked); !error.ok()) {
                 return fail(error.text());
             }
         } else if (word == kNoneWord) {
@@ -309,16 +310,16 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
     return result;
 }
 
-net::Result<ReplyRules> ReplyRules::load(const std::string& path)
+base::Result<ReplyRules> ReplyRules::load(const std::string& path)
 {
     const std::string shown = escapedText(path);
-    const net::Result<std::string> text = readRuleFile(path, shown);
+    const base::Result<std::string> text = readRuleFile(path, shown);
     if (!text) {
         return text.error();
     }
-    net::Result<ReplyRules> rules = parse(*text);
+    base::Result<ReplyRules> rules = parse(*text);
     if (!rules) {
-        return net::Error(net::Fault::BadInput, 0, shown + ": " + rules.error().text());
+        return base::Error(base::Fault::BadInput, 0, shown + ": " + rules.error().text());
     }
     return rules;
 }

@@ -213,7 +213,7 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         return ParseResult::UsageError;
     }
     if (!rulesPath.empty()) {
-        net::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
+        base::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
         if (!rules) {
             error = rules.error().text();
             return ParseResult::UsageError;

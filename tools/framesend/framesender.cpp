@@ -55,7 +55,7 @@ std::uint32_t msLeft(std::chrono::steady_clock::time_point deadline)
 
 // The channel's counts leave their failure as the last-error code, which is
 // an errno only when it is none of the layer's own codes.
-net::Error lastChannelError()
+base::Error lastChannelError()
 {
     return net::errorOfLastErrorCode(net::lastError());
 }
@@ -89,7 +89,7 @@ int FrameSender::run(std::ostream& out, std::ostream& err)
         block.data(), static_cast<std::uint32_t>(block.size()), std::max(msLeft(deadline), 1u));
     if (written != static_cast<std::int32_t>(block.size())) {
         err << "framesend: cannot send to " << where_ << ": "
-            << (written == 0 ? net::Error(net::Fault::TimedOut) : lastChannelError()).text()
+            << (written == 0 ? base::Error(base::Fault::TimedOut) : lastChannelError()).text()
             << '\n';
         return kUsageOrConnectionError;
     }
@@ -150,14 +150,14 @@ int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point dead
         }
         if (n < 0) {
             // An orderly close leaves the cleared code.
-            const net::Error error =
-                net::lastError() == 0 ? net::Error(net::Fault::PeerClosed) : lastChannelError();
+            const base::Error error =
+                net::lastError() == 0 ? base::Error(base::Fault::PeerClosed) : lastChannelError();
             if (!passed) {
                 // Whether a reset or a close comes first, and whether it is
                 // seen by the read or as a refused port, depends on timing:
                 // before an answer passed, every end is a connection error.
                 err << "framesend: " << where_
-                    << (error == net::Error::system(ECONNREFUSED)
+                    << (error == base::Error::system(ECONNREFUSED)
                             ? ": nothing answers (connection refused)"
                             : ": the connection ended before an answer passed the check (" +
                                   error.text() + ")")

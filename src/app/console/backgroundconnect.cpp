@@ -56,7 +56,7 @@ net::ConnectOutcome BackgroundConnect::takeOutcome()
     // closes what it made. Told as the attempt would have told it.
     net::ConnectOutcome cancelled;
     cancelled.status = net::ConnectStatus::Cancelled;
-    cancelled.error = net::Error::system(ECANCELED);
+    cancelled.error = base::Error::system(ECANCELED);
     cancelled.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started_);
     return cancelled;

@@ -21,7 +21,7 @@ std::filesystem::path localPath(const QString& path)
         std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-QString reasonOf(const net::Error& error)
+QString reasonOf(const base::Error& error)
 {
     return QString::fromStdString(error.text());
 }
@@ -36,7 +36,7 @@ RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
     setStatus(tr("Reading %1…").arg(path_));
     reader_ = std::thread([this, file = localPath(path), limits, mode] {
         struct Read {
-            net::Result<traffic::RecordFileContents> result;
+            base::Result<traffic::RecordFileContents> result;
             std::vector<std::string> frames;
         };
         Read read{traffic::RecordFileReader::readFile(
@@ -84,7 +84,7 @@ QString RecordReviewWindow::fileFilter()
 RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner,
                                              protocol::DelimiterMode mode)
 {
-    const net::Result<traffic::RecordFileReader::Format> format =
+    const base::Result<traffic::RecordFileReader::Format> format =
         traffic::RecordFileReader::probe(localPath(path));
     if (!format) {
         QMessageBox::warning(owner, tr("Open record"),
@@ -115,7 +115,7 @@ void RecordReviewWindow::setStatus(const QString& text)
     setRecordingStatus([this] { return status_; });
 }
 
-void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> result)
+void RecordReviewWindow::takeResult(base::Result<traffic::RecordFileContents> result)
 {
     finished_ = true;
     if (!result) {

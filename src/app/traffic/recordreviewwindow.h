@@ -66,7 +66,7 @@ signals:
 private:
     void showProgress(quint64 done, quint64 total);
     void setStatus(const QString& text);
-    void takeResult(net::Result<traffic::RecordFileContents> result);
+    void takeResult(base::Result<traffic::RecordFileContents> result);
     QString summary() const;
 
     QString path_;

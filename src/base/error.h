@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-namespace net
+namespace base
 {
 
 // What went wrong, as every layer tells it: the layers' own faults, or a
@@ -95,4 +95,4 @@ private:
     Error error_;
 };
 
-} // namespace net
+} // namespace base

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace net
+namespace base
 {
 
 namespace
@@ -98,4 +98,4 @@ std::string Error::text() const
     return what.empty() ? reason : what + ": " + reason;
 }
 
-} // namespace net
+} // namespace base
