@@ -48,18 +48,19 @@ std::optional<std::string> matcherMissing(const FrameMatcher& matcher, const Val
 
 } // namespace
 
-std::string CheckFileError::text() const
+base::Error checkFileMistake(std::string_view file, int line, int column, std::string what)
 {
-    if (line <= 0) {
-        return file + ": " + what;
+    std::string where(file);
+    if (line > 0) {
+        where += ":" + std::to_string(line) + ":" + std::to_string(column);
     }
-    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what;
+    return base::Error::input(base::Fault::BadInput, std::move(where), std::move(what));
 }
 
-CheckFileResult loadCheckFile(const std::string& path)
+base::Result<CheckFile> loadCheckFile(const std::string& path)
 {
     const auto failure = [&](std::string what) {
-        return CheckFileError{path, 0, 0, std::move(what)};
+        return checkFileMistake(path, 0, 0, std::move(what));
     };
     // Non-blocking, so that a FIFO named by mistake cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -93,7 +94,7 @@ CheckFileResult loadCheckFile(const std::string& path)
     return parseCheckFile(text, path);
 }
 
-std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values)
+base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& values)
 {
     const ValueLookup device = [&](std::string_view name) -> const std::string* {
         const auto found = values.find(name);
@@ -112,7 +113,8 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
                                     : missingValue(expect->contains, device);
         }
         if (error) {
-            return placeText("step", i, step.line) + ": " + *error;
+            return base::Error::input(base::Fault::BadInput, placeText("step", i, step.line),
+                                      std::move(*error));
         }
     }
     // An answer's frame placeholders stand for a received frame's fields,
@@ -140,10 +142,11 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
             error = missingValue(rule.answer.text, answer);
         }
         if (error) {
-            return placeText("answer", i, rule.line) + ": " + *error;
+            return base::Error::input(base::Fault::BadInput, placeText("answer", i, rule.line),
+                                      std::move(*error));
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace check

@@ -184,17 +184,24 @@ bool localDottedAddress(char* buffer, std::size_t capacity)
     return copyOut(dottedAddressText(address).c_str(), buffer, capacity);
 }
 
-SocketHandle acceptOne(SocketHandle listening)
+base::Result<SocketHandle> acceptConnection(SocketHandle listening)
 {
     for (;;) {
         const SocketHandle accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted >= 0)
             return accepted;
-        if (errno != EINTR) {
-            setLastErrorFromErrno();
-            return kInvalidSocket;
-        }
+        if (errno != EINTR)
+            return base::Error::fromErrno();
     }
+}
+
+SocketHandle acceptOne(SocketHandle listening)
+{
+    const base::Result<SocketHandle> accepted = acceptConnection(listening);
+    if (accepted)
+        return *accepted;
+    setLastError(accepted.error());
+    return kInvalidSocket;
 }
 
 bool shutdownAndClose(SocketHandle socket)

@@ -26,7 +26,7 @@ namespace net
 // waits) offers the head again every kRetryInterval until it has all gone.
 //
 // Bounds. A message that would make more than `maxWaitingBytes` wait is
-// dropped at once (Failed with base::Fault::SendQueueFull). A message not yet started
+// dropped at once (base::Fault::SendQueueFull). A message not yet started
 // when it reaches the head `messageLimit` after send() is dropped (TimedOut).
 // Once part of a message is out, the rest goes before any other message and
 // no time limit drops it: on a stream a dropped remainder would leave half a
@@ -37,10 +37,11 @@ namespace net
 // message may exceed the byte bound by its own size.
 //
 // Reports. `report` hears of every message exactly once, in message order:
-// Data with the whole length once it has gone out; for a dropped message its
-// reason (Failed base::Fault::SendQueueFull, TimedOut, or what the write function gave:
-// Closed, Failed), or Data with the count that went out of a message cut by
-// close(). Counts tell the same in sum.
+// the whole length once it has gone out; for a dropped message its reason
+// (SendQueueFull, TimedOut, or the end the write function gave: PeerClosed or
+// a failure), or the count that went out of a message cut by close(). The
+// write function's NoRoomNow keeps a message waiting. Counts tell the same in
+// sum.
 //
 // Threads. send(), close() and the destructor are called from one owner
 // thread, one at a time; counts() from any thread. The write and report
@@ -92,7 +93,7 @@ public:
     SendQueue& operator=(const SendQueue&) = delete;
 
     // Sends one message (length > 0) behind every message still waiting.
-    Outcome send(const std::uint8_t* message, std::uint32_t length);
+    [[nodiscard]] Outcome send(const std::uint8_t* message, std::uint32_t length);
 
     // Ends the writer thread and drops every message that waits (reported
     // Closed, or Data with the count out of a cut one). The queue stays

@@ -80,7 +80,7 @@ void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
 {
     if (const SinkList sinks = current()) {
-        const bool connected = outcome.status == net::ConnectStatus::Connected;
+        const bool connected = outcome.connected();
         const std::string text = outcomeText(outcome);
         const RecordView record =
             deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {}, text);
@@ -141,15 +141,15 @@ std::string ChannelRecorder::connectText(const net::ConnectRequest& request)
 
 std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
 {
-    switch (outcome.status) {
-    case net::ConnectStatus::Connected:
+    if (outcome.connected())
         return net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed);
-    case net::ConnectStatus::TimedOut:
+    switch (outcome.error.fault()) {
+    case base::Fault::TimedOut:
         return "Timed out" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Cancelled:
+    case base::Fault::Cancelled:
         // The record files' wording for a connect the operator gave up.
         return "Abandoned" + afterText(outcome.elapsed);
-    case net::ConnectStatus::Failed:
+    default:
         break;
     }
     return outcome.error.text() + afterText(outcome.elapsed);
@@ -157,19 +157,19 @@ std::string ChannelRecorder::outcomeText(const net::ConnectOutcome& outcome)
 
 std::string ChannelRecorder::writeText(const net::IoResult& result)
 {
-    switch (result.status) {
-    case net::IoStatus::Data:
-        return std::to_string(result.count) + " bytes written";
-    case net::IoStatus::TimedOut:
+    if (result.ok())
+        return std::to_string(*result) + " bytes written";
+    switch (result.error().fault()) {
+    case base::Fault::TimedOut:
+    case base::Fault::NoRoomNow:
         return "not written: no room within the time-out";
-    case net::IoStatus::Closed:
+    case base::Fault::PeerClosed:
         return "not written: the connection is closed";
-    case net::IoStatus::Failed:
-        break;
+    case base::Fault::SendQueueFull:
+        return "not written: " + result.error().text();
+    default:
+        return "write failed: " + result.error().text();
     }
-    if (result.error.fault() == base::Fault::SendQueueFull)
-        return "not written: " + result.error.text();
-    return "write failed: " + result.error.text();
 }
 
 std::string ChannelRecorder::eventText(net::ChannelEvent event, const base::Error& error)

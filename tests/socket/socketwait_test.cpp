@@ -64,7 +64,7 @@ struct StopRow {
     const char* name;
     bool socketReady;
     bool stopped;
-    WaitStatus expected;
+    base::Fault expected;
 };
 
 class WaitForSocketOrStop : public testing::TestWithParam<StopRow>
@@ -84,7 +84,7 @@ TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
         ASSERT_EQ(::write(stopPipe[1], "x", 1), 1);
     }
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(waitUntilReady(sockets[0], SocketWait::Readable, 100, stopPipe[0]).status,
+    EXPECT_EQ(waitUntilReady(sockets[0], SocketWait::Readable, 100, stopPipe[0]).fault(),
               GetParam().expected);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     for (int fd : {sockets[0], sockets[1], stopPipe[0], stopPipe[1]})
@@ -93,16 +93,14 @@ TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, WaitForSocketOrStop,
-    testing::Values(StopRow{"ReadyAndStopped", true, true, WaitStatus::Cancelled},
-                    StopRow{"Stopped", false, true, WaitStatus::Cancelled},
-                    StopRow{"Ready", true, false, WaitStatus::Ready},
-                    StopRow{"Neither", false, false, WaitStatus::TimedOut}),
+    testing::Values(StopRow{"ReadyAndStopped", true, true, base::Fault::Cancelled},
+                    StopRow{"Stopped", false, true, base::Fault::Cancelled},
+                    StopRow{"Ready", true, false, base::Fault::None},
+                    StopRow{"Neither", false, false, base::Fault::TimedOut}),
     [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 
 TEST(WaitForSocketOrStop, InvalidSocketFailsWithBadDescriptor)
 {
-    const WaitResult result =
-        waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket);
-    EXPECT_EQ(result.status, WaitStatus::Failed);
-    EXPECT_EQ(result.error, base::Error::system(EBADF));
+    EXPECT_EQ(waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket),
+              base::Error::system(EBADF));
 }

@@ -16,9 +16,4 @@ net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t po
     return endpoint;
 }
 
-std::string errorText(int code)
-{
-    return base::Error::system(code).text();
-}
-
 } // namespace devicetools

@@ -15,7 +15,4 @@ inline constexpr std::uint32_t kMaxPort = 65535;
 // An IPv4 endpoint from a host-order address and port.
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port);
 
-// The text of an errno value: base::Error's text for it.
-std::string errorText(int code);
-
 } // namespace devicetools

@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <variant>
 
 namespace devicetools
 {
@@ -70,7 +69,6 @@ private:
 int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     CheckOptions options;
-    std::string error;
     CommandLine line(argc, argv);
     const auto usage = [&](const std::string& what) {
         err << "devicecheck: " << readableText(what) << "\nTry devicecheck --help.\n";
@@ -80,24 +78,23 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         err << "devicecheck: " << readableText(what) << '\n';
         return kUsageError;
     };
-    switch (parseCheckArguments(line, options, error)) {
-    case ParseResult::Help:
+    const base::Result<ParseResult> parsed = parseCheckArguments(line, options);
+    if (!parsed) {
+        return usage(parsed.error().text());
+    }
+    if (*parsed == ParseResult::Help) {
         out << checkUsage();
         return kAllPassed;
-    case ParseResult::UsageError:
-        return usage(error);
-    case ParseResult::Run:
-        break;
     }
 
-    check::CheckFileResult loaded = check::loadCheckFile(options.checkFile);
-    if (const auto* mistake = std::get_if<check::CheckFileError>(&loaded)) {
-        err << readableText(mistake->text()) << '\n';
+    base::Result<check::CheckFile> loaded = check::loadCheckFile(options.checkFile);
+    if (!loaded) {
+        err << readableText(loaded.error().text()) << '\n';
         return kUsageError;
     }
     check::FleetReport report;
     report.checkFile = options.checkFile;
-    report.file = std::move(std::get<check::CheckFile>(loaded));
+    report.file = std::move(*loaded);
     if (options.answerTimeoutMs) {
         report.file.answerTimeout = check::Millis(*options.answerTimeoutMs);
     }
@@ -158,12 +155,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     FleetRunner runner(report.file, options.fleet);
     runner.setRecorder(recorder.get());
     runner.setProgressHook([&progress](const FleetProgress& now) { progress.update(now); });
-    const bool ran = runner.run(targets.take(), stop.fd(), report, error);
+    const base::Error ran = runner.run(targets.take(), stop.fd(), report);
     progress.clear();
     out << SummaryText::text(report) << std::flush;
     int status = report.allPassed() ? kAllPassed : kSomeFailed;
-    if (!ran) {
-        err << "devicecheck: " << readableText(error) << '\n';
+    if (!ran.ok()) {
+        err << "devicecheck: " << readableText(ran.text()) << '\n';
         status = kSomeFailed;
     }
 
@@ -179,8 +176,8 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
     if (recorder) {
         const traffic::FileRecorder::Status recorded = recorder->status();
-        if (!recorded.error.empty()) {
-            err << "devicecheck: " << readableText(recorded.error) << '\n';
+        if (!recorded.error.ok()) {
+            err << "devicecheck: " << readableText(recorded.stoppedText()) << '\n';
         }
         // Writes what is still queued before the program ends.
         recorder.reset();

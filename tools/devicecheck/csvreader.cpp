@@ -8,11 +8,17 @@ namespace
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+base::Error mistakeAt(std::string_view name, int line, std::string what)
+{
+    return base::Error::input(base::Fault::BadInput, std::string(name) + ':' + std::to_string(line),
+                              std::move(what));
+}
+
 } // namespace
 
-bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::string& error)
+base::Result<std::vector<CsvRow>> CsvReader::read(std::string_view text, std::string_view name)
 {
-    rows.clear();
+    std::vector<CsvRow> rows;
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         text.remove_prefix(kByteOrderMark.size());
     }
@@ -30,8 +36,7 @@ bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::stri
                 ++at;
                 for (;;) {
                     if (at >= text.size()) {
-                        error = "line " + std::to_string(opened) + ": a quote is never closed";
-                        return false;
+                        return mistakeAt(name, opened, "a quote is never closed");
                     }
                     const char c = text[at++];
                     if (c == '"') {
@@ -51,8 +56,7 @@ bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::stri
                     ++at;
                 }
                 if (at < text.size() && text[at] != ',' && text[at] != '\n') {
-                    error = "line " + std::to_string(line) + ": text after a closing quote";
-                    return false;
+                    return mistakeAt(name, line, "text after a closing quote");
                 }
             } else {
                 while (at < text.size() && text[at] != ',' && text[at] != '\n') {
@@ -76,7 +80,7 @@ bool CsvReader::read(std::string_view text, std::vector<CsvRow>& rows, std::stri
             rows.push_back(std::move(row));
         }
     }
-    return true;
+    return rows;
 }
 
 } // namespace devicetools

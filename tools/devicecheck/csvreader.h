@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -21,9 +23,10 @@ struct CsvRow {
 class CsvReader
 {
 public:
-    // False, with `error` ("line 4: ...") set, for a quote that is never
-    // closed or text after a closing quote.
-    static bool read(std::string_view text, std::vector<CsvRow>& rows, std::string& error);
+    // The rows; BadInput for a quote that is never closed or text after a
+    // closing quote, with "<name>:<line>" as its detail (`name` names the text).
+    [[nodiscard]] static base::Result<std::vector<CsvRow>> read(std::string_view text,
+                                                                std::string_view name);
 };
 
 } // namespace devicetools

@@ -54,13 +54,12 @@ void DeviceSession::start(check::Millis now)
     recorder_.connectStarted(request);
     state_ = State::Connecting;
     if (target.address == check::Target::kUnresolved) {
-        connectFailed(now, net::ConnectStatus::Failed,
-                      base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
+        connectFailed(now, base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
         return;
     }
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        connectFailed(now, net::ConnectStatus::Failed, base::Error::fromErrno("no socket"));
+        connectFailed(now, base::Error::fromErrno("no socket"));
         return;
     }
     socket_ = net::ConnectedSocket(fd, {});
@@ -68,7 +67,7 @@ void DeviceSession::start(check::Millis now)
     if (::connect(fd, to.asSockaddr(), net::SocketAddress::kSize) == 0) {
         connected(now);
     } else if (errno != EINPROGRESS) {
-        connectFailed(now, net::ConnectStatus::Failed, base::Error::fromErrno());
+        connectFailed(now, base::Error::fromErrno());
     }
 }
 
@@ -80,7 +79,7 @@ void DeviceSession::connected(check::Millis now)
     socket_ = net::ConnectedSocket(socket_.release(), local);
     result_.connectTime = now - result_.startedAt;
     net::ConnectOutcome outcome;
-    outcome.status = net::ConnectStatus::Connected;
+    outcome.error = {};
     outcome.socket = std::move(socket_);
     outcome.elapsed = result_.connectTime;
     recorder_.connectEnded(outcome);
@@ -92,11 +91,9 @@ void DeviceSession::connected(check::Millis now)
     pump(now);
 }
 
-void DeviceSession::connectFailed(check::Millis now, net::ConnectStatus status, base::Error error,
-                                  std::string reason)
+void DeviceSession::connectFailed(check::Millis now, base::Error error, std::string reason)
 {
     net::ConnectOutcome outcome;
-    outcome.status = status;
     outcome.error = error;
     outcome.elapsed = now - result_.startedAt;
     recorder_.connectEnded(outcome);
@@ -116,8 +113,7 @@ void DeviceSession::ready(std::uint32_t events, check::Millis now, std::span<cha
         if (error == 0 && (events & (EPOLLERR | EPOLLHUP)) == 0) {
             connected(now);
         } else {
-            connectFailed(now, net::ConnectStatus::Failed,
-                          base::Error::system(error != 0 ? error : ECONNREFUSED));
+            connectFailed(now, base::Error::system(error != 0 ? error : ECONNREFUSED));
         }
         return;
     }
@@ -182,13 +178,13 @@ bool DeviceSession::flush(check::Millis now)
             const base::Error error = base::Error::fromErrno();
             recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                    static_cast<std::uint32_t>(block.size() - written_),
-                                   net::IoResult::failed(error));
+                                   net::IoResult(error));
             lost(now, error, "cannot send: " + error.text());
             return false;
         }
         recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                static_cast<std::uint32_t>(count),
-                               net::IoResult::data(static_cast<std::uint32_t>(count)));
+                               net::IoResult(static_cast<std::uint32_t>(count)));
         written_ += static_cast<std::size_t>(count);
         if (written_ >= block.size()) {
             pending_.pop_front();
@@ -239,7 +235,7 @@ void DeviceSession::lost(check::Millis now, const base::Error& error, std::strin
 void DeviceSession::advance(check::Millis now)
 {
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
-        connectFailed(now, net::ConnectStatus::TimedOut, base::Error(base::Fault::TimedOut),
+        connectFailed(now, base::Error(base::Fault::TimedOut),
                       "no connection within " + millisText(now - result_.startedAt));
         return;
     }
@@ -267,8 +263,7 @@ void DeviceSession::stop(check::Millis now)
 {
     stopping_ = true;
     if (state_ == State::Connecting) {
-        connectFailed(now, net::ConnectStatus::Cancelled, base::Error::system(ECANCELED),
-                      "stopped");
+        connectFailed(now, net::ConnectOutcome::connectCancelled(), "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, check::DeviceOutcome::Stopped);

@@ -73,8 +73,7 @@ private:
 
     void connected(check::Millis now);
     // `reason` for the report; empty: the error's text.
-    void connectFailed(check::Millis now, net::ConnectStatus status, base::Error error,
-                       std::string reason = {});
+    void connectFailed(check::Millis now, base::Error error, std::string reason = {});
     void receive(check::Millis now, std::span<char> buffer);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Millis now);

@@ -134,8 +134,9 @@ struct HostRange {
     std::uint32_t last = 0;
 };
 
-bool parseHost(std::string_view text, bool allowRange, HostRange& range, std::string& error)
+base::Result<HostRange> parseHost(std::string_view text, bool allowRange)
 {
+    HostRange range;
     const std::size_t dash = text.rfind('-');
     if (allowRange && dash != std::string_view::npos) {
         const std::optional<std::uint32_t> first = dottedAddress(text.substr(0, dash));
@@ -143,54 +144,50 @@ bool parseHost(std::string_view text, bool allowRange, HostRange& range, std::st
         if (first && end) {
             const std::uint32_t last = (*first & ~kMaxOctet) | *end;
             if (last < *first) {
-                error = quoted(text) + ": the address range ends below its start";
-                return false;
+                return refused(quoted(text) + ": the address range ends below its start");
             }
             range.first = *first;
             range.last = last;
             if (!isDeviceAddress(range.first) || !isDeviceAddress(range.last)) {
-                error = quoted(text) + ": no device has that address";
-                return false;
+                return refused(quoted(text) + ": no device has that address");
             }
-            return true;
+            return range;
         }
     }
     if (const std::optional<std::uint32_t> address = dottedAddress(text)) {
         if (!isDeviceAddress(*address)) {
-            error = quoted(text) + ": no device has that address";
-            return false;
+            return refused(quoted(text) + ": no device has that address");
         }
         range.first = range.last = *address;
-        return true;
+        return range;
     }
     if (looksNumeric(text) || !isHostName(text)) {
-        error = quoted(text) + " is no IPv4 address" + (allowRange ? ", address range" : "") +
-                " or host name";
-        return false;
+        return refused(quoted(text) + " is no IPv4 address" +
+                       (allowRange ? ", address range" : "") + " or host name");
     }
     range.host = std::string(text);
-    return true;
+    return range;
 }
 
-bool parsePorts(std::string_view text, bool allowRange, std::uint32_t& first, std::uint32_t& last,
-                std::string& error)
+struct PortRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
+base::Result<PortRange> parsePorts(std::string_view text, bool allowRange)
 {
     const std::size_t dash = allowRange ? text.find('-') : std::string_view::npos;
     const std::optional<std::uint32_t> from = decimal(text.substr(0, dash), kMaxPort);
     const std::optional<std::uint32_t> to =
         dash == std::string_view::npos ? from : decimal(text.substr(dash + 1), kMaxPort);
     if (!from || !to || *from == 0 || *to == 0) {
-        error = quoted(text) + " is no port (1 to 65535)" +
-                (allowRange ? " or port range (P1-P2)" : "");
-        return false;
+        return refused(quoted(text) + " is no port (1 to 65535)" +
+                       (allowRange ? " or port range (P1-P2)" : ""));
     }
     if (*to < *from) {
-        error = quoted(text) + ": the port range ends below its start";
-        return false;
+        return refused(quoted(text) + ": the port range ends below its start");
     }
-    first = *from;
-    last = *to;
-    return true;
+    return PortRange{*from, *to};
 }
 
 } // namespace
@@ -209,23 +206,27 @@ base::Error TargetList::addOne(Target target)
 
 base::Error TargetList::add(std::string_view text)
 {
-    std::string error;
     const std::size_t colon = text.find(':');
-    HostRange host;
+    const base::Result<HostRange> parsedHost = parseHost(text.substr(0, colon), true);
+    if (!parsedHost) {
+        return parsedHost.error();
+    }
+    const HostRange& host = *parsedHost;
     std::uint32_t firstPort = defaultPort_;
     std::uint32_t lastPort = defaultPort_;
-    if (!parseHost(text.substr(0, colon), true, host, error)) {
-        return refused(error);
-    }
-    if (colon != std::string_view::npos &&
-        !parsePorts(text.substr(colon + 1), true, firstPort, lastPort, error)) {
-        return refused(error);
+    if (colon != std::string_view::npos) {
+        const base::Result<PortRange> ports = parsePorts(text.substr(colon + 1), true);
+        if (!ports) {
+            return ports.error();
+        }
+        firstPort = ports->first;
+        lastPort = ports->last;
     }
     const std::uint64_t count =
         (std::uint64_t{host.last} - host.first + 1) * (std::uint64_t{lastPort} - firstPort + 1);
     if (targets_.size() + count > kMaxTargets) {
-        error = quoted(text) + " makes more than " + std::to_string(kMaxTargets) + " devices";
-        return refused(error);
+        return refused(quoted(text) + " makes more than " + std::to_string(kMaxTargets) +
+                       " devices");
     }
     for (std::uint64_t address = host.first; address <= host.last; ++address) {
         for (std::uint32_t port = firstPort; port <= lastPort; ++port) {
@@ -245,16 +246,14 @@ base::Error TargetList::add(std::string_view text)
 
 base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 {
-    std::string error;
     const std::string file(fileName);
-    std::vector<CsvRow> rows;
-    if (!CsvReader::read(text, rows, error)) {
-        error = file + ':' + error.substr(error.find(' ') + 1);
-        return refused(error);
+    base::Result<std::vector<CsvRow>> read = CsvReader::read(text, fileName);
+    if (!read) {
+        return read.error();
     }
+    const std::vector<CsvRow>& rows = *read;
     if (rows.empty()) {
-        error = file + ": no header row (host,port,name,...)";
-        return refused(error);
+        return refused(file + ": no header row (host,port,name,...)");
     }
     const CsvRow& header = rows.front();
     std::vector<std::string> columns;
@@ -268,9 +267,9 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             }
         };
         if (column.empty() || std::find(columns.begin(), columns.end(), column) != columns.end()) {
-            error = file + ':' + std::to_string(header.line) + ": column " + std::to_string(i + 1) +
-                    (column.empty() ? " has no name" : " is named twice");
-            return refused(error);
+            return refused(file + ':' + std::to_string(header.line) + ": column " +
+                           std::to_string(i + 1) +
+                           (column.empty() ? " has no name" : " is named twice"));
         }
         if (key == "host") {
             at(hostColumn);
@@ -282,30 +281,33 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
         columns.push_back(column);
     }
     if (!hostColumn) {
-        error = file + ':' + std::to_string(header.line) + ": the header names no host column";
-        return refused(error);
+        return refused(file + ':' + std::to_string(header.line) +
+                       ": the header names no host column");
     }
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const CsvRow& row = rows[r];
         const std::string where = file + ':' + std::to_string(row.line) + ": ";
         if (row.fields.size() != columns.size()) {
-            error = where + std::to_string(row.fields.size()) + " fields, the header has " +
-                    std::to_string(columns.size());
-            return refused(error);
+            return refused(where + std::to_string(row.fields.size()) + " fields, the header has " +
+                           std::to_string(columns.size()));
         }
         Target target;
-        HostRange host;
-        if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
-            error = where + error;
-            return refused(error);
+        const base::Result<HostRange> parsedHost =
+            parseHost(trimmed(row.fields[*hostColumn]), false);
+        if (!parsedHost) {
+            return refused(where + parsedHost.error().text());
         }
+        const HostRange& host = *parsedHost;
         target.host = host.host.empty() ? dottedText(host.first) : host.host;
         target.address = host.host.empty() ? host.first : Target::kUnresolved;
         std::uint32_t port = defaultPort_;
-        if (portColumn && !trimmed(row.fields[*portColumn]).empty() &&
-            !parsePorts(trimmed(row.fields[*portColumn]), false, port, port, error)) {
-            error = where + error;
-            return refused(error);
+        if (portColumn && !trimmed(row.fields[*portColumn]).empty()) {
+            const base::Result<PortRange> ports =
+                parsePorts(trimmed(row.fields[*portColumn]), false);
+            if (!ports) {
+                return refused(where + ports.error().text());
+            }
+            port = ports->first;
         }
         target.port = static_cast<std::uint16_t>(port);
         if (nameColumn) {
@@ -324,22 +326,19 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 
 base::Error TargetList::loadCsv(const std::string& path)
 {
-    std::string error;
     struct stat info {
     };
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = path + ": no such file";
-        return refused(error);
+        return refused(path + ": no such file");
     }
     if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
-        error = path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
-        return refused(error);
+        return refused(path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                       " MiB");
     }
     std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in && !in.eof()) {
-        error = path + ": cannot be read";
-        return refused(error);
+        return refused(path + ": cannot be read");
     }
     return addCsv(text, path);
 }

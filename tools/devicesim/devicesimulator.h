@@ -90,7 +90,7 @@ private:
     void closeGracefully(int fd);
     void reapClients(Reap which);
     // Logs a failed accept once until an accept works again.
-    void acceptFailed(int error);
+    void acceptFailed(const base::Error& error);
 
     const SimulatorConfig& config_;
     SimulatorLog& log_;
@@ -105,8 +105,8 @@ private:
     // Touched by the accept thread only, and by stop() once it has joined it.
     std::list<std::unique_ptr<Client>> clients_;
     std::atomic<std::uint32_t> activeClients_{0};
-    // The accept thread's: the errno of a failed accept already logged, or 0.
-    int acceptError_ = 0;
+    // The accept thread's: the failed accept already logged, or none.
+    base::Error acceptError_;
 };
 
 } // namespace devicetools

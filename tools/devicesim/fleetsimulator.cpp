@@ -138,7 +138,8 @@ void FleetSimulator::run()
     while (!parts_.stop.triggered()) {
         const int count = ::epoll_wait(epoll_, events.data(), kEventBatch, waitMs());
         if (count < 0 && errno != EINTR) {
-            log_.write({}, "devicesim: waiting for events failed: " + errorText(errno));
+            log_.write({},
+                       "devicesim: waiting for events failed: " + base::Error::fromErrno().text());
             break;
         }
         for (int i = 0; i < count && !parts_.stop.triggered(); ++i) {
@@ -201,13 +202,13 @@ void FleetSimulator::acceptClients(std::uint32_t index)
                 continue;
             }
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                acceptFailed(index, errno);
+                acceptFailed(index, base::Error::fromErrno());
             }
             return;
         }
-        if (acceptError_ != 0) {
+        if (!acceptError_.ok()) {
             log_.write({}, "tcp: accepting clients again");
-            acceptError_ = 0;
+            acceptError_ = {};
         }
         const std::string peerText = "tcp " + endpointText(peer) + device.peerSuffix;
         if (device.clients >= config_.maxClients) {
@@ -229,7 +230,8 @@ void FleetSimulator::acceptClients(std::uint32_t index)
             freeSlots_.pop_back();
         }
         if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN, tag(kClient, slot))) {
-            log_.write(peerText, "refused: cannot watch the connection: " + errorText(errno));
+            const base::Error error = base::Error::fromErrno();
+            log_.write(peerText, "refused: cannot watch the connection: " + error.text());
             ::close(fd);
             freeSlots_.push_back(slot);
             continue;
@@ -244,7 +246,7 @@ void FleetSimulator::acceptClients(std::uint32_t index)
     }
 }
 
-void FleetSimulator::acceptFailed(std::uint32_t device, int error)
+void FleetSimulator::acceptFailed(std::uint32_t device, const base::Error& error)
 {
     // Without descriptors the listener stays readable: it rests a while so
     // that the loop does not spin until some are free again.
@@ -257,8 +259,8 @@ void FleetSimulator::acceptFailed(std::uint32_t device, int error)
         return;
     }
     acceptError_ = error;
-    const bool noDescriptors = error == EMFILE || error == ENFILE;
-    log_.write({}, "tcp: cannot accept a client: " + errorText(error) +
+    const bool noDescriptors = error.systemCode() == EMFILE || error.systemCode() == ENFILE;
+    log_.write({}, "tcp: cannot accept a client: " + error.text() +
                        (noDescriptors ? "; clients wait until descriptors are free" : "") +
                        " (said once until accepting works again)");
 }

@@ -90,7 +90,7 @@ private:
     void run();
     int waitMs() const;
     void acceptClients(std::uint32_t device);
-    void acceptFailed(std::uint32_t device, int error);
+    void acceptFailed(std::uint32_t device, const base::Error& error);
     void clientEvent(std::uint32_t slot, std::uint32_t events);
     // After anything happened to a client: ends it, or sets what the loop
     // waits for on it.
@@ -125,7 +125,7 @@ private:
     PacedOutput::Clock::time_point pausedAt_{};
     PacedOutput::Clock::time_point nextSweep_{};
     std::vector<char> buffer_;
-    int acceptError_ = 0;
+    base::Error acceptError_;
 };
 
 } // namespace devicetools

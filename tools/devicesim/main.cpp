@@ -77,17 +77,16 @@ int serve(Simulator& simulator, std::uint16_t port, const SimulatorConfig& confi
 int main(int argc, char** argv)
 {
     SimulatorConfig config;
-    std::string error;
     CommandLine line(argc, argv);
-    switch (parseSimulatorArguments(line, config, error)) {
-    case ParseResult::Help:
+    const base::Result<ParseResult> parsed = parseSimulatorArguments(line, config);
+    if (!parsed) {
+        std::cerr << "devicesim: " << escapedText(parsed.error().text())
+                  << "\nTry devicesim --help.\n";
+        return kExitUsage;
+    }
+    if (*parsed == ParseResult::Help) {
         std::cout << simulatorUsage();
         return kExitStopped;
-    case ParseResult::UsageError:
-        std::cerr << "devicesim: " << escapedText(error) << "\nTry devicesim --help.\n";
-        return kExitUsage;
-    case ParseResult::Run:
-        break;
     }
     if (config.devices != 0) {
         // A stock desktop allows 1024 open files unless a program asks for more.

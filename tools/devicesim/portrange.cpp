@@ -129,16 +129,17 @@ base::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std:
             makeEndpoint(address, static_cast<std::uint16_t>(first + i));
         if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(device.listener, kListenBacklog) != 0) {
-            const int code = errno;
-            failed = code == EADDRINUSE ? first + i : 0;
+            base::Error error =
+                base::Error::fromErrno("cannot listen on TCP " + endpointText(local));
+            failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
-            return base::Error::system(code, "cannot listen on TCP " + endpointText(local));
+            return error;
         }
         if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
-            const int code = errno;
-            failed = code == EADDRINUSE ? first + i : 0;
+            base::Error error = base::Error::fromErrno("cannot bind UDP " + endpointText(local));
+            failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
-            return base::Error::system(code, "cannot bind UDP " + endpointText(local));
+            return error;
         }
     }
     firstPort_ = static_cast<std::uint16_t>(first);

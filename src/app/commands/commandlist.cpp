@@ -98,10 +98,10 @@ bool CommandList::reorder(const std::vector<std::size_t>& order)
 
 std::optional<std::string> CommandList::load(const std::string& path)
 {
-    check::CheckFileResult result = check::loadCheckFile(path);
-    if (auto* error = std::get_if<check::CheckFileError>(&result))
-        return error->text();
-    file_ = std::move(std::get<check::CheckFile>(result));
+    base::Result<check::CheckFile> result = check::loadCheckFile(path);
+    if (!result)
+        return result.error().text();
+    file_ = std::move(*result);
     return std::nullopt;
 }
 
