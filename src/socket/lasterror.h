@@ -14,7 +14,10 @@ namespace net
 // own parameter and buffer faults store one of the named codes below, which
 // callers and their tests know. Nothing clears the code on success: read it
 // only right after a call that reported a failure. A code is no errno in
-// general: turn it back into a base::Error (errorOfLastErrorCode) for its text.
+// general: a caller of the public edge turns it back into a base::Error
+// (errorOfLastErrorCode) for its text. This system's own code never reads it
+// back: it uses the typed calls (ioresult.h, SocketChannel::read and write,
+// acceptConnection) and only sets the code for the edge.
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;    // base::Fault::BadParameter
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122; // base::Fault::BufferTooSmall
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784; // base::Fault::AddressHeaderMissing
@@ -30,8 +33,8 @@ void setLastErrorFromErrno();
 // the layer's own faults, ETIMEDOUT for a time-out, 0 for no failure or an
 // orderly close, else the errno.
 std::uint32_t lastErrorCodeOf(const base::Error& error);
-// The base::Error a code stands for: the named codes as the layer's own faults, 0
-// as no failure, any other code as an errno.
+// The base::Error a code stands for: the named codes as the layer's own
+// faults, 0 as no failure, any other code as an errno.
 base::Error errorOfLastErrorCode(std::uint32_t code);
 
 } // namespace net
