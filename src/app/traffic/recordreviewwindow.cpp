@@ -119,8 +119,8 @@ void RecordReviewWindow::takeResult(base::Result<traffic::RecordFileContents> re
 {
     finished_ = true;
     if (!result) {
-        error_ = reasonOf(result.error());
-        setStatus(tr("%1 could not be read: %2").arg(path_, error_));
+        error_ = result.error();
+        setStatus(tr("%1 could not be read: %2").arg(path_, reasonOf(error_)));
         emit readFinished(false);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "trafficwindow.h"
 
+#include "base/error.h"
 #include "traffic/recordfilereader.h"
 
 #include <QString>
@@ -55,12 +56,12 @@ public:
     // The file dialog's filter for record files (any file may be chosen).
     static QString fileFilter();
 
-    // The failure that ended the reading; empty when it succeeded or goes on.
-    QString errorText() const { return error_; }
+    // The failure that ended the reading; none when it succeeded or goes on.
+    const base::Error& error() const { return error_; }
 
 signals:
     // The reading ended: `ok`, with the records in the table, or not, with
-    // errorText() set.
+    // error() set.
     void readFinished(bool ok);
 
 private:
@@ -73,7 +74,7 @@ private:
     traffic::RecordFileContents contents_;
     std::vector<std::string> frames_;
     QString status_;
-    QString error_;
+    base::Error error_;
     bool finished_ = false;
     std::atomic<bool> cancel_{false};
     std::thread reader_;
