@@ -25,7 +25,7 @@ IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t cap
 // one block of a stream) into `into` and its sender into `sender` (all zero
 // when the socket names none, as a stream does). A count (0..capacity: an
 // empty datagram counts 0), TimedOut, PeerClosed (end of stream or shutdown:
-// 0 bytes without a sender) or Failed.
+// 0 bytes without a sender) or the failure.
 IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
                      SocketAddress& sender, std::uint32_t timeoutMs);
 

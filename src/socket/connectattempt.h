@@ -76,7 +76,7 @@ public:
     ConnectAttempt& operator=(const ConnectAttempt&) = delete;
 
     // Starts the thread. False when started before, or when no thread can be
-    // made: the outcome is then Failed with that error, and `onDone` not called.
+    // made: the outcome then holds that error, and `onDone` is not called.
     bool start(DoneCallback onDone = {});
     // Ends the attempt: a pending connect stops, its socket is closed, and the
     // outcome becomes Cancelled unless it was taken already. Idempotent.

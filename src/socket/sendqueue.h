@@ -64,9 +64,9 @@ public:
         std::chrono::milliseconds messageLimit = kMessageLimit;
     };
 
-    // Offers bytes to the connection without waiting: Data with the count
-    // taken (any part of them), TimedOut when there is no room now, Closed or
-    // Failed when the connection cannot take them at all.
+    // Offers bytes to the connection without waiting: the count taken (any
+    // part of them), NoRoomNow when there is no room now, PeerClosed or a
+    // failure when the connection cannot take them at all.
     using WriteNow = std::function<IoResult(const std::uint8_t* bytes, std::uint32_t length)>;
     // A message and how it ended (see Reports).
     using Report = std::function<void(const std::uint8_t* message, std::uint32_t length,
@@ -96,7 +96,7 @@ public:
     [[nodiscard]] Outcome send(const std::uint8_t* message, std::uint32_t length);
 
     // Ends the writer thread and drops every message that waits (reported
-    // Closed, or Data with the count out of a cut one). The queue stays
+    // PeerClosed, or the count out of a cut one). The queue stays
     // usable: a later send() starts again.
     void close();
 

@@ -212,7 +212,7 @@ private:
     void closeReleased();
     // Tells the observer, then calls handleEvent().
     void raiseEvent(ChannelEvent event, const base::Error& error = {});
-    // One read in the current mode; no socket held reads as TimedOut. A Data
+    // One read in the current mode; no socket held reads as TimedOut. The
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
     // The send queue's write: what the held socket takes now, without waiting.
