@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace
 {
@@ -37,10 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             text += piece;
         }
     }
-    const check::CheckFileResult result = check::parseCheckFile(text, "deep.toml");
-    if (check::TomlDepth::check(text)) {
-        const auto* error = std::get_if<check::CheckFileError>(&result);
-        if (error == nullptr || error->line < 1 || error->column < 1) {
+    const base::Result<check::CheckFile> result = check::parseCheckFile(text, "deep.toml");
+    // Too deep: refused by the pre-scan, at a line and column, before the
+    // parser could recurse.
+    if (const base::Error tooDeep = check::TomlDepth::check(text, "deep.toml"); !tooDeep.ok()) {
+        if (result.ok() || result.error() != tooDeep || tooDeep.detail() == "deep.toml") {
             std::abort();
         }
     }

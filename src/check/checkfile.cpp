@@ -42,25 +42,26 @@ std::optional<std::string> matcherMissing(const FrameMatcher& matcher, const Val
 
 } // namespace
 
-std::string CheckFileError::text() const
+base::Error checkFileMistake(std::string_view file, int line, int column, std::string what)
 {
-    if (line <= 0) {
-        return file + ": " + what;
+    std::string where(file);
+    if (line > 0) {
+        where += ":" + std::to_string(line) + ":" + std::to_string(column);
     }
-    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what;
+    return base::Error::input(base::Fault::BadInput, std::move(where), std::move(what));
 }
 
-CheckFileResult loadCheckFile(const std::string& path)
+base::Result<CheckFile> loadCheckFile(const std::string& path)
 {
-    net::Result<std::string> text =
+    base::Result<std::string> text =
         fileio::RegularFile::readAll(path, CheckFileLimits::kMaxFileBytes);
     if (!text) {
-        // The reason alone: the error names the file itself.
-        std::string reason = text.error().text();
-        if (reason.starts_with(path + ": ")) {
-            reason.erase(0, path.size() + 2);
-        }
-        return CheckFileError{path, 0, 0, std::move(reason)};
+        // A check file's mistake: its path, then the reason alone.
+        const base::Error& failure = text.error();
+        return checkFileMistake(path, 0, 0,
+                                failure.reason().empty()
+                                    ? base::Error(failure.fault(), failure.systemCode()).text()
+                                    : failure.reason());
     }
     return parseCheckFile(*text, path);
 }
@@ -92,7 +93,7 @@ std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file)
     return names;
 }
 
-std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values)
+base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& values)
 {
     const ValueLookup device = [&](std::string_view name) -> const std::string* {
         const auto found = values.find(name);
@@ -100,19 +101,18 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
     };
     for (std::size_t i = 0; i < file.steps.size(); ++i) {
         const Step& step = file.steps[i];
-        std::optional<std::string> error;
+        base::Error error;
         if (const auto* send = std::get_if<SendStep>(&step.action)) {
-            const net::Result<std::string> block = composeSendBlock(*send, file.mode, device);
-            if (!block) {
-                error = block.error().text();
+            if (const base::Result<std::string> block = composeSendBlock(*send, file.mode, device);
+                !block) {
+                error = block.error();
             }
         } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
-            if (std::string unfit = fillExpect(*expect, device).error; !unfit.empty()) {
-                error = std::move(unfit);
-            }
+            error = fillExpect(*expect, device).error;
         }
-        if (error) {
-            return placeText("step", i, step.line) + ": " + *error;
+        if (!error.ok()) {
+            return base::Error::input(base::Fault::BadInput, placeText("step", i, step.line),
+                                      error.text());
         }
     }
     // An answer's frame placeholders stand for a received frame's fields,
@@ -140,10 +140,11 @@ std::optional<std::string> checkDeviceValues(const CheckFile& file, const Device
             error = missingValue(rule.answer.text, answer);
         }
         if (error) {
-            return placeText("answer", i, rule.line) + ": " + *error;
+            return base::Error::input(base::Fault::BadInput, placeText("answer", i, rule.line),
+                                      std::move(*error));
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace check

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "protocol/commandframe.h"
 
 #include <chrono>
@@ -117,26 +118,17 @@ struct CheckFileLimits {
     static constexpr std::size_t kMaxMatcherLength = 2 * protocol::kFreeTextMaxLength;
 };
 
-// A mistake in a check file, where it stands and what is wrong.
-struct CheckFileError {
-    std::string file; // as given to the reader
-    int line = 0;
-    int column = 0;
-    std::string what;
-    // "file:line:column: what"; "file: what" when it stands nowhere in
-    // particular (line 0).
-    std::string text() const;
-
-    bool operator==(const CheckFileError&) const = default;
-};
-
-using CheckFileResult = std::variant<CheckFile, CheckFileError>;
+// A mistake in a check file: BadInput with where it stands as the detail
+// ("file:line:column", or "file" when it stands nowhere in particular) and
+// what is wrong as the reason; its text is "file:line:column: what".
+base::Error checkFileMistake(std::string_view file, int line, int column, std::string what);
 
 // Reads a check file's text; `fileName` only names it in errors. Pure: any
 // thread.
-CheckFileResult parseCheckFile(std::string_view text, std::string_view fileName);
+[[nodiscard]] base::Result<CheckFile> parseCheckFile(std::string_view text,
+                                                     std::string_view fileName);
 // Reads a regular file of bounded size, then parses it.
-CheckFileResult loadCheckFile(const std::string& path);
+[[nodiscard]] base::Result<CheckFile> loadCheckFile(const std::string& path);
 // The text of a check file that parseCheckFile() reads back to an equal file
 // (for any file parseCheckFile() made; texts are UTF-8). The same file gives
 // the same bytes. Pure: any thread.
@@ -150,8 +142,9 @@ std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file);
 // contacted: every placeholder of the steps and answers has a value (the
 // answers' {media} {id} {data} {command} {message} come from the received
 // frame), and every field of a send step has its width or limit once filled.
-// Nothing when they fit, else what is wrong and in which step ("step 3 (line
-// 12): no value for {zone}"). Pure: any thread.
-std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values);
+// No failure when they fit, else BadInput with the step as its detail and
+// what is wrong as its reason ("step 3 (line 12): no value for {zone}").
+// Pure: any thread.
+[[nodiscard]] base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& values);
 
 } // namespace check

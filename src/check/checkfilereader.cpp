@@ -21,12 +21,12 @@ using Limits = CheckFileLimits;
 std::string fieldTextOf(const toml::node& node, std::string_view key)
 {
     std::string text = textOf(node, key);
-    if (const auto error = placeholderError(text)) {
-        refuse(node, std::string(key) + ": " + *error);
+    if (const base::Error error = placeholderError(text); !error.ok()) {
+        refuse(node, std::string(key) + ": " + error.text());
     }
     if (placeholderNames(text).empty()) {
         const auto literal = fillPlaceholders(text, [](std::string_view) { return nullptr; });
-        if (const net::Error error = fieldLengthError(key, literal->size()); !error.ok()) {
+        if (const base::Error error = fieldLengthError(key, literal->size()); !error.ok()) {
             refuse(node, error.text());
         }
     }
@@ -82,8 +82,8 @@ FrameMatcher readMatcher(const toml::table& table)
             return;
         }
         std::string pattern = textOf(*node, key);
-        if (const auto error = placeholderError(pattern)) {
-            refuse(*node, std::string(key) + ": " + *error);
+        if (const base::Error error = placeholderError(pattern); !error.ok()) {
+            refuse(*node, std::string(key) + ": " + error.text());
         }
         if (pattern.size() > Limits::kMaxMatcherLength) {
             refuse(*node, std::string(key) + " must be at most " +
@@ -131,8 +131,8 @@ ExpectStep readExpect(const toml::node& node)
     }
     expect.isFrame = false;
     expect.contains = textOf(*text, "text");
-    if (const auto error = placeholderError(expect.contains)) {
-        refuse(*text, "text: " + *error);
+    if (const base::Error error = placeholderError(expect.contains); !error.ok()) {
+        refuse(*text, "text: " + error.text());
     }
     if (expect.contains.empty()) {
         refuse(*text, "the text to expect must not be empty");
@@ -301,24 +301,23 @@ CheckFile readDocument(const toml::table& root)
     return file;
 }
 
-CheckFileError errorAt(std::string_view fileName, const toml::source_position& where,
-                       std::string what)
+base::Error errorAt(std::string_view fileName, const toml::source_position& where, std::string what)
 {
-    return CheckFileError{std::string(fileName), static_cast<int>(where.line),
-                          static_cast<int>(where.column), std::move(what)};
+    return checkFileMistake(fileName, static_cast<int>(where.line), static_cast<int>(where.column),
+                            std::move(what));
 }
 
 } // namespace
 
-CheckFileResult parseCheckFile(std::string_view text, std::string_view fileName)
+base::Result<CheckFile> parseCheckFile(std::string_view text, std::string_view fileName)
 {
     if (text.size() > Limits::kMaxFileBytes) {
-        return CheckFileError{std::string(fileName), 0, 0,
-                              "the file is larger than " +
-                                  std::to_string(Limits::kMaxFileBytes / 1024) + " KiB"};
+        return checkFileMistake(fileName, 0, 0,
+                                "the file is larger than " +
+                                    std::to_string(Limits::kMaxFileBytes / 1024) + " KiB");
     }
-    if (const auto tooDeep = TomlDepth::check(text)) {
-        return CheckFileError{std::string(fileName), tooDeep->line, tooDeep->column, tooDeep->what};
+    if (base::Error tooDeep = TomlDepth::check(text, fileName); !tooDeep.ok()) {
+        return tooDeep;
     }
     try {
         const toml::table root = toml::parse(text, fileName);

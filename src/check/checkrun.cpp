@@ -48,8 +48,8 @@ void CheckRun::start(Instant now)
     }
     // Every step's values are judged before the first byte goes out, so
     // that a later step missing one cannot leave an earlier one half done.
-    if (unfit_) {
-        endStep(StepFailure::BadValues, *unfit_, Millis{0}, now);
+    if (!unfit_.ok()) {
+        endStep(StepFailure::BadValues, unfit_.text(), Millis{0}, now);
         return;
     }
     proceed(now, true);
@@ -146,7 +146,7 @@ void CheckRun::proceed(Instant now, bool deadlineInclusive)
         }
         const Step& current = step();
         if (const auto* send = std::get_if<SendStep>(&current.action)) {
-            net::Result<std::string> block = composeSendBlock(
+            base::Result<std::string> block = composeSendBlock(
                 *send, file_->mode, [this](std::string_view name) { return value(name); });
             if (!block) {
                 endStep(StepFailure::NotSendable, block.error().text(), Millis{0}, now);

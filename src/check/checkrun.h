@@ -129,7 +129,7 @@ public:
     bool passed() const; // finished, and every step passed
     // Why the device's values do not fit the file (checkDeviceValues(),
     // judged once, when the run is made); start() then fails at once.
-    const std::optional<std::string>& valuesError() const { return unfit_; }
+    const base::Error& valuesError() const { return unfit_; }
 
 private:
     struct Record {
@@ -158,7 +158,7 @@ private:
 
     std::shared_ptr<const CheckFile> file_;
     DeviceValues values_;
-    std::optional<std::string> unfit_;
+    base::Error unfit_;
     protocol::RecordSplitter splitter_;
     std::deque<Record> waiting_;
     std::size_t waitingBytes_ = 0;

@@ -15,9 +15,9 @@ bool nameChar(char c)
 }
 
 // Walks `text`, giving each literal run and each placeholder name in order;
-// false at the first malformed placeholder, with `error` saying why.
+// stops at the first malformed placeholder with BadInput saying why.
 template <typename Literal, typename Name>
-bool walk(std::string_view text, Literal&& literal, Name&& name, std::string* error = nullptr)
+base::Error walk(std::string_view text, Literal&& literal, Name&& name)
 {
     std::size_t runStart = 0;
     std::size_t i = 0;
@@ -38,36 +38,32 @@ bool walk(std::string_view text, Literal&& literal, Name&& name, std::string* er
             ++end;
         }
         if (end == i + 1 || end >= text.size() || text[end] != '}') {
-            if (error != nullptr) {
-                *error = "'{' at character " + std::to_string(i + 1) +
-                         " starts no placeholder such as {id} (write {{ for a brace)";
-            }
-            return false;
+            return base::Error::input(base::Fault::BadInput, {},
+                                      "'{' at character " + std::to_string(i + 1) +
+                                          " starts no placeholder such as {id} (write {{ for a "
+                                          "brace)");
         }
         name(text.substr(i + 1, end - i - 1));
         i = end + 1;
         runStart = i;
     }
     literal(text.substr(runStart));
-    return true;
+    return {};
 }
 
 } // namespace
 
-std::optional<std::string> placeholderError(std::string_view text)
+base::Error placeholderError(std::string_view text)
 {
-    std::string error;
-    if (walk(
-            text, [](std::string_view) {}, [](std::string_view) {}, &error)) {
-        return std::nullopt;
-    }
-    return error;
+    return walk(
+        text, [](std::string_view) {}, [](std::string_view) {});
 }
 
 std::vector<std::string> placeholderNames(std::string_view text)
 {
     std::vector<std::string> names;
-    walk(
+    // The text is well formed, as the contract asks: no failure to hear of.
+    (void)walk(
         text, [](std::string_view) {}, [&](std::string_view name) { names.emplace_back(name); });
     return names;
 }
@@ -82,22 +78,22 @@ std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLo
 {
     std::string out;
     bool complete = true;
-    const bool wellFormed = walk(
-        text, [&](std::string_view run) { out += run; },
-        [&](std::string_view name) {
-            if (!complete) {
-                return;
+    const auto fill = [&](std::string_view name) {
+        if (!complete) {
+            return;
+        }
+        const std::string* value = lookup(name);
+        if (value == nullptr) {
+            complete = false;
+            if (missing != nullptr) {
+                *missing = name;
             }
-            const std::string* value = lookup(name);
-            if (value == nullptr) {
-                complete = false;
-                if (missing != nullptr) {
-                    *missing = name;
-                }
-                return;
-            }
-            out += *value;
-        });
+            return;
+        }
+        out += *value;
+    };
+    const auto literal = [&](std::string_view run) { out += run; };
+    const bool wellFormed = walk(text, literal, fill).ok();
     if (!wellFormed || !complete) {
         return std::nullopt;
     }
@@ -124,7 +120,7 @@ std::optional<std::size_t> filledSize(std::string_view text, const ValueLookup& 
                 return;
             }
             size += value->size();
-        });
+        }).ok();
     if (!wellFormed || !complete) {
         return std::nullopt;
     }

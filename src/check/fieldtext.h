@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,8 +17,9 @@ namespace check
 // A placeholder is `{name}`, the name made of letters, digits, '_', '-' and
 // '.'; `{{` stands for one '{'. A '}' alone is itself.
 
-// Nothing when the placeholders of `text` are well formed, else what is wrong.
-std::optional<std::string> placeholderError(std::string_view text);
+// No failure when the placeholders of `text` are well formed, else BadInput
+// saying what is wrong.
+[[nodiscard]] base::Error placeholderError(std::string_view text);
 // The names of the placeholders in a well-formed `text`, in order.
 std::vector<std::string> placeholderNames(std::string_view text);
 // Whether `text` holds placeholders, or `{{`, that filling changes.

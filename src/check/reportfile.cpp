@@ -22,12 +22,12 @@ std::filesystem::path fileOf(const std::string& path)
 
 } // namespace
 
-net::Error ReportFile::write(const std::string& path, std::string_view text)
+base::Error ReportFile::write(const std::string& path, std::string_view text)
 {
     return fileio::SafeFile::write(path, text);
 }
 
-net::Error ReportFile::checkAll(const std::vector<std::string>& paths)
+base::Error ReportFile::checkAll(const std::vector<std::string>& paths)
 {
     std::vector<std::filesystem::path> seen;
     for (const std::string& path : paths) {
@@ -36,12 +36,12 @@ net::Error ReportFile::checkAll(const std::vector<std::string>& paths)
         }
         for (std::size_t i = 0; i < seen.size(); ++i) {
             if (seen[i] == fileOf(path)) {
-                return net::Error(net::Fault::BadInput, 0,
+                return base::Error(base::Fault::BadInput, 0,
                                   path + " is named for two reports: give each its own file");
             }
         }
         seen.push_back(fileOf(path));
-        if (net::Error error = fileio::SafeFile::check(path); !error.ok()) {
+        if (base::Error error = fileio::SafeFile::check(path); !error.ok()) {
             return error;
         }
     }

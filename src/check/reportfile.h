@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <string>
 #include <string_view>
@@ -18,12 +18,12 @@ class ReportFile
 public:
     // CannotCreateFile or CannotWrite with the path ("cannot write out.xml:
     // No space left on device") when the file cannot be made or written whole.
-    static net::Error write(const std::string& path, std::string_view text);
+    static base::Error write(const std::string& path, std::string_view text);
     // Whether every one of `paths` (empty ones are skipped) could be written
     // now, checked before a run starts: each a regular file or none, in a
     // folder where a file can be made, and no two naming the same file
     // (BadInput). Nothing at the paths is touched.
-    static net::Error checkAll(const std::vector<std::string>& paths);
+    static base::Error checkAll(const std::vector<std::string>& paths);
 };
 
 } // namespace check

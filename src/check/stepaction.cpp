@@ -11,9 +11,9 @@ namespace check
 namespace
 {
 
-net::Error badInput(std::string text)
+base::Error badInput(std::string text)
 {
-    return net::Error(net::Fault::BadInput, 0, std::move(text));
+    return base::Error(base::Fault::BadInput, 0, std::move(text));
 }
 
 } // namespace
@@ -38,7 +38,7 @@ FieldRange fieldRange(std::string_view key)
     return {0, protocol::kFreeTextMaxLength};
 }
 
-net::Error fieldLengthError(std::string_view key, std::size_t size)
+base::Error fieldLengthError(std::string_view key, std::size_t size)
 {
     const FieldRange range = fieldRange(key);
     const bool exact = range.min == range.max;
@@ -50,14 +50,14 @@ net::Error fieldLengthError(std::string_view key, std::size_t size)
                     ", not " + std::to_string(size));
 }
 
-net::Error frameFieldsError(const protocol::FrameFields& fields)
+base::Error frameFieldsError(const protocol::FrameFields& fields)
 {
     const std::string_view missing =
         protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
     if (!missing.empty()) {
         return badInput(std::string(missing));
     }
-    net::Error error;
+    base::Error error;
     forEachField(fields, [&](std::string_view key, const std::string& text) {
         if (error.ok()) {
             error = fieldLengthError(key, text.size());
@@ -66,15 +66,15 @@ net::Error frameFieldsError(const protocol::FrameFields& fields)
     return error;
 }
 
-net::Error freeTextError(std::string_view text)
+base::Error freeTextError(std::string_view text)
 {
     return fieldLengthError("text", text.size());
 }
 
-net::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+base::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
                                           const ValueLookup& lookup)
 {
-    net::Error error;
+    base::Error error;
     std::string missing;
     const auto fill = [&](std::string_view key, const std::string& text, std::string& out) {
         if (!error.ok()) {
@@ -149,7 +149,7 @@ bool filledFrameMatches(const FrameMatcher& filled, const protocol::FrameFields&
 namespace
 {
 
-net::Error fillPattern(std::string_view key, const std::string& pattern, const ValueLookup& lookup,
+base::Error fillPattern(std::string_view key, const std::string& pattern, const ValueLookup& lookup,
                        std::string& out)
 {
     std::string missing;

@@ -3,7 +3,7 @@
 #include "checkfile.h"
 #include "fieldtext.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <string>
 #include <string_view>
@@ -20,23 +20,23 @@ struct FieldRange {
 };
 FieldRange fieldRange(std::string_view key);
 
-// Each failure below is a net::Fault::BadInput whose text() says what is
+// Each failure below is a base::Fault::BadInput whose text() says what is
 // wrong; no failure (ok()) when there is nothing wrong.
 
 // What is wrong with the length of one field as it is sent, by its key in a
 // file (media, id, command: exactly their width; data, message, text: at most
 // their limit).
-net::Error fieldLengthError(std::string_view key, std::size_t size);
+base::Error fieldLengthError(std::string_view key, std::size_t size);
 // What keeps frame fields, as they would be sent, from being sent: the
 // console's message for a missing media, device id or command, else a field
 // longer than its width or limit.
-net::Error frameFieldsError(const protocol::FrameFields& fields);
+base::Error frameFieldsError(const protocol::FrameFields& fields);
 // What keeps a free text from being sent (too long).
-net::Error freeTextError(std::string_view text);
+base::Error freeTextError(std::string_view text);
 
 // One send's block, exactly as the console writes it, or why it cannot be
 // sent (a placeholder without a value, a field off its width).
-net::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
+base::Result<std::string> composeSendBlock(const SendStep& send, protocol::DelimiterMode mode,
                                           const ValueLookup& lookup);
 
 // Whether a received record (without its line end) passes the console's
@@ -57,7 +57,7 @@ bool filledFrameMatches(const FrameMatcher& filled, const protocol::FrameFields&
 struct FilledExpect {
     FrameMatcher frame;
     std::string contains;
-    net::Error error; // a BadInput failure, or none when filled
+    base::Error error; // a BadInput failure, or none when filled
 };
 FilledExpect fillMatcher(const FrameMatcher& matcher, const ValueLookup& lookup);
 FilledExpect fillExpect(const ExpectStep& expect, const ValueLookup& lookup);

@@ -1,5 +1,7 @@
 #include "tomldepth.h"
 
+#include "checkfile.h"
+
 namespace check
 {
 
@@ -71,7 +73,7 @@ private:
 
 } // namespace
 
-std::optional<TomlDepth::Refusal> TomlDepth::check(std::string_view text)
+base::Error TomlDepth::check(std::string_view text, std::string_view fileName)
 {
     Cursor cursor(text);
     std::size_t nesting = 0;
@@ -90,18 +92,18 @@ std::optional<TomlDepth::Refusal> TomlDepth::check(std::string_view text)
             continue;
         case '.':
             if (++parts > kMaxKeyParts) {
-                return Refusal{cursor.line(), cursor.column(),
-                               "a key with more than " + std::to_string(kMaxKeyParts) +
-                                   " dotted parts"};
+                return checkFileMistake(fileName, cursor.line(), cursor.column(),
+                                        "a key with more than " + std::to_string(kMaxKeyParts) +
+                                            " dotted parts");
             }
             break;
         case '[':
         case '{':
             parts = 1;
             if (++nesting > kMaxNesting) {
-                return Refusal{cursor.line(), cursor.column(),
-                               "tables and arrays nested more than " + std::to_string(kMaxNesting) +
-                                   " deep"};
+                return checkFileMistake(fileName, cursor.line(), cursor.column(),
+                                        "tables and arrays nested more than " +
+                                            std::to_string(kMaxNesting) + " deep");
             }
             break;
         case ']':
@@ -119,7 +121,7 @@ std::optional<TomlDepth::Refusal> TomlDepth::check(std::string_view text)
         }
         cursor.next();
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace check

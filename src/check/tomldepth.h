@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <cstddef>
-#include <optional>
-#include <string>
 #include <string_view>
 
 namespace check
@@ -19,13 +19,9 @@ struct TomlDepth {
     static constexpr std::size_t kMaxKeyParts = 32;
     static constexpr std::size_t kMaxNesting = 32;
 
-    struct Refusal {
-        int line = 0; // 1-based
-        int column = 0;
-        std::string what;
-    };
-    // Where the text first nests too deep, or nothing.
-    static std::optional<Refusal> check(std::string_view text);
+    // Where the text first nests too deep, as a check file's mistake
+    // ("<fileName>:line:column"), or no failure.
+    static base::Error check(std::string_view text, std::string_view fileName);
 };
 
 } // namespace check

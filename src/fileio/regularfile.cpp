@@ -32,10 +32,10 @@ const char* kindOf(mode_t mode)
     return "no regular file";
 }
 
-net::Error notRegular(const std::string& name, mode_t mode)
+base::Error notRegular(const std::string& name, mode_t mode)
 {
-    return net::Error(net::Fault::BadInput, 0,
-                      name + ": it is " + kindOf(mode) + ", not a regular file");
+    return base::Error::input(base::Fault::BadInput, name,
+                              std::string("it is ") + kindOf(mode) + ", not a regular file");
 }
 
 // 65536 as "65,536".
@@ -50,7 +50,7 @@ std::string groupedCount(std::uint64_t count)
 
 } // namespace
 
-net::Result<RegularFile> RegularFile::open(const std::string& path, std::string name, Links links)
+base::Result<RegularFile> RegularFile::open(const std::string& path, std::string name, Links links)
 {
     if (name.empty()) {
         name = path;
@@ -63,8 +63,8 @@ net::Result<RegularFile> RegularFile::open(const std::string& path, std::string 
     if (fd < 0) {
         const int code = errno;
         if (code == ELOOP && links == Links::Refuse) {
-            return net::Error(net::Fault::BadInput, 0,
-                              name + ": it is a symbolic link; name the file itself");
+            return base::Error::input(base::Fault::BadInput, name,
+                                      "it is a symbolic link; name the file itself");
         }
         // A socket cannot be opened at all (ENXIO): said as what it is.
         struct stat info {
@@ -72,12 +72,12 @@ net::Result<RegularFile> RegularFile::open(const std::string& path, std::string 
         if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
             return notRegular(name, info.st_mode);
         }
-        return net::Error::system(code, name);
+        return base::Error::system(code, name);
     }
     struct stat info {
     };
     if (::fstat(fd, &info) != 0) {
-        net::Error error = net::Error::fromErrno(name);
+        base::Error error = base::Error::fromErrno(name);
         ::close(fd);
         return error;
     }
@@ -88,17 +88,17 @@ net::Result<RegularFile> RegularFile::open(const std::string& path, std::string 
     return RegularFile(fd, static_cast<std::uint64_t>(info.st_size), std::move(name));
 }
 
-net::Result<std::string> RegularFile::readAll(const std::string& path, std::size_t maxBytes,
+base::Result<std::string> RegularFile::readAll(const std::string& path, std::size_t maxBytes,
                                               std::string name, Links links)
 {
-    net::Result<RegularFile> file = open(path, std::move(name), links);
+    base::Result<RegularFile> file = open(path, std::move(name), links);
     if (!file) {
         return file.error();
     }
     const auto tooLarge = [&] {
-        return net::Error(net::Fault::BadInput, 0,
-                          file->name() + ": it has more than " + groupedCount(maxBytes) +
-                              " bytes, the most it may have");
+        return base::Error::input(base::Fault::BadInput, file->name(),
+                                  "it has more than " + groupedCount(maxBytes) +
+                                      " bytes, the most it may have");
     };
     if (file->size() > maxBytes) {
         return tooLarge();
@@ -107,7 +107,7 @@ net::Result<std::string> RegularFile::readAll(const std::string& path, std::size
     std::string text;
     text.reserve(static_cast<std::size_t>(file->size()));
     for (;;) {
-        net::Result<std::string> piece = file->read(std::min(maxBytes + 1 - text.size(), kChunk));
+        base::Result<std::string> piece = file->read(std::min(maxBytes + 1 - text.size(), kChunk));
         if (!piece) {
             return piece.error();
         }
@@ -147,7 +147,7 @@ RegularFile::~RegularFile()
     }
 }
 
-net::Result<std::string> RegularFile::read(std::size_t most)
+base::Result<std::string> RegularFile::read(std::size_t most)
 {
     std::string piece(most, '\0');
     std::size_t got = 0;
@@ -158,7 +158,7 @@ net::Result<std::string> RegularFile::read(std::size_t most)
             continue;
         }
         if (count < 0) {
-            return net::Error::fromErrno(name_);
+            return base::Error::fromErrno(name_);
         }
         if (count == 0) {
             break;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,11 +25,11 @@ public:
     enum class Links { Follow, Refuse };
 
     // `name` says the file in errors (the path when empty).
-    static net::Result<RegularFile> open(const std::string& path, std::string name = {},
+    static base::Result<RegularFile> open(const std::string& path, std::string name = {},
                                          Links links = Links::Follow);
     // The whole file, refused when it holds more than `maxBytes` (it is never
     // read beyond one byte more, even while it grows).
-    static net::Result<std::string> readAll(const std::string& path, std::size_t maxBytes,
+    static base::Result<std::string> readAll(const std::string& path, std::size_t maxBytes,
                                             std::string name = {}, Links links = Links::Follow);
 
     RegularFile(RegularFile&& other) noexcept;
@@ -42,7 +42,7 @@ public:
     std::uint64_t size() const { return size_; }
     const std::string& name() const { return name_; }
     // The next bytes, at most `most`; empty at the end of the file.
-    net::Result<std::string> read(std::size_t most);
+    base::Result<std::string> read(std::size_t most);
 
 private:
     RegularFile(int fd, std::uint64_t size, std::string name)

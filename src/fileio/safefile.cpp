@@ -35,10 +35,10 @@ const char* kindOf(mode_t mode)
 
 // Refuses a target that exists and is no regular file; lstat, so that a link
 // is judged itself, not what it points to.
-net::Error targetError(const std::string& path)
+base::Error targetError(const std::string& path)
 {
     if (path.empty() || path.back() == '/') {
-        return net::Error(net::Fault::CannotCreateFile, 0, path + ": it names a folder");
+        return base::Error::input(base::Fault::CannotCreateFile, path, "it names a folder");
     }
     struct stat info {
     };
@@ -46,11 +46,11 @@ net::Error targetError(const std::string& path)
         if (errno == ENOENT) {
             return {};
         }
-        return net::Error(net::Fault::CannotCreateFile, errno, path);
+        return base::Error(base::Fault::CannotCreateFile, errno, path);
     }
     if (!S_ISREG(info.st_mode)) {
-        return net::Error(net::Fault::CannotCreateFile, 0,
-                          path + ": it is " + kindOf(info.st_mode));
+        return base::Error::input(base::Fault::CannotCreateFile, path,
+                                  std::string("it is ") + kindOf(info.st_mode));
     }
     return {};
 }
@@ -68,27 +68,27 @@ std::string temporaryPattern(const std::string& path)
 
 } // namespace
 
-net::Error SafeFile::check(const std::string& path)
+base::Error SafeFile::check(const std::string& path)
 {
-    net::Result<SafeFile> file = create(path);
-    return file ? net::Error() : file.error();
+    base::Result<SafeFile> file = create(path);
+    return file ? base::Error() : file.error();
 }
 
-net::Error SafeFile::write(const std::string& path, std::string_view bytes)
+base::Error SafeFile::write(const std::string& path, std::string_view bytes)
 {
-    net::Result<SafeFile> file = create(path);
+    base::Result<SafeFile> file = create(path);
     if (!file) {
         return file.error();
     }
-    if (net::Error appended = file->append(bytes); !appended.ok()) {
+    if (base::Error appended = file->append(bytes); !appended.ok()) {
         return appended;
     }
     return file->commit();
 }
 
-net::Result<SafeFile> SafeFile::create(const std::string& path)
+base::Result<SafeFile> SafeFile::create(const std::string& path)
 {
-    if (net::Error refused = targetError(path); !refused.ok()) {
+    if (base::Error refused = targetError(path); !refused.ok()) {
         return refused;
     }
     std::string temporary = temporaryPattern(path);
@@ -96,7 +96,7 @@ net::Result<SafeFile> SafeFile::create(const std::string& path)
     // written may quote what devices sent.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        return net::Error(net::Fault::CannotCreateFile, errno, path);
+        return base::Error(base::Fault::CannotCreateFile, errno, path);
     }
     // Our own new file only; the umask may have taken bits off, never added.
     const int permissionError = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
@@ -140,13 +140,13 @@ void SafeFile::discard()
     }
 }
 
-net::Error SafeFile::append(std::string_view bytes)
+base::Error SafeFile::append(std::string_view bytes)
 {
     if (!failed_.ok()) {
         return failed_;
     }
     if (fd_ < 0) {
-        failed_ = net::Error(net::Fault::CannotWrite, EBADF, path_);
+        failed_ = base::Error(base::Fault::CannotWrite, EBADF, path_);
         return failed_;
     }
     std::size_t done = 0;
@@ -156,7 +156,7 @@ net::Error SafeFile::append(std::string_view bytes)
             continue;
         }
         if (count <= 0) {
-            failed_ = net::Error(net::Fault::CannotWrite, count < 0 ? errno : EIO, path_);
+            failed_ = base::Error(base::Fault::CannotWrite, count < 0 ? errno : EIO, path_);
             return failed_;
         }
         done += static_cast<std::size_t>(count);
@@ -164,24 +164,24 @@ net::Error SafeFile::append(std::string_view bytes)
     return {};
 }
 
-net::Error SafeFile::commit()
+base::Error SafeFile::commit()
 {
     if (!failed_.ok()) {
         discard();
         return failed_;
     }
     if (fd_ < 0) {
-        return net::Error(net::Fault::CannotWrite, EBADF, path_);
+        return base::Error(base::Fault::CannotWrite, EBADF, path_);
     }
     // Synced before the rename, so that a crash leaves the old file or the
     // whole new one, never an empty one in its place.
     if (::fsync(fd_) != 0) {
-        failed_ = net::Error(net::Fault::CannotWrite, errno, path_);
+        failed_ = base::Error(base::Fault::CannotWrite, errno, path_);
     }
     const int closed = ::close(fd_);
     fd_ = -1;
     if (failed_.ok() && closed != 0) {
-        failed_ = net::Error(net::Fault::CannotWrite, errno, path_);
+        failed_ = base::Error(base::Fault::CannotWrite, errno, path_);
     }
     // The target may have become something else since create(); checked
     // again, though rename() would only ever replace it, never write into it.
@@ -189,7 +189,7 @@ net::Error SafeFile::commit()
         failed_ = targetError(path_);
     }
     if (failed_.ok() && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
-        failed_ = net::Error(net::Fault::CannotWrite, errno, path_);
+        failed_ = base::Error(base::Fault::CannotWrite, errno, path_);
     }
     if (failed_.ok()) {
         temporary_.clear();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <string>
 #include <string_view>
@@ -28,11 +28,11 @@ public:
     // Whether a file could be written at `path` now: the target is missing
     // or a regular file, and a temporary file can be made beside it (made
     // and removed again). Nothing at `path` is touched.
-    static net::Error check(const std::string& path);
+    static base::Error check(const std::string& path);
     // Writes the whole `bytes` to `path`.
-    static net::Error write(const std::string& path, std::string_view bytes);
+    static base::Error write(const std::string& path, std::string_view bytes);
 
-    static net::Result<SafeFile> create(const std::string& path);
+    static base::Result<SafeFile> create(const std::string& path);
     SafeFile(SafeFile&& other) noexcept;
     SafeFile& operator=(SafeFile&& other) noexcept;
     SafeFile(const SafeFile&) = delete;
@@ -43,9 +43,9 @@ public:
     // file system without permissions (FAT) cannot keep it so.
     int permissionError() const { return permissionError_; }
     // Appends `bytes`; after a failure every later call fails the same way.
-    net::Error append(std::string_view bytes);
+    base::Error append(std::string_view bytes);
     // Syncs the temporary file and puts it in the target's place.
-    net::Error commit();
+    base::Error commit();
 
 private:
     SafeFile(int fd, std::string path, std::string temporary, int permissionError)
@@ -59,7 +59,7 @@ private:
     std::string path_;
     std::string temporary_;
     int permissionError_ = 0;
-    net::Error failed_;
+    base::Error failed_;
 };
 
 } // namespace fileio

@@ -17,25 +17,19 @@ IoResult AddressHeaderIo::read(SocketHandle socket, std::uint8_t* bytes, std::ui
 {
     if (capacity < kHeaderSize) {
         // Like a read, the short buffer is reported only once something waits.
-        const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
-        if (wait.status != WaitStatus::Ready)
-            return IoResult::timedOut(wait.error);
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+        const base::Error wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
+        if (!wait.ok())
+            return ioTimedOut(wait);
+        return IoResult(base::Error(base::Fault::AddressHeaderMissing));
     }
     SocketAddress sender;
     const IoResult result =
         receiveFrom(socket, bytes + kHeaderSize, capacity - kHeaderSize, sender, timeoutMs);
-    switch (result.status) {
-    case IoStatus::TimedOut:
-        break;
-    case IoStatus::Data:
+    if (result.ok()) {
         peers_.heard(sender);
         std::memcpy(bytes, &sender, kHeaderSize);
-        break;
-    case IoStatus::Closed:
-    case IoStatus::Failed:
+    } else if (endsConnection(result)) {
         peers_.forget(sender);
-        break;
     }
     return result;
 }
@@ -44,7 +38,7 @@ IoResult AddressHeaderIo::write(SocketHandle socket, const std::uint8_t* bytes,
                                 std::uint32_t length)
 {
     if (length < kHeaderSize)
-        return IoResult::failed(Error(Fault::AddressHeaderMissing));
+        return IoResult(base::Error(base::Fault::AddressHeaderMissing));
     SocketAddress destination;
     std::memcpy(&destination, bytes, kHeaderSize);
     const std::uint8_t* payload = bytes + kHeaderSize;
@@ -53,10 +47,9 @@ IoResult AddressHeaderIo::write(SocketHandle socket, const std::uint8_t* bytes,
         return sendTo(socket, payload, payloadLength, destination);
     // To every peer: one that cannot be reached any more leaves the list, and
     // the caller hears of the payload as sent whatever the single sends gave.
-    peers_.sendToEach([&](const SocketAddress& to) {
-        return sendTo(socket, payload, payloadLength, to).status == IoStatus::Data;
-    });
-    return IoResult::data(std::min<std::uint32_t>(payloadLength, INT32_MAX));
+    peers_.sendToEach(
+        [&](const SocketAddress& to) { return sendTo(socket, payload, payloadLength, to).ok(); });
+    return IoResult(std::min<std::uint32_t>(payloadLength, INT32_MAX));
 }
 
 } // namespace net

@@ -26,13 +26,13 @@ public:
     static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;    // "every peer"
 
     // Waits at most `timeoutMs`, then reads one datagram behind the header
-    // room at `bytes` and writes its sender's header there. A Data count
+    // room at `bytes` and writes its sender's header there. The count
     // leaves out the header. A `capacity` below the header fails with
     // AddressHeaderMissing once something waits to be read.
     IoResult read(SocketHandle socket, std::uint8_t* bytes, std::uint32_t capacity,
                   std::uint32_t timeoutMs);
     // Sends the payload behind the header (below 16 bytes: AddressHeaderMissing)
-    // to the address it names, or to every peer. A Data count leaves out the
+    // to the address it names, or to every peer. The count leaves out the
     // header; to every peer it is the payload's size whatever the single
     // sends gave.
     IoResult write(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length);

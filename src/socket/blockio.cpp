@@ -38,10 +38,10 @@ template <typename Call> ssize_t retryOnSignal(Call call)
 
 IoResult waitReadable(SocketHandle socket, std::uint32_t timeoutMs)
 {
-    const WaitResult wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
-    if (wait.status == WaitStatus::Ready)
-        return IoResult::data(0);
-    return IoResult::timedOut(wait.error);
+    const base::Error wait = waitUntilReady(socket, SocketWait::Readable, timeoutMs);
+    if (wait.ok())
+        return IoResult(0);
+    return ioTimedOut(wait);
 }
 
 } // namespace
@@ -53,24 +53,24 @@ IoResult receivePlain(SocketHandle socket, std::uint8_t* into, std::uint32_t cap
     // calls on the watcher's path.
     const ssize_t ready = ::recv(socket, into, clampLength(capacity), MSG_DONTWAIT);
     if (ready > 0)
-        return IoResult::data(static_cast<std::uint32_t>(ready));
+        return IoResult(static_cast<std::uint32_t>(ready));
     if (ready == 0)
-        return IoResult::closed();
+        return ioClosed();
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        return IoResult::failed(Error::fromErrno());
-    if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
+        return IoResult(base::Error::fromErrno());
+    if (const IoResult wait = waitReadable(socket, timeoutMs); !wait.ok())
         return wait;
     const ssize_t n = retryOnSignal([&] { return ::recv(socket, into, clampLength(capacity), 0); });
     if (n > 0)
-        return IoResult::data(static_cast<std::uint32_t>(n));
-    return n == 0 ? IoResult::closed() : IoResult::failed(Error::fromErrno());
+        return IoResult(static_cast<std::uint32_t>(n));
+    return n == 0 ? ioClosed() : IoResult(base::Error::fromErrno());
 }
 
 IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capacity,
                      SocketAddress& sender, std::uint32_t timeoutMs)
 {
     sender = SocketAddress{};
-    if (const IoResult wait = waitReadable(socket, timeoutMs); wait.status != IoStatus::Data)
+    if (const IoResult wait = waitReadable(socket, timeoutMs); !wait.ok())
         return wait;
     socklen_t senderLength = SocketAddress::kSize;
     const ssize_t n = retryOnSignal([&] {
@@ -79,21 +79,20 @@ IoResult receiveFrom(SocketHandle socket, std::uint8_t* into, std::uint32_t capa
     });
     std::memset(sender.zero, 0, sizeof sender.zero);
     if (n < 0)
-        return IoResult::failed(Error::fromErrno());
+        return IoResult(base::Error::fromErrno());
     // An empty datagram comes with its sender. A 0 without one is the end of a
     // stream or the shutdown of a released socket: not an empty message, which
     // would otherwise be raised at every turn for ever, or after stop.
     if (n == 0 && senderLength == 0)
-        return IoResult::closed();
-    return IoResult::data(static_cast<std::uint32_t>(n));
+        return ioClosed();
+    return IoResult(static_cast<std::uint32_t>(n));
 }
 
 IoResult sendPlain(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length)
 {
     const ssize_t n =
         retryOnSignal([&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL); });
-    return n < 0 ? IoResult::failed(Error::fromErrno())
-                 : IoResult::data(static_cast<std::uint32_t>(n));
+    return n < 0 ? IoResult(base::Error::fromErrno()) : IoResult(static_cast<std::uint32_t>(n));
 }
 
 IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t length,
@@ -103,8 +102,7 @@ IoResult sendTo(SocketHandle socket, const std::uint8_t* bytes, std::uint32_t le
         return ::sendto(socket, bytes, clampLength(length), MSG_NOSIGNAL, to.asSockaddr(),
                         SocketAddress::kSize);
     });
-    return n < 0 ? IoResult::failed(Error::fromErrno())
-                 : IoResult::data(static_cast<std::uint32_t>(n));
+    return n < 0 ? IoResult(base::Error::fromErrno()) : IoResult(static_cast<std::uint32_t>(n));
 }
 
 void sendBlocksAtOnce(SocketHandle socket)
@@ -128,33 +126,33 @@ IoResult sendWithRoom(SocketHandle socket, const std::uint8_t* bytes, std::uint3
     if (::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0 &&
         ::getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, &size) == 0 &&
         static_cast<std::uint64_t>(queued) + length > static_cast<std::uint64_t>(buffer) / 2)
-        return IoResult::timedOut();
+        return ioNoRoomNow();
     const ssize_t n = retryOnSignal(
         [&] { return ::send(socket, bytes, clampLength(length), MSG_NOSIGNAL | MSG_DONTWAIT); });
     if (n >= 0)
-        return IoResult::data(static_cast<std::uint32_t>(n));
-    const Error error = Error::fromErrno();
-    return error.systemCode() == EAGAIN || error.systemCode() == EWOULDBLOCK
-               ? IoResult::timedOut()
-               : IoResult::failed(error);
+        return IoResult(static_cast<std::uint32_t>(n));
+    const base::Error error = base::Error::fromErrno();
+    return error.systemCode() == EAGAIN || error.systemCode() == EWOULDBLOCK ? ioNoRoomNow()
+                                                                             : IoResult(error);
 }
 
 std::int32_t reportAsCount(const IoResult& result, std::uint32_t extra)
 {
-    switch (result.status) {
-    case IoStatus::Data:
-        return static_cast<std::int32_t>(result.count + extra);
-    case IoStatus::TimedOut:
-        if (!result.error.ok())
-            setLastError(result.error);
+    if (result.ok())
+        return static_cast<std::int32_t>(*result + extra);
+    const base::Error& error = result.error();
+    switch (error.fault()) {
+    case base::Fault::TimedOut:
+    case base::Fault::NoRoomNow:
+        if (error.systemCode() != 0)
+            setLastError(error);
         return 0;
-    case IoStatus::Closed:
+    case base::Fault::PeerClosed:
         return -1;
-    case IoStatus::Failed:
-        setLastError(result.error);
+    default:
+        setLastError(error);
         return -1;
     }
-    return -1;
 }
 
 } // namespace net

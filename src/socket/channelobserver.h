@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "connectattempt.h"
-#include "error.h"
 #include "ioresult.h"
 
 #include <cstdint>
@@ -45,12 +45,12 @@ public:
     virtual void connectEnded(const ConnectOutcome& outcome) = 0;
 
     // A block handed to writeBlock() or sendBlock() while a socket was held
-    // (address-header mode: the header first), and how the write ended: Data
-    // with the count written, TimedOut when the socket did not take it in
-    // time, Failed. A sent block is told once it has gone out or been dropped
-    // (see SendQueue: Failed SendQueue::kQueueFullError when its queue was
-    // full, Closed when the connection ended first, Data with a count short
-    // of `length` when the end cut it). Never waits: the send queue calls it
+    // (address-header mode: the header first), and how the write ended: the
+    // count written, TimedOut when the socket did not take it in time, or the
+    // failure. A sent block is told once it has gone out or been dropped (see
+    // SendQueue: SendQueueFull when its queue was full, TimedOut when it
+    // waited too long, PeerClosed when the connection ended first, a count
+    // short of `length` when the end cut it). Never waits: the send queue calls it
     // under its lock.
     virtual void blockWritten(const std::uint8_t* data, std::uint32_t length,
                               const IoResult& result) = 0;
@@ -61,7 +61,7 @@ public:
                            std::string_view verdict) = 0;
     // A connection event; `error` is the failure behind a ConnectionDropped
     // (PeerClosed for an orderly close by the peer) or ConnectionFailed.
-    virtual void channelEvent(ChannelEvent event, const Error& error) = 0;
+    virtual void channelEvent(ChannelEvent event, const base::Error& error) = 0;
     // stop() ended a connection: it released a socket or ended a watcher.
     virtual void disconnected() = 0;
 };

@@ -32,10 +32,9 @@ const char* textOrNull(const std::optional<std::string>& text)
     return text ? text->c_str() : nullptr;
 }
 
-ConnectOutcome ended(ConnectStatus status, Error error, Clock::time_point start)
+ConnectOutcome ended(base::Error error, Clock::time_point start)
 {
     ConnectOutcome outcome;
-    outcome.status = status;
     outcome.error = std::move(error);
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return outcome;
@@ -50,21 +49,17 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     const auto wasCancelled = [cancelRequested] {
         return cancelRequested != nullptr && cancelRequested->load();
     };
-    const auto failed = [start](Error error) {
-        return ended(ConnectStatus::Failed, std::move(error), start);
-    };
-    const auto cancelled = [start] {
-        return ended(ConnectStatus::Cancelled, Error::system(ECANCELED), start);
-    };
+    const auto failed = [start](base::Error error) { return ended(std::move(error), start); };
+    const auto cancelled = [start] { return ended(ConnectOutcome::connectCancelled(), start); };
 
     // Closed by its destructor on every way out but success.
     ConnectedSocket held(::socket(request.family, request.type | SOCK_CLOEXEC, 0), {});
     if (!held.valid())
-        return failed(Error::fromErrno());
+        return failed(base::Error::fromErrno());
     SocketAddress local;
     // Only a local host that resolves to 0.0.0.0 gets here: no address to bind.
     if (!local.buildFromText(nullptr, "0", static_cast<std::uint32_t>(request.family)))
-        return failed(Error::system(EADDRNOTAVAIL));
+        return failed(base::Error::system(EADDRNOTAVAIL));
     // Built before the bind, because the bind address depends on it. A host
     // that does not resolve yields 255.255.255.255 and the connect decides.
     SocketAddress server;
@@ -73,13 +68,13 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
         return cancelled();
     const SocketAddress bindTo = ConnectAttempt::clientBindAddress(local, server);
     if (::bind(held.handle(), bindTo.asSockaddr(), SocketAddress::kSize) != 0)
-        return failed(Error::fromErrno());
+        return failed(base::Error::fromErrno());
     // For a datagram socket the connect only fixes the peer and returns at once.
     const std::uint32_t boundMs = request.boundMs.value_or(ConnectAttempt::connectBoundMs());
-    if (Error error = connectWithin(held.handle(), server, boundMs, cancel); !error.ok()) {
+    if (base::Error error = connectWithin(held.handle(), server, boundMs, cancel); !error.ok()) {
         switch (error.systemCode()) {
         case ETIMEDOUT:
-            return ended(ConnectStatus::TimedOut, std::move(error), start);
+            return ended(ConnectOutcome::connectTimedOut(), start);
         case ECANCELED:
             return cancelled();
         default:
@@ -92,7 +87,7 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     socklen_t length = SocketAddress::kSize;
     if (::getsockname(held.handle(), bound.asSockaddr(), &length) != 0)
         bound = SocketAddress{};
-    ConnectOutcome outcome = ended(ConnectStatus::Connected, {}, start);
+    ConnectOutcome outcome = ended({}, start);
     outcome.socket = ConnectedSocket(held.release(), bound);
     return outcome;
 }
@@ -116,9 +111,8 @@ struct ConnectAttempt::State {
             const std::lock_guard<std::mutex> lock(mutex);
             // Checked under the lock cancel() takes afterwards, so that one of
             // the two always drops a socket made too late.
-            if (cancelled && result.status != ConnectStatus::Cancelled)
-                result = ended(ConnectStatus::Cancelled, Error::system(ECANCELED),
-                               Clock::now() - result.elapsed);
+            if (cancelled && result.error.fault() != base::Fault::Cancelled)
+                result = ended(ConnectOutcome::connectCancelled(), Clock::now() - result.elapsed);
             outcome = std::move(result);
             finished = true;
         }
@@ -159,7 +153,7 @@ bool ConnectAttempt::start(DoneCallback onDone)
     state_->cancel = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (state_->cancel < 0) {
         state_->cancel = kInvalidSocket;
-        state_->finish(ended(ConnectStatus::Failed, Error::fromErrno(), begin));
+        state_->finish(ended(base::Error::fromErrno(), begin));
         return false;
     }
     state_->onDone = std::move(onDone);
@@ -172,7 +166,7 @@ bool ConnectAttempt::start(DoneCallback onDone)
         });
     } catch (const std::system_error& error) {
         state_->onDone = nullptr;
-        state_->finish(ended(ConnectStatus::Failed, Error::system(error.code().value()), begin));
+        state_->finish(ended(base::Error::system(error.code().value()), begin));
         return false;
     }
     return true;
@@ -201,9 +195,10 @@ void ConnectAttempt::cancel()
             thread_.detach();
     }
     const std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->outcome && !state_->taken && state_->outcome->status != ConnectStatus::Cancelled)
-        *state_->outcome = ended(ConnectStatus::Cancelled, Error::system(ECANCELED),
-                                 Clock::now() - state_->outcome->elapsed);
+    if (state_->outcome && !state_->taken &&
+        state_->outcome->error.fault() != base::Fault::Cancelled)
+        *state_->outcome =
+            ended(ConnectOutcome::connectCancelled(), Clock::now() - state_->outcome->elapsed);
 }
 
 bool ConnectAttempt::finished() const
@@ -232,7 +227,7 @@ std::optional<ConnectOutcome> ConnectAttempt::take()
 ConnectOutcome ConnectAttempt::connectNow(const ConnectRequest& request)
 {
     ConnectOutcome outcome = runSteps(request, kInvalidSocket, nullptr, Clock::now());
-    if (outcome.status != ConnectStatus::Connected)
+    if (!outcome.connected())
         setLastError(outcome.error);
     return outcome;
 }

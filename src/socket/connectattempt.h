@@ -1,8 +1,9 @@
 #pragma once
 
+#include "base/error.h"
 #include "connectedsocket.h"
-#include "error.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,19 +25,23 @@ struct ConnectRequest {
     std::optional<std::uint32_t> boundMs;
 };
 
-enum class ConnectStatus {
-    Connected, // `socket` holds the connected socket
-    Failed,    // a step failed; `error` says why
-    TimedOut,  // the TCP connect did not finish within the bound (ETIMEDOUT)
-    Cancelled, // cancel() ended it: the operator gave the connect up (ECANCELED)
-};
-
-// How an attempt ended. A socket left in it is closed with it.
+// How an attempt ended. `error` is none when connected (`socket` holds the
+// connected socket); else Fault::TimedOut (the TCP connect did not finish
+// within the bound, ETIMEDOUT), Fault::Cancelled (cancel() ended it: the
+// operator gave the connect up, ECANCELED), or the failed step's errno. A
+// socket left in it is closed with it.
 struct ConnectOutcome {
-    ConnectStatus status = ConnectStatus::Failed;
     ConnectedSocket socket;
-    Error error; // why it did not connect (the system's errno); none when connected
+    base::Error error = connectFailed();
     std::chrono::milliseconds elapsed{}; // from the start to the end of the attempt
+
+    bool connected() const { return error.ok(); }
+
+    // The connect's own ends, told in the system's words.
+    static base::Error connectTimedOut() { return base::Error(base::Fault::TimedOut, ETIMEDOUT); }
+    static base::Error connectCancelled() { return base::Error(base::Fault::Cancelled, ECANCELED); }
+    // An attempt that has not ended yet counts as failed.
+    static base::Error connectFailed() { return base::Error(base::Fault::System); }
 };
 
 // One client connect - look-up, socket, bind, connect - run on a thread of its
@@ -71,7 +76,7 @@ public:
     ConnectAttempt& operator=(const ConnectAttempt&) = delete;
 
     // Starts the thread. False when started before, or when no thread can be
-    // made: the outcome is then Failed with that error, and `onDone` not called.
+    // made: the outcome then holds that error, and `onDone` is not called.
     bool start(DoneCallback onDone = {});
     // Ends the attempt: a pending connect stops, its socket is closed, and the
     // outcome becomes Cancelled unless it was taken already. Idempotent.

@@ -72,7 +72,7 @@ bool copyOut(const char* text, char* buffer, std::size_t capacity)
 {
     const std::size_t length = std::strlen(text);
     if (length + 1 > capacity) {
-        setLastError(Error(Fault::BufferTooSmall));
+        setLastError(base::Error(base::Fault::BufferTooSmall));
         return false;
     }
     std::memcpy(buffer, text, length + 1);
@@ -95,7 +95,7 @@ bool fetchHostName(char (&work)[kHostNameBufferSize])
 bool beginLocalLookup(const char* buffer, std::size_t capacity, char (&work)[kHostNameBufferSize])
 {
     if (buffer == nullptr || capacity == 0) {
-        setLastError(Error(Fault::BadParameter));
+        setLastError(base::Error(base::Fault::BadParameter));
         return false;
     }
     return fetchHostName(work);
@@ -184,17 +184,24 @@ bool localDottedAddress(char* buffer, std::size_t capacity)
     return copyOut(dottedAddressText(address).c_str(), buffer, capacity);
 }
 
-SocketHandle acceptOne(SocketHandle listening)
+base::Result<SocketHandle> acceptConnection(SocketHandle listening)
 {
     for (;;) {
         const SocketHandle accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted >= 0)
             return accepted;
-        if (errno != EINTR) {
-            setLastErrorFromErrno();
-            return kInvalidSocket;
-        }
+        if (errno != EINTR)
+            return base::Error::fromErrno();
     }
+}
+
+SocketHandle acceptOne(SocketHandle listening)
+{
+    const base::Result<SocketHandle> accepted = acceptConnection(listening);
+    if (accepted)
+        return *accepted;
+    setLastError(accepted.error());
+    return kInvalidSocket;
 }
 
 bool shutdownAndClose(SocketHandle socket)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "socketaddress.h"
 
 #include <cstddef>
@@ -49,8 +50,12 @@ bool localDottedAddress(char* buffer, std::size_t capacity);
 
 // Accepts one connection on a listening socket, without asking for the
 // peer's address. Waits until one arrives or the socket is shut down; the new
-// socket (close-on-exec), or kInvalidSocket.
+// socket (close-on-exec), or kInvalidSocket with the thread's last-error code
+// set.
 SocketHandle acceptOne(SocketHandle listening);
+// The same, typed, for the layer's own use: the new socket, or the system's
+// failure. Does not touch the last-error code.
+[[nodiscard]] base::Result<SocketHandle> acceptConnection(SocketHandle listening);
 
 // Shuts the socket down both ways (result ignored), then closes it. True when
 // the close succeeded; false for a socket that is already closed.

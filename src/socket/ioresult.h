@@ -1,37 +1,44 @@
 #pragma once
 
-#include "error.h"
+#include "base/error.h"
 
 #include <cstdint>
 
 namespace net
 {
 
-// How one internal read or write on a socket ended.
-enum class IoStatus {
-    Data,     // bytes moved; `count` says how many (0 for an empty datagram)
-    TimedOut, // nothing within the time-out, or the wait itself failed
-    Closed,   // the stream ended in order, or a read found nothing to hand on
-    Failed,   // a call failed; `error` says why
-};
+// The typed result of the internal read and write paths: the count of bytes
+// moved (0 for an empty datagram), or why none moved:
+// - Fault::TimedOut: nothing within the time-out (with the errno of a wait
+//   that itself failed);
+// - Fault::NoRoomNow: a send that may not wait found no room now; nothing
+//   went, and the same send may be offered again later;
+// - Fault::PeerClosed: the stream ended in order, or there is no connection;
+// - any other fault: the read or write failed.
+// The public edge (SocketChannel::readBlock, writeBlock) turns it into its
+// documented count and the thread's last-error code (lasterror.h).
+using IoResult = base::Result<std::uint32_t>;
 
-// The typed result of the internal read and write paths. The public edge
-// (SocketChannel::readBlock, writeBlock) turns it into its documented count and
-// the thread's last-error code (lasterror.h).
-struct IoResult {
-    IoStatus status = IoStatus::TimedOut;
-    std::uint32_t count = 0; // Data: bytes read or written
-    // Failed: why. TimedOut: no failure for a true time-out, else the failed
-    // wait's. Closed: PeerClosed. Data: no failure.
-    Error error;
+// Nothing within the time-out; `failedWait` is the wait's own failure, if any.
+inline IoResult ioTimedOut(const base::Error& failedWait = {})
+{
+    return base::Error(base::Fault::TimedOut, failedWait.systemCode());
+}
+inline IoResult ioNoRoomNow()
+{
+    return base::Error(base::Fault::NoRoomNow);
+}
+inline IoResult ioClosed()
+{
+    return base::Error(base::Fault::PeerClosed);
+}
 
-    static IoResult data(std::uint32_t count) { return {IoStatus::Data, count, {}}; }
-    static IoResult timedOut(Error waitError = {})
-    {
-        return {IoStatus::TimedOut, 0, std::move(waitError)};
-    }
-    static IoResult closed() { return {IoStatus::Closed, 0, Error(Fault::PeerClosed)}; }
-    static IoResult failed(Error error) { return {IoStatus::Failed, 0, std::move(error)}; }
-};
+// Whether the result ends the connection's use: closed or failed, as opposed
+// to bytes moved, a time-out or no room now.
+inline bool endsConnection(const IoResult& result)
+{
+    const base::Fault fault = result.error().fault();
+    return !result.ok() && fault != base::Fault::TimedOut && fault != base::Fault::NoRoomNow;
+}
 
 } // namespace net

@@ -20,7 +20,7 @@ void setLastError(std::uint32_t code)
     tLastError = code;
 }
 
-void setLastError(const Error& error)
+void setLastError(const base::Error& error)
 {
     tLastError = lastErrorCodeOf(error);
 }
@@ -30,38 +30,38 @@ void setLastErrorFromErrno()
     tLastError = static_cast<std::uint32_t>(errno);
 }
 
-std::uint32_t lastErrorCodeOf(const Error& error)
+std::uint32_t lastErrorCodeOf(const base::Error& error)
 {
     switch (error.fault()) {
-    case Fault::None:
-    case Fault::PeerClosed:
+    case base::Fault::None:
+    case base::Fault::PeerClosed:
         return 0;
-    case Fault::BadParameter:
+    case base::Fault::BadParameter:
         return kErrorInvalidParameter;
-    case Fault::BufferTooSmall:
+    case base::Fault::BufferTooSmall:
         return kErrorInsufficientBuffer;
-    case Fault::AddressHeaderMissing:
+    case base::Fault::AddressHeaderMissing:
         return kErrorInvalidUserBuffer;
-    case Fault::TimedOut:
+    case base::Fault::TimedOut:
         return error.systemCode() != 0 ? static_cast<std::uint32_t>(error.systemCode()) : ETIMEDOUT;
     default:
         return static_cast<std::uint32_t>(error.systemCode());
     }
 }
 
-Error errorOfLastErrorCode(std::uint32_t code)
+base::Error errorOfLastErrorCode(std::uint32_t code)
 {
     switch (code) {
     case 0:
         return {};
     case kErrorInvalidParameter:
-        return Error(Fault::BadParameter);
+        return base::Error(base::Fault::BadParameter);
     case kErrorInsufficientBuffer:
-        return Error(Fault::BufferTooSmall);
+        return base::Error(base::Fault::BufferTooSmall);
     case kErrorInvalidUserBuffer:
-        return Error(Fault::AddressHeaderMissing);
+        return base::Error(base::Fault::AddressHeaderMissing);
     default:
-        return Error::system(static_cast<int>(code));
+        return base::Error::system(static_cast<int>(code));
     }
 }
 

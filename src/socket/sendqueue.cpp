@@ -27,24 +27,24 @@ SendQueue::Outcome SendQueue::send(const std::uint8_t* message, std::uint32_t le
     std::uint32_t written = 0;
     if (waiting_.empty()) {
         const IoResult result = write_(message, length);
-        if (result.status == IoStatus::Data && result.count >= length) {
+        if (result.ok() && *result >= length) {
             ++sent_;
             report_(message, length, result);
             return Outcome::Sent;
         }
-        if (result.status == IoStatus::Closed || result.status == IoStatus::Failed) {
+        if (endsConnection(result)) {
             ++dropped_;
             report_(message, length, result);
             return Outcome::Dropped;
         }
-        if (result.status == IoStatus::Data)
-            written = result.count;
+        if (result.ok())
+            written = *result;
     }
     const std::uint32_t left = length - written;
     // A started message must follow its first part, whatever the bound.
     if (written == 0 && waitingBytes_ + left > limits_.maxWaitingBytes) {
         ++dropped_;
-        report_(message, length, IoResult::failed(Error(Fault::SendQueueFull)));
+        report_(message, length, IoResult(base::Error(base::Fault::SendQueueFull)));
         return Outcome::Dropped;
     }
     if (!writer_.joinable()) {
@@ -54,9 +54,8 @@ SendQueue::Outcome SendQueue::send(const std::uint8_t* message, std::uint32_t le
             // Without a writer nothing would ever take it.
             ++dropped_;
             report_(message, length,
-                    written > 0
-                        ? IoResult::data(written)
-                        : IoResult::failed(Error::system(error.code().value())));
+                    written > 0 ? IoResult(written)
+                                : IoResult(base::Error::system(error.code().value())));
             return Outcome::Dropped;
         }
     }
@@ -78,20 +77,20 @@ void SendQueue::run()
         }
         Message& head = waiting_.front();
         if (head.written == 0 && Clock::now() >= head.deadline) {
-            finishHead(IoResult::timedOut());
+            finishHead(ioTimedOut());
             continue;
         }
         const auto length = static_cast<std::uint32_t>(head.bytes.size());
         const IoResult result = write_(head.bytes.data() + head.written, length - head.written);
-        if (result.status == IoStatus::Closed || result.status == IoStatus::Failed) {
+        if (endsConnection(result)) {
             finishHead(result);
             continue;
         }
-        if (result.status == IoStatus::Data && result.count > 0) {
-            head.written += result.count;
-            waitingBytes_ -= result.count;
+        if (result.ok() && *result > 0) {
+            head.written += *result;
+            waitingBytes_ -= *result;
             if (head.written >= length)
-                finishHead(IoResult::data(length));
+                finishHead(IoResult(length));
             continue;
         }
         // No room: the connection gives no sign when its room reaches a whole
@@ -112,7 +111,7 @@ void SendQueue::close()
         writer_.join();
     const std::lock_guard<std::mutex> lock(mutex_);
     while (!waiting_.empty())
-        finishHead(IoResult::closed());
+        finishHead(ioClosed());
     closing_ = false;
 }
 
@@ -128,11 +127,11 @@ void SendQueue::finishHead(const IoResult& result)
     waiting_.pop_front();
     waitingBytes_ -= message.bytes.size() - message.written;
     const auto length = static_cast<std::uint32_t>(message.bytes.size());
-    const bool whole = result.status == IoStatus::Data && result.count >= length;
+    const bool whole = result.ok() && *result >= length;
     ++(whole ? sent_ : dropped_);
     // A cut message is told by the count that went out.
     report_(message.bytes.data(), length,
-            !whole && message.written > 0 ? IoResult::data(message.written) : result);
+            !whole && message.written > 0 ? IoResult(message.written) : result);
 }
 
 } // namespace net

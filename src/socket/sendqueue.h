@@ -26,7 +26,7 @@ namespace net
 // waits) offers the head again every kRetryInterval until it has all gone.
 //
 // Bounds. A message that would make more than `maxWaitingBytes` wait is
-// dropped at once (Failed with Fault::SendQueueFull). A message not yet started
+// dropped at once (base::Fault::SendQueueFull). A message not yet started
 // when it reaches the head `messageLimit` after send() is dropped (TimedOut).
 // Once part of a message is out, the rest goes before any other message and
 // no time limit drops it: on a stream a dropped remainder would leave half a
@@ -37,10 +37,11 @@ namespace net
 // message may exceed the byte bound by its own size.
 //
 // Reports. `report` hears of every message exactly once, in message order:
-// Data with the whole length once it has gone out; for a dropped message its
-// reason (Failed Fault::SendQueueFull, TimedOut, or what the write function gave:
-// Closed, Failed), or Data with the count that went out of a message cut by
-// close(). Counts tell the same in sum.
+// the whole length once it has gone out; for a dropped message its reason
+// (SendQueueFull, TimedOut, or the end the write function gave: PeerClosed or
+// a failure), or the count that went out of a message cut by close(). The
+// write function's NoRoomNow keeps a message waiting. Counts tell the same in
+// sum.
 //
 // Threads. send(), close() and the destructor are called from one owner
 // thread, one at a time; counts() from any thread. The write and report
@@ -63,9 +64,9 @@ public:
         std::chrono::milliseconds messageLimit = kMessageLimit;
     };
 
-    // Offers bytes to the connection without waiting: Data with the count
-    // taken (any part of them), TimedOut when there is no room now, Closed or
-    // Failed when the connection cannot take them at all.
+    // Offers bytes to the connection without waiting: the count taken (any
+    // part of them), NoRoomNow when there is no room now, PeerClosed or a
+    // failure when the connection cannot take them at all.
     using WriteNow = std::function<IoResult(const std::uint8_t* bytes, std::uint32_t length)>;
     // A message and how it ended (see Reports).
     using Report = std::function<void(const std::uint8_t* message, std::uint32_t length,
@@ -92,10 +93,10 @@ public:
     SendQueue& operator=(const SendQueue&) = delete;
 
     // Sends one message (length > 0) behind every message still waiting.
-    Outcome send(const std::uint8_t* message, std::uint32_t length);
+    [[nodiscard]] Outcome send(const std::uint8_t* message, std::uint32_t length);
 
     // Ends the writer thread and drops every message that waits (reported
-    // Closed, or Data with the count out of a cut one). The queue stays
+    // PeerClosed, or the count out of a cut one). The queue stays
     // usable: a later send() starts again.
     void close();
 

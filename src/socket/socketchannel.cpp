@@ -209,8 +209,17 @@ std::int32_t SocketChannel::readBlock(void* buffer, std::uint32_t capacity, std:
 {
     if (buffer == nullptr || capacity == 0)
         return 0;
-    const IoResult result = readInto(static_cast<std::uint8_t*>(buffer), capacity, timeoutMs);
-    return reportAsCount(result, addressHeaders_ ? kHeaderSize : 0);
+    return reportAsCount(read(buffer, capacity, timeoutMs));
+}
+
+IoResult SocketChannel::read(void* buffer, std::uint32_t capacity, std::uint32_t timeoutMs)
+{
+    if (buffer == nullptr || capacity == 0)
+        return IoResult(base::Error(base::Fault::BadParameter));
+    IoResult result = readInto(static_cast<std::uint8_t*>(buffer), capacity, timeoutMs);
+    if (result.ok() && addressHeaders_)
+        return *result + kHeaderSize;
+    return result;
 }
 
 IoResult SocketChannel::readInto(std::uint8_t* bytes, std::uint32_t capacity,
@@ -218,7 +227,7 @@ IoResult SocketChannel::readInto(std::uint8_t* bytes, std::uint32_t capacity,
 {
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket)
-        return IoResult::timedOut();
+        return ioTimedOut();
     if (!addressHeaders_)
         return receivePlain(socket, bytes, capacity, timeoutMs);
     return addressed_.read(socket, bytes, capacity, timeoutMs);
@@ -227,21 +236,34 @@ IoResult SocketChannel::readInto(std::uint8_t* bytes, std::uint32_t capacity,
 std::int32_t SocketChannel::writeBlock(const void* data, std::uint32_t length,
                                        std::uint32_t timeoutMs)
 {
+    if (data == nullptr)
+        return 0;
+    const IoResult result = write(data, length, timeoutMs);
+    // Only a missing socket gives PeerClosed here; the count says 0 for it.
+    if (!result.ok() && result.error().fault() == base::Fault::PeerClosed)
+        return 0;
+    return reportAsCount(result);
+}
+
+IoResult SocketChannel::write(const void* data, std::uint32_t length, std::uint32_t timeoutMs)
+{
     const SocketHandle socket = socket_.load();
-    if (socket == kInvalidSocket || data == nullptr)
-        return 0;
-    if (waitForSocket(socket, SocketWait::Writable, timeoutMs) <= 0) {
-        if (observer_)
-            observer_->blockWritten(static_cast<const std::uint8_t*>(data), length,
-                                    IoResult::timedOut());
-        return 0;
-    }
+    if (socket == kInvalidSocket)
+        return ioClosed();
+    if (data == nullptr)
+        return IoResult(base::Error(base::Fault::BadParameter));
     const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (const base::Error wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs);
+        !wait.ok()) {
+        if (observer_)
+            observer_->blockWritten(bytes, length, ioTimedOut());
+        return ioTimedOut(wait);
+    }
     const IoResult result = addressHeaders_ ? addressed_.write(socket, bytes, length)
                                             : sendPlain(socket, bytes, length);
     if (observer_)
         observer_->blockWritten(bytes, length, result);
-    return reportAsCount(result);
+    return result;
 }
 
 SendQueue::Outcome SocketChannel::sendBlock(const void* data, std::uint32_t length)
@@ -255,12 +277,12 @@ IoResult SocketChannel::writeNow(const std::uint8_t* bytes, std::uint32_t length
 {
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket)
-        return IoResult::closed();
+        return ioClosed();
     if (!addressHeaders_)
         return sendWithRoom(socket, bytes, length);
     // A datagram goes whole or not at all, and a writable socket takes it.
-    if (waitUntilReady(socket, SocketWait::Writable, 0).status != WaitStatus::Ready)
-        return IoResult::timedOut();
+    if (!waitUntilReady(socket, SocketWait::Writable, 0).ok())
+        return ioNoRoomNow();
     return addressed_.write(socket, bytes, length);
 }
 
@@ -276,7 +298,7 @@ void SocketChannel::reportRead(const std::uint8_t* data, std::uint32_t length,
         observer_->blockRead(data, length, verdict);
 }
 
-void SocketChannel::raiseEvent(ChannelEvent event, const Error& error)
+void SocketChannel::raiseEvent(ChannelEvent event, const base::Error& error)
 {
     if (observer_)
         observer_->channelEvent(event, error);
@@ -295,12 +317,15 @@ void SocketChannel::runLoop()
 
     if (serverRole_) {
         const SocketHandle listening = socket_.load();
-        const SocketHandle accepted = acceptOne(listening);
-        if (accepted == kInvalidSocket) {
+        const base::Result<SocketHandle> acceptedOrNot = acceptConnection(listening);
+        if (!acceptedOrNot) {
+            // The public edge's last-error code says why, for a hook that asks.
+            setLastError(acceptedOrNot.error());
             if (hasSocket())
-                raiseEvent(ChannelEvent::ConnectionFailed, errorOfLastErrorCode(lastError()));
+                raiseEvent(ChannelEvent::ConnectionFailed, acceptedOrNot.error());
             return;
         }
+        const SocketHandle accepted = *acceptedOrNot;
         sendBlocksAtOnce(accepted);
         SocketHandle expected = listening;
         if (!socket_.compare_exchange_strong(expected, accepted)) {
@@ -320,26 +345,22 @@ void SocketChannel::runLoop()
     const std::uint32_t headerLength = addressHeaders_ ? kHeaderSize : 0;
     while (hasSocket()) {
         const IoResult result = readInto(area, capacity, kReadTimeoutMs);
-        switch (result.status) {
-        case IoStatus::Closed:
-        case IoStatus::Failed:
+        if (endsConnection(result)) {
             // The thread's last-error code says why, for a hook that asks.
             reportAsCount(result);
             if (hasSocket())
-                raiseEvent(ChannelEvent::ConnectionDropped, result.error);
+                raiseEvent(ChannelEvent::ConnectionDropped, result.error());
             return;
-        case IoStatus::Data:
-            if (addressHeaders_ && result.count == 0)
-                raiseEvent(ChannelEvent::ZeroLengthMessage);
-            else
-                handleBlock(area, result.count + headerLength);
-            break;
-        case IoStatus::TimedOut:
+        }
+        if (!result.ok()) {
             // A turn that found nothing gives the processor away before the
             // next wait; while blocks keep coming the next read follows at once
             // (the reads themselves block when the socket runs dry).
             std::this_thread::yield();
-            break;
+        } else if (addressHeaders_ && *result == 0) {
+            raiseEvent(ChannelEvent::ZeroLengthMessage);
+        } else {
+            handleBlock(area, *result + headerLength);
         }
     }
 }

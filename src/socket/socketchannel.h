@@ -170,6 +170,13 @@ public:
     // peer in the list and returns length - 16 whatever the single sends gave.
     std::int32_t writeBlock(const void* data, std::uint32_t length, std::uint32_t timeoutMs);
 
+    // readBlock() and writeBlock() typed, for this system's own programs: the
+    // count (as the blocks count it), TimedOut (with the errno of a wait that
+    // failed), PeerClosed (an orderly close; for write() also no socket held)
+    // or the failure. They leave the last-error code alone.
+    [[nodiscard]] IoResult read(void* buffer, std::uint32_t capacity, std::uint32_t timeoutMs);
+    [[nodiscard]] IoResult write(const void* data, std::uint32_t length, std::uint32_t timeoutMs);
+
     // Sends one block through the channel's send queue (sendqueue.h), never
     // waiting: at once in one write when the socket takes all of it and
     // nothing waits ahead, else by the queue's writer thread behind every
@@ -180,7 +187,7 @@ public:
     // gone out or been dropped, with the queue's reason. Dropped without a
     // report when no socket is held or there is no data. Blocks sent here and
     // through writeBlock() keep no order between each other.
-    SendQueue::Outcome sendBlock(const void* data, std::uint32_t length);
+    [[nodiscard]] SendQueue::Outcome sendBlock(const void* data, std::uint32_t length);
     // The send queue's totals (any thread): blocks sent, dropped, waiting.
     SendQueue::Counts sendCounts() const { return sendQueue_.counts(); }
 
@@ -204,8 +211,8 @@ protected:
 private:
     void closeReleased();
     // Tells the observer, then calls handleEvent().
-    void raiseEvent(ChannelEvent event, const Error& error = {});
-    // One read in the current mode; no socket held reads as TimedOut. A Data
+    void raiseEvent(ChannelEvent event, const base::Error& error = {});
+    // One read in the current mode; no socket held reads as TimedOut. The
     // count in address-header mode leaves out the header written before it.
     IoResult readInto(std::uint8_t* bytes, std::uint32_t capacity, std::uint32_t timeoutMs);
     // The send queue's write: what the held socket takes now, without waiting.

@@ -15,12 +15,12 @@
 namespace net
 {
 
-WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
-                          SocketHandle cancel)
+base::Error waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
+                           SocketHandle cancel)
 {
     // poll ignores a negative descriptor and would sleep out the whole time-out.
     if (socket < 0)
-        return {WaitStatus::Failed, Error::system(EBADF)};
+        return base::Error::system(EBADF);
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == kNoTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -44,69 +44,61 @@ WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t ti
         const int rc = ::poll(entries.data(), count, waitMs);
         if (rc > 0) {
             if (entries[1].revents != 0)
-                return {WaitStatus::Cancelled, {}};
+                return base::Error(base::Fault::Cancelled);
             if (entries[0].revents & POLLNVAL)
-                return {WaitStatus::Failed, Error::system(EBADF)};
-            return {WaitStatus::Ready, {}};
+                return base::Error::system(EBADF);
+            return {};
         }
         if (rc == 0) {
             if (forever || Clock::now() < deadline)
                 continue;
-            return {WaitStatus::TimedOut, {}};
+            return base::Error(base::Fault::TimedOut);
         }
         if (errno != EINTR)
-            return {WaitStatus::Failed, Error::fromErrno()};
+            return base::Error::fromErrno();
     }
 }
 
 int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
 {
-    const WaitResult result = waitUntilReady(socket, what, timeoutMs);
-    switch (result.status) {
-    case WaitStatus::Ready:
+    const base::Error wait = waitUntilReady(socket, what, timeoutMs);
+    if (wait.ok())
         return 1;
-    case WaitStatus::TimedOut:
+    if (wait.fault() == base::Fault::TimedOut)
         return 0;
-    case WaitStatus::Cancelled:
-    case WaitStatus::Failed:
-        break;
-    }
-    setLastError(result.error);
+    setLastError(wait);
     return -1;
 }
 
-Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                    SocketHandle cancel)
+base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                          SocketHandle cancel)
 {
     // A blocking connect to an unreachable host can take minutes on Linux; a
     // non-blocking connect and a bounded wait for writability put a limit on it.
     const int flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
-        return Error::fromErrno();
+        return base::Error::fromErrno();
     if (::connect(socket, peer.asSockaddr(), SocketAddress::kSize) != 0) {
         // EINTR: the attempt goes on in the background, as with EINPROGRESS.
         if (errno != EINPROGRESS && errno != EINTR)
-            return Error::fromErrno();
-        const WaitResult wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs, cancel);
-        switch (wait.status) {
-        case WaitStatus::Ready:
-            break;
-        case WaitStatus::TimedOut:
-            return Error::system(ETIMEDOUT);
-        case WaitStatus::Cancelled:
-            return Error::system(ECANCELED);
-        case WaitStatus::Failed:
-            return wait.error;
-        }
+            return base::Error::fromErrno();
+        // The connect's own faults are the system's words for them.
+        const base::Error wait = waitUntilReady(socket, SocketWait::Writable, timeoutMs, cancel);
+        if (wait.fault() == base::Fault::TimedOut)
+            return base::Error::system(ETIMEDOUT);
+        if (wait.fault() == base::Fault::Cancelled)
+            return base::Error::system(ECANCELED);
+        if (!wait.ok())
+            return wait;
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            return Error::fromErrno();
+            return base::Error::fromErrno();
         if (error != 0)
-            return Error::system(error);
+            return base::Error::system(error);
     }
     if (::fcntl(socket, F_SETFL, flags) < 0)
-        return Error::fromErrno();
+        return base::Error::fromErrno();
     return {};
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.h"
+#include "base/error.h"
 #include "hostlookup.h"
 #include "socketaddress.h"
 
@@ -18,22 +18,17 @@ inline constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
 // What waitForSocket() waits for.
 enum class SocketWait { Readable, Writable };
 
-// How a wait ended; `error` is the system's failure of a Failed wait (EBADF
-// for kInvalidSocket or a closed descriptor), else no failure.
-enum class WaitStatus { Ready, TimedOut, Cancelled, Failed };
-struct WaitResult {
-    WaitStatus status = WaitStatus::TimedOut;
-    Error error;
-};
-
 // Waits until the socket is readable or writable, at most `timeoutMs`
 // milliseconds (kNoTimeout: no limit; 0: only polls), or until `cancel` (a
 // descriptor such as an eventfd; kInvalidSocket for none) becomes readable. An
 // error or hang-up on the socket also counts as ready: the read or write that
 // follows reports it. A wait interrupted by a signal goes on with the time
-// left. Does not touch the last-error code.
-WaitResult waitUntilReady(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs,
-                          SocketHandle cancel = kInvalidSocket);
+// left. No failure when ready; else Fault::TimedOut, Fault::Cancelled, or the
+// system's failure (EBADF for kInvalidSocket or a closed descriptor). Does not
+// touch the last-error code.
+[[nodiscard]] base::Error waitUntilReady(SocketHandle socket, SocketWait what,
+                                         std::uint32_t timeoutMs,
+                                         SocketHandle cancel = kInvalidSocket);
 
 // The same without a cancel descriptor, as a count: 1 when ready, 0 at the
 // time-out, -1 on failure (last-error set).
@@ -44,7 +39,8 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
 // becomes readable with ECANCELED. No failure once connected, and the socket
 // is blocking again; on a failure (the system's errno) the caller closes it.
 // Does not touch the last-error code.
-Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                    SocketHandle cancel = kInvalidSocket);
+[[nodiscard]] base::Error connectWithin(SocketHandle socket, const SocketAddress& peer,
+                                        std::uint32_t timeoutMs,
+                                        SocketHandle cancel = kInvalidSocket);
 
 } // namespace net

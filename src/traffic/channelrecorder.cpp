@@ -38,45 +38,44 @@ Told connectTold(const net::ConnectRequest& request)
 
 Told outcomeTold(const net::ConnectOutcome& outcome)
 {
-    switch (outcome.status) {
-    case net::ConnectStatus::Connected:
+    if (outcome.connected())
         return {net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed), {}};
-    case net::ConnectStatus::TimedOut:
+    switch (outcome.error.fault()) {
+    case base::Fault::TimedOut:
         return {"Timed out" + afterText(outcome.elapsed), {}};
-    case net::ConnectStatus::Cancelled:
+    case base::Fault::Cancelled:
         // The record files' wording for a connect the operator gave up.
         return {"Abandoned" + afterText(outcome.elapsed), {}};
-    case net::ConnectStatus::Failed:
+    default:
         break;
     }
     const bool refused =
-        outcome.error.fault() == net::Fault::System && outcome.error.systemCode() == ECONNREFUSED;
+        outcome.error.fault() == base::Fault::System && outcome.error.systemCode() == ECONNREFUSED;
     return {outcome.error.text() + afterText(outcome.elapsed),
             {refused ? RecordFact::Refused : RecordFact::None}};
 }
 
 Told writeTold(const net::IoResult& result)
 {
-    if (result.status == net::IoStatus::Data) {
-        const RecordFacts facts{RecordFact::Written, result.count};
+    if (result.ok()) {
+        const RecordFacts facts{RecordFact::Written, *result};
         return {std::to_string(facts.written) + std::string(kWrittenText), facts};
     }
     const RecordFacts facts{RecordFact::NotWritten};
-    switch (result.status) {
-    case net::IoStatus::TimedOut:
+    switch (result.error().fault()) {
+    case base::Fault::TimedOut:
+    case base::Fault::NoRoomNow:
         return {"not written: no room within the time-out", facts};
-    case net::IoStatus::Closed:
+    case base::Fault::PeerClosed:
         return {"not written: the connection is closed", facts};
-    case net::IoStatus::Data:
-    case net::IoStatus::Failed:
-        break;
+    case base::Fault::SendQueueFull:
+        return {"not written: " + result.error().text(), facts};
+    default:
+        return {"write failed: " + result.error().text(), facts};
     }
-    if (result.error.fault() == net::Fault::SendQueueFull)
-        return {"not written: " + result.error.text(), facts};
-    return {"write failed: " + result.error.text(), facts};
 }
 
-Told eventTold(net::ChannelEvent event, const net::Error& error)
+Told eventTold(net::ChannelEvent event, const base::Error& error)
 {
     switch (event) {
     case net::ChannelEvent::ConnectionEstablished:
@@ -84,7 +83,7 @@ Told eventTold(net::ChannelEvent event, const net::Error& error)
     case net::ChannelEvent::ConnectionFailed:
         return {"Accepting failed: " + error.text(), {}};
     case net::ChannelEvent::ConnectionDropped:
-        if (error.ok() || error.fault() == net::Fault::PeerClosed)
+        if (error.ok() || error.fault() == base::Fault::PeerClosed)
             return {std::string(kPeerClosedText), {RecordFact::PeerClosed}};
         return {std::string(kDroppedText) + ": " + error.text(), {RecordFact::Dropped}};
     case net::ChannelEvent::ZeroLengthMessage:
@@ -159,7 +158,7 @@ void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 void ChannelRecorder::connectEnded(const net::ConnectOutcome& outcome)
 {
     if (const SinkList sinks = current()) {
-        const bool connected = outcome.status == net::ConnectStatus::Connected;
+        const bool connected = outcome.connected();
         Told told = outcomeTold(outcome);
         const RecordView record =
             deliver(sinks, connected ? RecordKind::Connected : RecordKind::ConnectFailed, {},
@@ -190,7 +189,7 @@ void ChannelRecorder::blockRead(const std::uint8_t* data, std::uint32_t length,
     }
 }
 
-void ChannelRecorder::channelEvent(net::ChannelEvent event, const net::Error& error)
+void ChannelRecorder::channelEvent(net::ChannelEvent event, const base::Error& error)
 {
     if (const SinkList sinks = current()) {
         const Told told = eventTold(event, error);

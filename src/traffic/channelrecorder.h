@@ -20,7 +20,7 @@ namespace traffic
 // the caller's memory valid during the call only: it copies what it keeps,
 // and does not call back into this recorder from there.
 //
-// The texts that go with each kind (every reason is net::Error's text), each
+// The texts that go with each kind (every reason is base::Error's text), each
 // made from the record's facts (RecordFacts) and the error that goes with them:
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
 //   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
@@ -61,7 +61,7 @@ public:
                       const net::IoResult& result) override;
     void blockRead(const std::uint8_t* data, std::uint32_t length,
                    std::string_view verdict) override;
-    void channelEvent(net::ChannelEvent event, const net::Error& error) override;
+    void channelEvent(net::ChannelEvent event, const base::Error& error) override;
     void disconnected() override;
     // An Event record of the caller's own with `text`, e.g. naming what the
     // next write is (a saved command, an automatic answer). Any thread.

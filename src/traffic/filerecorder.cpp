@@ -87,7 +87,7 @@ struct FileRecorder::Writer {
     std::uint64_t written = 0;
     std::uint64_t bytesWritten = 0;
     std::uint64_t dropped = 0;
-    net::Error error;
+    base::Error error;
 };
 
 bool FileRecorder::Writer::flush()
@@ -217,7 +217,7 @@ FileRecorder::FileRecorder(Options options)
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
-        fail(net::Error::system(error.code().value(), "cannot start the recording thread").text());
+        fail(base::Error::system(error.code().value(), "cannot start the recording thread"));
     }
 }
 
@@ -283,7 +283,7 @@ FileRecorder::Status FileRecorder::status() const
     return status_;
 }
 
-void FileRecorder::fail(std::string error)
+void FileRecorder::fail(base::Error error)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     failed_ = true;
@@ -291,18 +291,22 @@ void FileRecorder::fail(std::string error)
     status_.recordsDropped += queue_.size();
     queue_.clear(0);
     queuedBytes_ = 0;
-    status_.error = "Recording stopped: " + error + ". Kept " +
-                    std::to_string(status_.recordsKept) + " records (" +
-                    std::to_string(status_.bytesKept) + " bytes) in " + status_.folder.string() +
-                    ".";
+    status_.error = std::move(error);
     room_.notify_all();
+}
+
+std::string FileRecorder::Status::stoppedText() const
+{
+    // Nothing is kept after the stop, so the counts are those of the stop.
+    return "Recording stopped: " + error.text() + ". Kept " + std::to_string(recordsKept) +
+           " records (" + std::to_string(bytesKept) + " bytes) in " + folder.string() + ".";
 }
 
 void FileRecorder::run()
 {
     Writer& writer = *writer_;
-    if (const net::Error prepared = writer.folder.prepare(); !prepared.ok()) {
-        fail(prepared.text());
+    if (const base::Error prepared = writer.folder.prepare(); !prepared.ok()) {
+        fail(prepared);
         return;
     }
     RecordBatch batch;
@@ -333,7 +337,7 @@ void FileRecorder::run()
             const std::filesystem::path& where = writer.folder.currentFile().empty()
                                                      ? writer.folder.folder()
                                                      : writer.folder.currentFile();
-            writer.error = net::Error(net::Fault::CannotWrite, ENOMEM, where.string());
+            writer.error = base::Error(base::Fault::CannotWrite, ENOMEM, where.string());
             ok = false;
         }
         // The memory of a usual batch goes back to the queue at the next
@@ -357,7 +361,7 @@ void FileRecorder::run()
             ending = ending && queue_.empty();
         }
         if (!ok) {
-            fail(writer.error.text());
+            fail(writer.error);
             return;
         }
         if (ending) {

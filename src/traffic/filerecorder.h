@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "recordbatch.h"
 #include "trafficrecord.h"
 
@@ -75,7 +76,7 @@ public:
         bool recording = false; // false once stopped by a failure
         std::filesystem::path folder;
         std::filesystem::path currentFile; // empty before the first file
-        std::string error;                 // empty while all is well
+        base::Error error;                 // none while all is well
         std::uint64_t bytesWritten = 0;    // by this recorder, deleted files included
         std::uint64_t bytesOnDisk = 0;     // in the folder's record files now
         std::uint64_t recordsWritten = 0;
@@ -85,6 +86,10 @@ public:
         // files the disk limit deleted.
         std::uint64_t recordsKept = 0;
         std::uint64_t bytesKept = 0;
+
+        // What a user reads about a stop by a failure ("Recording stopped:
+        // <why>. Kept N records (B bytes) in <folder>."); only for a failure.
+        std::string stoppedText() const;
     };
 
     explicit FileRecorder(Options options);
@@ -104,7 +109,7 @@ public:
 private:
     struct Writer;
     void run();
-    void fail(std::string error);
+    void fail(base::Error error);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_; // the writer: records, a Disconnect, the end

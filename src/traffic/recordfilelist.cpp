@@ -22,10 +22,10 @@ namespace fs = std::filesystem;
 
 // A failed call's errno as the record folder's fault about `path`; errno is
 // read before the path's text is made.
-net::Error failure(net::Fault fault, const fs::path& path)
+base::Error failure(base::Fault fault, const fs::path& path)
 {
     const int code = errno;
-    return net::Error(fault, code, path.string());
+    return base::Error(fault, code, path.string());
 }
 
 // What a file takes: its bytes, but no more than the blocks allocated to it,
@@ -90,15 +90,15 @@ bool isOwnRecordFile(int folderFd, const char* name, const struct stat& info)
 
 } // namespace
 
-net::Error RecordFileList::rescan(int folderFd, const fs::path& folder,
-                                  const std::string& currentName)
+base::Error RecordFileList::rescan(int folderFd, const fs::path& folder,
+                                   const std::string& currentName)
 {
     // A directory stream of its own, so that the folder's descriptor keeps
     // its place for openat and the next listing starts at the beginning.
     const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (dir == nullptr) {
-        const net::Error failed = failure(net::Fault::CannotListFolder, folder);
+        const base::Error failed = failure(base::Fault::CannotListFolder, folder);
         if (listFd >= 0) {
             ::close(listFd);
         }
@@ -135,7 +135,7 @@ net::Error RecordFileList::rescan(int folderFd, const fs::path& folder,
     const int listError = errno;
     ::closedir(dir);
     if (listError != 0) {
-        return net::Error(net::Fault::CannotListFolder, listError, folder.string());
+        return base::Error(base::Fault::CannotListFolder, listError, folder.string());
     }
     std::sort(found.begin(), found.end(),
               [](const File& a, const File& b) { return a.name < b.name; });
@@ -150,8 +150,8 @@ net::Error RecordFileList::rescan(int folderFd, const fs::path& folder,
     return {};
 }
 
-net::Error RecordFileList::deleteOldest(int folderFd, const fs::path& folder, bool hasCurrent,
-                                        bool& deleted)
+base::Error RecordFileList::deleteOldest(int folderFd, const fs::path& folder, bool hasCurrent,
+                                         bool& deleted)
 {
     deleted = false;
     const std::size_t candidates = hasCurrent ? files_.size() - 1 : files_.size();
@@ -175,7 +175,7 @@ net::Error RecordFileList::deleteOldest(int folderFd, const fs::path& folder, bo
             continue;
         }
         if (::unlinkat(folderFd, oldest.name.c_str(), 0) != 0 && errno != ENOENT) {
-            return failure(net::Fault::CannotDelete, folder / oldest.name);
+            return failure(base::Fault::CannotDelete, folder / oldest.name);
         }
         erase(i);
         ++deleted_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -15,7 +15,7 @@ namespace traffic
 // file being written, when there is one, last. Used by one thread at a time,
 // with the descriptor of the folder it lists (RecordFolder's).
 //
-// Results: net::Error with CannotListFolder or CannotDelete, the errno of the
+// Results: base::Error with CannotListFolder or CannotDelete, the errno of the
 // failed call and the path it concerns.
 class RecordFileList
 {
@@ -23,13 +23,13 @@ public:
     // Lists the folder at `folderFd` afresh (`folder` names it in errors).
     // `currentName`, when not empty, is the file being written, which keeps
     // its counts and stays last.
-    net::Error rescan(int folderFd, const std::filesystem::path& folder,
-                      const std::string& currentName);
+    base::Error rescan(int folderFd, const std::filesystem::path& folder,
+                       const std::string& currentName);
     // Deletes the oldest unlocked file other than the current one; `deleted`
     // false when none is left. A file gone or replaced since the listing only
     // leaves the list.
-    net::Error deleteOldest(int folderFd, const std::filesystem::path& folder, bool hasCurrent,
-                            bool& deleted);
+    base::Error deleteOldest(int folderFd, const std::filesystem::path& folder, bool hasCurrent,
+                             bool& deleted);
     void clear() { files_.clear(); }
 
     // A file just made by this object, which becomes the current one.

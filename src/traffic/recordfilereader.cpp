@@ -82,23 +82,23 @@ private:
     RecordFileContents contents_;
 };
 
-net::Error notARecord(const std::string& name)
+base::Error notARecord(const std::string& name)
 {
-    return net::Error(net::Fault::BadInput, 0,
-                      name + ": not a traffic record (neither the text record format nor pcapng)");
+    return base::Error(base::Fault::BadInput, 0,
+                       name + ": not a traffic record (neither the text record format nor pcapng)");
 }
 
 // A file of no bytes holds no record: more likely the wrong file (or one cut
 // to nothing) than a recording that saw nothing, which has its header.
-net::Error emptyFile(const std::string& name)
+base::Error emptyFile(const std::string& name)
 {
-    return net::Error(net::Fault::BadInput, 0, name + ": the file is empty, no traffic record");
+    return base::Error::input(base::Fault::BadInput, name, "the file is empty, no traffic record");
 }
 
 // The file's start, or why it is no record file.
-net::Result<std::string> firstPiece(fileio::RegularFile& file, std::size_t most)
+base::Result<std::string> firstPiece(fileio::RegularFile& file, std::size_t most)
 {
-    net::Result<std::string> piece = file.read(most);
+    base::Result<std::string> piece = file.read(most);
     if (piece && piece->empty()) {
         return emptyFile(file.name());
     }
@@ -133,8 +133,8 @@ std::optional<RecordFileReader::Format> RecordFileReader::formatOf(std::string_v
     return std::nullopt;
 }
 
-net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view content,
-                                                            RecordTail::Limits limits)
+base::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view content,
+                                                             RecordTail::Limits limits)
 {
     const std::optional<Format> format = formatOf(content);
     if (!format) {
@@ -145,29 +145,29 @@ net::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view con
     return reading.finish();
 }
 
-net::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
+base::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
 {
-    net::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
+    base::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
     if (!file) {
         return file.error();
     }
-    const net::Result<std::string> start = firstPiece(*file, kProbeBytes);
+    const base::Result<std::string> start = firstPiece(*file, kProbeBytes);
     if (!start) {
         return start.error();
     }
     return *formatOf(*start);
 }
 
-net::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
-                                                           RecordTail::Limits limits,
-                                                           const Progress& progress,
-                                                           const std::atomic<bool>* cancel)
+base::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
+                                                            RecordTail::Limits limits,
+                                                            const Progress& progress,
+                                                            const std::atomic<bool>* cancel)
 {
-    net::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
+    base::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
     if (!file) {
         return file.error();
     }
-    net::Result<std::string> piece = firstPiece(*file, kPieceBytes);
+    base::Result<std::string> piece = firstPiece(*file, kPieceBytes);
     if (!piece) {
         return piece.error();
     }

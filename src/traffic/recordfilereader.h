@@ -3,7 +3,7 @@
 #include "recordtail.h"
 #include "trafficrecord.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <atomic>
 #include <cstdint>
@@ -54,18 +54,18 @@ public:
     // The start of a file that the format is told from.
     static constexpr std::size_t kProbeBytes = 64 * 1024;
 
-    static net::Result<RecordFileContents> readFile(const std::filesystem::path& path,
-                                                    RecordTail::Limits limits = {},
-                                                    const Progress& progress = {},
-                                                    const std::atomic<bool>* cancel = nullptr);
+    static base::Result<RecordFileContents> readFile(const std::filesystem::path& path,
+                                                     RecordTail::Limits limits = {},
+                                                     const Progress& progress = {},
+                                                     const std::atomic<bool>* cancel = nullptr);
 
     // The same for a file's content at hand; "the input" names it in errors.
-    static net::Result<RecordFileContents> readBytes(std::string_view content,
-                                                     RecordTail::Limits limits = {});
+    static base::Result<RecordFileContents> readBytes(std::string_view content,
+                                                      RecordTail::Limits limits = {});
 
     // Opens `path` and tells its format from its start, reading no more:
     // a quick answer to "can this be opened?", with readFile()'s failures.
-    static net::Result<Format> probe(const std::filesystem::path& path);
+    static base::Result<Format> probe(const std::filesystem::path& path);
 
     // The format of a file that starts with `start` (up to kProbeBytes of
     // it); nullopt when it is neither. An empty start is the line format.

@@ -38,10 +38,10 @@ fs::path withoutTrailingSlash(const fs::path& folder)
     return text;
 }
 
-net::Error failure(net::Fault fault, const fs::path& path)
+base::Error failure(base::Fault fault, const fs::path& path)
 {
     const int code = errno;
-    return net::Error(fault, code, path.string());
+    return base::Error(fault, code, path.string());
 }
 
 } // namespace
@@ -59,7 +59,7 @@ RecordFolder::~RecordFolder()
     }
 }
 
-net::Error RecordFolder::prepare()
+base::Error RecordFolder::prepare()
 {
     // Each missing step is made with 0700 itself, so no folder on the way is
     // ever open to others, not even for a moment.
@@ -67,7 +67,7 @@ net::Error RecordFolder::prepare()
     for (const fs::path& part : folder_) {
         step /= part;
         if (::mkdir(step.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-            return failure(net::Fault::CannotCreateFolder, folder_);
+            return failure(base::Fault::CannotCreateFolder, folder_);
         }
     }
     if (folderFd_ >= 0) {
@@ -76,48 +76,48 @@ net::Error RecordFolder::prepare()
     folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folderFd_ < 0) {
         const bool noFolder = errno == ENOTDIR || errno == ELOOP;
-        return failure(noFolder ? net::Fault::NotAFolder : net::Fault::CannotListFolder, folder_);
+        return failure(noFolder ? base::Fault::NotAFolder : base::Fault::CannotListFolder, folder_);
     }
     // A folder others may write in (a shared one, or one of theirs) lets them
     // plant, swap or take away what the bound counts and deletes.
     struct stat info {
     };
     if (::fstat(folderFd_, &info) != 0) {
-        return failure(net::Fault::CannotListFolder, folder_);
+        return failure(base::Fault::CannotListFolder, folder_);
     }
     if (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return net::Error(net::Fault::UnsafeFolder, 0, folder_.string());
+        return base::Error(base::Fault::UnsafeFolder, 0, folder_.string());
     }
     files_.clear();
     return rescan();
 }
 
-net::Error RecordFolder::rescan()
+base::Error RecordFolder::rescan()
 {
     return files_.rescan(folderFd_, folder_,
                          fd_ >= 0 ? currentPath_.filename().string() : std::string());
 }
 
-net::Error RecordFolder::deleteOldest(bool& deleted)
+base::Error RecordFolder::deleteOldest(bool& deleted)
 {
     return files_.deleteOldest(folderFd_, folder_, fd_ >= 0, deleted);
 }
 
-net::Error RecordFolder::startFile(std::string_view label,
-                                   std::chrono::system_clock::time_point start,
-                                   std::string_view header)
+base::Error RecordFolder::startFile(std::string_view label,
+                                    std::chrono::system_clock::time_point start,
+                                    std::string_view header)
 {
     closeFile();
     if (folderFd_ < 0) {
-        return net::Error(net::Fault::CannotListFolder, EBADF, folder_.string());
+        return base::Error(base::Fault::CannotListFolder, EBADF, folder_.string());
     }
     if (files_.bytesOnDisk() + header.size() > limit_) {
-        if (net::Error listed = rescan(); !listed.ok()) {
+        if (base::Error listed = rescan(); !listed.ok()) {
             return listed;
         }
     }
     for (bool deleted = true; deleted && files_.bytesOnDisk() + header.size() > limit_;) {
-        if (net::Error failed = deleteOldest(deleted); !failed.ok()) {
+        if (base::Error failed = deleteOldest(deleted); !failed.ok()) {
             return failed;
         }
     }
@@ -137,7 +137,7 @@ net::Error RecordFolder::startFile(std::string_view label,
             if (errno == EEXIST) {
                 continue;
             }
-            net::Error failed = failure(net::Fault::CannotCreateFile, path);
+            base::Error failed = failure(base::Fault::CannotCreateFile, path);
             currentPath_ = path;
             return failed;
         }
@@ -153,12 +153,12 @@ net::Error RecordFolder::startFile(std::string_view label,
         currentLabel_ = std::string(label);
         currentSize_ = 0;
         files_.addCurrent(name, info.st_ino);
-        net::Error written = append(header).result;
+        base::Error written = append(header).result;
         currentHeaderSize_ = currentSize_;
         return written;
     }
     currentPath_ = folder_ / (recordFileTime(time) + suffix);
-    return net::Error(net::Fault::CannotCreateFile, EEXIST, currentPath_.string());
+    return base::Error(base::Fault::CannotCreateFile, EEXIST, currentPath_.string());
 }
 
 bool RecordFolder::fits(std::uint64_t bytes, std::uint64_t lastLine) const
@@ -169,7 +169,7 @@ bool RecordFolder::fits(std::uint64_t bytes, std::uint64_t lastLine) const
 }
 
 bool RecordFolder::makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
-                            std::string_view header, net::Error& result)
+                            std::string_view header, base::Error& result)
 {
     result = {};
     if (fd_ < 0) {
@@ -199,15 +199,15 @@ bool RecordFolder::makeRoom(std::uint64_t bytes, std::chrono::system_clock::time
     return true;
 }
 
-net::Error RecordFolder::checkPresent() const
+base::Error RecordFolder::checkPresent() const
 {
     struct stat info {
     };
     if (::fstat(folderFd_, &info) == 0 && info.st_nlink == 0) {
-        return net::Error(net::Fault::RecordGone, 0, folder_.string());
+        return base::Error(base::Fault::RecordGone, 0, folder_.string());
     }
     if (::fstat(fd_, &info) == 0 && info.st_nlink == 0) {
-        return net::Error(net::Fault::RecordGone, 0, currentPath_.string());
+        return base::Error(base::Fault::RecordGone, 0, currentPath_.string());
     }
     return {};
 }
@@ -215,7 +215,7 @@ net::Error RecordFolder::checkPresent() const
 RecordFolder::Appended RecordFolder::append(std::string_view lines,
                                             std::span<const std::size_t> recordEnds)
 {
-    if (net::Error gone = checkPresent(); !gone.ok()) {
+    if (base::Error gone = checkPresent(); !gone.ok()) {
         return {0, gone};
     }
     const bool header = currentSize_ == 0 && currentHeaderSize_ == 0;
@@ -226,7 +226,7 @@ RecordFolder::Appended RecordFolder::append(std::string_view lines,
             if (errno == EINTR) {
                 continue;
             }
-            const net::Error failed = failure(net::Fault::CannotWrite, currentPath_);
+            const base::Error failed = failure(base::Fault::CannotWrite, currentPath_);
             // A cut-off line is no record to a reader of the file; without
             // it the file ends with the last whole record. (Should the cut
             // fail too, the stray piece stays, and is still not counted.)

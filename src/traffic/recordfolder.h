@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/error.h"
 #include "recordfilelist.h"
 #include "recordfilename.h"
-#include "socket/error.h"
 
 #include <chrono>
 #include <cstddef>
@@ -19,7 +19,7 @@ namespace traffic
 // The folder of record files and the file being written, with the bound on
 // the disk they take. Used by one thread at a time (FileRecorder's writer).
 //
-// Results: a failed step gives one of the record folder's faults (net::Fault
+// Results: a failed step gives one of the record folder's faults (base::Fault
 // CannotCreateFolder ... RecordGone) with the errno of the failed call, where
 // there is one, and the path it concerns as detail, so that its text reads
 // e.g. "cannot write /path/file.log: No space left on device".
@@ -80,11 +80,11 @@ public:
 
     // Makes the folder when missing, checks and opens it and counts the files
     // it already holds.
-    net::Error prepare();
+    base::Error prepare();
     // Closes the current file and starts a new one with the first line
     // `header`; makes room for it first.
-    net::Error startFile(std::string_view label, std::chrono::system_clock::time_point start,
-                         std::string_view header);
+    base::Error startFile(std::string_view label, std::chrono::system_clock::time_point start,
+                          std::string_view header);
     bool hasFile() const { return fd_ >= 0; }
 
     // True when `bytes` more fit in the current file and under the bound;
@@ -96,12 +96,12 @@ public:
     // bound would be passed. False when the bytes cannot fit even so (or the
     // next part could not be started, or a file not deleted: see `result`).
     bool makeRoom(std::uint64_t bytes, std::chrono::system_clock::time_point now,
-                  std::string_view header, net::Error& result);
+                  std::string_view header, base::Error& result);
     // What append() came to: how many of its bytes stay in the file (all of
     // them when `result` is ok), and the failure when not all do.
     struct Appended {
         std::size_t kept = 0;
-        net::Error result;
+        base::Error result;
     };
     // Writes all of `lines` (whole lines, each ended by LF) to the current
     // file, resumed after signals and short writes; first checks that the
@@ -135,11 +135,11 @@ private:
     bool cutEnd(std::uint64_t bytes);
     // Lists the folder's record files again (the current file last) and
     // counts what they take.
-    net::Error rescan();
+    base::Error rescan();
     // Deletes the oldest unlocked file other than the current one; `deleted`
     // false when none is left.
-    net::Error deleteOldest(bool& deleted);
-    net::Error checkPresent() const;
+    base::Error deleteOldest(bool& deleted);
+    base::Error checkPresent() const;
     // Counts the records and bytes of `lines`, just written to the current
     // file (nothing for its header).
     void countKept(std::string_view lines, bool header, std::span<const std::size_t> recordEnds);

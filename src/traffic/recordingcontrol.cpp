@@ -67,8 +67,8 @@ std::string RecordingControl::statusText() const
     if (!status) {
         return "Not recording to a file.";
     }
-    if (!status->error.empty()) {
-        return status->error;
+    if (!status->error.ok()) {
+        return status->stoppedText();
     }
     const std::string where =
         status->currentFile.empty() ? status->folder.string() : status->currentFile.string();

@@ -87,9 +87,9 @@ void TestConsoleOptions::actions()
 
     ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
     QCOMPARE(options.read(static_cast<int>(argv.size()), argv.data()), beforeDisplay);
-    QVERIFY(options.errorText().isEmpty());
+    QVERIFY(options.error().ok());
     QCOMPARE(options.check(afterQt), afterDisplay);
-    QCOMPARE(options.errorText().isEmpty(), afterDisplay != Action::UsageError);
+    QCOMPARE(options.error().ok(), afterDisplay != Action::UsageError);
     QCOMPARE(options.report() == ConsoleOptions::kExitUsage, afterDisplay == Action::UsageError);
 }
 

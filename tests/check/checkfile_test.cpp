@@ -15,7 +15,6 @@
 #include <variant>
 
 using check::CheckFile;
-using check::CheckFileError;
 using check::Millis;
 using namespace std::string_literals;
 
@@ -25,11 +24,11 @@ namespace
 CheckFile parsed(const std::string& text)
 {
     const auto result = check::parseCheckFile(text, "a.toml");
-    if (const auto* error = std::get_if<CheckFileError>(&result)) {
-        ADD_FAILURE() << error->text();
+    if (!result) {
+        ADD_FAILURE() << result.error().text();
         return {};
     }
-    return std::get<CheckFile>(result);
+    return *result;
 }
 
 } // namespace
@@ -106,9 +105,8 @@ TEST(CheckFile, WritesAnyTextItCanHoldSoThatItReadsBack)
     // Bytes that are not UTF-8 cannot stand in a file as they are; the file
     // written still reads.
     file.steps[0].name = "\xff\xfe";
-    EXPECT_EQ(
-        std::get<CheckFile>(check::parseCheckFile(check::writeCheckFile(file), "b")).steps[0].name,
-        "\u00ff\u00fe");
+    EXPECT_EQ(check::parseCheckFile(check::writeCheckFile(file), "b")->steps[0].name,
+              "\u00ff\u00fe");
 }
 
 struct TimeRow {
@@ -130,10 +128,10 @@ TEST_P(CheckFileTimes, AreWholeMillisecondsUpToAnHour)
 {
     const auto result = check::parseCheckFile("[defaults]\ntimeout = " + GetParam().value, "t");
     if (GetParam().millis == 0) {
-        EXPECT_TRUE(std::holds_alternative<CheckFileError>(result));
+        EXPECT_FALSE(result.ok());
     } else {
-        ASSERT_TRUE(std::holds_alternative<CheckFile>(result));
-        EXPECT_EQ(std::get<CheckFile>(result).answerTimeout.count(), GetParam().millis);
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result->answerTimeout.count(), GetParam().millis);
     }
 }
 
@@ -176,13 +174,13 @@ TEST_P(CheckFileMistakes, AreRefusedWhereTheyStand)
 {
     const ErrorRow& row = GetParam();
     const auto result = check::parseCheckFile(row.text, "x.toml");
-    ASSERT_TRUE(std::holds_alternative<CheckFileError>(result));
-    const CheckFileError& error = std::get<CheckFileError>(result);
-    EXPECT_EQ(error.line, row.line) << error.text();
-    EXPECT_EQ(error.column, row.column) << error.text();
-    EXPECT_NE(error.what.find(row.what), std::string::npos) << error.text();
-    EXPECT_TRUE(error.text().starts_with("x.toml:" + std::to_string(row.line) + ":" +
-                                         std::to_string(row.column) + ": "));
+    ASSERT_FALSE(result.ok());
+    const base::Error& error = result.error();
+    EXPECT_EQ(error.fault(), base::Fault::BadInput);
+    EXPECT_EQ(error.detail(),
+              "x.toml:" + std::to_string(row.line) + ":" + std::to_string(row.column));
+    EXPECT_NE(error.reason().find(row.what), std::string::npos) << error.text();
+    EXPECT_EQ(error.text(), error.detail() + ": " + error.reason());
 }
 
 const ErrorRow kErrorRows[] = {
@@ -239,8 +237,8 @@ TEST(CheckFile, LoadsOnlyRegularFilesOfBoundedSize)
     const std::string good = (folder / "good.toml").string();
     std::ofstream(good) << "[[step]]\nwait = 5\n";
     const auto loaded = check::loadCheckFile(good);
-    ASSERT_TRUE(std::holds_alternative<CheckFile>(loaded));
-    EXPECT_EQ(std::get<CheckFile>(loaded).steps.size(), 1u);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_EQ(loaded->steps.size(), 1u);
 
     const std::string big = (folder / "big.toml").string();
     std::ofstream(big) << std::string(check::CheckFileLimits::kMaxFileBytes + 1, '#');
@@ -248,8 +246,8 @@ TEST(CheckFile, LoadsOnlyRegularFilesOfBoundedSize)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {big, fifo, folder.string(), (folder / "none").string()}) {
         const auto refused = check::loadCheckFile(path);
-        ASSERT_TRUE(std::holds_alternative<CheckFileError>(refused)) << path;
-        EXPECT_TRUE(std::get<CheckFileError>(refused).text().starts_with(path + ": "));
+        ASSERT_FALSE(refused.ok()) << path;
+        EXPECT_TRUE(refused.error().text().starts_with(path + ": "));
     }
     std::filesystem::remove_all(folder);
 }
@@ -266,15 +264,17 @@ when = { command = "EVT" }
 send = { media = "{media}", id = "{id}", command = "ACK", message = "{message} {zone}" }
 )");
     const check::DeviceValues fine = {{"media", "B"}, {"id", "A1"}, {"name", "x"}, {"zone", "z"}};
-    EXPECT_EQ(check::checkDeviceValues(file, fine), std::nullopt);
+    EXPECT_TRUE(check::checkDeviceValues(file, fine).ok());
     check::DeviceValues values = fine;
     values["id"] = "A12";
-    EXPECT_EQ(check::checkDeviceValues(file, values),
+    EXPECT_EQ(check::checkDeviceValues(file, values).text(),
               "step 1 (line 2): id must be 2 characters, not 3");
     values = fine;
     values.erase("name");
-    EXPECT_EQ(check::checkDeviceValues(file, values), "step 2 (line 4): no value for {name}");
+    EXPECT_EQ(check::checkDeviceValues(file, values).text(),
+              "step 2 (line 4): no value for {name}");
     values = fine;
     values.erase("zone");
-    EXPECT_EQ(check::checkDeviceValues(file, values), "answer 1 (line 6): no value for {zone}");
+    EXPECT_EQ(check::checkDeviceValues(file, values).text(),
+              "answer 1 (line 6): no value for {zone}");
 }

@@ -64,6 +64,6 @@ TEST(Placeholders, FillFromValuesAndNameTheMissingOne)
     EXPECT_EQ(missing, "zone");
     EXPECT_EQ(check::placeholderNames("a{id}b{{c}{x_1}"), (std::vector<std::string>{"id", "x_1"}));
     for (const char* broken : {"{", "a{}", "{id", "{i d}", "x{{{"}) {
-        EXPECT_TRUE(check::placeholderError(broken)) << broken;
+        EXPECT_FALSE(check::placeholderError(broken).ok()) << broken;
     }
 }

@@ -7,10 +7,8 @@
 
 #include <chrono>
 #include <string>
-#include <variant>
 
 using check::CheckFile;
-using check::CheckFileError;
 using check::CheckRun;
 using check::Millis;
 
@@ -56,11 +54,10 @@ TEST_P(DeepCheckFile, IsRefusedWithItsPlaceNotACrash)
 {
     const auto result =
         check::parseCheckFile("[[step]]\nwait = 5\n" + GetParam().text + "\n", "deep.toml");
-    ASSERT_TRUE(std::holds_alternative<CheckFileError>(result));
-    const CheckFileError& error = std::get<CheckFileError>(result);
-    EXPECT_EQ(error.line, 3) << error.text();
-    EXPECT_EQ(error.column, GetParam().column) << error.text();
-    EXPECT_NE(error.what.find(GetParam().what), std::string::npos) << error.text();
+    ASSERT_FALSE(result.ok());
+    const base::Error& error = result.error();
+    EXPECT_EQ(error.detail(), "deep.toml:3:" + std::to_string(GetParam().column)) << error.text();
+    EXPECT_NE(error.reason().find(GetParam().what), std::string::npos) << error.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DeepCheckFile, testing::ValuesIn(kDeepRows), rowName<DeepRow>);
@@ -72,13 +69,12 @@ TEST(DeepCheckFile, DotsInStringsCommentsAndTimesAreNoDepth)
         "# " + dots + "\n[defaults]\ntimeout = \"1.5s\"\n[[step]]\nname = \"" + dots +
             "\"\nwait = 5\n[[step]]\nname = '''\n" + dots + "\n'''\nwait = 5\n",
         "dots.toml");
-    ASSERT_TRUE(std::holds_alternative<CheckFile>(result))
-        << std::get<CheckFileError>(result).text();
+    ASSERT_TRUE(result.ok()) << result.error().text();
 }
 
 CheckFile parsed(const std::string& text)
 {
-    return std::get<CheckFile>(check::parseCheckFile(text, "a.toml"));
+    return *check::parseCheckFile(text, "a.toml");
 }
 
 // A 4 MiB value in a send or an expect: judged once, for the device, in
@@ -97,11 +93,12 @@ TEST(PlaceholderValues, HugeValueIsRefusedAtItsLimitNotFilled)
         const CheckFile file = parsed(std::string("[[step]]\n") + step + "\n");
         const auto start = std::chrono::steady_clock::now();
         CheckRun run(file, values);
-        run.start(Millis{0});
+        const check::Instant begin{};
+        run.start(begin);
         for (int i = 0; i < 100; ++i)
-            run.received("[B01=ENT-x\r\n", Millis{i});
+            run.received("[B01=ENT-x\r\n", check::Chunk::Stream, begin + Millis{i});
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << step;
-        EXPECT_NE(check::checkDeviceValues(file, values).value_or("").find(reason),
+        EXPECT_NE(check::checkDeviceValues(file, values).text().find(reason),
                   std::string::npos)
             << step;
         EXPECT_TRUE(run.finished() && run.takeSends().empty());
@@ -113,7 +110,7 @@ TEST(PlaceholderValues, MissingInALaterStepSendsNothingAtAll)
     CheckRun run(parsed("[[step]]\nsend = { media = \"B\", id = \"01\", command = \"ENT\" }\n"
                         "[[step]]\nsend = { text = \"zone {zone}\" }\n"),
                  {});
-    run.start(Millis{0});
+    run.start(check::Instant{});
     EXPECT_TRUE(run.takeSends().empty());
     EXPECT_TRUE(run.finished() && !run.passed());
     EXPECT_EQ(run.takeResults().at(0).reason, "step 2 (line 3): no value for {zone}");
@@ -123,8 +120,8 @@ TEST(PlaceholderValues, MissingInALaterStepSendsNothingAtAll)
 TEST(PlaceholderValues, AnExpectIsFilledOnceAndItsBracesStayText)
 {
     CheckRun run(parsed("[[step]]\nexpect = { text = \"{v}\" }\n"), {{"v", "{id}"}, {"id", "no"}});
-    run.start(Millis{0});
-    run.received("got {id}\n", Millis{1});
+    run.start(check::Instant{});
+    run.received("got {id}\n", check::Chunk::Stream, check::Instant{} + Millis{1});
     EXPECT_TRUE(run.passed());
     EXPECT_EQ(check::usedPlaceholders(parsed("[[step]]\nsend = { text = \"{a}{b}\" }\n[[answer]]\n"
                                              "when = { id = \"{c}\" }\nsend = { text = \"x\" }\n")),

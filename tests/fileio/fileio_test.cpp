@@ -86,12 +86,12 @@ TEST_P(FileKinds, NoRegularFileIsRefusedAtOnceAndLeftAlone)
     ::lstat(path.c_str(), &before);
     const std::size_t files = entries();
     const auto start = std::chrono::steady_clock::now();
-    const net::Result<std::string> read =
+    const base::Result<std::string> read =
         RegularFile::readAll(path, 1024, "the file", RegularFile::Links::Refuse);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_FALSE(read);
     EXPECT_TRUE(read.error().text().starts_with("the file: it is a")) << read.error().text();
-    for (const net::Error& error : {SafeFile::check(path), SafeFile::write(path, "x")}) {
+    for (const base::Error& error : {SafeFile::check(path), SafeFile::write(path, "x")}) {
         EXPECT_EQ(error.text().find("cannot create " + path + ": it is a"), 0u) << error.text();
     }
     const std::string shown = kind == "fifo" ? "FIFO" : kind == "link" ? "symbolic link" : kind;
@@ -128,7 +128,7 @@ TEST_F(FileIo, ReplacesWholeAndOwnerOnlyWithoutTouchingTheOldFile)
     EXPECT_EQ(*RegularFile::readAll(folder_ + "/other", 10), "old");
     EXPECT_EQ(fs::status(folder_ + "/other").permissions() & fs::perms::all, fs::perms(0644));
     {
-        net::Result<SafeFile> unfinished = SafeFile::create(folder_ + "/new.csv");
+        base::Result<SafeFile> unfinished = SafeFile::create(folder_ + "/new.csv");
         ASSERT_TRUE(unfinished && unfinished->append("half").ok());
     }
     EXPECT_TRUE(SafeFile::check(folder_ + "/new.csv").ok());

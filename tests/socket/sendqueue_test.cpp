@@ -36,7 +36,7 @@ struct Connection {
         wire.append(reinterpret_cast<const char*>(bytes), taken);
         room = once ? 0 : room;
         changed.notify_all();
-        return taken > 0 ? IoResult::data(taken) : IoResult::timedOut();
+        return taken > 0 ? IoResult(taken) : ioNoRoomNow();
     }
     void report(const std::uint8_t* bytes, std::uint32_t length, const IoResult& result)
     {
@@ -82,14 +82,14 @@ TEST(SendQueue, OrderWholeMessagesByteBoundAndClose)
     ASSERT_TRUE(connection.waitUntil([&] { return connection.reports.size() == 4; }));
     EXPECT_EQ(connection.wire, "first message\r\nsecond\r\nthird");
     EXPECT_EQ(connection.reports[0].first, "over the bound");
-    EXPECT_EQ(connection.reports[0].second.error.fault(), net::Fault::SendQueueFull);
+    EXPECT_EQ(connection.reports[0].second.error().fault(), base::Fault::SendQueueFull);
     EXPECT_EQ(connection.reports[2].first, "second\r\n");
-    EXPECT_EQ(connection.reports[2].second.count, 8u);
+    EXPECT_EQ(*connection.reports[2].second, 8u);
 
     connection.setRoom(0);
     EXPECT_EQ(send(queue, "left behind"), SendQueue::Outcome::Queued);
     queue.close();
-    EXPECT_EQ(connection.reports.back().second.status, IoStatus::Closed);
+    EXPECT_EQ(connection.reports.back().second.error().fault(), base::Fault::PeerClosed);
     connection.setRoom(1000);
     EXPECT_EQ(send(queue, "at once"), SendQueue::Outcome::Sent) << "usable after close()";
     const SendQueue::Counts counts = queue.counts();
@@ -114,7 +114,8 @@ TEST(SendQueue, TimeLimitDropsWaitingMessagesButNeverCutsAStartedOne)
     connection.setRoom(1000);
     ASSERT_TRUE(connection.waitUntil([&] { return connection.reports.size() == 2; }));
     EXPECT_EQ(connection.wire, "hello");
-    EXPECT_EQ(connection.reports[0].second.count, 5u);
+    EXPECT_EQ(*connection.reports[0].second, 5u);
     EXPECT_EQ(connection.reports[1].first, "world");
-    EXPECT_EQ(connection.reports[1].second.status, IoStatus::TimedOut);
+    // Its own time-out, never the connection's "no room now".
+    EXPECT_EQ(connection.reports[1].second.error().fault(), base::Fault::TimedOut);
 }

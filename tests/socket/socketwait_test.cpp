@@ -27,7 +27,7 @@ TEST(ConnectWithin, RefusedPortFailsAtOnce)
     ASSERT_TRUE(server.buildFromText("127.0.0.1", listener.portText().c_str(), AF_INET));
     listener.closeListener();
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(connectWithin(s, server, 2000), Error::system(ECONNREFUSED));
+    EXPECT_EQ(connectWithin(s, server, 2000), base::Error::system(ECONNREFUSED));
     ::close(s);
 }
 
@@ -47,14 +47,14 @@ TEST(ConnectWithin, GivesUpAfterItsTimeLimit)
     }
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto start = std::chrono::steady_clock::now();
-    const Error error = connectWithin(s, server, 200);
+    const base::Error error = connectWithin(s, server, 200);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     ::close(s);
     for (int f : fillers)
         ::close(f);
     if (error.ok())
         GTEST_SKIP() << "this system accepts connects beyond a full backlog";
-    EXPECT_EQ(error, Error::system(ETIMEDOUT));
+    EXPECT_EQ(error, base::Error::system(ETIMEDOUT));
     EXPECT_LT(elapsed, std::chrono::milliseconds(5000));
 }
 
@@ -64,7 +64,7 @@ struct StopRow {
     const char* name;
     bool socketReady;
     bool stopped;
-    WaitStatus expected;
+    base::Fault expected;
 };
 
 class WaitForSocketOrStop : public testing::TestWithParam<StopRow>
@@ -84,7 +84,7 @@ TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
         ASSERT_EQ(::write(stopPipe[1], "x", 1), 1);
     }
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(waitUntilReady(sockets[0], SocketWait::Readable, 100, stopPipe[0]).status,
+    EXPECT_EQ(waitUntilReady(sockets[0], SocketWait::Readable, 100, stopPipe[0]).fault(),
               GetParam().expected);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     for (int fd : {sockets[0], sockets[1], stopPipe[0], stopPipe[1]})
@@ -93,16 +93,14 @@ TEST_P(WaitForSocketOrStop, StopWinsOverReadiness)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, WaitForSocketOrStop,
-    testing::Values(StopRow{"ReadyAndStopped", true, true, WaitStatus::Cancelled},
-                    StopRow{"Stopped", false, true, WaitStatus::Cancelled},
-                    StopRow{"Ready", true, false, WaitStatus::Ready},
-                    StopRow{"Neither", false, false, WaitStatus::TimedOut}),
+    testing::Values(StopRow{"ReadyAndStopped", true, true, base::Fault::Cancelled},
+                    StopRow{"Stopped", false, true, base::Fault::Cancelled},
+                    StopRow{"Ready", true, false, base::Fault::None},
+                    StopRow{"Neither", false, false, base::Fault::TimedOut}),
     [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 
 TEST(WaitForSocketOrStop, InvalidSocketFailsWithBadDescriptor)
 {
-    const WaitResult result =
-        waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket);
-    EXPECT_EQ(result.status, WaitStatus::Failed);
-    EXPECT_EQ(result.error, Error::system(EBADF));
+    EXPECT_EQ(waitUntilReady(kInvalidSocket, SocketWait::Writable, 100, kInvalidSocket),
+              base::Error::system(EBADF));
 }

@@ -13,7 +13,6 @@
 #include <array>
 #include <chrono>
 #include <string>
-#include <variant>
 
 namespace
 {
@@ -47,16 +46,16 @@ int connectTo(std::uint16_t port)
 TEST(CheckExample, PassesAgainstTheSimulatorsDefaults)
 {
     const auto loaded = check::loadCheckFile(EXAMPLE_CHECK_FILE_PATH);
-    ASSERT_TRUE(std::holds_alternative<check::CheckFile>(loaded))
-        << std::get<check::CheckFileError>(loaded).text();
-    check::CheckFile file = std::get<check::CheckFile>(loaded);
+    ASSERT_TRUE(loaded.ok()) << loaded.error().text();
+    check::CheckFile file = *loaded;
     SimulatorUnderTest simulator;
     ASSERT_TRUE(simulator.started()) << simulator.startError();
     const int fd = connectTo(simulator.simulator().port());
     ASSERT_GE(fd, 0);
 
     const check::DeviceValues values = {{"id", "A1"}};
-    ASSERT_EQ(check::checkDeviceValues(file, values), std::nullopt);
+    const base::Error fits = check::checkDeviceValues(file, values);
+    ASSERT_TRUE(fits.ok()) << fits.text();
     check::CheckRun run(file, values);
     const Clock::time_point start = Clock::now();
     run.start(start);

@@ -81,7 +81,7 @@ std::unique_ptr<SimulatorUnderTest> simulator(const std::string& rules = {})
 {
     devicetools::SimulatorConfig config;
     if (!rules.empty()) {
-        net::Result<devicetools::ReplyRules> parsed = devicetools::ReplyRules::parse(rules);
+        base::Result<devicetools::ReplyRules> parsed = devicetools::ReplyRules::parse(rules);
         if (parsed) {
             config.rules = std::move(*parsed);
         }

@@ -139,10 +139,21 @@ TEST(SenderOutcome, NothingListeningIsAConnectionError)
 
 // --- command lines --------------------------------------------------------------
 
+// A parser's outcome as a row tells it.
+enum class Parsed { Run, Help, UsageError };
+
+Parsed parsedOf(const base::Result<ParseResult>& result)
+{
+    if (!result) {
+        return Parsed::UsageError;
+    }
+    return *result == ParseResult::Run ? Parsed::Run : Parsed::Help;
+}
+
 struct ArgumentRow {
     const char* name;
     std::vector<std::string> arguments;
-    ParseResult result;
+    Parsed result;
     std::string errorPart;
 };
 
@@ -152,29 +163,26 @@ void PrintTo(const ArgumentRow& row, std::ostream* out)
 }
 
 const std::vector<ArgumentRow> kSenderRows = {
-    {"defaults", {}, ParseResult::Run, ""},
-    {"attached values", {"--port=21211", "--udp", "--release", "--hex"}, ParseResult::Run, ""},
-    {"help", {"--port", "1", "--help"}, ParseResult::Help, ""},
-    {"port 0", {"--port", "0"}, ParseResult::UsageError, "--port takes a number"},
-    {"port too big", {"--port", "65536"}, ParseResult::UsageError, "--port takes a number"},
-    {"missing value", {"--timeout"}, ParseResult::UsageError, "--timeout needs a value"},
-    {"value for a switch", {"--hex=1"}, ParseResult::UsageError, "--hex takes no value"},
-    {"unknown option", {"--bogus"}, ParseResult::UsageError, "unknown option \"--bogus\""},
+    {"defaults", {}, Parsed::Run, ""},
+    {"attached values", {"--port=21211", "--udp", "--release", "--hex"}, Parsed::Run, ""},
+    {"help", {"--port", "1", "--help"}, Parsed::Help, ""},
+    {"port 0", {"--port", "0"}, Parsed::UsageError, "--port takes a number"},
+    {"port too big", {"--port", "65536"}, Parsed::UsageError, "--port takes a number"},
+    {"missing value", {"--timeout"}, Parsed::UsageError, "--timeout needs a value"},
+    {"value for a switch", {"--hex=1"}, Parsed::UsageError, "--hex takes no value"},
+    {"unknown option", {"--bogus"}, Parsed::UsageError, "unknown option \"--bogus\""},
     {"short command",
      {"--command", "EN", "--media", ""},
-     ParseResult::UsageError,
+     Parsed::UsageError,
      "Error Command, have to be added !"},
     {"no media",
      {"--media", "", "--id", "A"},
-     ParseResult::UsageError,
+     Parsed::UsageError,
      "Error Media, have to be added !"},
-    {"short device id",
-     {"--id", "A"},
-     ParseResult::UsageError,
-     "Error Device Id, have to be added !"},
-    {"data too long", {"--data", std::string(37, '1')}, ParseResult::UsageError, "at most 36"},
-    {"empty text", {"--text", ""}, ParseResult::UsageError, "1 to 2045"},
-    {"text too long", {"--text", std::string(2046, 't')}, ParseResult::UsageError, "1 to 2045"},
+    {"short device id", {"--id", "A"}, Parsed::UsageError, "Error Device Id, have to be added !"},
+    {"data too long", {"--data", std::string(37, '1')}, Parsed::UsageError, "at most 36"},
+    {"empty text", {"--text", ""}, Parsed::UsageError, "1 to 2045"},
+    {"text too long", {"--text", std::string(2046, 't')}, Parsed::UsageError, "1 to 2045"},
 };
 
 class SenderArguments : public testing::TestWithParam<ArgumentRow>
@@ -185,8 +193,9 @@ TEST_P(SenderArguments, ParseOrNameTheFault)
 {
     CommandLine line(GetParam().arguments);
     SenderOptions options;
-    std::string error;
-    EXPECT_EQ(devicetools::parseSenderArguments(line, options, error), GetParam().result);
+    const base::Result<ParseResult> parsed = devicetools::parseSenderArguments(line, options);
+    EXPECT_EQ(parsedOf(parsed), GetParam().result);
+    const std::string error = parsed.error().text();
     if (!GetParam().errorPart.empty()) {
         EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
     }
@@ -200,20 +209,20 @@ const std::vector<ArgumentRow> kSimulatorRows = {
      {"--port", "0", "--close-after=3", "--malformed", "--nul-inside", "--split-at", "3,10",
       "--split-pause", "20", "--flood", "5", "--flood-for", "100", "--no-echo", "--max-clients",
       "64"},
-     ParseResult::Run,
+     Parsed::Run,
      ""},
     {"split offsets not ascending",
      {"--split-at", "10,3"},
-     ParseResult::UsageError,
+     Parsed::UsageError,
      "--split-at takes ascending"},
-    {"split offset 0", {"--split-at", "0,3"}, ParseResult::UsageError, "--split-at"},
-    {"flood rate 0", {"--flood", "0"}, ParseResult::UsageError, "--flood takes a number from 1"},
-    {"flood too long", {"--flood-for", "60001"}, ParseResult::UsageError, "to 60000"},
-    {"too many clients", {"--max-clients", "65"}, ParseResult::UsageError, "from 1 to 64"},
-    {"port too big", {"--port", "65536"}, ParseResult::UsageError, "to 65535"},
+    {"split offset 0", {"--split-at", "0,3"}, Parsed::UsageError, "--split-at"},
+    {"flood rate 0", {"--flood", "0"}, Parsed::UsageError, "--flood takes a number from 1"},
+    {"flood too long", {"--flood-for", "60001"}, Parsed::UsageError, "to 60000"},
+    {"too many clients", {"--max-clients", "65"}, Parsed::UsageError, "from 1 to 64"},
+    {"port too big", {"--port", "65536"}, Parsed::UsageError, "to 65535"},
     {"rule file missing",
      {"--rules", "/nonexistent/rules"},
-     ParseResult::UsageError,
+     Parsed::UsageError,
      "cannot read the rule file"},
 };
 
@@ -225,8 +234,9 @@ TEST_P(SimulatorArguments, ParseOrNameTheFault)
 {
     CommandLine line(GetParam().arguments);
     SimulatorConfig config;
-    std::string error;
-    EXPECT_EQ(devicetools::parseSimulatorArguments(line, config, error), GetParam().result);
+    const base::Result<ParseResult> parsed = devicetools::parseSimulatorArguments(line, config);
+    EXPECT_EQ(parsedOf(parsed), GetParam().result);
+    const std::string error = parsed.error().text();
     if (!GetParam().errorPart.empty()) {
         EXPECT_NE(error.find(GetParam().errorPart), std::string::npos) << error;
     }
@@ -239,8 +249,8 @@ TEST(SimulatorArgumentsValues, EveryOptionReachesTheConfig)
 {
     CommandLine line(kSimulatorRows.front().arguments);
     SimulatorConfig config;
-    std::string error;
-    ASSERT_EQ(devicetools::parseSimulatorArguments(line, config, error), ParseResult::Run);
+    const base::Result<ParseResult> parsed = devicetools::parseSimulatorArguments(line, config);
+    ASSERT_TRUE(parsed && *parsed == ParseResult::Run) << parsed.error().text();
     EXPECT_EQ(config.port, 0);
     EXPECT_FALSE(config.echo);
     EXPECT_EQ(config.maxClients, 64u);

@@ -221,8 +221,8 @@ TEST_P(SenderFieldWarning, NamesEachFieldTheDeviceMayReadDifferently)
 {
     CommandLine line(GetParam().arguments);
     SenderOptions options;
-    std::string error;
-    ASSERT_EQ(devicetools::parseSenderArguments(line, options, error), ParseResult::Run) << error;
+    const base::Result<ParseResult> parsed = devicetools::parseSenderArguments(line, options);
+    ASSERT_TRUE(parsed && *parsed == ParseResult::Run) << parsed.error().text();
     const std::vector<std::string> warnings = devicetools::fieldWarnings(options);
     ASSERT_EQ(warnings.size(), GetParam().warnings.size());
     for (std::size_t i = 0; i < warnings.size(); ++i) {

@@ -22,7 +22,7 @@ SimulatorUnderTest::SimulatorUnderTest(devicetools::SimulatorConfig config)
       }),
       simulator_(config_, log_)
 {
-    const net::Error error = simulator_.start();
+    const base::Error error = simulator_.start();
     started_ = error.ok();
     error_ = error.text();
 }

@@ -51,10 +51,10 @@ TEST_P(TargetText, GivesTheDevicesOrSaysWhatIsWrong)
 {
     const TextRow& row = GetParam();
     TargetList list(kDefaultPort);
-    const net::Error error = list.add(row.text);
+    const base::Error error = list.add(row.text);
     ASSERT_EQ(error.ok(), row.count > 0) << error.text();
     if (!error.ok()) {
-        EXPECT_EQ(error.fault(), net::Fault::BadInput);
+        EXPECT_EQ(error.fault(), base::Fault::BadInput);
         EXPECT_NE(error.text().find(row.first), std::string::npos) << error.text();
         EXPECT_TRUE(list.targets().empty());
         return;
@@ -106,7 +106,7 @@ TEST_P(TargetCsv, ReadsRowsOrNamesTheLine)
 {
     const CsvRow& row = GetParam();
     TargetList list(kDefaultPort);
-    const net::Error error = list.addCsv(row.text, "sites.csv");
+    const base::Error error = list.addCsv(row.text, "sites.csv");
     if (row.error != nullptr) {
         EXPECT_FALSE(error.ok());
         EXPECT_EQ(error.text().rfind(row.error, 0), 0u) << error.text();
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, TargetCsv, testing::ValuesIn(kCsvRows), rowName<C
 TEST(TargetCsv, AnEmptyPortTakesTheDefaultAndANameDefaultsToTheLabel)
 {
     TargetList list(kDefaultPort);
-    const net::Error error = list.addCsv("host,port\n127.0.0.1,\n", "sites.csv");
+    const base::Error error = list.addCsv("host,port\n127.0.0.1,\n", "sites.csv");
     ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(list.targets().front().port, kDefaultPort);
     EXPECT_EQ(list.targets().front().values.at("name"), "127.0.0.1:21210");

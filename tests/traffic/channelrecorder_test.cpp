@@ -204,7 +204,7 @@ TEST_F(ChannelRecorderTest, EachRecordHoldsExactlyItsOwnBlockThoughTheBufferIsRe
     std::thread writer([&] {
         for (int i = 0; i < kEach; ++i) {
             recorder.blockWritten(bytesOf(written), sizeOf(written),
-                                  net::IoResult::data(sizeOf(written)));
+                                  net::IoResult(sizeOf(written)));
         }
     });
     for (int i = 0; i < kEach; ++i) {

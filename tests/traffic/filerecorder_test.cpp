@@ -211,7 +211,7 @@ TEST_F(FileRecorderTest, StaysWithinTheDiskLimitDeletingTheOldestFilesFirst)
         }
         ASSERT_TRUE(waitUntil([&] { return settled(recorder, sent.size()); }, kDeadline));
         const FileRecorder::Status status = recorder.status();
-        EXPECT_TRUE(status.recording) << status.error;
+        EXPECT_TRUE(status.recording) << status.error.text();
         EXPECT_EQ(status.recordsDropped, 0u);
         EXPECT_GT(status.filesDeleted, 0u);
         EXPECT_LE(status.bytesOnDisk, kLimit);
@@ -263,8 +263,10 @@ TEST_P(FileRecorderUnwritable, StopsRecordingSaysWhyAndCountsWhatItDrops)
     recorder.record(make(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"));
     recorder.record(make(RecordKind::Read, "bytes", "frame ok"));
     const FileRecorder::Status status = recorder.status();
-    EXPECT_NE(status.error.find(target.string()), std::string::npos) << status.error;
-    EXPECT_NE(status.error.find("Kept 0 records"), std::string::npos) << status.error;
+    EXPECT_NE(status.stoppedText().find(target.string()), std::string::npos)
+        << status.stoppedText();
+    EXPECT_NE(status.stoppedText().find("Kept 0 records"), std::string::npos)
+        << status.stoppedText();
     EXPECT_EQ(status.recordsWritten, 0u);
     EXPECT_EQ(status.recordsDropped, 2u);
 }
@@ -299,8 +301,10 @@ TEST_F(FileRecorderTest, FolderGoneWhileRecordingStopsAndSaysHowMuchWasKept)
     const FileRecorder::Status status = recorder.status();
     EXPECT_EQ(status.recordsWritten, 3u);
     EXPECT_EQ(status.recordsDropped, 2u);
-    EXPECT_NE(status.error.find("Kept 3 records"), std::string::npos) << status.error;
-    EXPECT_NE(status.error.find("No such file or directory"), std::string::npos) << status.error;
+    EXPECT_NE(status.stoppedText().find("Kept 3 records"), std::string::npos)
+        << status.stoppedText();
+    EXPECT_NE(status.stoppedText().find("No such file or directory"), std::string::npos)
+        << status.stoppedText();
 }
 
 // Files of this process may grow to `bytes` and no further while it lives:
@@ -368,11 +372,11 @@ TEST_F(FileRecorderTest, DiskFullPartWayThroughALineKeepsWholeRecordsAndCountsTh
     EXPECT_EQ(status.recordsWritten, kept.size());
     EXPECT_EQ(status.recordsDropped, offered.size() - kept.size());
     EXPECT_EQ(status.bytesWritten, file.size() - traffic::kRecordFileHeader.size());
-    EXPECT_NE(status.error.find("Kept " + std::to_string(kept.size()) + " records"),
+    EXPECT_NE(status.stoppedText().find("Kept " + std::to_string(kept.size()) + " records"),
               std::string::npos)
-        << status.error;
-    EXPECT_NE(status.error.find(std::system_category().message(EFBIG)), std::string::npos)
-        << status.error;
+        << status.stoppedText();
+    EXPECT_NE(status.stoppedText().find(std::system_category().message(EFBIG)), std::string::npos)
+        << status.stoppedText();
 }
 
 // The console and a device over TCP, `reads` blocks of 1000 bytes from the device.
@@ -423,7 +427,7 @@ TEST_F(FileRecorderTest, PcapngFilesAreOwnerOnlyBoundedAndReadWholeByTshark)
             }
             ASSERT_TRUE(waitUntil([&] { return settled(recorder, offered.size()); }, kDeadline));
         }
-        EXPECT_TRUE(recorder.status().recording) << recorder.status().error;
+        EXPECT_TRUE(recorder.status().recording) << recorder.status().error.text();
         // Records are counted as records, not as the LF bytes a packet holds.
         const FileRecorder::Status status = recorder.status();
         EXPECT_EQ(status.recordsWritten, offered.size());

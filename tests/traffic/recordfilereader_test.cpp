@@ -270,18 +270,18 @@ TEST(RecordFileReaderFailures, TellWhatIsWrong)
 
     struct Row {
         fs::path path;
-        net::Fault fault;
+        base::Fault fault;
         int code;
     };
     // Regressions: a FIFO blocked the open for good, and an empty file or
     // /dev/null opened as a record of nothing.
     const auto start = std::chrono::steady_clock::now();
     for (const Row& row :
-         {Row{folder / "missing.log", net::Fault::System, ENOENT},
-          Row{folder, net::Fault::BadInput, 0}, Row{folder / "notes.log", net::Fault::BadInput, 0},
-          Row{folder / "fifo.log", net::Fault::BadInput, 0},
-          Row{folder / "empty.pcapng", net::Fault::BadInput, 0},
-          Row{"/dev/null", net::Fault::BadInput, 0}}) {
+         {Row{folder / "missing.log", base::Fault::System, ENOENT},
+          Row{folder, base::Fault::BadInput, 0}, Row{folder / "notes.log", base::Fault::BadInput, 0},
+          Row{folder / "fifo.log", base::Fault::BadInput, 0},
+          Row{folder / "empty.pcapng", base::Fault::BadInput, 0},
+          Row{"/dev/null", base::Fault::BadInput, 0}}) {
         const auto read = RecordFileReader::readFile(row.path);
         ASSERT_FALSE(read) << row.path;
         EXPECT_EQ(read.error().fault(), row.fault) << row.path;

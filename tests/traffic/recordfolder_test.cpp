@@ -125,7 +125,7 @@ TEST_P(RecordFolderOwnFiles, BoundCountsAndDeletesOnlyTheRecordersOwnFiles)
     // The old run's file and the planted one together fill the bound only
     // when the planted one counts.
     EXPECT_LT(records.bytesOnDisk(), 60000u);
-    net::Error result;
+    base::Error result;
     ASSERT_TRUE(records.makeRoom(20000, Clock::now(), traffic::kRecordFileHeader, result))
         << result.text();
     EXPECT_FALSE(fs::exists(folder / "20000101T000000.000Z_tcp_127.0.0.1_1.log"));
@@ -169,9 +169,9 @@ TEST_F(RecordFolderTest, DeleteThatFailsStopsWithTheReason)
     }
     RecordFolder records(folder, kLimit);
     ASSERT_TRUE(records.prepare().ok());
-    const net::Error started =
+    const base::Error started =
         records.startFile("tcp_127.0.0.1_2", Clock::now(), traffic::kRecordFileHeader);
-    net::Error result;
+    base::Error result;
     const bool room =
         started.ok() && records.makeRoom(20000, Clock::now(), traffic::kRecordFileHeader, result);
     flags = 0;
@@ -179,7 +179,7 @@ TEST_F(RecordFolderTest, DeleteThatFailsStopsWithTheReason)
     ::close(fd);
     ASSERT_TRUE(started.ok()) << started.text();
     EXPECT_FALSE(room);
-    EXPECT_EQ(result.fault(), net::Fault::CannotDelete);
+    EXPECT_EQ(result.fault(), base::Fault::CannotDelete);
     EXPECT_EQ(result.text(), "cannot delete " + (folder / name).string() + ": " +
                                  std::system_category().message(EPERM));
 }
@@ -197,7 +197,7 @@ TEST_F(RecordFolderTest, TwoRecordersOnOneFolderKeepEachOthersLiveFile)
     const fs::path live = first.currentFile();
     ASSERT_TRUE(second.startFile("tcp_127.0.0.1_2", Clock::now(), traffic::kRecordFileHeader).ok());
     for (int i = 0; i < 40; ++i) {
-        net::Error result;
+        base::Error result;
         if (!second.fits(4000, 4000)) {
             ASSERT_TRUE(second.makeRoom(4000, Clock::now(), traffic::kRecordFileHeader, result))
                 << i << result.text();
@@ -215,7 +215,7 @@ struct FolderCase {
     std::string name;
     int mode;
     uid_t owner;
-    net::Fault fault;
+    base::Fault fault;
 };
 
 void PrintTo(const FolderCase& folderCase, std::ostream* out)
@@ -246,18 +246,18 @@ TEST_P(RecordFolderChecks, AnExistingFolderMustBeTheUsersOwnAndPrivate)
                   0);
     }
     RecordFolder records(target, kLimit);
-    const net::Error prepared = records.prepare();
+    const base::Error prepared = records.prepare();
     EXPECT_EQ(prepared.fault(), folderCase.fault) << prepared.text();
     EXPECT_EQ(prepared.ok(), prepared.text().find(target.string()) == std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, RecordFolderChecks,
-    testing::Values(FolderCase{"Private", 0755, 0, net::Fault::None},
-                    FolderCase{"LinkToAFolder", 0, 0, net::Fault::NotAFolder},
-                    FolderCase{"WritableByAll", 01777, 0, net::Fault::UnsafeFolder},
-                    FolderCase{"WritableByGroup", 0770, 0, net::Fault::UnsafeFolder},
-                    FolderCase{"OtherOwner", 0700, 12345, net::Fault::UnsafeFolder}),
+    testing::Values(FolderCase{"Private", 0755, 0, base::Fault::None},
+                    FolderCase{"LinkToAFolder", 0, 0, base::Fault::NotAFolder},
+                    FolderCase{"WritableByAll", 01777, 0, base::Fault::UnsafeFolder},
+                    FolderCase{"WritableByGroup", 0770, 0, base::Fault::UnsafeFolder},
+                    FolderCase{"OtherOwner", 0700, 12345, base::Fault::UnsafeFolder}),
     [](const testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
 
 // Regression: "--record linkdir/" recorded through a link that "linkdir" is
@@ -268,7 +268,7 @@ TEST_F(RecordFolderTest, TrailingSlashFollowsALinkToAFolder)
     fs::create_directory_symlink(folder, link);
     for (const std::string& suffix : {"", "/", "//", "/."}) {
         RecordFolder records(link.string() + suffix, kLimit);
-        EXPECT_EQ(records.prepare().fault(), net::Fault::NotAFolder) << suffix;
+        EXPECT_EQ(records.prepare().fault(), base::Fault::NotAFolder) << suffix;
     }
     RecordFolder real(folder.string() + "/", kLimit);
     EXPECT_TRUE(real.prepare().ok());

@@ -3,6 +3,11 @@
 namespace devicetools
 {
 
+base::Error badArgument(std::string text)
+{
+    return base::Error::input(base::Fault::BadArgument, {}, std::move(text));
+}
+
 CommandLine::CommandLine(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -27,66 +32,61 @@ std::string_view CommandLine::nextOption()
     return option_;
 }
 
-bool CommandLine::value(std::string& out, std::string& error)
+base::Result<std::string> CommandLine::value()
 {
     if (hasAttached_) {
-        out = attached_;
-        return true;
+        return attached_;
     }
     if (atEnd()) {
-        error = option_ + " needs a value";
-        return false;
+        return badArgument(option_ + " needs a value");
     }
-    out = arguments_[next_++];
-    return true;
+    return arguments_[next_++];
 }
 
-bool CommandLine::numberValue(std::string_view option, std::uint32_t min, std::uint32_t max,
-                              std::uint32_t& out, std::string& error)
+base::Result<std::uint32_t> CommandLine::numberValue(std::string_view option, std::uint32_t min,
+                                                     std::uint32_t max)
 {
-    std::string text;
-    if (!value(text, error)) {
-        return false;
+    base::Result<std::string> text = value();
+    if (!text) {
+        return text.error();
     }
-    if (!parseNumber(text, min, max, out)) {
-        error = std::string(option) + " takes a number from " + std::to_string(min) + " to " +
-                std::to_string(max) + ", not \"" + text + '"';
-        return false;
+    const std::optional<std::uint32_t> number = parseNumber(*text, min, max);
+    if (!number) {
+        return badArgument(std::string(option) + " takes a number from " + std::to_string(min) +
+                           " to " + std::to_string(max) + ", not \"" + *text + '"');
     }
-    return true;
+    return *number;
 }
 
-bool CommandLine::noValue(std::string& error) const
+base::Error CommandLine::noValue() const
 {
     if (hasAttached_) {
-        error = option_ + " takes no value";
-        return false;
+        return badArgument(option_ + " takes no value");
     }
-    return true;
+    return {};
 }
 
-bool CommandLine::parseNumber(std::string_view text, std::uint32_t min, std::uint32_t max,
-                              std::uint32_t& out)
+std::optional<std::uint32_t> CommandLine::parseNumber(std::string_view text, std::uint32_t min,
+                                                      std::uint32_t max)
 {
     constexpr std::uint64_t kDecimal = 10;
     if (text.empty()) {
-        return false;
+        return std::nullopt;
     }
     std::uint64_t number = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') {
-            return false;
+            return std::nullopt;
         }
         number = number * kDecimal + static_cast<std::uint64_t>(c - '0');
         if (number > max) {
-            return false;
+            return std::nullopt;
         }
     }
     if (number < min) {
-        return false;
+        return std::nullopt;
     }
-    out = static_cast<std::uint32_t>(number);
-    return true;
+    return static_cast<std::uint32_t>(number);
 }
 
 } // namespace devicetools

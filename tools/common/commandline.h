@@ -1,6 +1,9 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,12 +11,15 @@
 namespace devicetools
 {
 
-// What a program's argument parser found.
+// What a program's argument parser found, when the arguments can be used (a
+// parser's failure is a Fault::BadArgument whose text says what is wrong).
 enum class ParseResult {
-    Run,        // the options are complete
-    Help,       // --help was asked for
-    UsageError, // the error text says what is wrong
+    Run,  // the options are complete
+    Help, // --help was asked for
 };
+
+// A command line that cannot be used: `text` says what is wrong.
+base::Error badArgument(std::string text);
 
 // Walks a program's arguments as long options: "--name value" or
 // "--name=value", and "--name" alone for a switch. One thread.
@@ -28,19 +34,19 @@ public:
     // The next option's name ("--port"), or the argument as it stands when it
     // is no option (the caller reports it).
     std::string_view nextOption();
-    // The current option's value: the part after '=' or the next argument.
-    // False (and `error` set) when there is none.
-    bool value(std::string& out, std::string& error);
-    // False (and `error` set) when the current option, a switch, was given a value.
-    bool noValue(std::string& error) const;
-    // The current option's value as a number from `min` to `max`; false (and
-    // `error` set, naming `option`) when there is none or it is no such number.
-    bool numberValue(std::string_view option, std::uint32_t min, std::uint32_t max,
-                     std::uint32_t& out, std::string& error);
+    // The current option's value: the part after '=' or the next argument;
+    // BadArgument when there is none.
+    [[nodiscard]] base::Result<std::string> value();
+    // BadArgument when the current option, a switch, was given a value.
+    [[nodiscard]] base::Error noValue() const;
+    // The current option's value as a number from `min` to `max`; BadArgument
+    // (naming `option`) when there is none or it is no such number.
+    [[nodiscard]] base::Result<std::uint32_t> numberValue(std::string_view option,
+                                                          std::uint32_t min, std::uint32_t max);
 
-    // A decimal number from `min` to `max`, digits only.
-    static bool parseNumber(std::string_view text, std::uint32_t min, std::uint32_t max,
-                            std::uint32_t& out);
+    // A decimal number from `min` to `max`, digits only; nothing for any other text.
+    static std::optional<std::uint32_t> parseNumber(std::string_view text, std::uint32_t min,
+                                                    std::uint32_t max);
 
 private:
     std::vector<std::string> arguments_;

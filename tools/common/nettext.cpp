@@ -7,7 +7,6 @@
 namespace devicetools
 {
 
-
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port)
 {
     net::SocketAddress endpoint;
@@ -15,11 +14,6 @@ net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t po
     endpoint.port = htons(port);
     endpoint.address = htonl(hostOrderAddress);
     return endpoint;
-}
-
-std::string errorText(int code)
-{
-    return net::Error::system(code).text();
 }
 
 } // namespace devicetools

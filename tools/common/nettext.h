@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 #include "socket/socketaddress.h"
 
 #include <cstdint>
@@ -14,8 +14,5 @@ inline constexpr std::uint32_t kMaxPort = 65535;
 
 // An IPv4 endpoint from a host-order address and port.
 net::SocketAddress makeEndpoint(std::uint32_t hostOrderAddress, std::uint16_t port);
-
-// The text of an errno value: net::Error's text for it.
-std::string errorText(int code);
 
 } // namespace devicetools

@@ -67,12 +67,21 @@ is contacted then).
 
 } // namespace
 
-ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::string& error)
+base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& options)
 {
     std::string value;
+    base::Error error;
+    // Each takes the current option's value into its target and tells
+    // whether it could; `error` says why not.
     const auto number = [&](std::string_view option, std::uint32_t min, std::uint32_t max,
                             std::uint32_t& out) {
-        return line.numberValue(option, min, max, out, error);
+        base::Result<std::uint32_t> read = line.numberValue(option, min, max);
+        if (!read) {
+            error = read.error();
+            return false;
+        }
+        out = *read;
+        return true;
     };
     const auto millis = [&](std::string_view option, check::Millis& out) {
         std::uint32_t ms = 0;
@@ -81,13 +90,16 @@ ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::s
         return ok;
     };
     const auto path = [&](std::string& out) {
-        if (!line.value(out, error)) {
+        base::Result<std::string> read = line.value();
+        if (!read) {
+            error = read.error();
             return false;
         }
-        if (out.empty()) {
-            error = "an empty file name";
+        if (read->empty()) {
+            error = badArgument("an empty file name");
             return false;
         }
+        out = std::move(*read);
         return true;
     };
     bool haveCheckFile = false;
@@ -129,20 +141,18 @@ ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::s
         } else if (option == "--record-limit") {
             ok = number(option, 1, CheckOptions::kMaxRecordLimitMiB, options.recordLimitMiB);
         } else {
-            error = "unknown option \"" + option + '"';
+            error = badArgument("unknown option \"" + option + '"');
             ok = false;
         }
         if (!ok) {
-            return ParseResult::UsageError;
+            return error;
         }
     }
     if (!haveCheckFile) {
-        error = "no check file given";
-        return ParseResult::UsageError;
+        return badArgument("no check file given");
     }
     if (options.targets.empty() && options.targetFiles.empty()) {
-        error = "no target given (HOST[:PORT], a range, or --targets FILE)";
-        return ParseResult::UsageError;
+        return badArgument("no target given (HOST[:PORT], a range, or --targets FILE)");
     }
     return ParseResult::Run;
 }

@@ -32,8 +32,9 @@ struct CheckOptions {
 };
 
 // Reads devicecheck's arguments: the check file first, then targets, with
-// options anywhere. On UsageError, `error` says what is wrong.
-ParseResult parseCheckArguments(CommandLine& line, CheckOptions& options, std::string& error);
+// options anywhere. The failure (BadArgument) says what is wrong.
+[[nodiscard]] base::Result<ParseResult> parseCheckArguments(CommandLine& line,
+                                                            CheckOptions& options);
 
 // The --help text.
 std::string_view checkUsage();

@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <variant>
 
 namespace devicetools
 {
@@ -72,7 +71,6 @@ private:
 int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     CheckOptions options;
-    std::string error;
     CommandLine line(argc, argv);
     const auto usage = [&](const std::string& what) {
         err << "devicecheck: " << readableText(what) << "\nTry devicecheck --help.\n";
@@ -82,24 +80,23 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         err << "devicecheck: " << readableText(what) << '\n';
         return kUsageError;
     };
-    switch (parseCheckArguments(line, options, error)) {
-    case ParseResult::Help:
+    const base::Result<ParseResult> parsed = parseCheckArguments(line, options);
+    if (!parsed) {
+        return usage(parsed.error().text());
+    }
+    if (*parsed == ParseResult::Help) {
         out << checkUsage();
         return kAllPassed;
-    case ParseResult::UsageError:
-        return usage(error);
-    case ParseResult::Run:
-        break;
     }
 
-    check::CheckFileResult loaded = check::loadCheckFile(options.checkFile);
-    if (const auto* mistake = std::get_if<check::CheckFileError>(&loaded)) {
-        err << readableText(mistake->text()) << '\n';
+    base::Result<check::CheckFile> loaded = check::loadCheckFile(options.checkFile);
+    if (!loaded) {
+        err << readableText(loaded.error().text()) << '\n';
         return kUsageError;
     }
     check::FleetReport report;
     report.checkFile = options.checkFile;
-    report.file = std::move(std::get<check::CheckFile>(loaded));
+    report.file = std::move(*loaded);
     if (options.answerTimeoutMs) {
         report.file.answerTimeout = check::Millis(*options.answerTimeoutMs);
     }
@@ -107,12 +104,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     TargetList targets(report.file.port);
     targets.keepOnly(check::usedPlaceholders(report.file));
     for (const std::string& target : options.targets) {
-        if (const net::Error added = targets.add(target); !added.ok()) {
+        if (const base::Error added = targets.add(target); !added.ok()) {
             return usage(added.text());
         }
     }
     for (const std::string& file : options.targetFiles) {
-        if (const net::Error loaded = targets.loadCsv(file); !loaded.ok()) {
+        if (const base::Error loaded = targets.loadCsv(file); !loaded.ok()) {
             return failure(loaded.text());
         }
     }
@@ -126,7 +123,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     const ReportTarget reports[] = {{options.junitPath, &check::JunitReport::text},
                                     {options.csvPath, &check::CsvReport::text},
                                     {options.htmlPath, &HtmlReport::text}};
-    if (const net::Error refused =
+    if (const base::Error refused =
             check::ReportFile::checkAll({options.junitPath, options.csvPath, options.htmlPath});
         !refused.ok()) {
         return failure(refused.text());
@@ -134,7 +131,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     const std::uint64_t recordLimit = std::uint64_t{options.recordLimitMiB} * kBytesPerMiB;
     if (!options.recordFolder.empty()) {
         traffic::RecordFolder folder(options.recordFolder, recordLimit);
-        if (const net::Error refused = folder.prepare(); !refused.ok()) {
+        if (const base::Error refused = folder.prepare(); !refused.ok()) {
             return failure(refused.text());
         }
     }
@@ -166,7 +163,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     FleetRunner runner(report.file, options.fleet);
     runner.setRecorder(recorder.get());
     runner.setProgressHook([&progress](const FleetProgress& now) { progress.update(now); });
-    const bool ran = runner.run(targets.take(), stop.fd(), report, error);
+    const base::Error ran = runner.run(targets.take(), stop.fd(), report);
     progress.clear();
     out << SummaryText::text(report);
     if (const std::size_t cut = runner.counts().recordsCut; cut > 0) {
@@ -174,8 +171,8 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
     out << std::flush;
     int status = report.allPassed() ? kAllPassed : kSomeFailed;
-    if (!ran) {
-        err << "devicecheck: " << readableText(error) << '\n';
+    if (!ran.ok()) {
+        err << "devicecheck: " << readableText(ran.text()) << '\n';
         status = kSomeFailed;
     }
 
@@ -183,7 +180,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         if (target.path.empty()) {
             continue;
         }
-        if (const net::Error written = check::ReportFile::write(target.path, target.text(report));
+        if (const base::Error written = check::ReportFile::write(target.path, target.text(report));
             !written.ok()) {
             err << "devicecheck: " << readableText(written.text()) << '\n';
             status = kUsageError;
@@ -191,8 +188,8 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
     if (recorder) {
         const traffic::FileRecorder::Status recorded = recorder->status();
-        if (!recorded.error.empty()) {
-            err << "devicecheck: " << readableText(recorded.error) << '\n';
+        if (!recorded.error.ok()) {
+            err << "devicecheck: " << readableText(recorded.stoppedText()) << '\n';
         }
         // Writes what is still queued before the program ends.
         recorder.reset();

@@ -8,9 +8,15 @@ namespace
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+base::Error mistakeAt(std::string_view name, int line, std::string what)
+{
+    return base::Error::input(base::Fault::BadInput, std::string(name) + ':' + std::to_string(line),
+                              std::move(what));
+}
+
 } // namespace
 
-bool CsvReader::read(std::string_view text, const RowHandler& each, std::string& error)
+base::Error CsvReader::read(std::string_view text, std::string_view name, const RowHandler& each)
 {
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         text.remove_prefix(kByteOrderMark.size());
@@ -29,8 +35,7 @@ bool CsvReader::read(std::string_view text, const RowHandler& each, std::string&
                 ++at;
                 for (;;) {
                     if (at >= text.size()) {
-                        error = "line " + std::to_string(opened) + ": a quote is never closed";
-                        return false;
+                        return mistakeAt(name, opened, "a quote is never closed");
                     }
                     const char c = text[at++];
                     if (c == '"') {
@@ -50,8 +55,7 @@ bool CsvReader::read(std::string_view text, const RowHandler& each, std::string&
                     ++at;
                 }
                 if (at < text.size() && text[at] != ',' && text[at] != '\n') {
-                    error = "line " + std::to_string(line) + ": text after a closing quote";
-                    return false;
+                    return mistakeAt(name, line, "text after a closing quote");
                 }
             } else {
                 while (at < text.size() && text[at] != ',' && text[at] != '\n') {
@@ -71,11 +75,13 @@ bool CsvReader::read(std::string_view text, const RowHandler& each, std::string&
             ++at;
         }
         // A line with nothing on it is no record (a spreadsheet's last line).
-        if ((row.fields.size() != 1 || !row.fields.front().empty()) && !each(row)) {
-            return false;
+        if (row.fields.size() != 1 || !row.fields.front().empty()) {
+            if (base::Error stopped = each(row); !stopped.ok()) {
+                return stopped;
+            }
         }
     }
-    return true;
+    return {};
 }
 
 } // namespace devicetools

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -23,13 +25,13 @@ struct CsvRow {
 class CsvReader
 {
 public:
-    // Gets each row in order; false stops the reading.
-    using RowHandler = std::function<bool(CsvRow& row)>;
+    // Gets each row in order; a failure stops the reading and is returned.
+    using RowHandler = std::function<base::Error(const CsvRow& row)>;
 
-    // Hands each row to `each`. False, with `error` ("line 4: ...") set, for
-    // a quote that is never closed or text after a closing quote; false with
-    // `error` untouched when `each` stopped the reading.
-    static bool read(std::string_view text, const RowHandler& each, std::string& error);
+    // Hands each row to `each`. BadInput for a quote that is never closed or
+    // text after a closing quote, with "<name>:<line>" as its detail (`name`
+    // names the text); else what `each` failed with, if it did.
+    static base::Error read(std::string_view text, std::string_view name, const RowHandler& each);
 };
 
 } // namespace devicetools

@@ -49,9 +49,9 @@ void DeviceSession::start(check::Instant now)
     started_ = now;
     // A device whose values do not fit the file is never contacted.
     run_.emplace(file_, target.values);
-    if (const std::optional<std::string>& unfit = run_->valuesError()) {
+    if (const base::Error& unfit = run_->valuesError(); !unfit.ok()) {
         result_.failedStep = "device values";
-        result_.reason = *unfit;
+        result_.reason = unfit.text();
         finish(now, check::DeviceOutcome::Failed);
         return;
     }
@@ -67,13 +67,12 @@ void DeviceSession::start(check::Instant now)
     recorder_.connectStarted(request);
     state_ = State::Connecting;
     if (target.address == check::Target::kUnresolved) {
-        connectFailed(now, net::ConnectStatus::Failed,
-                      net::Error(net::Fault::BadInput, 0, "the host name does not resolve"));
+        connectFailed(now, base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
         return;
     }
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno("no socket"));
+        connectFailed(now, base::Error::fromErrno("no socket"));
         return;
     }
     socket_ = net::ConnectedSocket(fd, {});
@@ -81,7 +80,7 @@ void DeviceSession::start(check::Instant now)
     if (::connect(fd, to.asSockaddr(), net::SocketAddress::kSize) == 0) {
         connected(now);
     } else if (errno != EINPROGRESS) {
-        connectFailed(now, net::ConnectStatus::Failed, net::Error::fromErrno());
+        connectFailed(now, base::Error::fromErrno());
     }
 }
 
@@ -93,7 +92,7 @@ void DeviceSession::connected(check::Instant now)
     socket_ = net::ConnectedSocket(socket_.release(), local);
     result_.connectTime = millis(now - started_);
     net::ConnectOutcome outcome;
-    outcome.status = net::ConnectStatus::Connected;
+    outcome.error = {};
     outcome.socket = std::move(socket_);
     outcome.elapsed = result_.connectTime;
     recorder_.connectEnded(outcome);
@@ -104,11 +103,9 @@ void DeviceSession::connected(check::Instant now)
     pump(now);
 }
 
-void DeviceSession::connectFailed(check::Instant now, net::ConnectStatus status, net::Error error,
-                                  std::string reason)
+void DeviceSession::connectFailed(check::Instant now, base::Error error, std::string reason)
 {
     net::ConnectOutcome outcome;
-    outcome.status = status;
     outcome.error = error;
     outcome.elapsed = millis(now - started_);
     recorder_.connectEnded(outcome);
@@ -128,8 +125,7 @@ void DeviceSession::ready(std::uint32_t events, check::Instant now, std::span<ch
         if (error == 0 && (events & (EPOLLERR | EPOLLHUP)) == 0) {
             connected(now);
         } else {
-            connectFailed(now, net::ConnectStatus::Failed,
-                          net::Error::system(error != 0 ? error : ECONNREFUSED));
+            connectFailed(now, base::Error::system(error != 0 ? error : ECONNREFUSED));
         }
         return;
     }
@@ -165,14 +161,14 @@ void DeviceSession::receive(check::Instant now, std::span<char> buffer)
                 recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
-            lost(now, net::Error(net::Fault::PeerClosed), "the device closed the connection");
+            lost(now, base::Error(base::Fault::PeerClosed), "the device closed the connection");
             return;
         }
         if (errno == EINTR) {
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            const net::Error error = net::Error::fromErrno();
+            const base::Error error = base::Error::fromErrno();
             lost(now, error, "connection lost: " + error.text());
         }
         return;
@@ -192,16 +188,16 @@ bool DeviceSession::flush(check::Instant now)
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 return true;
             }
-            const net::Error error = net::Error::fromErrno();
+            const base::Error error = base::Error::fromErrno();
             recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                    static_cast<std::uint32_t>(block.size() - written_),
-                                   net::IoResult::failed(error));
+                                   net::IoResult(error));
             lost(now, error, "cannot send: " + error.text());
             return false;
         }
         recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
                                static_cast<std::uint32_t>(count),
-                               net::IoResult::data(static_cast<std::uint32_t>(count)));
+                               net::IoResult(static_cast<std::uint32_t>(count)));
         written_ += static_cast<std::size_t>(count);
         if (written_ >= block.size()) {
             pending_.pop_front();
@@ -234,7 +230,7 @@ void DeviceSession::pump(check::Instant now)
     }
 }
 
-void DeviceSession::lost(check::Instant now, const net::Error& error, std::string reason)
+void DeviceSession::lost(check::Instant now, const base::Error& error, std::string reason)
 {
     recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
@@ -252,7 +248,7 @@ void DeviceSession::lost(check::Instant now, const net::Error& error, std::strin
 void DeviceSession::advance(check::Instant now)
 {
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
-        connectFailed(now, net::ConnectStatus::TimedOut, net::Error(net::Fault::TimedOut),
+        connectFailed(now, base::Error(base::Fault::TimedOut),
                       "no connection within " + millisText(now - started_));
         return;
     }
@@ -280,7 +276,7 @@ void DeviceSession::stop(check::Instant now)
 {
     stopping_ = true;
     if (state_ == State::Connecting) {
-        connectFailed(now, net::ConnectStatus::Cancelled, net::Error::system(ECANCELED), "stopped");
+        connectFailed(now, net::ConnectOutcome::connectCancelled(), "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, check::DeviceOutcome::Stopped);

@@ -3,9 +3,9 @@
 #include "check/fleetreport.h"
 #include "trafficbuffer.h"
 
+#include "base/error.h"
 #include "check/checkrun.h"
 #include "socket/connectedsocket.h"
-#include "socket/error.h"
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
@@ -74,15 +74,14 @@ private:
 
     void connected(check::Instant now);
     // `reason` for the report; empty: the error's text.
-    void connectFailed(check::Instant now, net::ConnectStatus status, net::Error error,
-                       std::string reason = {});
+    void connectFailed(check::Instant now, base::Error error, std::string reason = {});
     void receive(check::Instant now, std::span<char> buffer);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Instant now);
     // Takes the engine's blocks and results, and ends the session when the
     // check has ended.
     void pump(check::Instant now);
-    void lost(check::Instant now, const net::Error& error, std::string reason);
+    void lost(check::Instant now, const base::Error& error, std::string reason);
     void finish(check::Instant now, check::DeviceOutcome outcome);
 
     const check::CheckFile& file_;

@@ -54,7 +54,7 @@ public:
     Loop(const Loop&) = delete;
     Loop& operator=(const Loop&) = delete;
 
-    bool run(int stopFd, std::string& error);
+    base::Error run(int stopFd);
     const FleetProgress& counts() const { return counts_; }
 
 private:
@@ -83,20 +83,18 @@ private:
     Instant lastReport_ = start_;
 };
 
-bool Loop::run(int stopFd, std::string& error)
+base::Error Loop::run(int stopFd)
 {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) {
-        error = "cannot make the event loop: " + errorText(errno);
-        return false;
+        return base::Error::fromErrno("cannot make the event loop");
     }
     if (stopFd >= 0) {
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u64 = kStopKey;
         if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stopFd, &event) != 0) {
-            error = "cannot watch for Ctrl+C: " + errorText(errno);
-            return false;
+            return base::Error::fromErrno("cannot watch for Ctrl+C");
         }
     }
     for (std::size_t i = slots_.size(); i > 0; --i) {
@@ -119,9 +117,9 @@ bool Loop::run(int stopFd, std::string& error)
         }
         const int count = ::epoll_wait(epoll_, events.data(), kEventsPerWait, timeout);
         if (count < 0 && errno != EINTR) {
-            error = "the event loop failed: " + errorText(errno);
+            base::Error error = base::Error::fromErrno("the event loop failed");
             stopAll(clock());
-            return false;
+            return error;
         }
         now = clock();
         for (int i = 0; i < count; ++i) {
@@ -154,7 +152,7 @@ bool Loop::run(int stopFd, std::string& error)
         stopAll(clock());
     }
     report(clock(), true);
-    return true;
+    return {};
 }
 
 void Loop::startDevices(Instant now)
@@ -257,8 +255,8 @@ FleetRunner::FleetRunner(const check::CheckFile& file, FleetSettings settings)
 {
 }
 
-bool FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
-                      check::FleetReport& report, std::string& error)
+base::Error FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
+                             check::FleetReport& report)
 {
     report.startedAt = std::chrono::system_clock::now();
     report.stopped = false;
@@ -270,7 +268,7 @@ bool FleetRunner::run(const std::vector<check::Target>& targets, int stopFd,
     }
     const Instant start = Clock::now();
     Loop loop(file_, settings_, recorder_, progress_, report);
-    const bool ran = loop.run(stopFd, error);
+    base::Error ran = loop.run(stopFd);
     counts_ = loop.counts();
     report.elapsed = std::chrono::duration_cast<check::Millis>(Clock::now() - start);
     return ran;

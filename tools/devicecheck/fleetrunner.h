@@ -3,6 +3,7 @@
 #include "check/fleetreport.h"
 #include "devicesession.h"
 
+#include "base/error.h"
 #include "check/checkfile.h"
 #include "traffic/trafficrecord.h"
 
@@ -58,10 +59,10 @@ public:
     void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
 
     // Runs every target; `stopFd` may be -1. The results come in the order
-    // of `targets`. False, with `error` set, when the event loop cannot be
-    // made (no device is contacted then).
-    bool run(const std::vector<check::Target>& targets, int stopFd, check::FleetReport& report,
-             std::string& error);
+    // of `targets`. The failure when the event loop cannot be made (no device
+    // is contacted then) or fails (the devices running then are stopped).
+    [[nodiscard]] base::Error run(const std::vector<check::Target>& targets, int stopFd,
+                                  check::FleetReport& report);
     // Where the last run() ended.
     const FleetProgress& counts() const { return counts_; }
 

@@ -3,7 +3,7 @@
 #include "csvreader.h"
 
 #include "fileio/regularfile.h"
-#include "socket/error.h"
+#include "base/error.h"
 #include "socket/hostlookup.h"
 
 #include <algorithm>
@@ -97,9 +97,9 @@ bool isDeviceAddress(std::uint32_t address)
     return address != 0 && address != Target::kUnresolved;
 }
 
-net::Error refused(std::string what)
+base::Error refused(std::string what)
 {
-    return net::Error(net::Fault::BadInput, 0, std::move(what));
+    return base::Error(base::Fault::BadInput, 0, std::move(what));
 }
 
 std::string quoted(std::string_view text)
@@ -133,8 +133,9 @@ struct HostRange {
     std::uint32_t last = 0;
 };
 
-bool parseHost(std::string_view text, bool allowRange, HostRange& range, std::string& error)
+base::Result<HostRange> parseHost(std::string_view text, bool allowRange)
 {
+    HostRange range;
     const std::size_t dash = text.rfind('-');
     if (allowRange && dash != std::string_view::npos) {
         const std::optional<std::uint32_t> first = dottedAddress(text.substr(0, dash));
@@ -142,59 +143,55 @@ bool parseHost(std::string_view text, bool allowRange, HostRange& range, std::st
         if (first && end) {
             const std::uint32_t last = (*first & ~kMaxOctet) | *end;
             if (last < *first) {
-                error = quoted(text) + ": the address range ends below its start";
-                return false;
+                return refused(quoted(text) + ": the address range ends below its start");
             }
             range.first = *first;
             range.last = last;
             if (!isDeviceAddress(range.first) || !isDeviceAddress(range.last)) {
-                error = quoted(text) + ": no device has that address";
-                return false;
+                return refused(quoted(text) + ": no device has that address");
             }
-            return true;
+            return range;
         }
     }
     if (const std::optional<std::uint32_t> address = dottedAddress(text)) {
         if (!isDeviceAddress(*address)) {
-            error = quoted(text) + ": no device has that address";
-            return false;
+            return refused(quoted(text) + ": no device has that address");
         }
         range.first = range.last = *address;
-        return true;
+        return range;
     }
     if (looksNumeric(text) || !isHostName(text)) {
-        error = quoted(text) + " is no IPv4 address" + (allowRange ? ", address range" : "") +
-                " or host name";
-        return false;
+        return refused(quoted(text) + " is no IPv4 address" +
+                       (allowRange ? ", address range" : "") + " or host name");
     }
     range.host = std::string(text);
-    return true;
+    return range;
 }
 
-bool parsePorts(std::string_view text, bool allowRange, std::uint32_t& first, std::uint32_t& last,
-                std::string& error)
+struct PortRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
+base::Result<PortRange> parsePorts(std::string_view text, bool allowRange)
 {
     const std::size_t dash = allowRange ? text.find('-') : std::string_view::npos;
     const std::optional<std::uint32_t> from = decimal(text.substr(0, dash), kMaxPort);
     const std::optional<std::uint32_t> to =
         dash == std::string_view::npos ? from : decimal(text.substr(dash + 1), kMaxPort);
     if (!from || !to || *from == 0 || *to == 0) {
-        error = quoted(text) + " is no port (1 to 65535)" +
-                (allowRange ? " or port range (P1-P2)" : "");
-        return false;
+        return refused(quoted(text) + " is no port (1 to 65535)" +
+                       (allowRange ? " or port range (P1-P2)" : ""));
     }
     if (*to < *from) {
-        error = quoted(text) + ": the port range ends below its start";
-        return false;
+        return refused(quoted(text) + ": the port range ends below its start");
     }
-    first = *from;
-    last = *to;
-    return true;
+    return PortRange{*from, *to};
 }
 
 } // namespace
 
-net::Error TargetList::addOne(Target target)
+base::Error TargetList::addOne(Target target)
 {
     if (targets_.size() >= kMaxTargets) {
         return refused("more than " + std::to_string(kMaxTargets) + " devices");
@@ -206,25 +203,29 @@ net::Error TargetList::addOne(Target target)
     return {};
 }
 
-net::Error TargetList::add(std::string_view text)
+base::Error TargetList::add(std::string_view text)
 {
-    std::string error;
     const std::size_t colon = text.find(':');
-    HostRange host;
+    const base::Result<HostRange> parsedHost = parseHost(text.substr(0, colon), true);
+    if (!parsedHost) {
+        return parsedHost.error();
+    }
+    const HostRange& host = *parsedHost;
     std::uint32_t firstPort = defaultPort_;
     std::uint32_t lastPort = defaultPort_;
-    if (!parseHost(text.substr(0, colon), true, host, error)) {
-        return refused(error);
-    }
-    if (colon != std::string_view::npos &&
-        !parsePorts(text.substr(colon + 1), true, firstPort, lastPort, error)) {
-        return refused(error);
+    if (colon != std::string_view::npos) {
+        const base::Result<PortRange> ports = parsePorts(text.substr(colon + 1), true);
+        if (!ports) {
+            return ports.error();
+        }
+        firstPort = ports->first;
+        lastPort = ports->last;
     }
     const std::uint64_t count =
         (std::uint64_t{host.last} - host.first + 1) * (std::uint64_t{lastPort} - firstPort + 1);
     if (targets_.size() + count > kMaxTargets) {
-        error = quoted(text) + " makes more than " + std::to_string(kMaxTargets) + " devices";
-        return refused(error);
+        return refused(quoted(text) + " makes more than " + std::to_string(kMaxTargets) +
+                       " devices");
     }
     for (std::uint64_t address = host.first; address <= host.last; ++address) {
         for (std::uint32_t port = firstPort; port <= lastPort; ++port) {
@@ -234,7 +235,7 @@ net::Error TargetList::add(std::string_view text)
             target.address =
                 host.host.empty() ? static_cast<std::uint32_t>(address) : Target::kUnresolved;
             target.port = static_cast<std::uint16_t>(port);
-            if (net::Error added = addOne(std::move(target)); !added.ok()) {
+            if (base::Error added = addOne(std::move(target)); !added.ok()) {
                 return added;
             }
         }
@@ -242,10 +243,9 @@ net::Error TargetList::add(std::string_view text)
     return {};
 }
 
-net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
+base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
 {
     const std::string file(fileName);
-    net::Error result;
     bool headerRead = false;
     std::vector<std::string> columns;
     // The columns whose values are kept: those the check file uses.
@@ -283,27 +283,32 @@ net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             return refused(file + ':' + std::to_string(header.line) +
                            ": the header names no host column");
         }
-        return net::Error();
+        return base::Error();
     };
 
     const auto readRow = [&](const CsvRow& row) {
-        std::string error;
         const std::string where = file + ':' + std::to_string(row.line) + ": ";
         if (row.fields.size() != columns.size()) {
             return refused(where + std::to_string(row.fields.size()) + " fields, the header has " +
                            std::to_string(columns.size()));
         }
         Target target;
-        HostRange host;
-        if (!parseHost(trimmed(row.fields[*hostColumn]), false, host, error)) {
-            return refused(where + error);
+        const base::Result<HostRange> parsedHost =
+            parseHost(trimmed(row.fields[*hostColumn]), false);
+        if (!parsedHost) {
+            return refused(where + parsedHost.error().text());
         }
+        const HostRange& host = *parsedHost;
         target.host = host.host.empty() ? dottedText(host.first) : host.host;
         target.address = host.host.empty() ? host.first : Target::kUnresolved;
         std::uint32_t port = defaultPort_;
-        if (portColumn && !trimmed(row.fields[*portColumn]).empty() &&
-            !parsePorts(trimmed(row.fields[*portColumn]), false, port, port, error)) {
-            return refused(where + error);
+        if (portColumn && !trimmed(row.fields[*portColumn]).empty()) {
+            const base::Result<PortRange> ports =
+                parsePorts(trimmed(row.fields[*portColumn]), false);
+            if (!ports) {
+                return refused(where + ports.error().text());
+            }
+            port = ports->first;
         }
         target.port = static_cast<std::uint16_t>(port);
         if (nameColumn) {
@@ -313,26 +318,23 @@ net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             target.values[columns[i]] = row.fields[i];
         }
         target.csvLine = static_cast<std::size_t>(row.line);
-        if (net::Error added = addOne(std::move(target)); !added.ok()) {
+        if (base::Error added = addOne(std::move(target)); !added.ok()) {
             return refused(where + added.detail());
         }
-        return net::Error();
+        return base::Error();
     };
 
-    std::string error;
-    const bool read = CsvReader::read(
-        text,
-        [&](CsvRow& row) {
-            result = headerRead ? readRow(row) : readHeader(row);
-            headerRead = true;
-            return result.ok();
-        },
-        error);
-    if (!read && result.ok()) {
-        return refused(file + ':' + error.substr(error.find(' ') + 1));
-    }
-    if (!result.ok()) {
-        return result;
+    // Row by row: only the kept columns of each stay, so a wide file costs
+    // no more than its rows' kept values.
+    if (base::Error read = CsvReader::read(text, file,
+                                           [&](const CsvRow& row) {
+                                               base::Error error =
+                                                   headerRead ? readRow(row) : readHeader(row);
+                                               headerRead = true;
+                                               return error;
+                                           });
+        !read.ok()) {
+        return read;
     }
     if (!headerRead) {
         return refused(file + ": no header row (host,port,name,...)");
@@ -340,9 +342,9 @@ net::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
     return {};
 }
 
-net::Error TargetList::loadCsv(const std::string& path)
+base::Error TargetList::loadCsv(const std::string& path)
 {
-    const net::Result<std::string> text = fileio::RegularFile::readAll(path, kMaxFileBytes);
+    const base::Result<std::string> text = fileio::RegularFile::readAll(path, kMaxFileBytes);
     if (!text) {
         return text.error();
     }

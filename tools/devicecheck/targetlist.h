@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/error.h"
 #include "check/checkfile.h"
 #include "check/target.h"
-#include "socket/error.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,12 +48,12 @@ public:
 
     // Adds the devices of one target text; a BadInput error saying what is
     // wrong when it is malformed or there would be too many.
-    net::Error add(std::string_view text);
+    base::Error add(std::string_view text);
     // Adds the rows of a targets file's text; `fileName` names it in errors
     // ("sites.csv:4: ...").
-    net::Error addCsv(std::string_view text, std::string_view fileName);
+    base::Error addCsv(std::string_view text, std::string_view fileName);
     // Reads a targets file (a regular file of at most kMaxFileBytes), then addCsv().
-    net::Error loadCsv(const std::string& path);
+    base::Error loadCsv(const std::string& path);
 
     // Looks up every host name once (dotted addresses need no look-up); a
     // name that does not resolve leaves its devices kUnresolved. Blocks for
@@ -64,7 +64,7 @@ public:
     std::vector<Target> take() { return std::move(targets_); }
 
 private:
-    net::Error addOne(Target target);
+    base::Error addOne(Target target);
 
     std::uint16_t defaultPort_;
     std::optional<std::set<std::string, std::less<>>> keepOnly_;

@@ -47,15 +47,15 @@ DeviceSimulator::~DeviceSimulator()
     stop();
 }
 
-net::Error DeviceSimulator::start()
+base::Error DeviceSimulator::start()
 {
     if (started_) {
-        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
+        return base::Error(base::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!parts_.stop.valid()) {
-        return net::Error::fromErrno("cannot make the stop pipe");
+        return base::Error::fromErrno("cannot make the stop pipe");
     }
-    if (net::Error error = bindSockets(); !error.ok()) {
+    if (base::Error error = bindSockets(); !error.ok()) {
         return error;
     }
     started_ = true;
@@ -64,27 +64,27 @@ net::Error DeviceSimulator::start()
         udpThread_ = std::thread([this] { UdpService(udp_, parts_.settings).run(); });
     } catch (const std::system_error& e) {
         stop();
-        return net::Error::system(e.code().value(), "cannot start a thread");
+        return base::Error::system(e.code().value(), "cannot start a thread");
     }
     return {};
 }
 
-net::Error DeviceSimulator::bindSockets()
+base::Error DeviceSimulator::bindSockets()
 {
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        return net::Error(net::Fault::BadInput, 0,
-                          "cannot resolve the address " + config_.listenHost);
+        return base::Error(base::Fault::BadInput, 0,
+                           "cannot resolve the address " + config_.listenHost);
     }
     // With port 0 the system picks the TCP port; the UDP socket then asks for
     // the same number, which another program may hold: try again a few times.
     const int attempts = config_.port == 0 ? kBindAttempts : 1;
-    net::Error error;
+    base::Error error;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         udp_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (listener_ < 0 || udp_ < 0) {
-            error = net::Error::fromErrno("cannot make a socket");
+            error = base::Error::fromErrno("cannot make a socket");
             break;
         }
         // A restarted simulator may bind while old connections linger.
@@ -95,16 +95,14 @@ net::Error DeviceSimulator::bindSockets()
         if (::bind(listener_, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(listener_, kListenBacklog) != 0 ||
             ::getsockname(listener_, local.asSockaddr(), &length) != 0) {
-            const int code = errno;
-            error = net::Error::system(code, "cannot listen on TCP " + endpointText(local));
+            error = base::Error::fromErrno("cannot listen on TCP " + endpointText(local));
             break;
         }
         if (::bind(udp_, local.asSockaddr(), net::SocketAddress::kSize) == 0) {
             port_ = ntohs(local.port);
             return {};
         }
-        const int code = errno;
-        error = net::Error::system(code, "cannot bind UDP " + endpointText(local));
+        error = base::Error::fromErrno("cannot bind UDP " + endpointText(local));
         closeQuietly(listener_);
         closeQuietly(udp_);
         listener_ = udp_ = -1;
@@ -150,14 +148,13 @@ void DeviceSimulator::reapClients(Reap which)
 void DeviceSimulator::acceptLoop()
 {
     for (;;) {
-        const net::WaitStatus ready =
+        const base::Error wait =
             waitReady(listener_, net::SocketWait::Readable, parts_.stop, kWaitForever);
-        if (ready == net::WaitStatus::Cancelled) {
+        if (wait.fault() == base::Fault::Cancelled) {
             return;
         }
-        if (ready == net::WaitStatus::Failed) {
-            log_.write({}, "tcp: waiting for clients failed: " +
-                               errorText(static_cast<int>(net::lastError())));
+        if (!wait.ok()) {
+            log_.write({}, "tcp: waiting for clients failed: " + wait.text());
             return;
         }
         net::SocketAddress peer;
@@ -171,16 +168,16 @@ void DeviceSimulator::acceptLoop()
             // descriptors left the listener stays readable: pausing keeps
             // the loop from spinning until some are free again.
             if (errno != ECONNABORTED) {
-                acceptFailed(errno);
+                acceptFailed(base::Error::fromErrno());
                 if (parts_.stop.waitFor(kAcceptRetryMs)) {
                     return;
                 }
             }
             continue;
         }
-        if (acceptError_ != 0) {
+        if (!acceptError_.ok()) {
             log_.write({}, "tcp: accepting clients again");
-            acceptError_ = 0;
+            acceptError_ = {};
         }
         const std::string peerText = std::string(kTcp) + endpointText(peer);
         reapClients(Reap::Done);
@@ -213,14 +210,14 @@ void DeviceSimulator::acceptLoop()
     }
 }
 
-void DeviceSimulator::acceptFailed(int error)
+void DeviceSimulator::acceptFailed(const base::Error& error)
 {
     if (error == acceptError_) {
         return;
     }
     acceptError_ = error;
-    const bool noDescriptors = error == EMFILE || error == ENFILE;
-    log_.write({}, "tcp: cannot accept a client: " + errorText(error) +
+    const bool noDescriptors = error.systemCode() == EMFILE || error.systemCode() == ENFILE;
+    log_.write({}, "tcp: cannot accept a client: " + error.text() +
                        (noDescriptors ? "; clients wait until descriptors are free" : "") +
                        " (said once until accepting works again)");
 }
@@ -232,7 +229,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     const std::string peerText = std::string(kTcp) + endpointText(peer);
     log_.write(peerText, "connected (" + std::to_string(active) + " of at most " +
                              std::to_string(config_.maxClients) + ")");
-    int sendFailure = 0;
+    base::Error sendFailure;
     PeerSession session(
         peerText, parts_.settings, [&](std::string_view bytes, std::uint32_t pauseMs) {
             // A pause ends early when the simulator stops.
@@ -240,7 +237,7 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
                 return false;
             }
             sendFailure = sendBlock(fd, bytes, nullptr, parts_.stop, kWriteTimeoutMs);
-            return sendFailure == 0;
+            return sendFailure.ok();
         });
     protocol::RecordSplitter splitter;
     PeerSession::Outcome outcome = PeerSession::Outcome::Continue;
@@ -268,22 +265,23 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
             }
             waitMs = std::min(waitMs, static_cast<std::uint32_t>(idleLeft.count()));
         }
-        const net::WaitStatus ready = waitReady(fd, net::SocketWait::Readable, parts_.stop, waitMs);
-        if (ready == net::WaitStatus::Cancelled) {
+        const base::Error wait = waitReady(fd, net::SocketWait::Readable, parts_.stop, waitMs);
+        if (wait.fault() == base::Fault::Cancelled) {
             break;
         }
-        if (ready == net::WaitStatus::Failed) {
-            ending = "closed: waiting failed: " + errorText(static_cast<int>(net::lastError()));
+        if (!wait.ok() && wait.fault() != base::Fault::TimedOut) {
+            ending = "closed: waiting failed: " + wait.text();
             break;
         }
-        if (ready == net::WaitStatus::Ready) {
+        if (wait.ok()) {
             ssize_t n;
             do {
                 n = ::recv(fd, buffer.data(), buffer.size(), 0);
             } while (n < 0 && errno == EINTR);
             if (n <= 0) {
                 splitter.finish(onRecord);
-                ending = n == 0 ? "closed by the peer" : "closed: " + errorText(errno);
+                ending =
+                    n == 0 ? "closed by the peer" : "closed: " + base::Error::fromErrno().text();
                 break;
             }
             lastHeard = Clock::now();
@@ -298,9 +296,9 @@ void DeviceSimulator::serveClient(int fd, const net::SocketAddress& peer, Client
     } else if (outcome == PeerSession::Outcome::Close) {
         ending = "fault: closed after " + std::to_string(session.frames()) + " frames";
     } else if (outcome == PeerSession::Outcome::Failed) {
-        ending = "closed: sending failed: " + (sendFailure == ETIMEDOUT
+        ending = "closed: sending failed: " + (sendFailure.fault() == base::Fault::TimedOut
                                                    ? std::string("the peer takes no more bytes")
-                                                   : errorText(sendFailure));
+                                                   : sendFailure.text());
     }
     if (outcome == PeerSession::Outcome::Close) {
         closeGracefully(fd);

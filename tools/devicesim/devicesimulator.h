@@ -2,12 +2,12 @@
 
 #include "peersession.h"
 #include "responder.h"
-#include "simulatorconfig.h"
 #include "sessionparts.h"
+#include "simulatorconfig.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 #include "socket/socketaddress.h"
 
 #include <atomic>
@@ -58,7 +58,7 @@ public:
     // Binds both sockets and starts serving. The failure, with nothing left
     // open, when the address does not resolve, a socket cannot be
     // bound, or the simulator was started before.
-    net::Error start();
+    base::Error start();
     // Ends every thread and closes every socket; may be called any number of times.
     void stop();
 
@@ -84,13 +84,13 @@ private:
         All,    // every one (after the stop signal)
     };
 
-    net::Error bindSockets();
+    base::Error bindSockets();
     void acceptLoop();
     void serveClient(int fd, const net::SocketAddress& peer, Client& self);
     void closeGracefully(int fd);
     void reapClients(Reap which);
     // Logs a failed accept once until an accept works again.
-    void acceptFailed(int error);
+    void acceptFailed(const base::Error& error);
 
     const SimulatorConfig& config_;
     SimulatorLog& log_;
@@ -105,8 +105,8 @@ private:
     // Touched by the accept thread only, and by stop() once it has joined it.
     std::list<std::unique_ptr<Client>> clients_;
     std::atomic<std::uint32_t> activeClients_{0};
-    // The accept thread's: the errno of a failed accept already logged, or 0.
-    int acceptError_ = 0;
+    // The accept thread's: the failed accept already logged, or none.
+    base::Error acceptError_;
 };
 
 } // namespace devicetools

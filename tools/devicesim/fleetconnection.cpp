@@ -47,7 +47,7 @@ void FleetConnection::readable(char* buffer, std::size_t size)
     const ssize_t n = ::recv(fd_, buffer, size, 0);
     if (n < 0) {
         if (!wouldBlock(errno) && errno != EINTR) {
-            ending_ = "closed: " + errorText(errno);
+            ending_ = "closed: " + base::Error::fromErrno().text();
             ended_ = true;
         }
         return;
@@ -85,9 +85,9 @@ void FleetConnection::endAfterOutput(std::string ending)
     ended_ = ended_ || output_.empty();
 }
 
-void FleetConnection::failed(int error)
+void FleetConnection::failed(base::Error error)
 {
-    sendFailure_ = error;
+    sendFailure_ = std::move(error);
     outcome_ = PeerSession::Outcome::Failed;
     ended_ = true;
 }
@@ -129,7 +129,7 @@ void FleetConnection::checkLimits(Clock::time_point now)
         return;
     }
     if (blockedSince_ && now - *blockedSince_ >= std::chrono::milliseconds(kWriteTimeoutMs)) {
-        failed(ETIMEDOUT);
+        failed(base::Error(base::Fault::TimedOut));
         return;
     }
     // A flood keeps a silent client served: it asked for the frames.
@@ -163,17 +163,17 @@ std::optional<std::uint32_t> FleetConnection::msUntilDue() const
 
 bool FleetConnection::send(std::string_view bytes, std::uint32_t pauseMs)
 {
-    if (sendFailure_ != 0) {
+    if (!sendFailure_.ok()) {
         return false;
     }
     const Clock::time_point now = Clock::now();
     if (output_.empty() && pauseMs == 0) {
-        const ssize_t n = sendSome(bytes);
-        if (n < 0 && !wouldBlock(errno)) {
-            sendFailure_ = errno;
+        const base::Result<std::size_t> sent = sendSome(bytes);
+        if (!sent && sent.error().fault() != base::Fault::NoRoomNow) {
+            sendFailure_ = sent.error();
             return false;
         }
-        bytes.remove_prefix(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        bytes.remove_prefix(sent ? *sent : 0);
         if (bytes.empty()) {
             return true;
         }
@@ -181,7 +181,7 @@ bool FleetConnection::send(std::string_view bytes, std::uint32_t pauseMs)
     }
     if (!output_.push(bytes, pauseMs, now)) {
         // Bytes pile up only when the client reads none.
-        sendFailure_ = ETIMEDOUT;
+        sendFailure_ = base::Error(base::Fault::TimedOut);
         return false;
     }
     return true;
@@ -191,18 +191,18 @@ void FleetConnection::flush()
 {
     Clock::time_point now = Clock::now();
     while (const auto bytes = output_.ready(now)) {
-        const ssize_t n = sendSome(*bytes);
-        if (n < 0) {
-            if (!wouldBlock(errno)) {
-                failed(errno);
+        const base::Result<std::size_t> sent = sendSome(*bytes);
+        if (!sent) {
+            if (sent.error().fault() != base::Fault::NoRoomNow) {
+                failed(sent.error());
                 return;
             }
             blockedSince_ = blockedSince_.value_or(now);
             break;
         }
-        output_.consume(static_cast<std::size_t>(n), now);
+        output_.consume(*sent, now);
         blockedSince_.reset();
-        if (static_cast<std::size_t>(n) < bytes->size()) {
+        if (*sent < bytes->size()) {
             blockedSince_ = now;
             break;
         }
@@ -213,13 +213,19 @@ void FleetConnection::flush()
     }
 }
 
-ssize_t FleetConnection::sendSome(std::string_view bytes)
+base::Result<std::size_t> FleetConnection::sendSome(std::string_view bytes)
 {
     ssize_t n;
     do {
         n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    return n;
+    if (n >= 0) {
+        return static_cast<std::size_t>(n);
+    }
+    if (wouldBlock(errno)) {
+        return base::Error(base::Fault::NoRoomNow);
+    }
+    return base::Error::fromErrno();
 }
 
 std::string FleetConnection::finish(bool stopping)
@@ -230,9 +236,9 @@ std::string FleetConnection::finish(bool stopping)
     } else if (outcome_ == PeerSession::Outcome::Close) {
         ending = "fault: closed after " + std::to_string(session_.frames()) + " frames";
     } else if (outcome_ == PeerSession::Outcome::Failed) {
-        ending = "closed: sending failed: " + (sendFailure_ == ETIMEDOUT
+        ending = "closed: sending failed: " + (sendFailure_.fault() == base::Fault::TimedOut
                                                    ? std::string("the peer takes no more bytes")
-                                                   : errorText(sendFailure_));
+                                                   : sendFailure_.text());
     }
     if (outcome_ == PeerSession::Outcome::Close) {
         // As the single device does: the end of the stream goes behind the

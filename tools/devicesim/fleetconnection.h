@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "pacedoutput.h"
 #include "peersession.h"
 #include "protocol/recordsplitter.h"
@@ -75,12 +76,13 @@ public:
 private:
     bool send(std::string_view bytes, std::uint32_t pauseMs);
     void flush();
-    // Sends what the socket takes: the count, or -1 with errno set.
-    ssize_t sendSome(std::string_view bytes);
+    // Sends what the socket takes now: the count; NoRoomNow when it takes
+    // nothing now; else the failure.
+    base::Result<std::size_t> sendSome(std::string_view bytes);
     void onRecord(std::string_view record);
     // The client is done; the connection ends once its answers have gone.
     void endAfterOutput(std::string ending);
-    void failed(int error);
+    void failed(base::Error error);
 
     int fd_;
     PeerSession session_;
@@ -91,7 +93,7 @@ private:
     // When bytes that are due first found no room.
     std::optional<Clock::time_point> blockedSince_;
     PeerSession::Outcome outcome_ = PeerSession::Outcome::Continue;
-    int sendFailure_ = 0;
+    base::Error sendFailure_;
     bool draining_ = false;
     bool ended_ = false;
     std::string ending_ = "closed by the peer";

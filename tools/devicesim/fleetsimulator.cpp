@@ -60,25 +60,25 @@ std::uint64_t FleetSimulator::descriptorsNeeded(const SimulatorConfig& config)
            kSpareDescriptors;
 }
 
-net::Error FleetSimulator::start()
+base::Error FleetSimulator::start()
 {
     if (started_) {
-        return net::Error(net::Fault::BadInput, 0, "the simulator runs already");
+        return base::Error(base::Fault::BadInput, 0, "the simulator runs already");
     }
     if (!parts_.stop.valid()) {
-        return net::Error::fromErrno("cannot make the stop pipe");
+        return base::Error::fromErrno("cannot make the stop pipe");
     }
     address_ = net::resolveHost(config_.listenHost.c_str());
     if (address_ == net::kAddressNone) {
-        return net::Error(net::Fault::BadInput, 0,
-                          "cannot resolve the address " + config_.listenHost);
+        return base::Error(base::Fault::BadInput, 0,
+                           "cannot resolve the address " + config_.listenHost);
     }
-    if (net::Error error = ports_.bind(address_, config_.port, config_.devices); !error.ok()) {
+    if (base::Error error = ports_.bind(address_, config_.port, config_.devices); !error.ok()) {
         return error;
     }
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0 || !watch(EPOLL_CTL_ADD, parts_.stop.fd(), EPOLLIN, tag(kStop, 0))) {
-        const net::Error error = net::Error::fromErrno("cannot make the event loop");
+        const base::Error error = base::Error::fromErrno("cannot make the event loop");
         stop();
         return error;
     }
@@ -92,7 +92,7 @@ net::Error FleetSimulator::start()
         device.udp = std::make_unique<UdpService>(sockets.udp, parts_.settings, device.peerSuffix);
         if (!watch(EPOLL_CTL_ADD, sockets.listener, EPOLLIN, tag(kListener, i)) ||
             !watch(EPOLL_CTL_ADD, sockets.udp, EPOLLIN, tag(kUdp, i))) {
-            const net::Error error = net::Error::fromErrno("cannot watch the sockets");
+            const base::Error error = base::Error::fromErrno("cannot watch the sockets");
             stop();
             return error;
         }
@@ -103,7 +103,7 @@ net::Error FleetSimulator::start()
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& e) {
         stop();
-        return net::Error::system(e.code().value(), "cannot start a thread");
+        return base::Error::system(e.code().value(), "cannot start a thread");
     }
     return {};
 }
@@ -138,7 +138,8 @@ void FleetSimulator::run()
     while (!parts_.stop.triggered()) {
         const int count = ::epoll_wait(epoll_, events.data(), kEventBatch, waitMs());
         if (count < 0 && errno != EINTR) {
-            log_.write({}, "devicesim: waiting for events failed: " + errorText(errno));
+            log_.write({},
+                       "devicesim: waiting for events failed: " + base::Error::fromErrno().text());
             break;
         }
         for (int i = 0; i < count && !parts_.stop.triggered(); ++i) {
@@ -201,13 +202,13 @@ void FleetSimulator::acceptClients(std::uint32_t index)
                 continue;
             }
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                acceptFailed(index, errno);
+                acceptFailed(index, base::Error::fromErrno());
             }
             return;
         }
-        if (acceptError_ != 0) {
+        if (!acceptError_.ok()) {
             log_.write({}, "tcp: accepting clients again");
-            acceptError_ = 0;
+            acceptError_ = {};
         }
         const std::string peerText = "tcp " + endpointText(peer) + device.peerSuffix;
         if (device.clients >= config_.maxClients) {
@@ -229,7 +230,8 @@ void FleetSimulator::acceptClients(std::uint32_t index)
             freeSlots_.pop_back();
         }
         if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN, tag(kClient, slot))) {
-            log_.write(peerText, "refused: cannot watch the connection: " + errorText(errno));
+            const base::Error error = base::Error::fromErrno();
+            log_.write(peerText, "refused: cannot watch the connection: " + error.text());
             ::close(fd);
             freeSlots_.push_back(slot);
             continue;
@@ -244,7 +246,7 @@ void FleetSimulator::acceptClients(std::uint32_t index)
     }
 }
 
-void FleetSimulator::acceptFailed(std::uint32_t device, int error)
+void FleetSimulator::acceptFailed(std::uint32_t device, const base::Error& error)
 {
     // Without descriptors the listener stays readable: it rests a while so
     // that the loop does not spin until some are free again.
@@ -257,8 +259,8 @@ void FleetSimulator::acceptFailed(std::uint32_t device, int error)
         return;
     }
     acceptError_ = error;
-    const bool noDescriptors = error == EMFILE || error == ENFILE;
-    log_.write({}, "tcp: cannot accept a client: " + errorText(error) +
+    const bool noDescriptors = error.systemCode() == EMFILE || error.systemCode() == ENFILE;
+    log_.write({}, "tcp: cannot accept a client: " + error.text() +
                        (noDescriptors ? "; clients wait until descriptors are free" : "") +
                        " (said once until accepting works again)");
 }

@@ -4,8 +4,8 @@
 #include "peersession.h"
 #include "portrange.h"
 #include "responder.h"
-#include "simulatorconfig.h"
 #include "sessionparts.h"
+#include "simulatorconfig.h"
 #include "simulatorlog.h"
 #include "stopsignal.h"
 #include "udpservice.h"
@@ -59,7 +59,7 @@ public:
     // open, when the address does not resolve, a port cannot
     // be bound (or with port 0, no free range turns up), or it was started
     // before.
-    net::Error start();
+    base::Error start();
     // Closes every client (logging each), ends the loop and closes every
     // socket; may be called any number of times.
     void stop();
@@ -90,7 +90,7 @@ private:
     void run();
     int waitMs() const;
     void acceptClients(std::uint32_t device);
-    void acceptFailed(std::uint32_t device, int error);
+    void acceptFailed(std::uint32_t device, const base::Error& error);
     void clientEvent(std::uint32_t slot, std::uint32_t events);
     // After anything happened to a client: ends it, or sets what the loop
     // waits for on it.
@@ -125,7 +125,7 @@ private:
     PacedOutput::Clock::time_point pausedAt_{};
     PacedOutput::Clock::time_point nextSweep_{};
     std::vector<char> buffer_;
-    int acceptError_ = 0;
+    base::Error acceptError_;
 };
 
 } // namespace devicetools

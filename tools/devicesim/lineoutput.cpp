@@ -50,8 +50,7 @@ bool LineOutput::writeLine(std::string_view line)
 bool LineOutput::writeAll(std::string_view bytes)
 {
     while (!bytes.empty()) {
-        if (waitReady(fd_, net::SocketWait::Writable, abandoned_, kWaitForever) !=
-            net::WaitStatus::Ready) {
+        if (!waitReady(fd_, net::SocketWait::Writable, abandoned_, kWaitForever).ok()) {
             return false;
         }
         // At most PIPE_BUF bytes a call: where the descriptor could not be

@@ -77,17 +77,16 @@ int serve(Simulator& simulator, std::uint16_t port, const SimulatorConfig& confi
 int main(int argc, char** argv)
 {
     SimulatorConfig config;
-    std::string error;
     CommandLine line(argc, argv);
-    switch (parseSimulatorArguments(line, config, error)) {
-    case ParseResult::Help:
+    const base::Result<ParseResult> parsed = parseSimulatorArguments(line, config);
+    if (!parsed) {
+        std::cerr << "devicesim: " << escapedText(parsed.error().text())
+                  << "\nTry devicesim --help.\n";
+        return kExitUsage;
+    }
+    if (*parsed == ParseResult::Help) {
         std::cout << simulatorUsage();
         return kExitStopped;
-    case ParseResult::UsageError:
-        std::cerr << "devicesim: " << escapedText(error) << "\nTry devicesim --help.\n";
-        return kExitUsage;
-    case ParseResult::Run:
-        break;
     }
     if (config.devices != 0) {
         // A stock desktop allows 1024 open files unless a program asks for more.
@@ -128,13 +127,13 @@ int main(int argc, char** argv)
     };
     if (config.devices != 0) {
         FleetSimulator fleet(config, log);
-        if (const net::Error failure = fleet.start(); !failure.ok()) {
+        if (const base::Error failure = fleet.start(); !failure.ok()) {
             return cannotListen(failure.text());
         }
         return serve(fleet, fleet.firstPort(), config, log, output, stopSignals);
     }
     DeviceSimulator simulator(config, log);
-    if (const net::Error failure = simulator.start(); !failure.ok()) {
+    if (const base::Error failure = simulator.start(); !failure.ok()) {
         return cannotListen(failure.text());
     }
     return serve(simulator, simulator.port(), config, log, output, stopSignals);

@@ -46,12 +46,12 @@ void PortRange::close()
     firstPort_ = 0;
 }
 
-net::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count)
+base::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count)
 {
     close();
     if (count == 0 || std::uint32_t{firstPort} + count - 1 > kMaxPort) {
-        return net::Error(net::Fault::BadInput, 0,
-                          "the ports do not fit below " + std::to_string(kMaxPort + 1));
+        return base::Error(base::Fault::BadInput, 0,
+                           "the ports do not fit below " + std::to_string(kMaxPort + 1));
     }
     if (firstPort == 0) {
         return search(address, count);
@@ -60,7 +60,7 @@ net::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::
     return bindFrom(address, firstPort, count, failed);
 }
 
-net::Error PortRange::search(std::uint32_t address, std::uint32_t count)
+base::Error PortRange::search(std::uint32_t address, std::uint32_t count)
 {
     // The system hands the ports of its local range to outgoing connections,
     // and one recently closed holds its port for a minute (TIME_WAIT), even
@@ -78,17 +78,17 @@ net::Error PortRange::search(std::uint32_t address, std::uint32_t count)
     }
     std::erase_if(windows, [count](const auto& w) { return w.second + 1 - w.first < count; });
     if (windows.empty()) {
-        return net::Error(net::Fault::BadInput, 0,
-                          std::to_string(count) +
-                              " ports in a row do not fit beside the local port range " +
-                              std::to_string(localLow) + " to " + std::to_string(localHigh));
+        return base::Error(base::Fault::BadInput, 0,
+                           std::to_string(count) +
+                               " ports in a row do not fit beside the local port range " +
+                               std::to_string(localLow) + " to " + std::to_string(localHigh));
     }
     // From a random place on, each port found taken moves the range past it.
     std::minstd_rand random(std::random_device{}());
     std::size_t window = random() % windows.size();
     std::uint32_t first = windows[window].first +
                           random() % (windows[window].second + 2 - count - windows[window].first);
-    net::Error error;
+    base::Error error;
     for (int attempt = 0; attempt < kSearchAttempts; ++attempt) {
         std::uint32_t failed = 0;
         error = bindFrom(address, first, count, failed);
@@ -102,13 +102,13 @@ net::Error PortRange::search(std::uint32_t address, std::uint32_t count)
             first = windows[window].first;
         }
     }
-    return net::Error(net::Fault::BadInput, 0,
-                      "found no " + std::to_string(count) +
-                          " free ports in a row (the last taken: " + error.text() + ")");
+    return base::Error(base::Fault::BadInput, 0,
+                       "found no " + std::to_string(count) +
+                           " free ports in a row (the last taken: " + error.text() + ")");
 }
 
-net::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                               std::uint32_t& failed)
+base::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                                std::uint32_t& failed)
 {
     devices_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -118,7 +118,7 @@ net::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::
         devices_.push_back(device);
         failed = 0;
         if (device.listener < 0 || device.udp < 0) {
-            const net::Error error = net::Error::fromErrno("cannot make a socket");
+            const base::Error error = base::Error::fromErrno("cannot make a socket");
             close();
             return error;
         }
@@ -129,16 +129,17 @@ net::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::
             makeEndpoint(address, static_cast<std::uint16_t>(first + i));
         if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
             ::listen(device.listener, kListenBacklog) != 0) {
-            const int code = errno;
-            failed = code == EADDRINUSE ? first + i : 0;
+            base::Error error =
+                base::Error::fromErrno("cannot listen on TCP " + endpointText(local));
+            failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
-            return net::Error::system(code, "cannot listen on TCP " + endpointText(local));
+            return error;
         }
         if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
-            const int code = errno;
-            failed = code == EADDRINUSE ? first + i : 0;
+            base::Error error = base::Error::fromErrno("cannot bind UDP " + endpointText(local));
+            failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
-            return net::Error::system(code, "cannot bind UDP " + endpointText(local));
+            return error;
         }
     }
     firstPort_ = static_cast<std::uint16_t>(first);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <cstdint>
 #include <string>
@@ -37,7 +37,7 @@ public:
     // a range free for both TCP and UDP from kLowestSearched on, outside the
     // system's range for outgoing connections. The failure, with nothing left
     // open, when a socket cannot be bound or no free range turns up.
-    net::Error bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count);
+    base::Error bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count);
     void close();
 
     std::uint16_t firstPort() const { return firstPort_; }
@@ -46,9 +46,9 @@ public:
 private:
     // Binds the whole range from `first`; on failure says why, and `failed`
     // is the port found in use (0 for any other failure).
-    net::Error bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                        std::uint32_t& failed);
-    net::Error search(std::uint32_t address, std::uint32_t count);
+    base::Error bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+                         std::uint32_t& failed);
+    base::Error search(std::uint32_t address, std::uint32_t count);
 
     std::vector<Device> devices_;
     std::uint16_t firstPort_ = 0;

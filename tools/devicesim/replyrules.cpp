@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <optional>
 
 namespace devicetools
 {
@@ -71,11 +73,12 @@ std::string_view trimmed(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-// Replaces the placeholders in `piece` by the frame's fields; with no frame it
-// only checks them. A BadInput error for a brace that starts no known
-// placeholder.
-net::Error substitute(std::string_view piece, const protocol::DecodedFrame* frame, std::string& out)
+// `piece` with its placeholders replaced by the frame's fields; with no frame
+// it only checks them (and drops them). A BadInput error for a brace that
+// starts no known placeholder.
+base::Result<std::string> substitute(std::string_view piece, const protocol::DecodedFrame* frame)
 {
+    std::string out;
     std::size_t i = 0;
     while (i < piece.size()) {
         if (piece[i] != '{') {
@@ -95,21 +98,22 @@ net::Error substitute(std::string_view piece, const protocol::DecodedFrame* fram
         }
         if (!known) {
             const std::size_t close = piece.find('}', i);
-            return net::Error(net::Fault::BadInput, 0,
-                              "unknown placeholder " +
-                                  std::string(piece.substr(i, close == std::string_view::npos
-                                                                  ? std::string_view::npos
-                                                                  : close - i + 1)) +
-                                  " (known: {media} {id} {data} {command} {message})");
+            return base::Error(base::Fault::BadInput, 0,
+                               "unknown placeholder " +
+                                   std::string(piece.substr(i, close == std::string_view::npos
+                                                                   ? std::string_view::npos
+                                                                   : close - i + 1)) +
+                                   " (known: {media} {id} {data} {command} {message})");
         }
     }
-    return {};
+    return out;
 }
 
 // Positions of the first '[', the first '=' after it and the first '-' after
-// that, as the console's frame check finds them.
-bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
+// that, as the console's frame check finds them; nothing when one is missing.
+std::optional<std::array<std::size_t, 3>> findDelimiters(std::string_view text)
 {
+    std::array<std::size_t, 3> at{};
     const std::array<char, 3> wanted{static_cast<char>(Delimiters::kStartDisplay),
                                      static_cast<char>(Delimiters::kEqualDisplay),
                                      static_cast<char>(Delimiters::kDashDisplay)};
@@ -117,44 +121,52 @@ bool findDelimiters(std::string_view text, std::array<std::size_t, 3>& at)
     for (std::size_t k = 0; k < wanted.size(); ++k) {
         at[k] = text.find(wanted[k], from);
         if (at[k] == std::string_view::npos) {
-            return false;
+            return std::nullopt;
         }
         from = at[k] + 1;
     }
-    return true;
+    return at;
 }
 
 // The frame template with its delimiters in `mode` and its placeholders
 // filled; the delimiters are placed before the fields go in, so a field that
 // holds '=' or '-' cannot move them. With no frame it only checks.
-net::Error renderFrame(std::string_view templateText, const protocol::DecodedFrame* frame,
-                       protocol::DelimiterMode mode, std::string& out)
+base::Result<std::string> renderFrame(std::string_view templateText,
+                                      const protocol::DecodedFrame* frame,
+                                      protocol::DelimiterMode mode)
 {
-    std::array<std::size_t, 3> at{};
-    if (!findDelimiters(templateText, at)) {
-        return net::Error(net::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
+    const std::optional<std::array<std::size_t, 3>> found = findDelimiters(templateText);
+    if (!found) {
+        return base::Error(base::Fault::BadInput, 0, "a frame needs '[' '=' '-' in this order");
     }
+    const std::array<std::size_t, 3>& at = *found;
     const bool release = mode == protocol::DelimiterMode::Release;
     const std::array<char, 3> delimiter{
         static_cast<char>(release ? Delimiters::kStartCode : Delimiters::kStartDisplay),
         static_cast<char>(release ? Delimiters::kEqualCode : Delimiters::kEqualDisplay),
         static_cast<char>(release ? Delimiters::kDashCode : Delimiters::kDashDisplay)};
+    std::string out;
     std::size_t from = 0;
-    for (std::size_t k = 0; k < at.size(); ++k) {
-        if (net::Error error = substitute(templateText.substr(from, at[k] - from), frame, out);
-            !error.ok()) {
-            return error;
+    for (std::size_t k = 0; k <= at.size(); ++k) {
+        const std::size_t end = k < at.size() ? at[k] : templateText.size();
+        const base::Result<std::string> piece =
+            substitute(templateText.substr(from, end - from), frame);
+        if (!piece) {
+            return piece.error();
         }
-        out += delimiter[k];
-        from = at[k] + 1;
+        out += *piece;
+        if (k < at.size()) {
+            out += delimiter[k];
+            from = at[k] + 1;
+        }
     }
-    return substitute(templateText.substr(from), frame, out);
+    return out;
 }
 
 // Reads a rule file: only a regular file, and at most one byte more than the
 // limit, so that neither a device that never ends nor a FIFO without a writer
 // can hold the start-up. `what` names the file in the error.
-net::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
+base::Result<std::string> readRuleFile(const std::string& path, const std::string& what)
 {
     return fileio::RegularFile::readAll(path, kMaxRuleFileSize,
                                         "cannot read the rule file " + what);
@@ -162,7 +174,7 @@ net::Result<std::string> readRuleFile(const std::string& path, const std::string
 
 } // namespace
 
-net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
+base::Result<ReplyRules> ReplyRules::parse(std::string_view text)
 {
     ReplyRules result;
     int lineNumber = 0;
@@ -183,8 +195,8 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
             continue;
         }
         const auto fail = [&](const std::string& what) {
-            return net::Error(net::Fault::BadInput, 0,
-                              "line " + std::to_string(lineNumber) + ": " + what);
+            return base::Error(base::Fault::BadInput, 0,
+                               "line " + std::to_string(lineNumber) + ": " + what);
         };
         const std::size_t arrow = line.find(kArrow);
         if (arrow == std::string_view::npos) {
@@ -209,21 +221,21 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
         if (!templateText.empty()) {
             templateText.remove_prefix(1); // the one blank after the word
         }
-        std::string checked;
         if (word == kFrameWord) {
             rule.kind = Kind::Frame;
-            const net::Error error =
-                renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo, checked);
-            if (!error.ok()) {
-                return fail(error.text());
+            const base::Result<std::string> checked =
+                renderFrame(templateText, nullptr, protocol::DelimiterMode::Demo);
+            if (!checked) {
+                return fail(checked.error().text());
             }
         } else if (word == kTextWord) {
             rule.kind = Kind::Text;
             if (trimmed(templateText).empty()) {
                 return fail("a text rule needs a text");
             }
-            if (const net::Error error = substitute(templateText, nullptr, checked); !error.ok()) {
-                return fail(error.text());
+            if (const base::Result<std::string> checked = substitute(templateText, nullptr);
+                !checked) {
+                return fail(checked.error().text());
             }
         } else if (word == kNoneWord) {
             rule.kind = Kind::None;
@@ -245,16 +257,16 @@ net::Result<ReplyRules> ReplyRules::parse(std::string_view text)
     return result;
 }
 
-net::Result<ReplyRules> ReplyRules::load(const std::string& path)
+base::Result<ReplyRules> ReplyRules::load(const std::string& path)
 {
     const std::string shown = escapedText(path);
-    const net::Result<std::string> text = readRuleFile(path, shown);
+    const base::Result<std::string> text = readRuleFile(path, shown);
     if (!text) {
         return text.error();
     }
-    net::Result<ReplyRules> rules = parse(*text);
+    base::Result<ReplyRules> rules = parse(*text);
     if (!rules) {
-        return net::Error(net::Fault::BadInput, 0, shown + ": " + rules.error().text());
+        return base::Error(base::Fault::BadInput, 0, shown + ": " + rules.error().text());
     }
     return rules;
 }
@@ -275,20 +287,18 @@ const ReplyRules::Rule* ReplyRules::find(std::string_view command) const
 
 std::string ReplyRules::render(const Rule& rule, const protocol::DecodedFrame& frame)
 {
-    // A loaded rule's template was checked: filling it cannot fail.
-    std::string out;
-    switch (rule.kind) {
-    case Kind::None:
+    if (rule.kind == Kind::None) {
         return {};
-    case Kind::Text:
-        substitute(rule.templateText, &frame, out);
-        break;
-    case Kind::Frame:
-        renderFrame(rule.templateText, &frame, frame.mode, out);
-        break;
     }
-    out += protocol::kLineEnd;
-    return out;
+    base::Result<std::string> filled = rule.kind == Kind::Text
+                                           ? substitute(rule.templateText, &frame)
+                                           : renderFrame(rule.templateText, &frame, frame.mode);
+    // A loaded rule's template was checked, so filling it cannot fail; were
+    // it to, no answer beats a wrong one.
+    if (!filled) {
+        return {};
+    }
+    return *filled + std::string(protocol::kLineEnd);
 }
 
 } // namespace devicetools

@@ -2,7 +2,7 @@
 
 #include "protocol/framedecoder.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <cstddef>
 #include <string>
@@ -57,11 +57,11 @@ public:
     static constexpr std::size_t kMaxAnswerSize = 65507 - 1;
 
     // Parses rule text; on a fault a BadInput error whose text names the line.
-    static net::Result<ReplyRules> parse(std::string_view text);
+    static base::Result<ReplyRules> parse(std::string_view text);
     // Reads and parses a regular file of at most 64 KiB (only one byte more
     // is ever read); on a fault an error whose text names the file and says
     // why it cannot be used (the system's errno where it gave one).
-    static net::Result<ReplyRules> load(const std::string& path);
+    static base::Result<ReplyRules> load(const std::string& path);
 
     // The rule for `command`, else the * rule, else nullptr.
     const Rule* find(std::string_view command) const;

@@ -3,6 +3,7 @@
 #include "nettext.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace devicetools
 {
@@ -115,40 +116,65 @@ does), 1 when it cannot listen, 2 on a usage error, a rule file it cannot
 use or too few open files for the fleet.
 )";
 
-bool parseOffsets(std::string_view text, std::vector<std::uint32_t>& out)
+// Ascending offsets above 0, at most FaultModes::kMaxSplitPoints; nothing for
+// any other text.
+std::optional<std::vector<std::uint32_t>> parseOffsets(std::string_view text)
 {
-    out.clear();
+    std::vector<std::uint32_t> out;
     std::size_t from = 0;
     while (from <= text.size()) {
         std::size_t comma = text.find(',', from);
         if (comma == std::string_view::npos) {
             comma = text.size();
         }
-        std::uint32_t offset = 0;
-        if (!CommandLine::parseNumber(text.substr(from, comma - from), 1, UINT32_MAX, offset) ||
-            (!out.empty() && offset <= out.back()) || out.size() >= FaultModes::kMaxSplitPoints) {
-            return false;
+        const std::optional<std::uint32_t> offset =
+            CommandLine::parseNumber(text.substr(from, comma - from), 1, UINT32_MAX);
+        if (!offset || (!out.empty() && *offset <= out.back()) ||
+            out.size() >= FaultModes::kMaxSplitPoints) {
+            return std::nullopt;
         }
-        out.push_back(offset);
+        out.push_back(*offset);
         from = comma + 1;
     }
-    return !out.empty();
+    if (out.empty()) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 } // namespace
 
-ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, std::string& error)
+base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorConfig& config)
 {
     FaultModes& faults = config.faults;
     std::string value;
     std::string rulesPath;
+    base::Error error;
+    // Each takes the current option's value into its target and tells
+    // whether it could; `error` says why not.
     const auto number = [&](std::string_view option, std::uint32_t min, std::uint32_t max,
-                            std::uint32_t& out) {
-        return line.numberValue(option, min, max, out, error);
+                            std::uint32_t& target) {
+        base::Result<std::uint32_t> read = line.numberValue(option, min, max);
+        if (!read) {
+            error = read.error();
+            return false;
+        }
+        target = *read;
+        return true;
+    };
+    const auto text = [&](std::string& target) {
+        base::Result<std::string> read = line.value();
+        if (!read) {
+            error = read.error();
+            return false;
+        }
+        target = std::move(*read);
+        return true;
     };
     const auto flag = [&](bool& target) {
         target = true;
-        return line.noValue(error);
+        error = line.noValue();
+        return error.ok();
     };
     while (!line.atEnd()) {
         const std::string option(line.nextOption());
@@ -156,7 +182,7 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         if (option == "--help") {
             return ParseResult::Help;
         } else if (option == "--listen") {
-            ok = line.value(config.listenHost, error);
+            ok = text(config.listenHost);
         } else if (option == "--port") {
             std::uint32_t port = 0;
             ok = number(option, 0, kMaxPort, port);
@@ -172,7 +198,7 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         } else if (option == "--log-rate") {
             ok = number(option, 0, SimulatorConfig::kMaxLogRate, config.logRate);
         } else if (option == "--rules") {
-            ok = line.value(rulesPath, error);
+            ok = text(rulesPath);
         } else if (option == "--no-echo") {
             bool noEcho = false;
             ok = flag(noEcho);
@@ -186,12 +212,15 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         } else if (option == "--nul-inside") {
             ok = flag(faults.nulInside);
         } else if (option == "--split-at") {
-            ok = line.value(value, error);
-            if (ok && !parseOffsets(value, faults.splitAt)) {
-                error = "--split-at takes ascending byte offsets above 0, comma-separated, at "
-                        "most " +
-                        std::to_string(FaultModes::kMaxSplitPoints) + ", not \"" + value + '"';
+            ok = text(value);
+            std::optional<std::vector<std::uint32_t>> offsets = parseOffsets(value);
+            if (ok && !offsets) {
+                error = badArgument(
+                    "--split-at takes ascending byte offsets above 0, comma-separated, at most " +
+                    std::to_string(FaultModes::kMaxSplitPoints) + ", not \"" + value + '"');
                 ok = false;
+            } else if (ok) {
+                faults.splitAt = std::move(*offsets);
             }
         } else if (option == "--split-pause") {
             ok = number(option, 1, FaultModes::kMaxSplitPauseMs, faults.splitPauseMs);
@@ -200,23 +229,21 @@ ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, 
         } else if (option == "--flood-for") {
             ok = number(option, 1, FaultModes::kMaxFloodForMs, faults.floodForMs);
         } else {
-            error = "unknown option \"" + option + '"';
+            error = badArgument("unknown option \"" + option + '"');
             ok = false;
         }
         if (!ok) {
-            return ParseResult::UsageError;
+            return error;
         }
     }
     if (config.devices != 0 && config.port != 0 && config.port + config.devices - 1 > kMaxPort) {
-        error = std::to_string(config.devices) + " devices from port " +
-                std::to_string(config.port) + " pass port " + std::to_string(kMaxPort);
-        return ParseResult::UsageError;
+        return badArgument(std::to_string(config.devices) + " devices from port " +
+                           std::to_string(config.port) + " pass port " + std::to_string(kMaxPort));
     }
     if (!rulesPath.empty()) {
-        net::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
+        base::Result<ReplyRules> rules = ReplyRules::load(rulesPath);
         if (!rules) {
-            error = rules.error().text();
-            return ParseResult::UsageError;
+            return rules.error();
         }
         config.rules = std::move(*rules);
     }

@@ -10,8 +10,9 @@ namespace devicetools
 {
 
 // Reads the simulator's options into `config`, loading the rule file when one
-// is named. On UsageError, `error` says what is wrong.
-ParseResult parseSimulatorArguments(CommandLine& line, SimulatorConfig& config, std::string& error);
+// is named. The failure says what is wrong (BadArgument, or the rule file's).
+[[nodiscard]] base::Result<ParseResult> parseSimulatorArguments(CommandLine& line,
+                                                                SimulatorConfig& config);
 
 // The --help text.
 std::string_view simulatorUsage();

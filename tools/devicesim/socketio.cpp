@@ -1,7 +1,5 @@
 #include "socketio.h"
 
-#include "socket/lasterror.h"
-
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -9,35 +7,23 @@
 namespace devicetools
 {
 
-net::WaitStatus waitReady(int fd, net::SocketWait what, const StopSignal& stop,
-                           std::uint32_t timeoutMs)
+base::Error waitReady(int fd, net::SocketWait what, const StopSignal& stop, std::uint32_t timeoutMs)
 {
     // The flag covers a stop signal whose pipe could not be made.
     if (stop.triggered()) {
-        return net::WaitStatus::Cancelled;
+        return base::Error(base::Fault::Cancelled);
     }
-    const net::WaitResult result = net::waitUntilReady(fd, what, timeoutMs, stop.fd());
-    // Callers report a failure through the thread's last error.
-    if (result.status == net::WaitStatus::Failed) {
-        net::setLastError(result.error);
-    }
-    return result.status;
+    return net::waitUntilReady(fd, what, timeoutMs, stop.fd());
 }
 
-int sendBlock(int fd, std::string_view bytes, const net::SocketAddress* to, const StopSignal& stop,
-              std::uint32_t timeoutMs)
+base::Error sendBlock(int fd, std::string_view bytes, const net::SocketAddress* to,
+                      const StopSignal& stop, std::uint32_t timeoutMs)
 {
     std::size_t sent = 0;
     do {
-        switch (waitReady(fd, net::SocketWait::Writable, stop, timeoutMs)) {
-        case net::WaitStatus::Ready:
-            break;
-        case net::WaitStatus::TimedOut:
-            return ETIMEDOUT;
-        case net::WaitStatus::Cancelled:
-            return ECANCELED;
-        case net::WaitStatus::Failed:
-            return static_cast<int>(net::lastError());
+        if (base::Error wait = waitReady(fd, net::SocketWait::Writable, stop, timeoutMs);
+            !wait.ok()) {
+            return wait;
         }
         ssize_t n;
         do {
@@ -51,15 +37,15 @@ int sendBlock(int fd, std::string_view bytes, const net::SocketAddress* to, cons
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 continue;
             }
-            return errno;
+            return base::Error::fromErrno();
         }
         // A datagram goes out whole or not at all.
         if (to != nullptr) {
-            return 0;
+            return {};
         }
         sent += static_cast<std::size_t>(n);
     } while (sent < bytes.size());
-    return 0;
+    return {};
 }
 
 } // namespace devicetools

@@ -45,18 +45,16 @@ void UdpService::run()
 {
     std::vector<char> buffer(kDatagramCapacity);
     for (;;) {
-        const net::WaitStatus ready = waitReady(socket_, net::SocketWait::Readable, settings_.stop,
-                                                msUntilDue().value_or(kWaitForever));
-        if (ready == net::WaitStatus::Cancelled) {
+        const base::Error wait = waitReady(socket_, net::SocketWait::Readable, settings_.stop,
+                                           msUntilDue().value_or(kWaitForever));
+        if (wait.fault() == base::Fault::Cancelled) {
             return;
         }
-        if (ready == net::WaitStatus::Failed) {
-            settings_.log.write({}, "udp: waiting failed: " +
-                                        errorText(static_cast<int>(net::lastError())));
-            return;
-        }
-        if (ready == net::WaitStatus::Ready) {
+        if (wait.ok()) {
             receive(buffer.data());
+        } else if (wait.fault() != base::Fault::TimedOut) {
+            settings_.log.write({}, "udp: waiting failed: " + wait.text());
+            return;
         }
         tick();
     }
@@ -160,18 +158,18 @@ bool UdpService::send(Peer& peer, std::string_view bytes, std::uint32_t pauseMs)
 {
     const Clock::time_point now = Clock::now();
     if (peer.output.empty() && pauseMs == 0) {
-        const int failure = sendNow(peer.address, bytes);
-        if (failure == 0) {
+        const base::Error failure = sendNow(peer.address, bytes);
+        if (failure.ok()) {
             return true;
         }
-        if (failure != EAGAIN && failure != EWOULDBLOCK) {
+        if (failure.fault() != base::Fault::NoRoomNow) {
             logFailure(peer, bytes.size(), failure);
             return false;
         }
         peer.blockedSince = now;
     }
     if (!peer.output.push(bytes, pauseMs, now)) {
-        logFailure(peer, bytes.size(), ENOBUFS);
+        logFailure(peer, bytes.size(), base::Error::system(ENOBUFS));
         return false;
     }
     return true;
@@ -181,16 +179,16 @@ void UdpService::flush(Peer& peer)
 {
     Clock::time_point now = Clock::now();
     while (const auto bytes = peer.output.ready(now)) {
-        const int failure = sendNow(peer.address, *bytes);
-        if (failure == EAGAIN || failure == EWOULDBLOCK) {
+        const base::Error failure = sendNow(peer.address, *bytes);
+        if (failure.fault() == base::Fault::NoRoomNow) {
             if (!peer.blockedSince) {
                 peer.blockedSince = now;
             }
             if (now - *peer.blockedSince < std::chrono::milliseconds(kWriteTimeoutMs)) {
                 return;
             }
-            logFailure(peer, bytes->size(), ETIMEDOUT);
-        } else if (failure != 0) {
+            logFailure(peer, bytes->size(), base::Error::system(ETIMEDOUT));
+        } else if (!failure.ok()) {
             logFailure(peer, bytes->size(), failure);
         }
         peer.blockedSince.reset();
@@ -199,20 +197,26 @@ void UdpService::flush(Peer& peer)
     }
 }
 
-int UdpService::sendNow(const net::SocketAddress& to, std::string_view bytes)
+base::Error UdpService::sendNow(const net::SocketAddress& to, std::string_view bytes)
 {
     ssize_t n;
     do {
         n = ::sendto(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                      to.asSockaddr(), net::SocketAddress::kSize);
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? errno : 0;
+    if (n >= 0) {
+        return {};
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        return base::Error(base::Fault::NoRoomNow);
+    }
+    return base::Error::fromErrno();
 }
 
-void UdpService::logFailure(const Peer& peer, std::size_t size, int error)
+void UdpService::logFailure(const Peer& peer, std::size_t size, const base::Error& error)
 {
     settings_.log.write(peer.session->peerText(),
-                        "sending " + std::to_string(size) + " bytes failed: " + errorText(error));
+                        "sending " + std::to_string(size) + " bytes failed: " + error.text());
 }
 
 } // namespace devicetools

@@ -5,6 +5,7 @@
 #include "simulatorlog.h"
 #include "stopsignal.h"
 
+#include "base/error.h"
 #include "socket/socketaddress.h"
 
 #include <cstddef>
@@ -72,9 +73,10 @@ private:
     Peer& peerFor(const net::SocketAddress& from);
     bool send(Peer& peer, std::string_view bytes, std::uint32_t pauseMs);
     void flush(Peer& peer);
-    // Sends one datagram now: 0, or the errno of the failure.
-    int sendNow(const net::SocketAddress& to, std::string_view bytes);
-    void logFailure(const Peer& peer, std::size_t size, int error);
+    // Sends one datagram now: no failure when it went, NoRoomNow when the
+    // socket would block, else the failure.
+    base::Error sendNow(const net::SocketAddress& to, std::string_view bytes);
+    void logFailure(const Peer& peer, std::size_t size, const base::Error& error);
 
     int socket_;
     const PeerSession::Settings& settings_;

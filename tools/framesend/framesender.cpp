@@ -6,7 +6,6 @@
 #include "protocol/framecheck.h"
 #include "protocol/messageviewchannel.h"
 #include "socket/connectattempt.h"
-#include "socket/lasterror.h"
 
 #include <sys/socket.h>
 
@@ -53,13 +52,6 @@ std::uint32_t msLeft(std::chrono::steady_clock::time_point deadline)
     return static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
 }
 
-// The channel's counts leave their failure as the last-error code, which is
-// an errno only when it is none of the layer's own codes.
-net::Error lastChannelError()
-{
-    return net::errorOfLastErrorCode(net::lastError());
-}
-
 } // namespace
 
 FrameSender::FrameSender(SenderOptions options)
@@ -71,12 +63,12 @@ FrameSender::FrameSender(SenderOptions options)
 int FrameSender::run(std::ostream& out, std::ostream& err)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
-    std::string block;
-    std::string error;
-    if (!buildBlock(options_, block, error)) {
-        err << "framesend: " << error << '\n';
+    const base::Result<std::string> built = buildBlock(options_);
+    if (!built) {
+        err << "framesend: " << built.error().text() << '\n';
         return kUsageOrConnectionError;
     }
+    const std::string& block = *built;
     for (const std::string& warning : fieldWarnings(options_)) {
         err << "framesend: warning: " << warning << '\n';
     }
@@ -85,12 +77,14 @@ int FrameSender::run(std::ostream& out, std::ostream& err)
         return kUsageOrConnectionError;
     }
     // One write, as the console makes it; bounded by what is left of the run.
-    const std::int32_t written = channel.writeBlock(
+    const net::IoResult written = channel.write(
         block.data(), static_cast<std::uint32_t>(block.size()), std::max(msLeft(deadline), 1u));
-    if (written != static_cast<std::int32_t>(block.size())) {
-        err << "framesend: cannot send to " << where_ << ": "
-            << (written == 0 ? net::Error(net::Fault::TimedOut) : lastChannelError()).text()
-            << '\n';
+    if (!written || *written != block.size()) {
+        // A wait that failed counts as the time-out it ended.
+        const base::Error why = !written && written.error().fault() != base::Fault::TimedOut
+                                    ? written.error()
+                                    : base::Error(base::Fault::TimedOut);
+        err << "framesend: cannot send to " << where_ << ": " << why.text() << '\n';
         return kUsageOrConnectionError;
     }
     return readAnswers(channel, deadline, out, err);
@@ -117,11 +111,10 @@ bool FrameSender::connect(net::SocketChannel& channel, Clock::time_point deadlin
     request.type = options_.udp ? SOCK_DGRAM : SOCK_STREAM;
     request.boundMs = msLeft(deadline);
     net::ConnectOutcome outcome = net::ConnectAttempt::connectNow(request);
-    if (outcome.status == net::ConnectStatus::Connected &&
-        channel.adoptClient(std::move(outcome.socket))) {
+    if (outcome.connected() && channel.adoptClient(std::move(outcome.socket))) {
         return true;
     }
-    const bool timedOut = outcome.status == net::ConnectStatus::TimedOut;
+    const bool timedOut = outcome.error.fault() == base::Fault::TimedOut;
     err << "framesend: " << (timedOut ? "timed out connecting to " : "cannot connect to ")
         << where_;
     if (!timedOut) {
@@ -141,23 +134,19 @@ int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point dead
     Clock::time_point end = deadline;
     bool passed = false;
     while (msLeft(end) > 0) {
-        // Cleared first: an orderly close sets no code of its own.
-        net::setLastError(0);
-        const std::int32_t n =
-            channel.readBlock(area.data(), static_cast<std::uint32_t>(area.size()), msLeft(end));
-        if (n == 0) {
+        const net::IoResult read =
+            channel.read(area.data(), static_cast<std::uint32_t>(area.size()), msLeft(end));
+        if (!read && read.error().fault() == base::Fault::TimedOut) {
             continue;
         }
-        if (n < 0) {
-            // An orderly close leaves the cleared code.
-            const net::Error error =
-                net::lastError() == 0 ? net::Error(net::Fault::PeerClosed) : lastChannelError();
+        if (!read) {
+            const base::Error& error = read.error();
             if (!passed) {
                 // Whether a reset or a close comes first, and whether it is
                 // seen by the read or as a refused port, depends on timing:
                 // before an answer passed, every end is a connection error.
                 err << "framesend: " << where_
-                    << (error == net::Error::system(ECONNREFUSED)
+                    << (error == base::Error::system(ECONNREFUSED)
                             ? ": nothing answers (connection refused)"
                             : ": the connection ended before an answer passed the check (" +
                                   error.text() + ")")
@@ -169,7 +158,7 @@ int FrameSender::readAnswers(net::SocketChannel& channel, Clock::time_point dead
             out << outputLine(dropped) << '\n';
             break;
         }
-        const auto length = static_cast<std::uint32_t>(n);
+        const std::uint32_t length = *read;
         if (options_.hex) {
             out << "<- " << length << " bytes: "
                 << hexBytes(std::string_view(reinterpret_cast<const char*>(area.data()), length),

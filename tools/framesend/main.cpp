@@ -10,17 +10,16 @@ int main(int argc, char** argv)
 {
     using namespace devicetools;
     SenderOptions options;
-    std::string error;
     CommandLine line(argc, argv);
-    switch (parseSenderArguments(line, options, error)) {
-    case ParseResult::Help:
+    const base::Result<ParseResult> parsed = parseSenderArguments(line, options);
+    if (!parsed) {
+        std::cerr << "framesend: " << escapedText(parsed.error().text())
+                  << "\nTry framesend --help.\n";
+        return FrameSender::kUsageOrConnectionError;
+    }
+    if (*parsed == ParseResult::Help) {
         std::cout << senderUsage();
         return FrameSender::kAnswerPassed;
-    case ParseResult::UsageError:
-        std::cerr << "framesend: " << escapedText(error) << "\nTry framesend --help.\n";
-        return FrameSender::kUsageOrConnectionError;
-    case ParseResult::Run:
-        break;
     }
     FrameSender sender(std::move(options));
     return sender.run(std::cout, std::cerr);

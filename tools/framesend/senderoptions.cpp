@@ -6,6 +6,7 @@
 #include "protocol/delimiterset.h"
 
 #include <array>
+#include <optional>
 
 namespace devicetools
 {
@@ -106,65 +107,84 @@ std::string troubleIn(std::string_view text, std::string_view delimiters)
 
 } // namespace
 
-ParseResult parseSenderArguments(CommandLine& line, SenderOptions& options, std::string& error)
+base::Result<ParseResult> parseSenderArguments(CommandLine& line, SenderOptions& options)
 {
     std::string value;
     protocol::FrameFields& fields = options.fields;
+    base::Error error;
+    // Takes the current option's value into `target` and tells whether it
+    // could; `error` says why not.
+    const auto text = [&](std::string& target) {
+        base::Result<std::string> read = line.value();
+        if (!read) {
+            error = read.error();
+            return false;
+        }
+        target = std::move(*read);
+        return true;
+    };
+    const auto noValue = [&] {
+        error = line.noValue();
+        return error.ok();
+    };
     while (!line.atEnd()) {
         const std::string option(line.nextOption());
         bool ok = true;
         if (option == "--help") {
             return ParseResult::Help;
         } else if (option == "--host") {
-            ok = line.value(options.host, error);
+            ok = text(options.host);
         } else if (option == "--port") {
-            std::uint32_t port = 0;
-            ok = line.value(options.port, error);
-            if (ok && !CommandLine::parseNumber(options.port, kMinPort, kMaxPort, port)) {
-                error = "--port takes a number from 1 to 65535, not \"" + options.port + '"';
+            ok = text(options.port);
+            if (ok && !CommandLine::parseNumber(options.port, kMinPort, kMaxPort)) {
+                error = badArgument("--port takes a number from 1 to 65535, not \"" + options.port +
+                                    '"');
                 ok = false;
             }
         } else if (option == "--udp" || option == "--tcp") {
             options.udp = option == "--udp";
-            ok = line.noValue(error);
+            ok = noValue();
         } else if (option == "--release") {
             options.mode = protocol::DelimiterMode::Release;
-            ok = line.noValue(error);
+            ok = noValue();
         } else if (option == "--media") {
-            ok = line.value(fields.media, error);
+            ok = text(fields.media);
         } else if (option == "--id") {
-            ok = line.value(fields.deviceId, error);
+            ok = text(fields.deviceId);
         } else if (option == "--data") {
-            ok = line.value(fields.data, error);
+            ok = text(fields.data);
         } else if (option == "--command") {
-            ok = line.value(fields.command, error);
+            ok = text(fields.command);
         } else if (option == "--message") {
-            ok = line.value(fields.message, error);
+            ok = text(fields.message);
         } else if (option == "--text") {
-            ok = line.value(value, error);
+            ok = text(value);
             options.text = value;
         } else if (option == "--timeout") {
-            ok = line.value(value, error);
-            if (ok && !CommandLine::parseNumber(value, 1, SenderOptions::kMaxTimeoutMs,
-                                                options.timeoutMs)) {
-                error = "--timeout takes milliseconds from 1 to " +
-                        std::to_string(SenderOptions::kMaxTimeoutMs) + ", not \"" + value + '"';
+            ok = text(value);
+            const std::optional<std::uint32_t> timeout =
+                CommandLine::parseNumber(value, 1, SenderOptions::kMaxTimeoutMs);
+            if (ok && !timeout) {
+                error = badArgument("--timeout takes milliseconds from 1 to " +
+                                    std::to_string(SenderOptions::kMaxTimeoutMs) + ", not \"" +
+                                    value + '"');
                 ok = false;
+            } else if (ok) {
+                options.timeoutMs = *timeout;
             }
         } else if (option == "--hex") {
             options.hex = true;
-            ok = line.noValue(error);
+            ok = noValue();
         } else {
-            error = "unknown option \"" + option + '"';
+            error = badArgument("unknown option \"" + option + '"');
             ok = false;
         }
         if (!ok) {
-            return ParseResult::UsageError;
+            return error;
         }
     }
-    std::string block;
-    if (!buildBlock(options, block, error)) {
-        return ParseResult::UsageError;
+    if (const base::Result<std::string> block = buildBlock(options); !block) {
+        return block.error();
     }
     return ParseResult::Run;
 }
@@ -174,39 +194,33 @@ std::string_view senderUsage()
     return kUsage;
 }
 
-bool buildBlock(const SenderOptions& options, std::string& block, std::string& error)
+base::Result<std::string> buildBlock(const SenderOptions& options)
 {
     if (options.text) {
         // The console sends nothing for an empty text.
         if (options.text->empty() || options.text->size() > protocol::kFreeTextMaxLength) {
-            error = "the text must have 1 to " + std::to_string(protocol::kFreeTextMaxLength) +
-                    " characters";
-            return false;
+            return badArgument("the text must have 1 to " +
+                               std::to_string(protocol::kFreeTextMaxLength) + " characters");
         }
-        block = protocol::wireBlock(*options.text);
-        return true;
+        return protocol::wireBlock(*options.text);
     }
     const protocol::FrameFields& fields = options.fields;
     const std::string_view missing =
         protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
     if (!missing.empty()) {
-        error = std::string(missing);
-        return false;
+        return badArgument(std::string(missing));
     }
     // The console's edits hold at most this much; longer texts would make a
     // frame no device reads.
     if (fields.data.size() > protocol::kDataMaxLength) {
-        error =
-            "the data may have at most " + std::to_string(protocol::kDataMaxLength) + " characters";
-        return false;
+        return badArgument("the data may have at most " + std::to_string(protocol::kDataMaxLength) +
+                           " characters");
     }
     if (fields.message.size() > protocol::kMessageMaxLength) {
-        error = "the message may have at most " + std::to_string(protocol::kMessageMaxLength) +
-                " characters";
-        return false;
+        return badArgument("the message may have at most " +
+                           std::to_string(protocol::kMessageMaxLength) + " characters");
     }
-    block = protocol::wireBlock(protocol::composeFrame(fields, options.mode));
-    return true;
+    return protocol::wireBlock(protocol::composeFrame(fields, options.mode));
 }
 
 std::vector<std::string> fieldWarnings(const SenderOptions& options)

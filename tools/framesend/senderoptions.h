@@ -32,16 +32,17 @@ struct SenderOptions {
     bool hex = false;
 };
 
-// Reads the sender's options. On UsageError, `error` says what is wrong.
-ParseResult parseSenderArguments(CommandLine& line, SenderOptions& options, std::string& error);
+// Reads the sender's options. The failure (BadArgument) says what is wrong.
+[[nodiscard]] base::Result<ParseResult> parseSenderArguments(CommandLine& line,
+                                                             SenderOptions& options);
 
 // The --help text.
 std::string_view senderUsage();
 
 // The bytes that go on the wire: the frame composed by the protocol layer (or
-// the text), then CR LF and NUL. False, with the console's own message for
-// missing fields or a message of ours for texts that are too long.
-bool buildBlock(const SenderOptions& options, std::string& block, std::string& error);
+// the text), then CR LF and NUL. BadArgument with the console's own message
+// for missing fields, or a message of ours for texts that are too long.
+[[nodiscard]] base::Result<std::string> buildBlock(const SenderOptions& options);
 
 // What a device may read differently from what was meant: a field (as far as
 // it goes on the wire) holding a delimiter of the frame's mode, a control byte

@@ -16,7 +16,7 @@ namespace
 
 std::string systemError(const char* what, const std::string& path)
 {
-    return net::Error::fromErrno(std::string(what) + " " + path).text();
+    return base::Error::fromErrno(std::string(what) + " " + path).text();
 }
 
 // Makes every missing folder of `folder`, owner-only.
@@ -96,10 +96,10 @@ bool CommandList::reorder(const std::vector<std::size_t>& order)
 
 std::optional<std::string> CommandList::load(const std::string& path)
 {
-    check::CheckFileResult result = check::loadCheckFile(path);
-    if (auto* error = std::get_if<check::CheckFileError>(&result))
-        return error->text();
-    file_ = std::move(std::get<check::CheckFile>(result));
+    base::Result<check::CheckFile> result = check::loadCheckFile(path);
+    if (!result)
+        return result.error().text();
+    file_ = std::move(*result);
     return std::nullopt;
 }
 
@@ -110,7 +110,7 @@ std::optional<std::string> CommandList::save(const std::string& path) const
     if (slash != std::string::npos && slash != 0 && !makeFolders(folder))
         return systemError("cannot make the folder", folder);
 
-    if (const net::Error written = fileio::SafeFile::write(path, check::writeCheckFile(file_));
+    if (const base::Error written = fileio::SafeFile::write(path, check::writeCheckFile(file_));
         !written.ok())
         return written.text();
     return std::nullopt;

@@ -1,6 +1,6 @@
 #include "commandsfile.h"
 
-#include "socket/error.h"
+#include "base/error.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,7 +27,7 @@ std::string CommandsFile::save(const CommandList& list)
         return list.save(path_).value_or(std::string());
     const std::string aside = path_ + std::string(kBrokenSuffix);
     if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT)
-        return net::Error::fromErrno("cannot move " + path_ + " aside").text() +
+        return base::Error::fromErrno("cannot move " + path_ + " aside").text() +
                "; the list is not saved";
     keepAside_ = false;
     if (auto error = list.save(path_))

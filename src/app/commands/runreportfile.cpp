@@ -42,7 +42,7 @@ std::string RunReportFile::text(const check::FleetReport& report, Kind kind)
 std::string RunReportFile::write(const check::FleetReport& report, const std::string& path,
                                  Kind kind)
 {
-    const net::Error written = check::ReportFile::write(path, text(report, kind));
+    const base::Error written = check::ReportFile::write(path, text(report, kind));
     return written.ok() ? std::string() : written.text();
 }
 

@@ -55,8 +55,7 @@ net::ConnectOutcome BackgroundConnect::takeOutcome()
     // Only a host-name look-up outlasts cancel(); its thread ends alone and
     // closes what it made. Told as the attempt would have told it.
     net::ConnectOutcome cancelled;
-    cancelled.status = net::ConnectStatus::Cancelled;
-    cancelled.error = net::Error::system(ECANCELED);
+    cancelled.error = net::ConnectOutcome::connectCancelled();
     cancelled.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started_);
     return cancelled;

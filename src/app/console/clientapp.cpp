@@ -155,7 +155,7 @@ int reviewRecord(const QString& path)
         if (ok || window.wasOpened())
             return;
         std::fprintf(stderr, "%s: cannot open the record: %s\n", programName,
-                     window.errorText().toLocal8Bit().constData());
+                     window.error().text().c_str());
         status = ClientApp::kExitCannotOpenRecord;
         QApplication::exit(status);
     });

@@ -218,8 +218,7 @@ void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
-    if (outcome.status != net::ConnectStatus::Connected ||
-        !channel_.adoptClient(std::move(outcome.socket))) {
+    if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
         showLastAttempt(pending, outcome);
         return;
     }

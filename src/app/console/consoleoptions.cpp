@@ -106,7 +106,7 @@ ConsoleOptions::Action ConsoleOptions::check(const QStringList& arguments)
 
 ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool reportErrors)
 {
-    error_.clear();
+    error_ = {};
     // An empty list would make the parser take the first option for the
     // program's name.
     const bool parsed = parser_.parse(arguments.isEmpty() ? QStringList{programName_} : arguments);
@@ -116,30 +116,33 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
     if (parser_.isSet(versionOption_))
         return action_ = Action::ShowVersion;
     if (reportErrors) {
+        QString why;
         if (!parsed)
-            error_ = parser_.errorText();
+            why = parser_.errorText();
         else if (parser_.isSet(recordLimit_) && !recordLimitBytes())
-            error_ = QStringLiteral("Invalid --record-limit '%1': give the megabytes as a whole "
-                                    "number from 1 to %2.")
-                         .arg(parser_.value(recordLimit_))
-                         .arg(kMaxRecordLimitMb);
+            why = QStringLiteral("Invalid --record-limit '%1': give the megabytes as a whole "
+                                 "number from 1 to %2.")
+                      .arg(parser_.value(recordLimit_))
+                      .arg(kMaxRecordLimitMb);
         else if (parser_.isSet(recordFormat_) && !recordFormat())
-            error_ = QStringLiteral("Invalid --record-format '%1': give text or pcapng.")
-                         .arg(parser_.value(recordFormat_));
+            why = QStringLiteral("Invalid --record-format '%1': give text or pcapng.")
+                      .arg(parser_.value(recordFormat_));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
-            error_ = QStringLiteral("Invalid --record '': give a folder.");
+            why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
-            error_ = QStringLiteral("Invalid --open-record '': give a record file.");
+            why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
                   parser_.isSet(recordFormat_)))
-            error_ = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                    "--record-limit or --record-format.");
+            why = QStringLiteral("--open-record opens no console, so it takes no --record, "
+                                 "--record-limit or --record-format.");
         else if (!parser_.positionalArguments().isEmpty())
-            error_ = QStringLiteral("Unexpected argument '%1'.")
-                         .arg(parser_.positionalArguments().constFirst());
-        if (!error_.isEmpty())
+            why = QStringLiteral("Unexpected argument '%1'.")
+                      .arg(parser_.positionalArguments().constFirst());
+        if (!why.isEmpty()) {
+            error_ = base::Error::input(base::Fault::BadArgument, {}, why.toStdString());
             return action_ = Action::UsageError;
+        }
     }
     return action_ = Action::Run;
 }
@@ -174,7 +177,8 @@ int ConsoleOptions::report() const
         print(stdout, versionText());
         return kExitShown;
     case Action::UsageError:
-        print(stderr, QStringLiteral("%1: %2\nTry %1 --help.\n").arg(programName_, error_));
+        print(stderr, QStringLiteral("%1: %2\nTry %1 --help.\n")
+                          .arg(programName_, QString::fromStdString(error_.text())));
         return kExitUsage;
     }
     return kExitUsage;

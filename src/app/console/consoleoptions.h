@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "traffic/filerecorder.h"
 
 #include <QCommandLineOption>
@@ -55,7 +56,9 @@ public:
     Action action() const { return action_; }
     QString helpText() const;
     QString versionText() const;
-    QString errorText() const { return error_; }
+    // Why the last check() found the arguments unusable (BadArgument); no
+    // failure unless the action is UsageError.
+    const base::Error& error() const { return error_; }
 
     // The folder given with --record (empty when none), and the limit given
     // with --record-limit in bytes (nullopt when none or not valid).
@@ -80,7 +83,7 @@ private:
     QCommandLineOption recordFormat_;
     QCommandLineOption openRecord_;
     Action action_ = Action::Run;
-    QString error_;
+    base::Error error_;
 };
 
 } // namespace app

@@ -22,7 +22,7 @@ std::filesystem::path localPath(const QString& path)
         std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-QString reasonOf(const net::Error& error)
+QString reasonOf(const base::Error& error)
 {
     return QString::fromStdString(error.text());
 }
@@ -37,7 +37,7 @@ RecordReviewWindow::RecordReviewWindow(const QString& path, QWidget* parent,
     setStatus(tr("Reading %1…").arg(path_));
     reader_ = std::thread([this, file = localPath(path), limits, mode] {
         struct Read {
-            net::Result<traffic::RecordFileContents> result;
+            base::Result<traffic::RecordFileContents> result;
             std::vector<std::string> frames;
         };
         Read read{traffic::RecordFileReader::readFile(
@@ -100,7 +100,7 @@ RecordReviewWindow* RecordReviewWindow::open(const QString& path, QWidget* owner
             return;
         window->deleteLater();
         QMessageBox::warning(over, tr("Open record"),
-                             tr("The record cannot be opened: %1").arg(window->errorText()));
+                             tr("The record cannot be opened: %1").arg(reasonOf(window->error())));
     });
     return window;
 }
@@ -130,12 +130,12 @@ void RecordReviewWindow::setStatus(const QString& text)
     setRecordingStatus([this] { return status_; });
 }
 
-void RecordReviewWindow::takeResult(net::Result<traffic::RecordFileContents> result)
+void RecordReviewWindow::takeResult(base::Result<traffic::RecordFileContents> result)
 {
     finished_ = true;
     if (!result) {
-        error_ = reasonOf(result.error());
-        setStatus(tr("%1 could not be read: %2").arg(path_, error_));
+        error_ = result.error();
+        setStatus(tr("%1 could not be read: %2").arg(path_, reasonOf(error_)));
         emit readFinished(false);
         return;
     }

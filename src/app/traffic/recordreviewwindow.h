@@ -2,6 +2,7 @@
 
 #include "trafficwindow.h"
 
+#include "base/error.h"
 #include "traffic/recordfilereader.h"
 
 #include <QString>
@@ -58,8 +59,8 @@ public:
     // The file dialog's filter for record files (any file may be chosen).
     static QString fileFilter();
 
-    // The failure that ended the reading; empty when it succeeded or goes on.
-    QString errorText() const { return error_; }
+    // The failure that ended the reading; none when it succeeded or goes on.
+    const base::Error& error() const { return error_; }
     // Whether the file was opened and is a record (opened() was emitted).
     bool wasOpened() const { return opened_; }
 
@@ -67,21 +68,21 @@ signals:
     // The file was opened and is a record: its reading goes on.
     void opened();
     // The reading ended: `ok`, with the records in the table, or not, with
-    // errorText() set.
+    // error() set.
     void readFinished(bool ok);
 
 private:
     void markOpened();
     void showProgress(quint64 done, quint64 total);
     void setStatus(const QString& text);
-    void takeResult(net::Result<traffic::RecordFileContents> result);
+    void takeResult(base::Result<traffic::RecordFileContents> result);
     QString summary() const;
 
     QString path_;
     traffic::RecordFileContents contents_;
     std::vector<std::string> frames_;
     QString status_;
-    QString error_;
+    base::Error error_;
     bool finished_ = false;
     bool opened_ = false;
     std::atomic<bool> cancel_{false};

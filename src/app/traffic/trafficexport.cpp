@@ -155,16 +155,16 @@ QString TrafficExport::permissionWarning(const QString& path, int chmodError)
         return {};
     return QStringLiteral("The file system of %1 does not keep permissions: "
                           "the file may be readable by others (%2).")
-        .arg(path, QString::fromStdString(net::Error::system(chmodError).text()));
+        .arg(path, QString::fromStdString(base::Error::system(chmodError).text()));
 }
 
 bool TrafficExport::save(const QString& path, Format format,
                          const std::vector<const traffic::Record*>& records, QString* error,
                          QString* warning, const FramesList& frames)
 {
-    net::Result<fileio::SafeFile> file =
+    base::Result<fileio::SafeFile> file =
         fileio::SafeFile::create(QFile::encodeName(path).toStdString());
-    net::Error result = file ? net::Error() : file.error();
+    base::Error result = file ? base::Error() : file.error();
     if (file) {
         // A file system without permissions (a FAT stick) cannot keep the
         // file owner-only; the save still goes on, and says so.

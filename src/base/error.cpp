@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace net
+namespace base
 {
 
 namespace
@@ -31,6 +31,10 @@ const char* ownText(Fault fault)
         return "no room for the 16-byte address header";
     case Fault::TimedOut:
         return "timed out";
+    case Fault::NoRoomNow:
+        return "no room to send now";
+    case Fault::Cancelled:
+        return "cancelled";
     case Fault::PeerClosed:
         return "closed by the peer";
     case Fault::SendQueueFull:
@@ -47,6 +51,7 @@ const char* ownText(Fault fault)
     case Fault::CannotDelete:
     case Fault::RecordGone:
     case Fault::BadInput:
+    case Fault::BadArgument:
         break;
     }
     return "";
@@ -92,10 +97,12 @@ std::string Error::text() const
         return {};
     const char* verb = verbText(fault_);
     const std::string what = verb != nullptr ? verb + detail_ : detail_;
-    const std::string reason = systemCode_ != 0 ? systemText(systemCode_) : ownText(fault_);
+    const std::string reason = systemCode_ != 0   ? systemText(systemCode_)
+                               : !reason_.empty() ? reason_
+                                                  : std::string(ownText(fault_));
     if (reason.empty())
         return what;
     return what.empty() ? reason : what + ": " + reason;
 }
 
-} // namespace net
+} // namespace base
