@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -93,8 +94,41 @@ CheckFileResult loadCheckFile(const std::string& path)
     return parseCheckFile(text, path);
 }
 
-std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values)
+DeviceValues valuesWithDefaults(const CheckFile& file, DeviceValues values)
 {
+    for (const auto& [name, value] : file.values) {
+        values.try_emplace(name, value);
+    }
+    return values;
+}
+
+std::vector<std::string> stepPlaceholders(const CheckFile& file)
+{
+    std::vector<std::string> names;
+    const auto collect = [&](std::string_view text) {
+        for (std::string& name : placeholderNames(text)) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(std::move(name));
+            }
+        }
+    };
+    for (const Step& step : file.steps) {
+        if (const auto* send = std::get_if<SendStep>(&step.action)) {
+            collect(send->text);
+            forEachField(send->fields,
+                         [&](std::string_view, const std::string& text) { collect(text); });
+        } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
+            collect(expect->contains);
+            forEachMatcher(expect->frame,
+                           [&](std::string_view, const std::string& text) { collect(text); });
+        }
+    }
+    return names;
+}
+
+std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& given)
+{
+    const DeviceValues values = valuesWithDefaults(file, given);
     const ValueLookup device = [&](std::string_view name) -> const std::string* {
         const auto found = values.find(name);
         return found == values.end() ? nullptr : &found->second;

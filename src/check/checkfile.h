@@ -97,6 +97,9 @@ struct CheckFile {
     protocol::DelimiterMode mode = protocol::DelimiterMode::Demo;
     Millis answerTimeout = kDefaultAnswerTimeout; // an expect without its own time
     std::uint32_t repeat = 1;                     // the whole list of steps
+    // Default values of the placeholders (the file's [values] table); a
+    // device's own values take precedence.
+    DeviceValues values;
     std::vector<Step> steps;
     std::vector<AnswerRule> answers;
 
@@ -114,6 +117,8 @@ struct CheckFileLimits {
     static constexpr Millis kMaxTime{3600 * 1000}; // any time in the file
     static constexpr std::size_t kMaxNameLength = 200;
     static constexpr std::size_t kMaxMatcherLength = 2 * protocol::kFreeTextMaxLength;
+    static constexpr std::size_t kMaxValues = 100;
+    static constexpr std::size_t kMaxValueLength = protocol::kFreeTextMaxLength;
 };
 
 // A mistake in a check file, where it stands and what is wrong.
@@ -141,10 +146,19 @@ CheckFileResult loadCheckFile(const std::string& path);
 // the same bytes. Pure: any thread.
 std::string writeCheckFile(const CheckFile& file);
 
+// One device's values completed by the file's defaults: a value the device
+// has stays, a default fills what it lacks. Pure: any thread.
+DeviceValues valuesWithDefaults(const CheckFile& file, DeviceValues values);
+
+// The placeholder names the steps use (not the answers', which come from a
+// received frame), each once, in the order they first appear. Pure.
+std::vector<std::string> stepPlaceholders(const CheckFile& file);
+
 // Whether one device's values fit the file, checked before the device is
 // contacted: every placeholder of the steps and answers has a value (the
 // answers' {media} {id} {data} {command} {message} come from the received
 // frame), and every field of a send step has its width or limit once filled.
+// The file's default values count.
 // Nothing when they fit, else what is wrong and in which step ("step 3 (line
 // 12): no value for {zone}"). Pure: any thread.
 std::optional<std::string> checkDeviceValues(const CheckFile& file, const DeviceValues& values);

@@ -253,6 +253,28 @@ void readDefaults(const toml::node& node, CheckFile& file)
     }
 }
 
+void readValues(const toml::node& node, CheckFile& file)
+{
+    const toml::table& table = tableOf(node, "values", "[values] with id = \"A1\"");
+    if (table.size() > Limits::kMaxValues) {
+        refuse(node, "more than " + std::to_string(Limits::kMaxValues) + " values in [values]");
+    }
+    for (const auto& [key, value] : table) {
+        const std::string_view name = key.str();
+        const std::string braced = "{" + std::string(name) + "}";
+        if (placeholderNames(braced) != std::vector<std::string>{std::string(name)}) {
+            refuse(key, "'" + std::string(name) +
+                            "' is no placeholder name (letters, digits, '_', '-', '.')");
+        }
+        const std::string& text = textOf(value, name);
+        if (text.size() > Limits::kMaxValueLength) {
+            refuse(value, std::string(name) + " must be at most " +
+                              std::to_string(Limits::kMaxValueLength) + " characters");
+        }
+        file.values.emplace(std::string(name), text);
+    }
+}
+
 // Tables of an array written [[key]]; `read` makes one item of each.
 template <typename Item, typename Read>
 std::vector<Item> readList(const toml::node& node, std::string_view key, std::size_t max,
@@ -277,10 +299,13 @@ std::vector<Item> readList(const toml::node& node, std::string_view key, std::si
 
 CheckFile readDocument(const toml::table& root)
 {
-    onlyKeys(root, {"defaults", "step", "answer"}, "the file");
+    onlyKeys(root, {"defaults", "values", "step", "answer"}, "the file");
     CheckFile file;
     if (const toml::node* defaults = root.get("defaults")) {
         readDefaults(*defaults, file);
+    }
+    if (const toml::node* values = root.get("values")) {
+        readValues(*values, file);
     }
     if (const toml::node* steps = root.get("step")) {
         file.steps = readList<Step>(*steps, "step", Limits::kMaxSteps, readStep);

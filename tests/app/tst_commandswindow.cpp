@@ -76,9 +76,11 @@ private slots:
     void editRefusesWhatTheConsoleWouldNotSend();
     void reorderFollowsTheRows();
     void savesAndReloadsByteExact();
+    void openDoesNotReplaceTheSavedCommands();
     void refusesABrokenFileAndKeepsTheList();
     void brokenListFileIsMovedAsideNotWrittenOver();
     void ctrlDigitSendsTheConsolesBytes();
+    void ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
@@ -325,10 +327,44 @@ void TestCommandsWindow::savesAndReloadsByteExact()
     QVERIFY(window().openFile(source));
     QVERIFY(window().saveAs(copy));
     QCOMPARE(fileBytes(copy), QByteArray::fromStdString(canonical));
-    // The list's own file holds the same, and a new window reads it back.
     QCOMPARE(fileBytes(window().path()), QByteArray::fromStdString(canonical));
-    CommandsWindow again(app::CommandConsole{}, nullptr);
-    QCOMPARE(again.list().file(), window().list().file());
+}
+
+// Opening a check file wrote it over commands.toml: the saved commands were
+// gone without a question.
+void TestCommandsWindow::openDoesNotReplaceTheSavedCommands()
+{
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    window().answers().setOn(true);
+    const std::string saved = CommandsWindow::defaultPath();
+    const QByteArray before = fileBytes(saved);
+    QVERIFY(!before.isEmpty());
+    const QString opened = data_.filePath(QStringLiteral("site.toml"));
+    QFile out(opened);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[step]]\nname = \"x\"\nsend = { text = \"hello\" }\n");
+    out.close();
+
+    QVERIFY(window().openFile(opened.toStdString()));
+    QCOMPARE(fileBytes(saved), before);
+    QCOMPARE(window().windowTitle(), QStringLiteral("Commands - site.toml"));
+    QCOMPARE(window().path(), opened.toStdString());
+    // Nothing of the saved list stays on screen: its rules, its run.
+    QVERIFY2(window().answers().statusText().startsWith(QStringLiteral("On (0 rules)")),
+             qPrintable(window().answers().statusText()));
+    QCOMPARE(window().answers().ruleList()->count(), 0);
+    QVERIFY(window().runs().statusText().isEmpty());
+    // Changes go to the opened file.
+    QVERIFY(window().renameCommand(0, "renamed"));
+    QVERIFY(fileBytes(opened.toStdString()).contains("renamed"));
+    QCOMPARE(fileBytes(saved), before);
+
+    window().showSavedCommands();
+    QCOMPARE(window().windowTitle(), QStringLiteral("Commands"));
+    QCOMPARE(window().list().size(), 1u);
+    QCOMPARE(window().list().at(0).name, std::string("Command 1"));
+    QCOMPARE(fileBytes(saved), before);
 }
 
 void TestCommandsWindow::refusesABrokenFileAndKeepsTheList()
@@ -410,6 +446,47 @@ void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()
     // Beyond the list: nothing goes out, the window says why.
     QVERIFY(!window().sendCommand(8));
     QVERIFY(window().statusText().contains(QStringLiteral("No saved command 9")));
+}
+
+// A saved command with {port} could not be sent by Ctrl+1, and Ctrl+2 was
+// bound to an expect step.
+void TestCommandsWindow::ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent()
+{
+    const QString file = data_.filePath(QStringLiteral("door.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[values]\nid = \"A1\"\n"
+              "[[step]]\nsend = { media = \"B\", id = \"{id}\", data = \"{port}\", command = "
+              "\"ENT\" }\n[[step]]\nexpect = { command = \"ENT\" }\n"
+              "[[step]]\nsend = { text = \"zone {zone} of {host}\" }\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    QStringList asked;
+    window().setAskValue([&](const std::string& name) -> std::optional<std::string> {
+        asked << QString::fromStdString(name);
+        return std::string("Z9");
+    });
+    QVERIFY(window().listView()->item(0)->text().startsWith(QStringLiteral("Ctrl+1  ")));
+    QVERIFY(!window().listView()->item(1)->text().contains(QStringLiteral("Ctrl+")));
+    QVERIFY(window().listView()->item(2)->text().startsWith(QStringLiteral("Ctrl+2  ")));
+    window().listView()->setCurrentRow(1);
+    QVERIFY(!window().buttonEnabled(QStringLiteral("Send")));
+    QVERIFY(!window().buttonEnabled(QStringLiteral("Repeat")));
+    window().listView()->setCurrentRow(0);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Send")));
+
+    LoopbackTcpServer peer;
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_1, Qt::ControlModifier);
+    std::string block;
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock(
+                        protocol::composeFrame({"B", "A1", peer.portText(), "ENT", ""}, mode)));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_2, Qt::ControlModifier);
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock("zone Z9 of 127.0.0.1"));
+    QCOMPARE(asked, QStringList{QStringLiteral("zone")});
 }
 
 void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()

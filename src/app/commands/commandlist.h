@@ -38,6 +38,7 @@ public:
     void rename(std::size_t index, std::string name);
     void replace(std::size_t index, check::SendStep send);
     void remove(std::size_t index);
+    void setAnswers(std::vector<check::AnswerRule> answers) { file_.answers = std::move(answers); }
     // Moves the step at `from` so that it stands at `to` (indices of the list
     // after the move); false when either is out of range.
     bool move(std::size_t from, std::size_t to);
