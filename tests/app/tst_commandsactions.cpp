@@ -79,6 +79,7 @@ private slots:
     void savesTheReportDevicecheckWrites_data();
     void savesTheReportDevicecheckWrites();
     void takesEachDatagramAsARecord();
+    void answersFollowWhatTheyAnswerInTheView();
 
 private:
     // A frame command, or free text when `command` is empty.
@@ -291,6 +292,55 @@ void TestCommandsActions::takesEachDatagramAsARecord()
     QVERIFY(peer.receive(answer, std::chrono::seconds(5)));
     // As "Send message" sends a text.
     QCOMPARE(QByteArray::fromStdString(answer), QByteArray("seen\r\n\0", 7));
+}
+
+// Each automatic answer's echo stood above the frame that caused it in the
+// message view, while the Traffic window had the order right.
+void TestCommandsActions::answersFollowWhatTheyAnswerInTheView()
+{
+    openSteps("[[answer]]\nwhen = { command = \"EVT\" }\n"
+              "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\", "
+              "message = \"{message}\" }\n");
+    LoopbackTcpServer peer;
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    window().answers().setOn(true);
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    constexpr int kEvents = 10;
+    for (int i = 0; i < kEvents; ++i) {
+        const std::string message = "n" + std::to_string(i);
+        QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "EVT", message}, mode) + "\r\n"));
+        std::string answer;
+        // The answer goes out from the event loop, which runs between tries
+        // (the macro tries once more after the loop: what came is kept).
+        bool got = false;
+        QTRY_VERIFY_WITH_TIMEOUT(got || (got = peer.receive(answer, std::chrono::milliseconds(10))),
+                                 kWaitMs);
+        QCOMPARE(answer, protocol::wireBlock(
+                             protocol::composeFrame({"B", "07", "", "ACK", message}, mode)));
+    }
+    // Lines of the view: which holds event i, which the answer to it.
+    const auto lineOf = [this](const std::string& command, const std::string& message) {
+        const std::string text = viewText(*dialog_);
+        int line = 0;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string_view one = std::string_view(text).substr(start, end - start);
+            if (one.find(command) != std::string_view::npos && one.ends_with(message))
+                return line;
+            ++line;
+            start = end + 1;
+        }
+        return -1;
+    };
+    for (int i = 0; i < kEvents; ++i) {
+        const std::string message = "n" + std::to_string(i);
+        QTRY_VERIFY(lineOf("ACK", message) >= 0);
+        QVERIFY2(lineOf("EVT", message) >= 0, message.c_str());
+        QVERIFY2(lineOf("EVT", message) < lineOf("ACK", message), viewText(*dialog_).c_str());
+    }
 }
 
 QTEST_MAIN(TestCommandsActions)
