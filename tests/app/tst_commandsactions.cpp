@@ -214,6 +214,10 @@ void TestCommandsActions::savesTheReportDevicecheckWrites_data()
         << QStringList{",,failed,1,ack,1,1,passed,",
                        ",,failed,2,pong,1,1,failed,,no matching answer within 100 ms,"
                        "\"\"\"PING\"\"\"\r\n"};
+    // A typed .csv was written as JUnit when the type box said JUnit.
+    QTest::newRow("CSV by its typed extension")
+        << RunReportFile::filters().at(0) << "typed.csv"
+        << "typed.csv" << QStringList{",,failed,1,ack,1,1,passed,"};
     QTest::newRow("JUnit XML, extension kept")
         << RunReportFile::filters().at(0) << "run.junit"
         << "run.junit"
@@ -258,9 +262,14 @@ void TestCommandsActions::savesTheReportDevicecheckWrites()
     QVERIFY(in.open(QIODevice::ReadOnly));
     const std::string written = in.readAll().toStdString();
     const check::FleetReport report = *runs.report();
-    const bool csv = RunReportFile::kindOf(filter) == RunReportFile::Kind::Csv;
+    const bool csv = saved.endsWith(QStringLiteral(".csv"));
     QCOMPARE(written, csv ? check::CsvReport::text(report) : check::JunitReport::text(report));
     QVERIFY(written.find("127.0.0.1:" + peer.portText()) != std::string::npos);
+    // The report names the file that ran, not the saved list's.
+    if (!csv)
+        QVERIFY(written.find("devicecheck " +
+                             data_.filePath(QStringLiteral("run.toml")).toStdString()) !=
+                std::string::npos);
     for (const QString& part : content)
         QVERIFY2(written.find(part.toStdString()) != std::string::npos, qPrintable(part));
     const QString xmllint = QStandardPaths::findExecutable(QStringLiteral("xmllint"));
