@@ -35,6 +35,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <sys/stat.h>
 
@@ -162,9 +163,11 @@ void TestCommandsWindow::opensBesideTheConsole()
     QTRY_VERIFY(shown->isVisible());
     QCOMPARE(freeText->text(), QStringLiteral("keep"));
     const QRect console = dialog_->frameGeometry();
-    if (app::besidePlace(console, shown->frameGeometry().size(),
-                         dialog_->screen()->availableGeometry()))
-        QVERIFY(!shown->frameGeometry().intersects(console));
+    const QRect screen = dialog_->screen()->availableGeometry();
+    if (screen.width() - console.width() >= 568)
+        QVERIFY(!shown->frameGeometry().intersects(dialog_->frameGeometry()));
+    QVERIFY(screen.contains(shown->frameGeometry()));
+    QCOMPARE(shown->windowHandle()->transientParent(), dialog_->windowHandle());
     // Closing it hides it, keeps its place and leaves the console as it was.
     shown->close();
     QVERIFY(dialog_->isVisible());
@@ -176,26 +179,42 @@ void TestCommandsWindow::opensBesideTheConsole()
 
 void TestCommandsWindow::placesBesideWhereThereIsRoom_data()
 {
+    QTest::addColumn<QRect>("screen");
     QTest::addColumn<QRect>("console");
-    QTest::addColumn<QPoint>("expected"); // (-1,-1): no room
-    const QSize window(300, 200);
-    QTest::newRow("right") << QRect(0, 50, 600, 400) << QPoint(608, 50);
-    QTest::newRow("left") << QRect(400, 50, 500, 400) << QPoint(92, 50);
-    QTest::newRow("below, kept on the screen") << QRect(50, 0, 900, 400) << QPoint(50, 408);
-    QTest::newRow("no room") << QRect(0, 0, 1000, 800) << QPoint(-1, -1);
-    QTest::newRow("low console: top kept on the screen")
-        << QRect(0, 700, 600, 100) << QPoint(608, 600);
+    // The Commands window opened over the console's frame fields, the
+    // Traffic window over its message view, both past the bottom edge.
+    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1040) << QRect(0, 0, 860, 620);
+    QTest::newRow("1600x1000") << QRect(0, 0, 1600, 960) << QRect(100, 100, 860, 620);
+    QTest::newRow("console on the right") << QRect(0, 0, 1920, 1040) << QRect(1000, 200, 860, 620);
+    QTest::newRow("1366x768") << QRect(0, 0, 1366, 728) << QRect(0, 0, 860, 620);
 }
 
 void TestCommandsWindow::placesBesideWhereThereIsRoom()
 {
+    QFETCH(QRect, screen);
     QFETCH(QRect, console);
-    QFETCH(QPoint, expected);
-    const QRect screen(0, 0, 1000, 800);
-    const auto place = app::besidePlace(console, QSize(300, 200), screen);
-    QCOMPARE(place.value_or(QPoint(-1, -1)), expected);
-    if (place)
-        QVERIFY(!QRect(*place, QSize(300, 200)).intersects(console));
+    // What a small screen may cover: right of the message view, below the buttons.
+    const QRect coverable(console.left() + 430, console.top() + 80, 430, 540);
+    const std::vector<QSize> sizes = {QSize(760, 520), QSize(560, 640), QSize(560, 360)};
+    const app::SidePlaces places = app::sidePlaces(console, coverable, sizes, 560, screen);
+    QCOMPARE(places.windows.size(), sizes.size());
+    const QRect moved = places.console ? QRect(*places.console, console.size()) : console;
+    QVERIFY(screen.contains(moved));
+    const bool room = screen.width() - console.width() >= 568;
+    for (std::size_t i = 0; i < places.windows.size(); ++i) {
+        const QRect& place = places.windows[i];
+        QVERIFY2(screen.contains(place), qPrintable(QString::number(i)));
+        QVERIFY(place.width() >= 560 && place.height() > 0);
+        if (room)
+            QVERIFY(!place.intersects(moved));
+        else
+            QVERIFY(!place.intersects(
+                        QRect(console.topLeft(), QPoint(coverable.left() - 1, console.bottom()))) &&
+                    !place.intersects(
+                        QRect(console.topLeft(), QPoint(console.right(), coverable.top() - 1))));
+        for (std::size_t j = 0; j < i; ++j)
+            QVERIFY(!place.intersects(places.windows[j]));
+    }
 }
 
 void TestCommandsWindow::addFromConsole_data()

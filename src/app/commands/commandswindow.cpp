@@ -504,7 +504,7 @@ void CommandsWindow::showBeside(QWidget* console)
     if (!placed_) {
         placed_ = true;
         resize(sizeHint());
-        restoreOrPlaceBeside(*this, console, QSize(420, 360), kGeometryKey);
+        restoreOrPlaceBeside(*this, console, QSize(420, 360), kGeometryKey, SideSlot::Commands);
     }
     show();
     raise();

@@ -98,7 +98,7 @@ void TrafficWindow::showBeside(QWidget* console, bool activate)
 {
     if (!placed_) {
         placed_ = true;
-        restoreOrPlaceBeside(*this, console, QSize(), geometryKey());
+        restoreOrPlaceBeside(*this, console, QSize(), geometryKey(), SideSlot::Traffic);
     }
     setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     show();
