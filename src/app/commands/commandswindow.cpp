@@ -4,7 +4,7 @@
 #include "besideplace.h"
 #include "commandeditdialog.h"
 #include "commandsettings.h"
-#include "receivedtap.h"
+#include "receivedintake.h"
 #include "repeatpanel.h"
 #include "runpanel.h"
 
@@ -57,10 +57,6 @@ CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::strin
 
 CommandsWindow::~CommandsWindow()
 {
-    if (ReceivedTap* received = console_.received()) {
-        received->setWake({});
-        received->setOn(false);
-    }
     if (placed_)
         rememberGeometry();
 }
@@ -142,18 +138,18 @@ void CommandsWindow::buildControls()
     runs_ = new RunPanel(console_, this);
     layout->addWidget(runs_);
     connect(runs_, &RunPanel::runRequested, this, &CommandsWindow::startRun);
-    connect(answers_, &AnswerPanel::switched, this, &CommandsWindow::updateIntake);
+    intake_ = new ReceivedIntake(console_, *answers_, *runs_, this);
+    connect(answers_, &AnswerPanel::switched, intake_, &ReceivedIntake::update);
     connect(answers_, &AnswerPanel::rulesChanged, this, [this] {
         list_.setAnswers(answers_->rules());
         saveList();
     });
     connect(runs_, &RunPanel::runningChanged, this, [this] {
-        updateIntake();
+        intake_->update();
         updateButtons();
     });
     connect(&repeats_->repeat(), &CommandRepeat::runningChanged, this,
             &CommandsWindow::updateButtons);
-    connect(&intake_, &QTimer::timeout, this, &CommandsWindow::takeReceived);
     layout->addWidget(status_);
 }
 
@@ -452,51 +448,6 @@ void CommandsWindow::connectionEnded()
 {
     repeats_->repeat().connectionEnded();
     runs_->connectionEnded();
-}
-
-void CommandsWindow::updateIntake()
-{
-    const bool wanted = answers_->isOn() || runs_->running();
-    ReceivedTap* received = console_.received();
-    if (received && received->on() != wanted) {
-        // Answers go out as soon as the bytes are here, not at the next poll;
-        // the poll stays for what a wake may miss.
-        std::function<void()> wake;
-        if (wanted) {
-            wake = [this] {
-                QMetaObject::invokeMethod(this, &CommandsWindow::takeReceived,
-                                          Qt::QueuedConnection);
-            };
-        }
-        received->setWake(std::move(wake));
-        received->setOn(wanted);
-    }
-    if (!wanted)
-        intake_.stop();
-    else if (!intake_.isActive())
-        intake_.start(kIntakeIntervalMs);
-}
-
-void CommandsWindow::takeReceived()
-{
-    if (!console_.received())
-        return;
-    const ReceivedTap::Received received = console_.received()->take();
-    // Over UDP each read is one datagram, and a datagram is one record of the
-    // device's, whether it ends in a line end or not.
-    const bool datagrams = console_.datagrams();
-    answers_->received(received, datagrams);
-    if (!datagrams) {
-        runs_->received(received.bytes);
-        return;
-    }
-    const std::string_view bytes = received.bytes;
-    std::size_t begin = 0;
-    for (const ReceivedTap::Received::Read& read : received.reads) {
-        runs_->received(bytes.substr(begin, read.end - begin));
-        runs_->endOfRecord();
-        begin = read.end;
-    }
 }
 
 void CommandsWindow::showBeside(QWidget* console)

@@ -33,7 +33,7 @@ class AnswerPanel;
 class CommandRepeat;
 class RepeatPanel;
 class RunPanel;
-class ReceivedTap;
+class ReceivedIntake;
 
 // The Commands window: the saved commands (CommandList) in a list, kept in
 // the file at path() and written back after every change. "Open…" shows
@@ -52,9 +52,7 @@ class ReceivedTap;
 // "Run" runs the list (with any expect and wait steps an opened file has)
 // against the device (RunPanel), and "Save report…" writes the run as
 // devicecheck reports one device; received bytes reach the answers and the
-// run from the console's traffic record (ReceivedTap), taken every
-// kIntakeIntervalMs while either needs them, one read at a time (over UDP
-// each datagram ends a record of the run's).
+// run from the console's traffic record (ReceivedIntake).
 //
 // Placeholders ({id}, …) of a Run's steps and of a saved command take the
 // values PlaceholderValues gives (the file's defaults, the console's, or
@@ -82,7 +80,6 @@ class CommandsWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int kMaxShortcutCommands = 9;
-    static constexpr int kIntakeIntervalMs = 20;
 
     CommandsWindow(ConsoleLink& console, QWidget* parent, std::string path = defaultPath());
     ~CommandsWindow() override;
@@ -151,8 +148,6 @@ private:
     PlaceholderValues::Resolved valuesFor(const std::vector<std::string>& needed);
     void showStatus(const std::string& text);
     void rememberGeometry() const;
-    void updateIntake();
-    void takeReceived();
     int selectedRow() const;
 
     ConsoleLink& console_;
@@ -170,7 +165,7 @@ private:
     AnswerPanel* answers_ = nullptr;
     RunPanel* runs_ = nullptr;
     // Takes the tap's bytes to the answers and the run while either wants them.
-    QTimer intake_;
+    ReceivedIntake* intake_ = nullptr;
 };
 
 } // namespace app
