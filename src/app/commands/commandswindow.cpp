@@ -3,6 +3,7 @@
 #include "answerpanel.h"
 #include "besideplace.h"
 #include "commandeditdialog.h"
+#include "commandsender.h"
 #include "commandsettings.h"
 #include "receivedintake.h"
 #include "repeatpanel.h"
@@ -35,7 +36,7 @@ const QString kGeometryKey = QStringLiteral("Commands/Geometry");
 
 CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::string path)
     : QWidget(parent, Qt::Window), console_(console), file_(std::move(path)),
-      values_([this](const std::string& name) -> std::optional<std::string> {
+      sender_(console, [this](const std::string& name) -> std::optional<std::string> {
           bool ok = false;
           const QString value = QInputDialog::getText(
               this, tr("Value for {%1}").arg(QString::fromStdString(name)),
@@ -354,46 +355,16 @@ bool CommandsWindow::saveAs(const std::string& path)
     return true;
 }
 
-PlaceholderValues::Resolved CommandsWindow::valuesFor(const std::vector<std::string>& needed)
-{
-    return values_.resolve(list_.file(), console_.device().values, needed);
-}
-
 bool CommandsWindow::sendCommand(int index)
 {
-    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(index));
-    if (index < 0 || !send) {
-        showStatus("No saved command " + std::to_string(index + 1));
-        return false;
-    }
-    const std::string name = list_.at(static_cast<std::size_t>(index)).name;
-    check::CheckFile one;
-    one.steps.push_back(list_.at(static_cast<std::size_t>(index)));
-    const PlaceholderValues::Resolved values = console_.connected()
-                                                   ? valuesFor(check::stepPlaceholders(one))
-                                                   : PlaceholderValues::Resolved{};
-    const net::Result<net::SendQueue::Counts> sent =
-        console_.sendStep(*send, values.values, "saved command \"" + name + "\"");
-    if (!sent) {
-        showStatus(name + " not sent: " + sent.error().text());
-        return false;
-    }
-    // As the repeat's line does: what waits in the send queue shows.
-    std::string status = "Sent " + name;
-    if (sent->waitingMessages > 0)
-        status += " (" + std::to_string(sent->waitingMessages) + " waiting to go out)";
-    showStatus(status);
-    return true;
+    const CommandSender::Outcome outcome = sender_.send(list_, index);
+    showStatus(outcome.status);
+    return outcome.sent;
 }
 
 int CommandsWindow::shortcutRow(int number) const
 {
-    int seen = 0;
-    for (std::size_t i = 0; i < list_.size(); ++i) {
-        if (list_.sendAt(i) && seen++ == number)
-            return static_cast<int>(i);
-    }
-    return -1;
+    return CommandSender::shortcutRow(list_, number);
 }
 
 bool CommandsWindow::sendShortcut(int number)
@@ -408,39 +379,21 @@ bool CommandsWindow::sendShortcut(int number)
 
 bool CommandsWindow::startRun()
 {
-    const PlaceholderValues::Resolved values = valuesFor(check::stepPlaceholders(list_.file()));
-    std::optional<std::string> problem;
-    if (!values.missing.empty())
-        problem = "no value for {" + values.missing + "}";
-    else
-        problem = check::checkDeviceValues(list_.file(), values.values);
-    if (problem) {
-        showStatus("Not run: " + *problem);
+    net::Result<check::Target> device = sender_.runTarget(list_.file());
+    if (!device) {
+        showStatus("Not run: " + device.error().text());
         return false;
     }
-    check::Target device = console_.device();
-    device.values = values.values;
     return runs_->start(list_.file(), showsSavedCommands() ? "saved commands" : opened_,
-                        std::move(device));
+                        std::move(*device));
 }
 
 bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
 {
-    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
-    if (row < 0 || !send)
+    CommandRepeat::SendOnce send = sender_.repeatSend(list_, row);
+    if (!send)
         return false;
-    const std::string note =
-        "saved command \"" + list_.at(static_cast<std::size_t>(row)).name + "\" (repeat)";
-    check::CheckFile one;
-    one.steps.push_back(list_.at(static_cast<std::size_t>(row)));
-    const PlaceholderValues::Resolved values = valuesFor(check::stepPlaceholders(one));
-    // Copies: the list may change while the repeat runs.
-    repeats_->start(
-        [this, step = *send, note, values = values.values] {
-            const auto sent = console_.sendStep(step, values, note);
-            return sent ? net::Error() : sent.error();
-        },
-        intervalMs, count);
+    repeats_->start(std::move(send), intervalMs, count);
     return true;
 }
 

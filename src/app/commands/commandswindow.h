@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandlist.h"
+#include "commandsender.h"
 #include "commandsfile.h"
 #include "consolelink.h"
 #include "placeholdervalues.h"
@@ -122,7 +123,7 @@ public:
     int shortcutRow(int number) const;
     bool sendShortcut(int number);
     // How missing placeholder values are asked for (tests answer here).
-    void setAskValue(PlaceholderValues::Ask ask) { values_.setAsk(std::move(ask)); }
+    void setAskValue(PlaceholderValues::Ask ask) { sender_.setAsk(std::move(ask)); }
     // Starts a Run of what is shown; false (the status says why) when it
     // cannot start.
     bool startRun();
@@ -144,8 +145,6 @@ private:
     void saveList();
     void showList(const std::string& status);
     void updateButtons();
-    // The values for `needed`, asked when missing; the name still missing.
-    PlaceholderValues::Resolved valuesFor(const std::vector<std::string>& needed);
     void showStatus(const std::string& text);
     void rememberGeometry() const;
     int selectedRow() const;
@@ -155,7 +154,7 @@ private:
     CommandList list_;
     // The opened file shown instead of the saved commands; empty: none.
     std::string opened_;
-    PlaceholderValues values_;
+    CommandSender sender_;
     bool placed_ = false;
 
     QListWidget* rows_ = nullptr;
