@@ -98,14 +98,16 @@ check::SendStep CommandEditDialog::literalSend() const
     return send;
 }
 
-std::string CommandEditDialog::problem() const
+net::Error CommandEditDialog::problem() const
 {
     const check::SendStep send = literalSend();
+    std::string why;
     if (send.isFrame)
-        return check::frameFieldsError(send.fields);
-    if (send.text.empty())
-        return "the text is empty";
-    return check::freeTextError(send.text);
+        why = check::frameFieldsError(send.fields);
+    else
+        why =
+            send.text.empty() ? std::string("the text is empty") : check::freeTextError(send.text);
+    return why.empty() ? net::Error() : net::Error(net::Fault::BadInput, 0, why);
 }
 
 QString CommandEditDialog::shownProblem() const
@@ -129,9 +131,9 @@ check::SendStep CommandEditDialog::send() const
 
 void CommandEditDialog::accept()
 {
-    const std::string why = problem();
-    problem_->setText(QString::fromStdString(why));
-    if (why.empty())
+    const net::Error why = problem();
+    problem_->setText(QString::fromStdString(why.text()));
+    if (why.ok())
         QDialog::accept();
 }
 

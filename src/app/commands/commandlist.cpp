@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +15,10 @@ namespace app
 namespace
 {
 
-std::string systemError(const char* what, const std::string& path)
+// The errno of the call that failed, with what was done to which file.
+net::Error systemError(const char* what, const std::string& path)
 {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+    return net::Error::fromErrno(std::string(what) + " " + path);
 }
 
 // Makes every missing folder of `folder`, owner-only.
@@ -96,16 +96,16 @@ bool CommandList::reorder(const std::vector<std::size_t>& order)
     return true;
 }
 
-std::optional<std::string> CommandList::load(const std::string& path)
+net::Error CommandList::load(const std::string& path)
 {
     check::CheckFileResult result = check::loadCheckFile(path);
     if (auto* error = std::get_if<check::CheckFileError>(&result))
-        return error->text();
+        return net::Error(net::Fault::BadInput, 0, error->text());
     file_ = std::move(std::get<check::CheckFile>(result));
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> CommandList::save(const std::string& path) const
+net::Error CommandList::save(const std::string& path) const
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
@@ -128,16 +128,14 @@ std::optional<std::string> CommandList::save(const std::string& path) const
         written += static_cast<std::size_t>(n);
     }
     const bool ok = written == text.size() && ::fsync(fd) == 0;
-    std::string error = ok ? std::string() : systemError("cannot write", temporary);
-    if (::close(fd) != 0 && error.empty())
+    net::Error error = ok ? net::Error() : systemError("cannot write", temporary);
+    if (::close(fd) != 0 && error.ok())
         error = systemError("cannot write", temporary);
-    if (error.empty() && ::rename(temporary.c_str(), path.c_str()) != 0)
+    if (error.ok() && ::rename(temporary.c_str(), path.c_str()) != 0)
         error = systemError("cannot replace", path);
-    if (!error.empty()) {
+    if (!error.ok())
         ::unlink(temporary.c_str());
-        return error;
-    }
-    return std::nullopt;
+    return error;
 }
 
 std::string CommandList::fileText(std::string_view literal)
@@ -177,9 +175,8 @@ std::string CommandList::summary(const check::Step& step)
            " (not sendable)";
 }
 
-std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fields,
-                                                        const std::string& freeText,
-                                                        std::string& why)
+net::Result<check::SendStep> CommandList::fromConsole(protocol::FrameFields fields,
+                                                      const std::string& freeText)
 {
     fields.media = fields.media.substr(0, protocol::kMediaWidth);
     fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
@@ -192,8 +189,7 @@ std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fi
         send.isFrame = false;
         send.text = freeText;
     } else {
-        why = frameProblem + ", and the free text is empty";
-        return std::nullopt;
+        return net::Error(net::Fault::BadInput, 0, frameProblem + ", and the free text is empty");
     }
     protocol::FrameFields& f = send.fields;
     for (std::string* t : {&f.media, &f.deviceId, &f.data, &f.command, &f.message, &send.text})

@@ -48,7 +48,7 @@ CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::strin
       })
 {
     buildControls();
-    showList(file_.load(list_));
+    showList(file_.load(list_).text());
     // Ctrl+K reaches the console's shortcut from every control here too.
     for (QWidget* widget : findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
@@ -218,12 +218,15 @@ int CommandsWindow::selectedRow() const
 void CommandsWindow::saveList()
 {
     if (!showsSavedCommands()) {
-        if (auto error = list_.save(opened_))
-            showStatus(*error);
+        if (const net::Error error = list_.save(opened_); !error.ok())
+            showStatus(error.text());
         return;
     }
-    if (const std::string said = file_.save(list_); !said.empty())
-        showStatus(said);
+    const net::Result<std::string> said = file_.save(list_);
+    if (!said)
+        showStatus(said.error().text());
+    else if (!said->empty())
+        showStatus(*said);
 }
 
 void CommandsWindow::showList(const std::string& status)
@@ -261,11 +264,10 @@ QString CommandsWindow::repeatText() const
 
 bool CommandsWindow::addFromConsole()
 {
-    std::string why;
-    std::optional<check::SendStep> send =
-        CommandList::fromConsole(console_.frameFields(), console_.freeText(), why);
+    net::Result<check::SendStep> send =
+        CommandList::fromConsole(console_.frameFields(), console_.freeText());
     if (!send) {
-        showStatus("Nothing to add: " + why);
+        showStatus("Nothing to add: " + send.error().text());
         return false;
     }
     list_.add("Command " + std::to_string(list_.size() + 1), std::move(*send));
@@ -321,8 +323,8 @@ bool CommandsWindow::moveCommand(int from, int to)
 
 bool CommandsWindow::openFile(const std::string& path)
 {
-    if (auto error = list_.load(path)) {
-        showStatus(*error);
+    if (const net::Error error = list_.load(path); !error.ok()) {
+        showStatus(error.text());
         return false;
     }
     // The saved commands were written at their last change: their file stays
@@ -342,13 +344,13 @@ void CommandsWindow::showSavedCommands()
     runs_->stop();
     opened_.clear();
     list_ = CommandList{};
-    showList(file_.load(list_));
+    showList(file_.load(list_).text());
 }
 
 bool CommandsWindow::saveAs(const std::string& path)
 {
-    if (auto error = list_.save(path)) {
-        showStatus(*error);
+    if (const net::Error error = list_.save(path); !error.ok()) {
+        showStatus(error.text());
         return false;
     }
     showStatus("Saved " + path);
