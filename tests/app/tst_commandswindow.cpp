@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -82,6 +83,7 @@ private slots:
     void brokenListFileIsMovedAsideNotWrittenOver();
     void ctrlDigitSendsTheConsolesBytes();
     void ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent();
+    void buttonsActOnlyWhenTheyCan();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
@@ -506,6 +508,34 @@ void TestCommandsWindow::ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent()
     QVERIFY(peer.receive(block, std::chrono::seconds(5)));
     QCOMPARE(block, protocol::wireBlock("zone Z9 of 127.0.0.1"));
     QCOMPARE(asked, QStringList{QStringLiteral("zone")});
+}
+
+// Every button was enabled with an empty list or a running repeat, and
+// Edit… on an expect step did nothing and said nothing.
+void TestCommandsWindow::buttonsActOnlyWhenTheyCan()
+{
+    for (const char* text : {"Edit…", "Rename…", "Delete", "Send", "Repeat", "Stop", "Run",
+                             "Stop run", "Save report…", "Saved commands", "Edit rule…"})
+        QVERIFY2(!window().buttonEnabled(QString::fromUtf8(text)), text);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Add from console")));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Add rule…")));
+
+    const QString file = data_.filePath(QStringLiteral("steps.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[step]]\nsend = { text = \"a\" }\n[[step]]\nwait = \"1s\"\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Run")));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Saved commands")));
+    window().listView()->setCurrentRow(1);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Edit…")));
+    for (QPushButton* button : window().findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Edit…"))
+            button->click();
+    }
+    QVERIFY2(window().statusText().startsWith(QStringLiteral("Only send steps are edited here")),
+             qPrintable(window().statusText()));
 }
 
 void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()
