@@ -120,7 +120,13 @@ void restoreOrPlaceBeside(QWidget& window, QWidget* console, const QSize& minimu
             coverable.setTop(std::max(coverable.top(), at.bottom() + 1 + kGap));
     }
     std::vector<QSize> sizes(std::begin(kUsualSizes), std::end(kUsualSizes));
-    const QSize margins = window.frameGeometry().size() - window.size();
+    // A window not yet shown has no frame yet: the console's stands for it.
+    QSize margins = window.frameGeometry().size() - window.size();
+    QPoint inset = window.geometry().topLeft() - window.frameGeometry().topLeft();
+    if (margins.isNull()) {
+        margins = console->frameGeometry().size() - console->size();
+        inset = console->geometry().topLeft() - console->frameGeometry().topLeft();
+    }
     const auto index = static_cast<std::size_t>(slot);
     sizes[index] = window.size() + margins;
     const int minimumWidth =
@@ -130,9 +136,10 @@ void restoreOrPlaceBeside(QWidget& window, QWidget* console, const QSize& minimu
     if (places.console)
         console->move(*places.console);
     const QRect place = places.windows[index];
-    // move() places the frame's corner; resize() takes the size inside it.
-    window.resize((place.size() - margins).expandedTo(QSize(1, 1)));
-    window.move(place.topLeft());
+    // The window inside its frame: a window manager frames it only once it is
+    // shown, and then puts the frame around where the window stands.
+    window.setGeometry(
+        QRect(place.topLeft() + inset, (place.size() - margins).expandedTo(QSize(1, 1))));
 }
 
 void rememberPlace(const QWidget& window, const QString& key)
