@@ -84,6 +84,7 @@ private slots:
     void ctrlDigitSendsTheConsolesBytes();
     void ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent();
     void buttonsActOnlyWhenTheyCan();
+    void answerRulesAreShownAndEdited();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
@@ -536,6 +537,38 @@ void TestCommandsWindow::buttonsActOnlyWhenTheyCan()
     }
     QVERIFY2(window().statusText().startsWith(QStringLiteral("Only send steps are edited here")),
              qPrintable(window().statusText()));
+}
+
+// Answer rules were neither shown nor editable in the window.
+void TestCommandsWindow::answerRulesAreShownAndEdited()
+{
+    app::AnswerPanel& answers = window().answers();
+    QStringList offered;
+    QStringList texts = {
+        QStringLiteral("when = { command = \"EVTX\" }\nsend = { text = \"ok\" }\n"),
+        QStringLiteral("name = \"ok\"\nwhen = { command = \"EVT\" }\nsend = { text = \"ok\" }\n")};
+    answers.setEditText([&](const QString& text) -> std::optional<QString> {
+        offered << text;
+        if (texts.isEmpty())
+            return std::nullopt;
+        return texts.takeFirst();
+    });
+    // A mistake is refused with the reader's message and offered again.
+    QVERIFY(answers.editRule(-1));
+    QCOMPARE(offered.size(), 2);
+    QCOMPARE(offered.at(1).toStdString().substr(0, 5), std::string("when "));
+    QCOMPARE(answers.ruleList()->count(), 1);
+    QVERIFY(answers.ruleList()->item(0)->text().startsWith(QStringLiteral("ok: when = ")));
+    app::CommandList saved;
+    QVERIFY(saved.load(window().path()).ok());
+    QCOMPARE(saved.file().answers.size(), 1u);
+    QCOMPARE(saved.file().answers.at(0).name, std::string("ok"));
+    // Editing offers the rule as it stands; cancelling changes nothing.
+    QVERIFY(!answers.editRule(0));
+    QVERIFY(offered.last().startsWith(QStringLiteral("name = \"ok\"")));
+    QVERIFY(answers.deleteRule(0));
+    QVERIFY(saved.load(window().path()).ok());
+    QVERIFY(saved.file().answers.empty());
 }
 
 void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()
