@@ -4,6 +4,8 @@
 
 #include "fileio/regularfile.h"
 
+#include <algorithm>
+
 namespace check
 {
 
@@ -66,35 +68,58 @@ base::Result<CheckFile> loadCheckFile(const std::string& path)
     return parseCheckFile(*text, path);
 }
 
+DeviceValues valuesWithDefaults(const CheckFile& file, DeviceValues values)
+{
+    for (const auto& [name, value] : file.values) {
+        values.try_emplace(name, value);
+    }
+    return values;
+}
+
+std::vector<std::string> stepPlaceholders(const CheckFile& file)
+{
+    std::vector<std::string> names;
+    const auto collect = [&](std::string_view text) {
+        for (std::string& name : placeholderNames(text)) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(std::move(name));
+            }
+        }
+    };
+    for (const Step& step : file.steps) {
+        if (const auto* send = std::get_if<SendStep>(&step.action)) {
+            collect(send->text);
+            forEachField(send->fields,
+                         [&](std::string_view, const std::string& text) { collect(text); });
+        } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
+            collect(expect->contains);
+            forEachMatcher(expect->frame,
+                           [&](std::string_view, const std::string& text) { collect(text); });
+        }
+    }
+    return names;
+}
+
 std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file)
 {
-    std::set<std::string, std::less<>> names;
+    const std::vector<std::string> steps = stepPlaceholders(file);
+    std::set<std::string, std::less<>> names(steps.begin(), steps.end());
     const auto add = [&](std::string_view, const std::string& text) {
         for (std::string& name : placeholderNames(text)) {
             names.insert(std::move(name));
         }
     };
-    const auto addSend = [&](const SendStep& send) {
-        forEachField(send.fields, add);
-        add("text", send.text);
-    };
-    for (const Step& step : file.steps) {
-        if (const auto* send = std::get_if<SendStep>(&step.action)) {
-            addSend(*send);
-        } else if (const auto* expect = std::get_if<ExpectStep>(&step.action)) {
-            forEachMatcher(expect->frame, add);
-            add("text", expect->contains);
-        }
-    }
     for (const AnswerRule& rule : file.answers) {
         forEachMatcher(rule.when, add);
-        addSend(rule.answer);
+        forEachField(rule.answer.fields, add);
+        add("text", rule.answer.text);
     }
     return names;
 }
 
-base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& values)
+base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& given)
 {
+    const DeviceValues values = valuesWithDefaults(file, given);
     const ValueLookup device = [&](std::string_view name) -> const std::string* {
         const auto found = values.find(name);
         return found == values.end() ? nullptr : &found->second;

@@ -99,6 +99,9 @@ struct CheckFile {
     protocol::DelimiterMode mode = protocol::DelimiterMode::Demo;
     Millis answerTimeout = kDefaultAnswerTimeout; // an expect without its own time
     std::uint32_t repeat = 1;                     // the whole list of steps
+    // Default values of the placeholders (the file's [values] table); a
+    // device's own values take precedence.
+    DeviceValues values;
     std::vector<Step> steps;
     std::vector<AnswerRule> answers;
 
@@ -116,6 +119,8 @@ struct CheckFileLimits {
     static constexpr Millis kMaxTime{3600 * 1000}; // any time in the file
     static constexpr std::size_t kMaxNameLength = 200;
     static constexpr std::size_t kMaxMatcherLength = 2 * protocol::kFreeTextMaxLength;
+    static constexpr std::size_t kMaxValues = 100;
+    static constexpr std::size_t kMaxValueLength = protocol::kFreeTextMaxLength;
 };
 
 // A mistake in a check file: BadInput with where it stands as the detail
@@ -123,16 +128,25 @@ struct CheckFileLimits {
 // what is wrong as the reason; its text is "file:line:column: what".
 base::Error checkFileMistake(std::string_view file, int line, int column, std::string what);
 
-// Reads a check file's text; `fileName` only names it in errors. Pure: any
-// thread.
+// Reads a check file's text; `fileName` only names it in errors, where the
+// text's first line counts as `firstLine` (0 when the caller put a line of its
+// own before the user's). Pure: any thread.
 [[nodiscard]] base::Result<CheckFile> parseCheckFile(std::string_view text,
-                                                     std::string_view fileName);
+                                                     std::string_view fileName, int firstLine = 1);
 // Reads a regular file of bounded size, then parses it.
 [[nodiscard]] base::Result<CheckFile> loadCheckFile(const std::string& path);
 // The text of a check file that parseCheckFile() reads back to an equal file
 // (for any file parseCheckFile() made; texts are UTF-8). The same file gives
 // the same bytes. Pure: any thread.
 std::string writeCheckFile(const CheckFile& file);
+
+// One device's values completed by the file's defaults: a value the device
+// has stays, a default fills what it lacks. Pure: any thread.
+DeviceValues valuesWithDefaults(const CheckFile& file, DeviceValues values);
+
+// The placeholder names the steps use (not the answers', which come from a
+// received frame), each once, in the order they first appear. Pure.
+std::vector<std::string> stepPlaceholders(const CheckFile& file);
 
 // The names of every placeholder the file's steps and answers use. Pure: any
 // thread.
@@ -142,9 +156,9 @@ std::set<std::string, std::less<>> usedPlaceholders(const CheckFile& file);
 // contacted: every placeholder of the steps and answers has a value (the
 // answers' {media} {id} {data} {command} {message} come from the received
 // frame), and every field of a send step has its width or limit once filled.
-// No failure when they fit, else BadInput with the step as its detail and
-// what is wrong as its reason ("step 3 (line 12): no value for {zone}").
-// Pure: any thread.
+// The file's default values count. No failure when they fit, else BadInput
+// with the step as its detail and what is wrong as its reason ("step 3 (line
+// 12): no value for {zone}"). Pure: any thread.
 [[nodiscard]] base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& values);
 
 } // namespace check

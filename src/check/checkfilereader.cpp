@@ -253,6 +253,28 @@ void readDefaults(const toml::node& node, CheckFile& file)
     }
 }
 
+void readValues(const toml::node& node, CheckFile& file)
+{
+    const toml::table& table = tableOf(node, "values", "[values] with id = \"A1\"");
+    if (table.size() > Limits::kMaxValues) {
+        refuse(node, "more than " + std::to_string(Limits::kMaxValues) + " values in [values]");
+    }
+    for (const auto& [key, value] : table) {
+        const std::string_view name = key.str();
+        const std::string braced = "{" + std::string(name) + "}";
+        if (placeholderNames(braced) != std::vector<std::string>{std::string(name)}) {
+            refuse(key, "'" + std::string(name) +
+                            "' is no placeholder name (letters, digits, '_', '-', '.')");
+        }
+        const std::string& text = textOf(value, name);
+        if (text.size() > Limits::kMaxValueLength) {
+            refuse(value, std::string(name) + " must be at most " +
+                              std::to_string(Limits::kMaxValueLength) + " characters");
+        }
+        file.values.emplace(std::string(name), text);
+    }
+}
+
 // Tables of an array written [[key]]; `read` makes one item of each.
 template <typename Item, typename Read>
 std::vector<Item> readList(const toml::node& node, std::string_view key, std::size_t max,
@@ -277,10 +299,13 @@ std::vector<Item> readList(const toml::node& node, std::string_view key, std::si
 
 CheckFile readDocument(const toml::table& root)
 {
-    onlyKeys(root, {"defaults", "step", "answer"}, "the file");
+    onlyKeys(root, {"defaults", "values", "step", "answer"}, "the file");
     CheckFile file;
     if (const toml::node* defaults = root.get("defaults")) {
         readDefaults(*defaults, file);
+    }
+    if (const toml::node* values = root.get("values")) {
+        readValues(*values, file);
     }
     if (const toml::node* steps = root.get("step")) {
         file.steps = readList<Step>(*steps, "step", Limits::kMaxSteps, readStep);
@@ -301,31 +326,34 @@ CheckFile readDocument(const toml::table& root)
     return file;
 }
 
-base::Error errorAt(std::string_view fileName, const toml::source_position& where, std::string what)
+base::Error errorAt(std::string_view fileName, int firstLine, const toml::source_position& where,
+                    std::string what)
 {
-    return checkFileMistake(fileName, static_cast<int>(where.line), static_cast<int>(where.column),
-                            std::move(what));
+    return checkFileMistake(fileName, static_cast<int>(where.line) + firstLine - 1,
+                            static_cast<int>(where.column), std::move(what));
 }
 
 } // namespace
 
-base::Result<CheckFile> parseCheckFile(std::string_view text, std::string_view fileName)
+base::Result<CheckFile> parseCheckFile(std::string_view text, std::string_view fileName,
+                                       int firstLine)
 {
     if (text.size() > Limits::kMaxFileBytes) {
         return checkFileMistake(fileName, 0, 0,
                                 "the file is larger than " +
                                     std::to_string(Limits::kMaxFileBytes / 1024) + " KiB");
     }
-    if (base::Error tooDeep = TomlDepth::check(text, fileName); !tooDeep.ok()) {
+    if (base::Error tooDeep = TomlDepth::check(text, fileName, firstLine); !tooDeep.ok()) {
         return tooDeep;
     }
     try {
         const toml::table root = toml::parse(text, fileName);
         return readDocument(root);
     } catch (const toml::parse_error& error) {
-        return errorAt(fileName, error.source().begin, std::string(error.description()));
+        return errorAt(fileName, firstLine, error.source().begin,
+                       std::string(error.description()));
     } catch (const Refusal& refusal) {
-        return errorAt(fileName, refusal.where, refusal.what);
+        return errorAt(fileName, firstLine, refusal.where, refusal.what);
     }
 }
 

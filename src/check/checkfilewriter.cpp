@@ -149,6 +149,12 @@ std::string writeCheckFile(const CheckFile& file)
            "\n";
     out += "timeout = " + quotedText(millisText(file.answerTimeout.count())) + "\n";
     out += "repeat = " + std::to_string(file.repeat) + "\n";
+    if (!file.values.empty()) {
+        out += "\n[values]\n";
+        for (const auto& [name, value] : file.values) {
+            out += quotedText(name) + " = " + quotedText(value) + "\n";
+        }
+    }
     for (const Step& step : file.steps) {
         out += "\n[[step]]\n";
         if (!step.name.empty()) {

@@ -32,7 +32,8 @@ CheckRun::CheckRun(const CheckFile& file, DeviceValues values)
 }
 
 CheckRun::CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values)
-    : file_(std::move(file)), values_(std::move(values)), unfit_(checkDeviceValues(*file_, values_))
+    : file_(std::move(file)), values_(valuesWithDefaults(*file_, std::move(values))),
+      unfit_(checkDeviceValues(*file_, values_))
 {
 }
 

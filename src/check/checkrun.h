@@ -95,7 +95,8 @@ public:
     // for advance() at the same time (nextDeadline() is now).
     static constexpr std::size_t kMaxStepsPerCall = 256;
 
-    // Runs its own copy of `file`.
+    // Runs its own copy of `file`. `values` are the device's; the file's
+    // default values fill what they lack.
     CheckRun(const CheckFile& file, DeviceValues values);
     // Shares `file` (not null) with other runs, e.g. one per device of many.
     CheckRun(std::shared_ptr<const CheckFile> file, DeviceValues values);

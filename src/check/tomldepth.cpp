@@ -73,7 +73,7 @@ private:
 
 } // namespace
 
-base::Error TomlDepth::check(std::string_view text, std::string_view fileName)
+base::Error TomlDepth::check(std::string_view text, std::string_view fileName, int firstLine)
 {
     Cursor cursor(text);
     std::size_t nesting = 0;
@@ -92,7 +92,7 @@ base::Error TomlDepth::check(std::string_view text, std::string_view fileName)
             continue;
         case '.':
             if (++parts > kMaxKeyParts) {
-                return checkFileMistake(fileName, cursor.line(), cursor.column(),
+                return checkFileMistake(fileName, cursor.line() + firstLine - 1, cursor.column(),
                                         "a key with more than " + std::to_string(kMaxKeyParts) +
                                             " dotted parts");
             }
@@ -101,7 +101,7 @@ base::Error TomlDepth::check(std::string_view text, std::string_view fileName)
         case '{':
             parts = 1;
             if (++nesting > kMaxNesting) {
-                return checkFileMistake(fileName, cursor.line(), cursor.column(),
+                return checkFileMistake(fileName, cursor.line() + firstLine - 1, cursor.column(),
                                         "tables and arrays nested more than " +
                                             std::to_string(kMaxNesting) + " deep");
             }

@@ -20,8 +20,9 @@ struct TomlDepth {
     static constexpr std::size_t kMaxNesting = 32;
 
     // Where the text first nests too deep, as a check file's mistake
-    // ("<fileName>:line:column"), or no failure.
-    static base::Error check(std::string_view text, std::string_view fileName);
+    // ("<fileName>:line:column", the text's first line counted as
+    // `firstLine`), or no failure.
+    static base::Error check(std::string_view text, std::string_view fileName, int firstLine = 1);
 };
 
 } // namespace check

@@ -1,12 +1,14 @@
-// Draws the console with its Commands window beside it, a few saved commands
-// in the list, and saves both as one PNG (the README's picture). Run by hand
-// under a virtual X server:
-//   xvfb-run -a -s "-screen 0 1600x1000x24" build/default/tests/app/commandsscreenshot
+// Draws the console with its Traffic and Commands windows where they open
+// beside it, a few saved commands and an answer rule in the list, and saves
+// them as one PNG (the README's picture). Run by hand under a virtual X
+// server of a 1920x1080 screen:
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/default/tests/app/commandsscreenshot
 //   docs/commands.png
 // Its settings and list go to a temporary folder, never the user's.
 
 #include "app/commands/commandswindow.h"
 #include "app/console/consoledialog.h"
+#include "app/traffic/trafficwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,7 +33,9 @@ constexpr const char* kCommands =
     "[[step]]\nname = \"Status\"\nsend = { media = \"B\", id = \"A1\", command = \"STA\" }\n"
     "[[step]]\nname = \"Beep twice\"\nsend = { media = \"C\", id = \"07\", data = \"2\", "
     "command = \"BEP\" }\n"
-    "[[step]]\nname = \"Ping\"\nsend = { text = \"PING\" }\n";
+    "[[step]]\nname = \"Ping\"\nsend = { text = \"PING\" }\n"
+    "[[answer]]\nname = \"ack events\"\nwhen = { command = \"EVT\" }\n"
+    "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\" }\n";
 
 void settle(int ms)
 {
@@ -62,20 +66,22 @@ int main(int argc, char** argv)
     out.close();
 
     app::ConsoleDialog console;
-    console.move(0, 0);
     console.show();
     settle(500);
+    console.showTrafficWindow();
     console.showCommandsWindow();
     app::CommandsWindow& window = *console.commandsWindow();
+    QWidget& traffic = *console.trafficWindow();
     settle(1500);
 
-    // Both windows on one picture, where they stand on the screen.
-    const QRect whole = console.geometry().united(window.geometry());
+    // The windows on one picture, where they stand on the screen.
+    const QRect whole = console.geometry().united(window.geometry()).united(traffic.geometry());
     QPixmap picture(whole.size());
     picture.fill(console.palette().color(QPalette::Dark));
     QPainter painter(&picture);
-    painter.drawPixmap(console.geometry().topLeft() - whole.topLeft(), console.grab());
-    painter.drawPixmap(window.geometry().topLeft() - whole.topLeft(), window.grab());
+    for (QWidget* shown :
+         {static_cast<QWidget*>(&console), &traffic, static_cast<QWidget*>(&window)})
+        painter.drawPixmap(shown->geometry().topLeft() - whole.topLeft(), shown->grab());
     painter.end();
     if (!picture.save(QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "could not write %s\n", argv[1]);

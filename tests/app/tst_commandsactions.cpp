@@ -79,6 +79,7 @@ private slots:
     void savesTheReportDevicecheckWrites_data();
     void savesTheReportDevicecheckWrites();
     void takesEachDatagramAsARecord();
+    void answersFollowWhatTheyAnswerInTheView();
 
 private:
     // A frame command, or free text when `command` is empty.
@@ -213,6 +214,10 @@ void TestCommandsActions::savesTheReportDevicecheckWrites_data()
         << QStringList{",,failed,1,ack,1,1,passed,",
                        ",,failed,2,pong,1,1,failed,,no matching answer within 100 ms,"
                        "\"\"\"PING\"\"\"\r\n"};
+    // A typed .csv was written as JUnit when the type box said JUnit.
+    QTest::newRow("CSV by its typed extension")
+        << RunReportFile::filters().at(0) << "typed.csv"
+        << "typed.csv" << QStringList{",,failed,1,ack,1,1,passed,"};
     QTest::newRow("JUnit XML, extension kept")
         << RunReportFile::filters().at(0) << "run.junit"
         << "run.junit"
@@ -257,9 +262,14 @@ void TestCommandsActions::savesTheReportDevicecheckWrites()
     QVERIFY(in.open(QIODevice::ReadOnly));
     const std::string written = in.readAll().toStdString();
     const check::FleetReport report = *runs.report();
-    const bool csv = RunReportFile::kindOf(filter) == RunReportFile::Kind::Csv;
+    const bool csv = saved.endsWith(QStringLiteral(".csv"));
     QCOMPARE(written, csv ? check::CsvReport::text(report) : check::JunitReport::text(report));
     QVERIFY(written.find("127.0.0.1:" + peer.portText()) != std::string::npos);
+    // The report names the file that ran, not the saved list's.
+    if (!csv)
+        QVERIFY(written.find("devicecheck " +
+                             data_.filePath(QStringLiteral("run.toml")).toStdString()) !=
+                std::string::npos);
     for (const QString& part : content)
         QVERIFY2(written.find(part.toStdString()) != std::string::npos, qPrintable(part));
     const QString xmllint = QStandardPaths::findExecutable(QStringLiteral("xmllint"));
@@ -291,6 +301,55 @@ void TestCommandsActions::takesEachDatagramAsARecord()
     QVERIFY(peer.receive(answer, std::chrono::seconds(5)));
     // As "Send message" sends a text.
     QCOMPARE(QByteArray::fromStdString(answer), QByteArray("seen\r\n\0", 7));
+}
+
+// Each automatic answer's echo stood above the frame that caused it in the
+// message view, while the Traffic window had the order right.
+void TestCommandsActions::answersFollowWhatTheyAnswerInTheView()
+{
+    openSteps("[[answer]]\nwhen = { command = \"EVT\" }\n"
+              "send = { media = \"{media}\", id = \"{id}\", command = \"ACK\", "
+              "message = \"{message}\" }\n");
+    LoopbackTcpServer peer;
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    window().answers().setOn(true);
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    constexpr int kEvents = 10;
+    for (int i = 0; i < kEvents; ++i) {
+        const std::string message = "n" + std::to_string(i);
+        QVERIFY(peer.send(protocol::composeFrame({"B", "07", "", "EVT", message}, mode) + "\r\n"));
+        std::string answer;
+        // The answer goes out from the event loop, which runs between tries
+        // (the macro tries once more after the loop: what came is kept).
+        bool got = false;
+        QTRY_VERIFY_WITH_TIMEOUT(got || (got = peer.receive(answer, std::chrono::milliseconds(10))),
+                                 kWaitMs);
+        QCOMPARE(answer, protocol::wireBlock(
+                             protocol::composeFrame({"B", "07", "", "ACK", message}, mode)));
+    }
+    // Lines of the view: which holds event i, which the answer to it.
+    const auto lineOf = [this](const std::string& command, const std::string& message) {
+        const std::string text = viewText(*dialog_);
+        int line = 0;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string_view one = std::string_view(text).substr(start, end - start);
+            if (one.find(command) != std::string_view::npos && one.ends_with(message))
+                return line;
+            ++line;
+            start = end + 1;
+        }
+        return -1;
+    };
+    for (int i = 0; i < kEvents; ++i) {
+        const std::string message = "n" + std::to_string(i);
+        QTRY_VERIFY(lineOf("ACK", message) >= 0);
+        QVERIFY2(lineOf("EVT", message) >= 0, message.c_str());
+        QVERIFY2(lineOf("EVT", message) < lineOf("ACK", message), viewText(*dialog_).c_str());
+    }
 }
 
 QTEST_MAIN(TestCommandsActions)

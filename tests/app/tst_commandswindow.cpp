@@ -31,10 +31,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <sys/stat.h>
 
@@ -75,10 +77,14 @@ private slots:
     void editRefusesWhatTheConsoleWouldNotSend();
     void reorderFollowsTheRows();
     void savesAndReloadsByteExact();
+    void openDoesNotReplaceTheSavedCommands();
     void refusesABrokenFileAndKeepsTheList();
     void brokenListFileIsMovedAsideNotWrittenOver();
     void deepDottedKeyInTheCommandsFileCrashesTheConsole();
     void ctrlDigitSendsTheConsolesBytes();
+    void ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent();
+    void buttonsActOnlyWhenTheyCan();
+    void answerRulesAreShownAndEdited();
     void repeatsACountAndStopsOnDisconnect_data();
     void repeatsACountAndStopsOnDisconnect();
     void answersAutomaticallyWithinItsRate();
@@ -160,9 +166,11 @@ void TestCommandsWindow::opensBesideTheConsole()
     QTRY_VERIFY(shown->isVisible());
     QCOMPARE(freeText->text(), QStringLiteral("keep"));
     const QRect console = dialog_->frameGeometry();
-    if (app::besidePlace(console, shown->frameGeometry().size(),
-                         dialog_->screen()->availableGeometry()))
-        QVERIFY(!shown->frameGeometry().intersects(console));
+    const QRect screen = dialog_->screen()->availableGeometry();
+    if (screen.width() - console.width() >= 568)
+        QVERIFY(!shown->frameGeometry().intersects(dialog_->frameGeometry()));
+    QVERIFY(screen.contains(shown->frameGeometry()));
+    QCOMPARE(shown->windowHandle()->transientParent(), dialog_->windowHandle());
     // Closing it hides it, keeps its place and leaves the console as it was.
     shown->close();
     QVERIFY(dialog_->isVisible());
@@ -174,26 +182,42 @@ void TestCommandsWindow::opensBesideTheConsole()
 
 void TestCommandsWindow::placesBesideWhereThereIsRoom_data()
 {
+    QTest::addColumn<QRect>("screen");
     QTest::addColumn<QRect>("console");
-    QTest::addColumn<QPoint>("expected"); // (-1,-1): no room
-    const QSize window(300, 200);
-    QTest::newRow("right") << QRect(0, 50, 600, 400) << QPoint(608, 50);
-    QTest::newRow("left") << QRect(400, 50, 500, 400) << QPoint(92, 50);
-    QTest::newRow("below, kept on the screen") << QRect(50, 0, 900, 400) << QPoint(50, 408);
-    QTest::newRow("no room") << QRect(0, 0, 1000, 800) << QPoint(-1, -1);
-    QTest::newRow("low console: top kept on the screen")
-        << QRect(0, 700, 600, 100) << QPoint(608, 600);
+    // The Commands window opened over the console's frame fields, the
+    // Traffic window over its message view, both past the bottom edge.
+    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1040) << QRect(0, 0, 860, 620);
+    QTest::newRow("1600x1000") << QRect(0, 0, 1600, 960) << QRect(100, 100, 860, 620);
+    QTest::newRow("console on the right") << QRect(0, 0, 1920, 1040) << QRect(1000, 200, 860, 620);
+    QTest::newRow("1366x768") << QRect(0, 0, 1366, 728) << QRect(0, 0, 860, 620);
 }
 
 void TestCommandsWindow::placesBesideWhereThereIsRoom()
 {
+    QFETCH(QRect, screen);
     QFETCH(QRect, console);
-    QFETCH(QPoint, expected);
-    const QRect screen(0, 0, 1000, 800);
-    const auto place = app::besidePlace(console, QSize(300, 200), screen);
-    QCOMPARE(place.value_or(QPoint(-1, -1)), expected);
-    if (place)
-        QVERIFY(!QRect(*place, QSize(300, 200)).intersects(console));
+    // What a small screen may cover: right of the message view, below the buttons.
+    const QRect coverable(console.left() + 430, console.top() + 80, 430, 540);
+    const std::vector<QSize> sizes = {QSize(760, 520), QSize(560, 640), QSize(560, 360)};
+    const app::SidePlaces places = app::sidePlaces(console, coverable, sizes, 560, screen);
+    QCOMPARE(places.windows.size(), sizes.size());
+    const QRect moved = places.console ? QRect(*places.console, console.size()) : console;
+    QVERIFY(screen.contains(moved));
+    const bool room = screen.width() - console.width() >= 568;
+    for (std::size_t i = 0; i < places.windows.size(); ++i) {
+        const QRect& place = places.windows[i];
+        QVERIFY2(screen.contains(place), qPrintable(QString::number(i)));
+        QVERIFY(place.width() >= 560 && place.height() > 0);
+        if (room)
+            QVERIFY(!place.intersects(moved));
+        else
+            QVERIFY(!place.intersects(
+                        QRect(console.topLeft(), QPoint(coverable.left() - 1, console.bottom()))) &&
+                    !place.intersects(
+                        QRect(console.topLeft(), QPoint(console.right(), coverable.top() - 1))));
+        for (std::size_t j = 0; j < i; ++j)
+            QVERIFY(!place.intersects(places.windows[j]));
+    }
 }
 
 void TestCommandsWindow::addFromConsole_data()
@@ -302,7 +326,7 @@ void TestCommandsWindow::reorderFollowsTheRows()
     QCOMPARE(window().list().at(1).name, std::string("Command 1"));
     QVERIFY(rows->item(0)->text().startsWith(QStringLiteral("Ctrl+1  last")));
     app::CommandList reread;
-    QVERIFY(!reread.load(window().path()));
+    QVERIFY(reread.load(window().path()).ok());
     QCOMPARE(reread.file(), window().list().file());
 }
 
@@ -325,10 +349,44 @@ void TestCommandsWindow::savesAndReloadsByteExact()
     QVERIFY(window().openFile(source));
     QVERIFY(window().saveAs(copy));
     QCOMPARE(fileBytes(copy), QByteArray::fromStdString(canonical));
-    // The list's own file holds the same, and a new window reads it back.
     QCOMPARE(fileBytes(window().path()), QByteArray::fromStdString(canonical));
-    CommandsWindow again(app::CommandConsole{}, nullptr);
-    QCOMPARE(again.list().file(), window().list().file());
+}
+
+// Opening a check file wrote it over commands.toml: the saved commands were
+// gone without a question.
+void TestCommandsWindow::openDoesNotReplaceTheSavedCommands()
+{
+    setFields("C", "01", "OPN", "");
+    QVERIFY(window().addFromConsole());
+    window().answers().setOn(true);
+    const std::string saved = CommandsWindow::defaultPath();
+    const QByteArray before = fileBytes(saved);
+    QVERIFY(!before.isEmpty());
+    const QString opened = data_.filePath(QStringLiteral("site.toml"));
+    QFile out(opened);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[step]]\nname = \"x\"\nsend = { text = \"hello\" }\n");
+    out.close();
+
+    QVERIFY(window().openFile(opened.toStdString()));
+    QCOMPARE(fileBytes(saved), before);
+    QCOMPARE(window().windowTitle(), QStringLiteral("Commands - site.toml"));
+    QCOMPARE(window().path(), opened.toStdString());
+    // Nothing of the saved list stays on screen: its rules, its run.
+    QVERIFY2(window().answers().statusText().startsWith(QStringLiteral("On (0 rules)")),
+             qPrintable(window().answers().statusText()));
+    QCOMPARE(window().answers().ruleList()->count(), 0);
+    QVERIFY(window().runs().statusText().isEmpty());
+    // Changes go to the opened file.
+    QVERIFY(window().renameCommand(0, "renamed"));
+    QVERIFY(fileBytes(opened.toStdString()).contains("renamed"));
+    QCOMPARE(fileBytes(saved), before);
+
+    window().showSavedCommands();
+    QCOMPARE(window().windowTitle(), QStringLiteral("Commands"));
+    QCOMPARE(window().list().size(), 1u);
+    QCOMPARE(window().list().at(0).name, std::string("Command 1"));
+    QCOMPARE(fileBytes(saved), before);
 }
 
 void TestCommandsWindow::refusesABrokenFileAndKeepsTheList()
@@ -431,6 +489,107 @@ void TestCommandsWindow::ctrlDigitSendsTheConsolesBytes()
     // Beyond the list: nothing goes out, the window says why.
     QVERIFY(!window().sendCommand(8));
     QVERIFY(window().statusText().contains(QStringLiteral("No saved command 9")));
+}
+
+// A saved command with {port} could not be sent by Ctrl+1, and Ctrl+2 was
+// bound to an expect step.
+void TestCommandsWindow::ctrlDigitFillsPlaceholdersAndSkipsWhatCannotBeSent()
+{
+    const QString file = data_.filePath(QStringLiteral("door.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[values]\nid = \"A1\"\n"
+              "[[step]]\nsend = { media = \"B\", id = \"{id}\", data = \"{port}\", command = "
+              "\"ENT\" }\n[[step]]\nexpect = { command = \"ENT\" }\n"
+              "[[step]]\nsend = { text = \"zone {zone} of {host}\" }\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    QStringList asked;
+    window().setAskValue([&](const std::string& name) -> std::optional<std::string> {
+        asked << QString::fromStdString(name);
+        return std::string("Z9");
+    });
+    QVERIFY(window().listView()->item(0)->text().startsWith(QStringLiteral("Ctrl+1  ")));
+    QVERIFY(!window().listView()->item(1)->text().contains(QStringLiteral("Ctrl+")));
+    QVERIFY(window().listView()->item(2)->text().startsWith(QStringLiteral("Ctrl+2  ")));
+    window().listView()->setCurrentRow(1);
+    QVERIFY(!window().buttonEnabled(QStringLiteral("Send")));
+    QVERIFY(!window().buttonEnabled(QStringLiteral("Repeat")));
+    window().listView()->setCurrentRow(0);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Send")));
+
+    LoopbackTcpServer peer;
+    QVERIFY(connectToTcpPeer(*dialog_, peer));
+    const protocol::DelimiterMode mode = protocol::DelimiterSet::instance().mode();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_1, Qt::ControlModifier);
+    std::string block;
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock(
+                        protocol::composeFrame({"B", "A1", peer.portText(), "ENT", ""}, mode)));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_2, Qt::ControlModifier);
+    QVERIFY(peer.receive(block, std::chrono::seconds(5)));
+    QCOMPARE(block, protocol::wireBlock("zone Z9 of 127.0.0.1"));
+    QCOMPARE(asked, QStringList{QStringLiteral("zone")});
+}
+
+// Every button was enabled with an empty list or a running repeat, and
+// Edit… on an expect step did nothing and said nothing.
+void TestCommandsWindow::buttonsActOnlyWhenTheyCan()
+{
+    for (const char* text : {"Edit…", "Rename…", "Delete", "Send", "Repeat", "Stop", "Run",
+                             "Stop run", "Save report…", "Saved commands", "Edit rule…"})
+        QVERIFY2(!window().buttonEnabled(QString::fromUtf8(text)), text);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Add from console")));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Add rule…")));
+
+    const QString file = data_.filePath(QStringLiteral("steps.toml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[[step]]\nsend = { text = \"a\" }\n[[step]]\nwait = \"1s\"\n");
+    out.close();
+    QVERIFY(window().openFile(file.toStdString()));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Run")));
+    QVERIFY(window().buttonEnabled(QStringLiteral("Saved commands")));
+    window().listView()->setCurrentRow(1);
+    QVERIFY(window().buttonEnabled(QStringLiteral("Edit…")));
+    for (QPushButton* button : window().findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Edit…"))
+            button->click();
+    }
+    QVERIFY2(window().statusText().startsWith(QStringLiteral("Only send steps are edited here")),
+             qPrintable(window().statusText()));
+}
+
+// Answer rules were neither shown nor editable in the window.
+void TestCommandsWindow::answerRulesAreShownAndEdited()
+{
+    app::AnswerPanel& answers = window().answers();
+    QStringList offered;
+    QStringList texts = {
+        QStringLiteral("when = { command = \"EVTX\" }\nsend = { text = \"ok\" }\n"),
+        QStringLiteral("name = \"ok\"\nwhen = { command = \"EVT\" }\nsend = { text = \"ok\" }\n")};
+    answers.setEditText([&](const QString& text) -> std::optional<QString> {
+        offered << text;
+        if (texts.isEmpty())
+            return std::nullopt;
+        return texts.takeFirst();
+    });
+    // A mistake is refused with the reader's message and offered again.
+    QVERIFY(answers.editRule(-1));
+    QCOMPARE(offered.size(), 2);
+    QCOMPARE(offered.at(1).toStdString().substr(0, 5), std::string("when "));
+    QCOMPARE(answers.ruleList()->count(), 1);
+    QVERIFY(answers.ruleList()->item(0)->text().startsWith(QStringLiteral("ok: when = ")));
+    app::CommandList saved;
+    QVERIFY(saved.load(window().path()).ok());
+    QCOMPARE(saved.file().answers.size(), 1u);
+    QCOMPARE(saved.file().answers.at(0).name, std::string("ok"));
+    // Editing offers the rule as it stands; cancelling changes nothing.
+    QVERIFY(!answers.editRule(0));
+    QVERIFY(offered.last().startsWith(QStringLiteral("name = \"ok\"")));
+    QVERIFY(answers.deleteRule(0));
+    QVERIFY(saved.load(window().path()).ok());
+    QVERIFY(saved.file().answers.empty());
 }
 
 void TestCommandsWindow::repeatsACountAndStopsOnDisconnect_data()

@@ -161,7 +161,7 @@ void TestRecordReview::showsTheRecordsOfAFile()
     window.filter().setDirection(traffic::Direction::Sent);
     QCOMPARE(window.filter().rowCount(), 1);
     const QString saved = files_.filePath(QStringLiteral("sent.log"));
-    QVERIFY(window.saveTo(saved, app::TrafficExport::Format::TextLog));
+    QVERIFY(window.saveTo(saved, app::TrafficExport::Format::TextLog).ok());
     const auto again = traffic::RecordFileReader::readFile(QFile::encodeName(saved).toStdString());
     QVERIFY(again);
     QCOMPARE(again->records.size(), std::size_t{1});

@@ -163,7 +163,7 @@ void TestTrafficSave::pcapngOfTheShownRows()
     add(RecordKind::Read, "re", "frame check: no frame");
     window.filter().setDirection(direction);
     const QString file = home_.filePath(QTest::currentDataTag() + QStringLiteral(".pcapng"));
-    QVERIFY(window.saveTo(file, Format::Pcapng));
+    QVERIFY(window.saveTo(file, Format::Pcapng).ok());
 
     QByteArray errors;
     const QByteArray out = tshark(

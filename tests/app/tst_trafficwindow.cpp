@@ -305,8 +305,8 @@ void TestTrafficWindow::savesCsvThatGivesTheBytesBack()
     window_->drain();
     const QString path = files_.filePath(QStringLiteral("traffic.csv"));
 
-    QString error;
-    QVERIFY2(window_->saveTo(path, TrafficExport::Format::Csv, &error), qPrintable(error));
+    const base::Result<QString> saved = window_->saveTo(path, TrafficExport::Format::Csv);
+    QVERIFY2(saved.ok(), saved.error().text().c_str());
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -350,7 +350,7 @@ void TestTrafficWindow::savesARecordFileOwnerOnly()
     const QString path = files_.filePath(QStringLiteral("traffic.log"));
     QFile::remove(path);
 
-    QVERIFY(window_->saveTo(path, TrafficExport::Format::TextLog));
+    QVERIFY(window_->saveTo(path, TrafficExport::Format::TextLog).ok());
 
     QFile file(path);
     QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
@@ -384,10 +384,10 @@ void TestTrafficWindow::saveToAnUnwritableFolderFails()
 {
     queue_->record(readRecord("x"));
     window_->drain();
-    QString error;
-    QVERIFY(!window_->saveTo(files_.filePath(QStringLiteral("absent/traffic.csv")),
-                             TrafficExport::Format::Csv, &error));
-    QVERIFY(!error.isEmpty());
+    const base::Result<QString> saved = window_->saveTo(
+        files_.filePath(QStringLiteral("absent/traffic.csv")), TrafficExport::Format::Csv);
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.error().text().empty());
 }
 
 // Regression: a device's bytes or a note starting with "=" became a formula
@@ -478,9 +478,9 @@ void TestTrafficWindow::saveRefusesALinkAndLeavesItsTarget()
     }
     QVERIFY(QFile::link(target, link));
 
-    QString error;
-    QVERIFY(!window_->saveTo(link, TrafficExport::Format::Csv, &error));
-    QVERIFY(error.contains(QLatin1String("link")));
+    const base::Result<QString> saved = window_->saveTo(link, TrafficExport::Format::Csv);
+    QVERIFY(!saved.ok());
+    QVERIFY(QString::fromStdString(saved.error().text()).contains(QLatin1String("link")));
     QCOMPARE(QFileInfo(link).isSymLink(), true);
     QCOMPARE(QFileInfo::exists(target), targetExists);
     if (targetExists) {

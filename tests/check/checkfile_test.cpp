@@ -226,6 +226,9 @@ const ErrorRow kErrorRows[] = {
     {"letter after equal", "[[step]]\nname = \u00e9\nwait = 1\n", 2, 8, ""},
     {"letter in a header", "[de\uFEBF[faults]\n", 1, 4, ""},
     {"not utf-8", "[[step]]\nname = \"\xff\"\nwait = 1\n", 2, 8, "utf-8"},
+    {"value not text", "[values]\nid = 7\n", 2, 6, "'id' must be"},
+    {"value name", "[values]\n\"a b\" = \"x\"\n", 2, 1, "no placeholder name"},
+    {"value too long", "[values]\nid = \"" + std::string(2046, 'v') + "\"\n", 2, 6, "at most 2045"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CheckFileMistakes, testing::ValuesIn(kErrorRows), rowName<ErrorRow>);
 
@@ -277,4 +280,25 @@ send = { media = "{media}", id = "{id}", command = "ACK", message = "{message} {
     values.erase("zone");
     EXPECT_EQ(check::checkDeviceValues(file, values).text(),
               "answer 1 (line 6): no value for {zone}");
+}
+
+// The example file failed with "no value for {id}" wherever no targets list
+// gave one: a file's own [values] are the defaults a device's values override.
+TEST(CheckFile, DefaultValuesFillWhatTheDeviceLacks)
+{
+    const CheckFile file = parsed(R"(
+[values]
+id = "A1"
+"zone.name" = "hall"
+[[step]]
+send = { media = "B", id = "{id}", command = "ENT", message = "{zone.name} {port}" }
+)");
+    EXPECT_EQ(file.values.at("zone.name"), "hall");
+    EXPECT_EQ(*check::parseCheckFile(check::writeCheckFile(file), "x"), file);
+    EXPECT_EQ(check::stepPlaceholders(file), (std::vector<std::string>{"id", "zone.name", "port"}));
+    EXPECT_EQ(check::checkDeviceValues(file, {}).text(), "step 1 (line 5): no value for {port}");
+    EXPECT_TRUE(check::checkDeviceValues(file, {{"port", "1"}}).ok());
+    const check::DeviceValues device = check::valuesWithDefaults(file, {{"id", "B2"}});
+    EXPECT_EQ(device.at("id"), "B2");
+    EXPECT_EQ(device.at("zone.name"), "hall");
 }

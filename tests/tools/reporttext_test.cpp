@@ -1,4 +1,5 @@
 #include "answerhistogram.h"
+#include "htmlreport.h"
 #include "reporttext.h"
 #include "rowname.h"
 
@@ -82,3 +83,40 @@ TEST(AnswerHistogram, RoundBinsHoldEveryTime)
 }
 
 } // namespace
+
+// The site manager's page said "95% within 0 ms", listed "4, 0" without the
+// steps, drew one solid block for answers all in one bin, had no title and
+// left "Connection refused" unexplained.
+TEST(HtmlReport, SpeaksToASiteManager)
+{
+    check::FleetReport report;
+    report.checkFile = "site.toml";
+    check::Step expect;
+    expect.name = "reader answers";
+    expect.action = check::ExpectStep{};
+    report.file.steps = {expect};
+    check::DeviceResult passed;
+    passed.target.host = "127.0.0.1";
+    passed.target.port = 21210;
+    passed.outcome = check::DeviceOutcome::Passed;
+    check::StepResult step;
+    step.stepName = "reader answers";
+    step.answerTime = check::Millis{0};
+    passed.steps = {step};
+    check::DeviceResult refused = passed;
+    refused.target.port = 21211;
+    refused.outcome = check::DeviceOutcome::Failed;
+    refused.steps.clear();
+    refused.failedStep = "connect";
+    refused.reason = "Connection refused";
+    report.devices = {passed, refused};
+
+    const std::string html = devicetools::HtmlReport::text(report, "Hall A <Kim>");
+    EXPECT_NE(html.find("<h1>Hall A &lt;Kim&gt;</h1>"), std::string::npos);
+    EXPECT_NE(html.find("(UTC"), std::string::npos);
+    EXPECT_NE(html.find("median under 1 ms, 95% within 1 ms"), std::string::npos);
+    EXPECT_NE(html.find("reader answers: under 1 ms"), std::string::npos);
+    EXPECT_NE(html.find("Nothing listens on that port"), std::string::npos);
+    EXPECT_EQ(html.find("within 0 ms"), std::string::npos);
+    EXPECT_GE(devicetools::AnswerHistogram({0, 0, 0}).bins().size(), 10u);
+}

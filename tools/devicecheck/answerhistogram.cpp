@@ -18,6 +18,9 @@ constexpr int kTop = 16;
 constexpr int kRight = 12;
 constexpr std::size_t kMaxLabels = 12;
 constexpr long long kSteps[] = {1, 2, 5};
+// Bins drawn at least, so that answers all in one bin make one bar, not a
+// block across the whole picture.
+constexpr std::size_t kMinBins = 10;
 
 long long binWidth(long long largest)
 {
@@ -49,7 +52,7 @@ AnswerHistogram::AnswerHistogram(const std::vector<long long>& times) : sorted_(
     }
     const long long largest = std::max(sorted_.back(), 0LL);
     const long long width = binWidth(largest);
-    const auto count = static_cast<std::size_t>(largest / width + 1);
+    const auto count = std::max(static_cast<std::size_t>(largest / width + 1), kMinBins);
     for (std::size_t i = 0; i < count; ++i) {
         const long long from = static_cast<long long>(i) * width;
         bins_.push_back({from, from + width, 0});

@@ -43,6 +43,8 @@ Reports (files are made readable by their owner only):
   --csv FILE         a row per device and step, with the answer time in ms
   --html FILE        one self-contained page: the summary, a histogram of the
                      answer times and a table of every device
+  --title TEXT       the HTML report's title, e.g. the site and the operator
+                     (at most 200 characters)
   --record DIR       keep each device's traffic in record files, as the
                      console writes them (folder 0700, files 0600)
   --record-limit MB  what the record files may take in all, 1 to 1048576
@@ -136,6 +138,17 @@ base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& o
             ok = path(options.csvPath);
         } else if (option == "--html") {
             ok = path(options.htmlPath);
+        } else if (option == "--title") {
+            base::Result<std::string> title = line.value();
+            if (!title) {
+                error = title.error();
+                ok = false;
+            } else if (title->size() > CheckOptions::kMaxTitleLength) {
+                error = badArgument("the title is longer than 200 characters");
+                ok = false;
+            } else {
+                options.title = std::move(*title);
+            }
         } else if (option == "--record") {
             ok = path(options.recordFolder);
         } else if (option == "--record-limit") {

@@ -19,6 +19,7 @@ struct CheckOptions {
     static constexpr std::uint32_t kMaxTimeoutMs = 3600000;
     static constexpr std::uint32_t kDefaultRecordLimitMiB = 256;
     static constexpr std::uint32_t kMaxRecordLimitMiB = 1024 * 1024;
+    static constexpr std::size_t kMaxTitleLength = 200;
 
     std::string checkFile;
     std::vector<std::string> targets;     // target texts, in the order given
@@ -27,6 +28,7 @@ struct CheckOptions {
     // Replaces the check file's answer time-out (expect steps without their own).
     std::optional<std::uint32_t> answerTimeoutMs;
     std::string junitPath, csvPath, htmlPath; // empty: not written
+    std::string title;                        // the HTML report's, e.g. site and operator
     std::string recordFolder;                 // empty: no recording
     std::uint32_t recordLimitMiB = kDefaultRecordLimitMiB;
 };

@@ -1,5 +1,7 @@
 #include "checkprogram.h"
 
+#include <functional>
+
 #include "check/csvreport.h"
 #include "check/junitreport.h"
 #include "check/reportfile.h"
@@ -34,7 +36,7 @@ constexpr std::uint64_t kBytesPerMiB = 1024 * 1024;
 // The reports asked for, each with its writer.
 struct ReportTarget {
     const std::string& path;
-    std::string (*text)(const check::FleetReport&);
+    std::function<std::string(const check::FleetReport&)> text;
 };
 
 // Ctrl+C and SIGTERM as a descriptor the event loop watches: blocked in the
@@ -120,9 +122,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     // The report paths and the record folder are checked before any device
     // is contacted, so that one that cannot be written stops the run before
     // it starts.
-    const ReportTarget reports[] = {{options.junitPath, &check::JunitReport::text},
-                                    {options.csvPath, &check::CsvReport::text},
-                                    {options.htmlPath, &HtmlReport::text}};
+    const ReportTarget reports[] = {
+        {options.junitPath, &check::JunitReport::text},
+        {options.csvPath, &check::CsvReport::text},
+        {options.htmlPath, [&options](const check::FleetReport& report) {
+             return HtmlReport::text(report, options.title);
+         }}};
     if (const base::Error refused =
             check::ReportFile::checkAll({options.junitPath, options.csvPath, options.htmlPath});
         !refused.ok()) {

@@ -41,6 +41,7 @@ td code { word-break: break-all; }
 .result.passed { background: #dff1e3; color: #1f5e2c; }
 .result.failed { background: #fbe0e0; color: #8e1c1c; }
 .result.stopped, .result.notrun { background: #fcefd2; color: #6e4a05; }
+.hint { color: #5a6472; font-style: italic; }
 )";
 
 std::string resultClass(check::DeviceOutcome outcome)
@@ -50,14 +51,21 @@ std::string resultClass(check::DeviceOutcome outcome)
                : std::string(check::FleetReport::outcomeName(outcome));
 }
 
-std::string utcText(std::chrono::system_clock::time_point time)
+// Local time with its zone, and the offset from UTC, as a site manager reads it.
+std::string localText(std::chrono::system_clock::time_point time)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z (UTC%z)", &local);
     return text;
+}
+
+// Answer times are whole milliseconds: 0 is an answer under one.
+std::string millisText(long long ms)
+{
+    return ms <= 0 ? std::string("under 1 ms") : std::to_string(ms) + " ms";
 }
 
 std::string secondsText(check::Millis time)
@@ -100,13 +108,23 @@ std::string deviceRow(const check::FleetReport& report, const check::DeviceResul
         why += "<br>got <code>" + markupText(device.got.substr(0, HtmlReport::kGotLimit)) +
                (cut ? "&hellip;" : "") + "</code>";
     }
-    const std::vector<long long> times = report.answerTimes(device);
-    std::string timesText;
-    for (std::size_t i = 0; i < times.size() && i < HtmlReport::kTimesShown; ++i) {
-        timesText += (i > 0 ? ", " : "") + std::to_string(times[i]);
+    if (const std::string hint = HtmlReport::hint(device.reason); !hint.empty()) {
+        why += "<br><span class=\"hint\">" + markupText(hint) + "</span>";
     }
-    if (times.size() > HtmlReport::kTimesShown) {
-        timesText += " &hellip; (" + std::to_string(times.size()) + ")";
+    // Each answer time with the step it answered.
+    std::string timesText;
+    std::size_t answers = 0;
+    for (const check::StepResult& step : device.steps) {
+        if (step.outcome != check::StepOutcome::Passed || !report.isExpect(step)) {
+            continue;
+        }
+        if (answers++ < HtmlReport::kTimesShown) {
+            timesText += (answers > 1 ? "<br>" : "") + markupText(step.stepName) + ": " +
+                         millisText(step.answerTime.count());
+        }
+    }
+    if (answers > HtmlReport::kTimesShown) {
+        timesText += "<br>&hellip; (" + std::to_string(answers) + " in all)";
     }
     const std::string step = device.outcome == check::DeviceOutcome::Passed
                                  ? std::string()
@@ -122,7 +140,25 @@ std::string deviceRow(const check::FleetReport& report, const check::DeviceResul
 
 } // namespace
 
-std::string HtmlReport::text(const check::FleetReport& report)
+std::string HtmlReport::hint(const std::string& reason)
+{
+    if (reason.find("Connection refused") != std::string::npos) {
+        return "Nothing listens on that port: the device is off, not yet set up, or uses "
+               "another port.";
+    }
+    if (reason.find("timed out") != std::string::npos ||
+        reason.find("no answer within") != std::string::npos) {
+        return "The device or the network does not answer: check that the device is on "
+               "and reachable.";
+    }
+    if (reason.find("No route to host") != std::string::npos ||
+        reason.find("Network is unreachable") != std::string::npos) {
+        return "The network has no way to the device: check its address and the network.";
+    }
+    return {};
+}
+
+std::string HtmlReport::text(const check::FleetReport& report, const std::string& title)
 {
     const check::FleetReport::Counts counts = report.counts();
     std::vector<long long> times;
@@ -132,11 +168,13 @@ std::string HtmlReport::text(const check::FleetReport& report)
     }
     const AnswerHistogram histogram(times);
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                      "<title>Device check: " +
-                      markupText(report.checkFile) + "</title>\n<style>" + std::string(kStyle) +
-                      "</style>\n</head>\n<body>\n<h1>Device check</h1>\n";
+                      "<title>" +
+                      markupText(title.empty() ? "Device check: " + report.checkFile : title) +
+                      "</title>\n<style>" + std::string(kStyle) +
+                      "</style>\n</head>\n<body>\n<h1>" +
+                      markupText(title.empty() ? std::string("Device check") : title) + "</h1>\n";
     out += "<p class=\"sub\">Check file <code>" + markupText(report.checkFile) +
-           "</code>, started " + utcText(report.startedAt) + ", took " +
+           "</code>, started " + localText(report.startedAt) + ", took " +
            secondsText(report.elapsed) +
            (report.stopped ? ". The run was stopped before it ended." : ".") + "</p>\n";
     out += "<div class=\"cards\">" + card("all", counts.total, "devices") +
@@ -150,9 +188,10 @@ std::string HtmlReport::text(const check::FleetReport& report)
     out += "</div>\n<h2>Answer times</h2>\n";
     if (histogram.samples() > 0) {
         out += "<p class=\"sub\">" + std::to_string(histogram.samples()) + " answers: median " +
-               std::to_string(histogram.percentile(0.5)) + " ms, 95% within " +
-               std::to_string(histogram.percentile(0.95)) + " ms, slowest " +
-               std::to_string(histogram.percentile(1.0)) + " ms.</p>\n";
+               millisText(histogram.percentile(0.5)) + ", 95% within " +
+               (histogram.percentile(0.95) <= 0 ? std::string("1 ms")
+                                                : millisText(histogram.percentile(0.95))) +
+               ", slowest " + millisText(histogram.percentile(1.0)) + ".</p>\n";
     }
     out += histogram.svg() + "\n<h2>Devices</h2>\n";
     out += "<p class=\"sub\">Devices that did not pass come first.</p>\n";
@@ -163,7 +202,7 @@ std::string HtmlReport::text(const check::FleetReport& report)
     out += std::string("<table>\n<thead><tr><th>Device</th>") + (names ? "<th>Name</th>" : "") +
            "<th>Result</th><th>Failing "
            "step</th><th>Why, and what came instead</th><th>Connect</th><th>Answer times "
-           "(ms)</th></tr></thead>\n<tbody>\n";
+           "by step</th></tr></thead>\n<tbody>\n";
     std::vector<const check::DeviceResult*> order;
     for (const check::DeviceResult& device : report.devices) {
         order.push_back(&device);

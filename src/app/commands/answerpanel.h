@@ -1,5 +1,6 @@
 #pragma once
 
+#include "consolelink.h"
 #include "receivedtap.h"
 
 #include "check/answerengine.h"
@@ -9,11 +10,13 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
 class QLabel;
 class QSpinBox;
+class QListWidget;
 
 namespace app
 {
@@ -24,22 +27,35 @@ namespace app
 // while they are on: how many went out, how many matches were over the bound
 // and not answered, how many answers could not be sent as filled and why.
 //
+// The rules are listed below the switch; Add…, Edit… and Delete change them
+// (a rule is edited as its lines in a check file, and refused with the
+// reader's message when it has a mistake), and rulesChanged() tells the
+// window to keep them.
+//
 // While on, what the window hands to received() goes to a
 // check::AnswerEngine in the console's delimiter mode of the moment, and each
-// answer to `send`, which puts it out through the console's send path with
-// its rule named in the traffic record. Switching on starts afresh (what came
-// while off is not answered). UI thread only.
+// answer goes out through ConsoleLink::send() (after what was received
+// before it) with its rule named in the traffic record. Switching on starts
+// afresh (what came while off is not answered). UI thread only.
 class AnswerPanel : public QWidget
 {
     Q_OBJECT
 public:
-    using SendAnswer = std::function<void(const check::Answer&)>;
+    // Edits a rule's text: the text accepted, or nothing when cancelled.
+    using EditText = std::function<std::optional<QString>(const QString& text)>;
 
-    explicit AnswerPanel(SendAnswer send, QWidget* parent = nullptr);
+    explicit AnswerPanel(ConsoleLink& console, QWidget* parent = nullptr);
     ~AnswerPanel() override;
 
     // The rules in force from now on (a file was opened or changed).
     void setRules(std::vector<check::AnswerRule> rules);
+    const std::vector<check::AnswerRule>& rules() const { return rules_; }
+    // Adds a rule (`row` -1) or replaces rule `row` by what `edit` gives,
+    // until it reads without a mistake or is cancelled; true when changed.
+    bool editRule(int row);
+    bool deleteRule(int row);
+    void setEditText(EditText edit) { editText_ = std::move(edit); }
+    QListWidget* ruleList() const { return ruleList_; }
     void setOn(bool on);
     bool isOn() const;
     void setMaxPerSecond(int perSecond);
@@ -52,12 +68,18 @@ public:
 
 signals:
     void switched(bool on);
+    void rulesChanged();
 
 private:
     void startEngine();
     void showStatus();
+    void showRules(int selectRow);
+    void send(const check::Answer& answer);
 
-    SendAnswer send_;
+    ConsoleLink& console_;
+    EditText editText_;
+    QListWidget* ruleList_ = nullptr;
+    QLabel* ruleProblem_ = nullptr;
     std::vector<check::AnswerRule> rules_;
     std::unique_ptr<check::AnswerEngine> engine_;
     QCheckBox* switch_ = nullptr;

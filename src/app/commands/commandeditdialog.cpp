@@ -98,14 +98,14 @@ check::SendStep CommandEditDialog::literalSend() const
     return send;
 }
 
-std::string CommandEditDialog::problem() const
+base::Error CommandEditDialog::problem() const
 {
     const check::SendStep send = literalSend();
     if (send.isFrame)
-        return check::frameFieldsError(send.fields).text();
+        return check::frameFieldsError(send.fields);
     if (send.text.empty())
-        return "the text is empty";
-    return check::freeTextError(send.text).text();
+        return base::Error::input(base::Fault::BadInput, {}, "the text is empty");
+    return check::freeTextError(send.text);
 }
 
 QString CommandEditDialog::shownProblem() const
@@ -129,9 +129,9 @@ check::SendStep CommandEditDialog::send() const
 
 void CommandEditDialog::accept()
 {
-    const std::string why = problem();
-    problem_->setText(QString::fromStdString(why));
-    if (why.empty())
+    const base::Error why = problem();
+    problem_->setText(QString::fromStdString(why.text()));
+    if (why.ok())
         QDialog::accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "base/error.h"
 
 #include <QDialog>
 
@@ -33,8 +34,9 @@ public:
     // What was accepted (as the list stores it); valid after accept().
     std::string name() const;
     check::SendStep send() const;
-    // What keeps the current input from being accepted; empty when nothing.
-    std::string problem() const;
+    // What keeps the current input from being accepted; no failure when
+    // nothing does.
+    base::Error problem() const;
     QString shownProblem() const;
 
     void accept() override;

@@ -14,9 +14,10 @@ namespace app
 namespace
 {
 
-std::string systemError(const char* what, const std::string& path)
+// The errno of the call that failed, with what was done to which file.
+base::Error systemError(const char* what, const std::string& path)
 {
-    return base::Error::fromErrno(std::string(what) + " " + path).text();
+    return base::Error::fromErrno(std::string(what) + " " + path);
 }
 
 // Makes every missing folder of `folder`, owner-only.
@@ -94,26 +95,23 @@ bool CommandList::reorder(const std::vector<std::size_t>& order)
     return true;
 }
 
-std::optional<std::string> CommandList::load(const std::string& path)
+base::Error CommandList::load(const std::string& path)
 {
     base::Result<check::CheckFile> result = check::loadCheckFile(path);
     if (!result)
-        return result.error().text();
+        return result.error();
     file_ = std::move(*result);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> CommandList::save(const std::string& path) const
+base::Error CommandList::save(const std::string& path) const
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     if (slash != std::string::npos && slash != 0 && !makeFolders(folder))
         return systemError("cannot make the folder", folder);
 
-    if (const base::Error written = fileio::SafeFile::write(path, check::writeCheckFile(file_));
-        !written.ok())
-        return written.text();
-    return std::nullopt;
+    return fileio::SafeFile::write(path, check::writeCheckFile(file_));
 }
 
 std::string CommandList::fileText(std::string_view literal)
@@ -153,9 +151,8 @@ std::string CommandList::summary(const check::Step& step)
            " (not sendable)";
 }
 
-std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fields,
-                                                        const std::string& freeText,
-                                                        std::string& why)
+base::Result<check::SendStep> CommandList::fromConsole(protocol::FrameFields fields,
+                                                      const std::string& freeText)
 {
     fields.media = fields.media.substr(0, protocol::kMediaWidth);
     fields.deviceId = fields.deviceId.substr(0, protocol::kDeviceIdWidth);
@@ -168,8 +165,7 @@ std::optional<check::SendStep> CommandList::fromConsole(protocol::FrameFields fi
         send.isFrame = false;
         send.text = freeText;
     } else {
-        why = frameProblem + ", and the free text is empty";
-        return std::nullopt;
+        return base::Error(base::Fault::BadInput, 0, frameProblem + ", and the free text is empty");
     }
     protocol::FrameFields& f = send.fields;
     for (std::string* t : {&f.media, &f.deviceId, &f.data, &f.command, &f.message, &send.text})

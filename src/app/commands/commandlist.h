@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/checkfile.h"
+#include "base/error.h"
 
 #include <cstddef>
 #include <optional>
@@ -38,6 +39,7 @@ public:
     void rename(std::size_t index, std::string name);
     void replace(std::size_t index, check::SendStep send);
     void remove(std::size_t index);
+    void setAnswers(std::vector<check::AnswerRule> answers) { file_.answers = std::move(answers); }
     // Moves the step at `from` so that it stands at `to` (indices of the list
     // after the move); false when either is out of range.
     bool move(std::size_t from, std::size_t to);
@@ -46,11 +48,11 @@ public:
     // permutation of 0..size()-1.
     bool reorder(const std::vector<std::size_t>& order);
 
-    // Replaces the whole list with the file at `path`; the error's text() when
-    // it cannot be read, and then nothing changes.
-    std::optional<std::string> load(const std::string& path);
-    // Writes the list to `path` atomically; what failed, or nothing.
-    std::optional<std::string> save(const std::string& path) const;
+    // Replaces the whole list with the file at `path`; when it cannot be
+    // read, why ("file:line:column: what") and nothing changes.
+    [[nodiscard]] base::Error load(const std::string& path);
+    // Writes the list to `path` atomically; what failed, or no failure.
+    [[nodiscard]] base::Error save(const std::string& path) const;
 
     // A text as it goes into a file ('{' doubled), and back.
     static std::string fileText(std::string_view literal);
@@ -58,9 +60,9 @@ public:
     // The console's frame fields as a send step when they make a frame that
     // can be saved as it would go out (media, id and command cut to their
     // widths, as the console sends them), else its free text; nothing when
-    // neither will do, `why` saying so. Texts in file form (fileText()).
-    static std::optional<check::SendStep>
-    fromConsole(protocol::FrameFields fields, const std::string& freeText, std::string& why);
+    // neither will do, and why. Texts in file form (fileText()).
+    static base::Result<check::SendStep> fromConsole(protocol::FrameFields fields,
+                                                    const std::string& freeText);
     // One line for a list row: "name: frame fields" or "name: free text".
     static std::string summary(const check::Step& step);
 

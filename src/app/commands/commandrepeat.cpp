@@ -22,6 +22,7 @@ void CommandRepeat::start(SendOnce send, int intervalMs, std::uint64_t count)
     schedule_ = RepeatSchedule(std::chrono::milliseconds(std::max(1, intervalMs)), count,
                                check::Clock::now());
     timer_.start(std::max(1, intervalMs));
+    emit runningChanged(true);
     sendDue();
 }
 
@@ -32,6 +33,7 @@ void CommandRepeat::stop(const std::string& reason)
     timer_.stop();
     stopReason_ = reason;
     emit progressed();
+    emit runningChanged(false);
 }
 
 void CommandRepeat::sendDue()
@@ -40,9 +42,9 @@ void CommandRepeat::sendDue()
         return;
     const std::uint64_t due = schedule_.due(check::Clock::now());
     for (std::uint64_t i = 0; i < due; ++i) {
-        const std::string error = send_();
-        if (!error.empty()) {
-            stop(error);
+        const base::Error error = send_();
+        if (!error.ok()) {
+            stop(error.text());
             return;
         }
         ++sent_;

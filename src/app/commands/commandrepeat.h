@@ -2,6 +2,8 @@
 
 #include "repeatschedule.h"
 
+#include "base/error.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -26,8 +28,9 @@ class CommandRepeat : public QObject
 {
     Q_OBJECT
 public:
-    // Sends the command once; empty when it went to the send queue, else why not.
-    using SendOnce = std::function<std::string()>;
+    // Sends the command once: no failure when it went to the send queue, else
+    // why not.
+    using SendOnce = std::function<base::Error()>;
 
     explicit CommandRepeat(QObject* parent = nullptr);
 
@@ -42,6 +45,7 @@ public:
 
 signals:
     void progressed();
+    void runningChanged(bool running);
 
 private:
     void sendDue();

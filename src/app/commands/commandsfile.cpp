@@ -10,28 +10,30 @@
 namespace app
 {
 
-std::string CommandsFile::load(CommandList& list)
+base::Error CommandsFile::load(CommandList& list)
 {
     if (::access(path_.c_str(), F_OK) != 0)
         return {};
-    if (auto error = list.load(path_)) {
-        keepAside_ = true;
-        return *error;
-    }
-    return {};
+    base::Error error = list.load(path_);
+    keepAside_ = !error.ok();
+    return error;
 }
 
-std::string CommandsFile::save(const CommandList& list)
+base::Result<std::string> CommandsFile::save(const CommandList& list)
 {
-    if (!keepAside_)
-        return list.save(path_).value_or(std::string());
+    if (!keepAside_) {
+        if (base::Error error = list.save(path_); !error.ok())
+            return error;
+        return std::string();
+    }
     const std::string aside = path_ + std::string(kBrokenSuffix);
     if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT)
-        return base::Error::fromErrno("cannot move " + path_ + " aside").text() +
-               "; the list is not saved";
+        return base::Error(base::Fault::BadInput, 0,
+                          base::Error::fromErrno("cannot move " + path_ + " aside").text() +
+                              "; the list is not saved");
     keepAside_ = false;
-    if (auto error = list.save(path_))
-        return *error;
+    if (base::Error error = list.save(path_); !error.ok())
+        return error;
     return "The file that could not be read is kept as " + aside;
 }
 

@@ -20,12 +20,12 @@ public:
     explicit CommandsFile(std::string path) : path_(std::move(path)) {}
     const std::string& path() const { return path_; }
 
-    // Reads the file into `list`; empty when it was read or is missing, else
-    // the reader's "file:line:column: what" (the list stays empty).
-    std::string load(CommandList& list);
-    // Writes `list`; empty when there is nothing to tell the user, else what
-    // failed or where the unreadable file was kept.
-    std::string save(const CommandList& list);
+    // Reads the file into `list`; no failure when it was read or is missing,
+    // else the reader's "file:line:column: what" (the list stays empty).
+    [[nodiscard]] base::Error load(CommandList& list);
+    // Writes `list`: what to tell the user (empty: nothing; else where the
+    // unreadable file was kept), or what failed.
+    [[nodiscard]] base::Result<std::string> save(const CommandList& list);
 
 private:
     std::string path_;

@@ -3,13 +3,15 @@
 #include "answerpanel.h"
 #include "besideplace.h"
 #include "commandeditdialog.h"
+#include "commandsender.h"
 #include "commandsettings.h"
-#include "receivedtap.h"
+#include "receivedintake.h"
 #include "repeatpanel.h"
 #include "runpanel.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -32,14 +34,21 @@ const QString kGeometryKey = QStringLiteral("Commands/Geometry");
 
 } // namespace
 
-CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::string path)
-    : QWidget(parent, Qt::Window), console_(std::move(console)), file_(std::move(path))
+CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::string path)
+    : QWidget(parent, Qt::Window), console_(console), file_(std::move(path)),
+      sender_(console, [this](const std::string& name) -> std::optional<std::string> {
+          bool ok = false;
+          const QString value = QInputDialog::getText(
+              this, tr("Value for {%1}").arg(QString::fromStdString(name)),
+              tr("{%1} has no value. Value:").arg(QString::fromStdString(name)), QLineEdit::Normal,
+              QString(), &ok);
+          if (!ok)
+              return std::nullopt;
+          return value.toStdString();
+      })
 {
-    setWindowTitle(tr("Commands"));
     buildControls();
-    showStatus(file_.load(list_));
-    answers_->setRules(list_.file().answers);
-    refresh(0);
+    showList(file_.load(list_).text());
     // Ctrl+K reaches the console's shortcut from every control here too.
     for (QWidget* widget : findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
@@ -49,10 +58,6 @@ CommandsWindow::CommandsWindow(CommandConsole console, QWidget* parent, std::str
 
 CommandsWindow::~CommandsWindow()
 {
-    if (console_.received) {
-        console_.received->setWake({});
-        console_.received->setOn(false);
-    }
     if (placed_)
         rememberGeometry();
 }
@@ -74,6 +79,7 @@ void CommandsWindow::buildControls()
     // A drop moves rows in the view; the list follows once the drop is over.
     connect(rows_->model(), &QAbstractItemModel::rowsMoved, this, &CommandsWindow::syncOrder,
             Qt::QueuedConnection);
+    connect(rows_, &QListWidget::currentRowChanged, this, &CommandsWindow::updateButtons);
 
     const auto button = [this](const QString& text, auto slot) {
         auto* b = new QPushButton(text, this);
@@ -82,7 +88,11 @@ void CommandsWindow::buildControls()
     };
     auto* edits = new QHBoxLayout;
     edits->addWidget(button(tr("Add from console"), [this] { addFromConsole(); }));
-    edits->addWidget(button(tr("Edit…"), [this] { editCommand(selectedRow()); }));
+    edits->addWidget(button(tr("Edit…"), [this] {
+        if (!editCommand(selectedRow()) && !list_.sendAt(static_cast<std::size_t>(selectedRow())))
+            showStatus("Only send steps are edited here; expect and wait steps are edited in "
+                       "the check file itself");
+    }));
     edits->addWidget(button(tr("Rename…"), [this] {
         const int row = selectedRow();
         if (row < 0)
@@ -98,6 +108,8 @@ void CommandsWindow::buildControls()
     auto* files = new QHBoxLayout;
     files->addWidget(button(tr("Send"), [this] { sendCommand(selectedRow()); }));
     files->addStretch();
+    savedCommands_ = button(tr("Saved commands"), [this] { showSavedCommands(); });
+    files->addWidget(savedCommands_);
     files->addWidget(button(tr("Open…"), [this] {
         const QString file = QFileDialog::getOpenFileName(this, tr("Open check file"));
         if (!file.isEmpty())
@@ -109,7 +121,7 @@ void CommandsWindow::buildControls()
             saveAs(file.toStdString());
     }));
 
-    repeats_ = new RepeatPanel(console_.sendCounts, this);
+    repeats_ = new RepeatPanel([this] { return console_.sendCounts(); }, this);
     connect(repeats_, &RepeatPanel::repeatRequested, this,
             [this](int intervalMs, std::uint64_t count) {
                 startRepeat(selectedRow(), intervalMs, count);
@@ -122,32 +134,70 @@ void CommandsWindow::buildControls()
     layout->addLayout(edits);
     layout->addLayout(files);
     layout->addWidget(repeats_);
-    answers_ = new AnswerPanel(console_.sendAnswer, this);
+    answers_ = new AnswerPanel(console_, this);
     layout->addWidget(answers_);
-    runs_ = new RunPanel(console_.sendBlock, this);
+    runs_ = new RunPanel(console_, this);
     layout->addWidget(runs_);
-    connect(runs_, &RunPanel::runRequested, this, [this] {
-        runs_->start(list_.file(), file_.path(),
-                     console_.device ? console_.device() : check::Target{});
+    connect(runs_, &RunPanel::runRequested, this, &CommandsWindow::startRun);
+    intake_ = new ReceivedIntake(console_, *answers_, *runs_, this);
+    connect(answers_, &AnswerPanel::switched, intake_, &ReceivedIntake::update);
+    connect(answers_, &AnswerPanel::rulesChanged, this, [this] {
+        list_.setAnswers(answers_->rules());
+        saveList();
     });
-    connect(answers_, &AnswerPanel::switched, this, &CommandsWindow::updateIntake);
-    connect(runs_, &RunPanel::runningChanged, this, &CommandsWindow::updateIntake);
-    connect(&intake_, &QTimer::timeout, this, &CommandsWindow::takeReceived);
+    connect(runs_, &RunPanel::runningChanged, this, [this] {
+        intake_->update();
+        updateButtons();
+    });
+    connect(&repeats_->repeat(), &CommandRepeat::runningChanged, this,
+            &CommandsWindow::updateButtons);
     layout->addWidget(status_);
 }
 
 void CommandsWindow::refresh(int selectRow)
 {
     rows_->clear();
+    int keys = 0;
     for (std::size_t i = 0; i < list_.size(); ++i) {
         std::string line = CommandList::summary(list_.at(i));
-        if (i < kMaxShortcutCommands)
-            line = "Ctrl+" + std::to_string(i + 1) + "  " + line;
+        // Only rows that can be sent have keys, so Ctrl+N is the Nth of them.
+        if (list_.sendAt(i) && keys < kMaxShortcutCommands)
+            line = "Ctrl+" + std::to_string(++keys) + "  " + line;
+        else
+            line = "        " + line;
         auto* item = new QListWidgetItem(QString::fromStdString(line), rows_);
         item->setData(Qt::UserRole, static_cast<qulonglong>(i));
     }
     if (selectRow >= 0 && selectRow < rows_->count())
         rows_->setCurrentRow(selectRow);
+    updateButtons();
+}
+
+void CommandsWindow::updateButtons()
+{
+    const int row = selectedRow();
+    const bool chosen = row >= 0 && static_cast<std::size_t>(row) < list_.size();
+    const bool sendable = chosen && list_.sendAt(static_cast<std::size_t>(row));
+    const bool running = runs_->running();
+    for (QPushButton* b : findChildren<QPushButton*>()) {
+        const QString text = b->text();
+        if (text == tr("Edit…") || text == tr("Rename…") || text == tr("Delete"))
+            b->setEnabled(chosen && !running);
+        else if (text == tr("Send"))
+            b->setEnabled(sendable);
+    }
+    savedCommands_->setEnabled(!showsSavedCommands() && !running);
+    repeats_->setCanStart(sendable);
+    runs_->setCanStart(list_.size() > 0);
+}
+
+bool CommandsWindow::buttonEnabled(const QString& text) const
+{
+    for (const QPushButton* b : findChildren<QPushButton*>()) {
+        if (b->text() == text)
+            return b->isEnabled();
+    }
+    return false;
 }
 
 void CommandsWindow::syncOrder()
@@ -167,8 +217,29 @@ int CommandsWindow::selectedRow() const
 
 void CommandsWindow::saveList()
 {
-    if (const std::string said = file_.save(list_); !said.empty())
-        showStatus(said);
+    if (!showsSavedCommands()) {
+        if (const base::Error error = list_.save(opened_); !error.ok())
+            showStatus(error.text());
+        return;
+    }
+    const base::Result<std::string> said = file_.save(list_);
+    if (!said)
+        showStatus(said.error().text());
+    else if (!said->empty())
+        showStatus(*said);
+}
+
+void CommandsWindow::showList(const std::string& status)
+{
+    // Nothing of the list shown before stays: its rules, its run.
+    answers_->setRules(list_.file().answers);
+    runs_->clear();
+    setWindowTitle(
+        showsSavedCommands()
+            ? tr("Commands")
+            : tr("Commands - %1").arg(QFileInfo(QString::fromStdString(opened_)).fileName()));
+    refresh(0);
+    showStatus(status);
 }
 
 void CommandsWindow::showStatus(const std::string& text)
@@ -193,11 +264,10 @@ QString CommandsWindow::repeatText() const
 
 bool CommandsWindow::addFromConsole()
 {
-    std::string why;
-    std::optional<check::SendStep> send =
-        CommandList::fromConsole(console_.frameFields(), console_.freeText(), why);
+    base::Result<check::SendStep> send =
+        CommandList::fromConsole(console_.frameFields(), console_.freeText());
     if (!send) {
-        showStatus("Nothing to add: " + why);
+        showStatus("Nothing to add: " + send.error().text());
         return false;
     }
     list_.add("Command " + std::to_string(list_.size() + 1), std::move(*send));
@@ -253,21 +323,34 @@ bool CommandsWindow::moveCommand(int from, int to)
 
 bool CommandsWindow::openFile(const std::string& path)
 {
-    if (auto error = list_.load(path)) {
-        showStatus(*error);
+    if (const base::Error error = list_.load(path); !error.ok()) {
+        showStatus(error.text());
         return false;
     }
-    saveList();
-    answers_->setRules(list_.file().answers);
-    refresh(0);
-    showStatus("Opened " + path);
+    // The saved commands were written at their last change: their file stays
+    // as it is, and this file is shown (and changed) instead.
+    repeats_->repeat().stop();
+    runs_->stop();
+    opened_ = path;
+    showList("Opened " + path + "; changes are saved to it (\"Saved commands\" goes back)");
     return true;
+}
+
+void CommandsWindow::showSavedCommands()
+{
+    if (showsSavedCommands())
+        return;
+    repeats_->repeat().stop();
+    runs_->stop();
+    opened_.clear();
+    list_ = CommandList{};
+    showList(file_.load(list_).text());
 }
 
 bool CommandsWindow::saveAs(const std::string& path)
 {
-    if (auto error = list_.save(path)) {
-        showStatus(*error);
+    if (const base::Error error = list_.save(path); !error.ok()) {
+        showStatus(error.text());
         return false;
     }
     showStatus("Saved " + path);
@@ -276,27 +359,43 @@ bool CommandsWindow::saveAs(const std::string& path)
 
 bool CommandsWindow::sendCommand(int index)
 {
-    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(index));
-    if (index < 0 || !send) {
-        showStatus("No saved command " + std::to_string(index + 1));
+    const CommandSender::Outcome outcome = sender_.send(list_, index);
+    showStatus(outcome.status);
+    return outcome.sent;
+}
+
+int CommandsWindow::shortcutRow(int number) const
+{
+    return CommandSender::shortcutRow(list_, number);
+}
+
+bool CommandsWindow::sendShortcut(int number)
+{
+    const int row = shortcutRow(number);
+    if (row < 0) {
+        showStatus("No saved command for Ctrl+" + std::to_string(number + 1));
         return false;
     }
-    const std::string& name = list_.at(static_cast<std::size_t>(index)).name;
-    const std::string error = console_.send(*send, "saved command \"" + name + "\"");
-    showStatus(error.empty() ? "Sent " + name : name + " not sent: " + error);
-    return error.empty();
+    return sendCommand(row);
+}
+
+bool CommandsWindow::startRun()
+{
+    base::Result<check::Target> device = sender_.runTarget(list_.file());
+    if (!device) {
+        showStatus("Not run: " + device.error().text());
+        return false;
+    }
+    return runs_->start(list_.file(), showsSavedCommands() ? "saved commands" : opened_,
+                        std::move(*device));
 }
 
 bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
 {
-    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
-    if (row < 0 || !send)
+    CommandRepeat::SendOnce send = sender_.repeatSend(list_, row);
+    if (!send)
         return false;
-    const std::string note =
-        "saved command \"" + list_.at(static_cast<std::size_t>(row)).name + "\" (repeat)";
-    // A copy: the list may change while the repeat runs.
-    repeats_->start([this, step = *send, note] { return console_.send(step, note); }, intervalMs,
-                    count);
+    repeats_->start(std::move(send), intervalMs, count);
     return true;
 }
 
@@ -306,55 +405,12 @@ void CommandsWindow::connectionEnded()
     runs_->connectionEnded();
 }
 
-void CommandsWindow::updateIntake()
-{
-    const bool wanted = answers_->isOn() || runs_->running();
-    if (console_.received && console_.received->on() != wanted) {
-        // Answers go out as soon as the bytes are here, not at the next poll;
-        // the poll stays for what a wake may miss.
-        std::function<void()> wake;
-        if (wanted) {
-            wake = [this] {
-                QMetaObject::invokeMethod(this, &CommandsWindow::takeReceived,
-                                          Qt::QueuedConnection);
-            };
-        }
-        console_.received->setWake(std::move(wake));
-        console_.received->setOn(wanted);
-    }
-    if (!wanted)
-        intake_.stop();
-    else if (!intake_.isActive())
-        intake_.start(kIntakeIntervalMs);
-}
-
-void CommandsWindow::takeReceived()
-{
-    if (!console_.received)
-        return;
-    const ReceivedTap::Received received = console_.received->take();
-    // Over UDP each read is one datagram, and a datagram is one record of the
-    // device's, whether it ends in a line end or not.
-    const bool datagrams = console_.datagrams && console_.datagrams();
-    answers_->received(received, datagrams);
-    if (!datagrams) {
-        runs_->received(received.bytes, check::Chunk::Stream);
-        return;
-    }
-    const std::string_view bytes = received.bytes;
-    std::size_t begin = 0;
-    for (const ReceivedTap::Received::Read& read : received.reads) {
-        runs_->received(bytes.substr(begin, read.end - begin), check::Chunk::Datagram);
-        begin = read.end;
-    }
-}
-
 void CommandsWindow::showBeside(QWidget* console)
 {
     if (!placed_) {
         placed_ = true;
         resize(sizeHint());
-        restoreOrPlaceBeside(*this, console, QSize(420, 360), kGeometryKey);
+        restoreOrPlaceBeside(*this, console, QSize(420, 360), kGeometryKey, SideSlot::Commands);
     }
     show();
     raise();

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "commandlist.h"
+#include "commandsender.h"
 #include "commandsfile.h"
+#include "consolelink.h"
+#include "placeholdervalues.h"
 
 #include "check/target.h"
 #include "protocol/commandframe.h"
@@ -17,6 +20,7 @@
 class QCheckBox;
 class QLabel;
 class QListWidget;
+class QPushButton;
 
 namespace check
 {
@@ -30,38 +34,18 @@ class AnswerPanel;
 class CommandRepeat;
 class RepeatPanel;
 class RunPanel;
-class ReceivedTap;
-
-// What the Commands window needs of the console.
-struct CommandConsole {
-    // The frame fields and the free text as the console shows them now.
-    std::function<protocol::FrameFields()> frameFields;
-    std::function<std::string()> freeText;
-    std::function<bool()> connected;
-    // True while the connection is UDP (each received read is one datagram).
-    std::function<bool()> datagrams;
-    // The device as the console names it (host and port), for a run's report.
-    std::function<check::Target()> device;
-    // Sends a saved command through the console's own send path, with `note`
-    // in the traffic record; empty when it went to the send queue, else why not.
-    std::function<std::string(const check::SendStep& send, const std::string& note)> send;
-    std::function<net::SendQueue::Counts()> sendCounts;
-    // Received bytes for the automatic answers and runs (nullptr: none), how
-    // an answer goes out (with its rule in the traffic record), and how a
-    // run's block does (empty when queued, else why not).
-    ReceivedTap* received = nullptr;
-    std::function<void(const check::Answer&)> sendAnswer;
-    std::function<std::string(const std::string& block, bool frame)> sendBlock;
-};
+class ReceivedIntake;
 
 // The Commands window: the saved commands (CommandList) in a list, kept in
-// the file at path() and written back after every change; other check files
-// opened and saved with "Open…" and "Save as…" (a file with a mistake is
-// refused with its "file:line:column: what" in the status line, the list
-// unchanged). "Add from console" takes the console's frame fields when they
-// make a frame that can be saved as it would go out (media, id and command
-// cut to their widths, as the console sends them), else its free text, else
-// nothing (the status says why). Rows are reordered by dragging.
+// the file at path() and written back after every change. "Open…" shows
+// another check file instead (a file with a mistake is refused with its
+// "file:line:column: what" in the status line, the list unchanged): the
+// window's title names it, changes are written to it, and the saved
+// commands' own file stays as it was; "Saved commands" shows them again.
+// "Save as…" writes what is shown to another file. "Add from console" takes the console's frame
+// fields when they make a frame that can be saved as it would go out (media, id and command cut to
+// their widths, as the console sends them), else its free text, else nothing (the status says why).
+// Rows are reordered by dragging.
 //
 // Automatic answers: the file's `[[answer]]` rules, applied while switched on
 // (AnswerPanel).
@@ -69,12 +53,19 @@ struct CommandConsole {
 // "Run" runs the list (with any expect and wait steps an opened file has)
 // against the device (RunPanel), and "Save report…" writes the run as
 // devicecheck reports one device; received bytes reach the answers and the
-// run from the console's traffic record (ReceivedTap), taken every
-// kIntakeIntervalMs while either needs them, one read at a time (over UDP
-// each datagram ends a record of the run's).
+// run from the console's traffic record (ReceivedIntake).
 //
-// Sending: a double-click or Enter on a row, or sendCommand() (which the
-// console's Ctrl+1 … Ctrl+9 call), sends that command while connected.
+// Placeholders ({id}, …) of a Run's steps and of a saved command take the
+// values PlaceholderValues gives (the file's defaults, the console's, or
+// the operator's when asked); a Run whose values do not fit its steps does
+// not start, the status line saying why.
+//
+// Sending: a double-click or Enter on a row, or sendCommand(), sends that
+// command while connected; the console's Ctrl+1 … Ctrl+9 send the first nine
+// commands that can be sent (sendShortcut()), and each such row shows its
+// keys. Every send goes through ConsoleLink::send(). Buttons are enabled only
+// when they can act (a row chosen that they act on, no repeat or run
+// already going, a run to report on).
 // "Repeat" sends the selected one every N ms, a count of times or (0) until
 // stopped, with the progress and what the send queue dropped since the start
 // in the line below; Stop, connectionEnded() (the console calls it on
@@ -90,9 +81,8 @@ class CommandsWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int kMaxShortcutCommands = 9;
-    static constexpr int kIntakeIntervalMs = 20;
 
-    CommandsWindow(CommandConsole console, QWidget* parent, std::string path = defaultPath());
+    CommandsWindow(ConsoleLink& console, QWidget* parent, std::string path = defaultPath());
     ~CommandsWindow() override;
 
     // $XDG_DATA_HOME/Quorvel/socketclient/commands.toml (~/.local/share/…).
@@ -100,7 +90,9 @@ public:
     // Appended to the name of a list file that could not be read at start,
     // when the first save moves it aside.
     static constexpr std::string_view kBrokenSuffix = CommandsFile::kBrokenSuffix;
-    const std::string& path() const { return file_.path(); }
+    // The file that is shown: the saved commands' own, or one opened.
+    const std::string& path() const { return opened_.empty() ? file_.path() : opened_; }
+    bool showsSavedCommands() const { return opened_.empty(); }
 
     // Shows the window (placed the first time), raised and active.
     void showBeside(QWidget* console);
@@ -120,10 +112,23 @@ public:
     void deleteCommand(int row);
     bool moveCommand(int from, int to);
     bool openFile(const std::string& path);
+    // Shows the saved commands again after openFile().
+    void showSavedCommands();
     bool saveAs(const std::string& path);
-    // Sends saved command `index` (0-based); false (the status says why) when
-    // it did not go out.
+    // Sends the command in row `index` (0-based); false (the status says
+    // why) when it did not go out.
     bool sendCommand(int index);
+    // Sends the `number`th (0-based) command that can be sent, as Ctrl+1 …
+    // Ctrl+9 do; the row it is in, or -1 when there is none.
+    int shortcutRow(int number) const;
+    bool sendShortcut(int number);
+    // How missing placeholder values are asked for (tests answer here).
+    void setAskValue(PlaceholderValues::Ask ask) { sender_.setAsk(std::move(ask)); }
+    // Starts a Run of what is shown; false (the status says why) when it
+    // cannot start.
+    bool startRun();
+    // Whether the button with `text` is enabled (for tests and the picture).
+    bool buttonEnabled(const QString& text) const;
     // Repeats the command at `row`; false when it is not a command.
     bool startRepeat(int row, int intervalMs, std::uint64_t count);
     void connectionEnded();
@@ -138,24 +143,28 @@ private:
     // Takes the rows' order, after a drop, into the list.
     void syncOrder();
     void saveList();
+    void showList(const std::string& status);
+    void updateButtons();
     void showStatus(const std::string& text);
     void rememberGeometry() const;
-    void updateIntake();
-    void takeReceived();
     int selectedRow() const;
 
-    CommandConsole console_;
+    ConsoleLink& console_;
     CommandsFile file_;
     CommandList list_;
+    // The opened file shown instead of the saved commands; empty: none.
+    std::string opened_;
+    CommandSender sender_;
     bool placed_ = false;
 
     QListWidget* rows_ = nullptr;
+    QPushButton* savedCommands_ = nullptr;
     QLabel* status_ = nullptr;
     RepeatPanel* repeats_ = nullptr;
     AnswerPanel* answers_ = nullptr;
     RunPanel* runs_ = nullptr;
     // Takes the tap's bytes to the answers and the run while either wants them.
-    QTimer intake_;
+    ReceivedIntake* intake_ = nullptr;
 };
 
 } // namespace app

@@ -22,8 +22,8 @@ RepeatPanel::RepeatPanel(Counts counts, QWidget* parent)
     count_->setRange(0, static_cast<int>(check::CheckFileLimits::kMaxRepeat));
     count_->setValue(10);
     count_->setSpecialValueText(tr("until stopped"));
-    auto* start = new QPushButton(tr("Repeat"), this);
-    auto* stop = new QPushButton(tr("Stop"), this);
+    auto* start = start_ = new QPushButton(tr("Repeat"), this);
+    auto* stop = stop_ = new QPushButton(tr("Stop"), this);
     status_ = new QLabel(this);
 
     auto* row = new QHBoxLayout;
@@ -43,6 +43,8 @@ RepeatPanel::RepeatPanel(Counts counts, QWidget* parent)
     });
     connect(stop, &QPushButton::clicked, this, [this] { repeat_.stop(); });
     connect(&repeat_, &CommandRepeat::progressed, this, &RepeatPanel::showProgress);
+    connect(&repeat_, &CommandRepeat::runningChanged, this, [this] { setCanStart(canStart_); });
+    setCanStart(false);
     settle_.setInterval(kSettleIntervalMs);
     connect(&settle_, &QTimer::timeout, this, &RepeatPanel::showProgress);
 }
@@ -65,6 +67,13 @@ void RepeatPanel::showProgress()
         settle_.start();
     else
         settle_.stop();
+}
+
+void RepeatPanel::setCanStart(bool can)
+{
+    canStart_ = can;
+    start_->setEnabled(can && !repeat_.running());
+    stop_->setEnabled(repeat_.running());
 }
 
 QString RepeatPanel::text() const

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QLabel;
+class QPushButton;
 class QSpinBox;
 
 namespace app
@@ -34,6 +35,9 @@ public:
 
     void start(CommandRepeat::SendOnce send, int intervalMs, std::uint64_t count);
     CommandRepeat& repeat() { return repeat_; }
+    // Whether Repeat has something to repeat (a command chosen); it is enabled
+    // only then and while no repeat runs, Stop only while one runs.
+    void setCanStart(bool can);
     QString text() const;
 
 signals:
@@ -49,6 +53,9 @@ private:
     QSpinBox* interval_ = nullptr;
     QSpinBox* count_ = nullptr;
     QLabel* status_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    bool canStart_ = false;
 };
 
 } // namespace app

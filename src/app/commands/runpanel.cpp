@@ -3,7 +3,6 @@
 #include "runreportfile.h"
 
 #include "check/checkrun.h"
-#include "protocol/delimiterset.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -17,7 +16,7 @@
 namespace app
 {
 
-RunPanel::RunPanel(SendBlock send, QWidget* parent) : QWidget(parent), send_(std::move(send))
+RunPanel::RunPanel(ConsoleLink& console, QWidget* parent) : QWidget(parent), console_(console)
 {
     results_ = new QListWidget(this);
     status_ = new QLabel(this);
@@ -27,10 +26,13 @@ RunPanel::RunPanel(SendBlock send, QWidget* parent) : QWidget(parent), send_(std
         auto* b = new QPushButton(text, this);
         connect(b, &QPushButton::clicked, this, slot);
         buttons->addWidget(b);
+        return b;
     };
-    button(tr("Run"), [this] { emit runRequested(); });
-    button(tr("Stop run"), [this] { stop(); });
-    button(tr("Save report…"), [this] { chooseReportFile(); });
+    runButton_ = button(tr("Run"), [this] { emit runRequested(); });
+    stopButton_ = button(tr("Stop run"), [this] { stop(); });
+    reportButton_ = button(tr("Save report…"), [this] { chooseReportFile(); });
+    connect(this, &RunPanel::runningChanged, this, &RunPanel::updateButtons);
+    updateButtons();
     buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -66,8 +68,8 @@ bool RunPanel::start(const check::CheckFile& file, std::string fileName, check::
     }
     check::CheckFile own = file;
     // The device speaks the console's mode, whatever the file says.
-    own.mode = protocol::DelimiterSet::instance().mode();
-    run_ = std::make_unique<check::CheckRun>(own, check::DeviceValues{});
+    own.mode = console_.delimiterMode();
+    run_ = std::make_unique<check::CheckRun>(own, device.values);
     report_ = check::FleetReport{};
     report_.checkFile = std::move(fileName);
     report_.file = std::move(own);
@@ -106,10 +108,12 @@ void RunPanel::abort(std::string_view reason)
 
 void RunPanel::pump()
 {
+    const std::string note = "run of " + report_.checkFile;
     for (const check::CheckRun::Send& send : run_->takeSendsWithKind()) {
-        const std::string error = send_(send.block, send.frame);
-        if (!error.empty()) {
-            run_->abort("not sent: " + error, check::Clock::now());
+        const base::Result<net::SendQueue::Counts> sent =
+            console_.send(send.block, send.frame, note);
+        if (!sent) {
+            run_->abort("not sent: " + sent.error().text(), check::Clock::now());
             break;
         }
     }
@@ -182,12 +186,12 @@ bool RunPanel::saveReport(const std::string& path, const QString& filter)
         status_->setText(tr("No report to save: nothing has run yet"));
         return false;
     }
-    const RunReportFile::Kind kind = RunReportFile::kindOf(filter);
+    const RunReportFile::Kind kind = RunReportFile::kindFor(path, filter);
     const std::string file = RunReportFile::withExtension(path, kind);
-    const std::string error = RunReportFile::write(*now, file, kind);
-    status_->setText(QString::fromStdString(error.empty() ? "Report saved as " + file
-                                                          : "Report not saved: " + error));
-    return error.empty();
+    const base::Error error = RunReportFile::write(*now, file, kind);
+    status_->setText(QString::fromStdString(error.ok() ? "Report saved as " + file
+                                                       : "Report not saved: " + error.text()));
+    return error.ok();
 }
 
 void RunPanel::chooseReportFile()
@@ -198,6 +202,30 @@ void RunPanel::chooseReportFile()
                                      RunReportFile::filters().join(QStringLiteral(";;")), &filter);
     if (!path.isEmpty())
         saveReport(path.toStdString(), filter);
+}
+
+void RunPanel::clear()
+{
+    abort("stopped: another list is shown");
+    run_.reset();
+    report_ = check::FleetReport{};
+    results_->clear();
+    status_->clear();
+    passed_ = failed_ = 0;
+    updateButtons();
+}
+
+void RunPanel::setCanStart(bool can)
+{
+    canStart_ = can;
+    updateButtons();
+}
+
+void RunPanel::updateButtons()
+{
+    runButton_->setEnabled(canStart_ && !running());
+    stopButton_->setEnabled(running());
+    reportButton_->setEnabled(run_ != nullptr);
 }
 
 QString RunPanel::statusText() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "consolelink.h"
+
 #include "check/checkfile.h"
 #include "check/enginefeed.h"
 #include "check/fleetreport.h"
@@ -15,6 +17,7 @@
 
 class QLabel;
 class QListWidget;
+class QPushButton;
 
 namespace check
 {
@@ -28,24 +31,22 @@ namespace app
 // "Run" in the Commands window: runs a check file (the saved commands, or an
 // opened file) against the connected device through a check::CheckRun, in
 // the console's delimiter mode of the moment. Each block the run sends goes
-// out through `send` (the console's send queue, as the console writes it);
+// out through ConsoleLink::send() (after what was received before it, with
+// the run's file named in the traffic record);
 // received bytes come in through received(). Every step shows in the list as
 // it ends: "passed", or "FAILED" with the reason and what came instead, and
 // an expect's answer time in ms; the line below says how the run stands.
 // Stop (stop()) and a connection that ends (connectionEnded()) end the run at
 // once, failing the step in progress. Its buttons: Run (runRequested(), for
 // the window to say what to run), Stop run, and "Save report…", which writes
-// the run so far (report()) as devicecheck reports one device (RunReportFile).
+// the run so far (report()) as devicecheck reports one device (RunReportFile);
+// each is enabled only when it can act.
 // UI thread only.
 class RunPanel : public QWidget
 {
     Q_OBJECT
 public:
-    // Writes one whole block, a frame step's when `frame`; empty when it went
-    // to the send queue, else why not.
-    using SendBlock = std::function<std::string(const std::string& block, bool frame)>;
-
-    RunPanel(SendBlock send, QWidget* parent = nullptr);
+    explicit RunPanel(ConsoleLink& console, QWidget* parent = nullptr);
     ~RunPanel() override;
 
     // Starts a run of `file` (one that runs stops first); false when `why`
@@ -55,6 +56,10 @@ public:
     // Received bytes, as check::CheckRun::received() takes them.
     void received(std::string_view bytes, check::Chunk chunk);
     void stop();
+    // Forgets the last run (a new list is shown): no results, no report.
+    void clear();
+    // Whether there is something to run.
+    void setCanStart(bool can);
     void connectionEnded() { abort("the connection ended"); }
 
     bool running() const;
@@ -67,6 +72,7 @@ public:
     // Writes report() to `path` as `filter` (of RunReportFile::filters())
     // says, the extension added when the name has none; false, the status
     // line saying why, when there is no run or it cannot be written.
+    // A typed extension (.csv, .xml) chooses the type whatever the filter.
     bool saveReport(const std::string& path, const QString& filter);
 
 signals:
@@ -80,7 +86,13 @@ private:
     void pump();
     void show(const check::StepResult& result);
 
-    SendBlock send_;
+    void updateButtons();
+
+    ConsoleLink& console_;
+    bool canStart_ = false;
+    QPushButton* runButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* reportButton_ = nullptr;
     std::unique_ptr<check::CheckRun> run_;
     // What the report says of the run: its file, device, steps and times.
     check::FleetReport report_;

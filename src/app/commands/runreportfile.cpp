@@ -27,6 +27,16 @@ RunReportFile::Kind RunReportFile::kindOf(const QString& filter)
     return filter == kCsvFilter ? Kind::Csv : Kind::Junit;
 }
 
+RunReportFile::Kind RunReportFile::kindFor(const std::string& path, const QString& filter)
+{
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (extension == ".csv" || extension == ".CSV")
+        return Kind::Csv;
+    if (extension == ".xml" || extension == ".XML")
+        return Kind::Junit;
+    return kindOf(filter);
+}
+
 std::string RunReportFile::withExtension(const std::string& path, Kind kind)
 {
     if (std::filesystem::path(path).filename().has_extension())
@@ -39,11 +49,10 @@ std::string RunReportFile::text(const check::FleetReport& report, Kind kind)
     return kind == Kind::Csv ? check::CsvReport::text(report) : check::JunitReport::text(report);
 }
 
-std::string RunReportFile::write(const check::FleetReport& report, const std::string& path,
-                                 Kind kind)
+base::Error RunReportFile::write(const check::FleetReport& report, const std::string& path,
+                                Kind kind)
 {
-    const base::Error written = check::ReportFile::write(path, text(report, kind));
-    return written.ok() ? std::string() : written.text();
+    return check::ReportFile::write(path, text(report, kind));
 }
 
 } // namespace app

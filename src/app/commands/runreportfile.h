@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/fleetreport.h"
+#include "base/error.h"
 
 #include <QStringList>
 
@@ -23,12 +24,15 @@ public:
     static QStringList filters();
     // The kind a filter of filters() names (JUnit XML for any other text).
     static Kind kindOf(const QString& filter);
+    // The kind the name's extension says (.csv, .xml), else the filter's.
+    static Kind kindFor(const std::string& path, const QString& filter);
     // `path` with ".xml" or ".csv" added when its file name has no extension.
     static std::string withExtension(const std::string& path, Kind kind);
     static std::string text(const check::FleetReport& report, Kind kind);
-    // Writes the report (mode 0600); empty when it is on disk whole, else why
-    // not ("cannot write /x/run.xml: Permission denied").
-    static std::string write(const check::FleetReport& report, const std::string& path, Kind kind);
+    // Writes the report (mode 0600); no failure when it is on disk whole,
+    // else why not ("cannot write /x/run.xml: Permission denied").
+    [[nodiscard]] static base::Error write(const check::FleetReport& report, const std::string& path,
+                                          Kind kind);
 };
 
 } // namespace app

@@ -88,8 +88,10 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     // Every record reaches the Traffic window's queue through the answers' tap.
     trafficRecording_.setViewSink(&receivedTap_);
     sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
+    sender_.setTakeIn([this] { showQueued(); });
+    sender_.setReceived(&receivedTap_);
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
-                                                 trafficRecording_, delimiters_, commandConsole());
+                                                 trafficRecording_, delimiters_, sender_);
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -355,41 +357,6 @@ void ConsoleDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     sideWindows_->consoleShown();
-}
-
-CommandConsole ConsoleDialog::commandConsole()
-{
-    CommandConsole console;
-    console.frameFields = [this] { return sender_.frameFields(); };
-    console.freeText = [this] { return sender_.freeText(); };
-    console.connected = [this] { return channel_.hasSocket(); };
-    // The socket type can only change while disconnected.
-    console.datagrams = [this] { return socketType() == SocketType::Udp; };
-    console.device = [this] {
-        check::Target device;
-        device.host = textUpToNul(controls_.address()->text());
-        device.port = static_cast<std::uint16_t>(controls_.port()->text().toUShort());
-        return device;
-    };
-    console.send = [this](const check::SendStep& step, const std::string& note) {
-        showQueued();
-        return sender_.sendStep(step, note);
-    };
-    console.sendCounts = [this] { return channel_.sendCounts(); };
-    console.received = &receivedTap_;
-    console.sendBlock = [this](const std::string& block, bool frame) {
-        return sender_.sendWireBlock(block, frame);
-    };
-    console.sendAnswer = [this](const check::Answer& answer) {
-        if (!channel_.hasSocket())
-            return;
-        trafficRecording_.recorder().note("automatic answer \"" + answer.rule + "\"");
-        if (answer.isFrame)
-            sender_.sendFrame(answer.fields);
-        else
-            sender_.sendText(answer.text);
-    };
-    return console;
 }
 
 } // namespace app

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "backgroundconnect.h"
 #include "app/commands/receivedtap.h"
+#include "backgroundconnect.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
@@ -141,8 +141,6 @@ private:
     // what arrived before it shows before its echo and what it provokes after.
     void showQueued();
     SocketType socketType() const;
-    // How the Commands window reaches the console's fields and sends.
-    CommandConsole commandConsole();
 
     void enterPending(PendingConnect pending);
     PendingConnect leavePending();

@@ -26,19 +26,19 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       versionOption_(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                      QStringLiteral("Show the program's version and exit.")),
       record_(QStringLiteral("record"),
-              QStringLiteral("Record the traffic to files in <dir> for this run (made\n"
+              QStringLiteral("Record the traffic to files in <dir> for this run (made "
                              "owner-only when missing)."),
               QStringLiteral("dir")),
       recordLimit_(QStringLiteral("record-limit"),
                    QStringLiteral("The most disk the record files may take, in MB (default "
-                                  "256);\nthe oldest files are deleted first."),
+                                  "256); the oldest files are deleted first."),
                    QStringLiteral("mb")),
       recordFormat_(QStringLiteral("record-format"),
-                    QStringLiteral("The record files' format: text (default) or pcapng,\n"
+                    QStringLiteral("The record files' format: text (default) or pcapng, "
                                    "which capture tools open."),
                     QStringLiteral("format")),
       openRecord_(QStringLiteral("open-record"),
-                  QStringLiteral("Open the record file <file> (text or pcapng) in a\n"
+                  QStringLiteral("Open the record file <file> (text or pcapng) in a "
                                  "window of its own to review it, without the console."),
                   QStringLiteral("file"))
 {
@@ -46,6 +46,10 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
         "A desktop console for testing access-control devices (card and barcode\n"
         "readers, door controllers) over TCP or UDP: connect to a device, send\n"
         "free text or command frames and watch what comes back.\n"
+        "\n"
+        "Ctrl+T opens the Traffic window (every record, record files); Ctrl+K the\n"
+        "Commands window: saved commands (Ctrl+1 to Ctrl+9 send them), check files\n"
+        "run against the device, automatic answers. See socketclient(1).\n"
         "\n"
         "Qt's own options, such as -platform NAME or -style NAME, are accepted too."));
     // "-platform" is one option, as Qt reads it, not the letters p, l, a...

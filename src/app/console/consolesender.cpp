@@ -2,9 +2,9 @@
 
 #include "consolecontrols.h"
 #include "dialogcombobox.h"
+#include "ipv4addressedit.h"
 
 #include "check/checkfile.h"
-#include "check/fieldtext.h"
 #include "check/stepaction.h"
 #include "protocol/commandframe.h"
 #include "protocol/delimiterset.h"
@@ -13,8 +13,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-
-#include <optional>
+#include <QRadioButton>
 
 namespace app
 {
@@ -26,10 +25,12 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kEchoPrefix = " -> ";
 
 // Through the channel's send queue: a device that stops reading must not
-// stop the window.
-void sendWhole(protocol::MessageViewChannel& channel, const std::string& block)
+// stop the window. Whether the queue took it (a dropped message is recorded
+// as a failed write by the queue itself).
+bool sendWhole(protocol::MessageViewChannel& channel, const std::string& block)
 {
-    channel.sendBlock(block.data(), static_cast<std::uint32_t>(block.size()));
+    return channel.sendBlock(block.data(), static_cast<std::uint32_t>(block.size())) !=
+           net::SendQueue::Outcome::Dropped;
 }
 
 } // namespace
@@ -60,12 +61,9 @@ void ConsoleSender::sendFreeText()
     const std::string text = freeText();
     if (text.empty())
         return;
-    sendText(text);
-}
-
-void ConsoleSender::sendText(const std::string& text)
-{
-    sendWhole(channel_, protocol::wireBlock(text));
+    // Not connected was ruled out above; a message the queue drops is in the
+    // traffic record as a failed write, and the dialog shows nothing more.
+    static_cast<void>(send(protocol::wireBlock(text), false, {}));
 }
 
 void ConsoleSender::sendCommandFrame()
@@ -79,14 +77,10 @@ void ConsoleSender::sendCommandFrame()
     }
     if (!channel_.hasSocket())
         return;
-    sendFrame(fields);
-}
-
-void ConsoleSender::sendFrame(const protocol::FrameFields& fields)
-{
-    const std::string frame = protocol::composeFrame(fields, channel_.delimiters().mode());
-    sendWhole(channel_, protocol::wireBlock(frame));
-    echoFrame(frame);
+    // As for the free text above.
+    static_cast<void>(
+        send(protocol::wireBlock(protocol::composeFrame(fields, channel_.delimiters().mode())),
+             true, {}));
 }
 
 void ConsoleSender::echoFrame(std::string_view frame)
@@ -99,55 +93,81 @@ void ConsoleSender::echoFrame(std::string_view frame)
     channel_.appendToView(echo);
 }
 
-std::string ConsoleSender::sendStep(const check::SendStep& step, const std::string& noteText)
+bool ConsoleSender::connected() const
 {
-    if (!channel_.hasSocket())
-        return "not connected";
-    const check::ValueLookup none = [](std::string_view) -> const std::string* { return nullptr; };
-    std::string error;
-    const auto fill = [&](const std::string& text) {
-        std::string missing;
-        std::optional<std::string> filled = check::fillPlaceholders(text, none, &missing);
-        if (!filled && error.empty())
-            error = "no value for {" + missing + "}";
-        return filled.value_or(std::string());
-    };
-    if (!step.isFrame) {
-        const std::string text = fill(step.text);
-        if (error.empty())
-            error = text.empty() ? "the text is empty" : check::freeTextError(text).text();
-        if (!error.empty())
-            return error;
-        if (note_)
-            note_(noteText);
-        sendText(text);
-        return {};
-    }
-    const protocol::FrameFields fields{fill(step.fields.media), fill(step.fields.deviceId),
-                                       fill(step.fields.data), fill(step.fields.command),
-                                       fill(step.fields.message)};
-    if (error.empty())
-        error = check::frameFieldsError(fields).text();
-    if (!error.empty())
-        return error;
-    if (note_)
-        note_(noteText);
-    sendFrame(fields);
-    return {};
+    return channel_.hasSocket();
 }
 
-std::string ConsoleSender::sendWireBlock(const std::string& block, bool frame)
+bool ConsoleSender::datagrams() const
 {
+    // The socket type can only change while disconnected.
+    return !controls_.tcp()->isChecked();
+}
+
+protocol::DelimiterMode ConsoleSender::delimiterMode() const
+{
+    return channel_.delimiters().mode();
+}
+
+check::Target ConsoleSender::device() const
+{
+    check::Target device;
+    device.host = textUpToNul(controls_.address()->text());
+    device.port = static_cast<std::uint16_t>(controls_.port()->text().toUShort());
+    device.values["host"] = device.host;
+    device.values["port"] = std::to_string(device.port);
+    const protocol::FrameFields fields = frameFields();
+    if (!fields.media.empty())
+        device.values["media"] = fields.media;
+    if (!fields.deviceId.empty())
+        device.values["id"] = fields.deviceId;
+    return device;
+}
+
+net::SendQueue::Counts ConsoleSender::sendCounts() const
+{
+    return channel_.sendCounts();
+}
+
+base::Result<net::SendQueue::Counts> ConsoleSender::send(const std::string& block, bool frame,
+                                                        std::string_view note)
+{
+    // What came before this send shows before its echo.
+    if (takeIn_)
+        takeIn_();
     if (!channel_.hasSocket())
-        return "not connected";
-    sendWhole(channel_, block);
+        return base::Error(base::Fault::BadInput, 0, "not connected");
+    if (note_ && !note.empty())
+        note_(note);
+    const bool taken = sendWhole(channel_, block);
     if (frame) {
         std::string_view text(block);
         if (text.ends_with(protocol::kLineEnd))
             text.remove_suffix(protocol::kLineEndBytes);
         echoFrame(text);
     }
-    return {};
+    if (!taken)
+        return base::Error(base::Fault::SendQueueFull);
+    return channel_.sendCounts();
+}
+
+base::Result<net::SendQueue::Counts> ConsoleSender::sendStep(const check::SendStep& step,
+                                                            const check::DeviceValues& values,
+                                                            std::string_view note)
+{
+    if (!channel_.hasSocket())
+        return base::Error(base::Fault::BadInput, 0, "not connected");
+    const check::ValueLookup lookup = [&](std::string_view name) -> const std::string* {
+        const auto found = values.find(name);
+        return found == values.end() ? nullptr : &found->second;
+    };
+    const base::Result<std::string> made = check::composeSendBlock(step, delimiterMode(), lookup);
+    if (!made)
+        return made.error();
+    // The console never sends an empty free text; nor does a saved command.
+    if (!step.isFrame && *made == protocol::wireBlock(""))
+        return base::Error::input(base::Fault::BadInput, {}, "the text is empty");
+    return send(*made, step.isFrame, note);
 }
 
 void ConsoleSender::showFieldMessage(std::string_view text)

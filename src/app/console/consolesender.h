@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/commands/consolelink.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,25 +14,23 @@ class MessageViewChannel;
 struct FrameFields;
 } // namespace protocol
 
-namespace check
-{
-struct SendStep;
-}
-
 namespace app
 {
 
 class ConsoleControls;
 
-// The console's two sends, each read from the controls at the moment of
-// sending and put out as one wire block (CR LF NUL closed) through the
-// channel's send queue (SocketChannel::sendBlock): the free text, and the
-// command frame with its echo in the view. A send never waits for the
-// socket: a block the socket cannot take at once goes out later, in order,
-// or is dropped and shows only in the traffic record.
+// The console's sends, each read from the controls at the moment of sending
+// and put out as one wire block (CR LF NUL closed) through the channel's
+// send queue (SocketChannel::sendBlock): the free text, and the command
+// frame with its echo in the view. A send never waits for the socket: a
+// block the socket cannot take at once goes out later, in order, or is
+// dropped and shows only in the traffic record.
+//
+// It is also the ConsoleLink of the Commands window: every send of that
+// window goes through send(), as the console's own do.
 //
 // UI thread only; it uses the channel only on that thread.
-class ConsoleSender
+class ConsoleSender : public ConsoleLink
 {
 public:
     // `messageParent` is the window the field message boxes belong to.
@@ -39,8 +39,8 @@ public:
 
     // What the controls hold now: the free text and the frame fields, each
     // up to a NUL byte in it (what the sends below take).
-    std::string freeText() const;
-    protocol::FrameFields frameFields() const;
+    std::string freeText() const override;
+    protocol::FrameFields frameFields() const override;
 
     // Sends the free text (up to a NUL byte in it), unless it is empty or no
     // socket is held.
@@ -51,20 +51,24 @@ public:
     // form to the view, whether the write got through or not.
     void sendCommandFrame();
 
-    // The same two sends with given texts instead of the controls' (no
-    // message box; the fields are not checked here): the same wire block,
-    // the same echo of a frame.
-    void sendText(const std::string& text);
-    void sendFrame(const protocol::FrameFields& fields);
-    // Sends a saved command's step (placeholders filled, none but `{{` known),
-    // after `note(noteText)` when set: empty when it went to the send queue,
-    // else why not (not connected, a field off its width, ...).
-    std::string sendStep(const check::SendStep& step, const std::string& noteText);
-    // One whole block as given (a check run's), through the same queue, with
-    // the echo of its frame when `frame` (a frame's wire block); empty when
-    // queued, else why not.
-    std::string sendWireBlock(const std::string& block, bool frame = false);
+    // ConsoleLink.
+    bool connected() const override;
+    bool datagrams() const override;
+    protocol::DelimiterMode delimiterMode() const override;
+    check::Target device() const override;
+    ReceivedTap* received() const override { return received_; }
+    net::SendQueue::Counts sendCounts() const override;
+    [[nodiscard]] base::Result<net::SendQueue::Counts> send(const std::string& block, bool frame,
+                                                           std::string_view note) override;
+    [[nodiscard]] base::Result<net::SendQueue::Counts> sendStep(const check::SendStep& step,
+                                                               const check::DeviceValues& values,
+                                                               std::string_view note) override;
+
+    // Where a send's note goes (the traffic record), how what was received
+    // before is taken into the view, and the received bytes' tap.
     void setNote(std::function<void(std::string_view)> note) { note_ = std::move(note); }
+    void setTakeIn(std::function<void()> takeIn) { takeIn_ = std::move(takeIn); }
+    void setReceived(ReceivedTap* received) { received_ = received; }
 
 private:
     void showFieldMessage(std::string_view text);
@@ -74,6 +78,8 @@ private:
     protocol::MessageViewChannel& channel_;
     QWidget* messageParent_;
     std::function<void(std::string_view)> note_;
+    std::function<void()> takeIn_;
+    ReceivedTap* received_ = nullptr;
 };
 
 } // namespace app

@@ -18,9 +18,9 @@ namespace app
 
 SideWindows::SideWindows(QWidget* console, MessageView* view, TrafficQueue& queue,
                          traffic::RecordingControl& recording,
-                         const protocol::DelimiterSet& delimiters, CommandConsole commands)
+                         const protocol::DelimiterSet& delimiters, ConsoleLink& commands)
     : console_(console), trafficQueue_(queue), trafficRecording_(recording),
-      delimiters_(delimiters), commandConsole_(std::move(commands))
+      delimiters_(delimiters), commandConsole_(commands)
 {
     // Frames are read from the first record on, so that what came before the
     // Traffic window was first opened has its Frames cells too.
@@ -131,7 +131,7 @@ void SideWindows::setUpCommands(MessageView* view)
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_K), [this] { showCommandsWindow(); });
     for (int i = 0; i < CommandsWindow::kMaxShortcutCommands; ++i)
         shortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)),
-                 [this, i] { commandsWindow()->sendCommand(i); });
+                 [this, i] { commandsWindow()->sendShortcut(i); });
     connect(view, &MessageView::commandsRequested, this, &SideWindows::showCommandsWindow);
 }
 
@@ -139,7 +139,7 @@ CommandsWindow* SideWindows::commandsWindow()
 {
     // A child window of the console, so the console's modality does not block it.
     if (!commandsWindow_)
-        commandsWindow_ = new CommandsWindow(std::move(commandConsole_), console_);
+        commandsWindow_ = new CommandsWindow(commandConsole_, console_);
     return commandsWindow_;
 }
 

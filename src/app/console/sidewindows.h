@@ -39,12 +39,12 @@ class SideWindows : public QObject
 {
     Q_OBJECT
 public:
-    // `commands` is how the Commands window reaches the console; it is kept
-    // until that window is made. `delimiters` is the console's delimiter set,
+    // `commands` is how the Commands window reaches the console (it outlives
+    // this object). `delimiters` is the console's delimiter set,
     // whose mode the Traffic window's Frames column decodes in.
     SideWindows(QWidget* console, MessageView* view, TrafficQueue& queue,
                 traffic::RecordingControl& recording, const protocol::DelimiterSet& delimiters,
-                CommandConsole commands);
+                ConsoleLink& commands);
     // Deletes the windows it made.
     ~SideWindows() override;
 
@@ -88,7 +88,7 @@ private:
     TrafficQueue& trafficQueue_;
     traffic::RecordingControl& trafficRecording_;
     const protocol::DelimiterSet& delimiters_;
-    CommandConsole commandConsole_;
+    ConsoleLink& commandConsole_;
     TrafficWindow* trafficWindow_ = nullptr;
     bool recordFormatFixed_ = false;
     bool shown_ = false;

@@ -158,19 +158,18 @@ QString TrafficExport::permissionWarning(const QString& path, int chmodError)
         .arg(path, QString::fromStdString(base::Error::system(chmodError).text()));
 }
 
-bool TrafficExport::save(const QString& path, Format format,
-                         const std::vector<const traffic::Record*>& records, QString* error,
-                         QString* warning, const FramesList& frames)
+base::Result<QString> TrafficExport::save(const QString& path, Format format,
+                                          const std::vector<const traffic::Record*>& records,
+                                          const FramesList& frames)
 {
+    QString warning;
     base::Result<fileio::SafeFile> file =
         fileio::SafeFile::create(QFile::encodeName(path).toStdString());
     base::Error result = file ? base::Error() : file.error();
     if (file) {
         // A file system without permissions (a FAT stick) cannot keep the
         // file owner-only; the save still goes on, and says so.
-        if (const QString permissions = permissionWarning(path, file->permissionError());
-            !permissions.isEmpty() && warning)
-            *warning = permissions;
+        warning = permissionWarning(path, file->permissionError());
         const auto put = [&](const char* data, qint64 size) {
             result = file->append(std::string_view(data, static_cast<std::size_t>(size)));
         };
@@ -197,9 +196,9 @@ bool TrafficExport::save(const QString& path, Format format,
         if (result.ok())
             result = file->commit();
     }
-    if (!result.ok() && error)
-        *error = QString::fromStdString(result.text());
-    return result.ok();
+    if (!result.ok())
+        return result;
+    return warning;
 }
 
 } // namespace app

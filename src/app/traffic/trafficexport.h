@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "traffic/trafficrecord.h"
 
 #include <QString>
@@ -57,11 +58,11 @@ public:
     static QString copyText(const std::vector<const traffic::Record*>& records,
                             const FramesList& frames = {});
 
-    // False, with `error` set when given, when the file could not be written;
-    // `warning`, when given, is set when it was written but not owner-only.
-    static bool save(const QString& path, Format format,
-                     const std::vector<const traffic::Record*>& records, QString* error = nullptr,
-                     QString* warning = nullptr, const FramesList& frames = {});
+    // The warning to show once the file is written (empty unless it could not
+    // be made owner-only), or why it could not be written.
+    static base::Result<QString> save(const QString& path, Format format,
+                                      const std::vector<const traffic::Record*>& records,
+                                      const FramesList& frames = {});
 
     // The warning of a save whose chmod to owner-only ended with errno
     // `chmodError` (0: it worked; EPERM: a file system without permissions,

@@ -98,7 +98,7 @@ void TrafficWindow::showBeside(QWidget* console, bool activate)
 {
     if (!placed_) {
         placed_ = true;
-        restoreOrPlaceBeside(*this, console, QSize(), geometryKey());
+        restoreOrPlaceBeside(*this, console, QSize(), geometryKey(), SideSlot::Traffic);
     }
     setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     show();
@@ -329,8 +329,7 @@ std::vector<int> TrafficWindow::shownRows() const
     return rows;
 }
 
-bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QString* error,
-                           QString* warning) const
+base::Result<QString> TrafficWindow::saveTo(const QString& path, TrafficExport::Format format) const
 {
     std::vector<const traffic::Record*> records;
     TrafficExport::FramesList frames;
@@ -338,7 +337,7 @@ bool TrafficWindow::saveTo(const QString& path, TrafficExport::Format format, QS
         records.push_back(&model_->record(row));
         frames.push_back(model_->frames(row));
     }
-    return TrafficExport::save(path, format, records, error, warning, frames);
+    return TrafficExport::save(path, format, records, frames);
 }
 
 void TrafficWindow::onSaveAs()
@@ -347,13 +346,13 @@ void TrafficWindow::onSaveAs()
     if (!chosen)
         return;
     const QString& path = chosen->path;
-    QString error;
-    QString warning;
-    if (!saveTo(path, chosen->format, &error, &warning))
+    const base::Result<QString> saved = saveTo(path, chosen->format);
+    if (!saved)
         QMessageBox::warning(this, windowTitle(),
-                             tr("The traffic could not be saved to %1: %2").arg(path, error));
-    else if (!warning.isEmpty())
-        QMessageBox::warning(this, windowTitle(), warning);
+                             tr("The traffic could not be saved to %1: %2")
+                                 .arg(path, QString::fromStdString(saved.error().text())));
+    else if (!saved->isEmpty())
+        QMessageBox::warning(this, windowTitle(), *saved);
 }
 
 void TrafficWindow::onOpenRecord()

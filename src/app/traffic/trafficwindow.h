@@ -104,10 +104,9 @@ public:
     // command line's --record-format); the choice is then fixed.
     void fixRecordFormat(traffic::FileRecorder::Format format);
 
-    // Writes the rows the table shows; false with `error` set when the file
-    // could not be written.
-    bool saveTo(const QString& path, TrafficExport::Format format, QString* error = nullptr,
-                QString* warning = nullptr) const;
+    // Writes the rows the table shows: TrafficExport::save()'s warning, or
+    // why the file could not be written.
+    base::Result<QString> saveTo(const QString& path, TrafficExport::Format format) const;
     // Copies the selected rows to the clipboard as tab-separated lines.
     void copySelectedRows() const;
 
