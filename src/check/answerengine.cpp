@@ -90,11 +90,10 @@ void AnswerEngine::handleRecord(std::string_view record, Instant at)
     answer.isFrame = rule->answer.isFrame;
     std::string problem;
     const auto fill = [&](const std::string& text, std::string& out) {
-        std::string missing;
-        if (auto filled = fillPlaceholders(text, fromFrame, &missing)) {
+        if (base::Result<std::string> filled = fillPlaceholders(text, fromFrame)) {
             out = std::move(*filled);
         } else if (problem.empty()) {
-            problem = "no value for {" + missing + "}";
+            problem = filled.error().text();
         }
     };
     if (answer.isFrame) {

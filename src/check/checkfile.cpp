@@ -22,20 +22,17 @@ std::string placeText(std::string_view kind, std::size_t index, int line)
     return text;
 }
 
-std::optional<std::string> missingValue(std::string_view text, const ValueLookup& lookup)
+base::Error missingValue(std::string_view text, const ValueLookup& lookup)
 {
-    std::string missing;
-    if (filledSize(text, lookup, &missing)) {
-        return std::nullopt;
-    }
-    return "no value for {" + missing + "}";
+    const base::Result<std::size_t> size = filledSize(text, lookup);
+    return size ? base::Error() : size.error();
 }
 
-std::optional<std::string> matcherMissing(const FrameMatcher& matcher, const ValueLookup& lookup)
+base::Error matcherMissing(const FrameMatcher& matcher, const ValueLookup& lookup)
 {
-    std::optional<std::string> error;
+    base::Error error;
     forEachMatcher(matcher, [&](std::string_view, const std::string& pattern) {
-        if (!error) {
+        if (error.ok()) {
             error = missingValue(pattern, lookup);
         }
     });
@@ -153,20 +150,18 @@ base::Error checkDeviceValues(const CheckFile& file, const DeviceValues& given)
     };
     for (std::size_t i = 0; i < file.answers.size(); ++i) {
         const AnswerRule& rule = file.answers[i];
-        std::optional<std::string> error = matcherMissing(rule.when, device);
-        if (!error) {
-            forEachField(rule.answer.fields, [&](std::string_view, const std::string& text) {
-                if (!error) {
-                    error = missingValue(text, answer);
-                }
-            });
-        }
-        if (!error) {
+        base::Error error = matcherMissing(rule.when, device);
+        forEachField(rule.answer.fields, [&](std::string_view, const std::string& text) {
+            if (error.ok()) {
+                error = missingValue(text, answer);
+            }
+        });
+        if (error.ok()) {
             error = missingValue(rule.answer.text, answer);
         }
-        if (error) {
+        if (!error.ok()) {
             return base::Error::input(base::Fault::BadInput, placeText("answer", i, rule.line),
-                                      std::move(*error));
+                                      error.text());
         }
     }
     return {};

@@ -63,12 +63,12 @@ SendStep readSend(const toml::node& node, std::string_view key)
     const auto known = [](const std::string& text, std::size_t width) {
         return placeholderNames(text).empty() ? text.size() : width;
     };
-    const std::string_view missing = protocol::validateFrameFields(
+    const base::Error missing = protocol::validateFrameFields(
         std::string(known(send.fields.media, protocol::kMediaWidth), 'x'),
         std::string(known(send.fields.deviceId, protocol::kDeviceIdWidth), 'x'),
         std::string(known(send.fields.command, protocol::kCommandWidth), 'x'));
-    if (!missing.empty()) {
-        refuse(node, quoted(key) + ": " + std::string(missing));
+    if (!missing.ok()) {
+        refuse(node, quoted(key) + ": " + missing.text());
     }
     return send;
 }

@@ -73,56 +73,52 @@ bool hasPlaceholders(std::string_view text)
     return text.find('{') != std::string_view::npos;
 }
 
-std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLookup& lookup,
-                                            std::string* missing)
+namespace
+{
+
+base::Error noValue(std::string_view name)
+{
+    return base::Error::input(base::Fault::BadInput, {}, "no value for {" + std::string(name) + "}");
+}
+
+// Walks `text`, handing each literal run and each placeholder's value on;
+// the first name without a value, or a malformed text, ends it.
+template <typename Take> base::Error walkFilled(std::string_view text, const ValueLookup& lookup,
+                                                 Take&& take)
+{
+    base::Error missing;
+    base::Error walked = walk(text, take, [&](std::string_view name) {
+        if (!missing.ok()) {
+            return;
+        }
+        if (const std::string* value = lookup(name)) {
+            take(*value);
+        } else {
+            missing = noValue(name);
+        }
+    });
+    return walked.ok() ? missing : walked;
+}
+
+} // namespace
+
+base::Result<std::string> fillPlaceholders(std::string_view text, const ValueLookup& lookup)
 {
     std::string out;
-    bool complete = true;
-    const auto fill = [&](std::string_view name) {
-        if (!complete) {
-            return;
-        }
-        const std::string* value = lookup(name);
-        if (value == nullptr) {
-            complete = false;
-            if (missing != nullptr) {
-                *missing = name;
-            }
-            return;
-        }
-        out += *value;
-    };
-    const auto literal = [&](std::string_view run) { out += run; };
-    const bool wellFormed = walk(text, literal, fill).ok();
-    if (!wellFormed || !complete) {
-        return std::nullopt;
+    if (base::Error error = walkFilled(text, lookup, [&](std::string_view run) { out += run; });
+        !error.ok()) {
+        return error;
     }
     return out;
 }
 
-std::optional<std::size_t> filledSize(std::string_view text, const ValueLookup& lookup,
-                                      std::string* missing)
+base::Result<std::size_t> filledSize(std::string_view text, const ValueLookup& lookup)
 {
     std::size_t size = 0;
-    bool complete = true;
-    const bool wellFormed = walk(
-        text, [&](std::string_view run) { size += run.size(); },
-        [&](std::string_view name) {
-            if (!complete) {
-                return;
-            }
-            const std::string* value = lookup(name);
-            if (value == nullptr) {
-                complete = false;
-                if (missing != nullptr) {
-                    *missing = name;
-                }
-                return;
-            }
-            size += value->size();
-        }).ok();
-    if (!wellFormed || !complete) {
-        return std::nullopt;
+    if (base::Error error =
+            walkFilled(text, lookup, [&](std::string_view run) { size += run.size(); });
+        !error.ok()) {
+        return error;
     }
     return size;
 }

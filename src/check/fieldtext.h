@@ -28,16 +28,16 @@ bool hasPlaceholders(std::string_view text);
 // The value of a placeholder, or nullptr when it has none.
 using ValueLookup = std::function<const std::string*(std::string_view name)>;
 
-// `text` with each placeholder replaced by its value; nothing when a name has
-// no value, and then `missing` names it. Values go in as they are.
-std::optional<std::string> fillPlaceholders(std::string_view text, const ValueLookup& lookup,
-                                            std::string* missing = nullptr);
+// `text` with each placeholder replaced by its value (values go in as they
+// are); BadInput "no value for {name}" for the first name without one.
+[[nodiscard]] base::Result<std::string> fillPlaceholders(std::string_view text,
+                                                         const ValueLookup& lookup);
 
 // The size `text` has once filled, counted without filling it (time grows
-// with the number of placeholders, not the size of their values); nothing
-// when a name has no value, and then `missing` names it.
-std::optional<std::size_t> filledSize(std::string_view text, const ValueLookup& lookup,
-                                      std::string* missing = nullptr);
+// with the number of placeholders, not the size of their values); the same
+// failure as fillPlaceholders().
+[[nodiscard]] base::Result<std::size_t> filledSize(std::string_view text,
+                                                   const ValueLookup& lookup);
 
 // Whether `text` matches `pattern`: '*' any run of bytes (also none), '?'
 // any one byte, every other byte itself. Work grows with the product of the

@@ -52,10 +52,10 @@ base::Error fieldLengthError(std::string_view key, std::size_t size)
 
 base::Error frameFieldsError(const protocol::FrameFields& fields)
 {
-    const std::string_view missing =
-        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
-    if (!missing.empty()) {
-        return badInput(std::string(missing));
+    if (base::Error missing =
+            protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
+        !missing.ok()) {
+        return missing;
     }
     base::Error error;
     forEachField(fields, [&](std::string_view key, const std::string& text) {
@@ -75,19 +75,20 @@ base::Result<std::string> composeSendBlock(const SendStep& send, protocol::Delim
                                           const ValueLookup& lookup)
 {
     base::Error error;
-    std::string missing;
     const auto fill = [&](std::string_view key, const std::string& text, std::string& out) {
         if (!error.ok()) {
             return;
         }
-        const std::optional<std::size_t> size = filledSize(text, lookup, &missing);
+        const base::Result<std::size_t> size = filledSize(text, lookup);
         if (!size) {
-            error = badInput("no value for {" + missing + "}");
+            error = size.error();
         } else if (*size > fieldRange(key).max) {
             // Judged before filling: a huge value costs neither time nor memory.
             error = fieldLengthError(key, *size);
+        } else if (base::Result<std::string> filled = fillPlaceholders(text, lookup); filled) {
+            out = std::move(*filled);
         } else {
-            out = *fillPlaceholders(text, lookup);
+            error = filled.error();
         }
     };
     if (!send.isFrame) {
@@ -152,17 +153,20 @@ namespace
 base::Error fillPattern(std::string_view key, const std::string& pattern, const ValueLookup& lookup,
                        std::string& out)
 {
-    std::string missing;
-    const std::optional<std::size_t> size = filledSize(pattern, lookup, &missing);
+    const base::Result<std::size_t> size = filledSize(pattern, lookup);
     if (!size) {
-        return badInput("no value for {" + missing + "}");
+        return size.error();
     }
     if (*size > CheckFileLimits::kMaxMatcherLength) {
         return badInput(std::string(key) + " must be at most " +
                         std::to_string(CheckFileLimits::kMaxMatcherLength) +
                         " characters once filled, not " + std::to_string(*size));
     }
-    out = *fillPlaceholders(pattern, lookup);
+    base::Result<std::string> filled = fillPlaceholders(pattern, lookup);
+    if (!filled) {
+        return filled.error();
+    }
+    out = std::move(*filled);
     return {};
 }
 

@@ -65,17 +65,20 @@ std::string wireBlock(std::string_view text)
     return block;
 }
 
-std::string_view validateFrameFields(std::string_view media, std::string_view deviceId,
-                                     std::string_view command)
+base::Error validateFrameFields(std::string_view media, std::string_view deviceId,
+                                std::string_view command)
 {
+    const auto missing = [](std::string_view text) {
+        return base::Error::input(base::Fault::BadInput, {}, std::string(text));
+    };
     if (command.size() < kCommandWidth) {
-        return kMissingCommandText;
+        return missing(kMissingCommandText);
     }
     if (media.size() < kMediaWidth) {
-        return kMissingMediaText;
+        return missing(kMissingMediaText);
     }
     if (deviceId.size() < kDeviceIdWidth) {
-        return kMissingDeviceIdText;
+        return missing(kMissingDeviceIdText);
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -55,10 +57,10 @@ std::string frameDisplayText(std::string_view frame);
 // and NUL, so the block never exceeds kSendBlockSize. Pure: any thread.
 std::string wireBlock(std::string_view text);
 
-// The message to show when the texts are not enough for a frame, checked in
-// this order: command shorter than 3 characters, media empty, device id
-// shorter than 2. Empty when the texts are enough.
-std::string_view validateFrameFields(std::string_view media, std::string_view deviceId,
-                                     std::string_view command);
+// Whether the texts are enough for a frame, checked in this order: command
+// shorter than 3 characters, media empty, device id shorter than 2. The
+// failure (BadInput) reads as the message the console shows for it.
+[[nodiscard]] base::Error validateFrameFields(std::string_view media, std::string_view deviceId,
+                                             std::string_view command);
 
 } // namespace protocol

@@ -145,19 +145,6 @@ base::Result<RecordFileContents> RecordFileReader::readBytes(std::string_view co
     return reading.finish();
 }
 
-base::Result<RecordFileReader::Format> RecordFileReader::probe(const std::filesystem::path& path)
-{
-    base::Result<fileio::RegularFile> file = fileio::RegularFile::open(path.string());
-    if (!file) {
-        return file.error();
-    }
-    const base::Result<std::string> start = firstPiece(*file, kProbeBytes);
-    if (!start) {
-        return start.error();
-    }
-    return *formatOf(*start);
-}
-
 base::Result<RecordFileContents> RecordFileReader::readFile(const std::filesystem::path& path,
                                                             RecordTail::Limits limits,
                                                             const Progress& progress,

@@ -63,10 +63,6 @@ public:
     static base::Result<RecordFileContents> readBytes(std::string_view content,
                                                       RecordTail::Limits limits = {});
 
-    // Opens `path` and tells its format from its start, reading no more:
-    // a quick answer to "can this be opened?", with readFile()'s failures.
-    static base::Result<Format> probe(const std::filesystem::path& path);
-
     // The format of a file that starts with `start` (up to kProbeBytes of
     // it); nullopt when it is neither. An empty start is the line format.
     static std::optional<Format> formatOf(std::string_view start);

@@ -292,8 +292,8 @@ void TestCommandsWindow::editRefusesWhatTheConsoleWouldNotSend_data()
                                   << "command must be 3 characters, not 4";
     QTest::newRow("no media") << "media"
                               << ""
-                              << QString::fromLatin1(
-                                     protocol::validateFrameFields("", "01", "OPN"));
+                              << QString::fromStdString(
+                                     protocol::validateFrameFields("", "01", "OPN").text());
 }
 
 void TestCommandsWindow::editRefusesWhatTheConsoleWouldNotSend()

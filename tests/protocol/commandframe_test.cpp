@@ -221,7 +221,8 @@ class ValidateFields : public testing::TestWithParam<ValidateRow>
 TEST_P(ValidateFields, NamesTheFirstMissingFieldInCommandMediaDeviceOrder)
 {
     const ValidateRow& row = GetParam();
-    EXPECT_EQ(protocol::validateFrameFields(row.media, row.deviceId, row.command), row.message);
+    EXPECT_EQ(protocol::validateFrameFields(row.media, row.deviceId, row.command).text(),
+              row.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -287,7 +287,6 @@ TEST(RecordFileReaderFailures, TellWhatIsWrong)
         EXPECT_EQ(read.error().fault(), row.fault) << row.path;
         EXPECT_EQ(read.error().systemCode(), row.code) << row.path;
         EXPECT_NE(read.error().text().find(row.path.string()), std::string::npos);
-        EXPECT_EQ(RecordFileReader::probe(row.path).error(), read.error());
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     // A header and nothing else is a recording that saw nothing.

@@ -205,10 +205,10 @@ base::Result<std::string> buildBlock(const SenderOptions& options)
         return protocol::wireBlock(*options.text);
     }
     const protocol::FrameFields& fields = options.fields;
-    const std::string_view missing =
-        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
-    if (!missing.empty()) {
-        return badArgument(std::string(missing));
+    if (const base::Error missing =
+            protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
+        !missing.ok()) {
+        return badArgument(missing.text());
     }
     // The console's edits hold at most this much; longer texts would make a
     // frame no device reads.

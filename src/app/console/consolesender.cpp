@@ -69,10 +69,10 @@ void ConsoleSender::sendFreeText()
 void ConsoleSender::sendCommandFrame()
 {
     const protocol::FrameFields fields = frameFields();
-    const std::string_view problem =
-        protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
-    if (!problem.empty()) {
-        showFieldMessage(problem);
+    if (const base::Error problem =
+            protocol::validateFrameFields(fields.media, fields.deviceId, fields.command);
+        !problem.ok()) {
+        showFieldMessage(problem.text());
         return;
     }
     if (!channel_.hasSocket())
