@@ -1,5 +1,7 @@
 #include "regularfile.h"
 
+#include "filekind.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,28 +16,9 @@ namespace fileio
 namespace
 {
 
-// What a file that is no regular file is, for the refusal.
-const char* kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "no regular file";
-}
-
 base::Error notRegular(const std::string& name, mode_t mode)
 {
-    return base::Error::input(base::Fault::BadInput, name,
-                              std::string("it is ") + kindOf(mode) + ", not a regular file");
+    return base::Error::input(base::Fault::BadInput, name, notRegularReason(mode));
 }
 
 // 65536 as "65,536".
@@ -89,7 +72,7 @@ base::Result<RegularFile> RegularFile::open(const std::string& path, std::string
 }
 
 base::Result<std::string> RegularFile::readAll(const std::string& path, std::size_t maxBytes,
-                                              std::string name, Links links)
+                                               std::string name, Links links)
 {
     base::Result<RegularFile> file = open(path, std::move(name), links);
     if (!file) {

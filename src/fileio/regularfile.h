@@ -26,11 +26,11 @@ public:
 
     // `name` says the file in errors (the path when empty).
     static base::Result<RegularFile> open(const std::string& path, std::string name = {},
-                                         Links links = Links::Follow);
+                                          Links links = Links::Follow);
     // The whole file, refused when it holds more than `maxBytes` (it is never
     // read beyond one byte more, even while it grows).
     static base::Result<std::string> readAll(const std::string& path, std::size_t maxBytes,
-                                            std::string name = {}, Links links = Links::Follow);
+                                             std::string name = {}, Links links = Links::Follow);
 
     RegularFile(RegularFile&& other) noexcept;
     RegularFile& operator=(RegularFile&& other) noexcept;

@@ -1,5 +1,7 @@
 #include "safefile.h"
 
+#include "filekind.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,26 +14,6 @@ namespace fileio
 
 namespace
 {
-
-const char* kindOf(mode_t mode)
-{
-    if (S_ISLNK(mode)) {
-        return "a symbolic link; name the file itself";
-    }
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO, not a regular file";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device, not a regular file";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket, not a regular file";
-    }
-    return "no regular file";
-}
 
 // Refuses a target that exists and is no regular file; lstat, so that a link
 // is judged itself, not what it points to.
@@ -50,7 +32,7 @@ base::Error targetError(const std::string& path)
     }
     if (!S_ISREG(info.st_mode)) {
         return base::Error::input(base::Fault::CannotCreateFile, path,
-                                  std::string("it is ") + kindOf(info.st_mode));
+                                  notRegularReason(info.st_mode));
     }
     return {};
 }
