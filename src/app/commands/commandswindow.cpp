@@ -35,7 +35,7 @@ const QString kGeometryKey = QStringLiteral("Commands/Geometry");
 } // namespace
 
 CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::string path)
-    : QWidget(parent, Qt::Window), console_(console), file_(std::move(path)),
+    : QWidget(parent, Qt::Window), console_(console), document_(std::move(path)),
       sender_(console, [this](const std::string& name) -> std::optional<std::string> {
           bool ok = false;
           const QString value = QInputDialog::getText(
@@ -48,7 +48,7 @@ CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::strin
       })
 {
     buildControls();
-    showList(file_.load(list_).text());
+    showList(document_.showSaved());
     // Ctrl+K reaches the console's shortcut from every control here too.
     for (QWidget* widget : findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
@@ -89,7 +89,8 @@ void CommandsWindow::buildControls()
     auto* edits = new QHBoxLayout;
     edits->addWidget(button(tr("Add from console"), [this] { addFromConsole(); }));
     edits->addWidget(button(tr("Edit…"), [this] {
-        if (!editCommand(selectedRow()) && !list_.sendAt(static_cast<std::size_t>(selectedRow())))
+        if (!editCommand(selectedRow()) &&
+            !document_.list().sendAt(static_cast<std::size_t>(selectedRow())))
             showStatus("Only send steps are edited here; expect and wait steps are edited in "
                        "the check file itself");
     }));
@@ -100,7 +101,7 @@ void CommandsWindow::buildControls()
         bool ok = false;
         const QString name = QInputDialog::getText(
             this, tr("Rename"), tr("Name"), QLineEdit::Normal,
-            QString::fromStdString(list_.at(static_cast<std::size_t>(row)).name), &ok);
+            QString::fromStdString(document_.list().at(static_cast<std::size_t>(row)).name), &ok);
         if (ok)
             renameCommand(row, name.toStdString());
     }));
@@ -142,7 +143,7 @@ void CommandsWindow::buildControls()
     intake_ = new ReceivedIntake(console_, *answers_, *runs_, this);
     connect(answers_, &AnswerPanel::switched, intake_, &ReceivedIntake::update);
     connect(answers_, &AnswerPanel::rulesChanged, this, [this] {
-        list_.setAnswers(answers_->rules());
+        document_.list().setAnswers(answers_->rules());
         saveList();
     });
     connect(runs_, &RunPanel::runningChanged, this, [this] {
@@ -157,15 +158,9 @@ void CommandsWindow::buildControls()
 void CommandsWindow::refresh(int selectRow)
 {
     rows_->clear();
-    int keys = 0;
-    for (std::size_t i = 0; i < list_.size(); ++i) {
-        std::string line = CommandList::summary(list_.at(i));
-        // Only rows that can be sent have keys, so Ctrl+N is the Nth of them.
-        if (list_.sendAt(i) && keys < kMaxShortcutCommands)
-            line = "Ctrl+" + std::to_string(++keys) + "  " + line;
-        else
-            line = "        " + line;
-        auto* item = new QListWidgetItem(QString::fromStdString(line), rows_);
+    const std::vector<std::string> lines = document_.rowTexts(kMaxShortcutCommands);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        auto* item = new QListWidgetItem(QString::fromStdString(lines[i]), rows_);
         item->setData(Qt::UserRole, static_cast<qulonglong>(i));
     }
     if (selectRow >= 0 && selectRow < rows_->count())
@@ -176,8 +171,8 @@ void CommandsWindow::refresh(int selectRow)
 void CommandsWindow::updateButtons()
 {
     const int row = selectedRow();
-    const bool chosen = row >= 0 && static_cast<std::size_t>(row) < list_.size();
-    const bool sendable = chosen && list_.sendAt(static_cast<std::size_t>(row));
+    const bool chosen = row >= 0 && static_cast<std::size_t>(row) < document_.list().size();
+    const bool sendable = chosen && document_.list().sendAt(static_cast<std::size_t>(row));
     const bool running = runs_->running();
     for (QPushButton* b : findChildren<QPushButton*>()) {
         const QString text = b->text();
@@ -188,7 +183,7 @@ void CommandsWindow::updateButtons()
     }
     savedCommands_->setEnabled(!showsSavedCommands() && !running);
     repeats_->setCanStart(sendable);
-    runs_->setCanStart(list_.size() > 0);
+    runs_->setCanStart(document_.list().size() > 0);
 }
 
 bool CommandsWindow::buttonEnabled(const QString& text) const
@@ -205,7 +200,7 @@ void CommandsWindow::syncOrder()
     std::vector<std::size_t> order;
     for (int row = 0; row < rows_->count(); ++row)
         order.push_back(rows_->item(row)->data(Qt::UserRole).toULongLong());
-    if (list_.reorder(order))
+    if (document_.list().reorder(order))
         saveList();
     refresh(rows_->currentRow());
 }
@@ -217,12 +212,7 @@ int CommandsWindow::selectedRow() const
 
 void CommandsWindow::saveList()
 {
-    if (!showsSavedCommands()) {
-        if (const base::Error error = list_.save(opened_); !error.ok())
-            showStatus(error.text());
-        return;
-    }
-    const base::Result<std::string> said = file_.save(list_);
+    const base::Result<std::string> said = document_.save();
     if (!said)
         showStatus(said.error().text());
     else if (!said->empty())
@@ -232,12 +222,12 @@ void CommandsWindow::saveList()
 void CommandsWindow::showList(const std::string& status)
 {
     // Nothing of the list shown before stays: its rules, its run.
-    answers_->setRules(list_.file().answers);
+    answers_->setRules(document_.list().file().answers);
     runs_->clear();
     setWindowTitle(
         showsSavedCommands()
             ? tr("Commands")
-            : tr("Commands - %1").arg(QFileInfo(QString::fromStdString(opened_)).fileName()));
+            : tr("Commands - %1").arg(QFileInfo(QString::fromStdString(path())).fileName()));
     refresh(0);
     showStatus(status);
 }
@@ -270,22 +260,23 @@ bool CommandsWindow::addFromConsole()
         showStatus("Nothing to add: " + send.error().text());
         return false;
     }
-    list_.add("Command " + std::to_string(list_.size() + 1), std::move(*send));
+    document_.list().add("Command " + std::to_string(document_.list().size() + 1),
+                         std::move(*send));
     saveList();
-    refresh(static_cast<int>(list_.size()) - 1);
+    refresh(static_cast<int>(document_.list().size()) - 1);
     return true;
 }
 
 bool CommandsWindow::editCommand(int row)
 {
-    const check::SendStep* send = list_.sendAt(static_cast<std::size_t>(row));
+    const check::SendStep* send = document_.list().sendAt(static_cast<std::size_t>(row));
     if (row < 0 || !send)
         return false;
-    CommandEditDialog dialog(list_.at(static_cast<std::size_t>(row)).name, *send, this);
+    CommandEditDialog dialog(document_.list().at(static_cast<std::size_t>(row)).name, *send, this);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    list_.rename(static_cast<std::size_t>(row), dialog.name());
-    list_.replace(static_cast<std::size_t>(row), dialog.send());
+    document_.list().rename(static_cast<std::size_t>(row), dialog.name());
+    document_.list().replace(static_cast<std::size_t>(row), dialog.send());
     saveList();
     refresh(row);
     return true;
@@ -293,10 +284,10 @@ bool CommandsWindow::editCommand(int row)
 
 bool CommandsWindow::renameCommand(int row, const std::string& name)
 {
-    if (row < 0 || static_cast<std::size_t>(row) >= list_.size() ||
+    if (row < 0 || static_cast<std::size_t>(row) >= document_.list().size() ||
         name.size() > check::CheckFileLimits::kMaxNameLength)
         return false;
-    list_.rename(static_cast<std::size_t>(row), name);
+    document_.list().rename(static_cast<std::size_t>(row), name);
     saveList();
     refresh(row);
     return true;
@@ -304,17 +295,17 @@ bool CommandsWindow::renameCommand(int row, const std::string& name)
 
 void CommandsWindow::deleteCommand(int row)
 {
-    if (row < 0 || static_cast<std::size_t>(row) >= list_.size())
+    if (row < 0 || static_cast<std::size_t>(row) >= document_.list().size())
         return;
-    list_.remove(static_cast<std::size_t>(row));
+    document_.list().remove(static_cast<std::size_t>(row));
     saveList();
-    refresh(std::min(row, static_cast<int>(list_.size()) - 1));
+    refresh(std::min(row, static_cast<int>(document_.list().size()) - 1));
 }
 
 bool CommandsWindow::moveCommand(int from, int to)
 {
     if (from < 0 || to < 0 ||
-        !list_.move(static_cast<std::size_t>(from), static_cast<std::size_t>(to)))
+        !document_.list().move(static_cast<std::size_t>(from), static_cast<std::size_t>(to)))
         return false;
     saveList();
     refresh(to);
@@ -323,15 +314,12 @@ bool CommandsWindow::moveCommand(int from, int to)
 
 bool CommandsWindow::openFile(const std::string& path)
 {
-    if (const base::Error error = list_.load(path); !error.ok()) {
+    if (const base::Error error = document_.open(path); !error.ok()) {
         showStatus(error.text());
         return false;
     }
-    // The saved commands were written at their last change: their file stays
-    // as it is, and this file is shown (and changed) instead.
     repeats_->repeat().stop();
     runs_->stop();
-    opened_ = path;
     showList("Opened " + path + "; changes are saved to it (\"Saved commands\" goes back)");
     return true;
 }
@@ -342,14 +330,12 @@ void CommandsWindow::showSavedCommands()
         return;
     repeats_->repeat().stop();
     runs_->stop();
-    opened_.clear();
-    list_ = CommandList{};
-    showList(file_.load(list_).text());
+    showList(document_.showSaved());
 }
 
 bool CommandsWindow::saveAs(const std::string& path)
 {
-    if (const base::Error error = list_.save(path); !error.ok()) {
+    if (const base::Error error = document_.list().save(path); !error.ok()) {
         showStatus(error.text());
         return false;
     }
@@ -359,14 +345,14 @@ bool CommandsWindow::saveAs(const std::string& path)
 
 bool CommandsWindow::sendCommand(int index)
 {
-    const CommandSender::Outcome outcome = sender_.send(list_, index);
+    const CommandSender::Outcome outcome = sender_.send(document_.list(), index);
     showStatus(outcome.status);
     return outcome.sent;
 }
 
 int CommandsWindow::shortcutRow(int number) const
 {
-    return CommandSender::shortcutRow(list_, number);
+    return CommandSender::shortcutRow(document_.list(), number);
 }
 
 bool CommandsWindow::sendShortcut(int number)
@@ -381,18 +367,17 @@ bool CommandsWindow::sendShortcut(int number)
 
 bool CommandsWindow::startRun()
 {
-    base::Result<check::Target> device = sender_.runTarget(list_.file());
+    base::Result<check::Target> device = sender_.runTarget(document_.list().file());
     if (!device) {
         showStatus("Not run: " + device.error().text());
         return false;
     }
-    return runs_->start(list_.file(), showsSavedCommands() ? "saved commands" : opened_,
-                        std::move(*device));
+    return runs_->start(document_.list().file(), document_.runName(), std::move(*device));
 }
 
 bool CommandsWindow::startRepeat(int row, int intervalMs, std::uint64_t count)
 {
-    CommandRepeat::SendOnce send = sender_.repeatSend(list_, row);
+    CommandRepeat::SendOnce send = sender_.repeatSend(document_.list(), row);
     if (!send)
         return false;
     repeats_->start(std::move(send), intervalMs, count);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "commandlist.h"
+#include "commandsdocument.h"
 #include "commandsender.h"
-#include "commandsfile.h"
 #include "consolelink.h"
 #include "placeholdervalues.h"
 
@@ -91,13 +91,13 @@ public:
     // when the first save moves it aside.
     static constexpr std::string_view kBrokenSuffix = CommandsFile::kBrokenSuffix;
     // The file that is shown: the saved commands' own, or one opened.
-    const std::string& path() const { return opened_.empty() ? file_.path() : opened_; }
-    bool showsSavedCommands() const { return opened_.empty(); }
+    const std::string& path() const { return document_.path(); }
+    bool showsSavedCommands() const { return document_.showsSaved(); }
 
     // Shows the window (placed the first time), raised and active.
     void showBeside(QWidget* console);
 
-    CommandList& list() { return list_; }
+    CommandList& list() { return document_.list(); }
     QListWidget* listView() const { return rows_; }
     QString statusText() const;
     QString repeatText() const;
@@ -150,10 +150,7 @@ private:
     int selectedRow() const;
 
     ConsoleLink& console_;
-    CommandsFile file_;
-    CommandList list_;
-    // The opened file shown instead of the saved commands; empty: none.
-    std::string opened_;
+    CommandsDocument document_;
     CommandSender sender_;
     bool placed_ = false;
 
