@@ -207,8 +207,7 @@ void AnswerPanel::send(const check::Answer& answer)
     const std::string block = protocol::wireBlock(
         answer.isFrame ? protocol::composeFrame(answer.fields, console_.delimiterMode())
                        : answer.text);
-    // Not connected (it ended while the bytes waited): nothing to answer to;
-    // a full send queue: the answer is in the traffic record as not written.
+    // Not connected (it ended while the bytes waited): nothing to answer to.
     static_cast<void>(
         console_.send(block, answer.isFrame, "automatic answer \"" + answer.rule + "\""));
 }

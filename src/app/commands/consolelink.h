@@ -50,8 +50,9 @@ public:
     virtual net::SendQueue::Counts sendCounts() const = 0;
 
     // The one send path (see above). `frame`: the block is a frame's wire
-    // block (echoed in the view). The counts, or why the block was not taken:
-    // not connected, or SendQueueFull (then recorded as not written).
+    // block (echoed in the view). The send queue's counts, a dropped block
+    // among them (recorded as not written), or why nothing was sent (not
+    // connected).
     [[nodiscard]] virtual base::Result<net::SendQueue::Counts>
     send(const std::string& block, bool frame, std::string_view note) = 0;
     // A check file's send step, its placeholders filled from `values` and

@@ -25,12 +25,13 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kEchoPrefix = " -> ";
 
 // Through the channel's send queue: a device that stops reading must not
-// stop the window. Whether the queue took it (a dropped message is recorded
-// as a failed write by the queue itself).
-bool sendWhole(protocol::MessageViewChannel& channel, const std::string& block)
+// stop the window. The outcome needs no answer here: a message the queue
+// drops (full, or the connection ending under it) is counted in its counts,
+// which every send returns, and recorded as a failed write by the queue
+// itself; the connection's end is told through the channel's events.
+void sendWhole(protocol::MessageViewChannel& channel, const std::string& block)
 {
-    return channel.sendBlock(block.data(), static_cast<std::uint32_t>(block.size())) !=
-           net::SendQueue::Outcome::Dropped;
+    static_cast<void>(channel.sendBlock(block.data(), static_cast<std::uint32_t>(block.size())));
 }
 
 } // namespace
@@ -139,15 +140,13 @@ base::Result<net::SendQueue::Counts> ConsoleSender::send(const std::string& bloc
         return base::Error(base::Fault::BadInput, 0, "not connected");
     if (note_ && !note.empty())
         note_(note);
-    const bool taken = sendWhole(channel_, block);
+    sendWhole(channel_, block);
     if (frame) {
         std::string_view text(block);
         if (text.ends_with(protocol::kLineEnd))
             text.remove_suffix(protocol::kLineEndBytes);
         echoFrame(text);
     }
-    if (!taken)
-        return base::Error(base::Fault::SendQueueFull);
     return channel_.sendCounts();
 }
 
