@@ -180,7 +180,10 @@ void FleetSimulator::acceptFailed(const base::Error& error)
     }
     acceptError_ = error;
     const bool noDescriptors = error.systemCode() == EMFILE || error.systemCode() == ENFILE;
-    log_.write({}, "tcp: cannot accept a client: " + error.text() +
+    // The system's reason alone, as a blocking accept would give it.
+    const std::string reason =
+        error.systemCode() != 0 ? base::Error::system(error.systemCode()).text() : error.text();
+    log_.write({}, "tcp: cannot accept a client: " + reason +
                        (noDescriptors ? "; clients wait until descriptors are free" : "") +
                        " (said once until accepting works again)");
 }

@@ -57,9 +57,7 @@ bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHan
 {
     makeNonBlocking(fd);
     const Id id = nextId_++;
-    if (const base::Error error = loop_.watch(
-            fd, Loop::WantRead, [this, id](std::uint32_t ready) { onReady(id, ready); });
-        !error.ok()) {
+    if (const base::Error error = loop_.watch(fd, Loop::WantRead, handlerFor(id)); !error.ok()) {
         parts_.settings.log.write(peerText,
                                   "refused: cannot watch the connection: " + error.text());
         ::close(fd);
@@ -71,6 +69,7 @@ bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHan
     client.device = device;
     client.onEnd = std::move(onEnd);
     client.interest = Loop::WantRead;
+    client.watched = true;
     if (eventPeriod_.count() > 0) {
         // The first event comes at a random point of the first period, so
         // that devices connected together do not send in step.
@@ -78,8 +77,15 @@ bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHan
         client.eventAt = Clock::now() + Clock::duration(phase(random_));
         client.event = loop_.at(client.eventAt, [this, id] { onEvent(id); });
     }
-    settle(id);
+    // Read at once: a peer that has sent and closed already is done with
+    // before the next connection is taken, which keeps descriptors free.
+    onReady(id, Loop::Readable);
     return true;
+}
+
+net::EventLoop::Handler LoopClients::handlerFor(Id id)
+{
+    return [this, id](std::uint32_t ready) { onReady(id, ready); };
 }
 
 void LoopClients::onReady(Id id, std::uint32_t ready)
@@ -95,7 +101,9 @@ void LoopClients::onReady(Id id, std::uint32_t ready)
     if ((ready & Loop::Writable) != 0) {
         connection.writable();
     }
-    if ((ready & (Loop::HangUp | Loop::Failed)) != 0) {
+    // Only a failure ends the connection here: a peer that merely shut its
+    // side down still gets the answers to what it sent.
+    if ((ready & Loop::Failed) != 0) {
         connection.hangUp();
     }
     settle(id);
@@ -144,9 +152,18 @@ void LoopClients::settle(Id id)
     }
     const std::uint32_t interest = (connection.wantsRead() ? Loop::WantRead : 0U) |
                                    (connection.wantsWrite() ? Loop::WantWrite : 0U);
-    if (interest != client.interest && loop_.setInterest(connection.fd(), interest).ok()) {
-        client.interest = interest;
+    // A connection that reads no more and has room to write waits for its
+    // timers alone: watched, a peer's hang-up would wake the loop at every
+    // turn until the last paused piece has gone.
+    if (interest == 0 && client.watched) {
+        loop_.unwatch(connection.fd());
+        client.watched = false;
+    } else if (interest != 0 && !client.watched) {
+        client.watched = loop_.watch(connection.fd(), interest, handlerFor(id)).ok();
+    } else if (interest != client.interest) {
+        (void)loop_.setInterest(connection.fd(), interest);
     }
+    client.interest = interest;
     // A timer that fires too early finds nothing to do and is set again, so
     // only an earlier time replaces it: reads that move the idle time-out on
     // leave the timer alone.

@@ -45,9 +45,11 @@ public:
     LoopClients(const LoopClients&) = delete;
     LoopClients& operator=(const LoopClients&) = delete;
 
-    // Serves the connected socket `fd` (made non-blocking here) as `device`.
-    // False, with the socket closed and the reason logged, when the loop
-    // refuses it; the end handler is not told then.
+    // Serves the connected socket `fd` (made non-blocking here) as `device`,
+    // reading what it holds at once (so the connection may have ended, and
+    // its end handler been told, when this returns). False, with the socket
+    // closed and the reason logged, when the loop refuses it; the end
+    // handler is not told then.
     bool add(int fd, std::string peerText, const Device& device, EndHandler onEnd);
     // Ends every connection, each logged "closed: the simulator stops"; the
     // end handlers are not told.
@@ -61,6 +63,7 @@ private:
         Device device;
         EndHandler onEnd;
         std::uint32_t interest = 0;
+        bool watched = false;
         net::EventLoop::TimerId due = 0;
         Clock::time_point dueAt{};
         net::EventLoop::TimerId event = 0;
@@ -68,6 +71,7 @@ private:
         std::uint64_t events = 0;
     };
 
+    net::EventLoop::Handler handlerFor(Id id);
     void onReady(Id id, std::uint32_t ready);
     void onDue(Id id);
     void onEvent(Id id);
