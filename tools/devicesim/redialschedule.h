@@ -26,7 +26,7 @@ public:
     // The jitter takes at most this share (1/kJitterShare) off a wait.
     static constexpr std::int64_t kJitterShare = 5;
 
-    explicit RedialSchedule(std::uint32_t seed) : random_(seed) {}
+    explicit RedialSchedule(std::uint32_t seed);
 
     // A dial failed, or a connection ended, at `now`: when to dial again.
     // Each call doubles the next wait until kLongestWait.
