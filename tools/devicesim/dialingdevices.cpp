@@ -104,9 +104,7 @@ void DialingDevices::dialed(std::uint32_t index, base::Result<int> connected)
         return;
     }
     const int fd = *connected;
-    log_.write(device.peerText,
-               "connected from " + net::Endpoint::localOf(fd).text() +
-                   (config_.devices != 0 ? " as device " + device.identity.id : std::string()));
+    log_.write(device.peerText, "connected from " + net::Endpoint::localOf(fd).text());
     device.schedule.connected();
     ++connected_;
     const bool served = clients_.add(fd, device.peerText, device.identity, [this, index] {

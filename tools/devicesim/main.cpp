@@ -56,8 +56,10 @@ std::string dialingText(const SimulatorConfig& config)
     std::string text = "dialing " + config.connectHost + ':' + std::to_string(config.connectPort);
     if (config.devices != 0) {
         text += " (" + std::to_string(config.devices) + " devices, ids " +
-                DeviceEvents::deviceId(1) + " to " + DeviceEvents::deviceId(config.devices) +
-                (config.devices >= DeviceEvents::kDistinctIds ? " (repeating)" : "") +
+                (config.devices < DeviceEvents::kDistinctIds
+                     ? DeviceEvents::deviceId(1) + " to " + DeviceEvents::deviceId(config.devices)
+                     : "01 to zz and 00, repeating from device " +
+                           std::to_string(DeviceEvents::kDistinctIds + 1)) +
                 ", at most " + std::to_string(config.dialRate) + " dials a second)";
     }
     return text;
