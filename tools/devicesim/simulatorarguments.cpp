@@ -55,12 +55,12 @@ Dialing out (a device that calls its host, as "client only" devices do):
                      up to a fifth shorter at random, each logged ("next try
                      in 3.6 s"); after a connection ends it dials again, the
                      waits starting at 1 s. Once connected it answers as a
-                     listening device does (rules, echo, faults, idle
-                     time-out). With --devices N, N devices dial, all in one
-                     event loop, each with its own device id: device 1 is
-                     "01", then in base 62 (0-9, A-Z, a-z) up to "zz" for
-                     device 3843; device 3844 is "00" and from there the ids
-                     repeat.
+                     listening device does (rules, echo, faults; the idle
+                     time-out only when --idle-timeout is given). With
+                     --devices N, N devices dial, all in one event loop,
+                     each with its own device id: device 1 is "01", then in
+                     base 62 (0-9, A-Z, a-z) up to "zz" for device 3843;
+                     device 3844 is "00" and from there the ids repeat.
   --dial-rate N      dials started a second at most, over all devices, 1 to
                      100000 (default 2000: 1000 devices are connected within
                      about half a second).
@@ -224,6 +224,7 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
     std::string value;
     std::string rulesPath;
     bool listening = false;
+    bool idleGiven = false;
     base::Error error;
     // Each takes the current option's value into its target and tells
     // whether it could; `error` says why not.
@@ -297,6 +298,7 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
             std::uint32_t seconds = 0;
             ok = number(option, 0, SimulatorConfig::kMaxIdleTimeoutSeconds, seconds);
             config.idleTimeoutMs = seconds * kMsPerSecond;
+            idleGiven = true;
         } else if (option == "--log-rate") {
             ok = number(option, 0, SimulatorConfig::kMaxLogRate, config.logRate);
         } else if (option == "--rules") {
@@ -341,6 +343,11 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
     if (listening && !config.connectHost.empty()) {
         return badArgument(
             "--connect dials out: --listen and --port are for a device that listens");
+    }
+    // A device keeps the connection it made to its host however quiet the
+    // host is, unless told otherwise.
+    if (!config.connectHost.empty() && !idleGiven) {
+        config.idleTimeoutMs = 0;
     }
     if (config.devices != 0 && config.connectHost.empty() && config.port != 0 &&
         config.port + config.devices - 1 > kMaxPort) {
