@@ -105,12 +105,28 @@ void DialingDevices::dialed(std::uint32_t index, base::Result<int> connected)
     }
     const int fd = *connected;
     log_.write(device.peerText, "connected from " + net::Endpoint::localOf(fd).text());
-    device.schedule.connected();
+    // With TLS the waits start over only once the host is accepted: a host
+    // refused is dialed again at the pace of one that is away.
+    LoopClients::SecureHandler onSecure;
+    if (config_.tls.on) {
+        onSecure = [this, index](const tls::TlsSession& session) {
+            base::Error refusal = config_.tls.judge(session);
+            if (refusal.ok()) {
+                devices_[index].schedule.connected();
+            }
+            return refusal;
+        };
+    } else {
+        device.schedule.connected();
+    }
     ++connected_;
-    const bool served = clients_.add(fd, device.peerText, device.identity, [this, index] {
-        --connected_;
-        retryLater(index, "dialing again in ");
-    });
+    const bool served = clients_.add(
+        fd, device.peerText, device.identity,
+        [this, index] {
+            --connected_;
+            retryLater(index, "dialing again in ");
+        },
+        std::move(onSecure));
     if (!served) {
         --connected_;
         retryLater(index, "dialing again in ");

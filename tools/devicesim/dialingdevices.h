@@ -26,7 +26,10 @@ namespace devicetools
 // connection made is served by LoopClients with the device's own id, like an
 // accepted one. Dials start at most config.dialRate a second over all
 // devices, so that a thousand reach the host within about a second without
-// a burst.
+// a burst. With TLS the device is the client: it goes on only with a host
+// that config.tls accepts (trusted, pinned or --insecure); a host refused is
+// logged with the reason and its fingerprint, and dialed again by the
+// schedule, its waits growing as for a host that is away.
 //
 // Threads: the loop's thread only (start() also before the loop first runs);
 // the loop, configuration, log and clients must outlive it.
