@@ -122,7 +122,7 @@ base::Error FleetSimulator::startDialing()
         return base::Error(hosts.error().fault(), 0,
                            "cannot dial " + config_.connectHost + ": " + hosts.error().text());
     }
-    dialing_ = std::make_unique<DialingDevices>(loop_, config_, log_, clients_, hosts->front());
+    dialing_ = std::make_unique<DialingDevices>(loop_, config_, log_, clients_, *hosts);
     dialing_->start();
     return {};
 }

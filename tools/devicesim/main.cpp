@@ -56,7 +56,9 @@ std::string listeningText(const SimulatorConfig& config, const net::Endpoint& ad
 // "dialing 127.0.0.1:21210 (1000 devices, ids 01 to G8, at most 2000 dials a second)".
 std::string dialingText(const SimulatorConfig& config)
 {
-    std::string text = "dialing " + config.connectHost + ':' + std::to_string(config.connectPort);
+    const bool ipv6 = config.connectHost.find(':') != std::string::npos;
+    std::string text = "dialing " + (ipv6 ? '[' + config.connectHost + ']' : config.connectHost) +
+                       ':' + std::to_string(config.connectPort);
     if (config.devices != 0) {
         text += " (" + std::to_string(config.devices) + " devices, ids " +
                 (config.devices < DeviceEvents::kDistinctIds
