@@ -72,8 +72,8 @@ Dialing out (a device that calls its host, as "client only" devices do):
 
 TLS (TCP only; UDP stays plain):
   --tls              every TCP connection speaks TLS; records are logged as
-                     plaintext. Listening, a connection that has not done
-                     its handshake within 10 s is closed; at most 64
+                     plaintext. A connection that has not done its
+                     handshake within 10 s is closed; at most 64
                      handshakes run at once, further connections wait.
   --cert FILE        listening: the certificate to show (PEM); without it
   --key FILE         one is made at start (kept in memory only) and its
