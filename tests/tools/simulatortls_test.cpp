@@ -1,6 +1,7 @@
 // The simulator with TLS (listening with a made or a given certificate,
 // dialing a TLS host, clients that never handshake) and on IPv6.
 
+#include "childprocess.h"
 #include "loopdevice.h"
 #include "senderrun.h"
 #include "simulatorundertest.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -184,6 +187,29 @@ TEST(SimulatorTls, AHandshakeFloodBeyondTheBoundWaitsItsTurn)
     EXPECT_TRUE(more.allClosed(kDeadline));
     EXPECT_TRUE(waitUntil([&sim] { return sim.linesWith("no TLS handshake within").size() == 68u; },
                           kDeadline));
+}
+
+// What a tester does: pins the fingerprint the start line shows.
+TEST(SimulatorTls, TheFingerprintOnTheStartLineLetsFramesendIn)
+{
+    const bool ipv6 = hasIpv6Loopback();
+    const std::string address = ipv6 ? "::1" : "127.0.0.1";
+    ChildProcess simulator(DEVICESIM_PATH, {"--tls", "--port", "0", "--address", address});
+    ASSERT_TRUE(simulator.waitForLine("Ctrl+C stops.", kDeadline)) << simulator.output();
+    std::smatch found;
+    const std::string output = simulator.output();
+    ASSERT_TRUE(std::regex_search(
+        output, found,
+        std::regex("listening on (\\[::1\\]|127\\.0\\.0\\.1) port ([0-9]+) \\(TCP and UDP\\); "
+                   "TLS, certificate (SHA256:[0-9A-F:]{95}) \\(made at start\\)")))
+        << output;
+    EXPECT_EQ(found[1] == "[::1]", ipv6);
+    const ProcessResult sent =
+        runProcess(FRAMESEND_PATH,
+                   {"--host", address, "--port", found[2], "--tls", "--pin", found[3]}, kDeadline);
+    EXPECT_EQ(sent.code, FrameSender::kAnswerPassed) << sent.output;
+    simulator.signal(SIGTERM);
+    EXPECT_EQ(simulator.wait(kDeadline), 0);
 }
 
 struct DialRow {
