@@ -294,6 +294,30 @@ INSTANTIATE_TEST_SUITE_P(
                     Ipv6Row{"BothFamilies", "::", {"127.0.0.1", "::1"}, "tcp 127.0.0.1:"}),
     [](const testing::TestParamInfo<Ipv6Row>& info) { return info.param.name; });
 
+// Regression: "::1" was answered "cannot resolve the address"; a name that
+// does not resolve is now named with the resolver's reason, and an address
+// that cannot be bound with the system's.
+TEST(SimulatorIpv6, MessagesNameTheRealProblem)
+{
+    // A label too long for any name: the resolver refuses it without a query.
+    const std::string unknown = std::string(64, 'a') + ".invalid";
+    SimulatorUnderTest listening({}, unknown);
+    EXPECT_FALSE(listening.started());
+    EXPECT_EQ(listening.startError().rfind("cannot listen: \"" + unknown + "\": ", 0), 0u)
+        << listening.startError();
+    SimulatorConfig dialing;
+    dialing.connectHost = unknown;
+    dialing.connectPort = 21210;
+    SimulatorUnderTest dialer(dialing);
+    EXPECT_EQ(dialer.startError().rfind("cannot dial: \"" + unknown + "\": ", 0), 0u)
+        << dialer.startError();
+    // 192.0.2.1 is reserved for documentation: no interface of a test
+    // machine has it.
+    SimulatorUnderTest unbound({}, "192.0.2.1");
+    EXPECT_NE(unbound.startError().find("cannot listen on TCP 192.0.2.1:"), std::string::npos)
+        << unbound.startError();
+}
+
 class SimulatorIpv6Dialing : public testing::TestWithParam<const char*>
 {
 };

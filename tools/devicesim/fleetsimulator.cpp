@@ -119,8 +119,7 @@ base::Error FleetSimulator::startDialing()
     const base::Result<std::vector<net::Endpoint>> hosts =
         net::lookUpEndpoints(config_.connectHost, config_.connectPort, SOCK_STREAM);
     if (!hosts) {
-        return base::Error(hosts.error().fault(), 0,
-                           "cannot dial " + config_.connectHost + ": " + hosts.error().text());
+        return base::Error(hosts.error().fault(), 0, "cannot dial: " + hosts.error().text());
     }
     dialing_ = std::make_unique<DialingDevices>(loop_, config_, log_, clients_, *hosts);
     dialing_->start();
@@ -135,9 +134,7 @@ base::Error FleetSimulator::startListening()
         const base::Result<std::vector<net::Endpoint>> found =
             net::lookUpEndpoints(config_.listenHost, 0, SOCK_STREAM);
         if (!found) {
-            return base::Error(found.error().fault(), 0,
-                               "cannot listen on " + config_.listenHost + ": " +
-                                   found.error().text());
+            return base::Error(found.error().fault(), 0, "cannot listen: " + found.error().text());
         }
         address_ = found->front();
     }
