@@ -183,8 +183,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         roster.emplace(std::move(*made));
         listener = std::make_unique<ListenRunner>(report.file, options.fleet, *options.listen);
         if (const base::Error refused = listener->open(); !refused.ok()) {
-            return failure("cannot listen on " + options.listen->local.text() + ": " +
-                           refused.text());
+            return failure("cannot listen on " + refused.text());
         }
         out << "listening on " << listener->local().text()
             << (report.file.transport == check::Transport::Udp ? " (UDP)" : " (TCP)") << " for "
@@ -205,11 +204,17 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     const auto onProgress = [&progress](const FleetProgress& now) { progress.update(now); };
     base::Error ran;
     std::size_t cut = 0;
+    std::string nobody;
     if (listener) {
         listener->setRecorder(recorder.get());
         listener->setProgressHook(onProgress);
         ran = listener->run(*roster, stop.fd(), report);
         cut = listener->counts().recordsCut;
+        if (roster->calledCount() == 0 && report.devices.empty() && !report.stopped) {
+            // Nothing checked is no pass.
+            nobody = "no device called in within " + std::to_string(options.listen->listenSeconds) +
+                     " s\n";
+        }
     } else {
         FleetRunner runner(report.file, options.fleet);
         runner.setRecorder(recorder.get());
@@ -223,7 +228,8 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         out << SummaryText::recordsCutLine(cut, TrafficBuffer::kMaxBytes) << '\n';
     }
     out << std::flush;
-    int status = report.allPassed() ? kAllPassed : kSomeFailed;
+    out << nobody << std::flush;
+    int status = report.allPassed() && nobody.empty() ? kAllPassed : kSomeFailed;
     if (!ran.ok()) {
         err << "devicecheck: " << readableText(ran.text()) << '\n';
         status = kSomeFailed;

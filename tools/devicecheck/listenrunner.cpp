@@ -500,12 +500,12 @@ base::Error ListenRunner::open()
     }
     const int fd = ::socket(listen_.local.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return base::Error::fromErrno();
+        return base::Error::fromErrno(listen_.local.text());
     }
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd, listen_.local.address(), listen_.local.length) != 0) {
-        base::Error error = base::Error::fromErrno();
+        base::Error error = base::Error::fromErrno(listen_.local.text());
         ::close(fd);
         return error;
     }
@@ -549,6 +549,19 @@ base::Error ListenRunner::run(CallerRoster& roster, int stopFd, check::FleetRepo
             device.reason = "did not call in within " + std::to_string(listened) + " s";
             ++counts_.failed;
         }
+    }
+    // Devices expected by count that did not come fail as listed ones do.
+    const std::size_t expected = listen_.expect.value_or(0);
+    for (std::size_t missing = roster.calledCount() + 1;
+         !roster.listed() && !report.stopped && missing <= expected; ++missing) {
+        check::DeviceResult device;
+        device.target.host =
+            "expected device " + std::to_string(missing) + " of " + std::to_string(expected);
+        device.outcome = check::DeviceOutcome::Failed;
+        device.failedStep = "listen";
+        device.reason = "did not call in within " + std::to_string(listened) + " s";
+        report.devices.push_back(std::move(device));
+        ++counts_.failed;
     }
     for (check::DeviceResult& row : unknown) {
         report.devices.push_back(std::move(row));
