@@ -59,6 +59,31 @@ std::string CallerRoster::keyOf(const check::Target& row) const
     return row.address == check::Target::kUnresolved ? row.host : dotted(row.address);
 }
 
+void CallerRoster::reportMissing(check::FleetReport& report, std::size_t expected,
+                                 std::uint32_t seconds) const
+{
+    const auto missing = [seconds](check::DeviceResult& device) {
+        device.outcome = check::DeviceOutcome::Failed;
+        device.failedStep = "listen";
+        device.reason = "did not call in within " + std::to_string(seconds) + " s";
+    };
+    if (listed_) {
+        for (std::size_t row = 0; row < rows_.size() && row < report.devices.size(); ++row) {
+            if (!called_[row]) {
+                missing(report.devices[row]);
+            }
+        }
+        return;
+    }
+    for (std::size_t count = calledCount_ + 1; count <= expected; ++count) {
+        check::DeviceResult device;
+        device.target.host =
+            "expected device " + std::to_string(count) + " of " + std::to_string(expected);
+        missing(device);
+        report.devices.push_back(std::move(device));
+    }
+}
+
 std::string CallerRoster::plainAddress(std::string_view address)
 {
     if (address.size() > kMappedPrefix.size() &&

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "check/fleetreport.h"
 #include "check/target.h"
 
 #include <cstddef>
@@ -52,6 +53,13 @@ public:
     const std::vector<check::Target>& rows() const { return rows_; }
     bool called(std::size_t row) const { return called_[row]; }
     std::size_t calledCount() const { return calledCount_; }
+
+    // After the run: in `report` (whose first rows are rows() when listed),
+    // each listed device that did not call in fails, and so does each of
+    // `expected` devices that did not come (unlisted): "did not call in
+    // within `seconds` s".
+    void reportMissing(check::FleetReport& report, std::size_t expected,
+                       std::uint32_t seconds) const;
 
     // "10.0.0.5" from "::ffff:10.0.0.5": an IPv4 caller on an IPv6 socket
     // is known by its IPv4 address.

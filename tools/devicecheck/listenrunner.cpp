@@ -1,19 +1,16 @@
 #include "listenrunner.h"
 
+#include "callintake.h"
 #include "devicesession.h"
-#include "firstframe.h"
 
 #include "socket/eventloop.h"
-#include "socket/streamlistener.h"
 
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <deque>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 
 namespace devicetools
 {
@@ -24,19 +21,12 @@ namespace
 using check::Clock;
 
 constexpr check::Millis kProgressInterval{100};
-constexpr int kDatagramsPerTurn = 64;
 constexpr int kMillisPerSecond = 1000;
 
-// A device that called in, from its accept (or first datagram) to the end of
-// its check.
-struct Caller {
-    std::uint64_t serial = 0;
-    int fd = -1; // TCP: the accepted socket until its session takes it
-    net::Endpoint peer;
-    FirstFrame first; // what it sent before its check started
-    bool watched = false;
-    net::EventLoop::TimerId identifyTimer = 0;
-    std::size_t row = 0; // in the report, once known
+// A device that called in, from its hand-over to the end of its check.
+struct Device {
+    CallIntake::Caller caller;
+    std::size_t row = 0; // in the report
     std::unique_ptr<DeviceSession> session;
 };
 
@@ -49,17 +39,24 @@ public:
          CallerRoster& roster, check::FleetReport& report,
          std::vector<check::DeviceResult>& unknownList)
         : file_(std::make_shared<const check::CheckFile>(file)), fleet_(fleet), listen_(listen),
-          fd_(fd), udp_(file.transport == check::Transport::Udp), recorder_(recorder),
-          progress_(progress), roster_(roster), report_(report), unknownList_(unknownList)
+          udp_(file.transport == check::Transport::Udp), recorder_(recorder), progress_(progress),
+          roster_(roster), report_(report), unknownList_(unknownList),
+          intake_(
+              loop_, fd, udp_, roster.key() == CallerRoster::Key::Id, fleet.limits.connectTimeout,
+              {[this](CallIntake::Caller caller) { arrived(std::move(caller)); },
+               [this](std::uint64_t serial, std::string_view bytes) { datagram(serial, bytes); },
+               [this](const net::Endpoint& peer, std::string reason) {
+                   unknown(peer, {}, std::move(reason));
+                   checkEnd();
+               }})
     {
     }
     ~Host()
     {
-        for (auto& [serial, caller] : callers_) {
-            closeCaller(*caller);
-        }
-        if (udp_ && fd_ >= 0) {
-            loop_.unwatch(fd_);
+        // The sessions go before the socket they may answer through.
+        devices_.clear();
+        for (const check::DeviceResult& row : unknownRows_) {
+            unknownList_.push_back(row);
         }
     }
     Host(const Host&) = delete;
@@ -70,20 +67,13 @@ public:
     std::uint32_t listenedSeconds() const { return listenedSeconds_; }
 
 private:
-    void accepted(int fd, const net::Endpoint& peer);
-    void identifyRead(std::uint64_t serial);
-    void datagrams();
-    void datagram(const net::Endpoint& peer, std::string_view bytes);
-    Caller& newCaller(const net::Endpoint& peer);
-    // Waits for the caller's first frame (by id), or knows it at once.
-    void identify(Caller& caller);
-    void identified(std::uint64_t serial, std::string_view id);
-    void unknown(Caller& caller, std::string_view id, std::string reason);
+    void arrived(CallIntake::Caller caller);
+    void datagram(std::uint64_t serial, std::string_view bytes);
+    void unknown(const net::Endpoint& peer, std::string_view id, std::string reason);
     void startWaiting();
-    void startSession(Caller& caller);
+    void start(Device& device);
     void ended(std::uint64_t serial);
     void drop(std::uint64_t serial);
-    void closeCaller(Caller& caller);
     void stopListening(bool timeUp);
     void stop();
     void checkEnd();
@@ -94,21 +84,17 @@ private:
     std::shared_ptr<const check::CheckFile> file_;
     const FleetSettings& fleet_;
     const ListenSettings& listen_;
-    int fd_;
     bool udp_;
     traffic::RecordSink* recorder_;
     const ListenRunner::ProgressHook& progress_;
     CallerRoster& roster_;
     check::FleetReport& report_;
-    std::vector<check::DeviceResult>& unknownList_; // reported after the devices
-    std::unique_ptr<net::StreamListener> listener_;
-    std::unordered_map<std::uint64_t, std::unique_ptr<Caller>> callers_;
-    std::unordered_map<net::Endpoint, std::uint64_t, net::EndpointHash> byPeer_; // UDP
-    std::unordered_set<net::Endpoint, net::EndpointHash> finishedPeers_;         // UDP
+    std::vector<check::DeviceResult>& unknownList_;
+    std::vector<check::DeviceResult> unknownRows_;
+    CallIntake intake_;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Device>> devices_; // by serial
     std::deque<std::uint64_t> waiting_;
-    std::uint64_t nextSerial_ = 1;
     std::size_t running_ = 0;
-    std::size_t unknownRows_ = 0;
     net::EventLoop::TimerId listenTimer_ = 0;
     bool listening_ = false;
     bool starting_ = false;
@@ -131,17 +117,7 @@ base::Error Host::run(int stopFd)
             return watched;
         }
     }
-    base::Error started;
-    if (udp_) {
-        started =
-            loop_.watch(fd_, net::EventLoop::WantRead, [this](std::uint32_t) { datagrams(); });
-    } else {
-        listener_ = std::make_unique<net::StreamListener>(
-            loop_, fd_, [this](int fd, const net::Endpoint& peer) { accepted(fd, peer); });
-        fd_ = -1; // the listener's now
-        started = listener_->start();
-    }
-    if (!started.ok()) {
+    if (base::Error started = intake_.start(); !started.ok()) {
         return started;
     }
     listening_ = true;
@@ -161,140 +137,33 @@ base::Error Host::run(int stopFd)
     if (stopFd >= 0) {
         loop_.unwatch(stopFd);
     }
-    if (listening_) {
-        stopListening(false);
-    }
+    stopListening(false);
     report();
     return ran;
 }
 
-Caller& Host::newCaller(const net::Endpoint& peer)
+void Host::arrived(CallIntake::Caller caller)
 {
-    auto caller = std::make_unique<Caller>();
-    caller->serial = nextSerial_++;
-    caller->peer = peer;
-    Caller& made = *caller;
-    callers_.emplace(made.serial, std::move(caller));
-    return made;
-}
-
-void Host::accepted(int fd, const net::Endpoint& peer)
-{
-    if (!listening_) {
-        ::close(fd);
-        return;
-    }
-    Caller& caller = newCaller(peer);
-    caller.fd = fd;
-    identify(caller);
-}
-
-void Host::identify(Caller& caller)
-{
-    if (roster_.key() != CallerRoster::Key::Id) {
-        identified(caller.serial, {});
-        return;
-    }
-    const std::uint64_t serial = caller.serial;
-    if (!udp_) {
-        caller.watched = loop_
-                             .watch(caller.fd, net::EventLoop::WantRead,
-                                    [this, serial](std::uint32_t) { identifyRead(serial); })
-                             .ok();
-    }
-    caller.identifyTimer = loop_.after(fleet_.limits.connectTimeout, [this, serial] {
-        const auto found = callers_.find(serial);
-        if (found != callers_.end()) {
-            found->second->identifyTimer = 0;
-            unknown(*found->second, {},
-                    "sent no frame within " + std::to_string(fleet_.limits.connectTimeout.count()) +
-                        " ms");
-        }
-    });
-}
-
-void Host::identifyRead(std::uint64_t serial)
-{
-    Caller& caller = *callers_.at(serial);
-    const ssize_t count = ::recv(caller.fd, loop_.scratch(), net::EventLoop::kScratchBytes, 0);
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return;
-    }
-    if (count <= 0) {
-        unknown(caller, {}, "closed the connection before sending a frame");
-        return;
-    }
-    if (const std::optional<std::string> id = caller.first.feed(
-            std::string_view(loop_.scratch(), static_cast<std::size_t>(count)), false)) {
-        identified(serial, *id);
-    } else if (caller.first.full()) {
-        unknown(caller, {},
-                "sent no frame in its first " + std::to_string(FirstFrame::kMaxBytes / 1024) +
-                    " KiB");
-    }
-}
-
-void Host::datagrams()
-{
-    for (int i = 0; i < kDatagramsPerTurn; ++i) {
-        sockaddr_storage from{};
-        socklen_t length = sizeof from;
-        const ssize_t count = ::recvfrom(fd_, loop_.scratch(), net::EventLoop::kScratchBytes, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &length);
-        if (count < 0) {
-            return; // EAGAIN, or an error the next datagram may not have
-        }
-        datagram(net::Endpoint::from(reinterpret_cast<const sockaddr*>(&from), length),
-                 std::string_view(loop_.scratch(), static_cast<std::size_t>(count)));
-    }
-}
-
-void Host::datagram(const net::Endpoint& peer, std::string_view bytes)
-{
-    if (const auto known = byPeer_.find(peer); known != byPeer_.end()) {
-        Caller& caller = *callers_.at(known->second);
-        if (caller.session) {
-            caller.session->deliver(bytes);
-        } else if (const std::optional<std::string> id = caller.first.feed(bytes, true);
-                   id && caller.identifyTimer != 0) {
-            identified(caller.serial, *id);
-        }
-        return;
-    }
-    if (!listening_ || finishedPeers_.contains(peer)) {
-        return;
-    }
-    Caller& caller = newCaller(peer);
-    byPeer_.emplace(peer, caller.serial);
-    const std::optional<std::string> id = caller.first.feed(bytes, true);
-    if (id) {
-        identified(caller.serial, *id);
-    } else {
-        identify(caller);
-    }
-}
-
-void Host::identified(std::uint64_t serial, std::string_view id)
-{
-    Caller& caller = *callers_.at(serial);
-    loop_.cancel(caller.identifyTimer);
-    caller.identifyTimer = 0;
-    if (caller.watched) {
-        // Not read while it waits for a job: its bytes wait in the system.
-        loop_.unwatch(caller.fd);
-        caller.watched = false;
-    }
     const CallerRoster::Call call =
-        roster_.admit(caller.peer.addressText(), caller.peer.port(), id);
+        roster_.admit(caller.peer.addressText(), caller.peer.port(), caller.id);
     if (!call.known) {
-        unknown(caller, id, call.reason);
+        unknown(caller.peer, caller.id, call.reason);
+        if (caller.fd >= 0) {
+            ::close(caller.fd);
+        }
+        intake_.forget(caller.serial);
+        checkEnd();
         return;
     }
-    caller.row = call.row;
-    if (caller.row >= report_.devices.size()) {
-        report_.devices.resize(caller.row + 1);
+    if (call.row >= report_.devices.size()) {
+        report_.devices.resize(call.row + 1);
     }
-    report_.devices[caller.row].target = call.target;
+    report_.devices[call.row].target = call.target;
+    const std::uint64_t serial = caller.serial;
+    auto device = std::make_unique<Device>();
+    device->caller = std::move(caller);
+    device->row = call.row;
+    devices_.emplace(serial, std::move(device));
     const bool enough = listen_.expect && roster_.calledCount() >= *listen_.expect;
     if (enough || (roster_.listed() && roster_.calledCount() == roster_.rows().size())) {
         stopListening(false);
@@ -303,26 +172,38 @@ void Host::identified(std::uint64_t serial, std::string_view id)
     startWaiting();
 }
 
-void Host::unknown(Caller& caller, std::string_view id, std::string reason)
+void Host::datagram(std::uint64_t serial, std::string_view bytes)
 {
-    if (unknownRows_ < ListenRunner::kMaxUnknown) {
-        ++unknownRows_;
-        check::DeviceResult row;
-        row.target.host = CallerRoster::plainAddress(caller.peer.addressText());
-        row.target.port = caller.peer.port();
-        row.target.address = check::Target::kUnresolved;
-        if (!id.empty()) {
-            row.target.name = "id " + std::string(id);
-        }
-        row.outcome = check::DeviceOutcome::Unknown;
-        row.failedStep = "unknown";
-        row.reason = std::move(reason);
-        unknownList_.push_back(std::move(row));
+    const auto found = devices_.find(serial);
+    if (found == devices_.end()) {
+        return;
     }
-    if (udp_) {
-        finishedPeers_.insert(caller.peer);
+    Device& device = *found->second;
+    if (device.session) {
+        device.session->deliver(bytes);
+    } else if (device.caller.early.size() < FirstFrame::kMaxBytes) {
+        // Kept for its check, bounded as what came before it.
+        device.caller.early.append(
+            bytes.substr(0, FirstFrame::kMaxBytes - device.caller.early.size()));
     }
-    drop(caller.serial);
+}
+
+void Host::unknown(const net::Endpoint& peer, std::string_view id, std::string reason)
+{
+    if (unknownRows_.size() >= ListenRunner::kMaxUnknown) {
+        return;
+    }
+    check::DeviceResult row;
+    row.target.host = CallerRoster::plainAddress(peer.addressText());
+    row.target.port = peer.port();
+    row.target.address = check::Target::kUnresolved;
+    if (!id.empty()) {
+        row.target.name = "id " + std::string(id);
+    }
+    row.outcome = check::DeviceOutcome::Unknown;
+    row.failedStep = "unknown";
+    row.reason = std::move(reason);
+    unknownRows_.push_back(std::move(row));
 }
 
 void Host::startWaiting()
@@ -336,37 +217,38 @@ void Host::startWaiting()
     while (running_ < std::max(fleet_.jobs, 1u) && !waiting_.empty()) {
         const std::uint64_t serial = waiting_.front();
         waiting_.pop_front();
-        if (const auto found = callers_.find(serial); found != callers_.end()) {
-            startSession(*found->second);
+        if (const auto found = devices_.find(serial); found != devices_.end()) {
+            start(*found->second);
         }
     }
     starting_ = false;
     checkEnd();
 }
 
-void Host::startSession(Caller& caller)
+void Host::start(Device& device)
 {
-    const std::uint64_t serial = caller.serial;
-    caller.session = std::make_unique<DeviceSession>(
-        loop_, file_, report_.devices[caller.row].target, fleet_.limits, recorder_ != nullptr,
+    const std::uint64_t serial = device.caller.serial;
+    device.session = std::make_unique<DeviceSession>(
+        loop_, file_, report_.devices[device.row].target, fleet_.limits, recorder_ != nullptr,
         [this, serial](DeviceSession&) { ended(serial); });
     ++running_;
-    DeviceSession& session = *caller.session;
-    // The session may end, and the caller go, within these calls.
+    DeviceSession& session = *device.session;
+    const std::string early = std::move(device.caller.early);
+    // The session may end, and the device go, within these calls.
     if (udp_) {
-        session.adoptDatagrams(fd_, caller.peer, caller.first.bytes());
+        session.adoptDatagrams(intake_.datagramSocket(), device.caller.peer, early);
     } else {
-        const int fd = caller.fd;
-        caller.fd = -1;
-        session.adopt(fd, caller.peer, caller.first.bytes());
+        const int fd = device.caller.fd;
+        device.caller.fd = -1;
+        session.adopt(fd, device.caller.peer, early);
     }
 }
 
 void Host::ended(std::uint64_t serial)
 {
-    Caller& caller = *callers_.at(serial);
-    DeviceSession& session = *caller.session;
-    check::DeviceResult& result = report_.devices[caller.row];
+    Device& device = *devices_.at(serial);
+    DeviceSession& session = *device.session;
+    check::DeviceResult& result = report_.devices[device.row];
     result = std::move(session.result());
     if (recorder_ != nullptr) {
         counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
@@ -376,36 +258,21 @@ void Host::ended(std::uint64_t serial)
     counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
     counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
     --running_;
-    if (udp_) {
-        finishedPeers_.insert(caller.peer);
-    }
     drop(serial);
     startWaiting();
 }
 
-void Host::closeCaller(Caller& caller)
-{
-    loop_.cancel(caller.identifyTimer);
-    caller.identifyTimer = 0;
-    if (caller.watched) {
-        loop_.unwatch(caller.fd);
-        caller.watched = false;
-    }
-    if (caller.fd >= 0) {
-        ::close(caller.fd);
-        caller.fd = -1;
-    }
-}
-
 void Host::drop(std::uint64_t serial)
 {
-    const auto found = callers_.find(serial);
-    if (found == callers_.end()) {
+    const auto found = devices_.find(serial);
+    if (found == devices_.end()) {
         return;
     }
-    closeCaller(*found->second);
-    byPeer_.erase(found->second->peer);
-    callers_.erase(found);
+    if (found->second->caller.fd >= 0) {
+        ::close(found->second->caller.fd);
+    }
+    intake_.forget(serial);
+    devices_.erase(found);
 }
 
 void Host::stopListening(bool timeUp)
@@ -416,7 +283,7 @@ void Host::stopListening(bool timeUp)
     listening_ = false;
     loop_.cancel(listenTimer_);
     listenTimer_ = 0;
-    listener_.reset();
+    intake_.close();
     listenedSeconds_ =
         timeUp
             ? listen_.listenSeconds
@@ -431,12 +298,12 @@ void Host::stop()
     stopping_ = true;
     waiting_.clear();
     std::vector<std::uint64_t> serials;
-    for (const auto& [serial, caller] : callers_) {
+    for (const auto& [serial, device] : devices_) {
         serials.push_back(serial);
     }
     for (const std::uint64_t serial : serials) {
-        const auto found = callers_.find(serial);
-        if (found == callers_.end()) {
+        const auto found = devices_.find(serial);
+        if (found == devices_.end()) {
             continue;
         }
         if (found->second->session) {
@@ -445,12 +312,13 @@ void Host::stop()
             drop(serial);
         }
     }
-    checkEnd();
+    over_ = true;
+    loop_.quit();
 }
 
 void Host::checkEnd()
 {
-    if (!listening_ && callers_.empty() && !over_) {
+    if (!listening_ && devices_.empty() && intake_.pending() == 0 && !over_) {
         over_ = true;
         loop_.quit();
     }
@@ -490,26 +358,12 @@ ListenRunner::~ListenRunner()
 
 base::Error ListenRunner::open()
 {
-    if (file_.transport != check::Transport::Udp) {
-        base::Result<int> opened = net::StreamListener::open(listen_.local);
-        if (!opened) {
-            return opened.error();
-        }
-        fd_ = *opened;
-        return {};
+    base::Result<int> opened =
+        CallIntake::open(listen_.local, file_.transport == check::Transport::Udp);
+    if (!opened) {
+        return opened.error();
     }
-    const int fd = ::socket(listen_.local.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return base::Error::fromErrno(listen_.local.text());
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, listen_.local.address(), listen_.local.length) != 0) {
-        base::Error error = base::Error::fromErrno(listen_.local.text());
-        ::close(fd);
-        return error;
-    }
-    fd_ = fd;
+    fd_ = *opened;
     return {};
 }
 
@@ -533,35 +387,15 @@ base::Error ListenRunner::run(CallerRoster& roster, int stopFd, check::FleetRepo
     base::Error ran;
     std::uint32_t listened = 0;
     {
-        Host host(file_, fleet_, listen_, fd_, recorder_, progress_, roster, report, unknown);
+        // The run's intake takes the socket and closes it.
+        Host host(file_, fleet_, listen_, std::exchange(fd_, -1), recorder_, progress_, roster,
+                  report, unknown);
         ran = host.run(stopFd);
         counts_ = host.counts();
         listened = host.listenedSeconds();
     }
-    if (file_.transport != check::Transport::Udp) {
-        fd_ = -1; // the listener closed it
-    }
-    for (std::size_t row = 0; row < roster.rows().size() && roster.listed(); ++row) {
-        if (!roster.called(row) && !report.stopped) {
-            check::DeviceResult& device = report.devices[row];
-            device.outcome = check::DeviceOutcome::Failed;
-            device.failedStep = "listen";
-            device.reason = "did not call in within " + std::to_string(listened) + " s";
-            ++counts_.failed;
-        }
-    }
-    // Devices expected by count that did not come fail as listed ones do.
-    const std::size_t expected = listen_.expect.value_or(0);
-    for (std::size_t missing = roster.calledCount() + 1;
-         !roster.listed() && !report.stopped && missing <= expected; ++missing) {
-        check::DeviceResult device;
-        device.target.host =
-            "expected device " + std::to_string(missing) + " of " + std::to_string(expected);
-        device.outcome = check::DeviceOutcome::Failed;
-        device.failedStep = "listen";
-        device.reason = "did not call in within " + std::to_string(listened) + " s";
-        report.devices.push_back(std::move(device));
-        ++counts_.failed;
+    if (!report.stopped) {
+        roster.reportMissing(report, listen_.expect.value_or(0), listened);
     }
     for (check::DeviceResult& row : unknown) {
         report.devices.push_back(std::move(row));
