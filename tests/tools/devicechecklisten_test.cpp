@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -195,6 +197,24 @@ TEST(DeviceCheckListen, MissingExpectedDevicesAndAPortInUse)
                                   ": Address already in use\n"),
               std::string::npos)
         << refused.output;
+}
+
+// Ctrl+C while listening: the listed devices not yet called in are not run
+// (not "did not call in"), and the reports are written.
+TEST(DeviceCheckListen, InterruptRightAfterListeningStillWritesTheReport)
+{
+    Scratch scratch;
+    const std::string check = scratch.write("echo.check", echoCheck(check::Transport::Tcp));
+    const std::string doors = scratch.write("doors.csv", "id\n31\n");
+    Listening run = listen(
+        {check, "--identify-by", "id", "--targets", doors, "--junit", scratch.file("run.xml")});
+    ASSERT_NE(run.port, 0) << run.process->output();
+    run.process->signal(SIGINT);
+    EXPECT_EQ(run.process->wait(kDeadline), 1) << run.process->output();
+    EXPECT_NE(run.process->output().find("1 device in "), std::string::npos);
+    EXPECT_NE(run.process->output().find("1 not run (stopped by a signal)"), std::string::npos)
+        << run.process->output();
+    EXPECT_NE(readFile(scratch.file("run.xml")).find("skipped=\"1\""), std::string::npos);
 }
 
 struct RosterCase {

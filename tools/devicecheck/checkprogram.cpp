@@ -185,15 +185,18 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         if (const base::Error refused = listener->open(); !refused.ok()) {
             return failure("cannot listen on " + refused.text());
         }
-        out << "listening on " << listener->local().text()
-            << (report.file.transport == check::Transport::Udp ? " (UDP)" : " (TCP)") << " for "
-            << options.listen->listenSeconds << " s" << std::endl;
     } else {
         targets.resolve();
     }
 
     ::signal(SIGPIPE, SIG_IGN);
     StopSignals stop;
+    if (listener) {
+        // Only now: a Ctrl+C from here on ends the run with its reports.
+        out << "listening on " << listener->local().text()
+            << (report.file.transport == check::Transport::Udp ? " (UDP)" : " (TCP)") << " for "
+            << options.listen->listenSeconds << " s" << std::endl;
+    }
     std::unique_ptr<traffic::FileRecorder> recorder;
     if (!options.recordFolder.empty()) {
         recorder = std::make_unique<traffic::FileRecorder>(
