@@ -94,6 +94,12 @@ std::string CallerRoster::plainAddress(std::string_view address)
     return std::string(address);
 }
 
+std::string CallerRoster::shownAddress(std::string_view address)
+{
+    std::string plain = plainAddress(address);
+    return plain.find(':') == std::string::npos ? plain : '[' + plain + ']';
+}
+
 CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t port,
                                        std::string_view id)
 {
@@ -131,13 +137,13 @@ CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t p
     called_[row] = true;
     ++calledCount_;
     check::Target& target = call.target;
-    target.host = from;
+    target.host = shownAddress(from);
     target.port = port;
     target.address = check::Target::kUnresolved;
     if (target.name.empty() && key_ == Key::Id) {
         target.name = "id " + name;
     }
-    target.values["host"] = target.host;
+    target.values["host"] = from;
     target.values["port"] = std::to_string(port);
     target.values["name"] = target.name.empty() ? target.label() : target.name;
     if (!listed_) {

@@ -194,7 +194,7 @@ void Host::unknown(const net::Endpoint& peer, std::string_view id, std::string r
         return;
     }
     check::DeviceResult row;
-    row.target.host = CallerRoster::plainAddress(peer.addressText());
+    row.target.host = CallerRoster::shownAddress(peer.addressText());
     row.target.port = peer.port();
     row.target.address = check::Target::kUnresolved;
     if (!id.empty()) {
