@@ -81,8 +81,8 @@ class ListenRun : public testing::TestWithParam<check::Transport>
 };
 
 // Three devices dial in (each connection, or each UDP peer, a device of its
-// own): all checked, each reported by its address and port, each with a
-// record file that says the connection was accepted.
+// own), two checked at once: all checked, each reported by its address and
+// port, each with a record file that says the connection was accepted.
 TEST_P(ListenRun, ChecksEveryDeviceThatCallsInUntilTheExpectedCount)
 {
     Scratch scratch;
@@ -90,7 +90,7 @@ TEST_P(ListenRun, ChecksEveryDeviceThatCallsInUntilTheExpectedCount)
     const std::string check = scratch.write("echo.check", echoCheck(GetParam()));
     const std::string folder = scratch.file("records");
     Listening run = listen({check, "--expect", "3", "--csv", scratch.file("run.csv"), "--record",
-                            folder, "--listen-time", "20"});
+                            folder, "--listen-time", "20", "--jobs", "2"});
     ASSERT_NE(run.port, 0) << run.process->output();
     std::vector<std::unique_ptr<DialingDevice>> devices;
     for (const char* id : {"11", "12", "13"}) {
@@ -112,28 +112,23 @@ TEST_P(ListenRun, ChecksEveryDeviceThatCallsInUntilTheExpectedCount)
     EXPECT_EQ(files, 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, ListenRun,
-                         testing::Values(check::Transport::Tcp, check::Transport::Udp),
-                         [](const testing::TestParamInfo<check::Transport>& info) {
-                             return info.param == check::Transport::Tcp ? "Tcp" : "Udp";
-                         });
-
 // By id, two listed devices from the same address are told apart by their
 // first frames (each check carries its own {id}); a listed device that never
-// calls in fails with the listen time; one not listed is unknown: reported,
-// not checked, not a failure of its own.
-TEST(DeviceCheckListen, TargetsByIdFromOneAddress)
+// calls in fails with the listen time; one not listed, and one that sends no
+// frame, are unknown: reported, not checked, not failures of their own.
+TEST_P(ListenRun, TargetsByIdFromOneAddress)
 {
     Scratch scratch;
-    const std::string check = scratch.write("echo.check", echoCheck(check::Transport::Tcp, "{id}"));
+    const std::string check = scratch.write("echo.check", echoCheck(GetParam(), "{id}"));
     const std::string doors =
         scratch.write("doors.csv", "id,name\n21,Door west\n22,Door east\n29,Door never\n");
     Listening run = listen({check, "--identify-by", "id", "--targets", doors, "--listen-time", "2",
-                            "--junit", scratch.file("run.xml")});
+                            "--connect-timeout", "500", "--junit", scratch.file("run.xml")});
     ASSERT_NE(run.port, 0) << run.process->output();
     std::vector<std::unique_ptr<DialingDevice>> devices;
-    for (const char* id : {"21", "22", "55"}) {
-        devices.push_back(std::make_unique<DialingDevice>(run.port, false, id, kDeadline));
+    for (const char* id : {"21", "22", "55", ""}) {
+        devices.push_back(std::make_unique<DialingDevice>(
+            run.port, GetParam() == check::Transport::Udp, id, kDeadline));
     }
     EXPECT_EQ(run.process->wait(kDeadline), 1) << run.process->output();
     const std::string& output = run.process->output();
@@ -144,14 +139,22 @@ TEST(DeviceCheckListen, TargetsByIdFromOneAddress)
     EXPECT_NE(output.find("unknown device: device id 55 is not in the targets file"),
               std::string::npos)
         << output;
-    EXPECT_NE(output.find("4 devices in 2."), std::string::npos) << output;
-    EXPECT_NE(output.find(": 2 passed, 1 failed, 1 unknown\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("unknown device: sent no frame within 500 ms\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("5 devices in 2."), std::string::npos) << output;
+    EXPECT_NE(output.find(": 2 passed, 1 failed, 2 unknown\n"), std::string::npos) << output;
     const std::string junit = readFile(scratch.file("run.xml"));
-    EXPECT_NE(junit.find("tests=\"4\" failures=\"1\" errors=\"0\" skipped=\"1\""),
+    EXPECT_NE(junit.find("tests=\"5\" failures=\"1\" errors=\"0\" skipped=\"2\""),
               std::string::npos)
         << junit;
     EXPECT_NE(junit.find("name=\"Door west (127.0.0.1:"), std::string::npos) << junit;
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, ListenRun,
+                         testing::Values(check::Transport::Tcp, check::Transport::Udp),
+                         [](const testing::TestParamInfo<check::Transport>& info) {
+                             return info.param == check::Transport::Tcp ? "Tcp" : "Udp";
+                         });
 
 // By address, a second device from a listed address cannot be told from the
 // first: it is unknown, and does not fail the run of its own.
