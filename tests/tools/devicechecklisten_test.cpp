@@ -218,6 +218,13 @@ TEST(DeviceCheckListen, InterruptRightAfterListeningStillWritesTheReport)
     EXPECT_NE(run.process->output().find("1 not run (stopped by a signal)"), std::string::npos)
         << run.process->output();
     EXPECT_NE(readFile(scratch.file("run.xml")).find("skipped=\"1\""), std::string::npos);
+
+    // Nobody called in before Ctrl+C: nothing checked is no pass.
+    Listening open = listen({check});
+    ASSERT_NE(open.port, 0) << open.process->output();
+    open.process->signal(SIGINT);
+    EXPECT_EQ(open.process->wait(kDeadline), 1) << open.process->output();
+    EXPECT_NE(open.process->output().find("\nno device called in\n"), std::string::npos);
 }
 
 struct RosterCase {

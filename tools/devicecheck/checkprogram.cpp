@@ -213,10 +213,11 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         listener->setProgressHook(onProgress);
         ran = listener->run(*roster, stop.fd(), report);
         cut = listener->counts().recordsCut;
-        if (roster->calledCount() == 0 && report.devices.empty() && !report.stopped) {
-            // Nothing checked is no pass.
-            nobody = "no device called in within " + std::to_string(options.listen->listenSeconds) +
-                     " s\n";
+        if (roster->calledCount() == 0 && report.devices.empty()) {
+            // Nothing checked is no pass, also when Ctrl+C ended the wait.
+            nobody = report.stopped ? std::string("no device called in\n")
+                                    : "no device called in within " +
+                                          std::to_string(options.listen->listenSeconds) + " s\n";
         }
     } else {
         FleetRunner runner(report.file, options.fleet);
