@@ -117,6 +117,7 @@ CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t p
         row = found->second;
         if (called_[row]) {
             call.reason = who + " called in again";
+            call.again = true;
             return call;
         }
         call.target = rows_[row];
@@ -126,6 +127,7 @@ CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t p
         if (key_ == Key::Id) {
             if (const auto [at, added] = byKey_.emplace(name, rows_.size()); !added) {
                 call.reason = who + " called in again";
+                call.again = true;
                 return call;
             }
             call.target.values["id"] = name;

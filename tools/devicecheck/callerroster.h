@@ -34,6 +34,9 @@ public:
         check::Target target;
         // Not known: why (for the report).
         std::string reason;
+        // Not known as it called in before: a device that dials again, or
+        // (by address) another one behind the same address.
+        bool again = false;
     };
 
     // Without `listed` every caller is a device of its own. BadInput when

@@ -208,11 +208,17 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     base::Error ran;
     std::size_t cut = 0;
     std::string nobody;
+    std::string callsAgain;
     if (listener) {
         listener->setRecorder(recorder.get());
         listener->setProgressHook(onProgress);
         ran = listener->run(*roster, stop.fd(), report);
         cut = listener->counts().recordsCut;
+        if (const std::size_t again = listener->counts().callsAgain; again > 0) {
+            callsAgain = "closed " + std::to_string(again) +
+                         (again == 1 ? " call again from a device" : " calls again from devices") +
+                         " already called in\n";
+        }
         if (roster->calledCount() == 0 && report.devices.empty()) {
             // Nothing checked is no pass, also when Ctrl+C ended the wait.
             nobody = report.stopped ? std::string("no device called in\n")
@@ -232,7 +238,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         out << SummaryText::recordsCutLine(cut, TrafficBuffer::kMaxBytes) << '\n';
     }
     out << std::flush;
-    out << nobody << std::flush;
+    out << callsAgain << nobody << std::flush;
     int status = report.allPassed() && nobody.empty() ? kAllPassed : kSomeFailed;
     if (!ran.ok()) {
         err << "devicecheck: " << readableText(ran.text()) << '\n';

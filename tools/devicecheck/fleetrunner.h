@@ -31,6 +31,8 @@ struct FleetProgress {
     std::size_t total = 0, done = 0, passed = 0, failed = 0;
     // Devices whose record was cut at TrafficBuffer::kMaxBytes.
     std::size_t recordsCut = 0;
+    // Listening: calls from devices that had called in before, closed.
+    std::size_t callsAgain = 0;
     check::Millis elapsed{0};
 };
 

@@ -147,7 +147,11 @@ void Host::arrived(CallIntake::Caller caller)
     const CallerRoster::Call call =
         roster_.admit(caller.peer.addressText(), caller.peer.port(), caller.id);
     if (!call.known) {
-        unknown(caller.peer, caller.id, call.reason);
+        if (call.again) {
+            ++counts_.callsAgain;
+        } else {
+            unknown(caller.peer, caller.id, call.reason);
+        }
         if (caller.fd >= 0) {
             ::close(caller.fd);
         }

@@ -39,8 +39,10 @@ struct ListenSettings {
 // way then run to their end (each bounded by the device time-out). Listed
 // devices that did not call in fail ("did not call in within 60 s"); callers
 // that are not known are unknown rows (at most kMaxUnknown; the rest are only
-// closed). Stopping (`stopFd` readable) stops the checks under way, closes
-// every other caller and leaves the listed devices not yet checked not run.
+// closed); a device that calls in again (devices dial again once their
+// connection ends) is closed and counted (FleetProgress::callsAgain). Stopping (`stopFd` readable)
+// stops the checks under way, closes every other caller and leaves the listed devices not yet
+// checked not run.
 //
 // Report: the listed devices in the file's order, or the callers in the
 // order they came, then the unknown ones. Threads: all on the caller's.
