@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace net
@@ -119,7 +119,7 @@ public:
 
 private:
     struct Entry {
-        Handler handler;
+        std::unique_ptr<Handler> handler;
         std::uint32_t generation = 0;
         std::uint32_t interest = 0;
         bool active = false;
@@ -127,17 +127,17 @@ private:
 
     void runPosted();
     void runTimers();
-    int waitMs(Millis maxWait) const;
+    int waitMs(Millis maxWait);
     static std::uint32_t systemEvents(std::uint32_t interest);
 
     base::Error error_;
     int epoll_ = -1;
-    int wake_ = -1; // an eventfd: posted tasks and quit()
+    int wake_ = -1;              // an eventfd: posted tasks and quit()
     std::vector<Entry> entries_; // by descriptor
     std::size_t watched_ = 0;
     std::uint32_t nextGeneration_ = 1;
     // Handlers removed in this turn, destroyed when it ends.
-    std::vector<Handler> removed_;
+    std::vector<std::unique_ptr<Handler>> removed_;
     TimerQueue timers_;
     Instant now_;
     std::vector<char> scratch_;
@@ -145,7 +145,7 @@ private:
 
     std::mutex postedLock_;
     std::vector<Task> posted_;
-    bool wakePending_ = false; // guarded by postedLock_
+    bool wakePending_ = false;   // guarded by postedLock_
     bool quitRequested_ = false; // guarded by postedLock_
 };
 

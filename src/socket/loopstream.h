@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -90,6 +91,8 @@ private:
     EventLoop::TimerId stallTimer_ = 0;
     bool reading_ = true;
     bool finishing_ = false;
+    // Gone with the stream: a failure told later finds out whether it lives.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace net

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace net
 {
@@ -58,6 +59,8 @@ private:
     FailureHandler onFailure_;
     EventLoop::TimerId retry_ = 0;
     bool failureTold_ = false;
+    // Gone with the listener: a handler that destroyed it ends the batch.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace net
