@@ -104,6 +104,16 @@ void DeviceHost::close(std::uint64_t id)
     loop_->post([this, id] { core_->close(id); });
 }
 
+void DeviceHost::closeAll()
+{
+    static_cast<void>(call<bool>(
+        [this] {
+            core_->closeAll();
+            return true;
+        },
+        false));
+}
+
 void DeviceHost::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                             protocol::DelimiterMode mode)
 {

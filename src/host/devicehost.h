@@ -109,6 +109,8 @@ public:
     void send(std::uint64_t id, std::string bytes);
     // Closes a served device (ClosedHere).
     void close(std::uint64_t id);
+    // Closes the listeners and every served device (waits for the loop).
+    void closeAll();
 
     // Automatic answers for every served device from now on, each device
     // within `maxPerSecond` of its own; no rules: off.

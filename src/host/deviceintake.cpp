@@ -13,18 +13,8 @@ std::vector<std::string> DeviceIntake::received(std::string_view bytes, check::C
         frames_.feedDatagram(bytes, items_);
     else
         frames_.feed(bytes, items_);
-    // Only the last complete item counts; a trailing "(unfinished ...)" item
-    // says nothing about the last frame.
-    std::string_view items(items_);
-    while (!items.empty()) {
-        const std::size_t cut = items.rfind(traffic::FrameStream::kItemSeparator);
-        const std::string_view last = cut == std::string_view::npos ? items : items.substr(cut + 1);
-        if (!last.starts_with("(unfinished")) {
-            lastFrame_.assign(last.substr(0, kLastFrameChars));
-            break;
-        }
-        items = cut == std::string_view::npos ? std::string_view() : items.substr(0, cut);
-    }
+    if (const std::string_view last = lastRecordItem(items_); !last.empty())
+        lastFrame_.assign(last.substr(0, kLastFrameChars));
     std::vector<std::string> blocks;
     if (!answers_)
         return blocks;
@@ -33,6 +23,18 @@ std::vector<std::string> DeviceIntake::received(std::string_view bytes, check::C
         blocks.push_back(protocol::wireBlock(
             answer.isFrame ? protocol::composeFrame(answer.fields, mode_) : answer.text));
     return blocks;
+}
+
+std::string_view DeviceIntake::lastRecordItem(std::string_view items)
+{
+    while (!items.empty()) {
+        const std::size_t cut = items.rfind(traffic::FrameStream::kItemSeparator);
+        const std::string_view last = cut == std::string_view::npos ? items : items.substr(cut + 1);
+        if (!last.starts_with("(unfinished"))
+            return last;
+        items = cut == std::string_view::npos ? std::string_view() : items.substr(0, cut);
+    }
+    return {};
 }
 
 void DeviceIntake::setAnswers(const std::vector<check::AnswerRule>& rules,

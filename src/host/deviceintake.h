@@ -39,6 +39,10 @@ public:
     std::uint64_t answered() const { return answers_ ? answers_->answered() : 0; }
 
     const std::string& lastFrame() const { return lastFrame_; }
+
+    // The last item of FrameStream `items` that is a record, not the note of
+    // one unfinished; empty when there is none.
+    static std::string_view lastRecordItem(std::string_view items);
     protocol::DelimiterMode mode() const { return mode_; }
 
 private:

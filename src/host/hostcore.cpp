@@ -367,15 +367,21 @@ void HostCore::note(const std::string& line)
         notes_(line);
 }
 
-void HostCore::shutdown()
+void HostCore::closeAll()
 {
+    wantDevice_ = false;
+    stopListening();
     std::vector<std::uint64_t> ids;
     for (const auto& [id, device] : devices_)
         if (device->row.state == DeviceState::Connected)
             ids.push_back(id);
     for (const std::uint64_t id : ids)
         endDevice(id, DeviceState::ClosedHere, {});
-    stopListening();
+}
+
+void HostCore::shutdown()
+{
+    closeAll();
     loop_.cancel(publishTimer_);
     publishTimer_ = 0;
     changed();

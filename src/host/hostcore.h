@@ -38,7 +38,9 @@ public:
     void close(std::uint64_t id);
     void setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                     protocol::DelimiterMode mode);
-    // Closes every device and listener (the host ends).
+    // Closes every device the host serves and its listeners.
+    void closeAll();
+    // closeAll(), and the list is published for the last time (the host ends).
     void shutdown();
 
     HostSnapshot snapshot() const;
