@@ -7,6 +7,8 @@
 #include "consoletestenvironment.h"
 #include "loopbacktcpserver.h"
 
+#include "app/commands/answerpanel.h"
+#include "app/commands/commandswindow.h"
 #include "app/console/consoledialog.h"
 #include "app/console/consoletemplate.h"
 #include "app/devices/consolehost.h"
@@ -130,6 +132,7 @@ private slots:
     void deviceBeyondTheBoundIsClosed();
     void portInUseIsRefusedWithTheReason();
     void devicesWindowOpensFromTheViewsMenu();
+    void automaticAnswersAnswerEveryDevice();
 
 private:
     ConsoleTestEnvironment environment_;
@@ -291,6 +294,36 @@ void TestDevices::devicesWindowOpensFromTheViewsMenu()
     devices->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(dialog.devicesWindow() && dialog.devicesWindow()->isVisible(),
                              kWaitMs);
+}
+
+void TestDevices::automaticAnswersAnswerEveryDevice()
+{
+    ConsoleDialog dialog;
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    check::AnswerRule ack;
+    ack.name = "ack";
+    ack.when.command = "EVT";
+    ack.answer.fields = {"{media}", "{id}", "", "ACK", "{message}"};
+    app::AnswerPanel& answers = dialog.commandsWindow()->answers();
+    answers.setRules({ack});
+    answers.setOn(true);
+    const auto local = dialog.consoleHost().listen(host::DeviceHost::Both, loopbackPortZero());
+    QVERIFY(local.ok());
+    Device console(SOCK_STREAM, *local);
+    QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+    Device tcp(SOCK_STREAM, *local), udp(SOCK_DGRAM, *local);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.consoleHost().devices().snapshot().connected == 2, kWaitMs);
+
+    const std::string acknowledged = protocol::wireBlock(
+        protocol::composeFrame({"B", "07", "", "ACK", "door"}, protocol::DelimiterMode::Demo));
+    for (Device* device : {&console, &tcp, &udp}) {
+        QVERIFY(device->send(frameOf("door")));
+        QCOMPARE(device->receive(), std::optional<std::string>(acknowledged));
+    }
+    // Off: the host's devices are answered no more.
+    answers.setOn(false);
+    QVERIFY(tcp.send(frameOf("door")));
+    QCOMPARE(tcp.receive(300), std::optional<std::string>(std::string()));
 }
 
 QTEST_MAIN(TestDevices)

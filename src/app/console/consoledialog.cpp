@@ -100,6 +100,13 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     connect(consoleHost_.get(), &ConsoleHost::note, this,
             [this](const QString& line) { trafficRecording_.recorder().note(line.toStdString()); });
     sideWindows_->setConsoleHost(consoleHost_.get());
+    // The Commands window's automatic answers answer every device the host
+    // serves too, each device within its own bound.
+    sender_.setAnswersChanged(
+        [this](bool on, const std::vector<check::AnswerRule>& rules, std::uint32_t perSecond) {
+            consoleHost_->devices().setAnswers(on ? rules : std::vector<check::AnswerRule>{},
+                                               perSecond, delimiters_.mode());
+        });
 }
 
 ConsoleDialog::~ConsoleDialog()
