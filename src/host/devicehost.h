@@ -37,11 +37,12 @@ class HostCore;
 // bytes both ways, its state. Ended rows stay until HostSettings::maxEndedRows
 // newer ones have ended.
 //
-// The console's device. With wantDevice(true) the next TCP device to connect
-// is not served here but handed over: the Handover gets its accepted socket
-// (owned by the receiver from then on) and the row shows WithConsole.
-// takeDevice() hands over a device already served; giveBack() returns one
-// (its socket) to the host, which serves it again under the same id.
+// The console's device. With wantDevice(true) the next device to connect (a
+// TCP connection, or a UDP address heard for the first time) is not served
+// here but handed over: the Handover gets a socket (see Offer, owned by the
+// receiver from then on) and the row shows WithConsole. takeDevice() hands
+// over a device already served; giveBack() returns one (its socket) to the
+// host, which serves it again under the same id.
 //
 // Threads. Every public operation may be called from any thread. listen(),
 // stopListening() and wantDevice() wait for the loop (at most kCallWaitMs); the others
@@ -60,12 +61,16 @@ public:
 
     enum Protocols : std::uint8_t { Tcp = 1, Udp = 2, Both = 3 };
 
-    // A device handed to the console: its connected TCP socket (now the
-    // receiver's), its id and its peer.
+    // A device handed to the console: its socket (now the receiver's), its
+    // id and its peer. TCP: the device's connected socket. UDP: one end of a
+    // local packet pair (AF_UNIX, SOCK_SEQPACKET), each message one datagram,
+    // which the host relays to and from the device's address; closing it
+    // ends nothing but the relay.
     struct Offer {
         std::uint64_t id = 0;
         int fd = -1;
         net::Endpoint peer;
+        Transport transport = Transport::Tcp;
     };
     using Handover = std::function<void(const Offer& offer)>;
     // A line for the record (a device refused beyond the bound, a listener
@@ -92,11 +97,11 @@ public:
     // Closes the listeners; connected devices stay.
     void stopListening();
 
-    // Whether the next TCP device to connect goes to the Handover (once: the
+    // Whether the next device to connect goes to the Handover (once: the
     // wish ends when a device is handed over).
     void wantDevice(bool on);
-    // Hands a served TCP device over (to the Handover); nothing for an
-    // unknown, ended, UDP or already handed device.
+    // Hands a served device over (to the Handover); nothing for an unknown,
+    // ended or already handed device.
     void takeDevice(std::uint64_t id);
     // Takes back the socket of a device handed over; the host serves it again.
     // A socket without a known id is served as a new device.

@@ -142,7 +142,7 @@ void HostCore::accepted(int fd, const net::Endpoint& peer)
     if (wantDevice_ && handover_) {
         wantDevice_ = false;
         Device& device = addDevice(Transport::Tcp, peer, DeviceState::WithConsole);
-        handover_(DeviceHost::Offer{device.row.id, fd, peer});
+        handover_(DeviceHost::Offer{device.row.id, fd, peer, Transport::Tcp});
         return;
     }
     serve(addDevice(Transport::Tcp, peer, DeviceState::Connected), fd);
@@ -202,6 +202,7 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
     if (device->row.transport == Transport::Udp) {
         udpPeers_.erase(device->row.peer);
         loop_.cancel(device->idleTimer);
+        closeRelay(*device);
     }
     device->row.state = state;
     device->row.why = std::move(why);
@@ -214,9 +215,16 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
 void HostCore::takeDevice(std::uint64_t id)
 {
     const auto found = devices_.find(id);
-    if (found == devices_.end() || !found->second->stream || !handover_)
+    if (found == devices_.end() || !handover_ || found->second->row.state != DeviceState::Connected)
         return;
     Device& device = *found->second;
+    if (device.row.transport == Transport::Udp) {
+        wantDevice_ = false;
+        handOverUdp(device);
+        return;
+    }
+    if (!device.stream)
+        return;
     // The socket goes on under a descriptor of its own; closing the stream's
     // then neither shuts it down nor loses a byte the device has sent.
     const int fd = ::fcntl(device.stream->fd(), F_DUPFD_CLOEXEC, 0);
@@ -232,12 +240,83 @@ void HostCore::takeDevice(std::uint64_t id)
     device.row.state = DeviceState::WithConsole;
     changed();
     wantDevice_ = false;
-    handover_(DeviceHost::Offer{id, fd, device.row.peer});
+    handover_(DeviceHost::Offer{id, fd, device.row.peer, Transport::Tcp});
+}
+
+void HostCore::handOverUdp(Device& device)
+{
+    // A UDP device has no socket of its own: the console's channel gets one
+    // end of a packet pair, each message one datagram, and the host relays
+    // between it and the device's address on the listening socket.
+    int pair[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+        note("device " + device.row.peer.text() +
+             " could not be handed over: " + base::Error::fromErrno().text());
+        return;
+    }
+    const std::uint64_t id = device.row.id;
+    if (const base::Error watched = loop_.watch(pair[0], net::EventLoop::WantRead,
+                                                [this, id](std::uint32_t) { relayReadable(id); });
+        !watched.ok()) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        note("device " + device.row.peer.text() + " could not be handed over: " + watched.text());
+        return;
+    }
+    device.relay = pair[0];
+    device.row.state = DeviceState::WithConsole;
+    changed();
+    handover_(DeviceHost::Offer{id, pair[1], device.row.peer, Transport::Udp});
+}
+
+void HostCore::relayReadable(std::uint64_t id)
+{
+    const auto found = devices_.find(id);
+    if (found == devices_.end())
+        return;
+    Device& device = *found->second;
+    for (int i = 0; i < kDatagramsPerTurn && device.relay >= 0; ++i) {
+        const ssize_t got =
+            ::recv(device.relay, loop_.scratch(), net::EventLoop::kScratchBytes, MSG_DONTWAIT);
+        if (got > 0) {
+            const ssize_t sent =
+                udp_ < 0
+                    ? -1
+                    : ::sendto(udp_, loop_.scratch(), static_cast<std::size_t>(got), MSG_NOSIGNAL,
+                               device.row.peer.address(), device.row.peer.length);
+            if (sent > 0)
+                device.row.bytesOut += static_cast<std::uint64_t>(sent);
+            changed();
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        // The console closed its end: it tells how (giveBack, handedDeviceEnded).
+        closeRelay(device);
+    }
+}
+
+void HostCore::closeRelay(Device& device)
+{
+    if (device.relay < 0)
+        return;
+    loop_.unwatch(device.relay);
+    ::close(device.relay);
+    device.relay = -1;
 }
 
 void HostCore::giveBack(std::uint64_t id, int fd)
 {
     const auto found = devices_.find(id);
+    if (found != devices_.end() && found->second->row.transport == Transport::Udp) {
+        // The console's end of the pair: the host serves the address again.
+        ::close(fd);
+        closeRelay(*found->second);
+        if (found->second->row.state == DeviceState::WithConsole)
+            found->second->row.state = DeviceState::Connected;
+        changed();
+        return;
+    }
     if (found != devices_.end() && found->second->row.state == DeviceState::WithConsole) {
         serve(*found->second, fd);
         return;
@@ -327,10 +406,26 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
     } else {
         device = &addDevice(Transport::Udp, peer, DeviceState::Connected);
         udpPeers_.emplace(peer, device->row.id);
+        device->lastHeard = loop_.now();
         armIdle(*device);
+        if (wantDevice_ && handover_) {
+            wantDevice_ = false;
+            handOverUdp(*device);
+        }
     }
     device->lastHeard = loop_.now();
     device->row.bytesIn += datagram.size();
+    if (device->row.state == DeviceState::WithConsole) {
+        // The console answers its own device; one its end cannot take now
+        // is dropped, as a busy network would.
+        if (device->relay >= 0)
+            static_cast<void>(::send(device->relay, datagram.data(), datagram.size(),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL));
+        static_cast<void>(device->intake.received(datagram, check::Chunk::Datagram, loop_.now()));
+        device->row.lastFrame = device->intake.lastFrame();
+        changed();
+        return;
+    }
     const std::vector<std::string> answers =
         device->intake.received(datagram, check::Chunk::Datagram, loop_.now());
     device->row.lastFrame = device->intake.lastFrame();

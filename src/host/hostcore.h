@@ -53,6 +53,9 @@ private:
         std::unique_ptr<net::LoopStream> stream; // TCP, while served here
         net::EventLoop::Instant lastHeard;       // UDP
         net::EventLoop::TimerId idleTimer = 0;   // UDP
+        // UDP, with the console: the host's end of the pair whose other end
+        // the console's channel holds.
+        int relay = -1;
     };
 
     std::size_t connectedCount() const { return devices_.size(); }
@@ -65,6 +68,9 @@ private:
     void udpReadable();
     void udpDatagram(const net::Endpoint& peer, std::string_view datagram);
     void armIdle(Device& device);
+    void handOverUdp(Device& device);
+    void relayReadable(std::uint64_t id);
+    void closeRelay(Device& device);
     void idleCheck(std::uint64_t id);
     void sendTo(Device& device, std::string_view bytes);
     void note(const std::string& line);

@@ -219,13 +219,23 @@ void TestDevices::udpDevicesAreListedByAddress()
     QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
     const auto local = dialog.consoleHost().listen(host::DeviceHost::Both, loopbackPortZero());
     QVERIFY(local.ok());
-    Device a(SOCK_DGRAM, *local), b(SOCK_DGRAM, *local);
-    QVERIFY(a.send("alpha\r\n"));
+    // The first address heard is the console's device; its datagrams reach
+    // the view and the console's sends go back to that address.
+    Device a(SOCK_DGRAM, *local);
+    QVERIFY(a.send(frameOf("alpha")));
+    QTRY_COMPARE_WITH_TIMEOUT(countLines(dialog, kEstablished), std::size_t{1}, kWaitMs);
+    QVERIFY(isConnectedState(dialog));
+    QTRY_VERIFY_WITH_TIMEOUT(viewText(dialog).find("alpha") != std::string::npos, kWaitMs);
+    click(dialog, ConsoleTemplate::kSendThisData);
+    const std::optional<std::string> sent = a.receive();
+    QVERIFY(sent && !sent->empty());
+
+    Device b(SOCK_DGRAM, *local);
     QVERIFY(b.send("beta\r\n"));
     QVERIFY(b.send("beta again\r\n"));
     dialog.showDevicesWindow();
     app::DevicesWindow& window = *dialog.devicesWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(rowOf(window, a.local()) >= 0 && rowOf(window, b.local()) >= 0 &&
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(window, b.local()) >= 0 &&
                                  cell(window, rowOf(window, b.local()), DevicesModel::BytesIn) ==
                                      QStringLiteral("18"),
                              kWaitMs);
@@ -233,8 +243,19 @@ void TestDevices::udpDevicesAreListedByAddress()
     QCOMPARE(cell(window, row, DevicesModel::Protocol), QStringLiteral("UDP"));
     QCOMPARE(cell(window, row, DevicesModel::LastFrame),
              QStringLiteral("not a frame: \"beta again\""));
-    // A UDP device is no TCP connection: the console stays free.
-    QVERIFY(isDisconnectedState(dialog));
+    QVERIFY(viewText(dialog).find("beta") == std::string::npos);
+    QCOMPARE(cell(window, 0, DevicesModel::Protocol), QStringLiteral("UDP"));
+    QCOMPARE(cell(window, 0, DevicesModel::Address).toStdString(), a.local());
+
+    // Chosen, b is the console's device, and a is served by the host again.
+    window.table()->selectRow(row);
+    QTest::mouseClick(window.chooseButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(countLines(dialog, "Now serving device " + b.local()), std::size_t{1},
+                              kWaitMs);
+    QVERIFY(b.send(frameOf("beta frame")));
+    QTRY_VERIFY_WITH_TIMEOUT(viewText(dialog).find("beta frame") != std::string::npos, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(window, rowOf(window, a.local()), DevicesModel::State),
+                              QStringLiteral("connected"), kWaitMs);
 }
 
 void TestDevices::deviceBeyondTheBoundIsClosed()

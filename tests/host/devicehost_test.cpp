@@ -268,6 +268,44 @@ TEST(DeviceHost, HandsTheConsolesDeviceOverAndTakesItBack)
         waitUntil([&] { return rowIs(host, other.local(), DeviceState::ClosedHere); }, kDeadline));
 }
 
+TEST(DeviceHost, UdpDeviceHandedOverIsRelayedAndTakenBack)
+{
+    std::mutex lock;
+    std::vector<DeviceHost::Offer> offers;
+    DeviceHost host(quick(), [&](const DeviceHost::Offer& offer) {
+        const std::lock_guard<std::mutex> guard(lock);
+        offers.push_back(offer);
+    });
+    const auto local = host.listen(DeviceHost::Udp, loopbackAny());
+    ASSERT_TRUE(local.ok());
+    host.wantDevice(true);
+    Device device(SOCK_DGRAM, *local);
+    ASSERT_TRUE(device.send("first"));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::lock_guard<std::mutex> guard(lock);
+            return offers.size() == 1;
+        },
+        kDeadline));
+    const DeviceHost::Offer offer = offers[0];
+    EXPECT_EQ(offer.transport, Transport::Udp);
+    EXPECT_EQ(offer.peer, device.local());
+    // Datagrams both ways through the console's end, whole.
+    char got[64] = {};
+    pollfd ready{offer.fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 3000), 1);
+    EXPECT_EQ(::recv(offer.fd, got, sizeof got, 0), 5);
+    ASSERT_EQ(::send(offer.fd, "reply", 5, 0), 5);
+    EXPECT_EQ(device.receive(), "reply");
+    ASSERT_TRUE(waitUntil([&] { return rowOf(host, device.local())->bytesOut == 5; }, kDeadline));
+
+    host.giveBack(offer.id, offer.fd);
+    ASSERT_TRUE(
+        waitUntil([&] { return rowIs(host, device.local(), DeviceState::Connected); }, kDeadline));
+    host.send(offer.id, "from the host");
+    EXPECT_EQ(device.receive(), "from the host");
+}
+
 TEST(DeviceHost, AnswersEveryDeviceWithinItsOwnBound)
 {
     DeviceHost host(quick());

@@ -325,7 +325,7 @@ bool ConsoleDialog::seatTaken() const
     return channel_.hasSocket() || connector_.pending();
 }
 
-bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool switched)
+bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched)
 {
     if (seatTaken())
         return false;
@@ -337,10 +337,11 @@ bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool switched)
     request.host = peer.addressText();
     request.service = std::to_string(peer.port());
     request.family = peer.family();
-    request.type = SOCK_STREAM;
+    request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
     net::SocketAddress local;
     socklen_t length = net::SocketAddress::kSize;
-    if (::getsockname(fd, local.asSockaddr(), &length) != 0)
+    // A UDP device's socket is the host's local relay: no address of ours.
+    if (udp || ::getsockname(fd, local.asSockaddr(), &length) != 0)
         local = net::SocketAddress{};
     net::ConnectOutcome outcome;
     outcome.error = base::Error{};

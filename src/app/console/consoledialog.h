@@ -171,7 +171,7 @@ private:
 
     // ConsoleSeat
     bool seatTaken() const override;
-    bool seatDevice(int fd, const net::Endpoint& peer, bool switched) override;
+    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched) override;
     int unseatDevice() override;
     // The console's device has gone by itself: back to Disconnected.
     void deviceGone();

@@ -118,7 +118,8 @@ void ConsoleHost::offered(const host::DeviceHost::Offer& offer)
     // The console may have taken a connection of its own meanwhile: the
     // device stays with the host then.
     if (consoleDevice_ != 0 || seat_.seatTaken() ||
-        !seat_.seatDevice(offer.fd, offer.peer, switched)) {
+        !seat_.seatDevice(offer.fd, offer.peer, offer.transport == host::Transport::Udp,
+                          switched)) {
         host_->giveBack(offer.id, offer.fd);
         return;
     }
