@@ -78,9 +78,9 @@ void DeviceHost::wantDevice(bool on)
         false));
 }
 
-void DeviceHost::takeDevice(std::uint64_t id)
+bool DeviceHost::takeDevice(std::uint64_t id)
 {
-    loop_->post([this, id] { core_->takeDevice(id); });
+    return call<bool>([this, id] { return core_->takeDevice(id); }, false);
 }
 
 void DeviceHost::giveBack(std::uint64_t id, int fd)

@@ -45,12 +45,11 @@ class HostCore;
 // host, which serves it again under the same id.
 //
 // Threads. Every public operation may be called from any thread. listen(),
-// stopListening() and wantDevice() wait for the loop (at most kCallWaitMs); the others
-// post to it and return at once. The Handover and the Notes callback run on
-// the host's thread: they only hand on (post to the UI thread), never block,
-// and call no operation of the host that waits. snapshot() copies the list,
-// which the host's thread brings up to date every HostSettings::publishEvery
-// (so the UI polls it, never a callback per byte).
+// stopListening(), wantDevice(), takeDevice() and closeAll() wait for the loop (at most
+// kCallWaitMs); the others post to it and return at once. The Handover and the Notes callback run
+// on the host's thread: they only hand on (post to the UI thread), never block, and call no
+// operation of the host that waits. snapshot() copies the list, which the host's thread brings up
+// to date every HostSettings::publishEvery (so the UI polls it, never a callback per byte).
 //
 // Results: nothing throws. listen() gives the system's failure (EADDRINUSE,
 // EACCES) and then changes nothing.
@@ -100,9 +99,10 @@ public:
     // Whether the next device to connect goes to the Handover (once: the
     // wish ends when a device is handed over).
     void wantDevice(bool on);
-    // Hands a served device over (to the Handover); nothing for an unknown,
-    // ended or already handed device.
-    void takeDevice(std::uint64_t id);
+    // Hands a served device over (to the Handover; waits for the loop).
+    // False, with nothing done, for an unknown, ended or already handed
+    // device, or one whose socket could not be handed over.
+    bool takeDevice(std::uint64_t id);
     // Takes back the socket of a device handed over; the host serves it again.
     // A socket without a known id is served as a new device.
     void giveBack(std::uint64_t id, int fd);

@@ -212,26 +212,25 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
     changed();
 }
 
-void HostCore::takeDevice(std::uint64_t id)
+bool HostCore::takeDevice(std::uint64_t id)
 {
     const auto found = devices_.find(id);
     if (found == devices_.end() || !handover_ || found->second->row.state != DeviceState::Connected)
-        return;
+        return false;
     Device& device = *found->second;
     if (device.row.transport == Transport::Udp) {
         wantDevice_ = false;
-        handOverUdp(device);
-        return;
+        return handOverUdp(device);
     }
     if (!device.stream)
-        return;
+        return false;
     // The socket goes on under a descriptor of its own; closing the stream's
     // then neither shuts it down nor loses a byte the device has sent.
     const int fd = ::fcntl(device.stream->fd(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
         note("device " + device.row.peer.text() +
              " could not be handed over: " + base::Error::fromErrno().text());
-        return;
+        return false;
     }
     device.row.bytesIn = device.stream->bytesIn();
     device.row.bytesOut = device.stream->bytesOut();
@@ -241,9 +240,10 @@ void HostCore::takeDevice(std::uint64_t id)
     changed();
     wantDevice_ = false;
     handover_(DeviceHost::Offer{id, fd, device.row.peer, Transport::Tcp});
+    return true;
 }
 
-void HostCore::handOverUdp(Device& device)
+bool HostCore::handOverUdp(Device& device)
 {
     // A UDP device has no socket of its own: the console's channel gets one
     // end of a packet pair, each message one datagram, and the host relays
@@ -252,7 +252,7 @@ void HostCore::handOverUdp(Device& device)
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
         note("device " + device.row.peer.text() +
              " could not be handed over: " + base::Error::fromErrno().text());
-        return;
+        return false;
     }
     const std::uint64_t id = device.row.id;
     if (const base::Error watched = loop_.watch(pair[0], net::EventLoop::WantRead,
@@ -261,12 +261,13 @@ void HostCore::handOverUdp(Device& device)
         ::close(pair[0]);
         ::close(pair[1]);
         note("device " + device.row.peer.text() + " could not be handed over: " + watched.text());
-        return;
+        return false;
     }
     device.relay = pair[0];
     device.row.state = DeviceState::WithConsole;
     changed();
     handover_(DeviceHost::Offer{id, pair[1], device.row.peer, Transport::Udp});
+    return true;
 }
 
 void HostCore::relayReadable(std::uint64_t id)
@@ -410,7 +411,7 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
         armIdle(*device);
         if (wantDevice_ && handover_) {
             wantDevice_ = false;
-            handOverUdp(*device);
+            static_cast<void>(handOverUdp(*device));
         }
     }
     device->lastHeard = loop_.now();

@@ -31,7 +31,7 @@ public:
     base::Result<net::Endpoint> listen(DeviceHost::Protocols protocols, const net::Endpoint& local);
     void stopListening();
     void wantDevice(bool on) { wantDevice_ = on; }
-    void takeDevice(std::uint64_t id);
+    bool takeDevice(std::uint64_t id);
     void giveBack(std::uint64_t id, int fd);
     void handedDeviceEnded(std::uint64_t id, DeviceState state, const std::string& why);
     void send(std::uint64_t id, std::string_view bytes);
@@ -68,7 +68,7 @@ private:
     void udpReadable();
     void udpDatagram(const net::Endpoint& peer, std::string_view datagram);
     void armIdle(Device& device);
-    void handOverUdp(Device& device);
+    bool handOverUdp(Device& device);
     void relayReadable(std::uint64_t id);
     void closeRelay(Device& device);
     void idleCheck(std::uint64_t id);

@@ -133,6 +133,7 @@ private slots:
     void portInUseIsRefusedWithTheReason();
     void devicesWindowOpensFromTheViewsMenu();
     void automaticAnswersAnswerEveryDevice();
+    void consolesOwnConnectionShowsItsTrueState();
 
 private:
     ConsoleTestEnvironment environment_;
@@ -345,6 +346,34 @@ void TestDevices::automaticAnswersAnswerEveryDevice()
     answers.setOn(false);
     QVERIFY(tcp.send(frameOf("door")));
     QCOMPARE(tcp.receive(300), std::optional<std::string>(std::string()));
+}
+
+void TestDevices::consolesOwnConnectionShowsItsTrueState()
+{
+    ConsoleDialog dialog;
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    dialog.showDevicesWindow();
+    app::DevicesWindow& window = *dialog.devicesWindow();
+    std::string closedPort;
+    {
+        LoopbackTcpServer gone;
+        closedPort = gone.portText();
+    }
+    clickConnect(dialog, closedPort);
+    window.refresh();
+    QCOMPARE(cell(window, 0, DevicesModel::State),
+             QStringLiteral("console: refused (Connection refused)"));
+    QCOMPARE(cell(window, 0, DevicesModel::Address).toStdString(), "127.0.0.1:" + closedPort);
+
+    LoopbackTcpServer peer;
+    QVERIFY(connectToTcpPeer(dialog, peer));
+    window.refresh();
+    QCOMPARE(cell(window, 0, DevicesModel::State), QStringLiteral("console: connected"));
+    peer.closeConnection();
+    QTRY_COMPARE_WITH_TIMEOUT((window.refresh(), cell(window, 0, DevicesModel::State)),
+                              QStringLiteral("console: closed by the device"), kWaitMs);
+    // The dialog keeps the state its connect gave it until Disconnect.
+    QVERIFY(isConnectedState(dialog));
 }
 
 QTEST_MAIN(TestDevices)

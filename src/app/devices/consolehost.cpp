@@ -84,7 +84,12 @@ bool ConsoleHost::choose(std::uint64_t id)
     }
     host_->wantDevice(false);
     chosen_ = id;
-    host_->takeDevice(id);
+    // A device that ended meanwhile is not handed over: the console is free
+    // for the next one to connect.
+    if (!host_->takeDevice(id)) {
+        chosen_ = 0;
+        consoleEnded(host::DeviceState::ClosedHere);
+    }
     return true;
 }
 
