@@ -67,8 +67,8 @@ base::Result<net::Endpoint> HostCore::listen(DeviceHost::Protocols protocols,
             stopListening();
             return error;
         }
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        // No SO_REUSEADDR: on UDP it would let two programs share the port
+        // (and its datagrams) instead of refusing the second.
         if (::bind(fd, where.address(), where.length) != 0) {
             const base::Error error = base::Error::fromErrno(where.text());
             ::close(fd);

@@ -210,6 +210,17 @@ TEST(DeviceHost, PortInUseIsRefusedWithTheSystemsReason)
     EXPECT_TRUE(second.snapshot().udpLocal.empty());
 }
 
+TEST(DeviceHost, UdpPortInUseIsRefused)
+{
+    DeviceHost first(quick());
+    const auto taken = first.listen(DeviceHost::Udp, loopbackAny());
+    ASSERT_TRUE(taken.ok());
+    DeviceHost second(quick());
+    const auto refused = second.listen(DeviceHost::Udp, *taken);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().systemCode(), EADDRINUSE);
+}
+
 TEST(DeviceHost, HandsTheConsolesDeviceOverAndTakesItBack)
 {
     std::mutex lock;

@@ -1,5 +1,7 @@
 #include "consolehost.h"
 
+#include "socket/openfilelimit.h"
+
 #include <QMetaObject>
 #include <QPointer>
 
@@ -12,6 +14,8 @@ ConsoleHost::ConsoleHost(ConsoleSeat& seat, const ConnectionWatch& watch,
                          host::HostSettings settings, QObject* parent)
     : QObject(parent), seat_(seat), watch_(watch), listenStatus_(tr("Not listening"))
 {
+    // Every device is a descriptor: room for the bound and the console's own.
+    static_cast<void>(net::raiseOpenFileLimit(settings.maxDevices + kOwnDescriptors));
     // The host's callbacks run on its thread: they only queue a call here.
     // A socket offered while this object goes away is closed, not leaked.
     QPointer<ConsoleHost> self(this);

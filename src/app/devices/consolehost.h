@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,12 +25,19 @@ namespace app
 // (a device or one the console made) has ended: a device's row takes its
 // end, and the next device to connect is taken.
 //
+// Making one raises the process's soft limit on open files to hold the
+// bound of devices (where the hard limit allows).
+//
 // Threads: UI thread only; the host's hand-over reaches it through a queued
 // call. The seat outlives it.
 class ConsoleHost : public QObject
 {
     Q_OBJECT
 public:
+    // Descriptors the console keeps besides its devices (record files, the
+    // display, its own connection).
+    static constexpr std::size_t kOwnDescriptors = 256;
+
     ConsoleHost(ConsoleSeat& seat, const ConnectionWatch& watch, host::HostSettings settings,
                 QObject* parent = nullptr);
     // Ends the host: every device and listener is closed.
