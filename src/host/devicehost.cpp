@@ -117,9 +117,15 @@ void DeviceHost::closeAll()
 void DeviceHost::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                             protocol::DelimiterMode mode)
 {
-    loop_->post([this, rules = std::move(rules), maxPerSecond, mode]() mutable {
-        core_->setAnswers(std::move(rules), maxPerSecond, mode);
-    });
+    // Waited for, so that nothing received after the switch is answered by
+    // the rules before it.
+    auto shared = std::make_shared<std::vector<check::AnswerRule>>(std::move(rules));
+    static_cast<void>(call<bool>(
+        [this, shared, maxPerSecond, mode] {
+            core_->setAnswers(std::move(*shared), maxPerSecond, mode);
+            return true;
+        },
+        false));
 }
 
 HostSnapshot DeviceHost::snapshot() const

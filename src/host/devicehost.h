@@ -44,15 +44,17 @@ class HostCore;
 // over a device already served; giveBack() returns one (its socket) to the
 // host, which serves it again under the same id.
 //
-// Threads. Every public operation may be called from any thread. listen(),
-// stopListening(), wantDevice(), takeDevice() and closeAll() wait for the loop (at most
-// kCallWaitMs); the others post to it and return at once. The Handover and the Notes callback run
-// on the host's thread: they only hand on (post to the UI thread), never block, and call no
-// operation of the host that waits. snapshot() copies the list, which the host's thread brings up
-// to date every HostSettings::publishEvery (so the UI polls it, never a callback per byte).
+// Threads. Every public operation may be called from any thread but the
+// host's own. listen(), stopListening(), wantDevice(), takeDevice(),
+// closeAll() and setAnswers() wait for the loop (at most kCallWaitMs); the
+// others post to it and return at once. The Handover and the Notes callback
+// run on the host's thread: they only hand on (post to the UI thread), never
+// block, and call no operation of the host that waits. snapshot() copies the
+// list, which the host's thread brings up to date every
+// HostSettings::publishEvery (so the UI polls it, never a callback per byte).
 //
 // Results: nothing throws. listen() gives the system's failure (EADDRINUSE,
-// EACCES) and then changes nothing.
+// EACCES).
 class DeviceHost
 {
 public:
@@ -89,8 +91,9 @@ public:
 
     // Listens on `local` for `protocols` (both on the same port: for port 0
     // UDP takes the port TCP was given), in place of what it listened on
-    // before. The TCP address listened on (the UDP one for UDP alone), or the
-    // failure, with the earlier listeners kept.
+    // before (closed first, so that the same port can be taken again). The
+    // TCP address listened on (the UDP one for UDP alone), or the failure,
+    // with nothing listening; connected devices stay either way.
     [[nodiscard]] base::Result<net::Endpoint> listen(Protocols protocols,
                                                      const net::Endpoint& local);
     // Closes the listeners; connected devices stay.

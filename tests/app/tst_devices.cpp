@@ -134,6 +134,7 @@ private slots:
     void devicesWindowOpensFromTheViewsMenu();
     void automaticAnswersAnswerEveryDevice();
     void consolesOwnConnectionShowsItsTrueState();
+    void stopKeepsTheDevicesAndCloseEndsThem();
 
 private:
     ConsoleTestEnvironment environment_;
@@ -374,6 +375,27 @@ void TestDevices::consolesOwnConnectionShowsItsTrueState()
                               QStringLiteral("console: closed by the device"), kWaitMs);
     // The dialog keeps the state its connect gave it until Disconnect.
     QVERIFY(isConnectedState(dialog));
+}
+
+void TestDevices::stopKeepsTheDevicesAndCloseEndsThem()
+{
+    ConsoleDialog dialog;
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    const auto local = dialog.consoleHost().listen(host::DeviceHost::Tcp, loopbackPortZero());
+    QVERIFY(local.ok());
+    Device mine(SOCK_STREAM, *local), other(SOCK_STREAM, *local);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.consoleHost().devices().snapshot().connected == 2, kWaitMs);
+    dialog.showDevicesWindow();
+    QTest::mouseClick(dialog.devicesWindow()->stopButton(), Qt::LeftButton);
+    QVERIFY(!dialog.consoleHost().listening());
+    QCOMPARE(Device(SOCK_STREAM, *local).fd, -1); // refused now
+    QVERIFY(other.send("still here"));
+    QCOMPARE(other.receive(200), std::optional<std::string>(std::string()));
+    QVERIFY(isConnectedState(dialog));
+
+    click(dialog, ConsoleTemplate::kClose);
+    QCOMPARE(mine.receive(), std::nullopt);
+    QCOMPARE(other.receive(), std::nullopt);
 }
 
 QTEST_MAIN(TestDevices)
