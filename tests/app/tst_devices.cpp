@@ -190,6 +190,11 @@ void TestDevices::chosenDeviceBecomesTheConsolesAndTheOthersStay()
     QCOMPARE(cell(window, secondRow, DevicesModel::State), QStringLiteral("connected"));
 
     window.table()->selectRow(secondRow);
+    // A device that connects meanwhile changes the list, not the selection.
+    Device fourth(SOCK_STREAM, *local);
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(window, fourth.local()) >= 0, kWaitMs);
+    QCOMPARE(window.table()->selectionModel()->selectedRows().value(0).row(),
+             rowOf(window, second.local()));
     QTest::mouseClick(window.chooseButton(), Qt::LeftButton);
     const std::string chosenLine = "Now serving device " + second.local();
     QTRY_COMPARE_WITH_TIMEOUT(countLines(dialog, chosenLine), std::size_t{1}, kWaitMs);

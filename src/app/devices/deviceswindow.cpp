@@ -143,7 +143,20 @@ QString DevicesWindow::statusText() const
 void DevicesWindow::refresh()
 {
     const host::HostSnapshot snapshot = host_.devices().snapshot();
+    // Devices come and go under the operator's selection: it follows its
+    // device, wherever the new list puts it.
+    const int selected = selectedRow();
+    const std::uint64_t selectedId = model_.deviceId(selected);
     model_.update(host_.watch().current(), snapshot);
+    if (selected >= 0 && model_.deviceId(selected) != selectedId) {
+        const int row = selectedId != 0 ? model_.rowOf(selectedId) : (selected == 0 ? 0 : -1);
+        if (row >= 0)
+            table_->selectRow(row);
+        else
+            table_->clearSelection();
+    } else if (selected >= 0 && selectedRow() < 0) {
+        table_->selectRow(selected);
+    }
     QString counts = tr("%1 connected, %2 refused beyond the bound")
                          .arg(snapshot.connected)
                          .arg(snapshot.refused);
