@@ -27,6 +27,7 @@ public:
     ChildProgram& operator=(const ChildProgram&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // True while the child has not ended.
     bool running();
     // Waits at most `limit` for the end; a child still running then is killed.

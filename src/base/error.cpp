@@ -41,6 +41,10 @@ const char* ownText(Fault fault)
         return "the send queue is full";
     case Fault::UnsafeFolder:
         return "it must be a folder of your own that no one else may write in";
+    case Fault::TlsFailed:
+        return "the TLS handshake failed";
+    case Fault::Untrusted:
+        return "the certificate is not trusted";
     case Fault::None:
     case Fault::System:
     case Fault::CannotCreateFolder:

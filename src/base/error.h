@@ -42,6 +42,10 @@ enum class Fault : std::uint8_t {
 
     // Tools
     BadArgument, // a program's command line cannot be used
+
+    // Encrypted connections
+    TlsFailed, // the TLS handshake or session failed; the reason says why
+    Untrusted, // the peer's certificate is not trusted (the reason says why)
 };
 
 // One failure, or none: the fault, the errno where the system gave one, the

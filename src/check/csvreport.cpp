@@ -21,11 +21,13 @@ std::string CsvReport::text(const FleetReport& report)
                                  csvField(device.target.name) + ',' +
                                  csvField(FleetReport::outcomeName(device.outcome)) + ',';
         if (device.steps.empty()) {
-            const std::string step = device.outcome == DeviceOutcome::NotRun
-                                         ? std::string("not run")
-                                         : device.failedStep;
-            out += lead + ',' + csvField(step) + ",,," +
-                   csvField(device.outcome == DeviceOutcome::NotRun ? "" : "failed") + ",," +
+            const bool ran =
+                device.outcome != DeviceOutcome::NotRun && device.outcome != DeviceOutcome::Unknown;
+            const std::string step =
+                device.outcome == DeviceOutcome::NotRun    ? std::string("not run")
+                : device.outcome == DeviceOutcome::Unknown ? std::string("unknown")
+                                                           : device.failedStep;
+            out += lead + ',' + csvField(step) + ",,," + csvField(ran ? "failed" : "") + ",," +
                    csvField(device.reason) + ',' + csvField(device.got.substr(0, kGotLimit)) +
                    "\r\n";
             continue;

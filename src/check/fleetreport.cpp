@@ -33,6 +33,9 @@ FleetReport::Counts FleetReport::counts() const
         case DeviceOutcome::NotRun:
             ++counts.notRun;
             break;
+        case DeviceOutcome::Unknown:
+            ++counts.unknown;
+            break;
         }
     }
     return counts;
@@ -41,7 +44,7 @@ FleetReport::Counts FleetReport::counts() const
 bool FleetReport::allPassed() const
 {
     return std::all_of(devices.begin(), devices.end(), [](const DeviceResult& device) {
-        return device.outcome == DeviceOutcome::Passed;
+        return device.outcome == DeviceOutcome::Passed || device.outcome == DeviceOutcome::Unknown;
     });
 }
 
@@ -52,6 +55,8 @@ std::string FleetReport::failureText(const DeviceResult& device)
         return {};
     case DeviceOutcome::NotRun:
         return "not run: the run was stopped first";
+    case DeviceOutcome::Unknown:
+        return "unknown device: " + device.reason;
     case DeviceOutcome::Failed:
     case DeviceOutcome::Stopped:
         break;
@@ -72,6 +77,8 @@ std::string_view FleetReport::outcomeName(DeviceOutcome outcome)
         return "failed";
     case DeviceOutcome::Stopped:
         return "stopped";
+    case DeviceOutcome::Unknown:
+        return "unknown";
     case DeviceOutcome::NotRun:
         break;
     }

@@ -17,6 +17,8 @@ enum class DeviceOutcome {
     Passed,  // every step passed
     Failed,  // a step failed, or the device could not be reached
     Stopped, // contacted, but the run was stopped before its check ended
+    Unknown, // called in but is not one of the devices expected: not checked,
+             // not a failure of the run
 };
 
 // One device's check: what every report writes. Times are spans in
@@ -52,10 +54,10 @@ struct FleetReport {
     std::vector<DeviceResult> devices;
 
     struct Counts {
-        std::size_t total = 0, passed = 0, failed = 0, stopped = 0, notRun = 0;
+        std::size_t total = 0, passed = 0, failed = 0, stopped = 0, notRun = 0, unknown = 0;
     };
     Counts counts() const;
-    // True when every device passed.
+    // True when every device passed (unknown devices aside).
     bool allPassed() const;
 
     // "step 2 \"open door\": no answer within 2000 ms", or "connect: Connection refused".

@@ -51,7 +51,7 @@ std::string JunitReport::text(const FleetReport& report)
     out += "<testsuite name=\"devicecheck " + markupText(report.checkFile) + "\" tests=\"" +
            std::to_string(counts.total) + "\" failures=\"" + std::to_string(counts.failed) +
            "\" errors=\"" + std::to_string(counts.stopped) + "\" skipped=\"" +
-           std::to_string(counts.notRun) + "\" time=\"" + seconds(report.elapsed) +
+           std::to_string(counts.notRun + counts.unknown) + "\" time=\"" + seconds(report.elapsed) +
            "\" timestamp=\"" + timestamp(report.startedAt) + "\">\n";
     for (const DeviceResult& device : report.devices) {
         out += "  <testcase classname=\"devicecheck\" name=\"" +
@@ -71,6 +71,7 @@ std::string JunitReport::text(const FleetReport& report)
                    stepLines(device) + "</error>\n";
             break;
         case DeviceOutcome::NotRun:
+        case DeviceOutcome::Unknown:
             out += ">\n    <skipped message=\"" + message + "\"/>\n";
             break;
         }

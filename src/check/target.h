@@ -20,7 +20,7 @@ struct Target {
 
     static constexpr std::uint32_t kUnresolved = 0xFFFFFFFFu;
 
-    // "host:port", as shown in every report.
+    // "host:port", as shown in every report; "host" alone for port 0.
     std::string label() const;
 };
 

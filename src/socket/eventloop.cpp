@@ -58,9 +58,12 @@ EventLoop::~EventLoop()
 
 std::uint32_t EventLoop::systemEvents(std::uint32_t interest)
 {
-    std::uint32_t events = EPOLLRDHUP;
+    // The peer's half close is asked for only with reads: epoll repeats it at
+    // every turn, so a descriptor whose reads are paused would keep the loop
+    // awake. A full hang-up and an error are told whatever the interest.
+    std::uint32_t events = 0;
     if (interest & WantRead)
-        events |= EPOLLIN;
+        events |= EPOLLIN | EPOLLRDHUP;
     if (interest & WantWrite)
         events |= EPOLLOUT;
     return events;

@@ -50,7 +50,9 @@ public:
     enum Ready : std::uint32_t {
         Readable = 1u << 0,
         Writable = 1u << 1,
-        HangUp = 1u << 2, // the peer hung up; reads give what is left, then the end
+        // The peer hung up: half (it sends no more; told only while reads
+        // are wanted) or whole. Reads give what is left, then the end.
+        HangUp = 1u << 2,
         Failed = 1u << 3, // an error is pending on the socket (SO_ERROR says which)
     };
     // What the loop waits for on a descriptor (a mask of these; 0: nothing,

@@ -184,7 +184,10 @@ void LoopStream::onReady(std::uint32_t ready)
             return;
         }
     }
-    if (!(ready & (EventLoop::Readable | EventLoop::HangUp)) || (!reading_ && !finishing_))
+    // While reads are paused only a whole hang-up is told (see EventLoop):
+    // what is left is read then, else the loop would be woken at every turn.
+    if (!(ready & (EventLoop::Readable | EventLoop::HangUp)) ||
+        (!reading_ && !finishing_ && !(ready & EventLoop::HangUp)))
         return;
     // One read a turn: a peer that floods shares the loop with the others.
     char* buffer = loop_.scratch();

@@ -115,7 +115,8 @@ void PcapngBlockReader::readBlocks(bool last)
         }
         const std::uint32_t length = order ? bigEndian32(start + 4) : littleEndian32(start + 4);
         const std::uint32_t blockType = order ? bigEndian32(start) : type;
-        const bool known = blockType == kSectionHeaderType || blockType == kInterfaceDescriptionType ||
+        const bool known = blockType == kSectionHeaderType ||
+                           blockType == kInterfaceDescriptionType ||
                            blockType == kEnhancedPacketType;
         if (length < kMinBlockBytes || length % 4 != 0 || length > kMaxBlockBytes ||
             (!sectionSeen_ && type != kSectionHeaderType) || (inDamage_ && !known)) {

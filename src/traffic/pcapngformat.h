@@ -11,6 +11,7 @@ namespace traffic::pcapng
 inline constexpr std::uint32_t kSectionHeaderType = 0x0A0D0D0A;
 inline constexpr std::uint32_t kInterfaceDescriptionType = 0x00000001;
 inline constexpr std::uint32_t kEnhancedPacketType = 0x00000006;
+inline constexpr std::uint32_t kDecryptionSecretsType = 0x0000000A;
 inline constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 
 inline constexpr std::uint16_t kOptEnd = 0;

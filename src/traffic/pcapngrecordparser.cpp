@@ -23,11 +23,24 @@ std::size_t bigEndian16(std::string_view bytes, std::size_t at)
            static_cast<unsigned char>(bytes[at + 1]);
 }
 
-// The TCP or UDP payload of an IPv4 packet; nullopt for anything else.
+// The TCP or UDP payload of an IPv4 or IPv6 packet; nullopt for anything else.
 struct Payload {
     bool tcp = false;
     std::string_view bytes;
 };
+
+std::optional<Payload> transportPayload(std::uint8_t protocol, std::string_view segment)
+{
+    if (protocol == kTcp && segment.size() >= 20) {
+        const std::size_t offset = (static_cast<unsigned char>(segment[12]) >> 4) * std::size_t{4};
+        if (offset >= 20 && offset <= segment.size()) {
+            return Payload{true, segment.substr(offset)};
+        }
+    } else if (protocol == kUdp && segment.size() >= 8) {
+        return Payload{false, segment.substr(8)};
+    }
+    return std::nullopt;
+}
 
 std::optional<Payload> payloadOf(const PcapngPacket& packet)
 {
@@ -35,7 +48,17 @@ std::optional<Payload> payloadOf(const PcapngPacket& packet)
         return std::nullopt;
     }
     std::string_view ip = packet.data;
-    if (ip.size() < 20 || (static_cast<unsigned char>(ip[0]) >> 4) != 4) {
+    const unsigned version = ip.empty() ? 0 : static_cast<unsigned char>(ip[0]) >> 4;
+    if (version == 6 && packet.linkType == pcapng::kLinkTypeRaw && ip.size() >= 40) {
+        // The fixed header only: this system writes no extension headers.
+        const std::size_t length = bigEndian16(ip, 4);
+        std::string_view segment = ip.substr(40);
+        if (length < segment.size()) {
+            segment = segment.substr(0, length);
+        }
+        return transportPayload(static_cast<std::uint8_t>(ip[6]), segment);
+    }
+    if (ip.size() < 20 || version != 4) {
         return std::nullopt;
     }
     const std::size_t header = (static_cast<unsigned char>(ip[0]) & 0x0F) * std::size_t{4};
@@ -47,17 +70,7 @@ std::optional<Payload> payloadOf(const PcapngPacket& packet)
     if (total >= header && total < ip.size()) {
         ip = ip.substr(0, total);
     }
-    const auto protocol = static_cast<std::uint8_t>(ip[9]);
-    const std::string_view segment = ip.substr(header);
-    if (protocol == kTcp && segment.size() >= 20) {
-        const std::size_t offset = (static_cast<unsigned char>(segment[12]) >> 4) * std::size_t{4};
-        if (offset >= 20 && offset <= segment.size()) {
-            return Payload{true, segment.substr(offset)};
-        }
-    } else if (protocol == kUdp && segment.size() >= 8) {
-        return Payload{false, segment.substr(8)};
-    }
-    return std::nullopt;
+    return transportPayload(static_cast<std::uint8_t>(ip[9]), ip.substr(header));
 }
 
 // The kind and text of a comment PcapngRecords wrote ("read: valid frame").

@@ -29,9 +29,9 @@ namespace traffic
 // out, a UDP payload past kMaxUdpPayload (the note says it was cut), and a
 // text beyond 65532 bytes.
 //
-// Damage is PcapngBlockReader's, and each packet that is no IPv4 packet with
-// a whole TCP or UDP header, which becomes no record. Memory: the tail, one block and the record
-// being read. Threads: none; one owner.
+// Damage is PcapngBlockReader's, and each packet that is no IPv4 or IPv6
+// packet with a whole TCP or UDP header, which becomes no record. Memory: the tail, one block and
+// the record being read. Threads: none; one owner.
 class PcapngRecordParser
 {
 public:
@@ -40,8 +40,8 @@ public:
     void feed(std::string_view piece) { blocks_.feed(piece); }
     void finish();
 
-    // Runs of blocks skipped, and packets whose IPv4, TCP or UDP header does
-    // not hold (or that are no IPv4 at all).
+    // Runs of blocks skipped, and packets whose IP, TCP or UDP header does
+    // not hold (or that are no IPv4 or IPv6 at all).
     std::uint64_t damaged() const { return blocks_.damaged() + unreadablePackets_; }
 
 private:

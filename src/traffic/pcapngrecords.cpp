@@ -62,15 +62,25 @@ std::uint16_t port(std::string_view text)
     return error == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
-// "<address>:<port>" at the start of `text` (up to its first space).
-std::pair<std::uint32_t, std::uint16_t> endpointOf(std::string_view text)
+// "<address>:<port>" or "[<v6>]:<port>" at the start of `text` (up to its
+// first space).
+template <typename Endpoint> Endpoint endpointOf(std::string_view text)
 {
+    Endpoint endpoint;
     text = text.substr(0, text.find(' '));
     const std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) {
-        return {0, 0};
+        return endpoint;
     }
-    return {ipv4(text.substr(0, colon)), port(text.substr(colon + 1))};
+    endpoint.port = port(text.substr(colon + 1));
+    std::string_view address = text.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+        const std::string v6(address.substr(1, address.size() - 2));
+        endpoint.isV6 = ::inet_pton(AF_INET6, v6.c_str(), endpoint.v6.data()) == 1;
+        return endpoint;
+    }
+    endpoint.address = ipv4(address);
+    return endpoint;
 }
 
 } // namespace
@@ -85,9 +95,8 @@ void PcapngRecords::begin(const RecordView& connect)
     const std::string_view connectText = connect.text;
     udp_ = connect.facts.fact == RecordFact::Udp;
     const std::size_t space = connectText.find(' ');
-    const auto [address, number] = endpointOf(
-        space == std::string_view::npos ? std::string_view{} : connectText.substr(space + 1));
-    remote_ = {address, number};
+    remote_ = endpointOf<Endpoint>(space == std::string_view::npos ? std::string_view{}
+                                                                   : connectText.substr(space + 1));
     local_ = {};
     localSeq_ = kLocalIsn;
     remoteSeq_ = kRemoteIsn;
@@ -233,8 +242,7 @@ void PcapngRecords::finish(std::string& out)
 
 void PcapngRecords::connected(std::string& out, const RecordView& record)
 {
-    const auto [address, number] = endpointOf(record.text);
-    local_ = {address, number};
+    local_ = endpointOf<Endpoint>(record.text);
     if (held_) {
         releaseHeld(out);
     } else if (!udp_) {
@@ -259,30 +267,14 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     const std::uint8_t protocol = udp_ ? kUdp : kTcp;
     const std::size_t transport = udp_ ? 8 : 20;
     const auto segmentLength = static_cast<std::uint16_t>(transport + payload.size());
-    const auto length = static_cast<std::uint16_t>(20 + segmentLength);
-    const std::uint16_t id = ipId_++;
-    // The headers' checksums are summed from their fields as numbers (the
-    // same 16-bit words the bytes below hold), which spares a pass over
-    // them: a packet goes out for every block recorded.
     const auto words = [](std::uint32_t value) { return (value >> 16) + (value & 0xFFFF); };
-    const std::uint32_t addresses = words(from.address) + words(to.address);
-    std::array<char, 40> head{};
-
+    std::array<char, 60> head{};
+    const auto [ipLength, addresses] = ipHeader(head.data(), from, to, protocol, segmentLength);
     char* ip = head.data();
-    ip[0] = 0x45;
-    put16(ip + 2, length);
-    put16(ip + 4, id);
-    put16(ip + 6, 0x4000); // don't fragment
-    ip[8] = static_cast<char>(kTtl);
-    ip[9] = static_cast<char>(protocol);
-    put32(ip + 12, from.address);
-    put32(ip + 16, to.address);
-    put16(ip + 10, checksumOf(foldedSum(0x4500 + length + id + 0x4000 +
-                                        (std::uint32_t{kTtl} << 8 | protocol) + addresses)));
 
     // The pseudo-header (addresses, protocol, length), then the segment.
     std::uint32_t sum = addresses + protocol + segmentLength + from.port + to.port;
-    char* seg = ip + 20;
+    char* seg = ip + ipLength;
     put16(seg, from.port);
     put16(seg + 2, to.port);
     if (udp_) {
@@ -306,7 +298,7 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     block.timeMicroseconds = microseconds(time);
     block.direction =
         outbound ? pcapng::PacketDirection::Outbound : pcapng::PacketDirection::Inbound;
-    block.head = std::string_view(head.data(), 20 + transport);
+    block.head = std::string_view(head.data(), ipLength + transport);
     block.body = payload;
     block.comment = comment;
     // The payload is summed from its copy in the block; the checksum field,
@@ -317,7 +309,52 @@ void PcapngRecords::packet(std::string& out, std::chrono::system_clock::time_poi
     if (udp_ && check == 0) {
         check = 0xFFFF; // 0 would mean "no checksum"
     }
-    put16(out.data() + at + pcapng::kPacketDataOffset + 20 + (udp_ ? 6 : 16), check);
+    put16(out.data() + at + pcapng::kPacketDataOffset + ipLength + (udp_ ? 6 : 16), check);
+}
+
+std::pair<std::size_t, std::uint32_t> PcapngRecords::ipHeader(char* ip, const Endpoint& from,
+                                                              const Endpoint& to,
+                                                              std::uint8_t protocol,
+                                                              std::uint16_t segmentLength)
+{
+    const auto words = [](std::uint32_t value) { return (value >> 16) + (value & 0xFFFF); };
+    if (from.isV6 || to.isV6) {
+        // No header checksum in IPv6; the pseudo-header holds both addresses.
+        ip[0] = 0x60;
+        put16(ip + 4, segmentLength);
+        ip[6] = static_cast<char>(protocol);
+        ip[7] = static_cast<char>(kTtl);
+        std::uint32_t addresses = 0;
+        for (const auto* endpoint : {&from, &to}) {
+            char* at = ip + (endpoint == &from ? 8 : 24);
+            // An IPv4 endpoint beside an IPv6 one is unknown here: "::".
+            if (endpoint->isV6) {
+                std::copy(endpoint->v6.begin(), endpoint->v6.end(), at);
+            }
+            for (std::size_t i = 0; i < 16; i += 2) {
+                addresses += (std::uint32_t{static_cast<unsigned char>(at[i])} << 8) |
+                             static_cast<unsigned char>(at[i + 1]);
+            }
+        }
+        return {40, addresses};
+    }
+    const auto length = static_cast<std::uint16_t>(20 + segmentLength);
+    const std::uint16_t id = ipId_++;
+    // The headers' checksums are summed from their fields as numbers (the
+    // same 16-bit words the bytes hold), which spares a pass over them: a
+    // packet goes out for every block recorded.
+    const std::uint32_t addresses = words(from.address) + words(to.address);
+    ip[0] = 0x45;
+    put16(ip + 2, length);
+    put16(ip + 4, id);
+    put16(ip + 6, 0x4000); // don't fragment
+    ip[8] = static_cast<char>(kTtl);
+    ip[9] = static_cast<char>(protocol);
+    put32(ip + 12, from.address);
+    put32(ip + 16, to.address);
+    put16(ip + 10, checksumOf(foldedSum(0x4500 + length + id + 0x4000 +
+                                        (std::uint32_t{kTtl} << 8 | protocol) + addresses)));
+    return {20, addresses};
 }
 
 } // namespace traffic

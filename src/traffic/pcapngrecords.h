@@ -3,6 +3,7 @@
 #include "pcapngwriter.h"
 #include "trafficrecord.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -14,13 +15,14 @@ namespace traffic
 
 // Turns the records of connections into the packets of a pcapng file, so
 // that a capture tool shows the console's traffic as it went on the wire:
-// one IPv4 packet (link type RAW) per block sent or received, with the
+// one IP packet (link type RAW: IPv4, or IPv6 when an endpoint is IPv6) per
+// block sent or received, with the
 // block's exact bytes as its TCP or UDP payload, the record's time to the
 // microsecond, epb_flags outbound for a Write and inbound for a Read, and
 // the real endpoints (the console's local address and port from the
 // Connected record, the device's from the ConnectAttempt when it names an
-// IPv4 address and a port number; 0.0.0.0 and port 0 stand for what is not
-// known). IPv4, TCP and UDP checksums are computed. TCP sequence and
+// address ("a.b.c.d:port" or "[v6]:port"); 0.0.0.0, :: and port 0 stand for
+// what is not known). IPv4, TCP and UDP checksums are computed. TCP sequence and
 // acknowledgement numbers follow the stream in both directions, so that
 // following the TCP (or UDP) stream gives exactly the bytes sent and
 // received, in order.
@@ -75,9 +77,17 @@ public:
 
 private:
     struct Endpoint {
-        std::uint32_t address = 0; // host order
+        std::uint32_t address = 0; // IPv4, host order
+        std::array<std::uint8_t, 16> v6{};
+        bool isV6 = false;
         std::uint16_t port = 0;
     };
+    // The IPv4 header (20 bytes) or the IPv6 one (40) of a packet, into
+    // `head`; the header's length and the checksum sum of the pseudo-header's
+    // addresses.
+    std::pair<std::size_t, std::uint32_t> ipHeader(char* head, const Endpoint& from,
+                                                   const Endpoint& to, std::uint8_t protocol,
+                                                   std::uint16_t segmentLength);
     struct Held {
         std::chrono::system_clock::time_point time;
         std::string text;

@@ -144,6 +144,24 @@ std::string interfaceDescriptionBlock(std::uint16_t linkType)
     return out;
 }
 
+std::string decryptionSecretsBlock(std::string_view keyLogLines)
+{
+    if (keyLogLines.empty())
+        return {};
+    // Type, length, secrets type and length, the secrets, the length again.
+    const std::size_t total = 16 + padded(keyLogLines.size()) + 4;
+    std::string out;
+    out.reserve(total);
+    put32(out, kDecryptionSecretsType);
+    put32(out, static_cast<std::uint32_t>(total));
+    put32(out, kTlsKeyLogSecrets);
+    put32(out, static_cast<std::uint32_t>(keyLogLines.size()));
+    out.append(keyLogLines);
+    out.append(padded(keyLogLines.size()) - keyLogLines.size(), '\0');
+    put32(out, static_cast<std::uint32_t>(total));
+    return out;
+}
+
 std::size_t enhancedPacketSize(const Packet& packet)
 {
     const std::size_t captured = packet.head.size() + packet.body.size();

@@ -50,6 +50,13 @@ std::string enhancedPacketBlock(const Packet& packet);
 std::uint16_t appendEnhancedPacket(std::string& out, const Packet& packet);
 std::size_t enhancedPacketSize(const Packet& packet);
 
+// A Decryption Secrets Block holding TLS key log lines (the NSS key log
+// format, one line each, "\n" ended), so that a capture tool decrypts the
+// TLS sessions they belong to: in this file, or in a capture of the same
+// sessions taken on the wire. Empty for no lines.
+inline constexpr std::uint32_t kTlsKeyLogSecrets = 0x544c534b; // "TLSK"
+std::string decryptionSecretsBlock(std::string_view keyLogLines);
+
 // How many bytes at the start of `blocks` (which starts with a block) are
 // whole blocks: where a file cut short has to end to be read to its end.
 std::size_t wholeBlocksSize(std::string_view blocks);

@@ -9,7 +9,7 @@
 #include "app/commands/runpanel.h"
 #include "app/console/consoledialog.h"
 
-#include "devicesimulator.h"
+#include "fleetsimulator.h"
 #include "simulatorconfig.h"
 #include "simulatorlog.h"
 
@@ -72,7 +72,7 @@ void TestExamplesRun::passesInTheConsole()
         config.rules = std::move(*rules);
     }
     devicetools::SimulatorLog log([](std::string_view) {});
-    devicetools::DeviceSimulator simulator(config, log);
+    devicetools::FleetSimulator simulator(config, log);
     const base::Error started = simulator.start();
     QVERIFY2(started.ok(), started.text().c_str());
 

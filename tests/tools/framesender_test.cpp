@@ -11,6 +11,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -224,6 +225,20 @@ const std::vector<ArgumentRow> kSimulatorRows = {
      {"--rules", "/nonexistent/rules"},
      Parsed::UsageError,
      "cannot read the rule file"},
+    {"dialing with events",
+     {"--connect", "localhost:21210", "--devices", "3", "--events", "0.5", "--event-mode",
+      "release", "--dial-rate", "10"},
+     Parsed::Run,
+     ""},
+    {"connect without a port", {"--connect", "localhost"}, Parsed::UsageError, "HOST:PORT"},
+    {"connect to port 0", {"--connect", "h:0"}, Parsed::UsageError, "HOST:PORT"},
+    {"connect and listen",
+     {"--connect", "h:1", "--port", "5"},
+     Parsed::UsageError,
+     "--connect dials out"},
+    {"events rate 0", {"--events", "0"}, Parsed::UsageError, "--events takes"},
+    {"events rate not a number", {"--events", "1e3"}, Parsed::UsageError, "--events takes"},
+    {"event mode unknown", {"--event-mode", "fast"}, Parsed::UsageError, "demo or release"},
 };
 
 class SimulatorArguments : public testing::TestWithParam<ArgumentRow>
@@ -261,6 +276,25 @@ TEST(SimulatorArgumentsValues, EveryOptionReachesTheConfig)
     EXPECT_EQ(config.faults.splitPauseMs, 20u);
     EXPECT_EQ(config.faults.floodRate, 5u);
     EXPECT_EQ(config.faults.floodForMs, 100u);
+}
+
+TEST(SimulatorArgumentsValues, DialingOptionsReachTheConfigAndDropTheIdleTimeOut)
+{
+    const auto dialing =
+        std::find_if(kSimulatorRows.begin(), kSimulatorRows.end(), [](const ArgumentRow& row) {
+            return std::string(row.name) == "dialing with events";
+        });
+    CommandLine line(dialing->arguments);
+    SimulatorConfig config;
+    ASSERT_TRUE(devicetools::parseSimulatorArguments(line, config));
+    EXPECT_EQ(config.connectHost, "localhost");
+    EXPECT_EQ(config.connectPort, 21210);
+    EXPECT_EQ(config.devices, 3u);
+    EXPECT_EQ(config.eventsPerSecond, 0.5);
+    EXPECT_EQ(config.eventMode, protocol::DelimiterMode::Release);
+    EXPECT_EQ(config.dialRate, 10u);
+    // A device keeps the connection it made unless told otherwise.
+    EXPECT_EQ(config.idleTimeoutMs, 0u);
 }
 
 } // namespace

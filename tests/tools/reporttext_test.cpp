@@ -2,6 +2,10 @@
 #include "htmlreport.h"
 #include "reporttext.h"
 #include "rowname.h"
+#include "summarytext.h"
+
+#include "check/csvreport.h"
+#include "check/junitreport.h"
 
 #include <gtest/gtest.h>
 
@@ -119,4 +123,44 @@ TEST(HtmlReport, SpeaksToASiteManager)
     EXPECT_NE(html.find("Nothing listens on that port"), std::string::npos);
     EXPECT_EQ(html.find("within 0 ms"), std::string::npos);
     EXPECT_GE(devicetools::AnswerHistogram({0, 0, 0}).bins().size(), 10u);
+}
+
+// A device that called in but is not one of those expected: a row of every
+// report, marked unknown, neither passed nor failed, and no failure of the run.
+TEST(UnknownDevice, IsListedInEveryReportNotFailed)
+{
+    check::FleetReport report;
+    report.checkFile = "site.toml";
+    check::DeviceResult passed;
+    passed.target.host = "127.0.0.1";
+    passed.target.port = 4000;
+    passed.outcome = check::DeviceOutcome::Passed;
+    check::DeviceResult unknown;
+    unknown.target.host = "127.0.0.1";
+    unknown.target.port = 4001;
+    unknown.target.name = "id 55";
+    unknown.outcome = check::DeviceOutcome::Unknown;
+    unknown.failedStep = "unknown";
+    unknown.reason = "device id 55 is not in the targets file";
+    report.devices = {passed, unknown};
+
+    EXPECT_TRUE(report.allPassed());
+    EXPECT_EQ(report.counts().unknown, 1u);
+    EXPECT_NE(check::CsvReport::text(report).find(
+                  "127.0.0.1:4001,id 55,unknown,,unknown,,,,,device id 55 is not in the targets "
+                  "file,\r\n"),
+              std::string::npos);
+    const std::string junit = check::JunitReport::text(report);
+    EXPECT_NE(junit.find("failures=\"0\" errors=\"0\" skipped=\"1\""), std::string::npos);
+    EXPECT_NE(junit.find("<skipped message=\"unknown device: device id 55 is not in the targets "
+                         "file\"/>"),
+              std::string::npos);
+    const std::string html = devicetools::HtmlReport::text(report, {});
+    EXPECT_NE(html.find("<span class=\"result unknown\">unknown</span>"), std::string::npos);
+    EXPECT_NE(html.find("1<span>unknown</span>"), std::string::npos);
+    const std::string summary = devicetools::SummaryText::text(report);
+    EXPECT_NE(summary.find("UNKNOWN id 55 (127.0.0.1:4001): unknown device: device id 55 is not "
+                           "in the targets file\n"),
+              std::string::npos);
+    EXPECT_NE(summary.find(": 1 passed, 0 failed, 1 unknown\n"), std::string::npos);
 }

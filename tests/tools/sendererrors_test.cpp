@@ -69,9 +69,7 @@ TEST_P(SenderHost, ThatDoesNotResolveIsNamedAsSuch)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SenderHost,
-                         testing::Values(HostRow{"IPv6 loopback TCP", "::1", false},
-                                         HostRow{"IPv6 loopback UDP", "::1", true},
-                                         HostRow{"octet beyond 255 TCP", "999.1.1.1", false},
+                         testing::Values(HostRow{"octet beyond 255 TCP", "999.1.1.1", false},
                                          HostRow{"octet beyond 255 UDP", "999.1.1.1", true},
                                          HostRow{"empty TCP", "", false},
                                          HostRow{"empty UDP", "", true}),

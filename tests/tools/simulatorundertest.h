@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devicesimulator.h"
+#include "fleetsimulator.h"
 #include "simulatorconfig.h"
 #include "simulatorlog.h"
 
@@ -26,7 +26,7 @@ public:
     bool started() const { return started_; }
     const std::string& startError() const { return error_; }
     std::string portText() const { return std::to_string(simulator_.port()); }
-    devicetools::DeviceSimulator& simulator() { return simulator_; }
+    devicetools::FleetSimulator& simulator() { return simulator_; }
 
     // The log lines so far: what was logged before the call, once the log
     // thread has written it (at most a few seconds).
@@ -42,7 +42,7 @@ private:
     std::condition_variable added_;
     std::vector<std::string> lines_;
     mutable devicetools::SimulatorLog log_;
-    devicetools::DeviceSimulator simulator_;
+    devicetools::FleetSimulator simulator_;
     std::string error_;
     bool started_ = false;
 };

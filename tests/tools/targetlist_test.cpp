@@ -134,4 +134,23 @@ TEST(TargetCsv, AnEmptyPortTakesTheDefaultAndANameDefaultsToTheLabel)
     EXPECT_EQ(list.targets().front().values.at("name"), "127.0.0.1:21210");
 }
 
+// Devices known by id: the id column instead of host, each id 2 printable
+// characters and its row's {id}; without a host the label names the id.
+TEST(TargetCsv, ByIdTheIdColumnNamesTheDevice)
+{
+    TargetList list(kDefaultPort);
+    list.setKey(TargetList::Key::Id);
+    ASSERT_TRUE(list.addCsv("ID,name\n07,Door\n A1 ,\n", "doors.csv").ok());
+    ASSERT_EQ(list.targets().size(), 2u);
+    EXPECT_EQ(list.targets().front().values.at("id"), "07");
+    EXPECT_EQ(list.targets().back().values.at("id"), "A1");
+    EXPECT_EQ(list.targets().back().host, "id A1");
+
+    for (const char* text : {"name\nDoor\n", "id\n123\n", "id\n7\n"}) {
+        TargetList wrong(kDefaultPort);
+        wrong.setKey(TargetList::Key::Id);
+        EXPECT_FALSE(wrong.addCsv(text, "doors.csv").ok()) << text;
+    }
+}
+
 } // namespace

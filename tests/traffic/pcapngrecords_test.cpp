@@ -1,7 +1,9 @@
 #include "traffic/pcapngrecords.h"
 
 #include "traffic/pcapngblockreader.h"
+#include "traffic/pcapngrecordparser.h"
 #include "traffic/recordfacts.h"
+#include "traffic/recordtail.h"
 
 #include "samplebytes.h"
 #include "tshark.h"
@@ -59,38 +61,42 @@ std::vector<Session> sessions()
                                "\x03"s;
     const std::string big(65536, '\0');
     std::vector<Session> list;
-    for (const bool udp : {false, true}) {
-        const std::string target = udp ? "UDP 127.0.0.1:21210" : "TCP 127.0.0.1:21210";
-        Session session{udp ? "udp" : "tcp", udp, 0, {}, {}, {}, {}};
-        session.records = {
-            at(1, RecordKind::ConnectAttempt, "", target),
-            at(250, RecordKind::Connected, "", "127.0.0.1:40112 after 0 ms"),
-            at(300, RecordKind::Write, everyByte(), "256 bytes written"),
-            at(400, RecordKind::Read, frame1 + frame2, "2 frames, checks passed"),
-            at(500, RecordKind::Write, "lost\0"s, "not written: the send queue is full"),
-            at(600, RecordKind::Read, frame1.substr(0, 2), "incomplete frame"),
-            at(700, RecordKind::Read, frame1.substr(2), "1 frame, check passed"),
-            at(800, RecordKind::Write, big, "65536 bytes written"),
-            at(900, RecordKind::Event, "", "Connection closed by the peer"),
-            at(999, RecordKind::Disconnect, "", "Disconnected"),
-        };
-        if (udp) {
-            // A datagram is at most what one IPv4 packet carries.
-            session.records[7].bytes.resize(PcapngRecords::kMaxUdpPayload);
-            session.records[7].text = "65507 bytes written";
+    for (const bool v6 : {false, true})
+        for (const bool udp : {false, true}) {
+            const std::string device = v6 ? "[::1]:21210" : "127.0.0.1:21210";
+            const std::string console = v6 ? "[::1]:40112" : "127.0.0.1:40112";
+            const std::string target = (udp ? "UDP " : "TCP ") + device;
+            Session session{
+                udp ? (v6 ? "udp6" : "udp") : (v6 ? "tcp6" : "tcp"), udp, 0, {}, {}, {}, {}};
+            session.records = {
+                at(1, RecordKind::ConnectAttempt, "", target),
+                at(250, RecordKind::Connected, "", console + " after 0 ms"),
+                at(300, RecordKind::Write, everyByte(), "256 bytes written"),
+                at(400, RecordKind::Read, frame1 + frame2, "2 frames, checks passed"),
+                at(500, RecordKind::Write, "lost\0"s, "not written: the send queue is full"),
+                at(600, RecordKind::Read, frame1.substr(0, 2), "incomplete frame"),
+                at(700, RecordKind::Read, frame1.substr(2), "1 frame, check passed"),
+                at(800, RecordKind::Write, big, "65536 bytes written"),
+                at(900, RecordKind::Event, "", "Connection closed by the peer"),
+                at(999, RecordKind::Disconnect, "", "Disconnected"),
+            };
+            if (udp) {
+                // A datagram is at most what one IPv4 packet carries.
+                session.records[7].bytes.resize(PcapngRecords::kMaxUdpPayload);
+                session.records[7].text = "65507 bytes written";
+            }
+            session.sent = everyByte() + session.records[7].bytes;
+            session.received = frame1 + frame2 + frame1;
+            session.comments = {"connect: " + target,
+                                "connected: " + console + " after 0 ms",
+                                "write: 256 bytes written",
+                                "read: 2 frames, checks passed",
+                                "write: not written: the send queue is full",
+                                "read: incomplete frame",
+                                "event: Connection closed by the peer",
+                                "disconnect: Disconnected"};
+            list.push_back(std::move(session));
         }
-        session.sent = everyByte() + session.records[7].bytes;
-        session.received = frame1 + frame2 + frame1;
-        session.comments = {"connect: " + target,
-                            "connected: 127.0.0.1:40112 after 0 ms",
-                            "write: 256 bytes written",
-                            "read: 2 frames, checks passed",
-                            "write: not written: the send queue is full",
-                            "read: incomplete frame",
-                            "event: Connection closed by the peer",
-                            "disconnect: Disconnected"};
-        list.push_back(std::move(session));
-    }
     Session failed{"failed", false, 1, {}, {}, {}, {}};
     failed.records = {at(1, RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:9"),
                       at(3001, RecordKind::ConnectFailed, "", "Connection refused after 3 ms")};
@@ -150,6 +156,12 @@ TEST_P(PcapngRecordsTest, TsharkFollowsTheStreamsAndShowsEveryEvent)
         EXPECT_EQ(sent, session.sent);
         EXPECT_EQ(received, session.received);
     }
+    if (std::string(session.name).ends_with('6')) {
+        // Both ends in IPv6 headers, as a capture of the same traffic would show.
+        const std::string ends = commandOutput("tshark -r '" + file_.string() +
+                                               "' -c 1 -T fields -e ipv6.src -e ipv6.dst");
+        EXPECT_EQ(ends, "::1\t::1\n");
+    }
     const std::string comments =
         commandOutput("tshark -r '" + file_.string() + "' -T fields -e frame.comment");
     for (const std::string& comment : session.comments) {
@@ -200,6 +212,33 @@ TEST(PcapngRecords, ARewordedNoteLeavesThePacketsAsTheyWere)
                                                                  : "said otherwise";
         }
         EXPECT_EQ(packetsOf(reworded), packetsOf(session.records)) << session.name;
+    }
+}
+
+TEST(PcapngRecords, AnIpv6RecordReadsBackWithEveryBlock)
+{
+    for (const Session& session : sessions()) {
+        if (!std::string(session.name).ends_with('6'))
+            continue;
+        std::string file = PcapngRecords::fileHeader();
+        PcapngRecords pcapng;
+        for (const Record& record : session.records)
+            pcapng.append(file, record);
+        pcapng.finish(file);
+        traffic::RecordTail tail;
+        traffic::PcapngRecordParser parser(tail);
+        parser.feed(file);
+        parser.finish();
+        EXPECT_EQ(parser.damaged(), 0u) << session.name;
+        std::string sent, received;
+        for (const Record& record : tail.take()) {
+            if (record.kind == RecordKind::Write)
+                sent += record.bytes;
+            if (record.kind == RecordKind::Read)
+                received += record.bytes;
+        }
+        EXPECT_EQ(sent, session.sent) << session.name;
+        EXPECT_EQ(received, session.received) << session.name;
     }
 }
 

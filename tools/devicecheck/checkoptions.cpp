@@ -7,6 +7,7 @@ namespace
 {
 
 constexpr std::string_view kUsage = R"(Usage: devicecheck CHECKFILE TARGET... [options]
+       devicecheck CHECKFILE --listen [ADDR:]PORT [options]
 
 Checks many access-control devices at once: connects to each target, runs the
 steps of the check file (send frames, expect answers, wait), and reports which
@@ -23,6 +24,25 @@ Targets (as many as needed; the port defaults to the check file's):
                      host (required), port and name, and any others, whose
                      values the check file takes as placeholders such as {id}.
                      {host}, {port} and {name} are there for every device.
+
+Devices that call in (instead of targets):
+  --listen [ADDR:]PORT
+                     listen on PORT (TCP, or UDP when the check file says
+                     udp) and check each device that connects or sends a
+                     datagram; ADDR an IPv4 address or [IPv6], default any
+  --expect N         stop listening once N devices called in, 1 to 100000
+  --listen-time S    stop listening after S seconds, 1 to 86400 (default 60);
+                     checks under way run to their end
+  --identify-by address|id
+                     know a device by its address (default; without
+                     --targets each connection is a device), or by the
+                     2-character device id of the first frame it sends
+                     (several devices behind one address)
+  --targets FILE     with --listen: the devices expected, a row each, with a
+                     host column (by address) or an id column (by id); a
+                     device not listed is reported as unknown, not checked
+                     and not a failure; a listed one that did not call in
+                     fails with "did not call in within 60 s"
 
 Running:
   --jobs N           devices checked at once, 1 to 10000 (default 64)
@@ -60,11 +80,12 @@ Examples:
   devicecheck site.check 10.20.0.1-254 --jobs 128 --junit check.xml
   devicecheck site.check --targets doors.csv --html report.html --csv times.csv
   devicecheck site.check 127.0.0.1:21210-21259
+  devicecheck site.check --listen 21210 --expect 20 --identify-by id
 
 Exit status: 0 when every device passed, 1 when any failed or did not run,
-2 on a usage error, a bad target, a report file that cannot be written, or a
-check file with a mistake (shown as file:line:column: what is wrong; no device
-is contacted then).
+2 on a usage error, a bad target, a report file that cannot be written, a
+port that cannot be listened on, or a check file with a mistake (shown as
+file:line:column: what is wrong; no device is contacted then).
 )";
 
 } // namespace
@@ -105,6 +126,9 @@ base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& o
         return true;
     };
     bool haveCheckFile = false;
+    bool listening = false;
+    ListenSettings listen;
+    std::string listenOption; // one that only --listen takes
     while (!line.atEnd()) {
         const std::string option(line.nextOption());
         bool ok = true;
@@ -149,6 +173,35 @@ base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& o
             } else {
                 options.title = std::move(*title);
             }
+        } else if (option == "--listen") {
+            base::Result<std::string> text = line.value();
+            base::Result<net::Endpoint> local = text ? net::Endpoint::parseListen(*text)
+                                                     : base::Result<net::Endpoint>(text.error());
+            if (!local) {
+                error = local.error();
+                ok = false;
+            } else {
+                listen.local = *local;
+                listening = true;
+            }
+        } else if (option == "--expect") {
+            std::uint32_t expect = 0;
+            ok = number(option, 1, CheckOptions::kMaxExpect, expect);
+            listen.expect = expect;
+            listenOption = option;
+        } else if (option == "--listen-time") {
+            ok = number(option, 1, CheckOptions::kMaxListenSeconds, listen.listenSeconds);
+            listenOption = option;
+        } else if (option == "--identify-by") {
+            base::Result<std::string> key = line.value();
+            if (key && (*key == "address" || *key == "id")) {
+                options.identifyBy =
+                    *key == "id" ? CallerRoster::Key::Id : CallerRoster::Key::Address;
+            } else {
+                error = key ? badArgument("--identify-by takes address or id") : key.error();
+                ok = false;
+            }
+            listenOption = option;
         } else if (option == "--record") {
             ok = path(options.recordFolder);
         } else if (option == "--record-limit") {
@@ -163,6 +216,16 @@ base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& o
     }
     if (!haveCheckFile) {
         return badArgument("no check file given");
+    }
+    if (listening) {
+        if (!options.targets.empty()) {
+            return badArgument("--listen takes no targets (the devices expected: --targets FILE)");
+        }
+        options.listen = listen;
+        return ParseResult::Run;
+    }
+    if (!listenOption.empty()) {
+        return badArgument(listenOption + " is for --listen");
     }
     if (options.targets.empty() && options.targetFiles.empty()) {
         return badArgument("no target given (HOST[:PORT], a range, or --targets FILE)");

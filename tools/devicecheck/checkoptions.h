@@ -1,7 +1,9 @@
 #pragma once
 
+#include "callerroster.h"
 #include "commandline.h"
 #include "fleetrunner.h"
+#include "listenrunner.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +22,8 @@ struct CheckOptions {
     static constexpr std::uint32_t kDefaultRecordLimitMiB = 256;
     static constexpr std::uint32_t kMaxRecordLimitMiB = 1024 * 1024;
     static constexpr std::size_t kMaxTitleLength = 200;
+    static constexpr std::uint32_t kMaxExpect = 100000;
+    static constexpr std::uint32_t kMaxListenSeconds = 86400;
 
     std::string checkFile;
     std::vector<std::string> targets;     // target texts, in the order given
@@ -31,6 +35,9 @@ struct CheckOptions {
     std::string title;                        // the HTML report's, e.g. site and operator
     std::string recordFolder;                 // empty: no recording
     std::uint32_t recordLimitMiB = kDefaultRecordLimitMiB;
+    // --listen: the devices call in (targets only from --targets files).
+    std::optional<ListenSettings> listen;
+    CallerRoster::Key identifyBy = CallerRoster::Key::Address;
 };
 
 // Reads devicecheck's arguments: the check file first, then targets, with

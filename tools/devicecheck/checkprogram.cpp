@@ -8,6 +8,7 @@
 #include "checkoptions.h"
 #include "fleetrunner.h"
 #include "htmlreport.h"
+#include "listenrunner.h"
 #include "progressline.h"
 #include "reporttext.h"
 #include "summarytext.h"
@@ -32,6 +33,9 @@ namespace
 {
 
 constexpr std::uint64_t kBytesPerMiB = 1024 * 1024;
+// Devices that call in at once that the open-file limit is raised for when
+// neither --expect nor a targets file says how many.
+constexpr std::uint64_t kDefaultCallers = 1024;
 
 // The reports asked for, each with its writer.
 struct ReportTarget {
@@ -105,6 +109,9 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
 
     TargetList targets(report.file.port);
     targets.keepOnly(check::usedPlaceholders(report.file));
+    if (options.listen && options.identifyBy == CallerRoster::Key::Id) {
+        targets.setKey(TargetList::Key::Id);
+    }
     for (const std::string& target : options.targets) {
         if (const base::Error added = targets.add(target); !added.ok()) {
             return usage(added.text());
@@ -115,7 +122,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
             return failure(loaded.text());
         }
     }
-    if (targets.targets().empty()) {
+    if (targets.targets().empty() && (!options.listen || !options.targetFiles.empty())) {
         return failure("the targets files name no device");
     }
 
@@ -141,7 +148,12 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         }
     }
 
-    const std::uint64_t needed = std::uint64_t{options.fleet.jobs} + kSpareFiles;
+    // Devices that call in may wait accepted, each holding a descriptor.
+    const std::uint64_t callers = !options.listen              ? 0
+                                  : options.listen->expect     ? *options.listen->expect
+                                  : !targets.targets().empty() ? targets.targets().size()
+                                                               : kDefaultCallers;
+    const std::uint64_t needed = std::max<std::uint64_t>(options.fleet.jobs, callers) + kSpareFiles;
     const net::OpenFileLimit limit = net::raiseOpenFileLimit(needed);
     if (limit.soft < needed) {
         const std::uint64_t jobs = limit.soft > 2 * kSpareFiles ? limit.soft - kSpareFiles : 1;
@@ -154,10 +166,37 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
         }
     }
 
-    targets.resolve();
+    std::optional<CallerRoster> roster;
+    std::unique_ptr<ListenRunner> listener;
+    if (options.listen) {
+        if (options.identifyBy == CallerRoster::Key::Address) {
+            targets.resolve();
+        }
+        std::optional<std::vector<check::Target>> listed;
+        if (!options.targetFiles.empty()) {
+            listed = targets.take();
+        }
+        base::Result<CallerRoster> made = CallerRoster::make(options.identifyBy, std::move(listed));
+        if (!made) {
+            return failure(made.error().text());
+        }
+        roster.emplace(std::move(*made));
+        listener = std::make_unique<ListenRunner>(report.file, options.fleet, *options.listen);
+        if (const base::Error refused = listener->open(); !refused.ok()) {
+            return failure("cannot listen on " + refused.text());
+        }
+    } else {
+        targets.resolve();
+    }
 
     ::signal(SIGPIPE, SIG_IGN);
     StopSignals stop;
+    if (listener) {
+        // Only now: a Ctrl+C from here on ends the run with its reports.
+        out << "listening on " << listener->local().text()
+            << (report.file.transport == check::Transport::Udp ? " (UDP)" : " (TCP)") << " for "
+            << options.listen->listenSeconds << " s" << std::endl;
+    }
     std::unique_ptr<traffic::FileRecorder> recorder;
     if (!options.recordFolder.empty()) {
         recorder = std::make_unique<traffic::FileRecorder>(
@@ -165,17 +204,42 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     }
 
     ProgressLine progress(out, ::isatty(STDOUT_FILENO) == 1);
-    FleetRunner runner(report.file, options.fleet);
-    runner.setRecorder(recorder.get());
-    runner.setProgressHook([&progress](const FleetProgress& now) { progress.update(now); });
-    const base::Error ran = runner.run(targets.take(), stop.fd(), report);
+    const auto onProgress = [&progress](const FleetProgress& now) { progress.update(now); };
+    base::Error ran;
+    std::size_t cut = 0;
+    std::string nobody;
+    std::string callsAgain;
+    if (listener) {
+        listener->setRecorder(recorder.get());
+        listener->setProgressHook(onProgress);
+        ran = listener->run(*roster, stop.fd(), report);
+        cut = listener->counts().recordsCut;
+        if (const std::size_t again = listener->counts().callsAgain; again > 0) {
+            callsAgain = "closed " + std::to_string(again) +
+                         (again == 1 ? " call again from a device" : " calls again from devices") +
+                         " already called in\n";
+        }
+        if (roster->calledCount() == 0 && report.devices.empty()) {
+            // Nothing checked is no pass, also when Ctrl+C ended the wait.
+            nobody = report.stopped ? std::string("no device called in\n")
+                                    : "no device called in within " +
+                                          std::to_string(options.listen->listenSeconds) + " s\n";
+        }
+    } else {
+        FleetRunner runner(report.file, options.fleet);
+        runner.setRecorder(recorder.get());
+        runner.setProgressHook(onProgress);
+        ran = runner.run(targets.take(), stop.fd(), report);
+        cut = runner.counts().recordsCut;
+    }
     progress.clear();
     out << SummaryText::text(report);
-    if (const std::size_t cut = runner.counts().recordsCut; cut > 0) {
+    if (cut > 0) {
         out << SummaryText::recordsCutLine(cut, TrafficBuffer::kMaxBytes) << '\n';
     }
     out << std::flush;
-    int status = report.allPassed() ? kAllPassed : kSomeFailed;
+    out << callsAgain << nobody << std::flush;
+    int status = report.allPassed() && nobody.empty() ? kAllPassed : kSomeFailed;
     if (!ran.ok()) {
         err << "devicecheck: " << readableText(ran.text()) << '\n';
         status = kSomeFailed;

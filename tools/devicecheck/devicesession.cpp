@@ -3,7 +3,6 @@
 #include "nettext.h"
 
 #include <netinet/in.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -18,6 +17,8 @@ namespace
 // Reads taken from one device per wake-up, so that a device that floods does
 // not starve the others.
 constexpr int kReadsPerWakeUp = 16;
+// A UDP answer the listening socket had no room for is tried again after this.
+constexpr check::Millis kDatagramRetry{10};
 
 std::string millisText(check::Clock::duration time)
 {
@@ -31,9 +32,11 @@ check::Millis millis(check::Clock::duration time)
 
 } // namespace
 
-DeviceSession::DeviceSession(const check::CheckFile& file, check::Target target,
-                             SessionLimits limits, bool record)
-    : file_(file), limits_(limits), traffic_(std::make_shared<TrafficBuffer>())
+DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::CheckFile> file,
+                             check::Target target, SessionLimits limits, bool record,
+                             DoneHook onDone)
+    : loop_(loop), file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
+      traffic_(std::make_shared<TrafficBuffer>())
 {
     result_.target = std::move(target);
     if (record) {
@@ -41,24 +44,37 @@ DeviceSession::DeviceSession(const check::CheckFile& file, check::Target target,
     }
 }
 
-DeviceSession::~DeviceSession() = default;
-
-void DeviceSession::start(check::Instant now)
+DeviceSession::~DeviceSession()
 {
-    const check::Target& target = result_.target;
+    loop_.cancel(timer_);
+    closeSocket();
+}
+
+bool DeviceSession::begin(check::Instant now)
+{
     started_ = now;
     // A device whose values do not fit the file is never contacted.
-    run_.emplace(file_, target.values);
+    run_.emplace(file_, result_.target.values);
     if (const base::Error& unfit = run_->valuesError(); !unfit.ok()) {
         result_.failedStep = "device values";
         result_.reason = unfit.text();
         finish(now, check::DeviceOutcome::Failed);
-        return;
+        return false;
     }
     connectDeadline_ = now + limits_.connectTimeout;
     deviceDeadline_ = now + limits_.deviceTimeout;
-    const bool udp = file_.transport == check::Transport::Udp;
-    const int type = udp ? SOCK_DGRAM : SOCK_STREAM;
+    return true;
+}
+
+void DeviceSession::start()
+{
+    const check::Instant now = loop_.now();
+    if (!begin(now)) {
+        settle();
+        return;
+    }
+    const check::Target& target = result_.target;
+    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
     net::ConnectRequest request;
     request.host = target.host;
     request.service = std::to_string(target.port);
@@ -68,11 +84,13 @@ void DeviceSession::start(check::Instant now)
     state_ = State::Connecting;
     if (target.address == check::Target::kUnresolved) {
         connectFailed(now, base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
+        settle();
         return;
     }
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         connectFailed(now, base::Error::fromErrno("no socket"));
+        settle();
         return;
     }
     socket_ = net::ConnectedSocket(fd, {});
@@ -82,6 +100,116 @@ void DeviceSession::start(check::Instant now)
     } else if (errno != EINPROGRESS) {
         connectFailed(now, base::Error::fromErrno());
     }
+    settle();
+}
+
+void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early)
+{
+    socket_ = net::ConnectedSocket(fd, {});
+    peer_ = peer;
+    const check::Instant now = loop_.now();
+    if (!begin(now)) {
+        settle();
+        return;
+    }
+    // The record starts as a connection's does (its files are named by the
+    // attempt), with the device's address, and says it was accepted.
+    net::ConnectRequest request;
+    request.host = peer.addressText();
+    request.service = std::to_string(peer.port());
+    request.family = peer.family();
+    request.type = SOCK_STREAM;
+    recorder_.connectStarted(request);
+    recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
+    state_ = State::Running;
+    run_->start(now);
+    pump(now);
+    if (!early.empty() && state_ == State::Running) {
+        received(early, now);
+    }
+    settle();
+}
+
+void DeviceSession::adoptDatagrams(int fd, const net::Endpoint& peer, std::string_view first)
+{
+    sharedFd_ = fd;
+    peer_ = peer;
+    const check::Instant now = loop_.now();
+    if (!begin(now)) {
+        settle();
+        return;
+    }
+    net::ConnectRequest request;
+    request.host = peer.addressText();
+    request.service = std::to_string(peer.port());
+    request.family = peer.family();
+    request.type = SOCK_DGRAM;
+    recorder_.connectStarted(request);
+    recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
+    state_ = State::Running;
+    run_->start(now);
+    pump(now);
+    if (state_ == State::Running) {
+        received(first, now);
+    }
+    settle();
+}
+
+void DeviceSession::deliver(std::string_view datagram)
+{
+    if (state_ == State::Running) {
+        received(datagram, loop_.now());
+    }
+    settle();
+}
+
+void DeviceSession::settle()
+{
+    if (state_ == State::Done) {
+        loop_.cancel(timer_);
+        timer_ = 0;
+        if (!told_) {
+            told_ = true;
+            // Last: the hook may destroy this session.
+            if (onDone_) {
+                onDone_(*this);
+            }
+        }
+        return;
+    }
+    if (socket_.valid()) {
+        const std::uint32_t wanted = net::EventLoop::WantRead |
+                                     (wantsWrite() ? std::uint32_t{net::EventLoop::WantWrite} : 0u);
+        if (interest_ == 0) {
+            if (loop_
+                    .watch(socket_.handle(), wanted,
+                           [this](std::uint32_t ready) { onReady(ready); })
+                    .ok()) {
+                interest_ = wanted;
+            }
+            // Else only a loop short of memory: the device's time bound ends it.
+        } else if (wanted != interest_ && loop_.setInterest(socket_.handle(), wanted).ok()) {
+            interest_ = wanted;
+        }
+    }
+    const std::optional<check::Instant> due = nextDeadline();
+    if (timer_ != 0 && (!due || *due != timerAt_)) {
+        loop_.cancel(timer_);
+        timer_ = 0;
+    }
+    if (due && timer_ == 0) {
+        timerAt_ = *due;
+        timer_ = loop_.at(*due, [this] {
+            timer_ = 0;
+            onTimer();
+        });
+    }
+}
+
+void DeviceSession::onTimer()
+{
+    advance(loop_.now());
+    settle();
 }
 
 void DeviceSession::connected(check::Instant now)
@@ -114,50 +242,50 @@ void DeviceSession::connectFailed(check::Instant now, base::Error error, std::st
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
 }
 
-void DeviceSession::ready(std::uint32_t events, check::Instant now, std::span<char> buffer)
+void DeviceSession::onReady(std::uint32_t ready)
 {
+    const check::Instant now = loop_.now();
     if (state_ == State::Connecting) {
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(socket_.handle(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
             error = errno;
         }
-        if (error == 0 && (events & (EPOLLERR | EPOLLHUP)) == 0) {
+        if (error == 0 && (ready & (net::EventLoop::Failed | net::EventLoop::HangUp)) == 0) {
             connected(now);
         } else {
             connectFailed(now, base::Error::system(error != 0 ? error : ECONNREFUSED));
         }
+        settle();
         return;
     }
     if (state_ != State::Running) {
+        settle();
         return;
     }
-    if ((events & EPOLLOUT) != 0 && !flush(now)) {
-        return;
-    }
-    if ((events & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0) {
-        receive(now, buffer);
+    const bool wrote = (ready & net::EventLoop::Writable) == 0 || flush(now);
+    if (wrote && state_ == State::Running &&
+        (ready & (net::EventLoop::Readable | net::EventLoop::Failed | net::EventLoop::HangUp)) !=
+            0) {
+        receive(now);
     }
     if (state_ == State::Running) {
         pump(now);
     }
+    settle();
 }
 
-void DeviceSession::receive(check::Instant now, std::span<char> buffer)
+void DeviceSession::receive(check::Instant now)
 {
-    const bool udp = file_.transport == check::Transport::Udp;
+    char* buffer = loop_.scratch();
     for (int i = 0; i < kReadsPerWakeUp && state_ == State::Running; ++i) {
-        const ssize_t count = ::recv(socket_.handle(), buffer.data(), buffer.size(), 0);
+        const ssize_t count = ::recv(socket_.handle(), buffer, net::EventLoop::kScratchBytes, 0);
         if (count > 0) {
-            const std::string_view bytes(buffer.data(), static_cast<std::size_t>(count));
-            recorder_.blockRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                static_cast<std::uint32_t>(bytes.size()), {});
-            run_->received(bytes, udp ? check::Chunk::Datagram : check::Chunk::Stream, now);
-            pump(now);
+            received(std::string_view(buffer, static_cast<std::size_t>(count)), now);
             continue;
         }
         if (count == 0) {
-            if (udp) {
+            if (udp()) {
                 recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
@@ -175,12 +303,23 @@ void DeviceSession::receive(check::Instant now, std::span<char> buffer)
     }
 }
 
+void DeviceSession::received(std::string_view bytes, check::Instant now)
+{
+    recorder_.blockRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                        static_cast<std::uint32_t>(bytes.size()), {});
+    run_->received(bytes, udp() ? check::Chunk::Datagram : check::Chunk::Stream, now);
+    pump(now);
+}
+
 bool DeviceSession::flush(check::Instant now)
 {
     while (!pending_.empty()) {
         const std::string& block = pending_.front();
-        const ssize_t count = ::send(socket_.handle(), block.data() + written_,
-                                     block.size() - written_, MSG_NOSIGNAL);
+        const char* data = block.data() + written_;
+        const std::size_t size = block.size() - written_;
+        const ssize_t count = sharedFd_ >= 0 ? ::sendto(sharedFd_, data, size, MSG_NOSIGNAL,
+                                                        peer_.address(), peer_.length)
+                                             : ::send(socket_.handle(), data, size, MSG_NOSIGNAL);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -189,13 +328,12 @@ bool DeviceSession::flush(check::Instant now)
                 return true;
             }
             const base::Error error = base::Error::fromErrno();
-            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
-                                   static_cast<std::uint32_t>(block.size() - written_),
-                                   net::IoResult(error));
+            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
+                                   static_cast<std::uint32_t>(size), net::IoResult(error));
             lost(now, error, "cannot send: " + error.text());
             return false;
         }
-        recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data() + written_),
+        recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
                                static_cast<std::uint32_t>(count),
                                net::IoResult(static_cast<std::uint32_t>(count)));
         written_ += static_cast<std::size_t>(count);
@@ -272,20 +410,22 @@ void DeviceSession::advance(check::Instant now)
     pump(now);
 }
 
-void DeviceSession::stop(check::Instant now)
+void DeviceSession::stop()
 {
+    const check::Instant now = loop_.now();
     stopping_ = true;
     if (state_ == State::Connecting) {
         connectFailed(now, net::ConnectOutcome::connectCancelled(), "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, check::DeviceOutcome::Stopped);
-            return;
+        } else {
+            endReason_ = "stopped";
+            run_->abort(endReason_, now);
+            pump(now);
         }
-        endReason_ = "stopped";
-        run_->abort(endReason_, now);
-        pump(now);
     }
+    settle();
 }
 
 bool DeviceSession::wantsWrite() const
@@ -298,16 +438,30 @@ std::optional<check::Instant> DeviceSession::nextDeadline() const
     switch (state_) {
     case State::Connecting:
         return std::min(connectDeadline_, deviceDeadline_);
-    case State::Running:
+    case State::Running: {
+        check::Instant due = deviceDeadline_;
         if (const std::optional<check::Instant> next = run_->nextDeadline()) {
-            return std::min(*next, deviceDeadline_);
+            due = std::min(*next, due);
         }
-        return deviceDeadline_;
+        if (sharedFd_ >= 0 && !pending_.empty()) {
+            due = std::min(loop_.now() + kDatagramRetry, due);
+        }
+        return due;
+    }
     case State::Idle:
     case State::Done:
         break;
     }
     return std::nullopt;
+}
+
+void DeviceSession::closeSocket()
+{
+    if (interest_ != 0) {
+        loop_.unwatch(socket_.handle());
+        interest_ = 0;
+    }
+    socket_.reset();
 }
 
 void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
@@ -322,10 +476,11 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     }
     result_.outcome = outcome;
     result_.duration = millis(now - started_);
-    if (socket_.valid()) {
-        socket_.reset();
+    if (socket_.valid() || sharedFd_ >= 0) {
+        closeSocket();
         recorder_.disconnected();
     }
+    sharedFd_ = -1;
     state_ = State::Done;
     pending_.clear();
     run_.reset();

@@ -6,14 +6,17 @@
 #include "base/error.h"
 #include "check/checkrun.h"
 #include "socket/connectedsocket.h"
+#include "socket/endpoint.h"
+#include "socket/eventloop.h"
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
+#include <string_view>
 
 namespace devicetools
 {
@@ -24,47 +27,56 @@ struct SessionLimits {
     check::Millis deviceTimeout{30000}; // from the connect's start to the check's end
 };
 
-// One device's check: a non-blocking socket (TCP or UDP, as the check file
-// says) driven by the event loop of a FleetRunner, and the check engine
-// (check::CheckRun) that says what to send and judges what comes back.
+// One device's check on a net::EventLoop: a non-blocking socket (TCP or UDP,
+// as the check file says) that the loop watches, the check engine
+// (check::CheckRun) that says what to send and judges what comes back, and
+// one loop timer for the next of its deadlines (the engine's, the connect's,
+// the device's), so the loop never scans the sessions.
 //
-// The loop calls start() once, then ready() when the socket is ready (as
-// epoll says), advance() when nextDeadline() has come, and stop() when the
-// operator stops the run; after each it reads wantsWrite() (watch for room
-// to write) and done(). Blocks the engine gives are written one write each,
-// in order; a short TCP write is finished before the next block starts, and a
-// block is never cut. What is read goes to the engine as the console's Run
-// gives it: over UDP each read is a whole datagram, which ends a record.
+// Three ways to start: start() connects to the target; adopt() takes a
+// stream socket a listener accepted (no connect step); adoptDatagrams() is a
+// UDP device that called in: its datagrams come through deliver() from the
+// listening socket, which the session answers through (and does not own).
+// Blocks the engine gives are written one write each, in order; a short TCP
+// write is finished before the next block starts, and a block is never cut.
+// What is read goes to the engine as the console's Run gives it: over UDP
+// each datagram is whole, which ends a record.
 //
 // With recording on, every connect, write, read and event goes through a
 // ChannelRecorder into a TrafficBuffer, in the record files' texts.
 //
-// Threads: one (the loop's). The session closes its socket when done and when
-// destroyed.
+// The end: the done hook is told once, when the check has ended (also at
+// once from start() or adopt()), as the last thing the session does; the
+// hook may destroy the session. stop() (the operator stopped the run) ends
+// the step in progress; the device counts as stopped.
+//
+// Threads: the loop's only. The session unwatches and closes its socket when
+// done and when destroyed.
 class DeviceSession
 {
 public:
-    DeviceSession(const check::CheckFile& file, check::Target target, SessionLimits limits,
-                  bool record);
+    using DoneHook = std::function<void(DeviceSession&)>;
+
+    DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::CheckFile> file,
+                  check::Target target, SessionLimits limits, bool record, DoneHook onDone);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
-    // Opens the socket and starts the connect; the session may be done at
-    // once (a name that did not resolve, no descriptor left).
-    void start(check::Instant now);
-    // `events` as epoll gives them; `buffer` is room for what is read.
-    void ready(std::uint32_t events, check::Instant now, std::span<char> buffer);
-    void advance(check::Instant now);
-    // The operator stopped the run: the step in progress ends, the device
-    // counts as stopped.
-    void stop(check::Instant now);
+    // Opens the socket and starts the connect.
+    void start();
+    // A device that called in over TCP: `fd` (owned from now on) is the
+    // accepted connection from `peer`; `early` holds bytes already read from
+    // it, given to the check as the first received.
+    void adopt(int fd, const net::Endpoint& peer, std::string_view early);
+    // A device that called in over UDP from `peer`: answers go out through
+    // `fd` (the listening socket, not owned); `first` is its first datagram.
+    void adoptDatagrams(int fd, const net::Endpoint& peer, std::string_view first);
+    // A datagram from an adoptDatagrams() device.
+    void deliver(std::string_view datagram);
+    void stop();
 
-    int fd() const { return socket_.handle(); }
-    bool wantsWrite() const;
-    std::optional<check::Instant> nextDeadline() const;
     bool done() const { return state_ == State::Done; }
-
     check::DeviceResult& result() { return result_; }
     // The records of its traffic (empty without recording).
     TrafficBuffer& traffic() { return *traffic_; }
@@ -72,29 +84,52 @@ public:
 private:
     enum class State { Idle, Connecting, Running, Done };
 
+    // Starts the engine; false (and done) when the device's values do not fit.
+    bool begin(check::Instant now);
+    void onReady(std::uint32_t ready);
+    void onTimer();
+    // After every entry: tells the done hook, or brings the loop's interest
+    // and the timer up to date.
+    void settle();
     void connected(check::Instant now);
     // `reason` for the report; empty: the error's text.
     void connectFailed(check::Instant now, base::Error error, std::string reason = {});
-    void receive(check::Instant now, std::span<char> buffer);
+    void receive(check::Instant now);
+    void received(std::string_view bytes, check::Instant now);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Instant now);
     // Takes the engine's blocks and results, and ends the session when the
     // check has ended.
     void pump(check::Instant now);
     void lost(check::Instant now, const base::Error& error, std::string reason);
+    void advance(check::Instant now);
     void finish(check::Instant now, check::DeviceOutcome outcome);
+    void closeSocket();
+    bool wantsWrite() const;
+    std::optional<check::Instant> nextDeadline() const;
+    bool udp() const { return file_->transport == check::Transport::Udp; }
 
-    const check::CheckFile& file_;
+    net::EventLoop& loop_;
+    std::shared_ptr<const check::CheckFile> file_;
     SessionLimits limits_;
+    DoneHook onDone_;
     State state_ = State::Idle;
     net::ConnectedSocket socket_;
+    // Datagrams of a UDP device that called in: the listener's socket and
+    // the device's address.
+    int sharedFd_ = -1;
+    net::Endpoint peer_;
+    std::uint32_t interest_ = 0; // what the loop watches on socket_; 0: not watched
+    net::EventLoop::TimerId timer_ = 0;
+    check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
     std::deque<std::string> pending_; // blocks to write; the first may be part written
     std::size_t written_ = 0;         // of the first pending block
-    check::Instant started_;          // the connect's start
+    check::Instant started_;          // the connect's start (or the accept)
     check::Instant connectDeadline_;
     check::Instant deviceDeadline_;
     bool stopping_ = false;
+    bool told_ = false;
     std::string endReason_; // why the connection or the check was cut short
     check::DeviceResult result_;
     std::shared_ptr<TrafficBuffer> traffic_;

@@ -1,17 +1,11 @@
 #include "fleetrunner.h"
 
 #include "connectpacer.h"
-#include "nettext.h"
 
-#include <sys/epoll.h>
-#include <unistd.h>
+#include "socket/eventloop.h"
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
 #include <chrono>
 #include <memory>
-#include <optional>
 
 namespace devicetools
 {
@@ -22,17 +16,7 @@ namespace
 using check::Clock;
 using check::Instant;
 
-constexpr std::uint64_t kStopKey = ~std::uint64_t{0};
-constexpr std::size_t kReadBufferBytes = 64 * 1024;
-constexpr int kEventsPerWait = 256;
 constexpr check::Millis kProgressInterval{100};
-
-// A running device and what epoll was last told about its socket.
-struct Slot {
-    std::unique_ptr<DeviceSession> session;
-    std::size_t target = 0;
-    std::uint32_t watched = 0;
-};
 
 // One run's state; lives for one call of FleetRunner::run().
 class Loop
@@ -40,16 +24,10 @@ class Loop
 public:
     Loop(const check::CheckFile& file, const FleetSettings& settings, traffic::RecordSink* recorder,
          const FleetRunner::ProgressHook& progress, check::FleetReport& report)
-        : file_(file), settings_(settings), recorder_(recorder), progress_(progress),
-          report_(report), pacer_(settings.rate), slots_(std::max(settings.jobs, 1u)),
-          buffer_(kReadBufferBytes)
+        : file_(std::make_shared<const check::CheckFile>(file)), settings_(settings),
+          recorder_(recorder), progress_(progress), report_(report), pacer_(settings.rate),
+          slots_(std::max(settings.jobs, 1u))
     {
-    }
-    ~Loop()
-    {
-        if (epoll_ >= 0) {
-            ::close(epoll_);
-        }
     }
     Loop(const Loop&) = delete;
     Loop& operator=(const Loop&) = delete;
@@ -58,15 +36,21 @@ public:
     const FleetProgress& counts() const { return counts_; }
 
 private:
-    static Instant clock() { return Clock::now(); }
-    void startDevices(Instant now);
-    // Collects a session that is done, or tells epoll what it waits for now.
-    void settle(std::size_t slot);
-    std::optional<Instant> nextWake(Instant now) const;
-    void stopAll(Instant now);
-    void report(Instant now, bool always);
+    struct Slot {
+        std::unique_ptr<DeviceSession> session;
+        std::size_t target = 0;
+    };
 
-    const check::CheckFile& file_;
+    // Starts devices while there are free slots and the pace allows; else
+    // sets a timer for when it will.
+    void startDevices();
+    void ended(std::size_t slot);
+    void stopAll();
+    void tick();
+    void report();
+
+    net::EventLoop loop_;
+    std::shared_ptr<const check::CheckFile> file_;
     const FleetSettings& settings_;
     traffic::RecordSink* recorder_;
     const FleetRunner::ProgressHook& progress_;
@@ -74,177 +58,142 @@ private:
     ConnectPacer pacer_;
     std::vector<Slot> slots_;
     std::vector<std::size_t> free_;
-    std::vector<char> buffer_;
-    int epoll_ = -1;
+    net::EventLoop::TimerId paceTimer_ = 0;
     Instant start_ = Clock::now();
     std::size_t next_ = 0;
     std::size_t running_ = 0;
+    bool starting_ = false;
+    bool stopping_ = false;
+    bool over_ = false;
     FleetProgress counts_;
-    Instant lastReport_ = start_;
 };
 
 base::Error Loop::run(int stopFd)
 {
-    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0) {
-        return base::Error::fromErrno("cannot make the event loop");
+    if (!loop_.error().ok()) {
+        return loop_.error();
     }
     if (stopFd >= 0) {
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = kStopKey;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stopFd, &event) != 0) {
-            return base::Error::fromErrno("cannot watch for Ctrl+C");
+        const base::Error watched =
+            loop_.watch(stopFd, net::EventLoop::WantRead, [this](std::uint32_t) {
+                report_.stopped = true;
+                stopAll();
+            });
+        if (!watched.ok()) {
+            return watched;
         }
     }
     for (std::size_t i = slots_.size(); i > 0; --i) {
         free_.push_back(i - 1);
     }
     counts_.total = report_.devices.size();
-    std::array<epoll_event, kEventsPerWait> events{};
-    bool stopping = false;
-    while (!stopping) {
-        Instant now = clock();
-        startDevices(now);
-        if (next_ >= report_.devices.size() && running_ == 0) {
-            break;
-        }
-        int timeout = -1;
-        if (const std::optional<Instant> wake = nextWake(now)) {
-            timeout = static_cast<int>(
-                std::chrono::ceil<check::Millis>(std::max(*wake - now, Clock::duration{0}))
-                    .count());
-        }
-        const int count = ::epoll_wait(epoll_, events.data(), kEventsPerWait, timeout);
-        if (count < 0 && errno != EINTR) {
-            base::Error error = base::Error::fromErrno("the event loop failed");
-            stopAll(clock());
-            return error;
-        }
-        now = clock();
-        for (int i = 0; i < count; ++i) {
-            if (events[i].data.u64 == kStopKey) {
-                stopping = true;
-                continue;
-            }
-            const auto slot = static_cast<std::size_t>(events[i].data.u64);
-            // A session that ended earlier in this batch leaves its slot empty
-            // until the next round of starts.
-            if (slots_[slot].session) {
-                slots_[slot].session->ready(events[i].events, now, buffer_);
-                settle(slot);
-            }
-        }
-        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-            DeviceSession* session = slots_[slot].session.get();
-            if (session == nullptr) {
-                continue;
-            }
-            if (const std::optional<Instant> due = session->nextDeadline(); due && *due <= now) {
-                session->advance(now);
-                settle(slot);
-            }
-        }
-        report(now, false);
+    if (progress_) {
+        loop_.after(kProgressInterval, [this] { tick(); });
     }
-    if (stopping) {
-        report_.stopped = true;
-        stopAll(clock());
+    startDevices();
+    base::Error ran;
+    if (!over_) {
+        ran = loop_.run();
     }
-    report(clock(), true);
-    return {};
+    if (!ran.ok()) {
+        stopAll();
+    }
+    if (stopFd >= 0) {
+        loop_.unwatch(stopFd);
+    }
+    report();
+    return ran;
 }
 
-void Loop::startDevices(Instant now)
+void Loop::startDevices()
 {
-    while (!free_.empty() && next_ < report_.devices.size() && pacer_.take(now)) {
+    if (starting_ || stopping_) {
+        return;
+    }
+    // A device that ends at once (a name that does not resolve) frees its
+    // slot within this loop, not through a call of its own.
+    starting_ = true;
+    while (!free_.empty() && next_ < report_.devices.size()) {
+        if (!pacer_.take(loop_.now())) {
+            if (paceTimer_ == 0) {
+                paceTimer_ = loop_.at(pacer_.nextAt(), [this] {
+                    paceTimer_ = 0;
+                    startDevices();
+                });
+            }
+            break;
+        }
         const std::size_t slot = free_.back();
         free_.pop_back();
         const std::size_t target = next_++;
-        slots_[slot].session = std::make_unique<DeviceSession>(
-            file_, report_.devices[target].target, settings_.limits, recorder_ != nullptr);
         slots_[slot].target = target;
-        slots_[slot].watched = 0;
+        slots_[slot].session = std::make_unique<DeviceSession>(
+            loop_, file_, report_.devices[target].target, settings_.limits, recorder_ != nullptr,
+            [this, slot](DeviceSession&) { ended(slot); });
         ++running_;
-        slots_[slot].session->start(now);
-        settle(slot);
+        slots_[slot].session->start();
+    }
+    starting_ = false;
+    if (next_ >= report_.devices.size() && running_ == 0 && !over_) {
+        over_ = true;
+        loop_.quit();
     }
 }
 
-void Loop::settle(std::size_t slot)
+void Loop::ended(std::size_t slot)
 {
     Slot& entry = slots_[slot];
     DeviceSession& session = *entry.session;
-    if (session.done()) {
-        check::DeviceResult& result = report_.devices[entry.target];
-        result = std::move(session.result());
-        if (recorder_ != nullptr) {
-            counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
-            session.traffic().replayTo(*recorder_);
+    check::DeviceResult& result = report_.devices[entry.target];
+    result = std::move(session.result());
+    if (recorder_ != nullptr) {
+        counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
+        session.traffic().replayTo(*recorder_);
+    }
+    ++counts_.done;
+    counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
+    counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
+    entry.session.reset();
+    free_.push_back(slot);
+    --running_;
+    if (stopping_) {
+        if (running_ == 0 && !over_) {
+            over_ = true;
+            loop_.quit();
         }
-        ++counts_.done;
-        counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
-        counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
-        // The session closed its socket, which takes it out of epoll.
-        entry.session.reset();
-        free_.push_back(slot);
-        --running_;
         return;
     }
-    const std::uint32_t wanted =
-        std::uint32_t{EPOLLIN} | (session.wantsWrite() ? std::uint32_t{EPOLLOUT} : 0u);
-    if (wanted == entry.watched) {
-        return;
-    }
-    epoll_event event{};
-    event.events = wanted;
-    event.data.u64 = slot;
-    const int operation = entry.watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
-    entry.watched = wanted;
-    if (::epoll_ctl(epoll_, operation, session.fd(), &event) != 0) {
-        // Only a loop short of memory lands here; the device's time bound
-        // then ends it.
-        entry.watched = 0;
-    }
+    startDevices();
 }
 
-std::optional<Instant> Loop::nextWake(Instant now) const
+void Loop::stopAll()
 {
-    std::optional<Instant> wake;
-    const auto consider = [&wake](Instant time) { wake = wake ? std::min(*wake, time) : time; };
-    for (const Slot& slot : slots_) {
+    stopping_ = true;
+    loop_.cancel(paceTimer_);
+    paceTimer_ = 0;
+    for (Slot& slot : slots_) {
         if (slot.session) {
-            if (const std::optional<Instant> due = slot.session->nextDeadline()) {
-                consider(*due);
-            }
+            slot.session->stop();
         }
     }
-    if (!free_.empty() && next_ < report_.devices.size()) {
-        consider(pacer_.nextAt());
-    }
-    if (progress_) {
-        consider(now + kProgressInterval);
-    }
-    return wake;
-}
-
-void Loop::stopAll(Instant now)
-{
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slots_[slot].session) {
-            slots_[slot].session->stop(now);
-            settle(slot);
-        }
+    if (!over_) {
+        over_ = true;
+        loop_.quit();
     }
 }
 
-void Loop::report(Instant now, bool always)
+void Loop::tick()
 {
-    if (!progress_ || (!always && now - lastReport_ < kProgressInterval)) {
+    report();
+    loop_.after(kProgressInterval, [this] { tick(); });
+}
+
+void Loop::report()
+{
+    if (!progress_) {
         return;
     }
-    lastReport_ = now;
-    counts_.elapsed = std::chrono::floor<check::Millis>(now - start_);
+    counts_.elapsed = std::chrono::floor<check::Millis>(Clock::now() - start_);
     progress_(counts_);
 }
 

@@ -31,22 +31,24 @@ struct FleetProgress {
     std::size_t total = 0, done = 0, passed = 0, failed = 0;
     // Devices whose record was cut at TrafficBuffer::kMaxBytes.
     std::size_t recordsCut = 0;
+    // Listening: calls from devices that had called in before, closed.
+    std::size_t callsAgain = 0;
     check::Millis elapsed{0};
 };
 
-// Checks many devices with one check file: one thread, one epoll loop over
-// non-blocking sockets (a DeviceSession each), at most `jobs` devices at a
-// time, new connections paced to `rate` a second. Devices are started in the
-// order given.
+// Checks many devices with one check file: one thread, one net::EventLoop
+// over non-blocking sockets (a DeviceSession each, its deadlines as the
+// loop's timers), at most `jobs` devices at a time, new connections paced to
+// `rate` a second. Devices are started in the order given.
 //
-// Stopping: when `stopFd` (e.g. a signalfd for SIGINT and SIGTERM) becomes
-// readable, every device under way is stopped at once (check::DeviceOutcome::Stopped)
-// and the rest are not run; run() then returns what there is.
+// Stopping: when `stopFd` (e.g. a signalfd for SIGINT and SIGTERM), which
+// the loop watches, becomes readable, every device under way is stopped at once
+// (check::DeviceOutcome::Stopped) and the rest are not run; run() then returns what there is.
 //
 // Recording: with a sink set, each device's records are handed to it whole,
 // in order, when the device ends (see TrafficBuffer).
 //
-// Progress: the hook is called from the loop about ten times a second and
+// Progress: the hook is called from a loop timer ten times a second and
 // once at the end. Threads: all on the caller's.
 class FleetRunner
 {

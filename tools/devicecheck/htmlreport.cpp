@@ -41,6 +41,7 @@ td code { word-break: break-all; }
 .result.passed { background: #dff1e3; color: #1f5e2c; }
 .result.failed { background: #fbe0e0; color: #8e1c1c; }
 .result.stopped, .result.notrun { background: #fcefd2; color: #6e4a05; }
+.result.unknown { background: #e4e8ee; color: #3a4350; }
 .hint { color: #5a6472; font-style: italic; }
 )";
 
@@ -91,6 +92,8 @@ int rank(check::DeviceOutcome outcome)
         return 1;
     case check::DeviceOutcome::NotRun:
         return 2;
+    case check::DeviceOutcome::Unknown:
+        return 4;
     case check::DeviceOutcome::Passed:
         break;
     }
@@ -100,8 +103,9 @@ int rank(check::DeviceOutcome outcome)
 std::string deviceRow(const check::FleetReport& report, const check::DeviceResult& device,
                       bool names)
 {
-    const bool contacted =
-        device.outcome != check::DeviceOutcome::NotRun && device.failedStep != "connect";
+    const bool contacted = device.outcome != check::DeviceOutcome::NotRun &&
+                           device.outcome != check::DeviceOutcome::Unknown &&
+                           device.failedStep != "connect";
     std::string why = markupText(device.reason);
     if (!device.got.empty()) {
         const bool cut = device.got.size() > HtmlReport::kGotLimit;
@@ -184,6 +188,9 @@ std::string HtmlReport::text(const check::FleetReport& report, const std::string
     }
     if (counts.notRun > 0) {
         out += card("notrun", counts.notRun, "not run");
+    }
+    if (counts.unknown > 0) {
+        out += card("unknown", counts.unknown, "unknown");
     }
     out += "</div>\n<h2>Answer times</h2>\n";
     if (histogram.samples() > 0) {

@@ -9,7 +9,9 @@ namespace devicetools
 
 std::string SummaryText::deviceLine(const check::DeviceResult& device)
 {
-    std::string line = device.outcome == check::DeviceOutcome::Stopped ? "STOPPED " : "FAIL ";
+    std::string line = device.outcome == check::DeviceOutcome::Stopped   ? "STOPPED "
+                       : device.outcome == check::DeviceOutcome::Unknown ? "UNKNOWN "
+                                                                         : "FAIL ";
     line += readableText(check::FleetReport::deviceText(device.target));
     line += ": " + readableText(check::FleetReport::failureText(device));
     if (!device.got.empty()) {
@@ -35,6 +37,9 @@ std::string SummaryText::summaryLine(const check::FleetReport& report)
     if (counts.notRun > 0) {
         line += ", " + std::to_string(counts.notRun) + " not run";
     }
+    if (counts.unknown > 0) {
+        line += ", " + std::to_string(counts.unknown) + " unknown";
+    }
     if (report.stopped) {
         line += " (stopped by a signal)";
     }
@@ -53,7 +58,8 @@ std::string SummaryText::text(const check::FleetReport& report)
     std::string out;
     for (const check::DeviceResult& device : report.devices) {
         if (device.outcome == check::DeviceOutcome::Failed ||
-            device.outcome == check::DeviceOutcome::Stopped) {
+            device.outcome == check::DeviceOutcome::Stopped ||
+            device.outcome == check::DeviceOutcome::Unknown) {
             out += deviceLine(device) + '\n';
         }
     }

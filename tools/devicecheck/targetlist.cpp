@@ -2,8 +2,8 @@
 
 #include "csvreader.h"
 
-#include "fileio/regularfile.h"
 #include "base/error.h"
+#include "fileio/regularfile.h"
 #include "socket/hostlookup.h"
 
 #include <algorithm>
@@ -250,7 +250,7 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
     std::vector<std::string> columns;
     // The columns whose values are kept: those the check file uses.
     std::vector<std::size_t> kept;
-    std::optional<std::size_t> hostColumn, portColumn, nameColumn;
+    std::optional<std::size_t> hostColumn, portColumn, nameColumn, idColumn;
 
     const auto readHeader = [&](const CsvRow& header) {
         std::set<std::string, std::less<>> named;
@@ -273,15 +273,21 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
                 at(portColumn);
             } else if (key == "name") {
                 at(nameColumn);
+            } else if (key == "id") {
+                at(idColumn);
             }
             if (!keepOnly_ || keepOnly_->contains(column)) {
                 kept.push_back(i);
             }
             columns.push_back(column);
         }
-        if (!hostColumn) {
+        if (key_ == Key::Host && !hostColumn) {
             return refused(file + ':' + std::to_string(header.line) +
                            ": the header names no host column");
+        }
+        if (key_ == Key::Id && !idColumn) {
+            return refused(file + ':' + std::to_string(header.line) +
+                           ": the header names no id column");
         }
         return base::Error();
     };
@@ -293,14 +299,28 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
                            std::to_string(columns.size()));
         }
         Target target;
-        const base::Result<HostRange> parsedHost =
-            parseHost(trimmed(row.fields[*hostColumn]), false);
-        if (!parsedHost) {
-            return refused(where + parsedHost.error().text());
+        if (hostColumn) {
+            const base::Result<HostRange> parsedHost =
+                parseHost(trimmed(row.fields[*hostColumn]), false);
+            if (!parsedHost) {
+                return refused(where + parsedHost.error().text());
+            }
+            const HostRange& host = *parsedHost;
+            target.host = host.host.empty() ? dottedText(host.first) : host.host;
+            target.address = host.host.empty() ? host.first : Target::kUnresolved;
         }
-        const HostRange& host = *parsedHost;
-        target.host = host.host.empty() ? dottedText(host.first) : host.host;
-        target.address = host.host.empty() ? host.first : Target::kUnresolved;
+        if (key_ == Key::Id) {
+            const std::string id = trimmed(row.fields[*idColumn]);
+            if (id.size() != 2 || !std::all_of(id.begin(), id.end(),
+                                               [](char c) { return c >= ' ' && c != '\x7f'; })) {
+                return refused(where + "the device id " + quoted(id) +
+                               " is not 2 printable characters");
+            }
+            target.values["id"] = id;
+            if (!hostColumn) {
+                target.host = "id " + id;
+            }
+        }
         std::uint32_t port = defaultPort_;
         if (portColumn && !trimmed(row.fields[*portColumn]).empty()) {
             const base::Result<PortRange> ports =
@@ -315,7 +335,9 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
             target.name = trimmed(row.fields[*nameColumn]);
         }
         for (const std::size_t i : kept) {
-            target.values[columns[i]] = row.fields[i];
+            if (i != idColumn || key_ != Key::Id) {
+                target.values[columns[i]] = row.fields[i];
+            }
         }
         target.csvLine = static_cast<std::size_t>(row.line);
         if (base::Error added = addOne(std::move(target)); !added.ok()) {

@@ -30,10 +30,14 @@ using check::Target;
 // Targets files: CSV with a header row naming the columns; `host` is
 // required, `port` and `name` are optional, every other column becomes a
 // placeholder of the device's values under its header's name. A row names
-// one device (no ranges).
+// one device (no ranges). For devices that call in and are known by their
+// id (Key::Id), the file's `id` column is required instead of `host`: each
+// row's id is its {id} value, and a row without a host is labelled "id XX".
 class TargetList
 {
 public:
+    enum class Key { Host, Id };
+
     // The most devices one run takes.
     static constexpr std::size_t kMaxTargets = 100000;
     // The largest targets file read.
@@ -45,6 +49,8 @@ public:
     // these only (the placeholders the check file uses), so that a wide file
     // takes memory for what is used, not for every cell. All by default.
     void keepOnly(std::set<std::string, std::less<>> columns) { keepOnly_ = std::move(columns); }
+    // Before addCsv(): which column names a row's device.
+    void setKey(Key key) { key_ = key; }
 
     // Adds the devices of one target text; a BadInput error saying what is
     // wrong when it is malformed or there would be too many.
@@ -68,6 +74,7 @@ private:
 
     std::uint16_t defaultPort_;
     std::optional<std::set<std::string, std::less<>>> keepOnly_;
+    Key key_ = Key::Host;
     std::vector<Target> targets_;
 };
 

@@ -141,24 +141,47 @@ void FleetConnection::checkLimits(Clock::time_point now)
     }
 }
 
-std::optional<std::uint32_t> FleetConnection::msUntilDue() const
+std::optional<FleetConnection::Clock::time_point>
+FleetConnection::nextDue(Clock::time_point now) const
 {
     if (ended_) {
-        return 0;
+        return now;
     }
-    const Clock::time_point now = Clock::now();
-    std::optional<std::uint32_t> due;
+    std::optional<Clock::time_point> due;
+    const auto earlier = [&due](Clock::time_point at) { due = due ? std::min(*due, at) : at; };
     if (!draining_) {
-        due = session_.msUntilDue();
+        if (const auto ms = session_.msUntilDue()) {
+            earlier(now + std::chrono::milliseconds(*ms));
+        }
+        if (idleTimeoutMs_ != 0 && !session_.flooding()) {
+            earlier(lastHeard_ + std::chrono::milliseconds(idleTimeoutMs_));
+        }
     }
-    // Bytes that found no room wait for the socket, not for a time.
-    const auto next = output_.nextAt();
-    if (next && !blockedSince_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-        const auto ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
-        due = due ? std::min(*due, ms) : ms;
+    // Bytes that found no room wait for the socket, or for the write time-out.
+    if (blockedSince_) {
+        earlier(*blockedSince_ + std::chrono::milliseconds(kWriteTimeoutMs));
+    } else if (const auto next = output_.nextAt()) {
+        earlier(*next);
     }
     return due;
+}
+
+void FleetConnection::onTimer(Clock::time_point now)
+{
+    tick();
+    checkLimits(now);
+}
+
+bool FleetConnection::sendUnprompted(std::string_view bytes)
+{
+    if (ended_ || draining_ || outcome_ != PeerSession::Outcome::Continue) {
+        return false;
+    }
+    if (!send(bytes, 0)) {
+        failed(sendFailure_);
+        return false;
+    }
+    return true;
 }
 
 bool FleetConnection::send(std::string_view bytes, std::uint32_t pauseMs)

@@ -20,10 +20,11 @@ namespace devicetools
 // not take, and the later pieces of a split answer, wait in a PacedOutput
 // (at most kQueuedBytes) for room or for their pause.
 //
-// The loop calls readable(), writable() and hangUp() on the socket's events,
-// tick() once msUntilDue() has passed and checkLimits() now and then; it
-// watches the socket for wantsRead() and wantsWrite(), and once ended() it
-// calls finish() and logs the line it returns. A client is closed when it
+// The loop calls readable(), writable() and hangUp() on the socket's events
+// and onTimer() once nextDue() has come (one timer a connection: nothing
+// scans the connections); it watches the socket for wantsRead() and
+// wantsWrite(), and once ended() it calls finish() and logs the line it
+// returns. A client is closed when it
 // has sent nothing for the idle time-out (not while a flood runs), when it
 // has taken no bytes for kWriteTimeoutMs, by the close-after fault (after
 // its answers have gone), and when it closes (after the answers to what it
@@ -57,12 +58,15 @@ public:
     void writable();
     // The socket reports an error or a hang-up.
     void hangUp();
-    // Flood frames, log summaries and paused pieces that are due.
-    void tick();
-    // The idle time-out and the write time-out at `now`.
-    void checkLimits(Clock::time_point now);
-    // Milliseconds until tick() has something to do (0: now), or nothing.
-    std::optional<std::uint32_t> msUntilDue() const;
+    // Flood frames, log summaries and paused pieces that are due, then the
+    // idle time-out and the write time-out at `now`.
+    void onTimer(Clock::time_point now);
+    // When onTimer() has something to do next (it may have passed), or
+    // nothing.
+    std::optional<Clock::time_point> nextDue(Clock::time_point now) const;
+    // Sends bytes of the device's own (an event), behind what waits, bounded
+    // like answers. False when the connection has ended or is ending.
+    bool sendUnprompted(std::string_view bytes);
 
     bool wantsRead() const { return !draining_ && !ended_; }
     bool wantsWrite() const { return blockedSince_.has_value() && !ended_; }
@@ -74,6 +78,8 @@ public:
     std::string finish(bool stopping);
 
 private:
+    void tick();
+    void checkLimits(Clock::time_point now);
     bool send(std::string_view bytes, std::uint32_t pauseMs);
     void flush();
     // Sends what the socket takes now: the count; NoRoomNow when it takes

@@ -2,12 +2,13 @@
 
 #include "bytetext.h"
 #include "commandline.h"
-#include "devicesimulator.h"
+#include "deviceevents.h"
 #include "fleetsimulator.h"
 #include "lineoutput.h"
 #include "nettext.h"
 #include "simulatorarguments.h"
 
+#include "protocol/framedecoder.h"
 #include "socket/openfilelimit.h"
 
 #include <pthread.h>
@@ -49,19 +50,47 @@ std::string listeningText(const SimulatorConfig& config, std::uint32_t address, 
            ")";
 }
 
-// Runs a started simulator until SIGINT or SIGTERM.
-template <typename Simulator>
-int serve(Simulator& simulator, std::uint16_t port, const SimulatorConfig& config,
-          SimulatorLog& log, LineOutput& output, const sigset_t& stopSignals)
+// "dialing 127.0.0.1:21210 (1000 devices, ids 01 to G8, at most 2000 dials a second)".
+std::string dialingText(const SimulatorConfig& config)
 {
-    if (!makeEndpoint(simulator.address(), 0).isLoopback()) {
+    std::string text = "dialing " + config.connectHost + ':' + std::to_string(config.connectPort);
+    if (config.devices != 0) {
+        text += " (" + std::to_string(config.devices) + " devices, ids " +
+                (config.devices < DeviceEvents::kDistinctIds
+                     ? DeviceEvents::deviceId(1) + " to " + DeviceEvents::deviceId(config.devices)
+                     : "01 to zz and 00, repeating from device " +
+                           std::to_string(DeviceEvents::kDistinctIds + 1)) +
+                ", at most " + std::to_string(config.dialRate) + " dials a second)";
+    }
+    return text;
+}
+
+std::string eventsText(const SimulatorConfig& config)
+{
+    if (config.eventsPerSecond <= 0) {
+        return {};
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", config.eventsPerSecond);
+    return std::string("; events: ") + rate + " a second, " +
+           std::string(protocol::modeName(config.eventMode));
+}
+
+// Runs a started simulator until SIGINT or SIGTERM.
+int serve(FleetSimulator& simulator, const SimulatorConfig& config, SimulatorLog& log,
+          LineOutput& output, const sigset_t& stopSignals)
+{
+    const bool dialing = !config.connectHost.empty();
+    if (!dialing && !makeEndpoint(simulator.address(), 0).isLoopback()) {
         std::cerr << "devicesim: warning: listening on " << escapedText(config.listenHost)
                   << ", beyond the loopback network: other hosts can reach the simulator\n";
     }
-    log.write({}, "devicesim listening on " + listeningText(config, simulator.address(), port) +
-                      "; answers: " + (config.rules ? "reply rules, then " : "") +
-                      (config.echo ? "echo" : "none") + "; faults: " + config.faults.summary() +
-                      ". Ctrl+C stops.");
+    const std::string what =
+        dialing ? dialingText(config)
+                : "listening on " + listeningText(config, simulator.address(), simulator.port());
+    log.write({}, "devicesim " + what + eventsText(config) + "; answers: " +
+                      (config.rules ? "reply rules, then " : "") + (config.echo ? "echo" : "none") +
+                      "; faults: " + config.faults.summary() + ". Ctrl+C stops.");
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
     }
@@ -93,9 +122,12 @@ int main(int argc, char** argv)
         const std::uint64_t needed = FleetSimulator::descriptorsNeeded(config);
         const net::OpenFileLimit limit = net::raiseOpenFileLimit(needed);
         if (limit.soft < needed) {
-            std::cerr << "devicesim: " << config.devices << " devices with " << config.maxClients
-                      << " clients each need up to " << needed << " open files, but only "
-                      << limit.soft << " are allowed (hard limit " << limit.hard
+            std::cerr << "devicesim: " << config.devices << " devices"
+                      << (config.connectHost.empty()
+                              ? " with " + std::to_string(config.maxClients) + " clients each"
+                              : std::string())
+                      << " need up to " << needed << " open files, but only " << limit.soft
+                      << " are allowed (hard limit " << limit.hard
                       << "); ask for fewer --devices or --max-clients, or raise the hard limit"
                          " (ulimit -Hn)\n";
             return kExitUsage;
@@ -125,16 +157,9 @@ int main(int argc, char** argv)
         log.close(kLogDrainLimit, [&output] { output.abandon(); });
         return kExitCannotListen;
     };
-    if (config.devices != 0) {
-        FleetSimulator fleet(config, log);
-        if (const base::Error failure = fleet.start(); !failure.ok()) {
-            return cannotListen(failure.text());
-        }
-        return serve(fleet, fleet.firstPort(), config, log, output, stopSignals);
-    }
-    DeviceSimulator simulator(config, log);
+    FleetSimulator simulator(config, log);
     if (const base::Error failure = simulator.start(); !failure.ok()) {
         return cannotListen(failure.text());
     }
-    return serve(simulator, simulator.port(), config, log, output, stopSignals);
+    return serve(simulator, config, log, output, stopSignals);
 }

@@ -67,6 +67,9 @@ PeerSession::Outcome PeerSession::handleRecord(std::string_view record)
     if (logged) {
         settings_.log.write(peerText_, describeFrame(*frame));
     }
+    if (!settings_.eventCommand.empty() && frame->fields.command == settings_.eventCommand) {
+        return Outcome::Continue;
+    }
     ++frames_;
     const Outcome answered = sendAnswer(settings_.responder.answerTo(*frame), logged);
     if (answered != Outcome::Continue) {

@@ -55,6 +55,9 @@ public:
         const StopSignal& stop;
         bool verbose = false;      // log every answer sent
         std::uint32_t logRate = 0; // records logged a second; 0: no limit
+        // Frames with this command answer the device's own events: logged,
+        // never answered, not counted (empty: every frame is a request).
+        std::string_view eventCommand{};
     };
 
     static constexpr std::chrono::seconds kLogWindow{1};

@@ -54,10 +54,32 @@ base::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std:
                            "the ports do not fit below " + std::to_string(kMaxPort + 1));
     }
     if (firstPort == 0) {
-        return search(address, count);
+        return count == 1 ? pickOne(address) : search(address, count);
     }
     std::uint32_t failed = 0;
     return bindFrom(address, firstPort, count, failed);
+}
+
+int PortRange::takeListener(std::uint32_t index)
+{
+    const int fd = devices_.at(index).listener;
+    devices_[index].listener = -1;
+    return fd;
+}
+
+base::Error PortRange::pickOne(std::uint32_t address)
+{
+    // The system picks the TCP port; the UDP socket then asks for the same
+    // number, which another program may hold: try again a few times.
+    base::Error error;
+    for (int attempt = 0; attempt < kPickAttempts; ++attempt) {
+        std::uint32_t failed = 0;
+        error = bindFrom(address, 0, 1, failed);
+        if (error.ok() || failed == 0) {
+            return error;
+        }
+    }
+    return error;
 }
 
 base::Error PortRange::search(std::uint32_t address, std::uint32_t count)
@@ -135,8 +157,13 @@ base::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std:
             close();
             return error;
         }
-        if (::bind(device.udp, local.asSockaddr(), net::SocketAddress::kSize) != 0) {
-            base::Error error = base::Error::fromErrno("cannot bind UDP " + endpointText(local));
+        net::SocketAddress bound = local;
+        socklen_t length = net::SocketAddress::kSize;
+        if (first == 0 && ::getsockname(device.listener, bound.asSockaddr(), &length) == 0) {
+            first = ntohs(bound.port);
+        }
+        if (::bind(device.udp, bound.asSockaddr(), net::SocketAddress::kSize) != 0) {
+            base::Error error = base::Error::fromErrno("cannot bind UDP " + endpointText(bound));
             failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
             return error;

@@ -26,6 +26,7 @@ public:
     // With first port 0: the lowest port looked at.
     static constexpr std::uint32_t kLowestSearched = 10000;
     static constexpr int kListenBacklog = 64;
+    static constexpr int kPickAttempts = 8;
 
     PortRange() = default;
     ~PortRange();
@@ -35,10 +36,14 @@ public:
     // Binds `count` devices on `address` (host order) at the ports
     // `firstPort` to `firstPort + count - 1`; with `firstPort` 0 it looks for
     // a range free for both TCP and UDP from kLowestSearched on, outside the
-    // system's range for outgoing connections. The failure, with nothing left
-    // open, when a socket cannot be bound or no free range turns up.
+    // system's range for outgoing connections (a single device: any port the
+    // system picks that is free for both, tried kPickAttempts times). The failure, with nothing
+    // left open, when a socket cannot be bound or no free range turns up.
     base::Error bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count);
     void close();
+    // Hands device `index`'s listening socket over to the caller, who closes
+    // it from then on.
+    int takeListener(std::uint32_t index);
 
     std::uint16_t firstPort() const { return firstPort_; }
     const std::vector<Device>& devices() const { return devices_; }
@@ -49,6 +54,7 @@ private:
     base::Error bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
                          std::uint32_t& failed);
     base::Error search(std::uint32_t address, std::uint32_t count);
+    base::Error pickOne(std::uint32_t address);
 
     std::vector<Device> devices_;
     std::uint16_t firstPort_ = 0;

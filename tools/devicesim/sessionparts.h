@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deviceevents.h"
 #include "peersession.h"
 #include "responder.h"
 #include "simulatorconfig.h"
@@ -18,7 +19,13 @@ class SessionParts
 public:
     SessionParts(const SimulatorConfig& config, SimulatorLog& log)
         : responder(config.rules ? &*config.rules : nullptr, config.echo, config.faults),
-          settings{responder, config.faults, log, stop, config.verbose, config.logRate}
+          settings{responder,
+                   config.faults,
+                   log,
+                   stop,
+                   config.verbose,
+                   config.logRate,
+                   config.eventsPerSecond > 0 ? DeviceEvents::kCommand : std::string_view{}}
     {
     }
     SessionParts(const SessionParts&) = delete;

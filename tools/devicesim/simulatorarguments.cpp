@@ -3,6 +3,8 @@
 #include "nettext.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 namespace devicetools
@@ -15,7 +17,8 @@ constexpr std::uint32_t kMsPerSecond = 1000;
 
 constexpr std::string_view kUsage = R"(Usage: devicesim [options]
 
-A device for the console to talk to. It listens on TCP and UDP at once,
+A device for the console to talk to. It listens on TCP and UDP at once (or,
+with --connect, dials its host),
 recognises command frames in both delimiter modes ('[' '=' '-' or the codes
 7, 8, 9) followed by CR LF and NUL (a missing NUL or a lone LF will do), prints
 one line for every frame it receives, and answers like a device would.
@@ -44,6 +47,34 @@ Listening:
   --idle-timeout S   close a TCP client that has sent nothing for S seconds,
                      0 to 86400 (default 60; 0: never). A client that gets a
                      flood is not closed while the flood runs.
+
+Dialing out (a device that calls its host, as "client only" devices do):
+  --connect HOST:PORT  dial HOST (IPv4 address or host name) at PORT instead
+                     of listening. A device dials at start, and again while
+                     the host is away: waits from 1 s doubling to 30 s, each
+                     up to a fifth shorter at random, each logged ("next try
+                     in 3.6 s"); after a connection ends it dials again, the
+                     waits starting at 1 s. Once connected it answers as a
+                     listening device does (rules, echo, faults; the idle
+                     time-out only when --idle-timeout is given). With
+                     --devices N, N devices dial, all in one event loop,
+                     each with its own device id: device 1 is "01", then in
+                     base 62 (0-9, A-Z, a-z) up to "zz" for device 3843;
+                     device 3844 is "00" and from there the ids repeat.
+  --dial-rate N      dials started a second at most, over all devices, 1 to
+                     100000 (default 2000: 1000 devices are connected within
+                     about half a second).
+
+Events:
+  --events RATE      every device sends an event frame (a card presented)
+                     RATE times a second, 0.001 to 1000 (e.g. 1 or 0.5), to
+                     each connection, accepted or dialed (not over UDP):
+                     media C, its device id, a ten-digit card number as
+                     data, command EVT, message "card presented". Frames
+                     with command EVT it receives are the answers: logged
+                     like every record, never answered.
+  --event-mode MODE  the events' delimiters: demo ('[' '=' '-', the
+                     default) or release (the codes 7, 8, 9).
 
 Answers:
   --rules FILE       answer by reply rules (format below).
@@ -110,10 +141,12 @@ Examples:
   devicesim --split-at 3,10 --split-pause 100
   devicesim --flood 50 --flood-for 2000
   devicesim --port 0 --devices 1000 --log-rate 10
+  devicesim --connect 127.0.0.1:21210
+  devicesim --devices 1000 --connect 127.0.0.1:21210 --events 1 --log-rate 10
 
 Exit status: 0 after Ctrl+C or SIGTERM (within a second, whatever the output
-does), 1 when it cannot listen, 2 on a usage error, a rule file it cannot
-use or too few open files for the fleet.
+does), 1 when it cannot listen (or cannot resolve the host to dial), 2 on a
+usage error, a rule file it cannot use or too few open files for the fleet.
 )";
 
 // Ascending offsets above 0, at most FaultModes::kMaxSplitPoints; nothing for
@@ -142,6 +175,47 @@ std::optional<std::vector<std::uint32_t>> parseOffsets(std::string_view text)
     return out;
 }
 
+// "%g" of a rate: "0.001", "1000".
+std::string rateText(double rate)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", rate);
+    return text;
+}
+
+// A decimal rate within the events' bounds ("1", "0.5"), or nothing.
+std::optional<double> parseRate(const std::string& text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    const double rate = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !(rate >= SimulatorConfig::kMinEventRate) ||
+        rate > SimulatorConfig::kMaxEventRate) {
+        return std::nullopt;
+    }
+    return rate;
+}
+
+// HOST:PORT into the configuration; false, with `error` saying why, for
+// anything else.
+bool hostAndPort(const std::string& text, SimulatorConfig& config, base::Error& error)
+{
+    const std::size_t colon = text.rfind(':');
+    const std::optional<std::uint32_t> port =
+        colon == std::string::npos
+            ? std::nullopt
+            : CommandLine::parseNumber(std::string_view(text).substr(colon + 1), 1, kMaxPort);
+    if (colon == 0 || !port) {
+        error = badArgument("--connect takes HOST:PORT, the port 1 to 65535, not \"" + text + '"');
+        return false;
+    }
+    config.connectHost = text.substr(0, colon);
+    config.connectPort = static_cast<std::uint16_t>(*port);
+    return true;
+}
+
 } // namespace
 
 base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorConfig& config)
@@ -149,6 +223,8 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
     FaultModes& faults = config.faults;
     std::string value;
     std::string rulesPath;
+    bool listening = false;
+    bool idleGiven = false;
     base::Error error;
     // Each takes the current option's value into its target and tells
     // whether it could; `error` says why not.
@@ -183,10 +259,37 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
             return ParseResult::Help;
         } else if (option == "--listen") {
             ok = text(config.listenHost);
+            listening = true;
         } else if (option == "--port") {
+            listening = true;
             std::uint32_t port = 0;
             ok = number(option, 0, kMaxPort, port);
             config.port = static_cast<std::uint16_t>(port);
+        } else if (option == "--connect") {
+            ok = text(value) && hostAndPort(value, config, error);
+        } else if (option == "--dial-rate") {
+            ok = number(option, 1, SimulatorConfig::kMaxDialRate, config.dialRate);
+        } else if (option == "--events") {
+            ok = text(value);
+            const std::optional<double> rate = parseRate(value);
+            if (ok && !rate) {
+                error = badArgument("--events takes events a second per device, " +
+                                    rateText(SimulatorConfig::kMinEventRate) + " to " +
+                                    rateText(SimulatorConfig::kMaxEventRate) + ", not \"" + value +
+                                    '"');
+                ok = false;
+            } else if (ok) {
+                config.eventsPerSecond = *rate;
+            }
+        } else if (option == "--event-mode") {
+            ok = text(value);
+            if (ok && (value == "demo" || value == "release")) {
+                config.eventMode = value == "demo" ? protocol::DelimiterMode::Demo
+                                                   : protocol::DelimiterMode::Release;
+            } else if (ok) {
+                error = badArgument("--event-mode takes demo or release, not \"" + value + '"');
+                ok = false;
+            }
         } else if (option == "--devices") {
             ok = number(option, 1, SimulatorConfig::kMaxDevices, config.devices);
         } else if (option == "--max-clients") {
@@ -195,6 +298,7 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
             std::uint32_t seconds = 0;
             ok = number(option, 0, SimulatorConfig::kMaxIdleTimeoutSeconds, seconds);
             config.idleTimeoutMs = seconds * kMsPerSecond;
+            idleGiven = true;
         } else if (option == "--log-rate") {
             ok = number(option, 0, SimulatorConfig::kMaxLogRate, config.logRate);
         } else if (option == "--rules") {
@@ -236,7 +340,17 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
             return error;
         }
     }
-    if (config.devices != 0 && config.port != 0 && config.port + config.devices - 1 > kMaxPort) {
+    if (listening && !config.connectHost.empty()) {
+        return badArgument(
+            "--connect dials out: --listen and --port are for a device that listens");
+    }
+    // A device keeps the connection it made to its host however quiet the
+    // host is, unless told otherwise.
+    if (!config.connectHost.empty() && !idleGiven) {
+        config.idleTimeoutMs = 0;
+    }
+    if (config.devices != 0 && config.connectHost.empty() && config.port != 0 &&
+        config.port + config.devices - 1 > kMaxPort) {
         return badArgument(std::to_string(config.devices) + " devices from port " +
                            std::to_string(config.port) + " pass port " + std::to_string(kMaxPort));
     }

@@ -3,6 +3,7 @@
 #include "faultmodes.h"
 #include "replyrules.h"
 
+#include "protocol/commandframe.h"
 #include "protocol/framedefaults.h"
 
 #include <cstdint>
@@ -20,11 +21,29 @@ struct SimulatorConfig {
     std::string listenHost{protocol::kLoopbackAddress};
     // TCP and UDP port; 0 lets the system pick one that is free for both.
     std::uint16_t port = protocol::kDefaultPort;
-    // Devices served on the ports from `port` on, by one event loop (0: the
-    // single device, a thread for each client). The limits below apply to
-    // each device.
+    // Devices served on the ports from `port` on, or dialing out (0: the
+    // single device). One event loop serves them all, however many. The
+    // limits below apply to each device.
     static constexpr std::uint32_t kMaxDevices = 10000;
     std::uint32_t devices = 0;
+    // The host to dial (a dotted IPv4 address or a host name) and its port:
+    // with a host, the devices dial out instead of listening.
+    std::string connectHost;
+    std::uint16_t connectPort = 0;
+    // Dials started a second at most, over all devices.
+    static constexpr std::uint32_t kDefaultDialRate = 2000;
+    static constexpr std::uint32_t kMaxDialRate = 100000;
+    std::uint32_t dialRate = kDefaultDialRate;
+    // How long one dial may take.
+    static constexpr std::uint32_t kDialTimeoutMs = 5000;
+
+    // Event frames each device sends a second to each connection (0: none),
+    // and their delimiter mode.
+    static constexpr double kMinEventRate = 0.001;
+    static constexpr double kMaxEventRate = 1000;
+    double eventsPerSecond = 0;
+    protocol::DelimiterMode eventMode = protocol::DelimiterMode::Demo;
+
     // Echo well-formed frames that no rule answers.
     bool echo = true;
     std::optional<ReplyRules> rules;

@@ -3,9 +3,11 @@
 #include "senderoptions.h"
 
 #include "socket/socketchannel.h"
+#include "tls/tlssession.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -48,12 +50,27 @@ private:
     // Opens the channel's socket to the resolved host by the deadline; false
     // with the message written to `err`.
     bool connect(net::SocketChannel& channel, Clock::time_point deadline, std::ostream& err) const;
+    // The same for a host that has no IPv4 address: its IPv6 addresses in turn.
+    bool connectAnyFamily(net::SocketChannel& channel, Clock::time_point deadline,
+                          std::ostream& err) const;
+    // With --tls: the handshake and the trust decision, by the deadline; false
+    // with the message written to `err`.
+    bool secure(net::SocketChannel& channel, Clock::time_point deadline, std::ostream& err);
+    // Writes `bytes` whole (encrypted with --tls) within what is left.
+    net::IoResult writeAll(net::SocketChannel& channel, const std::string& bytes,
+                           Clock::time_point deadline);
+    // The next block as the console would read it: at most `capacity` bytes
+    // (with --tls: of the plaintext), TimedOut when nothing came.
+    net::IoResult readBlock(net::SocketChannel& channel, std::uint8_t* area, std::uint32_t capacity,
+                            std::uint32_t timeoutMs);
     // Reads and prints answers until the deadline; the exit code.
     int readAnswers(net::SocketChannel& channel, Clock::time_point deadline, std::ostream& out,
-                    std::ostream& err) const;
+                    std::ostream& err);
 
     SenderOptions options_;
     std::string where_;
+    std::unique_ptr<tls::TlsSession> session_; // with --tls, once connected
+    std::string plain_;                        // plaintext read and not yet handed out
 };
 
 } // namespace devicetools

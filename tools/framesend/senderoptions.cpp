@@ -37,7 +37,8 @@ Exit status:
      answer passed the check
 
 Where to:
-  --host HOST       device address or host name (IPv4; default 127.0.0.1)
+  --host HOST       device address (IPv4, or IPv6 such as ::1) or host name
+                    (default 127.0.0.1)
   --port PORT       device port, 1 to 65535 (default 21210)
   --tcp             send over TCP (the default)
   --udp             send over UDP
@@ -57,6 +58,8 @@ A field that holds a delimiter of the mode ('[' '=' '-' in DEMO), a control
 byte or a line break gets a warning on standard error; the frame still goes
 out as given, as the console would send it.
 
+Encrypted devices (the handshake is part of the run's time):
+@TLS@
 How:
   --timeout MS      how long the whole run may take: connect, send and wait
                     for answers, 1 to 600000 ms (default 2000); once an
@@ -70,6 +73,7 @@ Examples:
   framesend --udp --release --command EXT --data 4711
   framesend --command "IGN  -  Ignore" --message "" && echo "device answered"
   framesend --text "hello" --timeout 500 --hex
+  framesend --host ::1 --tls --pin SHA256:4F:1A:...   # a device known by its fingerprint
 )";
 
 struct NamedField {
@@ -172,6 +176,9 @@ base::Result<ParseResult> parseSenderArguments(CommandLine& line, SenderOptions&
             } else if (ok) {
                 options.timeoutMs = *timeout;
             }
+        } else if (TlsOptions::isOption(option)) {
+            error = options.tls.take(option, line);
+            ok = error.ok();
         } else if (option == "--hex") {
             options.hex = true;
             ok = noValue();
@@ -183,6 +190,12 @@ base::Result<ParseResult> parseSenderArguments(CommandLine& line, SenderOptions&
             return error;
         }
     }
+    if (const base::Error tls = options.tls.complete(); !tls.ok()) {
+        return tls;
+    }
+    if (options.tls.on && options.udp) {
+        return badArgument("--tls runs over TCP: leave out --udp");
+    }
     if (const base::Result<std::string> block = buildBlock(options); !block) {
         return block.error();
     }
@@ -191,7 +204,12 @@ base::Result<ParseResult> parseSenderArguments(CommandLine& line, SenderOptions&
 
 std::string_view senderUsage()
 {
-    return kUsage;
+    static const std::string usage = [] {
+        std::string text(kUsage);
+        text.replace(text.find("@TLS@\n"), 6, TlsOptions::usage());
+        return text;
+    }();
+    return usage;
 }
 
 base::Result<std::string> buildBlock(const SenderOptions& options)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "tlsoptions.h"
 
 #include "protocol/commandframe.h"
 #include "protocol/framedefaults.h"
@@ -30,6 +31,7 @@ struct SenderOptions {
     // The whole run: connect, send and wait for answers.
     std::uint32_t timeoutMs = kDefaultTimeoutMs;
     bool hex = false;
+    TlsOptions tls;
 };
 
 // Reads the sender's options. The failure (BadArgument) says what is wrong.
