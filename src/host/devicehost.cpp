@@ -114,6 +114,16 @@ void DeviceHost::closeAll()
         false));
 }
 
+void DeviceHost::setRecorder(std::shared_ptr<traffic::RecordSink> recorder)
+{
+    static_cast<void>(call<bool>(
+        [this, recorder] {
+            core_->setRecorder(recorder);
+            return true;
+        },
+        false));
+}
+
 void DeviceHost::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                             protocol::DelimiterMode mode)
 {

@@ -7,6 +7,7 @@
 #include "check/checkfile.h"
 #include "socket/endpoint.h"
 #include "socket/eventloop.h"
+#include "traffic/trafficrecord.h"
 
 #include <atomic>
 #include <cstdint>
@@ -124,6 +125,12 @@ public:
     // within `maxPerSecond` of its own; no rules: off.
     void setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                     protocol::DelimiterMode mode);
+
+    // Records every served device's traffic into `recorder` from now on (see
+    // DeviceRecords: a device's records go to it whole when the device ends,
+    // goes to the console, or recording stops); nullptr: no more. The
+    // recorder is called on the host's thread. Waits for the loop.
+    void setRecorder(std::shared_ptr<traffic::RecordSink> recorder);
 
     // The list as last brought up to date.
     HostSnapshot snapshot() const;

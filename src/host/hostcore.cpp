@@ -145,7 +145,9 @@ void HostCore::accepted(int fd, const net::Endpoint& peer)
         handover_(DeviceHost::Offer{device.row.id, fd, peer, Transport::Tcp});
         return;
     }
-    serve(addDevice(Transport::Tcp, peer, DeviceState::Connected), fd);
+    Device& device = addDevice(Transport::Tcp, peer, DeviceState::Connected);
+    startRecords(device);
+    serve(device, fd);
 }
 
 void HostCore::serve(Device& device, int fd)
@@ -172,10 +174,11 @@ void HostCore::streamRead(std::uint64_t id, std::string_view bytes)
     if (found == devices_.end() || !found->second->stream)
         return;
     Device& device = *found->second;
+    if (device.records)
+        device.records->read(bytes);
     for (const std::string& answer :
          device.intake.received(bytes, check::Chunk::Stream, loop_.now()))
-        if (device.stream)
-            static_cast<void>(device.stream->send(answer));
+        sendTo(device, answer);
     if (device.stream) {
         device.row.bytesIn = device.stream->bytesIn();
         device.row.bytesOut = device.stream->bytesOut();
@@ -206,6 +209,10 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
     }
     device->row.state = state;
     device->row.why = std::move(why);
+    if (device->records) {
+        device->records->ended(state, device->row.why);
+        handOutRecords(*device);
+    }
     ended_.push_back(std::move(device->row));
     while (ended_.size() > settings_.maxEndedRows)
         ended_.pop_front();
@@ -237,6 +244,7 @@ bool HostCore::takeDevice(std::uint64_t id)
     device.stream->close();
     device.stream.reset();
     device.row.state = DeviceState::WithConsole;
+    handOutRecords(device, "Handed to the console");
     changed();
     wantDevice_ = false;
     handover_(DeviceHost::Offer{id, fd, device.row.peer, Transport::Tcp});
@@ -265,6 +273,7 @@ bool HostCore::handOverUdp(Device& device)
     }
     device.relay = pair[0];
     device.row.state = DeviceState::WithConsole;
+    handOutRecords(device, "Handed to the console");
     changed();
     handover_(DeviceHost::Offer{id, pair[1], device.row.peer, Transport::Udp});
     return true;
@@ -313,16 +322,21 @@ void HostCore::giveBack(std::uint64_t id, int fd)
         // The console's end of the pair: the host serves the address again.
         ::close(fd);
         closeRelay(*found->second);
-        if (found->second->row.state == DeviceState::WithConsole)
+        if (found->second->row.state == DeviceState::WithConsole) {
             found->second->row.state = DeviceState::Connected;
+            startRecords(*found->second);
+        }
         changed();
         return;
     }
     if (found != devices_.end() && found->second->row.state == DeviceState::WithConsole) {
+        startRecords(*found->second);
         serve(*found->second, fd);
         return;
     }
-    serve(addDevice(Transport::Tcp, net::Endpoint::peerOf(fd), DeviceState::Connected), fd);
+    Device& device = addDevice(Transport::Tcp, net::Endpoint::peerOf(fd), DeviceState::Connected);
+    startRecords(device);
+    serve(device, fd);
 }
 
 void HostCore::handedDeviceEnded(std::uint64_t id, DeviceState state, const std::string& why)
@@ -341,19 +355,24 @@ void HostCore::send(std::uint64_t id, std::string_view bytes)
 
 void HostCore::sendTo(Device& device, std::string_view bytes)
 {
+    base::Error failure;
     if (device.row.transport == Transport::Tcp) {
         if (!device.stream)
             return;
-        static_cast<void>(device.stream->send(bytes));
+        failure = device.stream->send(bytes);
         device.row.bytesOut = device.stream->bytesOut();
     } else if (udp_ >= 0) {
         // A datagram goes whole or not at all; one the socket cannot take now
         // is dropped, as a busy UDP network would.
-        const ssize_t sent = ::sendto(udp_, bytes.data(), bytes.size(), MSG_NOSIGNAL,
+        const ssize_t sent = ::sendto(udp_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                                       device.row.peer.address(), device.row.peer.length);
         if (sent > 0)
             device.row.bytesOut += static_cast<std::uint64_t>(sent);
+        else
+            failure = base::Error::fromErrno();
     }
+    if (device.records)
+        device.records->written(bytes, failure);
     changed();
 }
 
@@ -407,6 +426,7 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
     } else {
         device = &addDevice(Transport::Udp, peer, DeviceState::Connected);
         udpPeers_.emplace(peer, device->row.id);
+        startRecords(*device);
         device->lastHeard = loop_.now();
         armIdle(*device);
         if (wantDevice_ && handover_) {
@@ -427,6 +447,8 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
         changed();
         return;
     }
+    if (device->records)
+        device->records->read(datagram);
     const std::vector<std::string> answers =
         device->intake.received(datagram, check::Chunk::Datagram, loop_.now());
     device->row.lastFrame = device->intake.lastFrame();
@@ -455,6 +477,38 @@ void HostCore::idleCheck(std::uint64_t id)
         return;
     }
     armIdle(device);
+}
+
+void HostCore::setRecorder(std::shared_ptr<traffic::RecordSink> recorder)
+{
+    if (recorder == recorder_)
+        return;
+    for (auto& [id, device] : devices_)
+        if (device->records) {
+            device->records->note("Recording stopped");
+            handOutRecords(*device);
+        }
+    recorder_ = std::move(recorder);
+    for (auto& [id, device] : devices_)
+        if (device->row.state == DeviceState::Connected)
+            startRecords(*device);
+}
+
+void HostCore::startRecords(Device& device)
+{
+    if (recorder_)
+        device.records = std::make_unique<DeviceRecords>(device.row.transport, device.row.peer);
+}
+
+void HostCore::handOutRecords(Device& device, std::string_view event)
+{
+    if (!device.records)
+        return;
+    if (!event.empty())
+        device.records->note(event);
+    if (recorder_)
+        device.records->handOut(*recorder_);
+    device.records.reset();
 }
 
 void HostCore::note(const std::string& line)

@@ -2,6 +2,7 @@
 
 #include "devicehost.h"
 #include "deviceintake.h"
+#include "devicerecords.h"
 
 #include "socket/loopstream.h"
 #include "socket/streamlistener.h"
@@ -38,6 +39,7 @@ public:
     void close(std::uint64_t id);
     void setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t maxPerSecond,
                     protocol::DelimiterMode mode);
+    void setRecorder(std::shared_ptr<traffic::RecordSink> recorder);
     // Closes every device the host serves and its listeners.
     void closeAll();
     // closeAll(), and the list is published for the last time (the host ends).
@@ -56,6 +58,8 @@ private:
         // UDP, with the console: the host's end of the pair whose other end
         // the console's channel holds.
         int relay = -1;
+        // While recording is on and the host serves it.
+        std::unique_ptr<DeviceRecords> records;
     };
 
     std::size_t connectedCount() const { return devices_.size(); }
@@ -74,6 +78,10 @@ private:
     void idleCheck(std::uint64_t id);
     void sendTo(Device& device, std::string_view bytes);
     void note(const std::string& line);
+    // Starts a device's record when recording is on; hands one out (after
+    // `event`, when given) to the recorder.
+    void startRecords(Device& device);
+    void handOutRecords(Device& device, std::string_view event = {});
     void changed() { changed_ = true; }
     void publish();
 
@@ -94,6 +102,7 @@ private:
     std::deque<DeviceRow> ended_;
     std::uint64_t refused_ = 0;
 
+    std::shared_ptr<traffic::RecordSink> recorder_;
     std::vector<check::AnswerRule> answerRules_;
     std::uint32_t answersPerSecond_ = check::AnswerEngine::kDefaultMaxPerSecond;
 

@@ -4,6 +4,7 @@
 #include "host/devicehost.h"
 
 #include "protocol/commandframe.h"
+#include "traffic/trafficrecord.h"
 
 #include "waituntil.h"
 
@@ -14,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -350,6 +352,85 @@ TEST(DeviceHost, AnswersEveryDeviceWithinItsOwnBound)
     EXPECT_EQ(udp.receive(), answer);
     EXPECT_EQ(udp.receive(200ms), "");
     EXPECT_EQ(tcp.receive(200ms), "");
+}
+
+// Collects what a recorder is handed, as a file recorder would take it.
+struct Collected : traffic::RecordSink {
+    std::mutex lock;
+    std::vector<traffic::Record> records;
+    void record(const traffic::Record& record) override
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        records.push_back(record);
+    }
+    // "kind text" of every record so far, the bytes of reads and writes after.
+    std::vector<std::string> lines()
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        std::vector<std::string> out;
+        for (const traffic::Record& each : records)
+            out.push_back(std::to_string(static_cast<int>(each.kind)) + " " + each.text + "|" +
+                          each.bytes);
+        return out;
+    }
+};
+
+TEST(DeviceHost, EveryServedDeviceIsRecordedWholeWhenItEnds)
+{
+    ::check::AnswerRule ack;
+    ack.when.command = "EVT";
+    ack.answer.fields = {"{media}", "{id}", "", "ACK", ""};
+    DeviceHost host(quick());
+    auto collected = std::make_shared<Collected>();
+    host.setRecorder(collected);
+    host.setAnswers({ack}, 10, protocol::DelimiterMode::Demo);
+    const auto local = host.listen(DeviceHost::Tcp, loopbackAny());
+    ASSERT_TRUE(local.ok());
+    {
+        Device first(SOCK_STREAM, *local), second(SOCK_STREAM, *local);
+        ASSERT_TRUE(first.send(frame({"B", "07", "", "EVT", ""})));
+        ASSERT_FALSE(first.receive()->empty());
+        ASSERT_TRUE(second.send("hello\r\n"));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return host.snapshot().connected == 2 && rowOf(host, second.local())->bytesIn == 7;
+            },
+            kDeadline));
+        // Nothing is handed out while the devices run: a file each, whole.
+        EXPECT_TRUE(collected->lines().empty());
+    }
+    const auto disconnects = [&] {
+        const std::vector<std::string> now = collected->lines();
+        return std::count_if(now.begin(), now.end(),
+                             [](const std::string& line) { return line.rfind("6 ", 0) == 0; });
+    };
+    ASSERT_TRUE(waitUntil([&] { return disconnects() == 2; }, kDeadline));
+    const std::vector<std::string> lines = collected->lines();
+    // Each device's records in a row of their own: attempt, accepted, traffic, end.
+    std::size_t attempts = 0, reads = 0, writes = 0, ends = 0;
+    for (const std::string& line : lines) {
+        attempts += line.rfind("0 TCP 127.0.0.1:", 0) == 0;
+        reads += line.rfind("4 ", 0) == 0;
+        writes += line.rfind("3 ", 0) == 0;
+        ends += line.rfind("6 ", 0) == 0;
+    }
+    EXPECT_EQ(attempts, 2u);
+    EXPECT_EQ(reads, 2u);
+    EXPECT_EQ(writes, 1u); // the answer to the event
+    EXPECT_EQ(ends, 2u);
+    EXPECT_EQ(lines[0].rfind("0 ", 0), 0u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "5 Connection accepted|"), lines.end());
+
+    // Recording off: devices from now on leave no record.
+    host.setRecorder(nullptr);
+    const std::size_t before = collected->lines().size();
+    {
+        Device third(SOCK_STREAM, *local);
+        ASSERT_TRUE(third.send("x\r\n"));
+        ASSERT_TRUE(waitUntil([&] { return host.snapshot().connected == 1; }, kDeadline));
+    }
+    ASSERT_TRUE(waitUntil([&] { return host.snapshot().connected == 0; }, kDeadline));
+    EXPECT_EQ(collected->lines().size(), before);
 }
 
 TEST(DeviceHost, StalledDeviceIsGivenUpWithoutSlowingAnother)

@@ -102,6 +102,11 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     sideWindows_->setConsoleHost(consoleHost_.get());
     // The Commands window's automatic answers answer every device the host
     // serves too, each device within its own bound.
+    // The devices the host serves are recorded while recording is on.
+    trafficRecording_.setDevicesRecorderHook([this](std::shared_ptr<traffic::RecordSink> sink) {
+        if (consoleHost_)
+            consoleHost_->devices().setRecorder(std::move(sink));
+    });
     sender_.setAnswersChanged(
         [this](bool on, const std::vector<check::AnswerRule>& rules, std::uint32_t perSecond) {
             consoleHost_->devices().setAnswers(on ? rules : std::vector<check::AnswerRule>{},
