@@ -2,7 +2,8 @@
 // benchmark's own dial the console's Devices listener on loopback (2000 dials
 // a second, so all within about a second), then each sends a card-presented
 // event (command EVT) once a second, which the console's automatic answers
-// acknowledge (command ACK), each device within its own bound. Measured for
+// acknowledge (command ACK), each device within its own bound, with the
+// Devices window open and its list of every device kept up to date. Measured for
 // the run: how responsive the UI thread stays (p99, goal under 50 ms), that
 // every event was answered, the answers' latency at the devices (p99, goal
 // under 5 ms), the process's memory (RSS, goal under 250 MB) and its threads
@@ -84,6 +85,9 @@ int main(int argc, char** argv)
     ack.when.command = "EVT";
     ack.answer.fields = {"{media}", "{id}", "{data}", "ACK", "ok"};
     dialog.showCommandsWindow();
+    // The Devices window open, its list of every device brought up to date
+    // while the events flow.
+    dialog.showDevicesWindow();
     app::AnswerPanel& answers = dialog.commandsWindow()->answers();
     answers.setRules({ack});
     answers.setOn(true);
@@ -106,14 +110,15 @@ int main(int argc, char** argv)
 
     DialingFleet::Settings settings;
     settings.host = *local;
-    settings.devices = devices;
+    // With the first device, `devices` in all: the console's bound holds them.
+    settings.devices = devices - 1;
     settings.eventsPerSecond = 1;
     settings.eventFrame = &eventFrame;
     DialingFleet fleet(settings);
     UiLatencyProbe probe;
     probe.start();
     fleet.start();
-    const bool allIn = pumpUntil([&] { return fleet.connected() >= devices; }, 30s);
+    const bool allIn = pumpUntil([&] { return fleet.connected() >= devices - 1; }, 30s);
     const double connectSeconds = fleet.allConnectedAfter().count();
     serveFor(std::chrono::seconds(seconds));
     const int threadsDuring = threadCount() - 3; // the fleets' loop threads, the probe's poster
@@ -129,13 +134,13 @@ int main(int argc, char** argv)
     std::printf("Host mode benchmark: Qt platform \"%s\", %d devices, %d s of one event a second "
                 "each\n",
                 qPrintable(QGuiApplication::platformName()), devices, seconds);
-    std::printf("%-44s %d of %d in %.2f s%s\n", "devices connected:", fleet.connected(), devices,
-                connectSeconds, allIn ? "" : " (not all)");
+    std::printf("%-44s %d of %d in %.2f s%s\n", "devices connected:", fleet.connected() + 1,
+                devices, connectSeconds, allIn ? "" : " (not all)");
     printDistribution("UI latency, posted events:", probe.postedDelaysMs, 44, 2);
     printDistribution("answer latency at the devices:", latencies, 44, 2);
     const double uiP99 = percentile(probe.postedDelaysMs, 99);
     const double answerP99 = percentile(latencies, 99);
-    const bool everyAnswered = answered >= sent - devices && sent > 0;
+    const bool everyAnswered = answered >= sent - (devices - 1) && sent > 0;
     std::printf("\nSummary: UI p99 %.2f ms (goal < %.0f ms, %s); events %ld, answered %ld (every "
                 "event but the last in flight per device: %s); answer p99 %.2f ms (goal < %.0f "
                 "ms, %s); RSS %ld MB (goal < %ld MB, %s); threads %d with one device, %d with all "
