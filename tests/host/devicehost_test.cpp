@@ -41,7 +41,7 @@ struct Device {
     int fd = -1;
     Device(int type, const net::Endpoint& host, int receiveBuffer = 0)
     {
-        fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+        fd = ::socket(host.family(), type | SOCK_CLOEXEC, 0);
         if (receiveBuffer > 0)
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         if (::connect(fd, host.address(), host.length) != 0) {
@@ -431,6 +431,31 @@ TEST(DeviceHost, EveryServedDeviceIsRecordedWholeWhenItEnds)
     }
     ASSERT_TRUE(waitUntil([&] { return host.snapshot().connected == 0; }, kDeadline));
     EXPECT_EQ(collected->lines().size(), before);
+}
+
+TEST(DeviceHost, DevicesOnIpv6AreServedAndRecordedByTheirAddress)
+{
+    DeviceHost host(quick());
+    auto collected = std::make_shared<Collected>();
+    host.setRecorder(collected);
+    const auto local = host.listen(DeviceHost::Both, *net::Endpoint::fromNumeric("::1", 0));
+    if (!local.ok())
+        GTEST_SKIP() << "no IPv6 loopback here: " << local.error().text();
+    {
+        Device tcp(SOCK_STREAM, *local), udp(SOCK_DGRAM, *local);
+        ASSERT_TRUE(tcp.send("tcp\r\n"));
+        ASSERT_TRUE(udp.send("udp\r\n"));
+        ASSERT_TRUE(waitUntil([&] { return host.snapshot().connected == 2; }, kDeadline));
+        const std::optional<DeviceRow> row = rowOf(host, tcp.local());
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->peer.text().rfind("[::1]:", 0), 0u) << row->peer.text();
+    }
+    host.closeAll();
+    const std::vector<std::string> lines = collected->lines();
+    EXPECT_NE(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& line) { return line.rfind("0 TCP [::1]:", 0) == 0; }),
+        lines.end());
 }
 
 TEST(DeviceHost, StalledDeviceIsGivenUpWithoutSlowingAnother)

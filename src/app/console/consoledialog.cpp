@@ -339,14 +339,16 @@ bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool
     // The record hears of the device as of a connect: its files are named by
     // the device's address.
     net::ConnectRequest request;
-    request.host = peer.addressText();
+    // An IPv6 address in brackets, so that the record's port stays apart.
+    request.host = peer.family() == AF_INET6 ? "[" + peer.addressText() + "]" : peer.addressText();
     request.service = std::to_string(peer.port());
     request.family = peer.family();
     request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
     net::SocketAddress local;
     socklen_t length = net::SocketAddress::kSize;
-    // A UDP device's socket is the host's local relay: no address of ours.
-    if (udp || ::getsockname(fd, local.asSockaddr(), &length) != 0)
+    // A UDP device's socket is the host's local relay: no address of ours;
+    // the record's own address form holds IPv4 only.
+    if (udp || peer.family() != AF_INET || ::getsockname(fd, local.asSockaddr(), &length) != 0)
         local = net::SocketAddress{};
     net::ConnectOutcome outcome;
     outcome.error = base::Error{};
