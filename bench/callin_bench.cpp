@@ -7,6 +7,7 @@
 //
 // Usage: callin_bench [--devices N]   (default 1000)
 
+#include "benchoptions.h"
 #include "childprogram.h"
 #include "temporaryfolder.h"
 
@@ -39,33 +40,14 @@ std::string fileText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A port that was free a moment ago.
-std::uint16_t freePort()
-{
-    const base::Result<int> fd =
-        net::StreamListener::open(*net::Endpoint::fromNumeric("127.0.0.1", 0));
-    if (!fd)
-        return 0;
-    const std::uint16_t port = net::Endpoint::localOf(*fd).port();
-    ::close(*fd);
-    return port;
-}
-
-int option(int argc, char** argv, const char* name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int devices = option(argc, argv, "--devices", 1000);
+    const int devices = intOption(argc, argv, "--devices", 1000);
     TemporaryFolder folder;
-    const std::uint16_t port = freePort();
+    const std::uint16_t port = freeLoopbackPort();
     const std::string host = "127.0.0.1:" + std::to_string(port);
     const std::string checkOutput = (folder.path() / "devicecheck.txt").string();
     const std::string simOutput = (folder.path() / "devicesim.txt").string();

@@ -9,6 +9,7 @@
 //
 // Usage: tenthousand_bench [--devices N]   (default 10000)
 
+#include "benchoptions.h"
 #include "childprogram.h"
 #include "temporaryfolder.h"
 
@@ -275,11 +276,7 @@ bool checkerHolds(int devices, const std::string& folder)
                                 "[[step]]\nsend = { media = \"B\", id = \"A1\", data = \"1\", "
                                 "command = \"ENT\" }\n"
                                 "[[step]]\nexpect = { command = \"ENT\" }\n";
-    const base::Result<int> probe =
-        net::StreamListener::open(*net::Endpoint::fromNumeric("127.0.0.1", 0));
-    const std::uint16_t port = probe ? net::Endpoint::localOf(*probe).port() : 0;
-    if (probe)
-        ::close(*probe);
+    const std::uint16_t port = freeLoopbackPort();
     const std::string output = folder + "/devicecheck.txt";
     ChildProgram check(DEVICECHECK_PATH,
                        {checkPath, "--listen", "127.0.0.1:" + std::to_string(port), "--expect",
@@ -314,20 +311,13 @@ bool checkerHolds(int devices, const std::string& folder)
     return true;
 }
 
-int option(int argc, char** argv, const char* name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const int devices = option(argc, argv, "--devices", 10000);
+    const int devices = intOption(argc, argv, "--devices", 10000);
     const net::OpenFileLimit limit = net::raiseOpenFileLimit(2ull * devices + 256);
     if (limit.soft < static_cast<std::uint64_t>(devices) + 256) {
         std::printf("tenthousand: the open-file limit is %llu; %d devices need more\n",
