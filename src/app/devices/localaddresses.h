@@ -6,9 +6,9 @@
 namespace app
 {
 
-// The machine's own IPv4 addresses, numeric ("127.0.0.1", "10.0.0.5"), each
-// once, in the system's order; empty when the system cannot list them. Any
-// thread.
+// The machine's own IPv4 and IPv6 addresses (not the link-local ones, which
+// need their interface), numeric ("127.0.0.1", "10.0.0.5", "::1"), each once,
+// in the system's order; empty when the system cannot list them. Any thread.
 std::vector<std::string> localAddresses();
 
 } // namespace app
