@@ -90,10 +90,19 @@ std::string frame()
 struct LoopThread {
     net::EventLoop loop;
     std::thread thread{[this] { (void)loop.run(); }};
-    ~LoopThread()
+    // Runs `clear` on the loop, then ends it: what the loop's handlers use is
+    // gone before the owner's members are.
+    void stop(const std::function<void()>& clear)
     {
+        if (!thread.joinable())
+            return;
+        loop.post(clear);
         loop.quit();
         thread.join();
+    }
+    ~LoopThread()
+    {
+        stop([] {});
     }
 };
 
@@ -152,9 +161,9 @@ struct Host {
             (void)held.front()->send(frame());
         }
     }
-    void close()
+    ~Host()
     {
-        runner.loop.post([this] {
+        runner.stop([this] {
             held.clear();
             listener.reset();
         });
@@ -190,7 +199,6 @@ bool simulatorHolds(int devices, const std::string& folder)
                 devices, connectSeconds, rssMB, kGoalMegabytes,
                 rssMB < kGoalMegabytes ? ", met" : ", missed", p99, percentile(latencies, 0.5),
                 latencies.size(), kGoalP99Ms, p99 >= 0 && p99 < kGoalP99Ms ? ", met" : ", missed");
-    host.close();
     return true;
 }
 
@@ -207,6 +215,13 @@ struct Callers {
     bool answeredOnce = false;
     std::string pending;
 
+    ~Callers()
+    {
+        runner.stop([this] {
+            streams.clear();
+            dialers.clear();
+        });
+    }
     void dial(const net::Endpoint& host, int count, bool active)
     {
         runner.loop.post([this, host, count, active] {
@@ -296,10 +311,6 @@ bool checkerHolds(int devices, const std::string& folder)
                 devices, rssMB, kGoalMegabytes, rssMB < kGoalMegabytes ? ", met" : ", missed", p99,
                 percentile(turnaround, 0.5), turnaround.size(), kGoalP99Ms,
                 p99 >= 0 && p99 < kGoalP99Ms ? ", met" : ", missed");
-    callers.runner.loop.post([&] {
-        callers.streams.clear();
-        callers.dialers.clear();
-    });
     return true;
 }
 
@@ -315,6 +326,7 @@ int option(int argc, char** argv, const char* name, int fallback)
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int devices = option(argc, argv, "--devices", 10000);
     const net::OpenFileLimit limit = net::raiseOpenFileLimit(2ull * devices + 256);
     if (limit.soft < static_cast<std::uint64_t>(devices) + 256) {

@@ -239,6 +239,17 @@ const std::vector<ArgumentRow> kSimulatorRows = {
     {"events rate 0", {"--events", "0"}, Parsed::UsageError, "--events takes"},
     {"events rate not a number", {"--events", "1e3"}, Parsed::UsageError, "--events takes"},
     {"event mode unknown", {"--event-mode", "fast"}, Parsed::UsageError, "demo or release"},
+    {"tls listening on IPv6", {"--tls", "--address", "::", "--port", "0"}, Parsed::Run, ""},
+    {"tls dialing IPv6 pinned",
+     {"--tls", "--connect", "[::1]:21210", "--pin", std::string(64, 'a')},
+     Parsed::Run,
+     ""},
+    {"bare IPv6 host to dial", {"--connect", "::1:21210"}, Parsed::UsageError, "in brackets"},
+    {"pin while listening",
+     {"--tls", "--pin", std::string(64, 'a')},
+     Parsed::UsageError,
+     "judge the host a device dials"},
+    {"cert without tls", {"--cert", "c.pem", "--key", "k.pem"}, Parsed::UsageError, "need --tls"},
 };
 
 class SimulatorArguments : public testing::TestWithParam<ArgumentRow>

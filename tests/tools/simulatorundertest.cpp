@@ -3,17 +3,18 @@
 namespace
 {
 
-devicetools::SimulatorConfig onLoopback(devicetools::SimulatorConfig config)
+devicetools::SimulatorConfig onLoopback(devicetools::SimulatorConfig config,
+                                        const std::string& host)
 {
-    config.listenHost = "127.0.0.1";
+    config.listenHost = host;
     config.port = 0;
     return config;
 }
 
 } // namespace
 
-SimulatorUnderTest::SimulatorUnderTest(devicetools::SimulatorConfig config)
-    : config_(onLoopback(std::move(config))), log_([this](std::string_view line) {
+SimulatorUnderTest::SimulatorUnderTest(devicetools::SimulatorConfig config, const std::string& host)
+    : config_(onLoopback(std::move(config), host)), log_([this](std::string_view line) {
           {
               std::lock_guard lock(mutex_);
               lines_.emplace_back(line);

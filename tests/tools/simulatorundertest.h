@@ -11,14 +11,16 @@
 #include <string_view>
 #include <vector>
 
-// The device simulator run inside the test: on 127.0.0.1, on a port the
-// system picks, with its log lines captured. The configuration given is used
-// as it stands but for the address and the port. Started by the constructor;
+// The device simulator run inside the test: on 127.0.0.1 (or the loopback
+// address given), on a port the system picks, with its log lines captured.
+// The configuration given is used as it stands but for the address and the
+// port. Started by the constructor;
 // check started(). Stopped by the destructor.
 class SimulatorUnderTest
 {
 public:
-    explicit SimulatorUnderTest(devicetools::SimulatorConfig config = {});
+    explicit SimulatorUnderTest(devicetools::SimulatorConfig config = {},
+                                const std::string& host = "127.0.0.1");
     ~SimulatorUnderTest();
     SimulatorUnderTest(const SimulatorUnderTest&) = delete;
     SimulatorUnderTest& operator=(const SimulatorUnderTest&) = delete;

@@ -24,8 +24,9 @@ std::string waitText(RedialSchedule::Millis wait)
 } // namespace
 
 DialingDevices::DialingDevices(net::EventLoop& loop, const SimulatorConfig& config,
-                               SimulatorLog& log, LoopClients& clients, const net::Endpoint& host)
-    : loop_(loop), config_(config), log_(log), clients_(clients), host_(host),
+                               SimulatorLog& log, LoopClients& clients,
+                               std::vector<net::Endpoint> host)
+    : loop_(loop), config_(config), log_(log), clients_(clients), host_(std::move(host)),
       dialInterval_(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
                     std::max<std::uint32_t>(config.dialRate, 1))
 {
@@ -36,10 +37,6 @@ DialingDevices::DialingDevices(net::EventLoop& loop, const SimulatorConfig& conf
         Device& device = devices_.emplace_back(seeds());
         device.identity.number = i + 1;
         device.identity.id = DeviceEvents::deviceId(i + 1);
-        device.peerText = "tcp " + host_.text();
-        if (config.devices != 0) {
-            device.peerText += " device " + device.identity.id;
-        }
     }
 }
 
@@ -89,9 +86,14 @@ void DialingDevices::pump()
 void DialingDevices::dial(std::uint32_t index)
 {
     Device& device = devices_[index];
+    const net::Endpoint& address = host_[device.address];
+    device.peerText = "tcp " + address.text();
+    if (config_.devices != 0) {
+        device.peerText += " device " + device.identity.id;
+    }
     device.dialer = std::make_unique<net::LoopDialer>(
         loop_, [this, index](base::Result<int> connected) { dialed(index, std::move(connected)); });
-    device.dialer->dial(host_, std::chrono::milliseconds(SimulatorConfig::kDialTimeoutMs));
+    device.dialer->dial(address, std::chrono::milliseconds(SimulatorConfig::kDialTimeoutMs));
 }
 
 void DialingDevices::dialed(std::uint32_t index, base::Result<int> connected)
@@ -100,17 +102,41 @@ void DialingDevices::dialed(std::uint32_t index, base::Result<int> connected)
     // The dialer is done with; it may be destroyed in its own handler.
     device.dialer.reset();
     if (!connected) {
+        // The host's next address is tried at once (at the dials' pace).
+        if (++device.address < host_.size()) {
+            log_.write(device.peerText,
+                       "cannot connect: " + connected.error().text() + "; trying the next address");
+            queue(index);
+            return;
+        }
+        device.address = 0;
         retryLater(index, "cannot connect: " + connected.error().text() + "; next try in ");
         return;
     }
     const int fd = *connected;
     log_.write(device.peerText, "connected from " + net::Endpoint::localOf(fd).text());
-    device.schedule.connected();
+    // With TLS the waits start over only once the host is accepted: a host
+    // refused is dialed again at the pace of one that is away.
+    LoopClients::SecureHandler onSecure;
+    if (config_.tls.on) {
+        onSecure = [this, index](const tls::TlsSession& session) {
+            base::Error refusal = config_.tls.judge(session);
+            if (refusal.ok()) {
+                devices_[index].schedule.connected();
+            }
+            return refusal;
+        };
+    } else {
+        device.schedule.connected();
+    }
     ++connected_;
-    const bool served = clients_.add(fd, device.peerText, device.identity, [this, index] {
-        --connected_;
-        retryLater(index, "dialing again in ");
-    });
+    const bool served = clients_.add(
+        fd, device.peerText, device.identity,
+        [this, index] {
+            --connected_;
+            retryLater(index, "dialing again in ");
+        },
+        std::move(onSecure));
     if (!served) {
         --connected_;
         retryLater(index, "dialing again in ");

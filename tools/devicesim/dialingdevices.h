@@ -20,13 +20,17 @@ namespace devicetools
 {
 
 // Devices that dial their host, as controllers set up "client only" do: each
-// dials at start, tries again while the host is away (RedialSchedule: from
+// dials at start (a host name's addresses in turn, each tried once before a
+// wait), tries again while the host is away (RedialSchedule: from
 // 1 s doubling to 30 s, with jitter; each failure logged with the wait), and
 // dials again once a connection ends (the waits starting at 1 s again). A
 // connection made is served by LoopClients with the device's own id, like an
 // accepted one. Dials start at most config.dialRate a second over all
 // devices, so that a thousand reach the host within about a second without
-// a burst.
+// a burst. With TLS the device is the client: it goes on only with a host
+// that config.tls accepts (trusted, pinned or --insecure); a host refused is
+// logged with the reason and its fingerprint, and dialed again by the
+// schedule, its waits growing as for a host that is away.
 //
 // Threads: the loop's thread only (start() also before the loop first runs);
 // the loop, configuration, log and clients must outlive it.
@@ -36,7 +40,7 @@ public:
     using Clock = RedialSchedule::Clock;
 
     DialingDevices(net::EventLoop& loop, const SimulatorConfig& config, SimulatorLog& log,
-                   LoopClients& clients, const net::Endpoint& host);
+                   LoopClients& clients, std::vector<net::Endpoint> host);
     ~DialingDevices();
     DialingDevices(const DialingDevices&) = delete;
     DialingDevices& operator=(const DialingDevices&) = delete;
@@ -54,6 +58,8 @@ private:
         std::unique_ptr<net::LoopDialer> dialer;
         RedialSchedule schedule;
         net::EventLoop::TimerId redial = 0;
+        // The host's address to dial next.
+        std::size_t address = 0;
     };
 
     void queue(std::uint32_t index);
@@ -68,7 +74,7 @@ private:
     const SimulatorConfig& config_;
     SimulatorLog& log_;
     LoopClients& clients_;
-    net::Endpoint host_;
+    std::vector<net::Endpoint> host_;
     std::vector<Device> devices_;
     std::deque<std::uint32_t> waiting_;
     Clock::duration dialInterval_;

@@ -23,13 +23,17 @@ bool wouldBlock(int error)
 } // namespace
 
 FleetConnection::FleetConnection(int fd, std::string peerText,
-                                 const PeerSession::Settings& settings, std::uint32_t idleTimeoutMs)
-    : fd_(fd), session_(std::move(peerText), settings,
-                        [this](std::string_view bytes, std::uint32_t pauseMs) {
-                            return send(bytes, pauseMs);
-                        }),
+                                 const PeerSession::Settings& settings, std::uint32_t idleTimeoutMs,
+                                 Tls tls)
+    : fd_(fd), tls_(std::move(tls)),
+      handshakeDue_(Clock::now() + std::chrono::milliseconds(tls_.handshakeLimitMs)),
+      session_(
+          std::move(peerText), settings,
+          [this](std::string_view bytes, std::uint32_t pauseMs) { return send(bytes, pauseMs); }),
       idleTimeoutMs_(idleTimeoutMs), lastHeard_(Clock::now())
 {
+    // A client's first flight goes out at once.
+    flushCipher(lastHeard_);
 }
 
 FleetConnection::~FleetConnection()
@@ -52,14 +56,79 @@ void FleetConnection::readable(char* buffer, std::size_t size)
         }
         return;
     }
-    const auto handle = [this](std::string_view record) { onRecord(record); };
     if (n == 0) {
-        splitter_.finish(handle);
+        if (handshaking()) {
+            ending_ = "closed by the peer during the TLS handshake";
+            ended_ = true;
+            return;
+        }
+        splitter_.finish([this](std::string_view record) { onRecord(record); });
         endAfterOutput("closed by the peer");
         return;
     }
     lastHeard_ = Clock::now();
-    splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)), handle);
+    received(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+void FleetConnection::received(std::string_view bytes)
+{
+    const auto handle = [this](std::string_view record) { onRecord(record); };
+    if (!tls_.link) {
+        splitter_.feed(bytes, handle);
+        return;
+    }
+    const std::string plain = tls_.link->receive(fd_, bytes);
+    flushCipher(lastHeard_);
+    const tls::TlsSession& session = tls_.link->session();
+    using State = tls::TlsSession::State;
+    if (!secure_) {
+        if (tls_.link->takeOpened()) {
+            secured();
+        } else if (session.state() != State::Handshaking) {
+            ending_ = "closed: TLS handshake failed: " +
+                      (session.failure().ok() ? std::string("the peer closed the session")
+                                              : session.failure().text());
+            ended_ = true;
+        }
+        if (ended_ || !secure_) {
+            return;
+        }
+    }
+    splitter_.feed(plain, handle);
+    if (session.state() == State::Failed) {
+        ending_ = "closed: TLS failed: " + session.failure().text();
+        ended_ = true;
+    } else if (session.state() == State::Closed && !draining_) {
+        splitter_.finish(handle);
+        endAfterOutput("closed by the peer");
+    }
+}
+
+void FleetConnection::secured()
+{
+    secure_ = true;
+    if (tls_.onSecure) {
+        if (const base::Error refusal = tls_.onSecure(tls_.link->session()); !refusal.ok()) {
+            ending_ = "closed: " + refusal.text();
+            ended_ = true;
+        }
+    }
+}
+
+void FleetConnection::flushCipher(Clock::time_point now)
+{
+    if (!tls_.link || ended_) {
+        return;
+    }
+    if (base::Error error = tls_.link->flush(fd_); !error.ok()) {
+        failed(std::move(error));
+        return;
+    }
+    if (tls_.link->wantsWrite()) {
+        cipherBlockedSince_ = cipherBlockedSince_.value_or(now);
+    } else {
+        cipherBlockedSince_.reset();
+    }
 }
 
 void FleetConnection::onRecord(std::string_view record)
@@ -82,7 +151,7 @@ void FleetConnection::endAfterOutput(std::string ending)
         ending_ = std::move(ending);
     }
     draining_ = true;
-    ended_ = ended_ || output_.empty();
+    ended_ = ended_ || (output_.empty() && !(tls_.link && tls_.link->wantsWrite()));
 }
 
 void FleetConnection::failed(base::Error error)
@@ -95,6 +164,7 @@ void FleetConnection::failed(base::Error error)
 void FleetConnection::writable()
 {
     if (!ended_) {
+        flushCipher(Clock::now());
         flush();
     }
 }
@@ -128,7 +198,16 @@ void FleetConnection::checkLimits(Clock::time_point now)
     if (ended_) {
         return;
     }
-    if (blockedSince_ && now - *blockedSince_ >= std::chrono::milliseconds(kWriteTimeoutMs)) {
+    if (handshaking() && now >= handshakeDue_) {
+        ending_ =
+            "closed: no TLS handshake within " + SimulatorLog::durationText(tls_.handshakeLimitMs);
+        ended_ = true;
+        return;
+    }
+    const auto stalled = [now](const std::optional<Clock::time_point>& since) {
+        return since && now - *since >= std::chrono::milliseconds(kWriteTimeoutMs);
+    };
+    if (stalled(blockedSince_) || stalled(cipherBlockedSince_)) {
         failed(base::Error(base::Fault::TimedOut));
         return;
     }
@@ -157,6 +236,12 @@ FleetConnection::nextDue(Clock::time_point now) const
             earlier(lastHeard_ + std::chrono::milliseconds(idleTimeoutMs_));
         }
     }
+    if (handshaking()) {
+        earlier(handshakeDue_);
+    }
+    if (cipherBlockedSince_) {
+        earlier(*cipherBlockedSince_ + std::chrono::milliseconds(kWriteTimeoutMs));
+    }
     // Bytes that found no room wait for the socket, or for the write time-out.
     if (blockedSince_) {
         earlier(*blockedSince_ + std::chrono::milliseconds(kWriteTimeoutMs));
@@ -174,7 +259,7 @@ void FleetConnection::onTimer(Clock::time_point now)
 
 bool FleetConnection::sendUnprompted(std::string_view bytes)
 {
-    if (ended_ || draining_ || outcome_ != PeerSession::Outcome::Continue) {
+    if (ended_ || draining_ || handshaking() || outcome_ != PeerSession::Outcome::Continue) {
         return false;
     }
     if (!send(bytes, 0)) {
@@ -231,13 +316,31 @@ void FleetConnection::flush()
         }
         now = Clock::now();
     }
-    if (draining_ && output_.empty()) {
+    if (draining_ && output_.empty() && !(tls_.link && tls_.link->wantsWrite())) {
         ended_ = true;
     }
 }
 
 base::Result<std::size_t> FleetConnection::sendSome(std::string_view bytes)
 {
+    if (tls_.link) {
+        // Plaintext is taken whole once the ciphertext before it has gone,
+        // so no more than one piece's ciphertext ever waits.
+        if (base::Error error = tls_.link->flush(fd_); !error.ok()) {
+            return error;
+        }
+        if (tls_.link->wantsWrite()) {
+            return base::Error(base::Fault::NoRoomNow);
+        }
+        cipherBlockedSince_.reset();
+        if (base::Error error = tls_.link->send(fd_, bytes); !error.ok()) {
+            return error;
+        }
+        if (tls_.link->wantsWrite()) {
+            cipherBlockedSince_ = Clock::now();
+        }
+        return bytes.size();
+    }
     ssize_t n;
     do {
         n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -262,6 +365,9 @@ std::string FleetConnection::finish(bool stopping)
         ending = "closed: sending failed: " + (sendFailure_.fault() == base::Fault::TimedOut
                                                    ? std::string("the peer takes no more bytes")
                                                    : sendFailure_.text());
+    }
+    if (tls_.link && secure_ && outcome_ != PeerSession::Outcome::Failed) {
+        tls_.link->close(fd_);
     }
     if (outcome_ == PeerSession::Outcome::Close) {
         // As the single device does: the end of the stream goes behind the

@@ -4,9 +4,12 @@
 #include "pacedoutput.h"
 #include "peersession.h"
 #include "protocol/recordsplitter.h"
+#include "tlslink.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +33,12 @@ namespace devicetools
 // its answers have gone), and when it closes (after the answers to what it
 // sent have gone).
 //
+// With TLS (a TlsLink given), the handshake comes first: it must end within
+// the handshake limit, then the secure handler decides whether to go on (its
+// failure ends the connection with that reason), and only then do records
+// count. Events are not sent before. The write time-out covers ciphertext
+// that waits, too.
+//
 // One thread (the loop's) uses it; the settings must outlive it.
 class FleetConnection
 {
@@ -41,9 +50,19 @@ public:
     // Reads of unread bytes before a fault close, at most.
     static constexpr int kDrainReads = 64;
 
-    // Takes the connected, non-blocking socket `fd`. `idleTimeoutMs` 0: never.
+    // Told once the TLS handshake has ended, before any record; its failure
+    // ends the connection, "closed: " and its text logged.
+    using SecureHandler = std::function<base::Error(const tls::TlsSession& session)>;
+    struct Tls {
+        std::unique_ptr<TlsLink> link; // none: plain TCP
+        std::uint32_t handshakeLimitMs = 0;
+        SecureHandler onSecure;
+    };
+
+    // Takes the connected, non-blocking socket `fd`. `idleTimeoutMs` 0: never;
+    // `tls` without a link: plain TCP.
     FleetConnection(int fd, std::string peerText, const PeerSession::Settings& settings,
-                    std::uint32_t idleTimeoutMs);
+                    std::uint32_t idleTimeoutMs, Tls tls);
     // Closes the socket if finish() has not.
     ~FleetConnection();
     FleetConnection(const FleetConnection&) = delete;
@@ -69,7 +88,12 @@ public:
     bool sendUnprompted(std::string_view bytes);
 
     bool wantsRead() const { return !draining_ && !ended_; }
-    bool wantsWrite() const { return blockedSince_.has_value() && !ended_; }
+    bool wantsWrite() const
+    {
+        return (blockedSince_.has_value() || (tls_.link && tls_.link->wantsWrite())) && !ended_;
+    }
+    // A TLS handshake is still under way.
+    bool handshaking() const { return tls_.link && !secure_; }
     bool ended() const { return ended_; }
 
     // Closes the socket (after the close-after fault: the end of the stream
@@ -89,8 +113,20 @@ private:
     // The client is done; the connection ends once its answers have gone.
     void endAfterOutput(std::string ending);
     void failed(base::Error error);
+    // The bytes read from the socket: plaintext as they are, through the
+    // TLS session when there is one.
+    void received(std::string_view bytes);
+    // The TLS handshake ended well: the secure handler decides.
+    void secured();
+    // Sends the ciphertext that waits; notes when it first found no room.
+    void flushCipher(Clock::time_point now);
 
     int fd_;
+    Tls tls_;
+    bool secure_ = false;
+    Clock::time_point handshakeDue_;
+    // When ciphertext that waits first found no room.
+    std::optional<Clock::time_point> cipherBlockedSince_;
     PeerSession session_;
     protocol::RecordSplitter splitter_;
     PacedOutput output_{kQueuedBytes};

@@ -1,8 +1,11 @@
 #include "fleetsimulator.h"
 
 #include "nettext.h"
+#include "peeraddress.h"
 
-#include "socket/hostlookup.h"
+#include "socket/addresslookup.h"
+#include "tls/certificateinfo.h"
+#include "tls/selfsigned.h"
 
 #include <unistd.h>
 
@@ -48,6 +51,9 @@ base::Error FleetSimulator::start()
         return loop_.error();
     }
     base::Error error = config_.connectHost.empty() ? startListening() : startDialing();
+    if (error.ok() && config_.tls.on) {
+        error = startTls();
+    }
     if (!error.ok()) {
         stop();
         return error;
@@ -62,27 +68,75 @@ base::Error FleetSimulator::start()
     return {};
 }
 
+base::Error FleetSimulator::startTls()
+{
+    tls::ContextSettings settings;
+    if (!config_.connectHost.empty()) {
+        base::Result<std::shared_ptr<tls::TlsContext>> context = config_.tls.clientContext();
+        if (!context) {
+            return context.error();
+        }
+        clients_.useTls(*context, config_.connectHost, "host");
+        return {};
+    }
+    settings.role = tls::Role::Server;
+    if (!config_.tls.certificateFile.empty()) {
+        base::Result<tls::Credentials> own =
+            tls::Credentials::load(config_.tls.certificateFile, config_.tls.keyFile);
+        if (!own) {
+            return own.error();
+        }
+        settings.own = std::move(*own);
+    } else {
+        // Kept in memory only: a tester pins the fingerprint shown at start.
+        std::vector<std::string> names{"127.0.0.1", "::1", "localhost"};
+        if (std::find(names.begin(), names.end(), config_.listenHost) == names.end()) {
+            names.insert(names.begin(), config_.listenHost);
+        }
+        base::Result<tls::Credentials> made = tls::makeSelfSigned("devicesim", names);
+        if (!made) {
+            return made.error();
+        }
+        settings.own = std::move(*made);
+        tlsCertificateMade_ = true;
+    }
+    const base::Result<tls::CertificateInfo> info =
+        tls::CertificateInfo::ofPem(settings.own.certificatePem);
+    if (!info) {
+        return info.error();
+    }
+    tlsFingerprint_ = info->fingerprint;
+    base::Result<std::shared_ptr<tls::TlsContext>> context = tls::TlsContext::make(settings);
+    if (!context) {
+        return context.error();
+    }
+    clients_.useTls(*context, {}, "client");
+    return {};
+}
+
 base::Error FleetSimulator::startDialing()
 {
-    const std::uint32_t address = net::resolveHost(config_.connectHost.c_str());
-    if (address == net::kAddressNone) {
-        return base::Error(base::Fault::BadInput, 0,
-                           "cannot resolve the host " + config_.connectHost);
+    const base::Result<std::vector<net::Endpoint>> hosts =
+        net::lookUpEndpoints(config_.connectHost, config_.connectPort, SOCK_STREAM);
+    if (!hosts) {
+        return base::Error(hosts.error().fault(), 0, "cannot dial: " + hosts.error().text());
     }
-    const net::SocketAddress host = makeEndpoint(address, config_.connectPort);
-    dialing_ = std::make_unique<DialingDevices>(
-        loop_, config_, log_, clients_,
-        net::Endpoint::from(host.asSockaddr(), net::SocketAddress::kSize));
+    dialing_ = std::make_unique<DialingDevices>(loop_, config_, log_, clients_, *hosts);
     dialing_->start();
     return {};
 }
 
 base::Error FleetSimulator::startListening()
 {
-    address_ = net::resolveHost(config_.listenHost.c_str());
-    if (address_ == net::kAddressNone) {
-        return base::Error(base::Fault::BadInput, 0,
-                           "cannot resolve the address " + config_.listenHost);
+    if (const auto numeric = net::Endpoint::fromNumeric(config_.listenHost, 0)) {
+        address_ = *numeric;
+    } else {
+        const base::Result<std::vector<net::Endpoint>> found =
+            net::lookUpEndpoints(config_.listenHost, 0, SOCK_STREAM);
+        if (!found) {
+            return base::Error(found.error().fault(), 0, "cannot listen: " + found.error().text());
+        }
+        address_ = found->front();
     }
     const std::uint32_t count = std::max<std::uint32_t>(config_.devices, 1);
     if (base::Error error = ports_.bind(address_, config_.port, count); !error.ok()) {
@@ -151,7 +205,7 @@ void FleetSimulator::accept(std::uint32_t index, int fd, const net::Endpoint& pe
         acceptError_ = {};
     }
     Device& device = devices_[index];
-    const std::string peerText = "tcp " + peer.text() + device.peerSuffix;
+    const std::string peerText = "tcp " + peerAddressText(peer) + device.peerSuffix;
     if (device.clients >= config_.maxClients) {
         log_.write(peerText,
                    "refused: all " + std::to_string(config_.maxClients) + " client slots busy");

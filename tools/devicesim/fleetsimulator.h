@@ -33,10 +33,18 @@ namespace devicetools
 // at a time (one beyond is closed at once, with a log line), the idle
 // time-out for each client, UdpService::kMaxPeers UDP peers. Running out of
 // descriptors is logged once until accepting works again. The single device
-// logs its peers as "tcp a.b.c.d:port", a fleet's add " to port N".
+// logs its peers as "tcp a.b.c.d:port" (IPv6: "tcp [v6]:port"), a fleet's
+// add " to port N". An IPv6 address listens on both families ("::": every
+// address of both).
 //
 // Dialing (config.connectHost): the devices dial that host (DialingDevices)
 // and answer on the connections they make by the same rules.
+//
+// With config.tls.on, every TCP connection speaks TLS (LoopClients): a
+// listening device shows the certificate of config.tls (or one made at
+// start, naming the listen address, 127.0.0.1, ::1 and localhost); a dialing
+// one accepts its host when config.tls judges it so, else it dials again by
+// its schedule.
 //
 // With config.eventsPerSecond, every connection, accepted or dialed, gets
 // the device's event frames (LoopClients).
@@ -68,18 +76,23 @@ public:
 
     // Binds every device (or resolves the host to dial) and starts the loop.
     // The failure, with nothing left open, when an address does not resolve,
-    // a port cannot be bound (or with port 0, no free range turns up), the
-    // loop cannot be made, or it was started before.
+    // a port cannot be bound (or with port 0, no free range turns up), a TLS
+    // certificate or key cannot be used, the loop cannot be made, or it was
+    // started before.
     base::Error start();
     // Closes every client (logging each), ends the loop and closes every
     // socket; may be called any number of times.
     void stop();
 
     // After start(), listening: the first device's port (the others follow
-    // it) and the address, host order.
+    // it) and the address (its port unset).
     std::uint16_t firstPort() const { return ports_.firstPort(); }
     std::uint16_t port() const { return firstPort(); }
-    std::uint32_t address() const { return address_; }
+    const net::Endpoint& address() const { return address_; }
+    // After start() with TLS, listening: the fingerprint of the certificate
+    // shown ("SHA256:AB:..."), and whether it was made at start.
+    const std::string& tlsFingerprint() const { return tlsFingerprint_; }
+    bool tlsCertificateMade() const { return tlsCertificateMade_; }
     // TCP connections being served right now, over all devices; any thread.
     std::uint32_t activeClients() const;
 
@@ -97,6 +110,7 @@ private:
 
     base::Error startListening();
     base::Error startDialing();
+    base::Error startTls();
     void accept(std::uint32_t device, int fd, const net::Endpoint& peer);
     void acceptFailed(const base::Error& error);
     void onUdp(std::uint32_t device);
@@ -109,7 +123,9 @@ private:
     net::EventLoop loop_;
     LoopClients clients_;
     PortRange ports_;
-    std::uint32_t address_ = 0;
+    net::Endpoint address_;
+    std::string tlsFingerprint_;
+    bool tlsCertificateMade_ = false;
     bool started_ = false;
     std::thread thread_;
     std::atomic<std::uint32_t> activeClients_{0};

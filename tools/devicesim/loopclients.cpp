@@ -46,6 +46,10 @@ LoopClients::LoopClients(net::EventLoop& loop, const SimulatorConfig& config, Se
 
 LoopClients::~LoopClients()
 {
+    loop_.cancel(admitTimer_);
+    for (const Waiting& waiting : waiting_) {
+        ::close(waiting.fd);
+    }
     for (auto& [id, client] : clients_) {
         loop_.unwatch(client.connection->fd());
         loop_.cancel(client.due);
@@ -53,9 +57,55 @@ LoopClients::~LoopClients()
     }
 }
 
-bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHandler onEnd)
+void LoopClients::useTls(std::shared_ptr<tls::TlsContext> context, std::string peerName,
+                         std::string peerRole)
+{
+    tls_ = std::move(context);
+    tlsPeerName_ = std::move(peerName);
+    tlsPeerRole_ = std::move(peerRole);
+}
+
+bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHandler onEnd,
+                      SecureHandler onSecure)
 {
     makeNonBlocking(fd);
+    Waiting waiting{fd, std::move(peerText), device, std::move(onEnd), std::move(onSecure)};
+    if (tls_ && handshakes_ >= kMaxHandshakes) {
+        waiting_.push_back(std::move(waiting));
+        return true;
+    }
+    return serve(std::move(waiting));
+}
+
+FleetConnection::Tls LoopClients::tlsFor(const std::string& peerText, SecureHandler onSecure)
+{
+    FleetConnection::Tls tls;
+    if (!tls_) {
+        return tls;
+    }
+    tls.link = std::make_unique<TlsLink>(tls_, tlsPeerName_);
+    tls.handshakeLimitMs = config_.handshakeTimeoutMs;
+    tls.onSecure = [this, peerText,
+                    onSecure = std::move(onSecure)](const tls::TlsSession& session) -> base::Error {
+        if (onSecure) {
+            if (base::Error refusal = onSecure(session); !refusal.ok()) {
+                return refusal;
+            }
+        }
+        const tls::PeerCheck& peer = session.peer();
+        parts_.settings.log.write(
+            peerText, "TLS ready: " + session.version() + ", " + session.cipher() + ", " +
+                          tlsPeerRole_ + " certificate " +
+                          (peer.presented ? peer.certificate.fingerprint : std::string("none")));
+        return {};
+    };
+    return tls;
+}
+
+bool LoopClients::serve(Waiting waiting)
+{
+    const int fd = waiting.fd;
+    std::string peerText = std::move(waiting.peerText);
     const Id id = nextId_++;
     if (const base::Error error = loop_.watch(fd, Loop::WantRead, handlerFor(id)); !error.ok()) {
         parts_.settings.log.write(peerText,
@@ -64,10 +114,13 @@ bool LoopClients::add(int fd, std::string peerText, const Device& device, EndHan
         return false;
     }
     Client& client = clients_[id];
+    FleetConnection::Tls tls = tlsFor(peerText, std::move(waiting.onSecure));
+    client.handshaking = tls.link != nullptr;
+    handshakes_ += client.handshaking ? 1 : 0;
     client.connection = std::make_unique<FleetConnection>(fd, std::move(peerText), parts_.settings,
-                                                          config_.idleTimeoutMs);
-    client.device = device;
-    client.onEnd = std::move(onEnd);
+                                                          config_.idleTimeoutMs, std::move(tls));
+    client.device = waiting.device;
+    client.onEnd = std::move(waiting.onEnd);
     client.interest = Loop::WantRead;
     client.watched = true;
     if (eventPeriod_.count() > 0) {
@@ -146,6 +199,10 @@ void LoopClients::settle(Id id)
 {
     Client& client = clients_.at(id);
     FleetConnection& connection = *client.connection;
+    if (client.handshaking && !connection.handshaking()) {
+        client.handshaking = false;
+        handshakeEnded();
+    }
     if (connection.ended()) {
         end(id, false);
         return;
@@ -179,6 +236,10 @@ void LoopClients::end(Id id, bool stopping)
 {
     const auto found = clients_.find(id);
     Client& client = found->second;
+    if (client.handshaking) {
+        client.handshaking = false;
+        handshakeEnded();
+    }
     loop_.unwatch(client.connection->fd());
     loop_.cancel(client.due);
     loop_.cancel(client.event);
@@ -191,8 +252,39 @@ void LoopClients::end(Id id, bool stopping)
     }
 }
 
+void LoopClients::handshakeEnded()
+{
+    --handshakes_;
+    // Started from a timer of its own: this runs in the middle of another
+    // client's handling, which a new client must not disturb.
+    if (!waiting_.empty() && admitTimer_ == 0) {
+        admitTimer_ = loop_.at(Clock::now(), [this] {
+            admitTimer_ = 0;
+            admit();
+        });
+    }
+}
+
+void LoopClients::admit()
+{
+    while (handshakes_ < kMaxHandshakes && !waiting_.empty()) {
+        Waiting next = std::move(waiting_.front());
+        waiting_.pop_front();
+        EndHandler onEnd = next.onEnd;
+        if (!serve(std::move(next)) && onEnd) {
+            onEnd();
+        }
+    }
+}
+
 void LoopClients::stopAll()
 {
+    loop_.cancel(admitTimer_);
+    admitTimer_ = 0;
+    for (const Waiting& waiting : waiting_) {
+        ::close(waiting.fd);
+    }
+    waiting_.clear();
     while (!clients_.empty()) {
         end(clients_.begin()->first, true);
     }

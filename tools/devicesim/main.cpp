@@ -6,6 +6,7 @@
 #include "fleetsimulator.h"
 #include "lineoutput.h"
 #include "nettext.h"
+#include "peeraddress.h"
 #include "simulatorarguments.h"
 
 #include "protocol/framedecoder.h"
@@ -32,11 +33,13 @@ constexpr int kExitUsage = 2;
 // stopped; the whole stop stays well within a second.
 constexpr std::chrono::milliseconds kLogDrainLimit{400};
 
-// "127.0.0.1 port 21210" or "127.0.0.1 ports 21210 to 21219 (10 devices, ...)".
-std::string listeningText(const SimulatorConfig& config, std::uint32_t address, std::uint16_t port)
+// "127.0.0.1 port 21210" or "127.0.0.1 ports 21210 to 21219 (10 devices, ...)";
+// an IPv6 address in brackets.
+std::string listeningText(const SimulatorConfig& config, const net::Endpoint& address,
+                          std::uint16_t port)
 {
-    const std::string endpoint = endpointText(makeEndpoint(address, port));
-    const std::string host = endpoint.substr(0, endpoint.rfind(':'));
+    const std::string host =
+        address.family() == AF_INET6 ? '[' + address.addressText() + ']' : address.addressText();
     if (config.devices == 0) {
         return host + " port " + std::to_string(port) + " (TCP and UDP)";
     }
@@ -53,7 +56,9 @@ std::string listeningText(const SimulatorConfig& config, std::uint32_t address, 
 // "dialing 127.0.0.1:21210 (1000 devices, ids 01 to G8, at most 2000 dials a second)".
 std::string dialingText(const SimulatorConfig& config)
 {
-    std::string text = "dialing " + config.connectHost + ':' + std::to_string(config.connectPort);
+    const bool ipv6 = config.connectHost.find(':') != std::string::npos;
+    std::string text = "dialing " + (ipv6 ? '[' + config.connectHost + ']' : config.connectHost) +
+                       ':' + std::to_string(config.connectPort);
     if (config.devices != 0) {
         text += " (" + std::to_string(config.devices) + " devices, ids " +
                 (config.devices < DeviceEvents::kDistinctIds
@@ -63,6 +68,24 @@ std::string dialingText(const SimulatorConfig& config)
                 ", at most " + std::to_string(config.dialRate) + " dials a second)";
     }
     return text;
+}
+
+// "; TLS, certificate SHA256:... (made at start)" or what a dialing device
+// accepts of its host.
+std::string tlsText(const SimulatorConfig& config, const FleetSimulator& simulator)
+{
+    if (!config.tls.on) {
+        return {};
+    }
+    if (config.connectHost.empty()) {
+        return "; TLS, certificate " + simulator.tlsFingerprint() +
+               (simulator.tlsCertificateMade() ? " (made at start)" : "");
+    }
+    if (config.tls.insecure) {
+        return "; TLS, any host certificate (--insecure)";
+    }
+    return config.tls.pin.empty() ? "; TLS, host certificate trusted by an authority"
+                                  : "; TLS, host certificate " + config.tls.pin;
 }
 
 std::string eventsText(const SimulatorConfig& config)
@@ -81,16 +104,17 @@ int serve(FleetSimulator& simulator, const SimulatorConfig& config, SimulatorLog
           LineOutput& output, const sigset_t& stopSignals)
 {
     const bool dialing = !config.connectHost.empty();
-    if (!dialing && !makeEndpoint(simulator.address(), 0).isLoopback()) {
+    if (!dialing && !isLoopbackAddress(simulator.address())) {
         std::cerr << "devicesim: warning: listening on " << escapedText(config.listenHost)
                   << ", beyond the loopback network: other hosts can reach the simulator\n";
     }
     const std::string what =
         dialing ? dialingText(config)
                 : "listening on " + listeningText(config, simulator.address(), simulator.port());
-    log.write({}, "devicesim " + what + eventsText(config) + "; answers: " +
-                      (config.rules ? "reply rules, then " : "") + (config.echo ? "echo" : "none") +
-                      "; faults: " + config.faults.summary() + ". Ctrl+C stops.");
+    log.write({}, "devicesim " + what + tlsText(config, simulator) + eventsText(config) +
+                      "; answers: " + (config.rules ? "reply rules, then " : "") +
+                      (config.echo ? "echo" : "none") + "; faults: " + config.faults.summary() +
+                      ". Ctrl+C stops.");
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
     }

@@ -22,6 +22,17 @@ namespace
 constexpr std::uint32_t kDefaultLocalLow = 32768;
 constexpr std::uint32_t kDefaultLocalHigh = 60999;
 
+// `address` with `port` (host order).
+net::Endpoint withPort(net::Endpoint address, std::uint16_t port)
+{
+    if (address.family() == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = htons(port);
+    } else {
+        reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = htons(port);
+    }
+    return address;
+}
+
 void closeQuietly(int fd)
 {
     if (fd >= 0) {
@@ -46,7 +57,8 @@ void PortRange::close()
     firstPort_ = 0;
 }
 
-base::Error PortRange::bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count)
+base::Error PortRange::bind(const net::Endpoint& address, std::uint16_t firstPort,
+                            std::uint32_t count)
 {
     close();
     if (count == 0 || std::uint32_t{firstPort} + count - 1 > kMaxPort) {
@@ -67,7 +79,7 @@ int PortRange::takeListener(std::uint32_t index)
     return fd;
 }
 
-base::Error PortRange::pickOne(std::uint32_t address)
+base::Error PortRange::pickOne(const net::Endpoint& address)
 {
     // The system picks the TCP port; the UDP socket then asks for the same
     // number, which another program may hold: try again a few times.
@@ -82,7 +94,7 @@ base::Error PortRange::pickOne(std::uint32_t address)
     return error;
 }
 
-base::Error PortRange::search(std::uint32_t address, std::uint32_t count)
+base::Error PortRange::search(const net::Endpoint& address, std::uint32_t count)
 {
     // The system hands the ports of its local range to outgoing connections,
     // and one recently closed holds its port for a minute (TIME_WAIT), even
@@ -129,14 +141,15 @@ base::Error PortRange::search(std::uint32_t address, std::uint32_t count)
                            " free ports in a row (the last taken: " + error.text() + ")");
 }
 
-base::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
-                                std::uint32_t& failed)
+base::Error PortRange::bindFrom(const net::Endpoint& address, std::uint32_t first,
+                                std::uint32_t count, std::uint32_t& failed)
 {
+    const int family = address.family();
     devices_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         Device device;
-        device.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        device.udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        device.listener = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        device.udp = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         devices_.push_back(device);
         failed = 0;
         if (device.listener < 0 || device.udp < 0) {
@@ -147,23 +160,26 @@ base::Error PortRange::bindFrom(std::uint32_t address, std::uint32_t first, std:
         // A restarted simulator may bind while old connections linger.
         const int on = 1;
         ::setsockopt(device.listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const net::SocketAddress local =
-            makeEndpoint(address, static_cast<std::uint16_t>(first + i));
-        if (::bind(device.listener, local.asSockaddr(), net::SocketAddress::kSize) != 0 ||
+        if (family == AF_INET6) {
+            // "::" serves IPv4 peers too, whatever the system's default.
+            const int off = 0;
+            ::setsockopt(device.listener, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            ::setsockopt(device.udp, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        }
+        const net::Endpoint local = withPort(address, static_cast<std::uint16_t>(first + i));
+        if (::bind(device.listener, local.address(), local.length) != 0 ||
             ::listen(device.listener, kListenBacklog) != 0) {
-            base::Error error =
-                base::Error::fromErrno("cannot listen on TCP " + endpointText(local));
+            base::Error error = base::Error::fromErrno("cannot listen on TCP " + local.text());
             failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
             return error;
         }
-        net::SocketAddress bound = local;
-        socklen_t length = net::SocketAddress::kSize;
-        if (first == 0 && ::getsockname(device.listener, bound.asSockaddr(), &length) == 0) {
-            first = ntohs(bound.port);
+        if (first == 0) {
+            first = net::Endpoint::localOf(device.listener).port();
         }
-        if (::bind(device.udp, bound.asSockaddr(), net::SocketAddress::kSize) != 0) {
-            base::Error error = base::Error::fromErrno("cannot bind UDP " + endpointText(bound));
+        const net::Endpoint bound = withPort(address, static_cast<std::uint16_t>(first + i));
+        if (::bind(device.udp, bound.address(), bound.length) != 0) {
+            base::Error error = base::Error::fromErrno("cannot bind UDP " + bound.text());
             failed = error.systemCode() == EADDRINUSE ? first + i : 0;
             close();
             return error;

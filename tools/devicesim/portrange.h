@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "socket/endpoint.h"
 
 #include <cstdint>
 #include <string>
@@ -33,13 +34,14 @@ public:
     PortRange(const PortRange&) = delete;
     PortRange& operator=(const PortRange&) = delete;
 
-    // Binds `count` devices on `address` (host order) at the ports
+    // Binds `count` devices on `address` (its port unused; an IPv6 address
+    // takes IPv4 too, as "::" is meant to, where the system allows) at the ports
     // `firstPort` to `firstPort + count - 1`; with `firstPort` 0 it looks for
     // a range free for both TCP and UDP from kLowestSearched on, outside the
     // system's range for outgoing connections (a single device: any port the
     // system picks that is free for both, tried kPickAttempts times). The failure, with nothing
     // left open, when a socket cannot be bound or no free range turns up.
-    base::Error bind(std::uint32_t address, std::uint16_t firstPort, std::uint32_t count);
+    base::Error bind(const net::Endpoint& address, std::uint16_t firstPort, std::uint32_t count);
     void close();
     // Hands device `index`'s listening socket over to the caller, who closes
     // it from then on.
@@ -51,10 +53,10 @@ public:
 private:
     // Binds the whole range from `first`; on failure says why, and `failed`
     // is the port found in use (0 for any other failure).
-    base::Error bindFrom(std::uint32_t address, std::uint32_t first, std::uint32_t count,
+    base::Error bindFrom(const net::Endpoint& address, std::uint32_t first, std::uint32_t count,
                          std::uint32_t& failed);
-    base::Error search(std::uint32_t address, std::uint32_t count);
-    base::Error pickOne(std::uint32_t address);
+    base::Error search(const net::Endpoint& address, std::uint32_t count);
+    base::Error pickOne(const net::Endpoint& address);
 
     std::vector<Device> devices_;
     std::uint16_t firstPort_ = 0;

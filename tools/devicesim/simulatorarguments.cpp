@@ -2,6 +2,8 @@
 
 #include "nettext.h"
 
+#include "socket/addresslookup.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +27,11 @@ one line for every frame it receives, and answers like a device would.
 Ctrl+C or SIGTERM stops it.
 
 Listening:
-  --listen ADDRESS   IPv4 address or host name to listen on (default 127.0.0.1).
-                     An address outside 127.0.0.0/8 works, with a warning:
-                     other hosts can then reach the simulator.
+  --listen ADDRESS   address or host name to listen on (default 127.0.0.1):
+                     IPv4, IPv6 (::1 its loopback; :: every address of both
+                     families). An address beyond the loopback works, with a
+                     warning: other hosts can then reach the simulator.
+  --address ADDRESS  the same as --listen.
   --port PORT        TCP and UDP port, 0 to 65535 (default 21210); 0 lets the
                      system pick one that is free for both, shown at start.
   --devices N        serve a fleet of N devices, 1 to 10000, on the ports
@@ -49,8 +53,9 @@ Listening:
                      flood is not closed while the flood runs.
 
 Dialing out (a device that calls its host, as "client only" devices do):
-  --connect HOST:PORT  dial HOST (IPv4 address or host name) at PORT instead
-                     of listening. A device dials at start, and again while
+  --connect HOST:PORT  dial HOST (IPv4 address, IPv6 address in brackets as
+                     in [::1]:21210, or a host name of either family) at
+                     PORT instead of listening. A device dials at start, and again while
                      the host is away: waits from 1 s doubling to 30 s, each
                      up to a fifth shorter at random, each logged ("next try
                      in 3.6 s"); after a connection ends it dials again, the
@@ -64,6 +69,25 @@ Dialing out (a device that calls its host, as "client only" devices do):
   --dial-rate N      dials started a second at most, over all devices, 1 to
                      100000 (default 2000: 1000 devices are connected within
                      about half a second).
+
+TLS (TCP only; UDP stays plain):
+  --tls              every TCP connection speaks TLS; records are logged as
+                     plaintext. A connection that has not done its
+                     handshake within 10 s is closed; at most 64
+                     handshakes run at once, further connections wait.
+  --cert FILE        listening: the certificate to show (PEM); without it
+  --key FILE         one is made at start (kept in memory only) and its
+                     SHA-256 fingerprint is shown on the start line.
+                     Dialing: a client certificate and its key for hosts
+                     that require one.
+  --pin FINGERPRINT  dialing: accept the host whose certificate has this
+                     SHA-256 fingerprint ("SHA256:AB:CD:..."), and no other.
+  --ca FILE          dialing: also trust the authorities in FILE (PEM).
+  --insecure         dialing: accept any certificate (still logged).
+                     Without --pin or --insecure a host must have a
+                     certificate that a trusted authority vouches for; a
+                     refused host is logged with the reason and its
+                     fingerprint, and dialed again later.
 
 Events:
   --events RATE      every device sends an event frame (a card presented)
@@ -142,6 +166,8 @@ Examples:
   devicesim --flood 50 --flood-for 2000
   devicesim --port 0 --devices 1000 --log-rate 10
   devicesim --connect 127.0.0.1:21210
+  devicesim --tls --address ::
+  devicesim --tls --connect [::1]:21210 --pin SHA256:AB:CD:...
   devicesim --devices 1000 --connect 127.0.0.1:21210 --events 1 --log-rate 10
 
 Exit status: 0 after Ctrl+C or SIGTERM (within a second, whatever the output
@@ -202,16 +228,16 @@ std::optional<double> parseRate(const std::string& text)
 // anything else.
 bool hostAndPort(const std::string& text, SimulatorConfig& config, base::Error& error)
 {
-    const std::size_t colon = text.rfind(':');
+    const base::Result<net::HostAndPort> split = net::splitHostAndPort(text);
     const std::optional<std::uint32_t> port =
-        colon == std::string::npos
-            ? std::nullopt
-            : CommandLine::parseNumber(std::string_view(text).substr(colon + 1), 1, kMaxPort);
-    if (colon == 0 || !port) {
-        error = badArgument("--connect takes HOST:PORT, the port 1 to 65535, not \"" + text + '"');
+        split ? CommandLine::parseNumber(split->port, 1, kMaxPort) : std::nullopt;
+    if (!port || split->host.empty()) {
+        error = badArgument("--connect takes HOST:PORT, the port 1 to 65535 (an IPv6 address in "
+                            "brackets: [::1]:21210), not \"" +
+                            text + '"');
         return false;
     }
-    config.connectHost = text.substr(0, colon);
+    config.connectHost = split->host;
     config.connectPort = static_cast<std::uint16_t>(*port);
     return true;
 }
@@ -257,7 +283,10 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
         bool ok = true;
         if (option == "--help") {
             return ParseResult::Help;
-        } else if (option == "--listen") {
+        } else if (TlsOptions::isOption(option)) {
+            error = config.tls.take(option, line);
+            ok = error.ok();
+        } else if (option == "--listen" || option == "--address") {
             ok = text(config.listenHost);
             listening = true;
         } else if (option == "--port") {
@@ -343,6 +372,13 @@ base::Result<ParseResult> parseSimulatorArguments(CommandLine& line, SimulatorCo
     if (listening && !config.connectHost.empty()) {
         return badArgument(
             "--connect dials out: --listen and --port are for a device that listens");
+    }
+    if (base::Error tlsError = config.tls.complete(); !tlsError.ok()) {
+        return tlsError;
+    }
+    if (config.connectHost.empty() &&
+        (!config.tls.pin.empty() || config.tls.insecure || !config.tls.caFile.empty())) {
+        return badArgument("--pin, --insecure and --ca judge the host a device dials (--connect)");
     }
     // A device keeps the connection it made to its host however quiet the
     // host is, unless told otherwise.

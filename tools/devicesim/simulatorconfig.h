@@ -2,6 +2,7 @@
 
 #include "faultmodes.h"
 #include "replyrules.h"
+#include "tlsoptions.h"
 
 #include "protocol/commandframe.h"
 #include "protocol/framedefaults.h"
@@ -16,8 +17,9 @@ namespace devicetools
 
 // Everything the device simulator is told on its command line.
 struct SimulatorConfig {
-    // Dotted IPv4 address or host name to listen on; the console is pointed
-    // there to try it without a device.
+    // Address (IPv4, IPv6 without brackets; "::" takes both families) or
+    // host name to listen on; the console is pointed there to try it without
+    // a device.
     std::string listenHost{protocol::kLoopbackAddress};
     // TCP and UDP port; 0 lets the system pick one that is free for both.
     std::uint16_t port = protocol::kDefaultPort;
@@ -26,7 +28,7 @@ struct SimulatorConfig {
     // limits below apply to each device.
     static constexpr std::uint32_t kMaxDevices = 10000;
     std::uint32_t devices = 0;
-    // The host to dial (a dotted IPv4 address or a host name) and its port:
+    // The host to dial (an IPv4 or IPv6 address or a host name) and its port:
     // with a host, the devices dial out instead of listening.
     std::string connectHost;
     std::uint16_t connectPort = 0;
@@ -43,6 +45,15 @@ struct SimulatorConfig {
     static constexpr double kMaxEventRate = 1000;
     double eventsPerSecond = 0;
     protocol::DelimiterMode eventMode = protocol::DelimiterMode::Demo;
+
+    // TLS on every TCP connection (UDP stays plain). Listening: the
+    // certificate and key files, or none (one is made at start); dialing:
+    // also how the host's certificate is trusted (ca, pin, insecure) and a
+    // client certificate.
+    TlsOptions tls;
+    // A TLS handshake not done by then closes the connection.
+    static constexpr std::uint32_t kDefaultHandshakeTimeoutMs = 10000;
+    std::uint32_t handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
 
     // Echo well-formed frames that no rule answers.
     bool echo = true;

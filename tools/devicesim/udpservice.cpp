@@ -1,6 +1,7 @@
 #include "udpservice.h"
 
 #include "nettext.h"
+#include "peeraddress.h"
 #include "socketio.h"
 
 #include "protocol/recordsplitter.h"
@@ -21,12 +22,6 @@ namespace
 using Clock = PacedOutput::Clock;
 
 constexpr std::string_view kUdp = "udp ";
-
-// A key for a UDP peer: its address and port.
-std::uint64_t peerKey(const net::SocketAddress& peer)
-{
-    return (std::uint64_t{peer.address} << 16) | peer.port;
-}
 
 std::uint32_t msUntil(Clock::time_point due, Clock::time_point now)
 {
@@ -68,12 +63,13 @@ void UdpService::receive(char* buffer)
 
 bool UdpService::receiveOne(char* buffer)
 {
-    net::SocketAddress from;
-    socklen_t length = net::SocketAddress::kSize;
+    net::Endpoint from;
     ssize_t n;
     do {
-        n = ::recvfrom(socket_, buffer, kDatagramCapacity, MSG_DONTWAIT, from.asSockaddr(),
-                       &length);
+        socklen_t length = sizeof from.storage;
+        n = ::recvfrom(socket_, buffer, kDatagramCapacity, MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&from.storage), &length);
+        from.length = length;
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         return false;
@@ -132,9 +128,9 @@ void UdpService::tick()
     }
 }
 
-UdpService::Peer& UdpService::peerFor(const net::SocketAddress& from)
+UdpService::Peer& UdpService::peerFor(const net::Endpoint& from)
 {
-    auto found = peers_.find(peerKey(from));
+    auto found = peers_.find(from);
     if (found != peers_.end()) {
         return found->second;
     }
@@ -144,10 +140,10 @@ UdpService::Peer& UdpService::peerFor(const net::SocketAddress& from)
                 return a.second.lastHeard < b.second.lastHeard;
             }));
     }
-    Peer& peer = peers_[peerKey(from)];
+    Peer& peer = peers_[from];
     peer.address = from;
     peer.session = std::make_unique<PeerSession>(
-        std::string(kUdp) + endpointText(from) + peerSuffix_, settings_,
+        std::string(kUdp) + peerAddressText(from) + peerSuffix_, settings_,
         [this, &peer](std::string_view bytes, std::uint32_t pauseMs) {
             return send(peer, bytes, pauseMs);
         });
@@ -197,12 +193,12 @@ void UdpService::flush(Peer& peer)
     }
 }
 
-base::Error UdpService::sendNow(const net::SocketAddress& to, std::string_view bytes)
+base::Error UdpService::sendNow(const net::Endpoint& to, std::string_view bytes)
 {
     ssize_t n;
     do {
-        n = ::sendto(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
-                     to.asSockaddr(), net::SocketAddress::kSize);
+        n = ::sendto(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT, to.address(),
+                     to.length);
     } while (n < 0 && errno == EINTR);
     if (n >= 0) {
         return {};

@@ -6,14 +6,14 @@
 #include "stopsignal.h"
 
 #include "base/error.h"
-#include "socket/socketaddress.h"
+#include "socket/endpoint.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace devicetools
 {
@@ -61,7 +61,7 @@ public:
 
 private:
     struct Peer {
-        net::SocketAddress address;
+        net::Endpoint address;
         std::unique_ptr<PeerSession> session;
         PacedOutput output{kQueuedBytes};
         std::uint64_t lastHeard = 0;
@@ -70,18 +70,18 @@ private:
     };
 
     bool receiveOne(char* buffer);
-    Peer& peerFor(const net::SocketAddress& from);
+    Peer& peerFor(const net::Endpoint& from);
     bool send(Peer& peer, std::string_view bytes, std::uint32_t pauseMs);
     void flush(Peer& peer);
     // Sends one datagram now: no failure when it went, NoRoomNow when the
     // socket would block, else the failure.
-    base::Error sendNow(const net::SocketAddress& to, std::string_view bytes);
+    base::Error sendNow(const net::Endpoint& to, std::string_view bytes);
     void logFailure(const Peer& peer, std::size_t size, const base::Error& error);
 
     int socket_;
     const PeerSession::Settings& settings_;
     std::string peerSuffix_;
-    std::map<std::uint64_t, Peer> peers_;
+    std::unordered_map<net::Endpoint, Peer, net::EndpointHash> peers_;
     std::uint64_t turn_ = 0;
 };
 
