@@ -112,7 +112,7 @@ void CallIntake::identify(std::unique_ptr<Pending> pending)
     }
     Pending& waiting = *pending_.at(serial);
     if (secure) {
-        waiting.caller.link = std::make_unique<TlsLink>(std::make_unique<tls::TlsSession>(tls_));
+        waiting.caller.link = std::make_unique<SecureLink>(std::make_unique<tls::TlsSession>(tls_));
         waitingHandshakes_.push_back(serial);
     }
     waiting.timer = loop_.after(identifyTime_, [this, serial] {
@@ -174,7 +174,7 @@ void CallIntake::read(std::uint64_t serial)
         firstBytes(serial, bytes);
         return;
     }
-    TlsLink& link = *pending.caller.link;
+    SecureLink& link = *pending.caller.link;
     std::string plain = link.receive(bytes);
     if (const base::Error failed = link.flush(pending.caller.fd); !failed.ok()) {
         giveUp(serial, "connection lost in the TLS handshake: " + failed.text());

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "firstframe.h"
-#include "tlslink.h"
+#include "securelink.h"
 
 #include "socket/endpoint.h"
 #include "socket/eventloop.h"
@@ -35,7 +35,7 @@ namespace devicetools
 // and closed.
 //
 // TLS (TCP, with useTls()): each caller's handshake is done here, before its
-// first frame is read and before it is handed over with its TlsLink (the
+// first frame is read and before it is handed over with its SecureLink (the
 // early bytes are plaintext then). A caller whose handshake fails (e.g. a
 // client certificate the authority does not vouch for) or does not end
 // within the time is told through `unidentified` and closed.
@@ -60,7 +60,7 @@ public:
         net::Endpoint peer;
         std::string id; // empty: not read (devices known by address)
         std::string early;
-        std::unique_ptr<TlsLink> link; // TLS: the session, its handshake done
+        std::unique_ptr<SecureLink> link; // TLS: the session, its handshake done
     };
     using Arrived = std::function<void(Caller caller)>;
     using Datagram = std::function<void(std::uint64_t serial, std::string_view bytes)>;

@@ -119,7 +119,7 @@ void DeviceSession::dial(check::Instant now)
 }
 
 void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early,
-                          std::unique_ptr<TlsLink> link)
+                          std::unique_ptr<SecureLink> link)
 {
     socket_ = net::ConnectedSocket(fd, {});
     link_ = std::move(link);
@@ -252,7 +252,7 @@ void DeviceSession::connected(check::Instant now)
         return;
     }
     // The certificate must name what the target was given as.
-    link_ = std::make_unique<TlsLink>(
+    link_ = std::make_unique<SecureLink>(
         std::make_unique<tls::TlsSession>(dialTls_->context, result_.target.host));
     state_ = State::Handshaking;
     link_->start();

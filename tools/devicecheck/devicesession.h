@@ -1,7 +1,7 @@
 #pragma once
 
 #include "check/fleetreport.h"
-#include "tlslink.h"
+#include "securelink.h"
 #include "trafficbuffer.h"
 
 #include "base/error.h"
@@ -84,7 +84,7 @@ public:
     // already read from it, given to the check as the first received;
     // `link` its TLS, handshake done, or null.
     void adopt(int fd, const net::Endpoint& peer, std::string_view early,
-               std::unique_ptr<TlsLink> link = nullptr);
+               std::unique_ptr<SecureLink> link = nullptr);
     // A device that called in over UDP from `peer`: answers go out through
     // `fd` (the listening socket, not owned); `first` is its first datagram.
     void adoptDatagrams(int fd, const net::Endpoint& peer, std::string_view first);
@@ -151,8 +151,8 @@ private:
     check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
     std::shared_ptr<const DialTls> dialTls_;
-    std::unique_ptr<TlsLink> link_; // when speaking TLS
-    std::size_t nextAddress_ = 0;   // of the target's, to try next
+    std::unique_ptr<SecureLink> link_; // when speaking TLS
+    std::size_t nextAddress_ = 0;      // of the target's, to try next
     base::Error lastConnectError_;
     std::deque<std::string> pending_; // blocks to write; the first may be part written
     std::size_t written_ = 0;         // of the first pending block

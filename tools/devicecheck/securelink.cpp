@@ -1,4 +1,4 @@
-#include "tlslink.h"
+#include "securelink.h"
 
 #include <sys/socket.h>
 
@@ -16,27 +16,27 @@ constexpr std::size_t kCompactAt = 64 * 1024;
 
 } // namespace
 
-void TlsLink::start()
+void SecureLink::start()
 {
     session_->start();
     take();
 }
 
-std::string TlsLink::receive(std::string_view cipher)
+std::string SecureLink::receive(std::string_view cipher)
 {
     session_->receive(cipher);
     take();
     return session_->takeReceived();
 }
 
-base::Error TlsLink::send(std::string_view plain)
+base::Error SecureLink::send(std::string_view plain)
 {
     base::Error error = session_->send(plain);
     take();
     return error;
 }
 
-base::Error TlsLink::flush(int fd)
+base::Error SecureLink::flush(int fd)
 {
     while (written_ < output_.size()) {
         const ssize_t count =
@@ -62,7 +62,7 @@ base::Error TlsLink::flush(int fd)
     return {};
 }
 
-std::string TlsLink::description() const
+std::string SecureLink::description() const
 {
     const tls::PeerCheck& peer = session_->peer();
     return "TLS " + session_->version() + ", cipher " + session_->cipher() + ", " +
@@ -70,7 +70,7 @@ std::string TlsLink::description() const
                            : std::string("no peer certificate"));
 }
 
-void TlsLink::take()
+void SecureLink::take()
 {
     output_ += session_->takeOutput();
 }

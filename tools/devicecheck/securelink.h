@@ -26,10 +26,10 @@ struct DialTls {
 // plaintext only; the socket carries only what the session says.
 //
 // Threads: the loop's only. Does not own the socket.
-class TlsLink
+class SecureLink
 {
 public:
-    explicit TlsLink(std::unique_ptr<tls::TlsSession> session) : session_(std::move(session)) {}
+    explicit SecureLink(std::unique_ptr<tls::TlsSession> session) : session_(std::move(session)) {}
 
     // Client: starts the handshake (its first flight waits for flush()).
     void start();
