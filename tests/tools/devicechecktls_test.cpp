@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -202,8 +203,9 @@ TEST(CheckTls, MisusedOptionsAreUsageErrors)
 class TlsCaller
 {
 public:
-    TlsCaller(std::uint16_t port, tls::Credentials own)
-        : thread_([this, port, own] { run(port, own); })
+    TlsCaller(std::uint16_t port, tls::Credentials own, const std::string& address = "127.0.0.1")
+        : thread_(
+              [this, port, own, address] { run(*net::Endpoint::fromNumeric(address, port), own); })
     {
     }
     ~TlsCaller()
@@ -218,13 +220,12 @@ public:
     }
 
 private:
-    void run(std::uint16_t port, const tls::Credentials& own)
+    void run(const net::Endpoint& to, const tls::Credentials& own)
     {
         tls::ContextSettings settings;
         settings.own = own;
         const auto context = tls::TlsContext::make(settings);
-        const base::Result<int> fd =
-            net::connectWithin(*net::Endpoint::fromNumeric("127.0.0.1", port), SOCK_STREAM, 5000);
+        const base::Result<int> fd = net::connectWithin(to, SOCK_STREAM, 5000);
         if (!context || !fd) {
             return;
         }
@@ -300,6 +301,74 @@ TEST(CheckTls, ListensAsTheTlsServerOfDevicesThatCallIn)
     EXPECT_NE(checker.output().find("TLS handshake failed"), std::string::npos) << checker.output();
 }
 
+// Handshakes that start and never end, a hundred of them, while a device is
+// under check: its check goes on and passes; the stalled callers are given
+// up at the connect time-out as unknown.
+TEST(CheckTls, AHandshakeFloodDoesNotStarveTheDeviceUnderCheck)
+{
+    Scratch scratch;
+    check::CheckFile file = *check::parseCheckFile(answerCheck(true), "a.check");
+    file.steps.push_back({"pause", check::WaitStep{check::Millis(800)}});
+    file.steps.push_back(file.steps[0]);
+    file.steps.push_back(file.steps[1]);
+    ChildProcess checker(kChecker, {scratch.write("a.check", check::writeCheckFile(file)),
+                                    "--listen", "127.0.0.1:0", "--listen-time", "3",
+                                    "--connect-timeout", "1000", "--answer-timeout", "2000"});
+    ASSERT_TRUE(checker.waitForLine("listening on 127.0.0.1:", kDeadline)) << checker.output();
+    std::smatch match;
+    const std::string said = checker.output();
+    ASSERT_TRUE(std::regex_search(said, match, std::regex("127\\.0\\.0\\.1:(\\d+)")));
+    const auto port = static_cast<std::uint16_t>(std::stoi(match[1]));
+    const auto to = *net::Endpoint::fromNumeric("127.0.0.1", port);
+    {
+        const TlsCaller door(port, {});
+        ASSERT_TRUE(waitUntil([&] { return !door.seen().empty(); }, kDeadline));
+        const auto context = tls::TlsContext::make({});
+        ASSERT_TRUE(context);
+        std::vector<int> flood;
+        for (int i = 0; i < 100; ++i) {
+            const base::Result<int> fd = net::connectWithin(to, SOCK_STREAM, 2000);
+            if (!fd) {
+                break;
+            }
+            flood.push_back(*fd);
+            tls::TlsSession hello(*context);
+            hello.start();
+            const std::string first = hello.takeOutput();
+            ::send(*fd, first.data(), first.size(), MSG_NOSIGNAL);
+        }
+        EXPECT_EQ(flood.size(), 100u);
+        EXPECT_EQ(checker.wait(kDeadline), 0) << checker.output();
+        for (const int fd : flood) {
+            ::close(fd);
+        }
+    }
+    EXPECT_NE(checker.output().find("1 passed, 0 failed"), std::string::npos) << checker.output();
+}
+
+// The checker listening on IPv6 loopback over TLS: the device that calls in
+// from ::1 is checked and reported in brackets.
+TEST(CheckIpv6, ListensOnIpv6Loopback)
+{
+    Scratch scratch;
+    const std::string junit = scratch.file("run.xml");
+    ChildProcess checker(kChecker, {scratch.write("a.check", answerCheck(true)), "--listen",
+                                    "[::1]:0", "--expect", "1", "--junit", junit});
+    if (!checker.waitForLine("listening on ", kDeadline) ||
+        checker.output().find("listening on [::1]:") == std::string::npos) {
+        checker.signal(SIGTERM);
+        GTEST_SKIP() << "no IPv6 loopback on this machine: " << checker.output();
+    }
+    std::smatch match;
+    const std::string said = checker.output();
+    ASSERT_TRUE(std::regex_search(said, match, std::regex("\\[::1\\]:(\\d+) \\(TCP, TLS\\)")));
+    {
+        const TlsCaller door(static_cast<std::uint16_t>(std::stoi(match[1])), {}, "::1");
+        EXPECT_EQ(checker.wait(kDeadline), 0) << checker.output();
+    }
+    EXPECT_NE(readFile(junit).find("name=\"[::1]:"), std::string::npos) << readFile(junit);
+}
+
 // IPv6 loopback, plain and with TLS, and a name that resolves to both
 // families whose device listens on IPv6 only: the connect goes on to the
 // address that takes it. Reports name IPv6 devices in brackets.
@@ -313,11 +382,17 @@ TEST(CheckIpv6, DevicesOnIpv6LoopbackAreChecked)
     }
     const std::string check = scratch.write("a.check", answerCheck(false));
     const std::string junit = scratch.file("run.xml");
-    const ProcessResult run =
-        runProcess(kChecker, {check, "[::1]:" + plain.portText(), "--junit", junit}, kDeadline);
+    const std::string folder = scratch.file("records");
+    const ProcessResult run = runProcess(
+        kChecker, {check, "[::1]:" + plain.portText(), "--junit", junit, "--record", folder},
+        kDeadline);
     EXPECT_EQ(run.code, 0) << run.output;
     EXPECT_NE(readFile(junit).find("name=\"[::1]:" + plain.portText() + '"'), std::string::npos)
         << readFile(junit);
+    // The record names the address as the record readers (pcapng) take it.
+    const std::vector<traffic::Record> records = recordsIn(folder);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front().text, "TCP [::1]:" + plain.portText());
 
     const ProcessResult pinned = runProcess(
         kChecker,

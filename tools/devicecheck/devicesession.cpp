@@ -25,6 +25,13 @@ std::string millisText(check::Clock::duration time)
     return std::to_string(std::chrono::floor<check::Millis>(time).count()) + " ms";
 }
 
+// A host as the records name it before its port: an IPv6 address in
+// brackets, as the record readers take it.
+std::string recordHost(const std::string& host)
+{
+    return host.find(':') == std::string::npos ? host : '[' + host + ']';
+}
+
 check::Millis millis(check::Clock::duration time)
 {
     return std::chrono::floor<check::Millis>(time);
@@ -75,7 +82,7 @@ void DeviceSession::start()
     }
     const check::Target& target = result_.target;
     net::ConnectRequest request;
-    request.host = target.host;
+    request.host = recordHost(target.host);
     request.service = std::to_string(target.port);
     request.family = target.addresses.empty() ? AF_UNSPEC : target.addresses.front().family();
     request.type = udp() ? SOCK_DGRAM : SOCK_STREAM;
@@ -132,7 +139,7 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
     // The record starts as a connection's does (its files are named by the
     // attempt), with the device's address, and says it was accepted.
     net::ConnectRequest request;
-    request.host = peer.addressText();
+    request.host = recordHost(peer.addressText());
     request.service = std::to_string(peer.port());
     request.family = peer.family();
     request.type = SOCK_STREAM;
@@ -160,7 +167,7 @@ void DeviceSession::adoptDatagrams(int fd, const net::Endpoint& peer, std::strin
         return;
     }
     net::ConnectRequest request;
-    request.host = peer.addressText();
+    request.host = recordHost(peer.addressText());
     request.service = std::to_string(peer.port());
     request.family = peer.family();
     request.type = SOCK_DGRAM;
