@@ -50,7 +50,8 @@ const TextRow kTextRows[] = {
     {"ipv6_unclosed", "[::1:4001", 0, "lacks its ']'", ""},
     {"ipv6_malformed", "[2001:db8::zz]:4001", 0, "\"2001:db8::zz\" is no IPv6 address", ""},
     {"ipv4_in_brackets", "[127.0.0.1]:4001", 0, "only an IPv6 address stands in brackets", ""},
-    // The message names what is wrong, not an empty text (a fault of old).
+    // A bare IPv6 address was refused as '"" is no IPv4 address'.
+    {"bare_ipv6_was_refused_as_an_empty_text", "::1", 1, "[::1]:21210", "[::1]:21210"},
     {"ipv6_bare_with_range", "::1-5", 0, "\"::1-5\" is no IPv6 address", ""},
 };
 
