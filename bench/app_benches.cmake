@@ -38,3 +38,9 @@ target_link_libraries(commands_bench PRIVATE console_app test_support Threads::T
 # window until its table is full.
 add_executable(recordopen_bench recordopen_bench.cpp eventpump.cpp)
 target_link_libraries(recordopen_bench PRIVATE console_app client_warnings)
+
+# The console hosting 1000 devices that call in, each sending an event a
+# second that automatic answers acknowledge.
+add_executable(hostmode_bench hostmode_bench.cpp dialingfleet.cpp eventpump.cpp
+  uilatencyprobe.cpp)
+target_link_libraries(hostmode_bench PRIVATE console_app Threads::Threads client_warnings)

@@ -140,6 +140,41 @@ bool SocketChannel::adoptSocket(SocketHandle socket)
     return true;
 }
 
+bool SocketChannel::adoptAccepted(SocketHandle socket)
+{
+    if (socket == kInvalidSocket || hasSocket() || watcher_)
+        return false;
+    sendBlocksAtOnce(socket);
+    acceptedElsewhere_ = true;
+    socket_.store(socket);
+    return true;
+}
+
+SocketHandle SocketChannel::detachSocket()
+{
+    // Taken out without a shutdown: the watcher finds no socket at its next
+    // turn, at the latest when its read times out, and reads nothing more.
+    const SocketHandle socket = socket_.exchange(kInvalidSocket);
+    if (socket == kInvalidSocket)
+        return kInvalidSocket;
+    sendQueue_.close();
+    if (watcher_) {
+        if (!watcher_->waitEnded(kWatcherWaitMs))
+            std::fprintf(stderr,
+                         "SocketChannel: watcher still busy %u ms after its socket was "
+                         "detached; waiting for its hook to return\n",
+                         kWatcherWaitMs);
+        watcher_->join();
+        watcher_.reset();
+    }
+    closeReleased();
+    acceptedElsewhere_ = false;
+    addressed_.clear();
+    if (observer_)
+        observer_->disconnected();
+    return socket;
+}
+
 void SocketChannel::setObserver(ChannelObserver* observer)
 {
     if (watcher_ || sendQueue_.writerRunning())
@@ -193,6 +228,7 @@ void SocketChannel::stop()
         watcher_.reset();
     }
     closeReleased();
+    acceptedElsewhere_ = false;
     addressed_.clear();
     if (connected && observer_)
         observer_->disconnected();
@@ -315,7 +351,12 @@ void SocketChannel::runLoop()
     std::uint8_t* const area = addressHeaders_ ? buffer.data() : buffer.data() + kHeaderSize;
     const std::uint32_t capacity = addressHeaders_ ? kBufferSize : kDataCapacity;
 
-    if (serverRole_) {
+    if (acceptedElsewhere_) {
+        // Accepted by a listener elsewhere: announced as the server role
+        // announces its own accept.
+        if (hasSocket())
+            raiseEvent(ChannelEvent::ConnectionEstablished);
+    } else if (serverRole_) {
         const SocketHandle listening = socket_.load();
         const base::Result<SocketHandle> acceptedOrNot = acceptConnection(listening);
         if (!acceptedOrNot) {

@@ -37,9 +37,10 @@ namespace net
 // The peer list (address-header mode) guards itself with its own mutex.
 //
 // States, derived from hasSocket() and hasWatcher():
-//   Closed   (no socket, no watcher)   construction; stop() from any state
-//   Open     (socket, no watcher)      openClient(), adoptClient() or adoptSocket()
-//                                      returning true
+//   Closed   (no socket, no watcher)   construction; stop() or detachSocket()
+//                                      from any state
+//   Open     (socket, no watcher)      openClient(), adoptClient(), adoptSocket()
+//                                      or adoptAccepted() returning true
 //   Watching (socket, running watcher) startWatcher() returning true
 //   Ended    (socket, ended watcher)   the watcher returned by itself after
 //                                      ConnectionDropped or ConnectionFailed;
@@ -135,6 +136,24 @@ public:
     // socket is held already or `socket` is kInvalidSocket.
     bool adoptSocket(SocketHandle socket);
 
+    // Holds a connected socket that a listener elsewhere accepted, as the
+    // server role would have: the watcher's first step raises
+    // ConnectionEstablished (without accepting) and it then reads the socket
+    // as in any role. The channel owns the socket from now on. False (the
+    // socket is not taken) when a socket is held already, a watcher is
+    // recorded or `socket` is kInvalidSocket. The flag ends with the
+    // connection (stop(), detachSocket()).
+    bool adoptAccepted(SocketHandle socket);
+
+    // Hands the held socket back to the caller, open and untouched: no
+    // shutdown, no event raised, nothing read from it any more. The watcher
+    // ends within its read time-out (kReadTimeoutMs; at most kWatcherWaitMs is
+    // waited) before the socket is returned, so every byte it has not read is
+    // still in the socket's buffer for the next owner. Blocks still waiting in
+    // the send queue are dropped (reported Closed). The observer is told
+    // disconnected(). kInvalidSocket when none is held.
+    SocketHandle detachSocket();
+
     // Shuts the held socket down and forgets it; this wakes a watcher blocked
     // on it at once. Then ends the send queue's writer and drops what still
     // waits to be sent (reported Closed). The descriptor itself is closed only
@@ -222,6 +241,9 @@ private:
     std::unique_ptr<WatcherThread> watcher_;
     bool serverRole_ = false;
     bool addressHeaders_ = false;
+    // adoptAccepted(): the watcher announces the connection instead of
+    // accepting one. Set before the watcher starts, cleared after it ended.
+    bool acceptedElsewhere_ = false;
     ChannelObserver* observer_ = nullptr;
     AddressHeaderIo addressed_; // the peer list of address-header mode
     // Descriptors released while a watcher may still use them; closed by stop()

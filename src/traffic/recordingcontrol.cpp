@@ -31,13 +31,29 @@ void RecordingControl::setRecordingEnabled(bool on)
     if (!on) {
         file_.reset();
         updateSinks();
+        if (devicesHook_)
+            devicesHook_(nullptr);
+        devicesFile_.reset();
         return;
     }
     file_ = std::make_shared<FileRecorder>(options_);
+    FileRecorder::Options devices = options_;
+    devices.folder =
+        (options_.folder.empty() ? FileRecorder::defaultFolder() : options_.folder) / "devices";
+    devicesFile_ = std::make_shared<LazyFileRecorder>(devices);
+    if (devicesHook_)
+        devicesHook_(devicesFile_);
     for (const Record& record : recorder_.connectionStart()) {
         file_->record(record);
     }
     updateSinks();
+}
+
+void RecordingControl::setDevicesRecorderHook(DevicesRecorderHook hook)
+{
+    devicesHook_ = std::move(hook);
+    if (devicesHook_ && devicesFile_)
+        devicesHook_(devicesFile_);
 }
 
 void RecordingControl::updateSinks()

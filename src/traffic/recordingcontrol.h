@@ -2,7 +2,9 @@
 
 #include "channelrecorder.h"
 #include "filerecorder.h"
+#include "lazyfilerecorder.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +52,17 @@ public:
     bool recordingEnabled() const { return file_ != nullptr; }
     // The file recorder's status while recording to files is on.
     std::optional<FileRecorder::Status> fileStatus() const;
+    // The devices a host serves are recorded by a file recorder of their
+    // own, which takes each device's records whole (see host::DeviceRecords),
+    // in the subfolder "devices" of the record folder, with the same format
+    // and disk limit: two recorders never share a folder, so neither deletes
+    // a file the other writes. That folder is made with the first device's
+    // records. `hook` is told of it now and at every change
+    // of recording (nullptr: off), on the owner's thread; it is never called
+    // from the destructor.
+    using DevicesRecorderHook = std::function<void(std::shared_ptr<RecordSink>)>;
+    void setDevicesRecorderHook(DevicesRecorderHook hook);
+
     // One line for a status bar: where the traffic is recorded and how much,
     // why recording stopped and how much was kept, or that it is off.
     std::string statusText() const;
@@ -61,6 +74,8 @@ private:
     RecordSink* viewSink_ = nullptr;
     FileRecorder::Options options_;
     std::shared_ptr<FileRecorder> file_;
+    std::shared_ptr<LazyFileRecorder> devicesFile_;
+    DevicesRecorderHook devicesHook_;
 };
 
 } // namespace traffic

@@ -26,6 +26,8 @@ private slots:
     void recordFormat();
     void openRecord_data();
     void openRecord();
+    void listen_data();
+    void listen();
 };
 
 void TestConsoleOptions::actions_data()
@@ -214,6 +216,41 @@ void TestConsoleOptions::openRecord()
     QCOMPARE(options.check(arguments), action);
     if (action == Action::Run)
         QCOMPARE(options.openRecordFile(), file);
+}
+
+void TestConsoleOptions::listen_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("where");
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << QString();
+    QTest::newRow("port") << QStringList{program, "--listen", "21210"} << Action::Run
+                          << QStringLiteral("0.0.0.0:21210");
+    QTest::newRow("address and port") << QStringList{program, "--listen=127.0.0.1:4000"}
+                                      << Action::Run << QStringLiteral("127.0.0.1:4000");
+    QTest::newRow("port beyond 65535")
+        << QStringList{program, "--listen", "70000"} << Action::UsageError << QString();
+    QTest::newRow("host name") << QStringList{program, "--listen", "example:80"}
+                               << Action::UsageError << QString();
+    QTest::newRow("with --open-record")
+        << QStringList{program, "--open-record", "a.log", "--listen", "1"} << Action::UsageError
+        << QString();
+}
+
+void TestConsoleOptions::listen()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(QString, where);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action == Action::Run)
+        QCOMPARE(options.listenAt() ? QString::fromStdString(options.listenAt()->text())
+                                    : QString(),
+                 where);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

@@ -87,6 +87,35 @@ protected:
     protocol::MessageViewChannel channel{delimiters};
 };
 
+// The devices a host serves get a recorder of their own, in the subfolder
+// "devices", made only once a device's records come; off, it is taken back.
+TEST_F(RecordingControlTest, ServedDevicesAreRecordedInAFolderOfTheirOwn)
+{
+    std::shared_ptr<traffic::RecordSink> devices;
+    int told = 0;
+    control.setDevicesRecorderHook([&](std::shared_ptr<traffic::RecordSink> sink) {
+        devices = std::move(sink);
+        ++told;
+    });
+    control.setRecordingEnabled(true);
+    ASSERT_TRUE(devices);
+    EXPECT_FALSE(fs::exists(folder / "devices"));
+    const auto now = std::chrono::system_clock::now();
+    devices->record({now, RecordKind::ConnectAttempt, {}, "TCP 10.0.0.7:40001", {}});
+    devices->record({now, RecordKind::Read, "[BA1=EVT-]\r\n", "", {}});
+    devices->record({now, RecordKind::Disconnect, {}, "Disconnected", {}});
+    control.setRecordingEnabled(false);
+    EXPECT_FALSE(devices);
+    EXPECT_EQ(told, 2);
+    ASSERT_TRUE(fs::is_directory(folder / "devices"));
+    std::vector<fs::path> written;
+    for (const auto& entry : fs::directory_iterator(folder / "devices"))
+        written.push_back(entry.path());
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_NE(written[0].filename().string().find("10.0.0.7_40001"), std::string::npos);
+    EXPECT_EQ(recordsIn(written[0]).size(), 3u);
+}
+
 // Switched on while connected, the file still starts with the connection's
 // attempt and is named after it; the view's sink saw everything throughout.
 TEST_F(RecordingControlTest, SwitchedOnWhileConnectedTheFileStartsWithTheConnection)

@@ -13,7 +13,7 @@
 #include "reporttext.h"
 #include "summarytext.h"
 #include "targetlist.h"
-#include "trafficbuffer.h"
+#include "traffic/trafficbuffer.h"
 
 #include "check/checkfile.h"
 #include "socket/openfilelimit.h"
@@ -327,7 +327,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     progress.clear();
     out << SummaryText::text(report);
     if (cut > 0) {
-        out << SummaryText::recordsCutLine(cut, TrafficBuffer::kMaxBytes) << '\n';
+        out << SummaryText::recordsCutLine(cut, traffic::TrafficBuffer::kMaxBytes) << '\n';
     }
     out << std::flush;
     out << callsAgain << nobody << std::flush;

@@ -43,7 +43,7 @@ DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::
                              check::Target target, SessionLimits limits, bool record,
                              DoneHook onDone)
     : loop_(loop), file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
-      traffic_(std::make_shared<TrafficBuffer>())
+      traffic_(std::make_shared<traffic::TrafficBuffer>())
 {
     result_.target = std::move(target);
     if (record) {

@@ -2,7 +2,8 @@
 
 #include "check/fleetreport.h"
 #include "securelink.h"
-#include "trafficbuffer.h"
+
+#include "traffic/trafficbuffer.h"
 
 #include "base/error.h"
 #include "check/checkrun.h"
@@ -95,7 +96,7 @@ public:
     bool done() const { return state_ == State::Done; }
     check::DeviceResult& result() { return result_; }
     // The records of its traffic (empty without recording).
-    TrafficBuffer& traffic() { return *traffic_; }
+    traffic::TrafficBuffer& traffic() { return *traffic_; }
 
 private:
     enum class State { Idle, Connecting, Handshaking, Running, Done };
@@ -163,7 +164,7 @@ private:
     bool told_ = false;
     std::string endReason_; // why the connection or the check was cut short
     check::DeviceResult result_;
-    std::shared_ptr<TrafficBuffer> traffic_;
+    std::shared_ptr<traffic::TrafficBuffer> traffic_;
     traffic::ChannelRecorder recorder_;
 };
 

@@ -82,8 +82,10 @@ AnswerPanel::AnswerPanel(ConsoleLink& console, QWidget* parent)
     connect(switch_, &QCheckBox::toggled, this, &AnswerPanel::setOn);
     connect(perSecond_, &QSpinBox::valueChanged, this, [this](int value) {
         commandSettings().setValue(kPerSecondKey, value);
-        if (engine_)
+        if (engine_) {
             engine_->setMaxPerSecond(static_cast<std::uint32_t>(value));
+            console_.answersChanged(true, rules_, static_cast<std::uint32_t>(value));
+        }
     });
 }
 
@@ -170,10 +172,12 @@ void AnswerPanel::setOn(bool on)
     if (on == isOn())
         return;
     switch_->setChecked(on);
-    if (on)
+    if (on) {
         startEngine();
-    else
+    } else {
         engine_.reset();
+        console_.answersChanged(false, {}, static_cast<std::uint32_t>(perSecond_->value()));
+    }
     status_->setVisible(on);
     showStatus();
     emit switched(on);
@@ -183,6 +187,7 @@ void AnswerPanel::startEngine()
 {
     engine_ = std::make_unique<check::AnswerEngine>(
         rules_, console_.delimiterMode(), static_cast<std::uint32_t>(perSecond_->value()));
+    console_.answersChanged(true, rules_, static_cast<std::uint32_t>(perSecond_->value()));
 }
 
 void AnswerPanel::received(const ReceivedTap::Received& received, bool datagrams)

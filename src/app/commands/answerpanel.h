@@ -36,7 +36,9 @@ namespace app
 // check::AnswerEngine in the console's delimiter mode of the moment, and each
 // answer goes out through ConsoleLink::send() (after what was received
 // before it) with its rule named in the traffic record. Switching on starts
-// afresh (what came while off is not answered). UI thread only.
+// afresh (what came while off is not answered). Every change of the rules,
+// the switch or the bound is told to ConsoleLink::answersChanged(), so that
+// the other devices the console serves are answered alike. UI thread only.
 class AnswerPanel : public QWidget
 {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "check/checkfile.h"
 #include "base/error.h"
+#include "check/checkfile.h"
 
 #include <cstddef>
 #include <optional>
@@ -62,7 +62,7 @@ public:
     // widths, as the console sends them), else its free text; nothing when
     // neither will do, and why. Texts in file form (fileText()).
     static base::Result<check::SendStep> fromConsole(protocol::FrameFields fields,
-                                                    const std::string& freeText);
+                                                     const std::string& freeText);
     // One line for a list row: "name: frame fields" or "name: free text".
     static std::string summary(const check::Step& step);
 

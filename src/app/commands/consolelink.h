@@ -1,13 +1,14 @@
 #pragma once
 
+#include "base/error.h"
 #include "check/checkfile.h"
 #include "check/target.h"
 #include "protocol/commandframe.h"
-#include "base/error.h"
 #include "socket/sendqueue.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace app
 {
@@ -62,6 +63,14 @@ public:
     [[nodiscard]] virtual base::Result<net::SendQueue::Counts>
     sendStep(const check::SendStep& step, const check::DeviceValues& values,
              std::string_view note) = 0;
+    // The automatic answers as they stand now (`on`, the rules, the most a
+    // second), so that the devices the console's host serves beside its own
+    // device are answered alike, each within its own bound. Nothing by
+    // default.
+    virtual void answersChanged(bool /*on*/, const std::vector<check::AnswerRule>& /*rules*/,
+                                std::uint32_t /*perSecond*/)
+    {
+    }
 };
 
 } // namespace app

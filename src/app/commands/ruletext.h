@@ -1,7 +1,7 @@
 #pragma once
 
-#include "check/checkfile.h"
 #include "base/error.h"
+#include "check/checkfile.h"
 
 #include <string>
 #include <string_view>

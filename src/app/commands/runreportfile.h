@@ -1,7 +1,7 @@
 #pragma once
 
-#include "check/fleetreport.h"
 #include "base/error.h"
+#include "check/fleetreport.h"
 
 #include <QStringList>
 
@@ -31,8 +31,8 @@ public:
     static std::string text(const check::FleetReport& report, Kind kind);
     // Writes the report (mode 0600); no failure when it is on disk whole,
     // else why not ("cannot write /x/run.xml: Permission denied").
-    [[nodiscard]] static base::Error write(const check::FleetReport& report, const std::string& path,
-                                          Kind kind);
+    [[nodiscard]] static base::Error write(const check::FleetReport& report,
+                                           const std::string& path, Kind kind);
 };
 
 } // namespace app

@@ -91,6 +91,26 @@ void applyRecordOptions(const ConsoleOptions& options, ConsoleDialog& console)
         recording.setRecordingEnabled(true);
 }
 
+// --listen: TCP and UDP from the start. A port that cannot be had is told
+// on stderr and in the Devices window, which opens once the console shows.
+void applyListenOption(const ConsoleOptions& options, ConsoleDialog& console)
+{
+    const std::optional<net::Endpoint> local = options.listenAt();
+    if (!local)
+        return;
+    if (console.consoleHost().listen(host::DeviceHost::Both, *local).ok())
+        return;
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(console.consoleHost().listenStatus()));
+    QMetaObject::invokeMethod(
+        &console,
+        [&console] {
+            console.showDevicesWindow();
+            console.activateWindow();
+        },
+        Qt::QueuedConnection);
+}
+
 // SIGTERM and SIGHUP (a logout, `kill`, a closed terminal) end the console
 // as its Close button does, so that the traffic record is written out. The
 // handler only writes a byte to this pipe; the event loop reads it.
@@ -214,6 +234,7 @@ int ClientApp::run(int argc, char** argv)
         const std::unique_ptr<QSocketNotifier> endSignals =
             watchEndSignals(console, [&console] { console.accept(); });
         applyRecordOptions(options, console);
+        applyListenOption(options, console);
         console.exec();
     }
     return kExitOk;

@@ -7,12 +7,15 @@
 #include "ipv4addressedit.h"
 #include "portspin.h"
 
+#include "app/devices/devicessettings.h"
 #include "app/view/messageview.h"
 #include "app/view/qtviewwindow.h"
 #include "app/view/socketevent.h"
 
 #include "protocol/delimiterset.h"
 #include "socket/socketaddress.h"
+
+#include "traffic/recordingcontrol.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -92,6 +95,23 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     sender_.setReceived(&receivedTap_);
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
                                                  trafficRecording_, delimiters_, sender_);
+    consoleHost_ = std::make_unique<ConsoleHost>(static_cast<ConsoleSeat&>(*this), connectionWatch_,
+                                                 DevicesSettings().hostSettings());
+    connect(consoleHost_.get(), &ConsoleHost::note, this,
+            [this](const QString& line) { trafficRecording_.recorder().note(line.toStdString()); });
+    sideWindows_->setConsoleHost(consoleHost_.get());
+    // The Commands window's automatic answers answer every device the host
+    // serves too, each device within its own bound.
+    // The devices the host serves are recorded while recording is on.
+    trafficRecording_.setDevicesRecorderHook([this](std::shared_ptr<traffic::RecordSink> sink) {
+        if (consoleHost_)
+            consoleHost_->devices().setRecorder(std::move(sink));
+    });
+    sender_.setAnswersChanged(
+        [this](bool on, const std::vector<check::AnswerRule>& rules, std::uint32_t perSecond) {
+            consoleHost_->devices().setAnswers(on ? rules : std::vector<check::AnswerRule>{},
+                                               perSecond, delimiters_.mode());
+        });
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -102,6 +122,7 @@ ConsoleDialog::~ConsoleDialog()
     keyFilter_ = nullptr;
     if (connector_.pending())
         cancelConnect();
+    consoleHost_.reset();
     stopChannel();
     sideWindows_.reset();
 }
@@ -125,7 +146,7 @@ void ConsoleDialog::initDialog()
     channel_.setView(viewWindow_.get());
     channel_.setServerRole(false);
     channel_.setAddressHeaders(false);
-    channel_.setObserver(&trafficRecording_.observer());
+    channel_.setObserver(&connectionWatch_);
 
     // The delimiters, in the remembered mode; the mode box follows it.
     delimiters_.setModeFlag(settings_.releaseFlag());
@@ -175,6 +196,8 @@ void ConsoleDialog::onConnect()
     pending.port = textUpToNul(controls_.port()->text());
     pending.type = socketType();
     pending.connectHadFocus = controls_.connect()->hasFocus();
+    if (consoleHost_)
+        consoleHost_->consoleConnecting();
     net::ConnectRequest request;
     request.host = pending.host;
     request.service = pending.port;
@@ -222,6 +245,7 @@ void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
     const PendingConnect pending = leavePending();
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
         showLastAttempt(pending, outcome);
+        consoleHost_->consoleEnded(host::DeviceState::Dropped);
         return;
     }
     controls_.connect()->setToolTip(QString());
@@ -229,17 +253,11 @@ void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
         // A socket held without a watcher would make every later connect fail
         // until the window closes: give it back now.
         stopChannel();
+        consoleHost_->consoleEnded(host::DeviceState::Dropped);
         return;
     }
 
-    controls_.sendMessage()->setEnabled(true);
-    controls_.disconnect()->setEnabled(true);
-    // The focus moves on before Connect is disabled, so it never rests on a
-    // disabled button.
-    focusNextChild();
-    controls_.connect()->setEnabled(false);
-    controls_.tcp()->setEnabled(false);
-    controls_.udp()->setEnabled(false);
+    showConnected();
     net::SocketAddress local;
     if (pending.type == SocketType::Udp && !channel_.queryLocalAddress(local))
         local = net::SocketAddress{};
@@ -258,6 +276,8 @@ void ConsoleDialog::cancelConnect()
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
     showLastAttempt(pending, outcome);
+    if (consoleHost_)
+        consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
 }
 
 void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
@@ -277,12 +297,93 @@ void ConsoleDialog::onDisconnect()
     sideWindows_->connectionEnded();
     if (channel_.hasSocket())
         return;
+    showDisconnected();
+    consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
+}
+
+void ConsoleDialog::showConnected()
+{
+    controls_.sendMessage()->setEnabled(true);
+    controls_.disconnect()->setEnabled(true);
+    // The focus moves on before Connect is disabled, so it never rests on a
+    // disabled button.
+    if (controls_.connect()->hasFocus())
+        focusNextChild();
+    controls_.connect()->setEnabled(false);
+    controls_.tcp()->setEnabled(false);
+    controls_.udp()->setEnabled(false);
+}
+
+void ConsoleDialog::showDisconnected()
+{
     controls_.connect()->setEnabled(true);
-    focusPreviousChild();
+    if (controls_.disconnect()->hasFocus())
+        focusPreviousChild();
     controls_.sendMessage()->setEnabled(false);
     controls_.disconnect()->setEnabled(false);
     controls_.tcp()->setEnabled(true);
     controls_.udp()->setEnabled(true);
+}
+
+bool ConsoleDialog::seatTaken() const
+{
+    return channel_.hasSocket() || connector_.pending();
+}
+
+bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched)
+{
+    if (seatTaken())
+        return false;
+    if (switched)
+        channel_.appendToView(consoletexts::deviceChosenLine(peer.text()));
+    // The record hears of the device as of a connect: its files are named by
+    // the device's address.
+    net::ConnectRequest request;
+    request.host = peer.addressText();
+    request.service = std::to_string(peer.port());
+    request.family = peer.family();
+    request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
+    net::SocketAddress local;
+    socklen_t length = net::SocketAddress::kSize;
+    // A UDP device's socket is the host's local relay: no address of ours.
+    if (udp || ::getsockname(fd, local.asSockaddr(), &length) != 0)
+        local = net::SocketAddress{};
+    net::ConnectOutcome outcome;
+    outcome.error = base::Error{};
+    outcome.socket = net::ConnectedSocket(fd, local);
+    connectionWatch_.connectStarted(request);
+    connectionWatch_.connectEnded(outcome);
+    // The socket stays the caller's until the channel holds it.
+    static_cast<void>(outcome.socket.release());
+    if (!channel_.adoptAccepted(fd))
+        return false;
+    if (!startWatcher()) {
+        static_cast<void>(channel_.detachSocket());
+        return false;
+    }
+    showConnected();
+    return true;
+}
+
+int ConsoleDialog::unseatDevice()
+{
+    showQueued();
+    const int fd = channel_.detachSocket();
+    sideWindows_->connectionEnded();
+    showDisconnected();
+    return fd;
+}
+
+void ConsoleDialog::deviceGone()
+{
+    const ConsoleConnection connection = connectionWatch_.current();
+    stopChannel();
+    sideWindows_->connectionEnded();
+    showDisconnected();
+    consoleHost_->consoleEnded(connection.state == ConsoleConnection::State::ClosedByDevice
+                                   ? host::DeviceState::ClosedByDevice
+                                   : host::DeviceState::Dropped,
+                               connection.why);
 }
 
 void ConsoleDialog::onModeBoxLostFocus()
@@ -307,6 +408,9 @@ void ConsoleDialog::done(int result)
 {
     if (connector_.pending())
         cancelConnect();
+    // Close ends everything: the listener and every device with it.
+    if (consoleHost_)
+        consoleHost_->shutdown();
     stopChannel();
     QDialog::done(result);
 }
@@ -320,8 +424,14 @@ bool ConsoleDialog::event(QEvent* event)
     if (event->type() == SocketEvent::eventType()) {
         // A dropped connection ends the Commands window's repeats.
         const auto code = static_cast<SocketEvent*>(event)->wParam;
-        if (code == static_cast<std::uintptr_t>(net::ChannelEvent::ConnectionDropped))
+        if (code == static_cast<std::uintptr_t>(net::ChannelEvent::ConnectionDropped)) {
             sideWindows_->connectionEnded();
+            // A device that called in and is gone frees the console for the
+            // next one; a connection the console made keeps its state until
+            // Disconnect.
+            if (consoleHost_ && consoleHost_->consoleDevice() != 0)
+                deviceGone();
+        }
         event->accept();
         return true;
     }

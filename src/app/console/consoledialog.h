@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/commands/receivedtap.h"
+#include "app/devices/connectionwatch.h"
+#include "app/devices/consolehost.h"
+#include "app/devices/consoleseat.h"
 #include "backgroundconnect.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
@@ -25,6 +28,7 @@ namespace app
 {
 
 class ConsoleKeyFilter;
+class DevicesWindow;
 class QtViewWindow;
 class TrafficWindow;
 
@@ -66,11 +70,18 @@ class TrafficWindow;
 // both stop the channel first, so no watcher outlives the window or its view.
 // A SocketEvent that reaches the dialog changes nothing.
 //
+// Host mode (ConsoleHost, the Devices window): a device that calls in while
+// the console has no connection becomes its device through the channel's
+// adoptAccepted(), which announces it as the server role does ("Connection
+// Established"), and the dialog takes its Connected state. When that device
+// is gone (closed by it, dropped, or Disconnect) the dialog goes back to
+// Disconnected and the next device to connect is taken.
+//
 // Threads: everything here runs on the UI thread, which also runs every channel
 // operation; the channel's watcher reaches the window only through the view,
 // its send queue's writer (sends the socket could not take at once) only the
 // traffic record.
-class ConsoleDialog : public QDialog
+class ConsoleDialog : public QDialog, private ConsoleSeat
 {
     Q_OBJECT
 public:
@@ -111,6 +122,10 @@ public:
     }
     void showCommandsWindow() { sideWindows_->showCommandsWindow(); }
     CommandsWindow* commandsWindow() { return sideWindows_->commandsWindow(); }
+    void showDevicesWindow() { sideWindows_->showDevicesWindow(); }
+    DevicesWindow* devicesWindow() { return sideWindows_->devicesWindow(); }
+    // Host mode: the listener and the devices that call in.
+    ConsoleHost& consoleHost() { return *consoleHost_; }
 
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
@@ -150,6 +165,16 @@ private:
 
     void onConnect();
     void onDisconnect();
+    // The Connected and Disconnected states of the controls.
+    void showConnected();
+    void showDisconnected();
+
+    // ConsoleSeat
+    bool seatTaken() const override;
+    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched) override;
+    int unseatDevice() override;
+    // The console's device has gone by itself: back to Disconnected.
+    void deviceGone();
     void onModeBoxLostFocus();
     void onPortEditLostFocus();
     void onServerAddressFieldChanged();
@@ -174,6 +199,9 @@ private:
     // Feeds the queue (and the record files); outlives the channel, whose
     // last stop() still reports to it.
     traffic::RecordingControl trafficRecording_;
+    // The channel's observer: passes everything on to the record and keeps
+    // the connection's true state for the Devices window.
+    ConnectionWatch connectionWatch_{trafficRecording_.observer()};
     // The Traffic and Commands windows; deleted with the channel stopped.
     std::unique_ptr<SideWindows> sideWindows_;
 
@@ -182,6 +210,8 @@ private:
     std::unique_ptr<QtViewWindow> viewWindow_;
     protocol::MessageViewChannel channel_;
     ConsoleSender sender_;
+    // Made last, ended first: nothing is handed to the console once it goes.
+    std::unique_ptr<ConsoleHost> consoleHost_;
 };
 
 } // namespace app

@@ -40,7 +40,13 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       openRecord_(QStringLiteral("open-record"),
                   QStringLiteral("Open the record file <file> (text or pcapng) in a "
                                  "window of its own to review it, without the console."),
-                  QStringLiteral("file"))
+                  QStringLiteral("file")),
+      listen_(QStringLiteral("listen"),
+              QStringLiteral("Listen for devices that call in, on TCP and UDP, at [<addr>:]<port> "
+                             "(every IPv4 address when <addr> is left out); the first device to "
+                             "connect becomes the console's device. Ctrl+L opens the Devices "
+                             "window."),
+              QStringLiteral("[addr:]port"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -49,7 +55,8 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
         "\n"
         "Ctrl+T opens the Traffic window (every record, record files); Ctrl+K the\n"
         "Commands window: saved commands (Ctrl+1 to Ctrl+9 send them), check files\n"
-        "run against the device, automatic answers. See socketclient(1).\n"
+        "run against the device, automatic answers; Ctrl+L the Devices window:\n"
+        "listen for devices that call in. See socketclient(1).\n"
         "\n"
         "Qt's own options, such as -platform NAME or -style NAME, are accepted too."));
     // "-platform" is one option, as Qt reads it, not the letters p, l, a...
@@ -60,6 +67,18 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(recordLimit_);
     parser_.addOption(recordFormat_);
     parser_.addOption(openRecord_);
+    parser_.addOption(listen_);
+}
+
+std::optional<net::Endpoint> ConsoleOptions::listenAt() const
+{
+    if (!parser_.isSet(listen_))
+        return std::nullopt;
+    base::Result<net::Endpoint> local =
+        net::Endpoint::parseListen(parser_.value(listen_).toStdString());
+    if (!local)
+        return std::nullopt;
+    return *local;
 }
 
 QString ConsoleOptions::openRecordFile() const
@@ -131,15 +150,22 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
         else if (parser_.isSet(recordFormat_) && !recordFormat())
             why = QStringLiteral("Invalid --record-format '%1': give text or pcapng.")
                       .arg(parser_.value(recordFormat_));
+        else if (parser_.isSet(listen_) && !listenAt())
+            why = QStringLiteral("Invalid --listen '%1': %2")
+                      .arg(parser_.value(listen_),
+                           QString::fromStdString(
+                               net::Endpoint::parseListen(parser_.value(listen_).toStdString())
+                                   .error()
+                                   .text()));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
             why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
-                  parser_.isSet(recordFormat_)))
+                  parser_.isSet(recordFormat_) || parser_.isSet(listen_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                 "--record-limit or --record-format.");
+                                 "--record-limit, --record-format or --listen.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());

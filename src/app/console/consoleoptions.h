@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "socket/endpoint.h"
 #include "traffic/filerecorder.h"
 
 #include <QCommandLineOption>
@@ -20,7 +21,9 @@ namespace app
 // another value is a usage error) and --record-format text|pcapng (the files'
 // format; another value is a usage error) and --open-record FILE (open only a
 // review window of that record file, no console; an empty FILE, or the
-// record options beside it, are a usage error). Further options go in the constructor, with
+// record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
+// for devices that call in, TCP and UDP, from the start; an address or port
+// that cannot be read is a usage error). Further options go in the constructor, with
 // an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
@@ -70,6 +73,9 @@ public:
     // The file given with --open-record (empty when none).
     QString openRecordFile() const;
 
+    // Where --listen asks to listen (nullopt when not given or not valid).
+    std::optional<net::Endpoint> listenAt() const;
+
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
 
@@ -82,6 +88,7 @@ private:
     QCommandLineOption recordLimit_;
     QCommandLineOption recordFormat_;
     QCommandLineOption openRecord_;
+    QCommandLineOption listen_;
     Action action_ = Action::Run;
     base::Error error_;
 };

@@ -59,16 +59,26 @@ public:
     ReceivedTap* received() const override { return received_; }
     net::SendQueue::Counts sendCounts() const override;
     [[nodiscard]] base::Result<net::SendQueue::Counts> send(const std::string& block, bool frame,
-                                                           std::string_view note) override;
+                                                            std::string_view note) override;
     [[nodiscard]] base::Result<net::SendQueue::Counts> sendStep(const check::SendStep& step,
-                                                               const check::DeviceValues& values,
-                                                               std::string_view note) override;
+                                                                const check::DeviceValues& values,
+                                                                std::string_view note) override;
 
     // Where a send's note goes (the traffic record), how what was received
     // before is taken into the view, and the received bytes' tap.
     void setNote(std::function<void(std::string_view)> note) { note_ = std::move(note); }
     void setTakeIn(std::function<void()> takeIn) { takeIn_ = std::move(takeIn); }
     void setReceived(ReceivedTap* received) { received_ = received; }
+    // Where answersChanged() goes (host mode); none by default.
+    using AnswersChanged =
+        std::function<void(bool on, const std::vector<check::AnswerRule>&, std::uint32_t)>;
+    void setAnswersChanged(AnswersChanged changed) { answersChanged_ = std::move(changed); }
+    void answersChanged(bool on, const std::vector<check::AnswerRule>& rules,
+                        std::uint32_t perSecond) override
+    {
+        if (answersChanged_)
+            answersChanged_(on, rules, perSecond);
+    }
 
 private:
     void showFieldMessage(std::string_view text);
@@ -80,6 +90,7 @@ private:
     std::function<void(std::string_view)> note_;
     std::function<void()> takeIn_;
     ReceivedTap* received_ = nullptr;
+    AnswersChanged answersChanged_;
 };
 
 } // namespace app

@@ -26,6 +26,12 @@ std::string tcpConnectLine(std::string_view host, std::string_view port)
     return line.append(host).append(kTcpPortText).append(port).append(kLineEnd);
 }
 
+std::string deviceChosenLine(std::string_view device)
+{
+    std::string line("Now serving device ");
+    return line.append(device).append(kLineEnd);
+}
+
 std::string udpConnectLine(const net::SocketAddress& local)
 {
     std::string line(kUdpConnectText);

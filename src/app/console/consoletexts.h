@@ -22,6 +22,9 @@ std::string tcpConnectLine(std::string_view host, std::string_view port);
 // "Socket created: IP: a.b.c.d, Port: n" and CR LF, from the socket's own
 // address (network byte order).
 std::string udpConnectLine(const net::SocketAddress& local);
+// "Now serving device <address:port>" and CR LF: the operator made a device
+// that called in the console's device (host mode).
+std::string deviceChosenLine(std::string_view device);
 // "Last attempt: <host>:<port> <TCP|UDP>, <reason> after <seconds, one
 // decimal> s", e.g. "Last attempt: 192.168.0.50:21210 TCP, Connection refused
 // after 0.0 s".

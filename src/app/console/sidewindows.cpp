@@ -1,5 +1,6 @@
 #include "sidewindows.h"
 
+#include "app/devices/deviceswindow.h"
 #include "app/settings/qtsettingsstore.h"
 #include "app/traffic/recordformatbox.h"
 #include "app/traffic/trafficqueue.h"
@@ -33,6 +34,7 @@ SideWindows::~SideWindows()
 {
     delete trafficWindow_;
     delete commandsWindow_;
+    delete devicesWindow_;
 }
 
 void SideWindows::setUpTraffic(MessageView* view)
@@ -133,6 +135,22 @@ void SideWindows::setUpCommands(MessageView* view)
         shortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)),
                  [this, i] { commandsWindow()->sendShortcut(i); });
     connect(view, &MessageView::commandsRequested, this, &SideWindows::showCommandsWindow);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { showDevicesWindow(); });
+    connect(view, &MessageView::devicesRequested, this, &SideWindows::showDevicesWindow);
+}
+
+DevicesWindow* SideWindows::devicesWindow()
+{
+    // A child window of the console, so the console's modality does not block it.
+    if (!devicesWindow_ && consoleHost_)
+        devicesWindow_ = new DevicesWindow(*consoleHost_, console_);
+    return devicesWindow_;
+}
+
+void SideWindows::showDevicesWindow()
+{
+    if (DevicesWindow* window = devicesWindow())
+        window->showBeside(console_);
 }
 
 CommandsWindow* SideWindows::commandsWindow()

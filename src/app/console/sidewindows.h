@@ -21,6 +21,8 @@ class RecordingControl;
 namespace app
 {
 
+class ConsoleHost;
+class DevicesWindow;
 class MessageView;
 class TrafficQueue;
 class TrafficWindow;
@@ -78,6 +80,16 @@ public:
     // repeats, if that window was made.
     void connectionEnded();
 
+    // The console's host mode, which the Devices window shows (it outlives
+    // this object); set once, before the window is first shown.
+    void setConsoleHost(ConsoleHost* host) { consoleHost_ = host; }
+    // Shows the Devices window (made at the first call, beside the console),
+    // raised and active. Ctrl+L anywhere in the console or its windows and
+    // the message view's "Devices…" call it.
+    void showDevicesWindow();
+    // The Devices window, made hidden at the first call.
+    DevicesWindow* devicesWindow();
+
 private:
     void setUpTraffic(MessageView* view);
     void setUpCommands(MessageView* view);
@@ -93,6 +105,8 @@ private:
     bool recordFormatFixed_ = false;
     bool shown_ = false;
     CommandsWindow* commandsWindow_ = nullptr;
+    ConsoleHost* consoleHost_ = nullptr;
+    DevicesWindow* devicesWindow_ = nullptr;
 };
 
 } // namespace app

@@ -334,6 +334,7 @@ QMenu* MessageView::createContextMenu()
     menu->addSeparator();
     menu->addAction(tr("Traffic…"), this, &MessageView::trafficRequested);
     menu->addAction(tr("Commands…"), this, &MessageView::commandsRequested);
+    menu->addAction(tr("Devices…"), this, &MessageView::devicesRequested);
     return menu;
 }
 

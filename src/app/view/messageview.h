@@ -59,13 +59,16 @@ public:
     explicit MessageView(QWidget* parent = nullptr);
 
     // The context menu: the standard edit menu, then "Traffic…", which emits
-    // trafficRequested(), and "Commands…", which emits commandsRequested(). The caller owns it.
+    // trafficRequested(), "Commands…", which emits commandsRequested(), and
+    // "Devices…", which emits devicesRequested(). The caller owns it.
     QMenu* createContextMenu();
 
 signals:
     void trafficRequested();
     // "Commands…" in the context menu.
     void commandsRequested();
+    // "Devices…" in the context menu.
+    void devicesRequested();
 
 public:
     // Appends received bytes (or a line of the console's own) at the end.

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "devicesmodel.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+class QTimer;
+
+namespace app
+{
+
+class ConsoleHost;
+
+// The Devices window: where the console listens for devices that call in
+// (protocol TCP, UDP or both; the local address, any or one of the machine's;
+// the port; Listen and Stop, remembered in DevicesSettings), why it cannot
+// (the system's reason), and every device in a table (DevicesModel), brought
+// up to date kPollMs while shown. "Make the console's device" (or a double
+// click, or Enter, on a row) makes the selected device the console's device;
+// "Close device" closes the selected one. Placed beside the console at its
+// first showing, its place remembered.
+//
+// UI thread only. The host outlives the window.
+class DevicesWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kPollMs = 200;
+
+    DevicesWindow(ConsoleHost& host, QWidget* parent = nullptr);
+
+    // Shows it (beside the console at its first showing), raised and active.
+    void showBeside(QWidget* console);
+    // Listens as the controls say (the Listen button).
+    void listen();
+    // Brings the table up to date now (the poll does it while shown).
+    void refresh();
+
+    DevicesModel& model() { return model_; }
+    QTableView* table() const { return table_; }
+    QString statusText() const;
+    QPushButton* listenButton() const { return listen_; }
+    QPushButton* stopButton() const { return stop_; }
+    QPushButton* chooseButton() const { return choose_; }
+    QComboBox* protocolBox() const { return protocol_; }
+    QComboBox* addressBox() const { return address_; }
+    QSpinBox* portSpin() const { return port_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void buildControls();
+    void showListening();
+    void chooseSelected();
+    void closeSelected();
+    int selectedRow() const;
+
+    ConsoleHost& host_;
+    DevicesModel model_;
+    QComboBox* protocol_ = nullptr;
+    QComboBox* address_ = nullptr;
+    QSpinBox* port_ = nullptr;
+    QPushButton* listen_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QLabel* status_ = nullptr;
+    QTableView* table_ = nullptr;
+    QPushButton* choose_ = nullptr;
+    QPushButton* closeDevice_ = nullptr;
+    QLabel* counts_ = nullptr;
+    QTimer* poll_ = nullptr;
+    QString choiceNote_;
+    bool placed_ = false;
+};
+
+} // namespace app
