@@ -78,6 +78,17 @@ std::vector<traffic::Record> recordsIn(const std::string& folder)
     return records;
 }
 
+// What `pattern` matches of a checker's "listening on" line, the whole and
+// each group (e.g. the port); empty when it never says so.
+std::vector<std::string> listeningLine(ChildProcess& checker, const std::string& pattern)
+{
+    std::smatch match;
+    const std::string said =
+        checker.waitForLine("listening on ", kDeadline) ? checker.output() : std::string();
+    std::regex_search(said, match, std::regex("listening on " + pattern));
+    return {match.begin(), match.end()};
+}
+
 struct TrustRow {
     const char* name;
     const char* how; // "csv pin", "no pin", "insecure", "wrong pin", "--pin"
@@ -281,21 +292,16 @@ TEST(CheckTls, ListensAsTheTlsServerOfDevicesThatCallIn)
     ChildProcess checker(kChecker, {scratch.write("a.check", answerCheck(true)), "--listen",
                                     "127.0.0.1:0", "--expect", "1", "--listen-time", "20",
                                     "--require-client-cert", "--ca", ca});
-    ASSERT_TRUE(checker.waitForLine("listening on 127.0.0.1:", kDeadline)) << checker.output();
-    std::smatch match;
-    const std::string said = checker.output();
-    ASSERT_TRUE(
-        std::regex_search(said, match,
-                          std::regex("listening on 127\\.0\\.0\\.1:(\\d+) \\(TCP, TLS\\) for 20 s, "
-                                     "certificate (SHA256:[0-9A-F:]+)")))
-        << said;
+    const std::vector<std::string> match = listeningLine(
+        checker, "127\\.0\\.0\\.1:(\\d+) \\(TCP, TLS\\) for 20 s, certificate (SHA256:[0-9A-F:]+)");
+    ASSERT_FALSE(match.empty()) << checker.output();
     const auto port = static_cast<std::uint16_t>(std::stoi(match[1]));
     {
         const TlsCaller stranger(port, {});
         EXPECT_TRUE(waitUntil([&] { return !stranger.seen().empty(); }, kDeadline));
         const TlsCaller door(port, client);
         EXPECT_EQ(checker.wait(kDeadline), 0) << checker.output();
-        EXPECT_EQ(door.seen(), match[2].str());
+        EXPECT_EQ(door.seen(), match[2]);
     }
     EXPECT_NE(checker.output().find("1 passed, 0 failed"), std::string::npos) << checker.output();
     EXPECT_NE(checker.output().find("TLS handshake failed"), std::string::npos) << checker.output();
@@ -314,10 +320,8 @@ TEST(CheckTls, AHandshakeFloodDoesNotStarveTheDeviceUnderCheck)
     ChildProcess checker(kChecker, {scratch.write("a.check", check::writeCheckFile(file)),
                                     "--listen", "127.0.0.1:0", "--listen-time", "3",
                                     "--connect-timeout", "1000", "--answer-timeout", "2000"});
-    ASSERT_TRUE(checker.waitForLine("listening on 127.0.0.1:", kDeadline)) << checker.output();
-    std::smatch match;
-    const std::string said = checker.output();
-    ASSERT_TRUE(std::regex_search(said, match, std::regex("127\\.0\\.0\\.1:(\\d+)")));
+    const std::vector<std::string> match = listeningLine(checker, "127\\.0\\.0\\.1:(\\d+)");
+    ASSERT_FALSE(match.empty()) << checker.output();
     const auto port = static_cast<std::uint16_t>(std::stoi(match[1]));
     const auto to = *net::Endpoint::fromNumeric("127.0.0.1", port);
     {
@@ -354,14 +358,12 @@ TEST(CheckIpv6, ListensOnIpv6Loopback)
     const std::string junit = scratch.file("run.xml");
     ChildProcess checker(kChecker, {scratch.write("a.check", answerCheck(true)), "--listen",
                                     "[::1]:0", "--expect", "1", "--junit", junit});
-    if (!checker.waitForLine("listening on ", kDeadline) ||
-        checker.output().find("listening on [::1]:") == std::string::npos) {
+    const std::vector<std::string> match =
+        listeningLine(checker, "\\[::1\\]:(\\d+) \\(TCP, TLS\\)");
+    if (match.empty()) {
         checker.signal(SIGTERM);
         GTEST_SKIP() << "no IPv6 loopback on this machine: " << checker.output();
     }
-    std::smatch match;
-    const std::string said = checker.output();
-    ASSERT_TRUE(std::regex_search(said, match, std::regex("\\[::1\\]:(\\d+) \\(TCP, TLS\\)")));
     {
         const TlsCaller door(static_cast<std::uint16_t>(std::stoi(match[1])), {}, "::1");
         EXPECT_EQ(checker.wait(kDeadline), 0) << checker.output();
