@@ -99,6 +99,7 @@ struct CheckFile {
     protocol::DelimiterMode mode = protocol::DelimiterMode::Demo;
     Millis answerTimeout = kDefaultAnswerTimeout; // an expect without its own time
     std::uint32_t repeat = 1;                     // the whole list of steps
+    bool tls = false;                             // speak TLS with the devices (TCP only)
     // Default values of the placeholders (the file's [values] table); a
     // device's own values take precedence.
     DeviceValues values;

@@ -220,7 +220,7 @@ AnswerRule readAnswer(const toml::table& table)
 void readDefaults(const toml::node& node, CheckFile& file)
 {
     const toml::table& table = tableOf(node, "defaults", "[defaults]");
-    onlyKeys(table, {"protocol", "port", "mode", "timeout", "repeat"}, "[defaults]");
+    onlyKeys(table, {"protocol", "port", "mode", "timeout", "repeat", "tls"}, "[defaults]");
     if (const toml::node* protocol = table.get("protocol")) {
         const std::string& name = textOf(*protocol, "protocol");
         if (name != "tcp" && name != "udp") {
@@ -250,6 +250,16 @@ void readDefaults(const toml::node& node, CheckFile& file)
     }
     if (const toml::node* repeat = table.get("repeat")) {
         file.repeat = countOf(*repeat, "repeat", Limits::kMaxRepeat);
+    }
+    if (const toml::node* tls = table.get("tls")) {
+        const auto* on = tls->as_boolean();
+        if (on == nullptr) {
+            refuse(*tls, "'tls' must be true or false");
+        }
+        if (on->get() && file.transport == Transport::Udp) {
+            refuse(*tls, "'tls' needs protocol \"tcp\" (there is no TLS over UDP)");
+        }
+        file.tls = on->get();
     }
 }
 
@@ -350,8 +360,7 @@ base::Result<CheckFile> parseCheckFile(std::string_view text, std::string_view f
         const toml::table root = toml::parse(text, fileName);
         return readDocument(root);
     } catch (const toml::parse_error& error) {
-        return errorAt(fileName, firstLine, error.source().begin,
-                       std::string(error.description()));
+        return errorAt(fileName, firstLine, error.source().begin, std::string(error.description()));
     } catch (const Refusal& refusal) {
         return errorAt(fileName, firstLine, refusal.where, refusal.what);
     }

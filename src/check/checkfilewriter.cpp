@@ -149,6 +149,9 @@ std::string writeCheckFile(const CheckFile& file)
            "\n";
     out += "timeout = " + quotedText(millisText(file.answerTimeout.count())) + "\n";
     out += "repeat = " + std::to_string(file.repeat) + "\n";
+    if (file.tls) {
+        out += "tls = true\n";
+    }
     if (!file.values.empty()) {
         out += "\n[values]\n";
         for (const auto& [name, value] : file.values) {

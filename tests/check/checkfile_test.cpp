@@ -100,6 +100,7 @@ TEST(CheckFile, WritesAnyTextItCanHoldSoThatItReadsBack)
     check::ExpectStep expect;
     expect.frame.data = "";
     file.steps.push_back({"", expect});
+    file.tls = true;
     EXPECT_EQ(parsed(check::writeCheckFile(file)), file) << check::writeCheckFile(file);
 
     // Bytes that are not UTF-8 cannot stand in a file as they are; the file
@@ -192,6 +193,8 @@ const ErrorRow kErrorRows[] = {
     {"port range", "[defaults]\nport = 70000\n", 2, 8, "from 1 to 65535"},
     {"protocol", "[defaults]\nprotocol = \"sctp\"\n", 2, 12, "\"tcp\" or \"udp\""},
     {"mode", "[defaults]\nmode = \"demo\"\n", 2, 8, "\"DEMO\" or \"RELEASE\""},
+    {"tls not a switch", "[defaults]\ntls = \"yes\"\n", 2, 7, "'tls' must be true or false"},
+    {"tls over udp", "[defaults]\nprotocol = \"udp\"\ntls = true\n", 3, 7, "no TLS over UDP"},
     {"bad time", "[[step]]\nwait = \"soon\"\n", 2, 8, "'wait' must be a time"},
     {"send and expect", "[[step]]\nsend = { text = \"a\" }\nexpect = { text = \"b\" }\n", 3, 1,
      "both 'send' and 'expect'"},

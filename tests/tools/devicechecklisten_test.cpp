@@ -239,12 +239,13 @@ struct RosterCase {
     std::vector<std::string> outcomes;
 };
 
-check::Target row(const std::string& host, std::uint32_t address, const std::string& id,
-                  std::size_t line)
+check::Target row(const std::string& host, const std::string& id, std::size_t line)
 {
     check::Target target;
     target.host = host;
-    target.address = address;
+    if (const std::optional<net::Endpoint> numeric = net::Endpoint::fromNumeric(host, 0)) {
+        target.addresses.push_back(*numeric);
+    }
     target.values["id"] = id;
     target.csvLine = line;
     return target;
@@ -259,8 +260,7 @@ TEST_P(Roster, KnowsEachCaller)
     const RosterCase& test = GetParam();
     std::optional<std::vector<check::Target>> rows;
     if (test.listed) {
-        rows = std::vector<check::Target>{row("10.0.0.5", 0x0A000005, "07", 2),
-                                          row("id 08", check::Target::kUnresolved, "08", 3)};
+        rows = std::vector<check::Target>{row("10.0.0.5", "07", 2), row("id 08", "08", 3)};
     }
     base::Result<devicetools::CallerRoster> roster =
         devicetools::CallerRoster::make(test.key, rows);
@@ -301,8 +301,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Roster, RowsThatCannotBeToldApartAreRefused)
 {
     const auto made = devicetools::CallerRoster::make(
-        Key::Address, std::vector<check::Target>{row("10.0.0.5", 0x0A000005, "01", 2),
-                                                 row("10.0.0.5", 0x0A000005, "02", 5)});
+        Key::Address,
+        std::vector<check::Target>{row("10.0.0.5", "01", 2), row("10.0.0.5", "02", 5)});
     ASSERT_FALSE(made);
     EXPECT_EQ(made.error().detail(),
               "line 5 names address 10.0.0.5 as line 2 does (--identify-by id tells them apart)");

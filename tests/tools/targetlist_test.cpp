@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <string>
 
 namespace
@@ -34,13 +36,23 @@ const TextRow kTextRows[] = {
     {"port_too_big", "127.0.0.1:65536", 0, "no port", ""},
     {"port_range_backwards", "127.0.0.1:9-7", 0, "ends below its start", ""},
     {"address_range_backwards", "10.0.0.9-3", 0, "ends below its start", ""},
-    {"address_range_past_255", "10.0.0.9-300", 0, "no IPv4 address", ""},
-    {"three_parts", "10.0.1", 0, "no IPv4 address", ""},
-    {"octet_too_big", "10.0.0.256", 0, "no IPv4 address", ""},
+    {"address_range_past_255", "10.0.0.9-300", 0, "no IPv4 or IPv6 address", ""},
+    {"three_parts", "10.0.1", 0, "no IPv4 or IPv6 address", ""},
+    {"octet_too_big", "10.0.0.256", 0, "no IPv4 or IPv6 address", ""},
     {"broadcast", "255.255.255.255", 0, "no device has that address", ""},
-    {"blank_inside", "door 3", 0, "no IPv4 address", ""},
+    {"blank_inside", "door 3", 0, "no IPv4 or IPv6 address", ""},
     {"empty_port", "127.0.0.1:", 0, "no port", ""},
     {"too_many", "127.0.0.1-2:1-65535", 0, "more than", ""},
+    {"ipv6", "2001:db8::5", 1, "[2001:db8::5]:21210", "[2001:db8::5]:21210"},
+    {"ipv6_port", "[2001:db8::5]:4001", 1, "[2001:db8::5]:4001", "[2001:db8::5]:4001"},
+    {"ipv6_port_range", "[::1]:4001-4003", 3, "[::1]:4001", "[::1]:4003"},
+    {"ipv6_in_brackets_alone", "[::1]", 1, "[::1]:21210", "[::1]:21210"},
+    {"ipv6_unclosed", "[::1:4001", 0, "lacks its ']'", ""},
+    {"ipv6_malformed", "[2001:db8::zz]:4001", 0, "\"2001:db8::zz\" is no IPv6 address", ""},
+    {"ipv4_in_brackets", "[127.0.0.1]:4001", 0, "only an IPv6 address stands in brackets", ""},
+    // A bare IPv6 address was refused as '"" is no IPv4 address'.
+    {"bare_ipv6_was_refused_as_an_empty_text", "::1", 1, "[::1]:21210", "[::1]:21210"},
+    {"ipv6_bare_with_range", "::1-5", 0, "\"::1-5\" is no IPv6 address", ""},
 };
 
 class TargetText : public testing::TestWithParam<TextRow>
@@ -73,9 +85,22 @@ TEST(TargetText, AddressesNeedNoLookUpAndUnknownNamesStayUnresolved)
     TargetList list(kDefaultPort);
     ASSERT_TRUE(list.add("127.0.0.7").ok());
     ASSERT_TRUE(list.add("no-such-host.invalid").ok());
-    list.resolve();
-    EXPECT_EQ(list.targets()[0].address, 0x7f000007u);
-    EXPECT_EQ(list.targets()[1].address, Target::kUnresolved);
+    ASSERT_TRUE(list.add("[::1]:4001").ok());
+    ASSERT_TRUE(list.add("localhost:4002").ok());
+    list.resolve(SOCK_STREAM);
+    const std::vector<Target>& targets = list.targets();
+    ASSERT_EQ(targets[0].addresses.size(), 1u);
+    EXPECT_EQ(targets[0].addresses[0].text(), "127.0.0.7:21210");
+    EXPECT_TRUE(targets[1].addresses.empty());
+    EXPECT_NE(targets[1].lookUpProblem.find("no-such-host.invalid"), std::string::npos)
+        << targets[1].lookUpProblem;
+    ASSERT_EQ(targets[2].addresses.size(), 1u);
+    EXPECT_EQ(targets[2].addresses[0].text(), "[::1]:4001");
+    // A name gets each address it has, every one with the device's port.
+    ASSERT_FALSE(targets[3].addresses.empty());
+    for (const net::Endpoint& address : targets[3].addresses) {
+        EXPECT_EQ(address.port(), 4002);
+    }
 }
 
 struct CsvRow {
@@ -96,6 +121,8 @@ const CsvRow kCsvRows[] = {
     {"open_quote", "host,name\n127.0.0.1,\"door\n", "sites.csv:2: a quote is never closed"},
     {"column_twice", "host,id,id\n", "sites.csv:1: column 3 is named twice"},
     {"empty", "", "sites.csv: no header row"},
+    {"bad_fingerprint", "host,fingerprint\n127.0.0.1,SHA256:12:34\n",
+     "sites.csv:2: \"SHA256:12:34\" is no SHA-256 fingerprint"},
 };
 
 class TargetCsv : public testing::TestWithParam<CsvRow>
@@ -132,6 +159,22 @@ TEST(TargetCsv, AnEmptyPortTakesTheDefaultAndANameDefaultsToTheLabel)
     ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(list.targets().front().port, kDefaultPort);
     EXPECT_EQ(list.targets().front().values.at("name"), "127.0.0.1:21210");
+}
+
+TEST(TargetCsv, RowsTakeIPv6HostsAndAPinnedFingerprint)
+{
+    const std::string hex(64, 'a');
+    TargetList list(kDefaultPort);
+    const base::Error error =
+        list.addCsv("host,port,fingerprint\n[::1],4001," + hex + "\n2001:db8::5,,\n", "s.csv");
+    ASSERT_TRUE(error.ok()) << error.text();
+    ASSERT_EQ(list.targets().size(), 2u);
+    const Target& first = list.targets().front();
+    EXPECT_EQ(first.label(), "[::1]:4001");
+    EXPECT_EQ(first.values.at("host"), "::1");
+    EXPECT_EQ(first.pin.rfind("SHA256:AA:AA:", 0), 0u) << first.pin;
+    EXPECT_EQ(list.targets().back().label(), "[2001:db8::5]:21210");
+    EXPECT_TRUE(list.targets().back().pin.empty());
 }
 
 // Devices known by id: the id column instead of host, each id 2 printable

@@ -8,21 +8,7 @@ namespace devicetools
 namespace
 {
 
-constexpr int kOctetBits = 8;
-constexpr std::uint32_t kOctetMask = 0xFF;
 constexpr std::string_view kMappedPrefix = "::ffff:";
-
-std::string dotted(std::uint32_t address)
-{
-    std::string text;
-    for (int shift = 3 * kOctetBits; shift >= 0; shift -= kOctetBits) {
-        text += std::to_string((address >> shift) & kOctetMask);
-        if (shift > 0) {
-            text += '.';
-        }
-    }
-    return text;
-}
 
 } // namespace
 
@@ -56,7 +42,7 @@ std::string CallerRoster::keyOf(const check::Target& row) const
         const auto id = row.values.find("id");
         return id == row.values.end() ? std::string() : id->second;
     }
-    return row.address == check::Target::kUnresolved ? row.host : dotted(row.address);
+    return row.addresses.empty() ? row.host : plainAddress(row.addresses.front().addressText());
 }
 
 void CallerRoster::reportMissing(check::FleetReport& report, std::size_t expected,
@@ -92,12 +78,6 @@ std::string CallerRoster::plainAddress(std::string_view address)
         address.remove_prefix(kMappedPrefix.size());
     }
     return std::string(address);
-}
-
-std::string CallerRoster::shownAddress(std::string_view address)
-{
-    std::string plain = plainAddress(address);
-    return plain.find(':') == std::string::npos ? plain : '[' + plain + ']';
 }
 
 CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t port,
@@ -139,9 +119,8 @@ CallerRoster::Call CallerRoster::admit(std::string_view address, std::uint16_t p
     called_[row] = true;
     ++calledCount_;
     check::Target& target = call.target;
-    target.host = shownAddress(from);
+    target.host = from;
     target.port = port;
-    target.address = check::Target::kUnresolved;
     if (target.name.empty() && key_ == Key::Id) {
         target.name = "id " + name;
     }

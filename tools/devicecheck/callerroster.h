@@ -67,8 +67,6 @@ public:
     // "10.0.0.5" from "::ffff:10.0.0.5": an IPv4 caller on an IPv6 socket
     // is known by its IPv4 address.
     static std::string plainAddress(std::string_view address);
-    // The address as reports show it before a port: an IPv6 one in brackets.
-    static std::string shownAddress(std::string_view address);
 
 private:
     CallerRoster(Key key, bool listed) : key_(key), listed_(listed) {}

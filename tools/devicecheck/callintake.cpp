@@ -103,23 +103,57 @@ void CallIntake::accepted(int fd, const net::Endpoint& peer)
 void CallIntake::identify(std::unique_ptr<Pending> pending)
 {
     const std::uint64_t serial = pending->caller.serial;
-    const bool known = !byId_ || pending->first.id();
+    const bool secure = tls_ && !udp_;
+    const bool known = !secure && (!byId_ || pending->first.id());
     pending_.emplace(serial, std::move(pending));
     if (known) {
         handOver(serial);
         return;
     }
     Pending& waiting = *pending_.at(serial);
-    if (!udp_) {
+    if (secure) {
+        waiting.caller.link = std::make_unique<SecureLink>(std::make_unique<tls::TlsSession>(tls_));
+        waitingHandshakes_.push_back(serial);
+    }
+    waiting.timer = loop_.after(identifyTime_, [this, serial] {
+        Pending& late = *pending_.at(serial);
+        late.timer = 0;
+        giveUp(serial,
+               late.caller.link &&
+                       late.caller.link->session().state() == tls::TlsSession::State::Handshaking
+                   ? "did not finish the TLS handshake within " +
+                         std::to_string(identifyTime_.count()) + " ms"
+                   : "sent no frame within " + std::to_string(identifyTime_.count()) + " ms");
+    });
+    if (secure) {
+        startHandshakes();
+    } else if (!udp_) {
         waiting.watched = loop_
                               .watch(waiting.caller.fd, net::EventLoop::WantRead,
                                      [this, serial](std::uint32_t) { read(serial); })
                               .ok();
     }
-    waiting.timer = loop_.after(identifyTime_, [this, serial] {
-        pending_.at(serial)->timer = 0;
-        giveUp(serial, "sent no frame within " + std::to_string(identifyTime_.count()) + " ms");
-    });
+}
+
+void CallIntake::startHandshakes()
+{
+    while (handshakes_ < kMaxHandshakes && !waitingHandshakes_.empty()) {
+        const std::uint64_t serial = waitingHandshakes_.front();
+        waitingHandshakes_.pop_front();
+        const auto found = pending_.find(serial);
+        if (found == pending_.end()) {
+            continue; // given up while it waited
+        }
+        Pending& pending = *found->second;
+        pending.handshaking = true;
+        ++handshakes_;
+        // The server's flights are small: they fit the socket's buffer, so
+        // reading is all the loop watches for.
+        pending.watched = loop_
+                              .watch(pending.caller.fd, net::EventLoop::WantRead,
+                                     [this, serial](std::uint32_t) { read(serial); })
+                              .ok();
+    }
 }
 
 void CallIntake::read(std::uint64_t serial)
@@ -131,10 +165,56 @@ void CallIntake::read(std::uint64_t serial)
         return;
     }
     if (count <= 0) {
-        giveUp(serial, "closed the connection before sending a frame");
+        giveUp(serial, pending.handshaking ? "closed the connection in the TLS handshake"
+                                           : "closed the connection before sending a frame");
         return;
     }
-    pending.first.feed(std::string_view(loop_.scratch(), static_cast<std::size_t>(count)), false);
+    const std::string_view bytes(loop_.scratch(), static_cast<std::size_t>(count));
+    if (!pending.caller.link) {
+        firstBytes(serial, bytes);
+        return;
+    }
+    SecureLink& link = *pending.caller.link;
+    std::string plain = link.receive(bytes);
+    if (const base::Error failed = link.flush(pending.caller.fd); !failed.ok()) {
+        giveUp(serial, "connection lost in the TLS handshake: " + failed.text());
+        return;
+    }
+    if (pending.handshaking) {
+        handshaken(serial, std::move(plain));
+    } else if (!plain.empty()) {
+        firstBytes(serial, plain);
+    }
+}
+
+void CallIntake::handshaken(std::uint64_t serial, std::string plain)
+{
+    Pending& pending = *pending_.at(serial);
+    const tls::TlsSession& session = pending.caller.link->session();
+    if (session.state() == tls::TlsSession::State::Handshaking) {
+        return;
+    }
+    if (session.state() != tls::TlsSession::State::Open) {
+        giveUp(serial, session.state() == tls::TlsSession::State::Failed
+                           ? "TLS handshake failed: " + session.failure().reason()
+                           : std::string("closed the TLS session in the handshake"));
+        return;
+    }
+    pending.handshaking = false;
+    --handshakes_;
+    startHandshakes();
+    if (!byId_) {
+        pending.caller.early = std::move(plain);
+        handOver(serial);
+    } else if (!plain.empty()) {
+        firstBytes(serial, plain);
+    }
+}
+
+void CallIntake::firstBytes(std::uint64_t serial, std::string_view bytes)
+{
+    Pending& pending = *pending_.at(serial);
+    pending.first.feed(bytes, false);
     if (pending.first.id()) {
         handOver(serial);
     } else if (pending.first.full()) {
@@ -188,6 +268,11 @@ std::unique_ptr<CallIntake::Pending> CallIntake::take(std::uint64_t serial)
     std::unique_ptr<Pending> pending = std::move(found->second);
     pending_.erase(found);
     loop_.cancel(pending->timer);
+    if (pending->handshaking) {
+        pending->handshaking = false;
+        --handshakes_;
+        startHandshakes();
+    }
     if (pending->watched) {
         // Not read from now on until its owner starts it: its bytes wait in
         // the system.
@@ -201,7 +286,9 @@ void CallIntake::handOver(std::uint64_t serial)
     std::unique_ptr<Pending> pending = take(serial);
     Caller caller = std::move(pending->caller);
     caller.id = pending->first.id().value_or(std::string());
-    caller.early = pending->first.bytes();
+    if (byId_ || udp_ || !caller.link) {
+        caller.early = pending->first.bytes();
+    }
     if (udp_) {
         handedOver_.insert(serial);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "firstframe.h"
+#include "securelink.h"
 
 #include "socket/endpoint.h"
 #include "socket/eventloop.h"
@@ -8,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,9 +34,17 @@ namespace devicetools
 // first, or sent kMaxBytes without a frame, is told through `unidentified`
 // and closed.
 //
-// Bounds: at most kMaxPending callers wait for their first frame at once (the
-// rest are closed or ignored), and at most kMaxPeers UDP peers are
-// remembered.
+// TLS (TCP, with useTls()): each caller's handshake is done here, before its
+// first frame is read and before it is handed over with its SecureLink (the
+// early bytes are plaintext then). A caller whose handshake fails (e.g. a
+// client certificate the authority does not vouch for) or does not end
+// within the time is told through `unidentified` and closed.
+//
+// Bounds: at most kMaxPending callers wait for their first frame or their
+// handshake at once (the rest are closed or ignored), at most kMaxPeers UDP
+// peers are remembered, and at most kMaxHandshakes handshakes are in
+// progress: further callers wait accepted, not read, until one ends, so that
+// a flood of handshakes cannot take the loop from the devices under check.
 //
 // Threads: the loop's only. A handler may call close() and forget().
 class CallIntake
@@ -42,6 +52,7 @@ class CallIntake
 public:
     static constexpr std::size_t kMaxPending = 10000;
     static constexpr std::size_t kMaxPeers = 200000;
+    static constexpr std::size_t kMaxHandshakes = 32;
 
     struct Caller {
         std::uint64_t serial = 0;
@@ -49,6 +60,7 @@ public:
         net::Endpoint peer;
         std::string id; // empty: not read (devices known by address)
         std::string early;
+        std::unique_ptr<SecureLink> link; // TLS: the session, its handshake done
     };
     using Arrived = std::function<void(Caller caller)>;
     using Datagram = std::function<void(std::uint64_t serial, std::string_view bytes)>;
@@ -73,6 +85,8 @@ public:
     // failure (naming the address) with nothing left open.
     [[nodiscard]] static base::Result<int> open(const net::Endpoint& local, bool udp);
 
+    // Before start(): callers speak TLS (the server's context).
+    void useTls(std::shared_ptr<tls::TlsContext> context) { tls_ = std::move(context); }
     [[nodiscard]] base::Error start();
     // Takes no new callers (TCP: the listening socket is closed); those
     // being identified go on. UDP datagrams still reach the callers handed over.
@@ -89,6 +103,7 @@ private:
         Caller caller;
         FirstFrame first;
         bool watched = false;
+        bool handshaking = false; // started, not yet ended
         net::EventLoop::TimerId timer = 0;
     };
 
@@ -96,7 +111,13 @@ private:
     void datagrams();
     void datagram(const net::Endpoint& peer, std::string_view bytes);
     void identify(std::unique_ptr<Pending> pending);
+    // Starts the handshakes of waiting callers while there is room.
+    void startHandshakes();
     void read(std::uint64_t serial);
+    // The caller's handshake went on: on to its first frame, or given up.
+    void handshaken(std::uint64_t serial, std::string plain);
+    // What the caller sent, as plaintext (TLS undone).
+    void firstBytes(std::uint64_t serial, std::string_view bytes);
     void handOver(std::uint64_t serial);
     void giveUp(std::uint64_t serial, std::string reason);
     // Takes a caller out of those being identified, no longer watched.
@@ -109,6 +130,9 @@ private:
     net::EventLoop::Millis identifyTime_;
     Handlers handlers_;
     std::unique_ptr<net::StreamListener> listener_;
+    std::shared_ptr<tls::TlsContext> tls_;
+    std::size_t handshakes_ = 0;                  // in progress
+    std::deque<std::uint64_t> waitingHandshakes_; // accepted, not yet started
     bool open_ = false;
     std::uint64_t nextSerial_ = 1;
     std::unordered_map<std::uint64_t, std::unique_ptr<Pending>> pending_;

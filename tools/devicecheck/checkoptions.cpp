@@ -16,20 +16,46 @@ what came instead. On a terminal a live line shows the progress; then one line
 per failed device and a summary.
 
 Targets (as many as needed; the port defaults to the check file's):
-  HOST               a device: an IPv4 address or a host name
-  HOST:PORT          a device on another port
-  HOST:P1-P2         every port from P1 to P2 (e.g. 127.0.0.1:21210-21259)
+  HOST               a device: an IPv4 address, an IPv6 address or a host
+                     name (of either family; the first address that takes
+                     the connection is checked)
+  HOST:PORT          a device on another port; an IPv6 address in brackets:
+                     [2001:db8::5]:21210
+  HOST:P1-P2         every port from P1 to P2 (e.g. 127.0.0.1:21210-21259,
+                     [::1]:21210-21219)
   A.B.C.D-E          every address from A.B.C.D to A.B.C.E, also with :PORT
   --targets FILE     devices from a CSV file whose header names its columns:
-                     host (required), port and name, and any others, whose
+                     host (required), port, name and fingerprint (the
+                     device's pinned TLS certificate), and any others, whose
                      values the check file takes as placeholders such as {id}.
                      {host}, {port} and {name} are there for every device.
+
+TLS (or tls = true in the check file's [defaults]; TCP only):
+  --tls              speak TLS with the devices; a device whose certificate
+                     is not trusted fails the step "tls" with the reason
+                     and its fingerprint
+  --ca FILE          also trust the certificate authorities in FILE (PEM);
+                     with --listen: the authority of the devices' client
+                     certificates
+  --pin FINGERPRINT  one device: accept its certificate by this SHA-256
+                     fingerprint ("SHA256:AB:CD:..."), and no other (for
+                     many, the targets file's fingerprint column)
+  --insecure         accept any certificate (a pinned one must still match)
+  --cert FILE --key FILE
+                     a client certificate (PEM) for devices that require
+                     one; with --listen: the certificate shown to devices
+                     (without them one is made at start and its
+                     fingerprint printed)
+  --require-client-cert
+                     with --listen and --ca: devices must show a client
+                     certificate that the authority vouches for
 
 Devices that call in (instead of targets):
   --listen [ADDR:]PORT
                      listen on PORT (TCP, or UDP when the check file says
                      udp) and check each device that connects or sends a
-                     datagram; ADDR an IPv4 address or [IPv6], default any
+                     datagram; ADDR an IPv4 address or [IPv6] (e.g.
+                     [::]:21210 for every IPv6 one), default every IPv4 one
   --expect N         stop listening once N devices called in, 1 to 100000
   --listen-time S    stop listening after S seconds, 1 to 86400 (default 60);
                      checks under way run to their end
@@ -80,6 +106,8 @@ Examples:
   devicecheck site.check 10.20.0.1-254 --jobs 128 --junit check.xml
   devicecheck site.check --targets doors.csv --html report.html --csv times.csv
   devicecheck site.check 127.0.0.1:21210-21259
+  devicecheck site.check --tls --targets doors.csv --ca site-ca.pem
+  devicecheck site.check --tls --pin SHA256:AB:...:EF [2001:db8::5]:21210
   devicecheck site.check --listen 21210 --expect 20 --identify-by id
 
 Exit status: 0 when every device passed, 1 when any failed or did not run,
@@ -201,6 +229,14 @@ base::Result<ParseResult> parseCheckArguments(CommandLine& line, CheckOptions& o
                 error = key ? badArgument("--identify-by takes address or id") : key.error();
                 ok = false;
             }
+            listenOption = option;
+        } else if (TlsOptions::isOption(option)) {
+            error = options.tls.take(option, line);
+            ok = error.ok();
+        } else if (option == "--require-client-cert") {
+            error = line.noValue();
+            ok = error.ok();
+            options.requireClientCertificate = true;
             listenOption = option;
         } else if (option == "--record") {
             ok = path(options.recordFolder);

@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "fleetrunner.h"
 #include "listenrunner.h"
+#include "tlsoptions.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +39,10 @@ struct CheckOptions {
     // --listen: the devices call in (targets only from --targets files).
     std::optional<ListenSettings> listen;
     CallerRoster::Key identifyBy = CallerRoster::Key::Address;
+    // TLS: dialling, the client's options; with --listen, --cert/--key are
+    // the server's certificate and --ca the authority of the clients'.
+    TlsOptions tls;
+    bool requireClientCertificate = false; // --listen with TLS
 };
 
 // Reads devicecheck's arguments: the check file first, then targets, with

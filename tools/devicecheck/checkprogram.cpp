@@ -17,11 +17,14 @@
 
 #include "check/checkfile.h"
 #include "socket/openfilelimit.h"
+#include "tls/certificateinfo.h"
+#include "tls/selfsigned.h"
 #include "traffic/filerecorder.h"
 #include "traffic/recordfolder.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -71,6 +74,65 @@ private:
     sigset_t signals_{};
     int fd_ = -1;
 };
+
+// The listener's TLS: its context and the fingerprint of the certificate it
+// shows.
+struct ListenTls {
+    std::shared_ptr<tls::TlsContext> context;
+    std::string fingerprint;
+};
+
+// The server's certificate: the one named, or one made now and kept in
+// memory only (its fingerprint printed for the devices to pin).
+base::Result<ListenTls> listenTls(const TlsOptions& options, bool requireClientCertificate,
+                                  const net::Endpoint& local)
+{
+    tls::ContextSettings settings;
+    settings.role = tls::Role::Server;
+    settings.caFile = options.caFile;
+    settings.systemTrust = false;
+    settings.requireClientCertificate = requireClientCertificate;
+    base::Result<tls::Credentials> own =
+        options.certificateFile.empty()
+            ? tls::makeSelfSigned("devicecheck",
+                                  {"localhost", "127.0.0.1", "::1", local.addressText()})
+            : tls::Credentials::load(options.certificateFile, options.keyFile);
+    if (!own) {
+        return own.error();
+    }
+    settings.own = std::move(*own);
+    base::Result<std::shared_ptr<tls::TlsContext>> context = tls::TlsContext::make(settings);
+    if (!context) {
+        return context.error();
+    }
+    const base::Result<tls::CertificateInfo> info =
+        tls::CertificateInfo::ofPem(settings.own.certificatePem);
+    return ListenTls{std::move(*context), info ? info->fingerprint : std::string()};
+}
+
+// The TLS options against the check file and each other: the reason they do
+// not go together, or none.
+std::string tlsMisuse(const CheckOptions& options, const check::CheckFile& file,
+                      std::size_t targets)
+{
+    const TlsOptions& tls = options.tls;
+    if (tls.on && file.transport == check::Transport::Udp) {
+        return "TLS needs TCP, and the check file says udp (there is no TLS over UDP)";
+    }
+    if (const base::Error incomplete = tls.complete(); !incomplete.ok()) {
+        return incomplete.text();
+    }
+    if (options.requireClientCertificate && (!tls.on || tls.caFile.empty())) {
+        return "--require-client-cert needs TLS and --ca FILE (the clients' authority)";
+    }
+    if (options.listen && (!tls.pin.empty() || tls.insecure)) {
+        return "--pin and --insecure are for devices dialled, not for --listen";
+    }
+    if (!tls.pin.empty() && targets != 1) {
+        return "--pin is for a single device (a targets file takes a fingerprint column)";
+    }
+    return {};
+}
 
 } // namespace
 
@@ -125,6 +187,30 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     if (targets.targets().empty() && (!options.listen || !options.targetFiles.empty())) {
         return failure("the targets files name no device");
     }
+    options.tls.on = options.tls.on || report.file.tls;
+    if (const std::string misuse = tlsMisuse(options, report.file, targets.targets().size());
+        !misuse.empty()) {
+        return usage(misuse);
+    }
+    std::string listenFingerprint;
+    if (options.tls.on && options.listen) {
+        base::Result<ListenTls> made =
+            listenTls(options.tls, options.requireClientCertificate, options.listen->local);
+        if (!made) {
+            return failure(made.error().text());
+        }
+        options.listen->tls = std::move(made->context);
+        listenFingerprint = std::move(made->fingerprint);
+    } else if (options.tls.on) {
+        base::Result<std::shared_ptr<tls::TlsContext>> context = options.tls.clientContext();
+        if (!context) {
+            return failure(context.error().text());
+        }
+        options.fleet.tls =
+            std::make_shared<const DialTls>(DialTls{std::move(*context), options.tls});
+    }
+    const int socketType =
+        report.file.transport == check::Transport::Udp ? SOCK_DGRAM : SOCK_STREAM;
 
     // The report paths and the record folder are checked before any device
     // is contacted, so that one that cannot be written stops the run before
@@ -170,7 +256,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     std::unique_ptr<ListenRunner> listener;
     if (options.listen) {
         if (options.identifyBy == CallerRoster::Key::Address) {
-            targets.resolve();
+            targets.resolve(socketType);
         }
         std::optional<std::vector<check::Target>> listed;
         if (!options.targetFiles.empty()) {
@@ -186,7 +272,7 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
             return failure("cannot listen on " + refused.text());
         }
     } else {
-        targets.resolve();
+        targets.resolve(socketType);
     }
 
     ::signal(SIGPIPE, SIG_IGN);
@@ -194,8 +280,14 @@ int CheckProgram::run(int argc, const char* const* argv, std::ostream& out, std:
     if (listener) {
         // Only now: a Ctrl+C from here on ends the run with its reports.
         out << "listening on " << listener->local().text()
-            << (report.file.transport == check::Transport::Udp ? " (UDP)" : " (TCP)") << " for "
-            << options.listen->listenSeconds << " s" << std::endl;
+            << (report.file.transport == check::Transport::Udp ? " (UDP)"
+                : listenFingerprint.empty()                    ? " (TCP)"
+                                                               : " (TCP, TLS)")
+            << " for " << options.listen->listenSeconds << " s";
+        if (!listenFingerprint.empty()) {
+            out << ", certificate " << listenFingerprint;
+        }
+        out << std::endl;
     }
     std::unique_ptr<traffic::FileRecorder> recorder;
     if (!options.recordFolder.empty()) {

@@ -25,6 +25,13 @@ std::string millisText(check::Clock::duration time)
     return std::to_string(std::chrono::floor<check::Millis>(time).count()) + " ms";
 }
 
+// A host as the records name it before its port: an IPv6 address in
+// brackets, as the record readers take it.
+std::string recordHost(const std::string& host)
+{
+    return host.find(':') == std::string::npos ? host : '[' + host + ']';
+}
+
 check::Millis millis(check::Clock::duration time)
 {
     return std::chrono::floor<check::Millis>(time);
@@ -74,38 +81,55 @@ void DeviceSession::start()
         return;
     }
     const check::Target& target = result_.target;
-    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
     net::ConnectRequest request;
-    request.host = target.host;
+    request.host = recordHost(target.host);
     request.service = std::to_string(target.port);
-    request.family = AF_INET;
-    request.type = type;
+    request.family = target.addresses.empty() ? AF_UNSPEC : target.addresses.front().family();
+    request.type = udp() ? SOCK_DGRAM : SOCK_STREAM;
     recorder_.connectStarted(request);
     state_ = State::Connecting;
-    if (target.address == check::Target::kUnresolved) {
-        connectFailed(now, base::Error(base::Fault::BadInput, 0, "the host name does not resolve"));
+    if (target.addresses.empty()) {
+        connectFailed(now,
+                      base::Error(base::Fault::BadInput, 0,
+                                  target.lookUpProblem.empty() ? "the host name does not resolve"
+                                                               : target.lookUpProblem));
         settle();
         return;
     }
-    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        connectFailed(now, base::Error::fromErrno("no socket"));
-        settle();
-        return;
-    }
-    socket_ = net::ConnectedSocket(fd, {});
-    const net::SocketAddress to = makeEndpoint(target.address, target.port);
-    if (::connect(fd, to.asSockaddr(), net::SocketAddress::kSize) == 0) {
-        connected(now);
-    } else if (errno != EINPROGRESS) {
-        connectFailed(now, base::Error::fromErrno());
-    }
+    dial(now);
     settle();
 }
 
-void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early)
+void DeviceSession::dial(check::Instant now)
+{
+    const std::vector<net::Endpoint>& addresses = result_.target.addresses;
+    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
+    while (nextAddress_ < addresses.size()) {
+        const net::Endpoint& to = addresses[nextAddress_++];
+        const int fd = ::socket(to.family(), type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            lastConnectError_ = base::Error::fromErrno("no socket");
+            continue;
+        }
+        socket_ = net::ConnectedSocket(fd, {});
+        if (::connect(fd, to.address(), to.length) == 0) {
+            connected(now);
+            return;
+        }
+        if (errno == EINPROGRESS) {
+            return;
+        }
+        lastConnectError_ = base::Error::fromErrno();
+        closeSocket();
+    }
+    connectFailed(now, lastConnectError_);
+}
+
+void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early,
+                          std::unique_ptr<SecureLink> link)
 {
     socket_ = net::ConnectedSocket(fd, {});
+    link_ = std::move(link);
     peer_ = peer;
     const check::Instant now = loop_.now();
     if (!begin(now)) {
@@ -115,12 +139,15 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
     // The record starts as a connection's does (its files are named by the
     // attempt), with the device's address, and says it was accepted.
     net::ConnectRequest request;
-    request.host = peer.addressText();
+    request.host = recordHost(peer.addressText());
     request.service = std::to_string(peer.port());
     request.family = peer.family();
     request.type = SOCK_STREAM;
     recorder_.connectStarted(request);
     recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
+    if (link_) {
+        recorder_.note(link_->description());
+    }
     state_ = State::Running;
     run_->start(now);
     pump(now);
@@ -140,7 +167,7 @@ void DeviceSession::adoptDatagrams(int fd, const net::Endpoint& peer, std::strin
         return;
     }
     net::ConnectRequest request;
-    request.host = peer.addressText();
+    request.host = recordHost(peer.addressText());
     request.service = std::to_string(peer.port());
     request.family = peer.family();
     request.type = SOCK_DGRAM;
@@ -214,21 +241,72 @@ void DeviceSession::onTimer()
 
 void DeviceSession::connected(check::Instant now)
 {
+    // The record's local address is an IPv4 one; other families leave it out.
     net::SocketAddress local;
-    socklen_t length = net::SocketAddress::kSize;
-    ::getsockname(socket_.handle(), local.asSockaddr(), &length);
+    if (result_.target.addresses[nextAddress_ - 1].family() == AF_INET) {
+        socklen_t length = net::SocketAddress::kSize;
+        ::getsockname(socket_.handle(), local.asSockaddr(), &length);
+    }
     socket_ = net::ConnectedSocket(socket_.release(), local);
-    result_.connectTime = millis(now - started_);
     net::ConnectOutcome outcome;
     outcome.error = {};
     outcome.socket = std::move(socket_);
-    outcome.elapsed = result_.connectTime;
+    outcome.elapsed = millis(now - started_);
     recorder_.connectEnded(outcome);
     socket_ = std::move(outcome.socket);
+    if (!dialTls_) {
+        beginCheck(now);
+        return;
+    }
+    // The certificate must name what the target was given as.
+    link_ = std::make_unique<SecureLink>(
+        std::make_unique<tls::TlsSession>(dialTls_->context, result_.target.host));
+    state_ = State::Handshaking;
+    link_->start();
+    if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
+        tlsFailed(now, "TLS handshake failed: " + failed.text());
+    }
+}
 
+void DeviceSession::beginCheck(check::Instant now)
+{
+    result_.connectTime = millis(now - started_);
     state_ = State::Running;
     run_->start(now);
     pump(now);
+}
+
+void DeviceSession::handshaken(check::Instant now, std::string plain)
+{
+    const tls::TlsSession& session = link_->session();
+    if (session.state() == tls::TlsSession::State::Handshaking) {
+        return;
+    }
+    if (session.state() != tls::TlsSession::State::Open) {
+        tlsFailed(now, session.state() == tls::TlsSession::State::Failed
+                           ? "TLS handshake failed: " + session.failure().reason()
+                           : std::string("the device closed the TLS session in its handshake"));
+        return;
+    }
+    recorder_.note(link_->description());
+    if (const base::Error refused = dialTls_->options.judge(session, result_.target.pin);
+        !refused.ok()) {
+        tlsFailed(now, refused.reason());
+        return;
+    }
+    beginCheck(now);
+    // Plaintext that came with the handshake's last flight.
+    if (!plain.empty() && state_ == State::Running) {
+        received(plain, now);
+    }
+}
+
+void DeviceSession::tlsFailed(check::Instant now, std::string reason)
+{
+    recorder_.note(reason);
+    result_.failedStep = "tls";
+    result_.reason = std::move(reason);
+    finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
 }
 
 void DeviceSession::connectFailed(check::Instant now, base::Error error, std::string reason)
@@ -254,7 +332,22 @@ void DeviceSession::onReady(std::uint32_t ready)
         if (error == 0 && (ready & (net::EventLoop::Failed | net::EventLoop::HangUp)) == 0) {
             connected(now);
         } else {
-            connectFailed(now, base::Error::system(error != 0 ? error : ECONNREFUSED));
+            // On to the target's next address, if it has one.
+            lastConnectError_ = base::Error::system(error != 0 ? error : ECONNREFUSED);
+            closeSocket();
+            dial(now);
+        }
+        settle();
+        return;
+    }
+    if (state_ == State::Handshaking) {
+        if ((ready & net::EventLoop::Writable) != 0) {
+            if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
+                tlsFailed(now, "TLS handshake failed: " + failed.text());
+            }
+        }
+        if (state_ == State::Handshaking) {
+            receive(now);
         }
         settle();
         return;
@@ -278,16 +371,26 @@ void DeviceSession::onReady(std::uint32_t ready)
 void DeviceSession::receive(check::Instant now)
 {
     char* buffer = loop_.scratch();
-    for (int i = 0; i < kReadsPerWakeUp && state_ == State::Running; ++i) {
+    for (int i = 0;
+         i < kReadsPerWakeUp && (state_ == State::Running || state_ == State::Handshaking); ++i) {
         const ssize_t count = ::recv(socket_.handle(), buffer, net::EventLoop::kScratchBytes, 0);
         if (count > 0) {
-            received(std::string_view(buffer, static_cast<std::size_t>(count)), now);
+            const std::string_view bytes(buffer, static_cast<std::size_t>(count));
+            if (link_) {
+                secureReceived(bytes, now);
+            } else {
+                received(bytes, now);
+            }
             continue;
         }
         if (count == 0) {
             if (udp()) {
                 recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
+            }
+            if (state_ == State::Handshaking) {
+                tlsFailed(now, "the device closed the connection in the TLS handshake");
+                return;
             }
             lost(now, base::Error(base::Fault::PeerClosed), "the device closed the connection");
             return;
@@ -297,9 +400,42 @@ void DeviceSession::receive(check::Instant now)
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             const base::Error error = base::Error::fromErrno();
-            lost(now, error, "connection lost: " + error.text());
+            if (state_ == State::Handshaking) {
+                tlsFailed(now, "connection lost in the TLS handshake: " + error.text());
+            } else {
+                lost(now, error, "connection lost: " + error.text());
+            }
         }
         return;
+    }
+}
+
+void DeviceSession::secureReceived(std::string_view cipher, check::Instant now)
+{
+    std::string plain = link_->receive(cipher);
+    if (state_ == State::Handshaking) {
+        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
+            tlsFailed(now, "TLS handshake failed: " + failed.text());
+            return;
+        }
+        handshaken(now, std::move(plain));
+        return;
+    }
+    if (!plain.empty()) {
+        received(plain, now);
+    }
+    if (state_ != State::Running) {
+        return;
+    }
+    // What the session answered itself (e.g. a key update) goes out too.
+    if (!flush(now)) {
+        return;
+    }
+    const tls::TlsSession& session = link_->session();
+    if (session.state() == tls::TlsSession::State::Closed) {
+        lost(now, base::Error(base::Fault::PeerClosed), "the device closed the TLS session");
+    } else if (session.state() == tls::TlsSession::State::Failed) {
+        lost(now, session.failure(), "TLS failed: " + session.failure().reason());
     }
 }
 
@@ -313,6 +449,26 @@ void DeviceSession::received(std::string_view bytes, check::Instant now)
 
 bool DeviceSession::flush(check::Instant now)
 {
+    if (link_) {
+        // The records hold each block as the check gave it; the session
+        // encrypts it whole.
+        for (const std::string& block : pending_) {
+            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data()),
+                                   static_cast<std::uint32_t>(block.size()),
+                                   net::IoResult(static_cast<std::uint32_t>(block.size())));
+            if (const base::Error refused = link_->send(block); !refused.ok()) {
+                pending_.clear();
+                lost(now, refused, "cannot send: " + refused.text());
+                return false;
+            }
+        }
+        pending_.clear();
+        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
+            lost(now, failed, "cannot send: " + failed.text());
+            return false;
+        }
+        return true;
+    }
     while (!pending_.empty()) {
         const std::string& block = pending_.front();
         const char* data = block.data() + written_;
@@ -363,7 +519,7 @@ void DeviceSession::pump(check::Instant now)
     // ends at once.
     if (!run_->passed()) {
         finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
-    } else if (pending_.empty()) {
+    } else if (allOut()) {
         finish(now, check::DeviceOutcome::Passed);
     }
 }
@@ -388,6 +544,10 @@ void DeviceSession::advance(check::Instant now)
     if (state_ == State::Connecting && now >= std::min(connectDeadline_, deviceDeadline_)) {
         connectFailed(now, base::Error(base::Fault::TimedOut),
                       "no connection within " + millisText(now - started_));
+        return;
+    }
+    if (state_ == State::Handshaking && now >= std::min(connectDeadline_, deviceDeadline_)) {
+        tlsFailed(now, "TLS handshake did not finish within " + millisText(now - started_));
         return;
     }
     if (state_ != State::Running) {
@@ -416,6 +576,8 @@ void DeviceSession::stop()
     stopping_ = true;
     if (state_ == State::Connecting) {
         connectFailed(now, net::ConnectOutcome::connectCancelled(), "stopped");
+    } else if (state_ == State::Handshaking) {
+        tlsFailed(now, "stopped");
     } else if (state_ == State::Running) {
         if (run_->finished()) {
             finish(now, check::DeviceOutcome::Stopped);
@@ -430,13 +592,15 @@ void DeviceSession::stop()
 
 bool DeviceSession::wantsWrite() const
 {
-    return state_ == State::Connecting || (state_ == State::Running && !pending_.empty());
+    return state_ == State::Connecting ||
+           ((state_ == State::Running || state_ == State::Handshaking) && !allOut());
 }
 
 std::optional<check::Instant> DeviceSession::nextDeadline() const
 {
     switch (state_) {
     case State::Connecting:
+    case State::Handshaking:
         return std::min(connectDeadline_, deviceDeadline_);
     case State::Running: {
         check::Instant due = deviceDeadline_;
@@ -483,6 +647,7 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     sharedFd_ = -1;
     state_ = State::Done;
     pending_.clear();
+    link_.reset();
     run_.reset();
 }
 

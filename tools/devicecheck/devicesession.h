@@ -1,6 +1,8 @@
 #pragma once
 
 #include "check/fleetreport.h"
+#include "securelink.h"
+
 #include "traffic/trafficbuffer.h"
 
 #include "base/error.h"
@@ -33,6 +35,17 @@ struct SessionLimits {
 // one loop timer for the next of its deadlines (the engine's, the connect's,
 // the device's), so the loop never scans the sessions.
 //
+// TLS: with useTls() the session does the handshake after the connect, as
+// part of it (the connect time-out bounds both), and goes on only with a
+// device whose certificate the options accept (else the step "tls" fails
+// with the reason and the fingerprint); the check sees plaintext as without
+// TLS, and so do the records, which note the version, the cipher and the
+// peer's fingerprint. A device that called in may come with its TLS already
+// open (adopt()).
+//
+// A target with several addresses (a name of both families) is connected at
+// the first that takes the connect, tried in order within the time-out.
+//
 // Three ways to start: start() connects to the target; adopt() takes a
 // stream socket a listener accepted (no connect step); adoptDatagrams() is a
 // UDP device that called in: its datagrams come through deliver() from the
@@ -63,12 +76,16 @@ public:
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
+    // Before start(): speak TLS with the device.
+    void useTls(std::shared_ptr<const DialTls> tls) { dialTls_ = std::move(tls); }
     // Opens the socket and starts the connect.
     void start();
     // A device that called in over TCP: `fd` (owned from now on) is the
-    // accepted connection from `peer`; `early` holds bytes already read from
-    // it, given to the check as the first received.
-    void adopt(int fd, const net::Endpoint& peer, std::string_view early);
+    // accepted connection from `peer`; `early` holds (plaintext) bytes
+    // already read from it, given to the check as the first received;
+    // `link` its TLS, handshake done, or null.
+    void adopt(int fd, const net::Endpoint& peer, std::string_view early,
+               std::unique_ptr<SecureLink> link = nullptr);
     // A device that called in over UDP from `peer`: answers go out through
     // `fd` (the listening socket, not owned); `first` is its first datagram.
     void adoptDatagrams(int fd, const net::Endpoint& peer, std::string_view first);
@@ -82,7 +99,7 @@ public:
     traffic::TrafficBuffer& traffic() { return *traffic_; }
 
 private:
-    enum class State { Idle, Connecting, Running, Done };
+    enum class State { Idle, Connecting, Handshaking, Running, Done };
 
     // Starts the engine; false (and done) when the device's values do not fit.
     bool begin(check::Instant now);
@@ -91,11 +108,20 @@ private:
     // After every entry: tells the done hook, or brings the loop's interest
     // and the timer up to date.
     void settle();
+    // Connects to the next of the target's addresses.
+    void dial(check::Instant now);
     void connected(check::Instant now);
+    // The TLS handshake went on: on to the check, or the device refused.
+    void handshaken(check::Instant now, std::string plain);
+    void tlsFailed(check::Instant now, std::string reason);
+    // The check starts on the connection.
+    void beginCheck(check::Instant now);
     // `reason` for the report; empty: the error's text.
     void connectFailed(check::Instant now, base::Error error, std::string reason = {});
     void receive(check::Instant now);
     void received(std::string_view bytes, check::Instant now);
+    // Bytes read over TLS: the handshake's, or records with plaintext.
+    void secureReceived(std::string_view cipher, check::Instant now);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Instant now);
     // Takes the engine's blocks and results, and ends the session when the
@@ -106,6 +132,8 @@ private:
     void finish(check::Instant now, check::DeviceOutcome outcome);
     void closeSocket();
     bool wantsWrite() const;
+    // Nothing waits to be written.
+    bool allOut() const { return pending_.empty() && (!link_ || !link_->wantsWrite()); }
     std::optional<check::Instant> nextDeadline() const;
     bool udp() const { return file_->transport == check::Transport::Udp; }
 
@@ -123,6 +151,10 @@ private:
     net::EventLoop::TimerId timer_ = 0;
     check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
+    std::shared_ptr<const DialTls> dialTls_;
+    std::unique_ptr<SecureLink> link_; // when speaking TLS
+    std::size_t nextAddress_ = 0;      // of the target's, to try next
+    base::Error lastConnectError_;
     std::deque<std::string> pending_; // blocks to write; the first may be part written
     std::size_t written_ = 0;         // of the first pending block
     check::Instant started_;          // the connect's start (or the accept)

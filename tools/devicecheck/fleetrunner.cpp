@@ -130,6 +130,7 @@ void Loop::startDevices()
         slots_[slot].session = std::make_unique<DeviceSession>(
             loop_, file_, report_.devices[target].target, settings_.limits, recorder_ != nullptr,
             [this, slot](DeviceSession&) { ended(slot); });
+        slots_[slot].session->useTls(settings_.tls);
         ++running_;
         slots_[slot].session->start();
     }

@@ -24,6 +24,7 @@ struct FleetSettings {
     std::uint32_t jobs = kDefaultJobs; // devices checked at once
     std::uint32_t rate = kDefaultRate; // new connections a second, at most
     SessionLimits limits;
+    std::shared_ptr<const DialTls> tls; // null: plain TCP or UDP
 };
 
 // Where a run stands, for a progress line.

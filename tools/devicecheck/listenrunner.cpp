@@ -50,6 +50,7 @@ public:
                    checkEnd();
                }})
     {
+        intake_.useTls(listen.tls);
     }
     ~Host()
     {
@@ -198,9 +199,8 @@ void Host::unknown(const net::Endpoint& peer, std::string_view id, std::string r
         return;
     }
     check::DeviceResult row;
-    row.target.host = CallerRoster::shownAddress(peer.addressText());
+    row.target.host = CallerRoster::plainAddress(peer.addressText());
     row.target.port = peer.port();
-    row.target.address = check::Target::kUnresolved;
     if (!id.empty()) {
         row.target.name = "id " + std::string(id);
     }
@@ -244,7 +244,7 @@ void Host::start(Device& device)
     } else {
         const int fd = device.caller.fd;
         device.caller.fd = -1;
-        session.adopt(fd, device.caller.peer, early);
+        session.adopt(fd, device.caller.peer, early, std::move(device.caller.link));
     }
 }
 

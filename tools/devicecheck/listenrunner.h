@@ -7,10 +7,12 @@
 #include "check/checkfile.h"
 #include "check/fleetreport.h"
 #include "socket/endpoint.h"
+#include "tls/tlscontext.h"
 #include "traffic/trafficrecord.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace devicetools
@@ -23,6 +25,7 @@ struct ListenSettings {
     net::Endpoint local;               // where to listen
     std::optional<std::size_t> expect; // end once this many devices were checked
     std::uint32_t listenSeconds = kDefaultListenSeconds;
+    std::shared_ptr<tls::TlsContext> tls; // the server's, or null: plain
 };
 
 // Checks the devices that call in: listens (TCP, or UDP when the check file

@@ -4,7 +4,11 @@
 
 #include "base/error.h"
 #include "fileio/regularfile.h"
-#include "socket/hostlookup.h"
+#include "socket/addresslookup.h"
+#include "tls/certificateinfo.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -94,7 +98,7 @@ bool looksNumeric(std::string_view text)
 // Addresses no device has: "this host" and the limited broadcast address.
 bool isDeviceAddress(std::uint32_t address)
 {
-    return address != 0 && address != Target::kUnresolved;
+    return address != 0 && address != 0xFFFFFFFFu;
 }
 
 base::Error refused(std::string what)
@@ -128,10 +132,22 @@ std::string trimmed(std::string_view text)
 }
 
 struct HostRange {
-    std::string host;        // a name, or empty for addresses
-    std::uint32_t first = 0; // addresses, host order
+    std::string host;        // a name or an IPv6 address, or empty for IPv4 addresses
+    bool v6 = false;         // `host` is an IPv6 address
+    std::uint32_t first = 0; // IPv4 addresses, host order
     std::uint32_t last = 0;
 };
+
+// `endpoint` with another port.
+net::Endpoint withPort(net::Endpoint endpoint, std::uint16_t port)
+{
+    if (endpoint.family() == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&endpoint.storage)->sin6_port = htons(port);
+    } else if (endpoint.family() == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&endpoint.storage)->sin_port = htons(port);
+    }
+    return endpoint;
+}
 
 base::Result<HostRange> parseHost(std::string_view text, bool allowRange)
 {
@@ -160,8 +176,17 @@ base::Result<HostRange> parseHost(std::string_view text, bool allowRange)
         range.first = range.last = *address;
         return range;
     }
+    if (text.find(':') != std::string_view::npos) {
+        const std::optional<net::Endpoint> v6 = net::Endpoint::fromNumeric(text, 0);
+        if (!v6 || v6->family() != AF_INET6) {
+            return refused(quoted(text) + " is no IPv6 address");
+        }
+        range.host = std::string(text);
+        range.v6 = true;
+        return range;
+    }
     if (looksNumeric(text) || !isHostName(text)) {
-        return refused(quoted(text) + " is no IPv4 address" +
+        return refused(quoted(text) + " is no IPv4 or IPv6 address" +
                        (allowRange ? ", address range" : "") + " or host name");
     }
     range.host = std::string(text);
@@ -196,6 +221,11 @@ base::Error TargetList::addOne(Target target)
     if (targets_.size() >= kMaxTargets) {
         return refused("more than " + std::to_string(kMaxTargets) + " devices");
     }
+    // Numeric addresses need no look-up.
+    if (std::optional<net::Endpoint> numeric =
+            net::Endpoint::fromNumeric(target.host, target.port)) {
+        target.addresses.push_back(*numeric);
+    }
     target.values["host"] = target.host;
     target.values["port"] = std::to_string(target.port);
     target.values["name"] = target.name.empty() ? target.label() : target.name;
@@ -205,16 +235,24 @@ base::Error TargetList::addOne(Target target)
 
 base::Error TargetList::add(std::string_view text)
 {
-    const std::size_t colon = text.find(':');
-    const base::Result<HostRange> parsedHost = parseHost(text.substr(0, colon), true);
+    // "[V6]:PORT", a bare IPv6 address, or HOST[:PORT].
+    const base::Result<net::HostAndPort> split = net::splitHostAndPort(text);
+    if (!split) {
+        return refused(quoted(text) + ": " + split.error().reason());
+    }
+    const bool bracketed = !text.empty() && text.front() == '[';
+    if (bracketed && split->host.find(':') == std::string::npos) {
+        return refused(quoted(text) + ": only an IPv6 address stands in brackets");
+    }
+    const base::Result<HostRange> parsedHost = parseHost(split->host, true);
     if (!parsedHost) {
         return parsedHost.error();
     }
     const HostRange& host = *parsedHost;
     std::uint32_t firstPort = defaultPort_;
     std::uint32_t lastPort = defaultPort_;
-    if (colon != std::string_view::npos) {
-        const base::Result<PortRange> ports = parsePorts(text.substr(colon + 1), true);
+    if (!split->port.empty() || (text.ends_with(':') && (bracketed || !host.v6))) {
+        const base::Result<PortRange> ports = parsePorts(split->port, true);
         if (!ports) {
             return ports.error();
         }
@@ -232,8 +270,6 @@ base::Error TargetList::add(std::string_view text)
             Target target;
             target.host =
                 host.host.empty() ? dottedText(static_cast<std::uint32_t>(address)) : host.host;
-            target.address =
-                host.host.empty() ? static_cast<std::uint32_t>(address) : Target::kUnresolved;
             target.port = static_cast<std::uint16_t>(port);
             if (base::Error added = addOne(std::move(target)); !added.ok()) {
                 return added;
@@ -250,7 +286,7 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
     std::vector<std::string> columns;
     // The columns whose values are kept: those the check file uses.
     std::vector<std::size_t> kept;
-    std::optional<std::size_t> hostColumn, portColumn, nameColumn, idColumn;
+    std::optional<std::size_t> hostColumn, portColumn, nameColumn, idColumn, pinColumn;
 
     const auto readHeader = [&](const CsvRow& header) {
         std::set<std::string, std::less<>> named;
@@ -275,6 +311,8 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
                 at(nameColumn);
             } else if (key == "id") {
                 at(idColumn);
+            } else if (key == "fingerprint") {
+                at(pinColumn);
             }
             if (!keepOnly_ || keepOnly_->contains(column)) {
                 kept.push_back(i);
@@ -300,14 +338,24 @@ base::Error TargetList::addCsv(std::string_view text, std::string_view fileName)
         }
         Target target;
         if (hostColumn) {
-            const base::Result<HostRange> parsedHost =
-                parseHost(trimmed(row.fields[*hostColumn]), false);
+            std::string text = trimmed(row.fields[*hostColumn]);
+            if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+                text = text.substr(1, text.size() - 2);
+            }
+            const base::Result<HostRange> parsedHost = parseHost(text, false);
             if (!parsedHost) {
                 return refused(where + parsedHost.error().text());
             }
             const HostRange& host = *parsedHost;
             target.host = host.host.empty() ? dottedText(host.first) : host.host;
-            target.address = host.host.empty() ? host.first : Target::kUnresolved;
+        }
+        if (pinColumn) {
+            const std::string pin = trimmed(row.fields[*pinColumn]);
+            target.pin = tls::CertificateInfo::normalFingerprint(pin);
+            if (!pin.empty() && target.pin.empty()) {
+                return refused(where + quoted(pin) +
+                               " is no SHA-256 fingerprint (64 hex digits, colons optional)");
+            }
         }
         if (key_ == Key::Id) {
             const std::string id = trimmed(row.fields[*idColumn]);
@@ -373,18 +421,25 @@ base::Error TargetList::loadCsv(const std::string& path)
     return addCsv(*text, path);
 }
 
-void TargetList::resolve()
+void TargetList::resolve(int socketType)
 {
-    std::map<std::string, std::uint32_t, std::less<>> found;
+    std::map<std::string, base::Result<std::vector<net::Endpoint>>, std::less<>> found;
     for (Target& target : targets_) {
-        if (target.address != Target::kUnresolved) {
+        if (!target.addresses.empty() || target.host.empty()) {
             continue;
         }
         auto known = found.find(target.host);
         if (known == found.end()) {
-            known = found.emplace(target.host, net::resolveHost(target.host.c_str())).first;
+            known =
+                found.emplace(target.host, net::lookUpEndpoints(target.host, 0, socketType)).first;
         }
-        target.address = known->second;
+        if (!known->second) {
+            target.lookUpProblem = known->second.error().text();
+            continue;
+        }
+        for (const net::Endpoint& address : *known->second) {
+            target.addresses.push_back(withPort(address, target.port));
+        }
     }
 }
 

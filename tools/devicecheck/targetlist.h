@@ -24,11 +24,13 @@ using check::Target;
 //
 // Target texts: HOST, HOST:PORT, HOST:P1-P2 (every port of the range) and
 // A.B.C.D-E (every address from D to E of the last part), also with :PORT or
-// :P1-P2. HOST is a dotted IPv4 address or a host name; without a port the
+// :P1-P2. HOST is a dotted IPv4 address, an IPv6 address (in brackets when a
+// port follows: "[2001:db8::5]:21210") or a host name; without a port the
 // default port counts.
 //
 // Targets files: CSV with a header row naming the columns; `host` is
-// required, `port` and `name` are optional, every other column becomes a
+// required, `port`, `name` and `fingerprint` (the TLS certificate's pinned
+// SHA-256 fingerprint) are optional, every other column becomes a
 // placeholder of the device's values under its header's name. A row names
 // one device (no ranges). For devices that call in and are known by their
 // id (Key::Id), the file's `id` column is required instead of `host`: each
@@ -61,10 +63,12 @@ public:
     // Reads a targets file (a regular file of at most kMaxFileBytes), then addCsv().
     base::Error loadCsv(const std::string& path);
 
-    // Looks up every host name once (dotted addresses need no look-up); a
-    // name that does not resolve leaves its devices kUnresolved. Blocks for
-    // as long as the system's name service takes.
-    void resolve();
+    // Looks up every host name once, both families, for sockets of
+    // `socketType` (SOCK_STREAM, SOCK_DGRAM); numeric addresses need no
+    // look-up. A name that does not resolve leaves its devices without
+    // addresses, lookUpProblem saying why. Blocks for as long as the
+    // system's name service takes.
+    void resolve(int socketType);
 
     const std::vector<Target>& targets() const { return targets_; }
     std::vector<Target> take() { return std::move(targets_); }
