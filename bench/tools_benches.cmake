@@ -24,3 +24,12 @@ target_compile_definitions(tenthousand_bench PRIVATE
   DEVICESIM_PATH="$<TARGET_FILE:devicesim>"
   DEVICECHECK_PATH="$<TARGET_FILE:devicecheck>")
 add_dependencies(tenthousand_bench devicesim devicecheck)
+
+# Encrypted devices: devicecheck with TLS against devicesim --devices 1000 --tls.
+add_executable(tlsfleet_bench tlsfleet_bench.cpp childprogram.cpp)
+target_link_libraries(tlsfleet_bench PRIVATE socket_layer client_warnings)
+target_compile_definitions(tlsfleet_bench PRIVATE
+  DEVICESIM_PATH="$<TARGET_FILE:devicesim>"
+  DEVICECHECK_PATH="$<TARGET_FILE:devicecheck>"
+  EXAMPLE_CHECK_FILE_PATH="${PROJECT_SOURCE_DIR}/examples/reader-basic.toml")
+add_dependencies(tlsfleet_bench devicesim devicecheck)
