@@ -158,18 +158,7 @@ SocketHandle SocketChannel::detachSocket()
     if (socket == kInvalidSocket)
         return kInvalidSocket;
     sendQueue_.close();
-    if (watcher_) {
-        if (!watcher_->waitEnded(kWatcherWaitMs))
-            std::fprintf(stderr,
-                         "SocketChannel: watcher still busy %u ms after its socket was "
-                         "detached; waiting for its hook to return\n",
-                         kWatcherWaitMs);
-        watcher_->join();
-        watcher_.reset();
-    }
-    closeReleased();
-    acceptedElsewhere_ = false;
-    addressed_.clear();
+    endWatcher("detached");
     if (observer_)
         observer_->disconnected();
     return socket;
@@ -216,22 +205,27 @@ void SocketChannel::stop()
         releaseSocket();
         std::this_thread::sleep_for(std::chrono::milliseconds(kReleasePauseMs));
     }
+    endWatcher("released");
+    if (connected && observer_)
+        observer_->disconnected();
+}
+
+void SocketChannel::endWatcher(const char* how)
+{
     if (watcher_) {
         if (!watcher_->waitEnded(kWatcherWaitMs))
             std::fprintf(stderr,
                          "SocketChannel: watcher still busy %u ms after its socket was "
-                         "released; waiting for its hook to return\n",
-                         kWatcherWaitMs);
+                         "%s; waiting for its hook to return\n",
+                         kWatcherWaitMs, how);
         // Without a way to end a thread by force, a hook that breaks its
-        // promise keeps stop() here until it returns.
+        // promise keeps the caller here until it returns.
         watcher_->join();
         watcher_.reset();
     }
     closeReleased();
     acceptedElsewhere_ = false;
     addressed_.clear();
-    if (connected && observer_)
-        observer_->disconnected();
 }
 
 void SocketChannel::closeReleased()

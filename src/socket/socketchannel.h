@@ -229,6 +229,9 @@ protected:
 
 private:
     void closeReleased();
+    // Waits for the watcher (once its socket was `how`: released, detached)
+    // and joins it, then closes what was released and forgets the peers.
+    void endWatcher(const char* how);
     // Tells the observer, then calls handleEvent().
     void raiseEvent(ChannelEvent event, const base::Error& error = {});
     // One read in the current mode; no socket held reads as TimedOut. The

@@ -136,13 +136,22 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
         settle();
         return;
     }
+    startAccepted(peer, SOCK_STREAM, now);
+    if (!early.empty() && state_ == State::Running) {
+        received(early, now);
+    }
+    settle();
+}
+
+void DeviceSession::startAccepted(const net::Endpoint& peer, int type, check::Instant now)
+{
     // The record starts as a connection's does (its files are named by the
     // attempt), with the device's address, and says it was accepted.
     net::ConnectRequest request;
     request.host = recordHost(peer.addressText());
     request.service = std::to_string(peer.port());
     request.family = peer.family();
-    request.type = SOCK_STREAM;
+    request.type = type;
     recorder_.connectStarted(request);
     recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
     if (link_) {
@@ -151,10 +160,6 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
     state_ = State::Running;
     run_->start(now);
     pump(now);
-    if (!early.empty() && state_ == State::Running) {
-        received(early, now);
-    }
-    settle();
 }
 
 void DeviceSession::adoptDatagrams(int fd, const net::Endpoint& peer, std::string_view first)
@@ -166,16 +171,7 @@ void DeviceSession::adoptDatagrams(int fd, const net::Endpoint& peer, std::strin
         settle();
         return;
     }
-    net::ConnectRequest request;
-    request.host = recordHost(peer.addressText());
-    request.service = std::to_string(peer.port());
-    request.family = peer.family();
-    request.type = SOCK_DGRAM;
-    recorder_.connectStarted(request);
-    recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
-    state_ = State::Running;
-    run_->start(now);
-    pump(now);
+    startAccepted(peer, SOCK_DGRAM, now);
     if (state_ == State::Running) {
         received(first, now);
     }

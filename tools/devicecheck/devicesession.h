@@ -111,6 +111,9 @@ private:
     // Connects to the next of the target's addresses.
     void dial(check::Instant now);
     void connected(check::Instant now);
+    // A device that called in: its record starts as an accepted connection
+    // (`type` SOCK_STREAM or SOCK_DGRAM) and the check runs.
+    void startAccepted(const net::Endpoint& peer, int type, check::Instant now);
     // The TLS handshake went on: on to the check, or the device refused.
     void handshaken(check::Instant now, std::string plain);
     void tlsFailed(check::Instant now, std::string reason);
