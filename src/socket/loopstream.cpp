@@ -159,20 +159,25 @@ void LoopStream::flush()
             stallTimer_ = 0;
         }
     }
-    if (queuedBytes() == 0) {
+    const bool drained = queuedBytes() == 0;
+    if (drained) {
         queued_.clear();
         sentOfQueued_ = 0;
         if (finishing_)
             ::shutdown(fd_, SHUT_WR);
     }
     updateInterest();
+    // Last: the handler may destroy the stream.
+    if (drained && onDrained_ && !finishing_)
+        onDrained_();
 }
 
 void LoopStream::onReady(std::uint32_t ready)
 {
     if ((ready & EventLoop::Writable) && queuedBytes() > 0) {
+        const std::weak_ptr<bool> alive = alive_;
         flush();
-        if (fd_ < 0)
+        if (alive.expired() || fd_ < 0)
             return;
     }
     if (ready & EventLoop::Failed) {

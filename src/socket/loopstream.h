@@ -58,6 +58,9 @@ public:
     // Stops or resumes reading (a peer we cannot keep up with waits in its
     // own buffers).
     void setReading(bool on);
+    // Told each time the output that waited has all gone out (for a caller
+    // that paused a source while it waited). It may destroy the stream.
+    void setDrainHandler(std::function<void()> onDrained) { onDrained_ = std::move(onDrained); }
     // Ends the stream once what waits has gone out: shutdown for writing,
     // then the close handler is told PeerClosed when the peer closes too, or
     // after writeStall.
@@ -84,6 +87,7 @@ private:
     Endpoint peer_;
     ReadHandler onRead_;
     CloseHandler onClose_;
+    std::function<void()> onDrained_;
     std::string queued_;
     std::size_t sentOfQueued_ = 0;
     std::uint64_t bytesIn_ = 0;

@@ -53,6 +53,7 @@ public:
 
     bool secure() const { return secure_; }
     TlsSession& session() { return session_; }
+    const TlsSession& session() const { return session_; }
     net::LoopStream& transport() { return transport_; }
 
 private:
