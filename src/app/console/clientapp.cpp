@@ -5,6 +5,7 @@
 #include "consolesettings.h"
 
 #include "app/settings/qtsettingsstore.h"
+#include "app/tls/tlssettings.h"
 #include "app/traffic/recordreviewwindow.h"
 
 #include <QApplication>
@@ -230,6 +231,7 @@ int ClientApp::run(int argc, char** argv)
     if (const QString record = options.openRecordFile(); !record.isEmpty())
         return reviewRecord(record);
     {
+        TlsSettings::forceForThisRun(options.tls());
         ConsoleDialog console;
         const std::unique_ptr<QSocketNotifier> endSignals =
             watchEndSignals(console, [&console] { console.accept(); });

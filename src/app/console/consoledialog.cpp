@@ -8,6 +8,8 @@
 #include "portspin.h"
 
 #include "app/devices/devicessettings.h"
+#include "app/tls/tlssettings.h"
+#include "app/tls/tlswindow.h"
 #include "app/view/messageview.h"
 #include "app/view/qtviewwindow.h"
 #include "app/view/socketevent.h"
@@ -54,7 +56,7 @@ const QString kIconResource = QStringLiteral(":/app/icon128.png");
 ConsoleDialog::ConsoleDialog(QWidget* parent)
     : QDialog(parent, kWindowFlags), controls_(this),
       delimiters_(protocol::DelimiterSet::instance()),
-      connector_([this](net::ConnectOutcome outcome) { onConnectEnded(std::move(outcome)); }),
+      connector_([this](ConnectEnd end) { onConnectEnded(std::move(end)); }, this),
       channel_(delimiters_), sender_(controls_, channel_, this)
 {
     initConsoleResources();
@@ -207,7 +209,11 @@ void ConsoleDialog::onConnect()
     // the channel's own connects.
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectStarted(request);
-    connector_.start(std::move(request));
+    std::optional<TlsRequest> tls;
+    pending.tls = TlsSettings().connectWithTls();
+    if (pending.tls)
+        tls = tlsRequest(pending.host, pending.port);
+    connector_.start(std::move(request), std::move(tls));
     enterPending(std::move(pending));
 }
 
@@ -238,11 +244,43 @@ ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
     return pending;
 }
 
-void ConsoleDialog::onConnectEnded(net::ConnectOutcome outcome)
+TlsRequest ConsoleDialog::tlsRequest(const std::string& host, const std::string& port)
 {
+    TlsRequest tls;
+    base::Result<std::shared_ptr<tls::TlsContext>> context = TlsSettings().clientContext();
+    if (context)
+        tls.context = *context;
+    else
+        tls.problem = context.error();
+    tls.peerName = host;
+    tls.device = host + ":" + port;
+    tls.knownDevicesPath = TlsSettings::knownDevicesPath();
+    tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());
+    return tls;
+}
+
+void ConsoleDialog::showTlsEnd(const ConnectEnd& end)
+{
+    QString text;
+    if (end.tls && end.outcome.connected()) {
+        const std::string note = end.tls->noteText(end.pinnedNow);
+        trafficRecording_.recorder().note(note);
+        text = QString::fromStdString(note);
+    } else {
+        text = tr("The last TLS connect failed: %1")
+                   .arg(QString::fromStdString(end.outcome.error.text()));
+    }
+    sideWindows_->tlsWindow()->showConnection(text);
+}
+
+void ConsoleDialog::onConnectEnded(ConnectEnd end)
+{
+    net::ConnectOutcome& outcome = end.outcome;
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
     const PendingConnect pending = leavePending();
+    if (pending.tls)
+        showTlsEnd(end);
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
         showLastAttempt(pending, outcome);
         consoleHost_->consoleEnded(host::DeviceState::Dropped);

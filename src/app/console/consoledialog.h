@@ -4,7 +4,7 @@
 #include "app/devices/connectionwatch.h"
 #include "app/devices/consolehost.h"
 #include "app/devices/consoleseat.h"
-#include "backgroundconnect.h"
+#include "consoleconnector.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
@@ -30,6 +30,7 @@ namespace app
 class ConsoleKeyFilter;
 class DevicesWindow;
 class QtViewWindow;
+class TlsWindow;
 class TrafficWindow;
 
 // The console: the program's only window, a modal dialog through which the
@@ -124,6 +125,7 @@ public:
     CommandsWindow* commandsWindow() { return sideWindows_->commandsWindow(); }
     void showDevicesWindow() { sideWindows_->showDevicesWindow(); }
     DevicesWindow* devicesWindow() { return sideWindows_->devicesWindow(); }
+    TlsWindow* tlsWindow() { return sideWindows_->tlsWindow(); }
     // Host mode: the listener and the devices that call in.
     ConsoleHost& consoleHost() { return *consoleHost_; }
 
@@ -147,6 +149,7 @@ private:
         std::string port;
         SocketType type = SocketType::Tcp;
         bool connectHadFocus = false;
+        bool tls = false; // secured with TLS
         QPointer<QWidget> focusWhilePending;
     };
 
@@ -159,7 +162,12 @@ private:
 
     void enterPending(PendingConnect pending);
     PendingConnect leavePending();
-    void onConnectEnded(net::ConnectOutcome outcome);
+    void onConnectEnded(ConnectEnd end);
+    // Notes a TLS connection's facts in the record and the TLS window, or
+    // why it failed in the window.
+    void showTlsEnd(const ConnectEnd& end);
+    // The TLS settings for a connect to `host`:`port`.
+    static TlsRequest tlsRequest(const std::string& host, const std::string& port);
     void cancelConnect();
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
@@ -186,7 +194,7 @@ private:
     protocol::DelimiterSet& delimiters_;
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
-    BackgroundConnect connector_;
+    ConsoleConnector connector_;
     std::optional<PendingConnect> pending_;
     bool busyCursor_ = false;
 

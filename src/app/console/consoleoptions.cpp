@@ -46,7 +46,11 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                              "(every IPv4 address when <addr> is left out); the first device to "
                              "connect becomes the console's device. Ctrl+L opens the Devices "
                              "window."),
-              QStringLiteral("[addr:]port"))
+              QStringLiteral("[addr:]port")),
+      tls_(QStringLiteral("tls"),
+           QStringLiteral("Connect with TLS for this run (the TLS window's switch, Ctrl+E): the "
+                          "device's certificate is checked against the system's authorities, "
+                          "or shown and pinned on first use."))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -56,7 +60,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
         "Ctrl+T opens the Traffic window (every record, record files); Ctrl+K the\n"
         "Commands window: saved commands (Ctrl+1 to Ctrl+9 send them), check files\n"
         "run against the device, automatic answers; Ctrl+L the Devices window:\n"
-        "listen for devices that call in. See socketclient(1).\n"
+        "listen for devices that call in; Ctrl+E the TLS window. See socketclient(1).\n"
         "\n"
         "Qt's own options, such as -platform NAME or -style NAME, are accepted too."));
     // "-platform" is one option, as Qt reads it, not the letters p, l, a...
@@ -68,6 +72,12 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(recordFormat_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
+    parser_.addOption(tls_);
+}
+
+bool ConsoleOptions::tls() const
+{
+    return parser_.isSet(tls_);
 }
 
 std::optional<net::Endpoint> ConsoleOptions::listenAt() const
@@ -163,9 +173,9 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
             why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
-                  parser_.isSet(recordFormat_) || parser_.isSet(listen_)))
+                  parser_.isSet(recordFormat_) || parser_.isSet(listen_) || parser_.isSet(tls_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                 "--record-limit, --record-format or --listen.");
+                                 "--record-limit, --record-format, --listen or --tls.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());

@@ -2,6 +2,7 @@
 
 #include "app/devices/deviceswindow.h"
 #include "app/settings/qtsettingsstore.h"
+#include "app/tls/tlswindow.h"
 #include "app/traffic/recordformatbox.h"
 #include "app/traffic/trafficqueue.h"
 #include "app/traffic/trafficwindow.h"
@@ -35,6 +36,7 @@ SideWindows::~SideWindows()
     delete trafficWindow_;
     delete commandsWindow_;
     delete devicesWindow_;
+    delete tlsWindow_;
 }
 
 void SideWindows::setUpTraffic(MessageView* view)
@@ -137,6 +139,21 @@ void SideWindows::setUpCommands(MessageView* view)
     connect(view, &MessageView::commandsRequested, this, &SideWindows::showCommandsWindow);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { showDevicesWindow(); });
     connect(view, &MessageView::devicesRequested, this, &SideWindows::showDevicesWindow);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { showTlsWindow(); });
+    connect(view, &MessageView::tlsRequested, this, &SideWindows::showTlsWindow);
+}
+
+TlsWindow* SideWindows::tlsWindow()
+{
+    // A child window of the console, so the console's modality does not block it.
+    if (!tlsWindow_)
+        tlsWindow_ = new TlsWindow(console_);
+    return tlsWindow_;
+}
+
+void SideWindows::showTlsWindow()
+{
+    tlsWindow()->showBeside(console_);
 }
 
 DevicesWindow* SideWindows::devicesWindow()

@@ -23,6 +23,7 @@ namespace app
 
 class ConsoleHost;
 class DevicesWindow;
+class TlsWindow;
 class MessageView;
 class TrafficQueue;
 class TrafficWindow;
@@ -89,6 +90,12 @@ public:
     void showDevicesWindow();
     // The Devices window, made hidden at the first call.
     DevicesWindow* devicesWindow();
+    // Shows the TLS window (made at the first call), raised and active.
+    // Ctrl+E anywhere in the console or its windows and the message view's
+    // "TLS…" call it.
+    void showTlsWindow();
+    // The TLS window, made hidden at the first call.
+    TlsWindow* tlsWindow();
 
 private:
     void setUpTraffic(MessageView* view);
@@ -107,6 +114,7 @@ private:
     CommandsWindow* commandsWindow_ = nullptr;
     ConsoleHost* consoleHost_ = nullptr;
     DevicesWindow* devicesWindow_ = nullptr;
+    TlsWindow* tlsWindow_ = nullptr;
 };
 
 } // namespace app

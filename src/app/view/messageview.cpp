@@ -335,6 +335,7 @@ QMenu* MessageView::createContextMenu()
     menu->addAction(tr("Traffic…"), this, &MessageView::trafficRequested);
     menu->addAction(tr("Commands…"), this, &MessageView::commandsRequested);
     menu->addAction(tr("Devices…"), this, &MessageView::devicesRequested);
+    menu->addAction(tr("TLS…"), this, &MessageView::tlsRequested);
     return menu;
 }
 

@@ -60,7 +60,8 @@ public:
 
     // The context menu: the standard edit menu, then "Traffic…", which emits
     // trafficRequested(), "Commands…", which emits commandsRequested(), and
-    // "Devices…", which emits devicesRequested(). The caller owns it.
+    // "Devices…", which emits devicesRequested(), and "TLS…", which emits
+    // tlsRequested(). The caller owns it.
     QMenu* createContextMenu();
 
 signals:
@@ -69,6 +70,8 @@ signals:
     void commandsRequested();
     // "Devices…" in the context menu.
     void devicesRequested();
+    // "TLS…" in the context menu.
+    void tlsRequested();
 
 public:
     // Appends received bytes (or a line of the console's own) at the end.

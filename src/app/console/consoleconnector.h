@@ -1,0 +1,105 @@
+#pragma once
+
+#include "backgroundconnect.h"
+
+#include "app/tls/tlsconnector.h"
+
+#include "socket/connectattempt.h"
+#include "tls/tlscontext.h"
+#include "tls/tlssession.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace app
+{
+
+class TrustPrompt;
+
+// How the console's connection is to be secured.
+struct TlsRequest {
+    std::shared_ptr<tls::TlsContext> context; // client role
+    // What the certificate must name: the host name or address connected to.
+    std::string peerName;
+    // The device's key in the known-devices file: "host:port", "[v6]:port".
+    std::string device;
+    std::string knownDevicesPath;
+    // The session's key log lines, only when the user asked for them.
+    tls::TlsSession::KeyLogSink keyLog;
+    // Why TLS cannot be set up (a client certificate that cannot be read):
+    // the connect then ends with it at once.
+    base::Error problem;
+    // The handshake's bound, as long as a connect's by default.
+    std::chrono::milliseconds handshakeLimit{net::ConnectAttempt::kDefaultConnectBoundMs};
+};
+
+// How the console's connect ended: the outcome as for any connect (with, for
+// TLS, the plaintext end of the bridge as its socket and the TCP socket's
+// local address), and for TLS what the handshake came to and whether the
+// certificate was pinned just now.
+struct ConnectEnd {
+    net::ConnectOutcome outcome;
+    std::optional<TlsFacts> tls;
+    bool pinnedNow = false;
+};
+
+// One connect of the console's at a time, all of it off the UI thread: the
+// TCP or UDP connect (BackgroundConnect), then for TLS the handshake
+// (TlsConnector) and the trust decision: a certificate an authority vouches
+// for, or the one pinned for the device, is taken; a certificate that differs
+// from the pinned one is refused with both fingerprints (Untrusted); an
+// unknown one is shown to the operator (TrustPrompt), and pinned in the
+// known-devices file when trusted. A failed handshake ends as TlsFailed with
+// the library's reason; a handshake that does not end within the limit as
+// TimedOut.
+//
+// Threads: UI thread only; the handler runs from the event loop, exactly once
+// per start() unless cancel() comes first.
+class ConsoleConnector : public QObject
+{
+    Q_OBJECT
+public:
+    using Handler = std::function<void(ConnectEnd end)>;
+
+    ConsoleConnector(Handler onEnded, QWidget* promptParent);
+    ~ConsoleConnector() override;
+
+    // False, with nothing started, while a connect is pending. A TLS request
+    // over UDP ends at once (TLS runs over TCP only).
+    bool start(net::ConnectRequest request, std::optional<TlsRequest> tls);
+    bool pending() const { return stage_ != Stage::Idle; }
+    // Gives the pending connect up at whatever step it is (the prompt
+    // closes); its outcome (Cancelled, or how it ended meanwhile).
+    net::ConnectOutcome cancel();
+
+private:
+    enum class Stage { Idle, Connecting, Handshaking, Asking };
+
+    void connected(net::ConnectOutcome outcome);
+    void secured(const TlsFacts& facts);
+    void ask(const TlsFacts& facts);
+    void open(const TlsFacts& facts, bool pinnedNow);
+    void fail(const base::Error& why);
+    void finish(ConnectEnd end);
+    std::chrono::milliseconds elapsed() const;
+
+    Handler onEnded_;
+    QWidget* promptParent_;
+    BackgroundConnect background_;
+    TlsConnector tlsConnector_;
+    Stage stage_ = Stage::Idle;
+    std::optional<TlsRequest> tls_;
+    net::SocketAddress local_; // the TCP socket's own address, for the record
+    std::chrono::steady_clock::time_point started_;
+    QPointer<TrustPrompt> prompt_;
+};
+
+} // namespace app
