@@ -27,6 +27,13 @@ add_executable(consoleflood_bench consoleflood_bench.cpp eventpump.cpp floodpeer
 target_link_libraries(consoleflood_bench PRIVATE console_app test_support Threads::Threads
   client_warnings)
 
+# One TLS connection in the console under a flood, against the same flood
+# without TLS.
+add_executable(tlsflood_bench tlsflood_bench.cpp eventpump.cpp floodpeer.cpp tlsfloodpeer.cpp
+  uilatencyprobe.cpp)
+target_link_libraries(tlsflood_bench PRIVATE console_app test_support Threads::Threads
+  client_warnings)
+
 # The Commands window: a 1 ms repeat to an echoing peer, and automatic
 # answers to 1000 frames a second, with and without the default bound.
 add_executable(commands_bench commands_bench.cpp eventpump.cpp stampedreceive.cpp
