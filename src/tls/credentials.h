@@ -18,6 +18,12 @@ struct Credentials {
     // file; a file that holds no PEM block is refused as BadInput.
     [[nodiscard]] static base::Result<Credentials> load(const std::string& certificatePath,
                                                         const std::string& keyPath);
+    // Reads a PKCS#12 file (certificate, key and any chain in one, as some
+    // authorities hand them out) that `password` opens ("" for none), into
+    // PEM. The failure names the file and the library's reason (a wrong or
+    // missing password reads as "mac verify failure").
+    [[nodiscard]] static base::Result<Credentials> loadPkcs12(const std::string& path,
+                                                              const std::string& password);
 };
 
 } // namespace tls

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -177,6 +180,51 @@ TEST(TlsSession, AClientCertificateIsRequiredAndChecked)
     EXPECT_EQ(server2.state(), TlsSession::State::Open) << server2.failure().text();
     EXPECT_TRUE(server2.peer().trusted);
     EXPECT_EQ(server2.peer().certificate.subject, "CN=device-3.test");
+}
+
+// A PKCS#12 bundle of `own` sealed with `password`, as an authority hands one out.
+std::string pkcs12Of(const tls::Credentials& own, const char* password)
+{
+    BIO* certificateIn = BIO_new_mem_buf(own.certificatePem.data(), -1);
+    BIO* keyIn = BIO_new_mem_buf(own.keyPem.data(), -1);
+    X509* certificate = PEM_read_bio_X509(certificateIn, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyIn, nullptr, nullptr, nullptr);
+    PKCS12* bundle = PKCS12_create(password, "device", key, certificate, nullptr, 0, 0, 0, 0, 0);
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(bundle, &der);
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<std::size_t>(std::max(length, 0)));
+    OPENSSL_free(der);
+    PKCS12_free(bundle);
+    EVP_PKEY_free(key);
+    X509_free(certificate);
+    BIO_free(keyIn);
+    BIO_free(certificateIn);
+    return bytes;
+}
+
+TEST(TlsSession, AClientCertificateFromAPkcs12BundleIsAcceptedWhenItsPasswordOpensIt)
+{
+    Scratch scratch;
+    const tls::Credentials serverOwn = credentials("host.test");
+    const tls::Credentials clientOwn = credentials("device-4.test");
+    const std::string anchors = scratch.write("clients.pem", clientOwn.certificatePem);
+    const std::string bundle = scratch.write("device.p12", pkcs12Of(clientOwn, "door"));
+
+    const auto wrong = tls::Credentials::loadPkcs12(bundle, "");
+    ASSERT_FALSE(wrong.ok());
+    EXPECT_NE(wrong.error().text().find("device.p12"), std::string::npos) << wrong.error().text();
+    EXPECT_FALSE(tls::Credentials::loadPkcs12(anchors, "door").ok()) << "PEM is no bundle";
+
+    const auto opened = tls::Credentials::loadPkcs12(bundle, "door");
+    ASSERT_TRUE(opened.ok()) << opened.error().text();
+    tls::ContextSettings with;
+    with.own = *opened;
+    TlsSession client(context(with), "host.test");
+    TlsSession server(serverContext(serverOwn, anchors));
+    client.start();
+    pump(client, server);
+    EXPECT_EQ(server.state(), TlsSession::State::Open) << server.failure().text();
+    EXPECT_EQ(server.peer().certificate.subject, "CN=device-4.test");
 }
 
 TEST(TlsSession, GarbageInsteadOfAHandshakeFailsWithAReason)

@@ -20,7 +20,8 @@ constexpr std::string_view kUsage =
   --pin FINGERPRINT accept the device whose certificate has this SHA-256
                     fingerprint ("SHA256:AB:CD:..."), and no other
   --insecure        accept any certificate (its fingerprint is still shown)
-  --cert FILE       a client certificate (PEM) for devices that require one
+  --cert FILE       a client certificate (PEM) for devices that require one,
+                    or alone a PKCS#12 bundle without a password
   --key FILE        its private key (PEM, not encrypted)
 )";
 
@@ -65,8 +66,8 @@ base::Error TlsOptions::take(std::string_view option, CommandLine& line)
 
 base::Error TlsOptions::complete() const
 {
-    if (certificateFile.empty() != keyFile.empty())
-        return badArgument("--cert and --key go together");
+    if (certificateFile.empty() && !keyFile.empty())
+        return badArgument("--key needs --cert");
     if (!on && (!caFile.empty() || !pin.empty() || insecure || !certificateFile.empty()))
         return badArgument("--ca, --pin, --insecure, --cert and --key need --tls");
     return {};
@@ -77,7 +78,9 @@ base::Result<std::shared_ptr<tls::TlsContext>> TlsOptions::clientContext() const
     tls::ContextSettings settings;
     settings.caFile = caFile;
     if (!certificateFile.empty()) {
-        base::Result<tls::Credentials> own = tls::Credentials::load(certificateFile, keyFile);
+        base::Result<tls::Credentials> own = keyFile.empty()
+                                                 ? tls::Credentials::loadPkcs12(certificateFile, "")
+                                                 : tls::Credentials::load(certificateFile, keyFile);
         if (!own)
             return own.error();
         settings.own = std::move(*own);

@@ -83,8 +83,10 @@ base::Result<std::shared_ptr<tls::TlsContext>> TlsSettings::clientContext() cons
     const QString certificate = clientCertificate();
     const QString key = clientKey();
     if (!certificate.isEmpty() || !key.isEmpty()) {
+        // A certificate without a key file is a PKCS#12 bundle.
         base::Result<tls::Credentials> own =
-            tls::Credentials::load(certificate.toStdString(), key.toStdString());
+            key.isEmpty() ? tls::Credentials::loadPkcs12(certificate.toStdString(), "")
+                          : tls::Credentials::load(certificate.toStdString(), key.toStdString());
         if (!own)
             return own.error();
         context.own = *own;

@@ -14,7 +14,8 @@ namespace app
 
 // How the console secures its own connection, remembered in the section
 // "Tls": Connect (TLS on the console's TCP connection), ClientCertificate and
-// ClientKey (PEM files, for devices that require a client certificate),
+// ClientKey (PEM files, for devices that require a client certificate; a
+// certificate without a key is a PKCS#12 bundle without a password),
 // Authorities (a PEM file of trust anchors besides the system's). Paths are
 // kept as the user's text (not Latin-1). `--tls` switches TLS on for one run
 // without storing it.

@@ -39,7 +39,8 @@ TlsWindow::TlsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
             [](bool on) { TlsSettings().storeConnectWithTls(on); });
 
     auto* form = new QFormLayout;
-    certificate_ = fileRow(tr("Client certificate (PEM)"), settings.clientCertificate(), form);
+    certificate_ = fileRow(tr("Client certificate (PEM, or PKCS#12 alone)"),
+                           settings.clientCertificate(), form);
     key_ = fileRow(tr("Client key (PEM)"), settings.clientKey(), form);
     authorities_ = fileRow(tr("Trusted authorities (PEM)"), settings.authorities(), form);
 
