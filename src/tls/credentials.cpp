@@ -82,6 +82,8 @@ base::Result<Credentials> Credentials::loadPkcs12(const std::string& path,
 base::Result<Credentials> Credentials::load(const std::string& certificatePath,
                                             const std::string& keyPath)
 {
+    if (keyPath.empty())
+        return loadPkcs12(certificatePath, "");
     base::Result<std::string> certificate = readPem(certificatePath);
     if (!certificate)
         return certificate.error();

@@ -15,7 +15,8 @@ struct Credentials {
 
     bool empty() const { return certificatePem.empty(); }
     // Reads both files (bounded, regular files only). The failure names the
-    // file; a file that holds no PEM block is refused as BadInput.
+    // file; a file that holds no PEM block is refused as BadInput. Without a
+    // key file the certificate file is a PKCS#12 bundle without a password.
     [[nodiscard]] static base::Result<Credentials> load(const std::string& certificatePath,
                                                         const std::string& keyPath);
     // Reads a PKCS#12 file (certificate, key and any chain in one, as some

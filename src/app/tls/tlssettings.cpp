@@ -85,8 +85,7 @@ base::Result<std::shared_ptr<tls::TlsContext>> TlsSettings::clientContext() cons
     if (!certificate.isEmpty() || !key.isEmpty()) {
         // A certificate without a key file is a PKCS#12 bundle.
         base::Result<tls::Credentials> own =
-            key.isEmpty() ? tls::Credentials::loadPkcs12(certificate.toStdString(), "")
-                          : tls::Credentials::load(certificate.toStdString(), key.toStdString());
+            tls::Credentials::load(certificate.toStdString(), key.toStdString());
         if (!own)
             return own.error();
         context.own = *own;
