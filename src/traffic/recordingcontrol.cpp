@@ -46,6 +46,12 @@ void RecordingControl::setRecordingEnabled(bool on)
     for (const Record& record : recorder_.connectionStart()) {
         file_->record(record);
     }
+    const std::string keys = recorder_.connectionKeys();
+    for (std::size_t at = 0; at < keys.size();) {
+        const std::size_t end = keys.find('\n', at);
+        file_->keyLog(std::string_view(keys).substr(at, end - at));
+        at = end + 1;
+    }
     updateSinks();
 }
 
