@@ -120,6 +120,7 @@ public:
     {
         sideWindows_->fixRecordFormat(format);
     }
+    void fixRecordTlsKeys(bool on) { sideWindows_->fixRecordTlsKeys(on); }
     void showCommandsWindow() { sideWindows_->showCommandsWindow(); }
     CommandsWindow* commandsWindow() { return sideWindows_->commandsWindow(); }
     void showDevicesWindow() { sideWindows_->showDevicesWindow(); }

@@ -37,6 +37,11 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                     QStringLiteral("The record files' format: text (default) or pcapng, "
                                    "which capture tools open."),
                     QStringLiteral("format")),
+      recordTlsKeys_(QStringLiteral("record-tls-keys"),
+                     QStringLiteral("Write the TLS session keys into the pcapng record files for "
+                                    "this run, so that a capture of the connection can be "
+                                    "decrypted. Anyone who has such a file can read everything "
+                                    "the session carried.")),
       openRecord_(QStringLiteral("open-record"),
                   QStringLiteral("Open the record file <file> (text or pcapng) in a "
                                  "window of its own to review it, without the console."),
@@ -66,6 +71,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(record_);
     parser_.addOption(recordLimit_);
     parser_.addOption(recordFormat_);
+    parser_.addOption(recordTlsKeys_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
 }
@@ -112,6 +118,11 @@ std::optional<traffic::FileRecorder::Format> ConsoleOptions::recordFormat() cons
     if (format == QLatin1String("pcapng"))
         return traffic::FileRecorder::Format::Pcapng;
     return std::nullopt;
+}
+
+bool ConsoleOptions::recordTlsKeys() const
+{
+    return parser_.isSet(recordTlsKeys_);
 }
 
 ConsoleOptions::Action ConsoleOptions::read(int argc, char** argv)
@@ -163,9 +174,11 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
             why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
-                  parser_.isSet(recordFormat_) || parser_.isSet(listen_)))
+                  parser_.isSet(recordFormat_) || parser_.isSet(recordTlsKeys_) ||
+                  parser_.isSet(listen_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                 "--record-limit, --record-format or --listen.");
+                                 "--record-limit, --record-format, --record-tls-keys or "
+                                 "--listen.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());
