@@ -99,6 +99,10 @@ std::string RecordingControl::statusText() const
     if (status->recordsDropped > 0) {
         text += ", " + std::to_string(status->recordsDropped) + " dropped";
     }
+    // Secrets on disk are never written unseen.
+    if (recordTlsKeys() && options_.format == FileRecorder::Format::Pcapng) {
+        text += ", with TLS keys";
+    }
     return text + ").";
 }
 

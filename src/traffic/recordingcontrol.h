@@ -71,8 +71,9 @@ public:
     using DevicesRecorderHook = std::function<void(std::shared_ptr<RecordSink>)>;
     void setDevicesRecorderHook(DevicesRecorderHook hook);
 
-    // One line for a status bar: where the traffic is recorded and how much,
-    // why recording stopped and how much was kept, or that it is off.
+    // One line for a status bar: where the traffic is recorded and how much
+    // (and ", with TLS keys" while pcapng files take them), why recording
+    // stopped and how much was kept, or that it is off.
     std::string statusText() const;
 
 private:

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 using namespace std::chrono_literals;
 using traffic::FileRecorder;
@@ -158,6 +159,31 @@ INSTANTIATE_TEST_SUITE_P(Formats, KeyLogFormatTest,
                                          FormatCase{FileRecorder::Format::Pcapng, false},
                                          FormatCase{FileRecorder::Format::Text, true}));
 
+TEST_F(KeyLogRecordTest, DamageJustBeforeTheKeysLosesNoRecord)
+{
+    const std::vector<Record> offered = connection("21210", 2);
+    {
+        FileRecorder recorder(
+            {folder, FileRecorder::kDefaultDiskLimitBytes, FileRecorder::Format::Pcapng});
+        recorder.record(offered[0]);
+        recorder.record(offered[1]);
+        recorder.keyLog(kKeys[0]);
+        for (std::size_t i = 2; i < offered.size(); ++i)
+            recorder.record(offered[i]);
+    }
+    ASSERT_EQ(files().size(), 1u);
+    std::string bytes = contents(files().front());
+    const std::size_t block = bytes.find(std::string("\x0a\0\0\0", 4), 28);
+    ASSERT_NE(block, std::string::npos);
+    bytes.insert(block, "\x01\x02\x03");
+    const fs::path damaged = folder / "damaged.pcapng";
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    const auto read = traffic::RecordFileReader::readFile(damaged);
+    ASSERT_TRUE(read) << read.error().text();
+    expectSame(read->records, offered);
+    EXPECT_EQ(read->damaged, 1u);
+}
+
 TEST_F(KeyLogRecordTest, EveryPartOfAConnectionStartsWithItsKeysAndTheNextConnectionWithout)
 {
     // A quarter of the limit is 16 KiB: the first connection takes three parts.
@@ -250,6 +276,7 @@ TEST_F(KeyLogRecordTest, RecordingSwitchedOnMidConnectionStartsItsFileWithTheKey
     for (const std::string& key : kKeys)
         control.recorder().keyLog(key);
     control.setRecordingEnabled(true);
+    EXPECT_NE(control.statusText().find(", with TLS keys)."), std::string::npos);
     control.recorder().note("after the switch");
     control.setRecordingEnabled(false);
     ASSERT_EQ(files().size(), 1u);
