@@ -21,6 +21,7 @@ namespace
 // whole piece of kWriteChunkBytes, which also keeps the wake-ups (and the
 // thread switches they bring) few.
 constexpr std::size_t kWakeBytes = 1024 * 1024;
+
 std::size_t queuedSize(const RecordView& record)
 {
     return record.bytes.size() + record.text.size() + FileRecorder::kRecordOverheadBytes;

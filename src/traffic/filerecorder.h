@@ -20,7 +20,8 @@ namespace traffic
 
 // Writes records to files in a folder, one file per connection, in the line
 // format of recordline.h (".log") or as the packets of a pcapng file
-// (".pcapng", see PcapngRecords); a background thread does the writing. Both
+// (".pcapng", see PcapngRecords, with the TLS keys keyLog() is given); a
+// background thread (RecordWriter) does the writing. Both
 // formats share the folder, its naming, its bound and its failure handling;
 // a file cut short by a full disk ends with its last whole line or block.
 //
@@ -36,7 +37,7 @@ namespace traffic
 // before the destructor returns, so a crash of the program loses at most the
 // last kWriteInterval. Files are not synced to the device.
 //
-// Threads: record() and status() from any thread; construction and
+// Threads: record(), keyLog() and status() from any thread; construction and
 // destruction on one thread. Who waits: the queue holds kQueueBytes of record
 // bytes before it counts as full. A full queue makes a Read record (they come
 // from the channel's watcher, and a watcher that waits slows a TCP sender
