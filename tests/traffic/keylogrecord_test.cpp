@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 using namespace std::chrono_literals;
 using traffic::FileRecorder;
@@ -158,31 +157,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, KeyLogFormatTest,
                          testing::Values(FormatCase{FileRecorder::Format::Pcapng, true},
                                          FormatCase{FileRecorder::Format::Pcapng, false},
                                          FormatCase{FileRecorder::Format::Text, true}));
-
-TEST_F(KeyLogRecordTest, DamageJustBeforeTheKeysLosesNoRecord)
-{
-    const std::vector<Record> offered = connection("21210", 2);
-    {
-        FileRecorder recorder(
-            {folder, FileRecorder::kDefaultDiskLimitBytes, FileRecorder::Format::Pcapng});
-        recorder.record(offered[0]);
-        recorder.record(offered[1]);
-        recorder.keyLog(kKeys[0]);
-        for (std::size_t i = 2; i < offered.size(); ++i)
-            recorder.record(offered[i]);
-    }
-    ASSERT_EQ(files().size(), 1u);
-    std::string bytes = contents(files().front());
-    const std::size_t block = bytes.find(std::string("\x0a\0\0\0", 4), 28);
-    ASSERT_NE(block, std::string::npos);
-    bytes.insert(block, "\x01\x02\x03");
-    const fs::path damaged = folder / "damaged.pcapng";
-    std::ofstream(damaged, std::ios::binary) << bytes;
-    const auto read = traffic::RecordFileReader::readFile(damaged);
-    ASSERT_TRUE(read) << read.error().text();
-    expectSame(read->records, offered);
-    EXPECT_EQ(read->damaged, 1u);
-}
 
 TEST_F(KeyLogRecordTest, EveryPartOfAConnectionStartsWithItsKeysAndTheNextConnectionWithout)
 {
