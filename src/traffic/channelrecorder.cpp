@@ -145,6 +145,10 @@ RecordView ChannelRecorder::deliver(const SinkList& sinks, RecordKind kind, std:
 
 void ChannelRecorder::connectStarted(const net::ConnectRequest& request)
 {
+    if (keyLogging()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connectionKeys_.clear();
+    }
     if (const SinkList sinks = current()) {
         Told told = connectTold(request);
         const RecordView record =
@@ -199,6 +203,10 @@ void ChannelRecorder::channelEvent(net::ChannelEvent event, const base::Error& e
 
 void ChannelRecorder::disconnected()
 {
+    if (keyLogging()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        connectionKeys_.clear();
+    }
     if (const SinkList sinks = current()) {
         deliver(sinks, RecordKind::Disconnect, {}, "Disconnected", {});
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -211,6 +219,39 @@ void ChannelRecorder::note(std::string_view text)
     if (const SinkList sinks = current()) {
         deliver(sinks, RecordKind::Event, {}, text, {});
     }
+}
+
+void ChannelRecorder::setKeyLogging(bool on)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    keyLogging_.store(on, std::memory_order_relaxed);
+    if (!on)
+        connectionKeys_.clear();
+}
+
+void ChannelRecorder::keyLog(std::string_view line)
+{
+    if (!keyLogging()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // Switched off since the check: the line goes nowhere.
+        if (!keyLogging())
+            return;
+        connectionKeys_.add(line);
+    }
+    if (const SinkList sinks = current()) {
+        for (const std::shared_ptr<RecordSink>& sink : *sinks) {
+            sink->keyLog(line);
+        }
+    }
+}
+
+std::string ChannelRecorder::connectionKeys() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::string(connectionKeys_.lines());
 }
 
 } // namespace traffic

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connectionkeylog.h"
 #include "trafficrecord.h"
 
 #include "socket/channelobserver.h"
@@ -35,6 +36,12 @@ namespace traffic
 //                   "Accepting failed: ..."
 //   Disconnect      "Disconnected"
 //
+// TLS key log lines: keyLog() hands them on only while setKeyLogging(true)
+// (the user asked for them): then to every sink's keyLog(), and kept for the
+// current connection (bounded, ConnectionKeyLog) so that a sink added while it
+// runs can be given them too (connectionKeys()). Otherwise a line is dropped
+// at once and kept nowhere.
+//
 // Threads: every call from any thread. setSinks() swaps the whole list at
 // once and may be called while the channel runs (e.g. when recording to a
 // file is switched on); a call already under way finishes with the list it
@@ -67,6 +74,19 @@ public:
     // next write is (a saved command, an automatic answer). Any thread.
     void note(std::string_view text);
 
+    // Whether TLS key log lines are passed on (off at the start). Switching
+    // off forgets the lines kept. Any thread.
+    void setKeyLogging(bool on);
+    bool keyLogging() const { return keyLogging_.load(std::memory_order_relaxed); }
+    // A TLS key log line (the NSS key log format, without its newline) of a
+    // TLS session of the current connection, as the session makes its
+    // secrets; see above. Any thread (a TLS engine's loop thread).
+    void keyLog(std::string_view line);
+    // The key log lines kept for the current connection, each "\n" ended;
+    // empty while key logging is off, and from each ConnectAttempt and
+    // Disconnect on until the connection's next line.
+    std::string connectionKeys() const;
+
 private:
     using SinkList = std::shared_ptr<const Sinks>;
     SinkList current() const;
@@ -78,7 +98,9 @@ private:
     mutable std::mutex mutex_;
     SinkList sinks_;
     std::atomic<bool> active_{false};
+    std::atomic<bool> keyLogging_{false};
     std::vector<Record> connectionStart_;
+    ConnectionKeyLog connectionKeys_;
 };
 
 } // namespace traffic

@@ -1,8 +1,6 @@
 #include "filerecorder.h"
 
-#include "pcapngrecords.h"
-#include "recordfolder.h"
-#include "recordline.h"
+#include "connectionkeylog.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -23,8 +21,6 @@ namespace
 // whole piece of kWriteChunkBytes, which also keeps the wake-ups (and the
 // thread switches they bring) few.
 constexpr std::size_t kWakeBytes = 1024 * 1024;
-// The most the writer gathers before it hands a piece to the system.
-constexpr std::size_t kWriteChunkBytes = 1024 * 1024;
 
 std::size_t queuedSize(const RecordView& record)
 {
@@ -45,164 +41,6 @@ std::filesystem::path homeFolder()
 
 } // namespace
 
-// Everything only the writer thread touches.
-struct FileRecorder::Writer {
-    Writer(const std::filesystem::path& folderPath, std::uint64_t limit, Format format)
-        : folder(folderPath, limit)
-    {
-        if (format == Format::Pcapng) {
-            packets.emplace();
-            header = PcapngRecords::fileHeader();
-            folder.setFileKind({RecordFolder::kPcapngExtension, &pcapng::wholeBlocksSize});
-        }
-    }
-
-    // Adds the line or packets of `record` to the piece.
-    void format(const RecordView& record);
-    // Adds the packet of a connect attempt still waiting for its outcome.
-    void finishPackets();
-
-    // Writes `batch`; adds to `written` and `dropped`. False, with `error`
-    // set, when recording has to stop; the records not written are counted
-    // as dropped.
-    bool write(const RecordBatch& batch);
-    bool flush();
-
-    RecordFolder folder;
-    // The piece being gathered is the first `used` characters of `piece`; the
-    // string keeps its size, so lines are formatted straight into room that
-    // is not cleared first, and grows only for a line that does not fit.
-    std::string piece;
-    std::size_t used = 0;
-    std::string line;
-    std::string header{kRecordFileHeader};
-    std::optional<PcapngRecords> packets;
-    // Pcapng only: where each record in the piece ends, as a record may be
-    // several blocks or none (the count of LFs tells it for lines).
-    std::vector<std::size_t> ends;
-    std::size_t recordsInOut = 0;
-    // The records of the batch being written that are counted already
-    // (written, dropped, or in the piece).
-    std::size_t done = 0;
-    std::uint64_t written = 0;
-    std::uint64_t bytesWritten = 0;
-    std::uint64_t dropped = 0;
-    base::Error error;
-};
-
-bool FileRecorder::Writer::flush()
-{
-    if (used == 0) {
-        return true;
-    }
-    const RecordFolder::Appended appended = folder.append(
-        std::string_view(piece.data(), used),
-        packets ? std::span<const std::size_t>(ends) : std::span<const std::size_t>());
-    error = appended.result;
-    // Each record is one line, so the lines that reached the file before a
-    // failure are the records kept.
-    std::size_t kept = recordsInOut;
-    if (!error.ok()) {
-        kept = packets
-                   ? static_cast<std::size_t>(
-                         std::upper_bound(ends.begin(), ends.end(), appended.kept) - ends.begin())
-                   : static_cast<std::size_t>(
-                         std::count(piece.data(), piece.data() + appended.kept, '\n'));
-    }
-    ends.clear();
-    written += kept;
-    dropped += recordsInOut - kept;
-    bytesWritten += appended.kept;
-    used = 0;
-    recordsInOut = 0;
-    return error.ok();
-}
-
-void FileRecorder::Writer::format(const RecordView& record)
-{
-    if (packets) {
-        // Appended in place: the piece's size is what is used.
-        piece.resize(used);
-        packets->append(piece, record);
-        used = piece.size();
-        return;
-    }
-    const std::size_t bound = recordLineBound(record);
-    if (piece.size() - used < bound) {
-        piece.resize(std::max(2 * piece.size(), used + bound));
-    }
-    used = static_cast<std::size_t>(writeRecordLine(piece.data() + used, record) - piece.data());
-}
-
-void FileRecorder::Writer::finishPackets()
-{
-    if (packets && packets->holding() && folder.hasFile()) {
-        piece.resize(used);
-        packets->finish(piece);
-        used = piece.size();
-    }
-}
-
-bool FileRecorder::Writer::write(const RecordBatch& batch)
-{
-    done = 0;
-    const auto stop = [&] {
-        dropped += batch.size() - done;
-        return false;
-    };
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        const RecordView record = batch[i];
-        if (record.kind == RecordKind::ConnectAttempt || !folder.hasFile()) {
-            const std::string label = record.kind == RecordKind::ConnectAttempt
-                                          ? RecordFolder::labelOf(record.text)
-                                          : std::string(RecordFolder::kNoConnectionLabel);
-            // An attempt that got no outcome belongs to the file it began in.
-            finishPackets();
-            if (!flush()) {
-                return stop();
-            }
-            error = folder.startFile(label, record.time, header);
-            if (!error.ok()) {
-                return stop();
-            }
-        }
-        // Formatted straight into the piece being gathered; only a line that
-        // does not fit in the file is taken out again, to go after the room
-        // is made.
-        const std::size_t mark = used;
-        format(record);
-        if (!folder.fits(used, used - mark)) {
-            line.assign(piece, mark, used - mark);
-            used = mark;
-            if (!flush()) {
-                return stop();
-            }
-            if (!folder.makeRoom(line.size(), record.time, header, error)) {
-                if (!error.ok()) {
-                    return stop();
-                }
-                // Only a record larger than the whole bound lands here.
-                ++dropped;
-                ++done;
-                continue;
-            }
-            if (piece.size() < line.size()) {
-                piece.resize(line.size());
-            }
-            used = line.copy(piece.data(), line.size());
-        }
-        if (packets) {
-            ends.push_back(used);
-        }
-        ++recordsInOut;
-        ++done;
-        if (used >= kWriteChunkBytes && !flush()) {
-            return stop();
-        }
-    }
-    return flush() || stop();
-}
-
 FileRecorder::FileRecorder(Options options)
 {
     if (options.folder.empty()) {
@@ -213,7 +51,8 @@ FileRecorder::FileRecorder(Options options)
     // The queue's memory is taken once, at its bound; its pages are touched
     // only as records come.
     queue_.reserve(kQueueBytes);
-    writer_ = std::make_unique<Writer>(options.folder, options.diskLimitBytes, options.format);
+    takesKeys_ = options.format == Format::Pcapng;
+    writer_ = std::make_unique<RecordWriter>(options.folder, options.diskLimitBytes, takesKeys_);
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
@@ -277,6 +116,29 @@ void FileRecorder::recordView(const RecordView& record)
     }
 }
 
+void FileRecorder::keyLog(std::string_view line)
+{
+    if (!takesKeys_ || !ConnectionKeyLog::isKeyLogLine(line)) {
+        return;
+    }
+    const std::size_t size = line.size() + 1 + kRecordOverheadBytes;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_ || ending_ || queuedBytes_ + size > kQueueHardBytes) {
+        return;
+    }
+    try {
+        // The lines of one handshake come one after another: one block.
+        if (keys_.empty() || keys_.back().before != queue_.size()) {
+            keys_.push_back({queue_.size(), std::chrono::system_clock::now(), {}});
+        }
+        keys_.back().lines.append(line);
+        keys_.back().lines.push_back('\n');
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    queuedBytes_ += size;
+}
+
 FileRecorder::Status FileRecorder::status() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -290,6 +152,7 @@ void FileRecorder::fail(base::Error error)
     status_.recording = false;
     status_.recordsDropped += queue_.size();
     queue_.clear(0);
+    keys_.clear();
     queuedBytes_ = 0;
     status_.error = std::move(error);
     room_.notify_all();
@@ -304,13 +167,14 @@ std::string FileRecorder::Status::stoppedText() const
 
 void FileRecorder::run()
 {
-    Writer& writer = *writer_;
+    RecordWriter& writer = *writer_;
     if (const base::Error prepared = writer.folder.prepare(); !prepared.ok()) {
         fail(prepared);
         return;
     }
     RecordBatch batch;
     batch.reserve(kQueueBytes);
+    std::vector<RecordWriter::Keys> keys;
     for (;;) {
         bool ending = false;
         {
@@ -320,6 +184,7 @@ void FileRecorder::run()
             wake_.wait_for(lock, kWriteInterval,
                            [&] { return ending_ || urgent_ || queuedBytes_ >= kWakeBytes; });
             queue_.swap(batch);
+            keys_.swap(keys);
             queuedBytes_ = 0;
             urgent_ = false;
             ending = ending_;
@@ -327,7 +192,7 @@ void FileRecorder::run()
         room_.notify_all();
         bool ok = true;
         try {
-            ok = batch.empty() || writer.write(batch);
+            ok = (batch.empty() && keys.empty()) || writer.write(batch, keys);
         } catch (const std::bad_alloc&) {
             // Only what was not counted yet: the records of the piece and
             // those after it.
@@ -347,6 +212,7 @@ void FileRecorder::run()
         // grow its memory afresh (an allocation and a copy per doubling, and
         // the new pages' faults).
         batch.clear(2 * kQueueBytes);
+        keys.clear();
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             status_.currentFile = writer.folder.currentFile();
@@ -358,7 +224,7 @@ void FileRecorder::run()
             status_.recordsKept = writer.folder.recordsKept();
             status_.bytesKept = writer.folder.bytesKept();
             writer.dropped = 0;
-            ending = ending && queue_.empty();
+            ending = ending && queue_.empty() && keys_.empty();
         }
         if (!ok) {
             fail(writer.error);

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "recordbatch.h"
+#include "recordwriter.h"
 #include "trafficrecord.h"
 
 #include <chrono>
@@ -19,7 +20,8 @@ namespace traffic
 
 // Writes records to files in a folder, one file per connection, in the line
 // format of recordline.h (".log") or as the packets of a pcapng file
-// (".pcapng", see PcapngRecords); a background thread does the writing. Both
+// (".pcapng", see PcapngRecords, with the TLS keys keyLog() is given); a
+// background thread (RecordWriter) does the writing. Both
 // formats share the folder, its naming, its bound and its failure handling;
 // a file cut short by a full disk ends with its last whole line or block.
 //
@@ -35,7 +37,7 @@ namespace traffic
 // before the destructor returns, so a crash of the program loses at most the
 // last kWriteInterval. Files are not synced to the device.
 //
-// Threads: record() and status() from any thread; construction and
+// Threads: record(), keyLog() and status() from any thread; construction and
 // destruction on one thread. Who waits: the queue holds kQueueBytes of record
 // bytes before it counts as full. A full queue makes a Read record (they come
 // from the channel's watcher, and a watcher that waits slows a TCP sender
@@ -101,13 +103,22 @@ public:
     void record(const Record& record) override;
     // Copies the view straight into the queue (no Record in between).
     void recordView(const RecordView& record) override;
+    // A TLS key log line of the connection being recorded, queued at its
+    // place among the records. Pcapng files carry it in a Decryption Secrets
+    // Block: in the current file, and again at the start of each later file
+    // of the same connection (its next parts), so that every file decrypts
+    // on its own; a connection keeps up to ConnectionKeyLog::kMaxBytes of
+    // lines for that (at most an eighth of the disk limit). Text files take
+    // no keys. A line ConnectionKeyLog::isKeyLogLine() refuses is left out,
+    // and so is a line past the queue's hard bound or after a stop (key lines
+    // are no records: they are not counted). Any thread.
+    void keyLog(std::string_view line) override;
     Status status() const;
 
     // $XDG_DATA_HOME (when absolute) or ~/.local/share, then Quorvel/socketclient/traffic.
     static std::filesystem::path defaultFolder();
 
 private:
-    struct Writer;
     void run();
     void fail(base::Error error);
 
@@ -120,7 +131,10 @@ private:
     bool ending_ = false;
     bool failed_ = false;
     Status status_;
-    std::unique_ptr<Writer> writer_;
+    // Key log lines, each group with the place in queue_ it goes before.
+    std::vector<RecordWriter::Keys> keys_;
+    bool takesKeys_ = false; // set once: the format takes keys
+    std::unique_ptr<RecordWriter> writer_;
     std::thread thread_;
 };
 

@@ -3,17 +3,25 @@
 namespace traffic
 {
 
+FileRecorder& LazyFileRecorder::recorder()
+{
+    const std::lock_guard guard(lock_);
+    if (!recorder_)
+        recorder_ = std::make_unique<FileRecorder>(options_);
+    return *recorder_;
+}
+
 void LazyFileRecorder::record(const Record& record)
 {
-    FileRecorder* recorder = nullptr;
-    {
-        const std::lock_guard guard(lock_);
-        if (!recorder_)
-            recorder_ = std::make_unique<FileRecorder>(options_);
-        recorder = recorder_.get();
-    }
     // Made once and kept until this object goes: safe to use unlocked.
-    recorder->record(record);
+    recorder().record(record);
+}
+
+void LazyFileRecorder::keyLog(std::string_view line)
+{
+    // Text files take no keys: no folder for them.
+    if (options_.format == FileRecorder::Format::Pcapng)
+        recorder().keyLog(line);
 }
 
 std::optional<FileRecorder::Status> LazyFileRecorder::status() const

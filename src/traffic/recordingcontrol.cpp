@@ -46,6 +46,12 @@ void RecordingControl::setRecordingEnabled(bool on)
     for (const Record& record : recorder_.connectionStart()) {
         file_->record(record);
     }
+    const std::string keys = recorder_.connectionKeys();
+    for (std::size_t at = 0; at < keys.size();) {
+        const std::size_t end = keys.find('\n', at);
+        file_->keyLog(std::string_view(keys).substr(at, end - at));
+        at = end + 1;
+    }
     updateSinks();
 }
 
@@ -92,6 +98,10 @@ std::string RecordingControl::statusText() const
                        " records, " + std::to_string(status->bytesKept) + " bytes";
     if (status->recordsDropped > 0) {
         text += ", " + std::to_string(status->recordsDropped) + " dropped";
+    }
+    // Secrets on disk are never written unseen.
+    if (recordTlsKeys() && options_.format == FileRecorder::Format::Pcapng) {
+        text += ", with TLS keys";
     }
     return text + ").";
 }

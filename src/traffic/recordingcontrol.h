@@ -19,7 +19,8 @@ namespace traffic
 // Recording to files is off until setRecordingEnabled(true). Each switch-on
 // makes a new FileRecorder (so one that stopped after a failure is tried
 // afresh); a connection that is running then is announced to it first with
-// the records that opened it, so its file is named and started as usual.
+// the records that opened it (and its TLS keys, when they are recorded), so
+// its file is named and started as usual.
 // Switching off, or a change of the file options, ends the current one: it
 // writes what it still holds first (at most its queue's bound, handed to the
 // system's cache), on the calling thread unless a channel call is using it at
@@ -50,6 +51,13 @@ public:
 
     void setRecordingEnabled(bool on);
     bool recordingEnabled() const { return file_ != nullptr; }
+    // Whether the TLS key log of the connection's sessions goes into the
+    // record files (pcapng ones only; see FileRecorder::keyLog()): off at the
+    // start; the recorder drops every key line while it is off
+    // (ChannelRecorder::setKeyLogging()). A file recorder made while a
+    // connection runs is given the connection's keys kept so far.
+    void setRecordTlsKeys(bool on) { recorder_.setKeyLogging(on); }
+    bool recordTlsKeys() const { return recorder_.keyLogging(); }
     // The file recorder's status while recording to files is on.
     std::optional<FileRecorder::Status> fileStatus() const;
     // The devices a host serves are recorded by a file recorder of their
@@ -63,8 +71,9 @@ public:
     using DevicesRecorderHook = std::function<void(std::shared_ptr<RecordSink>)>;
     void setDevicesRecorderHook(DevicesRecorderHook hook);
 
-    // One line for a status bar: where the traffic is recorded and how much,
-    // why recording stopped and how much was kept, or that it is off.
+    // One line for a status bar: where the traffic is recorded and how much
+    // (and ", with TLS keys" while pcapng files take them), why recording
+    // stopped and how much was kept, or that it is off.
     std::string statusText() const;
 
 private:

@@ -101,6 +101,12 @@ struct RecordView {
 // view into a Record of the calling thread's own, kept from call to call so
 // that it allocates only to grow, and hands that to record(); a sink that
 // copies what it keeps anyway overrides it and saves that copy.
+//
+// keyLog() takes a TLS key log line (the NSS key log format, without its
+// newline) of the connection whose records the sink takes, in their order:
+// secrets, which only a sink that writes them for the user's own asking (a
+// pcapng record file) keeps; by default they are ignored. Any thread, as
+// record().
 class RecordSink
 {
 public:
@@ -116,6 +122,7 @@ public:
         copy.facts = view.facts;
         record(copy);
     }
+    virtual void keyLog(std::string_view /*line*/) {}
 };
 
 } // namespace traffic

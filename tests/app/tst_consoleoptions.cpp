@@ -24,6 +24,8 @@ private slots:
     void recordOptions();
     void recordFormat_data();
     void recordFormat();
+    void recordTlsKeys_data();
+    void recordTlsKeys();
     void openRecord_data();
     void openRecord();
     void listen_data();
@@ -104,7 +106,7 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
     for (const char* option :
          {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>",
-          "--record-format <format>", "--open-record <file>"})
+          "--record-format <format>", "--record-tls-keys", "--open-record <file>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -181,6 +183,35 @@ void TestConsoleOptions::recordFormat()
     if (action != Action::Run)
         return;
     QCOMPARE(options.recordFormat() ? static_cast<int>(*options.recordFormat()) : -1, format);
+}
+
+void TestConsoleOptions::recordTlsKeys_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("keys");
+
+    const QString program = QStringLiteral("socketclient");
+    QTest::newRow("none") << QStringList{program} << Action::Run << false;
+    QTest::newRow("given") << QStringList{program, "--record-format", "pcapng", "--record-tls-keys"}
+                           << Action::Run << true;
+    QTest::newRow("with a value") << QStringList{program, "--record-tls-keys=yes"}
+                                  << Action::UsageError << false;
+    QTest::newRow("beside --open-record")
+        << QStringList{program, "--open-record", "a.pcapng", "--record-tls-keys"}
+        << Action::UsageError << false;
+}
+
+void TestConsoleOptions::recordTlsKeys()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(bool, keys);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check(arguments), action);
+    if (action == Action::Run)
+        QCOMPARE(options.recordTlsKeys(), keys);
 }
 
 void TestConsoleOptions::openRecord_data()

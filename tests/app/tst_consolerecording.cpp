@@ -78,6 +78,7 @@ private slots:
     void rememberedSwitchRecordsFromTheStart();
     void windowSwitchTurnsRecordingOnAndOff();
     void windowFormatIsRememberedAndTheCommandLineWins();
+    void tlsKeysChoiceIsRememberedAndTheCommandLineWins();
     void recordingAtStartShowsTheTrafficWindow_data();
     void recordingAtStartShowsTheTrafficWindow();
 
@@ -258,6 +259,37 @@ void TestConsoleRecording::windowFormatIsRememberedAndTheCommandLineWins()
     QVERIFY(!box->isEnabled() && box->currentText() == QStringLiteral("text"));
     QCOMPARE(remembered(), QStringLiteral("pcapng"));
     QCOMPARE(ConsoleDialog().trafficRecording().fileOptions().format, Format::Pcapng);
+}
+
+void TestConsoleRecording::tlsKeysChoiceIsRememberedAndTheCommandLineWins()
+{
+    const auto remembered = [] {
+        return ConsoleTestEnvironment::settings()->value(QStringLiteral("Traffic/RecordTlsKeys"));
+    };
+    {
+        ConsoleDialog dialog;
+        QVERIFY(!dialog.trafficRecording().recordTlsKeys());
+        QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+        dialog.showTrafficWindow();
+        auto* box = dialog.trafficWindow()->findChild<QCheckBox*>(QStringLiteral("recordTlsKeys"));
+        QVERIFY(box && !box->isChecked());
+        box->click();
+        QCOMPARE(remembered(), 1);
+        QVERIFY(dialog.trafficRecording().recordTlsKeys());
+        box->click();
+        QCOMPARE(remembered(), 0);
+        QVERIFY(!dialog.trafficRecording().recordTlsKeys());
+    }
+    // --record-tls-keys: for this run, shown and fixed in the window, not remembered.
+    ConsoleDialog dialog;
+    dialog.fixRecordTlsKeys(true);
+    QVERIFY(dialog.trafficRecording().recordTlsKeys());
+    QVERIFY(ConsoleTestEnvironment::showActive(&dialog));
+    dialog.showTrafficWindow();
+    auto* box = dialog.trafficWindow()->findChild<QCheckBox*>(QStringLiteral("recordTlsKeys"));
+    QVERIFY(box->isChecked() && !box->isEnabled());
+    QCOMPARE(remembered(), 0);
+    QVERIFY(!ConsoleDialog().trafficRecording().recordTlsKeys());
 }
 
 void TestConsoleRecording::recordingAtStartShowsTheTrafficWindow_data()

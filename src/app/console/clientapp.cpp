@@ -71,8 +71,9 @@ QString baseName(const char* path)
 }
 
 // --record-limit applies to whatever records to files in this run, and so
-// does --record-format, over the Traffic window's remembered choice; --record
-// switches recording on, into its folder, for this run only.
+// do --record-format and --record-tls-keys, over the Traffic window's
+// remembered choices; --record switches recording on, into its folder, for
+// this run only.
 void applyRecordOptions(const ConsoleOptions& options, ConsoleDialog& console)
 {
     traffic::RecordingControl& recording = console.trafficRecording();
@@ -88,6 +89,15 @@ void applyRecordOptions(const ConsoleOptions& options, ConsoleDialog& console)
     recording.setFileOptions(files);
     if (format)
         console.fixRecordFormat(*format);
+    if (options.recordTlsKeys()) {
+        console.fixRecordTlsKeys(true);
+        // Text files take no keys: say so rather than record none unseen.
+        if (files.format != traffic::FileRecorder::Format::Pcapng)
+            std::fprintf(stderr,
+                         "%s: --record-tls-keys: the record files are text, which carry no "
+                         "keys; add --record-format pcapng.\n",
+                         qPrintable(QCoreApplication::applicationName()));
+    }
     if (!folder.isEmpty())
         recording.setRecordingEnabled(true);
 }

@@ -256,6 +256,9 @@ TlsRequest ConsoleDialog::tlsRequest(const std::string& host, const std::string&
     tls.device = host + ":" + port;
     tls.knownDevicesPath = TlsSettings::knownDevicesPath();
     tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());
+    // Told to the record, which keeps the lines only while the user asked
+    // for keys in record files; the recorder outlives every connection.
+    tls.keyLog = [this](const std::string& line) { trafficRecording_.recorder().keyLog(line); };
     return tls;
 }
 

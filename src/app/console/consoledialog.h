@@ -121,6 +121,7 @@ public:
     {
         sideWindows_->fixRecordFormat(format);
     }
+    void fixRecordTlsKeys(bool on) { sideWindows_->fixRecordTlsKeys(on); }
     void showCommandsWindow() { sideWindows_->showCommandsWindow(); }
     CommandsWindow* commandsWindow() { return sideWindows_->commandsWindow(); }
     void showDevicesWindow() { sideWindows_->showDevicesWindow(); }
@@ -167,7 +168,7 @@ private:
     // why it failed in the window.
     void showTlsEnd(const ConnectEnd& end);
     // The TLS settings for a connect to `host`:`port`.
-    static TlsRequest tlsRequest(const std::string& host, const std::string& port);
+    TlsRequest tlsRequest(const std::string& host, const std::string& port);
     void cancelConnect();
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 

@@ -37,6 +37,11 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                     QStringLiteral("The record files' format: text (default) or pcapng, "
                                    "which capture tools open."),
                     QStringLiteral("format")),
+      recordTlsKeys_(QStringLiteral("record-tls-keys"),
+                     QStringLiteral("Write the TLS session keys into the pcapng record files for "
+                                    "this run, so that a capture of the connection can be "
+                                    "decrypted. Anyone who has such a file can read everything "
+                                    "the session carried.")),
       openRecord_(QStringLiteral("open-record"),
                   QStringLiteral("Open the record file <file> (text or pcapng) in a "
                                  "window of its own to review it, without the console."),
@@ -70,6 +75,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(record_);
     parser_.addOption(recordLimit_);
     parser_.addOption(recordFormat_);
+    parser_.addOption(recordTlsKeys_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
     parser_.addOption(tls_);
@@ -124,6 +130,11 @@ std::optional<traffic::FileRecorder::Format> ConsoleOptions::recordFormat() cons
     return std::nullopt;
 }
 
+bool ConsoleOptions::recordTlsKeys() const
+{
+    return parser_.isSet(recordTlsKeys_);
+}
+
 ConsoleOptions::Action ConsoleOptions::read(int argc, char** argv)
 {
     QStringList arguments;
@@ -173,9 +184,11 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
             why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
-                  parser_.isSet(recordFormat_) || parser_.isSet(listen_) || parser_.isSet(tls_)))
+                  parser_.isSet(recordFormat_) || parser_.isSet(recordTlsKeys_) ||
+                  parser_.isSet(listen_) || parser_.isSet(tls_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                 "--record-limit, --record-format, --listen or --tls.");
+                                 "--record-limit, --record-format, --record-tls-keys, "
+                                 "--listen or --tls.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());

@@ -19,7 +19,8 @@ namespace app
 // (record the traffic to files in DIR for this run) and --record-limit MB (the
 // disk those files may take, in MB of 1,048,576 bytes, 1 to kMaxRecordLimitMb;
 // another value is a usage error) and --record-format text|pcapng (the files'
-// format; another value is a usage error) and --open-record FILE (open only a
+// format; another value is a usage error) and --record-tls-keys (pcapng
+// record files carry the TLS session keys for this run) and --open-record FILE (open only a
 // review window of that record file, no console; an empty FILE, or the
 // record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
 // for devices that call in, TCP and UDP, from the start; an address or port
@@ -70,6 +71,8 @@ public:
     std::optional<std::uint64_t> recordLimitBytes() const;
     // The format given with --record-format (nullopt when none or not valid).
     std::optional<traffic::FileRecorder::Format> recordFormat() const;
+    // True when --record-tls-keys is given.
+    bool recordTlsKeys() const;
 
     // The file given with --open-record (empty when none).
     QString openRecordFile() const;
@@ -90,6 +93,7 @@ private:
     QCommandLineOption record_;
     QCommandLineOption recordLimit_;
     QCommandLineOption recordFormat_;
+    QCommandLineOption recordTlsKeys_;
     QCommandLineOption openRecord_;
     QCommandLineOption listen_;
     QCommandLineOption tls_;

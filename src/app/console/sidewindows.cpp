@@ -4,6 +4,7 @@
 #include "app/settings/qtsettingsstore.h"
 #include "app/tls/tlswindow.h"
 #include "app/traffic/recordformatbox.h"
+#include "app/traffic/recordtlskeysbox.h"
 #include "app/traffic/trafficqueue.h"
 #include "app/traffic/trafficwindow.h"
 #include "app/view/messageview.h"
@@ -47,6 +48,7 @@ void SideWindows::setUpTraffic(MessageView* view)
     traffic::FileRecorder::Options files = trafficRecording_.fileOptions();
     files.format = RecordFormatBox::remembered(settings);
     trafficRecording_.setFileOptions(files);
+    trafficRecording_.setRecordTlsKeys(RecordTlsKeysBox::remembered(settings));
     trafficRecording_.setRecordingEnabled(TrafficWindow::recordToFileRemembered(settings));
 
     // An application shortcut: Ctrl+T works whichever control has the focus,
@@ -76,12 +78,16 @@ void SideWindows::openTrafficWindow(bool activate)
                 [this](bool on) { trafficRecording_.setRecordingEnabled(on); });
         connect(trafficWindow_, &TrafficWindow::recordFormatChanged, this,
                 [this](traffic::FileRecorder::Format format) { setRecordFormat(format); });
+        connect(trafficWindow_, &TrafficWindow::recordTlsKeysChanged, this,
+                [this](bool on) { trafficRecording_.setRecordTlsKeys(on); });
         trafficWindow_->setRecordingStatus(
             [this] { return QString::fromStdString(trafficRecording_.statusText()); });
         // --record may have switched recording on for this run only.
         trafficWindow_->showRecordToFile(trafficRecording_.recordingEnabled());
         if (recordFormatFixed_)
             trafficWindow_->fixRecordFormat(trafficRecording_.fileOptions().format);
+        if (recordTlsKeysFixed_)
+            trafficWindow_->fixRecordTlsKeys(trafficRecording_.recordTlsKeys());
     }
     trafficWindow_->showBeside(console_, activate);
 }
@@ -101,6 +107,14 @@ void SideWindows::fixRecordFormat(traffic::FileRecorder::Format format)
     setRecordFormat(format);
     if (trafficWindow_)
         trafficWindow_->fixRecordFormat(format);
+}
+
+void SideWindows::fixRecordTlsKeys(bool on)
+{
+    recordTlsKeysFixed_ = true;
+    trafficRecording_.setRecordTlsKeys(on);
+    if (trafficWindow_)
+        trafficWindow_->fixRecordTlsKeys(on);
 }
 
 void SideWindows::consoleShown()

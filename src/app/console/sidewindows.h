@@ -32,8 +32,8 @@ class TrafficWindow;
 // at its first use as a child window of the console (so the console's
 // modality does not block it) and shown beside it, and the application
 // shortcuts and message-view requests that open them. At construction it
-// reads the Traffic window's remembered "Record to file" switch and record
-// format into the traffic record.
+// reads the Traffic window's remembered "Record to file" switch, record
+// format and "Record TLS keys" into the traffic record.
 //
 // Threads: UI thread only. The console, its message view, the queue and the
 // record outlive this object; the console deletes it, with the channel
@@ -62,6 +62,10 @@ public:
     // run, whatever the Traffic window's remembered choice, which shows it and
     // cannot change it. Without it the remembered choice is used.
     void fixRecordFormat(traffic::FileRecorder::Format format);
+    // The command line's --record-tls-keys: the TLS keys go into the pcapng
+    // record files for this run, whatever the Traffic window's remembered
+    // choice, which shows it and cannot change it.
+    void fixRecordTlsKeys(bool on);
     // The console's showEvent: the first call opens the Traffic window when
     // recording to files is on; later calls do nothing.
     void consoleShown();
@@ -110,6 +114,7 @@ private:
     ConsoleLink& commandConsole_;
     TrafficWindow* trafficWindow_ = nullptr;
     bool recordFormatFixed_ = false;
+    bool recordTlsKeysFixed_ = false;
     bool shown_ = false;
     CommandsWindow* commandsWindow_ = nullptr;
     ConsoleHost* consoleHost_ = nullptr;

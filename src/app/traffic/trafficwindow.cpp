@@ -2,6 +2,7 @@
 
 #include "recordformatbox.h"
 #include "recordreviewwindow.h"
+#include "recordtlskeysbox.h"
 #include "trafficfilter.h"
 #include "trafficformat.h"
 #include "trafficframes.h"
@@ -78,6 +79,7 @@ TrafficWindow::TrafficWindow(TrafficQueue* queue, QWidget* parent, std::size_t m
     } else {
         recordToFile_->hide();
         recordFormat_->hide();
+        recordTlsKeys_->hide();
     }
     updateStatus();
 }
@@ -177,6 +179,7 @@ void TrafficWindow::buildControls()
     recordToFile_->setObjectName(QStringLiteral("recordToFile"));
     recordToFile_->setChecked(recordToFileRemembered(settings_));
     recordFormat_ = new RecordFormatBox(this);
+    recordTlsKeys_ = new RecordTlsKeysBox(this);
     recording_ = new QLabel(this);
     recording_->setObjectName(QStringLiteral("recordingStatus"));
     recording_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -198,6 +201,7 @@ void TrafficWindow::buildControls()
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(recordToFile_);
     bottom->addWidget(recordFormat_);
+    bottom->addWidget(recordTlsKeys_);
     bottom->addWidget(recording_, 1);
     bottom->addWidget(counts_);
     auto* layout = new QVBoxLayout(this);
@@ -228,6 +232,8 @@ void TrafficWindow::buildControls()
     connect(recordToFile_, &QCheckBox::toggled, this, &TrafficWindow::onRecordToFileToggled);
     connect(recordFormat_, &RecordFormatBox::formatChosen, this,
             &TrafficWindow::recordFormatChanged);
+    connect(recordTlsKeys_, &RecordTlsKeysBox::keysChosen, this,
+            &TrafficWindow::recordTlsKeysChanged);
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { showDetail(current); });
 }
@@ -268,6 +274,11 @@ void TrafficWindow::showRecordToFile(bool on)
 void TrafficWindow::fixRecordFormat(traffic::FileRecorder::Format format)
 {
     recordFormat_->fixTo(format);
+}
+
+void TrafficWindow::fixRecordTlsKeys(bool on)
+{
+    recordTlsKeys_->fixTo(on);
 }
 
 void TrafficWindow::updateStatus()

@@ -29,6 +29,7 @@ namespace app
 {
 
 class RecordFormatBox;
+class RecordTlsKeysBox;
 class TrafficFilter;
 class TrafficQueue;
 
@@ -58,7 +59,8 @@ class TrafficQueue;
 // says where the traffic is recorded, or why it is not, as the function set
 // with setRecordingStatus() tells it (asked at every drain). Beside the switch,
 // the files' format (RecordFormatBox: text or pcapng, remembered, announced
-// by recordFormatChanged()).
+// by recordFormatChanged()) and whether pcapng files carry the TLS session
+// keys (RecordTlsKeysBox: remembered, announced by recordTlsKeysChanged()).
 //
 // Its size and place are remembered in the settings (section
 // kSettingsSection, key kGeometryKey); the first time it opens beside the
@@ -103,6 +105,8 @@ public:
     // Shows the record files' format as set for this run elsewhere (the
     // command line's --record-format); the choice is then fixed.
     void fixRecordFormat(traffic::FileRecorder::Format format);
+    // The same for the TLS keys (the command line's --record-tls-keys).
+    void fixRecordTlsKeys(bool on);
 
     // Writes the rows the table shows: TrafficExport::save()'s warning, or
     // why the file could not be written.
@@ -116,6 +120,7 @@ public:
 signals:
     void recordToFileChanged(bool on);
     void recordFormatChanged(traffic::FileRecorder::Format format);
+    void recordTlsKeysChanged(bool on);
 
 protected:
     // A window without intake, for records read back from a file: no queue
@@ -148,6 +153,7 @@ private:
     QCheckBox* follow_ = nullptr;
     QCheckBox* recordToFile_ = nullptr;
     RecordFormatBox* recordFormat_ = nullptr;
+    RecordTlsKeysBox* recordTlsKeys_ = nullptr;
     QLabel* counts_ = nullptr;
     QLabel* recording_ = nullptr;
     QTimer drainTimer_;
