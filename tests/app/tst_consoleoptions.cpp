@@ -28,6 +28,8 @@ private slots:
     void openRecord();
     void listen_data();
     void listen();
+    void connect_data();
+    void connect();
 };
 
 void TestConsoleOptions::actions_data()
@@ -104,7 +106,7 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
     for (const char* option :
          {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>",
-          "--record-format <format>", "--open-record <file>"})
+          "--record-format <format>", "--open-record <file>", "--connect <host[:port]>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -202,6 +204,9 @@ void TestConsoleOptions::openRecord_data()
     QTest::newRow("with --record")
         << QStringList{program, "--open-record", "a.log", "--record", "d"} << Action::UsageError
         << QString();
+    QTest::newRow("with --connect")
+        << QStringList{program, "--open-record", "a.log", "--connect", "[::1]"}
+        << Action::UsageError << QString();
     QTest::newRow("two files") << QStringList{program, "--open-record", "a.log", "b.log"}
                                << Action::UsageError << QString();
 }
@@ -251,6 +256,49 @@ void TestConsoleOptions::listen()
         QCOMPARE(options.listenAt() ? QString::fromStdString(options.listenAt()->text())
                                     : QString(),
                  where);
+}
+
+void TestConsoleOptions::connect_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+
+    QTest::newRow("IPv4 and port") << "192.0.2.5:4000" << Action::Run << "192.0.2.5"
+                                   << "4000";
+    QTest::newRow("name") << "door-7.site.example" << Action::Run << "door-7.site.example"
+                          << "";
+    QTest::newRow("IPv6 in brackets") << "[::1]:21210" << Action::Run << "::1"
+                                      << "21210";
+    QTest::newRow("IPv6 in brackets, no port") << "[2001:db8::5]" << Action::Run << "2001:db8::5"
+                                               << "";
+    QTest::newRow("bare IPv6") << "fe80::1" << Action::Run << "fe80::1"
+                               << "";
+    for (const char* bad : {"", ":21210", "[::1", "[::1]21210", "[::1]:", "host:", "host:0",
+                            "host:65536", "host:ten", "1:2:3", "a b:1", "[host]:1"})
+        QTest::addRow("bad '%s'", bad) << bad << Action::UsageError << ""
+                                       << "";
+}
+
+void TestConsoleOptions::connect()
+{
+    QFETCH(QString, value);
+    QFETCH(Action, action);
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    QCOMPARE(options.check({QStringLiteral("socketclient"), QStringLiteral("--connect"), value}),
+             action);
+    if (action == Action::UsageError) {
+        QVERIFY2(QString::fromStdString(options.error().text())
+                     .startsWith(QStringLiteral("Invalid --connect '%1': ").arg(value)),
+                 options.error().text().c_str());
+        return;
+    }
+    QCOMPARE(QString::fromStdString(options.connectTo()->host), host);
+    QCOMPARE(QString::fromStdString(options.connectTo()->port), port);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

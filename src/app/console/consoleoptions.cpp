@@ -1,5 +1,6 @@
 #include "consoleoptions.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace app
@@ -46,7 +47,14 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                              "(every IPv4 address when <addr> is left out); the first device to "
                              "connect becomes the console's device. Ctrl+L opens the Devices "
                              "window."),
-              QStringLiteral("[addr:]port"))
+              QStringLiteral("[addr:]port")),
+      connect_(QStringLiteral("connect"),
+               QStringLiteral("Connect to <host>[:<port>] at the start, over TCP or UDP as the "
+                              "console's buttons say: an IPv4 address fills the server "
+                              "address; a host name or an IPv6 address in brackets "
+                              "([::1]:21210) leaves it as it is. Without <port>, the port "
+                              "field's."),
+               QStringLiteral("host[:port]"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -68,6 +76,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(recordFormat_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
+    parser_.addOption(connect_);
 }
 
 std::optional<net::Endpoint> ConsoleOptions::listenAt() const
@@ -79,6 +88,53 @@ std::optional<net::Endpoint> ConsoleOptions::listenAt() const
     if (!local)
         return std::nullopt;
     return *local;
+}
+
+namespace
+{
+
+// The --connect value split, or why it cannot be used.
+base::Result<net::HostAndPort> connectTarget(const QString& value)
+{
+    base::Result<net::HostAndPort> target = net::splitHostAndPort(value.toStdString());
+    if (!target)
+        return base::Error::input(base::Fault::BadArgument, {}, target.error().reason());
+    const std::string& host = target->host;
+    if (host.empty())
+        return base::Error::input(base::Fault::BadArgument, {}, "no host given");
+    if (host.find_first_of(" \t[]/") != std::string::npos)
+        return base::Error::input(base::Fault::BadArgument, {}, "not a host name or address");
+    if (value.startsWith(QLatin1Char('[')) && host.find(':') == std::string::npos)
+        return base::Error::input(base::Fault::BadArgument, {},
+                                  "brackets hold an IPv6 address only");
+    // A colon left in the host is an IPv6 address, which must be one.
+    if (host.find(':') != std::string::npos && !net::Endpoint::fromNumeric(host, 0))
+        return base::Error::input(base::Fault::BadArgument, {},
+                                  "not an IPv6 address (a port goes after [address])");
+    if (target->port.empty() && value.endsWith(QLatin1Char(':')))
+        return base::Error::input(base::Fault::BadArgument, {}, "no port after ':'");
+    if (!target->port.empty()) {
+        unsigned port = 0;
+        const char* first = target->port.data();
+        const char* last = first + target->port.size();
+        const auto [end, error] = std::from_chars(first, last, port);
+        if (error != std::errc() || end != last || port == 0 || port > 65535)
+            return base::Error::input(base::Fault::BadArgument, {},
+                                      "the port must be a number from 1 to 65535");
+    }
+    return target;
+}
+
+} // namespace
+
+std::optional<net::HostAndPort> ConsoleOptions::connectTo() const
+{
+    if (!parser_.isSet(connect_))
+        return std::nullopt;
+    base::Result<net::HostAndPort> target = connectTarget(parser_.value(connect_));
+    if (!target)
+        return std::nullopt;
+    return *target;
 }
 
 QString ConsoleOptions::openRecordFile() const
@@ -157,15 +213,21 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                                net::Endpoint::parseListen(parser_.value(listen_).toStdString())
                                    .error()
                                    .text()));
+        else if (parser_.isSet(connect_) && !connectTo())
+            why = QStringLiteral("Invalid --connect '%1': %2")
+                      .arg(parser_.value(connect_),
+                           QString::fromStdString(
+                               connectTarget(parser_.value(connect_)).error().text()));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
             why = QStringLiteral("Invalid --open-record '': give a record file.");
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
-                  parser_.isSet(recordFormat_) || parser_.isSet(listen_)))
+                  parser_.isSet(recordFormat_) || parser_.isSet(listen_) ||
+                  parser_.isSet(connect_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
-                                 "--record-limit, --record-format or --listen.");
+                                 "--record-limit, --record-format, --listen or --connect.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "socket/addresslookup.h"
 #include "socket/endpoint.h"
 #include "traffic/filerecorder.h"
 
@@ -23,7 +24,10 @@ namespace app
 // review window of that record file, no console; an empty FILE, or the
 // record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
 // for devices that call in, TCP and UDP, from the start; an address or port
-// that cannot be read is a usage error). Further options go in the constructor, with
+// that cannot be read is a usage error) and --connect HOST[:PORT] (connect at
+// the start; HOST a name, an IPv4 address or an IPv6 one in brackets, a bare
+// IPv6 address taken whole; PORT 1..65535 when given; anything else a usage
+// error). Further options go in the constructor, with
 // an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
@@ -76,6 +80,10 @@ public:
     // Where --listen asks to listen (nullopt when not given or not valid).
     std::optional<net::Endpoint> listenAt() const;
 
+    // What --connect names: the host without brackets, the port empty when
+    // not given (nullopt when not given or not valid).
+    std::optional<net::HostAndPort> connectTo() const;
+
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
 
@@ -89,6 +97,7 @@ private:
     QCommandLineOption recordFormat_;
     QCommandLineOption openRecord_;
     QCommandLineOption listen_;
+    QCommandLineOption connect_;
     Action action_ = Action::Run;
     base::Error error_;
 };
