@@ -35,8 +35,9 @@ struct ConnectRequest {
 // How an attempt ended. `error` is none when connected (`socket` holds the
 // connected socket); else Fault::TimedOut (the TCP connect did not finish
 // within the bound, ETIMEDOUT), Fault::Cancelled (cancel() ended it: the
-// operator gave the connect up, ECANCELED), or the failed step's errno. A
-// socket left in it is closed with it.
+// operator gave the connect up, ECANCELED), or the failed step's errno
+// (AF_UNSPEC: also BadArgument for a host that does not resolve). A socket
+// left in it is closed with it.
 struct ConnectOutcome {
     ConnectedSocket socket;
     base::Error error = connectFailed();

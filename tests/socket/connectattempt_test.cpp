@@ -24,12 +24,13 @@ using namespace channeltest;
 namespace
 {
 
-ConnectRequest request(const std::string& port, int type)
+ConnectRequest request(const std::string& port, int type, const std::string& host = "127.0.0.1",
+                       int family = AF_INET)
 {
     ConnectRequest r;
-    r.host = "127.0.0.1";
+    r.host = host;
     r.service = port;
-    r.family = AF_INET;
+    r.family = family;
     r.type = type;
     return r;
 }
@@ -277,39 +278,19 @@ TEST_F(ConnectAttemptTest, AbandonRacingTheEndNeverReportsLateNorLeaks)
 namespace
 {
 
-// A socket of `type` bound to [::1] on a port the system chose (TCP: also
-// listening); invalid when the machine has no IPv6 loopback.
-struct Ipv6LoopbackPeer {
-    explicit Ipv6LoopbackPeer(int type) : fd(::socket(AF_INET6, type | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_addr = in6addr_loopback;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            (type == SOCK_STREAM && ::listen(fd, 4) != 0))
-            close();
-        else
-            port = Endpoint::localOf(fd).port();
-    }
-    ~Ipv6LoopbackPeer() { close(); }
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-    int fd = -1;
-    std::uint16_t port = 0;
-};
-
-ConnectRequest anyFamily(const std::string& host, std::uint16_t port, int type)
+// A socket of `type` bound to [::1] (TCP: listening); -1 without IPv6 loopback.
+int ipv6LoopbackPeer(int type, std::uint16_t& port)
 {
-    ConnectRequest r;
-    r.host = host;
-    r.service = std::to_string(port);
-    r.family = AF_UNSPEC;
-    r.type = type;
-    return r;
+    const Endpoint loopback = *Endpoint::fromNumeric("::1", 0);
+    const int fd = ::socket(AF_INET6, type | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, loopback.address(), loopback.length) == 0 &&
+        (type == SOCK_DGRAM || ::listen(fd, 4) == 0)) {
+        port = Endpoint::localOf(fd).port();
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 std::optional<ConnectOutcome> runToEnd(const ConnectRequest& request)
@@ -326,28 +307,21 @@ class ConnectAttemptIpv6 : public testing::TestWithParam<int>
 {
 };
 
-// Brackets or none, the IPv6 loopback is reached with a socket of that family,
-// whose own address has no IPv4 form.
-TEST_P(ConnectAttemptIpv6, ReachesTheIpv6Loopback)
+TEST_P(ConnectAttemptIpv6, ReachesTheIpv6LoopbackWithASocketOfThatFamily)
 {
-    const int type = GetParam();
-    Ipv6LoopbackPeer peer(type);
-    if (peer.fd < 0)
+    std::uint16_t port = 0;
+    const int peer = ipv6LoopbackPeer(GetParam(), port);
+    if (peer < 0)
         GTEST_SKIP() << "no IPv6 loopback on this machine";
-    for (const char* host : {"[::1]", "::1"}) {
-        std::optional<ConnectOutcome> outcome = runToEnd(anyFamily(host, peer.port, type));
-        ASSERT_TRUE(outcome);
-        ASSERT_TRUE(outcome->connected()) << host << ": " << outcome->error.text();
-        EXPECT_EQ(outcome->socket.localEndpoint().family(), AF_INET6);
-        EXPECT_EQ(outcome->socket.local().address, 0u);
-        EXPECT_EQ(Endpoint::peerOf(outcome->socket.handle()).text(),
-                  "[::1]:" + std::to_string(peer.port));
-        if (type == SOCK_DGRAM) {
-            ASSERT_EQ(::send(outcome->socket.handle(), "hi", 2, 0), 2);
-            char got[4] = {};
-            EXPECT_EQ(::recv(peer.fd, got, sizeof got, 0), 2);
-        }
-    }
+    const std::optional<ConnectOutcome> outcome =
+        runToEnd(request(std::to_string(port), GetParam(), "[::1]", AF_UNSPEC));
+    const bool connected = outcome && outcome->connected();
+    const std::string reached = connected ? Endpoint::peerOf(outcome->socket.handle()).text() : "";
+    ::close(peer);
+    ASSERT_TRUE(connected) << (outcome ? outcome->error.text() : "");
+    EXPECT_EQ(reached, "[::1]:" + std::to_string(port));
+    EXPECT_EQ(outcome->socket.localEndpoint().family(), AF_INET6);
+    EXPECT_EQ(outcome->socket.local().address, 0u) << "IPv6 has no IPv4 form";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ConnectAttemptIpv6, testing::Values(SOCK_STREAM, SOCK_DGRAM),
@@ -356,33 +330,24 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConnectAttemptIpv6, testing::Values(SOCK_STREAM, 
                          });
 
 // "localhost" may name ::1 before 127.0.0.1: an address that refuses is
-// passed over for the next, and only when every one refuses is that told.
+// passed over for the next; when every one refuses, that is told.
 TEST_F(ConnectAttemptTest, NameOfBothFamiliesTriesEachAddressInTurn)
 {
     LoopbackTcpServer server;
     std::optional<ConnectOutcome> outcome =
-        runToEnd(anyFamily("localhost", server.port(), SOCK_STREAM));
-    ASSERT_TRUE(outcome);
-    ASSERT_TRUE(outcome->connected()) << outcome->error.text();
+        runToEnd(request(server.portText(), SOCK_STREAM, "localhost", AF_UNSPEC));
+    ASSERT_TRUE(outcome && outcome->connected()) << (outcome ? outcome->error.text() : "");
     EXPECT_EQ(Endpoint::peerOf(outcome->socket.handle()).text(), "127.0.0.1:" + server.portText());
-    EXPECT_EQ(outcome->socket.local().address, htonl(INADDR_LOOPBACK));
-
-    const std::uint16_t port = server.port();
     server.closeListener();
-    outcome = runToEnd(anyFamily("localhost", port, SOCK_STREAM));
+    outcome = runToEnd(request(server.portText(), SOCK_STREAM, "localhost", AF_UNSPEC));
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->error, base::Error::system(ECONNREFUSED));
-}
 
-TEST_F(ConnectAttemptTest, NameThatDoesNotResolveIsToldWithTheResolversReason)
-{
     // A label too long for any name: refused without a query leaving the machine.
     const std::string unknown = std::string(64, 'a') + ".invalid";
-    const std::optional<ConnectOutcome> outcome = runToEnd(anyFamily(unknown, 21210, SOCK_STREAM));
+    outcome = runToEnd(request("21210", SOCK_STREAM, unknown, AF_UNSPEC));
     ASSERT_TRUE(outcome);
-    EXPECT_EQ(outcome->error.fault(), base::Fault::BadArgument);
     EXPECT_EQ(outcome->error.text().rfind("\"" + unknown + "\": ", 0), 0u) << outcome->error.text();
-    EXPECT_FALSE(outcome->socket.valid());
 }
 
 TEST_F(ConnectAttemptTest, AnyFamilyConnectEndsAtOnceOnCancel)
@@ -392,10 +357,8 @@ TEST_F(ConnectAttemptTest, AnyFamilyConnectEndsAtOnceOnCancel)
         GTEST_SKIP() << "this system accepts connects beyond a full backlog";
     const std::size_t descriptors = openDescriptorCount();
     {
-        ConnectAttempt attempt(anyFamily(
-            "127.0.0.1", static_cast<std::uint16_t>(std::stoi(listener.portText())), SOCK_STREAM));
-        DoneCounter done;
-        ASSERT_TRUE(attempt.start(done.callback()));
+        ConnectAttempt attempt(request(listener.portText(), SOCK_STREAM, "127.0.0.1", AF_UNSPEC));
+        ASSERT_TRUE(attempt.start());
         EXPECT_FALSE(attempt.waitFinished(std::chrono::milliseconds(300)));
         const auto start = Clock::now();
         attempt.cancel();
@@ -403,7 +366,6 @@ TEST_F(ConnectAttemptTest, AnyFamilyConnectEndsAtOnceOnCancel)
         const std::optional<ConnectOutcome> outcome = attempt.take();
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->error, ConnectOutcome::connectCancelled());
-        EXPECT_EQ(done.calls, 0);
     }
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }

@@ -8,14 +8,11 @@
 #include "threadedviewwindow.h"
 
 #include "protocol/messageviewchannel.h"
-#include "socket/endpoint.h"
 #include "socket/lasterror.h"
-#include "traffic/recordfilename.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -252,27 +249,6 @@ TEST_F(ChannelRecorderTest, UdpConnectNamesItsProtocol)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].text, "UDP 127.0.0.1:" + peer.portText());
     EXPECT_EQ(records[1].kind, RecordKind::Connected);
-}
-
-// A connect to an IPv6 peer names both ends in brackets, the port apart.
-TEST_F(ChannelRecorderTest, Ipv6ConnectNamesBothEndsInBrackets)
-{
-    const int peer = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const net::Endpoint loopback = *net::Endpoint::fromNumeric("::1", 0);
-    if (peer < 0 || ::bind(peer, loopback.address(), loopback.length) != 0) {
-        if (peer >= 0)
-            ::close(peer);
-        GTEST_SKIP() << "no IPv6 loopback on this machine";
-    }
-    const std::string port = std::to_string(net::Endpoint::localOf(peer).port());
-    const bool opened = channel.openClient("[::1]", port.c_str(), AF_UNSPEC, SOCK_DGRAM);
-    ::close(peer);
-    ASSERT_TRUE(opened);
-    const std::vector<Record> records = collector->records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text, "UDP [::1]:" + port);
-    EXPECT_TRUE(records[1].text.starts_with("[::1]:")) << records[1].text;
-    EXPECT_EQ(traffic::recordFileLabel(records[0].text).find(':'), std::string::npos);
 }
 
 // A block shorter than its address header was recorded as "write failed:

@@ -1,6 +1,5 @@
 #include "consoleoptions.h"
 
-#include <charconv>
 #include <cstdio>
 
 namespace app
@@ -90,48 +89,12 @@ std::optional<net::Endpoint> ConsoleOptions::listenAt() const
     return *local;
 }
 
-namespace
-{
-
-// The --connect value split, or why it cannot be used.
-base::Result<net::HostAndPort> connectTarget(const QString& value)
-{
-    base::Result<net::HostAndPort> target = net::splitHostAndPort(value.toStdString());
-    if (!target)
-        return base::Error::input(base::Fault::BadArgument, {}, target.error().reason());
-    const std::string& host = target->host;
-    if (host.empty())
-        return base::Error::input(base::Fault::BadArgument, {}, "no host given");
-    if (host.find_first_of(" \t[]/") != std::string::npos)
-        return base::Error::input(base::Fault::BadArgument, {}, "not a host name or address");
-    if (value.startsWith(QLatin1Char('[')) && host.find(':') == std::string::npos)
-        return base::Error::input(base::Fault::BadArgument, {},
-                                  "brackets hold an IPv6 address only");
-    // A colon left in the host is an IPv6 address, which must be one.
-    if (host.find(':') != std::string::npos && !net::Endpoint::fromNumeric(host, 0))
-        return base::Error::input(base::Fault::BadArgument, {},
-                                  "not an IPv6 address (a port goes after [address])");
-    if (target->port.empty() && value.endsWith(QLatin1Char(':')))
-        return base::Error::input(base::Fault::BadArgument, {}, "no port after ':'");
-    if (!target->port.empty()) {
-        unsigned port = 0;
-        const char* first = target->port.data();
-        const char* last = first + target->port.size();
-        const auto [end, error] = std::from_chars(first, last, port);
-        if (error != std::errc() || end != last || port == 0 || port > 65535)
-            return base::Error::input(base::Fault::BadArgument, {},
-                                      "the port must be a number from 1 to 65535");
-    }
-    return target;
-}
-
-} // namespace
-
 std::optional<net::HostAndPort> ConsoleOptions::connectTo() const
 {
     if (!parser_.isSet(connect_))
         return std::nullopt;
-    base::Result<net::HostAndPort> target = connectTarget(parser_.value(connect_));
+    base::Result<net::HostAndPort> target =
+        net::parseConnectTarget(parser_.value(connect_).toStdString());
     if (!target)
         return std::nullopt;
     return *target;
@@ -217,7 +180,9 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
             why = QStringLiteral("Invalid --connect '%1': %2")
                       .arg(parser_.value(connect_),
                            QString::fromStdString(
-                               connectTarget(parser_.value(connect_)).error().text()));
+                               net::parseConnectTarget(parser_.value(connect_).toStdString())
+                                   .error()
+                                   .text()));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())

@@ -130,11 +130,10 @@ void DevicesWindow::connectToTarget()
     const QString text = connectTarget_->text().trimmed();
     DevicesSettings().storeConnectTo(text.toLatin1().toStdString());
     choiceNote_.clear();
-    const base::Result<net::HostAndPort> target = net::splitHostAndPort(text.toStdString());
-    if (!target || target->host.empty())
+    const base::Result<net::HostAndPort> target = net::parseConnectTarget(text.toStdString());
+    if (!target)
         choiceNote_ = tr("Cannot connect to \"%1\": %2")
-                          .arg(text, target ? tr("no host given")
-                                            : QString::fromStdString(target.error().text()));
+                          .arg(text, QString::fromStdString(target.error().text()));
     else if (!host_.connectConsoleTo(QString::fromStdString(target->host),
                                      QString::fromStdString(target->port)))
         choiceNote_ = tr("The console is connected already: Disconnect first.");
