@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <fcntl.h>
 
@@ -38,6 +39,37 @@ base::Result<HostAndPort> splitHostAndPort(std::string_view text)
     if (colon != std::string_view::npos)
         split.port = std::string(text.substr(colon + 1));
     return split;
+}
+
+base::Result<HostAndPort> parseConnectTarget(std::string_view text)
+{
+    const auto bad = [](std::string reason) {
+        return base::Error::input(base::Fault::BadArgument, {}, std::move(reason));
+    };
+    base::Result<HostAndPort> target = splitHostAndPort(text);
+    if (!target)
+        return bad(target.error().reason());
+    const std::string& host = target->host;
+    const bool colon = host.find(':') != std::string::npos;
+    if (host.empty())
+        return bad("no host given");
+    if (host.find_first_of(" \t[]/") != std::string::npos)
+        return bad("not a host name or address");
+    if (text.front() == '[' && !colon)
+        return bad("brackets hold an IPv6 address only");
+    // A colon left in the host makes it an IPv6 address, which it must be.
+    if (colon && !Endpoint::fromNumeric(host, 0))
+        return bad("not an IPv6 address (a port goes after [address])");
+    if (target->port.empty() && text.back() == ':')
+        return bad("no port after ':'");
+    if (!target->port.empty()) {
+        unsigned port = 0;
+        const char* last = target->port.data() + target->port.size();
+        const auto [end, error] = std::from_chars(target->port.data(), last, port);
+        if (error != std::errc() || end != last || port == 0 || port > 65535)
+            return bad("the port must be a number from 1 to 65535");
+    }
+    return target;
 }
 
 base::Result<std::vector<Endpoint>> lookUpEndpoints(const std::string& host, std::uint16_t port,

@@ -25,6 +25,10 @@ struct HostAndPort {
     std::string port;
 };
 [[nodiscard]] base::Result<HostAndPort> splitHostAndPort(std::string_view text);
+// The same for a host to connect to, checked: the host a name or an address
+// (brackets only around an IPv6 one), the port 1..65535 when given.
+// BadArgument with the reason (no detail) otherwise.
+[[nodiscard]] base::Result<HostAndPort> parseConnectTarget(std::string_view text);
 
 // Every address of `host` (a name, a dotted IPv4 address, an IPv6 literal
 // with or without brackets) for sockets of `type` (SOCK_STREAM or

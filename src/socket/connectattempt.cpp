@@ -1,5 +1,6 @@
 #include "connectattempt.h"
 
+#include "addresslookup.h"
 #include "lasterror.h"
 #include "socketchannel.h"
 #include "socketwait.h"
@@ -15,6 +16,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace net
 {
@@ -92,6 +94,72 @@ ConnectOutcome runSteps(const ConnectRequest& request, SocketHandle cancel,
     return outcome;
 }
 
+// AF_UNSPEC: the host's addresses of either family, each tried in turn
+// within what is left of the bound, with no bind of our own. The look-up
+// cannot be cut short; `cancel` and `cancelRequested` act as above.
+ConnectOutcome runAnyFamilySteps(const ConnectRequest& request, SocketHandle cancel,
+                                 const std::atomic<bool>* cancelRequested, Clock::time_point start)
+{
+    const auto wasCancelled = [cancelRequested] {
+        return cancelRequested != nullptr && cancelRequested->load();
+    };
+    const auto cancelled = [start] { return ended(ConnectOutcome::connectCancelled(), start); };
+
+    base::Result<std::vector<Endpoint>> found = lookUpEndpoints(
+        request.host.value_or(std::string()), parsePort(textOrNull(request.service)), request.type);
+    if (!found)
+        return ended(found.error(), start);
+    if (wasCancelled())
+        return cancelled();
+    // The bound covers the connects, not the look-up, as it does for IPv4.
+    const std::uint32_t boundMs = request.boundMs.value_or(ConnectAttempt::connectBoundMs());
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    base::Error last = ConnectOutcome::connectTimedOut();
+    for (const Endpoint& peer : *found) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        ConnectedSocket held(::socket(peer.family(), request.type | SOCK_CLOEXEC, 0), {});
+        if (!held.valid()) {
+            last = base::Error::fromErrno();
+            continue;
+        }
+        base::Error error =
+            connectWithin(held.handle(), peer, static_cast<std::uint32_t>(left), cancel);
+        if (error.ok()) {
+            if (wasCancelled())
+                return cancelled();
+            ConnectOutcome outcome = ended({}, start);
+            const Endpoint local = Endpoint::localOf(held.handle());
+            outcome.socket = ConnectedSocket::ofAnyFamily(held.release(), local);
+            return outcome;
+        }
+        switch (error.systemCode()) {
+        case ECANCELED:
+            return cancelled();
+        case ETIMEDOUT:
+            last = ConnectOutcome::connectTimedOut();
+            break;
+        default:
+            // The next address may answer; the last failure is the one told.
+            last = std::move(error);
+            break;
+        }
+        if (wasCancelled())
+            return cancelled();
+    }
+    return ended(std::move(last), start);
+}
+
+ConnectOutcome runRequest(const ConnectRequest& request, SocketHandle cancel,
+                          const std::atomic<bool>* cancelRequested, Clock::time_point start)
+{
+    if (request.family == AF_UNSPEC)
+        return runAnyFamilySteps(request, cancel, cancelRequested, start);
+    return runSteps(request, cancel, cancelRequested, start);
+}
+
 } // namespace
 
 struct ConnectAttempt::State {
@@ -159,7 +227,7 @@ bool ConnectAttempt::start(DoneCallback onDone)
     state_->onDone = std::move(onDone);
     try {
         thread_ = std::thread([state = state_, begin] {
-            state->finish(runSteps(state->request, state->cancel, &state->cancelled, begin));
+            state->finish(runRequest(state->request, state->cancel, &state->cancelled, begin));
             const std::lock_guard<std::mutex> lock(state->callbackMutex);
             if (state->onDone && !state->cancelled)
                 state->onDone();
@@ -226,7 +294,7 @@ std::optional<ConnectOutcome> ConnectAttempt::take()
 
 ConnectOutcome ConnectAttempt::connectNow(const ConnectRequest& request)
 {
-    ConnectOutcome outcome = runSteps(request, kInvalidSocket, nullptr, Clock::now());
+    ConnectOutcome outcome = runRequest(request, kInvalidSocket, nullptr, Clock::now());
     if (!outcome.connected())
         setLastError(outcome.error);
     return outcome;

@@ -19,8 +19,15 @@ namespace net
 struct ConnectRequest {
     std::optional<std::string> host;    // nullopt: the local host (as a null text)
     std::optional<std::string> service; // nullopt: no service (port 0)
-    int family = 0;                     // AF_INET
-    int type = 0;                       // SOCK_STREAM or SOCK_DGRAM
+    // AF_INET: the IPv4 steps (host a dotted address or a name, looked up
+    // for IPv4; the socket bound to the local host's address first).
+    // AF_UNSPEC: host is a name, an IPv4 or an IPv6 address (brackets
+    // allowed); its addresses of both families are tried in turn, in the
+    // system's order, all within the bound; no bind. The failure names the
+    // real problem: a host that does not resolve (BadArgument with the
+    // resolver's words), or the last address's connect failure.
+    int family = 0;
+    int type = 0; // SOCK_STREAM or SOCK_DGRAM (a connected datagram socket)
     // The TCP connect's bound in ms; nullopt: ConnectAttempt::connectBoundMs().
     std::optional<std::uint32_t> boundMs;
 };
@@ -28,8 +35,9 @@ struct ConnectRequest {
 // How an attempt ended. `error` is none when connected (`socket` holds the
 // connected socket); else Fault::TimedOut (the TCP connect did not finish
 // within the bound, ETIMEDOUT), Fault::Cancelled (cancel() ended it: the
-// operator gave the connect up, ECANCELED), or the failed step's errno. A
-// socket left in it is closed with it.
+// operator gave the connect up, ECANCELED), or the failed step's errno
+// (AF_UNSPEC: also BadArgument for a host that does not resolve). A socket
+// left in it is closed with it.
 struct ConnectOutcome {
     ConnectedSocket socket;
     base::Error error = connectFailed();

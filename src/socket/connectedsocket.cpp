@@ -1,6 +1,9 @@
 #include "connectedsocket.h"
 
+#include <netinet/in.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <utility>
 
@@ -10,6 +13,19 @@ namespace net
 ConnectedSocket::ConnectedSocket(SocketHandle socket, const SocketAddress& local)
     : socket_(socket), local_(local)
 {
+    if (local.family == AF_INET)
+        localEndpoint_ = Endpoint::from(local.asSockaddr(), SocketAddress::kSize);
+}
+
+ConnectedSocket ConnectedSocket::ofAnyFamily(SocketHandle socket, const Endpoint& local)
+{
+    SocketAddress v4;
+    // The IPv4 form has the platform's layout, so the system's address fits it.
+    if (local.family() == AF_INET)
+        std::memcpy(static_cast<void*>(&v4), local.address(), SocketAddress::kSize);
+    ConnectedSocket connected(socket, v4);
+    connected.localEndpoint_ = local;
+    return connected;
 }
 
 ConnectedSocket::~ConnectedSocket()
@@ -18,7 +34,7 @@ ConnectedSocket::~ConnectedSocket()
 }
 
 ConnectedSocket::ConnectedSocket(ConnectedSocket&& other) noexcept
-    : socket_(other.release()), local_(other.local_)
+    : socket_(other.release()), local_(other.local_), localEndpoint_(other.localEndpoint_)
 {
 }
 
@@ -27,6 +43,7 @@ ConnectedSocket& ConnectedSocket::operator=(ConnectedSocket&& other) noexcept
     if (this != &other) {
         reset();
         local_ = other.local_;
+        localEndpoint_ = other.localEndpoint_;
         socket_ = other.release();
     }
     return *this;

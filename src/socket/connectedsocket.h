@@ -1,5 +1,6 @@
 #pragma once
 
+#include "endpoint.h"
 #include "hostlookup.h"
 #include "socketaddress.h"
 
@@ -15,6 +16,9 @@ public:
     ConnectedSocket() = default;
     // Takes ownership of `socket` (kInvalidSocket: holds nothing).
     ConnectedSocket(SocketHandle socket, const SocketAddress& local);
+    // The same with the own address in either family: local() holds it when
+    // it is IPv4 and stays empty for IPv6.
+    static ConnectedSocket ofAnyFamily(SocketHandle socket, const Endpoint& local);
     ~ConnectedSocket();
     ConnectedSocket(ConnectedSocket&& other) noexcept;
     ConnectedSocket& operator=(ConnectedSocket&& other) noexcept;
@@ -25,6 +29,8 @@ public:
     SocketHandle handle() const { return socket_; }
     // The socket's own address and port as the system bound it.
     const SocketAddress& local() const { return local_; }
+    // The same in either family; empty when not known.
+    const Endpoint& localEndpoint() const { return localEndpoint_; }
 
     // Hands the descriptor over; the object holds nothing afterwards.
     SocketHandle release();
@@ -34,6 +40,7 @@ public:
 private:
     SocketHandle socket_ = kInvalidSocket;
     SocketAddress local_;
+    Endpoint localEndpoint_;
 };
 
 } // namespace net

@@ -1,8 +1,10 @@
 #include "socketchannel.h"
 
 #include "blockio.h"
+#include "endpoint.h"
 #include "lasterror.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 // Releasing the socket while a watcher may be blocked on it.
@@ -94,10 +97,17 @@ bool SocketChannel::queryLocalAddress(SocketAddress& local) const
     const SocketHandle socket = socket_.load();
     if (socket == kInvalidSocket)
         return false;
-    socklen_t length = SocketAddress::kSize;
-    if (::getsockname(socket, local.asSockaddr(), &length) != 0) {
+    const Endpoint own = Endpoint::localOf(socket);
+    if (own.empty()) {
         setLastErrorFromErrno();
         return false;
+    }
+    local = SocketAddress{};
+    if (own.family() == AF_INET) {
+        std::memcpy(static_cast<void*>(&local), own.address(), SocketAddress::kSize);
+    } else {
+        local.family = static_cast<std::uint16_t>(own.family());
+        local.port = htons(own.port());
     }
     return true;
 }

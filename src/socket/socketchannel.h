@@ -111,7 +111,8 @@ public:
     std::vector<SocketAddress> peers();
 
     // Fills `local` with the held socket's own address. False when no socket
-    // is held or the query fails.
+    // is held or the query fails. An IPv6 address has no IPv4 form: only the
+    // family and port are filled then, the address left 0.
     bool queryLocalAddress(SocketAddress& local) const;
 
     // Opens a connected client socket (family AF_INET; type SOCK_STREAM or

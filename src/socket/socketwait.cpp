@@ -70,15 +70,18 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
     return -1;
 }
 
-base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
-                          SocketHandle cancel)
+namespace
+{
+
+base::Error connectAddressWithin(SocketHandle socket, const sockaddr* peer, socklen_t length,
+                                 std::uint32_t timeoutMs, SocketHandle cancel)
 {
     // A blocking connect to an unreachable host can take minutes on Linux; a
     // non-blocking connect and a bounded wait for writability put a limit on it.
     const int flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0)
         return base::Error::fromErrno();
-    if (::connect(socket, peer.asSockaddr(), SocketAddress::kSize) != 0) {
+    if (::connect(socket, peer, length) != 0) {
         // EINTR: the attempt goes on in the background, as with EINPROGRESS.
         if (errno != EINPROGRESS && errno != EINTR)
             return base::Error::fromErrno();
@@ -91,8 +94,8 @@ base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::u
         if (!wait.ok())
             return wait;
         int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        socklen_t size = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
             return base::Error::fromErrno();
         if (error != 0)
             return base::Error::system(error);
@@ -100,6 +103,20 @@ base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::u
     if (::fcntl(socket, F_SETFL, flags) < 0)
         return base::Error::fromErrno();
     return {};
+}
+
+} // namespace
+
+base::Error connectWithin(SocketHandle socket, const SocketAddress& peer, std::uint32_t timeoutMs,
+                          SocketHandle cancel)
+{
+    return connectAddressWithin(socket, peer.asSockaddr(), SocketAddress::kSize, timeoutMs, cancel);
+}
+
+base::Error connectWithin(SocketHandle socket, const Endpoint& peer, std::uint32_t timeoutMs,
+                          SocketHandle cancel)
+{
+    return connectAddressWithin(socket, peer.address(), peer.length, timeoutMs, cancel);
 }
 
 } // namespace net

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "endpoint.h"
 #include "hostlookup.h"
 #include "socketaddress.h"
 
@@ -40,6 +41,10 @@ int waitForSocket(SocketHandle socket, SocketWait what, std::uint32_t timeoutMs)
 // is blocking again; on a failure (the system's errno) the caller closes it.
 // Does not touch the last-error code.
 [[nodiscard]] base::Error connectWithin(SocketHandle socket, const SocketAddress& peer,
+                                        std::uint32_t timeoutMs,
+                                        SocketHandle cancel = kInvalidSocket);
+// The same for a peer of any family (the socket of that family).
+[[nodiscard]] base::Error connectWithin(SocketHandle socket, const Endpoint& peer,
                                         std::uint32_t timeoutMs,
                                         SocketHandle cancel = kInvalidSocket);
 

@@ -38,8 +38,14 @@ Told connectTold(const net::ConnectRequest& request)
 
 Told outcomeTold(const net::ConnectOutcome& outcome)
 {
-    if (outcome.connected())
-        return {net::endpointText(outcome.socket.local()) + afterText(outcome.elapsed), {}};
+    if (outcome.connected()) {
+        // An IPv6 socket's own address has no IPv4 form: told as "[v6]:port".
+        const net::Endpoint& local = outcome.socket.localEndpoint();
+        return {(local.family() == AF_INET6 ? local.text()
+                                            : net::endpointText(outcome.socket.local())) +
+                    afterText(outcome.elapsed),
+                {}};
+    }
     switch (outcome.error.fault()) {
     case base::Fault::TimedOut:
         return {"Timed out" + afterText(outcome.elapsed), {}};

@@ -24,7 +24,8 @@ namespace traffic
 // The texts that go with each kind (every reason is base::Error's text), each
 // made from the record's facts (RecordFacts) and the error that goes with them:
 //   ConnectAttempt  "TCP 192.168.0.50:21210" (protocol, host as given, service)
-//   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port)
+//   Connected       "127.0.0.1:40112 after 0 ms" (the local address and port;
+//                   "[::1]:40112 after 0 ms" for IPv6)
 //   ConnectFailed   "Connection refused after 3 ms" (the system's text; a
 //                   time-out or an abandoned attempt says so)
 //   Write           "26 bytes written", "not written: no room within the time-out",

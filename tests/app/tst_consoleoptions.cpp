@@ -30,6 +30,8 @@ private slots:
     void openRecord();
     void listen_data();
     void listen();
+    void connect_data();
+    void connect();
 };
 
 void TestConsoleOptions::actions_data()
@@ -106,7 +108,8 @@ void TestConsoleOptions::helpNamesProgramAndOptions()
     QVERIFY2(help.startsWith(QStringLiteral("Usage: socketclient [options]")), qPrintable(help));
     for (const char* option :
          {"-h, --help", "-v, --version", "-platform", "--record <dir>", "--record-limit <mb>",
-          "--record-format <format>", "--record-tls-keys", "--open-record <file>"})
+          "--record-format <format>", "--record-tls-keys", "--open-record <file>",
+          "--connect <host[:port]>"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
     QCOMPARE(options.versionText(), QStringLiteral("socketclient 9.8.7\n"));
 }
@@ -233,6 +236,9 @@ void TestConsoleOptions::openRecord_data()
     QTest::newRow("with --record")
         << QStringList{program, "--open-record", "a.log", "--record", "d"} << Action::UsageError
         << QString();
+    QTest::newRow("with --connect")
+        << QStringList{program, "--open-record", "a.log", "--connect", "[::1]"}
+        << Action::UsageError << QString();
     QTest::newRow("two files") << QStringList{program, "--open-record", "a.log", "b.log"}
                                << Action::UsageError << QString();
 }
@@ -282,6 +288,37 @@ void TestConsoleOptions::listen()
         QCOMPARE(options.listenAt() ? QString::fromStdString(options.listenAt()->text())
                                     : QString(),
                  where);
+}
+
+void TestConsoleOptions::connect_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("hostAndPort"); // empty: a usage error
+    for (const auto& [value, split] : std::vector<std::pair<const char*, const char*>>{
+             {"192.0.2.5:4000", "192.0.2.5 4000"},
+             {"door-7.site.example", "door-7.site.example "},
+             {"[::1]:21210", "::1 21210"},
+             {"fe80::1", "fe80::1 "}})
+        QTest::addRow("'%s'", value) << value << split;
+    for (const char* bad : {"", ":21210", "[::1", "[::1]21210", "[::1]:", "host:", "host:0",
+                            "host:65536", "host:ten", "1:2:3", "a b:1", "[host]:1"})
+        QTest::addRow("bad '%s'", bad) << bad << QString();
+}
+
+void TestConsoleOptions::connect()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, hostAndPort);
+    ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
+    const Action action = options.check({QStringLiteral("socketclient"), "--connect", value});
+    QCOMPARE(action, hostAndPort.isEmpty() ? Action::UsageError : Action::Run);
+    if (action == Action::Run)
+        QCOMPARE(
+            QString::fromStdString(options.connectTo()->host + " " + options.connectTo()->port),
+            hostAndPort);
+    else
+        QVERIFY2(options.error().text().starts_with("Invalid --connect '" + value.toStdString()),
+                 options.error().text().c_str());
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)

@@ -6,9 +6,13 @@
 #include "syndroppinglistener.h"
 
 #include "socket/connectattempt.h"
+#include "socket/endpoint.h"
 #include "socket/lasterror.h"
 
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ostream>
@@ -20,12 +24,13 @@ using namespace channeltest;
 namespace
 {
 
-ConnectRequest request(const std::string& port, int type)
+ConnectRequest request(const std::string& port, int type, const std::string& host = "127.0.0.1",
+                       int family = AF_INET)
 {
     ConnectRequest r;
-    r.host = "127.0.0.1";
+    r.host = host;
     r.service = port;
-    r.family = AF_INET;
+    r.family = family;
     r.type = type;
     return r;
 }
@@ -267,5 +272,100 @@ TEST_F(ConnectAttemptTest, AbandonRacingTheEndNeverReportsLateNorLeaks)
         EXPECT_FALSE(outcome->socket.valid());
     }
     EXPECT_EQ(lateCalls, 0);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+namespace
+{
+
+// A socket of `type` bound to [::1] (TCP: listening); -1 without IPv6 loopback.
+int ipv6LoopbackPeer(int type, std::uint16_t& port)
+{
+    const Endpoint loopback = *Endpoint::fromNumeric("::1", 0);
+    const int fd = ::socket(AF_INET6, type | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, loopback.address(), loopback.length) == 0 &&
+        (type == SOCK_DGRAM || ::listen(fd, 4) == 0)) {
+        port = Endpoint::localOf(fd).port();
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+std::optional<ConnectOutcome> runToEnd(const ConnectRequest& request)
+{
+    ConnectAttempt attempt(request);
+    if (!attempt.start() || !attempt.waitFinished(kDeadline))
+        return std::nullopt;
+    return attempt.take();
+}
+
+} // namespace
+
+class ConnectAttemptIpv6 : public testing::TestWithParam<int>
+{
+};
+
+TEST_P(ConnectAttemptIpv6, ReachesTheIpv6LoopbackWithASocketOfThatFamily)
+{
+    std::uint16_t port = 0;
+    const int peer = ipv6LoopbackPeer(GetParam(), port);
+    if (peer < 0)
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    const std::optional<ConnectOutcome> outcome =
+        runToEnd(request(std::to_string(port), GetParam(), "[::1]", AF_UNSPEC));
+    const bool connected = outcome && outcome->connected();
+    const std::string reached = connected ? Endpoint::peerOf(outcome->socket.handle()).text() : "";
+    ::close(peer);
+    ASSERT_TRUE(connected) << (outcome ? outcome->error.text() : "");
+    EXPECT_EQ(reached, "[::1]:" + std::to_string(port));
+    EXPECT_EQ(outcome->socket.localEndpoint().family(), AF_INET6);
+    EXPECT_EQ(outcome->socket.local().address, 0u) << "IPv6 has no IPv4 form";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConnectAttemptIpv6, testing::Values(SOCK_STREAM, SOCK_DGRAM),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SOCK_STREAM ? "Tcp" : "Udp";
+                         });
+
+// "localhost" may name ::1 before 127.0.0.1: an address that refuses is
+// passed over for the next; when every one refuses, that is told.
+TEST_F(ConnectAttemptTest, NameOfBothFamiliesTriesEachAddressInTurn)
+{
+    LoopbackTcpServer server;
+    std::optional<ConnectOutcome> outcome =
+        runToEnd(request(server.portText(), SOCK_STREAM, "localhost", AF_UNSPEC));
+    ASSERT_TRUE(outcome && outcome->connected()) << (outcome ? outcome->error.text() : "");
+    EXPECT_EQ(Endpoint::peerOf(outcome->socket.handle()).text(), "127.0.0.1:" + server.portText());
+    server.closeListener();
+    outcome = runToEnd(request(server.portText(), SOCK_STREAM, "localhost", AF_UNSPEC));
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->error, base::Error::system(ECONNREFUSED));
+
+    // A label too long for any name: refused without a query leaving the machine.
+    const std::string unknown = std::string(64, 'a') + ".invalid";
+    outcome = runToEnd(request("21210", SOCK_STREAM, unknown, AF_UNSPEC));
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->error.text().rfind("\"" + unknown + "\": ", 0), 0u) << outcome->error.text();
+}
+
+TEST_F(ConnectAttemptTest, AnyFamilyConnectEndsAtOnceOnCancel)
+{
+    SynDroppingListener listener;
+    if (!listener.dropsSyns())
+        GTEST_SKIP() << "this system accepts connects beyond a full backlog";
+    const std::size_t descriptors = openDescriptorCount();
+    {
+        ConnectAttempt attempt(request(listener.portText(), SOCK_STREAM, "127.0.0.1", AF_UNSPEC));
+        ASSERT_TRUE(attempt.start());
+        EXPECT_FALSE(attempt.waitFinished(std::chrono::milliseconds(300)));
+        const auto start = Clock::now();
+        attempt.cancel();
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
+        const std::optional<ConnectOutcome> outcome = attempt.take();
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->error, ConnectOutcome::connectCancelled());
+    }
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }

@@ -3,6 +3,7 @@
 #include "consoledialog.h"
 #include "consoleoptions.h"
 #include "consolesettings.h"
+#include "startupconnect.h"
 
 #include "app/settings/qtsettingsstore.h"
 #include "app/tls/tlssettings.h"
@@ -119,6 +120,17 @@ void applyListenOption(const ConsoleOptions& options, ConsoleDialog& console)
             console.showDevicesWindow();
             console.activateWindow();
         },
+        Qt::QueuedConnection);
+}
+
+// --connect: once the console shows, as connectAtStart() says.
+void applyConnectOption(const ConsoleOptions& options, ConsoleDialog& console)
+{
+    const std::optional<net::HostAndPort> target = options.connectTo();
+    if (!target)
+        return;
+    QMetaObject::invokeMethod(
+        &console, [&console, target = *target] { connectAtStart(console, target); },
         Qt::QueuedConnection);
 }
 
@@ -247,6 +259,7 @@ int ClientApp::run(int argc, char** argv)
             watchEndSignals(console, [&console] { console.accept(); });
         applyRecordOptions(options, console);
         applyListenOption(options, console);
+        applyConnectOption(options, console);
         console.exec();
     }
     return kExitOk;

@@ -16,7 +16,8 @@ namespace app
 // traffic record (ConsoleDialog::trafficRecording()). With --open-record FILE
 // it shows only a RecordReviewWindow of FILE, no console, and returns 0 once
 // that is closed, or kExitCannotOpenRecord (3) with a message on stderr and
-// no window when FILE cannot be opened as a record at all. run() makes the process
+// no window when FILE cannot be opened as a record at all. --listen and
+// --connect act once the console shows (connectAtStart()). run() makes the process
 // ready for sockets (SIGPIPE ignored, a second guard next to the socket
 // layer's MSG_NOSIGNAL), names the
 // settings root (organisation "Quorvel"; the application keeps the

@@ -190,12 +190,31 @@ ConsoleDialog::SocketType ConsoleDialog::socketType() const
 
 void ConsoleDialog::onConnect()
 {
+    startConnect(textUpToNul(controls_.address()->text()), textUpToNul(controls_.port()->text()),
+                 AF_INET);
+}
+
+bool ConsoleDialog::connectTo(const QString& host, const QString& port)
+{
+    std::string name = host.trimmed().toStdString();
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    // An IPv6 address in brackets, so that the port stays apart from it.
+    if (name.find(':') != std::string::npos)
+        name = "[" + name + "]";
+    return startConnect(std::move(name),
+                        port.isEmpty() ? textUpToNul(controls_.port()->text()) : port.toStdString(),
+                        AF_UNSPEC);
+}
+
+bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
+{
     // One attempt at a time, and none while a socket is held.
     if (connector_.pending() || channel_.hasSocket())
-        return;
+        return false;
     PendingConnect pending;
-    pending.host = textUpToNul(controls_.address()->text());
-    pending.port = textUpToNul(controls_.port()->text());
+    pending.host = std::move(host);
+    pending.port = std::move(port);
     pending.type = socketType();
     pending.connectHadFocus = controls_.connect()->hasFocus();
     if (consoleHost_)
@@ -203,7 +222,7 @@ void ConsoleDialog::onConnect()
     net::ConnectRequest request;
     request.host = pending.host;
     request.service = pending.port;
-    request.family = AF_INET;
+    request.family = family;
     request.type = pending.type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM;
     // The traffic record hears of the attempt and of its end, as it does of
     // the channel's own connects.
@@ -215,6 +234,7 @@ void ConsoleDialog::onConnect()
         tls = tlsRequest(pending.host, pending.port);
     connector_.start(std::move(request), std::move(tls));
     enterPending(std::move(pending));
+    return true;
 }
 
 void ConsoleDialog::enterPending(PendingConnect pending)
@@ -252,7 +272,10 @@ TlsRequest ConsoleDialog::tlsRequest(const std::string& host, const std::string&
         tls.context = *context;
     else
         tls.problem = context.error();
-    tls.peerName = host;
+    // The certificate names an IPv6 address without the brackets the record
+    // and the known devices keep it in.
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    tls.peerName = bracketed ? host.substr(1, host.size() - 2) : host;
     tls.device = host + ":" + port;
     tls.knownDevicesPath = TlsSettings::knownDevicesPath();
     tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());

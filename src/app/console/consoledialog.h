@@ -130,6 +130,14 @@ public:
     // Host mode: the listener and the devices that call in.
     ConsoleHost& consoleHost() { return *consoleHost_; }
 
+    // Connects as Connect does, of the type the TCP and UDP buttons say, to
+    // `host`: a name, an IPv4 or an IPv6 address (brackets allowed), looked
+    // up for both families; `port` empty: the port field's. The address
+    // control is left as it is. The view, the record and the Connect button's
+    // tooltip name an IPv6 address in brackets ("[::1]"). False, with
+    // nothing started, while a connect is pending or a connection held.
+    bool connectTo(const QString& host, const QString& port) override;
+
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
     // test can make the start fail.
@@ -173,6 +181,9 @@ private:
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
     void onConnect();
+    // What Connect and connectTo() share: `family` AF_INET (the address
+    // control's) or AF_UNSPEC (a name or an address of either family).
+    bool startConnect(std::string host, std::string port, int family);
     void onDisconnect();
     // The Connected and Disconnected states of the controls.
     void showConnected();

@@ -55,7 +55,14 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
       tls_(QStringLiteral("tls"),
            QStringLiteral("Connect with TLS for this run (the TLS window's switch, Ctrl+E): the "
                           "device's certificate is checked against the system's authorities, "
-                          "or shown and pinned on first use."))
+                          "or shown and pinned on first use.")),
+      connect_(QStringLiteral("connect"),
+               QStringLiteral("Connect to <host>[:<port>] at the start, over TCP or UDP as the "
+                              "console's buttons say: an IPv4 address fills the server "
+                              "address; a host name or an IPv6 address in brackets "
+                              "([::1]:21210) leaves it as it is. Without <port>, the port "
+                              "field's."),
+               QStringLiteral("host[:port]"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -78,6 +85,7 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(recordTlsKeys_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
+    parser_.addOption(connect_);
     parser_.addOption(tls_);
 }
 
@@ -95,6 +103,17 @@ std::optional<net::Endpoint> ConsoleOptions::listenAt() const
     if (!local)
         return std::nullopt;
     return *local;
+}
+
+std::optional<net::HostAndPort> ConsoleOptions::connectTo() const
+{
+    if (!parser_.isSet(connect_))
+        return std::nullopt;
+    base::Result<net::HostAndPort> target =
+        net::parseConnectTarget(parser_.value(connect_).toStdString());
+    if (!target)
+        return std::nullopt;
+    return *target;
 }
 
 QString ConsoleOptions::openRecordFile() const
@@ -178,6 +197,13 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                                net::Endpoint::parseListen(parser_.value(listen_).toStdString())
                                    .error()
                                    .text()));
+        else if (parser_.isSet(connect_) && !connectTo())
+            why = QStringLiteral("Invalid --connect '%1': %2")
+                      .arg(parser_.value(connect_),
+                           QString::fromStdString(
+                               net::parseConnectTarget(parser_.value(connect_).toStdString())
+                                   .error()
+                                   .text()));
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())
@@ -185,10 +211,10 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
         else if (parser_.isSet(openRecord_) &&
                  (parser_.isSet(record_) || parser_.isSet(recordLimit_) ||
                   parser_.isSet(recordFormat_) || parser_.isSet(recordTlsKeys_) ||
-                  parser_.isSet(listen_) || parser_.isSet(tls_)))
+                  parser_.isSet(listen_) || parser_.isSet(tls_) || parser_.isSet(connect_)))
             why = QStringLiteral("--open-record opens no console, so it takes no --record, "
                                  "--record-limit, --record-format, --record-tls-keys, "
-                                 "--listen or --tls.");
+                                 "--listen, --tls or --connect.");
         else if (!parser_.positionalArguments().isEmpty())
             why = QStringLiteral("Unexpected argument '%1'.")
                       .arg(parser_.positionalArguments().constFirst());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "socket/addresslookup.h"
 #include "socket/endpoint.h"
 #include "traffic/filerecorder.h"
 
@@ -24,9 +25,12 @@ namespace app
 // review window of that record file, no console; an empty FILE, or the
 // record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
 // for devices that call in, TCP and UDP, from the start; an address or port
-// that cannot be read is a usage error) and --tls (connect with TLS for this run). Further options
-// go in the constructor, with an accessor; their values are final once check() has returned
-// Action::Run.
+// that cannot be read is a usage error), --tls (connect with TLS for this run)
+// and --connect HOST[:PORT] (connect at the start; HOST a name, an IPv4
+// address or an IPv6 one in brackets, a bare IPv6 address taken whole; PORT
+// 1..65535 when given; anything else a usage error). Further options go in the
+// constructor, with an accessor; their values are final once check() has
+// returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
 // display exists, so --help and --version work on a machine without a
@@ -82,6 +86,10 @@ public:
     // --tls: the console connects with TLS for this run.
     bool tls() const;
 
+    // What --connect names: the host without brackets, the port empty when
+    // not given (nullopt when not given or not valid).
+    std::optional<net::HostAndPort> connectTo() const;
+
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
 
@@ -97,6 +105,7 @@ private:
     QCommandLineOption openRecord_;
     QCommandLineOption listen_;
     QCommandLineOption tls_;
+    QCommandLineOption connect_;
     Action action_ = Action::Run;
     base::Error error_;
 };

@@ -64,6 +64,13 @@ public:
     void consoleConnecting();
     // Close: stops listening and closes every device the host serves.
     void shutdown();
+    // The Devices window's "Connect to": whether the console holds or makes
+    // a connection, and its own connect (ConsoleSeat::connectTo).
+    bool consoleTaken() const { return seat_.seatTaken(); }
+    bool connectConsoleTo(const QString& host, const QString& port)
+    {
+        return seat_.connectTo(host, port);
+    }
 
     host::DeviceHost& devices() { return *host_; }
     const ConnectionWatch& watch() const { return watch_; }

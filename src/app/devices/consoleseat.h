@@ -2,11 +2,14 @@
 
 #include "socket/endpoint.h"
 
+#include <QString>
+
 namespace app
 {
 
-// How host mode reaches the console (the dialog implements it): whether its
-// channel is taken, and handing it a device's socket or taking it back.
+// How host mode and the Devices window reach the console (the dialog
+// implements it): whether its channel is taken, handing it a device's socket
+// or taking it back, and a connect of its own to a host the window names.
 // UI thread only.
 class ConsoleSeat
 {
@@ -25,6 +28,11 @@ public:
     // SocketChannel::detachSocket), the console left without a connection;
     // -1 when it holds none.
     virtual int unseatDevice() = 0;
+    // Starts the console's own connect to `host` (a name, an IPv4 or an IPv6
+    // address, brackets allowed) and `port` (empty: the console's port
+    // field), of the socket type the console shows, in the background. False,
+    // with nothing started, while the seat is taken.
+    virtual bool connectTo(const QString& host, const QString& port) = 0;
 };
 
 } // namespace app

@@ -11,6 +11,7 @@ constexpr std::string_view kAddressKey = "Address";
 constexpr std::string_view kPortKey = "Port";
 constexpr std::string_view kMaxDevicesKey = "MaxDevices";
 constexpr std::string_view kUdpIdleKey = "UdpIdleSeconds";
+constexpr std::string_view kConnectToKey = "ConnectTo";
 constexpr std::int32_t kMostDevices = 100000;
 constexpr std::int32_t kLongestIdleSeconds = 24 * 3600;
 
@@ -56,6 +57,19 @@ void DevicesSettings::store(host::DeviceHost::Protocols protocols, std::string_v
     store_.writeInt(kSection, kProtocolKey, protocols);
     store_.writeText(kSection, kAddressKey, address);
     store_.writeInt(kSection, kPortKey, port);
+}
+
+std::string DevicesSettings::connectTo()
+{
+    std::string target = store_.readText(kSection, kConnectToKey, "");
+    if (target.size() > kMostConnectToChars)
+        target.clear();
+    return target;
+}
+
+void DevicesSettings::storeConnectTo(std::string_view target)
+{
+    store_.writeText(kSection, kConnectToKey, target.substr(0, kMostConnectToChars));
 }
 
 } // namespace app

@@ -13,13 +13,16 @@ namespace app
 
 // The Devices window's remembered values, in a section of their own:
 // Protocol (1 TCP, 2 UDP, 3 both), Address ("" for every address), Port, and
-// the host's bounds MaxDevices and UdpIdleSeconds (read only, set by hand). Out-of-range values
+// the host's bounds MaxDevices and UdpIdleSeconds (read only, set by hand), and
+// ConnectTo (the last "Connect to" text, at most kMostConnectToChars). Out-of-range values
 // read as their defaults. UI thread only; construct it after the QApplication.
 class DevicesSettings
 {
 public:
     static constexpr std::string_view kSection = "Devices";
     static constexpr std::uint16_t kDefaultPort = 21210;
+    // A host name (at most 253 characters), brackets and a port fit.
+    static constexpr std::size_t kMostConnectToChars = 300;
 
     host::DeviceHost::Protocols protocols();
     std::string address();
@@ -28,6 +31,9 @@ public:
     host::HostSettings hostSettings();
 
     void store(host::DeviceHost::Protocols protocols, std::string_view address, std::uint16_t port);
+
+    std::string connectTo();
+    void storeConnectTo(std::string_view target);
 
 private:
     QtSettingsStore store_;

@@ -6,11 +6,14 @@
 
 #include "app/commands/besideplace.h"
 
+#include "socket/addresslookup.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -93,7 +96,18 @@ void DevicesWindow::buildControls()
     bottom->addWidget(closeDevice_);
     bottom->addWidget(counts_, 1);
 
+    connectTarget_ = new QLineEdit(this);
+    connectTarget_->setMaxLength(static_cast<int>(DevicesSettings::kMostConnectToChars));
+    connectTarget_->setPlaceholderText(tr("host name, IPv4 address or [IPv6 address], :port"));
+    connectTarget_->setText(QString::fromLatin1(settings.connectTo()));
+    connectTo_ = new QPushButton(tr("Connect"), this);
+    auto* connectRow = new QHBoxLayout;
+    connectRow->addWidget(new QLabel(tr("Connect to"), this));
+    connectRow->addWidget(connectTarget_, 1);
+    connectRow->addWidget(connectTo_);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(connectRow);
     layout->addLayout(top);
     layout->addWidget(status_);
     layout->addWidget(table_, 1);
@@ -104,6 +118,26 @@ void DevicesWindow::buildControls()
     connect(choose_, &QPushButton::clicked, this, &DevicesWindow::chooseSelected);
     connect(table_, &QTableView::activated, this, &DevicesWindow::chooseSelected);
     connect(closeDevice_, &QPushButton::clicked, this, &DevicesWindow::closeSelected);
+    connect(connectTo_, &QPushButton::clicked, this, &DevicesWindow::connectToTarget);
+    connect(connectTarget_, &QLineEdit::returnPressed, this, [this] {
+        if (connectTo_->isEnabled())
+            connectToTarget();
+    });
+}
+
+void DevicesWindow::connectToTarget()
+{
+    const QString text = connectTarget_->text().trimmed();
+    DevicesSettings().storeConnectTo(text.toLatin1().toStdString());
+    choiceNote_.clear();
+    const base::Result<net::HostAndPort> target = net::parseConnectTarget(text.toStdString());
+    if (!target)
+        choiceNote_ = tr("Cannot connect to \"%1\": %2")
+                          .arg(text, QString::fromStdString(target.error().text()));
+    else if (!host_.connectConsoleTo(QString::fromStdString(target->host),
+                                     QString::fromStdString(target->port)))
+        choiceNote_ = tr("The console is connected already: Disconnect first.");
+    refresh();
 }
 
 void DevicesWindow::listen()
@@ -157,6 +191,7 @@ void DevicesWindow::refresh()
     } else if (selected >= 0 && selectedRow() < 0) {
         table_->selectRow(selected);
     }
+    connectTo_->setEnabled(!host_.consoleTaken());
     QString counts = tr("%1 connected, %2 refused beyond the bound")
                          .arg(snapshot.connected)
                          .arg(snapshot.refused);

@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTableView;
@@ -22,7 +23,11 @@ class ConsoleHost;
 // (the system's reason), and every device in a table (DevicesModel), brought
 // up to date kPollMs while shown. "Make the console's device" (or a double
 // click, or Enter, on a row) makes the selected device the console's device;
-// "Close device" closes the selected one. Placed beside the console at its
+// "Close device" closes the selected one. "Connect to" takes a host name, an
+// IPv4 address or an IPv6 one in brackets, each with ":port" or without
+// (the console's port field then), and starts the console's own connect to it
+// (ConsoleHost::connectConsoleTo), the text remembered; it is disabled while
+// the console holds or makes a connection. Placed beside the console at its
 // first showing, its place remembered.
 //
 // UI thread only. The host outlives the window.
@@ -50,6 +55,12 @@ public:
     QComboBox* protocolBox() const { return protocol_; }
     QComboBox* addressBox() const { return address_; }
     QSpinBox* portSpin() const { return port_; }
+    QLineEdit* connectToEdit() const { return connectTarget_; }
+    QPushButton* connectToButton() const { return connectTo_; }
+    // The note beside the counts (a choice or a "Connect to" that failed).
+    QString noteText() const { return choiceNote_; }
+    // Connects the console to what the "Connect to" edit says (its button).
+    void connectToTarget();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,6 +86,8 @@ private:
     QPushButton* choose_ = nullptr;
     QPushButton* closeDevice_ = nullptr;
     QLabel* counts_ = nullptr;
+    QLineEdit* connectTarget_ = nullptr;
+    QPushButton* connectTo_ = nullptr;
     QTimer* poll_ = nullptr;
     QString choiceNote_;
     bool placed_ = false;
