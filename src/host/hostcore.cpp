@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace host
 {
@@ -13,7 +12,6 @@ namespace host
 namespace
 {
 
-constexpr int kDatagramsPerTurn = 64;
 constexpr std::size_t kRefusedUdpKept = 1024;
 
 std::string secondsText(std::chrono::milliseconds ms)
@@ -25,9 +23,29 @@ std::string secondsText(std::chrono::milliseconds ms)
 
 HostCore::HostCore(net::EventLoop& loop, HostSettings settings, DeviceHost::Handover handover,
                    DeviceHost::Notes notes)
-    : loop_(loop), settings_(settings), handover_(std::move(handover)), notes_(std::move(notes))
+    : loop_(loop), settings_(settings), handover_(std::move(handover)), notes_(std::move(notes)),
+      secure_(
+          loop,
+          SecureIntake::Settings{settings.streamLimits, settings.maxHandshakes,
+                                 settings.handshakeLimit},
+          [this](int plain, const net::Endpoint& peer, const TlsFacts& facts) {
+              accepted(plain, peer, facts);
+          },
+          [this](const net::Endpoint& peer, const base::Error& why) {
+              note("TLS device " + peer.text() + " gave up: " + why.text());
+          },
+          [this](bool accept) {
+              if (tcp_)
+                  tcp_->setAccepting(accept);
+          }),
+      udp_(
+          loop,
+          [this](const net::Endpoint& peer, std::string_view datagram) {
+              udpDatagram(peer, datagram);
+          },
+          [this](std::uint64_t id, std::size_t bytes) { relayed(id, bytes); }),
+      table_(loop, settings)
 {
-    publishTimer_ = loop_.after(settings_.publishEvery, [this] { publish(); });
 }
 
 HostCore::~HostCore()
@@ -36,7 +54,8 @@ HostCore::~HostCore()
 }
 
 base::Result<net::Endpoint> HostCore::listen(DeviceHost::Protocols protocols,
-                                             const net::Endpoint& local)
+                                             const net::Endpoint& local,
+                                             std::shared_ptr<tls::TlsContext> tls)
 {
     // The listeners before are closed first, so that listening again on the
     // same port works.
@@ -46,9 +65,9 @@ base::Result<net::Endpoint> HostCore::listen(DeviceHost::Protocols protocols,
         base::Result<int> fd = net::StreamListener::open(local);
         if (!fd)
             return fd.error();
+        tls_ = std::move(tls);
         auto listener = std::make_unique<net::StreamListener>(
-            loop_, *fd,
-            [this](int accepted, const net::Endpoint& peer) { this->accepted(accepted, peer); },
+            loop_, *fd, [this](int fd, const net::Endpoint& peer) { tcpAccepted(fd, peer); },
             [this](const base::Error& error) {
                 note("accepting devices failed: " + error.text());
             });
@@ -58,83 +77,69 @@ base::Result<net::Endpoint> HostCore::listen(DeviceHost::Protocols protocols,
         tcp_ = std::move(listener);
     }
     if (protocols & DeviceHost::Udp) {
-        net::Endpoint where = local;
-        if (!tcpLocal.empty())
-            where = tcpLocal;
-        const int fd = ::socket(where.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            const base::Error error = base::Error::fromErrno("UDP socket");
+        base::Result<net::Endpoint> bound = udp_.open(tcpLocal.empty() ? local : tcpLocal);
+        if (!bound) {
             stopListening();
-            return error;
+            return bound.error();
         }
-        // No SO_REUSEADDR: on UDP it would let two programs share the port
-        // (and its datagrams) instead of refusing the second.
-        if (::bind(fd, where.address(), where.length) != 0) {
-            const base::Error error = base::Error::fromErrno(where.text());
-            ::close(fd);
-            stopListening();
-            return error;
-        }
-        if (const base::Error watched =
-                loop_.watch(fd, net::EventLoop::WantRead, [this](std::uint32_t) { udpReadable(); });
-            !watched.ok()) {
-            ::close(fd);
-            stopListening();
-            return watched;
-        }
-        udp_ = fd;
-        udpLocal_ = net::Endpoint::localOf(fd);
     }
-    changed();
-    return tcpLocal.empty() ? udpLocal_ : tcpLocal;
+    table_.setListening(tcpLocal, udp_.local());
+    return tcpLocal.empty() ? udp_.local() : tcpLocal;
 }
 
 void HostCore::stopListening()
 {
     tcp_.reset();
-    if (udp_ >= 0) {
+    // Connections still in their handshake came through the listener: they
+    // go with it; TLS devices already served stay, as plain ones do.
+    tls_.reset();
+    secure_.closeHandshakes();
+    if (udp_.isOpen()) {
         // UDP devices are heard on the listening socket only: they end with it.
         std::vector<std::uint64_t> udpIds;
         for (const auto& [peer, id] : udpPeers_)
             udpIds.push_back(id);
         for (const std::uint64_t id : udpIds)
             endDevice(id, DeviceState::ClosedHere, {});
-        loop_.unwatch(udp_);
-        ::close(udp_);
-        udp_ = -1;
-        udpLocal_ = {};
+        udp_.close();
     }
-    changed();
+    table_.setListening({}, {});
 }
 
 HostCore::Device& HostCore::addDevice(Transport transport, const net::Endpoint& peer,
                                       DeviceState state)
 {
-    auto device = std::make_unique<Device>(settings_.mode);
-    device->row.id = nextId_++;
-    device->row.transport = transport;
-    device->row.peer = peer;
-    device->row.since = std::chrono::system_clock::now();
-    device->row.state = state;
+    Device& device = table_.add(transport, peer, state, settings_.mode);
     if (!answerRules_.empty())
-        device->intake.setAnswers(answerRules_, answersPerSecond_);
-    Device& kept = *device;
-    devices_.emplace(kept.row.id, std::move(device));
-    changed();
-    return kept;
+        device.intake.setAnswers(answerRules_, answersPerSecond_);
+    return device;
 }
 
 void HostCore::refuse(Transport transport, const net::Endpoint& peer)
 {
-    ++refused_;
-    changed();
+    table_.refused();
     note(transportText(transport) + " device " + peer.text() +
          " refused: " + std::to_string(settings_.maxDevices) + " devices connected already");
 }
 
-void HostCore::accepted(int fd, const net::Endpoint& peer)
+void HostCore::tcpAccepted(int fd, const net::Endpoint& peer)
 {
-    if (connectedCount() >= settings_.maxDevices) {
+    if (!tls_) {
+        accepted(fd, peer, {});
+        return;
+    }
+    // Refused before its handshake costs anything.
+    if (table_.connected() >= settings_.maxDevices) {
+        ::close(fd);
+        refuse(Transport::Tcp, peer);
+        return;
+    }
+    secure_.take(fd, peer, tls_);
+}
+
+void HostCore::accepted(int fd, const net::Endpoint& peer, const TlsFacts& tls)
+{
+    if (table_.connected() >= settings_.maxDevices) {
         ::close(fd);
         refuse(Transport::Tcp, peer);
         return;
@@ -142,11 +147,13 @@ void HostCore::accepted(int fd, const net::Endpoint& peer)
     if (wantDevice_ && handover_) {
         wantDevice_ = false;
         Device& device = addDevice(Transport::Tcp, peer, DeviceState::WithConsole);
-        handover_(DeviceHost::Offer{device.row.id, fd, peer, Transport::Tcp});
+        device.row.tls = tls;
+        handover_(DeviceHost::Offer{device.row.id, fd, peer, Transport::Tcp, tls});
         return;
     }
     Device& device = addDevice(Transport::Tcp, peer, DeviceState::Connected);
-    startRecords(device);
+    device.row.tls = tls;
+    table_.startRecords(device);
     serve(device, fd);
 }
 
@@ -170,10 +177,10 @@ void HostCore::serve(Device& device, int fd)
 
 void HostCore::streamRead(std::uint64_t id, std::string_view bytes)
 {
-    const auto found = devices_.find(id);
-    if (found == devices_.end() || !found->second->stream)
+    Device* found = table_.find(id);
+    if (!found || !found->stream)
         return;
-    Device& device = *found->second;
+    Device& device = *found;
     if (device.records)
         device.records->read(bytes);
     for (const std::string& answer :
@@ -189,11 +196,9 @@ void HostCore::streamRead(std::uint64_t id, std::string_view bytes)
 
 void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
 {
-    const auto found = devices_.find(id);
-    if (found == devices_.end())
+    std::unique_ptr<Device> device = table_.remove(id);
+    if (!device)
         return;
-    std::unique_ptr<Device> device = std::move(found->second);
-    devices_.erase(found);
     if (device->stream) {
         device->row.bytesIn = device->stream->bytesIn();
         device->row.bytesOut = device->stream->bytesOut();
@@ -205,26 +210,23 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
     if (device->row.transport == Transport::Udp) {
         udpPeers_.erase(device->row.peer);
         loop_.cancel(device->idleTimer);
-        closeRelay(*device);
+        udp_.closeRelay(device->row.id);
     }
     device->row.state = state;
     device->row.why = std::move(why);
     if (device->records) {
         device->records->ended(state, device->row.why);
-        handOutRecords(*device);
+        table_.handOutRecords(*device);
     }
-    ended_.push_back(std::move(device->row));
-    while (ended_.size() > settings_.maxEndedRows)
-        ended_.pop_front();
-    changed();
+    table_.ended(std::move(device->row));
 }
 
 bool HostCore::takeDevice(std::uint64_t id)
 {
-    const auto found = devices_.find(id);
-    if (found == devices_.end() || !handover_ || found->second->row.state != DeviceState::Connected)
+    Device* found = table_.find(id);
+    if (!found || !handover_ || found->row.state != DeviceState::Connected)
         return false;
-    Device& device = *found->second;
+    Device& device = *found;
     if (device.row.transport == Transport::Udp) {
         wantDevice_ = false;
         return handOverUdp(device);
@@ -244,113 +246,73 @@ bool HostCore::takeDevice(std::uint64_t id)
     device.stream->close();
     device.stream.reset();
     device.row.state = DeviceState::WithConsole;
-    handOutRecords(device, "Handed to the console");
+    table_.handOutRecords(device, "Handed to the console");
     changed();
     wantDevice_ = false;
-    handover_(DeviceHost::Offer{id, fd, device.row.peer, Transport::Tcp});
+    handover_(DeviceHost::Offer{id, fd, device.row.peer, Transport::Tcp, device.row.tls});
     return true;
 }
 
 bool HostCore::handOverUdp(Device& device)
 {
     // A UDP device has no socket of its own: the console's channel gets one
-    // end of a packet pair, each message one datagram, and the host relays
-    // between it and the device's address on the listening socket.
-    int pair[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+    // end of a relay, and the host relays between it and the device's address.
+    const base::Result<int> fd = udp_.openRelay(device.row.id, device.row.peer);
+    if (!fd) {
         note("device " + device.row.peer.text() +
-             " could not be handed over: " + base::Error::fromErrno().text());
+             " could not be handed over: " + fd.error().text());
         return false;
     }
-    const std::uint64_t id = device.row.id;
-    if (const base::Error watched = loop_.watch(pair[0], net::EventLoop::WantRead,
-                                                [this, id](std::uint32_t) { relayReadable(id); });
-        !watched.ok()) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        note("device " + device.row.peer.text() + " could not be handed over: " + watched.text());
-        return false;
-    }
-    device.relay = pair[0];
     device.row.state = DeviceState::WithConsole;
-    handOutRecords(device, "Handed to the console");
+    table_.handOutRecords(device, "Handed to the console");
     changed();
-    handover_(DeviceHost::Offer{id, pair[1], device.row.peer, Transport::Udp});
+    handover_(DeviceHost::Offer{device.row.id, *fd, device.row.peer, Transport::Udp, {}});
     return true;
 }
 
-void HostCore::relayReadable(std::uint64_t id)
+void HostCore::relayed(std::uint64_t id, std::size_t bytes)
 {
-    const auto found = devices_.find(id);
-    if (found == devices_.end())
-        return;
-    Device& device = *found->second;
-    for (int i = 0; i < kDatagramsPerTurn && device.relay >= 0; ++i) {
-        const ssize_t got =
-            ::recv(device.relay, loop_.scratch(), net::EventLoop::kScratchBytes, MSG_DONTWAIT);
-        if (got > 0) {
-            const ssize_t sent =
-                udp_ < 0
-                    ? -1
-                    : ::sendto(udp_, loop_.scratch(), static_cast<std::size_t>(got), MSG_NOSIGNAL,
-                               device.row.peer.address(), device.row.peer.length);
-            if (sent > 0)
-                device.row.bytesOut += static_cast<std::uint64_t>(sent);
-            changed();
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-            return;
-        // The console closed its end: it tells how (giveBack, handedDeviceEnded).
-        closeRelay(device);
+    if (Device* device = table_.find(id)) {
+        device->row.bytesOut += bytes;
+        changed();
     }
-}
-
-void HostCore::closeRelay(Device& device)
-{
-    if (device.relay < 0)
-        return;
-    loop_.unwatch(device.relay);
-    ::close(device.relay);
-    device.relay = -1;
 }
 
 void HostCore::giveBack(std::uint64_t id, int fd)
 {
-    const auto found = devices_.find(id);
-    if (found != devices_.end() && found->second->row.transport == Transport::Udp) {
+    Device* found = table_.find(id);
+    if (found && found->row.transport == Transport::Udp) {
         // The console's end of the pair: the host serves the address again.
         ::close(fd);
-        closeRelay(*found->second);
-        if (found->second->row.state == DeviceState::WithConsole) {
-            found->second->row.state = DeviceState::Connected;
-            startRecords(*found->second);
+        udp_.closeRelay(id);
+        if (found->row.state == DeviceState::WithConsole) {
+            found->row.state = DeviceState::Connected;
+            table_.startRecords(*found);
         }
         changed();
         return;
     }
-    if (found != devices_.end() && found->second->row.state == DeviceState::WithConsole) {
-        startRecords(*found->second);
-        serve(*found->second, fd);
+    if (found && found->row.state == DeviceState::WithConsole) {
+        table_.startRecords(*found);
+        serve(*found, fd);
         return;
     }
     Device& device = addDevice(Transport::Tcp, net::Endpoint::peerOf(fd), DeviceState::Connected);
-    startRecords(device);
+    table_.startRecords(device);
     serve(device, fd);
 }
 
 void HostCore::handedDeviceEnded(std::uint64_t id, DeviceState state, const std::string& why)
 {
-    const auto found = devices_.find(id);
-    if (found != devices_.end() && found->second->row.state == DeviceState::WithConsole)
+    const Device* found = table_.find(id);
+    if (found && found->row.state == DeviceState::WithConsole)
         endDevice(id, state, why);
 }
 
 void HostCore::send(std::uint64_t id, std::string_view bytes)
 {
-    const auto found = devices_.find(id);
-    if (found != devices_.end())
-        sendTo(*found->second, bytes);
+    if (Device* device = table_.find(id))
+        sendTo(*device, bytes);
 }
 
 void HostCore::sendTo(Device& device, std::string_view bytes)
@@ -361,15 +323,12 @@ void HostCore::sendTo(Device& device, std::string_view bytes)
             return;
         failure = device.stream->send(bytes);
         device.row.bytesOut = device.stream->bytesOut();
-    } else if (udp_ >= 0) {
-        // A datagram goes whole or not at all; one the socket cannot take now
-        // is dropped, as a busy UDP network would.
-        const ssize_t sent = ::sendto(udp_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
-                                      device.row.peer.address(), device.row.peer.length);
-        if (sent > 0)
-            device.row.bytesOut += static_cast<std::uint64_t>(sent);
-        else
-            failure = base::Error::fromErrno();
+    } else {
+        // One the socket cannot take now is dropped, as a busy UDP network
+        // would drop it.
+        failure = udp_.sendTo(device.row.peer, bytes);
+        if (failure.ok())
+            device.row.bytesOut += bytes.size();
     }
     if (device.records)
         device.records->written(bytes, failure);
@@ -378,8 +337,8 @@ void HostCore::sendTo(Device& device, std::string_view bytes)
 
 void HostCore::close(std::uint64_t id)
 {
-    const auto found = devices_.find(id);
-    if (found != devices_.end() && found->second->row.state == DeviceState::Connected)
+    const Device* found = table_.find(id);
+    if (found && found->row.state == DeviceState::Connected)
         endDevice(id, DeviceState::ClosedHere, {});
 }
 
@@ -389,7 +348,7 @@ void HostCore::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t ma
     answerRules_ = std::move(rules);
     answersPerSecond_ = std::max<std::uint32_t>(1, maxPerSecond);
     settings_.mode = mode;
-    for (auto& [id, device] : devices_) {
+    for (auto& [id, device] : table_.devices()) {
         if (device->intake.mode() != mode) {
             DeviceIntake fresh(mode);
             device->intake = std::move(fresh);
@@ -398,26 +357,12 @@ void HostCore::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t ma
     }
 }
 
-void HostCore::udpReadable()
-{
-    for (int i = 0; i < kDatagramsPerTurn && udp_ >= 0; ++i) {
-        sockaddr_storage from{};
-        socklen_t length = sizeof from;
-        const ssize_t got = ::recvfrom(udp_, loop_.scratch(), net::EventLoop::kScratchBytes,
-                                       MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
-        if (got < 0)
-            return; // EAGAIN: all read; anything else is told again next turn
-        udpDatagram(net::Endpoint::from(reinterpret_cast<const sockaddr*>(&from), length),
-                    std::string_view(loop_.scratch(), static_cast<std::size_t>(got)));
-    }
-}
-
 void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
 {
     Device* device = nullptr;
     if (const auto known = udpPeers_.find(peer); known != udpPeers_.end()) {
-        device = devices_.at(known->second).get();
-    } else if (connectedCount() >= settings_.maxDevices) {
+        device = table_.find(known->second);
+    } else if (table_.connected() >= settings_.maxDevices) {
         if (refusedUdp_.size() >= kRefusedUdpKept)
             refusedUdp_.clear();
         if (refusedUdp_.insert(peer).second)
@@ -426,7 +371,7 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
     } else {
         device = &addDevice(Transport::Udp, peer, DeviceState::Connected);
         udpPeers_.emplace(peer, device->row.id);
-        startRecords(*device);
+        table_.startRecords(*device);
         device->lastHeard = loop_.now();
         armIdle(*device);
         if (wantDevice_ && handover_) {
@@ -439,9 +384,7 @@ void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
     if (device->row.state == DeviceState::WithConsole) {
         // The console answers its own device; one its end cannot take now
         // is dropped, as a busy network would.
-        if (device->relay >= 0)
-            static_cast<void>(::send(device->relay, datagram.data(), datagram.size(),
-                                     MSG_DONTWAIT | MSG_NOSIGNAL));
+        udp_.toRelay(device->row.id, datagram);
         static_cast<void>(device->intake.received(datagram, check::Chunk::Datagram, loop_.now()));
         device->row.lastFrame = device->intake.lastFrame();
         changed();
@@ -468,10 +411,10 @@ void HostCore::armIdle(Device& device)
 
 void HostCore::idleCheck(std::uint64_t id)
 {
-    const auto found = devices_.find(id);
-    if (found == devices_.end())
+    Device* found = table_.find(id);
+    if (!found)
         return;
-    Device& device = *found->second;
+    Device& device = *found;
     if (loop_.now() - device.lastHeard >= settings_.udpIdle) {
         endDevice(id, DeviceState::Dropped, "silent for " + secondsText(settings_.udpIdle));
         return;
@@ -481,34 +424,7 @@ void HostCore::idleCheck(std::uint64_t id)
 
 void HostCore::setRecorder(std::shared_ptr<traffic::RecordSink> recorder)
 {
-    if (recorder == recorder_)
-        return;
-    for (auto& [id, device] : devices_)
-        if (device->records) {
-            device->records->note("Recording stopped");
-            handOutRecords(*device);
-        }
-    recorder_ = std::move(recorder);
-    for (auto& [id, device] : devices_)
-        if (device->row.state == DeviceState::Connected)
-            startRecords(*device);
-}
-
-void HostCore::startRecords(Device& device)
-{
-    if (recorder_)
-        device.records = std::make_unique<DeviceRecords>(device.row.transport, device.row.peer);
-}
-
-void HostCore::handOutRecords(Device& device, std::string_view event)
-{
-    if (!device.records)
-        return;
-    if (!event.empty())
-        device.records->note(event);
-    if (recorder_)
-        device.records->handOut(*recorder_);
-    device.records.reset();
+    table_.setRecorder(std::move(recorder));
 }
 
 void HostCore::note(const std::string& line)
@@ -522,7 +438,7 @@ void HostCore::closeAll()
     wantDevice_ = false;
     stopListening();
     std::vector<std::uint64_t> ids;
-    for (const auto& [id, device] : devices_)
+    for (const auto& [id, device] : table_.devices())
         if (device->row.state == DeviceState::Connected)
             ids.push_back(id);
     for (const std::uint64_t id : ids)
@@ -532,39 +448,12 @@ void HostCore::closeAll()
 void HostCore::shutdown()
 {
     closeAll();
-    loop_.cancel(publishTimer_);
-    publishTimer_ = 0;
-    changed();
-    publish();
-}
-
-void HostCore::publish()
-{
-    if (changed_) {
-        changed_ = false;
-        HostSnapshot next;
-        next.tcpLocal = tcp_ ? tcp_->local() : net::Endpoint{};
-        next.udpLocal = udpLocal_;
-        next.refused = refused_;
-        next.connected = devices_.size();
-        next.rows.reserve(ended_.size() + devices_.size());
-        next.rows.assign(ended_.begin(), ended_.end());
-        for (const auto& [id, device] : devices_)
-            next.rows.push_back(device->row);
-        std::sort(next.rows.begin(), next.rows.end(),
-                  [](const DeviceRow& a, const DeviceRow& b) { return a.id < b.id; });
-        const std::lock_guard<std::mutex> lock(publishedLock_);
-        next.version = published_.version + 1;
-        published_ = std::move(next);
-    }
-    if (publishTimer_ != 0)
-        publishTimer_ = loop_.after(settings_.publishEvery, [this] { publish(); });
+    table_.stop();
 }
 
 HostSnapshot HostCore::snapshot() const
 {
-    const std::lock_guard<std::mutex> lock(publishedLock_);
-    return published_;
+    return table_.snapshot();
 }
 
 } // namespace host
