@@ -46,7 +46,15 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                              "(every IPv4 address when <addr> is left out); the first device to "
                              "connect becomes the console's device. Ctrl+L opens the Devices "
                              "window."),
-              QStringLiteral("[addr:]port"))
+              QStringLiteral("[addr:]port")),
+      tls_(QStringLiteral("tls"),
+           QStringLiteral("encrypt with TLS: the console's connection and listening")),
+      certificate_(QStringLiteral("cert"),
+                   QStringLiteral("The certificate (PEM) the console shows devices that call in "
+                                  "with TLS; without it the console's own, made on first use."),
+                   QStringLiteral("file")),
+      key_(QStringLiteral("key"), QStringLiteral("The private key (PEM) of --cert."),
+           QStringLiteral("file"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -68,6 +76,24 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(recordFormat_);
     parser_.addOption(openRecord_);
     parser_.addOption(listen_);
+    parser_.addOption(tls_);
+    parser_.addOption(certificate_);
+    parser_.addOption(key_);
+}
+
+bool ConsoleOptions::tls() const
+{
+    return parser_.isSet(tls_);
+}
+
+QString ConsoleOptions::certificateFile() const
+{
+    return parser_.isSet(certificate_) ? parser_.value(certificate_) : QString();
+}
+
+QString ConsoleOptions::keyFile() const
+{
+    return parser_.isSet(key_) ? parser_.value(key_) : QString();
 }
 
 std::optional<net::Endpoint> ConsoleOptions::listenAt() const
@@ -157,6 +183,8 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                                net::Endpoint::parseListen(parser_.value(listen_).toStdString())
                                    .error()
                                    .text()));
+        else if (certificateFile().isEmpty() != keyFile().isEmpty())
+            why = QStringLiteral("--cert and --key go together: give both files.");
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())

@@ -23,8 +23,10 @@ namespace app
 // review window of that record file, no console; an empty FILE, or the
 // record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
 // for devices that call in, TCP and UDP, from the start; an address or port
-// that cannot be read is a usage error). Further options go in the constructor, with
-// an accessor; their values are final once check() has returned Action::Run.
+// that cannot be read is a usage error), --tls (encrypt with TLS; with --listen
+// TCP devices speak TLS) and --cert FILE --key FILE (the listening certificate
+// and key, PEM; one without the other is a usage error). Further options go in the constructor,
+// with an accessor; their values are final once check() has returned Action::Run.
 //
 // It is read twice. read() takes the raw argv before any QApplication or
 // display exists, so --help and --version work on a machine without a
@@ -75,6 +77,11 @@ public:
 
     // Where --listen asks to listen (nullopt when not given or not valid).
     std::optional<net::Endpoint> listenAt() const;
+    // Whether --tls was given.
+    bool tls() const;
+    // The files given with --cert and --key (empty when none).
+    QString certificateFile() const;
+    QString keyFile() const;
 
 private:
     Action parse(const QStringList& arguments, bool reportErrors);
@@ -89,6 +96,9 @@ private:
     QCommandLineOption recordFormat_;
     QCommandLineOption openRecord_;
     QCommandLineOption listen_;
+    QCommandLineOption tls_;
+    QCommandLineOption certificate_;
+    QCommandLineOption key_;
     Action action_ = Action::Run;
     base::Error error_;
 };
