@@ -9,21 +9,10 @@
 namespace host
 {
 
-namespace
-{
-
-constexpr std::size_t kRefusedUdpKept = 1024;
-
-std::string secondsText(std::chrono::milliseconds ms)
-{
-    return std::to_string(ms.count() / 1000) + " s";
-}
-
-} // namespace
-
 HostCore::HostCore(net::EventLoop& loop, HostSettings settings, DeviceHost::Handover handover,
                    DeviceHost::Notes notes)
     : loop_(loop), settings_(settings), handover_(std::move(handover)), notes_(std::move(notes)),
+      table_(loop, settings),
       secure_(
           loop,
           SecureIntake::Settings{settings.streamLimits, settings.maxHandshakes,
@@ -39,12 +28,12 @@ HostCore::HostCore(net::EventLoop& loop, HostSettings settings, DeviceHost::Hand
                   tcp_->setAccepting(accept);
           }),
       udp_(
-          loop,
-          [this](const net::Endpoint& peer, std::string_view datagram) {
-              udpDatagram(peer, datagram);
-          },
-          [this](std::uint64_t id, std::size_t bytes) { relayed(id, bytes); }),
-      table_(loop, settings)
+          loop, table_, settings,
+          [this](const net::Endpoint& peer) -> Device& { return udpAdmitted(peer); },
+          [this](const net::Endpoint& peer) { refuse(Transport::Udp, peer); },
+          [this](std::uint64_t id, DeviceState state, std::string why) {
+              endDevice(id, state, std::move(why));
+          })
 {
 }
 
@@ -94,15 +83,7 @@ void HostCore::stopListening()
     // go with it; TLS devices already served stay, as plain ones do.
     tls_.reset();
     secure_.closeHandshakes();
-    if (udp_.isOpen()) {
-        // UDP devices are heard on the listening socket only: they end with it.
-        std::vector<std::uint64_t> udpIds;
-        for (const auto& [peer, id] : udpPeers_)
-            udpIds.push_back(id);
-        for (const std::uint64_t id : udpIds)
-            endDevice(id, DeviceState::ClosedHere, {});
-        udp_.close();
-    }
+    udp_.close();
     table_.setListening({}, {});
 }
 
@@ -207,11 +188,8 @@ void HostCore::endDevice(std::uint64_t id, DeviceState state, std::string why)
         // rule that nothing of it is used once the handler returns.
         device->stream->close();
     }
-    if (device->row.transport == Transport::Udp) {
-        udpPeers_.erase(device->row.peer);
-        loop_.cancel(device->idleTimer);
-        udp_.closeRelay(device->row.id);
-    }
+    if (device->row.transport == Transport::Udp)
+        udp_.forget(*device);
     device->row.state = state;
     device->row.why = std::move(why);
     if (device->records) {
@@ -257,7 +235,7 @@ bool HostCore::handOverUdp(Device& device)
 {
     // A UDP device has no socket of its own: the console's channel gets one
     // end of a relay, and the host relays between it and the device's address.
-    const base::Result<int> fd = udp_.openRelay(device.row.id, device.row.peer);
+    const base::Result<int> fd = udp_.relay(device);
     if (!fd) {
         note("device " + device.row.peer.text() +
              " could not be handed over: " + fd.error().text());
@@ -270,21 +248,13 @@ bool HostCore::handOverUdp(Device& device)
     return true;
 }
 
-void HostCore::relayed(std::uint64_t id, std::size_t bytes)
-{
-    if (Device* device = table_.find(id)) {
-        device->row.bytesOut += bytes;
-        changed();
-    }
-}
-
 void HostCore::giveBack(std::uint64_t id, int fd)
 {
     Device* found = table_.find(id);
     if (found && found->row.transport == Transport::Udp) {
         // The console's end of the pair: the host serves the address again.
         ::close(fd);
-        udp_.closeRelay(id);
+        udp_.endRelay(id);
         if (found->row.state == DeviceState::WithConsole) {
             found->row.state = DeviceState::Connected;
             table_.startRecords(*found);
@@ -324,11 +294,8 @@ void HostCore::sendTo(Device& device, std::string_view bytes)
         failure = device.stream->send(bytes);
         device.row.bytesOut = device.stream->bytesOut();
     } else {
-        // One the socket cannot take now is dropped, as a busy UDP network
-        // would drop it.
-        failure = udp_.sendTo(device.row.peer, bytes);
-        if (failure.ok())
-            device.row.bytesOut += bytes.size();
+        udp_.send(device, bytes);
+        return;
     }
     if (device.records)
         device.records->written(bytes, failure);
@@ -357,69 +324,15 @@ void HostCore::setAnswers(std::vector<check::AnswerRule> rules, std::uint32_t ma
     }
 }
 
-void HostCore::udpDatagram(const net::Endpoint& peer, std::string_view datagram)
+HostCore::Device& HostCore::udpAdmitted(const net::Endpoint& peer)
 {
-    Device* device = nullptr;
-    if (const auto known = udpPeers_.find(peer); known != udpPeers_.end()) {
-        device = table_.find(known->second);
-    } else if (table_.connected() >= settings_.maxDevices) {
-        if (refusedUdp_.size() >= kRefusedUdpKept)
-            refusedUdp_.clear();
-        if (refusedUdp_.insert(peer).second)
-            refuse(Transport::Udp, peer);
-        return;
-    } else {
-        device = &addDevice(Transport::Udp, peer, DeviceState::Connected);
-        udpPeers_.emplace(peer, device->row.id);
-        table_.startRecords(*device);
-        device->lastHeard = loop_.now();
-        armIdle(*device);
-        if (wantDevice_ && handover_) {
-            wantDevice_ = false;
-            static_cast<void>(handOverUdp(*device));
-        }
+    Device& device = addDevice(Transport::Udp, peer, DeviceState::Connected);
+    table_.startRecords(device);
+    if (wantDevice_ && handover_) {
+        wantDevice_ = false;
+        static_cast<void>(handOverUdp(device));
     }
-    device->lastHeard = loop_.now();
-    device->row.bytesIn += datagram.size();
-    if (device->row.state == DeviceState::WithConsole) {
-        // The console answers its own device; one its end cannot take now
-        // is dropped, as a busy network would.
-        udp_.toRelay(device->row.id, datagram);
-        static_cast<void>(device->intake.received(datagram, check::Chunk::Datagram, loop_.now()));
-        device->row.lastFrame = device->intake.lastFrame();
-        changed();
-        return;
-    }
-    if (device->records)
-        device->records->read(datagram);
-    const std::vector<std::string> answers =
-        device->intake.received(datagram, check::Chunk::Datagram, loop_.now());
-    device->row.lastFrame = device->intake.lastFrame();
-    for (const std::string& answer : answers)
-        sendTo(*device, answer);
-    changed();
-}
-
-void HostCore::armIdle(Device& device)
-{
-    const std::uint64_t id = device.row.id;
-    // One timer per device, moved on only when it fires: a device that keeps
-    // talking costs no timer work per datagram.
-    device.idleTimer =
-        loop_.at(device.lastHeard + settings_.udpIdle, [this, id] { idleCheck(id); });
-}
-
-void HostCore::idleCheck(std::uint64_t id)
-{
-    Device* found = table_.find(id);
-    if (!found)
-        return;
-    Device& device = *found;
-    if (loop_.now() - device.lastHeard >= settings_.udpIdle) {
-        endDevice(id, DeviceState::Dropped, "silent for " + secondsText(settings_.udpIdle));
-        return;
-    }
-    armIdle(device);
+    return device;
 }
 
 void HostCore::setRecorder(std::shared_ptr<traffic::RecordSink> recorder)

@@ -5,14 +5,12 @@
 #include "devicerecords.h"
 #include "devicetable.h"
 #include "secureintake.h"
-#include "udpport.h"
+#include "udpdevices.h"
 
 #include "socket/loopstream.h"
 #include "socket/streamlistener.h"
 
 #include <memory>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace host
 {
@@ -60,11 +58,10 @@ private:
     void streamRead(std::uint64_t id, std::string_view bytes);
     void endDevice(std::uint64_t id, DeviceState state, std::string why);
     void refuse(Transport transport, const net::Endpoint& peer);
-    void udpDatagram(const net::Endpoint& peer, std::string_view datagram);
-    void armIdle(Device& device);
+    // A UDP address heard for the first time: a new device (the console's
+    // when it wants one).
+    Device& udpAdmitted(const net::Endpoint& peer);
     bool handOverUdp(Device& device);
-    void relayed(std::uint64_t id, std::size_t bytes);
-    void idleCheck(std::uint64_t id);
     void sendTo(Device& device, std::string_view bytes);
     void note(const std::string& line);
     void changed() { table_.changed(); }
@@ -74,20 +71,18 @@ private:
     DeviceHost::Handover handover_;
     DeviceHost::Notes notes_;
 
+    // Before the parts that keep references to it.
+    DeviceTable table_;
     std::unique_ptr<net::StreamListener> tcp_;
     // The listener's TLS (nullptr: plain); the connections in their
     // handshake and the bridges of TLS devices.
     std::shared_ptr<tls::TlsContext> tls_;
     SecureIntake secure_;
-    UdpPort udp_;
+    UdpDevices udp_;
     bool wantDevice_ = false;
-    std::unordered_map<net::Endpoint, std::uint64_t, net::EndpointHash> udpPeers_;
-    // UDP peers refused beyond the bound, noted once each (bounded).
-    std::unordered_set<net::Endpoint, net::EndpointHash> refusedUdp_;
 
     std::vector<check::AnswerRule> answerRules_;
     std::uint32_t answersPerSecond_ = check::AnswerEngine::kDefaultMaxPerSecond;
-    DeviceTable table_;
 };
 
 } // namespace host

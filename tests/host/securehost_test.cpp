@@ -277,6 +277,12 @@ TEST_F(SecureHost, TlsDeviceHandedToTheConsoleCarriesItsSessionAndPlaintext)
     host->giveBack(offer.id, offer.fd);
     ASSERT_TRUE(device.send(event));
     EXPECT_EQ(device.receive(answer.size()), answer);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto row = rowOf(*host, device.local());
+            return row && row->state == DeviceState::Connected;
+        },
+        kDeadline));
     EXPECT_EQ(rowOf(*host, device.local())->tls.version, device.session.version());
 }
 
