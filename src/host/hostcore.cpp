@@ -20,8 +20,9 @@ HostCore::HostCore(net::EventLoop& loop, HostSettings settings, DeviceHost::Hand
           [this](int plain, const net::Endpoint& peer, const TlsFacts& facts) {
               accepted(plain, peer, facts);
           },
-          [this](const net::Endpoint& peer, const base::Error& why) {
-              note("TLS device " + peer.text() + " gave up: " + why.text());
+          [this](const net::Endpoint& peer, const base::Error& why, bool secured) {
+              note("TLS device " + peer.text() +
+                   (secured ? ": connection failed: " : ": handshake failed: ") + why.text());
           },
           [this](bool accept) {
               if (tcp_)

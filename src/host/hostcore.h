@@ -15,10 +15,12 @@
 namespace host
 {
 
-// DeviceHost's state and work on its loop's thread: the listeners, every
-// device, the list it publishes. Every operation but snapshot() runs on the
-// loop's thread only; snapshot() on any thread (the published list is
-// guarded by its own mutex).
+// DeviceHost's state and work on its loop's thread: the listeners, the TCP
+// devices and the hand-over to the console; the device table and its
+// published list (DeviceTable), the UDP devices (UdpDevices) and the TLS
+// handshakes (SecureIntake) are parts of their own. Every operation but
+// snapshot() runs on the loop's thread only; snapshot() on any thread (the
+// published list is guarded by its own mutex).
 class HostCore
 {
 public:

@@ -37,7 +37,7 @@ void SecureIntake::take(int fd, const net::Endpoint& peer, std::shared_ptr<tls::
         bridges_.erase(key);
         --handshaking_;
         if (onFailed_)
-            onFailed_(peer, started);
+            onFailed_(peer, started, false);
         return;
     }
     if (handshaking_ >= settings_.maxHandshakes && !full_) {
@@ -82,11 +82,14 @@ void SecureIntake::ended(std::uint64_t key, const base::Error& why)
     const net::Endpoint peer = found->second.peer;
     // The bridge's own handler runs now: it allows being destroyed here.
     bridges_.erase(found);
-    if (handedOn)
+    if (handedOn) {
+        if (why.fault() != base::Fault::PeerClosed && onFailed_)
+            onFailed_(peer, why, true);
         return;
+    }
     --handshaking_;
     if (onFailed_)
-        onFailed_(peer, why);
+        onFailed_(peer, why, false);
     handshakeOver();
 }
 

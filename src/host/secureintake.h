@@ -29,7 +29,9 @@ namespace host
 // connections that never finish their handshake holds a bounded number of
 // descriptors and never delays the devices already served. Each handshake
 // ends within Settings::handshakeLimit; one that fails or runs out is closed
-// and its reason goes to the Failed handler.
+// and its reason goes to the Failed handler (`secured` false). A device
+// handed on whose connection fails later (not its orderly close) is told
+// there too (`secured` true): its consumer sees only the end of the stream.
 //
 // A bridge lives until both its sides have ended: the device's (it closed or
 // failed) and the consumer's (the host or the console closed its end).
@@ -49,7 +51,8 @@ public:
     };
     // The consumer's end (now the handler's), the device's address, its session.
     using Secured = std::function<void(int fd, const net::Endpoint& peer, const TlsFacts& tls)>;
-    using Failed = std::function<void(const net::Endpoint& peer, const base::Error& why)>;
+    using Failed =
+        std::function<void(const net::Endpoint& peer, const base::Error& why, bool secured)>;
     using Room = std::function<void(bool accept)>;
 
     SecureIntake(net::EventLoop& loop, Settings settings, Secured onSecured, Failed onFailed,

@@ -299,7 +299,7 @@ TEST_F(SecureHost, HandshakeThatNeverEndsIsGivenUpWithoutHoldingUpAServedDevice)
     EXPECT_EQ(served.receive(answer.size()), answer);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_TRUE(stalled.closedWithin(kDeadline));
-    EXPECT_TRUE(waitUntil([&] { return notesWith("gave up") == 1; }, kDeadline));
+    EXPECT_TRUE(waitUntil([&] { return notesWith("handshake failed") == 1; }, kDeadline));
     // A handshake given up is no device.
     EXPECT_EQ(host->snapshot().connected, 1u);
 }
@@ -330,6 +330,26 @@ TEST_F(SecureHost, FloodOfStalledHandshakesStarvesNeitherServedNorLaterDevices)
     EXPECT_EQ(later.receive(answer.size()), answer);
     for (const auto& each : flood)
         EXPECT_TRUE(each->closedWithin(kDeadline));
-    EXPECT_TRUE(waitUntil([&] { return notesWith("gave up") == 40; }, kDeadline));
+    EXPECT_TRUE(waitUntil([&] { return notesWith("handshake failed") == 40; }, kDeadline));
     EXPECT_EQ(host->snapshot().connected, 2u);
+}
+
+TEST_F(SecureHost, TlsDeviceWhoseConnectionFailsIsNotedNotTakenForAnOrderlyClose)
+{
+    auto host = start();
+    TlsDevice orderly(local), reset(local);
+    ASSERT_TRUE(orderly.handshake());
+    ASSERT_TRUE(reset.handshake());
+    ASSERT_TRUE(waitUntil([&] { return host->snapshot().connected == 2; }, kDeadline));
+    orderly.session.close();
+    ASSERT_TRUE(orderly.flush());
+    // A reset, as a device that loses power mid-session sends none: the
+    // bridge's reason reaches the record.
+    const linger abort{1, 0};
+    ::setsockopt(reset.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(reset.fd);
+    reset.fd = -1;
+    EXPECT_TRUE(waitUntil([&] { return host->snapshot().connected == 0; }, kDeadline));
+    EXPECT_TRUE(waitUntil([&] { return notesWith("connection failed") == 1; }, kDeadline));
+    EXPECT_EQ(notesWith("TLS device"), 1u);
 }
