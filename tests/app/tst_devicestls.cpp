@@ -6,8 +6,11 @@
 #include "consoletestenvironment.h"
 
 #include "app/console/consoledialog.h"
+#include "app/console/consoletemplate.h"
 #include "app/devices/consolehost.h"
 #include "app/devices/deviceswindow.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficwindow.h"
 
 #include "fileio/safefile.h"
 #include "protocol/commandframe.h"
@@ -158,6 +161,27 @@ void TestDevicesTls::ownCertificateIsMadeOnFirstUseAndATlsDeviceBecomesTheConsol
     QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
     QVERIFY(device.send(frameOf("through TLS")));
     QTRY_VERIFY_WITH_TIMEOUT(viewText(dialog).find("through TLS") != std::string::npos, kWaitMs);
+    // The record notes the session, as the host knows it.
+    dialog.showTrafficWindow();
+    const app::TrafficModel& records = dialog.trafficWindow()->model();
+    const std::string session = "TLS " + device.session.version() + ", " + device.session.cipher() +
+                                ", no client certificate";
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (int row = 0; row < records.rowCount(); ++row)
+                if (records.record(row).text == session)
+                    return true;
+            return false;
+        }(),
+        kWaitMs);
+    // What the console sends reaches the device through the session.
+    click(dialog, app::ConsoleTemplate::kSendThisData);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            device.pump();
+            return !device.session.takeReceived().empty();
+        },
+        kWaitMs));
     const auto cell = [&](int column) {
         window.refresh();
         return window.model().index(0, column).data().toString();
