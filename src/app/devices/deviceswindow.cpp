@@ -19,6 +19,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace app
@@ -120,15 +121,17 @@ QLayout* DevicesWindow::buildTlsControls()
     key_ = new QLineEdit(this);
     certificate_->setPlaceholderText(tr("the console's own certificate"));
     key_->setPlaceholderText(tr("the console's own certificate"));
-    browseCertificate_ = new QPushButton(QStringLiteral("…"), this);
-    browseKey_ = new QPushButton(QStringLiteral("…"), this);
+    browseCertificate_ = new QToolButton(this);
+    browseKey_ = new QToolButton(this);
+    browseCertificate_->setText(QStringLiteral("…"));
+    browseKey_->setText(QStringLiteral("…"));
     const ListenTls remembered = DevicesSettings().tls();
     tls_->setChecked(remembered.on);
     certificate_->setText(QFile::decodeName(QByteArray::fromStdString(remembered.certificateFile)));
     key_->setText(QFile::decodeName(QByteArray::fromStdString(remembered.keyFile)));
-    connect(browseCertificate_, &QPushButton::clicked, this,
+    connect(browseCertificate_, &QToolButton::clicked, this,
             [this] { browse(certificate_, tr("Certificate (PEM)")); });
-    connect(browseKey_, &QPushButton::clicked, this, [this] { browse(key_, tr("Key (PEM)")); });
+    connect(browseKey_, &QToolButton::clicked, this, [this] { browse(key_, tr("Key (PEM)")); });
 
     auto* row = new QHBoxLayout;
     row->addWidget(tls_);

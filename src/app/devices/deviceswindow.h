@@ -12,6 +12,7 @@ class QPushButton;
 class QSpinBox;
 class QTableView;
 class QTimer;
+class QToolButton;
 
 namespace app
 {
@@ -81,8 +82,8 @@ private:
     QCheckBox* tls_ = nullptr;
     QLineEdit* certificate_ = nullptr;
     QLineEdit* key_ = nullptr;
-    QPushButton* browseCertificate_ = nullptr;
-    QPushButton* browseKey_ = nullptr;
+    QToolButton* browseCertificate_ = nullptr;
+    QToolButton* browseKey_ = nullptr;
     QPushButton* listen_ = nullptr;
     QPushButton* stop_ = nullptr;
     QLabel* status_ = nullptr;
