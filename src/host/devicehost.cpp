@@ -49,12 +49,15 @@ template <typename T> T DeviceHost::call(std::function<T()> task, T onTimeout)
     return future.get();
 }
 
-base::Result<net::Endpoint> DeviceHost::listen(Protocols protocols, const net::Endpoint& local)
+base::Result<net::Endpoint> DeviceHost::listen(Protocols protocols, const net::Endpoint& local,
+                                               std::shared_ptr<tls::TlsContext> tls)
 {
     if (!error().ok())
         return error();
     return call<base::Result<net::Endpoint>>(
-        [this, protocols, local] { return core_->listen(protocols, local); },
+        [this, protocols, local, tls = std::move(tls)] {
+            return core_->listen(protocols, local, tls);
+        },
         base::Error(base::Fault::TimedOut, 0, "listen"));
 }
 

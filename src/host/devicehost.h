@@ -7,6 +7,7 @@
 #include "check/checkfile.h"
 #include "socket/endpoint.h"
 #include "socket/eventloop.h"
+#include "tls/tlscontext.h"
 #include "traffic/trafficrecord.h"
 
 #include <atomic>
@@ -33,6 +34,14 @@ class HostCore;
 // that address; silent for HostSettings::udpIdle it leaves the list. At most
 // HostSettings::maxDevices are connected at once: one beyond is accepted,
 // closed at once, counted in HostSnapshot::refused and noted.
+//
+// TLS. A listener given a TLS context (server role) ends TLS for every TCP
+// device before serving it (SecureIntake): the host and the console then read
+// and write the device's plaintext through a local stream socket, and its
+// row and Offer carry the session's facts (TlsFacts). At most
+// HostSettings::maxHandshakes handshakes run at once (more connections wait
+// in the listen backlog), each within HostSettings::handshakeLimit; one
+// that fails or runs out is closed and noted. UDP stays plain.
 //
 // Per device the host keeps its row (devicerow.h): the last frame received,
 // bytes both ways, its state. Ended rows stay until HostSettings::maxEndedRows
@@ -64,7 +73,9 @@ public:
     enum Protocols : std::uint8_t { Tcp = 1, Udp = 2, Both = 3 };
 
     // A device handed to the console: its socket (now the receiver's), its
-    // id and its peer. TCP: the device's connected socket. UDP: one end of a
+    // id and its peer. TCP: the device's connected socket, or with TLS the
+    // local stream socket carrying its plaintext (`tls` says what the session
+    // came to; the peer is the device's TCP address). UDP: one end of a
     // local packet pair (AF_UNIX, SOCK_SEQPACKET), each message one datagram,
     // which the host relays to and from the device's address; closing it
     // ends nothing but the relay.
@@ -73,6 +84,7 @@ public:
         int fd = -1;
         net::Endpoint peer;
         Transport transport = Transport::Tcp;
+        TlsFacts tls;
     };
     using Handover = std::function<void(const Offer& offer)>;
     // A line for the record (a device refused beyond the bound, a listener
@@ -94,10 +106,13 @@ public:
     // UDP takes the port TCP was given), in place of what it listened on
     // before (closed first, so that the same port can be taken again). The
     // TCP address listened on (the UDP one for UDP alone), or the failure,
-    // with nothing listening; connected devices stay either way.
-    [[nodiscard]] base::Result<net::Endpoint> listen(Protocols protocols,
-                                                     const net::Endpoint& local);
-    // Closes the listeners; connected devices stay.
+    // with nothing listening; connected devices stay either way. With `tls`
+    // (server role) TCP devices speak TLS.
+    [[nodiscard]] base::Result<net::Endpoint>
+    listen(Protocols protocols, const net::Endpoint& local,
+           std::shared_ptr<tls::TlsContext> tls = nullptr);
+    // Closes the listeners (and the connections still in their TLS
+    // handshake); connected devices stay.
     void stopListening();
 
     // Whether the next device to connect goes to the Handover (once: the

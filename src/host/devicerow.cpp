@@ -3,6 +3,15 @@
 namespace host
 {
 
+std::string TlsFacts::text() const
+{
+    if (!on())
+        return {};
+    return version + ", " + cipher + ", " +
+           (clientCertificate.empty() ? std::string("no client certificate")
+                                      : "client certificate " + clientCertificate);
+}
+
 std::string stateText(DeviceState state)
 {
     switch (state) {

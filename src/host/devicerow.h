@@ -21,11 +21,24 @@ enum class DeviceState : std::uint8_t {
     ClosedHere,     // closed on this side (Disconnect, the end of the host)
 };
 
+// What a device's TLS session came to (empty for a plain connection): as the
+// row, the Offer and the device's record tell it. A value; any thread.
+struct TlsFacts {
+    std::string version;           // "TLSv1.3"
+    std::string cipher;            // "TLS_AES_256_GCM_SHA384"
+    std::string clientCertificate; // its SHA-256 fingerprint; empty: none shown
+    bool on() const { return !version.empty(); }
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384, client certificate SHA256:AB:..."
+    // (or "no client certificate"); empty for a plain connection.
+    std::string text() const;
+};
+
 // One device as the host's list shows it. A value; any thread.
 struct DeviceRow {
     std::uint64_t id = 0; // from 1, never reused by one host
     Transport transport = Transport::Tcp;
     net::Endpoint peer;
+    TlsFacts tls; // TCP with TLS: the session
     std::chrono::system_clock::time_point since;
     std::uint64_t bytesIn = 0;
     std::uint64_t bytesOut = 0;

@@ -3,23 +3,24 @@
 #include "devicehost.h"
 #include "deviceintake.h"
 #include "devicerecords.h"
+#include "devicetable.h"
+#include "secureintake.h"
+#include "udpdevices.h"
 
 #include "socket/loopstream.h"
 #include "socket/streamlistener.h"
 
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace host
 {
 
-// DeviceHost's state and work on its loop's thread: the listeners, every
-// device, the list it publishes. Every operation but snapshot() runs on the
-// loop's thread only; snapshot() on any thread (the published list is
-// guarded by its own mutex).
+// DeviceHost's state and work on its loop's thread: the listeners, the TCP
+// devices and the hand-over to the console; the device table and its
+// published list (DeviceTable), the UDP devices (UdpDevices) and the TLS
+// handshakes (SecureIntake) are parts of their own. Every operation but
+// snapshot() runs on the loop's thread only; snapshot() on any thread (the
+// published list is guarded by its own mutex).
 class HostCore
 {
 public:
@@ -29,7 +30,8 @@ public:
     HostCore(const HostCore&) = delete;
     HostCore& operator=(const HostCore&) = delete;
 
-    base::Result<net::Endpoint> listen(DeviceHost::Protocols protocols, const net::Endpoint& local);
+    base::Result<net::Endpoint> listen(DeviceHost::Protocols protocols, const net::Endpoint& local,
+                                       std::shared_ptr<tls::TlsContext> tls);
     void stopListening();
     void wantDevice(bool on) { wantDevice_ = on; }
     bool takeDevice(std::uint64_t id);
@@ -48,68 +50,41 @@ public:
     HostSnapshot snapshot() const;
 
 private:
-    struct Device {
-        explicit Device(protocol::DelimiterMode mode) : intake(mode) {}
-        DeviceRow row;
-        DeviceIntake intake;
-        std::unique_ptr<net::LoopStream> stream; // TCP, while served here
-        net::EventLoop::Instant lastHeard;       // UDP
-        net::EventLoop::TimerId idleTimer = 0;   // UDP
-        // UDP, with the console: the host's end of the pair whose other end
-        // the console's channel holds.
-        int relay = -1;
-        // While recording is on and the host serves it.
-        std::unique_ptr<DeviceRecords> records;
-    };
+    using Device = DeviceTable::Device;
 
-    std::size_t connectedCount() const { return devices_.size(); }
     Device& addDevice(Transport transport, const net::Endpoint& peer, DeviceState state);
-    void accepted(int fd, const net::Endpoint& peer);
+    void tcpAccepted(int fd, const net::Endpoint& peer);
+    // A TCP device's connection, or the plaintext end of its TLS bridge.
+    void accepted(int fd, const net::Endpoint& peer, const TlsFacts& tls);
     void serve(Device& device, int fd);
     void streamRead(std::uint64_t id, std::string_view bytes);
     void endDevice(std::uint64_t id, DeviceState state, std::string why);
     void refuse(Transport transport, const net::Endpoint& peer);
-    void udpReadable();
-    void udpDatagram(const net::Endpoint& peer, std::string_view datagram);
-    void armIdle(Device& device);
+    // A UDP address heard for the first time: a new device (the console's
+    // when it wants one).
+    Device& udpAdmitted(const net::Endpoint& peer);
     bool handOverUdp(Device& device);
-    void relayReadable(std::uint64_t id);
-    void closeRelay(Device& device);
-    void idleCheck(std::uint64_t id);
     void sendTo(Device& device, std::string_view bytes);
     void note(const std::string& line);
-    // Starts a device's record when recording is on; hands one out (after
-    // `event`, when given) to the recorder.
-    void startRecords(Device& device);
-    void handOutRecords(Device& device, std::string_view event = {});
-    void changed() { changed_ = true; }
-    void publish();
+    void changed() { table_.changed(); }
 
     net::EventLoop& loop_;
     HostSettings settings_;
     DeviceHost::Handover handover_;
     DeviceHost::Notes notes_;
 
+    // Before the parts that keep references to it.
+    DeviceTable table_;
     std::unique_ptr<net::StreamListener> tcp_;
-    int udp_ = -1;
-    net::Endpoint udpLocal_;
+    // The listener's TLS (nullptr: plain); the connections in their
+    // handshake and the bridges of TLS devices.
+    std::shared_ptr<tls::TlsContext> tls_;
+    SecureIntake secure_;
+    UdpDevices udp_;
     bool wantDevice_ = false;
-    std::uint64_t nextId_ = 1;
-    std::unordered_map<std::uint64_t, std::unique_ptr<Device>> devices_; // connected
-    std::unordered_map<net::Endpoint, std::uint64_t, net::EndpointHash> udpPeers_;
-    // UDP peers refused beyond the bound, noted once each (bounded).
-    std::unordered_set<net::Endpoint, net::EndpointHash> refusedUdp_;
-    std::deque<DeviceRow> ended_;
-    std::uint64_t refused_ = 0;
 
-    std::shared_ptr<traffic::RecordSink> recorder_;
     std::vector<check::AnswerRule> answerRules_;
     std::uint32_t answersPerSecond_ = check::AnswerEngine::kDefaultMaxPerSecond;
-
-    bool changed_ = true;
-    net::EventLoop::TimerId publishTimer_ = 0;
-    mutable std::mutex publishedLock_;
-    HostSnapshot published_; // guarded by publishedLock_
 };
 
 } // namespace host

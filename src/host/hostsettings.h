@@ -22,6 +22,10 @@ struct HostSettings {
     std::chrono::milliseconds udpIdle = kDefaultUdpIdle;
     // Each TCP device's output bound and write stall.
     net::LoopStream::Limits streamLimits;
+    // With TLS: handshakes at once (more wait in the listen backlog), and
+    // the time each may take.
+    std::size_t maxHandshakes = 32;
+    std::chrono::milliseconds handshakeLimit{10000};
     // Ended devices kept in the list (the oldest go first).
     std::size_t maxEndedRows = 1000;
     // How often the list the UI polls is brought up to date.

@@ -57,9 +57,19 @@ base::Error StreamListener::start()
     return loop_.watch(fd_, EventLoop::WantRead, [this](std::uint32_t) { acceptSome(); });
 }
 
+void StreamListener::setAccepting(bool on)
+{
+    if (paused_ == !on)
+        return;
+    paused_ = !on;
+    // While resting after a failure, the retry takes it up again.
+    if (retry_ == 0)
+        (void)loop_.setInterest(fd_, on ? std::uint32_t{EventLoop::WantRead} : 0u);
+}
+
 void StreamListener::acceptSome()
 {
-    for (int i = 0; i < kAcceptsPerTurn; ++i) {
+    for (int i = 0; i < kAcceptsPerTurn && !paused_; ++i) {
         sockaddr_storage peer{};
         socklen_t length = sizeof(peer);
         const int accepted = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length,
@@ -92,7 +102,8 @@ void StreamListener::rest(const base::Error& error)
         (void)loop_.setInterest(fd_, 0);
         retry_ = loop_.after(EventLoop::Millis(kRetryMs), [this] {
             retry_ = 0;
-            (void)loop_.setInterest(fd_, EventLoop::WantRead);
+            if (!paused_)
+                (void)loop_.setInterest(fd_, EventLoop::WantRead);
         });
     }
     if (!failureTold_ && onFailure_) {

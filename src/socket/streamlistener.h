@@ -45,6 +45,9 @@ public:
 
     // Starts accepting. The failure when the loop refuses the descriptor.
     [[nodiscard]] base::Error start();
+    // Stops accepting (connections wait in the backlog) or takes it up again;
+    // a pause from a handler ends the batch.
+    void setAccepting(bool on);
     // The address it listens on (the port the system chose for port 0).
     Endpoint local() const { return Endpoint::localOf(fd_); }
     int fd() const { return fd_; }
@@ -59,6 +62,7 @@ private:
     FailureHandler onFailure_;
     EventLoop::TimerId retry_ = 0;
     bool failureTold_ = false;
+    bool paused_ = false;
     // Gone with the listener: a handler that destroyed it ends the batch.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -131,6 +131,8 @@ base::Result<std::shared_ptr<TlsContext>> TlsContext::make(const ContextSettings
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &acceptForLater);
     else if (settings.requireClientCertificate)
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    else if (settings.askClientCertificate)
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &acceptForLater);
     return made;
 }
 

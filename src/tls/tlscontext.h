@@ -28,6 +28,9 @@ struct ContextSettings {
     // Server: ask each client for a certificate and refuse one without a
     // certificate that the trust anchors vouch for.
     bool requireClientCertificate = false;
+    // Server: ask each client for a certificate but take the client with any
+    // or none; the session's peer() tells what it showed.
+    bool askClientCertificate = false;
 };
 
 // The settings that many sessions share (OpenSSL's SSL_CTX): role, own

@@ -274,6 +274,17 @@ void TestConsoleOptions::listen_data()
     QTest::newRow("with --open-record")
         << QStringList{program, "--open-record", "a.log", "--listen", "1"} << Action::UsageError
         << QString();
+    QTest::newRow("with TLS") << QStringList{program, "--listen", "1", "--tls"} << Action::Run
+                              << QStringLiteral("0.0.0.0:1");
+    QTest::newRow("with TLS and certificate")
+        << QStringList{program, "--listen", "1", "--tls", "--cert", "c.pem", "--key", "k.pem"}
+        << Action::Run << QStringLiteral("0.0.0.0:1");
+    QTest::newRow("certificate without key")
+        << QStringList{program, "--listen", "1", "--tls", "--cert", "c.pem"} << Action::UsageError
+        << QString();
+    QTest::newRow("key without certificate")
+        << QStringList{program, "--listen", "1", "--tls", "--key", "k.pem"} << Action::UsageError
+        << QString();
 }
 
 void TestConsoleOptions::listen()
@@ -284,10 +295,14 @@ void TestConsoleOptions::listen()
 
     ConsoleOptions options(QStringLiteral("socketclient"), QStringLiteral("9.8.7"));
     QCOMPARE(options.check(arguments), action);
-    if (action == Action::Run)
+    if (action == Action::Run) {
         QCOMPARE(options.listenAt() ? QString::fromStdString(options.listenAt()->text())
                                     : QString(),
                  where);
+        QCOMPARE(options.tls(), arguments.contains(QStringLiteral("--tls")));
+        QCOMPARE(options.certificateFile().isEmpty(),
+                 !arguments.contains(QStringLiteral("--cert")));
+    }
 }
 
 void TestConsoleOptions::connect_data()

@@ -103,14 +103,20 @@ void applyRecordOptions(const ConsoleOptions& options, ConsoleDialog& console)
         recording.setRecordingEnabled(true);
 }
 
-// --listen: TCP and UDP from the start. A port that cannot be had is told
-// on stderr and in the Devices window, which opens once the console shows.
+// --listen: TCP and UDP from the start, with --tls TCP with TLS (--cert and
+// --key, or the console's own certificate). A port or certificate that
+// cannot be had is told on stderr and in the Devices window, which opens
+// once the console shows.
 void applyListenOption(const ConsoleOptions& options, ConsoleDialog& console)
 {
     const std::optional<net::Endpoint> local = options.listenAt();
     if (!local)
         return;
-    if (console.consoleHost().listen(host::DeviceHost::Both, *local).ok())
+    ListenTls tls;
+    tls.on = options.tls();
+    tls.certificateFile = QFile::encodeName(options.certificateFile()).toStdString();
+    tls.keyFile = QFile::encodeName(options.keyFile()).toStdString();
+    if (console.consoleHost().listen(host::DeviceHost::Both, *local, tls).ok())
         return;
     std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
                  qPrintable(console.consoleHost().listenStatus()));

@@ -394,7 +394,8 @@ bool ConsoleDialog::seatTaken() const
     return channel_.hasSocket() || connector_.pending();
 }
 
-bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched)
+bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
+                               const host::TlsFacts& tls)
 {
     if (seatTaken())
         return false;
@@ -410,15 +411,18 @@ bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool
     request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
     net::SocketAddress local;
     socklen_t length = net::SocketAddress::kSize;
-    // A UDP device's socket is the host's local relay: no address of ours;
-    // the record's own address form holds IPv4 only.
-    if (udp || peer.family() != AF_INET || ::getsockname(fd, local.asSockaddr(), &length) != 0)
+    // A UDP device's socket is the host's local relay, a TLS device's the
+    // bridge's: no address of ours; the record's own address form holds IPv4 only.
+    if (udp || tls.on() || peer.family() != AF_INET ||
+        ::getsockname(fd, local.asSockaddr(), &length) != 0)
         local = net::SocketAddress{};
     net::ConnectOutcome outcome;
     outcome.error = base::Error{};
     outcome.socket = net::ConnectedSocket(fd, local);
     connectionWatch_.connectStarted(request);
     connectionWatch_.connectEnded(outcome);
+    if (tls.on())
+        trafficRecording_.recorder().note("TLS " + tls.text());
     // The socket stays the caller's until the channel holds it.
     static_cast<void>(outcome.socket.release());
     if (!channel_.adoptAccepted(fd))

@@ -191,7 +191,8 @@ private:
 
     // ConsoleSeat
     bool seatTaken() const override;
-    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched) override;
+    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
+                    const host::TlsFacts& tls) override;
     int unseatDevice() override;
     // The console's device has gone by itself: back to Disconnected.
     void deviceGone();

@@ -53,16 +53,23 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
                              "window."),
               QStringLiteral("[addr:]port")),
       tls_(QStringLiteral("tls"),
-           QStringLiteral("Connect with TLS for this run (the TLS window's switch, Ctrl+E): the "
-                          "device's certificate is checked against the system's authorities, "
-                          "or shown and pinned on first use.")),
+           QStringLiteral("Encrypt with TLS for this run: the console's own connection (the "
+                          "TLS window's switch, Ctrl+E; the device's certificate is checked "
+                          "against the system's authorities, or shown and pinned on first use) "
+                          "and, with --listen, the devices that call in over TCP.")),
       connect_(QStringLiteral("connect"),
                QStringLiteral("Connect to <host>[:<port>] at the start, over TCP or UDP as the "
                               "console's buttons say: an IPv4 address fills the server "
                               "address; a host name or an IPv6 address in brackets "
                               "([::1]:21210) leaves it as it is. Without <port>, the port "
                               "field's."),
-               QStringLiteral("host[:port]"))
+               QStringLiteral("host[:port]")),
+      certificate_(QStringLiteral("cert"),
+                   QStringLiteral("The certificate (PEM) the console shows devices that call in "
+                                  "with TLS; without it the console's own, made on first use."),
+                   QStringLiteral("file")),
+      key_(QStringLiteral("key"), QStringLiteral("The private key (PEM) of --cert."),
+           QStringLiteral("file"))
 {
     parser_.setApplicationDescription(QStringLiteral(
         "A desktop console for testing access-control devices (card and barcode\n"
@@ -87,11 +94,23 @@ ConsoleOptions::ConsoleOptions(const QString& programName, const QString& versio
     parser_.addOption(listen_);
     parser_.addOption(connect_);
     parser_.addOption(tls_);
+    parser_.addOption(certificate_);
+    parser_.addOption(key_);
 }
 
 bool ConsoleOptions::tls() const
 {
     return parser_.isSet(tls_);
+}
+
+QString ConsoleOptions::certificateFile() const
+{
+    return parser_.isSet(certificate_) ? parser_.value(certificate_) : QString();
+}
+
+QString ConsoleOptions::keyFile() const
+{
+    return parser_.isSet(key_) ? parser_.value(key_) : QString();
 }
 
 std::optional<net::Endpoint> ConsoleOptions::listenAt() const
@@ -204,6 +223,8 @@ ConsoleOptions::Action ConsoleOptions::parse(const QStringList& arguments, bool 
                                net::parseConnectTarget(parser_.value(connect_).toStdString())
                                    .error()
                                    .text()));
+        else if (certificateFile().isEmpty() != keyFile().isEmpty())
+            why = QStringLiteral("--cert and --key go together: give both files.");
         else if (parser_.isSet(record_) && parser_.value(record_).isEmpty())
             why = QStringLiteral("Invalid --record '': give a folder.");
         else if (parser_.isSet(openRecord_) && parser_.value(openRecord_).isEmpty())

@@ -25,7 +25,9 @@ namespace app
 // review window of that record file, no console; an empty FILE, or the
 // record options beside it, are a usage error) and --listen [ADDR:]PORT (listen
 // for devices that call in, TCP and UDP, from the start; an address or port
-// that cannot be read is a usage error), --tls (connect with TLS for this run)
+// that cannot be read is a usage error), --tls (encrypt with TLS: the console's
+// connection, and with --listen the TCP devices), --cert FILE --key FILE (the
+// listening certificate and key, PEM; one without the other is a usage error)
 // and --connect HOST[:PORT] (connect at the start; HOST a name, an IPv4
 // address or an IPv6 one in brackets, a bare IPv6 address taken whole; PORT
 // 1..65535 when given; anything else a usage error). Further options go in the
@@ -83,8 +85,11 @@ public:
 
     // Where --listen asks to listen (nullopt when not given or not valid).
     std::optional<net::Endpoint> listenAt() const;
-    // --tls: the console connects with TLS for this run.
+    // Whether --tls was given: the console connects, and listens, with TLS.
     bool tls() const;
+    // The files given with --cert and --key (empty when none).
+    QString certificateFile() const;
+    QString keyFile() const;
 
     // What --connect names: the host without brackets, the port empty when
     // not given (nullopt when not given or not valid).
@@ -106,6 +111,8 @@ private:
     QCommandLineOption listen_;
     QCommandLineOption tls_;
     QCommandLineOption connect_;
+    QCommandLineOption certificate_;
+    QCommandLineOption key_;
     Action action_ = Action::Run;
     base::Error error_;
 };

@@ -46,14 +46,35 @@ ConsoleHost::~ConsoleHost()
 }
 
 base::Result<net::Endpoint> ConsoleHost::listen(host::DeviceHost::Protocols protocols,
-                                                const net::Endpoint& local)
+                                                const net::Endpoint& local, const ListenTls& tls)
 {
-    base::Result<net::Endpoint> result = host_->listen(protocols, local);
-    listening_ = result.ok();
     const QString what = protocols == host::DeviceHost::Both  ? tr("TCP and UDP")
                          : protocols == host::DeviceHost::Tcp ? tr("TCP")
                                                               : tr("UDP");
-    if (listening_)
+    const bool secure = tls.on && (protocols & host::DeviceHost::Tcp);
+    base::Result<ListenerTls> certificate = ListenerTls{};
+    if (secure)
+        certificate = ListenerTls::make(tls);
+    if (!certificate) {
+        // Nothing listens on a certificate that cannot be used, not even plain.
+        host_->wantDevice(false);
+        host_->stopListening();
+        listening_ = false;
+        listenStatus_ = tr("Cannot listen on %1 %2 with TLS: %3")
+                            .arg(what, QString::fromStdString(local.text()),
+                                 QString::fromStdString(certificate.error().text()));
+        emit listeningChanged();
+        return certificate.error();
+    }
+    base::Result<net::Endpoint> result = host_->listen(protocols, local, certificate->context);
+    listening_ = result.ok();
+    if (listening_ && secure)
+        listenStatus_ =
+            tr("Listening on %1 %2 (TCP with TLS, certificate %3%4)")
+                .arg(what, QString::fromStdString(result->text()),
+                     QString::fromStdString(certificate->fingerprint),
+                     protocols == host::DeviceHost::Both ? tr("; UDP without TLS") : QString());
+    else if (listening_)
         listenStatus_ = tr("Listening on %1 %2").arg(what, QString::fromStdString(result->text()));
     else
         listenStatus_ = tr("Cannot listen on %1 %2: %3")
@@ -127,8 +148,8 @@ void ConsoleHost::offered(const host::DeviceHost::Offer& offer)
     // The console may have taken a connection of its own meanwhile: the
     // device stays with the host then.
     if (consoleDevice_ != 0 || seat_.seatTaken() ||
-        !seat_.seatDevice(offer.fd, offer.peer, offer.transport == host::Transport::Udp,
-                          switched)) {
+        !seat_.seatDevice(offer.fd, offer.peer, offer.transport == host::Transport::Udp, switched,
+                          offer.tls)) {
         host_->giveBack(offer.id, offer.fd);
         return;
     }

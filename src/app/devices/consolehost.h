@@ -2,6 +2,7 @@
 
 #include "connectionwatch.h"
 #include "consoleseat.h"
+#include "listenertls.h"
 
 #include "host/devicehost.h"
 
@@ -44,13 +45,17 @@ public:
     ~ConsoleHost() override;
 
     // Listens in place of what it listened on before; the address listened on
-    // or the system's reason.
+    // or the system's reason. With `tls` on, TCP devices speak TLS (UDP stays
+    // plain): the certificate named or the console's own; one that cannot be
+    // used is the reason, with nothing listening.
     [[nodiscard]] base::Result<net::Endpoint> listen(host::DeviceHost::Protocols protocols,
-                                                     const net::Endpoint& local);
+                                                     const net::Endpoint& local,
+                                                     const ListenTls& tls = {});
     void stopListening();
     bool listening() const { return listening_; }
     // What the last listen() or stopListening() came to, for the window:
-    // where it listens, or why it could not.
+    // where it listens (with TLS the certificate's fingerprint), or why it
+    // could not.
     const QString& listenStatus() const { return listenStatus_; }
 
     // Makes device `id` the console's device. False, with nothing changed,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/devicerow.h"
 #include "socket/endpoint.h"
 
 #include <QString>
@@ -21,9 +22,12 @@ public:
     // Makes the device on `fd` (now the console's: a connected TCP socket,
     // or for a UDP device the host's relay, see DeviceHost::Offer) the
     // console's device: its channel adopts it in the server role's way.
-    // `switched`: the operator chose it (the view says so). False when the
-    // console could not take it; the socket is then still the caller's.
-    virtual bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched) = 0;
+    // `switched`: the operator chose it (the view says so). `tls`: the TLS
+    // session of a device that called in with TLS (`fd` is then a local
+    // stream socket carrying its plaintext). False when the console could
+    // not take it; the socket is then still the caller's.
+    virtual bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
+                            const host::TlsFacts& tls) = 0;
     // Hands the console's device's socket back, open (see
     // SocketChannel::detachSocket), the console left without a connection;
     // -1 when it holds none.

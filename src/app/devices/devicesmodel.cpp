@@ -57,7 +57,8 @@ DevicesModel::Row DevicesModel::deviceRow(const host::DeviceRow& device)
     Row row;
     row.id = device.id;
     row.served = device.state == host::DeviceState::Connected;
-    row.cells[Protocol] = QString::fromStdString(host::transportText(device.transport));
+    row.cells[Protocol] = QString::fromStdString(host::transportText(device.transport)) +
+                          (device.tls.on() ? QStringLiteral("+TLS") : QString());
     row.cells[Address] = QString::fromStdString(device.peer.text());
     row.cells[Since] = sinceText(device.since);
     row.cells[BytesIn] = QString::number(device.bytesIn);
@@ -76,9 +77,14 @@ void DevicesModel::update(const ConsoleConnection& console, const host::HostSnap
     next.reserve(snapshot.rows.size() + 1);
     if (console.state != ConsoleConnection::State::None)
         next.push_back(consoleRow(console));
-    for (const host::DeviceRow& device : snapshot.rows)
+    for (const host::DeviceRow& device : snapshot.rows) {
         if (device.state != host::DeviceState::WithConsole)
             next.push_back(deviceRow(device));
+        else if (device.tls.on() && !next.empty() && next.front().id == 0 &&
+                 console.target == device.peer.text())
+            // The console's device called in with TLS: the host knows it.
+            next.front().cells[Protocol] += QStringLiteral("+TLS");
+    }
 
     const bool sameDevices = next.size() == rows_.size() &&
                              std::equal(next.begin(), next.end(), rows_.begin(),

@@ -9,6 +9,9 @@ namespace
 constexpr std::string_view kProtocolKey = "Protocol";
 constexpr std::string_view kAddressKey = "Address";
 constexpr std::string_view kPortKey = "Port";
+constexpr std::string_view kTlsKey = "Tls";
+constexpr std::string_view kCertificateKey = "CertificateFile";
+constexpr std::string_view kKeyKey = "KeyFile";
 constexpr std::string_view kMaxDevicesKey = "MaxDevices";
 constexpr std::string_view kUdpIdleKey = "UdpIdleSeconds";
 constexpr std::string_view kConnectToKey = "ConnectTo";
@@ -49,6 +52,22 @@ host::HostSettings DevicesSettings::hostSettings()
     if (idle >= 1 && idle <= kLongestIdleSeconds)
         settings.udpIdle = std::chrono::seconds(idle);
     return settings;
+}
+
+ListenTls DevicesSettings::tls()
+{
+    ListenTls tls;
+    tls.on = store_.readInt(kSection, kTlsKey, 0) == 1;
+    tls.certificateFile = store_.readText(kSection, kCertificateKey, "");
+    tls.keyFile = store_.readText(kSection, kKeyKey, "");
+    return tls;
+}
+
+void DevicesSettings::storeTls(const ListenTls& tls)
+{
+    store_.writeInt(kSection, kTlsKey, tls.on ? 1 : 0);
+    store_.writeText(kSection, kCertificateKey, tls.certificateFile);
+    store_.writeText(kSection, kKeyKey, tls.keyFile);
 }
 
 void DevicesSettings::store(host::DeviceHost::Protocols protocols, std::string_view address,

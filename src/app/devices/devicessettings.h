@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listenertls.h"
+
 #include "app/settings/qtsettingsstore.h"
 
 #include "host/devicehost.h"
@@ -12,8 +14,9 @@ namespace app
 {
 
 // The Devices window's remembered values, in a section of their own:
-// Protocol (1 TCP, 2 UDP, 3 both), Address ("" for every address), Port, and
-// the host's bounds MaxDevices and UdpIdleSeconds (read only, set by hand), and
+// Protocol (1 TCP, 2 UDP, 3 both), Address ("" for every address), Port, Tls
+// (1: TCP with TLS), CertificateFile and KeyFile ("": the console's own), the
+// host's bounds MaxDevices and UdpIdleSeconds (read only, set by hand), and
 // ConnectTo (the last "Connect to" text, at most kMostConnectToChars). Out-of-range values
 // read as their defaults. UI thread only; construct it after the QApplication.
 class DevicesSettings
@@ -30,7 +33,11 @@ public:
     // The host's bounds as remembered.
     host::HostSettings hostSettings();
 
+    // TLS for listening, as remembered.
+    ListenTls tls();
+
     void store(host::DeviceHost::Protocols protocols, std::string_view address, std::uint16_t port);
+    void storeTls(const ListenTls& tls);
 
     std::string connectTo();
     void storeConnectTo(std::string_view target);

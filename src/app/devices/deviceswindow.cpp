@@ -8,7 +8,10 @@
 
 #include "socket/addresslookup.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,6 +21,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace app
@@ -78,7 +82,8 @@ void DevicesWindow::buildControls()
 
     status_ = new QLabel(this);
     status_->setWordWrap(true);
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The certificate's fingerprint is copied from here into devices.
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     table_ = new QTableView(this);
     table_->setModel(&model_);
@@ -109,6 +114,7 @@ void DevicesWindow::buildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(connectRow);
     layout->addLayout(top);
+    layout->addLayout(buildTlsControls());
     layout->addWidget(status_);
     layout->addWidget(table_, 1);
     layout->addLayout(bottom);
@@ -140,13 +146,58 @@ void DevicesWindow::connectToTarget()
     refresh();
 }
 
+QLayout* DevicesWindow::buildTlsControls()
+{
+    tls_ = new QCheckBox(tr("TLS"), this);
+    tls_->setToolTip(tr("Devices that call in over TCP speak TLS; UDP stays without encryption"));
+    certificate_ = new QLineEdit(this);
+    key_ = new QLineEdit(this);
+    certificate_->setPlaceholderText(tr("the console's own certificate"));
+    key_->setPlaceholderText(tr("the console's own certificate"));
+    browseCertificate_ = new QToolButton(this);
+    browseKey_ = new QToolButton(this);
+    browseCertificate_->setText(QStringLiteral("…"));
+    browseKey_->setText(QStringLiteral("…"));
+    const ListenTls remembered = DevicesSettings().tls();
+    tls_->setChecked(remembered.on);
+    certificate_->setText(QFile::decodeName(QByteArray::fromStdString(remembered.certificateFile)));
+    key_->setText(QFile::decodeName(QByteArray::fromStdString(remembered.keyFile)));
+    connect(browseCertificate_, &QToolButton::clicked, this,
+            [this] { browse(certificate_, tr("Certificate (PEM)")); });
+    connect(browseKey_, &QToolButton::clicked, this, [this] { browse(key_, tr("Key (PEM)")); });
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(tls_);
+    row->addWidget(new QLabel(tr("Certificate"), this));
+    row->addWidget(certificate_, 1);
+    row->addWidget(browseCertificate_);
+    row->addWidget(new QLabel(tr("Key"), this));
+    row->addWidget(key_, 1);
+    row->addWidget(browseKey_);
+    return row;
+}
+
+void DevicesWindow::browse(QLineEdit* edit, const QString& title)
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, title, edit->text(), tr("PEM files (*.pem *.crt *.key);;All files (*)"));
+    if (!file.isEmpty())
+        edit->setText(file);
+}
+
 void DevicesWindow::listen()
 {
     const auto protocols =
         static_cast<host::DeviceHost::Protocols>(protocol_->currentData().toInt());
     const std::string address = address_->currentData().toString().toStdString();
     const auto port = static_cast<std::uint16_t>(port_->value());
-    DevicesSettings().store(protocols, address, port);
+    ListenTls tls;
+    tls.on = tls_->isChecked();
+    tls.certificateFile = QFile::encodeName(certificate_->text().trimmed()).toStdString();
+    tls.keyFile = QFile::encodeName(key_->text().trimmed()).toStdString();
+    DevicesSettings settings;
+    settings.store(protocols, address, port);
+    settings.storeTls(tls);
     const std::optional<net::Endpoint> local = address.empty()
                                                    ? net::Endpoint::any(AF_INET, port)
                                                    : net::Endpoint::fromNumeric(address, port);
@@ -155,7 +206,7 @@ void DevicesWindow::listen()
             tr("Cannot listen on %1: not an address").arg(QString::fromStdString(address)));
         return;
     }
-    static_cast<void>(host_.listen(protocols, *local));
+    static_cast<void>(host_.listen(protocols, *local, tls));
 }
 
 void DevicesWindow::showListening()
@@ -166,6 +217,9 @@ void DevicesWindow::showListening()
     protocol_->setEnabled(!listening);
     address_->setEnabled(!listening);
     port_->setEnabled(!listening);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{tls_, certificate_, key_, browseCertificate_, browseKey_})
+        control->setEnabled(!listening);
     status_->setText(host_.listenStatus());
 }
 

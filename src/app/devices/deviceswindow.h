@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -11,6 +12,7 @@ class QPushButton;
 class QSpinBox;
 class QTableView;
 class QTimer;
+class QToolButton;
 
 namespace app
 {
@@ -19,8 +21,11 @@ class ConsoleHost;
 
 // The Devices window: where the console listens for devices that call in
 // (protocol TCP, UDP or both; the local address, any or one of the machine's;
-// the port; Listen and Stop, remembered in DevicesSettings), why it cannot
-// (the system's reason), and every device in a table (DevicesModel), brought
+// the port; TLS for TCP with a certificate and key file, or with none named
+// the console's own; Listen and Stop, remembered in DevicesSettings), why it
+// cannot (the system's or the TLS library's reason), with TLS the
+// certificate's fingerprint (selectable, to be entered into devices), and
+// every device in a table (DevicesModel), brought
 // up to date kPollMs while shown. "Make the console's device" (or a double
 // click, or Enter, on a row) makes the selected device the console's device;
 // "Close device" closes the selected one. "Connect to" takes a host name, an
@@ -61,6 +66,9 @@ public:
     QString noteText() const { return choiceNote_; }
     // Connects the console to what the "Connect to" edit says (its button).
     void connectToTarget();
+    QCheckBox* tlsBox() const { return tls_; }
+    QLineEdit* certificateEdit() const { return certificate_; }
+    QLineEdit* keyEdit() const { return key_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +77,8 @@ protected:
 
 private:
     void buildControls();
+    QLayout* buildTlsControls();
+    void browse(QLineEdit* edit, const QString& title);
     void showListening();
     void chooseSelected();
     void closeSelected();
@@ -79,6 +89,11 @@ private:
     QComboBox* protocol_ = nullptr;
     QComboBox* address_ = nullptr;
     QSpinBox* port_ = nullptr;
+    QCheckBox* tls_ = nullptr;
+    QLineEdit* certificate_ = nullptr;
+    QLineEdit* key_ = nullptr;
+    QToolButton* browseCertificate_ = nullptr;
+    QToolButton* browseKey_ = nullptr;
     QPushButton* listen_ = nullptr;
     QPushButton* stop_ = nullptr;
     QLabel* status_ = nullptr;
