@@ -445,54 +445,12 @@ void DeviceSession::received(std::string_view bytes, check::Instant now)
 
 bool DeviceSession::flush(check::Instant now)
 {
-    if (link_) {
-        // The records hold each block as the check gave it; the session
-        // encrypts it whole.
-        for (const std::string& block : pending_) {
-            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data()),
-                                   static_cast<std::uint32_t>(block.size()),
-                                   net::IoResult(static_cast<std::uint32_t>(block.size())));
-            if (const base::Error refused = link_->send(block); !refused.ok()) {
-                pending_.clear();
-                lost(now, refused, "cannot send: " + refused.text());
-                return false;
-            }
-        }
-        pending_.clear();
-        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-            lost(now, failed, "cannot send: " + failed.text());
-            return false;
-        }
-        return true;
-    }
-    while (!pending_.empty()) {
-        const std::string& block = pending_.front();
-        const char* data = block.data() + written_;
-        const std::size_t size = block.size() - written_;
-        const ssize_t count = sharedFd_ >= 0 ? ::sendto(sharedFd_, data, size, MSG_NOSIGNAL,
-                                                        peer_.address(), peer_.length)
-                                             : ::send(socket_.handle(), data, size, MSG_NOSIGNAL);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return true;
-            }
-            const base::Error error = base::Error::fromErrno();
-            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
-                                   static_cast<std::uint32_t>(size), net::IoResult(error));
-            lost(now, error, "cannot send: " + error.text());
-            return false;
-        }
-        recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
-                               static_cast<std::uint32_t>(count),
-                               net::IoResult(static_cast<std::uint32_t>(count)));
-        written_ += static_cast<std::size_t>(count);
-        if (written_ >= block.size()) {
-            pending_.pop_front();
-            written_ = 0;
-        }
+    const base::Error failed = link_            ? outbox_.writeThrough(*link_, socket_.handle())
+                               : sharedFd_ >= 0 ? outbox_.sendTo(sharedFd_, peer_)
+                                                : outbox_.writeTo(socket_.handle());
+    if (!failed.ok()) {
+        lost(now, failed, "cannot send: " + failed.text());
+        return false;
     }
     return true;
 }
@@ -500,7 +458,7 @@ bool DeviceSession::flush(check::Instant now)
 void DeviceSession::pump(check::Instant now)
 {
     for (std::string& block : run_->takeSends()) {
-        pending_.push_back(std::move(block));
+        outbox_.add(std::move(block));
     }
     if (!flush(now)) {
         return;
@@ -603,7 +561,7 @@ std::optional<check::Instant> DeviceSession::nextDeadline() const
         if (const std::optional<check::Instant> next = run_->nextDeadline()) {
             due = std::min(*next, due);
         }
-        if (sharedFd_ >= 0 && !pending_.empty()) {
+        if (sharedFd_ >= 0 && !outbox_.empty()) {
             due = std::min(loop_.now() + kDatagramRetry, due);
         }
         return due;
@@ -642,7 +600,7 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     }
     sharedFd_ = -1;
     state_ = State::Done;
-    pending_.clear();
+    outbox_.clear();
     link_.reset();
     run_.reset();
 }

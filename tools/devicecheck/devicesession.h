@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockoutbox.h"
 #include "check/fleetreport.h"
 #include "securelink.h"
 
@@ -13,7 +14,6 @@
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,8 +50,7 @@ struct SessionLimits {
 // stream socket a listener accepted (no connect step); adoptDatagrams() is a
 // UDP device that called in: its datagrams come through deliver() from the
 // listening socket, which the session answers through (and does not own).
-// Blocks the engine gives are written one write each, in order; a short TCP
-// write is finished before the next block starts, and a block is never cut.
+// Blocks the engine gives are written as a BlockOutbox writes them.
 // What is read goes to the engine as the console's Run gives it: over UDP
 // each datagram is whole, which ends a record.
 //
@@ -136,7 +135,7 @@ private:
     void closeSocket();
     bool wantsWrite() const;
     // Nothing waits to be written.
-    bool allOut() const { return pending_.empty() && (!link_ || !link_->wantsWrite()); }
+    bool allOut() const { return outbox_.empty() && (!link_ || !link_->wantsWrite()); }
     std::optional<check::Instant> nextDeadline() const;
     bool udp() const { return file_->transport == check::Transport::Udp; }
 
@@ -158,9 +157,7 @@ private:
     std::unique_ptr<SecureLink> link_; // when speaking TLS
     std::size_t nextAddress_ = 0;      // of the target's, to try next
     base::Error lastConnectError_;
-    std::deque<std::string> pending_; // blocks to write; the first may be part written
-    std::size_t written_ = 0;         // of the first pending block
-    check::Instant started_;          // the connect's start (or the accept)
+    check::Instant started_; // the connect's start (or the accept)
     check::Instant connectDeadline_;
     check::Instant deviceDeadline_;
     bool stopping_ = false;
@@ -169,6 +166,7 @@ private:
     check::DeviceResult result_;
     std::shared_ptr<traffic::TrafficBuffer> traffic_;
     traffic::ChannelRecorder recorder_;
+    BlockOutbox outbox_{recorder_};
 };
 
 } // namespace devicetools
