@@ -254,14 +254,9 @@ void DeviceSession::connected(check::Instant now)
         beginCheck(now);
         return;
     }
-    // The certificate must name what the target was given as.
-    link_ = std::make_unique<SecureLink>(
-        std::make_unique<tls::TlsSession>(dialTls_->context, result_.target.host));
+    handshake_ = std::make_unique<DialHandshake>(dialTls_, result_.target, recorder_);
     state_ = State::Handshaking;
-    link_->start();
-    if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-        tlsFailed(now, "TLS handshake failed: " + failed.text());
-    }
+    shaken(now, handshake_->start(socket_.handle()));
 }
 
 void DeviceSession::beginCheck(check::Instant now)
@@ -272,28 +267,21 @@ void DeviceSession::beginCheck(check::Instant now)
     pump(now);
 }
 
-void DeviceSession::handshaken(check::Instant now, std::string plain)
+void DeviceSession::shaken(check::Instant now, DialHandshake::Step step)
 {
-    const tls::TlsSession& session = link_->session();
-    if (session.state() == tls::TlsSession::State::Handshaking) {
+    if (step.state == DialHandshake::State::Failed) {
+        tlsFailed(now, std::move(step.text));
         return;
     }
-    if (session.state() != tls::TlsSession::State::Open) {
-        tlsFailed(now, session.state() == tls::TlsSession::State::Failed
-                           ? "TLS handshake failed: " + session.failure().reason()
-                           : std::string("the device closed the TLS session in its handshake"));
+    if (step.state != DialHandshake::State::Open) {
         return;
     }
-    recorder_.note(link_->description());
-    if (const base::Error refused = dialTls_->options.judge(session, result_.target.pin);
-        !refused.ok()) {
-        tlsFailed(now, refused.reason());
-        return;
-    }
+    link_ = handshake_->take();
+    handshake_.reset();
     beginCheck(now);
     // Plaintext that came with the handshake's last flight.
-    if (!plain.empty() && state_ == State::Running) {
-        received(plain, now);
+    if (!step.text.empty() && state_ == State::Running) {
+        received(step.text, now);
     }
 }
 
@@ -338,9 +326,7 @@ void DeviceSession::onReady(std::uint32_t ready)
     }
     if (state_ == State::Handshaking) {
         if ((ready & net::EventLoop::Writable) != 0) {
-            if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-                tlsFailed(now, "TLS handshake failed: " + failed.text());
-            }
+            shaken(now, handshake_->writable(socket_.handle()));
         }
         if (state_ == State::Handshaking) {
             receive(now);
@@ -372,7 +358,9 @@ void DeviceSession::receive(check::Instant now)
         const ssize_t count = ::recv(socket_.handle(), buffer, net::EventLoop::kScratchBytes, 0);
         if (count > 0) {
             const std::string_view bytes(buffer, static_cast<std::size_t>(count));
-            if (link_) {
+            if (state_ == State::Handshaking) {
+                shaken(now, handshake_->received(bytes, socket_.handle()));
+            } else if (link_) {
                 secureReceived(bytes, now);
             } else {
                 received(bytes, now);
@@ -408,15 +396,7 @@ void DeviceSession::receive(check::Instant now)
 
 void DeviceSession::secureReceived(std::string_view cipher, check::Instant now)
 {
-    std::string plain = link_->receive(cipher);
-    if (state_ == State::Handshaking) {
-        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-            tlsFailed(now, "TLS handshake failed: " + failed.text());
-            return;
-        }
-        handshaken(now, std::move(plain));
-        return;
-    }
+    const std::string plain = link_->receive(cipher);
     if (!plain.empty()) {
         received(plain, now);
     }
@@ -601,6 +581,7 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     sharedFd_ = -1;
     state_ = State::Done;
     outbox_.clear();
+    handshake_.reset();
     link_.reset();
     run_.reset();
 }

@@ -2,6 +2,7 @@
 
 #include "blockoutbox.h"
 #include "check/fleetreport.h"
+#include "dialhandshake.h"
 #include "securelink.h"
 
 #include "traffic/trafficbuffer.h"
@@ -114,7 +115,7 @@ private:
     // (`type` SOCK_STREAM or SOCK_DGRAM) and the check runs.
     void startAccepted(const net::Endpoint& peer, int type, check::Instant now);
     // The TLS handshake went on: on to the check, or the device refused.
-    void handshaken(check::Instant now, std::string plain);
+    void shaken(check::Instant now, DialHandshake::Step step);
     void tlsFailed(check::Instant now, std::string reason);
     // The check starts on the connection.
     void beginCheck(check::Instant now);
@@ -122,7 +123,7 @@ private:
     void connectFailed(check::Instant now, base::Error error, std::string reason = {});
     void receive(check::Instant now);
     void received(std::string_view bytes, check::Instant now);
-    // Bytes read over TLS: the handshake's, or records with plaintext.
+    // Bytes read over TLS once the handshake is done: records with plaintext.
     void secureReceived(std::string_view cipher, check::Instant now);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Instant now);
@@ -135,7 +136,11 @@ private:
     void closeSocket();
     bool wantsWrite() const;
     // Nothing waits to be written.
-    bool allOut() const { return outbox_.empty() && (!link_ || !link_->wantsWrite()); }
+    bool allOut() const
+    {
+        return outbox_.empty() && (!link_ || !link_->wantsWrite()) &&
+               (!handshake_ || !handshake_->wantsWrite());
+    }
     std::optional<check::Instant> nextDeadline() const;
     bool udp() const { return file_->transport == check::Transport::Udp; }
 
@@ -154,10 +159,11 @@ private:
     check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
     std::shared_ptr<const DialTls> dialTls_;
-    std::unique_ptr<SecureLink> link_; // when speaking TLS
-    std::size_t nextAddress_ = 0;      // of the target's, to try next
+    std::unique_ptr<DialHandshake> handshake_; // while shaking hands with a device dialled
+    std::unique_ptr<SecureLink> link_;         // when speaking TLS, the handshake done
+    std::size_t nextAddress_ = 0;              // of the target's, to try next
     base::Error lastConnectError_;
-    check::Instant started_; // the connect's start (or the accept)
+    check::Instant started_;                   // the connect's start (or the accept)
     check::Instant connectDeadline_;
     check::Instant deviceDeadline_;
     bool stopping_ = false;
