@@ -88,6 +88,7 @@ void DeviceSession::start()
     request.type = udp() ? SOCK_DGRAM : SOCK_STREAM;
     recorder_.connectStarted(request);
     state_ = State::Connecting;
+    dialer_.emplace(target.addresses, request.type);
     if (target.addresses.empty()) {
         connectFailed(now,
                       base::Error(base::Fault::BadInput, 0,
@@ -102,27 +103,15 @@ void DeviceSession::start()
 
 void DeviceSession::dial(check::Instant now)
 {
-    const std::vector<net::Endpoint>& addresses = result_.target.addresses;
-    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
-    while (nextAddress_ < addresses.size()) {
-        const net::Endpoint& to = addresses[nextAddress_++];
-        const int fd = ::socket(to.family(), type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            lastConnectError_ = base::Error::fromErrno("no socket");
-            continue;
-        }
-        socket_ = net::ConnectedSocket(fd, {});
-        if (::connect(fd, to.address(), to.length) == 0) {
-            connected(now);
-            return;
-        }
-        if (errno == EINPROGRESS) {
-            return;
-        }
-        lastConnectError_ = base::Error::fromErrno();
-        closeSocket();
+    std::optional<AddressDialer::Attempt> attempt = dialer_->next();
+    if (!attempt) {
+        connectFailed(now, dialer_->lastError());
+        return;
     }
-    connectFailed(now, lastConnectError_);
+    socket_ = std::move(attempt->socket);
+    if (attempt->connected) {
+        connected(now);
+    }
 }
 
 void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early,
@@ -239,7 +228,7 @@ void DeviceSession::connected(check::Instant now)
 {
     // The record's local address is an IPv4 one; other families leave it out.
     net::SocketAddress local;
-    if (result_.target.addresses[nextAddress_ - 1].family() == AF_INET) {
+    if (dialer_->current().family() == AF_INET) {
         socklen_t length = net::SocketAddress::kSize;
         ::getsockname(socket_.handle(), local.asSockaddr(), &length);
     }
@@ -308,16 +297,10 @@ void DeviceSession::onReady(std::uint32_t ready)
 {
     const check::Instant now = loop_.now();
     if (state_ == State::Connecting) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket_.handle(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-            error = errno;
-        }
-        if (error == 0 && (ready & (net::EventLoop::Failed | net::EventLoop::HangUp)) == 0) {
+        if (dialer_->answer(socket_.handle(), ready).ok()) {
             connected(now);
         } else {
             // On to the target's next address, if it has one.
-            lastConnectError_ = base::Error::system(error != 0 ? error : ECONNREFUSED);
             closeSocket();
             dial(now);
         }

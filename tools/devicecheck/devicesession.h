@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressdialer.h"
 #include "blockoutbox.h"
 #include "check/fleetreport.h"
 #include "dialhandshake.h"
@@ -45,7 +46,8 @@ struct SessionLimits {
 // open (adopt()).
 //
 // A target with several addresses (a name of both families) is connected at
-// the first that takes the connect, tried in order within the time-out.
+// the first that takes the connect, tried in order within the time-out
+// (AddressDialer).
 //
 // Three ways to start: start() connects to the target; adopt() takes a
 // stream socket a listener accepted (no connect step); adoptDatagrams() is a
@@ -161,8 +163,7 @@ private:
     std::shared_ptr<const DialTls> dialTls_;
     std::unique_ptr<DialHandshake> handshake_; // while shaking hands with a device dialled
     std::unique_ptr<SecureLink> link_;         // when speaking TLS, the handshake done
-    std::size_t nextAddress_ = 0;              // of the target's, to try next
-    base::Error lastConnectError_;
+    std::optional<AddressDialer> dialer_;      // from start()
     check::Instant started_;                   // the connect's start (or the accept)
     check::Instant connectDeadline_;
     check::Instant deviceDeadline_;
