@@ -42,7 +42,10 @@ check::Millis millis(check::Clock::duration time)
 DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::CheckFile> file,
                              check::Target target, SessionLimits limits, bool record,
                              DoneHook onDone)
-    : loop_(loop), file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
+    : loop_(loop),
+      watch_(
+          loop, [this](std::uint32_t ready) { onReady(ready); }, [this] { onTimer(); }),
+      file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
       traffic_(std::make_shared<traffic::TrafficBuffer>())
 {
     result_.target = std::move(target);
@@ -53,7 +56,7 @@ DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::
 
 DeviceSession::~DeviceSession()
 {
-    loop_.cancel(timer_);
+    watch_.wakeAt(std::nullopt);
     closeSocket();
 }
 
@@ -178,8 +181,7 @@ void DeviceSession::deliver(std::string_view datagram)
 void DeviceSession::settle()
 {
     if (state_ == State::Done) {
-        loop_.cancel(timer_);
-        timer_ = 0;
+        watch_.wakeAt(std::nullopt);
         if (!told_) {
             told_ = true;
             // Last: the hook may destroy this session.
@@ -190,32 +192,11 @@ void DeviceSession::settle()
         return;
     }
     if (socket_.valid()) {
-        const std::uint32_t wanted = net::EventLoop::WantRead |
-                                     (wantsWrite() ? std::uint32_t{net::EventLoop::WantWrite} : 0u);
-        if (interest_ == 0) {
-            if (loop_
-                    .watch(socket_.handle(), wanted,
-                           [this](std::uint32_t ready) { onReady(ready); })
-                    .ok()) {
-                interest_ = wanted;
-            }
-            // Else only a loop short of memory: the device's time bound ends it.
-        } else if (wanted != interest_ && loop_.setInterest(socket_.handle(), wanted).ok()) {
-            interest_ = wanted;
-        }
+        watch_.watch(socket_.handle(),
+                     net::EventLoop::WantRead |
+                         (wantsWrite() ? std::uint32_t{net::EventLoop::WantWrite} : 0u));
     }
-    const std::optional<check::Instant> due = nextDeadline();
-    if (timer_ != 0 && (!due || *due != timerAt_)) {
-        loop_.cancel(timer_);
-        timer_ = 0;
-    }
-    if (due && timer_ == 0) {
-        timerAt_ = *due;
-        timer_ = loop_.at(*due, [this] {
-            timer_ = 0;
-            onTimer();
-        });
-    }
+    watch_.wakeAt(nextDeadline());
 }
 
 void DeviceSession::onTimer()
@@ -538,10 +519,7 @@ std::optional<check::Instant> DeviceSession::nextDeadline() const
 
 void DeviceSession::closeSocket()
 {
-    if (interest_ != 0) {
-        loop_.unwatch(socket_.handle());
-        interest_ = 0;
-    }
+    watch_.unwatch(socket_.handle());
     socket_.reset();
 }
 

@@ -4,6 +4,7 @@
 #include "blockoutbox.h"
 #include "check/fleetreport.h"
 #include "dialhandshake.h"
+#include "loopwatch.h"
 #include "securelink.h"
 
 #include "traffic/trafficbuffer.h"
@@ -35,7 +36,7 @@ struct SessionLimits {
 // as the check file says) that the loop watches, the check engine
 // (check::CheckRun) that says what to send and judges what comes back, and
 // one loop timer for the next of its deadlines (the engine's, the connect's,
-// the device's), so the loop never scans the sessions.
+// the device's), so the loop never scans the sessions (LoopWatch).
 //
 // TLS: with useTls() the session does the handshake after the connect, as
 // part of it (the connect time-out bounds both), and goes on only with a
@@ -147,6 +148,7 @@ private:
     bool udp() const { return file_->transport == check::Transport::Udp; }
 
     net::EventLoop& loop_;
+    LoopWatch watch_; // socket_'s, and the timer at the next deadline
     std::shared_ptr<const check::CheckFile> file_;
     SessionLimits limits_;
     DoneHook onDone_;
@@ -156,9 +158,6 @@ private:
     // the device's address.
     int sharedFd_ = -1;
     net::Endpoint peer_;
-    std::uint32_t interest_ = 0; // what the loop watches on socket_; 0: not watched
-    net::EventLoop::TimerId timer_ = 0;
-    check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
     std::shared_ptr<const DialTls> dialTls_;
     std::unique_ptr<DialHandshake> handshake_; // while shaking hands with a device dialled
