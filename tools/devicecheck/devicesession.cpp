@@ -25,13 +25,6 @@ std::string millisText(check::Clock::duration time)
     return std::to_string(std::chrono::floor<check::Millis>(time).count()) + " ms";
 }
 
-// A host as the records name it before its port: an IPv6 address in
-// brackets, as the record readers take it.
-std::string recordHost(const std::string& host)
-{
-    return host.find(':') == std::string::npos ? host : '[' + host + ']';
-}
-
 check::Millis millis(check::Clock::duration time)
 {
     return std::chrono::floor<check::Millis>(time);
@@ -45,13 +38,9 @@ DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::
     : loop_(loop),
       watch_(
           loop, [this](std::uint32_t ready) { onReady(ready); }, [this] { onTimer(); }),
-      file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
-      traffic_(std::make_shared<traffic::TrafficBuffer>())
+      file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)), record_(record)
 {
     result_.target = std::move(target);
-    if (record) {
-        recorder_.setSinks({traffic_});
-    }
 }
 
 DeviceSession::~DeviceSession()
@@ -84,14 +73,10 @@ void DeviceSession::start()
         return;
     }
     const check::Target& target = result_.target;
-    net::ConnectRequest request;
-    request.host = recordHost(target.host);
-    request.service = std::to_string(target.port);
-    request.family = target.addresses.empty() ? AF_UNSPEC : target.addresses.front().family();
-    request.type = udp() ? SOCK_DGRAM : SOCK_STREAM;
-    recorder_.connectStarted(request);
+    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
+    record_.dialing(target, type);
     state_ = State::Connecting;
-    dialer_.emplace(target.addresses, request.type);
+    dialer_.emplace(target.addresses, type);
     if (target.addresses.empty()) {
         connectFailed(now,
                       base::Error(base::Fault::BadInput, 0,
@@ -137,18 +122,7 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
 
 void DeviceSession::startAccepted(const net::Endpoint& peer, int type, check::Instant now)
 {
-    // The record starts as a connection's does (its files are named by the
-    // attempt), with the device's address, and says it was accepted.
-    net::ConnectRequest request;
-    request.host = recordHost(peer.addressText());
-    request.service = std::to_string(peer.port());
-    request.family = peer.family();
-    request.type = type;
-    recorder_.connectStarted(request);
-    recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
-    if (link_) {
-        recorder_.note(link_->description());
-    }
+    record_.accepted(peer, type, link_.get());
     state_ = State::Running;
     run_->start(now);
     pump(now);
@@ -207,24 +181,13 @@ void DeviceSession::onTimer()
 
 void DeviceSession::connected(check::Instant now)
 {
-    // The record's local address is an IPv4 one; other families leave it out.
-    net::SocketAddress local;
-    if (dialer_->current().family() == AF_INET) {
-        socklen_t length = net::SocketAddress::kSize;
-        ::getsockname(socket_.handle(), local.asSockaddr(), &length);
-    }
-    socket_ = net::ConnectedSocket(socket_.release(), local);
-    net::ConnectOutcome outcome;
-    outcome.error = {};
-    outcome.socket = std::move(socket_);
-    outcome.elapsed = millis(now - started_);
-    recorder_.connectEnded(outcome);
-    socket_ = std::move(outcome.socket);
+    socket_ = record_.connected(std::move(socket_), dialer_->current().family() == AF_INET,
+                                millis(now - started_));
     if (!dialTls_) {
         beginCheck(now);
         return;
     }
-    handshake_ = std::make_unique<DialHandshake>(dialTls_, result_.target, recorder_);
+    handshake_ = std::make_unique<DialHandshake>(dialTls_, result_.target, record_.recorder());
     state_ = State::Handshaking;
     shaken(now, handshake_->start(socket_.handle()));
 }
@@ -257,7 +220,7 @@ void DeviceSession::shaken(check::Instant now, DialHandshake::Step step)
 
 void DeviceSession::tlsFailed(check::Instant now, std::string reason)
 {
-    recorder_.note(reason);
+    record_.recorder().note(reason);
     result_.failedStep = "tls";
     result_.reason = std::move(reason);
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
@@ -265,10 +228,7 @@ void DeviceSession::tlsFailed(check::Instant now, std::string reason)
 
 void DeviceSession::connectFailed(check::Instant now, base::Error error, std::string reason)
 {
-    net::ConnectOutcome outcome;
-    outcome.error = error;
-    outcome.elapsed = millis(now - started_);
-    recorder_.connectEnded(outcome);
+    record_.connectFailed(error, millis(now - started_));
     result_.failedStep = "connect";
     result_.reason = reason.empty() ? error.text() : std::move(reason);
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
@@ -333,7 +293,7 @@ void DeviceSession::receive(check::Instant now)
         }
         if (count == 0) {
             if (udp()) {
-                recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
+                record_.recorder().channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
             if (state_ == State::Handshaking) {
@@ -381,8 +341,7 @@ void DeviceSession::secureReceived(std::string_view cipher, check::Instant now)
 
 void DeviceSession::received(std::string_view bytes, check::Instant now)
 {
-    recorder_.blockRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                        static_cast<std::uint32_t>(bytes.size()), {});
+    record_.read(bytes);
     run_->received(bytes, udp() ? check::Chunk::Datagram : check::Chunk::Stream, now);
     pump(now);
 }
@@ -424,7 +383,7 @@ void DeviceSession::pump(check::Instant now)
 
 void DeviceSession::lost(check::Instant now, const base::Error& error, std::string reason)
 {
-    recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
+    record_.recorder().channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
         // Only blocks of a check that passed were still going out.
         result_.failedStep = "send";
@@ -537,7 +496,7 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     result_.duration = millis(now - started_);
     if (socket_.valid() || sharedFd_ >= 0) {
         closeSocket();
-        recorder_.disconnected();
+        record_.recorder().disconnected();
     }
     sharedFd_ = -1;
     state_ = State::Done;

@@ -6,6 +6,7 @@
 #include "dialhandshake.h"
 #include "loopwatch.h"
 #include "securelink.h"
+#include "sessionrecord.h"
 
 #include "traffic/trafficbuffer.h"
 
@@ -58,8 +59,8 @@ struct SessionLimits {
 // What is read goes to the engine as the console's Run gives it: over UDP
 // each datagram is whole, which ends a record.
 //
-// With recording on, every connect, write, read and event goes through a
-// ChannelRecorder into a TrafficBuffer, in the record files' texts.
+// With recording on, every connect, write, read and event goes into a
+// TrafficBuffer, in the record files' texts (SessionRecord).
 //
 // The end: the done hook is told once, when the check has ended (also at
 // once from start() or adopt()), as the last thing the session does; the
@@ -99,7 +100,7 @@ public:
     bool done() const { return state_ == State::Done; }
     check::DeviceResult& result() { return result_; }
     // The records of its traffic (empty without recording).
-    traffic::TrafficBuffer& traffic() { return *traffic_; }
+    traffic::TrafficBuffer& traffic() { return record_.traffic(); }
 
 private:
     enum class State { Idle, Connecting, Handshaking, Running, Done };
@@ -170,9 +171,8 @@ private:
     bool told_ = false;
     std::string endReason_; // why the connection or the check was cut short
     check::DeviceResult result_;
-    std::shared_ptr<traffic::TrafficBuffer> traffic_;
-    traffic::ChannelRecorder recorder_;
-    BlockOutbox outbox_{recorder_};
+    SessionRecord record_;
+    BlockOutbox outbox_{record_.recorder()};
 };
 
 } // namespace devicetools
