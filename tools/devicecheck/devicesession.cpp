@@ -25,13 +25,6 @@ std::string millisText(check::Clock::duration time)
     return std::to_string(std::chrono::floor<check::Millis>(time).count()) + " ms";
 }
 
-// A host as the records name it before its port: an IPv6 address in
-// brackets, as the record readers take it.
-std::string recordHost(const std::string& host)
-{
-    return host.find(':') == std::string::npos ? host : '[' + host + ']';
-}
-
 check::Millis millis(check::Clock::duration time)
 {
     return std::chrono::floor<check::Millis>(time);
@@ -42,18 +35,17 @@ check::Millis millis(check::Clock::duration time)
 DeviceSession::DeviceSession(net::EventLoop& loop, std::shared_ptr<const check::CheckFile> file,
                              check::Target target, SessionLimits limits, bool record,
                              DoneHook onDone)
-    : loop_(loop), file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)),
-      traffic_(std::make_shared<traffic::TrafficBuffer>())
+    : loop_(loop),
+      watch_(
+          loop, [this](std::uint32_t ready) { onReady(ready); }, [this] { onTimer(); }),
+      file_(std::move(file)), limits_(limits), onDone_(std::move(onDone)), record_(record)
 {
     result_.target = std::move(target);
-    if (record) {
-        recorder_.setSinks({traffic_});
-    }
 }
 
 DeviceSession::~DeviceSession()
 {
-    loop_.cancel(timer_);
+    watch_.wakeAt(std::nullopt);
     closeSocket();
 }
 
@@ -81,13 +73,10 @@ void DeviceSession::start()
         return;
     }
     const check::Target& target = result_.target;
-    net::ConnectRequest request;
-    request.host = recordHost(target.host);
-    request.service = std::to_string(target.port);
-    request.family = target.addresses.empty() ? AF_UNSPEC : target.addresses.front().family();
-    request.type = udp() ? SOCK_DGRAM : SOCK_STREAM;
-    recorder_.connectStarted(request);
+    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
+    record_.dialing(target, type);
     state_ = State::Connecting;
+    dialer_.emplace(target.addresses, type);
     if (target.addresses.empty()) {
         connectFailed(now,
                       base::Error(base::Fault::BadInput, 0,
@@ -102,27 +91,15 @@ void DeviceSession::start()
 
 void DeviceSession::dial(check::Instant now)
 {
-    const std::vector<net::Endpoint>& addresses = result_.target.addresses;
-    const int type = udp() ? SOCK_DGRAM : SOCK_STREAM;
-    while (nextAddress_ < addresses.size()) {
-        const net::Endpoint& to = addresses[nextAddress_++];
-        const int fd = ::socket(to.family(), type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            lastConnectError_ = base::Error::fromErrno("no socket");
-            continue;
-        }
-        socket_ = net::ConnectedSocket(fd, {});
-        if (::connect(fd, to.address(), to.length) == 0) {
-            connected(now);
-            return;
-        }
-        if (errno == EINPROGRESS) {
-            return;
-        }
-        lastConnectError_ = base::Error::fromErrno();
-        closeSocket();
+    std::optional<AddressDialer::Attempt> attempt = dialer_->next();
+    if (!attempt) {
+        connectFailed(now, dialer_->lastError());
+        return;
     }
-    connectFailed(now, lastConnectError_);
+    socket_ = std::move(attempt->socket);
+    if (attempt->connected) {
+        connected(now);
+    }
 }
 
 void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view early,
@@ -145,18 +122,7 @@ void DeviceSession::adopt(int fd, const net::Endpoint& peer, std::string_view ea
 
 void DeviceSession::startAccepted(const net::Endpoint& peer, int type, check::Instant now)
 {
-    // The record starts as a connection's does (its files are named by the
-    // attempt), with the device's address, and says it was accepted.
-    net::ConnectRequest request;
-    request.host = recordHost(peer.addressText());
-    request.service = std::to_string(peer.port());
-    request.family = peer.family();
-    request.type = type;
-    recorder_.connectStarted(request);
-    recorder_.channelEvent(net::ChannelEvent::ConnectionEstablished, {});
-    if (link_) {
-        recorder_.note(link_->description());
-    }
+    record_.accepted(peer, type, link_.get());
     state_ = State::Running;
     run_->start(now);
     pump(now);
@@ -189,8 +155,7 @@ void DeviceSession::deliver(std::string_view datagram)
 void DeviceSession::settle()
 {
     if (state_ == State::Done) {
-        loop_.cancel(timer_);
-        timer_ = 0;
+        watch_.wakeAt(std::nullopt);
         if (!told_) {
             told_ = true;
             // Last: the hook may destroy this session.
@@ -201,32 +166,11 @@ void DeviceSession::settle()
         return;
     }
     if (socket_.valid()) {
-        const std::uint32_t wanted = net::EventLoop::WantRead |
-                                     (wantsWrite() ? std::uint32_t{net::EventLoop::WantWrite} : 0u);
-        if (interest_ == 0) {
-            if (loop_
-                    .watch(socket_.handle(), wanted,
-                           [this](std::uint32_t ready) { onReady(ready); })
-                    .ok()) {
-                interest_ = wanted;
-            }
-            // Else only a loop short of memory: the device's time bound ends it.
-        } else if (wanted != interest_ && loop_.setInterest(socket_.handle(), wanted).ok()) {
-            interest_ = wanted;
-        }
+        watch_.watch(socket_.handle(),
+                     net::EventLoop::WantRead |
+                         (wantsWrite() ? std::uint32_t{net::EventLoop::WantWrite} : 0u));
     }
-    const std::optional<check::Instant> due = nextDeadline();
-    if (timer_ != 0 && (!due || *due != timerAt_)) {
-        loop_.cancel(timer_);
-        timer_ = 0;
-    }
-    if (due && timer_ == 0) {
-        timerAt_ = *due;
-        timer_ = loop_.at(*due, [this] {
-            timer_ = 0;
-            onTimer();
-        });
-    }
+    watch_.wakeAt(nextDeadline());
 }
 
 void DeviceSession::onTimer()
@@ -237,31 +181,15 @@ void DeviceSession::onTimer()
 
 void DeviceSession::connected(check::Instant now)
 {
-    // The record's local address is an IPv4 one; other families leave it out.
-    net::SocketAddress local;
-    if (result_.target.addresses[nextAddress_ - 1].family() == AF_INET) {
-        socklen_t length = net::SocketAddress::kSize;
-        ::getsockname(socket_.handle(), local.asSockaddr(), &length);
-    }
-    socket_ = net::ConnectedSocket(socket_.release(), local);
-    net::ConnectOutcome outcome;
-    outcome.error = {};
-    outcome.socket = std::move(socket_);
-    outcome.elapsed = millis(now - started_);
-    recorder_.connectEnded(outcome);
-    socket_ = std::move(outcome.socket);
+    socket_ = record_.connected(std::move(socket_), dialer_->current().family() == AF_INET,
+                                millis(now - started_));
     if (!dialTls_) {
         beginCheck(now);
         return;
     }
-    // The certificate must name what the target was given as.
-    link_ = std::make_unique<SecureLink>(
-        std::make_unique<tls::TlsSession>(dialTls_->context, result_.target.host));
+    handshake_ = std::make_unique<DialHandshake>(dialTls_, result_.target, record_.recorder());
     state_ = State::Handshaking;
-    link_->start();
-    if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-        tlsFailed(now, "TLS handshake failed: " + failed.text());
-    }
+    shaken(now, handshake_->start(socket_.handle()));
 }
 
 void DeviceSession::beginCheck(check::Instant now)
@@ -272,34 +200,27 @@ void DeviceSession::beginCheck(check::Instant now)
     pump(now);
 }
 
-void DeviceSession::handshaken(check::Instant now, std::string plain)
+void DeviceSession::shaken(check::Instant now, DialHandshake::Step step)
 {
-    const tls::TlsSession& session = link_->session();
-    if (session.state() == tls::TlsSession::State::Handshaking) {
+    if (step.state == DialHandshake::State::Failed) {
+        tlsFailed(now, std::move(step.text));
         return;
     }
-    if (session.state() != tls::TlsSession::State::Open) {
-        tlsFailed(now, session.state() == tls::TlsSession::State::Failed
-                           ? "TLS handshake failed: " + session.failure().reason()
-                           : std::string("the device closed the TLS session in its handshake"));
+    if (step.state != DialHandshake::State::Open) {
         return;
     }
-    recorder_.note(link_->description());
-    if (const base::Error refused = dialTls_->options.judge(session, result_.target.pin);
-        !refused.ok()) {
-        tlsFailed(now, refused.reason());
-        return;
-    }
+    link_ = handshake_->take();
+    handshake_.reset();
     beginCheck(now);
     // Plaintext that came with the handshake's last flight.
-    if (!plain.empty() && state_ == State::Running) {
-        received(plain, now);
+    if (!step.text.empty() && state_ == State::Running) {
+        received(step.text, now);
     }
 }
 
 void DeviceSession::tlsFailed(check::Instant now, std::string reason)
 {
-    recorder_.note(reason);
+    record_.recorder().note(reason);
     result_.failedStep = "tls";
     result_.reason = std::move(reason);
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
@@ -307,10 +228,7 @@ void DeviceSession::tlsFailed(check::Instant now, std::string reason)
 
 void DeviceSession::connectFailed(check::Instant now, base::Error error, std::string reason)
 {
-    net::ConnectOutcome outcome;
-    outcome.error = error;
-    outcome.elapsed = millis(now - started_);
-    recorder_.connectEnded(outcome);
+    record_.connectFailed(error, millis(now - started_));
     result_.failedStep = "connect";
     result_.reason = reason.empty() ? error.text() : std::move(reason);
     finish(now, stopping_ ? check::DeviceOutcome::Stopped : check::DeviceOutcome::Failed);
@@ -320,16 +238,10 @@ void DeviceSession::onReady(std::uint32_t ready)
 {
     const check::Instant now = loop_.now();
     if (state_ == State::Connecting) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket_.handle(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-            error = errno;
-        }
-        if (error == 0 && (ready & (net::EventLoop::Failed | net::EventLoop::HangUp)) == 0) {
+        if (dialer_->answer(socket_.handle(), ready).ok()) {
             connected(now);
         } else {
             // On to the target's next address, if it has one.
-            lastConnectError_ = base::Error::system(error != 0 ? error : ECONNREFUSED);
             closeSocket();
             dial(now);
         }
@@ -338,9 +250,7 @@ void DeviceSession::onReady(std::uint32_t ready)
     }
     if (state_ == State::Handshaking) {
         if ((ready & net::EventLoop::Writable) != 0) {
-            if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-                tlsFailed(now, "TLS handshake failed: " + failed.text());
-            }
+            shaken(now, handshake_->writable(socket_.handle()));
         }
         if (state_ == State::Handshaking) {
             receive(now);
@@ -372,7 +282,9 @@ void DeviceSession::receive(check::Instant now)
         const ssize_t count = ::recv(socket_.handle(), buffer, net::EventLoop::kScratchBytes, 0);
         if (count > 0) {
             const std::string_view bytes(buffer, static_cast<std::size_t>(count));
-            if (link_) {
+            if (state_ == State::Handshaking) {
+                shaken(now, handshake_->received(bytes, socket_.handle()));
+            } else if (link_) {
                 secureReceived(bytes, now);
             } else {
                 received(bytes, now);
@@ -381,7 +293,7 @@ void DeviceSession::receive(check::Instant now)
         }
         if (count == 0) {
             if (udp()) {
-                recorder_.channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
+                record_.recorder().channelEvent(net::ChannelEvent::ZeroLengthMessage, {});
                 continue;
             }
             if (state_ == State::Handshaking) {
@@ -408,15 +320,7 @@ void DeviceSession::receive(check::Instant now)
 
 void DeviceSession::secureReceived(std::string_view cipher, check::Instant now)
 {
-    std::string plain = link_->receive(cipher);
-    if (state_ == State::Handshaking) {
-        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-            tlsFailed(now, "TLS handshake failed: " + failed.text());
-            return;
-        }
-        handshaken(now, std::move(plain));
-        return;
-    }
+    const std::string plain = link_->receive(cipher);
     if (!plain.empty()) {
         received(plain, now);
     }
@@ -437,62 +341,19 @@ void DeviceSession::secureReceived(std::string_view cipher, check::Instant now)
 
 void DeviceSession::received(std::string_view bytes, check::Instant now)
 {
-    recorder_.blockRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                        static_cast<std::uint32_t>(bytes.size()), {});
+    record_.read(bytes);
     run_->received(bytes, udp() ? check::Chunk::Datagram : check::Chunk::Stream, now);
     pump(now);
 }
 
 bool DeviceSession::flush(check::Instant now)
 {
-    if (link_) {
-        // The records hold each block as the check gave it; the session
-        // encrypts it whole.
-        for (const std::string& block : pending_) {
-            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(block.data()),
-                                   static_cast<std::uint32_t>(block.size()),
-                                   net::IoResult(static_cast<std::uint32_t>(block.size())));
-            if (const base::Error refused = link_->send(block); !refused.ok()) {
-                pending_.clear();
-                lost(now, refused, "cannot send: " + refused.text());
-                return false;
-            }
-        }
-        pending_.clear();
-        if (const base::Error failed = link_->flush(socket_.handle()); !failed.ok()) {
-            lost(now, failed, "cannot send: " + failed.text());
-            return false;
-        }
-        return true;
-    }
-    while (!pending_.empty()) {
-        const std::string& block = pending_.front();
-        const char* data = block.data() + written_;
-        const std::size_t size = block.size() - written_;
-        const ssize_t count = sharedFd_ >= 0 ? ::sendto(sharedFd_, data, size, MSG_NOSIGNAL,
-                                                        peer_.address(), peer_.length)
-                                             : ::send(socket_.handle(), data, size, MSG_NOSIGNAL);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return true;
-            }
-            const base::Error error = base::Error::fromErrno();
-            recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
-                                   static_cast<std::uint32_t>(size), net::IoResult(error));
-            lost(now, error, "cannot send: " + error.text());
-            return false;
-        }
-        recorder_.blockWritten(reinterpret_cast<const std::uint8_t*>(data),
-                               static_cast<std::uint32_t>(count),
-                               net::IoResult(static_cast<std::uint32_t>(count)));
-        written_ += static_cast<std::size_t>(count);
-        if (written_ >= block.size()) {
-            pending_.pop_front();
-            written_ = 0;
-        }
+    const base::Error failed = link_            ? outbox_.writeThrough(*link_, socket_.handle())
+                               : sharedFd_ >= 0 ? outbox_.sendTo(sharedFd_, peer_)
+                                                : outbox_.writeTo(socket_.handle());
+    if (!failed.ok()) {
+        lost(now, failed, "cannot send: " + failed.text());
+        return false;
     }
     return true;
 }
@@ -500,7 +361,7 @@ bool DeviceSession::flush(check::Instant now)
 void DeviceSession::pump(check::Instant now)
 {
     for (std::string& block : run_->takeSends()) {
-        pending_.push_back(std::move(block));
+        outbox_.add(std::move(block));
     }
     if (!flush(now)) {
         return;
@@ -522,7 +383,7 @@ void DeviceSession::pump(check::Instant now)
 
 void DeviceSession::lost(check::Instant now, const base::Error& error, std::string reason)
 {
-    recorder_.channelEvent(net::ChannelEvent::ConnectionDropped, error);
+    record_.recorder().channelEvent(net::ChannelEvent::ConnectionDropped, error);
     if (run_->finished()) {
         // Only blocks of a check that passed were still going out.
         result_.failedStep = "send";
@@ -603,7 +464,7 @@ std::optional<check::Instant> DeviceSession::nextDeadline() const
         if (const std::optional<check::Instant> next = run_->nextDeadline()) {
             due = std::min(*next, due);
         }
-        if (sharedFd_ >= 0 && !pending_.empty()) {
+        if (sharedFd_ >= 0 && !outbox_.empty()) {
             due = std::min(loop_.now() + kDatagramRetry, due);
         }
         return due;
@@ -617,10 +478,7 @@ std::optional<check::Instant> DeviceSession::nextDeadline() const
 
 void DeviceSession::closeSocket()
 {
-    if (interest_ != 0) {
-        loop_.unwatch(socket_.handle());
-        interest_ = 0;
-    }
+    watch_.unwatch(socket_.handle());
     socket_.reset();
 }
 
@@ -638,11 +496,12 @@ void DeviceSession::finish(check::Instant now, check::DeviceOutcome outcome)
     result_.duration = millis(now - started_);
     if (socket_.valid() || sharedFd_ >= 0) {
         closeSocket();
-        recorder_.disconnected();
+        record_.recorder().disconnected();
     }
     sharedFd_ = -1;
     state_ = State::Done;
-    pending_.clear();
+    outbox_.clear();
+    handshake_.reset();
     link_.reset();
     run_.reset();
 }

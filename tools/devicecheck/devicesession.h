@@ -1,7 +1,12 @@
 #pragma once
 
+#include "addressdialer.h"
+#include "blockoutbox.h"
 #include "check/fleetreport.h"
+#include "dialhandshake.h"
+#include "loopwatch.h"
 #include "securelink.h"
+#include "sessionrecord.h"
 
 #include "traffic/trafficbuffer.h"
 
@@ -13,7 +18,6 @@
 #include "traffic/channelrecorder.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,7 +37,7 @@ struct SessionLimits {
 // as the check file says) that the loop watches, the check engine
 // (check::CheckRun) that says what to send and judges what comes back, and
 // one loop timer for the next of its deadlines (the engine's, the connect's,
-// the device's), so the loop never scans the sessions.
+// the device's), so the loop never scans the sessions (LoopWatch).
 //
 // TLS: with useTls() the session does the handshake after the connect, as
 // part of it (the connect time-out bounds both), and goes on only with a
@@ -44,19 +48,19 @@ struct SessionLimits {
 // open (adopt()).
 //
 // A target with several addresses (a name of both families) is connected at
-// the first that takes the connect, tried in order within the time-out.
+// the first that takes the connect, tried in order within the time-out
+// (AddressDialer).
 //
 // Three ways to start: start() connects to the target; adopt() takes a
 // stream socket a listener accepted (no connect step); adoptDatagrams() is a
 // UDP device that called in: its datagrams come through deliver() from the
 // listening socket, which the session answers through (and does not own).
-// Blocks the engine gives are written one write each, in order; a short TCP
-// write is finished before the next block starts, and a block is never cut.
+// Blocks the engine gives are written as a BlockOutbox writes them.
 // What is read goes to the engine as the console's Run gives it: over UDP
 // each datagram is whole, which ends a record.
 //
-// With recording on, every connect, write, read and event goes through a
-// ChannelRecorder into a TrafficBuffer, in the record files' texts.
+// With recording on, every connect, write, read and event goes into a
+// TrafficBuffer, in the record files' texts (SessionRecord).
 //
 // The end: the done hook is told once, when the check has ended (also at
 // once from start() or adopt()), as the last thing the session does; the
@@ -96,7 +100,7 @@ public:
     bool done() const { return state_ == State::Done; }
     check::DeviceResult& result() { return result_; }
     // The records of its traffic (empty without recording).
-    traffic::TrafficBuffer& traffic() { return *traffic_; }
+    traffic::TrafficBuffer& traffic() { return record_.traffic(); }
 
 private:
     enum class State { Idle, Connecting, Handshaking, Running, Done };
@@ -115,7 +119,7 @@ private:
     // (`type` SOCK_STREAM or SOCK_DGRAM) and the check runs.
     void startAccepted(const net::Endpoint& peer, int type, check::Instant now);
     // The TLS handshake went on: on to the check, or the device refused.
-    void handshaken(check::Instant now, std::string plain);
+    void shaken(check::Instant now, DialHandshake::Step step);
     void tlsFailed(check::Instant now, std::string reason);
     // The check starts on the connection.
     void beginCheck(check::Instant now);
@@ -123,7 +127,7 @@ private:
     void connectFailed(check::Instant now, base::Error error, std::string reason = {});
     void receive(check::Instant now);
     void received(std::string_view bytes, check::Instant now);
-    // Bytes read over TLS: the handshake's, or records with plaintext.
+    // Bytes read over TLS once the handshake is done: records with plaintext.
     void secureReceived(std::string_view cipher, check::Instant now);
     // Writes what is pending; false when the connection failed.
     bool flush(check::Instant now);
@@ -136,11 +140,16 @@ private:
     void closeSocket();
     bool wantsWrite() const;
     // Nothing waits to be written.
-    bool allOut() const { return pending_.empty() && (!link_ || !link_->wantsWrite()); }
+    bool allOut() const
+    {
+        return outbox_.empty() && (!link_ || !link_->wantsWrite()) &&
+               (!handshake_ || !handshake_->wantsWrite());
+    }
     std::optional<check::Instant> nextDeadline() const;
     bool udp() const { return file_->transport == check::Transport::Udp; }
 
     net::EventLoop& loop_;
+    LoopWatch watch_; // socket_'s, and the timer at the next deadline
     std::shared_ptr<const check::CheckFile> file_;
     SessionLimits limits_;
     DoneHook onDone_;
@@ -150,25 +159,20 @@ private:
     // the device's address.
     int sharedFd_ = -1;
     net::Endpoint peer_;
-    std::uint32_t interest_ = 0; // what the loop watches on socket_; 0: not watched
-    net::EventLoop::TimerId timer_ = 0;
-    check::Instant timerAt_;
     std::optional<check::CheckRun> run_;
     std::shared_ptr<const DialTls> dialTls_;
-    std::unique_ptr<SecureLink> link_; // when speaking TLS
-    std::size_t nextAddress_ = 0;      // of the target's, to try next
-    base::Error lastConnectError_;
-    std::deque<std::string> pending_; // blocks to write; the first may be part written
-    std::size_t written_ = 0;         // of the first pending block
-    check::Instant started_;          // the connect's start (or the accept)
+    std::unique_ptr<DialHandshake> handshake_; // while shaking hands with a device dialled
+    std::unique_ptr<SecureLink> link_;         // when speaking TLS, the handshake done
+    std::optional<AddressDialer> dialer_;      // from start()
+    check::Instant started_;                   // the connect's start (or the accept)
     check::Instant connectDeadline_;
     check::Instant deviceDeadline_;
     bool stopping_ = false;
     bool told_ = false;
     std::string endReason_; // why the connection or the check was cut short
     check::DeviceResult result_;
-    std::shared_ptr<traffic::TrafficBuffer> traffic_;
-    traffic::ChannelRecorder recorder_;
+    SessionRecord record_;
+    BlockOutbox outbox_{record_.recorder()};
 };
 
 } // namespace devicetools

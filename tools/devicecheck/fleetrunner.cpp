@@ -1,6 +1,7 @@
 #include "fleetrunner.h"
 
 #include "connectpacer.h"
+#include "runtally.h"
 
 #include "socket/eventloop.h"
 
@@ -16,8 +17,6 @@ namespace
 using check::Clock;
 using check::Instant;
 
-constexpr check::Millis kProgressInterval{100};
-
 // One run's state; lives for one call of FleetRunner::run().
 class Loop
 {
@@ -25,15 +24,16 @@ public:
     Loop(const check::CheckFile& file, const FleetSettings& settings, traffic::RecordSink* recorder,
          const FleetRunner::ProgressHook& progress, check::FleetReport& report)
         : file_(std::make_shared<const check::CheckFile>(file)), settings_(settings),
-          recorder_(recorder), progress_(progress), report_(report), pacer_(settings.rate),
-          slots_(std::max(settings.jobs, 1u))
+          recorder_(recorder), report_(report), pacer_(settings.rate),
+          slots_(std::max(settings.jobs, 1u)),
+          tally_(loop_, progress, [this] { return report_.devices.size(); })
     {
     }
     Loop(const Loop&) = delete;
     Loop& operator=(const Loop&) = delete;
 
     base::Error run(int stopFd);
-    const FleetProgress& counts() const { return counts_; }
+    const FleetProgress& counts() const { return tally_.counts(); }
 
 private:
     struct Slot {
@@ -46,26 +46,22 @@ private:
     void startDevices();
     void ended(std::size_t slot);
     void stopAll();
-    void tick();
-    void report();
 
     net::EventLoop loop_;
     std::shared_ptr<const check::CheckFile> file_;
     const FleetSettings& settings_;
     traffic::RecordSink* recorder_;
-    const FleetRunner::ProgressHook& progress_;
     check::FleetReport& report_;
     ConnectPacer pacer_;
     std::vector<Slot> slots_;
     std::vector<std::size_t> free_;
     net::EventLoop::TimerId paceTimer_ = 0;
-    Instant start_ = Clock::now();
     std::size_t next_ = 0;
     std::size_t running_ = 0;
     bool starting_ = false;
     bool stopping_ = false;
     bool over_ = false;
-    FleetProgress counts_;
+    RunTally tally_;
 };
 
 base::Error Loop::run(int stopFd)
@@ -86,10 +82,7 @@ base::Error Loop::run(int stopFd)
     for (std::size_t i = slots_.size(); i > 0; --i) {
         free_.push_back(i - 1);
     }
-    counts_.total = report_.devices.size();
-    if (progress_) {
-        loop_.after(kProgressInterval, [this] { tick(); });
-    }
+    tally_.startTicks();
     startDevices();
     base::Error ran;
     if (!over_) {
@@ -101,7 +94,7 @@ base::Error Loop::run(int stopFd)
     if (stopFd >= 0) {
         loop_.unwatch(stopFd);
     }
-    report();
+    tally_.report();
     return ran;
 }
 
@@ -144,16 +137,7 @@ void Loop::startDevices()
 void Loop::ended(std::size_t slot)
 {
     Slot& entry = slots_[slot];
-    DeviceSession& session = *entry.session;
-    check::DeviceResult& result = report_.devices[entry.target];
-    result = std::move(session.result());
-    if (recorder_ != nullptr) {
-        counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
-        session.traffic().replayTo(*recorder_);
-    }
-    ++counts_.done;
-    counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
-    counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
+    tally_.ended(*entry.session, report_.devices[entry.target], recorder_);
     entry.session.reset();
     free_.push_back(slot);
     --running_;
@@ -181,21 +165,6 @@ void Loop::stopAll()
         over_ = true;
         loop_.quit();
     }
-}
-
-void Loop::tick()
-{
-    report();
-    loop_.after(kProgressInterval, [this] { tick(); });
-}
-
-void Loop::report()
-{
-    if (!progress_) {
-        return;
-    }
-    counts_.elapsed = std::chrono::floor<check::Millis>(Clock::now() - start_);
-    progress_(counts_);
 }
 
 } // namespace

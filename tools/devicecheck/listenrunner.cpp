@@ -2,6 +2,7 @@
 
 #include "callintake.h"
 #include "devicesession.h"
+#include "runtally.h"
 
 #include "socket/eventloop.h"
 
@@ -20,7 +21,6 @@ namespace
 
 using check::Clock;
 
-constexpr check::Millis kProgressInterval{100};
 constexpr int kMillisPerSecond = 1000;
 
 // A device that called in, from its hand-over to the end of its check.
@@ -39,8 +39,14 @@ public:
          CallerRoster& roster, check::FleetReport& report,
          std::vector<check::DeviceResult>& unknownList)
         : file_(std::make_shared<const check::CheckFile>(file)), fleet_(fleet), listen_(listen),
-          udp_(file.transport == check::Transport::Udp), recorder_(recorder), progress_(progress),
-          roster_(roster), report_(report), unknownList_(unknownList),
+          udp_(file.transport == check::Transport::Udp), recorder_(recorder), roster_(roster),
+          report_(report), unknownList_(unknownList),
+          tally_(loop_, progress,
+                 [this] {
+                     return roster_.listed() ? roster_.rows().size()
+                            : listen_.expect ? std::max(*listen_.expect, roster_.calledCount())
+                                             : roster_.calledCount();
+                 }),
           intake_(
               loop_, fd, udp_, roster.key() == CallerRoster::Key::Id, fleet.limits.connectTimeout,
               {[this](CallIntake::Caller caller) { arrived(std::move(caller)); },
@@ -64,7 +70,7 @@ public:
     Host& operator=(const Host&) = delete;
 
     base::Error run(int stopFd);
-    const FleetProgress& counts() const { return counts_; }
+    const FleetProgress& counts() const { return tally_.counts(); }
     std::uint32_t listenedSeconds() const { return listenedSeconds_; }
 
 private:
@@ -78,8 +84,6 @@ private:
     void stopListening(bool timeUp);
     void stop();
     void checkEnd();
-    void tick();
-    void report();
 
     net::EventLoop loop_;
     std::shared_ptr<const check::CheckFile> file_;
@@ -87,11 +91,11 @@ private:
     const ListenSettings& listen_;
     bool udp_;
     traffic::RecordSink* recorder_;
-    const ListenRunner::ProgressHook& progress_;
     CallerRoster& roster_;
     check::FleetReport& report_;
     std::vector<check::DeviceResult>& unknownList_;
     std::vector<check::DeviceResult> unknownRows_;
+    RunTally tally_;
     CallIntake intake_;
     std::unordered_map<std::uint64_t, std::unique_ptr<Device>> devices_; // by serial
     std::deque<std::uint64_t> waiting_;
@@ -102,8 +106,6 @@ private:
     bool stopping_ = false;
     bool over_ = false;
     std::uint32_t listenedSeconds_ = 0;
-    Clock::time_point start_ = Clock::now();
-    FleetProgress counts_;
 };
 
 base::Error Host::run(int stopFd)
@@ -128,9 +130,7 @@ base::Error Host::run(int stopFd)
             stopListening(true);
             checkEnd();
         });
-    if (progress_) {
-        loop_.after(kProgressInterval, [this] { tick(); });
-    }
+    tally_.startTicks();
     base::Error ran = loop_.run();
     if (!ran.ok()) {
         stop();
@@ -139,7 +139,7 @@ base::Error Host::run(int stopFd)
         loop_.unwatch(stopFd);
     }
     stopListening(false);
-    report();
+    tally_.report();
     return ran;
 }
 
@@ -149,7 +149,7 @@ void Host::arrived(CallIntake::Caller caller)
         roster_.admit(caller.peer.addressText(), caller.peer.port(), caller.id);
     if (!call.known) {
         if (call.again) {
-            ++counts_.callsAgain;
+            tally_.callAgain();
         } else {
             unknown(caller.peer, caller.id, call.reason);
         }
@@ -251,16 +251,7 @@ void Host::start(Device& device)
 void Host::ended(std::uint64_t serial)
 {
     Device& device = *devices_.at(serial);
-    DeviceSession& session = *device.session;
-    check::DeviceResult& result = report_.devices[device.row];
-    result = std::move(session.result());
-    if (recorder_ != nullptr) {
-        counts_.recordsCut += session.traffic().dropped() > 0 ? 1 : 0;
-        session.traffic().replayTo(*recorder_);
-    }
-    ++counts_.done;
-    counts_.passed += result.outcome == check::DeviceOutcome::Passed ? 1 : 0;
-    counts_.failed += result.outcome == check::DeviceOutcome::Failed ? 1 : 0;
+    tally_.ended(*device.session, report_.devices[device.row], recorder_);
     --running_;
     drop(serial);
     startWaiting();
@@ -289,10 +280,10 @@ void Host::stopListening(bool timeUp)
     listenTimer_ = 0;
     intake_.close();
     listenedSeconds_ =
-        timeUp
-            ? listen_.listenSeconds
-            : static_cast<std::uint32_t>(
-                  std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_).count());
+        timeUp ? listen_.listenSeconds
+               : static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                Clock::now() - tally_.started())
+                                                .count());
 }
 
 void Host::stop()
@@ -326,24 +317,6 @@ void Host::checkEnd()
         over_ = true;
         loop_.quit();
     }
-}
-
-void Host::tick()
-{
-    report();
-    loop_.after(kProgressInterval, [this] { tick(); });
-}
-
-void Host::report()
-{
-    counts_.total = roster_.listed() ? roster_.rows().size()
-                    : listen_.expect ? std::max(*listen_.expect, roster_.calledCount())
-                                     : roster_.calledCount();
-    if (!progress_) {
-        return;
-    }
-    counts_.elapsed = std::chrono::floor<check::Millis>(Clock::now() - start_);
-    progress_(counts_);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "nettext.h"
 #include "peeraddress.h"
 #include "simulatorarguments.h"
+#include "simulatorusage.h"
 
 #include "protocol/framedecoder.h"
 #include "socket/openfilelimit.h"

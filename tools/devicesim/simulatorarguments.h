@@ -14,7 +14,4 @@ namespace devicetools
 [[nodiscard]] base::Result<ParseResult> parseSimulatorArguments(CommandLine& line,
                                                                 SimulatorConfig& config);
 
-// The --help text.
-std::string_view simulatorUsage();
-
 } // namespace devicetools

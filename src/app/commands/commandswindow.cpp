@@ -3,6 +3,7 @@
 #include "answerpanel.h"
 #include "besideplace.h"
 #include "commandeditdialog.h"
+#include "commandrows.h"
 #include "commandsender.h"
 #include "commandsettings.h"
 #include "receivedintake.h"
@@ -17,7 +18,6 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -51,7 +51,7 @@ CommandsWindow::CommandsWindow(ConsoleLink& console, QWidget* parent, std::strin
     showList(document_.showSaved());
     // Ctrl+K reaches the console's shortcut from every control here too.
     for (QWidget* widget : findChildren<QWidget*>()) {
-        if (widget->focusPolicy() != Qt::NoFocus && widget != rows_)
+        if (widget->focusPolicy() != Qt::NoFocus)
             widget->installEventFilter(this);
     }
 }
@@ -70,15 +70,9 @@ std::string CommandsWindow::defaultPath()
 
 void CommandsWindow::buildControls()
 {
-    rows_ = new QListWidget(this);
-    rows_->setDragDropMode(QAbstractItemView::InternalMove);
-    rows_->setSelectionMode(QAbstractItemView::SingleSelection);
-    rows_->installEventFilter(this);
-    connect(rows_, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { sendCommand(rows_->row(item)); });
-    // A drop moves rows in the view; the list follows once the drop is over.
-    connect(rows_->model(), &QAbstractItemModel::rowsMoved, this, &CommandsWindow::syncOrder,
-            Qt::QueuedConnection);
+    rows_ = new CommandRows(this);
+    connect(rows_, &CommandRows::sendRequested, this, &CommandsWindow::sendCommand);
+    connect(rows_, &CommandRows::dropped, this, &CommandsWindow::syncOrder);
     connect(rows_, &QListWidget::currentRowChanged, this, &CommandsWindow::updateButtons);
 
     const auto button = [this](const QString& text, auto slot) {
@@ -157,14 +151,7 @@ void CommandsWindow::buildControls()
 
 void CommandsWindow::refresh(int selectRow)
 {
-    rows_->clear();
-    const std::vector<std::string> lines = document_.rowTexts(kMaxShortcutCommands);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        auto* item = new QListWidgetItem(QString::fromStdString(lines[i]), rows_);
-        item->setData(Qt::UserRole, static_cast<qulonglong>(i));
-    }
-    if (selectRow >= 0 && selectRow < rows_->count())
-        rows_->setCurrentRow(selectRow);
+    rows_->showLines(document_.rowTexts(kMaxShortcutCommands), selectRow);
     updateButtons();
 }
 
@@ -197,10 +184,7 @@ bool CommandsWindow::buttonEnabled(const QString& text) const
 
 void CommandsWindow::syncOrder()
 {
-    std::vector<std::size_t> order;
-    for (int row = 0; row < rows_->count(); ++row)
-        order.push_back(rows_->item(row)->data(Qt::UserRole).toULongLong());
-    if (document_.list().reorder(order))
+    if (document_.list().reorder(rows_->order()))
         saveList();
     refresh(rows_->currentRow());
 }
@@ -419,13 +403,6 @@ bool CommandsWindow::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_K && key->modifiers() == Qt::ControlModifier) {
             event->ignore();
-            return true;
-        }
-    }
-    if (watched == rows_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            sendCommand(selectedRow());
             return true;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandlist.h"
+#include "commandrows.h"
 #include "commandsdocument.h"
 #include "commandsender.h"
 #include "consolelink.h"
@@ -154,7 +155,7 @@ private:
     CommandSender sender_;
     bool placed_ = false;
 
-    QListWidget* rows_ = nullptr;
+    CommandRows* rows_ = nullptr;
     QPushButton* savedCommands_ = nullptr;
     QLabel* status_ = nullptr;
     RepeatPanel* repeats_ = nullptr;
