@@ -8,7 +8,7 @@ APP := $(BUILD_DIR)/src/app/socketclient
 FUZZ_SECONDS ?= 60
 
 PACKAGES := g++ cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev libtomlplusplus-dev libssl-dev netbase xvfb xauth libxml2-utils tshark
+            libbenchmark-dev libtomlplusplus-dev libssl-dev netbase xvfb xauth libxml2-utils tshark xxd
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # The Debian package and its checks (part of `make test`): CPack's DEB
 # generator needs dpkg-shlibdeps (dpkg-dev) and file; the checks validate with

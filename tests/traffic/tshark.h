@@ -44,11 +44,13 @@ inline std::string fromHex(const std::string& hex)
 
 // The two directions of `-z follow,<protocol>,raw,0`: node 0 (the first
 // packet's sender, the console) and node 1 (its lines start with a TAB).
+// `options` go before the follow (e.g. a TLS key log and a port to decode as TLS).
 inline std::pair<std::string, std::string> followed(const std::filesystem::path& file,
-                                                    const std::string& protocol)
+                                                    const std::string& protocol,
+                                                    const std::string& options = {})
 {
-    const std::string out =
-        commandOutput("tshark -r '" + file.string() + "' -q -z follow," + protocol + ",raw,0");
+    const std::string out = commandOutput("tshark -r '" + file.string() + "' " + options +
+                                          " -q -z follow," + protocol + ",raw,0");
     std::pair<std::string, std::string> sides;
     std::size_t at = out.find("Node 1:");
     at = at == std::string::npos ? out.size() : out.find('\n', at);
