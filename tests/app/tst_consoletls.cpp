@@ -14,6 +14,8 @@
 #include "app/tls/tlssettings.h"
 #include "app/tls/tlswindow.h"
 #include "app/tls/trustprompt.h"
+#include "app/traffic/trafficmodel.h"
+#include "app/traffic/trafficwindow.h"
 
 #include "socket/connectattempt.h"
 #include "tls/certificateinfo.h"
@@ -21,6 +23,7 @@
 #include "tls/selfsigned.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -212,6 +215,66 @@ private slots:
         QVERIFY(isDisconnectedState(dialog));
         QVERIFY2(connectTip(dialog).contains(QStringLiteral("TCP only")),
                  qPrintable(connectTip(dialog)));
+    }
+
+    void aDeviceThatRequiresAClientCertificateGetsTheOneNamed_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("none named") << false;
+        QTest::newRow("named") << true;
+    }
+    void aDeviceThatRequiresAClientCertificateGetsTheOneNamed()
+    {
+        QFETCH(bool, named);
+        const auto own = tls::makeSelfSigned("door-8", {"127.0.0.1"});
+        const auto client = tls::makeSelfSigned("console-1", {"127.0.0.1"});
+        QVERIFY(own.ok() && client.ok());
+        const QString folder = data_.path() + QStringLiteral("/client");
+        QVERIFY(QDir().mkpath(folder));
+        const auto write = [&](const char* name, const std::string& text) {
+            const std::string path =
+                (folder + QLatin1Char('/') + QLatin1String(name)).toStdString();
+            std::ofstream(path) << text;
+            return QString::fromStdString(path);
+        };
+        const QString certificate = write("console.pem", client->certificatePem);
+        const QString key = write("console.key", client->keyPem);
+        LoopDevice strict(*net::Endpoint::fromNumeric("127.0.0.1", 0), *own,
+                          certificate.toStdString());
+        QVERIFY(strict.listening());
+        tls::KnownDevices known;
+        known.pin("127.0.0.1:" + strict.portText(),
+                  tls::CertificateInfo::ofPem(own->certificatePem)->fingerprint);
+        std::filesystem::create_directories(
+            std::filesystem::path(app::TlsSettings::knownDevicesPath()).parent_path());
+        QVERIFY(known.save(app::TlsSettings::knownDevicesPath()).ok());
+        if (named)
+            app::TlsSettings().storeFiles(certificate, key, QString());
+
+        ConsoleDialog dialog;
+        startConnect(dialog, strict.portText());
+        if (named) {
+            QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+            QLineEdit* freeText = editOf(dialog, ConsoleTemplate::kFreeTextEdit);
+            QTest::keyClicks(freeText, QStringLiteral("[CARD=2-]"));
+            QTest::keyClick(freeText, Qt::Key_Return);
+            QTRY_VERIFY_WITH_TIMEOUT(strict.received().find("[CARD=2-]") != std::string::npos,
+                                     kWaitMs);
+            return;
+        }
+        // TLS 1.3 tells the refusal after the handshake: the connection ends,
+        // and the record says why.
+        dialog.showTrafficWindow();
+        const app::TrafficModel& records = dialog.trafficWindow()->model();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (int row = 0; row < records.rowCount(); ++row)
+                    if (records.record(row).text.find("TLS session ended: ") == 0)
+                        return true;
+                return false;
+            }(),
+            kWaitMs);
+        QVERIFY(strict.received().empty());
     }
 
 private:

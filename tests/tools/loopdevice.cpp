@@ -1,11 +1,14 @@
 #include "loopdevice.h"
 
-LoopDevice::LoopDevice(const net::Endpoint& local, const tls::Credentials& own)
+LoopDevice::LoopDevice(const net::Endpoint& local, const tls::Credentials& own,
+                       const std::string& clientAuthorities)
 {
     if (!own.empty()) {
         tls::ContextSettings settings;
         settings.role = tls::Role::Server;
         settings.own = own;
+        settings.caFile = clientAuthorities;
+        settings.requireClientCertificate = !clientAuthorities.empty();
         base::Result<std::shared_ptr<tls::TlsContext>> made = tls::TlsContext::make(settings);
         if (!made)
             return;

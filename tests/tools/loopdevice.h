@@ -13,7 +13,8 @@
 #include <thread>
 
 // A device on a loop thread of its own for tests: listens on `local` (IPv4
-// or IPv6), speaks TLS when given credentials, and answers every block it
+// or IPv6), speaks TLS when given credentials (and asks for a client
+// certificate when given authorities for it), and answers every block it
 // receives with one frame. Nothing to do with the simulator: a peer small
 // enough to trust in tests of the programs that talk to it.
 class LoopDevice
@@ -21,7 +22,10 @@ class LoopDevice
 public:
     static constexpr std::string_view kAnswer = "[A1=ENT-OK]\r\n";
 
-    LoopDevice(const net::Endpoint& local, const tls::Credentials& own = {});
+    // With `clientAuthorities` (a PEM file), TLS clients must show a
+    // certificate those authorities signed.
+    LoopDevice(const net::Endpoint& local, const tls::Credentials& own = {},
+               const std::string& clientAuthorities = {});
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;

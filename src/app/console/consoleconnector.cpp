@@ -25,6 +25,13 @@ ConsoleConnector::~ConsoleConnector()
     delete prompt_;
 }
 
+void ConsoleConnector::setBrokenNote(std::function<void(const std::string& line)> note)
+{
+    tlsConnector_.setBrokenHandler([note = std::move(note)](const base::Error& why) {
+        note("TLS session ended: " + why.text());
+    });
+}
+
 bool ConsoleConnector::start(net::ConnectRequest request, std::optional<TlsRequest> tls)
 {
     if (pending())

@@ -76,6 +76,10 @@ public:
     // over UDP ends at once (TLS runs over TCP only).
     bool start(net::ConnectRequest request, std::optional<TlsRequest> tls);
     bool pending() const { return stage_ != Stage::Idle; }
+    // Told, with a line for the record, when a TLS connection that was
+    // handed over breaks (the device's alert, a reset): its channel sees only
+    // the end of the stream.
+    void setBrokenNote(std::function<void(const std::string& line)> note);
     // Gives the pending connect up at whatever step it is (the prompt
     // closes); its outcome (Cancelled, or how it ended meanwhile).
     net::ConnectOutcome cancel();

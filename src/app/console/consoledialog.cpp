@@ -93,6 +93,8 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     // Every record reaches the Traffic window's queue through the answers' tap.
     trafficRecording_.setViewSink(&receivedTap_);
     sender_.setNote([this](std::string_view text) { trafficRecording_.recorder().note(text); });
+    connector_.setBrokenNote(
+        [this](const std::string& line) { trafficRecording_.recorder().note(line); });
     sender_.setTakeIn([this] { showQueued(); });
     sender_.setReceived(&receivedTap_);
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,

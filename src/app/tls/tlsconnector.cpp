@@ -92,6 +92,14 @@ void TlsConnector::start(int fd, tls::TlsBridge::Settings settings, SecuredHandl
                         current_ = 0;
                         onFailed(why);
                     });
+                else if (why.fault() != base::Fault::PeerClosed)
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, why] {
+                            if (onBroken_)
+                                onBroken_(why);
+                        },
+                        Qt::QueuedConnection);
                 bridges_.erase(id);
             });
         if (!error.ok()) {

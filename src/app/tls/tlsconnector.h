@@ -47,6 +47,9 @@ class TlsConnector : public QObject
 public:
     using SecuredHandler = std::function<void(const TlsFacts& facts)>;
     using FailedHandler = std::function<void(const base::Error& why)>;
+    // An opened connection ended otherwise than in order (the device's
+    // alert, a reset): its reason, for the record.
+    using BrokenHandler = std::function<void(const base::Error& why)>;
 
     static constexpr std::chrono::milliseconds kCallWait{2000};
 
@@ -64,6 +67,9 @@ public:
     [[nodiscard]] base::Result<int> open();
     // Closes the connection being set up, if any.
     void close();
+    // Told of every opened connection that breaks (any thread's end is
+    // handed to this object's thread first).
+    void setBrokenHandler(BrokenHandler onBroken) { onBroken_ = std::move(onBroken); }
 
 private:
     void ensureThread();
@@ -78,6 +84,7 @@ private:
     std::map<std::uint64_t, std::unique_ptr<tls::TlsBridge>> bridges_;
     // The owner's: the id of the connection being set up (0 for none).
     std::uint64_t current_ = 0;
+    BrokenHandler onBroken_;
     std::uint64_t lastId_ = 0;
 };
 
