@@ -230,8 +230,13 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
         observer->connectStarted(request);
     std::optional<TlsRequest> tls;
     pending.tls = TlsSettings().connectWithTls();
-    if (pending.tls)
-        tls = tlsRequest(pending.host, pending.port);
+    if (pending.tls) {
+        // Told to the record, which keeps the lines only while the user asked
+        // for keys in record files; the recorder outlives every connection.
+        tls = TlsSettings().request(pending.host, pending.port, [this](const std::string& line) {
+            trafficRecording_.recorder().keyLog(line);
+        });
+    }
     connector_.start(std::move(request), std::move(tls));
     enterPending(std::move(pending));
     return true;
@@ -262,27 +267,6 @@ ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
     if (pending.connectHadFocus && focusUntouched)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
     return pending;
-}
-
-TlsRequest ConsoleDialog::tlsRequest(const std::string& host, const std::string& port)
-{
-    TlsRequest tls;
-    base::Result<std::shared_ptr<tls::TlsContext>> context = TlsSettings().clientContext();
-    if (context)
-        tls.context = *context;
-    else
-        tls.problem = context.error();
-    // The certificate names an IPv6 address without the brackets the record
-    // and the known devices keep it in.
-    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
-    tls.peerName = bracketed ? host.substr(1, host.size() - 2) : host;
-    tls.device = host + ":" + port;
-    tls.knownDevicesPath = TlsSettings::knownDevicesPath();
-    tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());
-    // Told to the record, which keeps the lines only while the user asked
-    // for keys in record files; the recorder outlives every connection.
-    tls.keyLog = [this](const std::string& line) { trafficRecording_.recorder().keyLog(line); };
-    return tls;
 }
 
 void ConsoleDialog::showTlsEnd(const ConnectEnd& end)

@@ -175,8 +175,6 @@ private:
     // Notes a TLS connection's facts in the record and the TLS window, or
     // why it failed in the window.
     void showTlsEnd(const ConnectEnd& end);
-    // The TLS settings for a connect to `host`:`port`.
-    TlsRequest tlsRequest(const std::string& host, const std::string& port);
     void cancelConnect();
     void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
