@@ -97,8 +97,22 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     sender_.setReceived(&receivedTap_);
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
                                                  trafficRecording_, delimiters_, sender_);
-    consoleHost_ = std::make_unique<ConsoleHost>(static_cast<ConsoleSeat&>(*this), connectionWatch_,
-                                                 DevicesSettings().hostSettings());
+    DialogSeat::Hooks hooks;
+    hooks.startWatcher = [this] { return startWatcher(); };
+    hooks.showQueued = [this] { showQueued(); };
+    hooks.stopChannel = [this] { stopChannel(); };
+    hooks.connected = [this] { showConnected(); };
+    hooks.ended = [this] {
+        sideWindows_->connectionEnded();
+        showDisconnected();
+    };
+    hooks.connectTo = [this](const QString& host, const QString& port) {
+        return connectTo(host, port);
+    };
+    seat_ = std::make_unique<DialogSeat>(channel_, connector_, connectionWatch_, trafficRecording_,
+                                         std::move(hooks));
+    consoleHost_ =
+        std::make_unique<ConsoleHost>(*seat_, connectionWatch_, DevicesSettings().hostSettings());
     connect(consoleHost_.get(), &ConsoleHost::note, this,
             [this](const QString& line) { trafficRecording_.recorder().note(line.toStdString()); });
     sideWindows_->setConsoleHost(consoleHost_.get());
@@ -373,73 +387,6 @@ void ConsoleDialog::showDisconnected()
     controls_.udp()->setEnabled(true);
 }
 
-bool ConsoleDialog::seatTaken() const
-{
-    return channel_.hasSocket() || connector_.pending();
-}
-
-bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
-                               const host::TlsFacts& tls)
-{
-    if (seatTaken())
-        return false;
-    if (switched)
-        channel_.appendToView(consoletexts::deviceChosenLine(peer.text()));
-    // The record hears of the device as of a connect: its files are named by
-    // the device's address.
-    net::ConnectRequest request;
-    // An IPv6 address in brackets, so that the record's port stays apart.
-    request.host = peer.family() == AF_INET6 ? "[" + peer.addressText() + "]" : peer.addressText();
-    request.service = std::to_string(peer.port());
-    request.family = peer.family();
-    request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
-    net::SocketAddress local;
-    socklen_t length = net::SocketAddress::kSize;
-    // A UDP device's socket is the host's local relay, a TLS device's the
-    // bridge's: no address of ours; the record's own address form holds IPv4 only.
-    if (udp || tls.on() || peer.family() != AF_INET ||
-        ::getsockname(fd, local.asSockaddr(), &length) != 0)
-        local = net::SocketAddress{};
-    net::ConnectOutcome outcome;
-    outcome.error = base::Error{};
-    outcome.socket = net::ConnectedSocket(fd, local);
-    connectionWatch_.connectStarted(request);
-    connectionWatch_.connectEnded(outcome);
-    if (tls.on())
-        trafficRecording_.recorder().note("TLS " + tls.text());
-    // The socket stays the caller's until the channel holds it.
-    static_cast<void>(outcome.socket.release());
-    if (!channel_.adoptAccepted(fd))
-        return false;
-    if (!startWatcher()) {
-        static_cast<void>(channel_.detachSocket());
-        return false;
-    }
-    showConnected();
-    return true;
-}
-
-int ConsoleDialog::unseatDevice()
-{
-    showQueued();
-    const int fd = channel_.detachSocket();
-    sideWindows_->connectionEnded();
-    showDisconnected();
-    return fd;
-}
-
-void ConsoleDialog::deviceGone()
-{
-    const ConsoleConnection connection = connectionWatch_.current();
-    stopChannel();
-    sideWindows_->connectionEnded();
-    showDisconnected();
-    consoleHost_->consoleEnded(connection.state == ConsoleConnection::State::ClosedByDevice
-                                   ? host::DeviceState::ClosedByDevice
-                                   : host::DeviceState::Dropped,
-                               connection.why);
-}
-
 void ConsoleDialog::onModeBoxLostFocus()
 {
     settings_.storeReleaseFlag(
@@ -484,7 +431,7 @@ bool ConsoleDialog::event(QEvent* event)
             // next one; a connection the console made keeps its state until
             // Disconnect.
             if (consoleHost_ && consoleHost_->consoleDevice() != 0)
-                deviceGone();
+                seat_->deviceGone(*consoleHost_);
         }
         event->accept();
         return true;

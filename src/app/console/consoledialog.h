@@ -3,11 +3,11 @@
 #include "app/commands/receivedtap.h"
 #include "app/devices/connectionwatch.h"
 #include "app/devices/consolehost.h"
-#include "app/devices/consoleseat.h"
 #include "consoleconnector.h"
 #include "consolecontrols.h"
 #include "consolesender.h"
 #include "consolesettings.h"
+#include "dialogseat.h"
 #include "sidewindows.h"
 
 #include "app/traffic/trafficqueue.h"
@@ -82,7 +82,7 @@ class TrafficWindow;
 // operation; the channel's watcher reaches the window only through the view,
 // its send queue's writer (sends the socket could not take at once) only the
 // traffic record.
-class ConsoleDialog : public QDialog, private ConsoleSeat
+class ConsoleDialog : public QDialog
 {
     Q_OBJECT
 public:
@@ -136,7 +136,7 @@ public:
     // control is left as it is. The view, the record and the Connect button's
     // tooltip name an IPv6 address in brackets ("[::1]"). False, with
     // nothing started, while a connect is pending or a connection held.
-    bool connectTo(const QString& host, const QString& port) override;
+    bool connectTo(const QString& host, const QString& port);
 
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
@@ -187,13 +187,6 @@ private:
     void showConnected();
     void showDisconnected();
 
-    // ConsoleSeat
-    bool seatTaken() const override;
-    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
-                    const host::TlsFacts& tls) override;
-    int unseatDevice() override;
-    // The console's device has gone by itself: back to Disconnected.
-    void deviceGone();
     void onModeBoxLostFocus();
     void onPortEditLostFocus();
     void onServerAddressFieldChanged();
@@ -229,6 +222,8 @@ private:
     std::unique_ptr<QtViewWindow> viewWindow_;
     protocol::MessageViewChannel channel_;
     ConsoleSender sender_;
+    // Host mode's way to the console; outlives the host.
+    std::unique_ptr<DialogSeat> seat_;
     // Made last, ended first: nothing is handed to the console once it goes.
     std::unique_ptr<ConsoleHost> consoleHost_;
 };
