@@ -19,9 +19,7 @@
 
 #include "traffic/recordingcontrol.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -226,10 +224,10 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
     // One attempt at a time, and none while a socket is held.
     if (connector_.pending() || channel_.hasSocket())
         return false;
-    PendingConnect pending;
+    PendingConnect::Attempt pending;
     pending.host = std::move(host);
     pending.port = std::move(port);
-    pending.type = socketType();
+    pending.tcp = socketType() == SocketType::Tcp;
     pending.connectHadFocus = controls_.connect()->hasFocus();
     if (consoleHost_)
         consoleHost_->consoleConnecting();
@@ -237,7 +235,7 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
     request.host = pending.host;
     request.service = pending.port;
     request.family = family;
-    request.type = pending.type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+    request.type = pending.tcp ? SOCK_STREAM : SOCK_DGRAM;
     // The traffic record hears of the attempt and of its end, as it does of
     // the channel's own connects.
     if (net::ChannelObserver* observer = channel_.observer())
@@ -252,35 +250,8 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
         });
     }
     connector_.start(std::move(request), std::move(tls));
-    enterPending(std::move(pending));
+    pending_.enter(std::move(pending));
     return true;
-}
-
-void ConsoleDialog::enterPending(PendingConnect pending)
-{
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    busyCursor_ = true;
-    controls_.disconnect()->setEnabled(true);
-    controls_.connect()->setEnabled(false);
-    // Where the focus went when Connect gave it up: if it is still there when
-    // the attempt ends, Connect takes it back before the connect steps run.
-    pending.focusWhilePending = QApplication::focusWidget();
-    pending_ = std::move(pending);
-}
-
-ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
-{
-    PendingConnect pending = std::move(*pending_);
-    pending_.reset();
-    if (busyCursor_)
-        QGuiApplication::restoreOverrideCursor();
-    busyCursor_ = false;
-    const bool focusUntouched = QApplication::focusWidget() == pending.focusWhilePending;
-    controls_.connect()->setEnabled(true);
-    controls_.disconnect()->setEnabled(false);
-    if (pending.connectHadFocus && focusUntouched)
-        controls_.connect()->setFocus(Qt::OtherFocusReason);
-    return pending;
 }
 
 void ConsoleDialog::showTlsEnd(const ConnectEnd& end)
@@ -302,7 +273,7 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
     net::ConnectOutcome& outcome = end.outcome;
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
-    const PendingConnect pending = leavePending();
+    const PendingConnect::Attempt pending = pending_.leave();
     if (pending.tls)
         showTlsEnd(end);
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
@@ -321,11 +292,11 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
 
     showConnected();
     net::SocketAddress local;
-    if (pending.type == SocketType::Udp && !channel_.queryLocalAddress(local))
+    if (!pending.tcp && !channel_.queryLocalAddress(local))
         local = net::SocketAddress{};
     controls_.messageView()->replaceText(
-        pending.type == SocketType::Tcp ? consoletexts::tcpConnectLine(pending.host, pending.port)
-                                        : consoletexts::udpConnectLine(local));
+        pending.tcp ? consoletexts::tcpConnectLine(pending.host, pending.port)
+                    : consoletexts::udpConnectLine(local));
 }
 
 void ConsoleDialog::cancelConnect()
@@ -334,7 +305,7 @@ void ConsoleDialog::cancelConnect()
     const net::ConnectOutcome outcome = connector_.cancel();
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
-    const PendingConnect pending = leavePending();
+    const PendingConnect::Attempt pending = pending_.leave();
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
     showLastAttempt(pending, outcome);
@@ -342,11 +313,11 @@ void ConsoleDialog::cancelConnect()
         consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
 }
 
-void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
+void ConsoleDialog::showLastAttempt(const PendingConnect::Attempt& pending,
                                     const net::ConnectOutcome& outcome)
 {
-    controls_.connect()->setToolTip(consoletexts::lastAttemptText(
-        pending.host, pending.port, pending.type == SocketType::Tcp, outcome));
+    controls_.connect()->setToolTip(
+        consoletexts::lastAttemptText(pending.host, pending.port, pending.tcp, outcome));
 }
 
 void ConsoleDialog::onDisconnect()

@@ -8,6 +8,7 @@
 #include "consolesender.h"
 #include "consolesettings.h"
 #include "dialogseat.h"
+#include "pendingconnect.h"
 #include "sidewindows.h"
 
 #include "app/traffic/trafficqueue.h"
@@ -17,7 +18,6 @@
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -151,17 +151,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // What a pending connect was asked for, read from the controls at the
-    // click, and where the focus was.
-    struct PendingConnect {
-        std::string host;
-        std::string port;
-        SocketType type = SocketType::Tcp;
-        bool connectHadFocus = false;
-        bool tls = false; // secured with TLS
-        QPointer<QWidget> focusWhilePending;
-    };
-
     void initDialog();
     void stopChannel();
     // Shows what the watcher has queued so far: called before a send, so that
@@ -169,14 +158,13 @@ private:
     void showQueued();
     SocketType socketType() const;
 
-    void enterPending(PendingConnect pending);
-    PendingConnect leavePending();
     void onConnectEnded(ConnectEnd end);
     // Notes a TLS connection's facts in the record and the TLS window, or
     // why it failed in the window.
     void showTlsEnd(const ConnectEnd& end);
     void cancelConnect();
-    void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
+    void showLastAttempt(const PendingConnect::Attempt& pending,
+                         const net::ConnectOutcome& outcome);
 
     void onConnect();
     // What Connect and connectTo() share: `family` AF_INET (the address
@@ -199,8 +187,7 @@ private:
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
     ConsoleConnector connector_;
-    std::optional<PendingConnect> pending_;
-    bool busyCursor_ = false;
+    PendingConnect pending_{controls_};
 
     // The queue outlives the channel that feeds it (declared before it); the
     // window is deleted with the channel stopped, before the queue goes.
