@@ -1,13 +1,11 @@
 #include "consoledialog.h"
 
-#include "check/answerengine.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
 #include "dialogcombobox.h"
 #include "ipv4addressedit.h"
 #include "portspin.h"
 
-#include "app/devices/devicessettings.h"
 #include "app/tls/tlssettings.h"
 #include "app/tls/tlswindow.h"
 #include "app/view/messageview.h"
@@ -107,25 +105,10 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     hooks.connectTo = [this](const QString& host, const QString& port) {
         return connectTo(host, port);
     };
-    seat_ = std::make_unique<DialogSeat>(channel_, connector_, connectionWatch_, trafficRecording_,
-                                         std::move(hooks));
-    consoleHost_ =
-        std::make_unique<ConsoleHost>(*seat_, connectionWatch_, DevicesSettings().hostSettings());
-    connect(consoleHost_.get(), &ConsoleHost::note, this,
-            [this](const QString& line) { trafficRecording_.recorder().note(line.toStdString()); });
-    sideWindows_->setConsoleHost(consoleHost_.get());
-    // The Commands window's automatic answers answer every device the host
-    // serves too, each device within its own bound.
-    // The devices the host serves are recorded while recording is on.
-    trafficRecording_.setDevicesRecorderHook([this](std::shared_ptr<traffic::RecordSink> sink) {
-        if (consoleHost_)
-            consoleHost_->devices().setRecorder(std::move(sink));
-    });
-    sender_.setAnswersChanged(
-        [this](bool on, const std::vector<check::AnswerRule>& rules, std::uint32_t perSecond) {
-            consoleHost_->devices().setAnswers(on ? rules : std::vector<check::AnswerRule>{},
-                                               perSecond, delimiters_.mode());
-        });
+    hostMode_ =
+        std::make_unique<ConsoleHostMode>(channel_, connector_, connectionWatch_, trafficRecording_,
+                                          sender_, delimiters_, std::move(hooks));
+    sideWindows_->setConsoleHost(&hostMode_->host());
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -136,7 +119,7 @@ ConsoleDialog::~ConsoleDialog()
     keyFilter_ = nullptr;
     if (connector_.pending())
         cancelConnect();
-    consoleHost_.reset();
+    hostMode_.reset();
     stopChannel();
     sideWindows_.reset();
 }
@@ -229,8 +212,8 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
     pending.port = std::move(port);
     pending.tcp = socketType() == SocketType::Tcp;
     pending.connectHadFocus = controls_.connect()->hasFocus();
-    if (consoleHost_)
-        consoleHost_->consoleConnecting();
+    if (hostMode_)
+        hostMode_->host().consoleConnecting();
     net::ConnectRequest request;
     request.host = pending.host;
     request.service = pending.port;
@@ -278,7 +261,7 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
         showTlsEnd(end);
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
         showLastAttempt(pending, outcome);
-        consoleHost_->consoleEnded(host::DeviceState::Dropped);
+        hostMode_->host().consoleEnded(host::DeviceState::Dropped);
         return;
     }
     controls_.connect()->setToolTip(QString());
@@ -286,7 +269,7 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
         // A socket held without a watcher would make every later connect fail
         // until the window closes: give it back now.
         stopChannel();
-        consoleHost_->consoleEnded(host::DeviceState::Dropped);
+        hostMode_->host().consoleEnded(host::DeviceState::Dropped);
         return;
     }
 
@@ -309,8 +292,8 @@ void ConsoleDialog::cancelConnect()
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
     showLastAttempt(pending, outcome);
-    if (consoleHost_)
-        consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
+    if (hostMode_)
+        hostMode_->host().consoleEnded(host::DeviceState::ClosedHere);
 }
 
 void ConsoleDialog::showLastAttempt(const PendingConnect::Attempt& pending,
@@ -331,7 +314,7 @@ void ConsoleDialog::onDisconnect()
     if (channel_.hasSocket())
         return;
     showDisconnected();
-    consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
+    hostMode_->host().consoleEnded(host::DeviceState::ClosedHere);
 }
 
 void ConsoleDialog::showConnected()
@@ -381,8 +364,8 @@ void ConsoleDialog::done(int result)
     if (connector_.pending())
         cancelConnect();
     // Close ends everything: the listener and every device with it.
-    if (consoleHost_)
-        consoleHost_->shutdown();
+    if (hostMode_)
+        hostMode_->host().shutdown();
     stopChannel();
     QDialog::done(result);
 }
@@ -401,8 +384,8 @@ bool ConsoleDialog::event(QEvent* event)
             // A device that called in and is gone frees the console for the
             // next one; a connection the console made keeps its state until
             // Disconnect.
-            if (consoleHost_ && consoleHost_->consoleDevice() != 0)
-                seat_->deviceGone(*consoleHost_);
+            if (hostMode_ && hostMode_->host().consoleDevice() != 0)
+                hostMode_->seat().deviceGone(hostMode_->host());
         }
         event->accept();
         return true;

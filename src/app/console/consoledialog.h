@@ -2,12 +2,11 @@
 
 #include "app/commands/receivedtap.h"
 #include "app/devices/connectionwatch.h"
-#include "app/devices/consolehost.h"
 #include "consoleconnector.h"
 #include "consolecontrols.h"
+#include "consolehostmode.h"
 #include "consolesender.h"
 #include "consolesettings.h"
-#include "dialogseat.h"
 #include "pendingconnect.h"
 #include "sidewindows.h"
 
@@ -128,7 +127,7 @@ public:
     DevicesWindow* devicesWindow() { return sideWindows_->devicesWindow(); }
     TlsWindow* tlsWindow() { return sideWindows_->tlsWindow(); }
     // Host mode: the listener and the devices that call in.
-    ConsoleHost& consoleHost() { return *consoleHost_; }
+    ConsoleHost& consoleHost() { return hostMode_->host(); }
 
     // Connects as Connect does, of the type the TCP and UDP buttons say, to
     // `host`: a name, an IPv4 or an IPv6 address (brackets allowed), looked
@@ -209,10 +208,9 @@ private:
     std::unique_ptr<QtViewWindow> viewWindow_;
     protocol::MessageViewChannel channel_;
     ConsoleSender sender_;
-    // Host mode's way to the console; outlives the host.
-    std::unique_ptr<DialogSeat> seat_;
-    // Made last, ended first: nothing is handed to the console once it goes.
-    std::unique_ptr<ConsoleHost> consoleHost_;
+    // Host mode. Made last, ended first: nothing is handed to the console
+    // once it goes.
+    std::unique_ptr<ConsoleHostMode> hostMode_;
 };
 
 } // namespace app
