@@ -260,7 +260,7 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
     if (pending.tls)
         showTlsEnd(end);
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
-        showLastAttempt(pending, outcome);
+        pending_.showLastAttempt(pending, outcome);
         hostMode_->host().consoleEnded(host::DeviceState::Dropped);
         return;
     }
@@ -291,16 +291,9 @@ void ConsoleDialog::cancelConnect()
     const PendingConnect::Attempt pending = pending_.leave();
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
-    showLastAttempt(pending, outcome);
+    pending_.showLastAttempt(pending, outcome);
     if (hostMode_)
         hostMode_->host().consoleEnded(host::DeviceState::ClosedHere);
-}
-
-void ConsoleDialog::showLastAttempt(const PendingConnect::Attempt& pending,
-                                    const net::ConnectOutcome& outcome)
-{
-    controls_.connect()->setToolTip(
-        consoletexts::lastAttemptText(pending.host, pending.port, pending.tcp, outcome));
 }
 
 void ConsoleDialog::onDisconnect()

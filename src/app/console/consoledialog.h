@@ -162,8 +162,6 @@ private:
     // why it failed in the window.
     void showTlsEnd(const ConnectEnd& end);
     void cancelConnect();
-    void showLastAttempt(const PendingConnect::Attempt& pending,
-                         const net::ConnectOutcome& outcome);
 
     void onConnect();
     // What Connect and connectTo() share: `family` AF_INET (the address

@@ -1,6 +1,9 @@
 #include "pendingconnect.h"
 
 #include "consolecontrols.h"
+#include "consoletexts.h"
+
+#include "socket/connectattempt.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -35,6 +38,12 @@ PendingConnect::Attempt PendingConnect::leave()
     if (attempt.connectHadFocus && focusUntouched)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
     return attempt;
+}
+
+void PendingConnect::showLastAttempt(const Attempt& attempt, const net::ConnectOutcome& outcome)
+{
+    controls_.connect()->setToolTip(
+        consoletexts::lastAttemptText(attempt.host, attempt.port, attempt.tcp, outcome));
 }
 
 } // namespace app

@@ -6,6 +6,11 @@
 #include <optional>
 #include <string>
 
+namespace net
+{
+struct ConnectOutcome;
+}
+
 namespace app
 {
 
@@ -15,7 +20,7 @@ class ConsoleControls;
 // the busy cursor, disables Connect and enables Disconnect; leave() undoes
 // that and gives Connect the focus back when it had it at the click and the
 // focus has not moved since the attempt began. It also keeps what the attempt
-// was asked for until it ends.
+// was asked for until it ends, and tells a failed one in Connect's tooltip.
 //
 // Threads: UI thread only. The controls outlive it; every enter() is left
 // before it goes.
@@ -36,6 +41,9 @@ public:
     void enter(Attempt attempt);
     // The attempt entered last; call only after enter().
     Attempt leave();
+    // Connect's tooltip tells how `attempt` failed: its server, socket type,
+    // reason and duration.
+    void showLastAttempt(const Attempt& attempt, const net::ConnectOutcome& outcome);
 
 private:
     ConsoleControls& controls_;
