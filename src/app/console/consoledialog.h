@@ -19,9 +19,7 @@
 #include <QIcon>
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace app
 {
