@@ -1,13 +1,11 @@
 #include "consoledialog.h"
 
-#include "check/answerengine.h"
 #include "consolekeyfilter.h"
 #include "consoletexts.h"
 #include "dialogcombobox.h"
 #include "ipv4addressedit.h"
 #include "portspin.h"
 
-#include "app/devices/devicessettings.h"
 #include "app/tls/tlssettings.h"
 #include "app/tls/tlswindow.h"
 #include "app/view/messageview.h"
@@ -19,9 +17,7 @@
 
 #include "traffic/recordingcontrol.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -99,23 +95,22 @@ ConsoleDialog::ConsoleDialog(QWidget* parent)
     sender_.setReceived(&receivedTap_);
     sideWindows_ = std::make_unique<SideWindows>(this, controls_.messageView(), trafficQueue_,
                                                  trafficRecording_, delimiters_, sender_);
-    consoleHost_ = std::make_unique<ConsoleHost>(static_cast<ConsoleSeat&>(*this), connectionWatch_,
-                                                 DevicesSettings().hostSettings());
-    connect(consoleHost_.get(), &ConsoleHost::note, this,
-            [this](const QString& line) { trafficRecording_.recorder().note(line.toStdString()); });
-    sideWindows_->setConsoleHost(consoleHost_.get());
-    // The Commands window's automatic answers answer every device the host
-    // serves too, each device within its own bound.
-    // The devices the host serves are recorded while recording is on.
-    trafficRecording_.setDevicesRecorderHook([this](std::shared_ptr<traffic::RecordSink> sink) {
-        if (consoleHost_)
-            consoleHost_->devices().setRecorder(std::move(sink));
-    });
-    sender_.setAnswersChanged(
-        [this](bool on, const std::vector<check::AnswerRule>& rules, std::uint32_t perSecond) {
-            consoleHost_->devices().setAnswers(on ? rules : std::vector<check::AnswerRule>{},
-                                               perSecond, delimiters_.mode());
-        });
+    DialogSeat::Hooks hooks;
+    hooks.startWatcher = [this] { return startWatcher(); };
+    hooks.showQueued = [this] { showQueued(); };
+    hooks.stopChannel = [this] { stopChannel(); };
+    hooks.connected = [this] { showConnected(); };
+    hooks.ended = [this] {
+        sideWindows_->connectionEnded();
+        showDisconnected();
+    };
+    hooks.connectTo = [this](const QString& host, const QString& port) {
+        return connectTo(host, port);
+    };
+    hostMode_ =
+        std::make_unique<ConsoleHostMode>(channel_, connector_, connectionWatch_, trafficRecording_,
+                                          sender_, delimiters_, std::move(hooks));
+    sideWindows_->setConsoleHost(&hostMode_->host());
 }
 
 ConsoleDialog::~ConsoleDialog()
@@ -126,7 +121,7 @@ ConsoleDialog::~ConsoleDialog()
     keyFilter_ = nullptr;
     if (connector_.pending())
         cancelConnect();
-    consoleHost_.reset();
+    hostMode_.reset();
     stopChannel();
     sideWindows_.reset();
 }
@@ -214,77 +209,34 @@ bool ConsoleDialog::startConnect(std::string host, std::string port, int family)
     // One attempt at a time, and none while a socket is held.
     if (connector_.pending() || channel_.hasSocket())
         return false;
-    PendingConnect pending;
+    PendingConnect::Attempt pending;
     pending.host = std::move(host);
     pending.port = std::move(port);
-    pending.type = socketType();
+    pending.tcp = socketType() == SocketType::Tcp;
     pending.connectHadFocus = controls_.connect()->hasFocus();
-    if (consoleHost_)
-        consoleHost_->consoleConnecting();
+    if (hostMode_)
+        hostMode_->host().consoleConnecting();
     net::ConnectRequest request;
     request.host = pending.host;
     request.service = pending.port;
     request.family = family;
-    request.type = pending.type == SocketType::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+    request.type = pending.tcp ? SOCK_STREAM : SOCK_DGRAM;
     // The traffic record hears of the attempt and of its end, as it does of
     // the channel's own connects.
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectStarted(request);
     std::optional<TlsRequest> tls;
     pending.tls = TlsSettings().connectWithTls();
-    if (pending.tls)
-        tls = tlsRequest(pending.host, pending.port);
+    if (pending.tls) {
+        // Told to the record, which keeps the lines only while the user asked
+        // for keys in record files; the recorder outlives every connection.
+        tls = TlsSettings().request(pending.host, pending.port, [this](const std::string& line) {
+            trafficRecording_.recorder().keyLog(line);
+        });
+    }
     connector_.start(std::move(request), std::move(tls));
-    enterPending(std::move(pending));
+    pending_.enter(std::move(pending));
     return true;
-}
-
-void ConsoleDialog::enterPending(PendingConnect pending)
-{
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    busyCursor_ = true;
-    controls_.disconnect()->setEnabled(true);
-    controls_.connect()->setEnabled(false);
-    // Where the focus went when Connect gave it up: if it is still there when
-    // the attempt ends, Connect takes it back before the connect steps run.
-    pending.focusWhilePending = QApplication::focusWidget();
-    pending_ = std::move(pending);
-}
-
-ConsoleDialog::PendingConnect ConsoleDialog::leavePending()
-{
-    PendingConnect pending = std::move(*pending_);
-    pending_.reset();
-    if (busyCursor_)
-        QGuiApplication::restoreOverrideCursor();
-    busyCursor_ = false;
-    const bool focusUntouched = QApplication::focusWidget() == pending.focusWhilePending;
-    controls_.connect()->setEnabled(true);
-    controls_.disconnect()->setEnabled(false);
-    if (pending.connectHadFocus && focusUntouched)
-        controls_.connect()->setFocus(Qt::OtherFocusReason);
-    return pending;
-}
-
-TlsRequest ConsoleDialog::tlsRequest(const std::string& host, const std::string& port)
-{
-    TlsRequest tls;
-    base::Result<std::shared_ptr<tls::TlsContext>> context = TlsSettings().clientContext();
-    if (context)
-        tls.context = *context;
-    else
-        tls.problem = context.error();
-    // The certificate names an IPv6 address without the brackets the record
-    // and the known devices keep it in.
-    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
-    tls.peerName = bracketed ? host.substr(1, host.size() - 2) : host;
-    tls.device = host + ":" + port;
-    tls.knownDevicesPath = TlsSettings::knownDevicesPath();
-    tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());
-    // Told to the record, which keeps the lines only while the user asked
-    // for keys in record files; the recorder outlives every connection.
-    tls.keyLog = [this](const std::string& line) { trafficRecording_.recorder().keyLog(line); };
-    return tls;
 }
 
 void ConsoleDialog::showTlsEnd(const ConnectEnd& end)
@@ -306,12 +258,12 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
     net::ConnectOutcome& outcome = end.outcome;
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
-    const PendingConnect pending = leavePending();
+    const PendingConnect::Attempt pending = pending_.leave();
     if (pending.tls)
         showTlsEnd(end);
     if (!outcome.connected() || !channel_.adoptClient(std::move(outcome.socket))) {
-        showLastAttempt(pending, outcome);
-        consoleHost_->consoleEnded(host::DeviceState::Dropped);
+        pending_.showLastAttempt(pending, outcome);
+        hostMode_->host().consoleEnded(host::DeviceState::Dropped);
         return;
     }
     controls_.connect()->setToolTip(QString());
@@ -319,17 +271,17 @@ void ConsoleDialog::onConnectEnded(ConnectEnd end)
         // A socket held without a watcher would make every later connect fail
         // until the window closes: give it back now.
         stopChannel();
-        consoleHost_->consoleEnded(host::DeviceState::Dropped);
+        hostMode_->host().consoleEnded(host::DeviceState::Dropped);
         return;
     }
 
     showConnected();
     net::SocketAddress local;
-    if (pending.type == SocketType::Udp && !channel_.queryLocalAddress(local))
+    if (!pending.tcp && !channel_.queryLocalAddress(local))
         local = net::SocketAddress{};
     controls_.messageView()->replaceText(
-        pending.type == SocketType::Tcp ? consoletexts::tcpConnectLine(pending.host, pending.port)
-                                        : consoletexts::udpConnectLine(local));
+        pending.tcp ? consoletexts::tcpConnectLine(pending.host, pending.port)
+                    : consoletexts::udpConnectLine(local));
 }
 
 void ConsoleDialog::cancelConnect()
@@ -338,19 +290,12 @@ void ConsoleDialog::cancelConnect()
     const net::ConnectOutcome outcome = connector_.cancel();
     if (net::ChannelObserver* observer = channel_.observer())
         observer->connectEnded(outcome);
-    const PendingConnect pending = leavePending();
+    const PendingConnect::Attempt pending = pending_.leave();
     if (disconnectHadFocus)
         controls_.connect()->setFocus(Qt::OtherFocusReason);
-    showLastAttempt(pending, outcome);
-    if (consoleHost_)
-        consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
-}
-
-void ConsoleDialog::showLastAttempt(const PendingConnect& pending,
-                                    const net::ConnectOutcome& outcome)
-{
-    controls_.connect()->setToolTip(consoletexts::lastAttemptText(
-        pending.host, pending.port, pending.type == SocketType::Tcp, outcome));
+    pending_.showLastAttempt(pending, outcome);
+    if (hostMode_)
+        hostMode_->host().consoleEnded(host::DeviceState::ClosedHere);
 }
 
 void ConsoleDialog::onDisconnect()
@@ -364,7 +309,7 @@ void ConsoleDialog::onDisconnect()
     if (channel_.hasSocket())
         return;
     showDisconnected();
-    consoleHost_->consoleEnded(host::DeviceState::ClosedHere);
+    hostMode_->host().consoleEnded(host::DeviceState::ClosedHere);
 }
 
 void ConsoleDialog::showConnected()
@@ -391,73 +336,6 @@ void ConsoleDialog::showDisconnected()
     controls_.udp()->setEnabled(true);
 }
 
-bool ConsoleDialog::seatTaken() const
-{
-    return channel_.hasSocket() || connector_.pending();
-}
-
-bool ConsoleDialog::seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
-                               const host::TlsFacts& tls)
-{
-    if (seatTaken())
-        return false;
-    if (switched)
-        channel_.appendToView(consoletexts::deviceChosenLine(peer.text()));
-    // The record hears of the device as of a connect: its files are named by
-    // the device's address.
-    net::ConnectRequest request;
-    // An IPv6 address in brackets, so that the record's port stays apart.
-    request.host = peer.family() == AF_INET6 ? "[" + peer.addressText() + "]" : peer.addressText();
-    request.service = std::to_string(peer.port());
-    request.family = peer.family();
-    request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
-    net::SocketAddress local;
-    socklen_t length = net::SocketAddress::kSize;
-    // A UDP device's socket is the host's local relay, a TLS device's the
-    // bridge's: no address of ours; the record's own address form holds IPv4 only.
-    if (udp || tls.on() || peer.family() != AF_INET ||
-        ::getsockname(fd, local.asSockaddr(), &length) != 0)
-        local = net::SocketAddress{};
-    net::ConnectOutcome outcome;
-    outcome.error = base::Error{};
-    outcome.socket = net::ConnectedSocket(fd, local);
-    connectionWatch_.connectStarted(request);
-    connectionWatch_.connectEnded(outcome);
-    if (tls.on())
-        trafficRecording_.recorder().note("TLS " + tls.text());
-    // The socket stays the caller's until the channel holds it.
-    static_cast<void>(outcome.socket.release());
-    if (!channel_.adoptAccepted(fd))
-        return false;
-    if (!startWatcher()) {
-        static_cast<void>(channel_.detachSocket());
-        return false;
-    }
-    showConnected();
-    return true;
-}
-
-int ConsoleDialog::unseatDevice()
-{
-    showQueued();
-    const int fd = channel_.detachSocket();
-    sideWindows_->connectionEnded();
-    showDisconnected();
-    return fd;
-}
-
-void ConsoleDialog::deviceGone()
-{
-    const ConsoleConnection connection = connectionWatch_.current();
-    stopChannel();
-    sideWindows_->connectionEnded();
-    showDisconnected();
-    consoleHost_->consoleEnded(connection.state == ConsoleConnection::State::ClosedByDevice
-                                   ? host::DeviceState::ClosedByDevice
-                                   : host::DeviceState::Dropped,
-                               connection.why);
-}
-
 void ConsoleDialog::onModeBoxLostFocus()
 {
     settings_.storeReleaseFlag(
@@ -481,8 +359,8 @@ void ConsoleDialog::done(int result)
     if (connector_.pending())
         cancelConnect();
     // Close ends everything: the listener and every device with it.
-    if (consoleHost_)
-        consoleHost_->shutdown();
+    if (hostMode_)
+        hostMode_->host().shutdown();
     stopChannel();
     QDialog::done(result);
 }
@@ -501,8 +379,8 @@ bool ConsoleDialog::event(QEvent* event)
             // A device that called in and is gone frees the console for the
             // next one; a connection the console made keeps its state until
             // Disconnect.
-            if (consoleHost_ && consoleHost_->consoleDevice() != 0)
-                deviceGone();
+            if (hostMode_ && hostMode_->host().consoleDevice() != 0)
+                hostMode_->seat().deviceGone(hostMode_->host());
         }
         event->accept();
         return true;

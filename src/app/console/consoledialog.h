@@ -2,12 +2,12 @@
 
 #include "app/commands/receivedtap.h"
 #include "app/devices/connectionwatch.h"
-#include "app/devices/consolehost.h"
-#include "app/devices/consoleseat.h"
 #include "consoleconnector.h"
 #include "consolecontrols.h"
+#include "consolehostmode.h"
 #include "consolesender.h"
 #include "consolesettings.h"
+#include "pendingconnect.h"
 #include "sidewindows.h"
 
 #include "app/traffic/trafficqueue.h"
@@ -17,12 +17,9 @@
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace app
 {
@@ -82,7 +79,7 @@ class TrafficWindow;
 // operation; the channel's watcher reaches the window only through the view,
 // its send queue's writer (sends the socket could not take at once) only the
 // traffic record.
-class ConsoleDialog : public QDialog, private ConsoleSeat
+class ConsoleDialog : public QDialog
 {
     Q_OBJECT
 public:
@@ -128,7 +125,7 @@ public:
     DevicesWindow* devicesWindow() { return sideWindows_->devicesWindow(); }
     TlsWindow* tlsWindow() { return sideWindows_->tlsWindow(); }
     // Host mode: the listener and the devices that call in.
-    ConsoleHost& consoleHost() { return *consoleHost_; }
+    ConsoleHost& consoleHost() { return hostMode_->host(); }
 
     // Connects as Connect does, of the type the TCP and UDP buttons say, to
     // `host`: a name, an IPv4 or an IPv6 address (brackets allowed), looked
@@ -136,7 +133,7 @@ public:
     // control is left as it is. The view, the record and the Connect button's
     // tooltip name an IPv6 address in brackets ("[::1]"). False, with
     // nothing started, while a connect is pending or a connection held.
-    bool connectTo(const QString& host, const QString& port) override;
+    bool connectTo(const QString& host, const QString& port);
 
 protected:
     // Starts the channel's watcher; true when it runs. Overridable so that a
@@ -151,17 +148,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // What a pending connect was asked for, read from the controls at the
-    // click, and where the focus was.
-    struct PendingConnect {
-        std::string host;
-        std::string port;
-        SocketType type = SocketType::Tcp;
-        bool connectHadFocus = false;
-        bool tls = false; // secured with TLS
-        QPointer<QWidget> focusWhilePending;
-    };
-
     void initDialog();
     void stopChannel();
     // Shows what the watcher has queued so far: called before a send, so that
@@ -169,16 +155,11 @@ private:
     void showQueued();
     SocketType socketType() const;
 
-    void enterPending(PendingConnect pending);
-    PendingConnect leavePending();
     void onConnectEnded(ConnectEnd end);
     // Notes a TLS connection's facts in the record and the TLS window, or
     // why it failed in the window.
     void showTlsEnd(const ConnectEnd& end);
-    // The TLS settings for a connect to `host`:`port`.
-    TlsRequest tlsRequest(const std::string& host, const std::string& port);
     void cancelConnect();
-    void showLastAttempt(const PendingConnect& pending, const net::ConnectOutcome& outcome);
 
     void onConnect();
     // What Connect and connectTo() share: `family` AF_INET (the address
@@ -189,13 +170,6 @@ private:
     void showConnected();
     void showDisconnected();
 
-    // ConsoleSeat
-    bool seatTaken() const override;
-    bool seatDevice(int fd, const net::Endpoint& peer, bool udp, bool switched,
-                    const host::TlsFacts& tls) override;
-    int unseatDevice() override;
-    // The console's device has gone by itself: back to Disconnected.
-    void deviceGone();
     void onModeBoxLostFocus();
     void onPortEditLostFocus();
     void onServerAddressFieldChanged();
@@ -208,8 +182,7 @@ private:
     ConsoleKeyFilter* keyFilter_ = nullptr;
     QIcon icon_;
     ConsoleConnector connector_;
-    std::optional<PendingConnect> pending_;
-    bool busyCursor_ = false;
+    PendingConnect pending_{controls_};
 
     // The queue outlives the channel that feeds it (declared before it); the
     // window is deleted with the channel stopped, before the queue goes.
@@ -231,8 +204,9 @@ private:
     std::unique_ptr<QtViewWindow> viewWindow_;
     protocol::MessageViewChannel channel_;
     ConsoleSender sender_;
-    // Made last, ended first: nothing is handed to the console once it goes.
-    std::unique_ptr<ConsoleHost> consoleHost_;
+    // Host mode. Made last, ended first: nothing is handed to the console
+    // once it goes.
+    std::unique_ptr<ConsoleHostMode> hostMode_;
 };
 
 } // namespace app

@@ -2,6 +2,7 @@
 
 #include "host/deviceintake.h"
 #include "protocol/delimiterset.h"
+#include "socket/socketaddress.h"
 
 #include <sys/socket.h>
 
@@ -12,6 +13,29 @@ ConsoleConnection ConnectionWatch::current() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     return connection_;
+}
+
+void ConnectionWatch::deviceSeated(int fd, const net::Endpoint& peer, bool udp, bool bridged)
+{
+    net::ConnectRequest request;
+    // An IPv6 address in brackets, so that the record's port stays apart.
+    request.host = peer.family() == AF_INET6 ? "[" + peer.addressText() + "]" : peer.addressText();
+    request.service = std::to_string(peer.port());
+    request.family = peer.family();
+    request.type = udp ? SOCK_DGRAM : SOCK_STREAM;
+    net::SocketAddress local;
+    socklen_t length = net::SocketAddress::kSize;
+    // The record's own address form holds IPv4 only.
+    if (udp || bridged || peer.family() != AF_INET ||
+        ::getsockname(fd, local.asSockaddr(), &length) != 0)
+        local = net::SocketAddress{};
+    net::ConnectOutcome outcome;
+    outcome.error = base::Error{};
+    outcome.socket = net::ConnectedSocket(fd, local);
+    connectStarted(request);
+    connectEnded(outcome);
+    // The socket stays the caller's.
+    static_cast<void>(outcome.socket.release());
 }
 
 void ConnectionWatch::connectStarted(const net::ConnectRequest& request)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "socket/channelobserver.h"
+#include "socket/endpoint.h"
 #include "traffic/framestream.h"
 
 #include <chrono>
@@ -43,6 +44,13 @@ public:
     explicit ConnectionWatch(net::ChannelObserver& inner) : inner_(inner) {}
 
     ConsoleConnection current() const;
+
+    // A device that called in is now the console's, on `fd` (still the
+    // caller's afterwards): told to the record as a connect to the device's
+    // address that succeeded, so that its files are named by it. `udp`: a
+    // datagram device (`fd` is the host's local relay); `bridged`: `fd` is a
+    // TLS bridge's plaintext end. Neither has an address of ours to record.
+    void deviceSeated(int fd, const net::Endpoint& peer, bool udp, bool bridged);
 
     // Always active: the counts need every block, whether the record keeps
     // them or not.

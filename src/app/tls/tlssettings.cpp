@@ -99,4 +99,24 @@ std::string TlsSettings::knownDevicesPath()
     return (base + QStringLiteral("/Quorvel/socketclient/known-devices")).toStdString();
 }
 
+TlsRequest TlsSettings::request(const std::string& host, const std::string& port,
+                                tls::TlsSession::KeyLogSink keyLog) const
+{
+    TlsRequest tls;
+    base::Result<std::shared_ptr<tls::TlsContext>> context = clientContext();
+    if (context)
+        tls.context = *context;
+    else
+        tls.problem = context.error();
+    // The certificate names an IPv6 address without the brackets the record
+    // and the known devices keep it in.
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    tls.peerName = bracketed ? host.substr(1, host.size() - 2) : host;
+    tls.device = host + ":" + port;
+    tls.knownDevicesPath = knownDevicesPath();
+    tls.handshakeLimit = std::chrono::milliseconds(net::ConnectAttempt::connectBoundMs());
+    tls.keyLog = std::move(keyLog);
+    return tls;
+}
+
 } // namespace app

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "tlsrequest.h"
+
 #include "tls/tlscontext.h"
+#include "tls/tlssession.h"
 
 #include "base/error.h"
 
@@ -8,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace app
 {
@@ -42,6 +46,13 @@ public:
 
     // The pinned certificates of known devices: $XDG_DATA_HOME/Quorvel/socketclient/known-devices.
     static std::string knownDevicesPath();
+
+    // The TLS request for the console's connect to `host`:`port` (an IPv6
+    // address in brackets): the client context (or why it cannot be made, in
+    // `problem`), the names to check and pin, the handshake bounded as a
+    // connect is, the key log lines to `keyLog`.
+    TlsRequest request(const std::string& host, const std::string& port,
+                       tls::TlsSession::KeyLogSink keyLog) const;
 };
 
 } // namespace app
