@@ -13,6 +13,8 @@
 
 #include "../traffic/tshark.h"
 
+#include "wirecapture.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -28,14 +30,6 @@ namespace
 namespace fs = std::filesystem;
 using traffic::Record;
 using traffic::RecordKind;
-
-Record record(RecordKind kind, std::string bytes, std::string text)
-{
-    static auto time = std::chrono::system_clock::now();
-    time += std::chrono::milliseconds(1);
-    const traffic::RecordFacts facts = traffic::recordFacts(kind, text);
-    return Record{time, kind, std::move(bytes), std::move(text), facts};
-}
 
 class RecordedKeys : public testing::TestWithParam<bool>
 {
@@ -73,32 +67,16 @@ TEST_P(RecordedKeys, ExportedFromTheRecordTheyDecryptTheCaptureOnlyWhenAsked)
     recorder.connectStarted({"127.0.0.1", "21210", AF_INET, SOCK_STREAM, {}});
 
     // The capture on the wire: the TLS bytes both ways.
-    std::vector<Record> wire = {record(RecordKind::ConnectAttempt, "", "TCP 127.0.0.1:21210"),
-                                record(RecordKind::Connected, "", "127.0.0.1:40112 after 0 ms")};
-    const auto carry = [&] {
-        for (int turn = 0; turn < 10; ++turn) {
-            const std::string up = client.takeOutput();
-            const std::string down = server.takeOutput();
-            if (up.empty() && down.empty())
-                return;
-            if (!up.empty())
-                wire.push_back(
-                    record(RecordKind::Write, up, std::to_string(up.size()) + " bytes written"));
-            if (!down.empty())
-                wire.push_back(record(RecordKind::Read, down, ""));
-            server.receive(up);
-            client.receive(down);
-        }
-    };
+    std::vector<Record> wire = wireStart();
     client.start();
-    carry();
+    carry(client, server, wire);
     ASSERT_EQ(client.state(), tls::TlsSession::State::Open);
     const std::string frame = "[BA139123439=ENT-Open]\r\n";
     ASSERT_TRUE(client.send(frame).ok());
     recorder.blockWritten(reinterpret_cast<const std::uint8_t*>(frame.data()),
                           static_cast<std::uint32_t>(frame.size()),
                           net::IoResult(static_cast<std::uint32_t>(frame.size())));
-    carry();
+    carry(client, server, wire);
     ASSERT_EQ(server.takeReceived(), frame);
     recorder.setSinks({});
     file.reset(); // written and closed

@@ -5,6 +5,8 @@
 #include "socket/loopdialer.h"
 #include "socket/streamlistener.h"
 
+#include "loopturns.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -19,15 +21,6 @@ namespace
 
 using net::EventLoop;
 using Millis = EventLoop::Millis;
-
-bool turnUntil(EventLoop& loop, const std::function<bool()>& done)
-{
-    const auto deadline = EventLoop::Clock::now() + std::chrono::seconds(20);
-    while (!done())
-        if (EventLoop::Clock::now() >= deadline || !loop.runOnce(Millis(20)).ok())
-            return false;
-    return true;
-}
 
 // A TLS device on the loop that greets, echoes and can flood; the bridge
 // dials it and hands the plaintext to a consumer socket read by the test.

@@ -4,6 +4,8 @@
 #include "socket/loopdialer.h"
 #include "socket/streamlistener.h"
 
+#include "loopturns.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -15,15 +17,6 @@ namespace
 
 using net::EventLoop;
 using Millis = EventLoop::Millis;
-
-bool turnUntil(EventLoop& loop, const std::function<bool()>& done)
-{
-    const auto deadline = EventLoop::Clock::now() + std::chrono::seconds(20);
-    while (!done())
-        if (EventLoop::Clock::now() >= deadline || !loop.runOnce(Millis(50)).ok())
-            return false;
-    return true;
-}
 
 class TlsStreamTest : public testing::Test
 {
