@@ -277,6 +277,28 @@ private slots:
         QVERIFY(strict.received().empty());
     }
 
+    void aPinnedDeviceOnIpv6IsKnownByItsBracketedAddress()
+    {
+        const auto own = tls::makeSelfSigned("door-9", {"::1"});
+        QVERIFY(own.ok());
+        LoopDevice device(*net::Endpoint::fromNumeric("::1", 0), *own);
+        if (!device.listening())
+            QSKIP("no IPv6 loopback here");
+        tls::KnownDevices known;
+        known.pin("[::1]:" + device.portText(),
+                  tls::CertificateInfo::ofPem(own->certificatePem)->fingerprint);
+        std::filesystem::create_directories(
+            std::filesystem::path(app::TlsSettings::knownDevicesPath()).parent_path());
+        QVERIFY(known.save(app::TlsSettings::knownDevicesPath()).ok());
+        ConsoleDialog dialog;
+        QVERIFY(dialog.connectTo(QStringLiteral("::1"), QString::fromStdString(device.portText())));
+        QTRY_VERIFY_WITH_TIMEOUT(isConnectedState(dialog), kWaitMs);
+        QVERIFY(trustPrompt() == nullptr);
+        QVERIFY2(dialog.tlsWindow()->statusText().contains(QStringLiteral(", pinned")),
+                 qPrintable(dialog.tlsWindow()->statusText()));
+        click(dialog, ConsoleTemplate::kDisconnect);
+    }
+
 private:
     bool connectsAgainWithoutTls(ConsoleDialog& dialog)
     {
