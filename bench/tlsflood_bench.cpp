@@ -30,7 +30,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace
@@ -118,7 +117,6 @@ int main(int argc, char** argv)
     tls::KnownDevices known;
     known.pin("127.0.0.1:" + securePeer.portText(), securePeer.fingerprint());
     const std::string path = app::TlsSettings::knownDevicesPath();
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     if (!known.save(path).ok())
         std::printf("cannot write %s\n", path.c_str());
     app::TlsSettings::forceForThisRun(true);

@@ -68,6 +68,26 @@ base::Error SafeFile::write(const std::string& path, std::string_view bytes)
     return file->commit();
 }
 
+base::Error SafeFile::makeFolders(const std::string& folder)
+{
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at != folder.size() && folder[at] != '/')
+            continue;
+        const std::string step = folder.substr(0, at);
+        if (::mkdir(step.c_str(), 0700) != 0 && errno != EEXIST)
+            return base::Error(base::Fault::CannotCreateFolder, errno, step);
+    }
+    return {};
+}
+
+base::Error SafeFile::makeFoldersFor(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return {};
+    return makeFolders(path.substr(0, slash));
+}
+
 base::Result<SafeFile> SafeFile::create(const std::string& path)
 {
     if (base::Error refused = targetError(path); !refused.ok()) {

@@ -31,6 +31,12 @@ public:
     static base::Error check(const std::string& path);
     // Writes the whole `bytes` to `path`.
     static base::Error write(const std::string& path, std::string_view bytes);
+    // Makes every missing folder on the way to `folder`, each owner-only
+    // (0700) from the moment it exists; folders already there stay as they
+    // are. CannotCreateFolder with the errno and the step that failed.
+    static base::Error makeFolders(const std::string& folder);
+    // makeFolders() for the folder `path` goes in (nothing for a bare name).
+    static base::Error makeFoldersFor(const std::string& path);
 
     static base::Result<SafeFile> create(const std::string& path);
     SafeFile(SafeFile&& other) noexcept;

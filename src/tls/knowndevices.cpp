@@ -75,6 +75,8 @@ std::string KnownDevices::text() const
 
 base::Error KnownDevices::save(const std::string& path) const
 {
+    if (base::Error folder = fileio::SafeFile::makeFoldersFor(path); !folder.ok())
+        return folder;
     return fileio::SafeFile::write(path, text());
 }
 

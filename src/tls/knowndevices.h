@@ -16,7 +16,8 @@ namespace tls
 // but never match.
 //
 // The file lives in the user's data folder, owner-only, is read whole (at
-// most kMaxBytes) and written safely (a private temporary renamed over it).
+// most kMaxBytes) and written safely (a private temporary renamed over it),
+// its missing folders made owner-only first.
 // A value; one thread at a time.
 class KnownDevices
 {

@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <filesystem>
 #include <memory>
 
 namespace tls
@@ -116,8 +115,8 @@ base::Result<Credentials> ownCredentials(const std::string& folder, const std::s
     };
     if (::stat(certificatePath.c_str(), &status) == 0)
         return Credentials::load(certificatePath, keyPath);
-    std::error_code ignored; // a folder that cannot be made fails the write below
-    std::filesystem::create_directories(folder, ignored);
+    if (base::Error made = fileio::SafeFile::makeFolders(folder); !made.ok())
+        return made;
     base::Result<Credentials> made = makeSelfSigned(commonName, {"localhost", "127.0.0.1", "::1"});
     if (!made)
         return made.error();

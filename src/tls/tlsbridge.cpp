@@ -81,7 +81,7 @@ base::Result<int> TlsBridge::open()
 
 void TlsBridge::fromDevice(std::string_view plain)
 {
-    net::LoopStream::Limits limits = settings_.limits;
+    const net::LoopStream::Limits& limits = settings_.limits;
     if (!plain_) {
         // Not open yet: kept, and the device waits once half the bound is held.
         held_.append(plain);

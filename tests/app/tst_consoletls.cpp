@@ -139,8 +139,6 @@ private slots:
                                    "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF";
         tls::KnownDevices known;
         known.pin("127.0.0.1:" + device_->portText(), pinned);
-        std::filesystem::create_directories(
-            std::filesystem::path(app::TlsSettings::knownDevicesPath()).parent_path());
         QVERIFY(known.save(app::TlsSettings::knownDevicesPath()).ok());
 
         ConsoleDialog dialog;
@@ -245,8 +243,6 @@ private slots:
         tls::KnownDevices known;
         known.pin("127.0.0.1:" + strict.portText(),
                   tls::CertificateInfo::ofPem(own->certificatePem)->fingerprint);
-        std::filesystem::create_directories(
-            std::filesystem::path(app::TlsSettings::knownDevicesPath()).parent_path());
         QVERIFY(known.save(app::TlsSettings::knownDevicesPath()).ok());
         if (named)
             app::TlsSettings().storeFiles(certificate, key, QString());
@@ -287,8 +283,6 @@ private slots:
         tls::KnownDevices known;
         known.pin("[::1]:" + device.portText(),
                   tls::CertificateInfo::ofPem(own->certificatePem)->fingerprint);
-        std::filesystem::create_directories(
-            std::filesystem::path(app::TlsSettings::knownDevicesPath()).parent_path());
         QVERIFY(known.save(app::TlsSettings::knownDevicesPath()).ok());
         ConsoleDialog dialog;
         QVERIFY(dialog.connectTo(QStringLiteral("::1"), QString::fromStdString(device.portText())));

@@ -74,7 +74,6 @@ private slots:
         known.pin("127.0.0.1:" + device.portText(),
                   tls::CertificateInfo::ofPem(own->certificatePem)->fingerprint);
         const std::string pins = app::TlsSettings::knownDevicesPath();
-        fs::create_directories(fs::path(pins).parent_path());
         QVERIFY(known.save(pins).ok());
         app::TlsSettings().storeConnectWithTls(true);
 

@@ -10,6 +10,8 @@
 #include "repeatpanel.h"
 #include "runpanel.h"
 
+#include "app/settings/qtsettingsstore.h"
+
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,7 +21,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <string_view>
@@ -64,8 +65,7 @@ CommandsWindow::~CommandsWindow()
 
 std::string CommandsWindow::defaultPath()
 {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return (base + QStringLiteral("/Quorvel/socketclient/commands.toml")).toStdString();
+    return (QtSettingsStore::dataFolder() + QStringLiteral("/commands.toml")).toStdString();
 }
 
 void CommandsWindow::buildControls()

@@ -7,8 +7,6 @@
 
 #include <sys/socket.h>
 
-#include <filesystem>
-
 namespace app
 {
 
@@ -132,10 +130,6 @@ void ConsoleConnector::ask(const TlsFacts& facts)
             return;
         }
         known->pin(tls_->device, facts.peer.certificate.fingerprint);
-        std::error_code ignored;
-        const std::filesystem::path folder =
-            std::filesystem::path(tls_->knownDevicesPath).parent_path();
-        std::filesystem::create_directories(folder, ignored);
         if (base::Error saved = known->save(tls_->knownDevicesPath); !saved.ok()) {
             fail(saved);
             return;

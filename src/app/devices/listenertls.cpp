@@ -1,21 +1,20 @@
 #include "listenertls.h"
 
+#include "app/settings/qtsettingsstore.h"
+
 #include "tls/certificateinfo.h"
 #include "tls/credentials.h"
 #include "tls/selfsigned.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 namespace app
 {
 
 QString ListenerTls::ownFolder()
 {
-    // The console's data folder whatever the program's name, as its commands.
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Quorvel/socketclient/tls");
+    return QtSettingsStore::dataFolder() + QStringLiteral("/tls");
 }
 
 base::Result<ListenerTls> ListenerTls::make(const ListenTls& settings)

@@ -1,6 +1,7 @@
 #include "qtsettingsstore.h"
 
 #include <QCoreApplication>
+#include <QStandardPaths>
 #include <QString>
 
 namespace app
@@ -20,6 +21,12 @@ QString settingKey(std::string_view section, std::string_view key)
 }
 
 } // namespace
+
+QString QtSettingsStore::dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1Char('/') + latin1(kOrganisation) + QStringLiteral("/socketclient");
+}
 
 QtSettingsStore::QtSettingsStore()
     : settings_(latin1(kOrganisation), QCoreApplication::applicationName())

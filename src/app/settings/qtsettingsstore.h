@@ -26,6 +26,11 @@ public:
 
     QtSettingsStore();
 
+    // The console's own data folder, $XDG_DATA_HOME/Quorvel/socketclient
+    // (~/.local/share/...), whatever the program's name: saved commands,
+    // known devices, its own certificate. Not made here.
+    static QString dataFolder();
+
     std::string readText(std::string_view section, std::string_view key,
                          std::string_view fallback) override;
     void writeText(std::string_view section, std::string_view key, std::string_view value) override;

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QSettings>
-#include <QStandardPaths>
 
 namespace app
 {
@@ -95,8 +94,7 @@ base::Result<std::shared_ptr<tls::TlsContext>> TlsSettings::clientContext() cons
 
 std::string TlsSettings::knownDevicesPath()
 {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return (base + QStringLiteral("/Quorvel/socketclient/known-devices")).toStdString();
+    return (QtSettingsStore::dataFolder() + QStringLiteral("/known-devices")).toStdString();
 }
 
 TlsRequest TlsSettings::request(const std::string& host, const std::string& port,
